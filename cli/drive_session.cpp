@@ -1,0 +1,74 @@
+#include "cli/drive_session.h"
+
+#include "simulator/sim_host.h"
+#include "simulator/sim_scenarios.h"
+#include "simulator/sim_setup.h"
+
+CDriveSession::~CDriveSession() {
+  if (g_pDeviceManager == m_manager.get()) g_pDeviceManager = nullptr;
+}
+
+bool CDriveSession::Open(const CliOptions& options, MessageHandler messages, std::string* error) {
+  if (!options.traceFile.empty() && !m_trace.Open(options.traceFile)) {
+    *error = "cannot write the trace file '" + options.traceFile + "'";
+    return false;
+  }
+  if (options.simulate) {
+    const SimScenario* scenario =
+        options.scenario.empty() ? &SimScenarios().front() : FindSimScenario(options.scenario);
+    if (scenario == nullptr) {
+      *error = "unknown scenario '" + options.scenario + "' (--simulate=help lists them)";
+      return false;
+    }
+    SimOptions simOptions;
+    simOptions.sampleLatencyMs = options.simLatencyMs;
+    SimSetup setup = BuildSimSetup(
+        *scenario, simOptions,
+        options.aspi ? SimTransportChoice::kAspi : SimTransportChoice::kPassThrough);
+    m_host = setup.host;
+    m_simDrives = setup.drives;
+  } else {
+    m_host = CreatePlatformHost();
+  }
+  m_manager = std::make_unique<CDeviceManager>(m_host);
+  m_manager->SetMessageHandler(std::move(messages));
+  if (!options.traceFile.empty()) m_manager->SetTrace(&m_trace);
+  g_pDeviceManager = m_manager.get();
+  m_initialized = m_manager->Initialize();
+  if (m_initialized) m_manager->EnumerateDrives();
+  return true;
+}
+
+std::string DescribeSkippedVolume(const SkippedVolume& volume) {
+  if (volume.inquiryFailed) {
+    return volume.path + ": the drive did not answer INQUIRY; it is not listed";
+  }
+  switch (volume.error) {
+    case kErrorAccessDenied:
+      return volume.path +
+             ": permission denied. Add yourself to the 'cdrom' group "
+             "(sudo usermod -aG cdrom $USER, then log in again) or run as root";
+    case kErrorSharingViolation:
+      return volume.path + ": in use by another program; close it and try again";
+    case kErrorDevNotExist:
+      return volume.path + ": the device node exists but no drive answers behind it";
+    default:
+      return volume.path + ": cannot be opened (error " + std::to_string(volume.error) + ")";
+  }
+}
+
+std::string DescribeVendorCommandFailure(uint32_t transportError, const std::string& devicePath) {
+  if (transportError == kErrorAccessDenied) {
+    const bool blockNode = devicePath.rfind("/dev/sr", 0) == 0;
+    if (blockNode) {
+      return "the kernel refused the vendor command on " + devicePath +
+             " (its command filter passes vendor commands only to root). Load the sg module "
+             "(sudo modprobe sg) so the drive's /dev/sgN node is used, or run as root";
+    }
+    return "permission denied on " + devicePath;
+  }
+  if (transportError == kErrorSemTimeout) return "the drive did not answer in time";
+  if (transportError == kErrorDevNotExist) return "the drive is no longer attached";
+  if (transportError != 0) return "transport failure (error " + std::to_string(transportError) + ")";
+  return "";
+}

@@ -1,0 +1,46 @@
+// The device set-up both front ends share: the host (this machine's or the
+// simulator's), the one device manager, the trace, and the drive list.
+// While a session lives, g_pDeviceManager points at its manager.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "device/command_trace.h"
+#include "device/device_manager.h"
+
+class CSimDrive;
+
+class CDriveSession {
+ public:
+  CDriveSession() = default;
+  ~CDriveSession();
+  CDriveSession(const CDriveSession&) = delete;
+  CDriveSession& operator=(const CDriveSession&) = delete;
+
+  // Builds the host, initialises and enumerates. False with *error when the
+  // options cannot be honoured (unknown scenario, trace file not writable).
+  // A failed Initialize is not an error here: Initialized() tells.
+  bool Open(const CliOptions& options, MessageHandler messages, std::string* error);
+
+  bool Initialized() const { return m_initialized; }
+  CDeviceManager& Manager() { return *m_manager; }
+  IDeviceHost& Host() { return *m_host; }
+  const std::vector<std::shared_ptr<CSimDrive>>& SimDrives() const { return m_simDrives; }
+
+ private:
+  std::shared_ptr<IDeviceHost> m_host;
+  std::unique_ptr<CDeviceManager> m_manager;
+  std::vector<std::shared_ptr<CSimDrive>> m_simDrives;
+  CCommandTrace m_trace;
+  bool m_initialized = false;
+};
+
+// Advice for a drive the enumeration could not use, in the user's terms.
+std::string DescribeSkippedVolume(const SkippedVolume& volume);
+
+// Advice after a failed vendor command, from the transport error and the
+// device node (empty when there is nothing more to say than "refused").
+std::string DescribeVendorCommandFailure(uint32_t transportError, const std::string& devicePath);

@@ -1,0 +1,40 @@
+#include "cli/drives_command.h"
+
+#include <string>
+
+#include "cli/cli_options.h"
+#include "cli/drive_session.h"
+#include "commands/drive_commands.h"
+
+int RunDrivesCommand(CDriveSession& session, std::FILE* out, std::FILE* err) {
+  if (!session.Initialized()) return kExitNoDrive;
+  CDeviceManager& manager = session.Manager();
+  const uint8_t count = manager.GetDriveCount();
+
+  for (const SkippedVolume& skipped : manager.GetSkippedVolumes()) {
+    std::fprintf(err, "velmo-cli: %s\n", DescribeSkippedVolume(skipped).c_str());
+  }
+  if (count == 0) {
+    std::fprintf(err, "velmo-cli: No Device found!\n");
+    return kExitNoDrive;
+  }
+
+  std::fprintf(out, "%-2s  %-28s  %-10s  %s\n", "#", "Drive", "Device", "Diagnostic mode");
+  for (uint8_t i = 0; i < count; ++i) {
+    manager.SelectDrive(i);
+    char name[100] = {};
+    manager.GetDriveName(name);
+    const std::string path = manager.GetDrivePath(i);
+    std::string verdict;
+    if (SetDiagnosticMode(kDiagnosticEnter)) {
+      verdict = SetDiagnosticMode(kDiagnosticLeave) ? "accepted" : "accepted (leave failed)";
+    } else {
+      const std::string why =
+          DescribeVendorCommandFailure(CDeviceManager::GetLastTransportError(), path);
+      verdict = why.empty() ? "refused: not a supported drive" : "failed: " + why;
+    }
+    std::fprintf(out, "%-2u  %-28s  %-10s  %s\n", i, name, path.c_str(), verdict.c_str());
+  }
+  manager.SelectDrive(0);
+  return kExitOk;
+}

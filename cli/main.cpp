@@ -1,0 +1,62 @@
+// velmo-cli: the scan tool without a window, for automation, headless
+// machines and the project's own end-to-end tests.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/drive_session.h"
+#include "cli/drives_command.h"
+#include "simulator/sim_scenarios.h"
+
+namespace {
+
+void ListScenarios(std::FILE* out) {
+  std::fprintf(out, "Simulator scenarios (--simulate=NAME); the first is the default:\n");
+  for (const SimScenario& scenario : SimScenarios()) {
+    std::fprintf(out, "  %-20s %s\n", scenario.name.c_str(), scenario.description.c_str());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::string error;
+  auto options = ParseCliOptions(args, &error);
+  if (!options) {
+    std::fprintf(stderr, "velmo-cli: %s\n\n%s", error.c_str(), CliUsage().c_str());
+    return kExitUsage;
+  }
+  if (options->help) {
+    std::fputs(CliUsage().c_str(), stdout);
+    return kExitOk;
+  }
+  if (options->version) {
+    std::puts("velmo-cli 1.0.0");
+    return kExitOk;
+  }
+  if (options->listScenarios) {
+    ListScenarios(stdout);
+    return kExitOk;
+  }
+  if (options->command.empty()) {
+    std::fprintf(stderr, "velmo-cli: no command given\n\n%s", CliUsage().c_str());
+    return kExitUsage;
+  }
+  if (options->command != "drives") {
+    std::fprintf(stderr, "velmo-cli: unknown command '%s'\n\n%s", options->command.c_str(),
+                 CliUsage().c_str());
+    return kExitUsage;
+  }
+
+  CDriveSession session;
+  auto messages = [](const std::string& text, const std::string&) {
+    std::fprintf(stderr, "velmo-cli: %s\n", text.c_str());
+  };
+  if (!session.Open(*options, messages, &error)) {
+    std::fprintf(stderr, "velmo-cli: %s\n", error.c_str());
+    return kExitUsage;
+  }
+  return RunDrivesCommand(session, stdout, stderr);
+}

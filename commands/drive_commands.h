@@ -1,0 +1,58 @@
+// The commands Velmo sends to a drive, apart from the enumeration INQUIRY:
+// standard MMC commands and the two vendor-unique 0xFD commands. Each builds
+// its CDB in a zero-filled 12-byte array and sends it through
+// g_pDeviceManager to the selected drive. No state of their own: any thread
+// may call them (the device manager keeps one command at a time per drive).
+#pragma once
+
+#include <cstdint>
+
+#include "commands/disc_type.h"
+#include "commands/speed_codes.h"
+
+inline constexpr uint32_t kCommandTimeoutSeconds = 15;
+inline constexpr uint32_t kSampleTimeoutSeconds = 30;
+
+// A TE reading above 500 or an FE reading above 450 fails a sample; equal passes.
+inline constexpr uint16_t kTeLimit = 500;
+inline constexpr uint16_t kFeLimit = 450;
+
+inline constexpr uint32_t kGetWriteSpeedsLength = 200;
+inline constexpr uint32_t kAdipLength = 300;
+inline constexpr uint32_t kPrerecordedLength = 44;
+inline constexpr uint32_t kTefeReplyLength = 8;
+
+// Where SampleOuterTrack samples: near the rim of the disc.
+inline constexpr uint32_t kOuterTrackPsn = 0x260000;
+inline constexpr uint32_t kOuterTrackPsnDualLayer = 0xDF0000;
+
+inline constexpr uint8_t kDiagnosticEnter = 1;
+inline constexpr uint8_t kDiagnosticLeave = 0;
+
+// SampleOuterTrack results.
+inline constexpr int kSampleNotRecommended = 0;
+inline constexpr int kSampleFit = 1;
+inline constexpr int kSampleFailed = 2;
+
+bool DriveNotReady();
+DiscTypeCode GetCurrentProfile();
+bool GetWriteSpeeds(uint8_t* buffer);              // at least 200 bytes
+bool ReadAdipInformation(uint8_t* buffer);         // at least 300 bytes
+bool ReadPrerecordedInformation(uint8_t* buffer);  // at least 44 bytes
+bool SetDiagnosticMode(uint8_t mode);              // 1 enter, anything else leave
+int SampleOuterTrack(SpeedCode speed);
+
+// The TE/FE sample command for a speed code and a physical sector number
+// (only its low 24 bits travel).
+void BuildTefeSampleCdb(uint8_t cdb[12], SpeedCode speed, uint32_t psn);
+
+struct TefeReading {
+  bool valid = false;  // reply byte 0 was 0
+  uint16_t te = 0;
+  uint16_t fe = 0;
+};
+
+TefeReading DecodeTefeReply(const uint8_t reply[8]);
+
+// Sends one sample command; false when the command or the reading failed.
+bool TakeTefeSample(SpeedCode speed, uint32_t psn, TefeReading* reading);

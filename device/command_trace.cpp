@@ -1,0 +1,64 @@
+#include "device/command_trace.h"
+
+#include <ctime>
+
+namespace {
+
+const char* DirectionName(uint8_t direction) {
+  switch (direction) {
+    case 1: return "out";
+    case 2: return "in";
+    default: return "none";
+  }
+}
+
+}  // namespace
+
+CCommandTrace::~CCommandTrace() {
+  if (m_file != nullptr) std::fclose(m_file);
+}
+
+bool CCommandTrace::Open(const std::string& path) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  if (m_file != nullptr) std::fclose(m_file);
+  m_file = std::fopen(path.c_str(), "w");
+  return m_file != nullptr;
+}
+
+std::string CCommandTrace::FormatLine(const TraceRecord& r) {
+  const auto sinceEpoch = r.when.time_since_epoch();
+  const std::time_t seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch).count();
+  const long millis = static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() % 1000);
+  std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &seconds);
+#else
+  gmtime_r(&seconds, &utc);
+#endif
+  char stamp[40];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
+
+  std::string cdb;
+  for (uint8_t i = 0; i < r.cdbLength && r.cdb != nullptr; ++i) {
+    char byte[4];
+    std::snprintf(byte, sizeof byte, i == 0 ? "%02X" : " %02X", r.cdb[i]);
+    cdb += byte;
+  }
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "%s.%03ldZ drive=%d %s cdb=[%s] dir=%s len=%u moved=%u status=%u scsi=0x%02X "
+                "sense=%s err=%u time=%lldus",
+                stamp, millis, r.drive, r.transport.c_str(), cdb.c_str(), DirectionName(r.direction),
+                r.length, r.transferred, r.status, r.scsiStatus, FormatSense(r.sense).c_str(),
+                r.hostError, static_cast<long long>(r.duration.count()));
+  return line;
+}
+
+void CCommandTrace::Record(const TraceRecord& record) {
+  const std::string line = FormatLine(record);
+  std::lock_guard<std::mutex> hold(m_lock);
+  if (m_file == nullptr) return;
+  std::fprintf(m_file, "%s\n", line.c_str());
+  std::fflush(m_file);
+}

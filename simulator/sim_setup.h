@@ -1,0 +1,23 @@
+// Builds the simulated host of a named scenario, as `--simulate` runs it:
+// the scenario's drives in list order, on pass-through volumes d:, e:, ... or
+// on ASPI adapter 0 behind a fixed disk at target 0 (as most buses had one).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "simulator/sim_scenarios.h"
+
+class CSimDrive;
+class CSimulatedHost;
+
+enum class SimTransportChoice { kPassThrough, kAspi };
+
+struct SimSetup {
+  std::shared_ptr<CSimulatedHost> host;
+  std::vector<std::shared_ptr<CSimDrive>> drives;
+};
+
+SimSetup BuildSimSetup(const SimScenario& scenario, const SimOptions& options,
+                       SimTransportChoice transport);
