@@ -38,6 +38,10 @@ void StoreStatus(uint8_t& field, uint8_t value) {
 
 }  // namespace
 
+SimDevice DeviceOf(std::shared_ptr<CSimDrive> drive) {
+  return [drive = std::move(drive)](const SimCommand& command) { return drive->Execute(command); };
+}
+
 struct CSimulatedHost::Event {
   std::mutex lock;
   std::condition_variable signal;
@@ -48,7 +52,7 @@ struct CSimulatedHost::Completion {
   SrbExecScsiCmd* srb = nullptr;
   void* buffer = nullptr;
   std::shared_ptr<Event> event;
-  std::shared_ptr<CSimDrive> drive;
+  SimDevice drive;
   uint32_t timeoutMs = kDefaultAspiTimeoutMs;
 };
 
@@ -134,7 +138,7 @@ bool CSimulatedHost::PassThroughDirect(DeviceHandle device, SptdWithSense& block
   command.data = static_cast<uint8_t*>(data);
   command.dataLength = sptd.DataTransferLength;
   command.timeoutMs = sptd.TimeOutValue * 1000u;
-  const SimReply reply = volume->drive->Execute(command);
+  const SimReply reply = volume->drive(command);
   switch (reply.transport) {
     case SimTransport::kTimedOut:
       *error = kErrorSemTimeout;
@@ -327,7 +331,7 @@ void CSimulatedHost::Complete(Completion& job) {
     srb.SRB_HaStat = HASTAT_OK;
     status = 0x80;  // SS_INVALID_CMD
   } else {
-    const SimReply reply = job.drive->Execute(command);
+    const SimReply reply = job.drive(command);
     switch (reply.transport) {
       case SimTransport::kTimedOut:
         srb.SRB_HaStat = HASTAT_TIMEOUT;

@@ -15,6 +15,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -24,20 +25,26 @@
 
 #include "device/host.h"
 
-class CSimDrive;
+#include "simulator/sim_drive.h"
+
+// What sits behind a volume or target: a simulated drive's Execute, or a
+// scripted device in tests.
+using SimDevice = std::function<SimReply(const SimCommand&)>;
+
+SimDevice DeviceOf(std::shared_ptr<CSimDrive> drive);
 
 struct SimVolume {
   char letter = 'd';
   uint32_t driveType = kDriveTypeCdRom;  // 3 for a fixed disk
   uint32_t openError = 0;                // non-zero: CreateFile fails with it
-  std::shared_ptr<CSimDrive> drive;      // may be null for a non-optical volume
+  SimDevice drive;                       // empty for a non-optical volume
 };
 
 struct SimTarget {
   uint8_t adapter = 0;
   uint8_t target = 0;
-  uint8_t deviceType = 5;  // used when drive is null
-  std::shared_ptr<CSimDrive> drive;
+  uint8_t deviceType = 5;
+  SimDevice drive;
 };
 
 struct SimHostConfig {

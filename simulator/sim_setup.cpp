@@ -14,14 +14,14 @@ SimSetup BuildSimSetup(const SimScenario& scenario, const SimOptions& options,
     config.volumes.push_back(SimVolume{'c', 3, 0, nullptr});
     char letter = 'd';
     for (const auto& drive : setup.drives) {
-      config.volumes.push_back(SimVolume{letter++, kDriveTypeCdRom, 0, drive});
+      config.volumes.push_back(SimVolume{letter++, kDriveTypeCdRom, 0, DeviceOf(drive)});
     }
   } else {
     config.platformId = kPlatformWin32Windows;
     config.targets.push_back(SimTarget{0, 0, 0, nullptr});
     uint8_t target = 1;
     for (const auto& drive : setup.drives) {
-      config.targets.push_back(SimTarget{0, target++, kDeviceTypeCdRom, drive});
+      config.targets.push_back(SimTarget{0, target++, kDeviceTypeCdRom, DeviceOf(drive)});
     }
   }
   setup.host = std::make_shared<CSimulatedHost>(std::move(config));
