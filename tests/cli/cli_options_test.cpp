@@ -1,0 +1,61 @@
+#include "cli/cli_options.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::optional<CliOptions> Parse(std::vector<std::string> args, std::string* error = nullptr) {
+  std::string ignored;
+  return ParseCliOptions(args, error != nullptr ? error : &ignored);
+}
+
+TEST(CliOptions, SimulatorOptionsInBothSpellings) {
+  auto options = Parse({"--simulate=dvd+r-marginal", "--transport", "aspi", "--sim-latency=0",
+                        "--drive", "1", "--trace=t.txt", "drives"});
+  ASSERT_TRUE(options);
+  EXPECT_TRUE(options->simulate);
+  EXPECT_EQ(options->scenario, "dvd+r-marginal");
+  EXPECT_TRUE(options->aspi);
+  EXPECT_EQ(options->simLatencyMs, 0);
+  EXPECT_EQ(options->drive, 1);
+  EXPECT_EQ(options->traceFile, "t.txt");
+  EXPECT_EQ(options->command, "drives");
+
+  options = Parse({"drives", "--simulate"});
+  ASSERT_TRUE(options);
+  EXPECT_TRUE(options->simulate);
+  EXPECT_TRUE(options->scenario.empty());
+  EXPECT_FALSE(options->aspi);
+  EXPECT_EQ(options->simLatencyMs, -1);
+
+  options = Parse({"--simulate=help"});
+  ASSERT_TRUE(options);
+  EXPECT_TRUE(options->listScenarios);
+}
+
+TEST(CliOptions, BadInputIsAUsageErrorThatSaysWhy) {
+  const struct {
+    std::vector<std::string> args;
+    const char* mentions;
+  } cases[] = {
+      {{"--transport=scsi", "drives"}, "spti or aspi"},
+      {{"--simulate", "--sim-latency=-3", "drives"}, "--sim-latency"},
+      {{"--simulate", "--sim-latency=12ms", "drives"}, "--sim-latency"},
+      {{"--drive", "8", "drives"}, "0 to 7"},
+      {{"--drive=x", "drives"}, "--drive"},
+      {{"--drive"}, "unknown option"},  // no value: not taken as one
+      {{"--simulate="}, "scenario"},
+      {{"--trace=", "drives"}, "--trace"},
+      {{"--frobnicate"}, "unknown option"},
+      {{"drives", "extra"}, "unexpected"},
+      {{"--transport=aspi", "drives"}, "--simulate"},
+      {{"--sim-latency=5", "drives"}, "--simulate"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_FALSE(Parse(c.args, &error)) << c.args[0];
+    EXPECT_NE(error.find(c.mentions), std::string::npos) << c.args[0] << ": " << error;
+  }
+}
+
+}  // namespace

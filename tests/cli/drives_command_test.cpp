@@ -1,0 +1,99 @@
+// `velmo-cli drives` over the simulator and over broken platforms.
+#include "cli/drives_command.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "cli/drive_session.h"
+
+namespace {
+
+struct Captured {
+  int exitCode;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(std::FILE* f) {
+  std::rewind(f);
+  std::string text;
+  char chunk[512];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
+  std::fclose(f);
+  return text;
+}
+
+Captured RunDrives(const std::vector<std::string>& args) {
+  std::string error;
+  auto options = ParseCliOptions(args, &error);
+  EXPECT_TRUE(options) << error;
+  CDriveSession session;
+  std::string messages;
+  EXPECT_TRUE(session.Open(*options, [&](const std::string& text, const std::string&) {
+    messages += text + "\n";
+  }, &error)) << error;
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  Captured result;
+  result.exitCode = RunDrivesCommand(session, out, err);
+  result.out = Slurp(out);
+  result.err = messages + Slurp(err);
+  return result;
+}
+
+TEST(DrivesCommand, ListsBothSimulatedDrivesOnBothTransports) {
+  for (const char* transport : {"--transport=spti", "--transport=aspi"}) {
+    const Captured run = RunDrives({"--simulate", transport, "--sim-latency=0", "drives"});
+    EXPECT_EQ(run.exitCode, kExitOk) << transport;
+    // Header, then one line per drive: supported first, refusing second.
+    const size_t first = run.out.find("\n0  ");
+    const size_t second = run.out.find("\n1  ");
+    ASSERT_NE(first, std::string::npos) << run.out;
+    ASSERT_NE(second, std::string::npos) << run.out;
+    const std::string line0 = run.out.substr(first + 1, second - first - 1);
+    const std::string line1 = run.out.substr(second + 1);
+    EXPECT_NE(line0.find("accepted"), std::string::npos) << line0;
+    EXPECT_NE(line1.find("refused: not a supported drive"), std::string::npos) << line1;
+    EXPECT_TRUE(run.err.empty()) << run.err;
+  }
+}
+
+TEST(DrivesCommand, AnUnknownScenarioIsRefusedBeforeAnythingRuns) {
+  std::string error;
+  auto options = ParseCliOptions({"--simulate=no-such-disc", "drives"}, &error);
+  ASSERT_TRUE(options);
+  CDriveSession session;
+  EXPECT_FALSE(session.Open(*options, nullptr, &error));
+  EXPECT_NE(error.find("no-such-disc"), std::string::npos);
+}
+
+TEST(DrivesCommand, TraceFileThatCannotBeWrittenIsRefused) {
+  std::string error;
+  auto options = ParseCliOptions({"--simulate", "--trace=/nonexistent-dir/t.txt", "drives"}, &error);
+  ASSERT_TRUE(options);
+  CDriveSession session;
+  EXPECT_FALSE(session.Open(*options, nullptr, &error));
+  EXPECT_NE(error.find("/nonexistent-dir/t.txt"), std::string::npos);
+}
+
+TEST(DrivesCommand, AdviceForDrivesThatCannotBeUsed) {
+  EXPECT_NE(DescribeSkippedVolume({"/dev/sg1", kErrorAccessDenied, false}).find("cdrom"),
+            std::string::npos);
+  EXPECT_NE(DescribeSkippedVolume({"/dev/sg1", kErrorSharingViolation, false})
+                .find("another program"),
+            std::string::npos);
+  EXPECT_NE(DescribeSkippedVolume({"/dev/sg1", 0, true}).find("INQUIRY"), std::string::npos);
+  const std::string filtered = DescribeVendorCommandFailure(kErrorAccessDenied, "/dev/sr0");
+  EXPECT_NE(filtered.find("modprobe sg"), std::string::npos);
+  EXPECT_NE(filtered.find("root"), std::string::npos);
+  EXPECT_EQ(DescribeVendorCommandFailure(kErrorAccessDenied, "/dev/sg2").find("modprobe"),
+            std::string::npos);
+  EXPECT_EQ(DescribeVendorCommandFailure(0, "/dev/sg2"), "");
+  EXPECT_NE(DescribeVendorCommandFailure(kErrorSemTimeout, "/dev/sg2").find("in time"),
+            std::string::npos);
+}
+
+}  // namespace
