@@ -133,7 +133,11 @@ std::vector<VolumeCandidate> CLinuxHost::VolumeCandidates() {
   }
   std::sort(drives.begin(), drives.end());
   std::vector<VolumeCandidate> volumes;
-  for (const auto& drive : drives) volumes.push_back({drive.second, drive.second});
+  // Opened by their block node's name, so a drive that cannot be opened is
+  // named as the user knows it.
+  for (const auto& drive : drives) {
+    volumes.push_back({m_devRoot + "/" + drive.second, drive.second});
+  }
   return volumes;
 }
 
@@ -142,8 +146,11 @@ uint32_t CLinuxHost::DriveTypeOf(const std::string& typePath) {
   return type == "5" ? kDriveTypeCdRom : 0;
 }
 
-DeviceHandle CLinuxHost::OpenVolume(const std::string& openPath, uint32_t* error) {
+DeviceHandle CLinuxHost::OpenVolume(const std::string& volumePath, uint32_t* error) {
   *error = kErrorSuccess;
+  // Only the name counts; the nodes are always looked up under our own roots.
+  const size_t slash = volumePath.rfind('/');
+  const std::string openPath = slash == std::string::npos ? volumePath : volumePath.substr(slash + 1);
   if (SrNumber(openPath) < 0) {
     *error = kErrorFileNotFound;
     return 0;

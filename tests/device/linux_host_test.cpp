@@ -128,9 +128,9 @@ TEST_F(FakeSysfs, FindsOpticalDrivesInNumberOrder) {
   CLinuxHost host = Host();
   const auto volumes = host.VolumeCandidates();
   ASSERT_EQ(volumes.size(), 3u);
-  EXPECT_EQ(volumes[0].openPath, "sr0");
-  EXPECT_EQ(volumes[1].openPath, "sr2");
-  EXPECT_EQ(volumes[2].openPath, "sr10");
+  EXPECT_EQ(volumes[0].openPath, (root / "dev/sr0").string());
+  EXPECT_EQ(volumes[1].typePath, "sr2");
+  EXPECT_EQ(volumes[2].typePath, "sr10");
   EXPECT_EQ(host.DriveTypeOf("sr2"), kDriveTypeCdRom);
 
   AddBlock("sr3", "0", "");  // an sr name that is not an optical drive
@@ -147,7 +147,7 @@ TEST_F(FakeSysfs, OpensTheGenericNodeAndFallsBackToTheBlockNode) {
   CLinuxHost host = Host();
 
   uint32_t error = 0;
-  const DeviceHandle first = host.OpenVolume("sr0", &error);
+  const DeviceHandle first = host.OpenVolume(host.VolumeCandidates()[0].openPath, &error);
   ASSERT_NE(first, 0);
   EXPECT_EQ(host.DescribeVolume(first), (root / "dev/sg1").string());
   EXPECT_FALSE(host.OpenedOnBlockNode(first));

@@ -1,0 +1,179 @@
+#include "console/disc_identification.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "commands/disc_globals.h"
+#include "commands/drive_commands.h"
+#include "device/big_endian.h"
+
+const WriteSpeedEntry kWriteSpeedTable[7] = {
+    {3324, kSpeed2_4X, "2.4X => (%5ld Kb/Sec)  "}, {5540, kSpeed4X, " 4X => (%5ld Kb/Sec)  "},
+    {8310, kSpeed6X, " 6X => (%5ld Kb/Sec)  "},    {11080, kSpeed8X, " 8X => (%5ld Kb/Sec)  "},
+    {13850, kSpeed10X, "10X => (%5ld Kb/Sec)  "},  {16620, kSpeed12X, "12X => (%5ld Kb/Sec)  "},
+    {22160, kSpeed16X, "16X => (%5ld Kb/Sec)  "},
+};
+
+namespace {
+
+constexpr const char kNotSupportedStatus[] = "Not support for this disc.";
+constexpr int kMaxDescriptors = 10;
+
+// isalnum of the C locale, whatever locale the program runs in.
+bool IsAsciiAlnum(uint8_t c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+struct IdRows {
+  int first, last, end, max;
+};
+
+// Search range, run end and maximum length of each ID, by structure.
+constexpr IdRows kAdipManufacturer{23, 29, 30, 8};
+constexpr IdRows kAdipMediaType{31, 33, 33, 3};
+constexpr IdRows kPrerecordedManufacturer{21, 26, 30, 6};
+constexpr IdRows kPrerecordedMediaType{29, 34, 34, 6};
+
+}  // namespace
+
+const char* DiscTypeText(DiscTypeCode type) {
+  switch (type) {
+    case kDiscDvdPlusRDl: return "DVD+R DL";
+    case kDiscDvdPlusR: return "DVD+R";
+    case kDiscDvdMinusR: return "DVD-R";
+    case kDiscCdRom:
+    case kDiscCdR:
+    case kDiscCdRw:
+    case kDiscDvdRom:
+    case kDiscDvdPlusRw:
+    case kDiscDvdMinusRw: return "Not Support.";
+    default: return "N/A";
+  }
+}
+
+bool IsTestableDisc(DiscTypeCode type) {
+  return type == kDiscDvdPlusRDl || type == kDiscDvdPlusR || type == kDiscDvdMinusR;
+}
+
+std::string ExtractDiscId(const uint8_t* reply, int searchFirst, int searchLast, int runEnd,
+                          int maxLength) {
+  int start = -1;
+  for (int i = searchFirst; i <= searchLast; ++i) {
+    if (IsAsciiAlnum(reply[i])) {
+      start = i;
+      break;
+    }
+  }
+  if (start < 0) return "n/a";
+  std::string id;
+  for (int i = start; i <= runEnd && static_cast<int>(id.size()) < maxLength; ++i) {
+    if (reply[i] == 0) break;
+    id.push_back(static_cast<char>(reply[i]));
+  }
+  return id;
+}
+
+std::string CapacityText(int32_t lastLba) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", (static_cast<double>(lastLba) + 1) * 0.001953125);
+  return text;
+}
+
+int32_t LastLbaFromEndLba(int32_t endLba) {
+  return endLba <= kDualLayerThreshold ? kSingleLayerLastLba : kDualLayerLastLba;
+}
+
+WriteSpeedList ParseWriteSpeeds(const uint8_t* reply, uint32_t bufferLength) {
+  WriteSpeedList list;
+  if (bufferLength < 8) return list;
+  const uint32_t length = GetBe32(reply);
+  uint32_t count = length >= 4 ? (length - 4) / 16 : 0;
+  count = std::min<uint32_t>(count, kMaxDescriptors);
+  count = std::min<uint32_t>(count, (bufferLength - 8) / 16);
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* descriptor = reply + 8 + 16 * i;
+    const uint32_t speed = GetBe32(descriptor + 12);
+    for (const WriteSpeedEntry& entry : kWriteSpeedTable) {
+      if (entry.kBps != speed) continue;
+      char text[64];
+      std::snprintf(text, sizeof text, entry.format, static_cast<long>(speed));
+      list.entries.push_back(text);
+      list.codes.push_back(entry.code);
+      break;
+    }
+  }
+  if (count > 0) {
+    list.hasLastEndLba = true;
+    list.lastEndLba = static_cast<int32_t>(GetBe32(reply + 8 + 16 * (count - 1) + 4));
+  }
+  return list;
+}
+
+DiscView IdentifyDisc(bool diagMode) {
+  DiscView view;
+  const DiscTypeCode type = GetCurrentProfile();
+  g_discType = type;
+  view.discType = DiscTypeText(type);
+  if (!IsTestableDisc(type)) {
+    view.status = kNotSupportedStatus;
+    return view;
+  }
+
+  view.manufacturerId = "N/A";
+  view.mediaTypeId = "N/A";
+  uint8_t reply[300] = {};
+  const bool plusR = type != kDiscDvdMinusR;
+  const bool read = plusR ? ReadAdipInformation(reply) : ReadPrerecordedInformation(reply);
+  if (!read) {
+    view.status = kNotSupportedStatus;
+    return view;
+  }
+  const IdRows& maker = plusR ? kAdipManufacturer : kPrerecordedManufacturer;
+  const IdRows& media = plusR ? kAdipMediaType : kPrerecordedMediaType;
+  const std::string manufacturer = ExtractDiscId(reply, maker.first, maker.last, maker.end, maker.max);
+  const std::string mediaType = ExtractDiscId(reply, media.first, media.last, media.end, media.max);
+  {
+    std::lock_guard<std::mutex> hold(g_discLock);
+    std::snprintf(g_manufacturerId, sizeof g_manufacturerId, "%s", manufacturer.c_str());
+    std::snprintf(g_mediaTypeId, sizeof g_mediaTypeId, "%s", mediaType.c_str());
+  }
+  view.manufacturerId = manufacturer;
+  view.mediaTypeId = mediaType;
+
+  view.enableSpeedList = true;
+  view.speedEntries = std::vector<std::string>();
+  view.capacity = "N/A";
+  std::memset(reply, 0, sizeof reply);
+  if (!GetWriteSpeeds(reply)) {
+    DiscView reset;
+    reset.resetDiscInfo = true;
+    return reset;
+  }
+  const WriteSpeedList speeds = ParseWriteSpeeds(reply, kGetWriteSpeedsLength);
+  {
+    std::lock_guard<std::mutex> hold(g_discLock);
+    std::memset(g_speedCodes, 0, sizeof g_speedCodes);
+    g_speedCount = static_cast<int32_t>(speeds.codes.size());
+    for (size_t i = 0; i < speeds.codes.size(); ++i) g_speedCodes[i] = speeds.codes[i];
+  }
+  if (speeds.entries.empty()) {
+    view.speedEntries = std::vector<std::string>{"N/A"};
+    view.status = kNotSupportedStatus;
+    return view;
+  }
+  view.speedEntries = speeds.entries;
+  view.speedCode = speeds.codes.front();
+
+  const int32_t lastLba = LastLbaFromEndLba(speeds.lastEndLba);
+  {
+    std::lock_guard<std::mutex> hold(g_discLock);
+    g_lastLba = lastLba;
+  }
+  view.chartLastLba = lastLba;
+  view.capacity = CapacityText(lastLba);
+  view.enableRunControls = diagMode;
+  view.status = "Ready.";
+  return view;
+}

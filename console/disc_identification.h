@@ -1,0 +1,71 @@
+// Identification of a newly ready disc: its type, manufacturer and media type
+// IDs, the write speeds it can be tested at, its end address and blank
+// capacity. Runs on the poll worker, writes the disc globals, and returns
+// what the window must show; the window applies it on the UI thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "commands/disc_type.h"
+#include "commands/speed_codes.h"
+
+// The main window's disc fields and run controls after an identification.
+// A field left empty is not touched.
+struct DiscView {
+  std::optional<std::string> discType;        // 1006
+  std::optional<std::string> manufacturerId;  // 1007
+  std::optional<std::string> mediaTypeId;     // 1008
+  std::optional<std::string> capacity;        // 1012
+  std::optional<std::string> status;          // 1025
+  // The write-speed list's new entries; the first is selected.
+  std::optional<std::vector<std::string>> speedEntries;
+  bool enableSpeedList = false;
+  bool resetDiscInfo = false;  // apply ResetDiscInfo instead of the fields above
+  std::optional<SpeedCode> speedCode;         // new m_speedCode
+  std::optional<int32_t> chartLastLba;        // SetRange(0, 600, 0, lastLba, 0)
+  bool enableRunControls = false;             // START on, STOP off, Smart Scan, TE, FE on
+};
+
+inline constexpr int32_t kSingleLayerLastLba = 2086912;  // 0x1FD800
+inline constexpr int32_t kDualLayerLastLba = 4173824;    // 0x3FB000
+inline constexpr int32_t kDualLayerThreshold = 3145728;  // 0x300000
+
+struct WriteSpeedEntry {
+  uint32_t kBps;
+  SpeedCode code;
+  const char* format;
+};
+
+// The write speeds the list accepts, with their list entry formats.
+extern const WriteSpeedEntry kWriteSpeedTable[7];
+
+// Runs the identification against the selected drive (through
+// g_pDeviceManager) and leaves its results in the disc globals.
+// diagMode: the selected drive is in diagnostic mode.
+DiscView IdentifyDisc(bool diagMode);
+
+// Pieces of the identification, apart for tests and for Smart Scan.
+const char* DiscTypeText(DiscTypeCode type);  // "DVD+R DL", ..., "Not Support.", "N/A"
+bool IsTestableDisc(DiscTypeCode type);
+// The ID in reply bytes [searchFirst, searchLast] up to runEnd (inclusive),
+// at most maxLength characters; "n/a" when no byte of the search range is a
+// letter or digit.
+std::string ExtractDiscId(const uint8_t* reply, int searchFirst, int searchLast, int runEnd,
+                          int maxLength);
+std::string CapacityText(int32_t lastLba);  // "%.1f MB"
+int32_t LastLbaFromEndLba(int32_t endLba);
+
+struct WriteSpeedList {
+  std::vector<std::string> entries;
+  std::vector<SpeedCode> codes;  // one per entry, at most 10
+  bool hasLastEndLba = false;
+  int32_t lastEndLba = 0;  // end LBA of the reply's last descriptor
+};
+
+// Reads a GET PERFORMANCE reply held in a buffer of bufferLength bytes.
+// The descriptor count comes from the header, cut to the 10 asked for and to
+// what fits in the buffer; a length below 4 means no descriptor.
+WriteSpeedList ParseWriteSpeeds(const uint8_t* reply, uint32_t bufferLength);
