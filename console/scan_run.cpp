@@ -1,0 +1,173 @@
+#include "console/scan_run.h"
+
+#include <ctime>
+
+#include "commands/disc_globals.h"
+#include "commands/drive_commands.h"
+
+namespace {
+
+constexpr int32_t kLayer0Sectors = 2086912;
+constexpr int32_t kLayerTenth = 208691;
+constexpr int32_t kQuickStart = 1878221;
+constexpr int32_t kDualLayerQuickEnd = 2295603;
+constexpr int32_t kTailSectors = 16384;
+constexpr int32_t kLayer0PsnOffset = 0x30000;
+constexpr int32_t kLayer1PsnOffset = 0xBD5000;
+constexpr int32_t kClampFirst = 0x229800;
+constexpr int32_t kClampLast = 0xDD0000;
+
+constexpr char kLineOk[] = " The disc is ok for writing under this speed setting.";
+constexpr char kLineNotRecommended[] =
+    " The disc is not recommended for writing under this speed setting.";
+
+struct DiscSnapshot {
+  DiscTypeCode type;
+  int32_t lastLba;
+};
+
+DiscSnapshot ReadDisc() {
+  std::lock_guard<std::mutex> hold(g_discLock);
+  return {g_discType.load(), g_lastLba};
+}
+
+}  // namespace
+
+ScanRange GetScanRange(uint8_t densityMode, DiscTypeCode discType, int32_t lastLba) {
+  if (densityMode == kDensityQuick) {
+    if (discType == kDiscDvdPlusRDl) return {kQuickStart, kDualLayerQuickEnd - kTailSectors};
+    return {kQuickStart, lastLba - kTailSectors};
+  }
+  return {0, lastLba - kTailSectors};
+}
+
+int32_t LbaToPsn(int32_t lba, DiscTypeCode discType) {
+  int32_t psn = discType == kDiscDvdPlusRDl && lba >= kLayer0Sectors ? lba + kLayer1PsnOffset
+                                                                      : lba + kLayer0PsnOffset;
+  if (psn >= kClampFirst && psn <= kClampLast) psn = kClampFirst;
+  return psn;
+}
+
+int32_t GetSampleStep(int32_t lba, int32_t densityStep, DiscTypeCode discType, int32_t lastLba) {
+  int32_t zone;
+  if (discType == kDiscDvdPlusRDl) {
+    zone = lba < kLayer0Sectors ? lba / kLayerTenth : 10 - (lba - kLayer0Sectors) / kLayerTenth;
+  } else {
+    // A last address below ten sectors would make the zone divisor zero:
+    // such a disc is all rim.
+    const int32_t tenth = lastLba / 10;
+    zone = tenth > 0 ? lba / tenth : 10;
+  }
+  if (zone < 5) return densityStep;
+  if (zone <= 8) return (densityStep + kTailSectors) / 2;
+  return kTailSectors;
+}
+
+std::string FormatLogHeader() {
+  char line[600] = {};
+  std::snprintf(line, sizeof line, "%8s%5s%5s %s\r\n", "Address", "TE", "FE", "Result");
+  return line;
+}
+
+std::string FormatLogLine(int32_t lba, uint16_t te, uint16_t fe) {
+  char line[600] = {};
+  char tail[500] = {};
+  std::snprintf(line, sizeof line, "%8ld%5d", static_cast<long>(lba), te);
+  const bool ok = te <= kTeLimit && fe <= kFeLimit;
+  std::snprintf(tail, sizeof tail, "%5d%s", fe, ok ? kLineOk : kLineNotRecommended);
+  return std::string(line) + tail + "\r\n";
+}
+
+CScanRun::CScanRun(ScanSettings& settings, ScanChart& chart, ScanSink& sink, std::string logPath)
+    : m_settings(settings), m_chart(chart), m_sink(sink), m_logPath(std::move(logPath)) {}
+
+void CScanRun::RequestStop() {
+  std::lock_guard<std::mutex> hold(m_outputLock);
+  m_stop = true;
+}
+
+CScanRun::Counts CScanRun::GetCounts() const {
+  std::lock_guard<std::mutex> hold(m_outputLock);
+  return m_counts;
+}
+
+bool CScanRun::WriteLine(const std::string& line) {
+  // Each line is flushed whole, so the log never ends in half a line.
+  return std::fputs(line.c_str(), m_log) >= 0 && std::fflush(m_log) == 0;
+}
+
+void CScanRun::Run() {
+  struct Finish {
+    CScanRun& run;
+    ~Finish() {
+      if (run.m_log != nullptr) std::fclose(run.m_log);
+      run.m_log = nullptr;
+      run.m_finished = true;
+    }
+  } finish{*this};
+
+  {
+    std::lock_guard<std::mutex> hold(m_outputLock);
+    if (m_stop) return;
+    m_sink.SetScanning(true);
+    m_log = std::fopen(m_logPath.c_str(), "w+");
+    if (m_log == nullptr) {
+      m_sink.LogOpenFailed();
+      m_sink.SetScanning(false);
+      return;
+    }
+    WriteLine(FormatLogHeader());
+    m_sink.RunStarted();
+    m_chart.ClearData();
+    if (m_settings.showFeLimit == 1) m_chart.DrawLimitLine(1, kFeLimit, true);
+    if (m_settings.showTeLimit == 1) m_chart.DrawLimitLine(0, kTeLimit, true);
+  }
+  const std::time_t started = std::time(nullptr);
+
+  const DiscSnapshot disc = ReadDisc();
+  const ScanRange range = GetScanRange(m_settings.densityMode, disc.type, disc.lastLba);
+  for (int32_t lba = range.start; lba < range.end;) {
+    const DiscSnapshot now = ReadDisc();
+    const int32_t step = GetSampleStep(lba, m_settings.densityStep, now.type, now.lastLba);
+    const int32_t psn = LbaToPsn(lba, now.type);
+    TefeReading reading;
+    const bool ok = TakeTefeSample(m_settings.speedCode, static_cast<uint32_t>(psn), &reading);
+
+    std::lock_guard<std::mutex> hold(m_outputLock);
+    if (m_stop) return;
+    const long elapsed = static_cast<long>(std::time(nullptr) - started);
+    m_sink.Elapsed(elapsed);
+    if (!ok) {
+      std::fclose(m_log);
+      m_log = nullptr;
+      m_sink.FirmwareFailure();
+      m_sink.SetScanning(false);
+      return;
+    }
+    m_chart.AppendPoint(2, reading.te, lba);
+    m_chart.AppendPoint(3, reading.fe, lba);
+    if (reading.te > kTeLimit) ++m_counts.teFailures;
+    if (reading.fe > kFeLimit) ++m_counts.feFailures;
+    ++m_counts.samples;
+    WriteLine(FormatLogLine(lba, reading.te, reading.fe));
+    m_sink.Sampled(lba, reading.te, reading.fe);
+    m_chart.Refresh();
+    if (step <= 0) break;  // cannot happen with the two density steps; never loop forever
+    lba += step;
+  }
+
+  const bool failed = m_counts.teFailures != 0 || m_counts.feFailures != 0;
+  {
+    std::lock_guard<std::mutex> hold(m_outputLock);
+    if (m_stop) return;
+  }
+  // The verdict waits for the user without holding the lock, so a STOP (or a
+  // close) can still come through while the box is up.
+  m_sink.Verdict(failed ? kVerdictNotRecommended : kVerdictOk, failed ? kColorRed : kColorGreen);
+  std::lock_guard<std::mutex> hold(m_outputLock);
+  if (m_stop) return;
+  std::fclose(m_log);
+  m_log = nullptr;
+  m_sink.SetScanning(false);
+  m_sink.Finished();
+}

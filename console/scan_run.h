@@ -1,0 +1,117 @@
+// The TE/FE scan run: walks the disc from the start of its range, one sample
+// command per address, feeds both curves to the chart, writes TEFE.txt and
+// ends with a verdict. Runs on its own worker; the window (or velmo-cli)
+// hears of it through a ScanSink and draws through a ScanChart.
+//
+// Stopping: RequestStop may be called from any thread. Once it returns the
+// run writes no further line, draws nothing and calls no sink method; the
+// worker closes the log after its pending command returns.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "commands/disc_type.h"
+#include "commands/speed_codes.h"
+
+inline constexpr int32_t kNormalDensityStep = 49152;  // 0xC000
+inline constexpr int32_t kFullDensityStep = 16384;    // 0x4000
+inline constexpr uint8_t kDensityNormal = 1;
+inline constexpr uint8_t kDensityFull = 2;
+inline constexpr uint8_t kDensityQuick = 3;
+
+inline constexpr uint32_t kColorRed = 255;
+inline constexpr uint32_t kColorGreen = 33280;
+
+inline constexpr char kLogFileName[] = "TEFE.txt";
+inline constexpr char kVerdictOk[] = "This disc is ok for writing under this speed setting.";
+inline constexpr char kVerdictNotRecommended[] =
+    "This disc is not recommended for writing under this speed setting.";
+
+// The user's choices, read afresh for every sample: a change during a run
+// takes effect from the next sample.
+struct ScanSettings {
+  std::atomic<SpeedCode> speedCode{kSpeed2_4X};
+  std::atomic<int32_t> densityStep{kNormalDensityStep};
+  std::atomic<uint8_t> densityMode{kDensityNormal};
+  std::atomic<uint8_t> showTeLimit{0};
+  std::atomic<uint8_t> showFeLimit{0};
+};
+
+// The chart calls a run makes; safe to call from the worker.
+class ScanChart {
+ public:
+  virtual ~ScanChart() = default;
+  virtual void ClearData() = 0;
+  virtual void DrawLimitLine(int series, double y, bool show) = 0;
+  virtual void AppendPoint(int series, double y, double x) = 0;
+  virtual void Refresh() = 0;
+};
+
+// What the run tells its front end, from the worker.
+class ScanSink {
+ public:
+  virtual ~ScanSink() = default;
+  // m_scanning: true at the start of a run, false at its end (not after a
+  // stop: the stop itself clears it).
+  virtual void SetScanning(bool scanning) = 0;
+  virtual void LogOpenFailed() = 0;  // "Can't support to save log file."
+  virtual void RunStarted() = 0;     // elapsed " ", "Testing...", START off, STOP on
+  virtual void Elapsed(long seconds) = 0;
+  virtual void Sampled(int32_t lba, uint16_t te, uint16_t fe) = 0;
+  // The firmware message, then the red status, START on, STOP off.
+  virtual void FirmwareFailure() = 0;
+  // The verdict: shown to the user, waiting until they have seen it.
+  virtual void Verdict(const char* text, uint32_t color) = 0;
+  virtual void Finished() = 0;  // after the verdict: START on, STOP off
+};
+
+struct ScanRange {
+  int32_t start;
+  int32_t end;  // exclusive
+};
+
+ScanRange GetScanRange(uint8_t densityMode, DiscTypeCode discType, int32_t lastLba);
+int32_t LbaToPsn(int32_t lba, DiscTypeCode discType);  // with the run's clamp
+int32_t GetSampleStep(int32_t lba, int32_t densityStep, DiscTypeCode discType, int32_t lastLba);
+
+std::string FormatLogHeader();  // with its CR LF
+std::string FormatLogLine(int32_t lba, uint16_t te, uint16_t fe);
+
+class CScanRun {
+ public:
+  // logPath: where TEFE.txt goes (the current directory's by default).
+  CScanRun(ScanSettings& settings, ScanChart& chart, ScanSink& sink,
+           std::string logPath = kLogFileName);
+
+  // The whole run, on the calling thread (the worker).
+  void Run();
+  void RequestStop();
+  bool StopRequested() const { return m_stop.load(); }
+  bool Finished() const { return m_finished.load(); }
+
+  struct Counts {
+    int samples = 0;
+    int teFailures = 0;
+    int feFailures = 0;
+  };
+  Counts GetCounts() const;
+
+ private:
+  bool WriteLine(const std::string& line);
+
+  ScanSettings& m_settings;
+  ScanChart& m_chart;
+  ScanSink& m_sink;
+  std::string m_logPath;
+  std::FILE* m_log = nullptr;
+  // Held while the run writes or draws, and by RequestStop: after a stop
+  // nothing of this run can land in the next run's log or chart.
+  mutable std::mutex m_outputLock;
+  std::atomic<bool> m_stop{false};
+  std::atomic<bool> m_finished{false};
+  Counts m_counts;
+};
