@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,12 @@ class ScriptedDrive {
   void On(uint8_t opcode, ScriptedReply reply) {
     std::lock_guard<std::mutex> hold(m_lock);
     m_replies[opcode] = std::move(reply);
+  }
+
+  // A reply computed from each command, for the opcode given.
+  void OnEach(uint8_t opcode, std::function<ScriptedReply(const SimCommand&)> answer) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_computed[opcode] = std::move(answer);
   }
 
   struct Received {
@@ -71,8 +78,11 @@ class ScriptedDrive {
       std::lock_guard<std::mutex> hold(m_lock);
       m_received.push_back({std::vector<uint8_t>(command.cdb, command.cdb + command.cdbLength),
                             command.direction, command.dataLength, command.timeoutMs});
+      auto computed = m_computed.find(command.cdb[0]);
       auto it = m_replies.find(command.cdb[0]);
-      if (it != m_replies.end()) {
+      if (computed != m_computed.end()) {
+        script = computed->second(command);
+      } else if (it != m_replies.end()) {
         script = it->second;
       } else if (command.cdb[0] == 0x12) {
         script.data.assign(56, 0);
@@ -107,6 +117,7 @@ class ScriptedDrive {
   std::string m_revision;
   mutable std::mutex m_lock;
   std::map<uint8_t, ScriptedReply> m_replies;
+  std::map<uint8_t, std::function<ScriptedReply(const SimCommand&)>> m_computed;
   std::vector<Received> m_received;
   std::atomic<int> m_inFlight{0};
   std::atomic<int> m_maxInFlight{0};
