@@ -1,0 +1,63 @@
+#include "console/smart_scan.h"
+
+#include <algorithm>
+
+#include "commands/disc_globals.h"
+#include "commands/drive_commands.h"
+
+const char* SpeedLabel(SpeedCode code) {
+  switch (code) {
+    case kSpeed2_4X: return "2.4X";
+    case kSpeed4X: return "4X";
+    case kSpeed6X: return "6X";
+    case kSpeed8X: return "8X";
+    case kSpeed10X: return "10X";
+    case kSpeed12X: return "12X";
+    case kSpeed16X: return "16X";
+    default: return "";
+  }
+}
+
+const char* SmartVerdictText(int sampleResult) {
+  if (sampleResult == kSampleFit) return kSmartOk;
+  if (sampleResult == kSampleNotRecommended) return kSmartNotRecommended;
+  return kSmartFail;
+}
+
+std::vector<SpeedCode> CurrentSpeedRows() {
+  std::lock_guard<std::mutex> hold(g_discLock);
+  const int32_t count = std::clamp<int32_t>(g_speedCount, 0, kMaxSpeedCodes);
+  return std::vector<SpeedCode>(g_speedCodes, g_speedCodes + count);
+}
+
+CSmartScanRun::CSmartScanRun(std::vector<SpeedCode> rows, SmartScanSink& sink)
+    : m_rows(std::move(rows)), m_sink(sink) {}
+
+void CSmartScanRun::RequestStop() {
+  std::lock_guard<std::mutex> hold(m_lock);
+  m_stop = true;
+}
+
+void CSmartScanRun::Run() {
+  struct Finish {
+    std::atomic<bool>& flag;
+    ~Finish() { flag = true; }
+  } finish{m_finished};
+  {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_stop) return;
+    m_sink.Started(static_cast<int>(m_rows.size()));
+  }
+  for (size_t i = 0; i < m_rows.size(); ++i) {
+    {
+      std::lock_guard<std::mutex> hold(m_lock);
+      if (m_stop) return;
+      m_sink.RowText(static_cast<int>(i), kSmartTesting);
+    }
+    const int result = SampleOuterTrack(m_rows[i]);
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_stop) return;
+    m_sink.RowText(static_cast<int>(i), SmartVerdictText(result));
+    m_sink.Stepped();
+  }
+}

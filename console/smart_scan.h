@@ -1,0 +1,48 @@
+// Smart Scan: one TE/FE sample on the outer track for every write speed of
+// the disc, with a verdict per speed. The rows are taken from the disc's
+// speed list when the run is made; the run reports to a SmartScanSink.
+//
+// Stopping: after RequestStop returns, the run calls no sink method; a sample
+// already with the drive is let finish and its result dropped.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "commands/speed_codes.h"
+
+inline constexpr char kSmartTesting[] = "Testing...";
+inline constexpr char kSmartOk[] = "OK.";
+inline constexpr char kSmartNotRecommended[] = "Not recommended.";
+inline constexpr char kSmartFail[] = "TE/FE fail.";
+
+const char* SpeedLabel(SpeedCode code);  // "2.4X" ... "16X"; "" for any other code
+const char* SmartVerdictText(int sampleResult);
+
+// The speed list of the last identified disc, in list order.
+std::vector<SpeedCode> CurrentSpeedRows();
+
+class SmartScanSink {
+ public:
+  virtual ~SmartScanSink() = default;
+  virtual void Started(int rows) = 0;  // progress range 0..rows, step 1, position 0
+  virtual void RowText(int row, const char* text) = 0;  // also makes the row visible
+  virtual void Stepped() = 0;
+};
+
+class CSmartScanRun {
+ public:
+  CSmartScanRun(std::vector<SpeedCode> rows, SmartScanSink& sink);
+  void Run();
+  void RequestStop();
+  bool Finished() const { return m_finished.load(); }
+
+ private:
+  std::vector<SpeedCode> m_rows;
+  SmartScanSink& m_sink;
+  std::mutex m_lock;  // held while the sink is called, and by RequestStop
+  std::atomic<bool> m_stop{false};
+  std::atomic<bool> m_finished{false};
+};
