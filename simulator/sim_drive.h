@@ -6,7 +6,20 @@
 #pragma once
 
 #include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "commands/vendor_code.h"
+#include "simulator/sim_disc.h"
+#include "simulator/sim_fault.h"
 
 // One exchange as the drive sees it.
 struct SimCommand {
@@ -30,4 +43,150 @@ struct SimReply {
   std::array<uint8_t, 18> sense{};  // fixed-format sense data when senseLength > 0
   uint8_t senseLength = 0;
   uint32_t transferred = 0;  // bytes of data actually moved, never above dataLength
+};
+
+inline constexpr uint8_t kSimDeviceTypeOptical = 5;
+
+// Tray timing reads this clock; latencies always run on real time.
+using SimClock = std::function<std::chrono::steady_clock::time_point()>;
+
+struct SimDriveConfig {
+  // INQUIRY identity, blank padded (or cut) to 8, 16 and 4 bytes.
+  std::string vendor = "VELMO";
+  std::string product = "DVDRW VX-2016";
+  std::string revision = "1.02";
+  std::string firmwareDate = "2016/05/23";  // vendor-specific INQUIRY bytes 36..55
+  // 5 for a CD/DVD drive. Any other type answers only INQUIRY, TEST UNIT
+  // READY and REQUEST SENSE, as a disk on the same bus would.
+  uint8_t deviceType = kSimDeviceTypeOptical;
+  // False: the firmware knows no vendor command and refuses any 0xFD with
+  // 5/20/00, as another maker's drive does.
+  bool diagnosticMode = true;
+  std::string accessCode = kVendorAccessCode;
+
+  std::chrono::milliseconds sampleLatency{40};  // one TE/FE measurement
+  std::chrono::milliseconds commandLatency{2};  // every other command
+  // After a disc lands in the tray the drive reports "becoming ready"
+  // (2/04/01) for this long.
+  std::chrono::milliseconds spinUp{0};
+  // One UNIT ATTENTION 6/28/00 (medium may have changed) to the first
+  // command after a disc became ready. Off by default.
+  bool reportMediumChange = false;
+
+  uint32_t seed = 1;  // TE/FE noise
+  std::vector<SimFault> faults;
+  SimClock clock;  // empty: std::chrono::steady_clock::now
+};
+
+// One command as the drive received it, with what it answered.
+struct SimLoggedCommand {
+  std::array<uint8_t, 16> cdb{};
+  uint8_t cdbLength = 0;
+  uint8_t direction = 0;
+  uint32_t dataLength = 0;
+  uint32_t timeoutMs = 0;
+  SimReply reply;
+};
+
+// The firmware of one drive. Execute checks each CDB as a drive does
+// (operation code, CDB length, fields, vendor access code, diagnostic mode,
+// medium state) and answers with status, fixed-format sense and data; it
+// never writes more than dataLength bytes, nor any byte unless the direction
+// is data in (2). Sense: 5/20/00 unknown operation code (and every 0xFD on a
+// drive without the diagnostic mode), 5/24/00 a wrong CDB length or field
+// (a wrong vendor access code included), 5/2C/00 a sample outside diagnostic
+// mode, 2/3A/00 no disc, 2/04/01 disc spinning up, 5/30/02 a DVD structure
+// asked of a medium that is no DVD. The sample command accepts speed codes
+// 13..19 whatever the disc offers (the drive can spin at any of its speeds);
+// an address outside the disc's data zone gives reply status 1.
+// A timeoutMs of 0 sets no limit.
+//
+// Threads: every method may be called from any thread. Commands run one at a
+// time; a command waiting out its latency wakes early when the tray or the
+// attachment changes (Eject, InsertDisc, Detach).
+class CSimDrive {
+ public:
+  static constexpr size_t kLogCapacity = 4096;
+
+  explicit CSimDrive(SimDriveConfig config = {});
+  ~CSimDrive();
+  CSimDrive(const CSimDrive&) = delete;
+  CSimDrive& operator=(const CSimDrive&) = delete;
+
+  SimReply Execute(const SimCommand& command);
+
+  uint8_t DeviceType() const { return m_deviceType; }
+
+  // Tray. The disc lands after delay (the tray reads empty until then) and
+  // then spins up for the config's spinUp. Inserting over a disc changes it.
+  void InsertDisc(const SimDisc& disc, std::chrono::milliseconds delay = {});
+  void Eject();
+  std::string DiscName() const;  // the disc in or landing in the tray; empty if none
+  bool DiscReady() const;
+
+  // Attachment: a detached drive answers kGone; attaching again is a power
+  // cycle (diagnostic mode left).
+  void Detach();
+  void Attach();
+  bool Attached() const;
+
+  // Faults armed now count their trigger from the next command on.
+  void AddFault(const SimFault& fault);
+  void ClearFaults();
+  void SetSampleLatency(std::chrono::milliseconds latency);
+  void SetCommandLatency(std::chrono::milliseconds latency);
+
+  bool InDiagnosticMode() const;
+
+  // The last kLogCapacity commands, oldest first; counts cover every command
+  // since construction or the last ClearCommandLog.
+  std::vector<SimLoggedCommand> CommandLog() const;
+  uint32_t CommandCount(SimCommandClass commandClass) const;
+  uint32_t OpcodeCount(uint8_t opcode) const;
+  void ClearCommandLog();
+
+ private:
+  struct ArmedFault {
+    SimFault fault;
+    uint32_t seen = 0;
+  };
+  struct Outcome;
+  enum class Medium { kEmpty, kBecomingReady, kReady };
+
+  std::chrono::steady_clock::time_point Now() const;
+  Medium MediumState() const;
+  // Waits up to duration on real time; false when woken by a tray or
+  // attachment change.
+  bool Pause(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds duration);
+  SimReply Run(const SimCommand& command, std::unique_lock<std::mutex>& lock);
+  void RunCommand(const SimCommand& command, std::unique_lock<std::mutex>& lock, Outcome& out);
+  void RunVendor(const SimCommand& command, std::unique_lock<std::mutex>& lock, Outcome& out);
+  void RunSample(const SimCommand& command, std::unique_lock<std::mutex>& lock, Outcome& out);
+  bool CheckMedium(Outcome& out) const;
+  void Log(const SimCommand& command, const SimReply& reply);
+
+  const SimDriveConfig m_config;
+  const uint8_t m_deviceType;
+  const SimClock m_clock;
+
+  std::mutex m_commandLock;  // one command at a time
+  mutable std::mutex m_lock;  // everything below
+  std::condition_variable m_wake;
+  uint64_t m_epoch = 0;  // bumped by every tray or attachment change
+
+  std::optional<SimDisc> m_disc;
+  std::chrono::steady_clock::time_point m_landsAt{};
+  std::chrono::steady_clock::time_point m_readyAt{};
+  uint64_t m_discGeneration = 0;
+  uint64_t m_attentionGiven = 0;  // disc generation whose UNIT ATTENTION went out
+
+  bool m_attached = true;
+  bool m_diagnostic = false;
+  std::chrono::milliseconds m_sampleLatency;
+  std::chrono::milliseconds m_commandLatency;
+  std::vector<ArmedFault> m_faults;
+
+  std::deque<SimLoggedCommand> m_log;
+  std::array<uint32_t, 256> m_opcodeCounts{};
+  std::array<uint32_t, 10> m_classCounts{};
 };

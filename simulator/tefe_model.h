@@ -23,8 +23,9 @@ inline constexpr uint8_t kTefeStatusOutsideDataZone = 0x01;
 inline constexpr uint8_t kTefeStatusNotMeasurable = 0x02;
 inline constexpr uint8_t kTefeStatusOutOfRange = 0x03;
 
-// Readings outside this range mean the servo lost the track; the drive
-// answers them with kTefeStatusOutOfRange rather than a number.
+// Readings outside this range (and any reading inside a scratch) mean the
+// servo lost the track; the drive answers them with kTefeStatusOutOfRange
+// rather than a number.
 inline constexpr uint16_t kTefeMinReading = 60;
 inline constexpr uint16_t kTefeMaxReading = 1500;
 

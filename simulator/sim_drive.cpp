@@ -1,0 +1,547 @@
+#include "simulator/sim_drive.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "device/big_endian.h"
+#include "simulator/sim_replies.h"
+#include "simulator/tefe_model.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr uint8_t kOpTestUnitReady = 0x00;
+constexpr uint8_t kOpRequestSense = 0x03;
+constexpr uint8_t kOpInquiry = 0x12;
+constexpr uint8_t kOpGetConfiguration = 0x46;
+constexpr uint8_t kOpGetPerformance = 0xAC;
+constexpr uint8_t kOpReadDvdStructure = 0xAD;
+constexpr uint8_t kOpVendor = 0xFD;
+
+constexpr uint8_t kVendorEnterDiagnostic = 0xF1;
+constexpr uint8_t kVendorLeaveDiagnostic = 0xF2;
+constexpr uint8_t kVendorTefeSample = 0xFB;
+constexpr uint8_t kTefeSampleMode = 0x05;
+constexpr uint8_t kFirstSpeedCode = 13;
+constexpr uint8_t kLastSpeedCode = 19;
+
+constexpr uint8_t kPerformanceWriteSpeed = 0x03;
+constexpr uint8_t kStructureAdip = 0x11;
+constexpr uint8_t kStructurePrerecorded = 0x0E;
+
+constexpr uint8_t kStatusGood = 0x00;
+constexpr uint8_t kStatusCheckCondition = 0x02;
+constexpr uint8_t kStatusBusy = 0x08;
+
+struct SenseCode {
+  uint8_t key, asc, ascq;
+};
+constexpr SenseCode kNoSense{0x00, 0x00, 0x00};
+constexpr SenseCode kNoMedium{0x02, 0x3A, 0x00};
+constexpr SenseCode kBecomingReady{0x02, 0x04, 0x01};
+constexpr SenseCode kInvalidOpcode{0x05, 0x20, 0x00};
+constexpr SenseCode kInvalidField{0x05, 0x24, 0x00};
+constexpr SenseCode kSequenceError{0x05, 0x2C, 0x00};
+constexpr SenseCode kIncompatibleMedium{0x05, 0x30, 0x02};
+constexpr SenseCode kMediumChanged{0x06, 0x28, 0x00};
+
+// The CDB length of an operation code's group.
+uint8_t GroupLength(uint8_t opcode) {
+  switch (opcode >> 5) {
+    case 0:
+      return 6;
+    case 1:
+    case 2:
+      return 10;
+    case 4:
+      return 16;
+    default:
+      return 12;
+  }
+}
+
+SimCommandClass Classify(const uint8_t* cdb, uint8_t length) {
+  if (cdb == nullptr || length == 0) return SimCommandClass::kOther;
+  switch (cdb[0]) {
+    case kOpTestUnitReady:
+      return SimCommandClass::kTestUnitReady;
+    case kOpRequestSense:
+      return SimCommandClass::kRequestSense;
+    case kOpInquiry:
+      return SimCommandClass::kInquiry;
+    case kOpGetConfiguration:
+      return SimCommandClass::kGetConfiguration;
+    case kOpGetPerformance:
+      return SimCommandClass::kGetPerformance;
+    case kOpReadDvdStructure:
+      return SimCommandClass::kReadDvdStructure;
+    case kOpVendor:
+      if (length > 1 && cdb[1] == kVendorTefeSample) return SimCommandClass::kTefeSample;
+      if (length > 1 && (cdb[1] == kVendorEnterDiagnostic || cdb[1] == kVendorLeaveDiagnostic))
+        return SimCommandClass::kDiagnosticMode;
+      return SimCommandClass::kOther;
+    default:
+      return SimCommandClass::kOther;
+  }
+}
+
+bool IsPreFault(SimFaultKind kind) {
+  switch (kind) {
+    case SimFaultKind::kCheckCondition:
+    case SimFaultKind::kBusy:
+    case SimFaultKind::kTimeOut:
+    case SimFaultKind::kGone:
+    case SimFaultKind::kEject:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+// What a command produced before it is cut to the host's buffer.
+struct CSimDrive::Outcome {
+  SimTransport transport = SimTransport::kCompleted;
+  uint8_t status = kStatusGood;
+  SenseCode sense = kNoSense;
+  std::vector<uint8_t> data;
+  uint32_t allocation = UINT32_MAX;  // what the CDB allows back
+
+  void Fail(SenseCode code) {
+    status = kStatusCheckCondition;
+    sense = code;
+    data.clear();
+  }
+  bool Good() const { return transport == SimTransport::kCompleted && status == kStatusGood; }
+};
+
+CSimDrive::CSimDrive(SimDriveConfig config)
+    : m_config(std::move(config)),
+      m_deviceType(m_config.deviceType),
+      m_clock(m_config.clock),
+      m_sampleLatency(m_config.sampleLatency),
+      m_commandLatency(m_config.commandLatency) {
+  for (const SimFault& fault : m_config.faults) m_faults.push_back({fault, 0});
+}
+
+CSimDrive::~CSimDrive() = default;
+
+std::chrono::steady_clock::time_point CSimDrive::Now() const {
+  return m_clock ? m_clock() : std::chrono::steady_clock::now();
+}
+
+CSimDrive::Medium CSimDrive::MediumState() const {
+  if (!m_disc) return Medium::kEmpty;
+  const auto now = Now();
+  if (now < m_landsAt) return Medium::kEmpty;
+  if (now < m_readyAt) return Medium::kBecomingReady;
+  return Medium::kReady;
+}
+
+bool CSimDrive::Pause(std::unique_lock<std::mutex>& lock, milliseconds duration) {
+  if (duration <= milliseconds::zero()) return true;
+  const uint64_t epoch = m_epoch;
+  const auto until = std::chrono::steady_clock::now() + duration;
+  return !m_wake.wait_until(lock, until, [&] { return m_epoch != epoch; });
+}
+
+void CSimDrive::InsertDisc(const SimDisc& disc, milliseconds delay) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_disc = disc;
+  m_landsAt = Now() + std::max(delay, milliseconds::zero());
+  m_readyAt = m_landsAt + m_config.spinUp;
+  ++m_discGeneration;
+  ++m_epoch;
+  m_wake.notify_all();
+}
+
+void CSimDrive::Eject() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_disc.reset();
+  ++m_discGeneration;
+  ++m_epoch;
+  m_wake.notify_all();
+}
+
+std::string CSimDrive::DiscName() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_disc ? m_disc->name : std::string();
+}
+
+bool CSimDrive::DiscReady() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return MediumState() == Medium::kReady;
+}
+
+void CSimDrive::Detach() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_attached = false;
+  ++m_epoch;
+  m_wake.notify_all();
+}
+
+void CSimDrive::Attach() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_attached = true;
+  m_diagnostic = false;
+  ++m_epoch;
+  m_wake.notify_all();
+}
+
+bool CSimDrive::Attached() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_attached;
+}
+
+void CSimDrive::AddFault(const SimFault& fault) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_faults.push_back({fault, 0});
+}
+
+void CSimDrive::ClearFaults() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_faults.clear();
+}
+
+void CSimDrive::SetSampleLatency(milliseconds latency) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_sampleLatency = latency;
+}
+
+void CSimDrive::SetCommandLatency(milliseconds latency) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_commandLatency = latency;
+}
+
+bool CSimDrive::InDiagnosticMode() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_diagnostic;
+}
+
+std::vector<SimLoggedCommand> CSimDrive::CommandLog() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return {m_log.begin(), m_log.end()};
+}
+
+uint32_t CSimDrive::CommandCount(SimCommandClass commandClass) const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_classCounts[static_cast<size_t>(commandClass)];
+}
+
+uint32_t CSimDrive::OpcodeCount(uint8_t opcode) const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_opcodeCounts[opcode];
+}
+
+void CSimDrive::ClearCommandLog() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_log.clear();
+  m_opcodeCounts.fill(0);
+  m_classCounts.fill(0);
+}
+
+void CSimDrive::Log(const SimCommand& command, const SimReply& reply) {
+  SimLoggedCommand entry;
+  entry.cdbLength = command.cdbLength;
+  if (command.cdb != nullptr)
+    std::copy_n(command.cdb, std::min<size_t>(command.cdbLength, entry.cdb.size()),
+                entry.cdb.begin());
+  entry.direction = command.direction;
+  entry.dataLength = command.dataLength;
+  entry.timeoutMs = command.timeoutMs;
+  entry.reply = reply;
+  if (m_log.size() == kLogCapacity) m_log.pop_front();
+  m_log.push_back(entry);
+}
+
+SimReply CSimDrive::Execute(const SimCommand& command) {
+  std::lock_guard<std::mutex> one(m_commandLock);
+  std::unique_lock<std::mutex> lock(m_lock);
+  const SimReply reply = Run(command, lock);
+  Log(command, reply);
+  return reply;
+}
+
+SimReply CSimDrive::Run(const SimCommand& command, std::unique_lock<std::mutex>& lock) {
+  SimReply reply;
+  if (!m_attached) {
+    reply.transport = SimTransport::kGone;
+    return reply;
+  }
+
+  const SimCommandClass commandClass = Classify(command.cdb, command.cdbLength);
+  ++m_classCounts[static_cast<size_t>(commandClass)];
+  ++m_classCounts[static_cast<size_t>(SimCommandClass::kAny)];
+  if (command.cdb != nullptr && command.cdbLength > 0) ++m_opcodeCounts[command.cdb[0]];
+
+  std::vector<SimFault> firing;
+  for (ArmedFault& armed : m_faults) {
+    const SimCommandClass target = armed.fault.target;
+    if (target != SimCommandClass::kAny && target != commandClass) continue;
+    const uint32_t nth = ++armed.seen;
+    const uint32_t first = std::max<uint32_t>(armed.fault.fromNth, 1);
+    if (nth >= first && (armed.fault.times == 0 || nth - first < armed.fault.times))
+      firing.push_back(armed.fault);
+  }
+
+  Outcome out;
+  bool preempted = false;
+  for (const SimFault& fault : firing) {
+    if (!IsPreFault(fault.kind)) continue;
+    if (fault.kind == SimFaultKind::kEject) {
+      m_disc.reset();
+      ++m_discGeneration;
+      continue;
+    }
+    preempted = true;
+    if (fault.kind == SimFaultKind::kGone) {
+      m_attached = false;
+      ++m_epoch;
+      m_wake.notify_all();
+      out.transport = SimTransport::kGone;
+    } else if (fault.kind == SimFaultKind::kTimeOut) {
+      milliseconds stall = fault.stall;
+      if (command.timeoutMs > 0) stall = std::min(stall, milliseconds(command.timeoutMs));
+      Pause(lock, stall);
+      out.transport = m_attached ? SimTransport::kTimedOut : SimTransport::kGone;
+    } else if (fault.kind == SimFaultKind::kBusy) {
+      out.status = kStatusBusy;
+    } else {
+      out.Fail({fault.senseKey, fault.asc, fault.ascq});
+    }
+    break;
+  }
+  if (!preempted) RunCommand(command, lock, out);
+
+  if (out.Good()) {
+    for (const SimFault& fault : firing) {
+      if (fault.kind == SimFaultKind::kHeaderLength) {
+        if (commandClass == SimCommandClass::kReadDvdStructure && out.data.size() >= 2)
+          PutBe16(out.data.data(), static_cast<uint16_t>(fault.value));
+        else if (out.data.size() >= 4)
+          PutBe32(out.data.data(), fault.value);
+      } else if (fault.kind == SimFaultKind::kSampleStatus &&
+                 commandClass == SimCommandClass::kTefeSample && !out.data.empty()) {
+        out.data[0] = static_cast<uint8_t>(fault.value);
+      } else if (fault.kind == SimFaultKind::kAllOnes) {
+        out.data.assign(command.dataLength, 0xFF);
+        out.allocation = command.dataLength;
+      } else if (fault.kind == SimFaultKind::kShortTransfer) {
+        out.allocation = std::min(out.allocation, fault.value);
+      }
+    }
+  }
+
+  reply.transport = out.transport;
+  if (out.transport != SimTransport::kCompleted) return reply;
+  reply.scsiStatus = out.status;
+  if (out.status == kStatusCheckCondition) {
+    reply.sense = FixedSense(out.sense.key, out.sense.asc, out.sense.ascq);
+    reply.senseLength = static_cast<uint8_t>(reply.sense.size());
+  }
+  if (command.direction == 2 && command.data != nullptr) {
+    const size_t n = std::min<size_t>({out.data.size(), command.dataLength, out.allocation});
+    std::memcpy(command.data, out.data.data(), n);
+    reply.transferred = static_cast<uint32_t>(n);
+  }
+  return reply;
+}
+
+bool CSimDrive::CheckMedium(Outcome& out) const {
+  switch (MediumState()) {
+    case Medium::kEmpty:
+      out.Fail(kNoMedium);
+      return false;
+    case Medium::kBecomingReady:
+      out.Fail(kBecomingReady);
+      return false;
+    case Medium::kReady:
+      break;
+  }
+  return true;
+}
+
+void CSimDrive::RunCommand(const SimCommand& command, std::unique_lock<std::mutex>& lock,
+                           Outcome& out) {
+  const uint8_t* cdb = command.cdb;
+  if (cdb == nullptr || command.cdbLength == 0) {
+    out.Fail(kInvalidOpcode);
+    return;
+  }
+  const uint8_t opcode = cdb[0];
+  const bool optical = m_deviceType == kSimDeviceTypeOptical;
+  const bool known = opcode == kOpTestUnitReady || opcode == kOpRequestSense ||
+                     opcode == kOpInquiry ||
+                     (optical && (opcode == kOpGetConfiguration || opcode == kOpGetPerformance ||
+                                  opcode == kOpReadDvdStructure ||
+                                  (opcode == kOpVendor && m_config.diagnosticMode)));
+  if (!known) {
+    out.Fail(kInvalidOpcode);
+    return;
+  }
+  if (command.cdbLength != GroupLength(opcode)) {
+    out.Fail(kInvalidField);
+    return;
+  }
+
+  if (opcode == kOpVendor && command.cdbLength > 1 && cdb[1] == kVendorTefeSample) {
+    RunSample(command, lock, out);
+    return;
+  }
+
+  // Every other command costs the drive a little time first.
+  if (command.timeoutMs > 0 && m_commandLatency > milliseconds(command.timeoutMs)) {
+    Pause(lock, milliseconds(command.timeoutMs));
+    out.transport = m_attached ? SimTransport::kTimedOut : SimTransport::kGone;
+    return;
+  }
+  Pause(lock, m_commandLatency);
+  if (!m_attached) {
+    out.transport = SimTransport::kGone;
+    return;
+  }
+
+  // A changed medium is reported once, to anything but INQUIRY and REQUEST SENSE.
+  if (m_config.reportMediumChange && opcode != kOpInquiry && opcode != kOpRequestSense &&
+      MediumState() == Medium::kReady && m_attentionGiven != m_discGeneration) {
+    m_attentionGiven = m_discGeneration;
+    out.Fail(kMediumChanged);
+    return;
+  }
+
+  switch (opcode) {
+    case kOpTestUnitReady:
+      if (optical) CheckMedium(out);
+      return;
+
+    case kOpRequestSense: {
+      if (cdb[1] & 0x01) {  // descriptor format is not offered
+        out.Fail(kInvalidField);
+        return;
+      }
+      SenseCode pending = kNoSense;
+      if (optical) {
+        const Medium medium = MediumState();
+        if (medium == Medium::kEmpty) pending = kNoMedium;
+        if (medium == Medium::kBecomingReady) pending = kBecomingReady;
+      }
+      const auto sense = FixedSense(pending.key, pending.asc, pending.ascq);
+      out.data.assign(sense.begin(), sense.end());
+      out.allocation = cdb[4];
+      return;
+    }
+
+    case kOpInquiry:
+      if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) {  // no vital product data pages
+        out.Fail(kInvalidField);
+        return;
+      }
+      out.data = InquiryData(m_config);
+      out.allocation = GetBe16(cdb + 3);
+      return;
+
+    case kOpGetConfiguration: {
+      const uint8_t rt = cdb[1] & 0x03;
+      if (rt == 3) {
+        out.Fail(kInvalidField);
+        return;
+      }
+      const uint16_t profile =
+          MediumState() == Medium::kReady ? m_disc->profile : kProfileNone;
+      out.data = ConfigurationReply(profile, rt, GetBe16(cdb + 2));
+      out.allocation = GetBe16(cdb + 7);
+      return;
+    }
+
+    case kOpGetPerformance:
+      if (cdb[10] != kPerformanceWriteSpeed) {
+        out.Fail(kInvalidField);
+        return;
+      }
+      if (!CheckMedium(out)) return;
+      out.data = WriteSpeedReply(*m_disc, GetBe16(cdb + 8));
+      return;
+
+    case kOpReadDvdStructure: {
+      const uint8_t format = cdb[7];
+      if ((cdb[1] & 0x0F) != 0 || (format != kStructureAdip && format != kStructurePrerecorded)) {
+        out.Fail(kInvalidField);
+        return;
+      }
+      if (!CheckMedium(out)) return;
+      if (m_disc->profile < kProfileDvdRom) {
+        out.Fail(kIncompatibleMedium);
+        return;
+      }
+      const std::vector<uint8_t>& payload =
+          format == kStructureAdip ? m_disc->adip : m_disc->prerecorded;
+      if (payload.empty() || cdb[6] >= m_disc->layers) {
+        out.Fail(kInvalidField);
+        return;
+      }
+      out.data = DvdStructureReply(payload);
+      out.allocation = GetBe16(cdb + 8);
+      return;
+    }
+
+    default:
+      RunVendor(command, lock, out);
+      return;
+  }
+}
+
+void CSimDrive::RunVendor(const SimCommand& command, std::unique_lock<std::mutex>&,
+                          Outcome& out) {
+  const uint8_t* cdb = command.cdb;
+  const bool codeMatches = m_config.accessCode.size() == 4 &&
+                           std::memcmp(cdb + 2, m_config.accessCode.data(), 4) == 0;
+  const bool modeCommand = cdb[1] == kVendorEnterDiagnostic || cdb[1] == kVendorLeaveDiagnostic;
+  const bool restZero = std::all_of(cdb + 6, cdb + 11, [](uint8_t b) { return b == 0; });
+  if (!modeCommand || !codeMatches || !restZero) {
+    out.Fail(kInvalidField);
+    return;
+  }
+  m_diagnostic = cdb[1] == kVendorEnterDiagnostic;
+}
+
+void CSimDrive::RunSample(const SimCommand& command, std::unique_lock<std::mutex>& lock,
+                          Outcome& out) {
+  const uint8_t* cdb = command.cdb;
+  const uint8_t speed = cdb[7];
+  const bool codeMatches = m_config.accessCode.size() == 4 &&
+                           std::memcmp(cdb + 2, m_config.accessCode.data(), 4) == 0;
+  if (!codeMatches || cdb[6] != kTefeSampleMode || speed < kFirstSpeedCode ||
+      speed > kLastSpeedCode) {
+    out.Fail(kInvalidField);
+    return;
+  }
+  if (!m_diagnostic) {
+    out.Fail(kSequenceError);
+    return;
+  }
+  if (!CheckMedium(out)) return;
+
+  const uint64_t generation = m_discGeneration;
+  if (command.timeoutMs > 0 && m_sampleLatency > milliseconds(command.timeoutMs)) {
+    Pause(lock, milliseconds(command.timeoutMs));
+    out.transport = m_attached ? SimTransport::kTimedOut : SimTransport::kGone;
+    return;
+  }
+  Pause(lock, m_sampleLatency);
+  // The tray or the bus may have changed while the sled moved.
+  if (!m_attached) {
+    out.transport = SimTransport::kGone;
+    return;
+  }
+  if (m_discGeneration != generation) {
+    out.Fail(kNoMedium);
+    return;
+  }
+  if (!CheckMedium(out)) return;
+
+  const SimTefeReading reading = MeasureTefe(*m_disc, GetBe24(cdb + 8), speed, m_config.seed);
+  const auto reply = TefeReply(reading, speed);
+  out.data.assign(reply.begin(), reply.end());
+}

@@ -1,0 +1,160 @@
+// Byte positions of the replies, as the program reads them.
+#include "simulator/sim_replies.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <set>
+
+#include "sim_test_util.h"
+#include "simulator/sim_disc_catalogue.h"
+
+namespace {
+
+Exchange Ask(const char* discName, const std::vector<uint8_t>& cdb, uint32_t length) {
+  CSimDrive drive(InstantConfig());
+  const SimDisc* disc = FindSimDisc(discName);
+  EXPECT_NE(disc, nullptr) << discName;
+  if (disc != nullptr) drive.InsertDisc(*disc);
+  return Send(drive, cdb, length, 2, 15000, 0);
+}
+
+bool Alnum(uint8_t byte) { return std::isalnum(byte) != 0; }
+
+bool AnyAlnum(const std::vector<uint8_t>& d, size_t from, size_t to) {
+  for (size_t i = from; i <= to; ++i)
+    if (Alnum(d[i])) return true;
+  return false;
+}
+
+TEST(SimInquiry, StandardLayout) {
+  CSimDrive drive(InstantConfig());
+  const Exchange inquiry = Send(drive, {0x12, 0, 0, 0, 0xFF, 0}, 255);
+  ASSERT_TRUE(Good(inquiry.reply));
+  const auto& d = inquiry.data;
+  EXPECT_EQ(d[0], 0x05);
+  EXPECT_EQ(d[1] & 0x80, 0x80);
+  EXPECT_EQ(d[3] & 0x0F, 2);
+  EXPECT_EQ(d[4] + 5u, inquiry.reply.transferred);
+  EXPECT_EQ(Text(d, 8, 35), "VELMO   DVDRW VX-2016   1.02");
+
+  SimDriveConfig other = InstantConfig();
+  other.vendor = "A-VERY-LONG-VENDOR";
+  other.revision = "7";
+  const std::vector<uint8_t> data = InquiryData(other);
+  EXPECT_EQ(Text(data, 8, 15), "A-VERY-L");
+  EXPECT_EQ(Text(data, 32, 35), "7   ");
+}
+
+TEST(SimConfiguration, CurrentProfileOfEachMedium) {
+  const std::pair<const char*, uint16_t> cases[] = {
+      {"dvd+r-novadisc", 0x1B}, {"dvd+r-dl-strata", 0x2B}, {"dvd-r-magnat", 0x11},
+      {"dvd+rw", 0x1A},         {"dvd-rw", 0x14},          {"dvd-rw-restricted", 0x13},
+      {"cd-r", 0x09},           {"dvd-rom", 0x10},         {"no-profile", 0x00}};
+  for (const auto& [disc, profile] : cases) {
+    const Exchange header = Ask(disc, kGetConfiguration8, 8);
+    ASSERT_TRUE(Good(header.reply)) << disc;
+    EXPECT_EQ(header.reply.transferred, 8u);
+    EXPECT_EQ(Be16(header.data, 6), profile) << disc;
+  }
+}
+
+TEST(SimConfiguration, FullReplyListsProfilesWithTheCurrentOneFlagged) {
+  const std::vector<uint8_t> reply = ConfigurationReply(0x1B, 0, 0);
+  ASSERT_EQ(Be32(reply, 0), reply.size() - 4);
+  ASSERT_EQ(Be16(reply, 8), 0x0000);  // profile list first
+  const size_t count = reply[11] / 4;
+  std::set<uint16_t> current;
+  for (size_t i = 0; i < count; ++i)
+    if (reply[12 + 4 * i + 2] & 1) current.insert(Be16(reply, 12 + 4 * i));
+  EXPECT_EQ(current, std::set<uint16_t>{0x1B});
+
+  const std::vector<uint8_t> one = ConfigurationReply(0x1B, 2, 0x0003);
+  ASSERT_EQ(one.size(), 8u + 8);
+  EXPECT_EQ(Be16(one, 8), 0x0003);
+}
+
+TEST(SimWriteSpeeds, DescriptorsInReplyOrderWithEndLba) {
+  const Exchange reply = Ask("dvd+r-novadisc", kGetWriteSpeeds, 200);
+  ASSERT_TRUE(Good(reply.reply));
+  const auto& d = reply.data;
+  const uint32_t n = (Be32(d, 0) - 4) / 16;
+  ASSERT_EQ(n, 5u);
+  EXPECT_EQ(reply.reply.transferred, 8 + 16 * n);
+  std::vector<uint32_t> speeds;
+  for (uint32_t i = 0; i < n; ++i) speeds.push_back(Be32(d, 8 + 16 * i + 12));
+  EXPECT_EQ(speeds, (std::vector<uint32_t>{16620, 11080, 8310, 5540, 3324}));
+  EXPECT_EQ(Be32(d, 8 + 16 * (n - 1) + 4), 2295103u);
+  EXPECT_GT(Be32(d, 8 + 8), 0u);  // read speed filled in
+
+  const Exchange dual = Ask("dvd+r-dl-strata", kGetWriteSpeeds, 200);
+  const uint32_t m = (Be32(dual.data, 0) - 4) / 16;
+  EXPECT_GT(Be32(dual.data, 8 + 16 * (m - 1) + 4), 3145728u);
+}
+
+TEST(SimWriteSpeeds, CatalogueCoversSpeedsOutsideTheTable) {
+  const std::set<uint32_t> table{3324, 5540, 8310, 11080, 13850, 16620, 22160};
+  const Exchange helix = Ask("dvd-r-helix", kGetWriteSpeeds, 200);
+  const uint32_t n = (Be32(helix.data, 0) - 4) / 16;
+  ASSERT_EQ(n, 3u);
+  EXPECT_EQ(table.count(Be32(helix.data, 8 + 12)), 0u);  // 2770 first
+  const Exchange odd = Ask("dvd+r-odd-speeds", kGetWriteSpeeds, 200);
+  for (uint32_t i = 0; i < (Be32(odd.data, 0) - 4) / 16; ++i)
+    EXPECT_EQ(table.count(Be32(odd.data, 8 + 16 * i + 12)), 0u);
+  const Exchange rom = Ask("dvd-rom", kGetWriteSpeeds, 200);
+  EXPECT_EQ(Be32(rom.data, 0), 4u);
+}
+
+TEST(SimAdip, IdsWhereTheProgramLooks) {
+  const Exchange nova = Ask("dvd+r-novadisc", kReadAdip, 300);
+  ASSERT_TRUE(Good(nova.reply));
+  EXPECT_EQ(Be16(nova.data, 0), nova.reply.transferred - 2);
+  EXPECT_EQ(Text(nova.data, 23, 30), "NOVADISC");
+  EXPECT_EQ(Text(nova.data, 31, 33), "R16");
+  EXPECT_FALSE(Alnum(nova.data[22]));
+
+  const Exchange orbtek = Ask("dvd+r-orbtek", kReadAdip, 300);
+  EXPECT_EQ(Text(orbtek.data, 23, 24), "  ");
+  EXPECT_EQ(Text(orbtek.data, 25, 30), "ORBTEK");
+
+  const Exchange kairo = Ask("dvd+r-kairo", kReadAdip, 300);
+  EXPECT_EQ(Text(kairo.data, 23, 27), "KAIRO");
+  EXPECT_EQ(kairo.data[28], 0);
+
+  const Exchange noname = Ask("dvd+r-noname", kReadAdip, 300);
+  EXPECT_FALSE(AnyAlnum(noname.data, 23, 29));
+  EXPECT_TRUE(Alnum(noname.data[30]));
+  EXPECT_FALSE(AnyAlnum(noname.data, 31, 33));
+}
+
+TEST(SimPrerecorded, IdsWhereTheProgramLooks) {
+  const Exchange magnat = Ask("dvd-r-magnat", kReadPrerecorded, 44);
+  ASSERT_TRUE(Good(magnat.reply));
+  EXPECT_EQ(magnat.reply.transferred, 44u);
+  EXPECT_EQ(Be16(magnat.data, 0), 42);
+  for (uint8_t field = 0; field < 5; ++field) EXPECT_EQ(magnat.data[4 + 8 * field], field + 1);
+  EXPECT_EQ(Text(magnat.data, 21, 26), "MAGNAT");
+  EXPECT_EQ(Text(magnat.data, 29, 32), "V16A");
+
+  const Exchange helix = Ask("dvd-r-helix", kReadPrerecorded, 44);
+  EXPECT_FALSE(AnyAlnum(helix.data, 21, 21));
+  EXPECT_EQ(Text(helix.data, 22, 26), "HELIX");
+  EXPECT_FALSE(AnyAlnum(helix.data, 29, 33));
+  EXPECT_TRUE(Alnum(helix.data[34]));
+}
+
+TEST(SimCatalogue, NamesUniqueAndStructuresMatchTheMedium) {
+  std::set<std::string> names;
+  for (const SimDisc& disc : SimDiscCatalogue()) {
+    EXPECT_TRUE(names.insert(disc.name).second) << disc.name;
+    EXPECT_FALSE(disc.description.empty());
+    const bool plus = disc.profile == 0x1B || disc.profile == 0x2B || disc.profile == 0x1A;
+    const bool minus = disc.profile == 0x11 || disc.profile == 0x13 || disc.profile == 0x14;
+    EXPECT_EQ(disc.adip.size(), plus ? 256u : 0u) << disc.name;
+    EXPECT_EQ(disc.prerecorded.size(), minus ? 40u : 0u) << disc.name;
+    EXPECT_EQ(disc.layers == 2, disc.profile == 0x2B) << disc.name;
+  }
+  EXPECT_EQ(FindSimDisc("no-such-disc"), nullptr);
+}
+
+}  // namespace
