@@ -20,7 +20,7 @@ constexpr uint32_t kCdr80LastLba = 359846;           // 80 minutes
 // ADIP of DVD+R / DVD+RW (256 bytes): disc category, layout, data zone,
 // manufacturer ID at 19..26, media type ID at 27..29, product revision at 30,
 // then the recording parameters the drive's write strategy uses.
-struct AdipSpec {
+struct AdipFields {
   uint8_t category;          // 0xA1 DVD+R, 0x92 DVD+RW, 0xE1 DVD+R DL
   std::string manufacturer;  // 8 bytes as on the disc
   std::string mediaType;     // 3 bytes
@@ -31,20 +31,20 @@ struct AdipSpec {
 // Pre-recorded lead-in information of DVD-R / DVD-RW (five 8-byte fields,
 // each led by its field ID): the program reads field 3 as manufacturer and
 // field 4 as media type.
-struct PrerecordedSpec {
+struct PrerecordedFields {
   std::string manufacturer;  // 6 bytes of field 3
   std::string mediaType;     // 6 bytes of field 4
 };
 
-struct DiscSpec {
+struct DiscEntry {
   const char* name;
   const char* description;
   uint16_t profile;
   uint8_t layers;
   uint32_t lastLba;
   std::vector<uint32_t> writeKBps;
-  std::optional<AdipSpec> adip;
-  std::optional<PrerecordedSpec> prerecorded;
+  std::optional<AdipFields> adip;
+  std::optional<PrerecordedFields> prerecorded;
   bool measurable;
   SimMediaQuality quality;
   double scratchRadiusMm = 0.0;
@@ -55,47 +55,47 @@ const SimMediaQuality kGood = SimMediaQuality::kGood;
 const SimMediaQuality kMarginal = SimMediaQuality::kMarginal;
 const SimMediaQuality kBad = SimMediaQuality::kBad;
 
-const std::vector<DiscSpec>& Specs() {
-  static const std::vector<DiscSpec> specs = {
+const std::vector<DiscEntry>& Specs() {
+  static const std::vector<DiscEntry> specs = {
       {"dvd+r-novadisc", "DVD+R 16X, NOVADISC R16, good", kProfileDvdPlusR, 1,
        kSingleLayerLastLba, {16620, 11080, 8310, 5540, 3324},
-       AdipSpec{0xA1, "NOVADISC"s, "R16"s, 0x01, 0x0E}, std::nullopt, true, kGood},
+       AdipFields{0xA1, "NOVADISC"s, "R16"s, 0x01, 0x0E}, std::nullopt, true, kGood},
       {"dvd+r-orbtek", "DVD+R 16X, ORBTEK S16 (ID two bytes in), marginal at the rim",
        kProfileDvdPlusR, 1, kSingleLayerLastLba,
        {22160, 16620, 13850, 11080, 8310, 5540, 3324},
-       AdipSpec{0xA1, "  ORBTEK"s, "S16"s, 0x02, 0x0E}, std::nullopt, true, kMarginal},
+       AdipFields{0xA1, "  ORBTEK"s, "S16"s, 0x02, 0x0E}, std::nullopt, true, kMarginal},
       {"dvd+r-kairo", "DVD+R 12X, KAIRO R02, bad dye", kProfileDvdPlusR, 1, kSingleLayerLastLba,
-       {16620, 8310, 5540, 2770}, AdipSpec{0xA1, "KAIRO\0\0\0"s, "R02"s, 0x01, 0x0C},
+       {16620, 8310, 5540, 2770}, AdipFields{0xA1, "KAIRO\0\0\0"s, "R02"s, 0x01, 0x0C},
        std::nullopt, true, kBad},
       {"dvd+r-scratched", "DVD+R 16X, NOVADISC R16, scratched at 45 mm", kProfileDvdPlusR, 1,
        kSingleLayerLastLba, {16620, 11080, 8310, 5540, 3324},
-       AdipSpec{0xA1, "NOVADISC"s, "R16"s, 0x01, 0x0E}, std::nullopt, true, kGood, 45.0, 1.2},
+       AdipFields{0xA1, "NOVADISC"s, "R16"s, 0x01, 0x0E}, std::nullopt, true, kGood, 45.0, 1.2},
       {"dvd+r-noname", "DVD+R 8X without IDs (blank fields)", kProfileDvdPlusR, 1,
        kSingleLayerLastLba, {11080, 8310, 5540, 3324},
-       AdipSpec{0xA1, "       X"s, "   "s, 0x00, 0x0A}, std::nullopt, true, kGood},
+       AdipFields{0xA1, "       X"s, "   "s, 0x00, 0x0A}, std::nullopt, true, kGood},
       {"dvd+r-odd-speeds", "DVD+R with no write speed the program knows", kProfileDvdPlusR, 1,
-       kSingleLayerLastLba, {19390, 6925, 2770}, AdipSpec{0xA1, "NOVADISC"s, "R05"s, 0x01, 0x0B},
+       kSingleLayerLastLba, {19390, 6925, 2770}, AdipFields{0xA1, "NOVADISC"s, "R05"s, 0x01, 0x0B},
        std::nullopt, true, kGood},
       {"dvd+r-dl-strata", "DVD+R DL 8X, STRATA D08, good", kProfileDvdPlusRDl, 2,
        kDualLayerLastLba, {11080, 8310, 5540, 3324},
-       AdipSpec{0xE1, "STRATA\0\0"s, "D08"s, 0x01, 0x0A}, std::nullopt, true, kGood},
+       AdipFields{0xE1, "STRATA\0\0"s, "D08"s, 0x01, 0x0A}, std::nullopt, true, kGood},
       {"dvd+r-dl-orbtek", "DVD+R DL 12X, ORBTEK D12, marginal at the rim", kProfileDvdPlusRDl, 2,
        kDualLayerLastLba, {16620, 11080, 8310, 5540, 3324},
-       AdipSpec{0xE1, "\0ORBTEK "s, "D12"s, 0x03, 0x0C}, std::nullopt, true, kMarginal},
+       AdipFields{0xE1, "\0ORBTEK "s, "D12"s, 0x03, 0x0C}, std::nullopt, true, kMarginal},
       {"dvd-r-magnat", "DVD-R 16X, MAGNAT V16A1, good", kProfileDvdMinusR, 1, kSingleLayerLastLba,
        {22160, 16620, 11080, 8310, 5540, 3324}, std::nullopt,
-       PrerecordedSpec{"MAGNAT"s, "V16A1\0"s}, true, kGood},
+       PrerecordedFields{"MAGNAT"s, "V16A1\0"s}, true, kGood},
       {"dvd-r-helix", "DVD-R 8X, HELIX, speeds 2770/5540/11080, one-letter media type",
        kProfileDvdMinusR, 1, kSingleLayerLastLba, {2770, 5540, 11080}, std::nullopt,
-       PrerecordedSpec{" HELIX"s, "  \0  8"s}, true, kGood},
+       PrerecordedFields{" HELIX"s, "  \0  8"s}, true, kGood},
       {"dvd+rw", "DVD+RW 4X (not testable)", kProfileDvdPlusRw, 1, kSingleLayerLastLba,
-       {5540, 3324}, AdipSpec{0x92, "NOVADISC"s, "W04"s, 0x01, 0x05}, std::nullopt, true, kGood},
+       {5540, 3324}, AdipFields{0x92, "NOVADISC"s, "W04"s, 0x01, 0x05}, std::nullopt, true, kGood},
       {"dvd-rw", "DVD-RW 2X, sequential (not testable)", kProfileDvdMinusRwSequential, 1,
-       kSingleLayerLastLba, {2770, 1385}, std::nullopt, PrerecordedSpec{"MAGNAT"s, "RW02\0\0"s},
+       kSingleLayerLastLba, {2770, 1385}, std::nullopt, PrerecordedFields{"MAGNAT"s, "RW02\0\0"s},
        true, kGood},
       {"dvd-rw-restricted", "DVD-RW 2X, restricted overwrite (not testable)",
        kProfileDvdMinusRwRestricted, 1, kSingleLayerLastLba, {2770, 1385}, std::nullopt,
-       PrerecordedSpec{"MAGNAT"s, "RW02\0\0"s}, true, kGood},
+       PrerecordedFields{"MAGNAT"s, "RW02\0\0"s}, true, kGood},
       {"cd-r", "CD-R 48X, 80 min (not testable)", kProfileCdR, 1, kCdr80LastLba,
        {8467, 7056, 5645, 4234}, std::nullopt, std::nullopt, false, kGood},
       {"dvd-rom", "DVD-ROM, pressed (not testable)", kProfileDvdRom, 1, kSingleLayerLastLba, {},
@@ -106,9 +106,9 @@ const std::vector<DiscSpec>& Specs() {
   return specs;
 }
 
-std::vector<uint8_t> AdipBytes(const AdipSpec& spec, const DiscSpec& disc) {
+std::vector<uint8_t> AdipBytes(const AdipFields& entry, const DiscEntry& disc) {
   std::vector<uint8_t> adip(256, 0);
-  adip[0] = spec.category;
+  adip[0] = entry.category;
   adip[1] = 0x0F;  // 120 mm, no maximum read rate given
   adip[2] = disc.layers > 1 ? 0x32 : 0x02;  // layers, opposite track path, recordable
   const uint32_t endPsn = disc.layers > 1 ? kSimLayer1PsnOffset + disc.lastLba
@@ -116,12 +116,12 @@ std::vector<uint8_t> AdipBytes(const AdipSpec& spec, const DiscSpec& disc) {
   PutBe32(adip.data() + 4, kSimLayer0PsnStart);
   PutBe32(adip.data() + 8, endPsn);
   if (disc.layers > 1) PutBe32(adip.data() + 12, kSimLayer0PsnStart + kDualLayerLayer0 - 1);
-  std::copy(spec.manufacturer.begin(), spec.manufacturer.end(), adip.begin() + 19);
-  std::copy(spec.mediaType.begin(), spec.mediaType.end(), adip.begin() + 27);
-  adip[30] = spec.revision;
+  std::copy(entry.manufacturer.begin(), entry.manufacturer.end(), adip.begin() + 19);
+  std::copy(entry.mediaType.begin(), entry.mediaType.end(), adip.begin() + 27);
+  adip[30] = entry.revision;
   adip[31] = 0x38;  // bytes in use
   adip[32] = 0x0E;  // reference recording velocity (3.49 m/s)
-  adip[33] = spec.maxVelocity;
+  adip[33] = entry.maxVelocity;
   // Write strategy: wavelength, powers, pulse widths; the values of a
   // typical dye, the same on every disc of a maker.
   const uint8_t strategy[] = {0x52, 0x14, 0x3C, 0x46, 0x0A, 0x8C, 0x0F, 0x12,
@@ -130,7 +130,7 @@ std::vector<uint8_t> AdipBytes(const AdipSpec& spec, const DiscSpec& disc) {
   return adip;
 }
 
-std::vector<uint8_t> PrerecordedBytes(const PrerecordedSpec& spec, const DiscSpec& disc) {
+std::vector<uint8_t> PrerecordedBytes(const PrerecordedFields& entry, const DiscEntry& disc) {
   std::vector<uint8_t> info(40, 0);
   for (uint8_t field = 0; field < 5; ++field) info[field * 8] = field + 1;
   // Field 1: application code, disc physical code, last recordable PSN.
@@ -143,26 +143,26 @@ std::vector<uint8_t> PrerecordedBytes(const PrerecordedSpec& spec, const DiscSpe
   info[10] = 0x41;
   info[11] = 0x22;
   info[12] = 0x5A;
-  std::copy(spec.manufacturer.begin(), spec.manufacturer.end(), info.begin() + 17);
-  std::copy(spec.mediaType.begin(), spec.mediaType.end(), info.begin() + 25);
+  std::copy(entry.manufacturer.begin(), entry.manufacturer.end(), info.begin() + 17);
+  std::copy(entry.mediaType.begin(), entry.mediaType.end(), info.begin() + 25);
   return info;
 }
 
-SimDisc Build(const DiscSpec& spec) {
+SimDisc Build(const DiscEntry& entry) {
   SimDisc disc;
-  disc.name = spec.name;
-  disc.description = spec.description;
-  disc.profile = spec.profile;
-  disc.layers = spec.layers;
-  disc.lastLba = spec.lastLba;
-  disc.layer0Sectors = spec.layers > 1 ? kDualLayerLayer0 : spec.lastLba + 1;
-  for (uint32_t kbps : spec.writeKBps) disc.writeSpeeds.push_back({kbps, 0});
-  if (spec.adip) disc.adip = AdipBytes(*spec.adip, spec);
-  if (spec.prerecorded) disc.prerecorded = PrerecordedBytes(*spec.prerecorded, spec);
-  disc.measurable = spec.measurable;
-  disc.quality = spec.quality;
-  disc.scratchRadiusMm = spec.scratchRadiusMm;
-  disc.scratchWidthMm = spec.scratchWidthMm;
+  disc.name = entry.name;
+  disc.description = entry.description;
+  disc.profile = entry.profile;
+  disc.layers = entry.layers;
+  disc.lastLba = entry.lastLba;
+  disc.layer0Sectors = entry.layers > 1 ? kDualLayerLayer0 : entry.lastLba + 1;
+  for (uint32_t kbps : entry.writeKBps) disc.writeSpeeds.push_back({kbps, 0});
+  if (entry.adip) disc.adip = AdipBytes(*entry.adip, entry);
+  if (entry.prerecorded) disc.prerecorded = PrerecordedBytes(*entry.prerecorded, entry);
+  disc.measurable = entry.measurable;
+  disc.quality = entry.quality;
+  disc.scratchRadiusMm = entry.scratchRadiusMm;
+  disc.scratchWidthMm = entry.scratchWidthMm;
   return disc;
 }
 
@@ -171,7 +171,7 @@ SimDisc Build(const DiscSpec& spec) {
 const std::vector<SimDisc>& SimDiscCatalogue() {
   static const std::vector<SimDisc> discs = [] {
     std::vector<SimDisc> built;
-    for (const DiscSpec& spec : Specs()) built.push_back(Build(spec));
+    for (const DiscEntry& entry : Specs()) built.push_back(Build(entry));
     return built;
   }();
   return discs;
