@@ -343,7 +343,7 @@ SimReply CSimDrive::Run(const SimCommand& command, std::unique_lock<std::mutex>&
   }
   if (command.direction == 2 && command.data != nullptr) {
     const size_t n = std::min<size_t>({out.data.size(), command.dataLength, out.allocation});
-    std::memcpy(command.data, out.data.data(), n);
+    if (n > 0) std::memcpy(command.data, out.data.data(), n);
     reply.transferred = static_cast<uint32_t>(n);
   }
   return reply;

@@ -84,16 +84,6 @@ TEST(SimDriveCdb, WrongAccessCodeIsInvalidFieldAndEntersNothing) {
   EXPECT_TRUE(HasSense(Send(drive, sample, 8).reply, 5, 0x24, 0));
 }
 
-TEST(SimDriveCdb, RefusingDriveKnowsNoVendorCommand) {
-  SimDriveConfig config = InstantConfig();
-  config.diagnosticMode = false;
-  CSimDrive drive(config);
-  drive.InsertDisc(Disc("dvd+r-novadisc"));
-  EXPECT_TRUE(HasSense(Send(drive, VendorCdb(0xF1)).reply, 5, 0x20, 0));
-  EXPECT_TRUE(HasSense(Send(drive, SampleCdb(13, 0x100000), 8).reply, 5, 0x20, 0));
-  EXPECT_TRUE(Good(Send(drive, kGetWriteSpeeds, 200).reply));
-}
-
 TEST(SimDriveCdb, SampleNeedsDiagnosticModeAndAKnownSpeed) {
   CSimDrive drive(InstantConfig());
   drive.InsertDisc(Disc("dvd+r-novadisc"));

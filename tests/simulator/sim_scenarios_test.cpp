@@ -57,6 +57,7 @@ TEST(SimScenarioDrives, SupportedFirstRefusingSecond) {
   ASSERT_EQ(drives.size(), 2u);
   EXPECT_TRUE(Good(Send(*drives[0], VendorCdb(0xF1)).reply));
   EXPECT_TRUE(HasSense(Send(*drives[1], VendorCdb(0xF1)).reply, 5, 0x20, 0));
+  EXPECT_TRUE(HasSense(Send(*drives[1], SampleCdb(13, 0x100000), 8).reply, 5, 0x20, 0));
   const Exchange a = Send(*drives[0], {0x12, 0, 0, 0, 36, 0}, 36);
   const Exchange b = Send(*drives[1], {0x12, 0, 0, 0, 36, 0}, 36);
   EXPECT_NE(Text(a.data, 8, 31), Text(b.data, 8, 31));
