@@ -36,6 +36,14 @@ void StoreStatus(uint8_t& field, uint8_t value) {
   std::atomic_ref<uint8_t>(field).store(value, std::memory_order_release);
 }
 
+// The configured adapter count, or one past the highest adapter in use.
+int AdapterCount(const SimHostConfig& config) {
+  if (config.adapterCount >= 0) return config.adapterCount;
+  int adapters = 0;
+  for (const SimTarget& t : config.targets) adapters = std::max(adapters, t.adapter + 1);
+  return adapters;
+}
+
 }  // namespace
 
 SimDevice DeviceOf(std::shared_ptr<CSimDrive> drive) {
@@ -181,11 +189,7 @@ AspiProc CSimulatedHost::FindEntryPoint(ModuleHandle module, const std::string& 
   if (module != kAspiModule) return nullptr;
   if (name == "GetASPI32SupportInfo" && m_config.hasSupportInfoEntry) {
     return [this](void*, const AspiAddresses*) -> uint32_t {
-      int adapters = m_config.adapterCount;
-      if (adapters < 0) {
-        adapters = 0;
-        for (const SimTarget& t : m_config.targets) adapters = std::max(adapters, t.adapter + 1);
-      }
+      const int adapters = AdapterCount(m_config);
       int status = m_config.supportStatus;
       if (status < 0) status = adapters > 0 ? SS_COMP : SS_NO_ADAPTERS;
       return (static_cast<uint32_t>(status & 0xFF) << 8) | static_cast<uint32_t>(adapters & 0xFF);
@@ -215,11 +219,7 @@ const SimTarget* CSimulatedHost::FindTarget(uint8_t adapter, uint8_t target) con
 uint32_t CSimulatedHost::SendAspiCommand(void* request, const AspiAddresses* addresses) {
   if (request == nullptr) return SS_ERR;
   auto* header = static_cast<SrbHeader*>(request);
-  int adapters = m_config.adapterCount;
-  if (adapters < 0) {
-    adapters = 0;
-    for (const SimTarget& t : m_config.targets) adapters = std::max(adapters, t.adapter + 1);
-  }
+  const int adapters = AdapterCount(m_config);
   switch (header->SRB_Cmd) {
     case SC_HA_INQUIRY: {
       auto* srb = static_cast<SrbHaInquiry*>(request);
