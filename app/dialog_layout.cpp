@@ -1,0 +1,107 @@
+#include "app/dialog_layout.h"
+
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/gauge.h>
+#include <wx/listctrl.h>
+#include <wx/statbmp.h>
+#include <wx/statbox.h>
+#include <wx/statline.h>
+#include <wx/stattext.h>
+
+#include <algorithm>
+
+#include "app/sunken_text.h"
+
+wxFont TemplateFont(const DialogTemplate& dialog) {
+  return wxFont(wxFontInfo(dialog.fontPoints).FaceName(dialog.fontFace));
+}
+
+wxSize CDialogLayout::ToPixels(int width, int height) const {
+  return m_parent->ConvertDialogToPixels(wxSize(width, height));
+}
+
+wxRect CDialogLayout::ToPixels(const ControlTemplate& control) const {
+  const wxPoint origin = m_parent->ConvertDialogToPixels(wxPoint(control.x, control.y));
+  return wxRect(origin, ToPixels(control.width, control.height));
+}
+
+wxWindow* CDialogLayout::Control(int id) const {
+  auto found = m_controls.find(id);
+  return found == m_controls.end() ? nullptr : found->second;
+}
+
+void CDialogLayout::Build(wxWindow* parent, const DialogTemplate& dialog) {
+  m_parent = parent;
+  m_font = TemplateFont(dialog);
+  parent->SetFont(m_font);
+  m_clientSize = ToPixels(dialog.width, dialog.height);
+
+  for (const ControlTemplate& control : dialog.controls) {
+    const wxRect rect = ToPixels(control);
+    // wx ids must not be 0 or collide with its own; -1 asks for a fresh one.
+    const wxWindowID id = control.id >= 0 ? control.id : wxID_ANY;
+    const wxString text = wxString::FromUTF8(control.text);
+    const bool sunken = (control.style & kStyleSunken) != 0;
+    wxWindow* window = nullptr;
+    switch (control.kind) {
+      case ControlKind::kStatic:
+        if (control.style & kStyleSunkenFrame) {
+          if (control.height <= 1 || control.width <= 1) {
+            window = new wxStaticLine(parent, id, rect.GetPosition(),
+                                      wxSize(rect.width, 2),
+                                      control.height <= 1 ? wxLI_HORIZONTAL : wxLI_VERTICAL);
+          } else {
+            window = new wxWindow(parent, id, rect.GetPosition(), rect.GetSize(),
+                                  wxBORDER_SUNKEN);
+          }
+        } else if (sunken) {
+          window = new CSunkenText(parent, id, text, rect.GetPosition(), rect.GetSize());
+        } else {
+          long style = wxST_NO_AUTORESIZE;
+          if (control.style & kStyleCentred) style |= wxALIGN_CENTRE_HORIZONTAL;
+          if (control.style & kStyleRight) style |= wxALIGN_RIGHT;
+          window = new wxStaticText(parent, id, text, rect.GetPosition(), rect.GetSize(), style);
+        }
+        break;
+      case ControlKind::kGroupBox:
+        window = new wxStaticBox(parent, id, text, rect.GetPosition(), rect.GetSize());
+        break;
+      case ControlKind::kDropDownList: {
+        // The template height is the dropped list's; the closed box keeps
+        // its natural height.
+        auto* choice = new wxChoice(parent, id, rect.GetPosition(), wxSize(rect.width, -1));
+        window = choice;
+        break;
+      }
+      case ControlKind::kPushButton: {
+        long style = 0;
+        window = new wxButton(parent, id, text, rect.GetPosition(), rect.GetSize(), style);
+        if (control.style & kStyleDefault) static_cast<wxButton*>(window)->SetDefault();
+        break;
+      }
+      case ControlKind::kAutoCheckBox: {
+        // GTK draws its check mark taller than a dialog-unit line: keep the
+        // natural height, centred on the template's row.
+        auto* check = new wxCheckBox(parent, id, text, rect.GetPosition(), wxSize(rect.width, -1));
+        const int height = std::max(rect.height, check->GetBestSize().y);
+        check->SetSize(rect.x, rect.y - (height - rect.height) / 2, rect.width, height);
+        window = check;
+        break;
+      }
+      case ControlKind::kBitmap:
+        window = new wxStaticBitmap(parent, id, wxNullBitmap, rect.GetPosition(), rect.GetSize());
+        m_bitmaps.push_back(window);
+        break;
+      case ControlKind::kListView:
+        window = new wxListCtrl(parent, id, rect.GetPosition(), rect.GetSize(),
+                                wxLC_REPORT | wxBORDER_SUNKEN);
+        break;
+      case ControlKind::kProgressBar:
+        window = new wxGauge(parent, id, 100, rect.GetPosition(), rect.GetSize());
+        break;
+    }
+    if (window != nullptr && control.id >= 0) m_controls[control.id] = window;
+  }
+}

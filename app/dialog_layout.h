@@ -1,0 +1,48 @@
+// Builds a window's controls from its dialog template: every control of the
+// table, in tab order, at its rectangle converted from dialog units with the
+// template's font. Handlers find the controls by id afterwards.
+//
+// UI thread only.
+#pragma once
+
+#include <wx/font.h>
+#include <wx/window.h>
+
+#include <map>
+#include <vector>
+
+#include "res/dialog_template.h"
+
+class CDialogLayout {
+ public:
+  // Sets the template's font on parent and creates the controls on it.
+  void Build(wxWindow* parent, const DialogTemplate& dialog);
+
+  // The control with a template id; null for -1 and unknown ids.
+  wxWindow* Control(int id) const;
+  template <typename T>
+  T* Get(int id) const {
+    return dynamic_cast<T*>(Control(id));
+  }
+
+  // A template rectangle in the parent's client coordinates.
+  wxRect ToPixels(const ControlTemplate& control) const;
+  wxSize ToPixels(int width, int height) const;
+
+  // The client size the template asks for.
+  wxSize ClientSize() const { return m_clientSize; }
+  const wxFont& Font() const { return m_font; }
+
+  // The static bitmaps of the template, in order; the window fills them.
+  const std::vector<wxWindow*>& Bitmaps() const { return m_bitmaps; }
+
+ private:
+  wxWindow* m_parent = nullptr;
+  wxFont m_font;
+  wxSize m_clientSize;
+  std::map<int, wxWindow*> m_controls;
+  std::vector<wxWindow*> m_bitmaps;
+};
+
+// The template's font: its face at its point size.
+wxFont TemplateFont(const DialogTemplate& dialog);

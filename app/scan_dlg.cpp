@@ -1,0 +1,509 @@
+#include "app/scan_dlg.h"
+
+#include <wx/accel.h>
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/menu.h>
+#include <wx/panel.h>
+#include <wx/statbmp.h>
+#include <wx/thread.h>
+
+#include "app/app_art.h"
+#include "app/command_ids.h"
+#include "app/sunken_text.h"
+#include "chart/graph_ctrl.h"
+#include "commands/disc_globals.h"
+#include "commands/drive_commands.h"
+#include "res/resource_ids.h"
+#include "simulator/sim_disc_catalogue.h"
+#include "simulator/sim_drive.h"
+
+namespace {
+
+constexpr int kSimEjectId = 0x5000;
+constexpr int kSimInsertFirstId = 0x5001;
+constexpr int kSimInsertLastId = 0x5063;
+
+constexpr char kPleaseInsert[] = "Please insert blank disc...";
+
+wxColour ColourOf(uint32_t colorref) {
+  return wxColour(colorref & 0xFF, (colorref >> 8) & 0xFF, (colorref >> 16) & 0xFF);
+}
+
+}  // namespace
+
+wxBEGIN_EVENT_TABLE(CScanDlg, wxFrame)
+  EVT_CLOSE(CScanDlg::OnClose)
+  EVT_CHAR_HOOK(CScanDlg::OnCharHook)
+  EVT_MENU(ToWxId(ID_HELP_ABOUT), CScanDlg::OnHelpAbout)
+  EVT_MENU(ToWxId(ID_FILE_PRINT), CScanDlg::OnFilePrint)
+  EVT_MENU(ToWxId(ID_FILE_SAVE), CScanDlg::OnFileSave)
+  EVT_CHOICE(IDC_DRIVE, CScanDlg::OnSelchangeDrive)
+  EVT_CHOICE(IDC_SPEED, CScanDlg::OnSelchangeSpeed)
+  EVT_TIMER(kPollTimerId, CScanDlg::OnTimer)
+  EVT_BUTTON(IDC_START, CScanDlg::OnStart)
+  EVT_BUTTON(IDC_STOP, CScanDlg::OnStop)
+  EVT_CHOICE(IDC_DENSITY, CScanDlg::OnSelchangeDensity)
+  EVT_CHECKBOX(IDC_FE_CHECK, CScanDlg::OnFeCheck)
+  EVT_CHECKBOX(IDC_TE_CHECK, CScanDlg::OnTeCheck)
+  EVT_MENU(ToWxId(ID_FILE_EXIT), CScanDlg::OnFileExit)
+  EVT_BUTTON(IDC_SMART_SCAN, CScanDlg::OnSmartScan)
+  EVT_MENU(kSimEjectId, CScanDlg::OnSimEject)
+  EVT_MENU_RANGE(kSimInsertFirstId, kSimInsertLastId, CScanDlg::OnSimInsert)
+wxEND_EVENT_TABLE()
+
+CScanDlg::CScanDlg(const CliOptions& options, std::unique_ptr<UserPrompts> prompts)
+    : wxFrame(nullptr, wxID_ANY, wxString::FromUTF8(kScanDialogTemplate.title),
+              wxDefaultPosition, wxDefaultSize,
+              wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX),
+      m_options(options),
+      m_prompts(std::move(prompts)),
+      m_pollTimer(this, kPollTimerId) {
+  ResetDiscGlobals();
+  m_densityStep = 0;
+  SetIcons(MakeAppIcons());
+
+  m_panel = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL);
+  m_layout.Build(m_panel, kScanDialogTemplate);
+  m_teCheck = m_layout.Get<wxCheckBox>(IDC_TE_CHECK);
+  m_feCheck = m_layout.Get<wxCheckBox>(IDC_FE_CHECK);
+  m_densityCombo = m_layout.Get<wxChoice>(IDC_DENSITY);
+  m_speedCombo = m_layout.Get<wxChoice>(IDC_SPEED);
+  m_driveCombo = m_layout.Get<wxChoice>(IDC_DRIVE);
+  m_status = m_layout.Get<CSunkenText>(IDC_STATUS);
+
+  // The legend and check-box colours; the status line takes the colour set
+  // last for its next painting, then draws black again.
+  for (int id : {IDC_TE_LEGEND, IDC_TE_CHECK}) m_layout.Control(id)->SetForegroundColour(ColourOf(kTeColour));
+  for (int id : {IDC_FE_LEGEND, IDC_FE_CHECK}) m_layout.Control(id)->SetForegroundColour(ColourOf(kFeColour));
+  m_status->SetColourSource([this] {
+    const uint32_t colour = m_statusColor;
+    m_statusColor = 0;
+    return colour;
+  });
+  for (wxWindow* bitmap : m_layout.Bitmaps()) {
+    static_cast<wxStaticBitmap*>(bitmap)->SetBitmap(MakeBanner(bitmap->GetSize()));
+  }
+
+  BuildMenu();
+  if (m_options.simulate) BuildSimulatorMenu();
+  // Printing the log has no menu item; Ctrl+P reaches it.
+  wxAcceleratorEntry print(wxACCEL_CTRL, 'P', ToWxId(ID_FILE_PRINT));
+  SetAcceleratorTable(wxAcceleratorTable(1, &print));
+  SetClientSize(m_layout.ClientSize());
+  m_panel->SetSize(m_layout.ClientSize());
+}
+
+CScanDlg::~CScanDlg() {
+  StopWorkers();
+  m_session.reset();
+}
+
+bool CScanDlg::IsAboutCommand(unsigned commandId) { return (commandId & 0xFFF0) == IDM_ABOUTBOX; }
+
+void CScanDlg::BuildMenu() {
+  auto* bar = new wxMenuBar();
+  wxMenu* popup = nullptr;
+  wxString popupText;
+  for (const MenuItemTemplate& item : kMainMenu) {
+    if (item.id == 0) {
+      if (popup != nullptr) bar->Append(popup, popupText);
+      popup = new wxMenu();
+      popupText = wxString::FromUTF8(item.text);
+    } else if (popup != nullptr) {
+      popup->Append(ToWxId(item.id), wxString::FromUTF8(item.text));
+    }
+  }
+  if (popup != nullptr) bar->Append(popup, popupText);
+  SetMenuBar(bar);
+}
+
+// Not part of the window the user of a real drive sees: the simulator's tray.
+void CScanDlg::BuildSimulatorMenu() {
+  auto* menu = new wxMenu();
+  auto* insert = new wxMenu();
+  int id = kSimInsertFirstId;
+  for (const SimDisc& disc : SimDiscCatalogue()) {
+    if (id > kSimInsertLastId) break;
+    insert->Append(id++, wxString::FromUTF8(disc.name + "  (" + disc.description + ")"));
+  }
+  menu->AppendSubMenu(insert, "&Insert disc");
+  menu->Append(kSimEjectId, "&Eject disc");
+  GetMenuBar()->Append(menu, "&Simulator");
+}
+
+bool CScanDlg::OnInitDialog() {
+  // GTK windows have no system menu, so the About entry of string 101 is in
+  // Help; IsAboutCommand keeps the id rule.
+  m_scanning = 0;
+  g_pDeviceManager = nullptr;
+  if (!InitDeviceManager()) {
+    // Nothing to run against: no chart and no drive.
+    EnableRunControls(false, false, false);
+    return false;
+  }
+  ResetDiscInfo();
+  InitDensityCombo();
+  EnterDiagnosticMode();
+
+  const wxRect rect = m_layout.Control(IDC_GRAPH)->GetRect();
+  m_graph = new CGraphCtrl();
+  m_graph->Create(m_panel, rect, wxID_ANY);
+  m_graph->AddSeries(kTeColour);
+  m_graph->AddSeries(kFeColour);
+  m_graph->AddSeries(kTeColour);
+  SetText(IDC_TE_LEGEND, "---");
+  m_graph->AddSeries(kFeColour);
+  SetText(IDC_FE_LEGEND, "---");
+  return true;
+}
+
+bool CScanDlg::InitDeviceManager() {
+  m_session.reset();
+  g_pDeviceManager = nullptr;
+  m_session = std::make_unique<CDriveSession>();
+  // The manager may speak from a worker (a refused ASPI time-out); the box
+  // then opens on the UI thread and the worker does not wait for it.
+  auto messages = [this, alive = std::weak_ptr<int>(m_alive)](const std::string& text,
+                                                               const std::string& caption) {
+    if (wxThread::IsMain()) {
+      m_prompts->Message(this, text, caption);
+      return;
+    }
+    CallAfter([this, alive, text, caption] {
+      if (!alive.expired()) m_prompts->Message(this, text, caption);
+    });
+  };
+  std::string error;
+  if (!m_session->Open(m_options, messages, &error)) {
+    m_prompts->Message(this, error);
+    return false;
+  }
+  if (!m_session->Initialized()) {
+    m_prompts->Message(this, "Initial fail.");
+    return false;
+  }
+  CDeviceManager& manager = m_session->Manager();
+  const uint8_t count = manager.GetDriveCount();
+  if (count == 0) {
+    m_prompts->Message(this, "No Device found!");
+    return false;
+  }
+  for (uint8_t i = 0; i < count; ++i) {
+    manager.SelectDrive(i);
+    char name[100] = {};
+    manager.GetDriveName(name);
+    m_driveCombo->Insert(wxString::FromUTF8(name), i);
+  }
+  m_driveCombo->SetSelection(0);
+  manager.SelectDrive(0);
+  return true;
+}
+
+void CScanDlg::InitDensityCombo() {
+  m_densityCombo->Insert("Normal (Default)", 0);
+  m_densityCombo->Insert("Full", 1);
+  m_densityCombo->Insert("Quick", 2);
+  m_densityCombo->SetSelection(0);
+  m_densityStep = kNormalDensityStep;
+}
+
+void CScanDlg::SetText(int id, const std::string& text) {
+  wxWindow* control = m_layout.Control(id);
+  if (control != nullptr) control->SetLabel(wxString::FromUTF8(text));
+}
+
+void CScanDlg::EnableRunControls(bool start, bool stop, bool others) {
+  m_layout.Control(IDC_START)->Enable(start);
+  m_layout.Control(IDC_STOP)->Enable(stop);
+  for (int id : {IDC_SMART_SCAN, IDC_TE_CHECK, IDC_FE_CHECK}) m_layout.Control(id)->Enable(others);
+}
+
+void CScanDlg::ResetDiscInfo() {
+  EnableRunControls(false, false, false);
+  m_speedCombo->Clear();
+  m_speedCombo->Append("N/A");
+  m_speedCombo->SetSelection(0);
+  for (int id : {IDC_DISC_TYPE, IDC_MANUFACTURER_ID, IDC_MEDIA_TYPE_ID, IDC_CAPACITY}) SetText(id, "N/A");
+  SetText(IDC_STATUS, kPleaseInsert);
+}
+
+void CScanDlg::ApplyDiscView(const DiscView& view) {
+  if (view.resetDiscInfo) {
+    ResetDiscInfo();
+    return;
+  }
+  if (view.discType) SetText(IDC_DISC_TYPE, *view.discType);
+  if (view.manufacturerId) SetText(IDC_MANUFACTURER_ID, *view.manufacturerId);
+  if (view.mediaTypeId) SetText(IDC_MEDIA_TYPE_ID, *view.mediaTypeId);
+  if (view.enableSpeedList) m_speedCombo->Enable(true);
+  if (view.speedEntries) {
+    m_speedCombo->Clear();
+    for (const std::string& entry : *view.speedEntries) m_speedCombo->Append(wxString::FromUTF8(entry));
+    if (!view.speedEntries->empty()) m_speedCombo->SetSelection(0);
+  }
+  if (view.capacity) SetText(IDC_CAPACITY, *view.capacity);
+  if (view.speedCode) m_speedCode = *view.speedCode;
+  if (view.chartLastLba && m_graph != nullptr) m_graph->SetRange(0.0, 600.0, 0, *view.chartLastLba, 0);
+  if (view.enableRunControls) EnableRunControls(true, false, true);
+  if (view.status) SetText(IDC_STATUS, *view.status);
+  Update();
+}
+
+void CScanDlg::EnterDiagnosticMode() {
+  if (SetDiagnosticMode(kDiagnosticEnter)) {
+    m_diagMode = 1;
+    m_pollTimer.Start(kPollPeriodMs);
+  } else {
+    m_prompts->DriveNotice(this);
+    m_diagMode = 0;
+  }
+}
+
+void CScanDlg::OnSelchangeDrive(wxCommandEvent&) {
+  if (!m_session) return;
+  const int index = m_driveCombo->GetSelection();
+  if (index < 0) return;
+  {
+    std::lock_guard<std::mutex> hold(m_driveLock);
+    ++m_generation;
+    m_session->Manager().SelectDrive(static_cast<uint8_t>(index));
+    m_discIdentified = 0;
+  }
+  ResetDiscInfo();
+  if (m_diagMode == 1) m_pollTimer.Stop();
+  // No leave request to the drive we came from.
+  EnterDiagnosticMode();
+}
+
+void CScanDlg::OnSelchangeSpeed(wxCommandEvent&) {
+  const int index = m_speedCombo->GetSelection();
+  if (index < 0 || index >= kMaxSpeedCodes) return;
+  std::lock_guard<std::mutex> hold(g_discLock);
+  m_speedCode = g_speedCodes[index];
+}
+
+void CScanDlg::OnSelchangeDensity(wxCommandEvent&) {
+  switch (m_densityCombo->GetSelection()) {
+    case 1:
+      m_densityStep = kFullDensityStep;
+      m_densityMode = kDensityFull;
+      break;
+    case 2:
+      m_densityStep = kNormalDensityStep;
+      m_densityMode = kDensityQuick;
+      break;
+    default:
+      m_densityStep = kNormalDensityStep;
+      m_densityMode = kDensityNormal;
+      break;
+  }
+}
+
+void CScanDlg::OnFeCheck(wxCommandEvent&) {
+  m_showFeLimit = m_showFeLimit ? 0 : 1;
+  if (m_graph != nullptr) m_graph->DrawLimitLine(1, kFeLimit, m_showFeLimit);
+}
+
+void CScanDlg::OnTeCheck(wxCommandEvent&) {
+  m_showTeLimit = m_showTeLimit ? 0 : 1;
+  if (m_graph != nullptr) m_graph->DrawLimitLine(0, kTeLimit, m_showTeLimit);
+}
+
+// Media poll.
+
+void CScanDlg::OnTimer(wxTimerEvent&) {
+  ReapStoppedScans();
+  if (m_closing || !m_session) return;
+  if (m_polling.exchange(true)) {
+    ++m_pollsSkipped;
+    return;
+  }
+  if (m_pollThread.joinable()) m_pollThread.join();  // done: m_polling was false
+  uint64_t generation;
+  {
+    std::lock_guard<std::mutex> hold(m_driveLock);
+    generation = m_generation;
+  }
+  ++m_pollsStarted;
+  m_pollThread = std::thread(&CScanDlg::PollThreadProc, this, generation);
+}
+
+void CScanDlg::PollThreadProc(CScanDlg* dialog, uint64_t generation) {
+  dialog->PollMedia(generation);
+  dialog->m_polling = false;
+}
+
+void CScanDlg::PollMedia(uint64_t generation) {
+  if (m_scanning == 1) return;
+  auto current = [this, generation] { return m_generation == generation; };
+  if (DriveNotReady()) {
+    {
+      std::lock_guard<std::mutex> hold(m_driveLock);
+      if (!current()) return;
+      m_discIdentified = 0;
+    }
+    CallAfter([this, generation] {
+      std::lock_guard<std::mutex> hold(m_driveLock);
+      if (m_generation == generation && !m_closing) ResetDiscInfo();
+    });
+    return;
+  }
+  if (m_discIdentified != 0) return;
+  DiscView view = IdentifyDisc(m_diagMode == 1);
+  {
+    std::lock_guard<std::mutex> hold(m_driveLock);
+    if (!current()) return;
+    m_discIdentified = 1;
+  }
+  CallAfter([this, generation, view = std::move(view)] {
+    {
+      std::lock_guard<std::mutex> hold(m_driveLock);
+      if (m_generation != generation || m_closing) return;
+    }
+    ApplyDiscView(view);
+  });
+}
+
+// Scan run.
+
+void CScanDlg::OnStart(wxCommandEvent&) {
+  // One run at a time, and none without a chart and a drive.
+  if (m_graph == nullptr || !m_session || m_closing) return;
+  if (m_pScanThread && !m_pScanThread->Finished()) return;
+  m_pScanThread.reset();
+  m_pScanThread = std::make_unique<CScanWorker>(
+      m_settings, *m_graph, static_cast<ScanWindow&>(*this),
+      [this](std::function<void()> update) { CallAfter(std::move(update)); }, kLogFileName);
+  m_pScanThread->Start();
+}
+
+void CScanDlg::OnStop(wxCommandEvent&) {
+  if (!m_pScanThread) return;
+  // The worker may be waiting for the drive: it is let finish that command
+  // on its own, and the window shows the abort now.
+  m_pScanThread->RequestStop();
+  m_stoppedScans.push_back(std::move(m_pScanThread));
+  m_scanning = 0;
+  EnableRunControls(true, false, true);
+  m_statusColor = kColorRed;
+  SetText(IDC_STATUS, "User abort!");
+}
+
+void CScanDlg::ReapStoppedScans() {
+  for (auto it = m_stoppedScans.begin(); it != m_stoppedScans.end();) {
+    if ((*it)->Finished()) {
+      (*it)->Join();
+      it = m_stoppedScans.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void CScanDlg::ShowLogOpenFailed() { m_prompts->Message(this, "Can't support to save log file."); }
+
+void CScanDlg::ShowRunStarted() {
+  SetText(IDC_ELAPSED, " ");
+  SetText(IDC_STATUS, "Testing...");
+  m_layout.Control(IDC_START)->Enable(false);
+  m_layout.Control(IDC_STOP)->Enable(true);
+}
+
+void CScanDlg::ShowElapsed(long seconds) {
+  SetText(IDC_ELAPSED, std::to_string(seconds) + " seconds");
+}
+
+void CScanDlg::ShowFirmwareFailure() {
+  std::weak_ptr<int> alive = m_alive;
+  m_prompts->Message(this, "Firmware not supported.Please flash to latest version.");
+  if (alive.expired()) return;
+  m_layout.Control(IDC_START)->Enable(true);
+  m_layout.Control(IDC_STOP)->Enable(false);
+  m_statusColor = kColorRed;
+  SetText(IDC_STATUS, "Firmware not supported.");
+}
+
+void CScanDlg::ShowVerdict(const std::string& text, uint32_t colour) {
+  std::weak_ptr<int> alive = m_alive;
+  m_prompts->Message(this, text);
+  if (alive.expired()) return;
+  m_statusColor = colour;
+  SetText(IDC_STATUS, text);
+}
+
+void CScanDlg::ShowFinished() {
+  m_layout.Control(IDC_START)->Enable(true);
+  m_layout.Control(IDC_STOP)->Enable(false);
+}
+
+// Commands.
+
+void CScanDlg::OnHelpAbout(wxCommandEvent&) { m_prompts->About(this); }
+
+void CScanDlg::OnSmartScan(wxCommandEvent&) {}
+
+void CScanDlg::OnFilePrint(wxCommandEvent&) {}
+
+void CScanDlg::OnFileSave(wxCommandEvent&) {}
+
+void CScanDlg::OnFileExit(wxCommandEvent&) { OnCancel(); }
+
+void CScanDlg::OnCharHook(wxKeyEvent& event) {
+  // Escape closes, as a dialog's Cancel; Enter never does.
+  if (event.GetKeyCode() == WXK_ESCAPE) {
+    OnCancel();
+    return;
+  }
+  if (event.GetKeyCode() == WXK_RETURN || event.GetKeyCode() == WXK_NUMPAD_ENTER) {
+    wxWindow* focus = wxWindow::FindFocus();
+    if (dynamic_cast<wxButton*>(focus) == nullptr) return;
+  }
+  event.Skip();
+}
+
+void CScanDlg::OnCancel() { Close(); }
+
+void CScanDlg::OnSimEject(wxCommandEvent&) {
+  if (!m_session) return;
+  const uint8_t selected = m_session->Manager().GetSelected();
+  if (selected < m_session->SimDrives().size()) m_session->SimDrives()[selected]->Eject();
+}
+
+void CScanDlg::OnSimInsert(wxCommandEvent& event) {
+  if (!m_session) return;
+  const size_t index = static_cast<size_t>(event.GetId() - kSimInsertFirstId);
+  const uint8_t selected = m_session->Manager().GetSelected();
+  if (index >= SimDiscCatalogue().size() || selected >= m_session->SimDrives().size()) return;
+  m_session->SimDrives()[selected]->InsertDisc(SimDiscCatalogue()[index],
+                                               std::chrono::milliseconds(800));
+}
+
+void CScanDlg::StopWorkers() {
+  m_pollTimer.Stop();
+  if (m_pScanThread) {
+    m_pScanThread->RequestStop();
+    m_stoppedScans.push_back(std::move(m_pScanThread));
+  }
+  for (auto& worker : m_stoppedScans) worker->RequestStop();
+  for (auto& worker : m_stoppedScans) worker->Join();
+  m_stoppedScans.clear();
+  if (m_pollThread.joinable()) m_pollThread.join();
+}
+
+void CScanDlg::OnClose(wxCloseEvent&) {
+  if (m_closing) return;
+  {
+    std::lock_guard<std::mutex> hold(m_driveLock);
+    m_closing = true;
+  }
+  // Every worker ends before the drive leaves its diagnostic mode and the
+  // device manager goes.
+  StopWorkers();
+  if (m_diagMode == 1 && m_session) SetDiagnosticMode(kDiagnosticLeave);
+  m_session.reset();
+  g_pDeviceManager = nullptr;
+  m_alive.reset();
+  Destroy();
+}

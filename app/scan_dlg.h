@@ -1,0 +1,168 @@
+// The test console: the program's one window. It owns the drive session (the
+// device manager), fills the drive list, puts the selected drive into its
+// diagnostic mode, runs the 600 ms media poll, shows what the identification
+// found, and sends its buttons and menu to the run, printing, saving, Smart
+// Scan and About.
+//
+// Threads: every method runs on the UI thread except PollMedia (the poll
+// worker). Workers never touch a control: they hand their results over with
+// CallAfter, tagged with the drive generation so that nothing of a drive the
+// user has left reaches the window. Close stops and joins every worker
+// before the device manager goes.
+#pragma once
+
+#include <wx/frame.h>
+#include <wx/timer.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/dialog_layout.h"
+#include "app/scan_worker.h"
+#include "app/user_prompts.h"
+#include "cli/cli_options.h"
+#include "cli/drive_session.h"
+#include "console/disc_identification.h"
+#include "console/scan_run.h"
+
+class CGraphCtrl;
+class wxCheckBox;
+class wxChoice;
+class wxPanel;
+class CSunkenText;
+
+inline constexpr int kPollTimerId = 1;
+inline constexpr int kPollPeriodMs = 600;
+inline constexpr uint32_t kTeColour = 12262627;  // RGB(227, 28, 187)
+inline constexpr uint32_t kFeColour = 14544146;  // RGB(18, 237, 221)
+
+class CScanDlg : public wxFrame, private ScanWindow {
+ public:
+  CScanDlg(const CliOptions& options, std::unique_ptr<UserPrompts> prompts);
+  ~CScanDlg() override;
+
+  // Start-up once the window exists: device manager, drive list, density
+  // list, diagnostic mode, timer, chart. False when the device manager could
+  // not be set up (the window stays, with nothing to run).
+  bool OnInitDialog();
+
+  // True when a system-menu command id means About (its low four bits are
+  // ignored).
+  static bool IsAboutCommand(unsigned commandId);
+
+  // What tests and the simulator menu look at.
+  bool Scanning() const { return m_scanning.load() != 0; }
+  const CScanWorker* ScanWorker() const { return m_pScanThread.get(); }
+  int StoppedScans() const { return static_cast<int>(m_stoppedScans.size()); }
+  const CDialogLayout& Layout() const { return m_layout; }
+  CGraphCtrl* Graph() const { return m_graph; }
+  bool DiagMode() const { return m_diagMode.load() != 0; }
+  bool Polling() const { return m_pollTimer.IsRunning(); }
+  int PollsStarted() const { return m_pollsStarted.load(); }
+  int PollsSkipped() const { return m_pollsSkipped.load(); }
+  CDriveSession* Session() { return m_session.get(); }
+  void SetStatusColor(uint32_t colour) { m_statusColor = colour; }
+
+  // Closing: Escape, the close box and File, Exit all come here.
+  void OnCancel();
+
+ private:
+  void BuildMenu();
+  void BuildSimulatorMenu();
+  bool InitDeviceManager();
+  void InitDensityCombo();
+  void ResetDiscInfo();
+  void ApplyDiscView(const DiscView& view);
+  void EnterDiagnosticMode();
+  void StopWorkers();
+
+  // Poll worker.
+  static void PollThreadProc(CScanDlg* dialog, uint64_t generation);
+  void PollMedia(uint64_t generation);
+
+  // Handlers.
+  void OnClose(wxCloseEvent& event);
+  void OnCharHook(wxKeyEvent& event);
+  void OnHelpAbout(wxCommandEvent& event);
+  void OnFilePrint(wxCommandEvent& event);
+  void OnFileSave(wxCommandEvent& event);
+  void OnFileExit(wxCommandEvent& event);
+  void OnSelchangeDrive(wxCommandEvent& event);
+  void OnSelchangeSpeed(wxCommandEvent& event);
+  void OnSelchangeDensity(wxCommandEvent& event);
+  void OnTimer(wxTimerEvent& event);
+  void OnStart(wxCommandEvent& event);
+  void OnStop(wxCommandEvent& event);
+  void OnFeCheck(wxCommandEvent& event);
+  void OnTeCheck(wxCommandEvent& event);
+  void OnSmartScan(wxCommandEvent& event);
+  void OnSimInsert(wxCommandEvent& event);
+  void OnSimEject(wxCommandEvent& event);
+
+  // ScanWindow: the run's updates, on the UI thread.
+  void ShowLogOpenFailed() override;
+  void ShowRunStarted() override;
+  void ShowElapsed(long seconds) override;
+  void ShowFirmwareFailure() override;
+  void ShowVerdict(const std::string& text, uint32_t colour) override;
+  void ShowFinished() override;
+  void SetScanning(bool scanning) override { m_scanning = scanning ? 1 : 0; }
+  void ReapStoppedScans();
+
+  void EnableRunControls(bool start, bool stop, bool others);
+  void SetText(int id, const std::string& text);
+
+  CliOptions m_options;
+  std::unique_ptr<UserPrompts> m_prompts;
+  wxPanel* m_panel = nullptr;
+  CDialogLayout m_layout;
+
+  // Controls of the template, by their roles.
+  wxCheckBox* m_teCheck = nullptr;
+  wxCheckBox* m_feCheck = nullptr;
+  wxChoice* m_densityCombo = nullptr;
+  wxChoice* m_speedCombo = nullptr;
+  wxChoice* m_driveCombo = nullptr;
+  CSunkenText* m_status = nullptr;
+
+  uint32_t m_statusColor = 0;  // for the status line's next painting only
+  CGraphCtrl* m_graph = nullptr;
+  std::atomic<int> m_discIdentified{0};
+  std::atomic<int> m_diagMode{0};
+  // The run's choices, read by the scan worker at each sample.
+  ScanSettings m_settings;
+  std::atomic<SpeedCode>& m_speedCode = m_settings.speedCode;
+  std::atomic<int32_t>& m_densityStep = m_settings.densityStep;
+  std::atomic<uint8_t>& m_densityMode = m_settings.densityMode;
+  std::atomic<uint8_t>& m_showFeLimit = m_settings.showFeLimit;
+  std::atomic<uint8_t>& m_showTeLimit = m_settings.showTeLimit;
+  std::atomic<int> m_scanning{0};
+
+  // The running scan worker; stopped ones wait in m_stoppedScans for their
+  // pending command to return and are joined then.
+  std::unique_ptr<CScanWorker> m_pScanThread;
+  std::vector<std::unique_ptr<CScanWorker>> m_stoppedScans;
+
+  std::unique_ptr<CDriveSession> m_session;
+  wxTimer m_pollTimer;
+
+  // The poll worker. m_polling is true from the tick that starts a poll
+  // until the poll is done; a tick that finds it true is skipped.
+  std::thread m_pollThread;
+  std::atomic<bool> m_polling{false};
+  std::atomic<int> m_pollsStarted{0};
+  std::atomic<int> m_pollsSkipped{0};
+  // Bumped by every drive change; m_discIdentified is changed under it so a
+  // poll of the previous drive cannot mark the new one identified.
+  std::mutex m_driveLock;
+  uint64_t m_generation = 0;
+  bool m_closing = false;
+  // Lets a call that ran a modal loop tell whether the window outlived it.
+  std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+
+  wxDECLARE_EVENT_TABLE();
+};

@@ -1,0 +1,139 @@
+#include "app/scan_worker.h"
+
+#include "chart/graph_ctrl.h"
+
+class CScanWorker::Chart : public ScanChart {
+ public:
+  explicit Chart(CGraphCtrl& graph) : m_graph(graph) {}
+  void ClearData() override { m_graph.ClearData(); }
+  void DrawLimitLine(int series, double y, bool show) override {
+    m_graph.DrawLimitLine(series, static_cast<int>(y), show ? 1 : 0);
+  }
+  void AppendPoint(int series, double y, double x) override { m_graph.AppendPoint(series, y, x); }
+  void Refresh() override { m_graph.Refresh(); }
+
+ private:
+  CGraphCtrl& m_graph;
+};
+
+namespace {
+
+// One verdict box: the worker waits until it was closed or the run was
+// cancelled.
+class VerdictWait {
+ public:
+  void Done() { Set(&m_done); }
+  void Cancel() { Set(&m_cancelled); }
+  void Await() {
+    std::unique_lock<std::mutex> hold(m_lock);
+    m_changed.wait(hold, [this] { return m_done || m_cancelled; });
+  }
+
+ private:
+  void Set(bool* flag) {
+    {
+      std::lock_guard<std::mutex> hold(m_lock);
+      *flag = true;
+    }
+    m_changed.notify_all();
+  }
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  bool m_done = false;
+  bool m_cancelled = false;
+};
+
+// What the posted calls share with the sink. They may run after the worker
+// has gone, so they hold this and not the sink; once cancelled they do
+// nothing.
+struct SinkState {
+  explicit SinkState(ScanWindow& w) : window(w) {}
+  ScanWindow& window;
+  std::mutex lock;
+  bool cancelled = false;
+  std::shared_ptr<VerdictWait> pending;
+
+  bool Cancelled() {
+    std::lock_guard<std::mutex> hold(lock);
+    return cancelled;
+  }
+};
+
+}  // namespace
+
+class CScanWorker::Sink : public ScanSink {
+ public:
+  Sink(ScanWindow& window, UiPost post)
+      : m_state(std::make_shared<SinkState>(window)), m_post(std::move(post)) {}
+
+  void SetScanning(bool scanning) override { m_state->window.SetScanning(scanning); }
+  void LogOpenFailed() override { Post([](ScanWindow& w) { w.ShowLogOpenFailed(); }); }
+  void RunStarted() override { Post([](ScanWindow& w) { w.ShowRunStarted(); }); }
+  void Elapsed(long seconds) override {
+    Post([seconds](ScanWindow& w) { w.ShowElapsed(seconds); });
+  }
+  void Sampled(int32_t, uint16_t, uint16_t) override {}
+  void FirmwareFailure() override { Post([](ScanWindow& w) { w.ShowFirmwareFailure(); }); }
+  void Finished() override { Post([](ScanWindow& w) { w.ShowFinished(); }); }
+
+  void Verdict(const char* text, uint32_t colour) override {
+    auto shown = std::make_shared<VerdictWait>();
+    {
+      std::lock_guard<std::mutex> hold(m_state->lock);
+      if (m_state->cancelled) return;
+      m_state->pending = shown;
+    }
+    m_post([state = m_state, shown, message = std::string(text), colour] {
+      if (!state->Cancelled()) state->window.ShowVerdict(message, colour);
+      shown->Done();
+    });
+    shown->Await();
+  }
+
+  // Releases a worker waiting on the verdict box; no posted update runs
+  // after this.
+  void Cancel() {
+    std::shared_ptr<VerdictWait> pending;
+    {
+      std::lock_guard<std::mutex> hold(m_state->lock);
+      m_state->cancelled = true;
+      pending = m_state->pending;
+    }
+    if (pending) pending->Cancel();
+  }
+
+ private:
+  template <typename F>
+  void Post(F update) {
+    m_post([state = m_state, update] {
+      if (!state->Cancelled()) update(state->window);
+    });
+  }
+
+  std::shared_ptr<SinkState> m_state;
+  UiPost m_post;
+};
+
+CScanWorker::CScanWorker(ScanSettings& settings, CGraphCtrl& graph, ScanWindow& window,
+                         UiPost post, std::string logPath)
+    : m_chart(std::make_unique<Chart>(graph)),
+      m_sink(std::make_unique<Sink>(window, std::move(post))),
+      m_run(settings, *m_chart, *m_sink, std::move(logPath)) {}
+
+CScanWorker::~CScanWorker() {
+  RequestStop();
+  Join();
+}
+
+void CScanWorker::Start() {
+  m_thread = std::thread([this] { m_run.Run(); });
+}
+
+void CScanWorker::RequestStop() {
+  m_run.RequestStop();
+  m_sink->Cancel();
+}
+
+void CScanWorker::Join() {
+  if (m_thread.joinable()) m_thread.join();
+}

@@ -1,0 +1,59 @@
+// The scan run on its worker thread, for the window: a sink that hands every
+// update to the UI thread, a chart adapter over the chart window, and the
+// thread itself. The verdict box is the one place where the worker waits for
+// the UI thread; a stop releases that wait at once, so the UI thread can stop
+// and join a worker whatever it is doing.
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "console/scan_run.h"
+
+class CGraphCtrl;
+
+// What the window does with a run's updates; called on the UI thread only.
+class ScanWindow {
+ public:
+  virtual ~ScanWindow() = default;
+  virtual void ShowLogOpenFailed() = 0;
+  virtual void ShowRunStarted() = 0;
+  virtual void ShowElapsed(long seconds) = 0;
+  virtual void ShowFirmwareFailure() = 0;
+  // Modal; returns when the user closed the box.
+  virtual void ShowVerdict(const std::string& text, uint32_t colour) = 0;
+  virtual void ShowFinished() = 0;
+  // Any thread.
+  virtual void SetScanning(bool scanning) = 0;
+};
+
+// Runs a function on the UI thread later; never blocks.
+using UiPost = std::function<void(std::function<void()>)>;
+
+class CScanWorker {
+ public:
+  CScanWorker(ScanSettings& settings, CGraphCtrl& graph, ScanWindow& window, UiPost post,
+              std::string logPath);
+  ~CScanWorker();  // stops and joins
+
+  void Start();
+  // No further sample, line, drawing or update once this returns; the
+  // thread ends when its pending command returns.
+  void RequestStop();
+  bool Finished() const { return m_run.Finished(); }
+  bool Stopped() const { return m_run.StopRequested(); }
+  void Join();
+  CScanRun::Counts Counts() const { return m_run.GetCounts(); }
+
+ private:
+  class Chart;
+  class Sink;
+  std::unique_ptr<Chart> m_chart;
+  std::unique_ptr<Sink> m_sink;
+  CScanRun m_run;
+  std::thread m_thread;
+};

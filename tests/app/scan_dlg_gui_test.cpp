@@ -1,0 +1,377 @@
+// The test console on the simulator under a real display: start-up, the
+// media poll and identification, drive changes, the status colour, and the
+// scan run's START / STOP / close paths. Prompts are answered by a recorder,
+// so message boxes and the drive notice are seen without a person.
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/bitmap.h>
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/dcclient.h>
+#include <wx/dcmemory.h>
+#include <wx/init.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "app/scan_dlg.h"
+#include "app/sunken_text.h"
+#include "chart/graph_ctrl.h"
+#include "res/resource_ids.h"
+#include "simulator/sim_disc_catalogue.h"
+#include "simulator/sim_drive.h"
+
+namespace {
+
+struct Prompted {
+  std::vector<std::string> messages;
+  int notices = 0;
+};
+
+class RecordingPrompts : public UserPrompts {
+ public:
+  explicit RecordingPrompts(Prompted& seen) : m_seen(seen) {}
+  void Message(wxWindow*, const std::string& text, const std::string&) override {
+    m_seen.messages.push_back(text);
+  }
+  void DriveNotice(wxWindow*) override { ++m_seen.notices; }
+  void About(wxWindow*) override {}
+
+ private:
+  Prompted& m_seen;
+};
+
+void Pump() {
+  wxYield();
+  wxTheApp->ProcessPendingEvents();
+  wxTheApp->ProcessIdle();
+}
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < until) {
+    Pump();
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return done();
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+int CountLines(const std::string& text) {
+  int lines = 0;
+  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) ++lines;
+  return lines;
+}
+
+class ScanDlgTest : public ::testing::Test {
+ protected:
+  void Open(const std::string& scenario, int latencyMs = 0) {
+    CliOptions options;
+    options.simulate = true;
+    options.scenario = scenario;
+    options.simLatencyMs = latencyMs;
+    m_dialog = new CScanDlg(options, std::make_unique<RecordingPrompts>(m_seen));
+    m_dialog->Show();
+    m_initialized = m_dialog->OnInitDialog();
+    Pump();
+  }
+
+  void TearDown() override {
+    if (m_dialog != nullptr) m_dialog->Close(true);
+    for (int i = 0; i < 5; ++i) Pump();
+  }
+
+  std::string Text(int id) const {
+    return m_dialog->Layout().Control(id)->GetLabel().utf8_string();
+  }
+  bool Enabled(int id) const { return m_dialog->Layout().Control(id)->IsEnabled(); }
+  wxChoice* Choice(int id) const { return m_dialog->Layout().Get<wxChoice>(id); }
+
+  void Click(int id) {
+    wxCommandEvent event(wxEVT_BUTTON, id);
+    event.SetEventObject(m_dialog->Layout().Control(id));
+    m_dialog->Layout().Control(id)->GetEventHandler()->ProcessEvent(event);
+  }
+  void Choose(int id, int index) {
+    Choice(id)->SetSelection(index);
+    wxCommandEvent event(wxEVT_CHOICE, id);
+    event.SetInt(index);
+    event.SetEventObject(Choice(id));
+    Choice(id)->GetEventHandler()->ProcessEvent(event);
+  }
+  bool WaitStatus(const std::string& text, int timeoutMs = 10000) {
+    return WaitFor([&] { return Text(IDC_STATUS) == text; }, timeoutMs);
+  }
+  CSimDrive& SimDrive(size_t i) { return *m_dialog->Session()->SimDrives().at(i); }
+
+  Prompted m_seen;
+  CScanDlg* m_dialog = nullptr;
+  bool m_initialized = false;
+};
+
+TEST_F(ScanDlgTest, IdentifiesTheSimulatedDiscAndEnablesTheRun) {
+  Open("dvd+r-good");
+  ASSERT_TRUE(m_initialized);
+  EXPECT_TRUE(m_dialog->DiagMode());
+  EXPECT_TRUE(m_dialog->Polling());
+  EXPECT_EQ(Choice(IDC_DRIVE)->GetCount(), 2u);
+  EXPECT_EQ(Choice(IDC_DENSITY)->GetString(0), "Normal (Default)");
+  EXPECT_EQ(Text(IDC_TE_LEGEND), "---");
+  EXPECT_EQ(Text(IDC_FE_LEGEND), "---");
+  // Before the disc lands.
+  EXPECT_EQ(Text(IDC_DISC_TYPE), "N/A");
+  EXPECT_FALSE(Enabled(IDC_START));
+
+  ASSERT_TRUE(WaitStatus("Ready."));
+  EXPECT_EQ(Text(IDC_DISC_TYPE), "DVD+R");
+  EXPECT_EQ(Text(IDC_MANUFACTURER_ID), "NOVADISC");
+  EXPECT_EQ(Text(IDC_MEDIA_TYPE_ID), "R16");
+  EXPECT_EQ(Text(IDC_CAPACITY), "4076.0 MB");
+  wxChoice* speeds = Choice(IDC_SPEED);
+  ASSERT_GE(speeds->GetCount(), 2u);
+  EXPECT_EQ(speeds->GetSelection(), 0);
+  // The entry formats keep their blanks.
+  EXPECT_EQ(speeds->GetString(0), "12X => (16620 Kb/Sec)  ");
+  EXPECT_EQ(speeds->GetString(speeds->GetCount() - 1), "2.4X => ( 3324 Kb/Sec)  ");
+  EXPECT_TRUE(Enabled(IDC_START));
+  EXPECT_FALSE(Enabled(IDC_STOP));
+  EXPECT_TRUE(Enabled(IDC_SMART_SCAN));
+  EXPECT_TRUE(Enabled(IDC_TE_CHECK));
+  EXPECT_TRUE(Enabled(IDC_FE_CHECK));
+  EXPECT_TRUE(m_seen.messages.empty());
+  EXPECT_EQ(m_seen.notices, 0);
+}
+
+TEST_F(ScanDlgTest, RefusingDriveShowsTheNoticeAndIsNotPolled) {
+  Open("dvd+r-good");
+  ASSERT_TRUE(WaitStatus("Ready."));
+  Choose(IDC_DRIVE, 1);
+  EXPECT_EQ(m_seen.notices, 1);
+  EXPECT_FALSE(m_dialog->DiagMode());
+  EXPECT_FALSE(m_dialog->Polling());
+  EXPECT_EQ(Text(IDC_DISC_TYPE), "N/A");
+  EXPECT_EQ(Text(IDC_STATUS), "Please insert blank disc...");
+  EXPECT_FALSE(Enabled(IDC_START));
+  const int polls = m_dialog->PollsStarted();
+  WaitFor([] { return false; }, 1500);
+  EXPECT_EQ(m_dialog->PollsStarted(), polls);
+  EXPECT_EQ(Text(IDC_STATUS), "Please insert blank disc...");
+
+  // Back to the supported drive: polled and identified again, no notice.
+  Choose(IDC_DRIVE, 0);
+  EXPECT_EQ(m_seen.notices, 1);
+  EXPECT_TRUE(WaitStatus("Ready."));
+}
+
+TEST_F(ScanDlgTest, EjectResetsTheDiscFieldsAndInsertIdentifiesAgain) {
+  Open("dvd+r-good");
+  ASSERT_TRUE(WaitStatus("Ready."));
+  SimDrive(0).Eject();
+  ASSERT_TRUE(WaitStatus("Please insert blank disc..."));
+  for (int id : {IDC_DISC_TYPE, IDC_MANUFACTURER_ID, IDC_MEDIA_TYPE_ID, IDC_CAPACITY}) {
+    EXPECT_EQ(Text(id), "N/A") << id;
+  }
+  EXPECT_EQ(Choice(IDC_SPEED)->GetCount(), 1u);
+  EXPECT_EQ(Choice(IDC_SPEED)->GetString(0), "N/A");
+  EXPECT_FALSE(Enabled(IDC_START));
+  EXPECT_FALSE(Enabled(IDC_SMART_SCAN));
+
+  const SimDisc* dvdMinusR = FindSimDisc("dvd-r-magnat");
+  ASSERT_NE(dvdMinusR, nullptr);
+  SimDrive(0).InsertDisc(*dvdMinusR);
+  ASSERT_TRUE(WaitStatus("Ready."));
+  EXPECT_EQ(Text(IDC_DISC_TYPE), "DVD-R");
+  EXPECT_NE(Text(IDC_MANUFACTURER_ID), "NOVADISC");
+}
+
+TEST_F(ScanDlgTest, UnsupportedDiscIsNotRunnable) {
+  Open("dvd+rw");
+  ASSERT_TRUE(WaitStatus("Not support for this disc."));
+  EXPECT_EQ(Text(IDC_DISC_TYPE), "Not Support.");
+  EXPECT_FALSE(Enabled(IDC_START));
+  // Identified once: the status is not reset while the disc stays.
+  WaitFor([] { return false; }, 1300);
+  EXPECT_EQ(Text(IDC_STATUS), "Not support for this disc.");
+}
+
+TEST_F(ScanDlgTest, NoDriveLeavesNothingToRun) {
+  Open("no-drive");
+  EXPECT_FALSE(m_initialized);
+  ASSERT_EQ(m_seen.messages.size(), 1u);
+  EXPECT_EQ(m_seen.messages[0], "No Device found!");
+  EXPECT_EQ(m_dialog->Graph(), nullptr);
+  EXPECT_FALSE(Enabled(IDC_START));
+  Click(IDC_START);
+  Pump();
+  EXPECT_EQ(m_dialog->ScanWorker(), nullptr);
+}
+
+// Red text pixels in the status line's client area, as painted.
+int RedPixels(wxWindow* window) {
+  const wxSize size = window->GetClientSize();
+  wxBitmap bitmap(size.x, size.y, 24);
+  {
+    wxMemoryDC memory(bitmap);
+    wxClientDC client(window);
+    memory.Blit(0, 0, size.x, size.y, &client, 0, 0);
+  }
+  const wxImage image = bitmap.ConvertToImage();
+  int red = 0;
+  for (int y = 0; y < image.GetHeight(); ++y) {
+    for (int x = 0; x < image.GetWidth(); ++x) {
+      if (image.GetRed(x, y) > 160 && image.GetGreen(x, y) < 90 && image.GetBlue(x, y) < 90) ++red;
+    }
+  }
+  return red;
+}
+
+TEST_F(ScanDlgTest, StatusColourLastsOnePainting) {
+  Open("empty");
+  ASSERT_TRUE(WaitStatus("Please insert blank disc..."));
+  m_dialog->Layout().Control(IDC_STATUS)->Show();
+  auto* status = m_dialog->Layout().Get<CSunkenText>(IDC_STATUS);
+  auto repaint = [&] {
+    const int before = status->Paintings();
+    status->Refresh();
+    status->Update();
+    WaitFor([&] { return status->Paintings() > before; }, 2000);
+    WaitFor([] { return false; }, 100);
+  };
+  m_dialog->SetStatusColor(255);
+  repaint();
+  EXPECT_GT(RedPixels(status), 10);
+  repaint();
+  EXPECT_EQ(RedPixels(status), 0);
+}
+
+TEST_F(ScanDlgTest, ScanRunsToItsVerdictAndWritesTheLog) {
+  Open("dvd+r-good");
+  ASSERT_TRUE(WaitStatus("Ready."));
+  std::remove("TEFE.txt");
+  Click(IDC_START);
+  Click(IDC_START);  // before the worker disabled START: no second run
+  ASSERT_TRUE(WaitFor([&] { return !m_seen.messages.empty(); }, 30000));
+  EXPECT_EQ(m_seen.messages[0], "This disc is ok for writing under this speed setting.");
+  ASSERT_TRUE(WaitStatus("This disc is ok for writing under this speed setting."));
+  EXPECT_TRUE(WaitFor([&] { return Enabled(IDC_START) && !Enabled(IDC_STOP); }));
+  EXPECT_FALSE(m_dialog->Scanning());
+  const std::string log = ReadFile("TEFE.txt");
+  EXPECT_EQ(CountLines(log), 1 + 58);
+  EXPECT_EQ(m_seen.messages.size(), 1u);
+  EXPECT_NE(Text(IDC_ELAPSED).find(" seconds"), std::string::npos);
+}
+
+TEST_F(ScanDlgTest, StopShowsTheAbortAtOnceAndKeepsWholeLines) {
+  Open("dvd+r-good", 100);
+  ASSERT_TRUE(WaitStatus("Ready."));
+  std::remove("TEFE.txt");
+  Click(IDC_START);
+  ASSERT_TRUE(WaitStatus("Testing..."));
+  ASSERT_TRUE(WaitFor([] { return CountLines(ReadFile("TEFE.txt")) >= 3; }));
+  Click(IDC_STOP);
+  EXPECT_EQ(Text(IDC_STATUS), "User abort!");
+  EXPECT_TRUE(Enabled(IDC_START));
+  EXPECT_FALSE(Enabled(IDC_STOP));
+  EXPECT_FALSE(m_dialog->Scanning());
+  // The stopped worker ends after its pending sample and writes no more.
+  ASSERT_TRUE(WaitFor([&] { return m_dialog->StoppedScans() == 0; }));
+  const std::string log = ReadFile("TEFE.txt");
+  WaitFor([] { return false; }, 400);
+  EXPECT_EQ(ReadFile("TEFE.txt"), log);
+  EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+  EXPECT_LT(CountLines(log), 1 + 58);
+  EXPECT_TRUE(m_seen.messages.empty());
+  EXPECT_EQ(Text(IDC_STATUS), "User abort!");
+
+  // The window is usable afterwards: a new run starts and empties the log.
+  SimDrive(0).SetSampleLatency(std::chrono::milliseconds(0));
+  Click(IDC_START);
+  ASSERT_TRUE(WaitFor([&] { return !m_seen.messages.empty(); }, 30000));
+  EXPECT_EQ(CountLines(ReadFile("TEFE.txt")), 1 + 58);
+}
+
+TEST_F(ScanDlgTest, StopDuringAHungSampleDoesNotWaitForIt) {
+  Open("dvd+r-good", 0);
+  ASSERT_TRUE(WaitStatus("Ready."));
+  SimDrive(0).SetSampleLatency(std::chrono::milliseconds(20000));
+  Click(IDC_START);
+  ASSERT_TRUE(WaitStatus("Testing..."));
+  const auto before = std::chrono::steady_clock::now();
+  Click(IDC_STOP);
+  EXPECT_EQ(Text(IDC_STATUS), "User abort!");
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+  // Closing joins the stopped worker: the simulator wakes its pending
+  // sample when the tray changes.
+  SimDrive(0).Eject();
+}
+
+TEST_F(ScanDlgTest, FirmwareFailureStopsTheRunInRed) {
+  Open("old-firmware");
+  ASSERT_TRUE(WaitStatus("Ready."));
+  Click(IDC_START);
+  ASSERT_TRUE(WaitStatus("Firmware not supported."));
+  ASSERT_EQ(m_seen.messages.size(), 1u);
+  EXPECT_EQ(m_seen.messages[0], "Firmware not supported.Please flash to latest version.");
+  EXPECT_TRUE(Enabled(IDC_START));
+  EXPECT_FALSE(Enabled(IDC_STOP));
+  EXPECT_EQ(CountLines(ReadFile("TEFE.txt")), 1);
+}
+
+TEST_F(ScanDlgTest, CloseDuringARunStopsAndJoinsIt) {
+  Open("dvd+r-good", 200);
+  ASSERT_TRUE(WaitStatus("Ready."));
+  Click(IDC_START);
+  ASSERT_TRUE(WaitStatus("Testing..."));
+  m_dialog->Close(true);
+  m_dialog = nullptr;
+  for (int i = 0; i < 5; ++i) Pump();
+  EXPECT_EQ(g_pDeviceManager, nullptr);
+}
+
+TEST_F(ScanDlgTest, SlowDriveDoesNotPileUpPolls) {
+  Open("empty");
+  SimDrive(0).SetCommandLatency(std::chrono::milliseconds(1500));
+  WaitFor([] { return false; }, 4000);
+  EXPECT_GT(m_dialog->PollsSkipped(), 0);
+  EXPECT_LE(m_dialog->PollsStarted(), 4);
+  SimDrive(0).SetCommandLatency(std::chrono::milliseconds(0));
+}
+
+TEST(ScanDlgCommands, AboutIgnoresTheLowFourBits) {
+  EXPECT_TRUE(CScanDlg::IsAboutCommand(16));
+  EXPECT_TRUE(CScanDlg::IsAboutCommand(31));
+  EXPECT_FALSE(CScanDlg::IsAboutCommand(32));
+  EXPECT_FALSE(CScanDlg::IsAboutCommand(15));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  // The runs write TEFE.txt into the working directory.
+  char scratch[] = "/tmp/velmo-gui-XXXXXX";
+  if (mkdtemp(scratch) == nullptr || chdir(scratch) != 0) return 1;
+  wxApp::SetInstance(new wxApp);
+  if (!wxEntryStart(argc, argv)) {
+    std::fprintf(stderr, "cannot start wx (no display?)\n");
+    return 1;
+  }
+  wxTheApp->CallOnInit();
+  const int result = RUN_ALL_TESTS();
+  wxEntryCleanup();
+  return result;
+}
