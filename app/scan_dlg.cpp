@@ -392,6 +392,14 @@ void CScanDlg::OnStop(wxCommandEvent&) {
 }
 
 void CScanDlg::ReapStoppedScans() {
+  for (auto it = m_stoppedSmartScans.begin(); it != m_stoppedSmartScans.end();) {
+    if ((*it)->Finished()) {
+      (*it)->Join();
+      it = m_stoppedSmartScans.erase(it);
+    } else {
+      ++it;
+    }
+  }
   for (auto it = m_stoppedScans.begin(); it != m_stoppedScans.end();) {
     if ((*it)->Finished()) {
       (*it)->Join();
@@ -409,6 +417,8 @@ void CScanDlg::ShowRunStarted() {
   SetText(IDC_STATUS, "Testing...");
   m_layout.Control(IDC_START)->Enable(false);
   m_layout.Control(IDC_STOP)->Enable(true);
+  // Two workers at the drive at once is not a situation the drive supports.
+  m_layout.Control(IDC_SMART_SCAN)->Enable(false);
 }
 
 void CScanDlg::ShowElapsed(long seconds) {
@@ -421,6 +431,7 @@ void CScanDlg::ShowFirmwareFailure() {
   if (alive.expired()) return;
   m_layout.Control(IDC_START)->Enable(true);
   m_layout.Control(IDC_STOP)->Enable(false);
+  m_layout.Control(IDC_SMART_SCAN)->Enable(true);
   m_statusColor = kColorRed;
   SetText(IDC_STATUS, "Firmware not supported.");
 }
@@ -436,13 +447,25 @@ void CScanDlg::ShowVerdict(const std::string& text, uint32_t colour) {
 void CScanDlg::ShowFinished() {
   m_layout.Control(IDC_START)->Enable(true);
   m_layout.Control(IDC_STOP)->Enable(false);
+  m_layout.Control(IDC_SMART_SCAN)->Enable(true);
 }
 
 // Commands.
 
 void CScanDlg::OnHelpAbout(wxCommandEvent&) { m_prompts->About(this); }
 
-void CScanDlg::OnSmartScan(wxCommandEvent&) {}
+void CScanDlg::OnSmartScan(wxCommandEvent&) {
+  if (!m_session || m_closing || m_scanning == 1) return;
+  CSmartModeDlg dialog(nullptr, [this](std::unique_ptr<CSmartScanWorker> worker) {
+    m_stoppedSmartScans.push_back(std::move(worker));
+  });
+  dialog.OnInitDialog();
+  if (m_smartHook) {
+    m_smartHook(dialog);
+  } else {
+    dialog.ShowModal();
+  }
+}
 
 void CScanDlg::OnFilePrint(wxCommandEvent&) {}
 
@@ -489,6 +512,7 @@ void CScanDlg::StopWorkers() {
   for (auto& worker : m_stoppedScans) worker->RequestStop();
   for (auto& worker : m_stoppedScans) worker->Join();
   m_stoppedScans.clear();
+  m_stoppedSmartScans.clear();  // each joins its thread
   if (m_pollThread.joinable()) m_pollThread.join();
 }
 

@@ -23,6 +23,7 @@
 
 #include "app/dialog_layout.h"
 #include "app/scan_worker.h"
+#include "app/smart_mode_dlg.h"
 #include "app/user_prompts.h"
 #include "cli/cli_options.h"
 #include "cli/drive_session.h"
@@ -58,6 +59,10 @@ class CScanDlg : public wxFrame, private ScanWindow {
   bool Scanning() const { return m_scanning.load() != 0; }
   const CScanWorker* ScanWorker() const { return m_pScanThread.get(); }
   int StoppedScans() const { return static_cast<int>(m_stoppedScans.size()); }
+  int StoppedSmartScans() const { return static_cast<int>(m_stoppedSmartScans.size()); }
+  // Called with the Smart Mode Report before it runs modally (tests drive
+  // the dialog from here).
+  void SetSmartDialogHook(std::function<void(CSmartModeDlg&)> hook) { m_smartHook = std::move(hook); }
   const CDialogLayout& Layout() const { return m_layout; }
   CGraphCtrl* Graph() const { return m_graph; }
   bool DiagMode() const { return m_diagMode.load() != 0; }
@@ -146,6 +151,9 @@ class CScanDlg : public wxFrame, private ScanWindow {
   // pending command to return and are joined then.
   std::unique_ptr<CScanWorker> m_pScanThread;
   std::vector<std::unique_ptr<CScanWorker>> m_stoppedScans;
+  // Smart Scan workers whose dialog closed while a sample was pending.
+  std::vector<std::unique_ptr<CSmartScanWorker>> m_stoppedSmartScans;
+  std::function<void(CSmartModeDlg&)> m_smartHook;
 
   std::unique_ptr<CDriveSession> m_session;
   wxTimer m_pollTimer;

@@ -24,6 +24,18 @@ const char* SmartVerdictText(int sampleResult) {
   return kSmartFail;
 }
 
+DiscView StoredDiscInfo() {
+  DiscView view;
+  const DiscTypeCode type = g_discType;
+  view.discType = DiscTypeText(type);
+  if (!IsTestableDisc(type)) return view;
+  std::lock_guard<std::mutex> hold(g_discLock);
+  view.manufacturerId = g_manufacturerId;
+  view.mediaTypeId = g_mediaTypeId;
+  view.capacity = CapacityText(g_lastLba);
+  return view;
+}
+
 std::vector<SpeedCode> CurrentSpeedRows() {
   std::lock_guard<std::mutex> hold(g_discLock);
   const int32_t count = std::clamp<int32_t>(g_speedCount, 0, kMaxSpeedCodes);

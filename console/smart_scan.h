@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "commands/speed_codes.h"
+#include "console/disc_identification.h"
 
 inline constexpr char kSmartTesting[] = "Testing...";
 inline constexpr char kSmartOk[] = "OK.";
@@ -20,6 +21,11 @@ inline constexpr char kSmartFail[] = "TE/FE fail.";
 
 const char* SpeedLabel(SpeedCode code);  // "2.4X" ... "16X"; "" for any other code
 const char* SmartVerdictText(int sampleResult);
+
+// The disc fields of the last identified disc, from the disc globals alone
+// (no command): for an untestable type only the type is set, the other
+// fields keep what the dialog shows.
+DiscView StoredDiscInfo();
 
 // The speed list of the last identified disc, in list order.
 std::vector<SpeedCode> CurrentSpeedRows();

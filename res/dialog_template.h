@@ -51,6 +51,7 @@ struct DialogTemplate {
 const ControlTemplate* FindControl(const DialogTemplate& dialog, int id);
 
 extern const DialogTemplate kScanDialogTemplate;  // 102
+extern const DialogTemplate kSmartModeTemplate;   // 139
 
 struct MenuItemTemplate {
   int id;  // 0: a popup whose items follow until the next popup

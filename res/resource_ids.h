@@ -32,6 +32,11 @@ inline constexpr int IDC_TE_CHECK = 1024;
 inline constexpr int IDC_STATUS = 1025;
 inline constexpr int IDC_SMART_SCAN = 1027;
 
+// Smart Mode Report controls (with 1006, 1007, 1008 and 1012 as above).
+inline constexpr int IDC_EXIT = 2;  // the dialog's Cancel
+inline constexpr int IDC_RESULT_LIST = 1028;
+inline constexpr int IDC_PROGRESS = 1029;
+
 // Commands.
 inline constexpr int IDM_ABOUTBOX = 16;  // system menu entry
 inline constexpr int ID_FILE_SAVE = 32771;

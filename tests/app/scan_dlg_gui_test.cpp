@@ -9,8 +9,11 @@
 #include <wx/choice.h>
 #include <wx/dcclient.h>
 #include <wx/dcmemory.h>
+#include <wx/gauge.h>
 #include <wx/init.h>
+#include <wx/listctrl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -349,6 +352,69 @@ TEST_F(ScanDlgTest, SlowDriveDoesNotPileUpPolls) {
   EXPECT_GT(m_dialog->PollsSkipped(), 0);
   EXPECT_LE(m_dialog->PollsStarted(), 4);
   SimDrive(0).SetCommandLatency(std::chrono::milliseconds(0));
+}
+
+std::vector<std::string> Rows(wxListCtrl* list, int column) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < list->GetItemCount(); ++i) texts.push_back(list->GetItemText(i, column).utf8_string());
+  return texts;
+}
+
+TEST_F(ScanDlgTest, SmartScanGivesOneVerdictPerSpeed) {
+  Open("dvd+r-marginal");
+  ASSERT_TRUE(WaitStatus("Ready."));
+  std::vector<std::string> labels, results;
+  std::string discType, capacity;
+  int progress = -1;
+  m_dialog->SetSmartDialogHook([&](CSmartModeDlg& smart) {
+    smart.Show();
+    ASSERT_TRUE(WaitFor([&] { return !smart.WorkerRunning(); }));
+    WaitFor([&] { return smart.Progress()->GetValue() == smart.ResultList()->GetItemCount(); }, 2000);
+    labels = Rows(smart.ResultList(), 0);
+    results = Rows(smart.ResultList(), 1);
+    discType = smart.Layout().Control(IDC_DISC_TYPE)->GetLabel().utf8_string();
+    capacity = smart.Layout().Control(IDC_CAPACITY)->GetLabel().utf8_string();
+    progress = smart.Progress()->GetValue();
+    smart.OnCancel();
+  });
+  Click(IDC_SMART_SCAN);
+  EXPECT_EQ(discType, "DVD+R");
+  EXPECT_EQ(capacity, Text(IDC_CAPACITY));
+  ASSERT_EQ(labels.size(), Choice(IDC_SPEED)->GetCount());
+  for (size_t i = 0; i < labels.size(); ++i) {
+    // The row label is the speed list entry's multiple.
+    const std::string entry = Choice(IDC_SPEED)->GetString(i).utf8_string();
+    EXPECT_EQ(entry.find(labels[i] + " =>") != std::string::npos, true) << entry << " / " << labels[i];
+  }
+  EXPECT_EQ(progress, static_cast<int>(labels.size()));
+  // The marginal disc fails only at its top speeds.
+  EXPECT_EQ(results.back(), "OK.");
+  EXPECT_NE(std::find(results.begin(), results.end(), "Not recommended."), results.end());
+  EXPECT_EQ(m_dialog->StoppedSmartScans(), 0);
+}
+
+TEST_F(ScanDlgTest, SmartScanExitDoesNotWaitForAPendingSample) {
+  Open("dvd+r-good");
+  ASSERT_TRUE(WaitStatus("Ready."));
+  SimDrive(0).SetSampleLatency(std::chrono::milliseconds(20000));
+  std::vector<std::string> results;
+  std::chrono::steady_clock::duration took{};
+  m_dialog->SetSmartDialogHook([&](CSmartModeDlg& smart) {
+    smart.Show();
+    ASSERT_TRUE(WaitFor([&] { return Rows(smart.ResultList(), 1)[0] == "Testing..."; }));
+    const auto before = std::chrono::steady_clock::now();
+    smart.OnCancel();
+    took = std::chrono::steady_clock::now() - before;
+    WaitFor([] { return false; }, 200);
+    results = Rows(smart.ResultList(), 1);
+  });
+  Click(IDC_SMART_SCAN);
+  EXPECT_LT(took, std::chrono::seconds(2));
+  EXPECT_EQ(results[0], "Testing...");
+  EXPECT_EQ(m_dialog->StoppedSmartScans(), 1);
+  // The drive answers once the tray changes; the main window reaps it.
+  SimDrive(0).Eject();
+  EXPECT_TRUE(WaitFor([&] { return m_dialog->StoppedSmartScans() == 0; }));
 }
 
 TEST(ScanDlgCommands, AboutIgnoresTheLowFourBits) {

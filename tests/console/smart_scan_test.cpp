@@ -125,3 +125,30 @@ TEST_F(SmartScanTest, NoDriveMeansEveryRowFails) {
 }
 
 }  // namespace
+
+TEST(StoredDiscInfoTest, ShowsTheGlobalsOfATestableDiscOnly) {
+  ResetDiscGlobals();
+  {
+    std::lock_guard<std::mutex> hold(g_discLock);
+    std::snprintf(g_manufacturerId, sizeof g_manufacturerId, "%s", "MAKER");
+    std::snprintf(g_mediaTypeId, sizeof g_mediaTypeId, "%s", "T01");
+    g_lastLba = kDualLayerLastLba;
+  }
+  g_discType = kDiscDvdPlusRDl;
+  DiscView view = StoredDiscInfo();
+  EXPECT_EQ(view.discType, "DVD+R DL");
+  EXPECT_EQ(view.manufacturerId, "MAKER");
+  EXPECT_EQ(view.mediaTypeId, "T01");
+  EXPECT_EQ(view.capacity, "8152.0 MB");
+
+  // An untestable or unknown disc sets the type only; the globals of the
+  // earlier disc are not shown.
+  for (DiscTypeCode type : {kDiscDvdPlusRw, kDiscUnknown}) {
+    g_discType = type;
+    view = StoredDiscInfo();
+    EXPECT_EQ(view.discType, type == kDiscUnknown ? "N/A" : "Not Support.");
+    EXPECT_FALSE(view.manufacturerId.has_value());
+    EXPECT_FALSE(view.capacity.has_value());
+  }
+  ResetDiscGlobals();
+}

@@ -1,0 +1,189 @@
+#include "app/smart_mode_dlg.h"
+
+#include <wx/button.h>
+#include <wx/gauge.h>
+#include <wx/listctrl.h>
+
+#include <mutex>
+
+#include "app/sunken_text.h"
+#include "res/resource_ids.h"
+
+// Posts each update to the dialog; after Cancel none runs, even one
+// already queued.
+class CSmartScanWorker::Sink : public SmartScanSink {
+ public:
+  Sink(wxEvtHandler& dialog, std::function<void(int, const std::string&)> rowText,
+       std::function<void(int)> started, std::function<void()> stepped)
+      : m_dialog(dialog),
+        m_state(std::make_shared<State>()),
+        m_rowText(std::move(rowText)),
+        m_started(std::move(started)),
+        m_stepped(std::move(stepped)) {}
+
+  void Started(int rows) override { Post([f = m_started, rows] { f(rows); }); }
+  void RowText(int row, const char* text) override {
+    Post([f = m_rowText, row, t = std::string(text)] { f(row, t); });
+  }
+  void Stepped() override { Post(m_stepped); }
+
+  void Cancel() {
+    std::lock_guard<std::mutex> hold(m_state->lock);
+    m_state->cancelled = true;
+  }
+
+ private:
+  struct State {
+    std::mutex lock;
+    bool cancelled = false;
+  };
+  void Post(std::function<void()> update) {
+    m_dialog.CallAfter([state = m_state, update = std::move(update)] {
+      {
+        std::lock_guard<std::mutex> hold(state->lock);
+        if (state->cancelled) return;
+      }
+      update();
+    });
+  }
+
+  wxEvtHandler& m_dialog;
+  std::shared_ptr<State> m_state;
+  std::function<void(int, const std::string&)> m_rowText;
+  std::function<void(int)> m_started;
+  std::function<void()> m_stepped;
+};
+
+CSmartScanWorker::CSmartScanWorker(std::vector<SpeedCode> rows, wxEvtHandler& dialog,
+                                   std::function<void(int, const std::string&)> rowText,
+                                   std::function<void(int)> started,
+                                   std::function<void()> stepped)
+    : m_sink(std::make_unique<Sink>(dialog, std::move(rowText), std::move(started),
+                                    std::move(stepped))),
+      m_run(std::move(rows), *m_sink) {}
+
+CSmartScanWorker::~CSmartScanWorker() {
+  RequestStop();
+  Join();
+}
+
+void CSmartScanWorker::Start() {
+  m_thread = std::thread([this] { m_run.Run(); });
+}
+
+void CSmartScanWorker::RequestStop() {
+  // The run's stop first: once it returns, the worker posts nothing more.
+  m_run.RequestStop();
+  m_sink->Cancel();
+}
+
+void CSmartScanWorker::Join() {
+  if (m_thread.joinable()) m_thread.join();
+}
+
+CSmartModeDlg::CSmartModeDlg(wxWindow* parent,
+                             std::function<void(std::unique_ptr<CSmartScanWorker>)> stoppedWorker)
+    : wxDialog(parent, wxID_ANY, wxString::FromUTF8(kSmartModeTemplate.title), wxDefaultPosition,
+               wxDefaultSize, wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX),
+      m_stoppedWorker(std::move(stoppedWorker)) {
+  m_layout.Build(this, kSmartModeTemplate);
+  SetClientSize(m_layout.ClientSize());
+  m_progress = m_layout.Get<wxGauge>(IDC_PROGRESS);
+  m_resultList = m_layout.Get<wxListCtrl>(IDC_RESULT_LIST);
+  // Exit is the first tab stop and holds the focus; there is no OK button,
+  // so Enter elsewhere leaves the dialog open.
+  SetEscapeId(wxID_NONE);
+  SetAffirmativeId(wxID_NONE);
+  Bind(wxEVT_BUTTON, &CSmartModeDlg::OnExit, this, IDC_EXIT);
+  Bind(wxEVT_CLOSE_WINDOW, &CSmartModeDlg::OnClose, this);
+  Bind(wxEVT_CHAR_HOOK, &CSmartModeDlg::OnCharHook, this);
+  m_layout.Control(IDC_EXIT)->SetFocus();
+}
+
+CSmartModeDlg::~CSmartModeDlg() {
+  if (m_pWorkerThread) {
+    m_pWorkerThread->RequestStop();
+    if (m_stoppedWorker) m_stoppedWorker(std::move(m_pWorkerThread));
+  }
+}
+
+bool CSmartModeDlg::OnInitDialog() {
+  m_pWorkerThread.reset();
+  InitResultList();
+  ShowDiscInfo();
+  std::vector<SpeedCode> rows = FillSpeedRows();
+  m_pWorkerThread = std::make_unique<CSmartScanWorker>(
+      std::move(rows), *this,
+      [this](int row, const std::string& text) {
+        m_resultList->SetItem(row, 1, wxString::FromUTF8(text));
+        m_resultList->EnsureVisible(row);
+      },
+      [this](int count) {
+        m_progress->SetRange(std::max(count, 1));
+        m_progress->SetValue(0);
+      },
+      [this] { m_progress->SetValue(std::min(m_progress->GetValue() + 1, m_progress->GetRange())); });
+  m_pWorkerThread->Start();
+  return true;
+}
+
+void CSmartModeDlg::InitResultList() {
+  m_resultList->InsertColumn(0, "Speed", wxLIST_FORMAT_LEFT, 60);
+  m_resultList->InsertColumn(1, "Result", wxLIST_FORMAT_LEFT, 135);
+  m_resultList->SetWindowStyleFlag(m_resultList->GetWindowStyleFlag() | wxLC_HRULES | wxLC_VRULES |
+                                   wxLC_SINGLE_SEL);
+}
+
+void CSmartModeDlg::ShowDiscInfo() {
+  const DiscView view = StoredDiscInfo();
+  auto show = [this](int id, const std::optional<std::string>& text) {
+    if (text) m_layout.Control(id)->SetLabel(wxString::FromUTF8(*text));
+  };
+  show(IDC_DISC_TYPE, view.discType);
+  show(IDC_MANUFACTURER_ID, view.manufacturerId);
+  show(IDC_MEDIA_TYPE_ID, view.mediaTypeId);
+  show(IDC_CAPACITY, view.capacity);
+}
+
+std::vector<SpeedCode> CSmartModeDlg::FillSpeedRows() {
+  std::vector<SpeedCode> rows = CurrentSpeedRows();
+  const wxColour background(kResultTextBackground & 0xFF, (kResultTextBackground >> 8) & 0xFF,
+                            (kResultTextBackground >> 16) & 0xFF);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const long row = m_resultList->InsertItem(static_cast<long>(i), SpeedLabel(rows[i]));
+    m_resultList->SetItemBackgroundColour(row, background);
+  }
+  return rows;
+}
+
+void CSmartModeDlg::OnCancel() {
+  if (m_pWorkerThread) {
+    m_pWorkerThread->RequestStop();
+    if (m_pWorkerThread->Finished()) {
+      m_pWorkerThread->Join();
+      m_pWorkerThread.reset();
+    } else if (m_stoppedWorker) {
+      m_stoppedWorker(std::move(m_pWorkerThread));
+    }
+  }
+  if (IsModal()) {
+    EndModal(wxID_CANCEL);
+  } else {
+    Hide();
+  }
+}
+
+void CSmartModeDlg::OnExit(wxCommandEvent&) { OnCancel(); }
+
+void CSmartModeDlg::OnClose(wxCloseEvent&) { OnCancel(); }
+
+void CSmartModeDlg::OnCharHook(wxKeyEvent& event) {
+  if (event.GetKeyCode() == WXK_ESCAPE) {
+    OnCancel();
+    return;
+  }
+  if (event.GetKeyCode() == WXK_RETURN || event.GetKeyCode() == WXK_NUMPAD_ENTER) {
+    if (dynamic_cast<wxButton*>(wxWindow::FindFocus()) == nullptr) return;  // OnOK: nothing
+  }
+  event.Skip();
+}

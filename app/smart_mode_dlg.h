@@ -1,0 +1,73 @@
+// Smart Mode Report: one TE/FE sample on the outer track per write speed of
+// the disc, with a verdict per row. The measurement runs on a worker of its
+// own; Exit, Escape and the close box stop it at once without waiting for a
+// sample still with the drive. A worker stopped that way is handed to the
+// main window, which joins it once its command has returned.
+//
+// UI thread only; the worker reaches the dialog through CallAfter.
+#pragma once
+
+#include <wx/dialog.h>
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "app/dialog_layout.h"
+#include "console/smart_scan.h"
+
+class wxGauge;
+class wxListCtrl;
+
+inline constexpr uint32_t kResultTextBackground = 0xDEB38B;  // RGB(139, 179, 222)
+
+// The measurement on its thread: the run, the sink that posts to the
+// dialog, and the thread. Outlives the dialog when stopped early.
+class CSmartScanWorker {
+ public:
+  CSmartScanWorker(std::vector<SpeedCode> rows, wxEvtHandler& dialog,
+                   std::function<void(int row, const std::string&)> rowText,
+                   std::function<void(int rows)> started, std::function<void()> stepped);
+  ~CSmartScanWorker();
+  void Start();
+  void RequestStop();  // no row changes after this returns
+  bool Finished() const { return m_run.Finished(); }
+  void Join();
+
+ private:
+  class Sink;
+  std::unique_ptr<Sink> m_sink;
+  CSmartScanRun m_run;
+  std::thread m_thread;
+};
+
+class CSmartModeDlg : public wxDialog {
+ public:
+  // stoppedWorker receives the worker when the dialog closes before it
+  // finished; the caller joins it later.
+  CSmartModeDlg(wxWindow* parent,
+                std::function<void(std::unique_ptr<CSmartScanWorker>)> stoppedWorker);
+  ~CSmartModeDlg() override;
+
+  bool OnInitDialog();
+  void OnCancel();
+
+  const CDialogLayout& Layout() const { return m_layout; }
+  wxListCtrl* ResultList() const { return m_resultList; }
+  wxGauge* Progress() const { return m_progress; }
+  bool WorkerRunning() const { return m_pWorkerThread && !m_pWorkerThread->Finished(); }
+
+ private:
+  void InitResultList();
+  void ShowDiscInfo();
+  std::vector<SpeedCode> FillSpeedRows();
+  void OnExit(wxCommandEvent& event);
+  void OnClose(wxCloseEvent& event);
+  void OnCharHook(wxKeyEvent& event);
+
+  CDialogLayout m_layout;
+  wxGauge* m_progress = nullptr;
+  wxListCtrl* m_resultList = nullptr;
+  std::unique_ptr<CSmartScanWorker> m_pWorkerThread;
+  std::function<void(std::unique_ptr<CSmartScanWorker>)> m_stoppedWorker;
+};
