@@ -12,7 +12,10 @@
 
 #include <algorithm>
 
+#include "app/app_art.h"
 #include "app/sunken_text.h"
+
+#include <wx/dcclient.h>
 
 wxFont TemplateFont(const DialogTemplate& dialog) {
   return wxFont(wxFontInfo(dialog.fontPoints).FaceName(dialog.fontFace));
@@ -47,7 +50,12 @@ void CDialogLayout::Build(wxWindow* parent, const DialogTemplate& dialog) {
     wxWindow* window = nullptr;
     switch (control.kind) {
       case ControlKind::kStatic:
-        if (control.style & kStyleSunkenFrame) {
+        if ((control.style & (kStyleSunkenFrame | kStyleBlackFrame)) && control.id < 0 &&
+            control.height > 1 && control.width > 1) {
+          // A frame without id is drawn on the parent: a window would hide
+          // the controls that sit inside it.
+          m_frames.push_back({rect, (control.style & kStyleBlackFrame) != 0});
+        } else if (control.style & kStyleSunkenFrame) {
           if (control.height <= 1 || control.width <= 1) {
             window = new wxStaticLine(parent, id, rect.GetPosition(),
                                       wxSize(rect.width, 2),
@@ -62,6 +70,7 @@ void CDialogLayout::Build(wxWindow* parent, const DialogTemplate& dialog) {
           long style = wxST_NO_AUTORESIZE;
           if (control.style & kStyleCentred) style |= wxALIGN_CENTRE_HORIZONTAL;
           if (control.style & kStyleRight) style |= wxALIGN_RIGHT;
+          if (control.style & kStyleStaticEdge) style |= wxBORDER_STATIC;
           window = new wxStaticText(parent, id, text, rect.GetPosition(), rect.GetSize(), style);
         }
         break;
@@ -90,6 +99,10 @@ void CDialogLayout::Build(wxWindow* parent, const DialogTemplate& dialog) {
         window = check;
         break;
       }
+      case ControlKind::kIcon:
+        window = new wxStaticBitmap(parent, id, MakeAppIconBitmap(32), rect.GetPosition(),
+                                    rect.GetSize());
+        break;
       case ControlKind::kBitmap:
         window = new wxStaticBitmap(parent, id, wxNullBitmap, rect.GetPosition(), rect.GetSize());
         m_bitmaps.push_back(window);
@@ -103,5 +116,26 @@ void CDialogLayout::Build(wxWindow* parent, const DialogTemplate& dialog) {
         break;
     }
     if (window != nullptr && control.id >= 0) m_controls[control.id] = window;
+  }
+  if (!m_frames.empty()) parent->Bind(wxEVT_PAINT, &CDialogLayout::PaintFrames, this);
+}
+
+void CDialogLayout::PaintFrames(wxPaintEvent&) {
+  wxPaintDC dc(m_parent);
+  for (const Frame& frame : m_frames) {
+    const wxRect& r = frame.rect;
+    if (frame.black) {
+      dc.SetPen(*wxBLACK_PEN);
+      dc.SetBrush(*wxTRANSPARENT_BRUSH);
+      dc.DrawRectangle(r);
+      continue;
+    }
+    // Sunken: shadow above and left, light below and right.
+    dc.SetPen(wxPen(wxColour(128, 128, 128)));
+    dc.DrawLine(r.GetLeft(), r.GetTop(), r.GetRight(), r.GetTop());
+    dc.DrawLine(r.GetLeft(), r.GetTop(), r.GetLeft(), r.GetBottom());
+    dc.SetPen(*wxWHITE_PEN);
+    dc.DrawLine(r.GetLeft(), r.GetBottom(), r.GetRight() + 1, r.GetBottom());
+    dc.DrawLine(r.GetRight(), r.GetTop(), r.GetRight(), r.GetBottom());
   }
 }

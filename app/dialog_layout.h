@@ -37,7 +37,14 @@ class CDialogLayout {
   const std::vector<wxWindow*>& Bitmaps() const { return m_bitmaps; }
 
  private:
+  struct Frame {
+    wxRect rect;
+    bool black;
+  };
+  void PaintFrames(wxPaintEvent& event);
+
   wxWindow* m_parent = nullptr;
+  std::vector<Frame> m_frames;
   wxFont m_font;
   wxSize m_clientSize;
   std::map<int, wxWindow*> m_controls;

@@ -4,6 +4,10 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/choice.h>
+#include <wx/filedlg.h>
+#include <wx/filename.h>
+#include <wx/print.h>
+#include <wx/utils.h>
 #include <wx/menu.h>
 #include <wx/panel.h>
 #include <wx/statbmp.h>
@@ -11,7 +15,10 @@
 
 #include "app/app_art.h"
 #include "app/command_ids.h"
+#include "app/log_printout.h"
 #include "app/sunken_text.h"
+#include "app/window_capture.h"
+#include "snapshot/bmp_file_name.h"
 #include "chart/graph_ctrl.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
@@ -467,9 +474,63 @@ void CScanDlg::OnSmartScan(wxCommandEvent&) {
   }
 }
 
-void CScanDlg::OnFilePrint(wxCommandEvent&) {}
+void CScanDlg::OnFilePrint(wxCommandEvent&) {
+  wxPrintDialogData data;
+  data.SetAllPages(true);
+  data.SetMinPage(1);
+  data.SetMaxPage(1);
+  data.EnablePageNumbers(false);
+  data.EnablePrintToFile(false);
+  data.EnableSelection(false);
+  if (m_printHook) {
+    m_printHook(data);
+    return;
+  }
+  wxPrinter printer(&data);
+  CLogPrintout printout(kLogFileName, [this](const std::string& text) {
+    m_prompts->Message(this, text);
+  });
+  printer.Print(nullptr, &printout, true);
+}
 
-void CScanDlg::OnFileSave(wxCommandEvent&) {}
+void CScanDlg::OnFileSave(wxCommandEvent&) {
+  std::string path;
+  std::string folder;
+  if (m_savePathHook) {
+    if (!m_savePathHook(&path)) return;
+    folder = wxFileName(wxString::FromUTF8(path)).GetPath().utf8_string();
+  } else {
+    wxFileDialog dialog(nullptr, "Save As", "", "TEFE", "Bitmap File (*.bmp)|*.bmp", wxFD_SAVE);
+    if (dialog.ShowModal() != wxID_OK) return;
+    path = dialog.GetPath().utf8_string();
+    folder = dialog.GetDirectory().utf8_string();
+  }
+  path = WithBmpExtension(path);
+  // The folder chosen becomes the working directory: the next run's
+  // TEFE.txt goes there, and Print reads it from there.
+  if (!folder.empty() && wxDirExists(wxString::FromUTF8(folder))) {
+    wxSetWorkingDirectory(wxString::FromUTF8(folder));
+  }
+
+  // Half a second for the file dialog to leave the screen; the window
+  // repaints what it uncovered meanwhile, as the picture is read from the
+  // screen.
+  const wxLongLong until = wxGetLocalTimeMillis() + 500;
+  while (wxGetLocalTimeMillis() < until) {
+    wxSafeYield(nullptr, true);
+    wxMilliSleep(10);
+  }
+  Update();
+
+  SnapshotResult result;
+  result.failedStep = SnapshotStep::kDescribe;
+  wxWindow* top = wxGetTopLevelParent(this);
+  if (top == nullptr || SaveWindowBitmap(top, path, &result) == 0 || !result.Succeeded()) {
+    m_prompts->Message(this, "Fail to save file.");
+    return;
+  }
+  m_prompts->Message(this, "Save successfully.");
+}
 
 void CScanDlg::OnFileExit(wxCommandEvent&) { OnCancel(); }
 

@@ -34,6 +34,7 @@ class CGraphCtrl;
 class wxCheckBox;
 class wxChoice;
 class wxPanel;
+class wxPrintDialogData;
 class CSunkenText;
 
 inline constexpr int kPollTimerId = 1;
@@ -62,6 +63,11 @@ class CScanDlg : public wxFrame, private ScanWindow {
   int StoppedSmartScans() const { return static_cast<int>(m_stoppedSmartScans.size()); }
   // Called with the Smart Mode Report before it runs modally (tests drive
   // the dialog from here).
+  // Stand-ins for the file and print dialogs in tests: the save hook gives
+  // the chosen path (false: cancelled); the print hook gets the dialog data
+  // instead of the print dialog.
+  void SetSavePathHook(std::function<bool(std::string*)> hook) { m_savePathHook = std::move(hook); }
+  void SetPrintHook(std::function<void(wxPrintDialogData&)> hook) { m_printHook = std::move(hook); }
   void SetSmartDialogHook(std::function<void(CSmartModeDlg&)> hook) { m_smartHook = std::move(hook); }
   const CDialogLayout& Layout() const { return m_layout; }
   CGraphCtrl* Graph() const { return m_graph; }
@@ -154,6 +160,8 @@ class CScanDlg : public wxFrame, private ScanWindow {
   // Smart Scan workers whose dialog closed while a sample was pending.
   std::vector<std::unique_ptr<CSmartScanWorker>> m_stoppedSmartScans;
   std::function<void(CSmartModeDlg&)> m_smartHook;
+  std::function<bool(std::string*)> m_savePathHook;
+  std::function<void(wxPrintDialogData&)> m_printHook;
 
   std::unique_ptr<CDriveSession> m_session;
   wxTimer m_pollTimer;

@@ -14,6 +14,7 @@ enum class ControlKind {
   kPushButton,
   kAutoCheckBox,
   kBitmap,        // static bitmap; text is unused
+  kIcon,          // the application icon
   kListView,      // report view
   kProgressBar,
 };
@@ -28,6 +29,7 @@ enum ControlStyle : uint32_t {
   kStyleStaticEdge = 1u << 5,
   kStyleRight = 1u << 6,
   kStyleDefault = 1u << 7,  // default push button
+  kStyleBlackFrame = 1u << 8,  // plain frame with no text
 };
 
 struct ControlTemplate {
@@ -52,6 +54,8 @@ const ControlTemplate* FindControl(const DialogTemplate& dialog, int id);
 
 extern const DialogTemplate kScanDialogTemplate;  // 102
 extern const DialogTemplate kSmartModeTemplate;   // 139
+extern const DialogTemplate kAboutTemplate;       // 100
+extern const DialogTemplate kDriveNoticeTemplate; // 141
 
 struct MenuItemTemplate {
   int id;  // 0: a popup whose items follow until the next popup

@@ -37,6 +37,11 @@ inline constexpr int IDC_EXIT = 2;  // the dialog's Cancel
 inline constexpr int IDC_RESULT_LIST = 1028;
 inline constexpr int IDC_PROGRESS = 1029;
 
+// About and the drive notice.
+inline constexpr int IDC_OK = 1;
+inline constexpr int IDC_GLOBAL_SITE_LINK = 1034;
+inline constexpr int IDC_SUPPORT_SITE_LINK = 1035;
+
 // Commands.
 inline constexpr int IDM_ABOUTBOX = 16;  // system menu entry
 inline constexpr int ID_FILE_SAVE = 32771;

@@ -3,6 +3,7 @@
 // scan run's START / STOP / close paths. Prompts are answered by a recorder,
 // so message boxes and the drive notice are seen without a person.
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 #include <wx/app.h>
 #include <wx/bitmap.h>
 #include <wx/checkbox.h>
@@ -11,6 +12,7 @@
 #include <wx/dcmemory.h>
 #include <wx/gauge.h>
 #include <wx/init.h>
+#include <wx/log.h>
 #include <wx/listctrl.h>
 
 #include <algorithm>
@@ -21,10 +23,16 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <wx/print.h>
+#include <wx/gtk/print.h>
 #include <vector>
 
+#include "app/command_ids.h"
+#include "app/log_printout.h"
 #include "app/scan_dlg.h"
+#include "tests/app/gui_test_support.h"
 #include "app/sunken_text.h"
 #include "chart/graph_ctrl.h"
 #include "res/resource_ids.h"
@@ -50,29 +58,6 @@ class RecordingPrompts : public UserPrompts {
  private:
   Prompted& m_seen;
 };
-
-void Pump() {
-  wxYield();
-  wxTheApp->ProcessPendingEvents();
-  wxTheApp->ProcessIdle();
-}
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < until) {
-    Pump();
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return done();
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 int CountLines(const std::string& text) {
   int lines = 0;
@@ -417,6 +402,97 @@ TEST_F(ScanDlgTest, SmartScanExitDoesNotWaitForAPendingSample) {
   EXPECT_TRUE(WaitFor([&] { return m_dialog->StoppedSmartScans() == 0; }));
 }
 
+bool IsBmp(const std::string& path, int minWidth, int minHeight) {
+  const std::string bytes = ReadFile(path);
+  if (bytes.size() < 54 || bytes.compare(0, 2, "BM") != 0) return false;
+  auto le32 = [&](size_t at) {
+    return int(uint8_t(bytes[at])) | int(uint8_t(bytes[at + 1])) << 8 |
+           int(uint8_t(bytes[at + 2])) << 16 | int(uint8_t(bytes[at + 3])) << 24;
+  };
+  return le32(2) == static_cast<int>(bytes.size()) && le32(18) >= minWidth && le32(22) >= minHeight;
+}
+
+TEST_F(ScanDlgTest, SaveWritesTheWindowAndMovesTheWorkingDirectory) {
+  Open("dvd+r-good");
+  ASSERT_TRUE(WaitStatus("Ready."));
+  const std::string home = wxGetCwd().utf8_string();
+  const std::string folder = home + "/saved";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  m_dialog->SetSavePathHook([&](std::string* path) {
+    *path = folder + "/TEFE";
+    return true;
+  });
+  wxCommandEvent save(wxEVT_MENU, ToWxId(ID_FILE_SAVE));
+  m_dialog->GetEventHandler()->ProcessEvent(save);
+  ASSERT_EQ(m_seen.messages.size(), 1u);
+  EXPECT_EQ(m_seen.messages[0], "Save successfully.");
+  const wxSize client = m_dialog->GetClientSize();
+  EXPECT_TRUE(IsBmp(folder + "/TEFE.bmp", client.x, client.y));
+  EXPECT_EQ(wxGetCwd().utf8_string(), folder);
+
+  // The next run writes its log there.
+  Click(IDC_START);
+  ASSERT_TRUE(WaitFor([&] { return m_seen.messages.size() == 2; }, 30000));
+  EXPECT_EQ(CountLines(ReadFile(folder + "/TEFE.txt")), 1 + 58);
+
+  // A path that cannot be written is a failure, and leaves nothing.
+  m_dialog->SetSavePathHook([&](std::string* path) {
+    *path = folder + "/missing/picture.BMP";
+    return true;
+  });
+  m_dialog->GetEventHandler()->ProcessEvent(save);
+  ASSERT_EQ(m_seen.messages.size(), 3u);
+  EXPECT_EQ(m_seen.messages[2], "Fail to save file.");
+  // Cancelled: nothing at all.
+  m_dialog->SetSavePathHook([](std::string*) { return false; });
+  m_dialog->GetEventHandler()->ProcessEvent(save);
+  EXPECT_EQ(m_seen.messages.size(), 3u);
+  ASSERT_EQ(chdir(home.c_str()), 0);
+}
+
+gboolean PressPrintInGtkDialog(gpointer) {
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* at = windows; at != nullptr; at = at->next) {
+    if (std::string(G_OBJECT_TYPE_NAME(at->data)) == "GtkPrintUnixDialog") {
+      gtk_dialog_response(GTK_DIALOG(at->data), GTK_RESPONSE_OK);
+    }
+  }
+  g_list_free(windows);
+  return G_SOURCE_REMOVE;
+}
+
+TEST_F(ScanDlgTest, PrintGoesThroughTheGtkPrintSystemToAPdf) {
+  Open("dvd+r-good");
+  ASSERT_TRUE(WaitStatus("Ready."));
+  Click(IDC_START);
+  ASSERT_TRUE(WaitFor([&] { return !m_seen.messages.empty(); }, 30000));
+  const std::string pdf = wxGetCwd().utf8_string() + "/log.pdf";
+  int pages = -1;
+  m_dialog->SetPrintHook([&](wxPrintDialogData& data) {
+    EXPECT_FALSE(data.GetEnablePageNumbers());
+    // GTK's file printer, told where to write through its own settings.
+    data.GetPrintData().SetPrinterName("Print to File");
+    data.GetPrintData().ConvertToNative();
+    auto* native = static_cast<wxGtkPrintNativeData*>(data.GetPrintData().GetNativeData());
+    gtk_print_settings_set(native->GetPrintConfig(), GTK_PRINT_SETTINGS_OUTPUT_URI,
+                           ("file://" + pdf).c_str());
+    gtk_print_settings_set(native->GetPrintConfig(), GTK_PRINT_SETTINGS_OUTPUT_FILE_FORMAT, "pdf");
+    // GTK prints to its file printer only from its dialog: press Print
+    // once the dialog has listed its printers.
+    g_timeout_add(2000, PressPrintInGtkDialog, nullptr);
+    wxPrinter printer(&data);
+    CLogPrintout printout("TEFE.txt", [&](const std::string& text) { m_seen.messages.push_back(text); });
+    printer.Print(nullptr, &printout, true);
+    pages = printout.PagesPrinted();
+  });
+  wxCommandEvent print(wxEVT_MENU, ToWxId(ID_FILE_PRINT));
+  m_dialog->GetEventHandler()->ProcessEvent(print);
+  EXPECT_EQ(pages, 1);
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(pdf).size() > 100; }, 10000));
+  EXPECT_EQ(ReadFile(pdf).compare(0, 5, "%PDF-"), 0);
+  EXPECT_EQ(m_seen.messages.size(), 1u);  // only the verdict
+}
+
 TEST(ScanDlgCommands, AboutIgnoresTheLowFourBits) {
   EXPECT_TRUE(CScanDlg::IsAboutCommand(16));
   EXPECT_TRUE(CScanDlg::IsAboutCommand(31));
@@ -437,6 +513,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   wxTheApp->CallOnInit();
+  // This machine has no print server: only GTK's file printer, so that a
+  // print job goes to a PDF instead of waiting for printers to show up.
+  g_object_set(gtk_settings_get_default(), "gtk-print-backends", "file", nullptr);
+  // wx's own complaints go to stderr, not into modal boxes nobody closes.
+  delete wxLog::SetActiveTarget(new wxLogStderr());
   const int result = RUN_ALL_TESTS();
   wxEntryCleanup();
   return result;

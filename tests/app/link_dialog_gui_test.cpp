@@ -1,0 +1,141 @@
+// The hyperlink control and the two dialogs that carry it, under a real
+// display; opening an address is answered by a stand-in.
+#include <gtest/gtest.h>
+#include <wx/dcclient.h>
+#include <wx/uiaction.h>
+
+#include <string>
+#include <vector>
+
+#include "app/link_dialog.h"
+#include "links/site_addresses.h"
+#include "res/resource_ids.h"
+#include "tests/app/gui_test_support.h"
+
+namespace {
+
+class LinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_savedOpen = CHyperLink::s_open;
+    m_savedError = CHyperLink::s_showOpenError;
+    CHyperLink::s_open = [this](const std::string& address) {
+      m_opened.push_back(address);
+      return m_openResult;
+    };
+    CHyperLink::s_showOpenError = [this](wxWindow*, int code) { m_errors.push_back(code); };
+  }
+  void TearDown() override {
+    CHyperLink::s_open = m_savedOpen;
+    CHyperLink::s_showOpenError = m_savedError;
+    for (int i = 0; i < 3; ++i) Pump();
+  }
+
+  int m_openResult = 42;
+  std::vector<std::string> m_opened;
+  std::vector<int> m_errors;
+  std::function<int(const std::string&)> m_savedOpen;
+  std::function<void(wxWindow*, int)> m_savedError;
+};
+
+int TextWidth(CHyperLink& link) {
+  wxClientDC dc(&link);
+  dc.SetFont(link.GetFont());
+  return dc.GetTextExtent(link.GetLabel()).x;
+}
+
+TEST_F(LinkTest, AboutShowsBothAddressesAsUnderlinedLinksFittedToText) {
+  CAboutDlg about;
+  about.OnInitDialog();
+  about.Show();
+  Pump();
+  struct Expect {
+    CHyperLink& link;
+    const char* address;
+  };
+  for (const Expect& e : {Expect{about.GlobalSiteLink(), kGlobalSiteAddress},
+                          Expect{about.SupportSiteLink(), kSupportSiteAddress}}) {
+    EXPECT_EQ(e.link.GetLabel().utf8_string(), e.address);
+    EXPECT_EQ(e.link.Address(), e.address);
+    EXPECT_EQ(e.link.GetToolTipText().utf8_string(), e.address);
+    EXPECT_TRUE(e.link.GetFont().GetUnderlined());
+    EXPECT_EQ(e.link.LinkColor(), CHyperLink::s_linkColor);
+    EXPECT_EQ(e.link.GetSize().x, TextWidth(e.link));
+    EXPECT_EQ(e.link.HandCursor() != nullptr, true);
+  }
+  // The upper link is the global site's, beside its label; the template's
+  // left edge is kept.
+  const wxRect global = about.GlobalSiteLink().GetRect();
+  EXPECT_LT(global.y, about.SupportSiteLink().GetRect().y);
+  EXPECT_EQ(global.x, about.ConvertDialogToPixels(wxPoint(114, 52)).x);
+  about.Destroy();
+}
+
+TEST_F(LinkTest, ClickFocusesThenOpensOnReleaseAndMarksVisited) {
+  CDriveNoticeDlg notice;
+  notice.OnInitDialog();
+  notice.Show();
+  Pump();
+  CHyperLink& link = notice.SiteLink();
+  EXPECT_EQ(link.GetLabel().utf8_string(), kGlobalSiteAddress);
+
+  wxMouseEvent down(wxEVT_LEFT_DOWN);
+  link.GetEventHandler()->ProcessEvent(down);
+  EXPECT_TRUE(link.Focused());
+  EXPECT_EQ(link.LinkColor(), CHyperLink::s_focusColor);
+  EXPECT_TRUE(m_opened.empty());  // opens on release, not on press
+  wxMouseEvent up(wxEVT_LEFT_UP);
+  link.GetEventHandler()->ProcessEvent(up);
+  ASSERT_EQ(m_opened.size(), 1u);
+  EXPECT_EQ(m_opened[0], kGlobalSiteAddress);
+  EXPECT_TRUE(link.Visited());
+
+  wxFocusEvent lost(wxEVT_KILL_FOCUS);
+  link.GetEventHandler()->ProcessEvent(lost);
+  EXPECT_EQ(link.LinkColor(), CHyperLink::s_visitedColor);
+  notice.Destroy();
+}
+
+TEST_F(LinkTest, FailedOpenReportsItsCodeAndStaysUnvisited) {
+  m_openResult = 2;
+  CDriveNoticeDlg notice;
+  notice.OnInitDialog();
+  CHyperLink& link = notice.SiteLink();
+  wxKeyEvent space(wxEVT_KEY_DOWN);
+  space.m_keyCode = WXK_SPACE;
+  link.GetEventHandler()->ProcessEvent(space);
+  ASSERT_EQ(m_errors.size(), 1u);
+  EXPECT_EQ(m_errors[0], 2);
+  EXPECT_FALSE(link.Visited());
+  EXPECT_EQ(link.LinkColor(), CHyperLink::s_linkColor);
+
+  // Other keys are not the link's.
+  wxKeyEvent other(wxEVT_KEY_DOWN);
+  other.m_keyCode = 'A';
+  link.GetEventHandler()->ProcessEvent(other);
+  EXPECT_EQ(m_opened.size(), 1u);
+  notice.Destroy();
+}
+
+TEST_F(LinkTest, HoverColourOnlyWithItsFlag) {
+  CDriveNoticeDlg notice;
+  notice.OnInitDialog();
+  notice.Show();
+  Pump();
+  CHyperLink& link = notice.SiteLink();
+  wxMouseEvent move(wxEVT_MOTION);
+  move.SetPosition(wxPoint(1, 1));
+  link.GetEventHandler()->ProcessEvent(move);
+  EXPECT_TRUE(link.Hovering());
+  EXPECT_EQ(link.LinkColor(), CHyperLink::s_linkColor);  // the default has no hover colour
+  link.SetFlags(link.Flags() | kLinkHoverColor);
+  EXPECT_EQ(link.LinkColor(), CHyperLink::s_hoverColor);
+  // Leaving the client area ends the hover and gives the mouse back.
+  move.SetPosition(wxPoint(-5, -5));
+  link.GetEventHandler()->ProcessEvent(move);
+  EXPECT_FALSE(link.Hovering());
+  EXPECT_FALSE(link.HasCapture());
+  notice.Destroy();
+}
+
+}  // namespace
