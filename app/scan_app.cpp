@@ -30,6 +30,14 @@ std::optional<CliOptions> ParseAppOptions(const std::vector<std::string>& args,
     *error = "unexpected argument '" + options->command + "'";
     return std::nullopt;
   }
+  // The window takes its run settings from its own controls.
+  const CliOptions defaults;
+  if (options->speed || options->density != defaults.density || options->logFile != defaults.logFile ||
+      !options->csvFile.empty() || !options->jsonFile.empty() || !options->chartFile.empty() ||
+      options->drive != defaults.drive) {
+    *error = "--drive, --speed, --density, --log, --csv, --json and --chart are velmo-cli's";
+    return std::nullopt;
+  }
   if (options->simulate && !options->scenario.empty() &&
       FindSimScenario(options->scenario) == nullptr) {
     *error = "unknown scenario '" + options->scenario + "' (velmo-cli --simulate=help lists them)";

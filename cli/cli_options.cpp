@@ -1,8 +1,39 @@
 #include "cli/cli_options.h"
 
+#include <array>
 #include <charconv>
 
+#include "console/scan_run.h"
+#include "console/smart_scan.h"
+
+const DensityChoice kDensityChoices[kDensityChoiceCount] = {
+    {"normal", "Normal (Default)", kNormalDensityStep, kDensityNormal},
+    {"full", "Full", kFullDensityStep, kDensityFull},
+    {"quick", "Quick", kNormalDensityStep, kDensityQuick},
+};
+
 namespace {
+
+constexpr std::array<SpeedCode, 7> kAllSpeeds = {kSpeed2_4X, kSpeed4X,  kSpeed6X, kSpeed8X,
+                                                 kSpeed10X,  kSpeed12X, kSpeed16X};
+
+// "4X" and "4x" alike.
+std::optional<SpeedCode> ParseSpeed(const std::string& text) {
+  std::string label = text;
+  if (!label.empty() && label.back() == 'x') label.back() = 'X';
+  for (SpeedCode code : kAllSpeeds) {
+    if (label == SpeedLabel(code)) return code;
+  }
+  return std::nullopt;
+}
+
+std::string AllSpeedLabels() {
+  std::string labels;
+  for (SpeedCode code : kAllSpeeds) {
+    labels += (labels.empty() ? "" : "|") + std::string(SpeedLabel(code));
+  }
+  return labels;
+}
 
 bool ParseInt(const std::string& text, int min, int max, int* value) {
   int parsed = 0;
@@ -34,10 +65,26 @@ bool TakeValue(const std::vector<std::string>& args, size_t* i, const std::strin
 
 std::string CliUsage() {
   return "usage: velmo-cli [--simulate[=SCENARIO]] [--transport=spti|aspi] [--sim-latency=MS]\n"
-         "                 [--drive N] [--trace=FILE] COMMAND\n"
+         "                 [--drive N] [--trace=FILE] drives | identify | scan | smart\n"
+         "       scan: [--speed 2.4X|4X|...|16X] [--density normal|full|quick]\n"
+         "             [--log FILE] [--csv FILE] [--json FILE]\n"
+         "             [--chart FILE.bmp]\n"
          "\n"
          "commands:\n"
          "  drives    list the optical drives and whether each accepts the diagnostic mode\n"
+         "  identify  wait for a disc and show its type, IDs, capacity and write speeds\n"
+         "  scan      TE/FE scan of the whole disc at one write speed, with log and verdict\n"
+         "  smart     one TE/FE sample near the rim at every write speed of the disc\n"
+         "\n"
+         "scan options:\n"
+         "  --speed 2.4X|4X|6X|8X|10X|12X|16X\n"
+         "                         one of the disc's write speeds (default: the first it lists)\n"
+         "  --density normal|full|quick\n"
+         "                         how closely the disc is sampled (default normal)\n"
+         "  --log FILE             the scan log (default TEFE.txt)\n"
+         "  --csv FILE             every sample as CSV\n"
+         "  --json FILE            disc, settings, every sample and the verdict as JSON\n"
+         "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
          "\n"
          "options:\n"
          "  --simulate[=SCENARIO]  use the built-in drive simulator (--simulate=help lists scenarios)\n"
@@ -48,12 +95,14 @@ std::string CliUsage() {
          "  --help, --version\n"
          "\n"
          "exit codes: 0 ok, 1 not recommended, 2 drive or firmware failure,\n"
-         "            3 no drive / unsupported drive / unsupported disc, 64 usage error\n";
+         "            3 no drive / unsupported drive / unsupported disc, 64 usage error,\n"
+         "            73 an output file cannot be written, 130 stopped by Ctrl-C\n";
 }
 
 std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
                                           std::string* error) {
   CliOptions options;
+  std::string scanOnlyOption;  // the first one given, for the error on other commands
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     std::string value;
@@ -98,6 +147,35 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         return std::nullopt;
       }
       options.traceFile = value;
+    } else if (TakeValue(args, &i, "--speed", &value)) {
+      options.speed = ParseSpeed(value);
+      if (!options.speed) {
+        *error = "--speed must be one of " + AllSpeedLabels() + ", not '" + value + "'";
+        return std::nullopt;
+      }
+      if (scanOnlyOption.empty()) scanOnlyOption = "--speed";
+    } else if (TakeValue(args, &i, "--density", &value)) {
+      options.density = nullptr;
+      for (const DensityChoice& choice : kDensityChoices) {
+        if (value == choice.name) options.density = &choice;
+      }
+      if (options.density == nullptr) {
+        *error = "--density must be normal, full or quick, not '" + value + "'";
+        return std::nullopt;
+      }
+      if (scanOnlyOption.empty()) scanOnlyOption = "--density";
+    } else if (TakeValue(args, &i, "--log", &value) || TakeValue(args, &i, "--csv", &value) ||
+               TakeValue(args, &i, "--json", &value) || TakeValue(args, &i, "--chart", &value)) {
+      const std::string name = arg.substr(0, arg.find('='));
+      if (value.empty()) {
+        *error = name + " needs a file name";
+        return std::nullopt;
+      }
+      if (name == "--log") options.logFile = value;
+      if (name == "--csv") options.csvFile = value;
+      if (name == "--json") options.jsonFile = value;
+      if (name == "--chart") options.chartFile = value;
+      if (scanOnlyOption.empty()) scanOnlyOption = name;
     } else if (!arg.empty() && arg[0] == '-') {
       *error = "unknown option '" + arg + "'";
       return std::nullopt;
@@ -107,6 +185,10 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       *error = "unexpected argument '" + arg + "'";
       return std::nullopt;
     }
+  }
+  if (!scanOnlyOption.empty() && !options.command.empty() && options.command != "scan") {
+    *error = scanOnlyOption + " applies to scan only, not to " + options.command;
+    return std::nullopt;
   }
   if (options.aspi && !options.simulate) {
     *error = "--transport=aspi needs --simulate: this platform has no ASPI layer";

@@ -1,9 +1,12 @@
 // Command line of velmo-cli (and the simulator options velmo shares).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "commands/speed_codes.h"
 
 // Exit codes of velmo-cli.
 inline constexpr int kExitOk = 0;
@@ -11,6 +14,19 @@ inline constexpr int kExitNotRecommended = 1;
 inline constexpr int kExitDriveFailure = 2;
 inline constexpr int kExitNoDrive = 3;
 inline constexpr int kExitUsage = 64;
+inline constexpr int kExitCannotWrite = 73;   // a log, CSV or JSON file could not be written
+inline constexpr int kExitInterrupted = 130;  // Ctrl-C stopped the run
+
+// One entry of the window's graph density list.
+struct DensityChoice {
+  const char* name;   // as --density takes it
+  const char* label;  // as the window lists it
+  int32_t step;
+  uint8_t mode;
+};
+
+inline constexpr int kDensityChoiceCount = 3;
+extern const DensityChoice kDensityChoices[kDensityChoiceCount];  // list order, Normal first
 
 struct CliOptions {
   bool simulate = false;
@@ -22,7 +38,18 @@ struct CliOptions {
   std::string traceFile;
   bool help = false;
   bool version = false;
-  std::string command;       // drives, ...
+  std::string command;       // drives, identify, scan, smart
+
+  // scan only
+  std::optional<SpeedCode> speed;  // none: the first speed the disc lists
+  const DensityChoice* density = &kDensityChoices[0];
+  std::string logFile = "TEFE.txt";
+  std::string csvFile;   // empty: none
+  std::string jsonFile;  // empty: none
+  std::string chartFile; // empty: none
+
+  // Not an option: tests set it so the simulated disc lands at once.
+  int simInsertDelayMs = -1;
 };
 
 // Parses argv; on a usage error returns nothing and sets *error.

@@ -22,6 +22,7 @@ bool CDriveSession::Open(const CliOptions& options, MessageHandler messages, std
     }
     SimOptions simOptions;
     simOptions.sampleLatencyMs = options.simLatencyMs;
+    simOptions.insertDelayMs = options.simInsertDelayMs;
     SimSetup setup = BuildSimSetup(
         *scenario, simOptions,
         options.aspi ? SimTransportChoice::kAspi : SimTransportChoice::kPassThrough);

@@ -7,6 +7,9 @@
 #include "cli/cli_options.h"
 #include "cli/drive_session.h"
 #include "cli/drives_command.h"
+#include "cli/identify_command.h"
+#include "cli/scan_command.h"
+#include "cli/smart_command.h"
 #include "simulator/sim_scenarios.h"
 
 namespace {
@@ -44,8 +47,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "velmo-cli: no command given\n\n%s", CliUsage().c_str());
     return kExitUsage;
   }
-  if (options->command != "drives") {
-    std::fprintf(stderr, "velmo-cli: unknown command '%s'\n\n%s", options->command.c_str(),
+  const std::string& command = options->command;
+  if (command != "drives" && command != "identify" && command != "scan" && command != "smart") {
+    std::fprintf(stderr, "velmo-cli: unknown command '%s'\n\n%s", command.c_str(),
                  CliUsage().c_str());
     return kExitUsage;
   }
@@ -58,5 +62,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "velmo-cli: %s\n", error.c_str());
     return kExitUsage;
   }
+  if (command == "identify") return RunIdentifyCommand(session, *options, stdout, stderr);
+  if (command == "scan") return RunScanCommand(session, *options, stdout, stderr);
+  if (command == "smart") return RunSmartCommand(session, *options, stdout, stderr);
   return RunDrivesCommand(session, stdout, stderr);
 }

@@ -254,7 +254,7 @@ uint32_t CSimulatedHost::SendAspiCommand(void* request, const AspiAddresses* add
     case SC_GETSET_TIMEOUTS: {
       auto* srb = static_cast<SrbGetSetTimeouts*>(request);
       std::lock_guard<std::mutex> hold(m_lock);
-      m_timeoutRequests.push_back(srb->SRB_Timeout);
+      m_timeoutRequests.push_back(uint32_t{srb->SRB_Timeout});
       if (m_config.setTimeoutFails || FindTarget(srb->SRB_HaId, srb->SRB_Target) == nullptr) {
         srb->SRB_Status = SS_ERR;
         return SS_ERR;

@@ -33,6 +33,32 @@ TEST(CliOptions, SimulatorOptionsInBothSpellings) {
   EXPECT_TRUE(options->listScenarios);
 }
 
+TEST(CliOptions, ScanOptionsAndTheirDefaults) {
+  auto options = Parse({"--speed", "2.4x", "--density=full", "--log", "l.txt", "--csv=c.csv",
+                        "--json", "j.json", "scan"});
+  ASSERT_TRUE(options);
+  EXPECT_EQ(options->speed, kSpeed2_4X);
+  EXPECT_STREQ(options->density->name, "full");
+  EXPECT_EQ(options->density->step, 16384);
+  EXPECT_EQ(options->density->mode, 2);
+  EXPECT_EQ(options->logFile, "l.txt");
+  EXPECT_EQ(options->csvFile, "c.csv");
+  EXPECT_EQ(options->jsonFile, "j.json");
+
+  options = Parse({"--density", "quick", "scan"});
+  ASSERT_TRUE(options);
+  EXPECT_EQ(options->density->step, 49152);
+  EXPECT_EQ(options->density->mode, 3);
+
+  options = Parse({"scan"});
+  ASSERT_TRUE(options);
+  EXPECT_FALSE(options->speed);
+  EXPECT_EQ(options->density->step, 49152);
+  EXPECT_EQ(options->density->mode, 1);
+  EXPECT_EQ(options->logFile, "TEFE.txt");
+  EXPECT_TRUE(options->csvFile.empty() && options->jsonFile.empty());
+}
+
 TEST(CliOptions, BadInputIsAUsageErrorThatSaysWhy) {
   const struct {
     std::vector<std::string> args;
@@ -50,6 +76,13 @@ TEST(CliOptions, BadInputIsAUsageErrorThatSaysWhy) {
       {{"drives", "extra"}, "unexpected"},
       {{"--transport=aspi", "drives"}, "--simulate"},
       {{"--sim-latency=5", "drives"}, "--simulate"},
+      {{"--speed", "5X", "scan"}, "2.4X|4X|6X|8X|10X|12X|16X"},
+      {{"--density=dense", "scan"}, "normal, full or quick"},
+      {{"--json=", "scan"}, "--json needs a file name"},
+      {{"--log="}, "--log needs"},
+      {{"--speed", "4X", "identify"}, "--speed applies to scan only, not to identify"},
+      {{"smart", "--csv", "a.csv"}, "--csv applies to scan only"},
+      {{"--json=r.json", "--density", "full", "drives"}, "--json applies to scan only"},
   };
   for (const auto& c : cases) {
     std::string error;

@@ -3,45 +3,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "cli/drive_session.h"
+#include "tests/cli/cli_test_util.h"
 
 namespace {
 
-struct Captured {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(std::FILE* f) {
-  std::rewind(f);
-  std::string text;
-  char chunk[512];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
-  std::fclose(f);
-  return text;
-}
-
 Captured RunDrives(const std::vector<std::string>& args) {
-  std::string error;
-  auto options = ParseCliOptions(args, &error);
-  EXPECT_TRUE(options) << error;
-  CDriveSession session;
-  std::string messages;
-  EXPECT_TRUE(session.Open(*options, [&](const std::string& text, const std::string&) {
-    messages += text + "\n";
-  }, &error)) << error;
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  Captured result;
-  result.exitCode = RunDrivesCommand(session, out, err);
-  result.out = Slurp(out);
-  result.err = messages + Slurp(err);
-  return result;
+  return RunCli(args, [](CDriveSession& session, const CliOptions&, std::FILE* out,
+                         std::FILE* err) { return RunDrivesCommand(session, out, err); });
 }
 
 TEST(DrivesCommand, ListsBothSimulatedDrivesOnBothTransports) {

@@ -1,0 +1,114 @@
+#include "cli/disc_preparation.h"
+
+#include <thread>
+
+#include "cli/cli_options.h"
+#include "cli/drive_session.h"
+#include "commands/disc_globals.h"
+#include "commands/drive_commands.h"
+
+void DiscFields::Apply(const DiscView& view) {
+  if (view.resetDiscInfo) {
+    *this = DiscFields{};
+    return;
+  }
+  if (view.discType) discType = *view.discType;
+  if (view.manufacturerId) manufacturerId = *view.manufacturerId;
+  if (view.mediaTypeId) mediaTypeId = *view.mediaTypeId;
+  if (view.capacity) capacity = *view.capacity;
+  if (view.speedEntries) speedEntries = *view.speedEntries;
+  if (view.status) status = *view.status;
+  runControls = view.enableRunControls;
+}
+
+void PrintDiscFields(std::FILE* out, const DiscFields& fields, bool withSpeedList) {
+  std::fprintf(out, "%-22s%s\n", "Disc Type:", fields.discType.c_str());
+  std::fprintf(out, "%-22s%s\n", "Manufacture ID:", fields.manufacturerId.c_str());
+  std::fprintf(out, "%-22s%s\n", "Media Type ID:", fields.mediaTypeId.c_str());
+  std::fprintf(out, "%-22s%s\n", "Blank Disc Capacity:", fields.capacity.c_str());
+  if (!withSpeedList) return;
+  std::fprintf(out, "Disc Speed:\n");
+  for (const std::string& entry : fields.speedEntries) std::fprintf(out, "  %s\n", entry.c_str());
+}
+
+CPreparedDisc::~CPreparedDisc() {
+  if (m_diagnosticMode) SetDiagnosticMode(kDiagnosticLeave);
+}
+
+int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* err,
+                           const DiscWait& wait) {
+  if (!session.Initialized()) {
+    std::fprintf(err, "velmo-cli: the drive layer could not be initialised\n");
+    return kExitNoDrive;
+  }
+  CDeviceManager& manager = session.Manager();
+  for (const SkippedVolume& skipped : manager.GetSkippedVolumes()) {
+    std::fprintf(err, "velmo-cli: %s\n", DescribeSkippedVolume(skipped).c_str());
+  }
+  if (manager.GetDriveCount() == 0) {
+    std::fprintf(err, "velmo-cli: No Device found!\n");
+    return kExitNoDrive;
+  }
+  if (!manager.SelectDrive(static_cast<uint8_t>(driveIndex))) {
+    std::fprintf(err, "velmo-cli: there is no drive %d ('velmo-cli drives' lists them)\n",
+                 driveIndex);
+    return kExitNoDrive;
+  }
+  char name[100] = {};
+  manager.GetDriveName(name);
+  m_driveName = name;
+  m_drivePath = manager.GetDrivePath(static_cast<uint8_t>(driveIndex));
+
+  // Start values, as the window's construction sets them: nothing of an
+  // earlier identification in this process may show through.
+  ResetDiscGlobals();
+  m_diagnosticMode = SetDiagnosticMode(kDiagnosticEnter);
+  if (!m_diagnosticMode) {
+    const std::string why =
+        DescribeVendorCommandFailure(CDeviceManager::GetLastTransportError(), m_drivePath);
+    std::fprintf(err, "velmo-cli: %s (%s) %s\n", m_driveName.c_str(), m_drivePath.c_str(),
+                 why.empty() ? "is not a supported drive: it refuses the diagnostic mode"
+                             : ("cannot be used: " + why).c_str());
+    return kExitNoDrive;
+  }
+
+  const auto deadline = std::chrono::steady_clock::now() + wait.limit;
+  while (DriveNotReady()) {
+    if (wait.stopped && wait.stopped()) {
+      std::fprintf(err, "velmo-cli: User abort!\n");
+      return kExitInterrupted;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      const std::string why =
+          DescribeVendorCommandFailure(CDeviceManager::GetLastTransportError(), m_drivePath);
+      if (!why.empty()) {
+        std::fprintf(err, "velmo-cli: %s (%s): %s\n", m_driveName.c_str(), m_drivePath.c_str(),
+                     why.c_str());
+      } else {
+        std::fprintf(err,
+                     "velmo-cli: no disc in the drive (waited %lld s); insert a blank DVD-R, "
+                     "DVD+R or DVD+R DL\n",
+                     static_cast<long long>(
+                         std::chrono::duration_cast<std::chrono::seconds>(wait.limit).count()));
+      }
+      return kExitNoDrive;
+    }
+    std::this_thread::sleep_for(wait.period);
+  }
+  m_fields.Apply(IdentifyDisc(true));
+  return kExitOk;
+}
+
+int CPreparedDisc::RequireTestable(std::FILE* err) const {
+  if (m_fields.runControls) return kExitOk;
+  if (m_fields.status == DiscFields{}.status) {
+    // GET PERFORMANCE failed: the window falls back to its empty state.
+    std::fprintf(err, "velmo-cli: the drive did not report the disc's write speeds\n");
+  } else {
+    std::fprintf(err,
+                 "velmo-cli: %s (Disc Type: %s) Only blank DVD-R, DVD+R and DVD+R DL with a "
+                 "known write speed can be tested\n",
+                 m_fields.status.c_str(), m_fields.discType.c_str());
+  }
+  return kExitNoDrive;
+}

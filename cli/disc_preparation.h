@@ -1,0 +1,69 @@
+// What identify, scan and smart do before their own work, as the window does
+// at start-up and in its media poll: select the drive, put it in diagnostic
+// mode, wait until a disc is ready and identify it. The diagnostic mode is
+// left again when the object goes, on every path.
+//
+// Threads: one command's thread; nothing else may use the drive meanwhile.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "console/disc_identification.h"
+
+class CDriveSession;
+
+// How the disc wait polls: the window's 600 ms tick, and how long a user is
+// given to close the tray.
+struct DiscWait {
+  std::chrono::milliseconds period{600};
+  std::chrono::milliseconds limit{15000};
+  std::function<bool()> stopped;  // asked between polls: true gives up (Ctrl-C)
+};
+
+// The window's disc fields after an identification, starting from what
+// ResetDiscInfo leaves in them.
+struct DiscFields {
+  std::string discType = "N/A";
+  std::string manufacturerId = "N/A";
+  std::string mediaTypeId = "N/A";
+  std::string capacity = "N/A";
+  std::vector<std::string> speedEntries{"N/A"};
+  std::string status = "Please insert blank disc...";
+  bool runControls = false;  // START and Smart Scan enabled: the disc can be tested
+
+  void Apply(const DiscView& view);
+};
+
+// The window's labels and texts, one field a line; the speed list entries
+// verbatim, blanks included.
+void PrintDiscFields(std::FILE* out, const DiscFields& fields, bool withSpeedList);
+
+class CPreparedDisc {
+ public:
+  CPreparedDisc() = default;
+  ~CPreparedDisc();
+  CPreparedDisc(const CPreparedDisc&) = delete;
+  CPreparedDisc& operator=(const CPreparedDisc&) = delete;
+
+  // kExitOk once a disc has been identified, testable or not; otherwise the
+  // exit code, with the reason written to err.
+  int Prepare(CDriveSession& session, int driveIndex, std::FILE* err, const DiscWait& wait = {});
+
+  // kExitOk when the identified disc can be scanned; otherwise kExitNoDrive
+  // with the reason written to err.
+  int RequireTestable(std::FILE* err) const;
+
+  const DiscFields& Fields() const { return m_fields; }
+  const std::string& DriveName() const { return m_driveName; }
+  const std::string& DrivePath() const { return m_drivePath; }
+
+ private:
+  bool m_diagnosticMode = false;
+  DiscFields m_fields;
+  std::string m_driveName;
+  std::string m_drivePath;
+};

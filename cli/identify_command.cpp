@@ -1,0 +1,22 @@
+#include "cli/identify_command.h"
+
+#include "cli/cli_options.h"
+#include "cli/drive_session.h"
+#include "cli/interrupt_watch.h"
+
+int RunIdentifyCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
+                       std::FILE* err, const DiscWait& wait) {
+  // Ctrl-C while waiting for the disc still leaves the diagnostic mode.
+  CInterruptWatch interrupt;
+  DiscWait discWait = wait;
+  discWait.stopped = [&interrupt] { return interrupt.Interrupted(); };
+  CPreparedDisc disc;
+  const int code = disc.Prepare(session, options.drive, err, discWait);
+  if (code != kExitOk) return code;
+  const DiscFields& fields = disc.Fields();
+  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", disc.DriveName().c_str(),
+               disc.DrivePath().c_str());
+  PrintDiscFields(out, fields, true);
+  std::fprintf(out, "%-22s%s\n", "Status:", fields.status.c_str());
+  return fields.runControls ? kExitOk : kExitNoDrive;
+}

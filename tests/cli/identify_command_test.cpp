@@ -1,0 +1,85 @@
+// `velmo-cli identify`: the window's disc texts, and every way of not
+// getting to a testable disc.
+#include "cli/identify_command.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/cli/cli_test_util.h"
+
+namespace {
+
+int Identify(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
+  return RunIdentifyCommand(session, options, out, err, QuickWait());
+}
+
+// The supported drive must be out of diagnostic mode again.
+void ExpectDiagnosticModeLeft(CDriveSession& session) {
+  ASSERT_FALSE(session.SimDrives().empty());
+  EXPECT_FALSE(session.SimDrives().front()->InDiagnosticMode());
+}
+
+TEST(IdentifyCommand, AGoodDvdPlusRShowsTheWindowsTexts) {
+  const Captured run =
+      RunCli({"--simulate=dvd+r-good", "--sim-latency=0", "identify"}, Identify,
+             ExpectDiagnosticModeLeft);
+  EXPECT_EQ(run.exitCode, kExitOk) << run.err;
+  // The speed entries keep their leading blank and their two trailing ones.
+  EXPECT_EQ(run.out,
+            "Drive:                VELMO   DVDRW VX-2016   1.02 (sim:d:)\n"
+            "Disc Type:            DVD+R\n"
+            "Manufacture ID:       NOVADISC\n"
+            "Media Type ID:        R16\n"
+            "Blank Disc Capacity:  4076.0 MB\n"
+            "Disc Speed:\n"
+            "  12X => (16620 Kb/Sec)  \n"
+            "   8X => (11080 Kb/Sec)  \n"
+            "   6X => ( 8310 Kb/Sec)  \n"
+            "   4X => ( 5540 Kb/Sec)  \n"
+            "  2.4X => ( 3324 Kb/Sec)  \n"
+            "Status:               Ready.\n");
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(IdentifyCommand, DiscsThatCannotBeTestedShowWhyAndExit3) {
+  const struct {
+    const char* scenario;
+    const char* lines;  // what must appear, in this order
+  } cases[] = {
+      {"dvd+rw",
+       "Disc Type:            Not Support.\nManufacture ID:       N/A\nMedia Type ID:        N/A\n"
+       "Blank Disc Capacity:  N/A\nDisc Speed:\n  N/A\nStatus:               Not support for "
+       "this disc.\n"},
+      // IDs read, but no write speed from the table: the single "N/A" entry.
+      {"dvd+r-odd-speeds",
+       "Disc Type:            DVD+R\nManufacture ID:       NOVADISC\nMedia Type ID:        R05\n"
+       "Blank Disc Capacity:  N/A\nDisc Speed:\n  N/A\nStatus:               Not support for "
+       "this disc.\n"},
+  };
+  for (const auto& c : cases) {
+    const Captured run = RunCli({std::string("--simulate=") + c.scenario, "--sim-latency=0",
+                                 "identify"},
+                                Identify, ExpectDiagnosticModeLeft);
+    EXPECT_EQ(run.exitCode, kExitNoDrive) << c.scenario;
+    EXPECT_NE(run.out.find(c.lines), std::string::npos) << c.scenario << ":\n" << run.out;
+  }
+}
+
+TEST(IdentifyCommand, NoUsableDriveOrDiscIsExit3WithAReason) {
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"--simulate=unsupported-drive", "identify"}, "refuses the diagnostic mode"},
+      {{"--simulate=no-drive", "identify"}, "No Device found!"},
+      {{"--simulate=empty", "identify"}, "no disc in the drive"},
+      {{"--simulate", "--drive", "5", "identify"}, "there is no drive 5"},
+  };
+  for (const auto& c : cases) {
+    const Captured run = RunCli(c.args, Identify);
+    EXPECT_EQ(run.exitCode, kExitNoDrive) << c.args[0];
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << c.args[0] << ": " << run.err;
+    EXPECT_EQ(run.out, "") << c.args[0];
+  }
+}
+
+}  // namespace
