@@ -419,6 +419,17 @@ void CScanDlg::ReapStoppedScans() {
 
 void CScanDlg::ShowLogOpenFailed() { m_prompts->Message(this, "Can't support to save log file."); }
 
+// The log could not take a line (disk full): the run ended without a
+// verdict, so the window must not look as if it had one.
+void CScanDlg::ShowLogWriteFailed() {
+  std::weak_ptr<int> alive = m_alive;
+  m_prompts->Message(this, "Can't support to save log file.");
+  if (alive.expired()) return;
+  ShowFinished();
+  m_statusColor = kColorRed;
+  SetText(IDC_STATUS, "Can't support to save log file.");
+}
+
 void CScanDlg::ShowRunStarted() {
   SetText(IDC_ELAPSED, " ");
   SetText(IDC_STATUS, "Testing...");

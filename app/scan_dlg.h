@@ -116,6 +116,7 @@ class CScanDlg : public wxFrame, private ScanWindow {
 
   // ScanWindow: the run's updates, on the UI thread.
   void ShowLogOpenFailed() override;
+  void ShowLogWriteFailed() override;
   void ShowRunStarted() override;
   void ShowElapsed(long seconds) override;
   void ShowFirmwareFailure() override;

@@ -68,6 +68,7 @@ class CScanWorker::Sink : public ScanSink {
 
   void SetScanning(bool scanning) override { m_state->window.SetScanning(scanning); }
   void LogOpenFailed() override { Post([](ScanWindow& w) { w.ShowLogOpenFailed(); }); }
+  void LogWriteFailed(int) override { Post([](ScanWindow& w) { w.ShowLogWriteFailed(); }); }
   void RunStarted() override { Post([](ScanWindow& w) { w.ShowRunStarted(); }); }
   void Elapsed(long seconds) override {
     Post([seconds](ScanWindow& w) { w.ShowElapsed(seconds); });

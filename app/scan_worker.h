@@ -21,6 +21,7 @@ class ScanWindow {
  public:
   virtual ~ScanWindow() = default;
   virtual void ShowLogOpenFailed() = 0;
+  virtual void ShowLogWriteFailed() = 0;
   virtual void ShowRunStarted() = 0;
   virtual void ShowElapsed(long seconds) = 0;
   virtual void ShowFirmwareFailure() = 0;

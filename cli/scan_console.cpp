@@ -31,6 +31,11 @@ void CScanConsole::LogOpenFailed() {
   m_logFailed = true;
 }
 
+void CScanConsole::LogWriteFailed(int error) {
+  m_logError = error;
+  m_logFailed = true;
+}
+
 void CScanConsole::RunStarted() {
   std::fprintf(m_out, "Testing...\n");
   std::fflush(m_out);

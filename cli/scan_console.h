@@ -26,6 +26,7 @@ class CScanConsole : public ScanSink {
 
   void SetScanning(bool) override {}
   void LogOpenFailed() override;
+  void LogWriteFailed(int error) override;
   void RunStarted() override;
   void Elapsed(long seconds) override { m_elapsed = seconds; }
   void Sampled(int32_t lba, uint16_t te, uint16_t fe) override;
@@ -38,7 +39,7 @@ class CScanConsole : public ScanSink {
 
   const std::vector<ScanSample>& Samples() const { return m_samples; }
   bool LogFailed() const { return m_logFailed; }
-  int LogError() const { return m_logError; }  // errno of the failed open
+  int LogError() const { return m_logError; }  // errno of the failed open or write
   bool FirmwareFailed() const { return m_firmwareFailed; }
   const std::string& VerdictText() const { return m_verdict; }
   bool VerdictOk() const { return m_verdictColor == kColorGreen; }

@@ -1,6 +1,11 @@
 #include "console/scan_run.h"
 
+#include <cerrno>
 #include <ctime>
+
+#include <stdio_ext.h>
+
+#include <unistd.h>
 
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
@@ -92,8 +97,25 @@ CScanRun::Counts CScanRun::GetCounts() const {
 }
 
 bool CScanRun::WriteLine(const std::string& line) {
-  // Each line is flushed whole, so the log never ends in half a line.
-  return std::fputs(line.c_str(), m_log) >= 0 && std::fflush(m_log) == 0;
+  // Each line is flushed whole. A write the disk could take only part of is
+  // cut back, so the log never ends in half a line.
+  if (std::fputs(line.c_str(), m_log) >= 0 && std::fflush(m_log) == 0) {
+    m_logBytes += static_cast<long>(line.size());
+    return true;
+  }
+  m_logError = errno;
+  // What did not get out must not go out at close either.
+  __fpurge(m_log);
+  const bool cut = ftruncate(fileno(m_log), m_logBytes) == 0;
+  (void)cut;  // the failure is reported either way
+  std::fclose(m_log);
+  m_log = nullptr;
+  return false;
+}
+
+void CScanRun::FailLogWrite() {
+  m_sink.LogWriteFailed(m_logError);
+  m_sink.SetScanning(false);
 }
 
 void CScanRun::Run() {
@@ -116,7 +138,11 @@ void CScanRun::Run() {
       m_sink.SetScanning(false);
       return;
     }
-    WriteLine(FormatLogHeader());
+    m_logBytes = 0;
+    if (!WriteLine(FormatLogHeader())) {
+      FailLogWrite();
+      return;
+    }
     m_sink.RunStarted();
     m_chart.ClearData();
     if (m_settings.showFeLimit == 1) m_chart.DrawLimitLine(1, kFeLimit, true);
@@ -149,7 +175,10 @@ void CScanRun::Run() {
     if (reading.te > kTeLimit) ++m_counts.teFailures;
     if (reading.fe > kFeLimit) ++m_counts.feFailures;
     ++m_counts.samples;
-    WriteLine(FormatLogLine(lba, reading.te, reading.fe));
+    if (!WriteLine(FormatLogLine(lba, reading.te, reading.fe))) {
+      FailLogWrite();
+      return;
+    }
     m_sink.Sampled(lba, reading.te, reading.fe);
     m_chart.Refresh();
     if (step <= 0) break;  // cannot happen with the two density steps; never loop forever

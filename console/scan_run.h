@@ -59,6 +59,9 @@ class ScanSink {
   // stop: the stop itself clears it).
   virtual void SetScanning(bool scanning) = 0;
   virtual void LogOpenFailed() = 0;  // "Can't support to save log file."
+  // A log line could not be written (disk full, ...): the run ends here, with
+  // no verdict; the log keeps the whole lines written before. error: errno.
+  virtual void LogWriteFailed(int error) = 0;
   virtual void RunStarted() = 0;     // elapsed " ", "Testing...", START off, STOP on
   virtual void Elapsed(long seconds) = 0;
   virtual void Sampled(int32_t lba, uint16_t te, uint16_t fe) = 0;
@@ -101,13 +104,16 @@ class CScanRun {
   Counts GetCounts() const;
 
  private:
-  bool WriteLine(const std::string& line);
+  bool WriteLine(const std::string& line);  // on failure the log is closed
+  void FailLogWrite();
 
   ScanSettings& m_settings;
   ScanChart& m_chart;
   ScanSink& m_sink;
   std::string m_logPath;
   std::FILE* m_log = nullptr;
+  long m_logBytes = 0;  // what the log holds in whole lines
+  int m_logError = 0;
   // Held while the run writes or draws, and by RequestStop: after a stop
   // nothing of this run can land in the next run's log or chart.
   mutable std::mutex m_outputLock;

@@ -3,6 +3,10 @@
 #include "console/scan_run.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <csignal>
 
 #include <fstream>
 #include <sstream>
@@ -32,6 +36,7 @@ struct RecordingSink : ScanSink {
   std::function<void(int32_t)> onSample;
   void SetScanning(bool on) override { events.push_back(on ? "scanning" : "idle"); }
   void LogOpenFailed() override { events.push_back("log failed"); }
+  void LogWriteFailed(int error) override { events.push_back("write failed " + std::to_string(error)); }
   void RunStarted() override { events.push_back("started"); }
   void Elapsed(long) override {}
   void Sampled(int32_t lba, uint16_t, uint16_t) override {
@@ -203,6 +208,35 @@ TEST_F(ScanRunTest, AnUnwritableLogStopsBeforeAnything) {
   run.Run();
   EXPECT_EQ(sink.events, (std::vector<std::string>{"scanning", "log failed", "idle"}));
   EXPECT_TRUE(chart.calls.empty());
+  EXPECT_TRUE(Samples().empty());
+}
+
+// Disk full: the run ends at the line that did not fit, with no verdict,
+// and the log holds whole lines only. The child process gets a file size
+// limit that cuts the log in the middle of a line.
+TEST_F(ScanRunTest, ALogThatFillsUpEndsTheRunWithWholeLines) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  constexpr long kLimit = 3 * 71 + 20;  // header and two sample lines fit, then part of one
+  auto fillUp = [&] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{kLimit, kLimit};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    Run();
+    const std::string log = Log();
+    const bool wholeLines = !log.empty() && log.size() < static_cast<size_t>(kLimit) &&
+                            log.compare(log.size() - 2, 2, "\r\n") == 0;
+    const bool noVerdict = sink.events.back() == "idle" &&
+                           sink.events[sink.events.size() - 2] == "write failed " + std::to_string(EFBIG);
+    const bool samplesStopped = sink.lbas.size() <= 3;
+    std::_Exit(wholeLines && noVerdict && samplesStopped ? 0 : 1);
+  };
+  EXPECT_EXIT(fillUp(), ::testing::ExitedWithCode(0), "");
+
+  // A device that takes nothing: not even the header.
+  CScanRun full(settings, chart, sink, "/dev/full");
+  full.Run();
+  EXPECT_EQ(sink.events, (std::vector<std::string>{"scanning", "write failed " + std::to_string(ENOSPC),
+                                                   "idle"}));
   EXPECT_TRUE(Samples().empty());
 }
 
