@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -492,6 +493,8 @@ TEST_F(ScanDlgTest, PrintGoesThroughTheGtkPrintSystemToAPdf) {
   EXPECT_EQ(ReadFile(pdf).compare(0, 5, "%PDF-"), 0);
   EXPECT_EQ(m_seen.messages.size(), 1u);  // only the verdict
 }
+
+#include "tests/app/fault_matrix.inc"
 
 TEST(ScanDlgCommands, AboutIgnoresTheLowFourBits) {
   EXPECT_TRUE(CScanDlg::IsAboutCommand(16));
