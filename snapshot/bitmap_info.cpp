@@ -1,5 +1,7 @@
 #include "snapshot/bitmap_info.h"
 
+#include <algorithm>
+
 #include "snapshot/little_endian.h"
 
 void PutBitmapInfoHeader(uint8_t* out, const BitmapInfoHeader& h) {
@@ -43,7 +45,9 @@ std::optional<BitmapInfoBlock> CreateBitmapInfo(const BitmapDescription& bitmap)
       bitmap.bitsPerPixel == 0) {
     return std::nullopt;
   }
-  const uint16_t bits = BucketBitCount(static_cast<uint16_t>(bitmap.planes * bitmap.bitsPerPixel));
+  // Saturated: 16-bit planes times 16-bit depth overflows an int.
+  const uint32_t depth = std::min<uint32_t>(uint32_t{bitmap.planes} * bitmap.bitsPerPixel, 0xFFFF);
+  const uint16_t bits = BucketBitCount(static_cast<uint16_t>(depth));
   const uint32_t clrUsed = bits < 24 ? uint32_t{1} << bits : 0;
   const uint64_t sizeImage = PaddedRowBytes(bitmap.width, bits) * static_cast<uint64_t>(bitmap.height);
   // bfSize must fit too: 14 + 40 + table + pixels.

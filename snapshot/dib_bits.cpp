@@ -23,8 +23,9 @@ bool ReadDibBits(const BitmapDescription& bitmap, BitmapInfoBlock& info,
   const uint64_t used = (static_cast<uint64_t>(h.biWidth) * h.biBitCount + 7) / 8;
   const uint64_t height = static_cast<uint64_t>(h.biHeight);
   if (h.biSizeImage != padded * height || pixels.size() != h.biSizeImage) return false;
-  if (bitmap.stride < used ||
-      bitmap.rows.size() < static_cast<uint64_t>(bitmap.stride) * (height - 1) + used) {
+  // Compared without the product: a huge stride must not wrap it.
+  if (bitmap.stride < used || bitmap.rows.size() < used ||
+      (height > 1 && bitmap.stride > (bitmap.rows.size() - used) / (height - 1))) {
     return false;
   }
   if (uint64_t{h.biClrUsed} * 4 > info.colorTable.size()) return false;

@@ -1,6 +1,7 @@
 // The information block: depth buckets, block sizes, header bytes, and the
 // descriptions it refuses.
 #include "snapshot/bitmap_info.h"
+#include "snapshot/dib_bits.h"
 
 #include <gtest/gtest.h>
 
@@ -64,3 +65,33 @@ TEST(BitmapInfoTest, RefusesDescriptionsWithoutPixelsOrTooLargeForTheFile) {
 }
 
 }  // namespace
+
+// 65535 planes of 65535 bits is as deep as it gets: 32 bits, not the depth
+// the low 16 bits of an overflowed product would give.
+TEST(BitmapInfoTest, HugePlanesTimesDepthFoldsToThirtyTwoBits) {
+  BitmapDescription bitmap;
+  bitmap.width = 2;
+  bitmap.height = 2;
+  bitmap.planes = 0xFFFF;
+  bitmap.bitsPerPixel = 0xFFFF;
+  const std::optional<BitmapInfoBlock> info = CreateBitmapInfo(bitmap);
+  ASSERT_TRUE(info.has_value());
+  EXPECT_EQ(info->header.biClrUsed, 0u);
+  EXPECT_EQ(info->Size(), 44u);
+  EXPECT_EQ(info->header.biSizeImage, 16u);
+}
+
+// A stride so large that stride x (height - 1) wraps to nothing must not
+// pass for rows that are there.
+TEST(BitmapInfoTest, PixelReadRefusesAStrideThatWrapsTheRowCheck) {
+  BitmapDescription bitmap;
+  bitmap.width = 1;
+  bitmap.height = 3;
+  bitmap.bitsPerPixel = 24;
+  bitmap.stride = size_t{1} << 63;
+  bitmap.rows.assign(3, 0x5A);
+  std::optional<BitmapInfoBlock> info = CreateBitmapInfo(bitmap);
+  ASSERT_TRUE(info.has_value());
+  std::vector<uint8_t> pixels(info->header.biSizeImage);
+  EXPECT_FALSE(ReadDibBits(bitmap, *info, pixels));
+}

@@ -107,7 +107,7 @@ class ScriptedDrive {
     if (command.direction == 2 && command.data != nullptr) {
       const uint32_t n = std::min<uint32_t>(command.dataLength,
                                             static_cast<uint32_t>(script.data.size()));
-      std::memcpy(command.data, script.data.data(), n);
+      if (n > 0) std::memcpy(command.data, script.data.data(), n);  // data() may be null
       reply.transferred = n;
     }
     return reply;
