@@ -36,7 +36,7 @@ CPreparedDisc::~CPreparedDisc() {
 }
 
 int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* err,
-                           const DiscWait& wait) {
+                           const DiscWait& wait, bool identifyRefusing) {
   if (!session.Initialized()) {
     std::fprintf(err, "velmo-cli: the drive layer could not be initialised\n");
     return kExitNoDrive;
@@ -69,7 +69,10 @@ int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* er
     std::fprintf(err, "velmo-cli: %s (%s) %s\n", m_driveName.c_str(), m_drivePath.c_str(),
                  why.empty() ? "is not a supported drive: it refuses the diagnostic mode"
                              : ("cannot be used: " + why).c_str());
-    return kExitNoDrive;
+    // Only a drive's own refusal is worth a look at its disc; a transport
+    // failure would fail the same way again.
+    if (!identifyRefusing || !why.empty()) return kExitNoDrive;
+    m_refused = true;
   }
 
   const auto deadline = std::chrono::steady_clock::now() + wait.limit;
@@ -95,7 +98,7 @@ int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* er
     }
     std::this_thread::sleep_for(wait.period);
   }
-  m_fields.Apply(IdentifyDisc(true));
+  m_fields.Apply(IdentifyDisc(m_diagnosticMode));
   return kExitOk;
 }
 

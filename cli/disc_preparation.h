@@ -51,18 +51,24 @@ class CPreparedDisc {
 
   // kExitOk once a disc has been identified, testable or not; otherwise the
   // exit code, with the reason written to err.
-  int Prepare(CDriveSession& session, int driveIndex, std::FILE* err, const DiscWait& wait = {});
+  // identifyRefusing: a drive that refuses the diagnostic mode is still
+  // asked what disc it holds (identify shows that before giving up); the
+  // refusal is written to err and Refused() tells it.
+  int Prepare(CDriveSession& session, int driveIndex, std::FILE* err, const DiscWait& wait = {},
+              bool identifyRefusing = false);
 
   // kExitOk when the identified disc can be scanned; otherwise kExitNoDrive
   // with the reason written to err.
   int RequireTestable(std::FILE* err) const;
 
   const DiscFields& Fields() const { return m_fields; }
+  bool Refused() const { return m_refused; }
   const std::string& DriveName() const { return m_driveName; }
   const std::string& DrivePath() const { return m_drivePath; }
 
  private:
   bool m_diagnosticMode = false;
+  bool m_refused = false;
   DiscFields m_fields;
   std::string m_driveName;
   std::string m_drivePath;

@@ -11,12 +11,15 @@ int RunIdentifyCommand(CDriveSession& session, const CliOptions& options, std::F
   DiscWait discWait = wait;
   discWait.stopped = [&interrupt] { return interrupt.Interrupted(); };
   CPreparedDisc disc;
-  const int code = disc.Prepare(session, options.drive, err, discWait);
+  const int code = disc.Prepare(session, options.drive, err, discWait, true);
   if (code != kExitOk) return code;
   const DiscFields& fields = disc.Fields();
   std::fprintf(out, "%-22s%s (%s)\n", "Drive:", disc.DriveName().c_str(),
                disc.DrivePath().c_str());
   PrintDiscFields(out, fields, true);
-  std::fprintf(out, "%-22s%s\n", "Status:", fields.status.c_str());
-  return fields.runControls ? kExitOk : kExitNoDrive;
+  // A refusing drive cannot scan whatever disc it holds: never "Ready." there.
+  const bool readyButRefused = disc.Refused() && fields.status == "Ready.";
+  std::fprintf(out, "%-22s%s\n", "Status:",
+               readyButRefused ? "The drive refuses the diagnostic mode." : fields.status.c_str());
+  return fields.runControls && !disc.Refused() ? kExitOk : kExitNoDrive;
 }

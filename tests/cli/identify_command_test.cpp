@@ -69,7 +69,6 @@ TEST(IdentifyCommand, NoUsableDriveOrDiscIsExit3WithAReason) {
     std::vector<std::string> args;
     const char* says;
   } cases[] = {
-      {{"--simulate=unsupported-drive", "identify"}, "refuses the diagnostic mode"},
       {{"--simulate=no-drive", "identify"}, "No Device found!"},
       {{"--simulate=empty", "identify"}, "no disc in the drive"},
       {{"--simulate", "--drive", "5", "identify"}, "there is no drive 5"},
@@ -80,6 +79,20 @@ TEST(IdentifyCommand, NoUsableDriveOrDiscIsExit3WithAReason) {
     EXPECT_NE(run.err.find(c.says), std::string::npos) << c.args[0] << ": " << run.err;
     EXPECT_EQ(run.out, "") << c.args[0];
   }
+}
+
+// The disc in a refusing drive is still identified, without the vendor
+// reads' "Ready." and with exit 3.
+TEST(IdentifyCommand, ARefusingDriveStillShowsItsDiscAndExits3) {
+  const Captured run =
+      RunCli({"--simulate=unsupported-drive", "--sim-latency=0", "identify"}, Identify);
+  EXPECT_EQ(run.exitCode, kExitNoDrive);
+  EXPECT_NE(run.err.find("refuses the diagnostic mode"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("Disc Type:            DVD+R\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Status:               The drive refuses the diagnostic mode.\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("Ready."), std::string::npos) << run.out;
 }
 
 }  // namespace
