@@ -2,7 +2,7 @@
 // browser: small shell scripts on a scratch search path that record the
 // arguments they were started with. What they record shows that an address
 // reaches them as one argument, exactly as given, and that no shell ever
-// read it.
+// read it. One case runs the installed xdg-open and xdg-mime themselves.
 #include "links/linux_link_platform.h"
 
 #include <fcntl.h>
@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -47,6 +48,35 @@ bool Reaped(pid_t pid) {
   }
   return false;
 }
+
+// Environment variables set for the children we start (they inherit ours),
+// the old values put back at the end.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment() = default;
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+  ~ScopedEnvironment() {
+    for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) Put(it->first, it->second);
+  }
+
+  void Set(const std::string& name, const std::optional<std::string>& value) {
+    const char* old = ::getenv(name.c_str());
+    m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    Put(name, value);
+  }
+
+ private:
+  static void Put(const std::string& name, const std::optional<std::string>& value) {
+    if (value) {
+      ::setenv(name.c_str(), value->c_str(), 1);
+    } else {
+      ::unsetenv(name.c_str());
+    }
+  }
+
+  std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+};
 
 class LinuxLinks : public ::testing::Test {
  protected:
@@ -314,6 +344,72 @@ TEST_F(LinuxLinks, FallbackThroughTheDesktopsHandler) {
     EXPECT_EQ(Recorded("browser"), (Args{"--new-window", address}));
   }
   EXPECT_FALSE(fs::exists(root / "pwned"));
+}
+
+// The installed xdg-utils on a desktop made of a scratch data and config
+// home only. They choose their way by the environment: the generic desktop
+// with no session or bus to hand over to, a display name so that the
+// scheme's registered handler is used, and a BROWSER that refuses, so a
+// registration they miss fails instead of starting a real browser. The page
+// handler is told apart by its --page argument, so a failed xdg-open cannot
+// hide behind the fallback.
+TEST_F(LinuxLinks, InstalledXdgUtilsStartTheRegisteredHandler) {
+  if (::access("/usr/bin/xdg-open", X_OK) != 0 || ::access("/usr/bin/xdg-mime", X_OK) != 0) {
+    GTEST_SKIP() << "xdg-utils is not installed";
+  }
+  Program("record", Recorder("handler") + "exit 0\n");
+  Entry("velmo-test-browser.desktop",
+        "[Desktop Entry]\nType=Application\nName=Browser\nExec=" + In("bin/record") + " %u\n");
+  Entry("velmo-test-pages.desktop",
+        "[Desktop Entry]\nType=Application\nName=Pages\nExec=" + In("bin/record") +
+            " --page %u\n");
+  fs::create_directories(root / "config");
+  std::ofstream(root / "config/mimeapps.list")
+      << "[Default Applications]\nx-scheme-handler/https=velmo-test-browser.desktop\n"
+      << "text/html=velmo-test-pages.desktop\n";
+
+  ScopedEnvironment env;
+  env.Set("PATH", "/usr/bin:/bin");
+  env.Set("HOME", root.string());
+  env.Set("XDG_DATA_HOME", In("data"));
+  env.Set("XDG_DATA_DIRS", In("no-system-data"));
+  env.Set("XDG_CONFIG_HOME", In("config"));
+  env.Set("XDG_CONFIG_DIRS", In("no-system-config"));
+  env.Set("XDG_RUNTIME_DIR", root.string());
+  env.Set("XDG_CURRENT_DESKTOP", "X-Generic");
+  for (const char* name : {"DESKTOP_SESSION", "KDE_FULL_SESSION", "KDE_SESSION_VERSION",
+                           "GNOME_DESKTOP_SESSION_ID", "MATE_DESKTOP_SESSION_ID",
+                           "LXQT_SESSION_CONFIG", "DESKTOP", "XDG_MENU_PREFIX",
+                           "XDG_UTILS_DEBUG_LEVEL", "DISPLAY"}) {
+    env.Set(name, std::nullopt);
+  }
+  env.Set("WAYLAND_DISPLAY", "velmo-test-no-compositor");
+  env.Set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + In("no-bus"));
+  env.Set("BROWSER", "false");
+
+  const std::string pwned = In("pwned");
+  const std::vector<std::string> addresses = {
+      "https://example.com/a?b=1&c=$(touch " + pwned + ")",
+      "https://example.com/;touch " + pwned + " `touch " + pwned + "` 'q' \"d\" | x &"};
+
+  environment.searchPath = "/usr/bin";
+  environment.openerGrace = milliseconds(5000);  // let xdg-open end, so its status counts
+  CLinuxLinkPlatform platform(environment);
+  for (const std::string& address : addresses) {
+    EXPECT_GT(OpenAddress(platform, address, kShowNormal), 32) << address;
+    EXPECT_EQ(Recorded("handler"), Args{address});
+  }
+
+  // Without xdg-open: the page handler that xdg-mime names.
+  fs::create_directories(root / "tools");
+  fs::create_symlink("/usr/bin/xdg-mime", root / "tools/xdg-mime");
+  environment.searchPath = In("tools");
+  CLinuxLinkPlatform withoutOpener(environment);
+  for (const std::string& address : addresses) {
+    EXPECT_GT(OpenAddress(withoutOpener, address, kShowNormal), 32) << address;
+    EXPECT_EQ(Recorded("handler"), (Args{"--page", address}));
+  }
+  EXPECT_FALSE(fs::exists(pwned));
 }
 
 TEST_F(LinuxLinks, NothingToOpenWithIsAMissingFile) {
