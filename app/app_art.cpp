@@ -47,7 +47,7 @@ void DrawCurve(wxGraphicsContext& gc, const wxColour& colour, double x0, double 
   gc.StrokePath(path);
 }
 
-wxBitmap Render(const wxSize& size, void (*draw)(wxGraphicsContext&, const wxSize&)) {
+wxImage RenderImage(const wxSize& size, void (*draw)(wxGraphicsContext&, const wxSize&)) {
   wxImage image(size);
   image.InitAlpha();
   std::fill_n(image.GetAlpha(), size.x * size.y, 0);
@@ -58,18 +58,24 @@ wxBitmap Render(const wxSize& size, void (*draw)(wxGraphicsContext&, const wxSiz
       draw(*gc, size);
     }
   }
-  return wxBitmap(image);
+  return image;
+}
+
+wxBitmap Render(const wxSize& size, void (*draw)(wxGraphicsContext&, const wxSize&)) {
+  return wxBitmap(RenderImage(size, draw));
 }
 
 }  // namespace
 
-wxBitmap MakeAppIconBitmap(int size) {
-  return Render(wxSize(size, size), [](wxGraphicsContext& gc, const wxSize& s) {
+wxImage MakeAppIconImage(int size) {
+  return RenderImage(wxSize(size, size), [](wxGraphicsContext& gc, const wxSize& s) {
     const double r = s.x / 2.0 - 1;
     DrawDisc(gc, s.x / 2.0, s.y / 2.0, r);
     DrawCurve(gc, wxColour(227, 28, 187), s.x * 0.12, s.x * 0.88, s.y * 0.78, s.y * 0.05, 0.0);
   });
 }
+
+wxBitmap MakeAppIconBitmap(int size) { return wxBitmap(MakeAppIconImage(size)); }
 
 wxIconBundle MakeAppIcons() {
   wxIconBundle icons;

@@ -1,14 +1,102 @@
 #include "app/scan_app.h"
 
+#include <wx/filename.h>
 #include <wx/image.h>
+#include <wx/timer.h>
 
+#include <chrono>
 #include <cstdio>
 
+#include "app/command_ids.h"
 #include "app/scan_dlg.h"
 #include "app/user_prompts.h"
+#include "res/resource_ids.h"
 #include "simulator/sim_scenarios.h"
+#include "snapshot/bmp_file_name.h"
 
 wxIMPLEMENT_APP_NO_MAIN(CScanApp);
+
+namespace {
+
+const auto g_started = std::chrono::steady_clock::now();
+
+long MillisSinceStart() {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - g_started)
+                               .count());
+}
+
+constexpr char kDemoOption[] = "--demo-snapshot=";
+
+// The documentation run answers every prompt on standard error, so nothing
+// waits for a person.
+class CDemoPrompts : public UserPrompts {
+ public:
+  void Message(wxWindow*, const std::string& text, const std::string&) override {
+    std::fprintf(stderr, "velmo: %s\n", text.c_str());
+    ++messages;
+  }
+  void DriveNotice(wxWindow*) override {
+    std::fputs("velmo: the drive refuses the diagnostic mode\n", stderr);
+  }
+  void About(wxWindow*) override {}
+  int messages = 0;
+};
+
+// Waits for the disc, presses START, and once the verdict is in saves the
+// window through File, Save and closes it.
+class CDemoDriver : public wxTimer {
+ public:
+  CDemoDriver(CScanDlg* dialog, CDemoPrompts* prompts, std::string path, int* exitCode)
+      : m_dialog(dialog), m_prompts(prompts), m_path(std::move(path)), m_exitCode(exitCode) {}
+
+  void Notify() override {
+    m_ticks++;
+    if (m_ticks > kTimeoutTicks) return Finish("no verdict in time", 1);
+    wxWindow* start = m_dialog->Layout().Control(IDC_START);
+    if (m_step == Step::kWaitDisc && start->IsEnabled()) {
+      m_messagesBefore = m_prompts->messages;
+      wxCommandEvent click(wxEVT_BUTTON, IDC_START);
+      click.SetEventObject(start);
+      start->GetEventHandler()->ProcessEvent(click);
+      m_step = Step::kWaitVerdict;
+    } else if (m_step == Step::kWaitVerdict && m_dialog->ScanWorker() != nullptr &&
+               m_dialog->ScanWorker()->Finished() && m_prompts->messages > m_messagesBefore) {
+      m_step = Step::kSave;
+    } else if (m_step == Step::kSave) {
+      const int before = m_prompts->messages;
+      m_dialog->SetSavePathHook([this](std::string* path) {
+        *path = m_path;
+        return true;
+      });
+      wxCommandEvent save(wxEVT_MENU, ToWxId(ID_FILE_SAVE));
+      m_dialog->GetEventHandler()->ProcessEvent(save);
+      const bool saved = m_prompts->messages > before && wxFileExists(wxString::FromUTF8(m_path));
+      Finish(saved ? "" : "the window could not be saved", saved ? 0 : 1);
+    }
+  }
+
+ private:
+  enum class Step { kWaitDisc, kWaitVerdict, kSave };
+  static constexpr int kTimeoutTicks = 1200;  // two minutes at 100 ms
+
+  void Finish(const char* error, int code) {
+    Stop();
+    if (*error != 0) std::fprintf(stderr, "velmo: --demo-snapshot: %s\n", error);
+    *m_exitCode = code;
+    m_dialog->Close();
+  }
+
+  CScanDlg* m_dialog;
+  CDemoPrompts* m_prompts;
+  std::string m_path;
+  int* m_exitCode;
+  Step m_step = Step::kWaitDisc;
+  int m_ticks = 0;
+  int m_messagesBefore = 0;
+};
+
+}  // namespace
 
 std::string AppUsage() {
   return "usage: velmo [--simulate[=SCENARIO]] [--transport=spti|aspi] [--sim-latency=MS]\n"
@@ -19,12 +107,28 @@ std::string AppUsage() {
          "  --transport=spti|aspi  pass-through (default) or the ASPI layer (simulator only)\n"
          "  --sim-latency=MS       simulated time per TE/FE sample\n"
          "  --trace=FILE           write every command sent to the drive, with its answer\n"
+         "  --demo-snapshot=FILE   for documentation screenshots: wait for the disc, run\n"
+         "                         one scan, save the window to FILE (BMP) and quit; prompts\n"
+         "                         go to standard error and the start-up time is printed\n"
          "  --help, --version\n";
 }
 
 std::optional<CliOptions> ParseAppOptions(const std::vector<std::string>& args,
-                                          std::string* error) {
-  auto options = ParseCliOptions(args, error);
+                                          std::string* error, std::string* demoSnapshot) {
+  std::vector<std::string> shared;
+  for (const std::string& arg : args) {
+    if (arg.rfind(kDemoOption, 0) != 0) {
+      shared.push_back(arg);
+      continue;
+    }
+    const std::string path = arg.substr(sizeof(kDemoOption) - 1);
+    if (path.empty() || demoSnapshot == nullptr) {
+      *error = "--demo-snapshot needs a file name";
+      return std::nullopt;
+    }
+    *demoSnapshot = path;
+  }
+  auto options = ParseCliOptions(shared, error);
   if (!options) return std::nullopt;
   if (!options->command.empty()) {
     *error = "unexpected argument '" + options->command + "'";
@@ -49,11 +153,35 @@ std::optional<CliOptions> ParseAppOptions(const std::vector<std::string>& args,
 bool CScanApp::OnInit() {
   SetAppName(kAppName);
   wxInitAllImageHandlers();
-  auto* dialog = new CScanDlg(m_options, std::make_unique<CWxPrompts>());
+  const bool demo = !m_demoSnapshot.empty();
+  auto demoPrompts = std::make_unique<CDemoPrompts>();
+  CDemoPrompts* demoSeen = demoPrompts.get();
+  std::unique_ptr<UserPrompts> prompts;
+  if (demo) {
+    prompts = std::move(demoPrompts);
+  } else {
+    prompts = std::make_unique<CWxPrompts>();
+  }
+  auto* dialog = new CScanDlg(m_options, std::move(prompts));
   SetTopWindow(dialog);
   dialog->Show();
   dialog->OnInitDialog();
+  if (demo) {
+    // The first idle comes once the shown window has painted.
+    dialog->Bind(wxEVT_IDLE, [shown = false](wxIdleEvent& event) mutable {
+      if (!shown) std::fprintf(stderr, "velmo: window shown %ld ms after start\n", MillisSinceStart());
+      shown = true;
+      event.Skip();
+    });
+    m_demo = std::make_unique<CDemoDriver>(dialog, demoSeen, m_demoSnapshot, &m_exitCode);
+    m_demo->Start(100);
+  }
   return true;
+}
+
+int CScanApp::OnExit() {
+  m_demo.reset();
+  return wxApp::OnExit();
 }
 
 // The command line is read before wx starts, so --help and option errors
@@ -61,9 +189,10 @@ bool CScanApp::OnInit() {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string error;
-  auto options = ParseAppOptions(args, &error);
+  std::string demoSnapshot;
+  auto options = ParseAppOptions(args, &error, &demoSnapshot);
   if (!options) {
-    std::fprintf(stderr, "velmo: %s\n\n%s", error.c_str(), AppUsage().c_str());
+    std::fprintf(stderr, "velmo: %s; try 'velmo --help'\n", error.c_str());
     return kExitUsage;
   }
   if (options->help) {
@@ -71,7 +200,7 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (options->version) {
-    std::puts("velmo 1.0.0");
+    std::puts("velmo " VELMO_VERSION);
     return kExitOk;
   }
   if (options->listScenarios) {
@@ -81,8 +210,14 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   auto* app = new CScanApp(*options);
+  if (!demoSnapshot.empty()) {
+    // Save changes the working directory to the picture's folder.
+    app->SetDemoSnapshot(WithBmpExtension(
+        wxFileName(wxString::FromUTF8(demoSnapshot)).GetAbsolutePath().utf8_string()));
+  }
   wxApp::SetInstance(app);
   int wxArgc = 1;
   char* wxArgv[] = {argv[0], nullptr};
-  return wxEntry(wxArgc, wxArgv);
+  const int status = wxEntry(wxArgc, wxArgv);
+  return demoSnapshot.empty() ? status : app->DemoExitCode();
 }

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <wx/app.h>
+#include <wx/timer.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,12 +16,22 @@ class CScanApp : public wxApp {
  public:
   explicit CScanApp(CliOptions options = {}) : m_options(std::move(options)) {}
   bool OnInit() override;
+  int OnExit() override;
+
+  // --demo-snapshot: an absolute path; the run's result is DemoExitCode().
+  void SetDemoSnapshot(std::string path) { m_demoSnapshot = std::move(path); }
+  int DemoExitCode() const { return m_exitCode; }
 
  private:
   CliOptions m_options;
+  std::string m_demoSnapshot;
+  std::unique_ptr<wxTimer> m_demo;
+  int m_exitCode = 1;
 };
 
-// velmo's command line: velmo-cli's device and simulator options, no command.
+// velmo's command line: velmo-cli's device and simulator options, no
+// command, and --demo-snapshot=FILE (refused when demoSnapshot is null).
 std::optional<CliOptions> ParseAppOptions(const std::vector<std::string>& args,
-                                          std::string* error);
+                                          std::string* error,
+                                          std::string* demoSnapshot = nullptr);
 std::string AppUsage();

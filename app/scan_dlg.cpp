@@ -3,6 +3,7 @@
 #include <wx/accel.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/evtloop.h>
 #include <wx/choice.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
@@ -12,6 +13,8 @@
 #include <wx/panel.h>
 #include <wx/statbmp.h>
 #include <wx/thread.h>
+
+#include <cstdio>
 
 #include "app/app_art.h"
 #include "app/command_ids.h"
@@ -187,6 +190,13 @@ bool CScanDlg::InitDeviceManager() {
     m_prompts->Message(this, error);
     return false;
   }
+  // The window has no room for this advice; whoever started velmo from a
+  // terminal gets it there.
+  if (m_session->Initialized()) {
+    for (const SkippedVolume& skipped : m_session->Manager().GetSkippedVolumes()) {
+      std::fprintf(stderr, "velmo: %s\n", DescribeSkippedVolume(skipped).c_str());
+    }
+  }
   if (!m_session->Initialized()) {
     m_prompts->Message(this, "Initial fail.");
     return false;
@@ -263,6 +273,15 @@ void CScanDlg::EnterDiagnosticMode() {
     m_diagMode = 1;
     m_pollTimer.Start(kPollPeriodMs);
   } else {
+    const int index = m_driveCombo->GetSelection();
+    const std::string path =
+        index < 0 ? "" : m_session->Manager().GetDrivePath(static_cast<uint8_t>(index));
+    const std::string why =
+        DescribeVendorCommandFailure(CDeviceManager::GetLastTransportError(), path);
+    std::fprintf(stderr, "velmo: %s: %s\n", path.c_str(),
+                 why.empty() ? "the drive refuses the diagnostic mode; it is not one Velmo "
+                               "can test (velmo --simulate shows a supported one)"
+                             : why.c_str());
     m_prompts->DriveNotice(this);
     m_diagMode = 0;
   }
@@ -530,6 +549,16 @@ void CScanDlg::OnFileSave(wxCommandEvent&) {
   while (wxGetLocalTimeMillis() < until) {
     wxSafeYield(nullptr, true);
     wxMilliSleep(10);
+  }
+  // That yield greys every control while it runs; they must be drawn
+  // enabled again before the screen is read. UI events only: no click
+  // reaches the window meanwhile.
+  if (wxEventLoopBase* loop = wxEventLoopBase::GetActive()) {
+    const wxLongLong repainted = wxGetLocalTimeMillis() + 100;
+    while (wxGetLocalTimeMillis() < repainted) {
+      loop->YieldFor(wxEVT_CATEGORY_UI);
+      wxMilliSleep(10);
+    }
   }
   Update();
 

@@ -99,6 +99,53 @@ std::string CliUsage() {
          "            73 an output file cannot be written, 130 stopped by Ctrl-C\n";
 }
 
+std::string CommandUsage(const std::string& command) {
+  const std::string common =
+      "\n"
+      "options: --simulate[=SCENARIO] --transport=spti|aspi --sim-latency=MS --drive N\n"
+      "         --trace=FILE (velmo-cli --help tells what each does)\n";
+  if (command == "drives") {
+    return "usage: velmo-cli [options] drives\n"
+           "\n"
+           "Lists every optical drive: its index (for --drive), its name as the drive\n"
+           "reports it, the device node it was opened on, and whether it accepts the\n"
+           "diagnostic mode. Drives that cannot be opened are named on standard error\n"
+           "with what to do about them.\n" +
+           common;
+  }
+  if (command == "identify") {
+    return "usage: velmo-cli [options] identify\n"
+           "\n"
+           "Waits up to 15 s for a disc in the drive, then prints its type, manufacturer\n"
+           "ID, media type ID, blank capacity and write speeds.\n" +
+           common;
+  }
+  if (command == "scan") {
+    return "usage: velmo-cli [options] scan [--speed 2.4X|4X|6X|8X|10X|12X|16X]\n"
+           "                 [--density normal|full|quick] [--log FILE] [--csv FILE]\n"
+           "                 [--json FILE] [--chart FILE.bmp]\n"
+           "\n"
+           "Samples TE and FE across the whole disc at one write speed, writes every\n"
+           "sample to the log and ends with the verdict (exit 0 ok, 1 not recommended).\n"
+           "\n"
+           "  --speed SPEED          one of the disc's write speeds (default: the first it lists)\n"
+           "  --density D            how closely the disc is sampled (default normal)\n"
+           "  --log FILE             the scan log (default TEFE.txt)\n"
+           "  --csv FILE             every sample as CSV\n"
+           "  --json FILE            disc, settings, every sample and the verdict as JSON\n"
+           "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n" +
+           common;
+  }
+  if (command == "smart") {
+    return "usage: velmo-cli [options] smart\n"
+           "\n"
+           "Takes one TE/FE sample near the rim at every write speed of the disc and\n"
+           "prints one verdict per speed.\n" +
+           common;
+  }
+  return "";
+}
+
 std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
                                           std::string* error) {
   CliOptions options;

@@ -56,3 +56,8 @@ struct CliOptions {
 std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string* error);
 
 std::string CliUsage();
+// Help of one command (velmo-cli COMMAND --help); empty for an unknown one.
+std::string CommandUsage(const std::string& command);
+
+// The one line that follows a usage error.
+inline constexpr char kCliHelpHint[] = "try 'velmo-cli --help'";

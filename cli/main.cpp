@@ -28,15 +28,16 @@ int main(int argc, char** argv) {
   std::string error;
   auto options = ParseCliOptions(args, &error);
   if (!options) {
-    std::fprintf(stderr, "velmo-cli: %s\n\n%s", error.c_str(), CliUsage().c_str());
+    std::fprintf(stderr, "velmo-cli: %s; %s\n", error.c_str(), kCliHelpHint);
     return kExitUsage;
   }
   if (options->help) {
-    std::fputs(CliUsage().c_str(), stdout);
+    const std::string commandHelp = CommandUsage(options->command);
+    std::fputs(commandHelp.empty() ? CliUsage().c_str() : commandHelp.c_str(), stdout);
     return kExitOk;
   }
   if (options->version) {
-    std::puts("velmo-cli 1.0.0");
+    std::puts("velmo-cli " VELMO_VERSION);
     return kExitOk;
   }
   if (options->listScenarios) {
@@ -44,13 +45,15 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (options->command.empty()) {
-    std::fprintf(stderr, "velmo-cli: no command given\n\n%s", CliUsage().c_str());
+    std::fprintf(stderr, "velmo-cli: no command given (drives, identify, scan or smart); %s\n",
+                 kCliHelpHint);
     return kExitUsage;
   }
   const std::string& command = options->command;
   if (command != "drives" && command != "identify" && command != "scan" && command != "smart") {
-    std::fprintf(stderr, "velmo-cli: unknown command '%s'\n\n%s", command.c_str(),
-                 CliUsage().c_str());
+    std::fprintf(stderr,
+                 "velmo-cli: unknown command '%s' (drives, identify, scan or smart); %s\n",
+                 command.c_str(), kCliHelpHint);
     return kExitUsage;
   }
 

@@ -92,3 +92,17 @@ TEST(CliOptions, BadInputIsAUsageErrorThatSaysWhy) {
 }
 
 }  // namespace
+
+TEST(CliOptions, EachCommandHasItsOwnHelp) {
+  for (const char* command : {"drives", "identify", "scan", "smart"}) {
+    const std::string help = CommandUsage(command);
+    EXPECT_EQ(help.rfind(std::string("usage: velmo-cli [options] ") + command, 0), 0u) << help;
+  }
+  EXPECT_NE(CommandUsage("scan").find("--density"), std::string::npos);
+  EXPECT_EQ(CommandUsage("drives").find("--density"), std::string::npos);
+  EXPECT_EQ(CommandUsage("frob"), "");
+  auto options = Parse({"scan", "--help"});
+  ASSERT_TRUE(options);
+  EXPECT_TRUE(options->help);
+  EXPECT_EQ(options->command, "scan");
+}
