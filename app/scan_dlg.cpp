@@ -544,21 +544,16 @@ void CScanDlg::OnFileSave(wxCommandEvent&) {
 
   // Half a second for the file dialog to leave the screen; the window
   // repaints what it uncovered meanwhile, as the picture is read from the
-  // screen.
+  // screen. Window-system events only: no click reaches the window, and no
+  // control is greyed for the wait (it would be in the picture).
   const wxLongLong until = wxGetLocalTimeMillis() + 500;
   while (wxGetLocalTimeMillis() < until) {
-    wxSafeYield(nullptr, true);
-    wxMilliSleep(10);
-  }
-  // That yield greys every control while it runs; they must be drawn
-  // enabled again before the screen is read. UI events only: no click
-  // reaches the window meanwhile.
-  if (wxEventLoopBase* loop = wxEventLoopBase::GetActive()) {
-    const wxLongLong repainted = wxGetLocalTimeMillis() + 100;
-    while (wxGetLocalTimeMillis() < repainted) {
+    if (wxEventLoopBase* loop = wxEventLoopBase::GetActive()) {
       loop->YieldFor(wxEVT_CATEGORY_UI);
-      wxMilliSleep(10);
+    } else {
+      wxYield();
     }
+    wxMilliSleep(10);
   }
   Update();
 
