@@ -91,11 +91,14 @@ void CDialogLayout::Build(wxWindow* parent, const DialogTemplate& dialog) {
         break;
       }
       case ControlKind::kAutoCheckBox: {
-        // GTK draws its check mark taller than a dialog-unit line: keep the
-        // natural height, centred on the template's row.
+        // GTK draws its check mark larger than a dialog-unit line: keep the
+        // natural size (GTK complains when given less), centred on the
+        // template's row.
         auto* check = new wxCheckBox(parent, id, text, rect.GetPosition(), wxSize(rect.width, -1));
-        const int height = std::max(rect.height, check->GetBestSize().y);
-        check->SetSize(rect.x, rect.y - (height - rect.height) / 2, rect.width, height);
+        const wxSize best = check->GetBestSize();
+        const int height = std::max(rect.height, best.y);
+        check->SetSize(rect.x, rect.y - (height - rect.height) / 2, std::max(rect.width, best.x),
+                       height);
         window = check;
         break;
       }

@@ -503,6 +503,25 @@ TEST(ScanDlgCommands, AboutIgnoresTheLowFourBits) {
   EXPECT_FALSE(CScanDlg::IsAboutCommand(15));
 }
 
+// A GTK critical means a control was handed something it cannot take (a
+// size below its minimum, a bad argument): fail the test that caused it.
+// GTK logs through the structured writer, so that is where to look.
+GLogWriterOutput FailOnToolkitCritical(GLogLevelFlags level, const GLogField* fields, gsize count,
+                                       gpointer data) {
+  if (level & G_LOG_LEVEL_CRITICAL) {
+    std::string domain = "?", message;
+    for (gsize i = 0; i < count; ++i) {
+      const std::string key = fields[i].key;
+      const char* value = static_cast<const char*>(fields[i].value);
+      if (fields[i].length >= 0 || value == nullptr) continue;
+      if (key == "GLIB_DOMAIN") domain = value;
+      if (key == "MESSAGE") message = value;
+    }
+    ADD_FAILURE() << domain << " critical: " << message;
+  }
+  return g_log_writer_default(level, fields, count, data);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -510,6 +529,7 @@ int main(int argc, char** argv) {
   // The runs write TEFE.txt into the working directory.
   char scratch[] = "/tmp/velmo-gui-XXXXXX";
   if (mkdtemp(scratch) == nullptr || chdir(scratch) != 0) return 1;
+  g_log_set_writer_func(FailOnToolkitCritical, nullptr, nullptr);
   wxApp::SetInstance(new wxApp);
   if (!wxEntryStart(argc, argv)) {
     std::fprintf(stderr, "cannot start wx (no display?)\n");
