@@ -2,6 +2,7 @@
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/dcmemory.h>
 #include <wx/choice.h>
 #include <wx/gauge.h>
 #include <wx/listctrl.h>
@@ -21,12 +22,43 @@ wxFont TemplateFont(const DialogTemplate& dialog) {
   return wxFont(wxFontInfo(dialog.fontPoints).FaceName(dialog.fontFace));
 }
 
+wxSize DialogBaseUnits(const char* face, int points) {
+  // The template's font as a 96-dpi screen draws it: points x 96 / 72
+  // pixels to the em, whatever resolution the desktop reports.
+  const int emPixels = (points * 96 + 36) / 72;
+  wxFont font(wxFontInfo(wxSize(0, emPixels)).FaceName(face));
+  wxBitmap scratch(8, 8);
+  wxMemoryDC dc(scratch);
+  dc.SetFont(font);
+  const wxFontMetrics metrics = dc.GetFontMetrics();
+  wxCoord width = 0;
+  wxCoord height = 0;
+  dc.GetTextExtent("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", &width, &height);
+  // The average letter width rounded as the dialog framework rounds it;
+  // the height is the font's ascent plus descent.
+  const int average = (width / 26 + 1) / 2;
+  const int fontHeight = metrics.ascent + metrics.descent;
+  if (average <= 0 || fontHeight <= 0) return wxSize(6, 13);
+  return wxSize(average, fontHeight);
+}
+
+namespace {
+
+// a x b / c rounded to the nearest, as the dialog framework scales.
+int MulDiv(int a, int b, int c) { return (a * b + (a * b >= 0 ? c / 2 : -c / 2)) / c; }
+
+}  // namespace
+
 wxSize CDialogLayout::ToPixels(int width, int height) const {
-  return m_parent->ConvertDialogToPixels(wxSize(width, height));
+  return wxSize(MulDiv(width, m_baseUnits.x, 4), MulDiv(height, m_baseUnits.y, 8));
+}
+
+wxPoint CDialogLayout::ToPixels(const wxPoint& units) const {
+  return wxPoint(MulDiv(units.x, m_baseUnits.x, 4), MulDiv(units.y, m_baseUnits.y, 8));
 }
 
 wxRect CDialogLayout::ToPixels(const ControlTemplate& control) const {
-  const wxPoint origin = m_parent->ConvertDialogToPixels(wxPoint(control.x, control.y));
+  const wxPoint origin = ToPixels(wxPoint(control.x, control.y));
   return wxRect(origin, ToPixels(control.width, control.height));
 }
 
@@ -39,6 +71,7 @@ void CDialogLayout::Build(wxWindow* parent, const DialogTemplate& dialog) {
   m_parent = parent;
   m_font = TemplateFont(dialog);
   parent->SetFont(m_font);
+  m_baseUnits = DialogBaseUnits(dialog.fontFace, dialog.fontPoints);
   m_clientSize = ToPixels(dialog.width, dialog.height);
 
   for (const ControlTemplate& control : dialog.controls) {
@@ -140,5 +173,25 @@ void CDialogLayout::PaintFrames(wxPaintEvent&) {
     dc.SetPen(*wxWHITE_PEN);
     dc.DrawLine(r.GetLeft(), r.GetBottom(), r.GetRight() + 1, r.GetBottom());
     dc.DrawLine(r.GetRight(), r.GetTop(), r.GetRight(), r.GetBottom());
+  }
+}
+
+void EnableKeepingFocus(wxWindow* control, bool enable) {
+  if (control == nullptr) return;
+  const bool hadFocus = !enable && wxWindow::FindFocus() == control;
+  control->Enable(enable);
+  if (!hadFocus || control->GetParent() == nullptr) return;
+  const wxWindowList& siblings = control->GetParent()->GetChildren();
+  auto at = siblings.Find(control);
+  if (at == nullptr) return;
+  // The ones after it, then from the start again.
+  for (size_t step = 1; step < siblings.GetCount(); ++step) {
+    at = at->GetNext() != nullptr ? at->GetNext() : siblings.GetFirst();
+    wxWindow* next = at->GetData();
+    if (next->IsShown() && next->IsEnabled() && next->CanAcceptFocus() &&
+        !next->IsTopLevel()) {
+      next->SetFocus();
+      return;
+    }
   }
 }

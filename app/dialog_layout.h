@@ -28,6 +28,9 @@ class CDialogLayout {
   // A template rectangle in the parent's client coordinates.
   wxRect ToPixels(const ControlTemplate& control) const;
   wxSize ToPixels(int width, int height) const;
+  wxPoint ToPixels(const wxPoint& units) const;
+  // Pixels of 4 horizontal and 8 vertical dialog units.
+  wxSize BaseUnits() const { return m_baseUnits; }
 
   // The client size the template asks for.
   wxSize ClientSize() const { return m_clientSize; }
@@ -46,6 +49,7 @@ class CDialogLayout {
   wxWindow* m_parent = nullptr;
   std::vector<Frame> m_frames;
   wxFont m_font;
+  wxSize m_baseUnits{6, 13};
   wxSize m_clientSize;
   std::map<int, wxWindow*> m_controls;
   std::vector<wxWindow*> m_bitmaps;
@@ -53,3 +57,15 @@ class CDialogLayout {
 
 // The template's font: its face at its point size.
 wxFont TemplateFont(const DialogTemplate& dialog);
+
+// Dialog base units of a template font, as the dialog framework takes them
+// on a 96-dpi screen: the average letter width and the font height in
+// pixels. A dialog unit is a quarter of the one across, an eighth of the
+// other down.
+wxSize DialogBaseUnits(const char* face, int points);
+
+// Enables or disables a control. Disabling the control that has the focus
+// moves the focus to the next enabled control in tab order, as a dialog
+// does: GTK would leave none, and the window's keys (Escape, Ctrl+P) would
+// stop reaching it.
+void EnableKeepingFocus(wxWindow* control, bool enable);

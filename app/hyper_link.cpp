@@ -117,6 +117,8 @@ void CHyperLink::FitToText() {
 
 void CHyperLink::SetLinkAddress(const std::string& address) {
   m_address = address;
+  // Before Subclass there is no window: the address waits for it.
+  if (GetHandle() == nullptr) return;
   Hide();
   FitToText();
   SetToolTip(wxString::FromUTF8(m_address));
@@ -124,6 +126,8 @@ void CHyperLink::SetLinkAddress(const std::string& address) {
 }
 
 void CHyperLink::SetLinkText(const std::string& text) {
+  // No window yet: nothing to show it in, and nothing is kept.
+  if (GetHandle() == nullptr) return;
   Hide();
   SetLabel(wxString::FromUTF8(text));
   FitToText();

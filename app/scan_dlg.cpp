@@ -174,16 +174,34 @@ bool CScanDlg::InitDeviceManager() {
   g_pDeviceManager = nullptr;
   m_session = std::make_unique<CDriveSession>();
   // The manager may speak from a worker (a refused ASPI time-out); the box
-  // then opens on the UI thread and the worker does not wait for it.
-  auto messages = [this, alive = std::weak_ptr<int>(m_alive)](const std::string& text,
-                                                               const std::string& caption) {
+  // then opens on the UI thread and the worker waits until it is closed, as
+  // for a modal box of its own. Closing the window releases it.
+  auto messages = [this, alive = std::weak_ptr<int>(m_alive), gate = m_boxGate](
+                      const std::string& text, const std::string& caption) {
     if (wxThread::IsMain()) {
       m_prompts->Message(this, text, caption);
       return;
     }
-    CallAfter([this, alive, text, caption] {
-      if (!alive.expired()) m_prompts->Message(this, text, caption);
+    auto closed = std::make_shared<bool>(false);
+    {
+      std::lock_guard<std::mutex> hold(gate->lock);
+      if (gate->closing) return;
+    }
+    CallAfter([this, alive, gate, closed, text, caption] {
+      bool closing;
+      {
+        std::lock_guard<std::mutex> hold(gate->lock);
+        closing = gate->closing;
+      }
+      if (!closing && !alive.expired()) m_prompts->Message(this, text, caption);
+      {
+        std::lock_guard<std::mutex> hold(gate->lock);
+        *closed = true;
+      }
+      gate->changed.notify_all();
     });
+    std::unique_lock<std::mutex> hold(gate->lock);
+    gate->changed.wait(hold, [&] { return *closed || gate->closing; });
   };
   std::string error;
   if (!m_session->Open(m_options, messages, &error)) {
@@ -232,9 +250,12 @@ void CScanDlg::SetText(int id, const std::string& text) {
 }
 
 void CScanDlg::EnableRunControls(bool start, bool stop, bool others) {
-  m_layout.Control(IDC_START)->Enable(start);
-  m_layout.Control(IDC_STOP)->Enable(stop);
-  for (int id : {IDC_SMART_SCAN, IDC_TE_CHECK, IDC_FE_CHECK}) m_layout.Control(id)->Enable(others);
+  // Enabling first, so a focus leaving a disabled button has somewhere to go.
+  if (start) EnableKeepingFocus(m_layout.Control(IDC_START), true);
+  if (stop) EnableKeepingFocus(m_layout.Control(IDC_STOP), true);
+  EnableKeepingFocus(m_layout.Control(IDC_START), start);
+  EnableKeepingFocus(m_layout.Control(IDC_STOP), stop);
+  for (int id : {IDC_SMART_SCAN, IDC_TE_CHECK, IDC_FE_CHECK}) EnableKeepingFocus(m_layout.Control(id), others);
 }
 
 void CScanDlg::ResetDiscInfo() {
@@ -452,10 +473,10 @@ void CScanDlg::ShowLogWriteFailed() {
 void CScanDlg::ShowRunStarted() {
   SetText(IDC_ELAPSED, " ");
   SetText(IDC_STATUS, "Testing...");
-  m_layout.Control(IDC_START)->Enable(false);
-  m_layout.Control(IDC_STOP)->Enable(true);
+  EnableKeepingFocus(m_layout.Control(IDC_STOP), true);
+  EnableKeepingFocus(m_layout.Control(IDC_START), false);
   // Two workers at the drive at once is not a situation the drive supports.
-  m_layout.Control(IDC_SMART_SCAN)->Enable(false);
+  EnableKeepingFocus(m_layout.Control(IDC_SMART_SCAN), false);
 }
 
 void CScanDlg::ShowElapsed(long seconds) {
@@ -463,12 +484,13 @@ void CScanDlg::ShowElapsed(long seconds) {
 }
 
 void CScanDlg::ShowFirmwareFailure() {
-  std::weak_ptr<int> alive = m_alive;
   m_prompts->Message(this, "Firmware not supported.Please flash to latest version.");
-  if (alive.expired()) return;
-  m_layout.Control(IDC_START)->Enable(true);
-  m_layout.Control(IDC_STOP)->Enable(false);
-  m_layout.Control(IDC_SMART_SCAN)->Enable(true);
+}
+
+void CScanDlg::ShowFirmwareFailureEnded() {
+  EnableKeepingFocus(m_layout.Control(IDC_START), true);
+  EnableKeepingFocus(m_layout.Control(IDC_STOP), false);
+  EnableKeepingFocus(m_layout.Control(IDC_SMART_SCAN), true);
   m_statusColor = kColorRed;
   SetText(IDC_STATUS, "Firmware not supported.");
 }
@@ -482,9 +504,9 @@ void CScanDlg::ShowVerdict(const std::string& text, uint32_t colour) {
 }
 
 void CScanDlg::ShowFinished() {
-  m_layout.Control(IDC_START)->Enable(true);
-  m_layout.Control(IDC_STOP)->Enable(false);
-  m_layout.Control(IDC_SMART_SCAN)->Enable(true);
+  EnableKeepingFocus(m_layout.Control(IDC_START), true);
+  EnableKeepingFocus(m_layout.Control(IDC_STOP), false);
+  EnableKeepingFocus(m_layout.Control(IDC_SMART_SCAN), true);
 }
 
 // Commands.
@@ -525,19 +547,20 @@ void CScanDlg::OnFilePrint(wxCommandEvent&) {
 
 void CScanDlg::OnFileSave(wxCommandEvent&) {
   std::string path;
-  std::string folder;
   if (m_savePathHook) {
     if (!m_savePathHook(&path)) return;
-    folder = wxFileName(wxString::FromUTF8(path)).GetPath().utf8_string();
   } else {
     wxFileDialog dialog(nullptr, "Save As", "", "TEFE", "Bitmap File (*.bmp)|*.bmp", wxFD_SAVE);
     if (dialog.ShowModal() != wxID_OK) return;
     path = dialog.GetPath().utf8_string();
-    folder = dialog.GetDirectory().utf8_string();
   }
   path = WithBmpExtension(path);
-  // The folder chosen becomes the working directory: the next run's
-  // TEFE.txt goes there, and Print reads it from there.
+  // The folder of the file written becomes the working directory (not the
+  // folder the dialog showed: a full path typed there can name another
+  // one). The next run's TEFE.txt goes there, and Print reads it from there.
+  wxFileName written(wxString::FromUTF8(path));
+  written.MakeAbsolute();
+  const std::string folder = written.GetPath().utf8_string();
   if (!folder.empty() && wxDirExists(wxString::FromUTF8(folder))) {
     wxSetWorkingDirectory(wxString::FromUTF8(folder));
   }
@@ -601,6 +624,12 @@ void CScanDlg::OnSimInsert(wxCommandEvent& event) {
 
 void CScanDlg::StopWorkers() {
   m_pollTimer.Stop();
+  // A worker waiting for a box would otherwise never be joined.
+  {
+    std::lock_guard<std::mutex> hold(m_boxGate->lock);
+    m_boxGate->closing = true;
+  }
+  m_boxGate->changed.notify_all();
   if (m_pScanThread) {
     m_pScanThread->RequestStop();
     m_stoppedScans.push_back(std::move(m_pScanThread));

@@ -15,6 +15,7 @@
 #include <wx/timer.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -120,6 +121,7 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void ShowRunStarted() override;
   void ShowElapsed(long seconds) override;
   void ShowFirmwareFailure() override;
+  void ShowFirmwareFailureEnded() override;
   void ShowVerdict(const std::string& text, uint32_t colour) override;
   void ShowFinished() override;
   void SetScanning(bool scanning) override { m_scanning = scanning ? 1 : 0; }
@@ -180,6 +182,13 @@ class CScanDlg : public wxFrame, private ScanWindow {
   bool m_closing = false;
   // Lets a call that ran a modal loop tell whether the window outlived it.
   std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+  // Workers waiting for a box on the UI thread; closing releases them all.
+  struct BoxGate {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool closing = false;
+  };
+  std::shared_ptr<BoxGate> m_boxGate = std::make_shared<BoxGate>();
 
   wxDECLARE_EVENT_TABLE();
 };

@@ -74,21 +74,18 @@ class CScanWorker::Sink : public ScanSink {
     Post([seconds](ScanWindow& w) { w.ShowElapsed(seconds); });
   }
   void Sampled(int32_t, uint16_t, uint16_t) override {}
-  void FirmwareFailure() override { Post([](ScanWindow& w) { w.ShowFirmwareFailure(); }); }
+  void FirmwareFailure() override {
+    PostAndWait([](ScanWindow& w) { w.ShowFirmwareFailure(); });
+  }
+  void FirmwareFailureEnded() override {
+    Post([](ScanWindow& w) { w.ShowFirmwareFailureEnded(); });
+  }
   void Finished() override { Post([](ScanWindow& w) { w.ShowFinished(); }); }
 
   void Verdict(const char* text, uint32_t colour) override {
-    auto shown = std::make_shared<VerdictWait>();
-    {
-      std::lock_guard<std::mutex> hold(m_state->lock);
-      if (m_state->cancelled) return;
-      m_state->pending = shown;
-    }
-    m_post([state = m_state, shown, message = std::string(text), colour] {
-      if (!state->Cancelled()) state->window.ShowVerdict(message, colour);
-      shown->Done();
+    PostAndWait([message = std::string(text), colour](ScanWindow& w) {
+      w.ShowVerdict(message, colour);
     });
-    shown->Await();
   }
 
   // Releases a worker waiting on the verdict box; no posted update runs
@@ -104,6 +101,23 @@ class CScanWorker::Sink : public ScanSink {
   }
 
  private:
+  // For a modal box: the worker waits until it was closed or the run was
+  // cancelled.
+  template <typename F>
+  void PostAndWait(F show) {
+    auto shown = std::make_shared<VerdictWait>();
+    {
+      std::lock_guard<std::mutex> hold(m_state->lock);
+      if (m_state->cancelled) return;
+      m_state->pending = shown;
+    }
+    m_post([state = m_state, shown, show] {
+      if (!state->Cancelled()) show(state->window);
+      shown->Done();
+    });
+    shown->Await();
+  }
+
   template <typename F>
   void Post(F update) {
     m_post([state = m_state, update] {

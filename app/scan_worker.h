@@ -24,7 +24,10 @@ class ScanWindow {
   virtual void ShowLogWriteFailed() = 0;
   virtual void ShowRunStarted() = 0;
   virtual void ShowElapsed(long seconds) = 0;
+  // Modal: the firmware message; returns when the user closed the box.
   virtual void ShowFirmwareFailure() = 0;
+  // After the box: the red status, START on, STOP off.
+  virtual void ShowFirmwareFailureEnded() = 0;
   // Modal; returns when the user closed the box.
   virtual void ShowVerdict(const std::string& text, uint32_t colour) = 0;
   virtual void ShowFinished() = 0;

@@ -3,7 +3,9 @@
 #include <wx/button.h>
 #include <wx/gauge.h>
 #include <wx/listctrl.h>
+#include <wx/renderer.h>
 
+#include <algorithm>
 #include <mutex>
 
 #include "app/sunken_text.h"
@@ -112,6 +114,7 @@ bool CSmartModeDlg::OnInitDialog() {
   InitResultList();
   ShowDiscInfo();
   std::vector<SpeedCode> rows = FillSpeedRows();
+  FitListToRows(static_cast<int>(rows.size()));
   m_pWorkerThread = std::make_unique<CSmartScanWorker>(
       std::move(rows), *this,
       [this](int row, const std::string& text) {
@@ -143,6 +146,35 @@ void CSmartModeDlg::ShowDiscInfo() {
   show(IDC_MANUFACTURER_ID, view.manufacturerId);
   show(IDC_MEDIA_TYPE_ID, view.mediaTypeId);
   show(IDC_CAPACITY, view.capacity);
+}
+
+void CSmartModeDlg::FitListToRows(int rows) {
+  if (rows <= 0) return;
+  // The header and the rows as the list draws them, plus its border.
+  const int header = wxRendererNative::Get().GetHeaderButtonHeight(m_resultList);
+  wxRect first;
+  const int rowHeight = m_resultList->GetItemRect(0, first) && first.height > 0
+                            ? first.height
+                            : m_resultList->GetCharHeight() + 6;
+  const wxSize outer = m_resultList->GetSize();
+  const wxSize inner = m_resultList->GetClientSize();
+  const int border = std::max(outer.y - inner.y, 0);
+  const int wanted = header + rows * rowHeight + border + 2;
+  const int grow = wanted - outer.y;
+  if (grow <= 0) return;
+  const wxRect list = m_resultList->GetRect();
+  for (wxWindow* child : GetChildren()) {
+    if (child == m_resultList || child->IsTopLevel()) continue;
+    const wxRect r = child->GetRect();
+    if (r.y >= list.GetBottom()) {
+      child->Move(r.x, r.y + grow);
+    } else if (r.Contains(list)) {
+      child->SetSize(r.x, r.y, r.width, r.height + grow);  // the group box round it
+    }
+  }
+  m_resultList->SetSize(list.x, list.y, list.width, list.height + grow);
+  const wxSize client = GetClientSize();
+  SetClientSize(client.x, client.y + grow);
 }
 
 std::vector<SpeedCode> CSmartModeDlg::FillSpeedRows() {

@@ -60,6 +60,9 @@ class CSmartModeDlg : public wxDialog {
  private:
   void InitResultList();
   void ShowDiscInfo();
+  // Grows the list (and the dialog below it) so that rows rows show
+  // without scrolling.
+  void FitListToRows(int rows);
   std::vector<SpeedCode> FillSpeedRows();
   void OnExit(wxCommandEvent& event);
   void OnClose(wxCloseEvent& event);

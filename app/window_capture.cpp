@@ -102,6 +102,30 @@ std::optional<WindowImage> CaptureWindowImage(wxWindow* window, bool whole) {
   return Rendered(widget);
 }
 
+int ScreenBitsPerPixel(wxWindow* window) {
+  GtkWidget* widget = window != nullptr ? window->GetHandle() : nullptr;
+  GdkScreen* screen = widget != nullptr ? gtk_widget_get_screen(widget) : gdk_screen_get_default();
+  if (screen == nullptr) return 24;
+  GdkVisual* visual = gdk_screen_get_system_visual(screen);
+  const int depth = visual != nullptr ? gdk_visual_get_depth(visual) : 24;
+#ifdef GDK_WINDOWING_X11
+  // The depth counts colour bits; a pixel takes what the server's pixmap
+  // format for that depth gives it (32 for depth 24 on most servers).
+  GdkDisplay* display = gdk_screen_get_display(screen);
+  if (GDK_IS_X11_DISPLAY(display)) {
+    int count = 0;
+    XPixmapFormatValues* formats = XListPixmapFormats(GDK_DISPLAY_XDISPLAY(display), &count);
+    int bits = depth;
+    for (int i = 0; i < count; ++i) {
+      if (formats[i].depth == depth) bits = formats[i].bits_per_pixel;
+    }
+    if (formats != nullptr) XFree(formats);
+    return bits;
+  }
+#endif
+  return depth;
+}
+
 int SaveWindowBitmap(wxWindow* window, const std::string& path, SnapshotResult* result) {
   if (window == nullptr) return 0;
   const std::optional<WindowImage> image = CaptureWindowImage(window, true);
@@ -110,9 +134,12 @@ int SaveWindowBitmap(wxWindow* window, const std::string& path, SnapshotResult* 
     result->error = 0;
     return 1;
   }
+  // The file keeps the screen's pixel format where it is a true-colour one.
+  const TrueColorDepth depth =
+      ScreenBitsPerPixel(window) >= 32 ? TrueColorDepth::k32 : TrueColorDepth::k24;
   *result = SaveBitmapAsBmp(
       DescribeRgbBytes(image->width, image->height, image->rgb.data(),
-                       static_cast<size_t>(image->width) * 3, TrueColorDepth::k24),
+                       static_cast<size_t>(image->width) * 3, depth),
       path);
   return 1;
 }

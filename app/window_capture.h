@@ -26,7 +26,11 @@ struct WindowImage {
 // area.
 std::optional<WindowImage> CaptureWindowImage(wxWindow* window, bool whole);
 
-// Writes the picture of window to path as a 24-bit BMP. Returns 0 when there
+// Bits per pixel of the screen window is on (32 on a depth-24 X screen).
+int ScreenBitsPerPixel(wxWindow* window);
+
+// Writes the picture of window to path as a BMP of the screen's pixel format
+// (32 bits on a 32-bit screen, else 24). Returns 0 when there
 // is no window, else 1, as callers have always relied on; *result says
 // whether the file was really written.
 int SaveWindowBitmap(wxWindow* window, const std::string& path, SnapshotResult* result);

@@ -50,10 +50,14 @@ DiscTypeCode GetCurrentProfile() {
   return DiscTypeFromProfile(header[7]);
 }
 
-bool GetWriteSpeeds(uint8_t* buffer) {
+bool GetWriteSpeeds(uint8_t* buffer, uint32_t* transferred) {
   uint8_t cdb[12] = {0xAC, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x03, 0x00};
-  return Send(cdb, kDirectionIn, buffer, kGetWriteSpeedsLength, kCommandTimeoutSeconds) ==
-         kStatusDone;
+  const bool done =
+      Send(cdb, kDirectionIn, buffer, kGetWriteSpeedsLength, kCommandTimeoutSeconds) == kStatusDone;
+  if (transferred != nullptr) {
+    *transferred = g_pDeviceManager != nullptr ? CDeviceManager::GetLastTransferLength() : 0;
+  }
+  return done;
 }
 
 bool ReadAdipInformation(uint8_t* buffer) {

@@ -36,7 +36,8 @@ inline constexpr int kSampleFailed = 2;
 
 bool DriveNotReady();
 DiscTypeCode GetCurrentProfile();
-bool GetWriteSpeeds(uint8_t* buffer);              // at least 200 bytes
+// At least 200 bytes; *transferred (when given) gets the bytes the drive sent.
+bool GetWriteSpeeds(uint8_t* buffer, uint32_t* transferred = nullptr);
 bool ReadAdipInformation(uint8_t* buffer);         // at least 300 bytes
 bool ReadPrerecordedInformation(uint8_t* buffer);  // at least 44 bytes
 bool SetDiagnosticMode(uint8_t mode);              // 1 enter, anything else leave

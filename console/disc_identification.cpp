@@ -146,12 +146,16 @@ DiscView IdentifyDisc(bool diagMode) {
   view.speedEntries = std::vector<std::string>();
   view.capacity = "N/A";
   std::memset(reply, 0, sizeof reply);
-  if (!GetWriteSpeeds(reply)) {
+  uint32_t transferred = 0;
+  if (!GetWriteSpeeds(reply, &transferred)) {
     DiscView reset;
     reset.resetDiscInfo = true;
     return reset;
   }
-  const WriteSpeedList speeds = ParseWriteSpeeds(reply, kGetWriteSpeedsLength);
+  // Only what the drive sent counts: a reply cut short leaves zeros behind
+  // it, and a zero end address would halve a DL disc.
+  const WriteSpeedList speeds =
+      ParseWriteSpeeds(reply, std::min(transferred, kGetWriteSpeedsLength));
   {
     std::lock_guard<std::mutex> hold(g_discLock);
     std::memset(g_speedCodes, 0, sizeof g_speedCodes);

@@ -65,7 +65,8 @@ struct WriteSpeedList {
   int32_t lastEndLba = 0;  // end LBA of the reply's last descriptor
 };
 
-// Reads a GET PERFORMANCE reply held in a buffer of bufferLength bytes.
-// The descriptor count comes from the header, cut to the 10 asked for and to
-// what fits in the buffer; a length below 4 means no descriptor.
+// Reads a GET PERFORMANCE reply of which bufferLength bytes are data (the
+// bytes the drive transferred). The descriptor count comes from the header,
+// cut to the 10 asked for and to the whole descriptors among those bytes; a
+// length below 4 means no descriptor.
 WriteSpeedList ParseWriteSpeeds(const uint8_t* reply, uint32_t bufferLength);

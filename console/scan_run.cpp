@@ -159,15 +159,22 @@ void CScanRun::Run() {
     TefeReading reading;
     const bool ok = TakeTefeSample(m_settings.speedCode, static_cast<uint32_t>(psn), &reading);
 
-    std::lock_guard<std::mutex> hold(m_outputLock);
+    std::unique_lock<std::mutex> hold(m_outputLock);
     if (m_stop) return;
     const long elapsed = static_cast<long>(std::time(nullptr) - started);
     m_sink.Elapsed(elapsed);
     if (!ok) {
+      // The box first; the run counts as going on (no poll) until the user
+      // has closed it. It waits without the lock so a STOP or a close still
+      // comes through.
+      hold.unlock();
+      m_sink.FirmwareFailure();
+      hold.lock();
+      if (m_stop) return;
       std::fclose(m_log);
       m_log = nullptr;
-      m_sink.FirmwareFailure();
       m_sink.SetScanning(false);
+      m_sink.FirmwareFailureEnded();
       return;
     }
     m_chart.AppendPoint(2, reading.te, lba);

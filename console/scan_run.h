@@ -65,8 +65,10 @@ class ScanSink {
   virtual void RunStarted() = 0;     // elapsed " ", "Testing...", START off, STOP on
   virtual void Elapsed(long seconds) = 0;
   virtual void Sampled(int32_t lba, uint16_t te, uint16_t fe) = 0;
-  // The firmware message, then the red status, START on, STOP off.
+  // The firmware message, waiting until the user has closed it.
   virtual void FirmwareFailure() = 0;
+  // After it: the red status, START on, STOP off.
+  virtual void FirmwareFailureEnded() {}
   // The verdict: shown to the user, waiting until they have seen it.
   virtual void Verdict(const char* text, uint32_t color) = 0;
   virtual void Finished() = 0;  // after the verdict: START on, STOP off

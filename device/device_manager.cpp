@@ -1,5 +1,6 @@
 #include "device/device_manager.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +15,7 @@ CDeviceManager* g_pDeviceManager = nullptr;
 namespace {
 
 thread_local uint32_t t_lastTransportError = 0;
+thread_local uint32_t t_lastTransferLength = 0;
 
 const char kAspiLibrary[] = "WNASPI32";
 
@@ -216,9 +218,12 @@ uint8_t CDeviceManager::CdbLengthFor(uint8_t operationCode) {
 
 uint32_t CDeviceManager::GetLastTransportError() { return t_lastTransportError; }
 
+uint32_t CDeviceManager::GetLastTransferLength() { return t_lastTransferLength; }
+
 uint8_t CDeviceManager::ExecuteCommand(const uint8_t* cdb, uint8_t direction, void* buffer,
                                        uint32_t length, uint32_t timeoutSeconds) {
   t_lastTransportError = 0;
+  t_lastTransferLength = 0;
   const uint8_t selected = m_selected.load();
   if (selected == kNoDriveSelected || selected >= kMaxDrives) return kStatusFailed;
   const uint8_t cdbLength = CdbLengthFor(cdb[0]);
@@ -246,6 +251,7 @@ uint8_t CDeviceManager::ExecuteCommand(const uint8_t* cdb, uint8_t direction, vo
                                      timeoutSeconds, trace);
   }
 
+  t_lastTransferLength = std::min(trace.transferred, length);
   if (sink != nullptr) {
     trace.status = status;
     trace.duration = std::chrono::duration_cast<std::chrono::microseconds>(

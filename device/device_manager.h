@@ -85,6 +85,10 @@ class CDeviceManager {
   // Host error of the last failed pass-through call on this thread (the
   // GetLastError of the call), 0 after a call that did not fail.
   static uint32_t GetLastTransportError();
+  // Data bytes the last command on this thread moved, as far as the
+  // transport tells (pass-through reports it; ASPI does not, so the whole
+  // buffer counts there). 0 when nothing was sent.
+  static uint32_t GetLastTransferLength();
 
   // CDB length sent for an operation code: by its group.
   static uint8_t CdbLengthFor(uint8_t operationCode);

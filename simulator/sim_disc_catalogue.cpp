@@ -57,7 +57,7 @@ const SimMediaQuality kBad = SimMediaQuality::kBad;
 
 const std::vector<DiscEntry>& Specs() {
   static const std::vector<DiscEntry> specs = {
-      {"dvd+r-novadisc", "DVD+R 16X, NOVADISC R16, good", kProfileDvdPlusR, 1,
+      {"dvd+r-novadisc", "DVD+R 12X, NOVADISC R16, good", kProfileDvdPlusR, 1,
        kSingleLayerLastLba, {16620, 11080, 8310, 5540, 3324},
        AdipFields{0xA1, "NOVADISC"s, "R16"s, 0x01, 0x0E}, std::nullopt, true, kGood},
       {"dvd+r-orbtek", "DVD+R 16X, ORBTEK S16 (ID two bytes in), marginal at the rim",
@@ -67,7 +67,7 @@ const std::vector<DiscEntry>& Specs() {
       {"dvd+r-kairo", "DVD+R 12X, KAIRO R02, bad dye", kProfileDvdPlusR, 1, kSingleLayerLastLba,
        {16620, 8310, 5540, 2770}, AdipFields{0xA1, "KAIRO\0\0\0"s, "R02"s, 0x01, 0x0C},
        std::nullopt, true, kBad},
-      {"dvd+r-scratched", "DVD+R 16X, NOVADISC R16, scratched at 45 mm", kProfileDvdPlusR, 1,
+      {"dvd+r-scratched", "DVD+R 12X, NOVADISC R16, scratched at 45 mm", kProfileDvdPlusR, 1,
        kSingleLayerLastLba, {16620, 11080, 8310, 5540, 3324},
        AdipFields{0xA1, "NOVADISC"s, "R16"s, 0x01, 0x0E}, std::nullopt, true, kGood, 45.0, 1.2},
       {"dvd+r-noname", "DVD+R 8X without IDs (blank fields)", kProfileDvdPlusR, 1,

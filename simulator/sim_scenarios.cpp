@@ -57,7 +57,7 @@ std::vector<SimScenario> BuildScenarios() {
   allOnesStructure.target = SimCommandClass::kReadDvdStructure;
 
   std::vector<SimScenario> list = {
-      Plain("dvd+r-good", "good DVD+R 16X: every speed passes (default)", "dvd+r-novadisc"),
+      Plain("dvd+r-good", "good DVD+R 12X: every speed passes (default)", "dvd+r-novadisc"),
       Plain("dvd+r-marginal", "marginal DVD+R: 12X and 16X fail near the rim", "dvd+r-orbtek"),
       Plain("dvd+r-bad", "bad DVD+R: fails over most of the disc at every speed", "dvd+r-kairo"),
       Plain("dvd+r-scratched", "DVD+R with a scratch: the drive loses track at 45 mm",
@@ -96,11 +96,26 @@ std::vector<SimScenario> BuildScenarios() {
                  {PerformanceFault(SimFaultKind::kAllOnes, 0), allOnesStructure}),
   };
 
+  // The header still claims all four descriptors; what follows the two sent
+  // is not data.
+  SimScenario cutDual = Plain("dvd+rdl-short-transfer",
+                              "DVD+R DL 8X whose GET PERFORMANCE stops after 2 of its 4 descriptors",
+                              "dvd+r-dl-strata");
+  cutDual.faults = {PerformanceFault(SimFaultKind::kShortTransfer, 8 + 16 * 2)};
+  list.push_back(cutDual);
+
   SimScenario attention = Plain("unit-attention",
                                 "the drive reports a medium change once after the disc loads",
                                 "dvd+r-novadisc");
   attention.reportMediumChange = true;
   list.push_back(attention);
+
+  SimScenario noTimeouts = Plain("aspi-timeout-refused",
+                                 "with --transport=aspi: the ASPI layer refuses every command "
+                                 "time-out (the commands still run)",
+                                 "dvd+r-novadisc");
+  noTimeouts.aspiTimeoutRefused = true;
+  list.push_back(noTimeouts);
 
   SimScenario refusing = Plain("unsupported-drive",
                                "only a drive that refuses the diagnostic mode", "dvd+r-novadisc");

@@ -31,6 +31,8 @@ struct SimScenario {
   std::string disc;              // catalogue name, put into every optical drive; empty: none
   std::vector<SimFault> faults;  // armed on the supported drive
   bool reportMediumChange = false;
+  // On the ASPI transport: the layer refuses every time-out setting.
+  bool aspiTimeoutRefused = false;
 };
 
 // In listing order, default first.

@@ -18,6 +18,7 @@ SimSetup BuildSimSetup(const SimScenario& scenario, const SimOptions& options,
     }
   } else {
     config.platformId = kPlatformWin32Windows;
+    config.setTimeoutFails = scenario.aspiTimeoutRefused;
     config.targets.push_back(SimTarget{0, 0, 0, nullptr});
     uint8_t target = 1;
     for (const auto& drive : setup.drives) {

@@ -2,6 +2,8 @@
 // display; opening an address is answered by a stand-in.
 #include <gtest/gtest.h>
 #include <wx/dcclient.h>
+#include <wx/frame.h>
+#include <wx/stattext.h>
 #include <wx/uiaction.h>
 
 #include <string>
@@ -67,7 +69,7 @@ TEST_F(LinkTest, AboutShowsBothAddressesAsUnderlinedLinksFittedToText) {
   // left edge is kept.
   const wxRect global = about.GlobalSiteLink().GetRect();
   EXPECT_LT(global.y, about.SupportSiteLink().GetRect().y);
-  EXPECT_EQ(global.x, about.ConvertDialogToPixels(wxPoint(114, 52)).x);
+  EXPECT_EQ(global.x, about.Layout().ToPixels(wxPoint(114, 52)).x);
   about.Destroy();
 }
 
@@ -136,6 +138,36 @@ TEST_F(LinkTest, HoverColourOnlyWithItsFlag) {
   EXPECT_FALSE(link.Hovering());
   EXPECT_FALSE(link.HasCapture());
   notice.Destroy();
+}
+
+// Before a link has its window, the address is kept for the set-up and the
+// text is dropped; neither touches a window that is not there.
+TEST_F(LinkTest, SettersBeforeTheWindowOnlyStoreTheAddress) {
+  wxFrame frame(nullptr, wxID_ANY, "links");
+  const struct {
+    const char* templateText;
+    const char* address;  // set before the window, or null
+    const char* text;     // set before the window, or null
+    const char* label;    // shown after the set-up
+    const char* kept;     // the address after the set-up
+  } cases[] = {
+      {"Static", "https://a.example/", nullptr, "Static", "https://a.example/"},
+      {"", "https://b.example/", nullptr, "https://b.example/", "https://b.example/"},
+      {"Static", nullptr, "dropped text", "Static", "Static"},
+      {"Static", "https://c.example/", "dropped text", "Static", "https://c.example/"},
+  };
+  for (const auto& c : cases) {
+    auto* link = new CHyperLink();
+    if (c.address != nullptr) link->SetLinkAddress(c.address);
+    if (c.text != nullptr) link->SetLinkText(c.text);
+    EXPECT_EQ(link->GetHandle(), nullptr);
+    EXPECT_EQ(link->Address(), c.address != nullptr ? c.address : "");
+    link->Subclass(new wxStaticText(&frame, wxID_ANY, c.templateText, wxPoint(4, 4),
+                                    wxSize(200, 20)));
+    EXPECT_EQ(link->GetLabel().utf8_string(), c.label) << c.templateText;
+    EXPECT_EQ(link->Address(), c.kept);
+    EXPECT_EQ(link->GetToolTipText().utf8_string(), c.kept);
+  }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <wx/init.h>
 #include <wx/log.h>
 #include <wx/listctrl.h>
+#include <wx/uiaction.h>
 
 #include <algorithm>
 #include <chrono>
@@ -35,6 +36,7 @@
 #include "app/scan_dlg.h"
 #include "tests/app/gui_test_support.h"
 #include "app/sunken_text.h"
+#include "app/window_capture.h"
 #include "chart/graph_ctrl.h"
 #include "res/resource_ids.h"
 #include "simulator/sim_disc_catalogue.h"
@@ -45,6 +47,8 @@ namespace {
 struct Prompted {
   std::vector<std::string> messages;
   int notices = 0;
+  // Runs while the box would be up (the user has not closed it yet).
+  std::function<void(const std::string&)> whileShown;
 };
 
 class RecordingPrompts : public UserPrompts {
@@ -52,6 +56,7 @@ class RecordingPrompts : public UserPrompts {
   explicit RecordingPrompts(Prompted& seen) : m_seen(seen) {}
   void Message(wxWindow*, const std::string& text, const std::string&) override {
     m_seen.messages.push_back(text);
+    if (m_seen.whileShown) m_seen.whileShown(text);
   }
   void DriveNotice(wxWindow*) override { ++m_seen.notices; }
   void About(wxWindow*) override {}
@@ -311,6 +316,15 @@ TEST_F(ScanDlgTest, StopDuringAHungSampleDoesNotWaitForIt) {
 TEST_F(ScanDlgTest, FirmwareFailureStopsTheRunInRed) {
   Open("old-firmware");
   ASSERT_TRUE(WaitStatus("Ready."));
+  // While the firmware box is up the run still counts as going on (the poll
+  // stays away), through several poll ticks.
+  std::vector<bool> scanningWhileShown;
+  m_seen.whileShown = [&](const std::string&) {
+    scanningWhileShown.push_back(m_dialog->Scanning());
+    WaitFor([] { return false; }, 1500);
+    scanningWhileShown.push_back(m_dialog->Scanning());
+    scanningWhileShown.push_back(Enabled(IDC_START));
+  };
   Click(IDC_START);
   ASSERT_TRUE(WaitStatus("Firmware not supported."));
   ASSERT_EQ(m_seen.messages.size(), 1u);
@@ -318,6 +332,44 @@ TEST_F(ScanDlgTest, FirmwareFailureStopsTheRunInRed) {
   EXPECT_TRUE(Enabled(IDC_START));
   EXPECT_FALSE(Enabled(IDC_STOP));
   EXPECT_EQ(CountLines(ReadFile("TEFE.txt")), 1);
+  EXPECT_EQ(scanningWhileShown, (std::vector<bool>{true, true, false}));
+  EXPECT_TRUE(WaitFor([&] { return !m_dialog->Scanning(); }));
+}
+
+// START and STOP disable themselves when pressed; the focus goes on to the
+// next enabled control, so the window's keys still reach it.
+TEST_F(ScanDlgTest, FocusLeavesADisabledButtonForTheNextEnabledOne) {
+  Open("dvd+r-good", 100);
+  ASSERT_TRUE(WaitStatus("Ready."));
+  m_dialog->Raise();
+  wxWindow* start = m_dialog->Layout().Control(IDC_START);
+  wxWindow* stop = m_dialog->Layout().Control(IDC_STOP);
+  start->SetFocus();
+  ASSERT_TRUE(WaitFor([&] { return wxWindow::FindFocus() == start; }, 3000));
+  Click(IDC_START);
+  ASSERT_TRUE(WaitStatus("Testing..."));
+  EXPECT_FALSE(Enabled(IDC_START));
+  wxWindow* focus = wxWindow::FindFocus();
+  ASSERT_NE(focus, nullptr);
+  EXPECT_EQ(focus, stop);  // the next one in tab order
+  EXPECT_TRUE(focus->IsEnabled());
+  EXPECT_EQ(wxGetTopLevelParent(focus), m_dialog);
+
+  Click(IDC_STOP);
+  EXPECT_EQ(Text(IDC_STATUS), "User abort!");
+  focus = wxWindow::FindFocus();
+  ASSERT_NE(focus, nullptr);
+  EXPECT_NE(focus, stop);
+  EXPECT_TRUE(focus->IsEnabled());
+  EXPECT_EQ(wxGetTopLevelParent(focus), m_dialog);
+
+  // Ctrl+P still reaches the window from there.
+  int printed = 0;
+  m_dialog->SetPrintHook([&](wxPrintDialogData&) { ++printed; });
+  wxUIActionSimulator keys;
+  keys.Char('p', wxMOD_CONTROL);
+  EXPECT_TRUE(WaitFor([&] { return printed == 1; }, 3000));
+  SimDrive(0).Eject();
 }
 
 TEST_F(ScanDlgTest, CloseDuringARunStopsAndJoinsIt) {
@@ -448,6 +500,65 @@ TEST_F(ScanDlgTest, SaveWritesTheWindowAndMovesTheWorkingDirectory) {
   m_dialog->SetSavePathHook([](std::string*) { return false; });
   m_dialog->GetEventHandler()->ProcessEvent(save);
   EXPECT_EQ(m_seen.messages.size(), 3u);
+  ASSERT_EQ(chdir(home.c_str()), 0);
+}
+
+// The Save As dialog as a user fills it: the dialog shows one folder, the
+// name typed is a full path into another.
+struct TypedSave {
+  std::string shownFolder;
+  std::string typedPath;
+  bool answered = false;
+};
+
+gboolean TypeFullPathInGtkChooser(gpointer data) {
+  auto* typed = static_cast<TypedSave*>(data);
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* at = windows; at != nullptr; at = at->next) {
+    if (GTK_IS_FILE_CHOOSER(at->data) && GTK_IS_DIALOG(at->data)) {
+      gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(at->data), typed->shownFolder.c_str());
+      gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(at->data), typed->typedPath.c_str());
+      gtk_dialog_response(GTK_DIALOG(at->data), GTK_RESPONSE_ACCEPT);
+      typed->answered = true;
+    }
+  }
+  g_list_free(windows);
+  return typed->answered ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
+}
+
+TEST_F(ScanDlgTest, SaveMovesTheWorkingDirectoryToTheFolderOfTheFileWritten) {
+  Open("dvd+r-good");
+  ASSERT_TRUE(WaitStatus("Ready."));
+  const std::string home = wxGetCwd().utf8_string();
+  TypedSave typed;
+  typed.shownFolder = home + "/shown";
+  const std::string other = home + "/typed-into";
+  typed.typedPath = other + "/shot";
+  ASSERT_EQ(mkdir(typed.shownFolder.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(other.c_str(), 0755), 0);
+  g_timeout_add(500, TypeFullPathInGtkChooser, &typed);
+  wxCommandEvent save(wxEVT_MENU, ToWxId(ID_FILE_SAVE));
+  m_dialog->GetEventHandler()->ProcessEvent(save);
+  ASSERT_TRUE(typed.answered);
+  ASSERT_EQ(m_seen.messages, (std::vector<std::string>{"Save successfully."}));
+  EXPECT_TRUE(std::filesystem::exists(other + "/shot.bmp"));
+  EXPECT_FALSE(std::filesystem::exists(typed.shownFolder + "/shot.bmp"));
+  // xvfb-run's screen is depth 24 at 32 bits a pixel: so is the picture,
+  // with no colour table and no row padding.
+  ASSERT_EQ(ScreenBitsPerPixel(m_dialog), 32);
+  const std::string bytes = ReadFile(other + "/shot.bmp");
+  ASSERT_GE(bytes.size(), 54u);
+  auto le = [&](size_t at, int n) {
+    uint32_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = v << 8 | uint8_t(bytes[at + i]);
+    return v;
+  };
+  const uint32_t width = le(18, 4), height = le(22, 4);
+  EXPECT_EQ(le(28, 2), 32u);
+  EXPECT_EQ(le(10, 4), 54u);
+  EXPECT_EQ(bytes.size(), 54u + 4u * width * height);
+  EXPECT_GE(int(width), m_dialog->GetClientSize().x);
+  EXPECT_EQ(wxGetCwd().utf8_string(), other);
   ASSERT_EQ(chdir(home.c_str()), 0);
 }
 

@@ -95,4 +95,18 @@ TEST(IdentifyCommand, ARefusingDriveStillShowsItsDiscAndExits3) {
   EXPECT_EQ(run.out.find("Ready."), std::string::npos) << run.out;
 }
 
+// GET PERFORMANCE cut short on a DL disc: the capacity and range stay the
+// dual-layer ones.
+TEST(IdentifyCommand, DualLayerWithAShortSpeedReplyKeepsItsCapacity) {
+  const Captured run = RunCli({"--simulate=dvd+rdl-short-transfer", "--sim-latency=0", "identify"},
+                              Identify, ExpectDiagnosticModeLeft);
+  EXPECT_EQ(run.exitCode, kExitOk) << run.err;
+  EXPECT_NE(run.out.find("Disc Type:            DVD+R DL\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Blank Disc Capacity:  8152.0 MB\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Disc Speed:\n   8X => (11080 Kb/Sec)  \n   6X => ( 8310 Kb/Sec)  \n"
+                         "Status:"),
+            std::string::npos)
+      << run.out;
+}
+
 }  // namespace

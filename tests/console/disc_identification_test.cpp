@@ -285,4 +285,30 @@ TEST(WriteSpeedReply, MalformedHeadersNeverReadPastTheData) {
   EXPECT_EQ(list.lastEndLba, 7);
 }
 
+// A reply whose header claims more than the drive sent: only the descriptors
+// actually transferred count, so the end address is the last real one.
+TEST_F(Identification, OnlyTransferredDescriptorsCount) {
+  const struct {
+    std::vector<Descriptor> sent;
+    int claimed;
+    int32_t lastLba;
+    const char* capacity;
+    size_t speeds;
+  } cases[] = {
+      {{{4173823, 11080}, {4173823, 8310}}, 4 + 16 * 4, 4173824, "8152.0 MB", 2},
+      {{{4173823, 11080}}, 4 + 16 * 40, 4173824, "8152.0 MB", 1},
+      {{{2295103, 16620}, {2295103, 5540}}, 4 + 16 * 9, 2086912, "4076.0 MB", 2},
+  };
+  for (const auto& c : cases) {
+    drive.On(0x46, Answer(ProfileReply(0x2B)));
+    drive.On(0xAD, Answer(AdipReply("STRATA  D08")));
+    drive.On(0xAC, Answer(PerformanceReply(c.sent, c.claimed)));
+    const DiscView view = IdentifyDisc(true);
+    EXPECT_EQ(view.chartLastLba, c.lastLba) << c.claimed;
+    EXPECT_EQ(view.capacity, c.capacity) << c.claimed;
+    EXPECT_EQ(g_lastLba, c.lastLba);
+    EXPECT_EQ(g_speedCount, static_cast<int32_t>(c.speeds));
+  }
+}
+
 }  // namespace

@@ -44,6 +44,7 @@ struct RecordingSink : ScanSink {
     if (onSample) onSample(lba);
   }
   void FirmwareFailure() override { events.push_back("firmware"); }
+  void FirmwareFailureEnded() override { events.push_back("firmware ended"); }
   void Verdict(const char* text, uint32_t color) override {
     events.push_back(std::string("verdict ") + text + " " + std::to_string(color));
   }
@@ -196,7 +197,7 @@ TEST_F(ScanRunTest, AFailureAtTheFirstSampleLeavesOnlyTheHeader) {
     Run();
     EXPECT_EQ(Log(), " Address   TE   FE Result\r\n");
     EXPECT_EQ(sink.events,
-              (std::vector<std::string>{"scanning", "started", "firmware", "idle"}));
+              (std::vector<std::string>{"scanning", "started", "firmware", "idle", "firmware ended"}));
     EXPECT_EQ(chart.points, 0);
     // The FE line first, then the TE line, after the chart is cleared.
     EXPECT_EQ(chart.calls, (std::vector<std::string>{"clear", "limit 1 450 on", "limit 0 500 on"}));

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <set>
 
 #include "sim_test_util.h"
 #include "simulator/sim_disc_catalogue.h"
+#include "simulator/sim_replies.h"
 
 namespace {
 
@@ -109,6 +111,37 @@ TEST(SimScenarioFaults, BrokenLengthScenarios) {
   EXPECT_LT(cut.reply.transferred, 8 + 16 * ((Be32(cut.data, 0) - 4) / 16));
   const Exchange ones = Send(*Drives("all-ones")[0], kReadAdip, 300);
   EXPECT_EQ(ones.data, std::vector<uint8_t>(300, 0xFF));
+}
+
+// Every DVD write speed a description names ("16X", "2.4X") is one the disc
+// offers: a menu entry or a scenario must not promise a speed the list will
+// not show. CD multiples are not DVD ones and are left out.
+TEST(SimScenarioList, DescriptionsNameOnlySpeedsTheDiscOffers) {
+  const std::regex multiple(R"((\d+(?:\.\d)?)X\b)");
+  auto check = [&](const std::string& owner, const std::string& text, const SimDisc& disc) {
+    if (disc.profile < kProfileDvdRom) return;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), multiple);
+         it != std::sregex_iterator(); ++it) {
+      const double times = std::stod((*it)[1].str());
+      const uint32_t kBps = times == 2.4 ? 3324u : static_cast<uint32_t>(times * 1385);
+      bool offered = false;
+      for (const SimWriteSpeed& speed : disc.writeSpeeds) offered |= speed.writeKBps == kBps;
+      EXPECT_TRUE(offered) << owner << ": \"" << text << "\" names " << (*it)[0] << " ("
+                           << kBps << " kB/s)";
+    }
+  };
+  for (const SimScenario& scenario : SimScenarios()) {
+    if (const SimDisc* disc = FindSimDisc(scenario.disc)) {
+      check(scenario.name, scenario.description, *disc);
+    }
+  }
+  for (const SimDisc& disc : SimDiscCatalogue()) check(disc.name, disc.description, disc);
+}
+
+TEST(SimScenarioFaults, DualLayerShortTransferKeepsItsHeader) {
+  const Exchange cut = Send(*Drives("dvd+rdl-short-transfer")[0], kGetWriteSpeeds, 200);
+  EXPECT_EQ(cut.reply.transferred, 8u + 16 * 2);
+  EXPECT_EQ((Be32(cut.data, 0) - 4) / 16, 4u);  // the header still claims all four
 }
 
 }  // namespace
