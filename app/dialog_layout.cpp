@@ -2,7 +2,6 @@
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
-#include <wx/dcmemory.h>
 #include <wx/choice.h>
 #include <wx/gauge.h>
 #include <wx/listctrl.h>
@@ -12,6 +11,8 @@
 #include <wx/stattext.h>
 
 #include <algorithm>
+
+#include <pango/pangocairo.h>
 
 #include "app/app_art.h"
 #include "app/sunken_text.h"
@@ -23,23 +24,34 @@ wxFont TemplateFont(const DialogTemplate& dialog) {
 }
 
 wxSize DialogBaseUnits(const char* face, int points) {
-  // The template's font as a 96-dpi screen draws it: points x 96 / 72
-  // pixels to the em, whatever resolution the desktop reports.
-  const int emPixels = (points * 96 + 36) / 72;
-  wxFont font(wxFontInfo(wxSize(0, emPixels)).FaceName(face));
-  wxBitmap scratch(8, 8);
-  wxMemoryDC dc(scratch);
-  dc.SetFont(font);
-  const wxFontMetrics metrics = dc.GetFontMetrics();
-  wxCoord width = 0;
-  wxCoord height = 0;
-  dc.GetTextExtent("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", &width, &height);
-  // The average letter width rounded as the dialog framework rounds it;
-  // the height is the font's ascent plus descent.
+  // The template's font as a 96-dpi screen draws it, whatever resolution
+  // the desktop reports: a pango context of its own at 96 dpi.
+  PangoFontMap* fonts = pango_cairo_font_map_new();
+  pango_cairo_font_map_set_resolution(PANGO_CAIRO_FONT_MAP(fonts), 96.0);
+  PangoContext* context = pango_font_map_create_context(fonts);
+  PangoFontDescription* description = pango_font_description_new();
+  pango_font_description_set_family(description, face);
+  pango_font_description_set_size(description, points * PANGO_SCALE);
+  PangoFontMetrics* metrics = pango_context_get_metrics(context, description, nullptr);
+  // Ascent and descent each rounded up to whole pixels, as a 96-dpi screen
+  // font has them.
+  const int ascent = PANGO_PIXELS_CEIL(pango_font_metrics_get_ascent(metrics));
+  const int descent = PANGO_PIXELS_CEIL(pango_font_metrics_get_descent(metrics));
+  pango_font_metrics_unref(metrics);
+  PangoLayout* layout = pango_layout_new(context);
+  pango_layout_set_font_description(layout, description);
+  pango_layout_set_text(layout, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", -1);
+  int width = 0;
+  pango_layout_get_pixel_size(layout, &width, nullptr);
+  g_object_unref(layout);
+  pango_font_description_free(description);
+  g_object_unref(context);
+  g_object_unref(fonts);
+  // The average letter width rounded as the dialog framework rounds it.
   const int average = (width / 26 + 1) / 2;
-  const int fontHeight = metrics.ascent + metrics.descent;
-  if (average <= 0 || fontHeight <= 0) return wxSize(6, 13);
-  return wxSize(average, fontHeight);
+  const int height = ascent + descent;
+  if (average <= 0 || height <= 0) return wxSize(6, 13);
+  return wxSize(average, height);
 }
 
 namespace {

@@ -135,6 +135,11 @@ void CSmartModeDlg::InitResultList() {
   m_resultList->InsertColumn(1, "Result", wxLIST_FORMAT_LEFT, 135);
   m_resultList->SetWindowStyleFlag(m_resultList->GetWindowStyleFlag() | wxLC_HRULES | wxLC_VRULES |
                                    wxLC_SINGLE_SEL);
+  // The text background is the whole list's: rows painted in it on a white
+  // list would all look selected.
+  m_resultList->SetBackgroundColour(wxColour(kResultTextBackground & 0xFF,
+                                             (kResultTextBackground >> 8) & 0xFF,
+                                             (kResultTextBackground >> 16) & 0xFF));
 }
 
 void CSmartModeDlg::ShowDiscInfo() {
@@ -179,11 +184,8 @@ void CSmartModeDlg::FitListToRows(int rows) {
 
 std::vector<SpeedCode> CSmartModeDlg::FillSpeedRows() {
   std::vector<SpeedCode> rows = CurrentSpeedRows();
-  const wxColour background(kResultTextBackground & 0xFF, (kResultTextBackground >> 8) & 0xFF,
-                            (kResultTextBackground >> 16) & 0xFF);
   for (size_t i = 0; i < rows.size(); ++i) {
-    const long row = m_resultList->InsertItem(static_cast<long>(i), SpeedLabel(rows[i]));
-    m_resultList->SetItemBackgroundColour(row, background);
+    m_resultList->InsertItem(static_cast<long>(i), SpeedLabel(rows[i]));
   }
   return rows;
 }

@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,6 +33,7 @@
 #include <vector>
 
 #include "app/command_ids.h"
+#include "app/dialog_layout.h"
 #include "app/log_printout.h"
 #include "app/scan_dlg.h"
 #include "tests/app/gui_test_support.h"
@@ -372,6 +374,35 @@ TEST_F(ScanDlgTest, FocusLeavesADisabledButtonForTheNextEnabledOne) {
   SimDrive(0).Eject();
 }
 
+// Dialog units come from the template's font at 96 dpi, whatever the desktop
+// says, so the main window keeps the template's proportions and fits a
+// 768-pixel screen with a title bar and a panel.
+TEST_F(ScanDlgTest, TheWindowFitsA768PixelScreen) {
+  const wxSize base = DialogBaseUnits("Arial", 9);
+  GtkSettings* settings = gtk_settings_get_default();
+  gint savedDpi = 0;
+  g_object_get(settings, "gtk-xft-dpi", &savedDpi, nullptr);
+  for (int dpi : {96, 120, 144}) {
+    g_object_set(settings, "gtk-xft-dpi", dpi * 1024, nullptr);
+    EXPECT_EQ(DialogBaseUnits("Arial", 9), base) << dpi;
+  }
+  g_object_set(settings, "gtk-xft-dpi", savedDpi, nullptr);
+  // 9 pt at 96 dpi is a 12-pixel em: letters about 7 pixels wide on average,
+  // 14 or 15 pixels from ascent to descent.
+  EXPECT_EQ(base.x, 7);
+  EXPECT_GE(base.y, 14);
+  EXPECT_LE(base.y, 15);
+
+  Open("empty");
+  const wxSize client = m_dialog->GetClientSize();
+  EXPECT_EQ(client, wxSize((259 * base.x + 2) / 4, (349 * base.y + 4) / 8));
+  EXPECT_GE(client.y, 600);
+  // The frame's own size holds the menu bar; a title bar adds about 30.
+  EXPECT_LE(m_dialog->GetSize().y + 30, 700);
+  const double proportion = double(client.x) / client.y;
+  EXPECT_NEAR(proportion, (259.0 * base.x / 4) / (349.0 * base.y / 8), 0.01);
+}
+
 TEST_F(ScanDlgTest, CloseDuringARunStopsAndJoinsIt) {
   Open("dvd+r-good", 200);
   ASSERT_TRUE(WaitStatus("Ready."));
@@ -404,6 +435,9 @@ TEST_F(ScanDlgTest, SmartScanGivesOneVerdictPerSpeed) {
   std::vector<std::string> labels, results;
   std::string discType, capacity;
   int progress = -1;
+  bool fitsRows = false;
+  int selected = 0;
+  wxColour inRow, besideRow;
   m_dialog->SetSmartDialogHook([&](CSmartModeDlg& smart) {
     smart.Show();
     ASSERT_TRUE(WaitFor([&] { return !smart.WorkerRunning(); }));
@@ -413,6 +447,29 @@ TEST_F(ScanDlgTest, SmartScanGivesOneVerdictPerSpeed) {
     discType = smart.Layout().Control(IDC_DISC_TYPE)->GetLabel().utf8_string();
     capacity = smart.Layout().Control(IDC_CAPACITY)->GetLabel().utf8_string();
     progress = smart.Progress()->GetValue();
+    // Every row in sight without scrolling, none selected, and the rows in
+    // the list's own colour: nothing sets them apart as a selection would.
+    wxListCtrl* list = smart.ResultList();
+    WaitFor([] { return false; }, 300);
+    fitsRows = list->GetCountPerPage() >= list->GetItemCount() && list->GetTopItem() == 0;
+    for (int i = 0; i < list->GetItemCount(); ++i) {
+      selected += list->GetItemState(i, wxLIST_STATE_SELECTED) != 0;
+    }
+    wxRect row;
+    if (list->GetItemRect(1, row) && list->GetColumnWidth(0) + list->GetColumnWidth(1) + 8 <
+                                         list->GetClientSize().x) {
+      const std::optional<WindowImage> image = CaptureWindowImage(list, false);
+      const int y = row.y + row.height / 2;
+      auto at = [&](int x) {
+        const uint8_t* p = &image->rgb[(size_t(y) * image->width + x) * 3];
+        return wxColour(p[0], p[1], p[2]);
+      };
+      if (image && y < image->height) {
+        const int columns = list->GetColumnWidth(0) + list->GetColumnWidth(1);
+        inRow = at(columns - 4);
+        besideRow = at(columns + 6);
+      }
+    }
     smart.OnCancel();
   });
   Click(IDC_SMART_SCAN);
@@ -429,6 +486,12 @@ TEST_F(ScanDlgTest, SmartScanGivesOneVerdictPerSpeed) {
   EXPECT_EQ(results.back(), "OK.");
   EXPECT_NE(std::find(results.begin(), results.end(), "Not recommended."), results.end());
   EXPECT_EQ(m_dialog->StoppedSmartScans(), 0);
+  EXPECT_EQ(labels.size(), 7u);
+  EXPECT_TRUE(fitsRows);
+  EXPECT_EQ(selected, 0);
+  ASSERT_TRUE(inRow.IsOk());
+  EXPECT_EQ(inRow, wxColour(139, 179, 222));
+  EXPECT_EQ(besideRow, inRow);
 }
 
 TEST_F(ScanDlgTest, SmartScanExitDoesNotWaitForAPendingSample) {
