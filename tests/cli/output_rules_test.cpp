@@ -468,6 +468,26 @@ TEST_F(OutputRulesTest, EachSignalAtAPendingSampleStopsAsStopDoes) {
   }
 }
 
+// SIGKILL cannot be caught: the outputs being written are unnamed files
+// until they are put in place, so none is left behind, and the lock the
+// killed run held does not keep the next run out.
+TEST_F(OutputRulesTest, AKilledRunLeavesNoTemporaryFile) {
+  WriteText(At("r.json"), "old");
+  SpawnOptions options;
+  options.cwd = m_dir;
+  Child child(Args({"--json", "r.json", "--csv", "r.csv", "--chart", "r.bmp"}, {}, 300), options);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (SampleLines(ReadAll(At("TEFE.txt"))) < 1 && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(child.Pid(), SIGKILL);
+  EXPECT_EQ(child.Wait().signal, SIGKILL);
+  EXPECT_EQ(ReadAll(At("r.json")), "old");
+  EXPECT_EQ(Names(), (std::vector<std::string>{"TEFE.txt", "TEFE.txt.lock", "r.json"}));
+  EXPECT_EQ(Scan({"--json", "r.json"}).code, 0);
+  EXPECT_TRUE(IsJsonReport(ReadAll(At("r.json")), "ok"));
+}
+
 // A reader that goes away (scan --csv - | head -1): SIGPIPE, the drive
 // leaves its mode, nothing is left behind.
 TEST_F(OutputRulesTest, AClosedPipeStopsTheRunCleanly) {
