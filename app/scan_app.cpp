@@ -4,13 +4,17 @@
 #include <wx/image.h>
 #include <wx/timer.h>
 
+#include <gtk/gtk.h>
+
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/command_ids.h"
 #include "app/scan_dlg.h"
 #include "app/user_prompts.h"
 #include "res/resource_ids.h"
+#include "session/standard_fds.h"
 #include "simulator/sim_scenarios.h"
 #include "snapshot/bmp_file_name.h"
 
@@ -187,6 +191,7 @@ int CScanApp::OnExit() {
 // The command line is read before wx starts, so --help and option errors
 // need no display.
 int main(int argc, char** argv) {
+  ReopenClosedStandardDescriptors();
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string error;
   std::string demoSnapshot;
@@ -208,6 +213,13 @@ int main(int argc, char** argv) {
       std::printf("  %-20s %s\n", scenario.name.c_str(), scenario.description.c_str());
     }
     return kExitOk;
+  }
+  // Without a display GTK would abort the process; one line says why instead.
+  if (!gtk_init_check(nullptr, nullptr)) {
+    const char* display = std::getenv("DISPLAY");
+    std::fprintf(stderr, "velmo: cannot open display '%s'; use velmo-cli for headless use\n",
+                 display != nullptr ? display : "");
+    return 1;
   }
   auto* app = new CScanApp(*options);
   if (!demoSnapshot.empty()) {

@@ -14,6 +14,8 @@
 #include <wx/statbmp.h>
 #include <wx/thread.h>
 
+#include <gdk/gdk.h>
+
 #include <cstdio>
 
 #include "app/app_art.h"
@@ -26,6 +28,7 @@
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
 #include "res/resource_ids.h"
+#include "session/run_lock.h"
 #include "simulator/sim_disc_catalogue.h"
 #include "simulator/sim_drive.h"
 
@@ -148,6 +151,8 @@ bool CScanDlg::OnInitDialog() {
   // Help; IsAboutCommand keeps the id rule.
   m_scanning = 0;
   g_pDeviceManager = nullptr;
+  // The template's placeholder is never the status.
+  SetText(IDC_STATUS, "");
   if (!InitDeviceManager()) {
     // Nothing to run against: no chart and no drive.
     EnableRunControls(false, false, false);
@@ -420,9 +425,33 @@ void CScanDlg::OnStart(wxCommandEvent&) {
   if (m_graph == nullptr || !m_session || m_closing) return;
   if (m_pScanThread && !m_pScanThread->Finished()) return;
   m_pScanThread.reset();
+  // Another Velmo process writing this folder's log or using this drive:
+  // no run, and the status says who has it.
+  struct RunLocks {
+    CRunLock log;
+    CRunLock drive;
+  };
+  auto locks = std::make_shared<RunLocks>();
+  std::string refusal;
+  const std::string logLock = LogLockPath(kLogFileName);
+  if (!logLock.empty() && locks->log.Take(logLock) == CRunLock::Result::kHeld) {
+    refusal = DescribeHeldLock(kLogFileName, locks->log.Holder());
+  }
+  const std::string drivePath = m_session->Manager().GetDrivePath(m_session->Manager().GetSelected());
+  const std::string driveLock = DriveLockPath(drivePath);
+  if (refusal.empty() && !driveLock.empty() &&
+      locks->drive.Take(driveLock) == CRunLock::Result::kHeld) {
+    refusal = DescribeHeldLock(drivePath, locks->drive.Holder());
+  }
+  if (!refusal.empty()) {
+    m_statusColor = kColorRed;
+    SetText(IDC_STATUS, refusal);
+    return;
+  }
   m_pScanThread = std::make_unique<CScanWorker>(
       m_settings, *m_graph, static_cast<ScanWindow&>(*this),
       [this](std::function<void()> update) { CallAfter(std::move(update)); }, kLogFileName);
+  m_pScanThread->HoldUntilDone(std::move(locks));
   m_pScanThread->Start();
 }
 
@@ -647,6 +676,11 @@ void CScanDlg::OnClose(wxCloseEvent&) {
     std::lock_guard<std::mutex> hold(m_driveLock);
     m_closing = true;
   }
+  // The window goes at once, and nothing is shown after it has gone; the
+  // process still waits for the pending command (bounded by its time-out).
+  m_alive.reset();
+  Hide();
+  if (GdkDisplay* display = gdk_display_get_default()) gdk_display_flush(display);
   // Every worker ends before the drive leaves its diagnostic mode and the
   // device manager goes.
   StopWorkers();

@@ -141,7 +141,10 @@ CScanWorker::~CScanWorker() {
 }
 
 void CScanWorker::Start() {
-  m_thread = std::thread([this] { m_run.Run(); });
+  m_thread = std::thread([this] {
+    m_run.Run();
+    m_held.reset();
+  });
 }
 
 void CScanWorker::RequestStop() {

@@ -44,6 +44,8 @@ class CScanWorker {
               std::string logPath);
   ~CScanWorker();  // stops and joins
 
+  // Kept until the run ends (its locks), then let go on the worker thread.
+  void HoldUntilDone(std::shared_ptr<void> held) { m_held = std::move(held); }
   void Start();
   // No further sample, line, drawing or update once this returns; the
   // thread ends when its pending command returns.
@@ -59,5 +61,6 @@ class CScanWorker {
   std::unique_ptr<Chart> m_chart;
   std::unique_ptr<Sink> m_sink;
   CScanRun m_run;
+  std::shared_ptr<void> m_held;
   std::thread m_thread;
 };

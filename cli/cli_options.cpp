@@ -85,6 +85,7 @@ std::string CliUsage() {
          "  --csv FILE             every sample as CSV\n"
          "  --json FILE            disc, settings, every sample and the verdict as JSON\n"
          "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
+         "                         (any output FILE may be '-' for standard output)\n"
          "\n"
          "options:\n"
          "  --simulate[=SCENARIO]  use the built-in drive simulator (--simulate=help lists scenarios)\n"
@@ -96,7 +97,8 @@ std::string CliUsage() {
          "\n"
          "exit codes: 0 ok, 1 not recommended, 2 drive or firmware failure,\n"
          "            3 no drive / unsupported drive / unsupported disc, 64 usage error,\n"
-         "            73 an output file cannot be written, 130 stopped by Ctrl-C\n";
+         "            73 an output file cannot be written, 75 the log or drive is in use\n"
+         "            by another run, 128+N stopped by signal N (130 Ctrl-C, 143 SIGTERM)\n";
 }
 
 std::string CommandUsage(const std::string& command) {
@@ -224,6 +226,14 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       if (name == "--chart") options.chartFile = value;
       if (scanOnlyOption.empty()) scanOnlyOption = name;
     } else if (!arg.empty() && arg[0] == '-') {
+      // A value option as the last word: TakeValue found no value for it.
+      for (const char* name : {"--transport", "--sim-latency", "--drive", "--trace", "--speed",
+                               "--density", "--log", "--csv", "--json", "--chart"}) {
+        if (arg == name) {
+          *error = "option '" + arg + "' needs a value";
+          return std::nullopt;
+        }
+      }
       *error = "unknown option '" + arg + "'";
       return std::nullopt;
     } else if (options.command.empty()) {

@@ -58,6 +58,13 @@ int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* er
   manager.GetDriveName(name);
   m_driveName = name;
   m_drivePath = manager.GetDrivePath(static_cast<uint8_t>(driveIndex));
+  // Two processes' commands interleaved on one drive would confuse both.
+  const std::string lockPath = DriveLockPath(m_drivePath);
+  if (!lockPath.empty() && m_driveLock.Take(lockPath) == CRunLock::Result::kHeld) {
+    std::fprintf(err, "velmo-cli: %s\n",
+                 DescribeHeldLock(m_drivePath, m_driveLock.Holder()).c_str());
+    return kExitBusy;
+  }
 
   // Start values, as the window's construction sets them: nothing of an
   // earlier identification in this process may show through.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "console/disc_identification.h"
+#include "session/run_lock.h"
 
 class CDriveSession;
 
@@ -50,7 +51,8 @@ class CPreparedDisc {
   CPreparedDisc& operator=(const CPreparedDisc&) = delete;
 
   // kExitOk once a disc has been identified, testable or not; otherwise the
-  // exit code, with the reason written to err.
+  // exit code, with the reason written to err (kExitBusy when another Velmo
+  // process holds the drive).
   // identifyRefusing: a drive that refuses the diagnostic mode is still
   // asked what disc it holds (identify shows that before giving up); the
   // refusal is written to err and Refused() tells it.
@@ -67,6 +69,7 @@ class CPreparedDisc {
   const std::string& DrivePath() const { return m_drivePath; }
 
  private:
+  CRunLock m_driveLock;  // released after the diagnostic mode is left
   bool m_diagnosticMode = false;
   bool m_refused = false;
   DiscFields m_fields;

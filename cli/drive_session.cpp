@@ -1,5 +1,11 @@
 #include "cli/drive_session.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "session/output_file.h"
 #include "simulator/sim_host.h"
 #include "simulator/sim_scenarios.h"
 #include "simulator/sim_setup.h"
@@ -9,9 +15,17 @@ CDriveSession::~CDriveSession() {
 }
 
 bool CDriveSession::Open(const CliOptions& options, MessageHandler messages, std::string* error) {
-  if (!options.traceFile.empty() && !m_trace.Open(options.traceFile)) {
-    *error = "cannot write the trace file '" + options.traceFile + "'";
-    return false;
+  if (!options.traceFile.empty()) {
+    // Same rules as every output: a FIFO, a device or "-" is written in place.
+    std::string why;
+    const int fd = OpenOutputStream(options.traceFile, &why);
+    if (fd < 0 || !m_trace.Attach(fd)) {
+      if (fd >= 0) close(fd);
+      if (why.empty()) why = options.traceFile + ": " + std::strerror(errno);
+      *error = "cannot write the trace file " + why;
+      m_traceFailed = true;
+      return false;
+    }
   }
   if (options.simulate) {
     const SimScenario* scenario =

@@ -26,6 +26,10 @@ class CDriveSession {
   bool Open(const CliOptions& options, MessageHandler messages, std::string* error);
 
   bool Initialized() const { return m_initialized; }
+  // Open failed on the trace file (an output that cannot be written).
+  bool TraceFailed() const { return m_traceFailed; }
+  // errno of the first trace line that could not be written; 0 when none.
+  int TraceWriteError() { return m_trace.WriteError(); }
   CDeviceManager& Manager() { return *m_manager; }
   IDeviceHost& Host() { return *m_host; }
   const std::vector<std::shared_ptr<CSimDrive>>& SimDrives() const { return m_simDrives; }
@@ -36,6 +40,7 @@ class CDriveSession {
   std::vector<std::shared_ptr<CSimDrive>> m_simDrives;
   CCommandTrace m_trace;
   bool m_initialized = false;
+  bool m_traceFailed = false;
 };
 
 // Advice for a drive the enumeration could not use, in the user's terms.

@@ -12,6 +12,7 @@ int RunIdentifyCommand(CDriveSession& session, const CliOptions& options, std::F
   discWait.stopped = [&interrupt] { return interrupt.Interrupted(); };
   CPreparedDisc disc;
   const int code = disc.Prepare(session, options.drive, err, discWait, true);
+  if (code == kExitInterrupted && interrupt.Interrupted()) return interrupt.ExitCode();
   if (code != kExitOk) return code;
   const DiscFields& fields = disc.Fields();
   std::fprintf(out, "%-22s%s (%s)\n", "Drive:", disc.DriveName().c_str(),

@@ -4,19 +4,21 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <string>
 
 namespace {
 
-constexpr char kInterruptByte = 'i';
-constexpr char kQuitByte = 'q';
+constexpr char kQuitByte = 0;
 
 std::atomic<int> s_wakeFd{-1};
 
-void OnSignal(int) {
+void OnSignal(int signal) {
   const int saved = errno;
   const int fd = s_wakeFd.load();
   if (fd >= 0) {
-    const ssize_t written = write(fd, &kInterruptByte, 1);
+    const char byte = static_cast<char>(signal);
+    const ssize_t written = write(fd, &byte, 1);
     (void)written;  // a full pipe already holds a wake-up
   }
   errno = saved;
@@ -31,15 +33,15 @@ CInterruptWatch::CInterruptWatch() {
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;
-  sigaction(SIGINT, &action, &m_oldInt);
-  sigaction(SIGTERM, &action, &m_oldTerm);
+  // No SA_RESTART: a blocking write to a closed pipe or a stuck terminal
+  // returns, and the run sees its stop.
+  action.sa_flags = 0;
+  for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &action, &m_old[i]);
 }
 
 CInterruptWatch::~CInterruptWatch() {
   if (m_pipe[1] < 0) return;
-  sigaction(SIGINT, &m_oldInt, nullptr);
-  sigaction(SIGTERM, &m_oldTerm, nullptr);
+  for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &m_old[i], nullptr);
   s_wakeFd = -1;
   while (write(m_pipe[1], &kQuitByte, 1) < 0 && errno == EINTR) {
   }
@@ -48,10 +50,21 @@ CInterruptWatch::~CInterruptWatch() {
   close(m_pipe[1]);
 }
 
+std::string CInterruptWatch::StopText() const {
+  const int signal = m_signal.load();
+  if (signal == 0 || signal == SIGINT) return "User abort!";
+  return std::string("stopped by SIG") + sigabbrev_np(signal);
+}
+
 void CInterruptWatch::OnInterrupt(std::function<void()> action) {
   std::lock_guard<std::mutex> hold(m_actionLock);
   m_action = std::move(action);
-  if (m_interrupted && m_action) m_action();
+  if (Interrupted() && m_action) m_action();
+}
+
+void CInterruptWatch::OnAgain(std::function<void()> action) {
+  std::lock_guard<std::mutex> hold(m_actionLock);
+  m_again = std::move(action);
 }
 
 void CInterruptWatch::Watch() {
@@ -61,7 +74,11 @@ void CInterruptWatch::Watch() {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0 || byte == kQuitByte) return;
     std::lock_guard<std::mutex> hold(m_actionLock);
-    m_interrupted = true;
-    if (m_action) m_action();
+    int none = 0;
+    if (m_signal.compare_exchange_strong(none, static_cast<unsigned char>(byte))) {
+      if (m_action) m_action();
+    } else if (m_again) {
+      m_again();
+    }
   }
 }

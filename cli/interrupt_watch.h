@@ -1,17 +1,20 @@
-// Ctrl-C (SIGINT) and SIGTERM while a command runs. The signal handler only
-// writes a byte to a pipe; a watcher thread reads it and runs the action the
+// SIGINT (Ctrl-C), SIGTERM, SIGHUP and SIGPIPE while a command runs: each
+// stops the run as STOP does. The signal handler only writes the signal's
+// number to a pipe; a watcher thread reads it and runs the action the
 // command set, such as a run's RequestStop, which takes locks a handler must
-// not. The first signal asks for a stop; a second one ends the program as
-// the default action does.
+// not. A later signal does not end the program: the pending drive command
+// must return and the drive leave its diagnostic mode first, so it only
+// runs the "again" action (which tells the user what is being waited for).
 //
-// Threads: one watch at a time in the process; construct, set the action
-// and destroy it on one thread. The action runs on the watcher thread.
+// Threads: one watch at a time in the process; construct, set the actions
+// and destroy it on one thread. The actions run on the watcher thread.
 #pragma once
 
 #include <atomic>
 #include <functional>
 #include <mutex>
 #include <signal.h>
+#include <string>
 #include <thread>
 
 class CInterruptWatch {
@@ -22,19 +25,29 @@ class CInterruptWatch {
   CInterruptWatch(const CInterruptWatch&) = delete;
   CInterruptWatch& operator=(const CInterruptWatch&) = delete;
 
-  bool Interrupted() const { return m_interrupted.load(); }
+  bool Interrupted() const { return m_signal.load() != 0; }
+  // The first signal that came; 0 when none.
+  int Signal() const { return m_signal.load(); }
+  // 128 + the signal, as a shell reports a process the signal ended.
+  int ExitCode() const { return 128 + m_signal.load(); }
+  // "User abort!" for Ctrl-C, "stopped by SIGTERM" and so on for the others.
+  std::string StopText() const;
+
   // What an interrupt does; run at once when one has already come. Once this
   // returns, an earlier action is no longer called.
   void OnInterrupt(std::function<void()> action);
+  // What a second (and any later) signal does.
+  void OnAgain(std::function<void()> action);
 
  private:
   void Watch();
 
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
   int m_pipe[2] = {-1, -1};
-  struct sigaction m_oldInt {};
-  struct sigaction m_oldTerm {};
-  std::atomic<bool> m_interrupted{false};
-  std::mutex m_actionLock;  // held while the action runs, and while it is replaced
+  struct sigaction m_old[4] {};
+  std::atomic<int> m_signal{0};
+  std::mutex m_actionLock;  // held while an action runs, and while one is replaced
   std::function<void()> m_action;
+  std::function<void()> m_again;
   std::thread m_watcher;
 };

@@ -1,6 +1,7 @@
 // velmo-cli: the scan tool without a window, for automation, headless
 // machines and the project's own end-to-end tests.
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,8 @@
 #include "cli/identify_command.h"
 #include "cli/scan_command.h"
 #include "cli/smart_command.h"
+#include "session/output_file.h"
+#include "session/standard_fds.h"
 #include "simulator/sim_scenarios.h"
 
 namespace {
@@ -21,9 +24,28 @@ void ListScenarios(std::FILE* out) {
   }
 }
 
+// Two outputs naming one file would overwrite or interleave each other:
+// refused before the drive is touched. The message, or empty.
+std::string SameFileError(const CliOptions& options) {
+  const bool scan = options.command == "scan";
+  const std::vector<std::pair<const char*, std::string>> outputs = {
+      {"--log", scan ? options.logFile : ""},     {"--csv", options.csvFile},
+      {"--json", options.jsonFile},               {"--chart", options.chartFile},
+      {"--trace", options.traceFile}};
+  std::vector<std::string> paths;
+  for (const auto& output : outputs) paths.push_back(output.second);
+  const auto same = FindSameOutput(paths);
+  if (!same) return "";
+  return std::string(outputs[same->first].first) + " and " + outputs[same->second].first +
+         " name the same file ('" + paths[same->first] + "', '" + paths[same->second] +
+         "'); give each output its own";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before any file is opened: none may become descriptor 0, 1 or 2.
+  ReopenClosedStandardDescriptors();
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string error;
   auto options = ParseCliOptions(args, &error);
@@ -57,16 +79,41 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
+  if (const std::string same = SameFileError(*options); !same.empty()) {
+    std::fprintf(stderr, "velmo-cli: %s; %s\n", same.c_str(), kCliHelpHint);
+    return kExitUsage;
+  }
+  // An output on standard output keeps it to itself; what a person reads
+  // goes to standard error.
+  std::FILE* human = stdout;
+  for (const std::string* path : {&options->traceFile, &options->csvFile, &options->jsonFile,
+                                  &options->chartFile, &options->logFile}) {
+    if (path == &options->logFile && command != "scan") continue;
+    if (!path->empty() && IsStandardOutput(*path)) human = stderr;
+  }
+
   CDriveSession session;
   auto messages = [](const std::string& text, const std::string&) {
     std::fprintf(stderr, "velmo-cli: %s\n", text.c_str());
   };
   if (!session.Open(*options, messages, &error)) {
     std::fprintf(stderr, "velmo-cli: %s\n", error.c_str());
-    return kExitUsage;
+    return session.TraceFailed() ? kExitCannotWrite : kExitUsage;
   }
-  if (command == "identify") return RunIdentifyCommand(session, *options, stdout, stderr);
-  if (command == "scan") return RunScanCommand(session, *options, stdout, stderr);
-  if (command == "smart") return RunSmartCommand(session, *options, stdout, stderr);
-  return RunDrivesCommand(session, stdout, stderr);
+  int code = kExitOk;
+  if (command == "identify") {
+    code = RunIdentifyCommand(session, *options, human, stderr);
+  } else if (command == "scan") {
+    code = RunScanCommand(session, *options, human, stderr);
+  } else if (command == "smart") {
+    code = RunSmartCommand(session, *options, human, stderr);
+  } else {
+    code = RunDrivesCommand(session, human, stderr);
+  }
+  if (const int traceError = session.TraceWriteError(); traceError != 0) {
+    std::fprintf(stderr, "velmo-cli: the trace file %s lost lines: %s\n",
+                 options->traceFile.c_str(), std::strerror(traceError));
+    code = kExitCannotWrite;
+  }
+  return code;
 }

@@ -8,6 +8,7 @@
 
 #include "chart/graph_model.h"
 #include "console/scan_run.h"
+#include "session/output_file.h"
 
 // The chart's size in pixels: the window's chart at two pixels a dialog unit.
 inline constexpr int kCliChartWidth = 452;
@@ -23,6 +24,8 @@ class CRunChart : public ScanChart {
   // Writes the composed chart; false with *error when the file could not be
   // written (nothing is left behind then).
   bool Save(const std::string& path, std::string* error) const;
+  // Writes the composed chart into file, which the caller puts in place.
+  bool WriteInto(COutputFile& file, std::string* error) const;
 
   void ClearData() override;
   void DrawLimitLine(int series, double y, bool show) override;

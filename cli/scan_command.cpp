@@ -1,19 +1,25 @@
 #include "cli/scan_command.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <vector>
 
-#include "cli/atomic_file.h"
 #include "cli/cli_options.h"
 #include "cli/drive_session.h"
 #include "cli/interrupt_watch.h"
 #include "cli/run_chart.h"
 #include "cli/scan_console.h"
 #include "commands/disc_globals.h"
+#include "commands/drive_commands.h"
 #include "console/smart_scan.h"
+#include "session/output_file.h"
+#include "session/run_lock.h"
 
 namespace {
 
@@ -41,26 +47,86 @@ int ExitCodeOf(ScanOutcome outcome) {
   return kExitDriveFailure;
 }
 
+// One of the files a run leaves besides its log, with what goes into it.
+struct PendingOutput {
+  COutputFile* file;
+  std::function<bool(COutputFile&, std::string*)> write;
+};
+
+// Everything is written aside before anything is put in place: when one
+// output fails, none changes, and the user learns which were not written.
+// False with *lastError set to the errno of the failure.
+bool WriteOutputs(std::vector<PendingOutput> outputs, std::FILE* err, int* lastError) {
+  // Files first: what goes straight into a device or FIFO cannot be taken back.
+  std::stable_partition(outputs.begin(), outputs.end(),
+                        [](const PendingOutput& o) { return !o.file->InPlace(); });
+  std::string error;
+  bool ok = true;
+  for (PendingOutput& output : outputs) {
+    if (!output.write(*output.file, &error) || !output.file->Flush(&error)) {
+      ok = false;
+      break;
+    }
+  }
+  for (size_t i = 0; ok && i < outputs.size(); ++i) ok = outputs[i].file->Commit(&error);
+  if (ok) return true;
+  *lastError = errno;
+  std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+  std::string missing;
+  for (PendingOutput& output : outputs) {
+    if (output.file->IsOpen() || output.file->FailedStep() != COutputFile::Step::kNone) {
+      missing += (missing.empty() ? "" : ", ") + output.file->Path();
+    }
+    output.file->Discard();
+  }
+  std::fprintf(err, "velmo-cli: not written: %s (files of these names are left as they were)\n",
+               missing.c_str());
+  return false;
+}
+
 }  // namespace
 
 int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
                    std::FILE* err, const DiscWait& wait) {
-  // The output files are claimed first: a scan takes minutes, and its
-  // results must not be lost to a path that cannot be written.
+  // Stops as STOP does from here on: the drive always leaves its
+  // diagnostic mode, and no temporary file outlives the run.
+  CInterruptWatch interrupt;
+  interrupt.OnAgain([err] {
+    std::fprintf(err, "velmo-cli: waiting for the drive to answer its pending command "
+                      "(at most %u s), then leaving the diagnostic mode\n",
+                 kSampleTimeoutSeconds);
+  });
+
+  // The outputs are claimed first: a scan takes minutes, and its results
+  // must not be lost to a path that cannot be written. The log is only
+  // looked at: an earlier run's log stays until this run starts.
   std::string error;
-  CAtomicFile csv;
-  CAtomicFile json;
-  if ((!options.csvFile.empty() && !csv.Open(options.csvFile, &error)) ||
-      (!options.jsonFile.empty() && !json.Open(options.jsonFile, &error))) {
-    std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+  OutputTarget logTarget;
+  if (!ResolveOutput(options.logFile, &logTarget, &error)) {
+    std::fprintf(err, "velmo-cli: Can't support to save log file. (%s)\n", error.c_str());
     return kExitCannotWrite;
+  }
+  COutputFile csv;
+  COutputFile json;
+  COutputFile chartFile;
+  for (auto [path, file] : {std::pair{&options.csvFile, &csv}, std::pair{&options.jsonFile, &json},
+                            std::pair{&options.chartFile, &chartFile}}) {
+    if (!path->empty() && !file->Open(*path, &error)) {
+      std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+      return kExitCannotWrite;
+    }
+  }
+  CRunLock logLock;
+  const std::string logLockPath = LogLockPath(options.logFile);
+  if (!logLockPath.empty() && logLock.Take(logLockPath) == CRunLock::Result::kHeld) {
+    std::fprintf(err, "velmo-cli: %s\n", DescribeHeldLock(options.logFile, logLock.Holder()).c_str());
+    return kExitBusy;
   }
 
   ScanSettings settings;
   CRunChart chart(!options.chartFile.empty());
   CScanConsole console(out, isatty(fileno(out)) == 1);
   CScanRun run(settings, chart, console, options.logFile);
-  CInterruptWatch interrupt;
   interrupt.OnInterrupt([&run] { run.RequestStop(); });
 
   DiscWait discWait = wait;
@@ -68,6 +134,7 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   CPreparedDisc disc;
   int code = disc.Prepare(session, options.drive, err, discWait);
   if (code == kExitOk) code = disc.RequireTestable(err);
+  if (code == kExitInterrupted && interrupt.Interrupted()) return interrupt.ExitCode();
   if (code != kExitOk) return code;
 
   const std::vector<SpeedCode> speeds = CurrentSpeedRows();
@@ -112,6 +179,14 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   if (console.LogFailed()) {
     std::fprintf(err, "velmo-cli: Can't support to save log file. (%s: %s)\n",
                  options.logFile.c_str(), std::strerror(console.LogError()));
+    std::string missing;
+    for (const COutputFile* file : {&json, &csv, &chartFile}) {
+      if (file->IsOpen()) missing += (missing.empty() ? "" : ", ") + file->Path();
+    }
+    if (!missing.empty()) {
+      std::fprintf(err, "velmo-cli: not written: %s (files of these names are left as they were)\n",
+                   missing.c_str());
+    }
     return kExitCannotWrite;
   }
   report.samples = console.Samples();
@@ -119,28 +194,51 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   report.verdict = console.VerdictText();
   report.elapsedSeconds = console.ElapsedSeconds();
   if (report.outcome == ScanOutcome::kAborted) {
-    std::fprintf(err, "velmo-cli: User abort! The log keeps the %zu samples taken.\n",
-                 report.samples.size());
+    std::fprintf(err, "velmo-cli: %s The log keeps the %zu samples taken.\n",
+                 interrupt.StopText().c_str(), report.samples.size());
   } else if (report.outcome == ScanOutcome::kFirmwareFailure) {
     const std::string why =
         DescribeVendorCommandFailure(CDeviceManager::GetLastTransportError(), report.drivePath);
-    std::fprintf(err, "velmo-cli: Firmware not supported.Please flash to latest version.%s%s\n",
-                 why.empty() ? "" : " Transport: ", why.c_str());
+    if (why.empty() && DriveNotReady()) {
+      // The drive answered, but not with a reading: an empty tray says why,
+      // and the firmware is not to blame.
+      std::fprintf(err, "velmo-cli: the disc was ejected during the scan; the log keeps the %zu "
+                        "samples taken\n",
+                   report.samples.size());
+    } else {
+      std::fprintf(err, "velmo-cli: Firmware not supported.Please flash to latest version.%s%s\n",
+                   why.empty() ? "" : " Transport: ", why.c_str());
+    }
   }
 
   code = ExitCodeOf(report.outcome);
-  if ((json.IsOpen() && !json.Commit(ScanReportJson(report), &error)) ||
-      (csv.IsOpen() && !csv.Commit(ScanReportCsv(report), &error))) {
-    std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
-    code = kExitCannotWrite;
+  if (report.outcome == ScanOutcome::kAborted && interrupt.Interrupted()) {
+    code = interrupt.ExitCode();
   }
-  if (!options.chartFile.empty()) {
-    if (chart.Save(options.chartFile, &error)) {
-      std::fprintf(out, "%-22s%s\n", "Chart:", options.chartFile.c_str());
-    } else {
-      std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
-      code = kExitCannotWrite;
-    }
+  std::vector<PendingOutput> outputs;
+  if (json.IsOpen()) {
+    outputs.push_back({&json, [&report](COutputFile& f, std::string* e) {
+                         return f.Write(ScanReportJson(report), e);
+                       }});
+  }
+  if (csv.IsOpen()) {
+    outputs.push_back({&csv, [&report](COutputFile& f, std::string* e) {
+                         return f.Write(ScanReportCsv(report), e);
+                       }});
+  }
+  if (chartFile.IsOpen()) {
+    outputs.push_back({&chartFile, [&chart](COutputFile& f, std::string* e) {
+                         return chart.WriteInto(f, e);
+                       }});
+  }
+  int writeError = 0;
+  if (!WriteOutputs(std::move(outputs), err, &writeError)) {
+    // A reader that went away ends the run as its SIGPIPE would.
+    code = writeError == EPIPE             ? 128 + SIGPIPE
+           : interrupt.Interrupted() ? interrupt.ExitCode()
+                                     : kExitCannotWrite;
+  } else if (!options.chartFile.empty()) {
+    std::fprintf(out, "%-22s%s\n", "Chart:", options.chartFile.c_str());
   }
   std::fprintf(out, "%-22s%s (%zu samples, %ld s)\n", "Log:", options.logFile.c_str(),
                report.samples.size(), report.elapsedSeconds);

@@ -63,6 +63,7 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   CPreparedDisc disc;
   int code = disc.Prepare(session, options.drive, err, discWait);
   if (code == kExitOk) code = disc.RequireTestable(err);
+  if (code == kExitInterrupted && interrupt.Interrupted()) return interrupt.ExitCode();
   if (code != kExitOk) return code;
 
   std::fprintf(out, "%-22s%s (%s)\n", "Drive:", disc.DriveName().c_str(),
@@ -80,8 +81,8 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   // A Ctrl-C after the last row does not undo the rows.
   if (!console->AllDone()) {
     if (isatty(fileno(out)) == 1) std::fputc('\n', out);
-    std::fprintf(err, "velmo-cli: User abort!\n");
-    return kExitInterrupted;
+    std::fprintf(err, "velmo-cli: %s\n", interrupt.StopText().c_str());
+    return interrupt.Interrupted() ? interrupt.ExitCode() : kExitInterrupted;
   }
   if (console->Failed() > 0) return kExitDriveFailure;
   if (console->NotRecommended() > 0) return kExitNotRecommended;

@@ -9,6 +9,7 @@
 
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
+#include "session/output_file.h"
 
 namespace {
 
@@ -132,7 +133,12 @@ void CScanRun::Run() {
     std::lock_guard<std::mutex> hold(m_outputLock);
     if (m_stop) return;
     m_sink.SetScanning(true);
-    m_log = std::fopen(m_logPath.c_str(), "w+");
+    // A device or FIFO as the log is written in place; a file is emptied in
+    // place, keeping its mode and links.
+    std::string error;
+    const int fd = OpenOutputStream(m_logPath, &error);
+    m_log = fd >= 0 ? fdopen(fd, "w") : nullptr;
+    if (m_log == nullptr && fd >= 0) close(fd);
     if (m_log == nullptr) {
       m_sink.LogOpenFailed();
       m_sink.SetScanning(false);

@@ -1,5 +1,6 @@
 #include "device/command_trace.h"
 
+#include <cerrno>
 #include <ctime>
 
 namespace {
@@ -23,6 +24,19 @@ bool CCommandTrace::Open(const std::string& path) {
   if (m_file != nullptr) std::fclose(m_file);
   m_file = std::fopen(path.c_str(), "w");
   return m_file != nullptr;
+}
+
+bool CCommandTrace::Attach(int fd) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  if (m_file != nullptr) std::fclose(m_file);
+  m_file = fd >= 0 ? fdopen(fd, "w") : nullptr;
+  m_writeError = 0;
+  return m_file != nullptr;
+}
+
+int CCommandTrace::WriteError() {
+  std::lock_guard<std::mutex> hold(m_lock);
+  return m_writeError;
 }
 
 std::string CCommandTrace::FormatLine(const TraceRecord& r) {
@@ -58,7 +72,8 @@ std::string CCommandTrace::FormatLine(const TraceRecord& r) {
 void CCommandTrace::Record(const TraceRecord& record) {
   const std::string line = FormatLine(record);
   std::lock_guard<std::mutex> hold(m_lock);
-  if (m_file == nullptr) return;
-  std::fprintf(m_file, "%s\n", line.c_str());
-  std::fflush(m_file);
+  if (m_file == nullptr || m_writeError != 0) return;
+  if (std::fprintf(m_file, "%s\n", line.c_str()) < 0 || std::fflush(m_file) != 0) {
+    m_writeError = errno != 0 ? errno : EIO;
+  }
 }

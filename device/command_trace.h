@@ -38,12 +38,20 @@ class CCommandTrace {
 
   // Creates or empties the file; false when it cannot be opened.
   bool Open(const std::string& path);
+  // Takes an open descriptor (whoever opened it chose how); false when it
+  // cannot be used.
+  bool Attach(int fd);
   void Record(const TraceRecord& record);
 
   // The line Record writes, without its line end.
   static std::string FormatLine(const TraceRecord& record);
 
+  // The errno of the first line that could not be written; 0 while all were.
+  // After a failure nothing more is written.
+  int WriteError();
+
  private:
   std::mutex m_lock;
   std::FILE* m_file = nullptr;
+  int m_writeError = 0;
 };

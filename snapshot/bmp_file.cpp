@@ -12,6 +12,7 @@
 
 #include "snapshot/dib_bits.h"
 #include "snapshot/little_endian.h"
+#include "session/output_file.h"
 
 namespace {
 
@@ -29,29 +30,6 @@ SnapshotResult WriteAll(int fd, const uint8_t* data, size_t size) {
     size -= static_cast<size_t>(n);
   }
   return {};
-}
-
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// A new, hidden file beside path. Its name is short whatever path's is, so
-// a name that fits the folder cannot make the temporary one too long.
-int CreateTemporaryBeside(const std::string& path, std::string& tempPath) {
-  static std::atomic<unsigned> s_counter{0};
-  const std::string folder = FolderOf(path);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    tempPath = folder + "/.velmo-" + std::to_string(::getpid()) + "-" +
-               std::to_string(s_counter.fetch_add(1)) + ".bmp.tmp";
-    // 0666 through the umask: the same mode a plain new file would get.
-    const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  errno = EEXIST;
-  return -1;
 }
 
 }  // namespace
@@ -113,19 +91,33 @@ SnapshotResult WriteBmpFile(const std::string& path, BitmapInfoBlock& info,
   }
   if (!ReadDibBits(bitmap, info, pixels)) return Failed(SnapshotStep::kReadPixels);
 
-  std::string tempPath;
-  const int fd = CreateTemporaryBeside(path, tempPath);
-  if (fd < 0) return Failed(SnapshotStep::kCreate, errno);
-
-  SnapshotResult result = WriteBmpParts(fd, info, pixels);
-  // A full disc or quota may only show when the data is flushed.
-  if (result.Succeeded() && ::fsync(fd) != 0) result = Failed(SnapshotStep::kClose, errno);
-  if (::close(fd) != 0 && result.Succeeded()) result = Failed(SnapshotStep::kClose, errno);
-  if (result.Succeeded() && std::rename(tempPath.c_str(), path.c_str()) != 0) {
-    result = Failed(SnapshotStep::kRename, errno);
+  COutputFile file;
+  if (!file.Open(path, nullptr)) {
+    // A folder in the picture's place: the name cannot be taken.
+    return Failed(file.FailedError() == EISDIR ? SnapshotStep::kRename : SnapshotStep::kCreate,
+                  file.FailedError());
   }
-  if (!result.Succeeded()) ::unlink(tempPath.c_str());
-  return result;
+  SnapshotResult result = WriteBmpParts(file.Descriptor(), info, pixels);
+  if (!result.Succeeded()) return result;
+  if (!file.Commit(nullptr)) {
+    return Failed(file.FailedStep() == COutputFile::Step::kRename ? SnapshotStep::kRename
+                                                                   : SnapshotStep::kClose,
+                  file.FailedError());
+  }
+  return {};
+}
+
+SnapshotResult WriteBitmapAsBmp(int fd, const BitmapDescription& bitmap) {
+  std::optional<BitmapInfoBlock> info = CreateBitmapInfo(bitmap);
+  if (!info) return Failed(SnapshotStep::kDescribe);
+  std::vector<uint8_t> pixels;
+  try {
+    pixels.resize(info->header.biSizeImage);
+  } catch (const std::bad_alloc&) {
+    return Failed(SnapshotStep::kAllocate, ENOMEM);
+  }
+  if (!ReadDibBits(bitmap, *info, pixels)) return Failed(SnapshotStep::kReadPixels);
+  return WriteBmpParts(fd, *info, pixels);
 }
 
 SnapshotResult SaveBitmapAsBmp(const BitmapDescription& bitmap, const std::string& path) {

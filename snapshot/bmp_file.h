@@ -1,9 +1,10 @@
 // Writing a snapshot as a BMP file: the 14-byte file header, the information
 // header with its colour table, then the pixel rows, in three writes.
 //
-// The file appears at its path only when every step succeeded: it is
-// written under a temporary name in the same folder and renamed into place,
-// so a failed save leaves neither a truncated picture nor a changed old one.
+// The file appears at its path only when every step succeeded: the output
+// writer has it written beside the target and renamed into place (a device
+// or FIFO is written in place), so a failed save leaves neither a truncated
+// picture nor a changed old one.
 // The result says which step failed, so the Save command reports success
 // only for a file that was really written. Runs on the caller's thread
 // (the UI thread for Save, the main thread of velmo-cli).
@@ -62,6 +63,10 @@ SnapshotResult WriteBmpParts(int fd, const BitmapInfoBlock& info, std::span<cons
 // colour table) and writes the file at path, replacing any file there.
 SnapshotResult WriteBmpFile(const std::string& path, BitmapInfoBlock& info,
                             const BitmapDescription& bitmap);
+
+// CreateBitmapInfo, the pixel read and the three writes to fd, which the
+// caller puts in place: for a run that writes its outputs together.
+SnapshotResult WriteBitmapAsBmp(int fd, const BitmapDescription& bitmap);
 
 // CreateBitmapInfo, then WriteBmpFile: what a capture does with its bitmap.
 SnapshotResult SaveBitmapAsBmp(const BitmapDescription& bitmap, const std::string& path);

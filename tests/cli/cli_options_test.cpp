@@ -69,7 +69,8 @@ TEST(CliOptions, BadInputIsAUsageErrorThatSaysWhy) {
       {{"--simulate", "--sim-latency=12ms", "drives"}, "--sim-latency"},
       {{"--drive", "8", "drives"}, "0 to 7"},
       {{"--drive=x", "drives"}, "--drive"},
-      {{"--drive"}, "unknown option"},  // no value: not taken as one
+      {{"--drive"}, "option '--drive' needs a value"},  // no value: said as such
+      {{"scan", "--speed"}, "option '--speed' needs a value"},
       {{"--simulate="}, "scenario"},
       {{"--trace=", "drives"}, "--trace"},
       {{"--frobnicate"}, "unknown option"},

@@ -204,6 +204,18 @@ TEST_F(ScanCommandTest, OutputsThatCannotBeWrittenAreExit73) {
   EXPECT_FALSE(jsonFile.good());  // no report of a run that never started
 }
 
+// A disc taken out mid-scan is said as such, not as a firmware failure.
+TEST_F(ScanCommandTest, AnEjectedDiscIsSaid) {
+  const Captured run = Run({"--simulate=eject-mid-scan", "--json", json.str()});
+  EXPECT_EQ(run.exitCode, kExitDriveFailure);
+  EXPECT_NE(run.err.find("velmo-cli: the disc was ejected during the scan; the log keeps the 9 "
+                         "samples taken"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("Firmware not supported"), std::string::npos) << run.err;
+  EXPECT_EQ(LogSamples(ReadFile(log)).size(), 9u);
+}
+
 // Ctrl-C on the binary: a stop, not a kill. The log keeps whole lines and
 // the JSON file is complete and says so.
 TEST_F(ScanCommandTest, CtrlCStopsTheRunCleanly) {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/atomic_file.h"
+#include "session/output_file.h"
 #include "tests/cli/cli_test_util.h"
 #include "tests/cli/json_reader.h"
 
@@ -27,19 +27,19 @@ TEST(AtomicFile, TheTargetChangesOnlyOnCommit) {
   std::ofstream(target.str()) << "old";
   std::string error;
   {
-    CAtomicFile file;
+    COutputFile file;
     ASSERT_TRUE(file.Open(target, &error)) << error;
   }  // dropped: nothing changes, no temporary file stays behind
   EXPECT_EQ(ReadFile(target), "old");
   EXPECT_FALSE(std::ifstream(target.str() + "." + std::to_string(getpid()) + ".tmp").good());
 
-  CAtomicFile file;
+  COutputFile file;
   ASSERT_TRUE(file.Open(target, &error)) << error;
   EXPECT_EQ(ReadFile(target), "old");
   ASSERT_TRUE(file.Commit("new text", &error)) << error;
   EXPECT_EQ(ReadFile(target), "new text");
 
-  CAtomicFile nowhere;
+  COutputFile nowhere;
   EXPECT_FALSE(nowhere.Open("/nonexistent-dir/x.json", &error));
   EXPECT_NE(error.find("/nonexistent-dir/x.json"), std::string::npos);
   EXPECT_FALSE(nowhere.Commit("x", &error));
