@@ -380,6 +380,8 @@ bool ReadRecordJson(std::string_view text, ScanRecord* record, std::string* erro
   } catch (const Json::parse_error& e) {
     *error = text.empty() ? "empty, not a scan record"
                           : "not JSON (byte " + std::to_string(e.byte) + ")";
+  } catch (const Json::out_of_range&) {
+    *error = "not a readable scan record (a number out of range)";
   } catch (const RecordError& e) {
     *error = e.message;
   } catch (const std::exception& e) {
