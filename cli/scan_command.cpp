@@ -13,7 +13,9 @@
 #include "cli/run_chart.h"
 #include "cli/scan_console.h"
 #include "commands/disc_globals.h"
+#include "commands/drive_commands.h"
 #include "console/smart_scan.h"
+#include "results/run_identity.h"
 
 namespace {
 
@@ -26,7 +28,7 @@ std::string SpeedList(const std::vector<SpeedCode>& speeds) {
 // From what the run told the console: a Ctrl-C after the verdict does not
 // undo it, and after a stop the run tells nothing more.
 ScanOutcome OutcomeOf(const CScanConsole& console) {
-  if (console.FirmwareFailed()) return ScanOutcome::kFirmwareFailure;
+  if (console.FirmwareFailed()) return FailureOutcome(CDeviceManager::GetLastTransportError());
   if (console.VerdictText().empty()) return ScanOutcome::kAborted;
   return console.VerdictOk() ? ScanOutcome::kOk : ScanOutcome::kNotRecommended;
 }
@@ -35,7 +37,11 @@ int ExitCodeOf(ScanOutcome outcome) {
   switch (outcome) {
     case ScanOutcome::kOk: return kExitOk;
     case ScanOutcome::kNotRecommended: return kExitNotRecommended;
-    case ScanOutcome::kFirmwareFailure: return kExitDriveFailure;
+    case ScanOutcome::kFirmwareFailure:
+    case ScanOutcome::kTimedOut:
+    case ScanOutcome::kDriveGone:
+    case ScanOutcome::kDiscEjected: return kExitDriveFailure;
+    case ScanOutcome::kLogNotWritten: return kExitCannotWrite;
     case ScanOutcome::kAborted: return kExitInterrupted;
   }
   return kExitDriveFailure;
@@ -87,6 +93,8 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   ScanReport report;
   report.driveName = disc.DriveName();
   report.drivePath = disc.DrivePath();
+  report.drive = RecordDriveOf(session.Manager(), static_cast<uint8_t>(options.drive));
+  report.discTypeCode = g_discType.load();
   report.disc = disc.Fields();
   {
     std::lock_guard<std::mutex> hold(g_discLock);
@@ -106,6 +114,7 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   std::fprintf(out, "%-22s%s\n", "Graph Density:", options.density->label);
   std::fflush(out);
 
+  report.startTime = CurrentIsoTime();
   run.Run();
   console.EndProgress();
 
@@ -116,12 +125,17 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   }
   report.samples = console.Samples();
   report.outcome = OutcomeOf(console);
+  // A failed sample with the drive now empty: the disc left during the run.
+  if (report.outcome == ScanOutcome::kFirmwareFailure && DriveNotReady()) {
+    report.outcome = ScanOutcome::kDiscEjected;
+  }
   report.verdict = console.VerdictText();
   report.elapsedSeconds = console.ElapsedSeconds();
   if (report.outcome == ScanOutcome::kAborted) {
     std::fprintf(err, "velmo-cli: User abort! The log keeps the %zu samples taken.\n",
                  report.samples.size());
-  } else if (report.outcome == ScanOutcome::kFirmwareFailure) {
+  } else if (report.outcome != ScanOutcome::kOk &&
+             report.outcome != ScanOutcome::kNotRecommended) {
     const std::string why =
         DescribeVendorCommandFailure(CDeviceManager::GetLastTransportError(), report.drivePath);
     std::fprintf(err, "velmo-cli: Firmware not supported.Please flash to latest version.%s%s\n",
@@ -129,7 +143,7 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   }
 
   code = ExitCodeOf(report.outcome);
-  if ((json.IsOpen() && !json.Commit(ScanReportJson(report), &error)) ||
+  if ((json.IsOpen() && !json.Commit(WriteRecordJson(ScanRecordOf(report)), &error)) ||
       (csv.IsOpen() && !csv.Commit(ScanReportCsv(report), &error))) {
     std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
     code = kExitCannotWrite;
