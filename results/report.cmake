@@ -10,8 +10,5 @@ add_library(velmo_report STATIC
   ${CMAKE_CURRENT_LIST_DIR}/report_html.cpp
   ${CMAKE_CURRENT_LIST_DIR}/report_page.cpp
 )
-if(NOT EXISTS ${CMAKE_CURRENT_LIST_DIR}/CMakeLists.txt)
-  target_sources(velmo_report PRIVATE ${CMAKE_CURRENT_LIST_DIR}/record_interim.cpp)
-endif()
 target_include_directories(velmo_report PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(velmo_report PUBLIC velmo_core PkgConfig::VELMO_CAIRO)
