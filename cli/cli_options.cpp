@@ -63,6 +63,10 @@ bool TakeValue(const std::vector<std::string>& args, size_t* i, const std::strin
 
 }  // namespace
 
+bool IsRecordCommand(const std::string& command) {
+  return command == "history" || command == "show" || command == "compare";
+}
+
 std::string CliUsage() {
   return "usage: velmo-cli [--simulate[=SCENARIO]] [--transport=spti|aspi] [--sim-latency=MS]\n"
          "                 [--drive N] [--trace=FILE] drives | identify | scan | smart\n"
@@ -151,7 +155,7 @@ std::string CommandUsage(const std::string& command) {
 std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
                                           std::string* error) {
   CliOptions options;
-  std::string scanOnlyOption;  // the first one given, for the error on other commands
+  std::vector<std::string> scanOnly;  // in the order given, for the error on other commands
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     std::string value;
@@ -202,7 +206,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         *error = "--speed must be one of " + AllSpeedLabels() + ", not '" + value + "'";
         return std::nullopt;
       }
-      if (scanOnlyOption.empty()) scanOnlyOption = "--speed";
+      scanOnly.push_back("--speed");
     } else if (TakeValue(args, &i, "--density", &value)) {
       options.density = nullptr;
       for (const DensityChoice& choice : kDensityChoices) {
@@ -212,7 +216,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         *error = "--density must be normal, full or quick, not '" + value + "'";
         return std::nullopt;
       }
-      if (scanOnlyOption.empty()) scanOnlyOption = "--density";
+      scanOnly.push_back("--density");
     } else if (TakeValue(args, &i, "--log", &value) || TakeValue(args, &i, "--csv", &value) ||
                TakeValue(args, &i, "--json", &value) || TakeValue(args, &i, "--chart", &value)) {
       const std::string name = arg.substr(0, arg.find('='));
@@ -224,7 +228,9 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       if (name == "--csv") options.csvFile = value;
       if (name == "--json") options.jsonFile = value;
       if (name == "--chart") options.chartFile = value;
-      if (scanOnlyOption.empty()) scanOnlyOption = name;
+      scanOnly.push_back(name);
+    } else if (arg == "--no-history") {
+      options.noHistory = true;
     } else if (!arg.empty() && arg[0] == '-') {
       // A value option as the last word: TakeValue found no value for it.
       for (const char* name : {"--transport", "--sim-latency", "--drive", "--trace", "--speed",
@@ -238,14 +244,23 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       return std::nullopt;
     } else if (options.command.empty()) {
       options.command = arg;
+      // The record commands read their own arguments (see history_command.h).
+      if (IsRecordCommand(arg)) {
+        options.commandArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+        break;
+      }
     } else {
       *error = "unexpected argument '" + arg + "'";
       return std::nullopt;
     }
   }
-  if (!scanOnlyOption.empty() && !options.command.empty() && options.command != "scan") {
-    *error = scanOnlyOption + " applies to scan only, not to " + options.command;
-    return std::nullopt;
+  if (!options.command.empty() && options.command != "scan") {
+    for (const std::string& name : scanOnly) {
+      if (name == "--json" && options.command == "smart") continue;
+      *error = name + (name == "--json" ? " applies to scan only or smart" : " applies to scan only") +
+               ", not to " + options.command;
+      return std::nullopt;
+    }
   }
   if (options.aspi && !options.simulate) {
     *error = "--transport=aspi needs --simulate: this platform has no ASPI layer";

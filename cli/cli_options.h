@@ -39,7 +39,9 @@ struct CliOptions {
   std::string traceFile;
   bool help = false;
   bool version = false;
-  std::string command;       // drives, identify, scan, smart
+  std::string command;       // drives, identify, scan, smart, history, show, compare
+  std::vector<std::string> commandArgs;  // what follows history, show or compare
+  bool noHistory = false;    // --no-history: this run is not kept in the history
 
   // scan only
   std::optional<SpeedCode> speed;  // none: the first speed the disc lists
@@ -57,6 +59,8 @@ struct CliOptions {
 std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string* error);
 
 std::string CliUsage();
+// history, show and compare: they work on kept runs and read their own arguments.
+bool IsRecordCommand(const std::string& command);
 // Help of one command (velmo-cli COMMAND --help); empty for an unknown one.
 std::string CommandUsage(const std::string& command);
 

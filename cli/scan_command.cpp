@@ -18,6 +18,7 @@
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
 #include "console/smart_scan.h"
+#include "results/run_identity.h"
 #include "session/output_file.h"
 #include "session/run_lock.h"
 
@@ -32,7 +33,7 @@ std::string SpeedList(const std::vector<SpeedCode>& speeds) {
 // From what the run told the console: a Ctrl-C after the verdict does not
 // undo it, and after a stop the run tells nothing more.
 ScanOutcome OutcomeOf(const CScanConsole& console) {
-  if (console.FirmwareFailed()) return ScanOutcome::kFirmwareFailure;
+  if (console.FirmwareFailed()) return FailureOutcome(CDeviceManager::GetLastTransportError());
   if (console.VerdictText().empty()) return ScanOutcome::kAborted;
   return console.VerdictOk() ? ScanOutcome::kOk : ScanOutcome::kNotRecommended;
 }
@@ -41,7 +42,11 @@ int ExitCodeOf(ScanOutcome outcome) {
   switch (outcome) {
     case ScanOutcome::kOk: return kExitOk;
     case ScanOutcome::kNotRecommended: return kExitNotRecommended;
-    case ScanOutcome::kFirmwareFailure: return kExitDriveFailure;
+    case ScanOutcome::kFirmwareFailure:
+    case ScanOutcome::kTimedOut:
+    case ScanOutcome::kDriveGone:
+    case ScanOutcome::kDiscEjected: return kExitDriveFailure;
+    case ScanOutcome::kLogNotWritten: return kExitCannotWrite;
     case ScanOutcome::kAborted: return kExitInterrupted;
   }
   return kExitDriveFailure;
@@ -154,6 +159,8 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   ScanReport report;
   report.driveName = disc.DriveName();
   report.drivePath = disc.DrivePath();
+  report.drive = RecordDriveOf(session.Manager(), static_cast<uint8_t>(options.drive));
+  report.discTypeCode = g_discType.load();
   report.disc = disc.Fields();
   {
     std::lock_guard<std::mutex> hold(g_discLock);
@@ -173,6 +180,7 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   std::fprintf(out, "%-22s%s\n", "Graph Density:", options.density->label);
   std::fflush(out);
 
+  report.startTime = CurrentIsoTime();
   run.Run();
   console.EndProgress();
 
@@ -191,15 +199,20 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   }
   report.samples = console.Samples();
   report.outcome = OutcomeOf(console);
+  // A failed sample with the drive now empty: the disc left during the run.
+  if (report.outcome == ScanOutcome::kFirmwareFailure && DriveNotReady()) {
+    report.outcome = ScanOutcome::kDiscEjected;
+  }
   report.verdict = console.VerdictText();
   report.elapsedSeconds = console.ElapsedSeconds();
   if (report.outcome == ScanOutcome::kAborted) {
     std::fprintf(err, "velmo-cli: %s The log keeps the %zu samples taken.\n",
                  interrupt.StopText().c_str(), report.samples.size());
-  } else if (report.outcome == ScanOutcome::kFirmwareFailure) {
+  } else if (report.outcome != ScanOutcome::kOk &&
+             report.outcome != ScanOutcome::kNotRecommended) {
     const std::string why =
         DescribeVendorCommandFailure(CDeviceManager::GetLastTransportError(), report.drivePath);
-    if (why.empty() && DriveNotReady()) {
+    if (report.outcome == ScanOutcome::kDiscEjected) {
       // The drive answered, but not with a reading: an empty tray says why,
       // and the firmware is not to blame.
       std::fprintf(err, "velmo-cli: the disc was ejected during the scan; the log keeps the %zu "
@@ -218,7 +231,7 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   std::vector<PendingOutput> outputs;
   if (json.IsOpen()) {
     outputs.push_back({&json, [&report](COutputFile& f, std::string* e) {
-                         return f.Write(ScanReportJson(report), e);
+                         return f.Write(WriteRecordJson(ScanRecordOf(report)), e);
                        }});
   }
   if (csv.IsOpen()) {

@@ -4,7 +4,10 @@
 
 #include "cli/cli_options.h"
 #include "commands/drive_commands.h"
+#include "device/host.h"
+#include "console/scan_run.h"
 #include "console/smart_scan.h"
+#include "results/run_identity.h"
 
 namespace {
 
@@ -18,14 +21,12 @@ bool SamplePasses(const ScanSample& sample) {
   return sample.te <= kTeLimit && sample.fe <= kFeLimit;
 }
 
-const char* ScanOutcomeName(ScanOutcome outcome) {
-  switch (outcome) {
-    case ScanOutcome::kOk: return "ok";
-    case ScanOutcome::kNotRecommended: return "not recommended";
-    case ScanOutcome::kFirmwareFailure: return "firmware failure";
-    case ScanOutcome::kAborted: return "aborted";
-  }
-  return "";
+const char* ScanOutcomeName(ScanOutcome outcome) { return RunOutcomeName(outcome); }
+
+ScanOutcome FailureOutcome(uint32_t transportError) {
+  if (transportError == kErrorSemTimeout) return ScanOutcome::kTimedOut;
+  if (transportError == kErrorDevNotExist) return ScanOutcome::kDriveGone;
+  return ScanOutcome::kFirmwareFailure;
 }
 
 std::string JsonString(const std::string& text) {
@@ -51,47 +52,29 @@ std::string JsonString(const std::string& text) {
   return json + "\"";
 }
 
-std::string ScanReportJson(const ScanReport& r) {
-  std::string json = "{\n";
-  auto field = [&json](const char* indent, const char* name, const std::string& value, bool last) {
-    json += std::string(indent) + JsonString(name) + ": " + value + (last ? "\n" : ",\n");
-  };
-  json += "  \"drive\": {\n";
-  field("    ", "name", JsonString(r.driveName), false);
-  field("    ", "path", JsonString(r.drivePath), true);
-  json += "  },\n  \"disc\": {\n";
-  field("    ", "type", JsonString(r.disc.discType), false);
-  field("    ", "manufacturerId", JsonString(r.disc.manufacturerId), false);
-  field("    ", "mediaTypeId", JsonString(r.disc.mediaTypeId), false);
-  field("    ", "capacity", JsonString(r.disc.capacity), false);
-  field("    ", "lastLba", std::to_string(r.lastLba), false);
-  std::string speeds = "[";
-  for (size_t i = 0; i < r.disc.speedEntries.size(); ++i) {
-    speeds += (i ? ", " : "") + JsonString(r.disc.speedEntries[i]);
+ScanRecord ScanRecordOf(const ScanReport& r) {
+  ScanRecord record;
+  record.kind = RecordKind::kScan;
+  record.program = "velmo-cli";
+  record.programVersion = VelmoVersion();
+  record.startTime = r.startTime;
+  record.durationSeconds = r.elapsedSeconds;
+  record.drive = r.drive;
+  record.disc = RecordDiscOf(r.disc.discType, r.disc.manufacturerId, r.disc.mediaTypeId,
+                             r.disc.capacity, r.lastLba, r.disc.speedEntries);
+  record.settings.speed = SpeedLabel(r.speed);
+  record.settings.speedCode = r.speed;
+  record.settings.density = r.density != nullptr ? r.density->name : "";
+  record.settings.densityStep = r.density != nullptr ? r.density->step : 0;
+  record.samples.reserve(r.samples.size());
+  for (const ScanSample& s : r.samples) {
+    record.samples.push_back(RecordSample{s.lba, s.psn, LayerOfLba(s.lba, r.discTypeCode), s.te,
+                                          s.fe, SamplePasses(s)});
   }
-  field("    ", "writeSpeeds", speeds + "]", true);
-  json += "  },\n  \"settings\": {\n";
-  field("    ", "speed", JsonString(SpeedLabel(r.speed)), false);
-  field("    ", "speedCode", std::to_string(r.speed), false);
-  field("    ", "density", JsonString(r.density != nullptr ? r.density->name : ""), false);
-  field("    ", "densityStep", std::to_string(r.density != nullptr ? r.density->step : 0), false);
-  field("    ", "log", JsonString(r.logFile), true);
-  json += "  },\n  \"samples\": [";
-  for (size_t i = 0; i < r.samples.size(); ++i) {
-    const ScanSample& s = r.samples[i];
-    char line[160];
-    std::snprintf(line, sizeof line,
-                  "%s\n    {\"lba\": %ld, \"psn\": %ld, \"te\": %u, \"fe\": %u, "
-                  "\"verdict\": \"%s\"}",
-                  i ? "," : "", static_cast<long>(s.lba), static_cast<long>(s.psn), s.te, s.fe,
-                  SampleVerdictName(s));
-    json += line;
-  }
-  json += r.samples.empty() ? "],\n" : "\n  ],\n";
-  field("  ", "elapsedSeconds", std::to_string(r.elapsedSeconds), false);
-  field("  ", "result", JsonString(ScanOutcomeName(r.outcome)), false);
-  field("  ", "verdict", r.verdict.empty() ? "null" : JsonString(r.verdict), true);
-  return json + "}\n";
+  record.outcome = r.outcome;
+  record.verdict = r.verdict;
+  record.log = r.logFile;
+  return record;
 }
 
 std::string ScanReportCsv(const ScanReport& report) {

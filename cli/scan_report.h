@@ -1,5 +1,5 @@
-// What a scan leaves for other programs: the disc, the settings, every
-// sample and the outcome, as JSON, and the samples alone as CSV.
+// What a scan leaves for other programs: the run as a scan record (JSON),
+// and the samples alone as CSV.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "cli/disc_preparation.h"
+#include "commands/disc_type.h"
 #include "commands/speed_codes.h"
+#include "results/scan_record.h"
 
 struct DensityChoice;
 
@@ -20,18 +22,21 @@ struct ScanSample {
 
 bool SamplePasses(const ScanSample& sample);  // TE and FE within their limits
 
-enum class ScanOutcome {
-  kOk,
-  kNotRecommended,
-  kFirmwareFailure,  // a sample command failed; no verdict
-  kAborted,          // stopped by the user; no verdict
-};
+// How a run ended: the record's outcomes.
+using ScanOutcome = RunOutcome;
 
 const char* ScanOutcomeName(ScanOutcome outcome);  // "ok", "not recommended", ...
+
+// What a failed sample command means, from the transport error it left:
+// a time-out, a drive that went away, or the firmware's refusal.
+ScanOutcome FailureOutcome(uint32_t transportError);
 
 struct ScanReport {
   std::string driveName;
   std::string drivePath;
+  RecordDrive drive;      // the drive's identity for the record
+  std::string startTime;  // ISO 8601, when the run started
+  DiscTypeCode discTypeCode = kDiscUnknown;
   DiscFields disc;
   int32_t lastLba = 0;
   SpeedCode speed = 0;
@@ -47,5 +52,6 @@ struct ScanReport {
 // Latin-1: disc IDs are raw bytes, not UTF-8, and the file must stay valid.
 std::string JsonString(const std::string& text);
 
-std::string ScanReportJson(const ScanReport& report);
+// The run as a scan record, statistics and all.
+ScanRecord ScanRecordOf(const ScanReport& report);
 std::string ScanReportCsv(const ScanReport& report);  // header row, then one row a sample

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,7 +12,12 @@
 #include "cli/cli_options.h"
 #include "cli/drive_session.h"
 #include "cli/interrupt_watch.h"
+#include "cli/scan_report.h"
+#include "commands/disc_globals.h"
+#include "commands/drive_commands.h"
 #include "console/smart_scan.h"
+#include "results/run_identity.h"
+#include "session/output_file.h"
 
 namespace {
 
@@ -36,6 +43,30 @@ class CSmartConsole : public SmartScanSink {
     std::fflush(m_out);
   }
   void Stepped() override {}
+  void RowSample(int row, const OuterTrackSample& sample) override {
+    m_samples.resize(m_rows.size());
+    m_samples[static_cast<size_t>(row)] = sample;
+  }
+
+  // The rows taken so far, as the record keeps them.
+  std::vector<SmartRow> RecordRows() const {
+    std::vector<SmartRow> rows;
+    for (size_t i = 0; i < m_samples.size() && i < m_done; ++i) {
+      const OuterTrackSample& sample = m_samples[i];
+      SmartRow row;
+      row.speed = SpeedLabel(m_rows[i]);
+      row.speedCode = m_rows[i];
+      if (sample.result != kSampleFailed) {
+        row.te = sample.reading.te;
+        row.fe = sample.reading.fe;
+      }
+      row.result = sample.result == kSampleFit              ? kSmartRowOk
+                   : sample.result == kSampleNotRecommended ? kSmartRowNotRecommended
+                                                            : kSmartRowFailed;
+      rows.push_back(std::move(row));
+    }
+    return rows;
+  }
 
   bool AllDone() const { return m_done == m_rows.size(); }
   int Failed() const { return m_failed; }
@@ -45,6 +76,7 @@ class CSmartConsole : public SmartScanSink {
   std::FILE* m_out;
   bool m_terminal;
   std::vector<SpeedCode> m_rows;
+  std::vector<OuterTrackSample> m_samples;
   size_t m_done = 0;
   int m_failed = 0;
   int m_notRecommended = 0;
@@ -54,6 +86,12 @@ class CSmartConsole : public SmartScanSink {
 
 int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
                     std::FILE* err, const DiscWait& wait) {
+  std::string error;
+  COutputFile json;
+  if (!options.jsonFile.empty() && !json.Open(options.jsonFile, &error)) {
+    std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+    return kExitCannotWrite;
+  }
   std::optional<CSmartConsole> console;
   std::optional<CSmartScanRun> run;
   CInterruptWatch interrupt;
@@ -72,6 +110,21 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   std::fprintf(out, "\n");
   // The rows are the speed list as it stands now, as the dialog takes them.
   const std::vector<SpeedCode> rows = CurrentSpeedRows();
+  ScanRecord record;
+  record.kind = RecordKind::kSmart;
+  record.program = "velmo-cli";
+  record.programVersion = VelmoVersion();
+  record.drive = RecordDriveOf(session.Manager(), static_cast<uint8_t>(options.drive));
+  {
+    std::lock_guard<std::mutex> hold(g_discLock);
+    record.disc.lastLba = g_lastLba;
+  }
+  const DiscFields& fields = disc.Fields();
+  record.disc = RecordDiscOf(fields.discType, fields.manufacturerId, fields.mediaTypeId,
+                             fields.capacity, record.disc.lastLba, fields.speedEntries);
+  record.startTime = CurrentIsoTime();
+  const auto started = std::chrono::steady_clock::now();
+
   console.emplace(out, isatty(fileno(out)) == 1, rows);
   run.emplace(rows, *console);
   interrupt.OnInterrupt([&run] { run->RequestStop(); });
@@ -79,12 +132,28 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   interrupt.OnInterrupt(nullptr);
 
   // A Ctrl-C after the last row does not undo the rows.
+  code = kExitOk;
   if (!console->AllDone()) {
     if (isatty(fileno(out)) == 1) std::fputc('\n', out);
     std::fprintf(err, "velmo-cli: %s\n", interrupt.StopText().c_str());
-    return interrupt.Interrupted() ? interrupt.ExitCode() : kExitInterrupted;
+    code = interrupt.Interrupted() ? interrupt.ExitCode() : kExitInterrupted;
+    record.outcome = RunOutcome::kAborted;
+  } else if (console->Failed() > 0) {
+    code = kExitDriveFailure;
+    record.outcome = FailureOutcome(CDeviceManager::GetLastTransportError());
+  } else if (console->NotRecommended() > 0) {
+    code = kExitNotRecommended;
+    record.outcome = RunOutcome::kNotRecommended;
+  } else {
+    record.outcome = RunOutcome::kOk;
   }
-  if (console->Failed() > 0) return kExitDriveFailure;
-  if (console->NotRecommended() > 0) return kExitNotRecommended;
-  return kExitOk;
+  record.rows = console->RecordRows();
+  record.durationSeconds = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(
+                                                 std::chrono::steady_clock::now() - started)
+                                                 .count());
+  if (json.IsOpen() && !json.Commit(WriteRecordJson(record), &error)) {
+    std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+    code = kExitCannotWrite;
+  }
+  return code;
 }

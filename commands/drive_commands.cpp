@@ -105,12 +105,18 @@ bool TakeTefeSample(SpeedCode speed, uint32_t psn, TefeReading* reading) {
   return status == kStatusDone && reading->valid;
 }
 
-int SampleOuterTrack(SpeedCode speed) {
-  const uint32_t psn =
-      g_discType.load() == kDiscDvdPlusRDl ? kOuterTrackPsnDualLayer : kOuterTrackPsn;
-  TefeReading reading;
-  if (!TakeTefeSample(speed, psn, &reading)) return kSampleFailed;
-  if (reading.te > kTeLimit) return kSampleNotRecommended;
-  if (reading.fe > kFeLimit) return kSampleNotRecommended;
-  return kSampleFit;
+OuterTrackSample TakeOuterTrackSample(SpeedCode speed) {
+  OuterTrackSample sample;
+  sample.psn = g_discType.load() == kDiscDvdPlusRDl ? kOuterTrackPsnDualLayer : kOuterTrackPsn;
+  if (!TakeTefeSample(speed, sample.psn, &sample.reading)) {
+    sample.reading.valid = false;
+    sample.result = kSampleFailed;
+  } else if (sample.reading.te > kTeLimit || sample.reading.fe > kFeLimit) {
+    sample.result = kSampleNotRecommended;
+  } else {
+    sample.result = kSampleFit;
+  }
+  return sample;
 }
+
+int SampleOuterTrack(SpeedCode speed) { return TakeOuterTrackSample(speed).result; }

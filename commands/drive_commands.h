@@ -57,3 +57,13 @@ TefeReading DecodeTefeReply(const uint8_t reply[8]);
 
 // Sends one sample command; false when the command or the reading failed.
 bool TakeTefeSample(SpeedCode speed, uint32_t psn, TefeReading* reading);
+
+// One outer-track sample for a speed: where it was taken, what the drive
+// read, and SampleOuterTrack's result for it.
+struct OuterTrackSample {
+  uint32_t psn = 0;
+  TefeReading reading;  // valid only when result is not kSampleFailed
+  int result = kSampleFailed;
+};
+
+OuterTrackSample TakeOuterTrackSample(SpeedCode speed);

@@ -47,6 +47,17 @@ ScanRange GetScanRange(uint8_t densityMode, DiscTypeCode discType, int32_t lastL
   return {0, lastLba - kTailSectors};
 }
 
+int LayerOfLba(int32_t lba, DiscTypeCode discType) {
+  return discType == kDiscDvdPlusRDl && lba >= kLayer0Sectors ? 1 : 0;
+}
+
+int32_t PsnToLba(int32_t psn, DiscTypeCode discType) {
+  if (discType == kDiscDvdPlusRDl && psn >= kLayer0Sectors + kLayer1PsnOffset) {
+    return psn - kLayer1PsnOffset;
+  }
+  return psn - kLayer0PsnOffset;
+}
+
 int32_t LbaToPsn(int32_t lba, DiscTypeCode discType) {
   int32_t psn = discType == kDiscDvdPlusRDl && lba >= kLayer0Sectors ? lba + kLayer1PsnOffset
                                                                       : lba + kLayer0PsnOffset;

@@ -66,10 +66,11 @@ void CSmartScanRun::Run() {
       if (m_stop) return;
       m_sink.RowText(static_cast<int>(i), kSmartTesting);
     }
-    const int result = SampleOuterTrack(m_rows[i]);
+    const OuterTrackSample sample = TakeOuterTrackSample(m_rows[i]);
     std::lock_guard<std::mutex> hold(m_lock);
     if (m_stop) return;
-    m_sink.RowText(static_cast<int>(i), SmartVerdictText(result));
+    m_sink.RowSample(static_cast<int>(i), sample);
+    m_sink.RowText(static_cast<int>(i), SmartVerdictText(sample.result));
     m_sink.Stepped();
   }
 }

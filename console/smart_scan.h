@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/drive_commands.h"
 #include "commands/speed_codes.h"
 #include "console/disc_identification.h"
 
@@ -36,6 +37,8 @@ class SmartScanSink {
   virtual void Started(int rows) = 0;  // progress range 0..rows, step 1, position 0
   virtual void RowText(int row, const char* text) = 0;  // also makes the row visible
   virtual void Stepped() = 0;
+  // The reading behind a row's verdict, just before its RowText.
+  virtual void RowSample(int /*row*/, const OuterTrackSample& /*sample*/) {}
 };
 
 class CSmartScanRun {

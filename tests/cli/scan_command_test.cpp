@@ -15,6 +15,7 @@
 #include "cli/run_chart.h"
 #include "console/scan_run.h"
 #include "tests/cli/cli_test_util.h"
+#include "results/scan_record.h"
 #include "tests/cli/json_reader.h"
 
 extern char** environ;
@@ -113,29 +114,30 @@ TEST_F(ScanCommandTest, JsonAndCsvHoldWhatTheLogHolds) {
   const std::vector<std::string> lines = LogSamples(ReadFile(log));
   ASSERT_EQ(lines.size(), 12u);
 
-  const auto parsed = JsonReader::Parse(ReadFile(json));
-  ASSERT_TRUE(parsed) << ReadFile(json);
-  const JsonValue& report = *parsed;
-  EXPECT_EQ(report["disc"]["type"].text, "DVD+R");
-  EXPECT_EQ(report["disc"]["manufacturerId"].text, "ORBTEK");
-  EXPECT_EQ(report["disc"]["writeSpeeds"].items.size(), 7u);
-  EXPECT_EQ(report["disc"]["writeSpeeds"].items[0].text, "16X => (22160 Kb/Sec)  ");
-  EXPECT_EQ(report["settings"]["speed"].text, "16X");
-  EXPECT_EQ(report["settings"]["density"].text, "quick");
-  EXPECT_EQ(report["result"].text, "not recommended");
-  EXPECT_EQ(report["verdict"].text, kVerdictNotRecommended);
-  const auto& samples = report["samples"].items;
+  ScanRecord report;
+  std::string error;
+  ASSERT_TRUE(LoadRecordFile(json.str(), &report, &error)) << error << ReadFile(json);
+  EXPECT_EQ(report.disc.type, "DVD+R");
+  EXPECT_EQ(report.disc.manufacturerId, "ORBTEK");
+  EXPECT_EQ(report.disc.manufacturerName, std::nullopt);  // an invented ID
+  EXPECT_EQ(report.disc.writeSpeeds.size(), 7u);
+  EXPECT_EQ(report.disc.writeSpeeds[0], "16X => (22160 Kb/Sec)  ");
+  EXPECT_EQ(report.settings.speed, "16X");
+  EXPECT_EQ(report.settings.density, "quick");
+  EXPECT_EQ(report.outcome, RunOutcome::kNotRecommended);
+  EXPECT_EQ(report.verdict, kVerdictNotRecommended);
+  const auto& samples = report.samples;
   ASSERT_EQ(samples.size(), lines.size());
   for (size_t i = 0; i < samples.size(); ++i) {
     char line[128];
-    std::snprintf(line, sizeof line, "%8lld%5lld%5lld", samples[i]["lba"].number,
-                  samples[i]["te"].number, samples[i]["fe"].number);
+    std::snprintf(line, sizeof line, "%8d%5d%5d", samples[i].lba, samples[i].te, samples[i].fe);
     EXPECT_EQ(lines[i].substr(0, 18), line) << i;
     const bool ok = lines[i].find(" The disc is ok") != std::string::npos;
-    EXPECT_EQ(samples[i]["verdict"].text, ok ? "ok" : "not recommended") << i;
-    EXPECT_EQ(samples[i]["psn"].number, samples[i]["lba"].number + 0x30000) << i;
+    EXPECT_EQ(samples[i].ok, ok) << i;
+    EXPECT_EQ(samples[i].psn, samples[i].lba + 0x30000) << i;
+    EXPECT_EQ(samples[i].layer, 0) << i;
   }
-  EXPECT_EQ(samples[0]["lba"].number, 1878221);
+  EXPECT_EQ(samples[0].lba, 1878221);
 
   const std::string table = ReadFile(csv);
   EXPECT_EQ(table.substr(0, table.find('\n') + 1), "lba,psn,te,fe,verdict\n");
@@ -175,11 +177,13 @@ TEST_F(ScanCommandTest, ChartIsWrittenAsABmpOfTheComposedLayers) {
 TEST_F(ScanCommandTest, AFailedRunStillLeavesItsSamplesButNoVerdict) {
   const Captured run = Run({"--simulate=invalid-reading", "--json", json.str()});
   EXPECT_EQ(run.exitCode, kExitDriveFailure);
-  const auto report = JsonReader::Parse(ReadFile(json));
-  ASSERT_TRUE(report);
-  EXPECT_EQ((*report)["result"].text, "firmware failure");
-  EXPECT_EQ((*report)["verdict"].kind, JsonValue::kNull);
-  EXPECT_EQ((*report)["samples"].items.size(), 19u);  // the 20th sample failed
+  ScanRecord report;
+  std::string error;
+  ASSERT_TRUE(LoadRecordFile(json.str(), &report, &error)) << error;
+  EXPECT_EQ(report.outcome, RunOutcome::kFirmwareFailure);
+  EXPECT_EQ(report.verdict, "");
+  EXPECT_NE(ReadFile(json).find("\"verdict\": null"), std::string::npos);
+  EXPECT_EQ(report.samples.size(), 19u);  // the 20th sample failed
   EXPECT_EQ(LogSamples(ReadFile(log)).size(), 19u);
 }
 
@@ -251,10 +255,11 @@ TEST_F(ScanCommandTest, CtrlCStopsTheRunCleanly) {
   EXPECT_GE(lines.size(), 5u);
   EXPECT_LT(lines.size(), 58u);
   for (const std::string& line : lines) EXPECT_TRUE(line.size() == 71 || line.size() == 84) << line;
-  const auto report = JsonReader::Parse(ReadFile(json));
-  ASSERT_TRUE(report);
-  EXPECT_EQ((*report)["result"].text, "aborted");
-  EXPECT_EQ((*report)["samples"].items.size(), lines.size());
+  ScanRecord report;
+  std::string error;
+  ASSERT_TRUE(LoadRecordFile(json.str(), &report, &error)) << error;
+  EXPECT_EQ(report.outcome, RunOutcome::kAborted);
+  EXPECT_EQ(report.samples.size(), lines.size());
 }
 
 }  // namespace

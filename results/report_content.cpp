@@ -1,0 +1,286 @@
+#include "results/report_content.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// Distinct pairs for runs after the first: dark and light of one hue each,
+// all readable on white paper.
+constexpr RunColours kRunColours[] = {
+    {kReportTe, kReportFe},
+    {{31, 70, 200}, {255, 140, 0}},
+    {{0, 128, 0}, {150, 200, 40}},
+    {{120, 60, 20}, {200, 160, 100}},
+    {{90, 30, 160}, {170, 130, 230}},
+    {{0, 0, 0}, {150, 150, 150}},
+};
+
+std::string Join(const std::vector<std::string>& parts, const char* separator) {
+  std::string joined;
+  for (const std::string& part : parts) {
+    if (!joined.empty()) joined += separator;
+    joined += part;
+  }
+  return joined;
+}
+
+std::string Duration(long seconds) {
+  if (seconds < 0) seconds = 0;
+  char text[48];
+  if (seconds >= 3600) {
+    std::snprintf(text, sizeof text, "%ld h %02ld min %02ld s", seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
+  } else if (seconds >= 60) {
+    std::snprintf(text, sizeof text, "%ld min %02ld s", seconds / 60, seconds % 60);
+  } else {
+    std::snprintf(text, sizeof text, "%ld s", seconds);
+  }
+  return text;
+}
+
+// "2026-12-08T02:10:00+01:00" -> "2026-12-08 02:10:00 +01:00".
+std::string DateText(const std::string& iso) {
+  std::string text = ReportText(iso);
+  if (text.size() >= 19 && text[10] == 'T') {
+    text[10] = ' ';
+    if (text.size() > 19) text.insert(19, " ");
+  }
+  return text;
+}
+
+std::string ShortDate(const std::string& iso) {
+  const std::string text = DateText(iso);
+  return text.substr(0, std::min<size_t>(16, text.size()));
+}
+
+std::string ManufacturerText(const RecordDisc& disc) {
+  std::string text = disc.manufacturerId.empty() ? "-" : ReportText(disc.manufacturerId);
+  text += disc.manufacturerName ? " (" + ReportText(*disc.manufacturerName) + ")"
+                                : " (unknown manufacturer)";
+  return text;
+}
+
+std::string SettingsText(const ScanRecord& record) {
+  const RecordSettings& s = record.settings;
+  if (record.kind == RecordKind::kSmart) return "every write speed";
+  return ReportText(s.speed) + ", " + ReportText(s.density) + " density (step " +
+         std::to_string(s.densityStep) + ")";
+}
+
+std::string LimitsText(const RecordSettings& s) {
+  return "TE " + std::to_string(s.teLimit) + ", FE " + std::to_string(s.feLimit);
+}
+
+std::string HighestFitSpeed(const ScanRecord& record) {
+  std::string highest;
+  int highestCode = -1;
+  for (const SmartRow& row : record.rows) {
+    if (row.result == kSmartRowOk && row.speedCode > highestCode) {
+      highestCode = row.speedCode;
+      highest = ReportText(row.speed);
+    }
+  }
+  return highest;
+}
+
+std::string WorstText(const LayerStatistics& whole, bool dualLayer) {
+  if (!whole.worst) return "";
+  const WorstSample& w = *whole.worst;
+  char text[160];
+  std::snprintf(text, sizeof text, "Worst sample: LBA %d (%.2f GB)%s%s: TE %d, FE %d",
+                static_cast<int>(w.lba), w.gb, dualLayer ? ", layer " : "",
+                dualLayer ? std::to_string(w.layer).c_str() : "", w.te, w.fe);
+  return text;
+}
+
+void AddStatRows(const std::string& prefix, const RecordStatistics& statistics,
+                 std::vector<ReportStatRow>* rows) {
+  rows->push_back({prefix.empty() ? "Whole disc" : prefix, statistics.whole.te,
+                   statistics.whole.fe, statistics.whole.samples});
+  if (statistics.layers.size() < 2) return;
+  for (const LayerStatistics& layer : statistics.layers) {
+    rows->push_back({(prefix.empty() ? "" : prefix + ", ") + "layer " + std::to_string(layer.layer),
+                     layer.te, layer.fe, layer.samples});
+  }
+}
+
+}  // namespace
+
+RunColours RunColoursOf(size_t run) {
+  constexpr size_t count = sizeof kRunColours / sizeof kRunColours[0];
+  return kRunColours[run % count];
+}
+
+std::string ReportText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t size = text.size();
+  for (size_t i = 0; i < size;) {
+    const unsigned char c = bytes[i];
+    if (c < 0x20 || c == 0x7F) {
+      out += ' ';
+      ++i;
+      continue;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    // A well-formed UTF-8 sequence (no overlong forms, no surrogates) is kept.
+    size_t length = 0;
+    uint32_t code = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+      code = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      code = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      code = c & 0x07;
+    }
+    bool valid = length != 0 && i + length <= size;
+    for (size_t k = 1; valid && k < length; ++k) {
+      valid = (bytes[i + k] & 0xC0) == 0x80;
+      code = (code << 6) | (bytes[i + k] & 0x3F);
+    }
+    if (valid) {
+      valid = !(length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) &&
+              !(length == 4 && (code < 0x10000 || code > 0x10FFFF));
+    }
+    if (valid) {
+      out.append(text, i, length);
+      i += length;
+    } else {
+      // Latin-1: U+0080..U+00FF; C1 controls become spaces.
+      if (c < 0xA0) {
+        out += ' ';
+      } else {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+      }
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::string FormatMean(double mean) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", mean);
+  return text;
+}
+
+ReportColour OutcomeColour(RunOutcome outcome) {
+  if (outcome == RunOutcome::kOk) return kReportGreen;
+  if (outcome == RunOutcome::kAborted) return kReportGrey;
+  return kReportRed;
+}
+
+std::string OutcomeWords(const ScanRecord& record) {
+  const std::string speed = ReportText(record.settings.speed);
+  switch (record.outcome) {
+    case RunOutcome::kOk:
+      if (record.kind == RecordKind::kSmart) {
+        const std::string highest = HighestFitSpeed(record);
+        return highest.empty() ? "No write speed is fit" : "Fit for writing up to " + highest;
+      }
+      return "OK for writing at " + speed;
+    case RunOutcome::kNotRecommended:
+      if (record.kind == RecordKind::kSmart) return "Not recommended at any write speed";
+      return "Not recommended for writing at " + speed;
+    case RunOutcome::kFirmwareFailure:
+      return "Firmware failure: no verdict";
+    case RunOutcome::kTimedOut:
+      return "Drive timed out: no verdict";
+    case RunOutcome::kDriveGone:
+      return "Drive gone during the run: no verdict";
+    case RunOutcome::kDiscEjected:
+      return "Disc ejected during the run: no verdict";
+    case RunOutcome::kLogNotWritten:
+      return "Log not written: no verdict";
+    case RunOutcome::kAborted:
+      return "Stopped: no verdict";
+  }
+  return "Unknown outcome";
+}
+
+ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
+  ReportContent content;
+  const bool comparison = records.size() > 1;
+  bool allOk = true;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const ScanRecord& record = records[i];
+    ReportRun run;
+    run.record = &record;
+    run.statistics = StatisticsOf(record);
+    run.outcome = OutcomeWords(record);
+    run.outcomeColour = OutcomeColour(record.outcome);
+    if (record.kind == RecordKind::kSmart && record.outcome == RunOutcome::kOk &&
+        HighestFitSpeed(record).empty()) {
+      run.outcomeColour = kReportRed;
+    }
+    allOk = allOk && run.outcomeColour == kReportGreen;
+    run.name = (comparison ? "Run " + std::to_string(i + 1) + ": " : std::string()) +
+               ShortDate(record.startTime) + ", " + ReportText(record.disc.manufacturerId) + ", " +
+               (record.kind == RecordKind::kSmart ? "Smart Scan" : ReportText(record.settings.speed));
+    run.fields = {
+        {"Disc", ReportText(record.disc.type)},
+        {"Manufacturer ID", ManufacturerText(record.disc)},
+        {"Media type ID", record.disc.mediaTypeId.empty() ? "-" : ReportText(record.disc.mediaTypeId)},
+        {"Capacity", ReportText(record.disc.capacity) + ", last LBA " +
+                         std::to_string(record.disc.lastLba)},
+        {"Write speeds", ReportText(Join(record.disc.writeSpeeds, ", "))},
+        {"Drive", ReportText(record.drive.name) +
+                      (record.drive.node.empty() ? "" : " at " + ReportText(record.drive.node))},
+        {"Settings", SettingsText(record)},
+        {"Limits", LimitsText(record.settings)},
+        {"Date", DateText(record.startTime)},
+        {"Duration", Duration(record.durationSeconds)},
+        {"Program", ReportText(record.program + " " + record.programVersion)},
+    };
+    for (const RecordSample& sample : record.samples) {
+      if (sample.layer == 1) {
+        run.layerBreakLba = sample.lba;
+        break;
+      }
+    }
+    // A Smart Scan's readings all come from one point near the rim.
+    if (record.kind == RecordKind::kScan) {
+      run.worst = WorstText(run.statistics.whole, run.layerBreakLba >= 0);
+    }
+    AddStatRows(comparison ? "Run " + std::to_string(i + 1) : "", run.statistics,
+                &content.statistics);
+    content.lastLba = std::max(content.lastLba, record.disc.lastLba);
+    content.runs.push_back(std::move(run));
+  }
+  if (!records.empty()) {
+    content.teLimit = records[0].settings.teLimit;
+    content.feLimit = records[0].settings.feLimit;
+  }
+  if (comparison) {
+    content.title = "Comparison of " + std::to_string(records.size()) + " runs";
+    content.titleColour = allOk ? kReportGreen : kReportRed;
+  } else if (!records.empty()) {
+    const ScanRecord& record = records[0];
+    content.title = content.runs[0].outcome;
+    content.titleColour = content.runs[0].outcomeColour;
+    content.subtitle = ReportText(record.verdict);
+    if (record.kind == RecordKind::kSmart) {
+      content.smart = true;
+      for (const SmartRow& row : record.rows) {
+        content.smartRows.push_back({ReportText(row.speed),
+                                     row.te ? std::to_string(*row.te) : "-",
+                                     row.fe ? std::to_string(*row.fe) : "-",
+                                     ReportText(row.result), row.result == kSmartRowOk});
+      }
+      const std::string highest = HighestFitSpeed(record);
+      content.smartHighest = highest.empty() ? "No write speed is fit for writing"
+                                             : "Highest fit speed: " + highest;
+    }
+  }
+  return content;
+}

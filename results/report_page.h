@@ -1,0 +1,40 @@
+// The report as one page drawn with cairo: on a PNG or PDF surface here, on
+// the printer's cairo context in the window. Sizes are in points.
+#pragma once
+
+#include <string>
+
+#include "results/paper_size.h"
+#include "results/report_content.h"
+
+typedef struct _cairo cairo_t;
+
+struct ReportRect {
+  double x = 0, y = 0, width = 0, height = 0;
+};
+
+// PNG pages are drawn at two pixels a point (144 dpi).
+inline constexpr double kReportPngScale = 2.0;
+
+// The chart's y axis runs from 0 to this reading, as the window's does.
+inline constexpr double kReportChartTop = 600.0;
+
+// Draws the page at the context's current transformation, in points.
+// *plotArea (if given) gets the chart's plot area in those points.
+void DrawReportPage(cairo_t* cr, const ReportContent& content, PaperPoints paper,
+                    ReportRect* plotArea = nullptr);
+
+// Draws the chart (axes, curves, limit lines, layer break, legend) into
+// rect; *plotArea gets the area the readings are plotted in.
+void DrawReportChart(cairo_t* cr, const ReportContent& content, const ReportRect& rect,
+                     ReportRect* plotArea = nullptr);
+
+// The whole page as PNG bytes; *plotArea in pixels of that picture.
+bool RenderReportPng(const ReportContent& content, PaperSize paper, std::string* png,
+                     std::string* error, ReportRect* plotArea = nullptr);
+// The whole page as a one-page PDF with real text.
+bool RenderReportPdf(const ReportContent& content, PaperSize paper, std::string* pdf,
+                     std::string* error);
+// The chart alone as PNG bytes of width x height pixels.
+bool RenderChartPng(const ReportContent& content, int width, int height, std::string* png,
+                    std::string* error, ReportRect* plotArea = nullptr);

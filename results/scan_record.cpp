@@ -1,0 +1,429 @@
+#include "results/scan_record.h"
+
+#include <cmath>
+#include <ctime>
+#include <fstream>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "commands/drive_commands.h"
+#include "console/scan_run.h"
+
+using Json = nlohmann::ordered_json;
+
+namespace {
+
+constexpr const char* kOutcomeNames[kRunOutcomeCount] = {
+    "ok",        "not recommended", "firmware failure", "timed out",
+    "drive gone", "disc ejected",   "log not written",  "aborted"};
+
+// Identity bytes from the drive are not UTF-8: each byte is kept as the
+// character of the same number (Latin-1) and comes back as that byte.
+std::string Latin1ToUtf8(const std::string& bytes) {
+  std::string text;
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x80) {
+      text += c;
+    } else {
+      text += static_cast<char>(0xC0 | (b >> 6));
+      text += static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  return text;
+}
+
+// The inverse, for text that only holds U+0000..U+00FF; anything beyond is
+// kept as it is (a record written by hand may name things in UTF-8).
+std::string Utf8ToLatin1(const std::string& text) {
+  std::string bytes;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if ((b == 0xC2 || b == 0xC3) && i + 1 < text.size()) {
+      bytes += static_cast<char>(((b & 0x03) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3F));
+      ++i;
+    } else if (b >= 0x80) {
+      return text;
+    } else {
+      bytes += text[i];
+    }
+  }
+  return bytes;
+}
+
+double Rounded(double value) { return std::round(value * 1000.0) / 1000.0; }
+
+Json ChannelJson(const ChannelStatistics& s) {
+  return Json{{"max", s.max},
+              {"mean", Rounded(s.mean)},
+              {"p95", s.p95},
+              {"overLimit", s.overLimit},
+              {"margin", s.margin}};
+}
+
+Json LayerJson(const LayerStatistics& s) {
+  Json json;
+  if (s.layer >= 0) json["layer"] = s.layer;
+  json["samples"] = s.samples;
+  json["te"] = ChannelJson(s.te);
+  json["fe"] = ChannelJson(s.fe);
+  if (s.worst) {
+    json["worst"] = Json{{"lba", s.worst->lba},
+                         {"gb", Rounded(s.worst->gb)},
+                         {"layer", s.worst->layer},
+                         {"te", s.worst->te},
+                         {"fe", s.worst->fe}};
+  } else {
+    json["worst"] = nullptr;
+  }
+  return json;
+}
+
+// Reading: every accessor checks the type and range and throws a
+// RecordError naming the field; the reader turns it into one line.
+struct RecordError {
+  std::string message;
+};
+
+[[noreturn]] void Fail(const std::string& where, const std::string& what) {
+  throw RecordError{where + " " + what};
+}
+
+const Json& Member(const Json& object, const std::string& where, const char* name) {
+  const auto it = object.find(name);
+  if (it == object.end()) Fail(where + name, "is missing");
+  return *it;
+}
+
+const Json& Object(const Json& object, const std::string& where, const char* name) {
+  const Json& value = Member(object, where, name);
+  if (!value.is_object()) Fail(where + name, "is not an object");
+  return value;
+}
+
+std::string Text(const Json& object, const std::string& where, const char* name) {
+  const Json& value = Member(object, where, name);
+  if (!value.is_string()) Fail(where + name, "is not a string");
+  return value.get<std::string>();
+}
+
+std::optional<std::string> TextOrNull(const Json& object, const std::string& where,
+                                      const char* name) {
+  const auto it = object.find(name);
+  if (it == object.end() || it->is_null()) return std::nullopt;
+  if (!it->is_string()) Fail(where + name, "is not a string or null");
+  return it->get<std::string>();
+}
+
+int64_t IntegerOf(const Json& value, const std::string& where, int64_t low, int64_t high) {
+  if (!value.is_number_integer()) Fail(where, "is not a whole number");
+  int64_t n = 0;
+  if (value.is_number_unsigned()) {
+    const uint64_t u = value.get<uint64_t>();
+    if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+      Fail(where, "is out of range");
+    }
+    n = static_cast<int64_t>(u);
+  } else {
+    n = value.get<int64_t>();
+  }
+  if (n < low || n > high) {
+    Fail(where, "is out of range (" + std::to_string(low) + ".." + std::to_string(high) + ")");
+  }
+  return n;
+}
+
+int64_t Integer(const Json& object, const std::string& where, const char* name, int64_t low,
+                int64_t high) {
+  return IntegerOf(Member(object, where, name), where + name, low, high);
+}
+
+bool Boolean(const Json& object, const std::string& where, const char* name) {
+  const Json& value = Member(object, where, name);
+  if (!value.is_boolean()) Fail(where + name, "is not true or false");
+  return value.get<bool>();
+}
+
+const Json& Array(const Json& object, const std::string& where, const char* name,
+                  size_t maxItems) {
+  const Json& value = Member(object, where, name);
+  if (!value.is_array()) Fail(where + name, "is not a list");
+  if (value.size() > maxItems) {
+    Fail(where + name, "has " + std::to_string(value.size()) + " entries, more than the " +
+                           std::to_string(maxItems) + " a record may hold");
+  }
+  return value;
+}
+
+constexpr int64_t kMaxLba = std::numeric_limits<int32_t>::max();
+
+void ReadRecord(const Json& json, ScanRecord* record) {
+  if (!json.is_object()) throw RecordError{"not a Velmo scan record (not a JSON object)"};
+  const auto format = json.find("format");
+  if (format == json.end() || !format->is_string() || *format != kRecordFormat) {
+    throw RecordError{"not a Velmo scan record (no \"format\": \"velmo-scan\")"};
+  }
+  const auto version = json.find("version");
+  if (version == json.end() || !version->is_number_integer()) {
+    throw RecordError{"a scan record without a version number"};
+  }
+  if (version->is_number_unsigned() ? version->get<uint64_t>() > uint64_t(kRecordVersion)
+                                    : version->get<int64_t>() > kRecordVersion) {
+    throw RecordError{"a scan record of version " + version->dump() +
+                      ", newer than this Velmo reads (" + std::to_string(kRecordVersion) +
+                      "); update Velmo to read it"};
+  }
+  if (version->get<int64_t>() < 1) throw RecordError{"a scan record of unknown version " + version->dump()};
+
+  ScanRecord r;
+  const std::string kind = Text(json, "", "kind");
+  if (kind == "scan") {
+    r.kind = RecordKind::kScan;
+  } else if (kind == "smart") {
+    r.kind = RecordKind::kSmart;
+  } else {
+    Fail("kind", "is neither \"scan\" nor \"smart\"");
+  }
+  r.program = Text(json, "", "program");
+  r.programVersion = Text(json, "", "programVersion");
+  r.startTime = Text(json, "", "startTime");
+  r.durationSeconds = static_cast<long>(Integer(json, "", "durationSeconds", 0, 10LL * 365 * 86400));
+
+  const Json& drive = Object(json, "", "drive");
+  r.drive.name = Utf8ToLatin1(Text(drive, "drive.", "name"));
+  r.drive.vendor = Utf8ToLatin1(Text(drive, "drive.", "vendor"));
+  r.drive.product = Utf8ToLatin1(Text(drive, "drive.", "product"));
+  r.drive.revision = Utf8ToLatin1(Text(drive, "drive.", "revision"));
+  r.drive.node = Text(drive, "drive.", "node");
+
+  const Json& disc = Object(json, "", "disc");
+  r.disc.type = Text(disc, "disc.", "type");
+  r.disc.manufacturerId = Utf8ToLatin1(Text(disc, "disc.", "manufacturerId"));
+  r.disc.manufacturerName = TextOrNull(disc, "disc.", "manufacturerName");
+  r.disc.mediaTypeId = Utf8ToLatin1(Text(disc, "disc.", "mediaTypeId"));
+  r.disc.capacity = Text(disc, "disc.", "capacity");
+  r.disc.lastLba = static_cast<int32_t>(Integer(disc, "disc.", "lastLba", 0, kMaxLba));
+  const Json& speeds = Array(disc, "disc.", "writeSpeeds", kRecordMaxRows);
+  for (size_t i = 0; i < speeds.size(); ++i) {
+    if (!speeds[i].is_string()) Fail("disc.writeSpeeds[" + std::to_string(i) + "]", "is not a string");
+    r.disc.writeSpeeds.push_back(speeds[i].get<std::string>());
+  }
+
+  const Json& settings = Object(json, "", "settings");
+  r.settings.speed = Text(settings, "settings.", "speed");
+  r.settings.speedCode = static_cast<int>(Integer(settings, "settings.", "speedCode", 0, 255));
+  r.settings.density = Text(settings, "settings.", "density");
+  r.settings.densityStep =
+      static_cast<int32_t>(Integer(settings, "settings.", "densityStep", 0, kMaxLba));
+  r.settings.teLimit = static_cast<int>(Integer(settings, "settings.", "teLimit", 1, 65535));
+  r.settings.feLimit = static_cast<int>(Integer(settings, "settings.", "feLimit", 1, 65535));
+
+  if (r.kind == RecordKind::kScan) {
+    const Json& samples = Array(json, "", "samples", kRecordMaxSamples);
+    r.samples.reserve(samples.size());
+    for (size_t i = 0; i < samples.size(); ++i) {
+      const std::string where = "samples[" + std::to_string(i) + "].";
+      const Json& s = samples[i];
+      if (!s.is_object()) Fail(where.substr(0, where.size() - 1), "is not an object");
+      RecordSample sample;
+      sample.lba = static_cast<int32_t>(Integer(s, where, "lba", 0, kMaxLba));
+      sample.psn = static_cast<int32_t>(Integer(s, where, "psn", 0, kMaxLba));
+      sample.layer = static_cast<int>(Integer(s, where, "layer", 0, 1));
+      sample.te = static_cast<uint16_t>(Integer(s, where, "te", 0, 65535));
+      sample.fe = static_cast<uint16_t>(Integer(s, where, "fe", 0, 65535));
+      sample.ok = Boolean(s, where, "ok");
+      if (sample.ok != (sample.te <= r.settings.teLimit && sample.fe <= r.settings.feLimit)) {
+        Fail(where + "ok", "does not agree with the readings and limits");
+      }
+      r.samples.push_back(sample);
+    }
+  } else {
+    const Json& rows = Array(json, "", "rows", kRecordMaxRows);
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const std::string where = "rows[" + std::to_string(i) + "].";
+      const Json& row = rows[i];
+      if (!row.is_object()) Fail(where.substr(0, where.size() - 1), "is not an object");
+      SmartRow smart;
+      smart.speed = Text(row, where, "speed");
+      smart.speedCode = static_cast<int>(Integer(row, where, "speedCode", 0, 255));
+      for (auto [name, field] : {std::pair{"te", &smart.te}, std::pair{"fe", &smart.fe}}) {
+        const Json& value = Member(row, where, name);
+        if (!value.is_null()) *field = static_cast<uint16_t>(IntegerOf(value, where + name, 0, 65535));
+      }
+      smart.result = Text(row, where, "result");
+      if (smart.result != kSmartRowOk && smart.result != kSmartRowNotRecommended &&
+          smart.result != kSmartRowFailed) {
+        Fail(where + "result", "is not \"ok\", \"not recommended\" or \"failed\"");
+      }
+      if ((smart.result == kSmartRowFailed) != !(smart.te && smart.fe)) {
+        Fail(where.substr(0, where.size() - 1), "has readings that do not fit its result");
+      }
+      r.rows.push_back(std::move(smart));
+    }
+  }
+
+  const std::string outcome = Text(json, "", "outcome");
+  const auto known = RunOutcomeFromName(outcome);
+  if (!known) Fail("outcome", "\"" + outcome + "\" is not an outcome this Velmo knows");
+  r.outcome = *known;
+  r.verdict = TextOrNull(json, "", "verdict").value_or("");
+  r.log = TextOrNull(json, "", "log").value_or("");
+  *record = std::move(r);
+}
+
+}  // namespace
+
+const char* RecordKindName(RecordKind kind) { return kind == RecordKind::kSmart ? "smart" : "scan"; }
+
+const char* RunOutcomeName(RunOutcome outcome) {
+  const auto index = static_cast<size_t>(outcome);
+  return index < kRunOutcomeCount ? kOutcomeNames[index] : "";
+}
+
+std::optional<RunOutcome> RunOutcomeFromName(std::string_view name) {
+  for (int i = 0; i < kRunOutcomeCount; ++i) {
+    if (name == kOutcomeNames[i]) return static_cast<RunOutcome>(i);
+  }
+  return std::nullopt;
+}
+
+RecordStatistics StatisticsOf(const ScanRecord& record) {
+  if (record.kind == RecordKind::kScan) {
+    return ComputeStatistics(record.samples, record.settings.teLimit, record.settings.feLimit);
+  }
+  // Smart Scan: every reading is at the outer-track sample point.
+  const bool dualLayer = record.disc.type == "DVD+R DL";
+  const DiscTypeCode type = dualLayer ? kDiscDvdPlusRDl : kDiscDvdPlusR;
+  const int32_t psn = static_cast<int32_t>(dualLayer ? kOuterTrackPsnDualLayer : kOuterTrackPsn);
+  const int32_t lba = PsnToLba(psn, type);
+  std::vector<RecordSample> readings;
+  for (const SmartRow& row : record.rows) {
+    if (!row.te || !row.fe) continue;
+    readings.push_back(RecordSample{lba, psn, LayerOfLba(lba, type), *row.te, *row.fe,
+                                    *row.te <= record.settings.teLimit &&
+                                        *row.fe <= record.settings.feLimit});
+  }
+  return ComputeStatistics(readings, record.settings.teLimit, record.settings.feLimit);
+}
+
+std::string WriteRecordJson(const ScanRecord& r) {
+  Json json;
+  json["format"] = kRecordFormat;
+  json["version"] = kRecordVersion;
+  json["kind"] = RecordKindName(r.kind);
+  json["program"] = r.program;
+  json["programVersion"] = r.programVersion;
+  json["startTime"] = r.startTime;
+  json["durationSeconds"] = r.durationSeconds;
+  json["drive"] = Json{{"name", Latin1ToUtf8(r.drive.name)},
+                       {"vendor", Latin1ToUtf8(r.drive.vendor)},
+                       {"product", Latin1ToUtf8(r.drive.product)},
+                       {"revision", Latin1ToUtf8(r.drive.revision)},
+                       {"node", r.drive.node}};
+  Json disc{{"type", r.disc.type}, {"manufacturerId", Latin1ToUtf8(r.disc.manufacturerId)}};
+  if (r.disc.manufacturerName) {
+    disc["manufacturerName"] = *r.disc.manufacturerName;
+  } else {
+    disc["manufacturerName"] = nullptr;
+  }
+  disc["mediaTypeId"] = Latin1ToUtf8(r.disc.mediaTypeId);
+  disc["capacity"] = r.disc.capacity;
+  disc["lastLba"] = r.disc.lastLba;
+  disc["writeSpeeds"] = r.disc.writeSpeeds;
+  json["disc"] = std::move(disc);
+  json["settings"] = Json{{"speed", r.settings.speed},
+                          {"speedCode", r.settings.speedCode},
+                          {"density", r.settings.density},
+                          {"densityStep", r.settings.densityStep},
+                          {"teLimit", r.settings.teLimit},
+                          {"feLimit", r.settings.feLimit}};
+  if (r.kind == RecordKind::kScan) {
+    Json samples = Json::array();
+    for (const RecordSample& s : r.samples) {
+      samples.push_back(Json{{"lba", s.lba}, {"psn", s.psn}, {"layer", s.layer},
+                             {"te", s.te}, {"fe", s.fe}, {"ok", s.ok}});
+    }
+    json["samples"] = std::move(samples);
+  } else {
+    Json rows = Json::array();
+    for (const SmartRow& row : r.rows) {
+      Json item{{"speed", row.speed}, {"speedCode", row.speedCode}};
+      item["te"] = row.te ? Json(*row.te) : Json(nullptr);
+      item["fe"] = row.fe ? Json(*row.fe) : Json(nullptr);
+      item["result"] = row.result;
+      rows.push_back(std::move(item));
+    }
+    json["rows"] = std::move(rows);
+  }
+  json["outcome"] = RunOutcomeName(r.outcome);
+  json["verdict"] = r.verdict.empty() ? Json(nullptr) : Json(r.verdict);
+  json["log"] = r.log.empty() ? Json(nullptr) : Json(r.log);
+  const RecordStatistics stats = StatisticsOf(r);
+  Json layers = Json::array();
+  for (const LayerStatistics& layer : stats.layers) layers.push_back(LayerJson(layer));
+  json["statistics"] = Json{{"whole", LayerJson(stats.whole)}, {"layers", std::move(layers)}};
+  // Paths and texts that are not UTF-8 are written with U+FFFD in place of
+  // the bad bytes rather than failing the record.
+  return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+bool ReadRecordJson(std::string_view text, ScanRecord* record, std::string* error) {
+  if (text.size() > kRecordMaxBytes) {
+    *error = "too large for a scan record (" + std::to_string(text.size()) + " bytes)";
+    return false;
+  }
+  try {
+    const Json json = Json::parse(text.begin(), text.end());
+    ReadRecord(json, record);
+    return true;
+  } catch (const Json::parse_error& e) {
+    *error = text.empty() ? "empty, not a scan record"
+                          : "not JSON (byte " + std::to_string(e.byte) + ")";
+  } catch (const Json::out_of_range&) {
+    *error = "not a readable scan record (a number out of range)";
+  } catch (const RecordError& e) {
+    *error = e.message;
+  } catch (const std::exception& e) {
+    *error = std::string("not a readable scan record (") + e.what() + ")";
+  }
+  return false;
+}
+
+bool LoadRecordFile(const std::string& path, ScanRecord* record, std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = path + ": cannot be read";
+    return false;
+  }
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  in.seekg(0, std::ios::beg);
+  if (size > static_cast<std::streamoff>(kRecordMaxBytes)) {
+    *error = path + ": too large for a scan record";
+    return false;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) {
+    *error = path + ": cannot be read";
+    return false;
+  }
+  if (!ReadRecordJson(text.str(), record, error)) {
+    *error = path + ": " + *error;
+    return false;
+  }
+  return true;
+}
+
+std::string CurrentIsoTime() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+  // %z gives +0100; ISO 8601 as JSON readers expect it has +01:00.
+  std::string iso = text;
+  if (iso.size() >= 5) iso.insert(iso.size() - 2, ":");
+  return iso;
+}

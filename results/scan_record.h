@@ -1,0 +1,123 @@
+// One run as data: who scanned what, how, every sample (or Smart Scan row),
+// how it ended, and its statistics. Written as a versioned JSON document and
+// read back by the same code; the window, velmo-cli and the history all keep
+// runs in this form.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "results/record_statistics.h"
+
+inline constexpr char kRecordFormat[] = "velmo-scan";
+inline constexpr int kRecordVersion = 1;
+
+// What a reader accepts at most: more than any real run, far less than what
+// would exhaust memory.
+inline constexpr size_t kRecordMaxBytes = 64u << 20;
+inline constexpr size_t kRecordMaxSamples = 200000;
+inline constexpr size_t kRecordMaxRows = 64;
+
+enum class RecordKind : uint8_t { kScan, kSmart };
+
+const char* RecordKindName(RecordKind kind);  // "scan", "smart"
+
+// How a run ended.
+enum class RunOutcome : uint8_t {
+  kOk,
+  kNotRecommended,
+  kFirmwareFailure,  // a sample command failed; no verdict
+  kTimedOut,         // the drive did not answer in time
+  kDriveGone,        // the drive went away during the run
+  kDiscEjected,      // the disc left the drive during the run
+  kLogNotWritten,    // TEFE.txt could not be opened or written
+  kAborted,          // stopped by the user; no verdict
+};
+
+inline constexpr int kRunOutcomeCount = 8;
+
+const char* RunOutcomeName(RunOutcome outcome);  // "ok", "not recommended", ...
+std::optional<RunOutcome> RunOutcomeFromName(std::string_view name);
+
+struct RecordDrive {
+  std::string name;  // as the drive list shows it
+  std::string vendor;
+  std::string product;
+  std::string revision;
+  std::string node;  // device node (or the simulator's address)
+  bool operator==(const RecordDrive&) const = default;
+};
+
+struct RecordDisc {
+  std::string type;            // "DVD+R", ...
+  std::string manufacturerId;  // as the window shows it
+  std::optional<std::string> manufacturerName;  // from the media-code table; none when unknown
+  std::string mediaTypeId;
+  std::string capacity;        // the window's capacity text
+  int32_t lastLba = 0;
+  std::vector<std::string> writeSpeeds;  // the speed list entries verbatim
+  bool operator==(const RecordDisc&) const = default;
+};
+
+struct RecordSettings {
+  std::string speed;  // "16X"; empty for a Smart Scan (every speed)
+  int speedCode = 0;
+  std::string density;  // "normal", "full", "quick"; empty for a Smart Scan
+  int32_t densityStep = 0;
+  int teLimit = 500;
+  int feLimit = 450;
+  bool operator==(const RecordSettings&) const = default;
+};
+
+// One Smart Scan row: the reading at the outer-track sample point.
+inline constexpr char kSmartRowOk[] = "ok";
+inline constexpr char kSmartRowNotRecommended[] = "not recommended";
+inline constexpr char kSmartRowFailed[] = "failed";
+
+struct SmartRow {
+  std::string speed;  // "16X"
+  int speedCode = 0;
+  std::optional<uint16_t> te;  // none when the sample failed
+  std::optional<uint16_t> fe;
+  std::string result;  // kSmartRowOk, kSmartRowNotRecommended, kSmartRowFailed
+  bool operator==(const SmartRow&) const = default;
+};
+
+struct ScanRecord {
+  RecordKind kind = RecordKind::kScan;
+  std::string program;         // "velmo-cli" or "velmo"
+  std::string programVersion;  // "1.0.0"
+  std::string startTime;       // ISO 8601 with offset: 2026-12-08T02:10:00+00:00
+  long durationSeconds = 0;
+  RecordDrive drive;
+  RecordDisc disc;
+  RecordSettings settings;
+  std::vector<RecordSample> samples;  // kind scan
+  std::vector<SmartRow> rows;         // kind smart
+  RunOutcome outcome = RunOutcome::kAborted;
+  std::string verdict;  // the verdict text the user saw; empty without one
+  std::string log;      // where TEFE.txt went; empty for a Smart Scan
+
+  bool operator==(const ScanRecord&) const = default;
+};
+
+// The statistics of a record, from its samples (scan) or the readings of its
+// rows (smart), against its limits.
+RecordStatistics StatisticsOf(const ScanRecord& record);
+
+// The record as JSON text (with its statistics), ending in a newline.
+std::string WriteRecordJson(const ScanRecord& record);
+
+// Reads a record. False with a one-line *error for anything that is not a
+// record this program can read: not JSON, another format, a newer version,
+// missing or mistyped fields, values out of range, too many samples.
+bool ReadRecordJson(std::string_view text, ScanRecord* record, std::string* error);
+
+// The same for a file; *error names the file.
+bool LoadRecordFile(const std::string& path, ScanRecord* record, std::string* error);
+
+// The time now as ISO 8601 with the local offset.
+std::string CurrentIsoTime();

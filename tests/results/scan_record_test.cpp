@@ -1,0 +1,163 @@
+// Records read back as written, and everything that is not a record this
+// program reads is refused with one line.
+#include "results/scan_record.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+ScanRecord Example() {
+  ScanRecord r;
+  r.kind = RecordKind::kScan;
+  r.program = "velmo-cli";
+  r.programVersion = "1.0.0";
+  r.startTime = "2026-12-08T02:10:00+01:00";
+  r.durationSeconds = 73;
+  r.drive = {"VELMO   DVDRW VX-2016   1.02", "VELMO", "DVDRW VX-2016", "1.02", "/dev/sg1"};
+  r.disc.type = "DVD+R DL";
+  r.disc.manufacturerId = std::string("MKM\0\xE9 ", 6);  // raw bytes, not UTF-8
+  r.disc.manufacturerName = "Mitsubishi Kagaku Media Co., Ltd. (Verbatim)";
+  r.disc.mediaTypeId = "003";
+  r.disc.capacity = "8152.0 MB";
+  r.disc.lastLba = 4173823;
+  r.disc.writeSpeeds = {" 8X => (11080 Kb/Sec)  ", "2.4X => ( 3324 Kb/Sec)  "};
+  r.settings = {"8X", 16, "normal", 49152, 500, 450};
+  r.samples = {{0, 0x30000, 0, 300, 200, true}, {2086912, 2086912 + 0xBD5000, 1, 501, 100, false}};
+  r.outcome = RunOutcome::kNotRecommended;
+  r.verdict = "This disc is not recommended for writing under this speed setting.";
+  r.log = "TEFE.txt";
+  return r;
+}
+
+TEST(ScanRecord, WrittenAndReadBackIsTheSameRecordAndText) {
+  ScanRecord smart = Example();
+  smart.kind = RecordKind::kSmart;
+  smart.samples.clear();
+  smart.settings.speed.clear();
+  smart.rows = {{"8X", 16, 400, 300, kSmartRowOk},
+                {"6X", 15, 520, 300, kSmartRowNotRecommended},
+                {"4X", 14, std::nullopt, std::nullopt, kSmartRowFailed}};
+  ScanRecord empty = Example();
+  empty.samples.clear();
+  empty.disc.manufacturerName.reset();
+  empty.verdict.clear();
+  empty.outcome = RunOutcome::kAborted;
+  for (const ScanRecord& record : {Example(), smart, empty}) {
+    const std::string text = WriteRecordJson(record);
+    ScanRecord back;
+    std::string error;
+    ASSERT_TRUE(ReadRecordJson(text, &back, &error)) << error << "\n" << text;
+    EXPECT_EQ(back, record);
+    EXPECT_EQ(WriteRecordJson(back), text);
+    EXPECT_EQ(StatisticsOf(back), StatisticsOf(record));
+  }
+  const std::string text = WriteRecordJson(Example());
+  EXPECT_NE(text.find("\"format\": \"velmo-scan\""), std::string::npos);
+  EXPECT_NE(text.find("\"overLimit\": 1"), std::string::npos);
+  EXPECT_NE(text.find("\"manufacturerId\": \"MKM\\u0000\u00e9 \""), std::string::npos) << text;
+}
+
+TEST(ScanRecord, EveryOutcomeHasItsName) {
+  for (int i = 0; i < kRunOutcomeCount; ++i) {
+    const auto outcome = static_cast<RunOutcome>(i);
+    EXPECT_EQ(RunOutcomeFromName(RunOutcomeName(outcome)), outcome) << i;
+  }
+  EXPECT_EQ(RunOutcomeName(RunOutcome::kDiscEjected), std::string("disc ejected"));
+  EXPECT_FALSE(RunOutcomeFromName("fine"));
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+TEST(ScanRecord, AnythingElseIsRefusedWithOneLine) {
+  const std::string good = WriteRecordJson(Example());
+  std::string huge;
+  {
+    std::string items;
+    for (size_t i = 0; i <= kRecordMaxSamples; ++i) items += "{},";
+    huge = Replace(good, "\"samples\": [", "\"samples\": [" + items);
+  }
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  const struct {
+    const char* name;
+    std::string text;
+    const char* says;
+  } cases[] = {
+      {"empty", "", "empty"},
+      {"not JSON", "TEFE.txt\r\n", "not JSON"},
+      {"truncated", good.substr(0, good.size() / 2), "not JSON"},
+      {"NaN", Replace(good, "\"te\": 300", "\"te\": NaN"), "not JSON"},
+      {"array", "[1,2,3]", "not a Velmo scan record"},
+      {"deep nesting", deep, "not a Velmo scan record"},
+      {"other format", Replace(good, "velmo-scan", "velmo-report"), "not a Velmo scan record"},
+      {"newer", Replace(good, "\"version\": 1", "\"version\": 2"), "newer"},
+      {"huge version", Replace(good, "\"version\": 1", "\"version\": 18446744073709551615"),
+       "newer"},
+      {"version zero", Replace(good, "\"version\": 1", "\"version\": 0"), "unknown version"},
+      {"version text", Replace(good, "\"version\": 1", "\"version\": \"1\""), "version"},
+      {"kind", Replace(good, "\"kind\": \"scan\"", "\"kind\": \"burn\""), "kind"},
+      {"missing drive", Replace(good, "\"drive\"", "\"drivers\""), "drive is missing"},
+      {"negative LBA", Replace(good, "\"lba\": 0", "\"lba\": -5"), "samples[0].lba"},
+      {"float LBA", Replace(good, "\"lba\": 0", "\"lba\": 0.5"), "samples[0].lba"},
+      {"infinite", Replace(good, "\"lba\": 0", "\"lba\": 1e400"), "out of range"},
+      {"TE beyond 16 bits", Replace(good, "\"te\": 300", "\"te\": 65536"), "samples[0].te"},
+      {"TE as text", Replace(good, "\"te\": 300", "\"te\": \"300\""), "samples[0].te"},
+      {"ok that lies", Replace(good, "\"ok\": true", "\"ok\": false"), "samples[0].ok"},
+      {"layer 2", Replace(good, "\"layer\": 0", "\"layer\": 2"), "samples[0].layer"},
+      {"sample not an object", Replace(good, "\"samples\": [", "\"samples\": [7,"),
+       "samples[0]"},
+      {"samples not a list", Replace(good, "\"samples\": [", "\"samples\": {\"a\": ["),
+       "not JSON"},
+      {"too many samples", huge, "more than"},
+      {"zero limit", Replace(good, "\"teLimit\": 500", "\"teLimit\": 0"), "settings.teLimit"},
+      {"unknown outcome", Replace(good, "\"outcome\": \"not recommended\"", "\"outcome\": \"meh\""),
+       "outcome"},
+      {"name of the wrong type", Replace(good, "\"manufacturerName\": \"Mitsubishi Kagaku Media Co., Ltd. (Verbatim)\"",
+                                          "\"manufacturerName\": 7"),
+       "disc.manufacturerName"},
+      {"duration", Replace(good, "\"durationSeconds\": 73", "\"durationSeconds\": -1"),
+       "durationSeconds"},
+  };
+  for (const auto& c : cases) {
+    ScanRecord record;
+    std::string error;
+    EXPECT_FALSE(ReadRecordJson(c.text, &record, &error)) << c.name;
+    EXPECT_NE(error.find(c.says), std::string::npos) << c.name << ": " << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << c.name;
+    EXPECT_LT(error.size(), 200u) << c.name;
+  }
+}
+
+TEST(ScanRecord, SmartRowsMustFitTheirResult) {
+  ScanRecord smart = Example();
+  smart.kind = RecordKind::kSmart;
+  smart.rows = {{"8X", 16, 400, 300, kSmartRowOk}};
+  const std::string good = WriteRecordJson(smart);
+  for (const auto& [from, to] : {std::pair{"\"te\": 400", "\"te\": null"},
+                                 std::pair{"\"result\": \"ok\"", "\"result\": \"failed\""},
+                                 std::pair{"\"result\": \"ok\"", "\"result\": \"OK.\""}}) {
+    ScanRecord record;
+    std::string error;
+    EXPECT_FALSE(ReadRecordJson(Replace(good, from, to), &record, &error)) << to;
+    EXPECT_NE(error.find("rows[0]"), std::string::npos) << error;
+  }
+}
+
+TEST(ScanRecord, FilesAreNamedInTheirErrors) {
+  ScanRecord record;
+  std::string error;
+  EXPECT_FALSE(LoadRecordFile("/nonexistent-dir/run.json", &record, &error));
+  EXPECT_EQ(error, "/nonexistent-dir/run.json: cannot be read");
+  const std::string iso = CurrentIsoTime();
+  ASSERT_EQ(iso.size(), 25u) << iso;
+  EXPECT_EQ(iso[10], 'T');
+  EXPECT_EQ(iso[22], ':');
+}
+
+}  // namespace
