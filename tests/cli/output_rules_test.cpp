@@ -211,6 +211,21 @@ TEST_F(OutputRulesTest, EachKindOfTargetIsWrittenByItsRule) {
          EXPECT_EQ(info.st_mode & 07777, 0640u);
          EXPECT_EQ(t.Names(), (std::vector<std::string>{"TEFE.txt", "old.json"}));
        }},
+      {"existing file keeps its owner (where this user may give it)",
+       [root](OutputRulesTest& t) -> std::string {
+         if (!root) return "";
+         WriteText(t.At("owned.csv"), "old");
+         if (chown(t.At("owned.csv").c_str(), 4321, 4321) != 0) return "";
+         return t.At("owned.csv");
+       },
+       [](OutputRulesTest& t, const Finished& run) {
+         EXPECT_EQ(run.code, 0) << run.err;
+         struct stat info {};
+         ASSERT_EQ(stat(t.At("owned.csv").c_str(), &info), 0);
+         EXPECT_EQ(info.st_uid, 4321u);
+         EXPECT_EQ(info.st_gid, 4321u);
+         EXPECT_NE(ReadAll(t.At("owned.csv")), "old");
+       }},
       {"symlink: its target is written, the link stays",
        [](OutputRulesTest& t) {
          fs::create_directory(t.m_scratch + "/elsewhere");
