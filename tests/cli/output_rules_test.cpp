@@ -402,7 +402,7 @@ TEST_F(OutputRulesTest, ClosedStandardDescriptorsAreNotReused) {
 TEST_F(OutputRulesTest, ASecondRunOnTheSameLogIsRefused) {
   SpawnOptions options;
   options.cwd = m_dir;
-  Child first(Args({}, {}, 200), options);
+  Child first(Args({}, {}, 500), options);
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (SampleLines(ReadAll(At("TEFE.txt"))) < 2 && std::chrono::steady_clock::now() < until) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
