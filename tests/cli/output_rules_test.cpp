@@ -550,13 +550,16 @@ TEST_F(OutputRulesTest, TraceFailuresAreSaidAndExit73) {
 TEST_F(OutputRulesTest, OutputsNotWrittenAreAllNamedAndOldFilesStay) {
   WriteText(At("r.json"), "old json");
   WriteText(At("r.csv"), "old csv");
-  // 10,000 bytes: the log (9.3 kB) and CSV of a full scan fit, its JSON does not.
+  // 100,000 bytes: the log, JSON and CSV of a full scan fit (about 10 kB
+  // each), the chart (a 452 x 228 24-bit BMP, 309 kB) does not.
   SpawnOptions options;
-  options.fileSizeLimit = 10000;
-  const Finished run = Scan({"--density=full", "--json", "r.json", "--csv", "r.csv"}, options);
+  options.fileSizeLimit = 100000;
+  const Finished run =
+      Scan({"--density=full", "--json", "r.json", "--csv", "r.csv", "--chart", "r.bmp"}, options);
   EXPECT_EQ(run.code, 73) << run.err;
-  EXPECT_NE(run.err.find("cannot write r.json: File too large"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("not written: r.json, r.csv"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("cannot write r.bmp (WriteFile: File too large)"), std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("not written: r.json, r.csv, r.bmp"), std::string::npos) << run.err;
   EXPECT_EQ(ReadAll(At("r.json")), "old json");
   EXPECT_EQ(ReadAll(At("r.csv")), "old csv");
   EXPECT_EQ(Names(), (std::vector<std::string>{"TEFE.txt", "r.csv", "r.json"}));
