@@ -4,7 +4,7 @@
 #include <wx/image.h>
 #include <wx/timer.h>
 
-#include <gtk/gtk.h>
+#include <gdk/gdk.h>
 
 #include <chrono>
 #include <cstdio>
@@ -215,7 +215,7 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   // Without a display GTK would abort the process; one line says why instead.
-  if (!gtk_init_check(nullptr, nullptr)) {
+  if (!gdk_init_check(nullptr, nullptr)) {
     const char* display = std::getenv("DISPLAY");
     std::fprintf(stderr, "velmo: cannot open display '%s'; use velmo-cli for headless use\n",
                  display != nullptr ? display : "");

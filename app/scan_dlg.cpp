@@ -295,6 +295,18 @@ void CScanDlg::ApplyDiscView(const DiscView& view) {
 }
 
 void CScanDlg::EnterDiagnosticMode() {
+  const int selected = m_driveCombo->GetSelection();
+  const std::string drivePath =
+      selected < 0 ? "" : m_session->Manager().GetDrivePath(static_cast<uint8_t>(selected));
+  const std::string lockPath = DriveLockPath(drivePath);
+  m_driveHold.Release();
+  if (!lockPath.empty() && m_driveHold.Take(lockPath) == CRunLock::Result::kHeld) {
+    // Not a drive fault: no notice box, the status says who has it.
+    m_diagMode = 0;
+    m_statusColor = kColorRed;
+    SetText(IDC_STATUS, DescribeHeldLock(drivePath, m_driveHold.Holder()));
+    return;
+  }
   if (SetDiagnosticMode(kDiagnosticEnter)) {
     m_diagMode = 1;
     m_pollTimer.Start(kPollPeriodMs);
@@ -425,11 +437,10 @@ void CScanDlg::OnStart(wxCommandEvent&) {
   if (m_graph == nullptr || !m_session || m_closing) return;
   if (m_pScanThread && !m_pScanThread->Finished()) return;
   m_pScanThread.reset();
-  // Another Velmo process writing this folder's log or using this drive:
-  // no run, and the status says who has it.
+  // Another Velmo process writing this folder's log: no run, and the
+  // status says who has it.
   struct RunLocks {
     CRunLock log;
-    CRunLock drive;
   };
   auto locks = std::make_shared<RunLocks>();
   std::string refusal;
@@ -437,12 +448,7 @@ void CScanDlg::OnStart(wxCommandEvent&) {
   if (!logLock.empty() && locks->log.Take(logLock) == CRunLock::Result::kHeld) {
     refusal = DescribeHeldLock(kLogFileName, locks->log.Holder());
   }
-  const std::string drivePath = m_session->Manager().GetDrivePath(m_session->Manager().GetSelected());
-  const std::string driveLock = DriveLockPath(drivePath);
-  if (refusal.empty() && !driveLock.empty() &&
-      locks->drive.Take(driveLock) == CRunLock::Result::kHeld) {
-    refusal = DescribeHeldLock(drivePath, locks->drive.Holder());
-  }
+  // The drive itself is held since it was chosen (EnterDiagnosticMode).
   if (!refusal.empty()) {
     m_statusColor = kColorRed;
     SetText(IDC_STATUS, refusal);
@@ -685,6 +691,7 @@ void CScanDlg::OnClose(wxCloseEvent&) {
   // device manager goes.
   StopWorkers();
   if (m_diagMode == 1 && m_session) SetDiagnosticMode(kDiagnosticLeave);
+  m_driveHold.Release();
   m_session.reset();
   g_pDeviceManager = nullptr;
   m_alive.reset();

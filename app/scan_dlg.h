@@ -30,6 +30,7 @@
 #include "cli/drive_session.h"
 #include "console/disc_identification.h"
 #include "console/scan_run.h"
+#include "session/run_lock.h"
 
 class CGraphCtrl;
 class wxCheckBox;
@@ -147,6 +148,9 @@ class CScanDlg : public wxFrame, private ScanWindow {
   CGraphCtrl* m_graph = nullptr;
   std::atomic<int> m_discIdentified{0};
   std::atomic<int> m_diagMode{0};
+  // The selected real drive, held while the window uses it: another Velmo
+  // process's commands must not interleave with the poll's or a run's.
+  CRunLock m_driveHold;
   // The run's choices, read by the scan worker at each sample.
   ScanSettings m_settings;
   std::atomic<SpeedCode>& m_speedCode = m_settings.speedCode;

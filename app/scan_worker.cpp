@@ -143,13 +143,27 @@ CScanWorker::~CScanWorker() {
 void CScanWorker::Start() {
   m_thread = std::thread([this] {
     m_run.Run();
-    m_held.reset();
+    LetGo();
   });
+}
+
+void CScanWorker::HoldUntilDone(std::shared_ptr<void> held) {
+  std::lock_guard<std::mutex> hold(m_heldLock);
+  m_held = std::move(held);
+}
+
+void CScanWorker::LetGo() {
+  std::shared_ptr<void> held;
+  {
+    std::lock_guard<std::mutex> hold(m_heldLock);
+    held = std::move(m_held);
+  }
 }
 
 void CScanWorker::RequestStop() {
   m_run.RequestStop();
   m_sink->Cancel();
+  LetGo();
 }
 
 void CScanWorker::Join() {

@@ -44,8 +44,10 @@ class CScanWorker {
               std::string logPath);
   ~CScanWorker();  // stops and joins
 
-  // Kept until the run ends (its locks), then let go on the worker thread.
-  void HoldUntilDone(std::shared_ptr<void> held) { m_held = std::move(held); }
+  // Kept until the run ends or is stopped (its log lock): a stopped run
+  // writes nothing more, so the next may start while this one's command is
+  // still pending.
+  void HoldUntilDone(std::shared_ptr<void> held);
   void Start();
   // No further sample, line, drawing or update once this returns; the
   // thread ends when its pending command returns.
@@ -60,7 +62,10 @@ class CScanWorker {
   class Sink;
   std::unique_ptr<Chart> m_chart;
   std::unique_ptr<Sink> m_sink;
+  void LetGo();
+
   CScanRun m_run;
+  std::mutex m_heldLock;
   std::shared_ptr<void> m_held;
   std::thread m_thread;
 };

@@ -66,16 +66,20 @@ bool WriteOutputs(std::vector<PendingOutput> outputs, std::FILE* err, int* lastE
   std::stable_partition(outputs.begin(), outputs.end(),
                         [](const PendingOutput& o) { return !o.file->InPlace(); });
   std::string error;
-  bool ok = true;
+  const COutputFile* failed = nullptr;
+  int failure = 0;
   for (PendingOutput& output : outputs) {
     if (!output.write(*output.file, &error) || !output.file->Flush(&error)) {
-      ok = false;
+      failure = errno;
+      failed = output.file;
       break;
     }
   }
-  for (size_t i = 0; ok && i < outputs.size(); ++i) ok = outputs[i].file->Commit(&error);
-  if (ok) return true;
-  *lastError = errno;
+  for (size_t i = 0; failed == nullptr && i < outputs.size(); ++i) {
+    if (!outputs[i].file->Commit(&error)) failed = outputs[i].file;
+  }
+  if (failed == nullptr) return true;
+  *lastError = failed->FailedError() != 0 ? failed->FailedError() : failure;
   std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
   std::string missing;
   for (PendingOutput& output : outputs) {

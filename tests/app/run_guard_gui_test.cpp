@@ -113,6 +113,20 @@ TEST_F(RunGuardTest, ARunIsRefusedInRedWhileAnotherHoldsTheLog) {
   }, 30000));
 }
 
+// A run stopped while its sample is pending writes nothing more: the next
+// START is not refused by it.
+TEST_F(RunGuardTest, AStoppedRunDoesNotHoldTheLogAgainstTheNext) {
+  Open("dvd+r-good", 3000);
+  ASSERT_TRUE(WaitStatus("Ready."));
+  Click(IDC_START);
+  ASSERT_TRUE(WaitStatus("Testing..."));
+  Click(IDC_STOP);
+  EXPECT_EQ(Status(), "User abort!");
+  Click(IDC_START);
+  EXPECT_TRUE(WaitStatus("Testing...", 2000)) << Status();
+  Click(IDC_STOP);
+}
+
 TEST_F(RunGuardTest, TheStatusNeverShowsItsPlaceholder) {
   for (const char* scenario : {"no-drive", "empty", "dvd+r-good"}) {
     SCOPED_TRACE(scenario);
@@ -164,7 +178,7 @@ TEST_F(RunGuardTest, CloseHidesAtOnceThenLeavesTheDiagnosticMode) {
   for (int i = 0; i < 5; ++i) Pump();
 
   ASSERT_GE(unmappedAfterMs.load(), 0) << "the window was never unmapped";
-  EXPECT_LT(unmappedAfterMs.load(), 500);
+  EXPECT_LT(unmappedAfterMs.load(), 1000);
   EXPECT_GT(returned - closed, std::chrono::milliseconds(1500)) << "the pending sample was waited for";
   EXPECT_EQ(drive->CommandCount(SimCommandClass::kDiagnosticMode), modeCommands + 1) << "leave sent";
   EXPECT_EQ(m_seen.size(), messages) << "nothing shown after the window went";

@@ -211,6 +211,21 @@ TEST_F(OutputRulesTest, EachKindOfTargetIsWrittenByItsRule) {
          EXPECT_EQ(info.st_mode & 07777, 0640u);
          EXPECT_EQ(t.Names(), (std::vector<std::string>{"TEFE.txt", "old.json"}));
        }},
+      {"existing file keeps its owner (where this user may give it)",
+       [root](OutputRulesTest& t) -> std::string {
+         if (!root) return "";
+         WriteText(t.At("owned.csv"), "old");
+         if (chown(t.At("owned.csv").c_str(), 4321, 4321) != 0) return "";
+         return t.At("owned.csv");
+       },
+       [](OutputRulesTest& t, const Finished& run) {
+         EXPECT_EQ(run.code, 0) << run.err;
+         struct stat info {};
+         ASSERT_EQ(stat(t.At("owned.csv").c_str(), &info), 0);
+         EXPECT_EQ(info.st_uid, 4321u);
+         EXPECT_EQ(info.st_gid, 4321u);
+         EXPECT_NE(ReadAll(t.At("owned.csv")), "old");
+       }},
       {"symlink: its target is written, the link stays",
        [](OutputRulesTest& t) {
          fs::create_directory(t.m_scratch + "/elsewhere");
@@ -387,7 +402,7 @@ TEST_F(OutputRulesTest, ClosedStandardDescriptorsAreNotReused) {
 TEST_F(OutputRulesTest, ASecondRunOnTheSameLogIsRefused) {
   SpawnOptions options;
   options.cwd = m_dir;
-  Child first(Args({}, {}, 200), options);
+  Child first(Args({}, {}, 500), options);
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (SampleLines(ReadAll(At("TEFE.txt"))) < 2 && std::chrono::steady_clock::now() < until) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -535,13 +550,16 @@ TEST_F(OutputRulesTest, TraceFailuresAreSaidAndExit73) {
 TEST_F(OutputRulesTest, OutputsNotWrittenAreAllNamedAndOldFilesStay) {
   WriteText(At("r.json"), "old json");
   WriteText(At("r.csv"), "old csv");
-  // 10,000 bytes: the log (9.3 kB) and CSV of a full scan fit, its JSON does not.
+  // 100,000 bytes: the log, JSON and CSV of a full scan fit (about 10 kB
+  // each), the chart (a 452 x 228 24-bit BMP, 309 kB) does not.
   SpawnOptions options;
-  options.fileSizeLimit = 10000;
-  const Finished run = Scan({"--density=full", "--json", "r.json", "--csv", "r.csv"}, options);
+  options.fileSizeLimit = 100000;
+  const Finished run =
+      Scan({"--density=full", "--json", "r.json", "--csv", "r.csv", "--chart", "r.bmp"}, options);
   EXPECT_EQ(run.code, 73) << run.err;
-  EXPECT_NE(run.err.find("cannot write r.json: File too large"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("not written: r.json, r.csv"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("cannot write r.bmp (WriteFile: File too large)"), std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("not written: r.json, r.csv, r.bmp"), std::string::npos) << run.err;
   EXPECT_EQ(ReadAll(At("r.json")), "old json");
   EXPECT_EQ(ReadAll(At("r.csv")), "old csv");
   EXPECT_EQ(Names(), (std::vector<std::string>{"TEFE.txt", "r.csv", "r.json"}));
