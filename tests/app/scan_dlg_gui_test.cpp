@@ -643,6 +643,7 @@ TEST_F(ScanDlgTest, PrintGoesThroughTheGtkPrintSystemToAPdf) {
   ASSERT_TRUE(WaitFor([&] { return !m_seen.messages.empty(); }, 30000));
   const std::string pdf = wxGetCwd().utf8_string() + "/log.pdf";
   int pages = -1;
+  int ppiX = 0, ppiY = 0;
   m_dialog->SetPrintHook([&](wxPrintDialogData& data) {
     EXPECT_FALSE(data.GetEnablePageNumbers());
     // GTK's file printer, told where to write through its own settings.
@@ -659,6 +660,7 @@ TEST_F(ScanDlgTest, PrintGoesThroughTheGtkPrintSystemToAPdf) {
     CLogPrintout printout("TEFE.txt", [&](const std::string& text) { m_seen.messages.push_back(text); });
     printer.Print(nullptr, &printout, true);
     pages = printout.PagesPrinted();
+    printout.GetPPIPrinter(&ppiX, &ppiY);
   });
   wxCommandEvent print(wxEVT_MENU, ToWxId(ID_FILE_PRINT));
   m_dialog->GetEventHandler()->ProcessEvent(print);
@@ -666,6 +668,60 @@ TEST_F(ScanDlgTest, PrintGoesThroughTheGtkPrintSystemToAPdf) {
   ASSERT_TRUE(WaitFor([&] { return ReadFile(pdf).size() > 100; }, 10000));
   EXPECT_EQ(ReadFile(pdf).compare(0, 5, "%PDF-"), 0);
   EXPECT_EQ(m_seen.messages.size(), 1u);  // only the verdict
+
+  // The page as poppler reads it back: every word with its box, in points.
+  // The picture stays in the build tree for a person to look at.
+  ASSERT_GT(ppiY, 0);
+  const std::string words = wxGetCwd().utf8_string() + "/log-words.html";
+  ASSERT_EQ(std::system(("pdftotext -bbox '" + pdf + "' '" + words + "'").c_str()), 0);
+  const std::string artefact = std::string(VELMO_TEST_ARTEFACT_DIR) + "/printed-log";
+  std::filesystem::create_directories(VELMO_TEST_ARTEFACT_DIR);
+  EXPECT_EQ(std::system(("pdftoppm -r 100 -png -singlefile '" + pdf + "' '" + artefact + "'").c_str()), 0);
+  EXPECT_TRUE(std::filesystem::exists(artefact + ".png"));
+  struct Word {
+    double xMin, yMin, xMax, yMax;
+    std::string text;
+  };
+  std::vector<Word> found;
+  const std::string html = ReadFile(words);
+  for (size_t at = html.find("<word "); at != std::string::npos; at = html.find("<word ", at + 1)) {
+    Word w{};
+    if (std::sscanf(html.c_str() + at, "<word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\" yMax=\"%lf\">",
+                    &w.xMin, &w.yMin, &w.xMax, &w.yMax) != 4) continue;
+    const size_t open = html.find('>', at) + 1;
+    w.text = html.substr(open, html.find('<', open) - open);
+    found.push_back(w);
+  }
+  ASSERT_GE(found.size(), 8u);
+  const double pointsPerUnit = 72.0 / ppiY;
+  const Word& address = found[0];
+  EXPECT_EQ(address.text, "Address");
+  // First line at y = 400 device units; the box starts a little below.
+  EXPECT_NEAR(address.yMin, 400 * pointsPerUnit, 4.0);
+  // A 12-point fixed-pitch font: the box is about as tall as the point
+  // size, and a character about 0.6 em across.
+  EXPECT_GT(address.yMax - address.yMin, 11.0);
+  EXPECT_LT(address.yMax - address.yMin, 17.0);
+  EXPECT_NEAR((address.xMax - address.xMin) / 7, 0.6 * 12, 0.6);
+  // Lines 150 device units apart, and fixed pitch: the verdict text of a
+  // sample line starts in the column of "Result" in the header.
+  const auto result = std::find_if(found.begin(), found.end(), [](const Word& w) { return w.text == "Result"; });
+  const auto verdict = std::find_if(found.begin(), found.end(), [](const Word& w) { return w.text == "The"; });
+  ASSERT_NE(result, found.end());
+  ASSERT_NE(verdict, found.end());
+  EXPECT_NEAR(verdict->yMin - result->yMin, 150 * pointsPerUnit, 0.5);
+  EXPECT_NEAR(verdict->xMin, result->xMin, 0.5);
+  // The sample lines follow one another 150 units apart, down the one page.
+  double pageHeight = 0;
+  ASSERT_EQ(std::sscanf(html.c_str() + html.find("<page "), "<page width=\"%*f\" height=\"%lf\"",
+                        &pageHeight), 1);
+  std::vector<double> tops;
+  for (const Word& w : found) {
+    EXPECT_LE(w.yMax, pageHeight) << w.text;
+    if (w.text == "The") tops.push_back(w.yMin);
+  }
+  ASSERT_GE(tops.size(), 20u);
+  for (size_t i = 1; i < tops.size(); ++i) EXPECT_NEAR(tops[i] - tops[i - 1], 150 * pointsPerUnit, 0.5);
 }
 
 #include "tests/app/fault_matrix.inc"
