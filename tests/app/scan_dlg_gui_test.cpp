@@ -403,6 +403,49 @@ TEST_F(ScanDlgTest, TheWindowFitsA768PixelScreen) {
   EXPECT_NEAR(proportion, (259.0 * base.x / 4) / (349.0 * base.y / 8), 0.01);
 }
 
+// The chart's client area as the screen shows it (frame, theme and all) is
+// exactly the composed layers, corners included.
+TEST_F(ScanDlgTest, TheScreenShowsExactlyTheChartLayers) {
+  Open("dvd+r-good");
+  ASSERT_TRUE(WaitStatus("Ready."));
+  CGraphCtrl* graph = m_dialog->Graph();
+  ASSERT_NE(graph, nullptr);
+  m_dialog->Raise();
+  std::string difference = "never shown";
+  WaitFor([&] {
+    // Read from the root window at the client area's place on the screen.
+    const wxPoint at = graph->ClientToScreen(wxPoint(0, 0));
+    const wxSize size = graph->GetClientSize();
+    const CSurface layers = graph->Model().Compose();
+    GdkPixbuf* shown = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), at.x, at.y,
+                                                  size.x, size.y);
+    if (shown == nullptr || size.x != layers.Width() || size.y != layers.Height()) {
+      if (shown != nullptr) g_object_unref(shown);
+      difference = "size";
+      return false;
+    }
+    const int channels = gdk_pixbuf_get_n_channels(shown);
+    const int stride = gdk_pixbuf_get_rowstride(shown);
+    const guchar* pixels = gdk_pixbuf_get_pixels(shown);
+    std::unique_ptr<GdkPixbuf, void (*)(gpointer)> hold(shown, g_object_unref);
+    for (int y = 0; y < layers.Height(); ++y) {
+      for (int x = 0; x < layers.Width(); ++x) {
+        const uint8_t* p = pixels + size_t(y) * stride + x * channels;
+        if (Rgb(p[0], p[1], p[2]) != layers.GetPixel(x, y)) {
+          char text[96];
+          std::snprintf(text, sizeof text, "at %d,%d: screen %06X, layers %06X", x, y,
+                        Rgb(p[0], p[1], p[2]), layers.GetPixel(x, y));
+          difference = text;
+          return false;
+        }
+      }
+    }
+    difference.clear();
+    return true;
+  }, 5000);
+  EXPECT_EQ(difference, "");
+}
+
 TEST_F(ScanDlgTest, CloseDuringARunStopsAndJoinsIt) {
   Open("dvd+r-good", 200);
   ASSERT_TRUE(WaitStatus("Ready."));
