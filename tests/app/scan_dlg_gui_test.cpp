@@ -75,11 +75,12 @@ int CountLines(const std::string& text) {
 
 class ScanDlgTest : public ::testing::Test {
  protected:
-  void Open(const std::string& scenario, int latencyMs = 0) {
+  void Open(const std::string& scenario, int latencyMs = 0, bool aspi = false) {
     CliOptions options;
     options.simulate = true;
     options.scenario = scenario;
     options.simLatencyMs = latencyMs;
+    options.aspi = aspi;
     m_dialog = new CScanDlg(options, std::make_unique<RecordingPrompts>(m_seen));
     m_dialog->Show();
     m_initialized = m_dialog->OnInitDialog();
@@ -444,6 +445,51 @@ TEST_F(ScanDlgTest, TheScreenShowsExactlyTheChartLayers) {
     return true;
   }, 5000);
   EXPECT_EQ(difference, "");
+}
+
+// A refused ASPI time-out is said in a box for every command. A worker's
+// box is modal for it: the worker waits until the user has closed it, so
+// its next command (and next box) comes only then.
+TEST_F(ScanDlgTest, AspiTimeoutBoxFromAWorkerIsWaitedFor) {
+  int depth = 0, deepest = 0, workerBoxes = 0;
+  bool opened = false;
+  m_seen.whileShown = [&](const std::string& text) {
+    EXPECT_EQ(text, "Set ASPI timeout fail!!");
+    ++depth;
+    deepest = std::max(deepest, depth);
+    // The user reads the first boxes of the poll worker for a while,
+    // longer than a poll tick.
+    if (opened && ++workerBoxes <= 3) WaitFor([] { return false; }, 800);
+    --depth;
+  };
+  Open("aspi-timeout-refused", 0, true);
+  ASSERT_TRUE(m_initialized);
+  opened = true;
+  ASSERT_TRUE(WaitStatus("Ready."));
+  EXPECT_GE(workerBoxes, 4);
+  EXPECT_EQ(deepest, 1);
+  m_seen.whileShown = nullptr;
+}
+
+// Closing the window while a worker waits for its box: the close releases
+// it, and nothing waits for anything.
+TEST_F(ScanDlgTest, ClosingReleasesAWorkerWaitingForABox) {
+  bool opened = false;
+  bool closed = false;
+  m_seen.whileShown = [&](const std::string&) {
+    if (!opened || closed) return;
+    closed = true;
+    m_dialog->Close(true);
+  };
+  Open("aspi-timeout-refused", 0, true);
+  opened = true;
+  const auto before = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitFor([&] { return closed; }, 5000));
+  m_dialog = nullptr;
+  for (int i = 0; i < 5; ++i) Pump();
+  EXPECT_EQ(g_pDeviceManager, nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(4));
+  m_seen.whileShown = nullptr;
 }
 
 TEST_F(ScanDlgTest, CloseDuringARunStopsAndJoinsIt) {
