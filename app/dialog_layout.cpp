@@ -99,7 +99,7 @@ void CDialogLayout::Build(wxWindow* parent, const DialogTemplate& dialog) {
             control.height > 1 && control.width > 1) {
           // A frame without id is drawn on the parent: a window would hide
           // the controls that sit inside it.
-          m_frames.push_back({rect, (control.style & kStyleBlackFrame) != 0});
+          m_frames.push_back({rect, (control.style & kStyleBlackFrame) != 0, sunken});
         } else if (control.style & kStyleSunkenFrame) {
           if (control.height <= 1 || control.width <= 1) {
             window = new wxStaticLine(parent, id, rect.GetPosition(),
@@ -176,6 +176,16 @@ void CDialogLayout::PaintFrames(wxPaintEvent&) {
       dc.SetPen(*wxBLACK_PEN);
       dc.SetBrush(*wxTRANSPARENT_BRUSH);
       dc.DrawRectangle(r);
+      if (!frame.sunken) continue;
+      // A sunken black frame: the black rectangle inside a sunken edge
+      // (shadow above and left, light below and right) one pixel around it.
+      const wxRect edge = r.Inflate(1, 1);
+      dc.SetPen(wxPen(wxColour(128, 128, 128)));
+      dc.DrawLine(edge.GetLeft(), edge.GetTop(), edge.GetRight(), edge.GetTop());
+      dc.DrawLine(edge.GetLeft(), edge.GetTop(), edge.GetLeft(), edge.GetBottom());
+      dc.SetPen(*wxWHITE_PEN);
+      dc.DrawLine(edge.GetLeft(), edge.GetBottom(), edge.GetRight() + 1, edge.GetBottom());
+      dc.DrawLine(edge.GetRight(), edge.GetTop(), edge.GetRight(), edge.GetBottom());
       continue;
     }
     // Sunken: shadow above and left, light below and right.

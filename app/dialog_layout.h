@@ -43,6 +43,7 @@ class CDialogLayout {
   struct Frame {
     wxRect rect;
     bool black;
+    bool sunken;  // a black frame with a sunken edge round it
   };
   void PaintFrames(wxPaintEvent& event);
 

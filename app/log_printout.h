@@ -1,5 +1,6 @@
 // Printing the scan log: one page, the lines of TEFE.txt from y = 400 down
-// in steps of 150 device units, in the printer's default font.
+// in steps of 150 device units, in a 12-point fixed-pitch font (what a
+// printer's own default font is).
 //
 // UI thread only.
 #pragma once
@@ -8,6 +9,8 @@
 
 #include <functional>
 #include <string>
+
+inline constexpr int kLogPrintPoints = 12;
 
 class CLogPrintout : public wxPrintout {
  public:

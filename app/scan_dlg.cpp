@@ -162,7 +162,11 @@ bool CScanDlg::OnInitDialog() {
   InitDensityCombo();
   EnterDiagnosticMode();
 
-  const wxRect rect = m_layout.Control(IDC_GRAPH)->GetRect();
+  // The chart takes the place of the template's frame; the frame goes, or
+  // GTK would draw its rounded border over the chart's corners.
+  wxWindow* placeholder = m_layout.Control(IDC_GRAPH);
+  const wxRect rect = placeholder->GetRect();
+  placeholder->Hide();
   m_graph = new CGraphCtrl();
   m_graph->Create(m_panel, rect, wxID_ANY);
   m_graph->AddSeries(kTeColour);

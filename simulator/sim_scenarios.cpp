@@ -101,7 +101,7 @@ std::vector<SimScenario> BuildScenarios() {
 
   // The header still claims all four descriptors; what follows the two sent
   // is not data.
-  SimScenario cutDual = Plain("dvd+rdl-short-transfer",
+  SimScenario cutDual = Plain("dvd+rdl-short-reply",
                               "DVD+R DL 8X whose GET PERFORMANCE stops after 2 of its 4 descriptors",
                               "dvd+r-dl-strata");
   cutDual.faults = {PerformanceFault(SimFaultKind::kShortTransfer, 8 + 16 * 2)};

@@ -1,6 +1,7 @@
 // The hyperlink control and the two dialogs that carry it, under a real
 // display; opening an address is answered by a stand-in.
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 #include <wx/dcclient.h>
 #include <wx/frame.h>
 #include <wx/stattext.h>
@@ -168,6 +169,51 @@ TEST_F(LinkTest, SettersBeforeTheWindowOnlyStoreTheAddress) {
     EXPECT_EQ(link->Address(), c.kept);
     EXPECT_EQ(link->GetToolTipText().utf8_string(), c.kept);
   }
+}
+
+// The About box's two sunken black frames: a black rectangle in a sunken
+// edge, closed on all four sides, as the screen shows them.
+TEST_F(LinkTest, AboutFramesAreSunkenAndBlack) {
+  CAboutDlg about;
+  about.OnInitDialog();
+  about.Show();
+  about.Raise();
+  for (int i = 0; i < 10; ++i) Pump();
+  WaitFor([] { return false; }, 300);
+  int frames = 0;
+  for (const ControlTemplate& control : kAboutTemplate.controls) {
+    if ((control.style & kStyleBlackFrame) == 0) continue;
+    ++frames;
+    const wxRect r = about.Layout().ToPixels(control);
+    const wxPoint at = about.ClientToScreen(r.GetPosition());
+    GdkPixbuf* shot = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), at.x - 1,
+                                                 at.y - 1, r.width + 2, r.height + 2);
+    ASSERT_NE(shot, nullptr);
+    auto pixel = [&](int x, int y) {  // frame coordinates, -1 .. size
+      const guchar* p = gdk_pixbuf_get_pixels(shot) + (y + 1) * gdk_pixbuf_get_rowstride(shot) +
+                        (x + 1) * gdk_pixbuf_get_n_channels(shot);
+      return wxColour(p[0], p[1], p[2]);
+    };
+    const wxColour black(0, 0, 0);
+    const int midX = r.width / 2, midY = r.height / 2;
+    for (const wxPoint& side : {wxPoint(midX, 0), wxPoint(midX, r.height - 1), wxPoint(0, midY),
+                                wxPoint(r.width - 1, midY), wxPoint(0, 0),
+                                wxPoint(r.width - 1, r.height - 1)}) {
+      EXPECT_EQ(pixel(side.x, side.y), black) << "frame " << frames << " at " << side.x << ","
+                                              << side.y;
+    }
+    // The sunken edge: shadow above and left, light below and right.
+    const wxColour above = pixel(midX, -1), left = pixel(-1, midY);
+    const wxColour below = pixel(midX, r.height), right = pixel(r.width, midY);
+    EXPECT_EQ(above, wxColour(128, 128, 128));
+    EXPECT_EQ(left, wxColour(128, 128, 128));
+    EXPECT_EQ(below, wxColour(255, 255, 255));
+    EXPECT_EQ(right, wxColour(255, 255, 255));
+    EXPECT_NE(pixel(midX, 3), black);  // a frame, not a filled box
+    g_object_unref(shot);
+  }
+  EXPECT_EQ(frames, 2);
+  about.Destroy();
 }
 
 }  // namespace

@@ -75,11 +75,12 @@ int CountLines(const std::string& text) {
 
 class ScanDlgTest : public ::testing::Test {
  protected:
-  void Open(const std::string& scenario, int latencyMs = 0) {
+  void Open(const std::string& scenario, int latencyMs = 0, bool aspi = false) {
     CliOptions options;
     options.simulate = true;
     options.scenario = scenario;
     options.simLatencyMs = latencyMs;
+    options.aspi = aspi;
     m_dialog = new CScanDlg(options, std::make_unique<RecordingPrompts>(m_seen));
     m_dialog->Show();
     m_initialized = m_dialog->OnInitDialog();
@@ -403,6 +404,94 @@ TEST_F(ScanDlgTest, TheWindowFitsA768PixelScreen) {
   EXPECT_NEAR(proportion, (259.0 * base.x / 4) / (349.0 * base.y / 8), 0.01);
 }
 
+// The chart's client area as the screen shows it (frame, theme and all) is
+// exactly the composed layers, corners included.
+TEST_F(ScanDlgTest, TheScreenShowsExactlyTheChartLayers) {
+  Open("dvd+r-good");
+  ASSERT_TRUE(WaitStatus("Ready."));
+  CGraphCtrl* graph = m_dialog->Graph();
+  ASSERT_NE(graph, nullptr);
+  m_dialog->Raise();
+  std::string difference = "never shown";
+  WaitFor([&] {
+    // Read from the root window at the client area's place on the screen.
+    const wxPoint at = graph->ClientToScreen(wxPoint(0, 0));
+    const wxSize size = graph->GetClientSize();
+    const CSurface layers = graph->Model().Compose();
+    GdkPixbuf* shown = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), at.x, at.y,
+                                                  size.x, size.y);
+    if (shown == nullptr || size.x != layers.Width() || size.y != layers.Height()) {
+      if (shown != nullptr) g_object_unref(shown);
+      difference = "size";
+      return false;
+    }
+    const int channels = gdk_pixbuf_get_n_channels(shown);
+    const int stride = gdk_pixbuf_get_rowstride(shown);
+    const guchar* pixels = gdk_pixbuf_get_pixels(shown);
+    std::unique_ptr<GdkPixbuf, void (*)(gpointer)> hold(shown, g_object_unref);
+    for (int y = 0; y < layers.Height(); ++y) {
+      for (int x = 0; x < layers.Width(); ++x) {
+        const uint8_t* p = pixels + size_t(y) * stride + x * channels;
+        if (Rgb(p[0], p[1], p[2]) != layers.GetPixel(x, y)) {
+          char text[96];
+          std::snprintf(text, sizeof text, "at %d,%d: screen %06X, layers %06X", x, y,
+                        Rgb(p[0], p[1], p[2]), layers.GetPixel(x, y));
+          difference = text;
+          return false;
+        }
+      }
+    }
+    difference.clear();
+    return true;
+  }, 5000);
+  EXPECT_EQ(difference, "");
+}
+
+// A refused ASPI time-out is said in a box for every command. A worker's
+// box is modal for it: the worker waits until the user has closed it, so
+// its next command (and next box) comes only then.
+TEST_F(ScanDlgTest, AspiTimeoutBoxFromAWorkerIsWaitedFor) {
+  int depth = 0, deepest = 0, workerBoxes = 0;
+  bool opened = false;
+  m_seen.whileShown = [&](const std::string& text) {
+    EXPECT_EQ(text, "Set ASPI timeout fail!!");
+    ++depth;
+    deepest = std::max(deepest, depth);
+    // The user reads the first boxes of the poll worker for a while,
+    // longer than a poll tick.
+    if (opened && ++workerBoxes <= 3) WaitFor([] { return false; }, 800);
+    --depth;
+  };
+  Open("aspi-timeout-refused", 0, true);
+  ASSERT_TRUE(m_initialized);
+  opened = true;
+  ASSERT_TRUE(WaitStatus("Ready."));
+  EXPECT_GE(workerBoxes, 4);
+  EXPECT_EQ(deepest, 1);
+  m_seen.whileShown = nullptr;
+}
+
+// Closing the window while a worker waits for its box: the close releases
+// it, and nothing waits for anything.
+TEST_F(ScanDlgTest, ClosingReleasesAWorkerWaitingForABox) {
+  bool opened = false;
+  bool closed = false;
+  m_seen.whileShown = [&](const std::string&) {
+    if (!opened || closed) return;
+    closed = true;
+    m_dialog->Close(true);
+  };
+  Open("aspi-timeout-refused", 0, true);
+  opened = true;
+  const auto before = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitFor([&] { return closed; }, 5000));
+  m_dialog = nullptr;
+  for (int i = 0; i < 5; ++i) Pump();
+  EXPECT_EQ(g_pDeviceManager, nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(4));
+  m_seen.whileShown = nullptr;
+}
+
 TEST_F(ScanDlgTest, CloseDuringARunStopsAndJoinsIt) {
   Open("dvd+r-good", 200);
   ASSERT_TRUE(WaitStatus("Ready."));
@@ -643,6 +732,7 @@ TEST_F(ScanDlgTest, PrintGoesThroughTheGtkPrintSystemToAPdf) {
   ASSERT_TRUE(WaitFor([&] { return !m_seen.messages.empty(); }, 30000));
   const std::string pdf = wxGetCwd().utf8_string() + "/log.pdf";
   int pages = -1;
+  int ppiX = 0, ppiY = 0;
   m_dialog->SetPrintHook([&](wxPrintDialogData& data) {
     EXPECT_FALSE(data.GetEnablePageNumbers());
     // GTK's file printer, told where to write through its own settings.
@@ -659,6 +749,7 @@ TEST_F(ScanDlgTest, PrintGoesThroughTheGtkPrintSystemToAPdf) {
     CLogPrintout printout("TEFE.txt", [&](const std::string& text) { m_seen.messages.push_back(text); });
     printer.Print(nullptr, &printout, true);
     pages = printout.PagesPrinted();
+    printout.GetPPIPrinter(&ppiX, &ppiY);
   });
   wxCommandEvent print(wxEVT_MENU, ToWxId(ID_FILE_PRINT));
   m_dialog->GetEventHandler()->ProcessEvent(print);
@@ -666,6 +757,60 @@ TEST_F(ScanDlgTest, PrintGoesThroughTheGtkPrintSystemToAPdf) {
   ASSERT_TRUE(WaitFor([&] { return ReadFile(pdf).size() > 100; }, 10000));
   EXPECT_EQ(ReadFile(pdf).compare(0, 5, "%PDF-"), 0);
   EXPECT_EQ(m_seen.messages.size(), 1u);  // only the verdict
+
+  // The page as poppler reads it back: every word with its box, in points.
+  // The picture stays in the build tree for a person to look at.
+  ASSERT_GT(ppiY, 0);
+  const std::string words = wxGetCwd().utf8_string() + "/log-words.html";
+  ASSERT_EQ(std::system(("pdftotext -bbox '" + pdf + "' '" + words + "'").c_str()), 0);
+  const std::string artefact = std::string(VELMO_TEST_ARTEFACT_DIR) + "/printed-log";
+  std::filesystem::create_directories(VELMO_TEST_ARTEFACT_DIR);
+  EXPECT_EQ(std::system(("pdftoppm -r 100 -png -singlefile '" + pdf + "' '" + artefact + "'").c_str()), 0);
+  EXPECT_TRUE(std::filesystem::exists(artefact + ".png"));
+  struct Word {
+    double xMin, yMin, xMax, yMax;
+    std::string text;
+  };
+  std::vector<Word> found;
+  const std::string html = ReadFile(words);
+  for (size_t at = html.find("<word "); at != std::string::npos; at = html.find("<word ", at + 1)) {
+    Word w{};
+    if (std::sscanf(html.c_str() + at, "<word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\" yMax=\"%lf\">",
+                    &w.xMin, &w.yMin, &w.xMax, &w.yMax) != 4) continue;
+    const size_t open = html.find('>', at) + 1;
+    w.text = html.substr(open, html.find('<', open) - open);
+    found.push_back(w);
+  }
+  ASSERT_GE(found.size(), 8u);
+  const double pointsPerUnit = 72.0 / ppiY;
+  const Word& address = found[0];
+  EXPECT_EQ(address.text, "Address");
+  // First line at y = 400 device units; the box starts a little below.
+  EXPECT_NEAR(address.yMin, 400 * pointsPerUnit, 4.0);
+  // A 12-point fixed-pitch font: the box is about as tall as the point
+  // size, and a character about 0.6 em across.
+  EXPECT_GT(address.yMax - address.yMin, 11.0);
+  EXPECT_LT(address.yMax - address.yMin, 17.0);
+  EXPECT_NEAR((address.xMax - address.xMin) / 7, 0.6 * 12, 0.6);
+  // Lines 150 device units apart, and fixed pitch: the verdict text of a
+  // sample line starts in the column of "Result" in the header.
+  const auto result = std::find_if(found.begin(), found.end(), [](const Word& w) { return w.text == "Result"; });
+  const auto verdict = std::find_if(found.begin(), found.end(), [](const Word& w) { return w.text == "The"; });
+  ASSERT_NE(result, found.end());
+  ASSERT_NE(verdict, found.end());
+  EXPECT_NEAR(verdict->yMin - result->yMin, 150 * pointsPerUnit, 0.5);
+  EXPECT_NEAR(verdict->xMin, result->xMin, 0.5);
+  // The sample lines follow one another 150 units apart, down the one page.
+  double pageHeight = 0;
+  ASSERT_EQ(std::sscanf(html.c_str() + html.find("<page "), "<page width=\"%*f\" height=\"%lf\"",
+                        &pageHeight), 1);
+  std::vector<double> tops;
+  for (const Word& w : found) {
+    EXPECT_LE(w.yMax, pageHeight) << w.text;
+    if (w.text == "The") tops.push_back(w.yMin);
+  }
+  ASSERT_GE(tops.size(), 20u);
+  for (size_t i = 1; i < tops.size(); ++i) EXPECT_NEAR(tops[i] - tops[i - 1], 150 * pointsPerUnit, 0.5);
 }
 
 #include "tests/app/fault_matrix.inc"

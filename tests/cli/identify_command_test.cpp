@@ -98,7 +98,7 @@ TEST(IdentifyCommand, ARefusingDriveStillShowsItsDiscAndExits3) {
 // GET PERFORMANCE cut short on a DL disc: the capacity and range stay the
 // dual-layer ones.
 TEST(IdentifyCommand, DualLayerWithAShortSpeedReplyKeepsItsCapacity) {
-  const Captured run = RunCli({"--simulate=dvd+rdl-short-transfer", "--sim-latency=0", "identify"},
+  const Captured run = RunCli({"--simulate=dvd+rdl-short-reply", "--sim-latency=0", "identify"},
                               Identify, ExpectDiagnosticModeLeft);
   EXPECT_EQ(run.exitCode, kExitOk) << run.err;
   EXPECT_NE(run.out.find("Disc Type:            DVD+R DL\n"), std::string::npos) << run.out;

@@ -139,7 +139,7 @@ TEST(SimScenarioList, DescriptionsNameOnlySpeedsTheDiscOffers) {
 }
 
 TEST(SimScenarioFaults, DualLayerShortTransferKeepsItsHeader) {
-  const Exchange cut = Send(*Drives("dvd+rdl-short-transfer")[0], kGetWriteSpeeds, 200);
+  const Exchange cut = Send(*Drives("dvd+rdl-short-reply")[0], kGetWriteSpeeds, 200);
   EXPECT_EQ(cut.reply.transferred, 8u + 16 * 2);
   EXPECT_EQ((Be32(cut.data, 0) - 4) / 16, 4u);  // the header still claims all four
 }
