@@ -287,7 +287,18 @@ bool CLinuxHost::PassThroughDirect(DeviceHandle device, SptdWithSense& block, vo
   io.timeout = static_cast<unsigned int>(std::min<uint64_t>(timeoutMs, 0x7FFFFFFF));
 
   SgIoResult result;
-  if (::ioctl(fd, SG_IO, &io) < 0) result.ioctlErrno = errno;
+  // A signal (Ctrl-C) that arrives while the command runs makes SG_IO give
+  // up waiting with EINTR; the kernel then drops the answer. The command
+  // is sent again, as a restarted call would: every command Velmo sends
+  // reads or switches a mode and may be repeated, and the caller sees the
+  // drive's answer instead of a transport failure, then notices the stop.
+  for (int attempt = 0;; ++attempt) {
+    if (::ioctl(fd, SG_IO, &io) == 0) break;
+    if (errno != EINTR || attempt >= 8) {
+      result.ioctlErrno = errno;
+      break;
+    }
+  }
   result.status = io.status;
   result.hostStatus = io.host_status;
   result.driverStatus = io.driver_status;

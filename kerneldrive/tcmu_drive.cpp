@@ -76,6 +76,11 @@ TcmuReply CTcmuDrive::Serve(const TcmuCommand& command) {
     for (uint8_t i = 0; i < command.cdbLength; ++i) {
       std::fprintf(m_log, "%s%02X", i == 0 ? "" : " ", command.cdb[i]);
     }
+    // For a vendor command, the ring bytes past what the kernel copied:
+    // what the drive would read as bytes 10 and 11.
+    if (vendor && command.cdbRoom >= 12) {
+      std::fprintf(m_log, " ring=[%02X %02X]", command.cdb[10], command.cdb[11]);
+    }
     std::fprintf(m_log, " len=%zu status=%u %s\n", command.dataLength, reply.scsiStatus, outcome);
     std::fflush(m_log);
   }

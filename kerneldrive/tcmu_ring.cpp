@@ -135,6 +135,7 @@ TcmuDrainResult CTcmuRing::Drain(const std::function<TcmuReply(const TcmuCommand
       if (sound && Inside(cdbOffset, 1, m_size)) {
         command.cdb = m_map + cdbOffset;
         command.cdbLength = TcmuCdbLength(command.cdb[0]);
+        command.cdbRoom = static_cast<size_t>(std::min<uint64_t>(16, m_size - cdbOffset));
         if (command.cdbLength == 0 || !Inside(cdbOffset, command.cdbLength, m_size)) {
           // Variable-length CDBs: no drive of ours has any.
           reply = TcmuCheckCondition(0x05, 0x20, 0x00);

@@ -24,6 +24,7 @@ struct TcmuCommand {
   uint16_t id = 0;
   const uint8_t* cdb = nullptr;
   uint8_t cdbLength = 0;
+  size_t cdbRoom = 0;  // bytes readable at cdb: cdbLength or more (at most 16)
   std::vector<TcmuBuffer> buffers;  // in order; together the transfer
   size_t dataLength = 0;            // sum of the buffers' lengths
 };
