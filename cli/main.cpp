@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/doctor_command.h"
 #include "cli/drive_session.h"
 #include "cli/drives_command.h"
 #include "cli/identify_command.h"
@@ -25,6 +26,7 @@ void ListScenarios(std::FILE* out) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (IsDoctorCommand(args)) return RunDoctorMain(args, stdout, stderr);
   std::string error;
   auto options = ParseCliOptions(args, &error);
   if (!options) {

@@ -21,7 +21,7 @@ has() { grep -q -- "$2" <<<"$1"; }
 hasnt() { ! grep -q -- "$2" <<<"$1"; }
 # Device names differ (sim:d: against /dev/sg1); everything else must not.
 # The log's path and the columns around the device name follow suit.
-normal() { sed -E 's#(sim:[a-z]:|/dev/sg[0-9]+)#DEV#g; s#^Log: .*\(#Log: (#; s/ +/ /g; s/ +$//'; }
+normal() { sed -E 's#(sim:[a-z]:|/dev/sg[0-9]+)#DEV#g; s#^Log: .*\(([0-9]+ samples).*#Log: (\1)#; s/ +/ /g; s/ +$//'; }
 same_as_ref() {  # NAME: stdout and exit code as in-process
   [ "$(out "$1" | normal)" == "$(normal < "$ref/$1.out")" ] && [ "$(rc_of "$1")" == "$(cat "$ref/$1.rc")" ]
 }
@@ -87,6 +87,26 @@ check "busy: the drive is in use by another program, named with its pid ($holder
   has "$(both busy-drives)" "/dev/sg[0-9]*: in use by another program (pid $holder, hold_node)"
 check "busy: no quiet fall back to /dev/srN" hasnt "$(both busy-drives) $(both busy-scan)" "/dev/sr"
 check "busy: the scan does not run (exit $(rc_of busy-scan))" test "$(rc_of busy-scan)" != 0
+
+# doctor in each state; drive_block NAME N is drive N's part of its report.
+drive_block() { out "$1" | awk -v n="Drive $2:" 'index($0, n) == 1 {on = 1} on && $0 == "" {on = 0} on'; }
+check "doctor without sg: exit 3, the sg module is missing, with the fix" \
+  test "$(rc_of doctor-nosg)" == 3 -a -n "$(out doctor-nosg | grep -A1 'the sg module is not loaded' | grep 'fix: sudo modprobe sg')"
+check "doctor without sg: the kernel's filter on /dev/srN is named" \
+  has "$(out doctor-nosg)" "only /dev/sr0 is there: the kernel's command filter"
+check "doctor: exit 0, the supported drive is ready to scan through its sg node" \
+  test "$(rc_of doctor)" == 0 -a -n "$(drive_block doctor 0 | grep -A99 '^Drive 0: VELMO .*(/dev/sg0)' | grep '=> ready to scan')"
+check "doctor: the refusing drive refuses the diagnostic mode" \
+  has "$(drive_block doctor 1)" "refuses the diagnostic mode"
+check "doctor --json: says scannable and names both drives' nodes" \
+  test -n "$(out doctor-json | grep '"scannable": true$')" -a "$(out doctor-json | grep -c '"node": "/dev/sg')" -eq 2
+check "doctor with no disc: exit 3, no disc, with what to do" \
+  test "$(rc_of doctor-nodisc)" == 3 -a -n "$(out doctor-nodisc | grep -A1 'no disc in the drive' | grep 'fix: insert')"
+check "doctor with no group: exit 3, the sg node is root's alone, with the chgrp fix" \
+  test "$(rc_of doctor-nogroup)" == 3 -a -n "$(out doctor-nogroup | grep -A1 '/dev/sg0 crw-rw---- root:root' | grep 'fix: sudo chgrp')"
+check "doctor when busy: exit 3, the holder named with its pid, and only it" \
+  test "$(rc_of doctor-busy)" == 3 -a "$(out doctor-busy | grep -c 'is held open by')" -eq 1 \
+    -a -n "$(out doctor-busy | grep -A1 "/dev/sg0 is held open by hold_node (pid $holder)" | grep "kill $holder")"
 
 # Signals on the real node.
 check "Ctrl-C ends the scan with exit 130" test "$(rc_of sig-INT)" == 130

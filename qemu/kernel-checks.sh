@@ -92,6 +92,7 @@ echo "@@USER $(as_user id)"
 echo "@@SG before=$(ls /dev | grep -c '^sg')"
 run sr-drives as_user "$(cli drives)"
 run sr-scan as_user "$(cli scan --log $T/sr-scan.txt)"
+run doctor-nosg as_user "$(cli doctor)"
 
 insmod /modules/extra/sg.ko || echo "@@FATAL insmod sg"
 i=0
@@ -104,6 +105,8 @@ ls -l /dev/sr* /dev/sg* | sed 's/^/@@LS /'
 
 # --- through /dev/sgN -----------------------------------------------------
 run drives as_user "$(cli drives)"
+run doctor as_user "$(cli doctor)"
+run doctor-json as_user "$(cli doctor --json)"
 run identify-0 as_user "$(cli --drive 0 identify)"
 run identify-1 as_user "$(cli --drive 1 identify)"
 for density in quick normal full; do
@@ -123,9 +126,15 @@ run scan-dl as_user "$(cli scan --log $T/scan-dl.txt --json $T/scan-dl.json)"
 file_out scan-dl.txt $T/scan-dl.txt
 file_out scan-dl.json $T/scan-dl.json
 
+# No disc.
+stop_handler drive0
+start_handler drive0 empty 0
+run doctor-nodisc as_user "$(cli doctor)"
+
 # No group: the sg nodes are root's alone; /dev/srN stays open to us.
 chgrp 0 /dev/sg*
 run nogroup-drives as_user "$(cli drives)"
+run doctor-nogroup as_user "$(cli doctor)"
 give_nodes
 
 # Busy: another program of the same user holds the sg node exclusively.
@@ -137,6 +146,7 @@ holder=$(pidof hold_node)
 echo "@@HOLDER pid=$holder $(cat $T/hold.out)"
 run busy-drives as_user "$(cli drives)"
 run busy-scan as_user "$(cli scan --log $T/busy-scan.txt)"
+run doctor-busy as_user "$(cli doctor)"
 kill $holder
 wait $holdjob 2>/dev/null
 
