@@ -88,6 +88,12 @@ check "busy: the drive is in use by another program, named with its pid ($holder
 check "busy: no quiet fall back to /dev/srN" hasnt "$(both busy-drives) $(both busy-scan)" "/dev/sr"
 check "busy: the scan does not run (exit $(rc_of busy-scan))" test "$(rc_of busy-scan)" != 0
 
+# sr unloaded: type-5 devices with an sg node and no sr driver.
+check "without the sr driver: no block node is left, the sg nodes are" \
+  test -n "$(grep '^@@NOSR block=0 generic=2$' "$log")"
+check "without the sr driver: drives finds both drives through /dev/sgN" \
+  test "$(rc_of nosr-drives)" == 0 -a "$(out nosr-drives | grep -c '/dev/sg[01] .*\(accepted\|refused\)')" -eq 2
+
 # doctor in each state; drive_block NAME N is drive N's part of its report.
 drive_block() { out "$1" | awk -v n="Drive $2:" 'index($0, n) == 1 {on = 1} on && $0 == "" {on = 0} on'; }
 check "doctor without sg: exit 3, the sg module is missing, with the fix" \

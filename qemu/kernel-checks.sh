@@ -150,6 +150,16 @@ run doctor-busy as_user "$(cli doctor)"
 kill $holder
 wait $holdjob 2>/dev/null
 
+# Without the sr driver the drives keep their sg nodes, and are found there.
+rmmod sr_mod || echo "@@WARN rmmod sr_mod"
+echo "@@NOSR block=$(ls /sys/class/block | grep -c '^sr') generic=$(ls /sys/class/scsi_generic | wc -l)"
+run nosr-drives as_user "$(cli drives)"
+insmod /modules/sr_mod.ko || echo "@@FATAL insmod sr_mod"
+i=0
+while [ "$(ls /sys/class/block | grep -c '^sr')" -lt 2 ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+sleep 0.5
+give_nodes
+
 # Ctrl-C and SIGTERM on the real node: samples take 100 ms, the signal
 # comes two seconds in.
 stop_handler drive0
