@@ -101,8 +101,8 @@ TcmuDrainResult CTcmuRing::Drain(const std::function<TcmuReply(const TcmuCommand
     if (op == L.opPad) {
       ++result.skipped;
     } else if (op == L.opTmr) {
-        // Commands are answered as they come, so there is never one left
-        // to abort when the notice is read.
+      // Commands are answered as they come, so there is never one left to
+      // abort when the notice is read.
       ++result.taskManagement;
     } else if (op == L.opCmd) {
       if (length < L.entrySize) {

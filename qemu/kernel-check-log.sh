@@ -38,7 +38,7 @@ whole_lines() {
 }
 
 echo "What the kernel made of the devices:"
-grep -E '^@@(ATTACHED|NODE|SGNODE|HANDLER|USER|HOLDER|SIGNAL|TIMEOUT|TRACE|SGIO|DMESG|REMOVED|WARN|FATAL)' "$log" |
+grep -E '^@@(ATTACHED|ATTACHCMDS|NODE|SGNODE|HANDLER|USER|HOLDER|SIGNAL|TIMEOUT|TRACE|SGIO|DMESG|REMOVED|WARN|FATAL)' "$log" |
   grep -v 'Nexus does not exist' | sed 's/^/  /'
 sed -n 's/^@@LS /  /p' "$log"
 

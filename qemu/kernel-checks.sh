@@ -80,6 +80,11 @@ for sr in $(ls /sys/class/block | grep '^sr' | sort); do
   echo "@@NODE $sr type=$(cat $dev/type) vendor=[$(cat $dev/vendor)] model=[$(cat $dev/model)] path=$(readlink -f $dev)"
 done
 
+# What sr sent on attach (and polling since), by operation code and status.
+sleep 2
+awk '{s = $0; sub(/.* status=/, "", s); print $1 " status=" s}' $T/drive0.cmds | sort | uniq -c |
+  sed 's/^/@@ATTACHCMDS /'
+
 # --- an ordinary user in the drives' group ------------------------------
 echo "velmo:x:1000:1000::/tmp:/bin/sh" >> /etc/passwd
 echo "velmo:x:1000:" >> /etc/group
