@@ -332,6 +332,10 @@ std::string DoctorJson(const DoctorReport& report) {
 }
 
 bool IsDoctorCommand(const std::vector<std::string>& args) {
+  // Help and version are main's, whatever the command.
+  for (const std::string& arg : args) {
+    if (arg == "--help" || arg == "-h" || arg == "--version") return false;
+  }
   for (const std::string& arg : args) {
     if (arg == "doctor") return true;
     if (!arg.empty() && arg[0] != '-') return false;  // another command came first

@@ -110,6 +110,7 @@ TEST(DoctorCommand, RecognisedOnTheCommandLine) {
   EXPECT_TRUE(IsDoctorCommand({"doctor"}));
   EXPECT_FALSE(IsDoctorCommand({"scan", "--log", "doctor"}));
   EXPECT_FALSE(IsDoctorCommand({"drives"}));
+  EXPECT_FALSE(IsDoctorCommand({"doctor", "--help"}));
 }
 
 }  // namespace
