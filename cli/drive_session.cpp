@@ -1,10 +1,13 @@
 #include "cli/drive_session.h"
 
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "device/linux_host.h"
 #include "session/output_file.h"
 #include "simulator/sim_host.h"
 #include "simulator/sim_scenarios.h"
@@ -54,17 +57,45 @@ bool CDriveSession::Open(const CliOptions& options, MessageHandler messages, std
   return true;
 }
 
+namespace {
+
+// The group a device node belongs to, which is the one to join; "cdrom"
+// when the node cannot be looked at.
+std::string NodeGroup(const std::string& node) {
+  struct stat info {};
+  if (::stat(node.c_str(), &info) == 0 && info.st_gid != 0) {
+    if (const group* entry = ::getgrgid(info.st_gid)) return entry->gr_name;
+  }
+  return "cdrom";
+}
+
+// " (pid 1234, name)" for the processes /proc shows holding the node.
+std::string HolderText(const std::string& node) {
+  std::string text;
+  for (const NodeHolder& holder : FindNodeHolders(node)) {
+    text += text.empty() ? " (" : "; ";
+    text += "pid " + std::to_string(holder.pid);
+    if (!holder.program.empty()) text += ", " + holder.program;
+  }
+  return text.empty() ? text : text + ")";
+}
+
+}  // namespace
+
 std::string DescribeSkippedVolume(const SkippedVolume& volume) {
   if (volume.inquiryFailed) {
     return volume.path + ": the drive did not answer INQUIRY; it is not listed";
   }
   switch (volume.error) {
-    case kErrorAccessDenied:
-      return volume.path +
-             ": permission denied. Add yourself to the 'cdrom' group "
-             "(sudo usermod -aG cdrom $USER, then log in again) or run as root";
+    case kErrorAccessDenied: {
+      const std::string group = NodeGroup(volume.path);
+      return volume.path + ": permission denied. Add yourself to the '" + group +
+             "' group (sudo usermod -aG " + group +
+             " $USER, then log in again) or run as root";
+    }
     case kErrorSharingViolation:
-      return volume.path + ": in use by another program; close it and try again";
+      return volume.path + ": in use by another program" + HolderText(volume.path) +
+             "; close it and try again";
     case kErrorDevNotExist:
       return volume.path + ": the device node exists but no drive answers behind it";
     default:

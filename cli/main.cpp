@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/doctor_command.h"
 #include "cli/drive_session.h"
 #include "cli/drives_command.h"
 #include "cli/identify_command.h"
@@ -47,6 +48,7 @@ int main(int argc, char** argv) {
   // Before any file is opened: none may become descriptor 0, 1 or 2.
   ReopenClosedStandardDescriptors();
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (IsDoctorCommand(args)) return RunDoctorMain(args, stdout, stderr);
   std::string error;
   auto options = ParseCliOptions(args, &error);
   if (!options) {

@@ -123,7 +123,7 @@ void CDeviceManager::EnumeratePassThrough() {
       // Letters that simply do not exist are not worth a word; a drive that
       // is there but refused us is.
       if (error != kErrorFileNotFound && error != kErrorSuccess) {
-        m_skipped.push_back({volume.openPath, error, false});
+        m_skipped.push_back({m_host->FailedOpenNode(volume.openPath), error, false});
       }
       continue;
     }

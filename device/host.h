@@ -83,6 +83,9 @@ class IDeviceHost {
   virtual void CloseVolume(DeviceHandle device) = 0;
   // The device node or path a handle was opened on, for messages and traces.
   virtual std::string DescribeVolume(DeviceHandle device) = 0;
+  // The node that refused the last OpenVolume of openPath, when a host opens
+  // a volume through another node than the one it is named by.
+  virtual std::string FailedOpenNode(const std::string& openPath) { return openPath; }
 
   // ASPI transport.
   // LoadLibraryA / GetProcAddress / FreeLibrary. Method names differ from the

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -33,16 +34,20 @@ std::string ReadLine(const std::string& path) {
   return line;
 }
 
-// "sr12" -> 12; -1 for anything else.
-int SrNumber(const std::string& name) {
-  if (name.size() < 3 || name.compare(0, 2, "sr") != 0) return -1;
+// NodeNumber("sr12", "sr") -> 12; -1 for anything else.
+int NodeNumber(const std::string& name, const char* prefix) {
+  const size_t length = std::strlen(prefix);
+  if (name.size() <= length || name.compare(0, length, prefix) != 0) return -1;
   int number = 0;
-  for (size_t i = 2; i < name.size(); ++i) {
+  for (size_t i = length; i < name.size(); ++i) {
     if (name[i] < '0' || name[i] > '9' || number > 100000) return -1;
     number = number * 10 + (name[i] - '0');
   }
   return number;
 }
+
+int SrNumber(const std::string& name) { return NodeNumber(name, "sr"); }
+int SgNumber(const std::string& name) { return NodeNumber(name, "sg"); }
 
 std::vector<std::string> ListDir(const std::string& path) {
   std::vector<std::string> names;
@@ -138,12 +143,33 @@ std::vector<VolumeCandidate> CLinuxHost::VolumeCandidates() {
   for (const auto& drive : drives) {
     volumes.push_back({m_devRoot + "/" + drive.second, drive.second});
   }
+  // Optical drives that sr has not bound (sr_mod not loaded, or the device
+  // came before it) are still reachable through their generic node.
+  std::vector<std::pair<int, std::string>> genericOnly;
+  for (const std::string& name : ListDir(m_sysfsRoot + "/class/scsi_generic")) {
+    const int number = SgNumber(name);
+    if (number < 0) continue;
+    const std::string device = m_sysfsRoot + "/class/scsi_generic/" + name + "/device";
+    if (ReadLine(device + "/type") != "5") continue;
+    const std::vector<std::string> block = ListDir(device + "/block");
+    if (std::any_of(block.begin(), block.end(),
+                    [](const std::string& b) { return SrNumber(b) >= 0; })) {
+      continue;
+    }
+    genericOnly.emplace_back(number, name);
+  }
+  std::sort(genericOnly.begin(), genericOnly.end());
+  for (const auto& drive : genericOnly) {
+    volumes.push_back({m_devRoot + "/" + drive.second, drive.second});
+  }
   return volumes;
 }
 
 uint32_t CLinuxHost::DriveTypeOf(const std::string& typePath) {
-  const std::string type = ReadLine(m_sysfsRoot + "/class/block/" + typePath + "/device/type");
-  return type == "5" ? kDriveTypeCdRom : 0;
+  const std::string device = SgNumber(typePath) >= 0
+                                 ? m_sysfsRoot + "/class/scsi_generic/" + typePath + "/device"
+                                 : m_sysfsRoot + "/class/block/" + typePath + "/device";
+  return ReadLine(device + "/type") == "5" ? kDriveTypeCdRom : 0;
 }
 
 DeviceHandle CLinuxHost::OpenVolume(const std::string& volumePath, uint32_t* error) {
@@ -151,41 +177,69 @@ DeviceHandle CLinuxHost::OpenVolume(const std::string& volumePath, uint32_t* err
   // Only the name counts; the nodes are always looked up under our own roots.
   const size_t slash = volumePath.rfind('/');
   const std::string openPath = slash == std::string::npos ? volumePath : volumePath.substr(slash + 1);
-  if (SrNumber(openPath) < 0) {
+  const bool genericName = SgNumber(openPath) >= 0;
+  if (SrNumber(openPath) < 0 && !genericName) {
     *error = kErrorFileNotFound;
     return 0;
   }
-  std::vector<std::string> generic =
-      ListDir(m_sysfsRoot + "/class/block/" + openPath + "/device/scsi_generic");
-  std::sort(generic.begin(), generic.end());
+  std::vector<std::string> generic;
+  if (genericName) {
+    generic.push_back(openPath);
+  } else {
+    generic = ListDir(m_sysfsRoot + "/class/block/" + openPath + "/device/scsi_generic");
+    std::sort(generic.begin(), generic.end());
+  }
 
-  int firstErrno = 0;
   Open opened;
+  std::string failedPath;
+  int failedErrno = 0;
   for (const std::string& sg : generic) {
+    if (SgNumber(sg) < 0) continue;
     const std::string path = m_devRoot + "/" + sg;
     const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0) {
       opened = {fd, path, false};
       break;
     }
-    if (firstErrno == 0 && errno != ENOENT) firstErrno = errno;
+    if (errno == ENOENT) continue;  // sysfs knows it, /dev has no node
+    // The sg node is there and refused: that is the answer. Falling back to
+    // /dev/srN would bypass an exclusive hold and turn a permission problem
+    // into "load the sg module".
+    failedErrno = errno;
+    failedPath = path;
+    break;
   }
-  if (opened.fd < 0) {
-    const std::string path = m_devRoot + "/" + openPath;
-    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-      opened = {fd, path, true};
+  if (opened.fd < 0 && failedErrno == 0) {
+    if (genericName) {
+      failedErrno = ENOENT;
+      failedPath = m_devRoot + "/" + openPath;
     } else {
-      // Report the generic node's refusal (it says what to fix) unless only
-      // the block node was there to try.
-      *error = ErrnoToHostError(firstErrno != 0 ? firstErrno : errno);
-      return 0;
+      const std::string path = m_devRoot + "/" + openPath;
+      const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+      if (fd >= 0) {
+        opened = {fd, path, true};
+      } else {
+        failedErrno = errno;
+        failedPath = path;
+      }
     }
   }
   std::lock_guard<std::mutex> hold(m_lock);
+  if (opened.fd < 0) {
+    *error = ErrnoToHostError(failedErrno);
+    m_failedNode[volumePath] = failedPath;
+    return 0;
+  }
+  m_failedNode.erase(volumePath);
   const DeviceHandle handle = m_nextHandle++;
   m_open[handle] = opened;
   return handle;
+}
+
+std::string CLinuxHost::FailedOpenNode(const std::string& openPath) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  auto it = m_failedNode.find(openPath);
+  return it == m_failedNode.end() ? openPath : it->second;
 }
 
 bool CLinuxHost::PassThroughDirect(DeviceHandle device, SptdWithSense& block, void* data,
@@ -233,7 +287,18 @@ bool CLinuxHost::PassThroughDirect(DeviceHandle device, SptdWithSense& block, vo
   io.timeout = static_cast<unsigned int>(std::min<uint64_t>(timeoutMs, 0x7FFFFFFF));
 
   SgIoResult result;
-  if (::ioctl(fd, SG_IO, &io) < 0) result.ioctlErrno = errno;
+  // A signal (Ctrl-C) that arrives while the command runs makes SG_IO give
+  // up waiting with EINTR; the kernel then drops the answer. The command
+  // is sent again, as a restarted call would: every command Velmo sends
+  // reads or switches a mode and may be repeated, and the caller sees the
+  // drive's answer instead of a transport failure, then notices the stop.
+  for (int attempt = 0;; ++attempt) {
+    if (::ioctl(fd, SG_IO, &io) == 0) break;
+    if (errno != EINTR || attempt >= 8) {
+      result.ioctlErrno = errno;
+      break;
+    }
+  }
   result.status = io.status;
   result.hostStatus = io.host_status;
   result.driverStatus = io.driver_status;
@@ -276,6 +341,33 @@ void CLinuxHost::UnloadModule(ModuleHandle) {}
 EventHandle CLinuxHost::NewEvent() { return 0; }
 void CLinuxHost::WaitEvent(EventHandle) {}
 void CLinuxHost::DeleteEvent(EventHandle) {}
+
+std::vector<NodeHolder> FindNodeHolders(const std::string& nodePath, const std::string& procRoot) {
+  std::vector<NodeHolder> holders;
+  // /proc shows the resolved path: compare with the node's own.
+  std::string node = nodePath;
+  if (char* resolved = ::realpath(nodePath.c_str(), nullptr)) {
+    node = resolved;
+    std::free(resolved);
+  }
+  for (const std::string& entry : ListDir(procRoot)) {
+    if (entry.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string fdDir = procRoot + "/" + entry + "/fd";
+    for (const std::string& fd : ListDir(fdDir)) {
+      char target[4096];
+      const ssize_t length = ::readlink((fdDir + "/" + fd).c_str(), target, sizeof target - 1);
+      if (length <= 0 || node != std::string(target, static_cast<size_t>(length))) continue;
+      NodeHolder holder;
+      holder.pid = std::atoi(entry.c_str());
+      holder.program = ReadLine(procRoot + "/" + entry + "/comm");
+      holders.push_back(holder);
+      break;
+    }
+  }
+  std::sort(holders.begin(), holders.end(),
+            [](const NodeHolder& a, const NodeHolder& b) { return a.pid < b.pid; });
+  return holders;
+}
 
 #ifndef _WIN32
 std::shared_ptr<IDeviceHost> CreatePlatformHost() { return std::make_shared<CLinuxHost>(); }

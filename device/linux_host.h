@@ -1,10 +1,14 @@
 // The Linux host: the real pass-through on this platform, SG_IO.
 //
 // Drives are the SCSI type-5 devices under /sys/class/block/sr*, in number
-// order. Each is opened on its paired SCSI generic node (/dev/sgN) when there
-// is one, because the kernel's command filter on /dev/srN refuses vendor
-// opcodes such as 0xFD to anyone without CAP_SYS_RAWIO, while /dev/sgN checks
-// permission at open and then passes every command. /dev/srN is the fallback.
+// order, then those type-5 devices that have an sg node but no bound sr
+// driver (/sys/class/scsi_generic/sgN). Each is opened on its paired SCSI
+// generic node (/dev/sgN) when there is one, because the kernel's command
+// filter on /dev/srN refuses vendor opcodes such as 0xFD to anyone without
+// CAP_SYS_RAWIO, while /dev/sgN checks permission at open and then passes
+// every command. /dev/srN is used only when there is no sg node at all: an
+// sg node that refuses (busy, permission) is reported, not bypassed, so
+// another program's exclusive hold is respected and the advice fits.
 //
 // SG_IO outcomes are turned into the Windows results the device manager
 // expects: a time-out is error 121, CHECK CONDITION is ScsiStatus 2 with the
@@ -16,6 +20,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "device/host.h"
 
@@ -35,6 +40,7 @@ class CLinuxHost : public IDeviceHost {
                          uint32_t* error) override;
   void CloseVolume(DeviceHandle device) override;
   std::string DescribeVolume(DeviceHandle device) override;
+  std::string FailedOpenNode(const std::string& openPath) override;
 
   ModuleHandle LoadModule(const std::string& name) override;
   AspiProc FindEntryPoint(ModuleHandle module, const std::string& name) override;
@@ -58,6 +64,7 @@ class CLinuxHost : public IDeviceHost {
   std::string m_devRoot;
   std::mutex m_lock;
   std::unordered_map<DeviceHandle, Open> m_open;
+  std::unordered_map<std::string, std::string> m_failedNode;  // by volume name
   DeviceHandle m_nextHandle = 1;
 };
 
@@ -79,3 +86,14 @@ bool MapSgIoOutcome(const SgIoResult& result, uint8_t* scsiStatus, uint32_t* err
 
 // Windows error code for an errno of open or ioctl.
 uint32_t ErrnoToHostError(int error);
+
+// A process that has a device node open.
+struct NodeHolder {
+  int pid = 0;
+  std::string program;  // its comm name
+};
+
+// The processes that hold nodePath open, from /proc/*/fd (only those this
+// user may look into). procRoot is for tests.
+std::vector<NodeHolder> FindNodeHolders(const std::string& nodePath,
+                                        const std::string& procRoot = "/proc");

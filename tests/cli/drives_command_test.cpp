@@ -1,7 +1,10 @@
 // `velmo-cli drives` over the simulator and over broken platforms.
 #include "cli/drives_command.h"
 
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -65,6 +68,27 @@ TEST(DrivesCommand, AdviceForDrivesThatCannotBeUsed) {
   EXPECT_EQ(DescribeVendorCommandFailure(0, "/dev/sg2"), "");
   EXPECT_NE(DescribeVendorCommandFailure(kErrorSemTimeout, "/dev/sg2").find("in time"),
             std::string::npos);
+}
+
+// The advice names the node's own group, and the processes holding it.
+TEST(DrivesCommand, AdviceNamesTheNodesGroupAndItsHolders) {
+  const std::string node =
+      ::testing::TempDir() + "/velmo-node-" + std::to_string(::getpid());
+  const int fd = ::open(node.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  const std::string busy = DescribeSkippedVolume({node, kErrorSharingViolation, false});
+  EXPECT_NE(busy.find(node + ": in use by another program (pid " + std::to_string(::getpid())),
+            std::string::npos)
+      << busy;
+  if (const group* other = ::getgrnam("nogroup");
+      other != nullptr && ::fchown(fd, static_cast<uid_t>(-1), other->gr_gid) == 0) {
+    const std::string denied = DescribeSkippedVolume({node, kErrorAccessDenied, false});
+    EXPECT_NE(denied.find("usermod -aG nogroup $USER"), std::string::npos) << denied;
+  }
+  ::close(fd);
+  ::unlink(node.c_str());
+  EXPECT_EQ(DescribeSkippedVolume({node, kErrorSharingViolation, false}),
+            node + ": in use by another program; close it and try again");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // A strict little JSON reader for checking what velmo-cli writes: objects,
-// arrays, strings, integers and null. Malformed input (a trailing comma, a
-// raw control character, an unknown escape) fails to parse.
+// arrays, strings, integers, booleans (read as the numbers 1 and 0) and
+// null. Malformed input (a trailing comma, a raw control character, an
+// unknown escape) fails to parse.
 #pragma once
 
 #include <cstdlib>
@@ -91,6 +92,8 @@ class JsonReader {
     }
     if (c == '"') return v->kind = JsonValue::kString, String(&v->text);
     if (m_text.compare(m_at, 4, "null") == 0) return m_at += 4, true;
+    if (m_text.compare(m_at, 4, "true") == 0) return v->kind = JsonValue::kNumber, v->number = 1, m_at += 4, true;
+    if (m_text.compare(m_at, 5, "false") == 0) return v->kind = JsonValue::kNumber, v->number = 0, m_at += 5, true;
     char* end = nullptr;
     v->number = std::strtoll(m_text.c_str() + m_at, &end, 10);
     if (end == m_text.c_str() + m_at || c == '+' || c == ' ') return false;

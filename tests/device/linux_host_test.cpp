@@ -3,10 +3,13 @@
 #include "device/linux_host.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -196,6 +199,128 @@ TEST_F(FakeSysfs, ACommandOnANodeThatIsNotADriveFailsCleanly) {
   EXPECT_FALSE(host.PassThroughDirect(handle, block, nullptr, &error));
   EXPECT_EQ(error, kErrorInvalidParameter);
   EXPECT_FALSE(host.PassThroughDirect(9999, block, nullptr, &error));
+}
+
+// The sg node is the drive's node whenever it exists: its refusal is the
+// answer, named as that node, and /dev/srN is not tried behind its back.
+TEST_F(FakeSysfs, ARefusingGenericNodeIsReportedAndNotBypassed) {
+  AddBlock("sr0", "5", "sg1");
+  AddNode("sr0");
+  fs::create_directory(root / "dev/sg1");  // open(O_RDWR) on a folder: EISDIR
+  CLinuxHost host = Host();
+  const std::string volume = host.VolumeCandidates()[0].openPath;
+  uint32_t error = 0;
+  EXPECT_EQ(host.OpenVolume(volume, &error), 0);
+  EXPECT_NE(error, kErrorSuccess);
+  EXPECT_NE(error, kErrorFileNotFound);
+  EXPECT_EQ(host.FailedOpenNode(volume), (root / "dev/sg1").string());
+
+  // Once the sg node opens, the failure is forgotten.
+  fs::remove(root / "dev/sg1");
+  AddNode("sg1");
+  const DeviceHandle handle = host.OpenVolume(volume, &error);
+  ASSERT_NE(handle, 0);
+  EXPECT_EQ(host.DescribeVolume(handle), (root / "dev/sg1").string());
+  EXPECT_EQ(host.FailedOpenNode(volume), volume);
+
+  // No node at all: the block node is what failed.
+  AddBlock("sr1", "5", "");
+  EXPECT_EQ(host.OpenVolume("sr1", &error), 0);
+  EXPECT_EQ(error, kErrorFileNotFound);
+  EXPECT_EQ(host.FailedOpenNode("sr1"), (root / "dev/sr1").string());
+}
+
+// Root opens any node, so as root the check runs in a child that has
+// become an ordinary user.
+TEST_F(FakeSysfs, APermissionRefusalOnTheGenericNodeIsKept) {
+  AddBlock("sr0", "5", "sg1");
+  AddNode("sg1");
+  AddNode("sr0");
+  ::chmod((root / "dev/sg1").c_str(), 0);
+  ::chmod((root / "dev/sr0").c_str(), 0666);  // open to all: the old code fell back to it
+  const auto check = [&] {
+    CLinuxHost host = Host();
+    uint32_t error = 0;
+    const bool refused = host.OpenVolume("sr0", &error) == 0;
+    return refused && error == kErrorAccessDenied &&
+           host.FailedOpenNode("sr0") == (root / "dev/sg1").string();
+  };
+  if (::geteuid() != 0) {
+    EXPECT_TRUE(check());
+    return;
+  }
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    ::_exit(check() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "2: could not become an ordinary user";
+}
+
+TEST_F(FakeSysfs, FindsDrivesThatOnlyHaveAGenericNode) {
+  AddBlock("sr0", "5", "sg0");
+  // sg0 belongs to sr0; sg3 is an optical drive sr never bound; sg2 a disk.
+  const auto generic = [&](const std::string& sg, const std::string& type,
+                           const std::string& block) {
+    const fs::path device = root / "sys/class/scsi_generic" / sg / "device";
+    fs::create_directories(device);
+    std::ofstream(device / "type") << type << "\n";
+    if (!block.empty()) fs::create_directories(device / "block" / block);
+  };
+  generic("sg0", "5", "sr0");
+  generic("sg2", "0", "sda");
+  generic("sg10", "5", "");
+  generic("sg3", "5", "");
+  AddNode("sg3");
+  CLinuxHost host = Host();
+  const auto volumes = host.VolumeCandidates();
+  ASSERT_EQ(volumes.size(), 3u);
+  EXPECT_EQ(volumes[0].typePath, "sr0");
+  EXPECT_EQ(volumes[1].typePath, "sg3");
+  EXPECT_EQ(volumes[2].typePath, "sg10");
+  EXPECT_EQ(host.DriveTypeOf("sg3"), kDriveTypeCdRom);
+  EXPECT_NE(host.DriveTypeOf("sg2"), kDriveTypeCdRom);
+
+  uint32_t error = 0;
+  const DeviceHandle handle = host.OpenVolume(volumes[1].openPath, &error);
+  ASSERT_NE(handle, 0);
+  EXPECT_EQ(host.DescribeVolume(handle), (root / "dev/sg3").string());
+  EXPECT_FALSE(host.OpenedOnBlockNode(handle));
+  EXPECT_EQ(host.OpenVolume(volumes[2].openPath, &error), 0);  // no /dev/sg10
+  EXPECT_EQ(error, kErrorFileNotFound);
+}
+
+// A real second process holding a real file: found by pid and name.
+TEST_F(FakeSysfs, FindsTheProcessThatHoldsANode) {
+  AddNode("sg7");
+  const std::string node = (root / "dev/sg7").string();
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int fd = ::open(node.c_str(), O_RDONLY);
+    char byte = fd >= 0 ? 'y' : 'n';
+    if (::write(ready[1], &byte, 1) != 1) ::_exit(1);
+    ::pause();
+    ::_exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  EXPECT_EQ(byte, 'y');
+  const auto holders = FindNodeHolders(node);
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  ASSERT_EQ(holders.size(), 1u);
+  EXPECT_EQ(holders[0].pid, child);
+  EXPECT_FALSE(holders[0].program.empty());
+  EXPECT_TRUE(FindNodeHolders(node).empty());
 }
 
 }  // namespace

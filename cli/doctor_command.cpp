@@ -1,0 +1,373 @@
+#include "cli/doctor_command.h"
+
+#include <dirent.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include "cli/drive_session.h"
+#include "cli/scan_report.h"
+#include "commands/drive_commands.h"
+#include "console/disc_identification.h"
+#include "device/linux_host.h"
+
+namespace {
+
+std::string ModeText(mode_t mode) {
+  std::string text = S_ISCHR(mode) ? "c" : S_ISBLK(mode) ? "b" : "-";
+  const char* letters = "rwxrwxrwx";
+  for (int i = 0; i < 9; ++i) text += (mode & (0400 >> i)) ? letters[i] : '-';
+  return text;
+}
+
+std::string GroupName(gid_t gid) {
+  if (const group* entry = ::getgrgid(gid)) return entry->gr_name;
+  return std::to_string(gid);
+}
+
+std::string UserName(uid_t uid) {
+  if (const passwd* entry = ::getpwuid(uid)) return entry->pw_name;
+  return std::to_string(uid);
+}
+
+std::string ReadLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+std::vector<std::string> ListDir(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(path.c_str())) {
+    while (dirent* entry = ::readdir(dir)) {
+      if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<gid_t> UserGroups() {
+  std::vector<gid_t> groups(static_cast<size_t>(std::max(::getgroups(0, nullptr), 0)) + 1);
+  const int count = ::getgroups(static_cast<int>(groups.size()), groups.data());
+  groups.resize(static_cast<size_t>(std::max(count, 0)));
+  groups.push_back(::getegid());
+  return groups;
+}
+
+// The optical drives of this machine as sysfs shows them: block name (or
+// the generic one for a drive sr has not bound) and generic name.
+struct SysDrive {
+  std::string block;    // "sr0"; empty for a generic-only drive
+  std::string generic;  // "sg1"; empty when sysfs shows none
+};
+
+std::vector<SysDrive> SysDrives(const std::string& sysfsRoot) {
+  std::vector<SysDrive> drives;
+  CLinuxHost host(sysfsRoot, "/dev");
+  for (const VolumeCandidate& volume : host.VolumeCandidates()) {
+    if (host.DriveTypeOf(volume.typePath) != kDriveTypeCdRom) continue;
+    SysDrive drive;
+    if (volume.typePath.rfind("sg", 0) == 0) {
+      drive.generic = volume.typePath;
+    } else {
+      drive.block = volume.typePath;
+      const auto generic =
+          ListDir(sysfsRoot + "/class/block/" + volume.typePath + "/device/scsi_generic");
+      if (!generic.empty()) drive.generic = generic.front();
+    }
+    drives.push_back(drive);
+  }
+  return drives;
+}
+
+// Other programs that hold the node open (this one has it open itself).
+std::vector<NodeHolder> OtherHolders(const std::string& node) {
+  std::vector<NodeHolder> holders = FindNodeHolders(node);
+  const int self = static_cast<int>(::getpid());
+  holders.erase(std::remove_if(holders.begin(), holders.end(),
+                               [self](const NodeHolder& h) { return h.pid == self; }),
+                holders.end());
+  return holders;
+}
+
+std::string Holders(const std::vector<NodeHolder>& holders) {
+  std::string text;
+  for (const NodeHolder& holder : holders) {
+    text += text.empty() ? "" : ", ";
+    text += holder.program.empty() ? "pid " + std::to_string(holder.pid)
+                                   : holder.program + " (pid " + std::to_string(holder.pid) + ")";
+  }
+  return text;
+}
+
+void AddCheck(std::vector<DoctorCheck>& checks, std::string name, bool ok, std::string text,
+              std::string fix = "") {
+  checks.push_back({std::move(name), ok, std::move(text), ok ? std::string() : std::move(fix)});
+}
+
+}  // namespace
+
+bool DoctorReport::AnyScannable() const {
+  return std::any_of(drives.begin(), drives.end(), [](const DoctorDrive& d) { return d.scannable; });
+}
+
+DoctorCheck CheckNodeAccess(const std::string& node, uid_t uid, const std::vector<gid_t>& groups) {
+  DoctorCheck check;
+  check.name = "node";
+  struct stat info {};
+  if (::stat(node.c_str(), &info) != 0) {
+    check.text = node + " does not exist";
+    return check;
+  }
+  const std::string owner = UserName(info.st_uid) + ":" + GroupName(info.st_gid);
+  const std::string shown = node + " " + ModeText(info.st_mode) + " " + owner;
+  const bool inGroup = std::find(groups.begin(), groups.end(), info.st_gid) != groups.end();
+  const mode_t need = uid == 0               ? 0
+                      : info.st_uid == uid   ? (S_IRUSR | S_IWUSR)
+                      : inGroup              ? (S_IRGRP | S_IWGRP)
+                                             : (S_IROTH | S_IWOTH);
+  check.ok = (info.st_mode & need) == need;
+  if (check.ok) {
+    check.text = shown + ": you may open it";
+    return check;
+  }
+  const std::string group = GroupName(info.st_gid);
+  if (info.st_gid != 0 && !inGroup && (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
+    check.text = shown + ": you are not in the group '" + group + "'";
+    check.fix = "sudo usermod -aG " + group + " $USER   (then log in again)";
+  } else {
+    check.text = shown + ": its group may not read and write it, or it belongs to root alone";
+    check.fix = "sudo chgrp cdrom " + node + " && sudo chmod 660 " + node +
+                "   (a udev rule keeps it so)";
+  }
+  return check;
+}
+
+DoctorReport BuildDoctorReport(CDriveSession& session, bool realHost, const std::string& sysfsRoot,
+                               const std::string& devRoot) {
+  DoctorReport report;
+  const uid_t uid = ::geteuid();
+  const std::vector<gid_t> groups = UserGroups();
+  std::vector<SysDrive> sysDrives;
+  if (realHost) {
+    const bool sgLoaded = Exists(sysfsRoot + "/module/sg") || Exists(sysfsRoot + "/class/scsi_generic");
+    AddCheck(report.system, "module", sgLoaded,
+             sgLoaded ? "the sg module is loaded: drives have /dev/sgN nodes"
+                      : "the sg module is not loaded: drives have no /dev/sgN node",
+             "sudo modprobe sg   (and add 'sg' to /etc/modules to keep it)");
+    sysDrives = SysDrives(sysfsRoot);
+  }
+
+  // What the session could open and ask, by the node it used.
+  std::map<std::string, int> byNode;
+  CDeviceManager* manager = session.Initialized() ? &session.Manager() : nullptr;
+  const int count = manager != nullptr ? manager->GetDriveCount() : 0;
+  for (int i = 0; i < count; ++i) byNode[manager->GetDrivePath(static_cast<uint8_t>(i))] = i;
+  std::map<std::string, std::string> skipped;  // node -> what went wrong
+  if (manager != nullptr) {
+    for (const SkippedVolume& volume : manager->GetSkippedVolumes()) {
+      skipped[volume.path] = DescribeSkippedVolume(volume);
+    }
+  }
+
+  // Asks one opened drive: the diagnostic mode, then the disc.
+  const auto ask = [&](int index, DoctorDrive& drive) {
+    manager->SelectDrive(static_cast<uint8_t>(index));
+    char name[100] = {};
+    manager->GetDriveName(name);
+    drive.name = name;
+    drive.node = manager->GetDrivePath(static_cast<uint8_t>(index));
+    bool accepted = false;
+    if (SetDiagnosticMode(kDiagnosticEnter)) {
+      accepted = true;
+      SetDiagnosticMode(kDiagnosticLeave);
+      AddCheck(drive.checks, "diagnostic-mode", true, "the drive accepts the diagnostic mode");
+    } else {
+      const std::string why =
+          DescribeVendorCommandFailure(CDeviceManager::GetLastTransportError(), drive.node);
+      if (why.empty()) {
+        AddCheck(drive.checks, "diagnostic-mode", false,
+                 "the drive refuses the diagnostic mode: it is not a supported drive",
+                 "");
+      } else {
+        AddCheck(drive.checks, "diagnostic-mode", false, why,
+                 drive.node.rfind("/dev/sr", 0) == 0 ? "sudo modprobe sg" : "");
+      }
+    }
+    // A disc that is still landing or spinning up gets a few seconds.
+    bool notReady = DriveNotReady();
+    for (int wait = 0; notReady && wait < 12; ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+      notReady = DriveNotReady();
+    }
+    bool disc = false;
+    if (notReady) {
+      AddCheck(drive.checks, "disc", false, "no disc in the drive (or it is not ready yet)",
+               "insert a blank DVD+R or DVD-R and close the tray");
+    } else {
+      const DiscTypeCode type = GetCurrentProfile();
+      disc = true;
+      AddCheck(drive.checks, "disc", true, std::string("disc: ") + DiscTypeText(type));
+    }
+    drive.scannable = accepted && disc;
+  };
+
+  std::vector<bool> asked(static_cast<size_t>(count), false);
+  for (const SysDrive& sys : sysDrives) {
+    DoctorDrive drive;
+    const std::string sg = sys.generic.empty() ? "" : devRoot + "/" + sys.generic;
+    const std::string sr = sys.block.empty() ? "" : devRoot + "/" + sys.block;
+    drive.node = !sg.empty() && Exists(sg) ? sg : sr;
+    for (const std::string& node : {sg, sr}) {
+      if (node.empty() || !Exists(node)) continue;
+      drive.checks.push_back(CheckNodeAccess(node, uid, groups));
+      const std::vector<NodeHolder> holders = OtherHolders(node);
+      if (!holders.empty()) {
+        AddCheck(drive.checks, "holder", false, node + " is held open by " + Holders(holders),
+                 "close " + (holders[0].program.empty() ? "it" : holders[0].program) +
+                     ", or: kill " + std::to_string(holders[0].pid));
+      }
+    }
+    if (!sg.empty() && !Exists(sg)) {
+      AddCheck(drive.checks, "node", false, sg + " is missing although sysfs knows it",
+               "sudo modprobe sg");
+    }
+    if (sg.empty() && uid != 0) {
+      AddCheck(drive.checks, "filter", false,
+               "only " + sr + " is there: the kernel's command filter on it refuses vendor "
+               "commands to anyone but root",
+               "sudo modprobe sg");
+    }
+    // Why the drive could not be opened, unless a check above says it.
+    const bool explained = std::any_of(drive.checks.begin(), drive.checks.end(),
+                                       [](const DoctorCheck& c) { return !c.ok; });
+    for (const std::string& node : {sg, sr}) {
+      auto it = skipped.find(node);
+      if (it != skipped.end() && !explained) AddCheck(drive.checks, "open", false, it->second);
+    }
+    const auto found = byNode.find(drive.node);
+    const auto viaBlock = byNode.find(sr);
+    const int index = found != byNode.end() ? found->second
+                      : viaBlock != byNode.end() ? viaBlock->second
+                                                 : -1;
+    if (index >= 0) {
+      asked[static_cast<size_t>(index)] = true;
+      ask(index, drive);
+    } else if (drive.name.empty()) {
+      const std::string device =
+          sysfsRoot + "/class/" +
+          (sys.block.empty() ? "scsi_generic/" + sys.generic : "block/" + sys.block) + "/device";
+      drive.name = ReadLine(device + "/vendor") + ReadLine(device + "/model");
+    }
+    report.drives.push_back(std::move(drive));
+  }
+  // The drives sysfs did not show (the simulator's, or another host's).
+  for (int i = 0; i < count; ++i) {
+    if (asked[static_cast<size_t>(i)]) continue;
+    DoctorDrive drive;
+    ask(i, drive);
+    report.drives.push_back(std::move(drive));
+  }
+  if (manager != nullptr && count > 0) manager->SelectDrive(0);
+  return report;
+}
+
+std::string DoctorText(const DoctorReport& report) {
+  std::string text;
+  for (const DoctorCheck& check : report.system) {
+    text += std::string(check.ok ? "ok    " : "FIX   ") + check.text + "\n";
+    if (!check.fix.empty()) text += "      fix: " + check.fix + "\n";
+  }
+  if (report.drives.empty()) text += "No optical drive found.\n";
+  for (size_t i = 0; i < report.drives.size(); ++i) {
+    const DoctorDrive& drive = report.drives[i];
+    text += "\nDrive " + std::to_string(i) + ": " + drive.name + " (" + drive.node + ")\n";
+    for (const DoctorCheck& check : drive.checks) {
+      text += std::string(check.ok ? "  ok    " : "  FIX   ") + check.text + "\n";
+      if (!check.fix.empty()) text += "        fix: " + check.fix + "\n";
+    }
+    text += drive.scannable ? "  => ready to scan\n" : "  => cannot be scanned now\n";
+  }
+  return text;
+}
+
+std::string DoctorJson(const DoctorReport& report) {
+  const auto checks = [](const std::vector<DoctorCheck>& list) {
+    std::string json = "[";
+    for (size_t i = 0; i < list.size(); ++i) {
+      const DoctorCheck& c = list[i];
+      json += std::string(i == 0 ? "" : ",") + "\n    {\"check\": " + JsonString(c.name) +
+              ", \"ok\": " + (c.ok ? "true" : "false") + ", \"text\": " + JsonString(c.text) +
+              ", \"fix\": " + JsonString(c.fix) + "}";
+    }
+    return json + (list.empty() ? "]" : "\n  ]");
+  };
+  std::string json = "{\n  \"system\": " + checks(report.system) + ",\n  \"drives\": [";
+  for (size_t i = 0; i < report.drives.size(); ++i) {
+    const DoctorDrive& d = report.drives[i];
+    json += std::string(i == 0 ? "" : ",") + "\n  {\"index\": " + std::to_string(i) +
+            ", \"name\": " + JsonString(d.name) + ", \"node\": " + JsonString(d.node) +
+            ", \"scannable\": " + (d.scannable ? "true" : "false") +
+            ",\n  \"checks\": " + checks(d.checks) + "}";
+  }
+  json += std::string(report.drives.empty() ? "" : "\n  ") + "],\n  \"scannable\": " +
+          (report.AnyScannable() ? "true" : "false") + "\n}\n";
+  return json;
+}
+
+bool IsDoctorCommand(const std::vector<std::string>& args) {
+  // Help and version are main's, whatever the command.
+  for (const std::string& arg : args) {
+    if (arg == "--help" || arg == "-h" || arg == "--version") return false;
+  }
+  for (const std::string& arg : args) {
+    if (arg == "doctor") return true;
+    if (!arg.empty() && arg[0] != '-') return false;  // another command came first
+  }
+  return false;
+}
+
+int RunDoctorMain(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  // --json takes no file here: the report goes to standard output.
+  bool json = false;
+  std::vector<std::string> rest;
+  for (const std::string& arg : args) {
+    if (arg == "--json") {
+      json = true;
+    } else {
+      rest.push_back(arg);
+    }
+  }
+  std::string error;
+  auto options = ParseCliOptions(rest, &error);
+  if (!options) {
+    std::fprintf(err, "velmo-cli: %s; %s\n", error.c_str(), kCliHelpHint);
+    return kExitUsage;
+  }
+  CDriveSession session;
+  std::vector<std::string> messages;
+  if (!session.Open(*options, [&](const std::string& text, const std::string&) { messages.push_back(text); },
+                    &error)) {
+    std::fprintf(err, "velmo-cli: %s\n", error.c_str());
+    return kExitUsage;
+  }
+  const DoctorReport report = BuildDoctorReport(session, !options->simulate);
+  std::fputs(json ? DoctorJson(report).c_str() : DoctorText(report).c_str(), out);
+  return report.AnyScannable() ? kExitOk : kExitNoDrive;
+}
