@@ -13,8 +13,9 @@
 #include <map>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/drive_session.h"
-#include "cli/scan_report.h"
 #include "commands/drive_commands.h"
 #include "console/disc_identification.h"
 #include "device/linux_host.h"
@@ -309,26 +310,25 @@ std::string DoctorText(const DoctorReport& report) {
 
 std::string DoctorJson(const DoctorReport& report) {
   const auto checks = [](const std::vector<DoctorCheck>& list) {
-    std::string json = "[";
-    for (size_t i = 0; i < list.size(); ++i) {
-      const DoctorCheck& c = list[i];
-      json += std::string(i == 0 ? "" : ",") + "\n    {\"check\": " + JsonString(c.name) +
-              ", \"ok\": " + (c.ok ? "true" : "false") + ", \"text\": " + JsonString(c.text) +
-              ", \"fix\": " + JsonString(c.fix) + "}";
+    nlohmann::json array = nlohmann::json::array();
+    for (const DoctorCheck& c : list) {
+      array.push_back({{"check", c.name}, {"ok", c.ok}, {"text", c.text}, {"fix", c.fix}});
     }
-    return json + (list.empty() ? "]" : "\n  ]");
+    return array;
   };
-  std::string json = "{\n  \"system\": " + checks(report.system) + ",\n  \"drives\": [";
+  nlohmann::json drives = nlohmann::json::array();
   for (size_t i = 0; i < report.drives.size(); ++i) {
     const DoctorDrive& d = report.drives[i];
-    json += std::string(i == 0 ? "" : ",") + "\n  {\"index\": " + std::to_string(i) +
-            ", \"name\": " + JsonString(d.name) + ", \"node\": " + JsonString(d.node) +
-            ", \"scannable\": " + (d.scannable ? "true" : "false") +
-            ",\n  \"checks\": " + checks(d.checks) + "}";
+    drives.push_back({{"index", i},
+                      {"name", d.name},
+                      {"node", d.node},
+                      {"scannable", d.scannable},
+                      {"checks", checks(d.checks)}});
   }
-  json += std::string(report.drives.empty() ? "" : "\n  ") + "],\n  \"scannable\": " +
-          (report.AnyScannable() ? "true" : "false") + "\n}\n";
-  return json;
+  const nlohmann::json json = {
+      {"system", checks(report.system)}, {"drives", drives}, {"scannable", report.AnyScannable()}};
+  // Drive names are the drive's own bytes: anything not UTF-8 is replaced.
+  return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 bool IsDoctorCommand(const std::vector<std::string>& args) {
