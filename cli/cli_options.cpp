@@ -3,6 +3,8 @@
 #include <array>
 #include <charconv>
 
+#include "cli/report_command.h"
+#include "cli/report_output.h"
 #include "console/scan_run.h"
 #include "console/smart_scan.h"
 
@@ -64,7 +66,8 @@ bool TakeValue(const std::vector<std::string>& args, size_t* i, const std::strin
 }  // namespace
 
 bool IsRecordCommand(const std::string& command) {
-  return command == "history" || command == "show" || command == "compare";
+  return command == "history" || command == "show" || command == "compare" ||
+         command == "report";
 }
 
 std::string CliUsage() {
@@ -72,13 +75,15 @@ std::string CliUsage() {
          "                 [--drive N] [--trace=FILE] drives | identify | scan | smart\n"
          "       scan: [--speed 2.4X|4X|...|16X] [--density normal|full|quick]\n"
          "             [--log FILE] [--csv FILE] [--json FILE]\n"
-         "             [--chart FILE.bmp]\n"
+         "             [--chart FILE.bmp] [--report FILE.png|pdf|html]\n"
+         "       report: ID|FILE [ID|FILE...] [--png FILE] [--pdf FILE] [--html FILE]\n"
          "\n"
          "commands:\n"
          "  drives    list the optical drives and whether each accepts the diagnostic mode\n"
          "  identify  wait for a disc and show its type, IDs, capacity and write speeds\n"
          "  scan      TE/FE scan of the whole disc at one write speed, with log and verdict\n"
          "  smart     one TE/FE sample near the rim at every write speed of the disc\n"
+         "  report    one page (PNG, PDF or HTML) of recorded runs; several compare\n"
          "\n"
          "scan options:\n"
          "  --speed 2.4X|4X|6X|8X|10X|12X|16X\n"
@@ -89,6 +94,8 @@ std::string CliUsage() {
          "  --csv FILE             every sample as CSV\n"
          "  --json FILE            disc, settings, every sample and the verdict as JSON\n"
          "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
+         "  --report FILE.png|pdf|html\n"
+         "                         the run's report page (png|pdf|html alone: default name)\n"
          "\n"
          "options:\n"
          "  --simulate[=SCENARIO]  use the built-in drive simulator (--simulate=help lists scenarios)\n"
@@ -127,7 +134,7 @@ std::string CommandUsage(const std::string& command) {
   if (command == "scan") {
     return "usage: velmo-cli [options] scan [--speed 2.4X|4X|6X|8X|10X|12X|16X]\n"
            "                 [--density normal|full|quick] [--log FILE] [--csv FILE]\n"
-           "                 [--json FILE] [--chart FILE.bmp]\n"
+           "                 [--json FILE] [--chart FILE.bmp] [--report FILE.png|pdf|html]\n"
            "\n"
            "Samples TE and FE across the whole disc at one write speed, writes every\n"
            "sample to the log and ends with the verdict (exit 0 ok, 1 not recommended).\n"
@@ -137,9 +144,13 @@ std::string CommandUsage(const std::string& command) {
            "  --log FILE             the scan log (default TEFE.txt)\n"
            "  --csv FILE             every sample as CSV\n"
            "  --json FILE            disc, settings, every sample and the verdict as JSON\n"
-           "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n" +
+           "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
+           "  --report FILE.png|pdf|html\n"
+           "                         the run's report page; png, pdf or html alone gives\n"
+           "                         velmo-YYYYMMDD-HHMMSS-MID-SPEED.EXT here\n" +
            common;
   }
+  if (command == "report") return ReportCommandUsage();
   if (command == "smart") {
     return "usage: velmo-cli [options] smart\n"
            "\n"
@@ -227,6 +238,10 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       if (name == "--json") options.jsonFile = value;
       if (name == "--chart") options.chartFile = value;
       scanOnly.push_back(name);
+    } else if (TakeValue(args, &i, "--report", &value)) {
+      if (!ReportOutputFor(value, error)) return std::nullopt;
+      options.reportFile = value;
+      scanOnly.push_back("--report");
     } else if (arg == "--no-history") {
       options.noHistory = true;
     } else if (!arg.empty() && arg[0] == '-') {

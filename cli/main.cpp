@@ -8,6 +8,7 @@
 #include "cli/drive_session.h"
 #include "cli/drives_command.h"
 #include "cli/identify_command.h"
+#include "cli/report_command.h"
 #include "cli/scan_command.h"
 #include "cli/smart_command.h"
 #include "simulator/sim_scenarios.h"
@@ -50,6 +51,8 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   const std::string& command = options->command;
+  // Reports need no drive.
+  if (command == "report") return RunReportCommand(*options, stdout, stderr);
   if (command != "drives" && command != "identify" && command != "scan" && command != "smart") {
     std::fprintf(stderr,
                  "velmo-cli: unknown command '%s' (drives, identify, scan or smart); %s\n",

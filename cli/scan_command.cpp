@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "cli/atomic_file.h"
 #include "cli/cli_options.h"
 #include "cli/drive_session.h"
 #include "cli/interrupt_watch.h"
+#include "cli/report_output.h"
 #include "cli/run_chart.h"
 #include "cli/scan_console.h"
 #include "commands/disc_globals.h"
@@ -60,6 +62,15 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
       (!options.jsonFile.empty() && !json.Open(options.jsonFile, &error))) {
     std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
     return kExitCannotWrite;
+  }
+
+  std::unique_ptr<CReportOutput> reportOutput;
+  if (!options.reportFile.empty()) {
+    reportOutput = ReportOutputFor(options.reportFile, &error);
+    if (!reportOutput || !reportOutput->Open(&error)) {
+      std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+      return kExitCannotWrite;
+    }
   }
 
   ScanSettings settings;
@@ -151,6 +162,16 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   if (!options.chartFile.empty()) {
     if (chart.Save(options.chartFile, &error)) {
       std::fprintf(out, "%-22s%s\n", "Chart:", options.chartFile.c_str());
+    } else {
+      std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+      code = kExitCannotWrite;
+    }
+  }
+  if (reportOutput) {
+    std::string written;
+    if (reportOutput->Write({ScanRecordOf(report)}, PaperSizeFromEnvironment(), out, &written,
+                            &error)) {
+      std::fprintf(out, "%-22s%s\n", "Report:", written.c_str());
     } else {
       std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
       code = kExitCannotWrite;

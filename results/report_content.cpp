@@ -25,6 +25,23 @@ std::string Join(const std::vector<std::string>& parts, const char* separator) {
   return joined;
 }
 
+std::string Squeezed(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
+    out += c;
+  }
+  if (!out.empty() && out.back() == ' ') out.pop_back();
+  // "( 8310" -> "(8310": the speed list pads its numbers.
+  for (size_t at = out.find("( "); at != std::string::npos; at = out.find("( ", at)) {
+    out.erase(at + 1, 1);
+  }
+  for (size_t at = out.find(" ,"); at != std::string::npos; at = out.find(" ,", at)) {
+    out.erase(at, 1);
+  }
+  return out;
+}
+
 std::string Duration(long seconds) {
   if (seconds < 0) seconds = 0;
   char text[48];
@@ -242,6 +259,8 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
         {"Duration", Duration(record.durationSeconds)},
         {"Program", ReportText(record.program + " " + record.programVersion)},
     };
+    // IDs and drive names come padded with blanks; one space reads better.
+    for (ReportField& field : run.fields) field.value = Squeezed(field.value);
     for (const RecordSample& sample : record.samples) {
       if (sample.layer == 1) {
         run.layerBreakLba = sample.lba;

@@ -72,17 +72,19 @@ void Line(cairo_t* cr, double x0, double y0, double x1, double y1) {
 
 double FieldsBlock(cairo_t* cr, const ReportRun& run, double x, double y, double width) {
   Font(cr, 8.5);
-  const double column = width / 2;
+  // The disc's column is the wider: manufacturer names run long.
+  const double column = width * 0.58;
   const double labelWidth = 78;
   const size_t rows = (run.fields.size() + 1) / 2;
   for (size_t i = 0; i < run.fields.size(); ++i) {
     const double cx = x + (i < rows ? 0 : column);
+    const double columnWidth = i < rows ? column : width - column;
     const double cy = y + static_cast<double>(i % rows) * 12 + 9;
     cairo_set_source_rgb(cr, 0.35, 0.35, 0.35);
     Font(cr, 8.5, false);
     Text(cr, cx, cy, run.fields[i].label);
     cairo_set_source_rgb(cr, 0, 0, 0);
-    Text(cr, cx + labelWidth, cy, Fit(cr, run.fields[i].value, column - labelWidth - 8));
+    Text(cr, cx + labelWidth, cy, Fit(cr, run.fields[i].value, columnWidth - labelWidth - 8));
   }
   return static_cast<double>(rows) * 12 + 6;
 }
