@@ -66,7 +66,8 @@ bool ParseReportArguments(const std::vector<std::string>& args, ReportArguments*
           return false;
         }
         if (output->Path() == value) {
-          *error = "two reports name the same file '" + value + "'";
+          *error = value == "-" ? "only one report can go to standard output"
+                                : "two reports name the same file '" + value + "'";
           return false;
         }
       }
@@ -133,12 +134,8 @@ int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) 
     std::fprintf(err, "velmo-cli: %s; %s\n", error.c_str(), kCliHelpHint);
     return kExitUsage;
   }
-  int toStdout = 0;
-  for (const auto& output : args.outputs) toStdout += output->Path() == "-" ? 1 : 0;
-  if (toStdout > 1) {
-    std::fprintf(err, "velmo-cli: only one report can go to standard output; %s\n", kCliHelpHint);
-    return kExitUsage;
-  }
+  bool toStdout = false;
+  for (const auto& output : args.outputs) toStdout = toStdout || output->Path() == "-";
   std::vector<ScanRecord> records(args.records.size());
   for (size_t i = 0; i < records.size(); ++i) {
     if (!LoadRecordArgument(args.records[i], &records[i], &error)) {
@@ -148,7 +145,7 @@ int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) 
   }
   const PaperSize paper = args.paper.value_or(PaperSizeFromEnvironment());
   // What was written is said where it does not mix with a report on stdout.
-  std::FILE* said = toStdout > 0 ? err : out;
+  std::FILE* said = toStdout ? err : out;
   for (const auto& output : args.outputs) {
     std::string written;
     if (!output->Open(&error) || !output->Write(records, paper, out, &written, &error)) {
