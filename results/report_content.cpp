@@ -199,15 +199,17 @@ ReportColour OutcomeColour(RunOutcome outcome) {
 
 std::string OutcomeWords(const ScanRecord& record) {
   const std::string speed = ReportText(record.settings.speed);
+  // A Smart Scan that ran to its end is told by its fastest fit speed: some
+  // speeds not recommended is its normal result, not a failure.
+  if (record.kind == RecordKind::kSmart &&
+      (record.outcome == RunOutcome::kOk || record.outcome == RunOutcome::kNotRecommended)) {
+    const std::string highest = HighestFitSpeed(record);
+    return highest.empty() ? "No write speed is fit" : "Fit for writing up to " + highest;
+  }
   switch (record.outcome) {
     case RunOutcome::kOk:
-      if (record.kind == RecordKind::kSmart) {
-        const std::string highest = HighestFitSpeed(record);
-        return highest.empty() ? "No write speed is fit" : "Fit for writing up to " + highest;
-      }
       return "OK for writing at " + speed;
     case RunOutcome::kNotRecommended:
-      if (record.kind == RecordKind::kSmart) return "Not recommended at any write speed";
       return "Not recommended for writing at " + speed;
     case RunOutcome::kFirmwareFailure:
       return "Firmware failure: no verdict";
@@ -236,9 +238,9 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
     run.statistics = StatisticsOf(record);
     run.outcome = OutcomeWords(record);
     run.outcomeColour = OutcomeColour(record.outcome);
-    if (record.kind == RecordKind::kSmart && record.outcome == RunOutcome::kOk &&
-        HighestFitSpeed(record).empty()) {
-      run.outcomeColour = kReportRed;
+    if (record.kind == RecordKind::kSmart &&
+        (record.outcome == RunOutcome::kOk || record.outcome == RunOutcome::kNotRecommended)) {
+      run.outcomeColour = HighestFitSpeed(record).empty() ? kReportRed : kReportGreen;
     }
     allOk = allOk && run.outcomeColour == kReportGreen;
     run.name = (comparison ? "Run " + std::to_string(i + 1) + ": " : std::string()) +
@@ -271,8 +273,9 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
     if (record.kind == RecordKind::kScan) {
       run.worst = WorstText(run.statistics.whole, run.layerBreakLba >= 0);
     }
-    AddStatRows(comparison ? "Run " + std::to_string(i + 1) : "", run.statistics,
-                &content.statistics);
+    AddStatRows(comparison ? "Run " + std::to_string(i + 1)
+                : record.kind == RecordKind::kSmart ? "All speeds" : "",
+                run.statistics, &content.statistics);
     content.lastLba = std::max(content.lastLba, record.disc.lastLba);
     content.runs.push_back(std::move(run));
   }

@@ -337,6 +337,14 @@ TEST(ReportContent, OutcomesInWordsAndColours) {
     EXPECT_EQ(content.title, row.words);
     EXPECT_EQ(content.titleColour, row.colour) << row.words;
   }
+  // A Smart Scan with some speeds not recommended is told by its fastest fit one.
+  ScanRecord partly = Smart();
+  partly.outcome = RunOutcome::kNotRecommended;
+  EXPECT_EQ(BuildReportContent({partly}).title, "Fit for writing up to 8X");
+  EXPECT_EQ(BuildReportContent({partly}).titleColour, kReportGreen);
+  EXPECT_EQ(BuildReportContent({partly}).statistics[0].label, "All speeds");
+  partly.outcome = RunOutcome::kDriveGone;
+  EXPECT_EQ(BuildReportContent({partly}).title, "Drive gone during the run: no verdict");
   // A Smart Scan where no speed is fit is not shown green.
   ScanRecord smart = Smart();
   for (SmartRow& row : smart.rows) row.result = kSmartRowFailed;
