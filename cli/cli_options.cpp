@@ -72,13 +72,21 @@ std::string CliUsage() {
          "                 [--drive N] [--trace=FILE] drives | identify | scan | smart\n"
          "       scan: [--speed 2.4X|4X|...|16X] [--density normal|full|quick]\n"
          "             [--log FILE] [--csv FILE] [--json FILE]\n"
-         "             [--chart FILE.bmp]\n"
+         "             [--chart FILE.bmp] [--no-history]\n"
+         "       smart: [--json FILE] [--no-history]\n"
+         "       velmo-cli history [--mid TEXT] [--drive TEXT] [--outcome OUTCOME]...\n"
+         "                         [--since DATE] [--json]\n"
+         "       velmo-cli show ID|FILE [--json]\n"
+         "       velmo-cli compare ID|FILE ID|FILE... [--chart FILE.png] [--json]\n"
          "\n"
          "commands:\n"
          "  drives    list the optical drives and whether each accepts the diagnostic mode\n"
          "  identify  wait for a disc and show its type, IDs, capacity and write speeds\n"
          "  scan      TE/FE scan of the whole disc at one write speed, with log and verdict\n"
          "  smart     one TE/FE sample near the rim at every write speed of the disc\n"
+         "  history   the kept runs of velmo and velmo-cli, newest first, filtered\n"
+         "  show      one kept run or record file: identity, settings, statistics, outcome\n"
+         "  compare   runs side by side, their differences, and an overlaid chart\n"
          "\n"
          "scan options:\n"
          "  --speed 2.4X|4X|6X|8X|10X|12X|16X\n"
@@ -87,8 +95,9 @@ std::string CliUsage() {
          "                         how closely the disc is sampled (default normal)\n"
          "  --log FILE             the scan log (default TEFE.txt)\n"
          "  --csv FILE             every sample as CSV\n"
-         "  --json FILE            disc, settings, every sample and the verdict as JSON\n"
+         "  --json FILE            the run as a scan record (JSON; smart too)\n"
          "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
+         "  --no-history           do not keep this run in the history (scan and smart)\n"
          "\n"
          "options:\n"
          "  --simulate[=SCENARIO]  use the built-in drive simulator (--simulate=help lists scenarios)\n"
@@ -100,7 +109,10 @@ std::string CliUsage() {
          "\n"
          "exit codes: 0 ok, 1 not recommended, 2 drive or firmware failure,\n"
          "            3 no drive / unsupported drive / unsupported disc, 64 usage error,\n"
-         "            73 an output file cannot be written, 130 stopped by Ctrl-C\n";
+         "            65 not a record this program reads, 66 no such run or file,\n"
+         "            73 an output file cannot be written, 130 stopped by Ctrl-C\n"
+         "history: every scan and smart run is kept in $XDG_DATA_HOME/velmo/history.sqlite\n"
+         "         (~/.local/share/velmo/); velmo-cli COMMAND --help tells more\n";
 }
 
 std::string CommandUsage(const std::string& command) {
@@ -136,15 +148,20 @@ std::string CommandUsage(const std::string& command) {
            "  --density D            how closely the disc is sampled (default normal)\n"
            "  --log FILE             the scan log (default TEFE.txt)\n"
            "  --csv FILE             every sample as CSV\n"
-           "  --json FILE            disc, settings, every sample and the verdict as JSON\n"
-           "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n" +
+           "  --json FILE            the run as a scan record: disc, settings, every sample,\n"
+           "                         statistics and outcome as JSON\n"
+           "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
+           "  --no-history           do not keep this run in the history\n" +
            common;
   }
   if (command == "smart") {
-    return "usage: velmo-cli [options] smart\n"
+    return "usage: velmo-cli [options] smart [--json FILE] [--no-history]\n"
            "\n"
            "Takes one TE/FE sample near the rim at every write speed of the disc and\n"
-           "prints one verdict per speed.\n" +
+           "prints one verdict per speed.\n"
+           "\n"
+           "  --json FILE            the run as a scan record (kind smart), readings and all\n"
+           "  --no-history           do not keep this run in the history\n" +
            common;
   }
   return "";
@@ -234,7 +251,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       return std::nullopt;
     } else if (options.command.empty()) {
       options.command = arg;
-      // The record commands read their own arguments (see history_command.h).
+      // The record commands read their own arguments (see record_commands.h).
       if (IsRecordCommand(arg)) {
         options.commandArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
         break;
