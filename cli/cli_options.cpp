@@ -75,14 +75,22 @@ std::string CliUsage() {
          "                 [--drive N] [--trace=FILE] drives | identify | scan | smart\n"
          "       scan: [--speed 2.4X|4X|...|16X] [--density normal|full|quick]\n"
          "             [--log FILE] [--csv FILE] [--json FILE]\n"
-         "             [--chart FILE.bmp] [--report FILE.png|pdf|html]\n"
-         "       report: ID|FILE [ID|FILE...] [--png FILE] [--pdf FILE] [--html FILE]\n"
+         "             [--chart FILE.bmp] [--report FILE.png|pdf|html] [--no-history]\n"
+         "       smart: [--json FILE] [--no-history]\n"
+         "       velmo-cli history [--mid TEXT] [--drive TEXT] [--outcome OUTCOME]...\n"
+         "                         [--since DATE] [--json]\n"
+         "       velmo-cli show ID|FILE [--json]\n"
+         "       velmo-cli compare ID|FILE ID|FILE... [--chart FILE.png] [--json]\n"
+         "       velmo-cli report ID|FILE [ID|FILE...] [--png FILE] [--pdf FILE] [--html FILE]\n"
          "\n"
          "commands:\n"
          "  drives    list the optical drives and whether each accepts the diagnostic mode\n"
          "  identify  wait for a disc and show its type, IDs, capacity and write speeds\n"
          "  scan      TE/FE scan of the whole disc at one write speed, with log and verdict\n"
          "  smart     one TE/FE sample near the rim at every write speed of the disc\n"
+         "  history   the kept runs of velmo and velmo-cli, newest first, filtered\n"
+         "  show      one kept run or record file: identity, settings, statistics, outcome\n"
+         "  compare   runs side by side, their differences, and an overlaid chart\n"
          "  report    one page (PNG, PDF or HTML) of recorded runs; several compare\n"
          "\n"
          "scan options:\n"
@@ -92,10 +100,11 @@ std::string CliUsage() {
          "                         how closely the disc is sampled (default normal)\n"
          "  --log FILE             the scan log (default TEFE.txt)\n"
          "  --csv FILE             every sample as CSV\n"
-         "  --json FILE            disc, settings, every sample and the verdict as JSON\n"
+         "  --json FILE            the run as a scan record (JSON; smart too)\n"
          "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
          "  --report FILE.png|pdf|html\n"
          "                         the run's report page (png|pdf|html alone: default name)\n"
+         "  --no-history           do not keep this run in the history (scan and smart)\n"
          "\n"
          "options:\n"
          "  --simulate[=SCENARIO]  use the built-in drive simulator (--simulate=help lists scenarios)\n"
@@ -107,7 +116,10 @@ std::string CliUsage() {
          "\n"
          "exit codes: 0 ok, 1 not recommended, 2 drive or firmware failure,\n"
          "            3 no drive / unsupported drive / unsupported disc, 64 usage error,\n"
-         "            73 an output file cannot be written, 130 stopped by Ctrl-C\n";
+         "            65 not a record this program reads, 66 no such run or file,\n"
+         "            73 an output file cannot be written, 130 stopped by Ctrl-C\n"
+         "history: every scan and smart run is kept in $XDG_DATA_HOME/velmo/history.sqlite\n"
+         "         (~/.local/share/velmo/); velmo-cli COMMAND --help tells more\n";
 }
 
 std::string CommandUsage(const std::string& command) {
@@ -143,8 +155,10 @@ std::string CommandUsage(const std::string& command) {
            "  --density D            how closely the disc is sampled (default normal)\n"
            "  --log FILE             the scan log (default TEFE.txt)\n"
            "  --csv FILE             every sample as CSV\n"
-           "  --json FILE            disc, settings, every sample and the verdict as JSON\n"
+           "  --json FILE            the run as a scan record: disc, settings, every sample,\n"
+           "                         statistics and outcome as JSON\n"
            "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
+           "  --no-history           do not keep this run in the history\n"
            "  --report FILE.png|pdf|html\n"
            "                         the run's report page; png, pdf or html alone gives\n"
            "                         velmo-YYYYMMDD-HHMMSS-MID-SPEED.EXT here\n" +
@@ -152,10 +166,13 @@ std::string CommandUsage(const std::string& command) {
   }
   if (command == "report") return ReportCommandUsage();
   if (command == "smart") {
-    return "usage: velmo-cli [options] smart\n"
+    return "usage: velmo-cli [options] smart [--json FILE] [--no-history]\n"
            "\n"
            "Takes one TE/FE sample near the rim at every write speed of the disc and\n"
-           "prints one verdict per speed.\n" +
+           "prints one verdict per speed.\n"
+           "\n"
+           "  --json FILE            the run as a scan record (kind smart), readings and all\n"
+           "  --no-history           do not keep this run in the history\n" +
            common;
   }
   return "";
@@ -249,7 +266,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       return std::nullopt;
     } else if (options.command.empty()) {
       options.command = arg;
-      // The record commands read their own arguments (see history_command.h).
+      // The record commands read their own arguments (see record_commands.h).
       if (IsRecordCommand(arg)) {
         options.commandArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
         break;

@@ -8,6 +8,7 @@
 #include "cli/drive_session.h"
 #include "cli/drives_command.h"
 #include "cli/identify_command.h"
+#include "cli/record_commands.h"
 #include "cli/report_command.h"
 #include "cli/scan_command.h"
 #include "cli/smart_command.h"
@@ -32,8 +33,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "velmo-cli: %s; %s\n", error.c_str(), kCliHelpHint);
     return kExitUsage;
   }
+  const bool recordCommand = IsRecordCommand(options->command);
+  if (recordCommand) {
+    for (const std::string& arg : options->commandArgs) options->help |= arg == "--help" || arg == "-h";
+  }
   if (options->help) {
-    const std::string commandHelp = CommandUsage(options->command);
+    const std::string commandHelp = recordCommand ? RecordCommandUsage(options->command)
+                                                  : CommandUsage(options->command);
     std::fputs(commandHelp.empty() ? CliUsage().c_str() : commandHelp.c_str(), stdout);
     return kExitOk;
   }
@@ -46,16 +52,19 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (options->command.empty()) {
-    std::fprintf(stderr, "velmo-cli: no command given (drives, identify, scan or smart); %s\n",
+    std::fprintf(stderr, "velmo-cli: no command given (drives, identify, scan, smart, history, show or compare); %s\n",
                  kCliHelpHint);
     return kExitUsage;
   }
   const std::string& command = options->command;
-  // Reports need no drive.
+  // Kept runs and their reports need no drive.
+  if (command == "history") return RunHistoryCommand(*options, stdout, stderr);
+  if (command == "show") return RunShowCommand(*options, stdout, stderr);
+  if (command == "compare") return RunCompareCommand(*options, stdout, stderr);
   if (command == "report") return RunReportCommand(*options, stdout, stderr);
   if (command != "drives" && command != "identify" && command != "scan" && command != "smart") {
     std::fprintf(stderr,
-                 "velmo-cli: unknown command '%s' (drives, identify, scan or smart); %s\n",
+                 "velmo-cli: unknown command '%s' (drives, identify, scan, smart, history, show or compare); %s\n",
                  command.c_str(), kCliHelpHint);
     return kExitUsage;
   }

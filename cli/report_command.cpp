@@ -7,22 +7,46 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/record_commands.h"
 #include "cli/report_output.h"
+#include "results/history.h"
 #include "results/scan_record.h"
 
 namespace {
 
-constexpr int kExitNotARecord = 65;  // a record that cannot be read
-
-// A record file; kept runs by their history ID join here when the history
-// is there to ask.
-bool LoadRecordArgument(const std::string& argument, ScanRecord* record, std::string* error) {
-  struct stat st;
-  if (stat(argument.c_str(), &st) != 0) {
-    *error = argument + ": no such record file";
-    return false;
+bool AllDigits(const std::string& text) {
+  if (text.empty() || text.size() > 18) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
   }
-  return LoadRecordFile(argument, record, error);
+  return true;
+}
+
+// A record file, or a kept run by its history id (a file of that name wins,
+// as show and compare have it). 0, or the exit code with *error.
+int LoadRecordArgument(const std::string& argument, std::unique_ptr<CHistory>* history,
+                       ScanRecord* record, std::string* error, std::FILE* err) {
+  struct stat st;
+  if (!AllDigits(argument) || stat(argument.c_str(), &st) == 0) {
+    if (stat(argument.c_str(), &st) != 0) {
+      *error = argument + ": no such file";
+      return kExitNoRecord;
+    }
+    if (LoadRecordFile(argument, record, error)) return 0;
+    return error->find("cannot be read") != std::string::npos ? kExitNoRecord : kExitBadRecord;
+  }
+  if (!*history) {
+    auto opened = std::make_unique<CHistory>();
+    std::string notice;
+    if (!opened->Open(DefaultHistoryPath(), error, &notice)) {
+      *error = "the history cannot be opened: " + *error;
+      return kExitNoRecord;
+    }
+    if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", notice.c_str());
+    *history = std::move(opened);
+  }
+  if ((*history)->Load(std::stoll(argument), record, error)) return 0;
+  return error->find("no run") == 0 ? kExitNoRecord : kExitBadRecord;
 }
 
 struct ReportArguments {
@@ -117,6 +141,8 @@ std::string ReportCommandUsage() {
          "  --html FILE            one self-contained HTML file (chart embedded)\n"
          "  --paper a4|letter      the page size (default: from the locale's LC_PAPER)\n"
          "\n"
+         "ID is a run kept in the history (velmo-cli history lists them); FILE a record\n"
+         "written by scan --json or smart --json.\n"
          "FILE - writes to standard output; an existing folder gets the default name\n"
          "velmo-YYYYMMDD-HHMMSS-MID-SPEED.EXT inside it.\n";
 }
@@ -137,10 +163,12 @@ int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) 
   bool toStdout = false;
   for (const auto& output : args.outputs) toStdout = toStdout || output->Path() == "-";
   std::vector<ScanRecord> records(args.records.size());
+  std::unique_ptr<CHistory> history;
   for (size_t i = 0; i < records.size(); ++i) {
-    if (!LoadRecordArgument(args.records[i], &records[i], &error)) {
+    const int code = LoadRecordArgument(args.records[i], &history, &records[i], &error, err);
+    if (code != 0) {
       std::fprintf(err, "velmo-cli: %s\n", error.c_str());
-      return kExitNotARecord;
+      return code;
     }
   }
   const PaperSize paper = args.paper.value_or(PaperSizeFromEnvironment());

@@ -11,6 +11,7 @@
 #include "cli/cli_options.h"
 #include "cli/drive_session.h"
 #include "cli/interrupt_watch.h"
+#include "cli/record_commands.h"
 #include "cli/report_output.h"
 #include "cli/run_chart.h"
 #include "cli/scan_console.h"
@@ -129,19 +130,21 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   run.Run();
   console.EndProgress();
 
+  report.samples = console.Samples();
+  report.verdict = console.VerdictText();
+  report.elapsedSeconds = console.ElapsedSeconds();
   if (console.LogFailed()) {
     std::fprintf(err, "velmo-cli: Can't support to save log file. (%s: %s)\n",
                  options.logFile.c_str(), std::strerror(console.LogError()));
+    report.outcome = ScanOutcome::kLogNotWritten;
+    KeepInHistory(ScanRecordOf(report), options, err);
     return kExitCannotWrite;
   }
-  report.samples = console.Samples();
   report.outcome = OutcomeOf(console);
   // A failed sample with the drive now empty: the disc left during the run.
   if (report.outcome == ScanOutcome::kFirmwareFailure && DriveNotReady()) {
     report.outcome = ScanOutcome::kDiscEjected;
   }
-  report.verdict = console.VerdictText();
-  report.elapsedSeconds = console.ElapsedSeconds();
   if (report.outcome == ScanOutcome::kAborted) {
     std::fprintf(err, "velmo-cli: User abort! The log keeps the %zu samples taken.\n",
                  report.samples.size());
@@ -154,7 +157,9 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   }
 
   code = ExitCodeOf(report.outcome);
-  if ((json.IsOpen() && !json.Commit(WriteRecordJson(ScanRecordOf(report)), &error)) ||
+  const ScanRecord record = ScanRecordOf(report);
+  KeepInHistory(record, options, err);
+  if ((json.IsOpen() && !json.Commit(WriteRecordJson(record), &error)) ||
       (csv.IsOpen() && !csv.Commit(ScanReportCsv(report), &error))) {
     std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
     code = kExitCannotWrite;
@@ -169,7 +174,7 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   }
   if (reportOutput) {
     std::string written;
-    if (reportOutput->Write({ScanRecordOf(report)}, PaperSizeFromEnvironment(), out, &written,
+    if (reportOutput->Write({record}, PaperSizeFromEnvironment(), out, &written,
                             &error)) {
       std::fprintf(out, "%-22s%s\n", "Report:", written.c_str());
     } else {

@@ -38,10 +38,12 @@ class ReportCli : public testing::Test {
   void TearDown() override { fs::remove_all(m_dir); }
 
   // Runs a shell command line in the test's folder with $CLI the binary;
-  // LC_ALL fixes the paper (A4) whatever the machine's locale.
+  // LC_ALL fixes the paper (A4) whatever the machine's locale; the history
+  // is the test's own.
   Output Sh(const std::string& line) {
     const std::string command = "cd '" + m_dir.string() + "' && CLI='" VELMO_CLI_BINARY
-                                "' LC_ALL=C sh -c '" + line + "' >out.txt 2>err.txt";
+                                "' LC_ALL=C XDG_DATA_HOME='" + m_dir.string() +
+                                "/data' sh -c '" + line + "' >out.txt 2>err.txt";
     const int status = std::system(command.c_str());
     Output output;
     output.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -142,6 +144,18 @@ TEST_F(ReportCli, StandardOutputAndDefaultNames) {
   EXPECT_NE(line.find("-YUDEN000-4X.pdf"), std::string::npos) << line;
 }
 
+TEST_F(ReportCli, KeptRunsByTheirHistoryId) {
+  for (const char* scenario : {"dvd+r-yuden", "dvd-r-mcc"}) {
+    ASSERT_EQ(Sh(std::string("\"$CLI\" --simulate=") + scenario + " --sim-latency=0 scan").status, 0);
+  }
+  const Output both = Sh("\"$CLI\" report 1 2 --pdf h.pdf");
+  ASSERT_EQ(both.status, 0) << both.err;
+  const std::string text = PdfText("h.pdf");
+  for (const char* expected : {"Comparison of 2 runs", "YUDEN000", "MCC 03"}) {
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+  }
+}
+
 TEST_F(ReportCli, UsageErrorsAndBadRecords) {
   Record("dvd+r-yuden", "--speed 16X", "a.json");
   std::ofstream(m_dir / "broken.json") << "{\"format\": \"velmo-scan\", \"version\": 1";
@@ -159,7 +173,8 @@ TEST_F(ReportCli, UsageErrorsAndBadRecords) {
       {"report a.json --paper legal --pdf x.pdf", 64, "--paper must be a4 or letter"},
       {"report a.json --svg x.svg", 64, "unknown report option '--svg'"},
       {"report a.json --pdf", 64, "--pdf needs a file name"},
-      {"report missing.json --pdf x.pdf", 65, "missing.json: no such record file"},
+      {"report missing.json --pdf x.pdf", 66, "missing.json: no such file"},
+      {"report 999999 --pdf x.pdf", 66, "no run"},
       {"report broken.json --pdf x.pdf", 65, "broken.json"},
       {"report a.json --pdf nodir/x.pdf", 73, "cannot write nodir/x.pdf"},
       {"--simulate scan --report x.txt", 64, "--report needs a file name ending in .png, .pdf or .html"},
