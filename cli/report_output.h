@@ -10,13 +10,9 @@
 
 #include "cli/atomic_file.h"
 #include "results/paper_size.h"
+#include "results/report_format.h"
 #include "results/scan_record.h"
 
-enum class ReportFormat { kPng, kPdf, kHtml };
-
-const char* ReportFormatExtension(ReportFormat format);  // "png", "pdf", "html"
-// From a file name's extension (case-insensitive); false for any other.
-bool ReportFormatOfName(const std::string& name, ReportFormat* format);
 
 class CReportOutput {
  public:
@@ -46,7 +42,3 @@ class CReportOutput {
 // What scan --report takes: FILE.png|pdf|html, or just png|pdf|html for the
 // default name in the current folder. None with *error for anything else.
 std::unique_ptr<CReportOutput> ReportOutputFor(const std::string& value, std::string* error);
-
-// Renders the report of records in a format; false with *error.
-bool RenderReport(const std::vector<ScanRecord>& records, ReportFormat format, PaperSize paper,
-                  std::string* bytes, std::string* error);

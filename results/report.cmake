@@ -7,6 +7,7 @@ add_library(velmo_report STATIC
   ${CMAKE_CURRENT_LIST_DIR}/paper_size.cpp
   ${CMAKE_CURRENT_LIST_DIR}/report_content.cpp
   ${CMAKE_CURRENT_LIST_DIR}/report_file_name.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/report_format.cpp
   ${CMAKE_CURRENT_LIST_DIR}/report_html.cpp
   ${CMAKE_CURRENT_LIST_DIR}/report_page.cpp
 )
