@@ -266,12 +266,11 @@ void DrawReportChart(cairo_t* cr, const ReportContent& content, const ReportRect
     Text(cr, x, plot.y + plot.height + 24, label, 0.5);
   }
   Font(cr, 7.5, true);
-  Text(cr, plot.x + plot.width, plot.y + plot.height + 10, "", 1);
   cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
   Text(cr, rect.x, plot.y + plot.height + 10, "LBA");
   Text(cr, rect.x, plot.y + plot.height + 24, "GB");
   cairo_save(cr);
-  cairo_move_to(cr, rect.x + 8, plot.y + plot.height / 2);
+  cairo_translate(cr, rect.x + 8, plot.y + plot.height / 2);
   cairo_rotate(cr, -M_PI / 2);
   Text(cr, 0, 0, "TE / FE", 0.5);
   cairo_restore(cr);
