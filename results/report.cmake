@@ -1,7 +1,7 @@
 # Reports over the scan record: one page drawn with cairo as PNG or PDF (and
 # on the printer's context in the window), and one self-contained HTML file.
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(VELMO_CAIRO REQUIRED IMPORTED_TARGET cairo cairo-pdf cairo-png)
+pkg_check_modules(VELMO_CAIRO REQUIRED IMPORTED_TARGET cairo cairo-pdf libpng)
 
 add_library(velmo_report STATIC
   ${CMAKE_CURRENT_LIST_DIR}/paper_size.cpp

@@ -2,10 +2,13 @@
 
 #include <cairo-pdf.h>
 #include <cairo.h>
+#include <png.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csetjmp>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -211,6 +214,53 @@ double SmartTable(cairo_t* cr, const ReportContent& content, double x, double y,
 
 cairo_status_t AppendBytes(void* closure, const unsigned char* data, unsigned int length) {
   static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+  return CAIRO_STATUS_SUCCESS;
+}
+
+void AppendPng(png_structp png, png_bytep data, png_size_t length) {
+  static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), length);
+}
+
+// The picture as an 8-bit RGB PNG. Written here rather than by cairo, whose
+// writer tries every row filter: on a page that is mostly white the Sub
+// filter alone gives much the same size in half the time.
+cairo_status_t WritePng(cairo_surface_t* surface, std::string* out) {
+  cairo_surface_flush(surface);
+  const int width = cairo_image_surface_get_width(surface);
+  const int height = cairo_image_surface_get_height(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  const unsigned char* data = cairo_image_surface_get_data(surface);
+  if (data == nullptr) return CAIRO_STATUS_NULL_POINTER;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+  if (info == nullptr) {
+    png_destroy_write_struct(&png, nullptr);
+    return CAIRO_STATUS_NO_MEMORY;
+  }
+  std::vector<unsigned char> row(static_cast<size_t>(width) * 3);
+  // libpng reports its errors by longjmp; nothing here needs unwinding.
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return CAIRO_STATUS_WRITE_ERROR;
+  }
+  png_set_write_fn(png, out, AppendPng, nullptr);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_set_compression_level(png, 6);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+  png_write_info(png, info);
+  for (int y = 0; y < height; ++y) {
+    const auto* pixels = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
+    for (int x = 0; x < width; ++x) {
+      row[static_cast<size_t>(x) * 3] = static_cast<unsigned char>(pixels[x] >> 16);
+      row[static_cast<size_t>(x) * 3 + 1] = static_cast<unsigned char>(pixels[x] >> 8);
+      row[static_cast<size_t>(x) * 3 + 2] = static_cast<unsigned char>(pixels[x]);
+    }
+    png_write_row(png, row.data());
+  }
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
   return CAIRO_STATUS_SUCCESS;
 }
 
@@ -434,7 +484,7 @@ bool RenderReportPng(const ReportContent& content, PaperSize paper, std::string*
   cairo_destroy(cr);
   png->clear();
   const cairo_status_t written =
-      drawn == CAIRO_STATUS_SUCCESS ? cairo_surface_write_to_png_stream(surface, AppendBytes, png)
+      drawn == CAIRO_STATUS_SUCCESS ? WritePng(surface, png)
                                     : drawn;
   cairo_surface_destroy(surface);
   if (Failed(written, "report picture", error)) return false;
@@ -476,7 +526,7 @@ bool RenderChartPng(const ReportContent& content, int width, int height, std::st
   cairo_destroy(cr);
   png->clear();
   const cairo_status_t written =
-      drawn == CAIRO_STATUS_SUCCESS ? cairo_surface_write_to_png_stream(surface, AppendBytes, png)
+      drawn == CAIRO_STATUS_SUCCESS ? WritePng(surface, png)
                                     : drawn;
   cairo_surface_destroy(surface);
   if (Failed(written, "report chart", error)) return false;
