@@ -131,10 +131,13 @@ RunColours RunColoursOf(size_t run) {
 
 std::string ReportText(const std::string& text) {
   std::string out;
-  out.reserve(text.size());
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   const size_t size = text.size();
   for (size_t i = 0; i < size;) {
+    if (out.size() >= kReportTextMax) {
+      out += "\u2026";
+      break;
+    }
     const unsigned char c = bytes[i];
     if (c < 0x20 || c == 0x7F) {
       out += ' ';
