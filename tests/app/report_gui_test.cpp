@@ -3,12 +3,15 @@
 // stopped), in each format, and the printed page drawn on a cairo context.
 #include <cairo.h>
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 #include <wx/app.h>
 #include <wx/dcgraph.h>
 #include <wx/dcmemory.h>
 #include <wx/init.h>
 #include <wx/log.h>
 #include <wx/menu.h>
+#include <wx/gtk/print.h>
+#include <wx/print.h>
 #include <wx/rawbmp.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -197,6 +200,47 @@ TEST_F(ReportWindowTest, PrintsThePageWithItsLimitLines) {
   EXPECT_EQ(image.GetGreen(5, 5), 255);
 }
 
+gboolean PressPrintInGtkDialog(gpointer) {
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* at = windows; at != nullptr; at = at->next) {
+    if (std::string(G_OBJECT_TYPE_NAME(at->data)) == "GtkPrintUnixDialog") {
+      gtk_dialog_response(GTK_DIALOG(at->data), GTK_RESPONSE_OK);
+    }
+  }
+  g_list_free(windows);
+  return G_SOURCE_REMOVE;
+}
+
+// The real thing: the GTK print dialog's file printer, whose cairo context
+// the page is drawn on, writes a PDF whose text poppler reads.
+TEST_F(ReportWindowTest, PrintsThroughTheGtkPrintSystem) {
+  Open("dvd+r-yuden");
+  Click(IDC_START);
+  ASSERT_TRUE(WaitFor([&] { return m_dialog->Recorder().Record().outcome == RunOutcome::kOk; }, 30000));
+  const std::string pdf = wxGetCwd().utf8_string() + "/printed.pdf";
+  int pages = -1;
+  m_dialog->SetReportPrintHook([&](CReportPrintout& printout) {
+    wxPrintDialogData data;
+    data.GetPrintData().SetPrinterName("Print to File");
+    data.GetPrintData().ConvertToNative();
+    auto* native = static_cast<wxGtkPrintNativeData*>(data.GetPrintData().GetNativeData());
+    gtk_print_settings_set(native->GetPrintConfig(), GTK_PRINT_SETTINGS_OUTPUT_URI,
+                           ("file://" + pdf).c_str());
+    gtk_print_settings_set(native->GetPrintConfig(), GTK_PRINT_SETTINGS_OUTPUT_FILE_FORMAT, "pdf");
+    g_timeout_add(2000, PressPrintInGtkDialog, nullptr);
+    wxPrinter printer(&data);
+    printer.Print(nullptr, &printout, true);
+    pages = printout.PagesPrinted();
+  });
+  Menu("Print Report...");
+  EXPECT_EQ(pages, 1);
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(pdf).size() > 100; }, 10000));
+  const std::string text = Command("pdftotext -layout '" + pdf + "' -");
+  EXPECT_NE(text.find("OK for writing at"), std::string::npos) << text;
+  EXPECT_NE(text.find("YUDEN000"), std::string::npos) << text;
+  EXPECT_NE(Command("pdfinfo '" + pdf + "'").find("Pages:           1\n"), std::string::npos);
+}
+
 TEST_F(ReportWindowTest, TheFileMenuOffersBothBeforeExit) {
   Open("dvd+r-good");
   wxMenu* file = m_dialog->GetMenuBar()->GetMenu(0);
@@ -219,6 +263,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   wxTheApp->CallOnInit();
+  // Only GTK's file printer: a print job goes to a PDF.
+  g_object_set(gtk_settings_get_default(), "gtk-print-backends", "file", nullptr);
   delete wxLog::SetActiveTarget(new wxLogStderr());
   const int result = RUN_ALL_TESTS();
   wxEntryCleanup();
