@@ -146,23 +146,31 @@ void CScanDlg::AddReportMenuItems() {
   file->Insert(beforeExit + 1, kPrintReportId, "Print Re&port...");
 }
 
+// What Export Report and Print Report report: the last run started here.
+std::vector<ScanRecord> CScanDlg::RunsToReport() const {
+  if (!m_recorder.HasRun()) return {};
+  return {m_recorder.Record()};
+}
+
 void CScanDlg::OnExportReport(wxCommandEvent&) {
-  if (!m_recorder.HasRun()) {
+  const std::vector<ScanRecord> runs = RunsToReport();
+  if (runs.empty()) {
     m_prompts->Message(this, "There is no run to report yet.");
     return;
   }
   std::string written, error;
-  if (!ExportReport(this, {m_recorder.Record()}, m_reportPathHook, &written, &error)) {
+  if (!ExportReport(this, runs, m_reportPathHook, &written, &error)) {
     m_prompts->Message(this, "The report could not be written: " + error);
   }
 }
 
 void CScanDlg::OnPrintReport(wxCommandEvent&) {
-  if (!m_recorder.HasRun()) {
+  std::vector<ScanRecord> runs = RunsToReport();
+  if (runs.empty()) {
     m_prompts->Message(this, "There is no run to report yet.");
     return;
   }
-  CReportPrintout printout({m_recorder.Record()});
+  CReportPrintout printout(std::move(runs));
   if (m_reportPrintHook) {
     m_reportPrintHook(printout);
     return;

@@ -96,6 +96,7 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void BuildMenu();
   void BuildSimulatorMenu();
   void AddReportMenuItems();
+  std::vector<ScanRecord> RunsToReport() const;
   bool InitDeviceManager();
   void InitDensityCombo();
   void ResetDiscInfo();
