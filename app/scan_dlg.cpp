@@ -16,11 +16,14 @@
 
 #include <gdk/gdk.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/app_art.h"
 #include "app/command_ids.h"
 #include "app/log_printout.h"
+#include "app/report_export.h"
+#include "app/report_printout.h"
 #include "app/sunken_text.h"
 #include "app/window_capture.h"
 #include "snapshot/bmp_file_name.h"
@@ -29,11 +32,14 @@
 #include "commands/drive_commands.h"
 #include "res/resource_ids.h"
 #include "session/run_lock.h"
+#include "results/run_identity.h"
 #include "simulator/sim_disc_catalogue.h"
 #include "simulator/sim_drive.h"
 
 namespace {
 
+constexpr int kExportReportId = 0x4F00;
+constexpr int kPrintReportId = 0x4F01;
 constexpr int kSimEjectId = 0x5000;
 constexpr int kSimInsertFirstId = 0x5001;
 constexpr int kSimInsertLastId = 0x5063;
@@ -62,6 +68,8 @@ wxBEGIN_EVENT_TABLE(CScanDlg, wxFrame)
   EVT_CHECKBOX(IDC_TE_CHECK, CScanDlg::OnTeCheck)
   EVT_MENU(ToWxId(ID_FILE_EXIT), CScanDlg::OnFileExit)
   EVT_BUTTON(IDC_SMART_SCAN, CScanDlg::OnSmartScan)
+  EVT_MENU(kExportReportId, CScanDlg::OnExportReport)
+  EVT_MENU(kPrintReportId, CScanDlg::OnPrintReport)
   EVT_MENU(kSimEjectId, CScanDlg::OnSimEject)
   EVT_MENU_RANGE(kSimInsertFirstId, kSimInsertLastId, CScanDlg::OnSimInsert)
 wxEND_EVENT_TABLE()
@@ -100,6 +108,7 @@ CScanDlg::CScanDlg(const CliOptions& options, std::unique_ptr<UserPrompts> promp
   }
 
   BuildMenu();
+  AddReportMenuItems();
   if (m_options.simulate) BuildSimulatorMenu();
   // Printing the log has no menu item; Ctrl+P reaches it.
   wxAcceleratorEntry print(wxACCEL_CTRL, 'P', ToWxId(ID_FILE_PRINT));
@@ -130,6 +139,53 @@ void CScanDlg::BuildMenu() {
   }
   if (popup != nullptr) bar->Append(popup, popupText);
   SetMenuBar(bar);
+}
+
+// Reports of the last run, before Exit in the File menu.
+void CScanDlg::AddReportMenuItems() {
+  wxMenu* file = GetMenuBar()->GetMenu(0);
+  const size_t beforeExit = file->GetMenuItemCount() > 0 ? file->GetMenuItemCount() - 1 : 0;
+  file->Insert(beforeExit, kExportReportId, "Export &Report...");
+  file->Insert(beforeExit + 1, kPrintReportId, "Print Re&port...");
+}
+
+// What Export Report and Print Report report: the last run started here.
+std::vector<ScanRecord> CScanDlg::RunsToReport() const {
+  if (!m_recorder.HasRun()) return {};
+  return {m_recorder.Record()};
+}
+
+void CScanDlg::OnExportReport(wxCommandEvent&) {
+  const std::vector<ScanRecord> runs = RunsToReport();
+  if (runs.empty()) {
+    m_prompts->Message(this, "There is no run to report yet.");
+    return;
+  }
+  std::string written, error;
+  if (!ExportReport(this, runs, m_reportPathHook, &written, &error)) {
+    m_prompts->Message(this, "The report could not be written: " + error);
+  }
+}
+
+void CScanDlg::OnPrintReport(wxCommandEvent&) {
+  std::vector<ScanRecord> runs = RunsToReport();
+  if (runs.empty()) {
+    m_prompts->Message(this, "There is no run to report yet.");
+    return;
+  }
+  CReportPrintout printout(std::move(runs));
+  if (m_reportPrintHook) {
+    m_reportPrintHook(printout);
+    return;
+  }
+  wxPrintDialogData data;
+  data.SetAllPages(true);
+  data.SetMinPage(1);
+  data.SetMaxPage(1);
+  data.EnablePageNumbers(false);
+  data.EnableSelection(false);
+  wxPrinter printer(&data);
+  printer.Print(this, &printout, true);
 }
 
 // Not part of the window the user of a real drive sees: the simulator's tray.
@@ -475,6 +531,7 @@ void CScanDlg::OnStop(wxCommandEvent&) {
   EnableRunControls(true, false, true);
   m_statusColor = kColorRed;
   SetText(IDC_STATUS, "User abort!");
+  m_recorder.End(RunOutcome::kAborted);
 }
 
 void CScanDlg::ReapStoppedScans() {
@@ -504,12 +561,14 @@ void CScanDlg::ShowLogWriteFailed() {
   std::weak_ptr<int> alive = m_alive;
   m_prompts->Message(this, "Can't support to save log file.");
   if (alive.expired()) return;
+  m_recorder.End(RunOutcome::kLogNotWritten);
   ShowFinished();
   m_statusColor = kColorRed;
   SetText(IDC_STATUS, "Can't support to save log file.");
 }
 
 void CScanDlg::ShowRunStarted() {
+  RecordRunStart();
   SetText(IDC_ELAPSED, " ");
   SetText(IDC_STATUS, "Testing...");
   EnableKeepingFocus(m_layout.Control(IDC_STOP), true);
@@ -518,7 +577,40 @@ void CScanDlg::ShowRunStarted() {
   EnableKeepingFocus(m_layout.Control(IDC_SMART_SCAN), false);
 }
 
+void CScanDlg::ShowSample(int32_t lba, uint16_t te, uint16_t fe) { m_recorder.Sample(lba, te, fe); }
+
+// Who and what the run is about, as the window shows them when it starts.
+void CScanDlg::RecordRunStart() {
+  auto text = [this](int id) { return m_layout.Control(id)->GetLabel().utf8_string(); };
+  std::vector<std::string> speeds;
+  for (unsigned i = 0; i < m_speedCombo->GetCount(); ++i) {
+    speeds.push_back(m_speedCombo->GetString(i).utf8_string());
+  }
+  int32_t lastLba = 0;
+  {
+    std::lock_guard<std::mutex> hold(g_discLock);
+    lastLba = g_lastLba;
+  }
+  ScanRecord identity;
+  identity.program = "velmo";
+  identity.programVersion = VelmoVersion();
+  const int drive = m_driveCombo != nullptr ? m_driveCombo->GetSelection() : 0;
+  if (m_session) identity.drive = RecordDriveOf(m_session->Manager(), static_cast<uint8_t>(std::max(drive, 0)));
+  identity.disc = RecordDiscOf(text(IDC_DISC_TYPE), text(IDC_MANUFACTURER_ID),
+                               text(IDC_MEDIA_TYPE_ID), text(IDC_CAPACITY), lastLba, speeds);
+  identity.settings.speedCode = m_speedCode.load();
+  identity.settings.speed = SpeedLabel(identity.settings.speedCode);
+  const int density = m_densityCombo != nullptr ? m_densityCombo->GetSelection() : 0;
+  if (density >= 0 && density < kDensityChoiceCount) {
+    identity.settings.density = kDensityChoices[density].name;
+    identity.settings.densityStep = kDensityChoices[density].step;
+  }
+  identity.log = kLogFileName;
+  m_recorder.Start(std::move(identity), g_discType.load());
+}
+
 void CScanDlg::ShowElapsed(long seconds) {
+  m_recorder.Elapsed(seconds);
   SetText(IDC_ELAPSED, std::to_string(seconds) + " seconds");
 }
 
@@ -527,6 +619,7 @@ void CScanDlg::ShowFirmwareFailure() {
 }
 
 void CScanDlg::ShowFirmwareFailureEnded() {
+  m_recorder.End(RunOutcome::kFirmwareFailure);
   EnableKeepingFocus(m_layout.Control(IDC_START), true);
   EnableKeepingFocus(m_layout.Control(IDC_STOP), false);
   EnableKeepingFocus(m_layout.Control(IDC_SMART_SCAN), true);
@@ -535,6 +628,7 @@ void CScanDlg::ShowFirmwareFailureEnded() {
 }
 
 void CScanDlg::ShowVerdict(const std::string& text, uint32_t colour) {
+  m_recorder.End(colour == kColorGreen ? RunOutcome::kOk : RunOutcome::kNotRecommended, text);
   std::weak_ptr<int> alive = m_alive;
   m_prompts->Message(this, text);
   if (alive.expired()) return;

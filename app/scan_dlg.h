@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/dialog_layout.h"
+#include "app/run_recorder.h"
 #include "app/scan_worker.h"
 #include "app/smart_mode_dlg.h"
 #include "app/user_prompts.h"
@@ -33,6 +34,7 @@
 #include "session/run_lock.h"
 
 class CGraphCtrl;
+class CReportPrintout;
 class wxCheckBox;
 class wxChoice;
 class wxPanel;
@@ -70,6 +72,15 @@ class CScanDlg : public wxFrame, private ScanWindow {
   // instead of the print dialog.
   void SetSavePathHook(std::function<bool(std::string*)> hook) { m_savePathHook = std::move(hook); }
   void SetPrintHook(std::function<void(wxPrintDialogData&)> hook) { m_printHook = std::move(hook); }
+  // Export Report's file dialog (default name in, path out; false: cancelled)
+  // and Print Report's print dialog (the printout instead of printing).
+  void SetReportPathHook(std::function<bool(const std::string&, std::string*)> hook) {
+    m_reportPathHook = std::move(hook);
+  }
+  void SetReportPrintHook(std::function<void(CReportPrintout&)> hook) {
+    m_reportPrintHook = std::move(hook);
+  }
+  const CRunRecorder& Recorder() const { return m_recorder; }
   void SetSmartDialogHook(std::function<void(CSmartModeDlg&)> hook) { m_smartHook = std::move(hook); }
   const CDialogLayout& Layout() const { return m_layout; }
   CGraphCtrl* Graph() const { return m_graph; }
@@ -86,6 +97,8 @@ class CScanDlg : public wxFrame, private ScanWindow {
  private:
   void BuildMenu();
   void BuildSimulatorMenu();
+  void AddReportMenuItems();
+  std::vector<ScanRecord> RunsToReport() const;
   bool InitDeviceManager();
   void InitDensityCombo();
   void ResetDiscInfo();
@@ -104,6 +117,8 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void OnFilePrint(wxCommandEvent& event);
   void OnFileSave(wxCommandEvent& event);
   void OnFileExit(wxCommandEvent& event);
+  void OnExportReport(wxCommandEvent& event);
+  void OnPrintReport(wxCommandEvent& event);
   void OnSelchangeDrive(wxCommandEvent& event);
   void OnSelchangeSpeed(wxCommandEvent& event);
   void OnSelchangeDensity(wxCommandEvent& event);
@@ -125,6 +140,8 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void ShowFirmwareFailureEnded() override;
   void ShowVerdict(const std::string& text, uint32_t colour) override;
   void ShowFinished() override;
+  void ShowSample(int32_t lba, uint16_t te, uint16_t fe) override;
+  void RecordRunStart();
   void SetScanning(bool scanning) override { m_scanning = scanning ? 1 : 0; }
   void ReapStoppedScans();
 
@@ -169,6 +186,10 @@ class CScanDlg : public wxFrame, private ScanWindow {
   std::function<void(CSmartModeDlg&)> m_smartHook;
   std::function<bool(std::string*)> m_savePathHook;
   std::function<void(wxPrintDialogData&)> m_printHook;
+  std::function<bool(const std::string&, std::string*)> m_reportPathHook;
+  std::function<void(CReportPrintout&)> m_reportPrintHook;
+  // The last run started here, for its report.
+  CRunRecorder m_recorder;
 
   std::unique_ptr<CDriveSession> m_session;
   wxTimer m_pollTimer;

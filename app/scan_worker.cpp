@@ -73,7 +73,9 @@ class CScanWorker::Sink : public ScanSink {
   void Elapsed(long seconds) override {
     Post([seconds](ScanWindow& w) { w.ShowElapsed(seconds); });
   }
-  void Sampled(int32_t, uint16_t, uint16_t) override {}
+  void Sampled(int32_t lba, uint16_t te, uint16_t fe) override {
+    Post([lba, te, fe](ScanWindow& w) { w.ShowSample(lba, te, fe); });
+  }
   void FirmwareFailure() override {
     PostAndWait([](ScanWindow& w) { w.ShowFirmwareFailure(); });
   }

@@ -31,6 +31,8 @@ class ScanWindow {
   // Modal; returns when the user closed the box.
   virtual void ShowVerdict(const std::string& text, uint32_t colour) = 0;
   virtual void ShowFinished() = 0;
+  // One sample taken (after its chart point); the record of the run keeps it.
+  virtual void ShowSample(int32_t /*lba*/, uint16_t /*te*/, uint16_t /*fe*/) {}
   // Any thread.
   virtual void SetScanning(bool scanning) = 0;
 };

@@ -3,6 +3,8 @@
 #include <array>
 #include <charconv>
 
+#include "cli/report_command.h"
+#include "cli/report_output.h"
 #include "console/scan_run.h"
 #include "console/smart_scan.h"
 
@@ -64,7 +66,8 @@ bool TakeValue(const std::vector<std::string>& args, size_t* i, const std::strin
 }  // namespace
 
 bool IsRecordCommand(const std::string& command) {
-  return command == "history" || command == "show" || command == "compare";
+  return command == "history" || command == "show" || command == "compare" ||
+         command == "report";
 }
 
 std::string CliUsage() {
@@ -72,8 +75,14 @@ std::string CliUsage() {
          "                 [--drive N] [--trace=FILE] drives | identify | scan | smart\n"
          "       scan: [--speed 2.4X|4X|...|16X] [--density normal|full|quick]\n"
          "             [--log FILE] [--csv FILE] [--json FILE]\n"
-         "             [--chart FILE.bmp]\n"
-         "       doctor: [--json]\n"
+         "             [--chart FILE.bmp] [--report FILE.png|pdf|html] [--no-history]\n"
+         "       smart: [--json FILE] [--no-history]\n"
+         "       velmo-cli history [--mid TEXT] [--drive TEXT] [--outcome OUTCOME]...\n"
+         "                         [--since DATE] [--json]\n"
+         "       velmo-cli show ID|FILE [--json]\n"
+         "       velmo-cli compare ID|FILE ID|FILE... [--chart FILE.png] [--json]\n"
+         "       velmo-cli report ID|FILE [ID|FILE...] [--png FILE] [--pdf FILE] [--html FILE]\n"
+         "       velmo-cli doctor [--json]\n"
          "\n"
          "commands:\n"
          "  drives    list the optical drives and whether each accepts the diagnostic mode\n"
@@ -81,6 +90,10 @@ std::string CliUsage() {
          "  scan      TE/FE scan of the whole disc at one write speed, with log and verdict\n"
          "  smart     one TE/FE sample near the rim at every write speed of the disc\n"
          "  doctor    what stands between you and a scan, per drive, with the fixing command\n"
+         "  history   the kept runs of velmo and velmo-cli, newest first, filtered\n"
+         "  show      one kept run or record file: identity, settings, statistics, outcome\n"
+         "  compare   runs side by side, their differences, and an overlaid chart\n"
+         "  report    one page (PNG, PDF or HTML) of recorded runs; several compare\n"
          "\n"
          "scan options:\n"
          "  --speed 2.4X|4X|6X|8X|10X|12X|16X\n"
@@ -89,9 +102,12 @@ std::string CliUsage() {
          "                         how closely the disc is sampled (default normal)\n"
          "  --log FILE             the scan log (default TEFE.txt)\n"
          "  --csv FILE             every sample as CSV\n"
-         "  --json FILE            disc, settings, every sample and the verdict as JSON\n"
+         "  --json FILE            the run as a scan record (JSON; smart too)\n"
          "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
          "                         (any output FILE may be '-' for standard output)\n"
+         "  --report FILE.png|pdf|html\n"
+         "                         the run's report page (png|pdf|html alone: default name)\n"
+         "  --no-history           do not keep this run in the history (scan and smart)\n"
          "\n"
          "options:\n"
          "  --simulate[=SCENARIO]  use the built-in drive simulator (--simulate=help lists scenarios)\n"
@@ -103,8 +119,11 @@ std::string CliUsage() {
          "\n"
          "exit codes: 0 ok, 1 not recommended, 2 drive or firmware failure,\n"
          "            3 no drive / unsupported drive / unsupported disc, 64 usage error,\n"
+         "            65 not a record this program reads, 66 no such run or file,\n"
          "            73 an output file cannot be written, 75 the log or drive is in use\n"
-         "            by another run, 128+N stopped by signal N (130 Ctrl-C, 143 SIGTERM)\n";
+         "            by another run, 128+N stopped by signal N (130 Ctrl-C, 143 SIGTERM)\n"
+         "history: every scan and smart run is kept in $XDG_DATA_HOME/velmo/history.sqlite\n"
+         "         (~/.local/share/velmo/); velmo-cli COMMAND --help tells more\n";
 }
 
 std::string CommandUsage(const std::string& command) {
@@ -131,7 +150,7 @@ std::string CommandUsage(const std::string& command) {
   if (command == "scan") {
     return "usage: velmo-cli [options] scan [--speed 2.4X|4X|6X|8X|10X|12X|16X]\n"
            "                 [--density normal|full|quick] [--log FILE] [--csv FILE]\n"
-           "                 [--json FILE] [--chart FILE.bmp]\n"
+           "                 [--json FILE] [--chart FILE.bmp] [--report FILE.png|pdf|html]\n"
            "\n"
            "Samples TE and FE across the whole disc at one write speed, writes every\n"
            "sample to the log and ends with the verdict (exit 0 ok, 1 not recommended).\n"
@@ -140,15 +159,24 @@ std::string CommandUsage(const std::string& command) {
            "  --density D            how closely the disc is sampled (default normal)\n"
            "  --log FILE             the scan log (default TEFE.txt)\n"
            "  --csv FILE             every sample as CSV\n"
-           "  --json FILE            disc, settings, every sample and the verdict as JSON\n"
-           "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n" +
+           "  --json FILE            the run as a scan record: disc, settings, every sample,\n"
+           "                         statistics and outcome as JSON\n"
+           "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
+           "  --no-history           do not keep this run in the history\n"
+           "  --report FILE.png|pdf|html\n"
+           "                         the run's report page; png, pdf or html alone gives\n"
+           "                         velmo-YYYYMMDD-HHMMSS-MID-SPEED.EXT here\n" +
            common;
   }
+  if (command == "report") return ReportCommandUsage();
   if (command == "smart") {
-    return "usage: velmo-cli [options] smart\n"
+    return "usage: velmo-cli [options] smart [--json FILE] [--no-history]\n"
            "\n"
            "Takes one TE/FE sample near the rim at every write speed of the disc and\n"
-           "prints one verdict per speed.\n" +
+           "prints one verdict per speed.\n"
+           "\n"
+           "  --json FILE            the run as a scan record (kind smart), readings and all\n"
+           "  --no-history           do not keep this run in the history\n" +
            common;
   }
   return "";
@@ -231,6 +259,10 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       if (name == "--json") options.jsonFile = value;
       if (name == "--chart") options.chartFile = value;
       scanOnly.push_back(name);
+    } else if (TakeValue(args, &i, "--report", &value)) {
+      if (!ReportOutputFor(value, error)) return std::nullopt;
+      options.reportFile = value;
+      scanOnly.push_back("--report");
     } else if (arg == "--no-history") {
       options.noHistory = true;
     } else if (!arg.empty() && arg[0] == '-') {
@@ -246,7 +278,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       return std::nullopt;
     } else if (options.command.empty()) {
       options.command = arg;
-      // The record commands read their own arguments (see history_command.h).
+      // The record commands read their own arguments (see record_commands.h).
       if (IsRecordCommand(arg)) {
         options.commandArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
         break;

@@ -50,6 +50,7 @@ struct CliOptions {
   std::string csvFile;   // empty: none
   std::string jsonFile;  // empty: none
   std::string chartFile; // empty: none
+  std::string reportFile;  // empty: none; FILE.png|pdf|html or png|pdf|html
 
   // Not an option: tests set it so the simulated disc lands at once.
   int simInsertDelayMs = -1;

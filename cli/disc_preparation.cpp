@@ -6,6 +6,7 @@
 #include "cli/drive_session.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
+#include "results/media_codes.h"
 
 void DiscFields::Apply(const DiscView& view) {
   if (view.resetDiscInfo) {
@@ -21,9 +22,14 @@ void DiscFields::Apply(const DiscView& view) {
   runControls = view.enableRunControls;
 }
 
-void PrintDiscFields(std::FILE* out, const DiscFields& fields, bool withSpeedList) {
+void PrintDiscFields(std::FILE* out, const DiscFields& fields, bool withSpeedList,
+                     bool withManufacturer) {
   std::fprintf(out, "%-22s%s\n", "Disc Type:", fields.discType.c_str());
   std::fprintf(out, "%-22s%s\n", "Manufacture ID:", fields.manufacturerId.c_str());
+  if (withManufacturer) {
+    std::fprintf(out, "%-22s%s\n", "Manufacturer:",
+                 ManufacturerNameOrUnknown(fields.manufacturerId).c_str());
+  }
   std::fprintf(out, "%-22s%s\n", "Media Type ID:", fields.mediaTypeId.c_str());
   std::fprintf(out, "%-22s%s\n", "Blank Disc Capacity:", fields.capacity.c_str());
   if (!withSpeedList) return;

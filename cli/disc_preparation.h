@@ -40,8 +40,10 @@ struct DiscFields {
 };
 
 // The window's labels and texts, one field a line; the speed list entries
-// verbatim, blanks included.
-void PrintDiscFields(std::FILE* out, const DiscFields& fields, bool withSpeedList);
+// verbatim, blanks included. withManufacturer: the maker's name from the
+// media-code table (or "unknown") after the manufacturer ID.
+void PrintDiscFields(std::FILE* out, const DiscFields& fields, bool withSpeedList,
+                     bool withManufacturer = false);
 
 class CPreparedDisc {
  public:

@@ -17,7 +17,7 @@ int RunIdentifyCommand(CDriveSession& session, const CliOptions& options, std::F
   const DiscFields& fields = disc.Fields();
   std::fprintf(out, "%-22s%s (%s)\n", "Drive:", disc.DriveName().c_str(),
                disc.DrivePath().c_str());
-  PrintDiscFields(out, fields, true);
+  PrintDiscFields(out, fields, true, true);
   // A refusing drive cannot scan whatever disc it holds: never "Ready." there.
   const bool readyButRefused = disc.Refused() && fields.status == "Ready.";
   std::fprintf(out, "%-22s%s\n", "Status:",

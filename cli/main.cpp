@@ -10,6 +10,8 @@
 #include "cli/drive_session.h"
 #include "cli/drives_command.h"
 #include "cli/identify_command.h"
+#include "cli/record_commands.h"
+#include "cli/report_command.h"
 #include "cli/scan_command.h"
 #include "cli/smart_command.h"
 #include "session/output_file.h"
@@ -25,6 +27,13 @@ void ListScenarios(std::FILE* out) {
   }
 }
 
+// The file --report names; empty for none or for a default name (made
+// from the run, so it cannot be known to clash yet).
+std::string ReportPath(const CliOptions& options) {
+  const std::string& value = options.reportFile;
+  return value == "png" || value == "pdf" || value == "html" ? "" : value;
+}
+
 // Two outputs naming one file would overwrite or interleave each other:
 // refused before the drive is touched. The message, or empty.
 std::string SameFileError(const CliOptions& options) {
@@ -32,7 +41,7 @@ std::string SameFileError(const CliOptions& options) {
   const std::vector<std::pair<const char*, std::string>> outputs = {
       {"--log", scan ? options.logFile : ""},     {"--csv", options.csvFile},
       {"--json", options.jsonFile},               {"--chart", options.chartFile},
-      {"--trace", options.traceFile}};
+      {"--trace", options.traceFile},            {"--report", ReportPath(options)}};
   std::vector<std::string> paths;
   for (const auto& output : outputs) paths.push_back(output.second);
   const auto same = FindSameOutput(paths);
@@ -55,8 +64,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "velmo-cli: %s; %s\n", error.c_str(), kCliHelpHint);
     return kExitUsage;
   }
+  const bool recordCommand = IsRecordCommand(options->command);
+  if (recordCommand) {
+    for (const std::string& arg : options->commandArgs) options->help |= arg == "--help" || arg == "-h";
+  }
   if (options->help) {
-    const std::string commandHelp = CommandUsage(options->command);
+    const std::string commandHelp = recordCommand ? RecordCommandUsage(options->command)
+                                                  : CommandUsage(options->command);
     std::fputs(commandHelp.empty() ? CliUsage().c_str() : commandHelp.c_str(), stdout);
     return kExitOk;
   }
@@ -69,14 +83,19 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (options->command.empty()) {
-    std::fprintf(stderr, "velmo-cli: no command given (drives, identify, scan or smart); %s\n",
+    std::fprintf(stderr, "velmo-cli: no command given (drives, identify, scan, smart, history, show, compare, report or doctor); %s\n",
                  kCliHelpHint);
     return kExitUsage;
   }
   const std::string& command = options->command;
+  // Kept runs and their reports need no drive.
+  if (command == "history") return RunHistoryCommand(*options, stdout, stderr);
+  if (command == "show") return RunShowCommand(*options, stdout, stderr);
+  if (command == "compare") return RunCompareCommand(*options, stdout, stderr);
+  if (command == "report") return RunReportCommand(*options, stdout, stderr);
   if (command != "drives" && command != "identify" && command != "scan" && command != "smart") {
     std::fprintf(stderr,
-                 "velmo-cli: unknown command '%s' (drives, identify, scan or smart); %s\n",
+                 "velmo-cli: unknown command '%s' (drives, identify, scan, smart, history, show, compare, report or doctor); %s\n",
                  command.c_str(), kCliHelpHint);
     return kExitUsage;
   }
@@ -89,7 +108,8 @@ int main(int argc, char** argv) {
   // goes to standard error.
   std::FILE* human = stdout;
   for (const std::string* path : {&options->traceFile, &options->csvFile, &options->jsonFile,
-                                  &options->chartFile, &options->logFile}) {
+                                  &options->chartFile, &options->logFile,
+                                  &options->reportFile}) {
     if (path == &options->logFile && command != "scan") continue;
     if (!path->empty() && IsStandardOutput(*path)) human = stderr;
   }

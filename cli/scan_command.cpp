@@ -7,12 +7,15 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/cli_options.h"
 #include "cli/drive_session.h"
 #include "cli/interrupt_watch.h"
+#include "cli/record_commands.h"
+#include "results/report_output.h"
 #include "cli/run_chart.h"
 #include "cli/scan_console.h"
 #include "commands/disc_globals.h"
@@ -132,6 +135,15 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
     return kExitBusy;
   }
 
+  std::unique_ptr<CReportOutput> reportOutput;
+  if (!options.reportFile.empty()) {
+    reportOutput = ReportOutputFor(options.reportFile, &error);
+    if (!reportOutput || !reportOutput->Open(&error)) {
+      std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+      return kExitCannotWrite;
+    }
+  }
+
   ScanSettings settings;
   CRunChart chart(!options.chartFile.empty());
   CScanConsole console(out, isatty(fileno(out)) == 1);
@@ -188,6 +200,9 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   run.Run();
   console.EndProgress();
 
+  report.samples = console.Samples();
+  report.verdict = console.VerdictText();
+  report.elapsedSeconds = console.ElapsedSeconds();
   if (console.LogFailed()) {
     std::fprintf(err, "velmo-cli: Can't support to save log file. (%s: %s)\n",
                  options.logFile.c_str(), std::strerror(console.LogError()));
@@ -199,16 +214,15 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
       std::fprintf(err, "velmo-cli: not written: %s (files of these names are left as they were)\n",
                    missing.c_str());
     }
+    report.outcome = ScanOutcome::kLogNotWritten;
+    KeepInHistory(ScanRecordOf(report), options, err);
     return kExitCannotWrite;
   }
-  report.samples = console.Samples();
   report.outcome = OutcomeOf(console);
   // A failed sample with the drive now empty: the disc left during the run.
   if (report.outcome == ScanOutcome::kFirmwareFailure && DriveNotReady()) {
     report.outcome = ScanOutcome::kDiscEjected;
   }
-  report.verdict = console.VerdictText();
-  report.elapsedSeconds = console.ElapsedSeconds();
   if (report.outcome == ScanOutcome::kAborted) {
     std::fprintf(err, "velmo-cli: %s The log keeps the %zu samples taken.\n",
                  interrupt.StopText().c_str(), report.samples.size());
@@ -232,10 +246,12 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   if (report.outcome == ScanOutcome::kAborted && interrupt.Interrupted()) {
     code = interrupt.ExitCode();
   }
+  const ScanRecord record = ScanRecordOf(report);
+  KeepInHistory(record, options, err);
   std::vector<PendingOutput> outputs;
   if (json.IsOpen()) {
-    outputs.push_back({&json, [&report](COutputFile& f, std::string* e) {
-                         return f.Write(WriteRecordJson(ScanRecordOf(report)), e);
+    outputs.push_back({&json, [&record](COutputFile& f, std::string* e) {
+                         return f.Write(WriteRecordJson(record), e);
                        }});
   }
   if (csv.IsOpen()) {
@@ -256,6 +272,16 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
                                      : kExitCannotWrite;
   } else if (!options.chartFile.empty()) {
     std::fprintf(out, "%-22s%s\n", "Chart:", options.chartFile.c_str());
+  }
+  if (reportOutput) {
+    std::string written;
+    if (reportOutput->Write({record}, PaperSizeFromEnvironment(), &written,
+                            &error)) {
+      std::fprintf(out, "%-22s%s\n", "Report:", written.c_str());
+    } else {
+      std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+      code = kExitCannotWrite;
+    }
   }
   std::fprintf(out, "%-22s%s (%zu samples, %ld s)\n", "Log:", options.logFile.c_str(),
                report.samples.size(), report.elapsedSeconds);

@@ -12,6 +12,7 @@
 #include "cli/cli_options.h"
 #include "cli/drive_session.h"
 #include "cli/interrupt_watch.h"
+#include "cli/record_commands.h"
 #include "cli/scan_report.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
@@ -151,6 +152,7 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   record.durationSeconds = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(
                                                  std::chrono::steady_clock::now() - started)
                                                  .count());
+  KeepInHistory(record, options, err);
   if (json.IsOpen() && !json.Commit(WriteRecordJson(record), &error)) {
     std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
     code = kExitCannotWrite;

@@ -47,6 +47,8 @@ ScanRange GetScanRange(uint8_t densityMode, DiscTypeCode discType, int32_t lastL
   return {0, lastLba - kTailSectors};
 }
 
+int32_t SecondLayerStartLba() { return kLayer0Sectors; }
+
 int LayerOfLba(int32_t lba, DiscTypeCode discType) {
   return discType == kDiscDvdPlusRDl && lba >= kLayer0Sectors ? 1 : 0;
 }

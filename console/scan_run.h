@@ -82,6 +82,7 @@ struct ScanRange {
 ScanRange GetScanRange(uint8_t densityMode, DiscTypeCode discType, int32_t lastLba);
 int32_t LbaToPsn(int32_t lba, DiscTypeCode discType);  // with the run's clamp
 int LayerOfLba(int32_t lba, DiscTypeCode discType);    // 1 on a DL disc's second layer
+int32_t SecondLayerStartLba();                         // a DL disc's first LBA of layer 1
 int32_t PsnToLba(int32_t psn, DiscTypeCode discType);  // LbaToPsn's inverse, clamp aside
 int32_t GetSampleStep(int32_t lba, int32_t densityStep, DiscTypeCode discType, int32_t lastLba);
 

@@ -25,6 +25,23 @@ std::string Join(const std::vector<std::string>& parts, const char* separator) {
   return joined;
 }
 
+std::string Squeezed(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
+    out += c;
+  }
+  if (!out.empty() && out.back() == ' ') out.pop_back();
+  // "( 8310" -> "(8310": the speed list pads its numbers.
+  for (size_t at = out.find("( "); at != std::string::npos; at = out.find("( ", at)) {
+    out.erase(at + 1, 1);
+  }
+  for (size_t at = out.find(" ,"); at != std::string::npos; at = out.find(" ,", at)) {
+    out.erase(at, 1);
+  }
+  return out;
+}
+
 std::string Duration(long seconds) {
   if (seconds < 0) seconds = 0;
   char text[48];
@@ -114,10 +131,13 @@ RunColours RunColoursOf(size_t run) {
 
 std::string ReportText(const std::string& text) {
   std::string out;
-  out.reserve(text.size());
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   const size_t size = text.size();
   for (size_t i = 0; i < size;) {
+    if (out.size() >= kReportTextMax) {
+      out += "\u2026";
+      break;
+    }
     const unsigned char c = bytes[i];
     if (c < 0x20 || c == 0x7F) {
       out += ' ';
@@ -182,15 +202,17 @@ ReportColour OutcomeColour(RunOutcome outcome) {
 
 std::string OutcomeWords(const ScanRecord& record) {
   const std::string speed = ReportText(record.settings.speed);
+  // A Smart Scan that ran to its end is told by its fastest fit speed: some
+  // speeds not recommended is its normal result, not a failure.
+  if (record.kind == RecordKind::kSmart &&
+      (record.outcome == RunOutcome::kOk || record.outcome == RunOutcome::kNotRecommended)) {
+    const std::string highest = HighestFitSpeed(record);
+    return highest.empty() ? "No write speed is fit" : "Fit for writing up to " + highest;
+  }
   switch (record.outcome) {
     case RunOutcome::kOk:
-      if (record.kind == RecordKind::kSmart) {
-        const std::string highest = HighestFitSpeed(record);
-        return highest.empty() ? "No write speed is fit" : "Fit for writing up to " + highest;
-      }
       return "OK for writing at " + speed;
     case RunOutcome::kNotRecommended:
-      if (record.kind == RecordKind::kSmart) return "Not recommended at any write speed";
       return "Not recommended for writing at " + speed;
     case RunOutcome::kFirmwareFailure:
       return "Firmware failure: no verdict";
@@ -219,9 +241,9 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
     run.statistics = StatisticsOf(record);
     run.outcome = OutcomeWords(record);
     run.outcomeColour = OutcomeColour(record.outcome);
-    if (record.kind == RecordKind::kSmart && record.outcome == RunOutcome::kOk &&
-        HighestFitSpeed(record).empty()) {
-      run.outcomeColour = kReportRed;
+    if (record.kind == RecordKind::kSmart &&
+        (record.outcome == RunOutcome::kOk || record.outcome == RunOutcome::kNotRecommended)) {
+      run.outcomeColour = HighestFitSpeed(record).empty() ? kReportRed : kReportGreen;
     }
     allOk = allOk && run.outcomeColour == kReportGreen;
     run.name = (comparison ? "Run " + std::to_string(i + 1) + ": " : std::string()) +
@@ -242,6 +264,8 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
         {"Duration", Duration(record.durationSeconds)},
         {"Program", ReportText(record.program + " " + record.programVersion)},
     };
+    // IDs and drive names come padded with blanks; one space reads better.
+    for (ReportField& field : run.fields) field.value = Squeezed(field.value);
     for (const RecordSample& sample : record.samples) {
       if (sample.layer == 1) {
         run.layerBreakLba = sample.lba;
@@ -252,8 +276,9 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
     if (record.kind == RecordKind::kScan) {
       run.worst = WorstText(run.statistics.whole, run.layerBreakLba >= 0);
     }
-    AddStatRows(comparison ? "Run " + std::to_string(i + 1) : "", run.statistics,
-                &content.statistics);
+    AddStatRows(comparison ? "Run " + std::to_string(i + 1)
+                : record.kind == RecordKind::kSmart ? "All speeds" : "",
+                run.statistics, &content.statistics);
     content.lastLba = std::max(content.lastLba, record.disc.lastLba);
     content.runs.push_back(std::move(run));
   }

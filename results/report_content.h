@@ -82,8 +82,12 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& runs);
 std::string OutcomeWords(const ScanRecord& record);
 ReportColour OutcomeColour(RunOutcome outcome);
 
+// No field of a page needs more; a record's strings can be longer.
+inline constexpr size_t kReportTextMax = 400;
+
 // The text with every byte sequence that is not UTF-8 read as Latin-1 and
-// control characters replaced by spaces.
+// control characters replaced by spaces, cut after kReportTextMax bytes
+// with an ellipsis.
 std::string ReportText(const std::string& text);
 
 std::string FormatMean(double mean);  // "123.4"

@@ -28,6 +28,7 @@ TEST(IdentifyCommand, AGoodDvdPlusRShowsTheWindowsTexts) {
             "Drive:                VELMO   DVDRW VX-2016   1.02 (sim:d:)\n"
             "Disc Type:            DVD+R\n"
             "Manufacture ID:       NOVADISC\n"
+            "Manufacturer:         unknown\n"
             "Media Type ID:        R16\n"
             "Blank Disc Capacity:  4076.0 MB\n"
             "Disc Speed:\n"
@@ -46,12 +47,12 @@ TEST(IdentifyCommand, DiscsThatCannotBeTestedShowWhyAndExit3) {
     const char* lines;  // what must appear, in this order
   } cases[] = {
       {"dvd+rw",
-       "Disc Type:            Not Support.\nManufacture ID:       N/A\nMedia Type ID:        N/A\n"
+       "Disc Type:            Not Support.\nManufacture ID:       N/A\nManufacturer:         unknown\nMedia Type ID:        N/A\n"
        "Blank Disc Capacity:  N/A\nDisc Speed:\n  N/A\nStatus:               Not support for "
        "this disc.\n"},
       // IDs read, but no write speed from the table: the single "N/A" entry.
       {"dvd+r-odd-speeds",
-       "Disc Type:            DVD+R\nManufacture ID:       NOVADISC\nMedia Type ID:        R05\n"
+       "Disc Type:            DVD+R\nManufacture ID:       NOVADISC\nManufacturer:         unknown\nMedia Type ID:        R05\n"
        "Blank Disc Capacity:  N/A\nDisc Speed:\n  N/A\nStatus:               Not support for "
        "this disc.\n"},
   };
@@ -110,3 +111,14 @@ TEST(IdentifyCommand, DualLayerWithAShortSpeedReplyKeepsItsCapacity) {
 }
 
 }  // namespace
+
+TEST(IdentifyCommand, AKnownManufacturerIdIsNamed) {
+  for (const auto& [scenario, line] :
+       {std::pair{"dvd+r-yuden", "Manufacture ID:       YUDEN000\nManufacturer:         Taiyo Yuden Co., Ltd.\n"},
+        std::pair{"dvd-r-mcc", "Manufacture ID:       MCC 03\nManufacturer:         Mitsubishi Kagaku Media Co., Ltd. (Verbatim)\n"}}) {
+    const Captured run =
+        RunCli({std::string("--simulate=") + scenario, "--sim-latency=0", "identify"}, Identify);
+    EXPECT_EQ(run.exitCode, kExitOk) << run.err;
+    EXPECT_NE(run.out.find(line), std::string::npos) << run.out;
+  }
+}

@@ -295,6 +295,24 @@ TEST(ReportText, AnyBytesBecomeValidUtf8) {
       {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},    // four bytes kept
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(ReportText(in), out) << in;
+  // A record's strings may be huge; what a page shows is not.
+  const std::string cut = ReportText(std::string(1 << 20, '\xe9'));
+  EXPECT_EQ(cut.size(), kReportTextMax + 3);
+  EXPECT_EQ(cut.substr(cut.size() - 3), "\u2026");
+  EXPECT_EQ(cut.substr(0, 4), "\xc3\xa9\xc3\xa9");
+}
+
+TEST(ReportText, HugeFieldsStillGiveOnePage) {
+  ScanRecord record = Good();
+  record.disc.manufacturerId = std::string(1 << 20, 'M');
+  record.drive.name = std::string(1 << 20, 'D');
+  record.disc.writeSpeeds.assign(5000, "16X => (22160 Kb/Sec)");
+  std::string pdf, error;
+  ASSERT_TRUE(RenderReportPdf(BuildReportContent({record}), PaperSize::kA4, &pdf, &error)) << error;
+  const fs::path path = TempDir() / "huge.pdf";
+  WriteFile(path, pdf);
+  if (!Have("pdfinfo")) GTEST_SKIP() << "poppler-utils not installed";
+  EXPECT_NE(RunCommand("pdfinfo " + Quoted(path)).text.find("Pages:           1\n"), std::string::npos);
 }
 
 TEST(ReportHtml, Base64AndEscaping) {
@@ -337,6 +355,14 @@ TEST(ReportContent, OutcomesInWordsAndColours) {
     EXPECT_EQ(content.title, row.words);
     EXPECT_EQ(content.titleColour, row.colour) << row.words;
   }
+  // A Smart Scan with some speeds not recommended is told by its fastest fit one.
+  ScanRecord partly = Smart();
+  partly.outcome = RunOutcome::kNotRecommended;
+  EXPECT_EQ(BuildReportContent({partly}).title, "Fit for writing up to 8X");
+  EXPECT_EQ(BuildReportContent({partly}).titleColour, kReportGreen);
+  EXPECT_EQ(BuildReportContent({partly}).statistics[0].label, "All speeds");
+  partly.outcome = RunOutcome::kDriveGone;
+  EXPECT_EQ(BuildReportContent({partly}).title, "Drive gone during the run: no verdict");
   // A Smart Scan where no speed is fit is not shown green.
   ScanRecord smart = Smart();
   for (SmartRow& row : smart.rows) row.result = kSmartRowFailed;

@@ -1,0 +1,33 @@
+// File, Print Report...: the report page of the window's run, drawn by the
+// same cairo code as the PDF onto the printer's cairo context (the GTK print
+// dialog, which can also print to a file).
+//
+// UI thread only.
+#pragma once
+
+#include <wx/print.h>
+
+#include <vector>
+
+#include "results/paper_size.h"
+#include "results/report_content.h"
+#include "results/report_page.h"
+
+class CReportPrintout : public wxPrintout {
+ public:
+  explicit CReportPrintout(std::vector<ScanRecord> records);
+
+  void GetPageInfo(int* minPage, int* maxPage, int* pageFrom, int* pageTo) override;
+  bool HasPage(int page) override { return page == 1; }
+  bool OnPrintPage(int page) override;
+
+  int PagesPrinted() const { return m_pagesPrinted; }
+  // The chart's plot area in device pixels of the last page printed.
+  const ReportRect& PlotArea() const { return m_plotArea; }
+
+ private:
+  std::vector<ScanRecord> m_records;  // the content points into these
+  ReportContent m_content;
+  int m_pagesPrinted = 0;
+  ReportRect m_plotArea;
+};

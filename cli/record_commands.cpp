@@ -1,0 +1,465 @@
+#include "cli/record_commands.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cinttypes>
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "session/output_file.h"
+#include "cli/cli_options.h"
+#include "results/compare_chart.h"
+#include "results/history.h"
+
+namespace {
+
+// What one argument of show or compare named: a file, or a run kept in the
+// history by its id.
+struct LoadedRun {
+  std::string name;  // "#12" or the file name
+  ScanRecord record;
+};
+
+bool AllDigits(const std::string& text) {
+  if (text.empty() || text.size() > 18) return false;
+  for (const char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+// 0 when loaded; otherwise the exit code, with the reason on err.
+int LoadRun(const std::string& what, CHistory* history, bool* historyOpen, LoadedRun* run,
+            std::FILE* err) {
+  std::string error;
+  struct stat info {};
+  if (!AllDigits(what) || stat(what.c_str(), &info) == 0) {
+    run->name = what;
+    if (stat(what.c_str(), &info) != 0) {
+      std::fprintf(err, "velmo-cli: %s: no such file\n", what.c_str());
+      return kExitNoRecord;
+    }
+    if (!LoadRecordFile(what, &run->record, &error)) {
+      std::fprintf(err, "velmo-cli: %s\n", error.c_str());
+      return error.find("cannot be read") != std::string::npos ? kExitNoRecord : kExitBadRecord;
+    }
+    return 0;
+  }
+  if (!*historyOpen) {
+    std::string notice;
+    if (!history->Open(DefaultHistoryPath(), &error, &notice)) {
+      std::fprintf(err, "velmo-cli: the history cannot be opened: %s\n", error.c_str());
+      return kExitNoRecord;
+    }
+    if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", notice.c_str());
+    *historyOpen = true;
+  }
+  run->name = "#" + what;
+  if (!history->Load(std::stoll(what), &run->record, &error)) {
+    std::fprintf(err, "velmo-cli: %s\n", error.c_str());
+    return error.find("no run") == 0 ? kExitNoRecord : kExitBadRecord;
+  }
+  return 0;
+}
+
+std::string Maker(const std::optional<std::string>& name) { return name.value_or("unknown"); }
+
+// An ID as the listing shows it: without the blanks and NULs around it.
+std::string Trim(const std::string& id) {
+  const size_t first = id.find_first_not_of(std::string(" \0", 2));
+  if (first == std::string::npos) return "";
+  const size_t last = id.find_last_not_of(std::string(" \0", 2));
+  return id.substr(first, last - first + 1);
+}
+
+std::string OrDash(const std::optional<int>& value) {
+  return value ? std::to_string(*value) : "-";
+}
+
+std::string Fixed(double value, int decimals = 1) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+std::string SpeedOf(const ScanRecord& r) { return r.kind == RecordKind::kSmart ? "smart" : r.settings.speed; }
+
+std::string LayerName(const LayerStatistics& s) {
+  return s.layer < 0 ? "whole disc" : "layer " + std::to_string(s.layer);
+}
+
+void PrintStatisticsLine(std::FILE* out, const LayerStatistics& s) {
+  std::string worst = "-";
+  if (s.worst) {
+    worst = std::to_string(s.worst->lba) + " (" + Fixed(s.worst->gb, 2) + " GB)";
+  }
+  std::fprintf(out, "  %-11s %7d  %4d %6s %4d %4d %5d  %4d %6s %4d %4d %5d  %s\n",
+               LayerName(s).c_str(), s.samples, s.te.max, Fixed(s.te.mean).c_str(), s.te.p95,
+               s.te.overLimit, s.te.margin, s.fe.max, Fixed(s.fe.mean).c_str(), s.fe.p95,
+               s.fe.overLimit, s.fe.margin, worst.c_str());
+}
+
+void PrintRecord(std::FILE* out, const std::string& name, const ScanRecord& r) {
+  auto line = [out](const char* label, const std::string& value) {
+    std::fprintf(out, "%-22s%s\n", label, value.c_str());
+  };
+  line("Run:", name + (r.kind == RecordKind::kSmart ? " (Smart Scan)" : " (scan)"));
+  line("Started:", r.startTime);
+  line("Duration:", std::to_string(r.durationSeconds) + " s");
+  line("Program:", r.program + " " + r.programVersion);
+  line("Drive:", r.drive.name + " (" + r.drive.node + ")");
+  line("Disc Type:", r.disc.type);
+  line("Manufacture ID:", r.disc.manufacturerId);
+  line("Manufacturer:", Maker(r.disc.manufacturerName));
+  line("Media Type ID:", r.disc.mediaTypeId);
+  line("Blank Disc Capacity:", r.disc.capacity);
+  line("Last LBA:", std::to_string(r.disc.lastLba));
+  if (r.kind == RecordKind::kScan) {
+    line("Disc Speed:", r.settings.speed);
+    line("Graph Density:", r.settings.density + " (step " + std::to_string(r.settings.densityStep) + ")");
+  }
+  line("Limits:", "TE " + std::to_string(r.settings.teLimit) + ", FE " +
+                      std::to_string(r.settings.feLimit));
+  if (r.kind == RecordKind::kSmart) {
+    std::fprintf(out, "%-6s%6s%6s  %s\n", "Speed", "TE", "FE", "Result");
+    for (const SmartRow& row : r.rows) {
+      std::fprintf(out, "%-6s%6s%6s  %s\n", row.speed.c_str(),
+                   row.te ? std::to_string(*row.te).c_str() : "-",
+                   row.fe ? std::to_string(*row.fe).c_str() : "-", row.result.c_str());
+    }
+  }
+  const RecordStatistics stats = StatisticsOf(r);
+  std::fprintf(out, "Statistics:\n  %-11s %7s  %4s %6s %4s %4s %5s  %4s %6s %4s %4s %5s  %s\n",
+               "", "samples", "TE", "mean", "p95", "over", "margin", "FE", "mean", "p95", "over",
+               "margin", "worst LBA");
+  PrintStatisticsLine(out, stats.whole);
+  if (stats.layers.size() > 1) {
+    for (const LayerStatistics& layer : stats.layers) PrintStatisticsLine(out, layer);
+  }
+  line("Outcome:", RunOutcomeName(r.outcome));
+  if (!r.verdict.empty()) line("Verdict:", r.verdict);
+}
+
+// Options of the record commands: value options and flags, anything else
+// is an argument.
+struct RecordArgs {
+  std::vector<std::string> positional;
+  bool json = false;
+  std::string mid, drive, since, chart;
+  std::vector<std::string> outcomes;
+};
+
+bool ParseRecordArgs(const std::string& command, const std::vector<std::string>& args,
+                     RecordArgs* parsed, std::string* error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    std::string name = arg, value;
+    const size_t eq = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+    }
+    const bool takesValue = name == "--mid" || name == "--drive" || name == "--outcome" ||
+                            name == "--since" || name == "--chart";
+    if (takesValue && eq == std::string::npos) {
+      if (i + 1 >= args.size()) {
+        *error = name + " needs a value";
+        return false;
+      }
+      value = args[++i];
+    }
+    const bool forHistory = name == "--mid" || name == "--drive" || name == "--outcome" || name == "--since";
+    if ((forHistory && command != "history") || (name == "--chart" && command != "compare")) {
+      *error = name + " does not apply to " + command;
+      return false;
+    }
+    if (name == "--json") {
+      parsed->json = true;
+    } else if (name == "--mid") {
+      parsed->mid = value;
+    } else if (name == "--drive") {
+      parsed->drive = value;
+    } else if (name == "--since") {
+      parsed->since = value;
+    } else if (name == "--chart") {
+      if (value.empty()) {
+        *error = "--chart needs a file name";
+        return false;
+      }
+      parsed->chart = value;
+    } else if (name == "--outcome") {
+      parsed->outcomes.push_back(value);
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      *error = "unknown option '" + arg + "' for " + command;
+      return false;
+    } else {
+      parsed->positional.push_back(arg);
+    }
+  }
+  return true;
+}
+
+int UsageError(std::FILE* err, const std::string& message) {
+  std::fprintf(err, "velmo-cli: %s; %s\n", message.c_str(), kCliHelpHint);
+  return kExitUsage;
+}
+
+using Json = nlohmann::ordered_json;
+
+Json RecordOf(const ScanRecord& record) {
+  return Json::parse(WriteRecordJson(record));
+}
+
+}  // namespace
+
+// The filter's outcome names: as records write them, or with hyphens
+// ("not-recommended") so that no quoting is needed.
+std::optional<RunOutcome> OutcomeArgument(std::string name) {
+  for (char& c : name) {
+    if (c == '-') c = ' ';
+  }
+  return RunOutcomeFromName(name);
+}
+
+bool ParseHistoryFilter(const std::vector<std::string>& args, HistoryFilter* filter,
+                        bool* json, std::string* error) {
+  RecordArgs parsed;
+  if (!ParseRecordArgs("history", args, &parsed, error)) return false;
+  if (!parsed.positional.empty()) {
+    *error = "unexpected argument '" + parsed.positional.front() + "'";
+    return false;
+  }
+  filter->mid = parsed.mid;
+  filter->drive = parsed.drive;
+  for (const std::string& name : parsed.outcomes) {
+    const auto outcome = OutcomeArgument(name);
+    if (!outcome) {
+      *error = "--outcome must be ok, not-recommended, firmware-failure, timed-out, drive-gone, "
+               "disc-ejected, log-not-written or aborted, not '" + name + "'";
+      return false;
+    }
+    filter->outcomes.push_back(*outcome);
+  }
+  if (!parsed.since.empty()) {
+    filter->since = ParseIsoTime(parsed.since);
+    if (!filter->since) {
+      *error = "--since needs a date (2026-12-08) or a time (2026-12-08T10:00:00+01:00), not '" +
+               parsed.since + "'";
+      return false;
+    }
+  }
+  *json = parsed.json;
+  return true;
+}
+
+void KeepInHistory(const ScanRecord& record, const CliOptions& options, std::FILE* err) {
+  if (options.noHistory) return;
+  CHistory history;
+  std::string error, notice;
+  const bool open = history.Open(DefaultHistoryPath(), &error, &notice);
+  if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", notice.c_str());
+  if (!open || history.Add(record, &error) == 0) {
+    std::fprintf(err, "velmo-cli: this run is not kept in the history: %s\n", error.c_str());
+  }
+}
+
+int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
+  HistoryFilter filter;
+  bool json = false;
+  std::string error, notice;
+  if (!ParseHistoryFilter(options.commandArgs, &filter, &json, &error)) return UsageError(err, error);
+  CHistory history;
+  if (!history.Open(DefaultHistoryPath(), &error, &notice)) {
+    std::fprintf(err, "velmo-cli: the history cannot be opened: %s\n", error.c_str());
+    return kExitNoRecord;
+  }
+  if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", notice.c_str());
+  std::vector<HistoryEntry> entries;
+  if (!history.List(filter, &entries, &error)) {
+    std::fprintf(err, "velmo-cli: the history cannot be read: %s\n", error.c_str());
+    return kExitNoRecord;
+  }
+  if (json) {
+    Json list = Json::array();
+    for (const HistoryEntry& e : entries) {
+      list.push_back(Json{{"id", e.id},
+                          {"startTime", e.startTime},
+                          {"kind", RecordKindName(e.kind)},
+                          {"drive", e.drive},
+                          {"discType", e.discType},
+                          {"manufacturerId", e.manufacturerId},
+                          {"manufacturerName", e.manufacturerName ? Json(*e.manufacturerName) : Json(nullptr)},
+                          {"speed", e.speed},
+                          {"density", e.density},
+                          {"outcome", RunOutcomeName(e.outcome)},
+                          {"maxTe", e.maxTe ? Json(*e.maxTe) : Json(nullptr)},
+                          {"maxFe", e.maxFe ? Json(*e.maxFe) : Json(nullptr)}});
+    }
+    std::fputs((list.dump(2, ' ', false, Json::error_handler_t::replace) + "\n").c_str(), out);
+    return kExitOk;
+  }
+  std::fprintf(out, "%5s  %-25s  %-28s  %-8s  %-8s  %-24s  %-5s  %-7s  %-16s  %4s  %4s\n", "ID",
+               "Time", "Drive", "Disc", "MID", "Manufacturer", "Speed", "Density", "Outcome", "TE",
+               "FE");
+  for (const HistoryEntry& e : entries) {
+    std::string maker = Maker(e.manufacturerName);
+    if (maker.size() > 24) maker = maker.substr(0, 23) + "~";
+    std::fprintf(out, "%5" PRId64 "  %-25s  %-28s  %-8s  %-8s  %-24s  %-5s  %-7s  %-16s  %4s  %4s\n",
+                 e.id, e.startTime.c_str(), e.drive.c_str(), e.discType.c_str(),
+                 Trim(e.manufacturerId).c_str(), maker.c_str(),
+                 e.kind == RecordKind::kSmart ? "smart" : e.speed.c_str(), e.density.c_str(),
+                 RunOutcomeName(e.outcome), OrDash(e.maxTe).c_str(), OrDash(e.maxFe).c_str());
+  }
+  return kExitOk;
+}
+
+int RunShowCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
+  RecordArgs parsed;
+  std::string error;
+  if (!ParseRecordArgs("show", options.commandArgs, &parsed, &error)) return UsageError(err, error);
+  if (parsed.positional.size() != 1) return UsageError(err, "show needs one run: an ID or a record file");
+  CHistory history;
+  bool historyOpen = false;
+  LoadedRun run;
+  const int code = LoadRun(parsed.positional.front(), &history, &historyOpen, &run, err);
+  if (code != 0) return code;
+  if (parsed.json) {
+    std::fputs(WriteRecordJson(run.record).c_str(), out);
+  } else {
+    PrintRecord(out, run.name, run.record);
+  }
+  return kExitOk;
+}
+
+int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
+  RecordArgs parsed;
+  std::string error;
+  if (!ParseRecordArgs("compare", options.commandArgs, &parsed, &error)) return UsageError(err, error);
+  if (parsed.positional.size() < 2) return UsageError(err, "compare needs two runs or more");
+  if (parsed.positional.size() > kMaxComparedRuns) {
+    return UsageError(err, "compare takes at most " + std::to_string(kMaxComparedRuns) + " runs");
+  }
+  COutputFile chartFile;
+  if (!parsed.chart.empty() && !chartFile.Open(parsed.chart, &error)) {
+    std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+    return kExitCannotWrite;
+  }
+  CHistory history;
+  bool historyOpen = false;
+  std::vector<LoadedRun> runs(parsed.positional.size());
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const int code = LoadRun(parsed.positional[i], &history, &historyOpen, &runs[i], err);
+    if (code != 0) return code;
+  }
+  std::vector<RecordStatistics> stats;
+  for (const LoadedRun& run : runs) stats.push_back(StatisticsOf(run.record));
+
+  if (parsed.json) {
+    Json list = Json::array();
+    for (const LoadedRun& run : runs) list.push_back(Json{{"run", run.name}, {"record", RecordOf(run.record)}});
+    Json result{{"runs", std::move(list)}};
+    if (runs.size() == 2) {
+      const LayerStatistics& a = stats[0].whole;
+      const LayerStatistics& b = stats[1].whole;
+      result["differences"] = Json{
+          {"te", {{"max", b.te.max - a.te.max}, {"mean", std::round((b.te.mean - a.te.mean) * 1000) / 1000},
+                  {"overLimit", b.te.overLimit - a.te.overLimit}}},
+          {"fe", {{"max", b.fe.max - a.fe.max}, {"mean", std::round((b.fe.mean - a.fe.mean) * 1000) / 1000},
+                  {"overLimit", b.fe.overLimit - a.fe.overLimit}}}};
+    }
+    std::fputs((result.dump(2, ' ', false, Json::error_handler_t::replace) + "\n").c_str(), out);
+  } else {
+    auto row = [&](const char* label, auto value) {
+      std::fprintf(out, "%-18s", label);
+      for (size_t i = 0; i < runs.size(); ++i) std::fprintf(out, "  %-30s", value(i).c_str());
+      std::fputc('\n', out);
+    };
+    row("Run", [&](size_t i) { return runs[i].name; });
+    row("Started", [&](size_t i) { return runs[i].record.startTime; });
+    row("Drive", [&](size_t i) { return runs[i].record.drive.name; });
+    row("Disc Type", [&](size_t i) { return runs[i].record.disc.type; });
+    row("Manufacture ID", [&](size_t i) { return runs[i].record.disc.manufacturerId; });
+    row("Manufacturer", [&](size_t i) { return Maker(runs[i].record.disc.manufacturerName); });
+    row("Media Type ID", [&](size_t i) { return runs[i].record.disc.mediaTypeId; });
+    row("Speed", [&](size_t i) { return SpeedOf(runs[i].record); });
+    row("Density", [&](size_t i) { return runs[i].record.settings.density; });
+    row("Samples", [&](size_t i) { return std::to_string(stats[i].whole.samples); });
+    row("TE max/mean/p95", [&](size_t i) {
+      const auto& t = stats[i].whole.te;
+      return std::to_string(t.max) + " / " + Fixed(t.mean) + " / " + std::to_string(t.p95);
+    });
+    row("TE over/margin", [&](size_t i) {
+      return std::to_string(stats[i].whole.te.overLimit) + " / " + std::to_string(stats[i].whole.te.margin);
+    });
+    row("FE max/mean/p95", [&](size_t i) {
+      const auto& f = stats[i].whole.fe;
+      return std::to_string(f.max) + " / " + Fixed(f.mean) + " / " + std::to_string(f.p95);
+    });
+    row("FE over/margin", [&](size_t i) {
+      return std::to_string(stats[i].whole.fe.overLimit) + " / " + std::to_string(stats[i].whole.fe.margin);
+    });
+    row("Worst LBA", [&](size_t i) {
+      const auto& w = stats[i].whole.worst;
+      return w ? std::to_string(w->lba) + " (" + Fixed(w->gb, 2) + " GB)" : std::string("-");
+    });
+    row("Outcome", [&](size_t i) { return std::string(RunOutcomeName(runs[i].record.outcome)); });
+    if (runs.size() == 2) {
+      const LayerStatistics& a = stats[0].whole;
+      const LayerStatistics& b = stats[1].whole;
+      std::fprintf(out, "\nDifferences (%s minus %s):\n", runs[1].name.c_str(), runs[0].name.c_str());
+      std::fprintf(out, "  TE max %+d, mean %+.1f, over limit %+d\n", b.te.max - a.te.max,
+                   b.te.mean - a.te.mean, b.te.overLimit - a.te.overLimit);
+      std::fprintf(out, "  FE max %+d, mean %+.1f, over limit %+d\n", b.fe.max - a.fe.max,
+                   b.fe.mean - a.fe.mean, b.fe.overLimit - a.fe.overLimit);
+    }
+  }
+  if (!parsed.chart.empty()) {
+    std::vector<ChartRun> chartRuns;
+    for (const LoadedRun& run : runs) chartRuns.push_back(ChartRun{run.name, &run.record});
+    std::string png;
+    if (!DrawCompareChartPng(chartRuns, &png, &error) || !chartFile.Commit(png, &error)) {
+      std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+      return kExitCannotWrite;
+    }
+    std::fprintf(parsed.json ? err : out, "%-18s%s\n", "Chart:", parsed.chart.c_str());
+  }
+  return kExitOk;
+}
+
+std::string RecordCommandUsage(const std::string& command) {
+  if (command == "history") {
+    return "usage: velmo-cli history [--mid TEXT] [--drive TEXT] [--outcome OUTCOME]...\n"
+           "                         [--since DATE] [--json]\n"
+           "\n"
+           "Lists the kept runs of velmo and velmo-cli, newest first: id, time, drive,\n"
+           "disc type, manufacturer ID and name, speed, density, outcome, max TE, max FE.\n"
+           "\n"
+           "  --mid TEXT             runs whose manufacturer ID contains TEXT (any case)\n"
+           "  --drive TEXT           runs whose drive name or device node contains TEXT\n"
+           "  --outcome OUTCOME      ok, not-recommended, firmware-failure, timed-out,\n"
+           "                         drive-gone, disc-ejected, log-not-written or aborted\n"
+           "                         (repeat for several)\n"
+           "  --since DATE           runs started on or after DATE (2026-12-08, or a time\n"
+           "                         such as 2026-12-08T10:00:00+01:00)\n"
+           "  --json                 the list as JSON\n";
+  }
+  if (command == "show") {
+    return "usage: velmo-cli show ID|FILE [--json]\n"
+           "\n"
+           "Shows one kept run (ID from 'velmo-cli history') or a record file (written by\n"
+           "scan --json or smart --json): identity, settings, statistics of the whole disc\n"
+           "and of each layer, and the outcome. --json prints the record itself.\n";
+  }
+  if (command == "compare") {
+    return "usage: velmo-cli compare ID|FILE ID|FILE... [--chart FILE.png] [--json]\n"
+           "\n"
+           "Shows runs side by side (identity, settings, statistics, outcome) and, for\n"
+           "two runs, the differences of max, mean and over-limit counts.\n"
+           "\n"
+           "  --chart FILE.png       every run's TE and FE over one LBA axis, each run in\n"
+           "                         its own colours, with the limits and the DL layer start\n"
+           "  --json                 the runs and differences as JSON\n";
+  }
+  return "";
+}

@@ -1,0 +1,186 @@
+#include "cli/report_command.h"
+
+#include <sys/stat.h>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/record_commands.h"
+#include "results/report_output.h"
+#include "results/history.h"
+#include "results/scan_record.h"
+
+namespace {
+
+bool AllDigits(const std::string& text) {
+  if (text.empty() || text.size() > 18) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+// A record file, or a kept run by its history id (a file of that name wins,
+// as show and compare have it). 0, or the exit code with *error.
+int LoadRecordArgument(const std::string& argument, std::unique_ptr<CHistory>* history,
+                       ScanRecord* record, std::string* error, std::FILE* err) {
+  struct stat st;
+  if (!AllDigits(argument) || stat(argument.c_str(), &st) == 0) {
+    if (stat(argument.c_str(), &st) != 0) {
+      *error = argument + ": no such file";
+      return kExitNoRecord;
+    }
+    if (LoadRecordFile(argument, record, error)) return 0;
+    return error->find("cannot be read") != std::string::npos ? kExitNoRecord : kExitBadRecord;
+  }
+  if (!*history) {
+    auto opened = std::make_unique<CHistory>();
+    std::string notice;
+    if (!opened->Open(DefaultHistoryPath(), error, &notice)) {
+      *error = "the history cannot be opened: " + *error;
+      return kExitNoRecord;
+    }
+    if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", notice.c_str());
+    *history = std::move(opened);
+  }
+  if ((*history)->Load(std::stoll(argument), record, error)) return 0;
+  return error->find("no run") == 0 ? kExitNoRecord : kExitBadRecord;
+}
+
+struct ReportArguments {
+  std::vector<std::string> records;
+  std::vector<std::unique_ptr<CReportOutput>> outputs;
+  std::optional<PaperSize> paper;
+};
+
+bool ParseReportArguments(const std::vector<std::string>& args, ReportArguments* parsed,
+                          std::string* error) {
+  const std::pair<const char*, ReportFormat> formats[] = {
+      {"--png", ReportFormat::kPng}, {"--pdf", ReportFormat::kPdf}, {"--html", ReportFormat::kHtml}};
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const std::string name = arg.substr(0, arg.find('='));
+    std::string value;
+    const bool inline_ = name.size() < arg.size();
+    auto takeValue = [&]() {
+      if (inline_) {
+        value = arg.substr(name.size() + 1);
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      } else {
+        *error = name + " needs a file name";
+        return false;
+      }
+      if (value.empty()) {
+        *error = name + " needs a file name";
+        return false;
+      }
+      return true;
+    };
+    bool matched = false;
+    for (const auto& [option, format] : formats) {
+      if (name != option) continue;
+      matched = true;
+      if (!takeValue()) return false;
+      for (const auto& output : parsed->outputs) {
+        if (output->Format() == format) {
+          *error = name + " given twice";
+          return false;
+        }
+        if (output->Path() == value) {
+          *error = value == "-" ? "only one report can go to standard output"
+                                : "two reports name the same file '" + value + "'";
+          return false;
+        }
+      }
+      parsed->outputs.push_back(std::make_unique<CReportOutput>(value, format));
+    }
+    if (matched) continue;
+    if (name == "--paper") {
+      if (!takeValue()) return false;
+      if (value == "a4" || value == "A4") {
+        parsed->paper = PaperSize::kA4;
+      } else if (value == "letter" || value == "Letter") {
+        parsed->paper = PaperSize::kLetter;
+      } else {
+        *error = "--paper must be a4 or letter, not '" + value + "'";
+        return false;
+      }
+    } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+      *error = "unknown report option '" + arg + "'";
+      return false;
+    } else {
+      parsed->records.push_back(arg);
+    }
+  }
+  if (parsed->records.empty()) {
+    *error = "report needs at least one record (ID or FILE)";
+    return false;
+  }
+  if (parsed->outputs.empty()) {
+    *error = "report needs at least one of --png, --pdf or --html";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ReportCommandUsage() {
+  return "usage: velmo-cli report ID|FILE [ID|FILE...] [--png FILE] [--pdf FILE] [--html FILE]\n"
+         "                        [--paper a4|letter]\n"
+         "\n"
+         "Writes the report of a recorded run: the disc, the drive, the settings, the\n"
+         "chart, the statistics and the verdict on one page. Several records make one\n"
+         "comparison report. At least one output is needed:\n"
+         "\n"
+         "  --png FILE             the page as a picture (144 dpi)\n"
+         "  --pdf FILE             the page as a PDF with searchable text\n"
+         "  --html FILE            one self-contained HTML file (chart embedded)\n"
+         "  --paper a4|letter      the page size (default: from the locale's LC_PAPER)\n"
+         "\n"
+         "ID is a run kept in the history (velmo-cli history lists them); FILE a record\n"
+         "written by scan --json or smart --json.\n"
+         "FILE - writes to standard output; an existing folder gets the default name\n"
+         "velmo-YYYYMMDD-HHMMSS-MID-SPEED.EXT inside it.\n";
+}
+
+int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
+  for (const std::string& arg : options.commandArgs) {
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(ReportCommandUsage().c_str(), out);
+      return kExitOk;
+    }
+  }
+  ReportArguments args;
+  std::string error;
+  if (!ParseReportArguments(options.commandArgs, &args, &error)) {
+    std::fprintf(err, "velmo-cli: %s; %s\n", error.c_str(), kCliHelpHint);
+    return kExitUsage;
+  }
+  bool toStdout = false;
+  for (const auto& output : args.outputs) toStdout = toStdout || output->Path() == "-";
+  std::vector<ScanRecord> records(args.records.size());
+  std::unique_ptr<CHistory> history;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const int code = LoadRecordArgument(args.records[i], &history, &records[i], &error, err);
+    if (code != 0) {
+      std::fprintf(err, "velmo-cli: %s\n", error.c_str());
+      return code;
+    }
+  }
+  const PaperSize paper = args.paper.value_or(PaperSizeFromEnvironment());
+  // What was written is said where it does not mix with a report on stdout.
+  std::FILE* said = toStdout ? err : out;
+  for (const auto& output : args.outputs) {
+    std::string written;
+    if (!output->Open(&error) || !output->Write(records, paper, &written, &error)) {
+      std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+      return kExitCannotWrite;
+    }
+    if (written != "-") std::fprintf(said, "Report: %s\n", written.c_str());
+  }
+  return kExitOk;
+}

@@ -1,0 +1,78 @@
+// The history: every run of either program kept with its record, in an
+// SQLite database under $XDG_DATA_HOME/velmo/ (~/.local/share/velmo/). The
+// window and velmo-cli may write it at the same time: WAL and a busy
+// time-out. A damaged database is set aside (renamed) and a new one started.
+//
+// Threads: one CHistory per thread; separate objects (and processes) may use
+// the same file at once.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "results/scan_record.h"
+
+struct sqlite3;
+
+// One line of the history listing.
+struct HistoryEntry {
+  int64_t id = 0;
+  std::string startTime;
+  RecordKind kind = RecordKind::kScan;
+  std::string drive;
+  std::string discType;
+  std::string manufacturerId;
+  std::optional<std::string> manufacturerName;
+  std::string speed;    // "" for a Smart Scan
+  std::string density;  // "" for a Smart Scan
+  RunOutcome outcome = RunOutcome::kAborted;
+  std::optional<int> maxTe;  // none without readings
+  std::optional<int> maxFe;
+};
+
+struct HistoryFilter {
+  std::string mid;    // part of the manufacturer ID (any case)
+  std::string drive;  // part of the drive's name or node (any case)
+  std::vector<RunOutcome> outcomes;  // any of these; empty: all
+  std::optional<int64_t> since;      // runs started at or after (Unix time)
+  int limit = 0;                     // 0: all
+};
+
+// Where the history lives for this user: $XDG_DATA_HOME/velmo/history.sqlite,
+// or ~/.local/share/velmo/history.sqlite. Empty when neither is known.
+std::string DefaultHistoryPath();
+
+// Unix time of an ISO 8601 time with offset ("2026-12-08T02:10:00+01:00",
+// "...Z"), or of a date alone ("2026-12-08", local midnight).
+std::optional<int64_t> ParseIsoTime(const std::string& text);
+
+class CHistory {
+ public:
+  CHistory() = default;
+  ~CHistory();
+  CHistory(const CHistory&) = delete;
+  CHistory& operator=(const CHistory&) = delete;
+
+  // Opens (creating folder and file). False with *error when the history
+  // cannot be used. A damaged file is renamed aside, a new one started, and
+  // *notice says so.
+  bool Open(const std::string& path, std::string* error, std::string* notice);
+
+  // Keeps a run; its id, or 0 with *error.
+  int64_t Add(const ScanRecord& record, std::string* error);
+
+  // Newest first. False with *error.
+  bool List(const HistoryFilter& filter, std::vector<HistoryEntry>* entries, std::string* error);
+
+  // The record of a run; false with *error for an unknown id (or a stored
+  // record that no longer reads).
+  bool Load(int64_t id, ScanRecord* record, std::string* error);
+
+ private:
+  bool OpenFile(const std::string& path, std::string* error, int* code);
+  void Close();
+
+  sqlite3* m_db = nullptr;
+};

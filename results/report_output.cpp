@@ -1,0 +1,46 @@
+#include "results/report_output.h"
+
+#include <sys/stat.h>
+
+
+#include "results/report_file_name.h"
+
+std::unique_ptr<CReportOutput> ReportOutputFor(const std::string& value, std::string* error) {
+  ReportFormat format;
+  for (ReportFormat bare : {ReportFormat::kPng, ReportFormat::kPdf, ReportFormat::kHtml}) {
+    if (value == ReportFormatExtension(bare)) return std::make_unique<CReportOutput>(".", bare);
+  }
+  if (!ReportFormatOfName(value, &format)) {
+    *error = "--report needs a file name ending in .png, .pdf or .html, not '" + value + "'";
+    return nullptr;
+  }
+  return std::make_unique<CReportOutput>(value, format);
+}
+
+bool CReportOutput::IsDirectory() const {
+  struct stat st;
+  return m_path != "-" && stat(m_path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CReportOutput::Open(std::string* error) {
+  if (IsDirectory()) return true;
+  return m_file.Open(m_path, error);
+}
+
+bool CReportOutput::Write(const std::vector<ScanRecord>& records, PaperSize paper,
+                          std::string* written, std::string* error) {
+  std::string bytes;
+  if (!RenderReport(records, m_format, paper, &bytes, error)) return false;
+  if (!m_file.IsOpen()) {
+    std::string path = m_path;
+    if (IsDirectory()) {
+      if (path.back() != '/') path += '/';
+      path += DefaultReportFileName(records.front(), ReportFormatExtension(m_format),
+                                    records.size());
+    }
+    if (!m_file.Open(path, error)) return false;
+    m_path = path;
+  }
+  *written = m_path;
+  return m_file.Commit(bytes, error);
+}

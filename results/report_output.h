@@ -1,0 +1,43 @@
+// A report file: its format from the name's extension (or the option that
+// named it), a default name where the user asked for one, and the one place
+// report bytes are written, through the output writer (so "-" is standard
+// output, and a device or FIFO is written in place).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "results/paper_size.h"
+#include "results/report_format.h"
+#include "results/scan_record.h"
+#include "session/output_file.h"
+
+class CReportOutput {
+ public:
+  // path: a file; "-" for standard output; an existing directory for the
+  // default name inside it (known at Write, from the record).
+  CReportOutput(std::string path, ReportFormat format) : m_path(std::move(path)), m_format(format) {}
+
+  // Claims the file before a long run; false with *error if it cannot be
+  // written. A default name is claimed at Write.
+  bool Open(std::string* error);
+  // Renders the report of records (several: a comparison) and puts it in
+  // place; *written gets the file's name ("-" for standard output).
+  bool Write(const std::vector<ScanRecord>& records, PaperSize paper, std::string* written,
+             std::string* error);
+
+  const std::string& Path() const { return m_path; }
+  ReportFormat Format() const { return m_format; }
+
+ private:
+  bool IsDirectory() const;
+
+  std::string m_path;
+  ReportFormat m_format;
+  COutputFile m_file;
+};
+
+// What scan --report takes: FILE.png|pdf|html, or just png|pdf|html for the
+// default name in the current folder. None with *error for anything else.
+std::unique_ptr<CReportOutput> ReportOutputFor(const std::string& value, std::string* error);

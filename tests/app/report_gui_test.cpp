@@ -1,0 +1,272 @@
+// File, Export Report... and Print Report... of the window on the simulator,
+// under a real display: the report of the run that just ended (or was
+// stopped), in each format, and the printed page drawn on a cairo context.
+#include <cairo.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <wx/app.h>
+#include <wx/dcgraph.h>
+#include <wx/dcmemory.h>
+#include <wx/init.h>
+#include <wx/log.h>
+#include <wx/menu.h>
+#include <wx/gtk/print.h>
+#include <wx/print.h>
+#include <wx/rawbmp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/report_printout.h"
+#include "app/scan_dlg.h"
+#include "res/resource_ids.h"
+#include "tests/app/gui_test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class SilentPrompts : public UserPrompts {
+ public:
+  explicit SilentPrompts(std::vector<std::string>& seen) : m_seen(seen) {}
+  void Message(wxWindow*, const std::string& text, const std::string&) override {
+    m_seen.push_back(text);
+  }
+  void DriveNotice(wxWindow*) override {}
+  void About(wxWindow*) override {}
+
+ private:
+  std::vector<std::string>& m_seen;
+};
+
+std::string Command(const std::string& line) {
+  std::string out;
+  FILE* pipe = popen(line.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  pclose(pipe);
+  return out;
+}
+
+class ReportWindowTest : public ::testing::Test {
+ protected:
+  void Open(const std::string& scenario, int latencyMs = 0) {
+    CliOptions options;
+    options.simulate = true;
+    options.scenario = scenario;
+    options.simLatencyMs = latencyMs;
+    m_dialog = new CScanDlg(options, std::make_unique<SilentPrompts>(m_messages));
+    m_dialog->Show();
+    ASSERT_TRUE(m_dialog->OnInitDialog());
+    ASSERT_TRUE(WaitFor([&] { return Status() == "Ready."; }));
+  }
+  void TearDown() override {
+    if (m_dialog != nullptr) m_dialog->Close(true);
+    for (int i = 0; i < 5; ++i) Pump();
+  }
+  std::string Status() const {
+    return m_dialog->Layout().Control(IDC_STATUS)->GetLabel().utf8_string();
+  }
+  void Click(int id) {
+    wxCommandEvent event(wxEVT_BUTTON, id);
+    event.SetEventObject(m_dialog->Layout().Control(id));
+    m_dialog->Layout().Control(id)->GetEventHandler()->ProcessEvent(event);
+  }
+  // A File menu item, found by its text as the user sees it.
+  void Menu(const char* item) {
+    const int id = m_dialog->GetMenuBar()->GetMenu(0)->FindItem(item);
+    ASSERT_NE(id, wxNOT_FOUND) << item;
+    wxCommandEvent event(wxEVT_MENU, id);
+    m_dialog->GetEventHandler()->ProcessEvent(event);
+  }
+  // Export Report with the file dialog answered by path; the default name it offered.
+  std::string Export(const std::string& path) {
+    std::string offered;
+    m_dialog->SetReportPathHook([&](const std::string& name, std::string* chosen) {
+      offered = name;
+      *chosen = path;
+      return true;
+    });
+    Menu("Export Report...");
+    return offered;
+  }
+
+  std::vector<std::string> m_messages;
+  CScanDlg* m_dialog = nullptr;
+};
+
+TEST_F(ReportWindowTest, ExportsTheRunThatEnded) {
+  Open("dvd+r-yuden");
+  // Nothing to report before a run.
+  Export("early.pdf");
+  ASSERT_EQ(m_messages.size(), 1u);
+  EXPECT_EQ(m_messages[0], "There is no run to report yet.");
+  EXPECT_FALSE(fs::exists("early.pdf"));
+
+  Click(IDC_START);
+  ASSERT_TRUE(WaitFor([&] { return m_messages.size() == 2; }, 30000));
+  ASSERT_TRUE(WaitFor([&] { return m_dialog->Recorder().Record().outcome == RunOutcome::kOk; }));
+  const ScanRecord& record = m_dialog->Recorder().Record();
+  EXPECT_EQ(record.samples.size(), 58u);
+  EXPECT_EQ(record.disc.manufacturerId.substr(0, 8), "YUDEN000");
+  EXPECT_EQ(record.program, "velmo");
+
+  const std::string offered = Export(fs::absolute("window").string());  // no extension: PDF
+  EXPECT_EQ(offered.rfind("velmo-", 0), 0u) << offered;
+  EXPECT_NE(offered.find("-YUDEN000-"), std::string::npos) << offered;
+  EXPECT_EQ(offered.substr(offered.size() - 4), ".pdf");
+  ASSERT_TRUE(fs::exists("window.pdf"));
+  const std::string text = Command("pdftotext -layout window.pdf -");
+  EXPECT_NE(text.find("OK for writing at"), std::string::npos) << text;
+  EXPECT_NE(text.find("YUDEN000"), std::string::npos) << text;
+  EXPECT_NE(text.find("velmo 1.0.0"), std::string::npos) << text;
+
+  Export("window.png");
+  EXPECT_EQ(ReadFile("window.png").substr(1, 3), "PNG");
+  Export("window.html");
+  const std::string html = ReadFile("window.html");
+  EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
+  EXPECT_NE(html.find("data:image/png;base64,"), std::string::npos);
+  EXPECT_EQ(m_messages.size(), 2u) << m_messages.back();
+
+  // A folder that is not there: said, nothing left behind.
+  Export("no/such/folder/r.pdf");
+  ASSERT_EQ(m_messages.size(), 3u);
+  EXPECT_EQ(m_messages[2].rfind("The report could not be written: no/such/folder/r.pdf", 0), 0u)
+      << m_messages[2];
+}
+
+TEST_F(ReportWindowTest, StoppedRunReportsWhatItTook) {
+  Open("dvd+r-yuden", 60);
+  Click(IDC_START);
+  ASSERT_TRUE(WaitFor([&] { return m_dialog->Recorder().Record().samples.size() >= 3; }));
+  Click(IDC_STOP);
+  const size_t taken = m_dialog->Recorder().Record().samples.size();
+  WaitFor([] { return false; }, 300);
+  EXPECT_EQ(m_dialog->Recorder().Record().samples.size(), taken);  // nothing after STOP
+  EXPECT_EQ(m_dialog->Recorder().Record().outcome, RunOutcome::kAborted);
+  Export("stopped.html");
+  const std::string html = ReadFile("stopped.html");
+  EXPECT_NE(html.find("Stopped: no verdict"), std::string::npos);
+  EXPECT_NE(html.find("<td>" + std::to_string(taken) + "</td>"), std::string::npos);
+}
+
+// The printed page: Print Report's printout drawn on a page of a known size,
+// through the same cairo path the GTK printer's context takes.
+TEST_F(ReportWindowTest, PrintsThePageWithItsLimitLines) {
+  Open("dvd+r-yuden");
+  Click(IDC_START);
+  ASSERT_TRUE(WaitFor([&] { return m_dialog->Recorder().Record().outcome == RunOutcome::kOk; }, 30000));
+  int printed = 0;
+  ReportRect plot;
+  wxBitmap page(1190, 1684, 24);
+  m_dialog->SetReportPrintHook([&](CReportPrintout& printout) {
+    wxMemoryDC memory(page);
+    wxGCDC dc(memory);
+    printout.SetDC(&dc);
+    printout.SetPageSizePixels(1190, 1684);
+    printout.SetPageSizeMM(210, 297);
+    printout.SetPaperRectPixels(wxRect(0, 0, 1190, 1684));
+    printout.SetPPIPrinter(144, 144);
+    ASSERT_TRUE(printout.OnPrintPage(1));
+    printed = printout.PagesPrinted();
+    plot = printout.PlotArea();
+    printout.SetDC(nullptr);
+  });
+  Menu("Print Report...");
+  ASSERT_EQ(printed, 1);
+  ASSERT_GT(plot.width, 500);
+  wxImage image = page.ConvertToImage();
+  auto row = [&](double value) { return static_cast<int>(plot.y + plot.height * (1 - value / 600.0) + 0.5); };
+  auto share = [&](int y, unsigned char r, unsigned char g, unsigned char b) {
+    int hits = 0;
+    for (int i = 1; i < 40; ++i) {
+      const int x = static_cast<int>(plot.x + plot.width * i / 40.0);
+      hits += image.GetRed(x, y) == r && image.GetGreen(x, y) == g && image.GetBlue(x, y) == b;
+    }
+    return hits / 39.0;
+  };
+  EXPECT_GE(share(row(500), 227, 28, 187), 0.9);
+  EXPECT_GE(share(row(450), 18, 237, 221), 0.9);
+  EXPECT_LE(share(row(500) - 8, 227, 28, 187), 0.2);
+  // The paper is white where nothing is drawn.
+  EXPECT_EQ(image.GetRed(5, 5), 255);
+  EXPECT_EQ(image.GetGreen(5, 5), 255);
+}
+
+gboolean PressPrintInGtkDialog(gpointer) {
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* at = windows; at != nullptr; at = at->next) {
+    if (std::string(G_OBJECT_TYPE_NAME(at->data)) == "GtkPrintUnixDialog") {
+      gtk_dialog_response(GTK_DIALOG(at->data), GTK_RESPONSE_OK);
+    }
+  }
+  g_list_free(windows);
+  return G_SOURCE_REMOVE;
+}
+
+// The real thing: the GTK print dialog's file printer, whose cairo context
+// the page is drawn on, writes a PDF whose text poppler reads.
+TEST_F(ReportWindowTest, PrintsThroughTheGtkPrintSystem) {
+  Open("dvd+r-yuden");
+  Click(IDC_START);
+  ASSERT_TRUE(WaitFor([&] { return m_dialog->Recorder().Record().outcome == RunOutcome::kOk; }, 30000));
+  const std::string pdf = wxGetCwd().utf8_string() + "/printed.pdf";
+  int pages = -1;
+  m_dialog->SetReportPrintHook([&](CReportPrintout& printout) {
+    wxPrintDialogData data;
+    data.GetPrintData().SetPrinterName("Print to File");
+    data.GetPrintData().ConvertToNative();
+    auto* native = static_cast<wxGtkPrintNativeData*>(data.GetPrintData().GetNativeData());
+    gtk_print_settings_set(native->GetPrintConfig(), GTK_PRINT_SETTINGS_OUTPUT_URI,
+                           ("file://" + pdf).c_str());
+    gtk_print_settings_set(native->GetPrintConfig(), GTK_PRINT_SETTINGS_OUTPUT_FILE_FORMAT, "pdf");
+    g_timeout_add(2000, PressPrintInGtkDialog, nullptr);
+    wxPrinter printer(&data);
+    printer.Print(nullptr, &printout, true);
+    pages = printout.PagesPrinted();
+  });
+  Menu("Print Report...");
+  EXPECT_EQ(pages, 1);
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(pdf).size() > 100; }, 10000));
+  const std::string text = Command("pdftotext -layout '" + pdf + "' -");
+  EXPECT_NE(text.find("OK for writing at"), std::string::npos) << text;
+  EXPECT_NE(text.find("YUDEN000"), std::string::npos) << text;
+  EXPECT_NE(Command("pdfinfo '" + pdf + "'").find("Pages:           1\n"), std::string::npos);
+}
+
+TEST_F(ReportWindowTest, TheFileMenuOffersBothBeforeExit) {
+  Open("dvd+r-good");
+  wxMenu* file = m_dialog->GetMenuBar()->GetMenu(0);
+  std::vector<std::string> items;
+  for (size_t i = 0; i < file->GetMenuItemCount(); ++i) {
+    items.push_back(file->FindItemByPosition(i)->GetItemLabel().utf8_string());
+  }
+  EXPECT_EQ(items, (std::vector<std::string>{"&Save", "Export &Report...", "Print Re&port...", "E&xit"}));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  char scratch[] = "/tmp/velmo-report-gui-XXXXXX";
+  if (mkdtemp(scratch) == nullptr || chdir(scratch) != 0) return 1;
+  wxApp::SetInstance(new wxApp);
+  if (!wxEntryStart(argc, argv)) {
+    std::fprintf(stderr, "cannot start wx (no display?)\n");
+    return 1;
+  }
+  wxTheApp->CallOnInit();
+  // Only GTK's file printer: a print job goes to a PDF.
+  g_object_set(gtk_settings_get_default(), "gtk-print-backends", "file", nullptr);
+  delete wxLog::SetActiveTarget(new wxLogStderr());
+  const int result = RUN_ALL_TESTS();
+  wxEntryCleanup();
+  return result;
+}
