@@ -4,7 +4,7 @@
 #include <charconv>
 
 #include "cli/report_command.h"
-#include "cli/report_output.h"
+#include "results/report_output.h"
 #include "console/scan_run.h"
 #include "console/smart_scan.h"
 
