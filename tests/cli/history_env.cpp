@@ -3,13 +3,22 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace {
 
+std::string& Folder() {
+  static std::string folder = "/tmp/velmo-cli-tests-" + std::to_string(getpid()) + "-data";
+  return folder;
+}
+
 const bool kScratchHistory = [] {
-  const std::string folder = "/tmp/velmo-cli-tests-" + std::to_string(getpid()) + "-data";
-  setenv("XDG_DATA_HOME", folder.c_str(), 1);
+  setenv("XDG_DATA_HOME", Folder().c_str(), 1);
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(Folder(), ignored);
+  });
   return true;
 }();
 
