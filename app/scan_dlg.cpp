@@ -21,6 +21,7 @@
 #include "app/log_printout.h"
 #include "app/sunken_text.h"
 #include "app/window_capture.h"
+#include "results/media_codes.h"
 #include "snapshot/bmp_file_name.h"
 #include "chart/graph_ctrl.h"
 #include "commands/disc_globals.h"
@@ -97,6 +98,7 @@ CScanDlg::CScanDlg(const CliOptions& options, std::unique_ptr<UserPrompts> promp
   }
 
   BuildMenu();
+  BuildRecordMenu();
   if (m_options.simulate) BuildSimulatorMenu();
   // Printing the log has no menu item; Ctrl+P reaches it.
   wxAcceleratorEntry print(wxACCEL_CTRL, 'P', ToWxId(ID_FILE_PRINT));
@@ -247,12 +249,17 @@ void CScanDlg::ResetDiscInfo() {
 }
 
 void CScanDlg::ApplyDiscView(const DiscView& view) {
+  if (m_showingRecord) EndRecordView();  // the drive's disc takes the fields back
   if (view.resetDiscInfo) {
     ResetDiscInfo();
     return;
   }
   if (view.discType) SetText(IDC_DISC_TYPE, *view.discType);
-  if (view.manufacturerId) SetText(IDC_MANUFACTURER_ID, *view.manufacturerId);
+  if (view.manufacturerId) {
+    SetText(IDC_MANUFACTURER_ID, *view.manufacturerId);
+    m_layout.Control(IDC_MANUFACTURER_ID)
+        ->SetToolTip(wxString::FromUTF8(ManufacturerNameOrUnknown(*view.manufacturerId)));
+  }
   if (view.mediaTypeId) SetText(IDC_MEDIA_TYPE_ID, *view.mediaTypeId);
   if (view.enableSpeedList) m_speedCombo->Enable(true);
   if (view.speedEntries) {
@@ -291,6 +298,7 @@ void CScanDlg::OnSelchangeDrive(wxCommandEvent&) {
   if (!m_session) return;
   const int index = m_driveCombo->GetSelection();
   if (index < 0) return;
+  if (m_showingRecord) EndRecordView();
   {
     std::lock_guard<std::mutex> hold(m_driveLock);
     ++m_generation;
@@ -399,6 +407,9 @@ void CScanDlg::OnStart(wxCommandEvent&) {
   if (m_graph == nullptr || !m_session || m_closing) return;
   if (m_pScanThread && !m_pScanThread->Finished()) return;
   m_pScanThread.reset();
+  if (m_showingRecord) EndRecordView();
+  m_runStarted = CurrentIsoTime();
+  m_runKept = false;
   m_pScanThread = std::make_unique<CScanWorker>(
       m_settings, *m_graph, static_cast<ScanWindow&>(*this),
       [this](std::function<void()> update) { CallAfter(std::move(update)); }, kLogFileName);
@@ -410,11 +421,13 @@ void CScanDlg::OnStop(wxCommandEvent&) {
   // The worker may be waiting for the drive: it is let finish that command
   // on its own, and the window shows the abort now.
   m_pScanThread->RequestStop();
+  KeepRunInHistory(m_pScanThread.get(), RunOutcome::kAborted);
   m_stoppedScans.push_back(std::move(m_pScanThread));
   m_scanning = 0;
   EnableRunControls(true, false, true);
   m_statusColor = kColorRed;
   SetText(IDC_STATUS, "User abort!");
+  SayHistoryProblem("User abort!");
 }
 
 void CScanDlg::ReapStoppedScans() {
@@ -436,12 +449,16 @@ void CScanDlg::ReapStoppedScans() {
   }
 }
 
-void CScanDlg::ShowLogOpenFailed() { m_prompts->Message(this, "Can't support to save log file."); }
+void CScanDlg::ShowLogOpenFailed() {
+  KeepRunInHistory(m_pScanThread.get(), RunOutcome::kLogNotWritten);
+  m_prompts->Message(this, "Can't support to save log file.");
+}
 
 // The log could not take a line (disk full): the run ended without a
 // verdict, so the window must not look as if it had one.
 void CScanDlg::ShowLogWriteFailed() {
   std::weak_ptr<int> alive = m_alive;
+  KeepRunInHistory(m_pScanThread.get(), RunOutcome::kLogNotWritten);
   m_prompts->Message(this, "Can't support to save log file.");
   if (alive.expired()) return;
   ShowFinished();
@@ -464,6 +481,7 @@ void CScanDlg::ShowElapsed(long seconds) {
 
 void CScanDlg::ShowFirmwareFailure() {
   std::weak_ptr<int> alive = m_alive;
+  KeepRunInHistory(m_pScanThread.get(), RunOutcome::kFirmwareFailure);
   m_prompts->Message(this, "Firmware not supported.Please flash to latest version.");
   if (alive.expired()) return;
   m_layout.Control(IDC_START)->Enable(true);
@@ -471,14 +489,19 @@ void CScanDlg::ShowFirmwareFailure() {
   m_layout.Control(IDC_SMART_SCAN)->Enable(true);
   m_statusColor = kColorRed;
   SetText(IDC_STATUS, "Firmware not supported.");
+  SayHistoryProblem("Firmware not supported.");
 }
 
 void CScanDlg::ShowVerdict(const std::string& text, uint32_t colour) {
   std::weak_ptr<int> alive = m_alive;
+  // Kept before the box: the run is whole, whatever the user does next.
+  KeepRunInHistory(m_pScanThread.get(),
+                   colour == kColorGreen ? RunOutcome::kOk : RunOutcome::kNotRecommended);
   m_prompts->Message(this, text);
   if (alive.expired()) return;
   m_statusColor = colour;
   SetText(IDC_STATUS, text);
+  SayHistoryProblem(text);
 }
 
 void CScanDlg::ShowFinished() {

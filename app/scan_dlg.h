@@ -16,8 +16,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -29,6 +31,7 @@
 #include "cli/drive_session.h"
 #include "console/disc_identification.h"
 #include "console/scan_run.h"
+#include "results/scan_record.h"
 
 class CGraphCtrl;
 class wxCheckBox;
@@ -81,9 +84,28 @@ class CScanDlg : public wxFrame, private ScanWindow {
   // Closing: Escape, the close box and File, Exit all come here.
   void OnCancel();
 
+  // Recorded runs (scan_dlg_records.cpp). The open hook stands in for the
+  // file dialog in tests (false: cancelled).
+  void SetOpenRecordHook(std::function<bool(std::string*)> hook) { m_openRecordHook = std::move(hook); }
+  // Shows a record file's run without touching the drive; false with
+  // *error when the file is no record this program reads.
+  bool OpenRecord(const std::string& path, std::string* error);
+  bool ShowingRecord() const { return m_showingRecord; }
+  // What the last history write said, if it failed (said once).
+  const std::string& HistoryProblem() const { return m_historyProblem; }
+
  private:
   void BuildMenu();
   void BuildSimulatorMenu();
+  void BuildRecordMenu();
+  void OnFileOpenRecord(wxCommandEvent& event);
+  void OnDropFiles(wxDropFilesEvent& event);
+  // Leaves the recorded run's view (START, another drive, a new disc).
+  void EndRecordView();
+  // Keeps the current (or just stopped) run in the history, once per run.
+  void KeepRunInHistory(const CScanWorker* worker, RunOutcome outcome);
+  // Adds a history failure not yet said to the status line's text.
+  void SayHistoryProblem(const std::string& status);
   bool InitDeviceManager();
   void InitDensityCombo();
   void ResetDiscInfo();
@@ -163,6 +185,12 @@ class CScanDlg : public wxFrame, private ScanWindow {
   std::function<void(CSmartModeDlg&)> m_smartHook;
   std::function<bool(std::string*)> m_savePathHook;
   std::function<void(wxPrintDialogData&)> m_printHook;
+  std::function<bool(std::string*)> m_openRecordHook;
+  bool m_showingRecord = false;
+  bool m_runKept = true;     // false from START until the run is in the history
+  std::string m_runStarted;  // ISO 8601, when START was pressed
+  std::string m_historyProblem;
+  bool m_historyProblemPending = false;
 
   std::unique_ptr<CDriveSession> m_session;
   wxTimer m_pollTimer;

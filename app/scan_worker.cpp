@@ -73,7 +73,19 @@ class CScanWorker::Sink : public ScanSink {
   void Elapsed(long seconds) override {
     Post([seconds](ScanWindow& w) { w.ShowElapsed(seconds); });
   }
-  void Sampled(int32_t, uint16_t, uint16_t) override {}
+  void Sampled(int32_t lba, uint16_t te, uint16_t fe) override {
+    std::lock_guard<std::mutex> hold(m_samplesLock);
+    RecordSample sample;
+    sample.lba = lba;
+    sample.te = te;
+    sample.fe = fe;
+    m_samples.push_back(sample);
+  }
+
+  std::vector<RecordSample> Samples() const {
+    std::lock_guard<std::mutex> hold(m_samplesLock);
+    return m_samples;
+  }
   void FirmwareFailure() override { Post([](ScanWindow& w) { w.ShowFirmwareFailure(); }); }
   void Finished() override { Post([](ScanWindow& w) { w.ShowFinished(); }); }
 
@@ -113,6 +125,8 @@ class CScanWorker::Sink : public ScanSink {
 
   std::shared_ptr<SinkState> m_state;
   UiPost m_post;
+  mutable std::mutex m_samplesLock;
+  std::vector<RecordSample> m_samples;
 };
 
 CScanWorker::CScanWorker(ScanSettings& settings, CGraphCtrl& graph, ScanWindow& window,
@@ -134,6 +148,8 @@ void CScanWorker::RequestStop() {
   m_run.RequestStop();
   m_sink->Cancel();
 }
+
+std::vector<RecordSample> CScanWorker::Samples() const { return m_sink->Samples(); }
 
 void CScanWorker::Join() {
   if (m_thread.joinable()) m_thread.join();

@@ -1,4 +1,4 @@
-// Every test in this binary (and every velmo-cli it starts) keeps its runs
+// Every test in a binary that links this (and every program it starts) keeps its runs
 // in a scratch history, never in the user's own.
 #include <unistd.h>
 
@@ -9,7 +9,7 @@
 namespace {
 
 std::string& Folder() {
-  static std::string folder = "/tmp/velmo-cli-tests-" + std::to_string(getpid()) + "-data";
+  static std::string folder = "/tmp/velmo-tests-" + std::to_string(getpid()) + "-data";
   return folder;
 }
 
