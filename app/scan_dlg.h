@@ -34,6 +34,7 @@
 #include "results/scan_record.h"
 
 class CGraphCtrl;
+class CHistoryDlg;
 class wxCheckBox;
 class wxChoice;
 class wxPanel;
@@ -91,6 +92,8 @@ class CScanDlg : public wxFrame, private ScanWindow {
   // *error when the file is no record this program reads.
   bool OpenRecord(const std::string& path, std::string* error);
   bool ShowingRecord() const { return m_showingRecord; }
+  // File, History...'s window while it is open.
+  CHistoryDlg* HistoryWindow() const { return m_history; }
   // What the last history write said, if it failed (said once).
   const std::string& HistoryProblem() const { return m_historyProblem; }
 
@@ -99,6 +102,8 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void BuildSimulatorMenu();
   void BuildRecordMenu();
   void OnFileOpenRecord(wxCommandEvent& event);
+  void OnFileHistory(wxCommandEvent& event);
+  void ShowRecord(const ScanRecord& record, const std::string& name);
   void OnDropFiles(wxDropFilesEvent& event);
   // Leaves the recorded run's view (START, another drive, a new disc).
   void EndRecordView();
@@ -187,6 +192,7 @@ class CScanDlg : public wxFrame, private ScanWindow {
   std::function<void(wxPrintDialogData&)> m_printHook;
   std::function<bool(std::string*)> m_openRecordHook;
   bool m_showingRecord = false;
+  CHistoryDlg* m_history = nullptr;
   bool m_runKept = true;     // false from START until the run is in the history
   std::string m_runStarted;  // ISO 8601, when START was pressed
   std::string m_historyProblem;

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "app/scan_dlg.h"
+#include "app/history_dlg.h"
 #include "chart/graph_ctrl.h"
 #include "commands/disc_globals.h"
 #include "console/smart_scan.h"
@@ -20,6 +21,7 @@
 namespace {
 
 constexpr int kOpenRecordId = wxID_HIGHEST + 180;
+constexpr int kHistoryId = wxID_HIGHEST + 181;
 constexpr char kRecordedMark[] = " - recorded run";
 
 }  // namespace
@@ -28,7 +30,9 @@ void CScanDlg::BuildRecordMenu() {
   wxMenuBar* bar = GetMenuBar();
   if (bar == nullptr || bar->GetMenuCount() == 0) return;
   bar->GetMenu(0)->Insert(0, kOpenRecordId, "Open &Record...\tCtrl+O");
+  bar->GetMenu(0)->Insert(1, kHistoryId, "&History...\tCtrl+H");
   Bind(wxEVT_MENU, &CScanDlg::OnFileOpenRecord, this, kOpenRecordId);
+  Bind(wxEVT_MENU, &CScanDlg::OnFileHistory, this, kHistoryId);
   DragAcceptFiles(true);
   Bind(wxEVT_DROP_FILES, &CScanDlg::OnDropFiles, this);
 }
@@ -61,7 +65,32 @@ bool CScanDlg::OpenRecord(const std::string& path, std::string* error) {
   }
   ScanRecord record;
   if (!LoadRecordFile(path, &record, error)) return false;
+  ShowRecord(record, wxFileName(wxString::FromUTF8(path)).GetFullName().utf8_string());
+  return true;
+}
 
+void CScanDlg::OnFileHistory(wxCommandEvent&) {
+  if (m_history != nullptr) {
+    m_history->Raise();
+    return;
+  }
+  m_history = new CHistoryDlg(this, [this](const ScanRecord& record, const std::string& name) {
+    if (m_scanning == 1) {
+      m_prompts->Message(this, "A scan is running; open the record when it has ended.");
+      return;
+    }
+    ShowRecord(record, name);
+  }, [this](const std::string& text) { m_prompts->Message(this, text); });
+  m_history->Bind(wxEVT_DESTROY, [this](wxWindowDestroyEvent& event) {
+    if (event.GetWindow() == m_history) m_history = nullptr;
+    event.Skip();
+  });
+  std::string error;
+  if (!m_history->Reload(&error)) m_prompts->Message(this, "The history cannot be read: " + error);
+  m_history->Show();
+}
+
+void CScanDlg::ShowRecord(const ScanRecord& record, const std::string& name) {
   SetText(IDC_DISC_TYPE, record.disc.type);
   SetText(IDC_MANUFACTURER_ID, record.disc.manufacturerId);
   m_layout.Control(IDC_MANUFACTURER_ID)
@@ -96,11 +125,10 @@ bool CScanDlg::OpenRecord(const std::string& path, std::string* error) {
   m_statusColor = record.outcome == RunOutcome::kOk ? kColorGreen : kColorRed;
   SetText(IDC_STATUS, "Recorded run: " + status);
   SetTitle(wxString::FromUTF8(kScanDialogTemplate.title) + kRecordedMark + " (" +
-           wxFileName(wxString::FromUTF8(path)).GetFullName() + ")");
+           wxString::FromUTF8(name) + ")");
   // START would scan the drive's disc, not the recorded one: it stays as
   // it was, and pressing it leaves this view.
   m_showingRecord = true;
-  return true;
 }
 
 void CScanDlg::EndRecordView() {

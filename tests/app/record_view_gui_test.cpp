@@ -2,13 +2,17 @@
 // and the window's own runs kept in the history.
 #include <gtest/gtest.h>
 #include <wx/choice.h>
+#include <wx/listctrl.h>
+#include <wx/textctrl.h>
 #include <wx/menu.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
+#include "app/history_dlg.h"
 #include "app/scan_dlg.h"
+#include "results/compare_chart.h"
 #include "res/resource_ids.h"
 #include "results/history.h"
 #include "simulator/sim_drive.h"
@@ -143,6 +147,81 @@ TEST_F(RecordViewTest, TheWindowsRunsAreKeptInTheHistory) {
   EXPECT_EQ(kept.samples.size(), 58u);
   EXPECT_EQ(kept.drive.vendor, "VELMO");
   EXPECT_TRUE(m_dialog->HistoryProblem().empty());
+}
+
+TEST_F(RecordViewTest, HistoryListsFiltersOpensAndCompares) {
+  {
+    CHistory history;
+    std::string error, notice;
+    ASSERT_TRUE(history.Open(DefaultHistoryPath(), &error, &notice)) << error;
+    // Later than any other test's runs: these two head the list.
+    ScanRecord dl = RecordedDlRun();
+    dl.startTime = "2099-01-01T00:00:00+00:00";
+    ASSERT_NE(history.Add(dl, &error), 0) << error;
+    dl.disc.manufacturerId = "ORBTEK";
+    dl.disc.manufacturerName.reset();
+    dl.startTime = "2099-01-02T00:00:00+00:00";
+    for (RecordSample& s : dl.samples) {
+      s.te = 520;
+      s.ok = false;
+    }
+    dl.outcome = RunOutcome::kNotRecommended;
+    dl.verdict = "This disc is not recommended for writing under this speed setting.";
+    ASSERT_NE(history.Add(dl, &error), 0) << error;
+  }
+  Open("empty");
+  wxMenu* file = m_dialog->GetMenuBar()->GetMenu(0);
+  const int id = file->FindItem("History...");
+  ASSERT_NE(id, wxNOT_FOUND);
+  wxCommandEvent event(wxEVT_MENU, id);
+  m_dialog->GetEventHandler()->ProcessEvent(event);
+  CHistoryDlg* history = m_dialog->HistoryWindow();
+  ASSERT_NE(history, nullptr);
+  Pump();
+  const int all = history->List()->GetItemCount();
+  ASSERT_GE(all, 2);
+  EXPECT_EQ(history->List()->GetItemText(0, 4).utf8_string(), "ORBTEK");  // newest first
+  EXPECT_EQ(history->List()->GetItemText(0, 8).utf8_string(), "not recommended");
+  EXPECT_EQ(history->List()->GetItemText(0, 9).utf8_string(), "520");
+
+  history->MidFilter()->SetValue("mkm");
+  std::string error;
+  ASSERT_TRUE(history->Reload(&error)) << error;
+  ASSERT_GE(history->List()->GetItemCount(), 1);
+  for (int i = 0; i < history->List()->GetItemCount(); ++i) {
+    EXPECT_EQ(history->List()->GetItemText(i, 5).utf8_string(), "Mitsubishi Kagaku Media Co., Ltd. (Verbatim)");
+  }
+  // One run opens in the main window as a recorded run.
+  history->List()->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  history->OpenSelected();
+  EXPECT_TRUE(m_dialog->ShowingRecord());
+  EXPECT_EQ(Text(IDC_MANUFACTURER_ID), "MKM     ");
+
+  // Two runs side by side: the overlaid chart and a column each.
+  history->MidFilter()->SetValue("");
+  ASSERT_TRUE(history->Reload(&error)) << error;
+  history->List()->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  history->List()->SetItemState(1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  history->CompareSelected();
+  auto* compare = dynamic_cast<CCompareDlg*>(history->LastComparison());
+  ASSERT_NE(compare, nullptr);
+  Pump();
+  EXPECT_EQ(compare->Chart().GetWidth(), kCompareChartWidth);
+  EXPECT_EQ(compare->Table()->GetColumnCount(), 3);
+  bool overLimitRow = false;
+  for (int row = 0; row < compare->Table()->GetItemCount(); ++row) {
+    if (compare->Table()->GetItemText(row, 0) == "TE over / margin") {
+      overLimitRow = true;
+      EXPECT_EQ(compare->Table()->GetItemText(row, 1).utf8_string(), "85 / -20");
+      EXPECT_EQ(compare->Table()->GetItemText(row, 2).utf8_string(), "0 / 200");
+    }
+  }
+  EXPECT_TRUE(overLimitRow);
+  // One run selected: nothing to compare, and the user is told.
+  history->List()->SetItemState(1, 0, wxLIST_STATE_SELECTED);
+  history->CompareSelected();
+  ASSERT_FALSE(m_messages.empty());
+  EXPECT_EQ(m_messages.back(), "Select 2 to 8 runs to compare.");
 }
 
 }  // namespace
