@@ -519,12 +519,14 @@ void CScanDlg::OnSmartScan(wxCommandEvent&) {
   CSmartModeDlg dialog(nullptr, [this](std::unique_ptr<CSmartScanWorker> worker) {
     m_stoppedSmartScans.push_back(std::move(worker));
   });
+  const std::string started = CurrentIsoTime();
   dialog.OnInitDialog();
   if (m_smartHook) {
     m_smartHook(dialog);
   } else {
     dialog.ShowModal();
   }
+  KeepSmartRunInHistory(dialog, started);
 }
 
 void CScanDlg::OnFilePrint(wxCommandEvent&) {

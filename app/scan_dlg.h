@@ -109,6 +109,9 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void EndRecordView();
   // Keeps the current (or just stopped) run in the history, once per run.
   void KeepRunInHistory(const CScanWorker* worker, RunOutcome outcome);
+  // The same for a Smart Scan whose report has closed.
+  void KeepSmartRunInHistory(const CSmartModeDlg& dialog, const std::string& started);
+  void AddToHistory(const ScanRecord& record);
   // Adds a history failure not yet said to the status line's text.
   void SayHistoryProblem(const std::string& status);
   bool InitDeviceManager();

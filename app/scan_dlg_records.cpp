@@ -6,6 +6,7 @@
 #include <wx/filename.h>
 #include <wx/menu.h>
 
+#include <ctime>
 #include <mutex>
 
 #include "app/scan_dlg.h"
@@ -204,7 +205,61 @@ void CScanDlg::KeepRunInHistory(const CScanWorker* worker, RunOutcome outcome) {
     record.verdict = outcome == RunOutcome::kOk ? kVerdictOk : kVerdictNotRecommended;
   }
   record.log = kLogFileName;
+  AddToHistory(record);
+}
 
+void CScanDlg::KeepSmartRunInHistory(const CSmartModeDlg& dialog, const std::string& started) {
+  if (m_options.noHistory || !dialog.Readings()) return;
+  ScanRecord record;
+  record.kind = RecordKind::kSmart;
+  record.program = "velmo";
+  record.programVersion = VelmoVersion();
+  record.startTime = started;
+  const DiscView view = StoredDiscInfo();
+  int32_t lastLba = 0;
+  {
+    std::lock_guard<std::mutex> hold(g_discLock);
+    lastLba = g_lastLba;
+  }
+  record.disc = RecordDiscOf(view.discType.value_or("N/A"), view.manufacturerId.value_or("N/A"),
+                             view.mediaTypeId.value_or("N/A"), view.capacity.value_or("N/A"),
+                             lastLba, view.speedEntries.value_or(std::vector<std::string>{}));
+  if (m_session) {
+    const uint8_t selected = m_session->Manager().GetSelected();
+    if (selected != kNoDriveSelected) record.drive = RecordDriveOf(m_session->Manager(), selected);
+  }
+  bool failed = false, notRecommended = false;
+  {
+    std::lock_guard<std::mutex> hold(dialog.Readings()->lock);
+    const auto& readings = dialog.Readings()->rows;
+    for (size_t i = 0; i < readings.size() && i < dialog.SpeedRows().size(); ++i) {
+      if (!readings[i]) break;
+      SmartRow row;
+      row.speed = SpeedLabel(dialog.SpeedRows()[i]);
+      row.speedCode = dialog.SpeedRows()[i];
+      if (readings[i]->result != kSampleFailed) {
+        row.te = readings[i]->reading.te;
+        row.fe = readings[i]->reading.fe;
+      }
+      row.result = readings[i]->result == kSampleFit              ? kSmartRowOk
+                   : readings[i]->result == kSampleNotRecommended ? kSmartRowNotRecommended
+                                                                  : kSmartRowFailed;
+      failed |= readings[i]->result == kSampleFailed;
+      notRecommended |= readings[i]->result == kSampleNotRecommended;
+      record.rows.push_back(std::move(row));
+    }
+  }
+  record.outcome = record.rows.size() < dialog.SpeedRows().size() ? RunOutcome::kAborted
+                   : failed                                     ? RunOutcome::kFirmwareFailure
+                   : notRecommended                             ? RunOutcome::kNotRecommended
+                                                                : RunOutcome::kOk;
+  if (const auto start = ParseIsoTime(started)) {
+    record.durationSeconds = static_cast<long>(std::time(nullptr) - *start);
+  }
+  AddToHistory(record);
+}
+
+void CScanDlg::AddToHistory(const ScanRecord& record) {
   CHistory history;
   std::string error, notice;
   const bool open = history.Open(DefaultHistoryPath(), &error, &notice);

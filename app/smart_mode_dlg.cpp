@@ -14,8 +14,10 @@
 class CSmartScanWorker::Sink : public SmartScanSink {
  public:
   Sink(wxEvtHandler& dialog, std::function<void(int, const std::string&)> rowText,
-       std::function<void(int)> started, std::function<void()> stepped)
+       std::function<void(int)> started, std::function<void()> stepped,
+       std::shared_ptr<SmartReadings> readings)
       : m_dialog(dialog),
+        m_readings(std::move(readings)),
         m_state(std::make_shared<State>()),
         m_rowText(std::move(rowText)),
         m_started(std::move(started)),
@@ -26,6 +28,12 @@ class CSmartScanWorker::Sink : public SmartScanSink {
     Post([f = m_rowText, row, t = std::string(text)] { f(row, t); });
   }
   void Stepped() override { Post(m_stepped); }
+  void RowSample(int row, const OuterTrackSample& sample) override {
+    if (!m_readings || row < 0) return;
+    std::lock_guard<std::mutex> hold(m_readings->lock);
+    if (m_readings->rows.size() <= static_cast<size_t>(row)) m_readings->rows.resize(static_cast<size_t>(row) + 1);
+    m_readings->rows[static_cast<size_t>(row)] = sample;
+  }
 
   void Cancel() {
     std::lock_guard<std::mutex> hold(m_state->lock);
@@ -48,6 +56,7 @@ class CSmartScanWorker::Sink : public SmartScanSink {
   }
 
   wxEvtHandler& m_dialog;
+  std::shared_ptr<SmartReadings> m_readings;
   std::shared_ptr<State> m_state;
   std::function<void(int, const std::string&)> m_rowText;
   std::function<void(int)> m_started;
@@ -57,9 +66,10 @@ class CSmartScanWorker::Sink : public SmartScanSink {
 CSmartScanWorker::CSmartScanWorker(std::vector<SpeedCode> rows, wxEvtHandler& dialog,
                                    std::function<void(int, const std::string&)> rowText,
                                    std::function<void(int)> started,
-                                   std::function<void()> stepped)
+                                   std::function<void()> stepped,
+                                   std::shared_ptr<SmartReadings> readings)
     : m_sink(std::make_unique<Sink>(dialog, std::move(rowText), std::move(started),
-                                    std::move(stepped))),
+                                    std::move(stepped), std::move(readings))),
       m_run(std::move(rows), *m_sink) {}
 
 CSmartScanWorker::~CSmartScanWorker() {
@@ -112,6 +122,8 @@ bool CSmartModeDlg::OnInitDialog() {
   InitResultList();
   ShowDiscInfo();
   std::vector<SpeedCode> rows = FillSpeedRows();
+  m_speedRows = rows;
+  m_readings = std::make_shared<SmartReadings>();
   m_pWorkerThread = std::make_unique<CSmartScanWorker>(
       std::move(rows), *this,
       [this](int row, const std::string& text) {
@@ -122,7 +134,8 @@ bool CSmartModeDlg::OnInitDialog() {
         m_progress->SetRange(std::max(count, 1));
         m_progress->SetValue(0);
       },
-      [this] { m_progress->SetValue(std::min(m_progress->GetValue() + 1, m_progress->GetRange())); });
+      [this] { m_progress->SetValue(std::min(m_progress->GetValue() + 1, m_progress->GetRange())); },
+      m_readings);
   m_pWorkerThread->Start();
   return true;
 }

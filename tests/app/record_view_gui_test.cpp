@@ -149,6 +149,32 @@ TEST_F(RecordViewTest, TheWindowsRunsAreKeptInTheHistory) {
   EXPECT_TRUE(m_dialog->HistoryProblem().empty());
 }
 
+TEST_F(RecordViewTest, TheWindowsSmartScansAreKeptWithTheirReadings) {
+  Open("dvd+r-marginal");
+  ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS) == "Ready."; }));
+  m_dialog->SetSmartDialogHook([&](CSmartModeDlg& smart) {
+    smart.Show();
+    ASSERT_TRUE(WaitFor([&] { return !smart.WorkerRunning(); }));
+    smart.OnCancel();
+  });
+  Click(IDC_SMART_SCAN);
+  CHistory history;
+  std::string error, notice;
+  ASSERT_TRUE(history.Open(DefaultHistoryPath(), &error, &notice)) << error;
+  std::vector<HistoryEntry> entries;
+  ASSERT_TRUE(history.List({"ORBTEK", "", {}, std::nullopt, 1}, &entries, &error));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].kind, RecordKind::kSmart);
+  EXPECT_EQ(entries[0].outcome, RunOutcome::kNotRecommended);
+  ScanRecord kept;
+  ASSERT_TRUE(history.Load(entries[0].id, &kept, &error)) << error;
+  ASSERT_EQ(kept.rows.size(), 7u);
+  EXPECT_EQ(kept.rows.front().speed, "16X");
+  EXPECT_EQ(kept.rows.front().result, kSmartRowNotRecommended);
+  EXPECT_GT(kept.rows.front().te.value_or(0), 500);
+  EXPECT_EQ(kept.rows.back().result, kSmartRowOk);
+}
+
 TEST_F(RecordViewTest, HistoryListsFiltersOpensAndCompares) {
   {
     CHistory history;
