@@ -130,6 +130,16 @@ void CScanDlg::ShowRecord(const ScanRecord& record, const std::string& name) {
   // START would scan the drive's disc, not the recorded one: it stays as
   // it was, and pressing it leaves this view.
   m_showingRecord = true;
+  if (record.kind == RecordKind::kSmart) {
+    // A Smart Scan reads as its report did.
+    CSmartModeDlg report(nullptr, nullptr);
+    report.ShowRecord(record);
+    if (m_smartHook) {
+      m_smartHook(report);
+    } else {
+      report.ShowModal();
+    }
+  }
 }
 
 void CScanDlg::EndRecordView() {

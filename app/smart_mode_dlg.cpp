@@ -140,6 +140,31 @@ bool CSmartModeDlg::OnInitDialog() {
   return true;
 }
 
+void CSmartModeDlg::ShowRecord(const ScanRecord& record) {
+  m_pWorkerThread.reset();
+  InitResultList();
+  m_layout.Control(IDC_DISC_TYPE)->SetLabel(wxString::FromUTF8(record.disc.type));
+  m_layout.Control(IDC_MANUFACTURER_ID)->SetLabel(wxString::FromUTF8(record.disc.manufacturerId));
+  m_layout.Control(IDC_MANUFACTURER_ID)
+      ->SetToolTip(wxString::FromUTF8(record.disc.manufacturerName.value_or("unknown")));
+  m_layout.Control(IDC_MEDIA_TYPE_ID)->SetLabel(wxString::FromUTF8(record.disc.mediaTypeId));
+  m_layout.Control(IDC_CAPACITY)->SetLabel(wxString::FromUTF8(record.disc.capacity));
+  const wxColour background(kResultTextBackground & 0xFF, (kResultTextBackground >> 8) & 0xFF,
+                            (kResultTextBackground >> 16) & 0xFF);
+  for (size_t i = 0; i < record.rows.size(); ++i) {
+    const SmartRow& row = record.rows[i];
+    const long item = m_resultList->InsertItem(static_cast<long>(i), wxString::FromUTF8(row.speed));
+    m_resultList->SetItemBackgroundColour(item, background);
+    const int result = row.result == kSmartRowOk                ? kSampleFit
+                       : row.result == kSmartRowNotRecommended ? kSampleNotRecommended
+                                                               : kSampleFailed;
+    m_resultList->SetItem(item, 1, wxString::FromUTF8(SmartVerdictText(result)));
+  }
+  m_progress->SetRange(std::max<int>(static_cast<int>(record.rows.size()), 1));
+  m_progress->SetValue(static_cast<int>(record.rows.size()));
+  SetTitle(GetTitle() + " - recorded run");
+}
+
 void CSmartModeDlg::InitResultList() {
   m_resultList->InsertColumn(0, "Speed", wxLIST_FORMAT_LEFT, 60);
   m_resultList->InsertColumn(1, "Result", wxLIST_FORMAT_LEFT, 135);

@@ -18,6 +18,7 @@
 
 #include "app/dialog_layout.h"
 #include "console/smart_scan.h"
+#include "results/scan_record.h"
 
 class wxGauge;
 class wxListCtrl;
@@ -62,6 +63,9 @@ class CSmartModeDlg : public wxDialog {
 
   bool OnInitDialog();
   void OnCancel();
+  // Instead of OnInitDialog: a recorded Smart Scan in the report's layout,
+  // without a worker or the drive, marked as recorded in the title.
+  void ShowRecord(const ScanRecord& record);
 
   const CDialogLayout& Layout() const { return m_layout; }
   wxListCtrl* ResultList() const { return m_resultList; }

@@ -173,6 +173,30 @@ TEST_F(RecordViewTest, TheWindowsSmartScansAreKeptWithTheirReadings) {
   EXPECT_EQ(kept.rows.front().result, kSmartRowNotRecommended);
   EXPECT_GT(kept.rows.front().te.value_or(0), 500);
   EXPECT_EQ(kept.rows.back().result, kSmartRowOk);
+
+  // Opened again, it reads as its report did, without the drive.
+  const std::string path = "smart.json";
+  std::ofstream(path) << WriteRecordJson(kept);
+  std::vector<std::string> shown;
+  std::string title;
+  bool worker = true;
+  m_dialog->SetSmartDialogHook([&](CSmartModeDlg& smart) {
+    for (int i = 0; i < smart.ResultList()->GetItemCount(); ++i) {
+      shown.push_back(smart.ResultList()->GetItemText(i, 0).utf8_string() + " " +
+                      smart.ResultList()->GetItemText(i, 1).utf8_string());
+    }
+    title = smart.GetTitle().utf8_string();
+    worker = smart.WorkerRunning();
+  });
+  const uint32_t before = m_dialog->Session()->SimDrives().front()->CommandCount(SimCommandClass::kTefeSample);
+  OpenRecordFromMenu(path);
+  ASSERT_EQ(shown.size(), 7u);
+  EXPECT_EQ(shown.front(), "16X Not recommended.");
+  EXPECT_EQ(shown.back(), "2.4X OK.");
+  EXPECT_NE(title.find("recorded run"), std::string::npos) << title;
+  EXPECT_FALSE(worker);
+  EXPECT_EQ(m_dialog->Session()->SimDrives().front()->CommandCount(SimCommandClass::kTefeSample), before);
+  EXPECT_EQ(Text(IDC_STATUS).rfind("Recorded run: Smart Scan: 16X not recommended;", 0), 0u) << Text(IDC_STATUS);
 }
 
 TEST_F(RecordViewTest, HistoryListsFiltersOpensAndCompares) {
