@@ -104,13 +104,14 @@ class CDemoDriver : public wxTimer {
 
 std::string AppUsage() {
   return "usage: velmo [--simulate[=SCENARIO]] [--transport=spti|aspi] [--sim-latency=MS]\n"
-         "             [--trace=FILE]\n"
+         "             [--trace=FILE] [--no-history]\n"
          "\n"
          "  --simulate[=SCENARIO]  run on the built-in drive simulator instead of this\n"
          "                         machine's drives (velmo-cli --simulate=help lists scenarios)\n"
          "  --transport=spti|aspi  pass-through (default) or the ASPI layer (simulator only)\n"
          "  --sim-latency=MS       simulated time per TE/FE sample\n"
          "  --trace=FILE           write every command sent to the drive, with its answer\n"
+         "  --no-history           keep none of this session's runs in the history\n"
          "  --demo-snapshot=FILE   for documentation screenshots: wait for the disc, run\n"
          "                         one scan, save the window to FILE (BMP) and quit; prompts\n"
          "                         go to standard error and the start-up time is printed\n"

@@ -26,6 +26,7 @@
 #include "app/report_printout.h"
 #include "app/sunken_text.h"
 #include "app/window_capture.h"
+#include "results/media_codes.h"
 #include "snapshot/bmp_file_name.h"
 #include "chart/graph_ctrl.h"
 #include "commands/disc_globals.h"
@@ -109,6 +110,7 @@ CScanDlg::CScanDlg(const CliOptions& options, std::unique_ptr<UserPrompts> promp
 
   BuildMenu();
   AddReportMenuItems();
+  BuildRecordMenu();
   if (m_options.simulate) BuildSimulatorMenu();
   // Printing the log has no menu item; Ctrl+P reaches it.
   wxAcceleratorEntry print(wxACCEL_CTRL, 'P', ToWxId(ID_FILE_PRINT));
@@ -333,12 +335,17 @@ void CScanDlg::ResetDiscInfo() {
 }
 
 void CScanDlg::ApplyDiscView(const DiscView& view) {
+  if (m_showingRecord) EndRecordView();  // the drive's disc takes the fields back
   if (view.resetDiscInfo) {
     ResetDiscInfo();
     return;
   }
   if (view.discType) SetText(IDC_DISC_TYPE, *view.discType);
-  if (view.manufacturerId) SetText(IDC_MANUFACTURER_ID, *view.manufacturerId);
+  if (view.manufacturerId) {
+    SetText(IDC_MANUFACTURER_ID, *view.manufacturerId);
+    m_layout.Control(IDC_MANUFACTURER_ID)
+        ->SetToolTip(wxString::FromUTF8(ManufacturerNameOrUnknown(*view.manufacturerId)));
+  }
   if (view.mediaTypeId) SetText(IDC_MEDIA_TYPE_ID, *view.mediaTypeId);
   if (view.enableSpeedList) m_speedCombo->Enable(true);
   if (view.speedEntries) {
@@ -389,6 +396,7 @@ void CScanDlg::OnSelchangeDrive(wxCommandEvent&) {
   if (!m_session) return;
   const int index = m_driveCombo->GetSelection();
   if (index < 0) return;
+  if (m_showingRecord) EndRecordView();
   {
     std::lock_guard<std::mutex> hold(m_driveLock);
     ++m_generation;
@@ -514,6 +522,9 @@ void CScanDlg::OnStart(wxCommandEvent&) {
     SetText(IDC_STATUS, refusal);
     return;
   }
+  if (m_showingRecord) EndRecordView();
+  m_runStarted = CurrentIsoTime();
+  m_runKept = false;
   m_pScanThread = std::make_unique<CScanWorker>(
       m_settings, *m_graph, static_cast<ScanWindow&>(*this),
       [this](std::function<void()> update) { CallAfter(std::move(update)); }, kLogFileName);
@@ -526,12 +537,14 @@ void CScanDlg::OnStop(wxCommandEvent&) {
   // The worker may be waiting for the drive: it is let finish that command
   // on its own, and the window shows the abort now.
   m_pScanThread->RequestStop();
+  KeepRunInHistory(m_pScanThread.get(), RunOutcome::kAborted);
   m_stoppedScans.push_back(std::move(m_pScanThread));
   m_scanning = 0;
   EnableRunControls(true, false, true);
   m_statusColor = kColorRed;
   SetText(IDC_STATUS, "User abort!");
   m_recorder.End(RunOutcome::kAborted);
+  SayHistoryProblem("User abort!");
 }
 
 void CScanDlg::ReapStoppedScans() {
@@ -553,12 +566,16 @@ void CScanDlg::ReapStoppedScans() {
   }
 }
 
-void CScanDlg::ShowLogOpenFailed() { m_prompts->Message(this, "Can't support to save log file."); }
+void CScanDlg::ShowLogOpenFailed() {
+  KeepRunInHistory(m_pScanThread.get(), RunOutcome::kLogNotWritten);
+  m_prompts->Message(this, "Can't support to save log file.");
+}
 
 // The log could not take a line (disk full): the run ended without a
 // verdict, so the window must not look as if it had one.
 void CScanDlg::ShowLogWriteFailed() {
   std::weak_ptr<int> alive = m_alive;
+  KeepRunInHistory(m_pScanThread.get(), RunOutcome::kLogNotWritten);
   m_prompts->Message(this, "Can't support to save log file.");
   if (alive.expired()) return;
   m_recorder.End(RunOutcome::kLogNotWritten);
@@ -615,6 +632,7 @@ void CScanDlg::ShowElapsed(long seconds) {
 }
 
 void CScanDlg::ShowFirmwareFailure() {
+  KeepRunInHistory(m_pScanThread.get(), RunOutcome::kFirmwareFailure);
   m_prompts->Message(this, "Firmware not supported.Please flash to latest version.");
 }
 
@@ -625,15 +643,20 @@ void CScanDlg::ShowFirmwareFailureEnded() {
   EnableKeepingFocus(m_layout.Control(IDC_SMART_SCAN), true);
   m_statusColor = kColorRed;
   SetText(IDC_STATUS, "Firmware not supported.");
+  SayHistoryProblem("Firmware not supported.");
 }
 
 void CScanDlg::ShowVerdict(const std::string& text, uint32_t colour) {
   m_recorder.End(colour == kColorGreen ? RunOutcome::kOk : RunOutcome::kNotRecommended, text);
   std::weak_ptr<int> alive = m_alive;
+  // Kept before the box: the run is whole, whatever the user does next.
+  KeepRunInHistory(m_pScanThread.get(),
+                   colour == kColorGreen ? RunOutcome::kOk : RunOutcome::kNotRecommended);
   m_prompts->Message(this, text);
   if (alive.expired()) return;
   m_statusColor = colour;
   SetText(IDC_STATUS, text);
+  SayHistoryProblem(text);
 }
 
 void CScanDlg::ShowFinished() {
@@ -651,12 +674,14 @@ void CScanDlg::OnSmartScan(wxCommandEvent&) {
   CSmartModeDlg dialog(nullptr, [this](std::unique_ptr<CSmartScanWorker> worker) {
     m_stoppedSmartScans.push_back(std::move(worker));
   });
+  const std::string started = CurrentIsoTime();
   dialog.OnInitDialog();
   if (m_smartHook) {
     m_smartHook(dialog);
   } else {
     dialog.ShowModal();
   }
+  KeepSmartRunInHistory(dialog, started);
 }
 
 void CScanDlg::OnFilePrint(wxCommandEvent&) {

@@ -17,8 +17,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -31,9 +33,11 @@
 #include "cli/drive_session.h"
 #include "console/disc_identification.h"
 #include "console/scan_run.h"
+#include "results/scan_record.h"
 #include "session/run_lock.h"
 
 class CGraphCtrl;
+class CHistoryDlg;
 class CReportPrintout;
 class wxCheckBox;
 class wxChoice;
@@ -94,11 +98,37 @@ class CScanDlg : public wxFrame, private ScanWindow {
   // Closing: Escape, the close box and File, Exit all come here.
   void OnCancel();
 
+  // Recorded runs (scan_dlg_records.cpp). The open hook stands in for the
+  // file dialog in tests (false: cancelled).
+  void SetOpenRecordHook(std::function<bool(std::string*)> hook) { m_openRecordHook = std::move(hook); }
+  // Shows a record file's run without touching the drive; false with
+  // *error when the file is no record this program reads.
+  bool OpenRecord(const std::string& path, std::string* error);
+  bool ShowingRecord() const { return m_showingRecord; }
+  // File, History...'s window while it is open.
+  CHistoryDlg* HistoryWindow() const { return m_history; }
+  // What the last history write said, if it failed (said once).
+  const std::string& HistoryProblem() const { return m_historyProblem; }
+
  private:
   void BuildMenu();
   void BuildSimulatorMenu();
   void AddReportMenuItems();
   std::vector<ScanRecord> RunsToReport() const;
+  void BuildRecordMenu();
+  void OnFileOpenRecord(wxCommandEvent& event);
+  void OnFileHistory(wxCommandEvent& event);
+  void ShowRecord(const ScanRecord& record, const std::string& name);
+  void OnDropFiles(wxDropFilesEvent& event);
+  // Leaves the recorded run's view (START, another drive, a new disc).
+  void EndRecordView();
+  // Keeps the current (or just stopped) run in the history, once per run.
+  void KeepRunInHistory(const CScanWorker* worker, RunOutcome outcome);
+  // The same for a Smart Scan whose report has closed.
+  void KeepSmartRunInHistory(const CSmartModeDlg& dialog, const std::string& started);
+  void AddToHistory(const ScanRecord& record);
+  // Adds a history failure not yet said to the status line's text.
+  void SayHistoryProblem(const std::string& status);
   bool InitDeviceManager();
   void InitDensityCombo();
   void ResetDiscInfo();
@@ -190,6 +220,13 @@ class CScanDlg : public wxFrame, private ScanWindow {
   std::function<void(CReportPrintout&)> m_reportPrintHook;
   // The last run started here, for its report.
   CRunRecorder m_recorder;
+  std::function<bool(std::string*)> m_openRecordHook;
+  bool m_showingRecord = false;
+  CHistoryDlg* m_history = nullptr;
+  bool m_runKept = true;     // false from START until the run is in the history
+  std::string m_runStarted;  // ISO 8601, when START was pressed
+  std::string m_historyProblem;
+  bool m_historyProblemPending = false;
 
   std::unique_ptr<CDriveSession> m_session;
   wxTimer m_pollTimer;

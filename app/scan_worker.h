@@ -11,8 +11,10 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "console/scan_run.h"
+#include "results/record_statistics.h"
 
 class CGraphCtrl;
 
@@ -58,6 +60,8 @@ class CScanWorker {
   bool Stopped() const { return m_run.StopRequested(); }
   void Join();
   CScanRun::Counts Counts() const { return m_run.GetCounts(); }
+  // The samples taken so far (LBA, TE, FE), for the run's record; any thread.
+  std::vector<RecordSample> Samples() const;
 
  private:
   class Chart;

@@ -16,8 +16,10 @@
 class CSmartScanWorker::Sink : public SmartScanSink {
  public:
   Sink(wxEvtHandler& dialog, std::function<void(int, const std::string&)> rowText,
-       std::function<void(int)> started, std::function<void()> stepped)
+       std::function<void(int)> started, std::function<void()> stepped,
+       std::shared_ptr<SmartReadings> readings)
       : m_dialog(dialog),
+        m_readings(std::move(readings)),
         m_state(std::make_shared<State>()),
         m_rowText(std::move(rowText)),
         m_started(std::move(started)),
@@ -28,6 +30,12 @@ class CSmartScanWorker::Sink : public SmartScanSink {
     Post([f = m_rowText, row, t = std::string(text)] { f(row, t); });
   }
   void Stepped() override { Post(m_stepped); }
+  void RowSample(int row, const OuterTrackSample& sample) override {
+    if (!m_readings || row < 0) return;
+    std::lock_guard<std::mutex> hold(m_readings->lock);
+    if (m_readings->rows.size() <= static_cast<size_t>(row)) m_readings->rows.resize(static_cast<size_t>(row) + 1);
+    m_readings->rows[static_cast<size_t>(row)] = sample;
+  }
 
   void Cancel() {
     std::lock_guard<std::mutex> hold(m_state->lock);
@@ -50,6 +58,7 @@ class CSmartScanWorker::Sink : public SmartScanSink {
   }
 
   wxEvtHandler& m_dialog;
+  std::shared_ptr<SmartReadings> m_readings;
   std::shared_ptr<State> m_state;
   std::function<void(int, const std::string&)> m_rowText;
   std::function<void(int)> m_started;
@@ -59,9 +68,10 @@ class CSmartScanWorker::Sink : public SmartScanSink {
 CSmartScanWorker::CSmartScanWorker(std::vector<SpeedCode> rows, wxEvtHandler& dialog,
                                    std::function<void(int, const std::string&)> rowText,
                                    std::function<void(int)> started,
-                                   std::function<void()> stepped)
+                                   std::function<void()> stepped,
+                                   std::shared_ptr<SmartReadings> readings)
     : m_sink(std::make_unique<Sink>(dialog, std::move(rowText), std::move(started),
-                                    std::move(stepped))),
+                                    std::move(stepped), std::move(readings))),
       m_run(std::move(rows), *m_sink) {}
 
 CSmartScanWorker::~CSmartScanWorker() {
@@ -115,6 +125,8 @@ bool CSmartModeDlg::OnInitDialog() {
   ShowDiscInfo();
   std::vector<SpeedCode> rows = FillSpeedRows();
   FitListToRows(static_cast<int>(rows.size()));
+  m_speedRows = rows;
+  m_readings = std::make_shared<SmartReadings>();
   m_pWorkerThread = std::make_unique<CSmartScanWorker>(
       std::move(rows), *this,
       [this](int row, const std::string& text) {
@@ -125,9 +137,35 @@ bool CSmartModeDlg::OnInitDialog() {
         m_progress->SetRange(std::max(count, 1));
         m_progress->SetValue(0);
       },
-      [this] { m_progress->SetValue(std::min(m_progress->GetValue() + 1, m_progress->GetRange())); });
+      [this] { m_progress->SetValue(std::min(m_progress->GetValue() + 1, m_progress->GetRange())); },
+      m_readings);
   m_pWorkerThread->Start();
   return true;
+}
+
+void CSmartModeDlg::ShowRecord(const ScanRecord& record) {
+  m_pWorkerThread.reset();
+  InitResultList();
+  m_layout.Control(IDC_DISC_TYPE)->SetLabel(wxString::FromUTF8(record.disc.type));
+  m_layout.Control(IDC_MANUFACTURER_ID)->SetLabel(wxString::FromUTF8(record.disc.manufacturerId));
+  m_layout.Control(IDC_MANUFACTURER_ID)
+      ->SetToolTip(wxString::FromUTF8(record.disc.manufacturerName.value_or("unknown")));
+  m_layout.Control(IDC_MEDIA_TYPE_ID)->SetLabel(wxString::FromUTF8(record.disc.mediaTypeId));
+  m_layout.Control(IDC_CAPACITY)->SetLabel(wxString::FromUTF8(record.disc.capacity));
+  const wxColour background(kResultTextBackground & 0xFF, (kResultTextBackground >> 8) & 0xFF,
+                            (kResultTextBackground >> 16) & 0xFF);
+  for (size_t i = 0; i < record.rows.size(); ++i) {
+    const SmartRow& row = record.rows[i];
+    const long item = m_resultList->InsertItem(static_cast<long>(i), wxString::FromUTF8(row.speed));
+    m_resultList->SetItemBackgroundColour(item, background);
+    const int result = row.result == kSmartRowOk                ? kSampleFit
+                       : row.result == kSmartRowNotRecommended ? kSampleNotRecommended
+                                                               : kSampleFailed;
+    m_resultList->SetItem(item, 1, wxString::FromUTF8(SmartVerdictText(result)));
+  }
+  m_progress->SetRange(std::max<int>(static_cast<int>(record.rows.size()), 1));
+  m_progress->SetValue(static_cast<int>(record.rows.size()));
+  SetTitle(GetTitle() + " - recorded run");
 }
 
 void CSmartModeDlg::InitResultList() {

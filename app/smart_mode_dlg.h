@@ -11,10 +11,14 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "app/dialog_layout.h"
 #include "console/smart_scan.h"
+#include "results/scan_record.h"
 
 class wxGauge;
 class wxListCtrl;
@@ -23,11 +27,19 @@ inline constexpr uint32_t kResultTextBackground = 0xDEB38B;  // RGB(139, 179, 22
 
 // The measurement on its thread: the run, the sink that posts to the
 // dialog, and the thread. Outlives the dialog when stopped early.
+// The readings behind the rows, as the worker takes them, for the run's
+// record: one entry a row, empty until its sample is done.
+struct SmartReadings {
+  std::mutex lock;
+  std::vector<std::optional<OuterTrackSample>> rows;
+};
+
 class CSmartScanWorker {
  public:
   CSmartScanWorker(std::vector<SpeedCode> rows, wxEvtHandler& dialog,
                    std::function<void(int row, const std::string&)> rowText,
-                   std::function<void(int rows)> started, std::function<void()> stepped);
+                   std::function<void(int rows)> started, std::function<void()> stepped,
+                   std::shared_ptr<SmartReadings> readings = nullptr);
   ~CSmartScanWorker();
   void Start();
   void RequestStop();  // no row changes after this returns
@@ -51,11 +63,17 @@ class CSmartModeDlg : public wxDialog {
 
   bool OnInitDialog();
   void OnCancel();
+  // Instead of OnInitDialog: a recorded Smart Scan in the report's layout,
+  // without a worker or the drive, marked as recorded in the title.
+  void ShowRecord(const ScanRecord& record);
 
   const CDialogLayout& Layout() const { return m_layout; }
   wxListCtrl* ResultList() const { return m_resultList; }
   wxGauge* Progress() const { return m_progress; }
   bool WorkerRunning() const { return m_pWorkerThread && !m_pWorkerThread->Finished(); }
+  // The rows of this run and the readings taken so far (for its record).
+  const std::vector<SpeedCode>& SpeedRows() const { return m_speedRows; }
+  const std::shared_ptr<SmartReadings>& Readings() const { return m_readings; }
 
  private:
   void InitResultList();
@@ -72,5 +90,7 @@ class CSmartModeDlg : public wxDialog {
   wxGauge* m_progress = nullptr;
   wxListCtrl* m_resultList = nullptr;
   std::unique_ptr<CSmartScanWorker> m_pWorkerThread;
+  std::vector<SpeedCode> m_speedRows;
+  std::shared_ptr<SmartReadings> m_readings;
   std::function<void(std::unique_ptr<CSmartScanWorker>)> m_stoppedWorker;
 };

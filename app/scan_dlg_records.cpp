@@ -1,0 +1,290 @@
+// The window's recorded runs: every scan kept in the history, and File,
+// Open Record... (or a record file dropped on the window) showing a kept run
+// without touching the drive.
+#include <wx/choice.h>
+#include <wx/filedlg.h>
+#include <wx/filename.h>
+#include <wx/menu.h>
+
+#include <ctime>
+#include <mutex>
+
+#include "app/scan_dlg.h"
+#include "app/history_dlg.h"
+#include "chart/graph_ctrl.h"
+#include "commands/disc_globals.h"
+#include "console/smart_scan.h"
+#include "res/resource_ids.h"
+#include "results/history.h"
+#include "results/media_codes.h"
+#include "results/run_identity.h"
+
+namespace {
+
+constexpr int kOpenRecordId = wxID_HIGHEST + 180;
+constexpr int kHistoryId = wxID_HIGHEST + 181;
+constexpr char kRecordedMark[] = " - recorded run";
+
+}  // namespace
+
+void CScanDlg::BuildRecordMenu() {
+  wxMenuBar* bar = GetMenuBar();
+  if (bar == nullptr || bar->GetMenuCount() == 0) return;
+  bar->GetMenu(0)->Insert(0, kOpenRecordId, "Open &Record...\tCtrl+O");
+  bar->GetMenu(0)->Insert(1, kHistoryId, "&History...\tCtrl+H");
+  Bind(wxEVT_MENU, &CScanDlg::OnFileOpenRecord, this, kOpenRecordId);
+  Bind(wxEVT_MENU, &CScanDlg::OnFileHistory, this, kHistoryId);
+  DragAcceptFiles(true);
+  Bind(wxEVT_DROP_FILES, &CScanDlg::OnDropFiles, this);
+}
+
+void CScanDlg::OnFileOpenRecord(wxCommandEvent&) {
+  std::string path;
+  if (m_openRecordHook) {
+    if (!m_openRecordHook(&path)) return;
+  } else {
+    wxFileDialog dialog(this, "Open Record", "", "", "Scan records (*.json)|*.json|All files|*",
+                        wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+    if (dialog.ShowModal() != wxID_OK) return;
+    path = dialog.GetPath().utf8_string();
+  }
+  std::string error;
+  if (!OpenRecord(path, &error)) m_prompts->Message(this, error);
+}
+
+void CScanDlg::OnDropFiles(wxDropFilesEvent& event) {
+  if (event.GetNumberOfFiles() < 1) return;
+  std::string error;
+  if (!OpenRecord(event.GetFiles()[0].utf8_string(), &error)) m_prompts->Message(this, error);
+}
+
+bool CScanDlg::OpenRecord(const std::string& path, std::string* error) {
+  // Not while a run draws into the same chart.
+  if (m_scanning == 1) {
+    *error = "A scan is running; open the record when it has ended.";
+    return false;
+  }
+  ScanRecord record;
+  if (!LoadRecordFile(path, &record, error)) return false;
+  ShowRecord(record, wxFileName(wxString::FromUTF8(path)).GetFullName().utf8_string());
+  return true;
+}
+
+void CScanDlg::OnFileHistory(wxCommandEvent&) {
+  if (m_history != nullptr) {
+    m_history->Raise();
+    return;
+  }
+  m_history = new CHistoryDlg(this, [this](const ScanRecord& record, const std::string& name) {
+    if (m_scanning == 1) {
+      m_prompts->Message(this, "A scan is running; open the record when it has ended.");
+      return;
+    }
+    ShowRecord(record, name);
+  }, [this](const std::string& text) { m_prompts->Message(this, text); });
+  m_history->Bind(wxEVT_DESTROY, [this](wxWindowDestroyEvent& event) {
+    if (event.GetWindow() == m_history) m_history = nullptr;
+    event.Skip();
+  });
+  std::string error;
+  if (!m_history->Reload(&error)) m_prompts->Message(this, "The history cannot be read: " + error);
+  m_history->Show();
+}
+
+void CScanDlg::ShowRecord(const ScanRecord& record, const std::string& name) {
+  SetText(IDC_DISC_TYPE, record.disc.type);
+  SetText(IDC_MANUFACTURER_ID, record.disc.manufacturerId);
+  m_layout.Control(IDC_MANUFACTURER_ID)
+      ->SetToolTip(wxString::FromUTF8(record.disc.manufacturerName.value_or("unknown")));
+  SetText(IDC_MEDIA_TYPE_ID, record.disc.mediaTypeId);
+  SetText(IDC_CAPACITY, record.disc.capacity);
+  m_speedCombo->Clear();
+  for (const std::string& entry : record.disc.writeSpeeds) m_speedCombo->Append(wxString::FromUTF8(entry));
+  for (unsigned i = 0; i < m_speedCombo->GetCount(); ++i) {
+    if (!record.settings.speed.empty() &&
+        m_speedCombo->GetString(i).utf8_string().find(record.settings.speed + " =>") != std::string::npos) {
+      m_speedCombo->SetSelection(static_cast<int>(i));
+    }
+  }
+  SetText(IDC_ELAPSED, std::to_string(record.durationSeconds) + " seconds");
+  if (m_graph != nullptr) {
+    m_graph->ClearData();
+    m_graph->SetRange(0.0, 600.0, 0, record.disc.lastLba, 0);
+    for (const RecordSample& s : record.samples) {
+      m_graph->AppendPoint(2, s.te, s.lba);
+      m_graph->AppendPoint(3, s.fe, s.lba);
+    }
+    m_graph->Refresh();
+  }
+  // The verdict the user saw then; without one, the outcome.
+  std::string status = record.verdict.empty() ? std::string(RunOutcomeName(record.outcome)) : record.verdict;
+  if (record.kind == RecordKind::kSmart) {
+    status = "Smart Scan:";
+    for (const SmartRow& row : record.rows) status += " " + row.speed + " " + row.result + ";";
+    status.pop_back();
+  }
+  m_statusColor = record.outcome == RunOutcome::kOk ? kColorGreen : kColorRed;
+  SetText(IDC_STATUS, "Recorded run: " + status);
+  SetTitle(wxString::FromUTF8(kScanDialogTemplate.title) + kRecordedMark + " (" +
+           wxString::FromUTF8(name) + ")");
+  // START would scan the drive's disc, not the recorded one: it stays as
+  // it was, and pressing it leaves this view.
+  m_showingRecord = true;
+  if (record.kind == RecordKind::kSmart) {
+    // A Smart Scan reads as its report did.
+    CSmartModeDlg report(nullptr, nullptr);
+    report.ShowRecord(record);
+    if (m_smartHook) {
+      m_smartHook(report);
+    } else {
+      report.ShowModal();
+    }
+  }
+}
+
+void CScanDlg::EndRecordView() {
+  if (!m_showingRecord) return;
+  m_showingRecord = false;
+  SetTitle(wxString::FromUTF8(kScanDialogTemplate.title));
+  if (m_graph != nullptr) {
+    m_graph->ClearData();
+    m_graph->Refresh();
+  }
+  // The drive's disc as the last identification found it.
+  const DiscView view = StoredDiscInfo();
+  if (view.discType) SetText(IDC_DISC_TYPE, *view.discType);
+  if (view.manufacturerId) {
+    SetText(IDC_MANUFACTURER_ID, *view.manufacturerId);
+    m_layout.Control(IDC_MANUFACTURER_ID)
+        ->SetToolTip(wxString::FromUTF8(ManufacturerNameOrUnknown(*view.manufacturerId)));
+  }
+  if (view.mediaTypeId) SetText(IDC_MEDIA_TYPE_ID, *view.mediaTypeId);
+  if (view.capacity) SetText(IDC_CAPACITY, *view.capacity);
+  if (view.speedEntries) {
+    m_speedCombo->Clear();
+    for (const std::string& entry : *view.speedEntries) m_speedCombo->Append(wxString::FromUTF8(entry));
+    if (!view.speedEntries->empty()) m_speedCombo->SetSelection(0);
+  }
+  SetText(IDC_ELAPSED, " ");
+  SetText(IDC_STATUS, " ");
+}
+
+void CScanDlg::KeepRunInHistory(const CScanWorker* worker, RunOutcome outcome) {
+  if (m_runKept || worker == nullptr || m_options.noHistory) return;
+  m_runKept = true;
+  ScanRecord record;
+  record.kind = RecordKind::kScan;
+  record.program = "velmo";
+  record.programVersion = VelmoVersion();
+  record.startTime = m_runStarted;
+  const DiscView view = StoredDiscInfo();
+  int32_t lastLba = 0;
+  DiscTypeCode type = kDiscUnknown;
+  {
+    std::lock_guard<std::mutex> hold(g_discLock);
+    lastLba = g_lastLba;
+    type = g_discType.load();
+  }
+  std::vector<std::string> speeds;
+  for (unsigned i = 0; i < m_speedCombo->GetCount(); ++i) speeds.push_back(m_speedCombo->GetString(i).utf8_string());
+  record.disc = RecordDiscOf(view.discType.value_or("N/A"), view.manufacturerId.value_or("N/A"),
+                             view.mediaTypeId.value_or("N/A"), view.capacity.value_or("N/A"), lastLba,
+                             speeds);
+  if (m_session) {
+    const uint8_t selected = m_session->Manager().GetSelected();
+    if (selected != kNoDriveSelected) record.drive = RecordDriveOf(m_session->Manager(), selected);
+  }
+  record.settings.speed = SpeedLabel(m_speedCode.load());
+  record.settings.speedCode = m_speedCode.load();
+  const int density = m_densityCombo->GetSelection();
+  if (density >= 0 && density < kDensityChoiceCount) {
+    record.settings.density = kDensityChoices[density].name;
+    record.settings.densityStep = kDensityChoices[density].step;
+  }
+  for (RecordSample sample : worker->Samples()) {
+    sample.psn = LbaToPsn(sample.lba, type);
+    sample.layer = LayerOfLba(sample.lba, type);
+    sample.ok = sample.te <= record.settings.teLimit && sample.fe <= record.settings.feLimit;
+    record.samples.push_back(sample);
+  }
+  if (const auto started = ParseIsoTime(m_runStarted)) {
+    record.durationSeconds = static_cast<long>(std::time(nullptr) - *started);
+  }
+  record.outcome = outcome;
+  if (outcome == RunOutcome::kOk || outcome == RunOutcome::kNotRecommended) {
+    record.verdict = outcome == RunOutcome::kOk ? kVerdictOk : kVerdictNotRecommended;
+  }
+  record.log = kLogFileName;
+  AddToHistory(record);
+}
+
+void CScanDlg::KeepSmartRunInHistory(const CSmartModeDlg& dialog, const std::string& started) {
+  if (m_options.noHistory || !dialog.Readings()) return;
+  ScanRecord record;
+  record.kind = RecordKind::kSmart;
+  record.program = "velmo";
+  record.programVersion = VelmoVersion();
+  record.startTime = started;
+  const DiscView view = StoredDiscInfo();
+  int32_t lastLba = 0;
+  {
+    std::lock_guard<std::mutex> hold(g_discLock);
+    lastLba = g_lastLba;
+  }
+  record.disc = RecordDiscOf(view.discType.value_or("N/A"), view.manufacturerId.value_or("N/A"),
+                             view.mediaTypeId.value_or("N/A"), view.capacity.value_or("N/A"),
+                             lastLba, view.speedEntries.value_or(std::vector<std::string>{}));
+  if (m_session) {
+    const uint8_t selected = m_session->Manager().GetSelected();
+    if (selected != kNoDriveSelected) record.drive = RecordDriveOf(m_session->Manager(), selected);
+  }
+  bool failed = false, notRecommended = false;
+  {
+    std::lock_guard<std::mutex> hold(dialog.Readings()->lock);
+    const auto& readings = dialog.Readings()->rows;
+    for (size_t i = 0; i < readings.size() && i < dialog.SpeedRows().size(); ++i) {
+      if (!readings[i]) break;
+      SmartRow row;
+      row.speed = SpeedLabel(dialog.SpeedRows()[i]);
+      row.speedCode = dialog.SpeedRows()[i];
+      if (readings[i]->result != kSampleFailed) {
+        row.te = readings[i]->reading.te;
+        row.fe = readings[i]->reading.fe;
+      }
+      row.result = readings[i]->result == kSampleFit              ? kSmartRowOk
+                   : readings[i]->result == kSampleNotRecommended ? kSmartRowNotRecommended
+                                                                  : kSmartRowFailed;
+      failed |= readings[i]->result == kSampleFailed;
+      notRecommended |= readings[i]->result == kSampleNotRecommended;
+      record.rows.push_back(std::move(row));
+    }
+  }
+  record.outcome = record.rows.size() < dialog.SpeedRows().size() ? RunOutcome::kAborted
+                   : failed                                     ? RunOutcome::kFirmwareFailure
+                   : notRecommended                             ? RunOutcome::kNotRecommended
+                                                                : RunOutcome::kOk;
+  if (const auto start = ParseIsoTime(started)) {
+    record.durationSeconds = static_cast<long>(std::time(nullptr) - *start);
+  }
+  AddToHistory(record);
+}
+
+void CScanDlg::AddToHistory(const ScanRecord& record) {
+  CHistory history;
+  std::string error, notice;
+  const bool open = history.Open(DefaultHistoryPath(), &error, &notice);
+  if (!notice.empty()) std::fprintf(stderr, "velmo: %s\n", notice.c_str());
+  if (open && history.Add(record, &error) != 0) return;
+  // Said once: on standard error now, in the status line beside the run's
+  // own ending (SayHistoryProblem).
+  if (!m_historyProblem.empty()) return;
+  m_historyProblem = "history not kept: " + error;
+  m_historyProblemPending = true;
+  std::fprintf(stderr, "velmo: %s\n", m_historyProblem.c_str());
+}
+
+void CScanDlg::SayHistoryProblem(const std::string& status) {
+  if (!m_historyProblemPending) return;
+  m_historyProblemPending = false;
+  SetText(IDC_STATUS, status + " (" + m_historyProblem + ")");
+}

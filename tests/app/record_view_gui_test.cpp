@@ -1,0 +1,277 @@
+// The window's recorded runs: a record opened without touching the drive,
+// and the window's own runs kept in the history.
+#include <gtest/gtest.h>
+#include <wx/choice.h>
+#include <wx/listctrl.h>
+#include <wx/textctrl.h>
+#include <wx/menu.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "app/history_dlg.h"
+#include "app/scan_dlg.h"
+#include "results/compare_chart.h"
+#include "res/resource_ids.h"
+#include "results/history.h"
+#include "simulator/sim_drive.h"
+#include "tests/app/gui_test_support.h"
+
+namespace {
+
+class Prompts : public UserPrompts {
+ public:
+  explicit Prompts(std::vector<std::string>& seen) : m_seen(seen) {}
+  void Message(wxWindow*, const std::string& text, const std::string&) override { m_seen.push_back(text); }
+  void DriveNotice(wxWindow*) override {}
+  void About(wxWindow*) override {}
+
+ private:
+  std::vector<std::string>& m_seen;
+};
+
+class RecordViewTest : public ::testing::Test {
+ protected:
+  void Open(const std::string& scenario) {
+    CliOptions options;
+    options.simulate = true;
+    options.scenario = scenario;
+    options.simLatencyMs = 0;
+    m_dialog = new CScanDlg(options, std::make_unique<Prompts>(m_messages));
+    m_dialog->Show();
+    m_dialog->OnInitDialog();
+    Pump();
+  }
+  void TearDown() override {
+    if (m_dialog != nullptr) m_dialog->Close(true);
+    for (int i = 0; i < 5; ++i) Pump();
+  }
+  std::string Text(int id) const { return m_dialog->Layout().Control(id)->GetLabel().utf8_string(); }
+  void Click(int id) {
+    wxCommandEvent event(wxEVT_BUTTON, id);
+    event.SetEventObject(m_dialog->Layout().Control(id));
+    m_dialog->Layout().Control(id)->GetEventHandler()->ProcessEvent(event);
+  }
+  // File, Open Record..., through the menu as the user picks it.
+  void OpenRecordFromMenu(const std::string& path) {
+    m_dialog->SetOpenRecordHook([path](std::string* chosen) {
+      *chosen = path;
+      return true;
+    });
+    wxMenu* file = m_dialog->GetMenuBar()->GetMenu(0);
+    const int id = file->FindItem("Open Record...");
+    ASSERT_NE(id, wxNOT_FOUND);
+    wxCommandEvent event(wxEVT_MENU, id);
+    m_dialog->GetEventHandler()->ProcessEvent(event);
+  }
+
+  std::vector<std::string> m_messages;
+  CScanDlg* m_dialog = nullptr;
+};
+
+ScanRecord RecordedDlRun() {
+  ScanRecord r;
+  r.program = "velmo-cli";
+  r.programVersion = "1.0.0";
+  r.startTime = "2026-12-08T02:10:00+00:00";
+  r.durationSeconds = 412;
+  r.disc = {"DVD+R DL", "MKM     ", "Mitsubishi Kagaku Media Co., Ltd. (Verbatim)", "003", "8152.0 MB",
+            4173823, {" 8X => (11080 Kb/Sec)  ", "2.4X => ( 3324 Kb/Sec)  "}};
+  r.settings = {"8X", 16, "normal", 49152, 500, 450};
+  for (int32_t lba = 0; lba < 4173823; lba += 49152) {
+    r.samples.push_back({lba, lba + 0x30000, lba >= 2086912 ? 1 : 0, 300, 250, true});
+  }
+  r.outcome = RunOutcome::kOk;
+  r.verdict = "This disc is ok for writing under this speed setting.";
+  return r;
+}
+
+TEST_F(RecordViewTest, ARecordOpensWithoutTheDriveAndStartLeavesIt) {
+  Open("dvd+r-good");
+  ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS) == "Ready."; }));
+  const std::string path = "recorded.json";
+  std::ofstream(path) << WriteRecordJson(RecordedDlRun());
+  const uint32_t before = m_dialog->Session()->SimDrives().front()->CommandCount(SimCommandClass::kTefeSample);
+  OpenRecordFromMenu(path);
+  EXPECT_TRUE(m_dialog->ShowingRecord());
+  EXPECT_EQ(Text(IDC_DISC_TYPE), "DVD+R DL");
+  EXPECT_EQ(Text(IDC_MANUFACTURER_ID), "MKM     ");
+  EXPECT_EQ(m_dialog->Layout().Control(IDC_MANUFACTURER_ID)->GetToolTipText().utf8_string(),
+            "Mitsubishi Kagaku Media Co., Ltd. (Verbatim)");
+  EXPECT_EQ(Text(IDC_ELAPSED), "412 seconds");
+  EXPECT_EQ(Text(IDC_STATUS), "Recorded run: This disc is ok for writing under this speed setting.");
+  EXPECT_NE(m_dialog->GetTitle().utf8_string().find("recorded run (recorded.json)"), std::string::npos);
+  EXPECT_EQ(m_dialog->Layout().Get<wxChoice>(IDC_SPEED)->GetStringSelection().utf8_string(),
+            " 8X => (11080 Kb/Sec)  ");
+  for (int i = 0; i < 5; ++i) Pump();
+  EXPECT_EQ(m_dialog->Session()->SimDrives().front()->CommandCount(SimCommandClass::kTefeSample), before);
+  EXPECT_TRUE(m_messages.empty());
+
+  // Not a record: said, and the view stays as it was.
+  std::ofstream("broken.json") << "{\"format\": \"velmo-scan\", \"version\": 3}";
+  OpenRecordFromMenu("broken.json");
+  ASSERT_EQ(m_messages.size(), 1u);
+  EXPECT_NE(m_messages[0].find("newer"), std::string::npos) << m_messages[0];
+  EXPECT_TRUE(m_dialog->ShowingRecord());
+
+  // START scans the drive's disc again, under the window's own title.
+  Click(IDC_START);
+  EXPECT_FALSE(m_dialog->ShowingRecord());
+  EXPECT_EQ(m_dialog->GetTitle().find("recorded"), wxString::npos);
+  EXPECT_EQ(Text(IDC_DISC_TYPE), "DVD+R");
+  ASSERT_TRUE(WaitFor([&] { return m_messages.size() == 2; }, 30000));
+}
+
+TEST_F(RecordViewTest, TheWindowsRunsAreKeptInTheHistory) {
+  CHistory history;
+  std::string error, notice;
+  ASSERT_TRUE(history.Open(DefaultHistoryPath(), &error, &notice)) << error;
+  std::vector<HistoryEntry> before;
+  ASSERT_TRUE(history.List({}, &before, &error));
+
+  Open("dvd+r-yuden");
+  ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS) == "Ready."; }));
+  EXPECT_EQ(m_dialog->Layout().Control(IDC_MANUFACTURER_ID)->GetToolTipText().utf8_string(),
+            "Taiyo Yuden Co., Ltd.");
+  Click(IDC_START);
+  ASSERT_TRUE(WaitFor([&] { return !m_messages.empty(); }, 30000));
+  std::vector<HistoryEntry> after;
+  ASSERT_TRUE(history.List({}, &after, &error));
+  ASSERT_EQ(after.size(), before.size() + 1);
+  EXPECT_EQ(after[0].manufacturerId, "YUDEN000");
+  EXPECT_EQ(after[0].outcome, RunOutcome::kOk);
+  ScanRecord kept;
+  ASSERT_TRUE(history.Load(after[0].id, &kept, &error)) << error;
+  EXPECT_EQ(kept.program, "velmo");
+  EXPECT_EQ(kept.samples.size(), 58u);
+  EXPECT_EQ(kept.drive.vendor, "VELMO");
+  EXPECT_TRUE(m_dialog->HistoryProblem().empty());
+}
+
+TEST_F(RecordViewTest, TheWindowsSmartScansAreKeptWithTheirReadings) {
+  Open("dvd+r-marginal");
+  ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS) == "Ready."; }));
+  m_dialog->SetSmartDialogHook([&](CSmartModeDlg& smart) {
+    smart.Show();
+    ASSERT_TRUE(WaitFor([&] { return !smart.WorkerRunning(); }));
+    smart.OnCancel();
+  });
+  Click(IDC_SMART_SCAN);
+  CHistory history;
+  std::string error, notice;
+  ASSERT_TRUE(history.Open(DefaultHistoryPath(), &error, &notice)) << error;
+  std::vector<HistoryEntry> entries;
+  ASSERT_TRUE(history.List({"ORBTEK", "", {}, std::nullopt, 1}, &entries, &error));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].kind, RecordKind::kSmart);
+  EXPECT_EQ(entries[0].outcome, RunOutcome::kNotRecommended);
+  ScanRecord kept;
+  ASSERT_TRUE(history.Load(entries[0].id, &kept, &error)) << error;
+  ASSERT_EQ(kept.rows.size(), 7u);
+  EXPECT_EQ(kept.rows.front().speed, "16X");
+  EXPECT_EQ(kept.rows.front().result, kSmartRowNotRecommended);
+  EXPECT_GT(kept.rows.front().te.value_or(0), 500);
+  EXPECT_EQ(kept.rows.back().result, kSmartRowOk);
+
+  // Opened again, it reads as its report did, without the drive.
+  const std::string path = "smart.json";
+  std::ofstream(path) << WriteRecordJson(kept);
+  std::vector<std::string> shown;
+  std::string title;
+  bool worker = true;
+  m_dialog->SetSmartDialogHook([&](CSmartModeDlg& smart) {
+    for (int i = 0; i < smart.ResultList()->GetItemCount(); ++i) {
+      shown.push_back(smart.ResultList()->GetItemText(i, 0).utf8_string() + " " +
+                      smart.ResultList()->GetItemText(i, 1).utf8_string());
+    }
+    title = smart.GetTitle().utf8_string();
+    worker = smart.WorkerRunning();
+  });
+  const uint32_t before = m_dialog->Session()->SimDrives().front()->CommandCount(SimCommandClass::kTefeSample);
+  OpenRecordFromMenu(path);
+  ASSERT_EQ(shown.size(), 7u);
+  EXPECT_EQ(shown.front(), "16X Not recommended.");
+  EXPECT_EQ(shown.back(), "2.4X OK.");
+  EXPECT_NE(title.find("recorded run"), std::string::npos) << title;
+  EXPECT_FALSE(worker);
+  EXPECT_EQ(m_dialog->Session()->SimDrives().front()->CommandCount(SimCommandClass::kTefeSample), before);
+  EXPECT_EQ(Text(IDC_STATUS).rfind("Recorded run: Smart Scan: 16X not recommended;", 0), 0u) << Text(IDC_STATUS);
+}
+
+TEST_F(RecordViewTest, HistoryListsFiltersOpensAndCompares) {
+  {
+    CHistory history;
+    std::string error, notice;
+    ASSERT_TRUE(history.Open(DefaultHistoryPath(), &error, &notice)) << error;
+    // Later than any other test's runs: these two head the list.
+    ScanRecord dl = RecordedDlRun();
+    dl.startTime = "2099-01-01T00:00:00+00:00";
+    ASSERT_NE(history.Add(dl, &error), 0) << error;
+    dl.disc.manufacturerId = "ORBTEK";
+    dl.disc.manufacturerName.reset();
+    dl.startTime = "2099-01-02T00:00:00+00:00";
+    for (RecordSample& s : dl.samples) {
+      s.te = 520;
+      s.ok = false;
+    }
+    dl.outcome = RunOutcome::kNotRecommended;
+    dl.verdict = "This disc is not recommended for writing under this speed setting.";
+    ASSERT_NE(history.Add(dl, &error), 0) << error;
+  }
+  Open("empty");
+  wxMenu* file = m_dialog->GetMenuBar()->GetMenu(0);
+  const int id = file->FindItem("History...");
+  ASSERT_NE(id, wxNOT_FOUND);
+  wxCommandEvent event(wxEVT_MENU, id);
+  m_dialog->GetEventHandler()->ProcessEvent(event);
+  CHistoryDlg* history = m_dialog->HistoryWindow();
+  ASSERT_NE(history, nullptr);
+  Pump();
+  const int all = history->List()->GetItemCount();
+  ASSERT_GE(all, 2);
+  EXPECT_EQ(history->List()->GetItemText(0, 4).utf8_string(), "ORBTEK");  // newest first
+  EXPECT_EQ(history->List()->GetItemText(0, 8).utf8_string(), "not recommended");
+  EXPECT_EQ(history->List()->GetItemText(0, 9).utf8_string(), "520");
+
+  history->MidFilter()->SetValue("mkm");
+  std::string error;
+  ASSERT_TRUE(history->Reload(&error)) << error;
+  ASSERT_GE(history->List()->GetItemCount(), 1);
+  for (int i = 0; i < history->List()->GetItemCount(); ++i) {
+    EXPECT_EQ(history->List()->GetItemText(i, 5).utf8_string(), "Mitsubishi Kagaku Media Co., Ltd. (Verbatim)");
+  }
+  // One run opens in the main window as a recorded run.
+  history->List()->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  history->OpenSelected();
+  EXPECT_TRUE(m_dialog->ShowingRecord());
+  EXPECT_EQ(Text(IDC_MANUFACTURER_ID), "MKM     ");
+
+  // Two runs side by side: the overlaid chart and a column each.
+  history->MidFilter()->SetValue("");
+  ASSERT_TRUE(history->Reload(&error)) << error;
+  history->List()->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  history->List()->SetItemState(1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  history->CompareSelected();
+  auto* compare = dynamic_cast<CCompareDlg*>(history->LastComparison());
+  ASSERT_NE(compare, nullptr);
+  Pump();
+  EXPECT_EQ(compare->Chart().GetWidth(), kCompareChartWidth);
+  EXPECT_EQ(compare->Table()->GetColumnCount(), 3);
+  bool overLimitRow = false;
+  for (int row = 0; row < compare->Table()->GetItemCount(); ++row) {
+    if (compare->Table()->GetItemText(row, 0) == "TE over / margin") {
+      overLimitRow = true;
+      EXPECT_EQ(compare->Table()->GetItemText(row, 1).utf8_string(), "85 / -20");
+      EXPECT_EQ(compare->Table()->GetItemText(row, 2).utf8_string(), "0 / 200");
+    }
+  }
+  EXPECT_TRUE(overLimitRow);
+  // One run selected: nothing to compare, and the user is told.
+  history->List()->SetItemState(1, 0, wxLIST_STATE_SELECTED);
+  history->CompareSelected();
+  ASSERT_FALSE(m_messages.empty());
+  EXPECT_EQ(m_messages.back(), "Select 2 to 8 runs to compare.");
+}
+
+}  // namespace

@@ -1,0 +1,238 @@
+// history, show and compare on runs that velmo-cli itself kept, and the
+// history never failing a scan.
+#include "cli/record_commands.h"
+
+#include <cairo.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "cli/scan_command.h"
+#include "cli/smart_command.h"
+#include "results/compare_chart.h"
+#include "tests/cli/cli_test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int Scan(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
+  return RunScanCommand(session, options, out, err, QuickWait());
+}
+int Smart(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
+  return RunSmartCommand(session, options, out, err, QuickWait());
+}
+
+// Each test gets a history of its own.
+class RecordCommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_saved = std::getenv("XDG_DATA_HOME");
+    m_data = fs::path(::testing::TempDir()) /
+             ("velmo-records-" + std::to_string(getpid()) + "-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(m_data);
+    setenv("XDG_DATA_HOME", m_data.c_str(), 1);
+  }
+  void TearDown() override {
+    setenv("XDG_DATA_HOME", m_saved.c_str(), 1);
+    fs::remove_all(m_data);
+  }
+
+  Captured ScanRun(const std::string& scenario, std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--simulate=" + scenario, "--sim-latency=0", "--log", log.str()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back("scan");
+    return RunCli(args, Scan);
+  }
+
+  Captured Command(const std::string& command, std::vector<std::string> args) {
+    args.insert(args.begin(), command);
+    std::string error;
+    const auto options = ParseCliOptions(args, &error);
+    Captured result;
+    if (!options) {
+      ADD_FAILURE() << error;
+      return result;
+    }
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    result.exitCode = command == "history" ? RunHistoryCommand(*options, out, err)
+                      : command == "show"  ? RunShowCommand(*options, out, err)
+                                           : RunCompareCommand(*options, out, err);
+    result.out = Slurp(out);
+    result.err = Slurp(err);
+    return result;
+  }
+
+  std::string m_saved;
+  fs::path m_data;
+  TempPath log{"records-TEFE.txt"};
+};
+
+TEST_F(RecordCommandsTest, EveryRunIsKeptAndListedNewestFirst) {
+  ASSERT_EQ(ScanRun("dvd+r-yuden").exitCode, kExitOk);
+  ASSERT_EQ(ScanRun("dvd+r-marginal", {"--speed", "16X"}).exitCode, kExitNotRecommended);
+  ASSERT_EQ(ScanRun("invalid-reading").exitCode, kExitDriveFailure);
+  ASSERT_EQ(ScanRun("dvd+r-good", {"--no-history"}).exitCode, kExitOk);
+  ASSERT_EQ(RunCli({"--simulate=dvd-r-mcc", "--sim-latency=0", "smart"}, Smart).exitCode, kExitOk);
+  EXPECT_TRUE(fs::exists(m_data / "velmo" / "history.sqlite"));
+
+  Captured list = Command("history", {});
+  ASSERT_EQ(list.exitCode, kExitOk) << list.err;
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = list.out.find('\n', at)) != std::string::npos; at = end + 1) {
+    lines.push_back(list.out.substr(at, end - at));
+  }
+  ASSERT_EQ(lines.size(), 5u) << list.out;  // heading and four runs, not the --no-history one
+  EXPECT_NE(lines[1].find("MCC 03"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find("smart"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find("firmware failure"), std::string::npos) << lines[2];
+  EXPECT_NE(lines[3].find("not recommended"), std::string::npos) << lines[3];
+  EXPECT_NE(lines[4].find("Taiyo Yuden"), std::string::npos) << lines[4];
+  // The --no-history run's disc is the failed run's too: it shows once.
+  EXPECT_NE(lines[2].find("NOVADISC"), std::string::npos) << lines[2];
+  EXPECT_EQ(list.out.find("NOVADISC"), list.out.rfind("NOVADISC"));
+
+  const struct {
+    std::vector<std::string> args;
+    size_t runs;
+  } filters[] = {
+      {{"--mid", "yuden"}, 1},
+      {{"--outcome", "not-recommended", "--outcome=firmware-failure"}, 2},
+      {{"--drive", "sim:d:"}, 4},
+      {{"--since", "2000-01-01"}, 4},
+      {{"--since", "2999-01-01"}, 0},
+  };
+  for (const auto& f : filters) {
+    const Captured run = Command("history", f.args);
+    EXPECT_EQ(run.exitCode, kExitOk) << run.err;
+    EXPECT_EQ(static_cast<size_t>(std::count(run.out.begin(), run.out.end(), '\n')), f.runs + 1)
+        << f.args[0] << "\n" << run.out;
+  }
+  const Captured json = Command("history", {"--json", "--mid", "MCC"});
+  EXPECT_NE(json.out.find("\"manufacturerName\": \"Mitsubishi Kagaku Media"), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("\"kind\": \"smart\""), std::string::npos);
+
+  for (const auto& [args, says] :
+       {std::pair{std::vector<std::string>{"--outcome", "fine"}, "--outcome must be"},
+        std::pair{std::vector<std::string>{"--since", "last week"}, "--since needs a date"},
+        std::pair{std::vector<std::string>{"--chart", "x.png"}, "does not apply to history"},
+        std::pair{std::vector<std::string>{"--mid"}, "--mid needs a value"},
+        std::pair{std::vector<std::string>{"12"}, "unexpected argument"}}) {
+    const Captured run = Command("history", args);
+    EXPECT_EQ(run.exitCode, kExitUsage) << says;
+    EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+  }
+}
+
+TEST_F(RecordCommandsTest, ShowReadsAKeptRunOrAFileAndRefusesWhatIsNoRecord) {
+  TempPath json{"show.json"};
+  ASSERT_EQ(ScanRun("dvd+rdl-mkm", {"--density", "quick", "--json", json.str()}).exitCode, kExitOk);
+  const Captured byId = Command("show", {"1"});
+  ASSERT_EQ(byId.exitCode, kExitOk) << byId.err;
+  const Captured byFile = Command("show", {json.str()});
+  ASSERT_EQ(byFile.exitCode, kExitOk) << byFile.err;
+  // The same run: everything but its name agrees.
+  EXPECT_EQ(byId.out.substr(byId.out.find('\n')), byFile.out.substr(byFile.out.find('\n')));
+  for (const char* line : {"Manufacture ID:       MKM     \nManufacturer:         Mitsubishi Kagaku Media",
+                           "\n  whole disc       25 ", "\n  layer 0          13 ", "\n  layer 1          12 ",
+                           "Outcome:              ok\n"}) {
+    EXPECT_NE(byId.out.find(line), std::string::npos) << line << "\n" << byId.out;
+  }
+  EXPECT_EQ(Command("show", {"1", "--json"}).out, ReadFile(json));
+
+  TempPath bad{"not-a-record.json"};
+  const struct {
+    std::string content;
+    std::string arg;
+    int code;
+    const char* says;
+  } cases[] = {
+      {"lba,psn,te,fe\n", bad.str(), kExitBadRecord, "not JSON"},
+      {"{\"format\": \"velmo-scan\", \"version\": 9}", bad.str(), kExitBadRecord, "newer"},
+      {"", "/nonexistent-dir/run.json", kExitNoRecord, "no such file"},
+      {"", "42", kExitNoRecord, "no run 42 in the history"},
+  };
+  for (const auto& c : cases) {
+    if (!c.content.empty()) std::ofstream(bad.str()) << c.content;
+    const Captured run = Command("show", {c.arg});
+    EXPECT_EQ(run.exitCode, c.code) << c.says;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+// Reads a PNG back and counts the pixels of one colour.
+int CountColour(const std::string& path, uint32_t rgb) {
+  cairo_surface_t* image = cairo_image_surface_create_from_png(path.c_str());
+  int count = -1;
+  if (cairo_surface_status(image) == CAIRO_STATUS_SUCCESS) {
+    count = 0;
+    const int w = cairo_image_surface_get_width(image), h = cairo_image_surface_get_height(image);
+    const int stride = cairo_image_surface_get_stride(image);
+    const unsigned char* data = cairo_image_surface_get_data(image);
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        uint32_t pixel;
+        std::memcpy(&pixel, data + y * stride + x * 4, 4);
+        count += (pixel & 0xFFFFFF) == rgb;
+      }
+    }
+  }
+  cairo_surface_destroy(image);
+  return count;
+}
+
+TEST_F(RecordCommandsTest, CompareShowsDifferencesAndDrawsEveryRun) {
+  ASSERT_EQ(ScanRun("dvd+r-marginal", {"--speed", "16X"}).exitCode, kExitNotRecommended);
+  ASSERT_EQ(ScanRun("dvd+r-marginal", {"--speed", "8X"}).exitCode, kExitOk);
+  ASSERT_EQ(ScanRun("dvd+rdl-mkm", {"--density", "quick"}).exitCode, kExitOk);
+  TempPath chart{"compare.png"};
+  const Captured two = Command("compare", {"1", "2", "--chart", chart.str()});
+  ASSERT_EQ(two.exitCode, kExitOk) << two.err;
+  EXPECT_NE(two.out.find("Differences (#2 minus #1):\n  TE max -"), std::string::npos) << two.out;
+  EXPECT_NE(two.out.find("over limit -12"), std::string::npos) << two.out;
+  for (size_t run = 0; run < 2; ++run) {
+    EXPECT_GT(CountColour(chart.str(), CompareTeColour(run)), 200) << run;
+    EXPECT_GT(CountColour(chart.str(), CompareFeColour(run)), 200) << run;
+  }
+  EXPECT_EQ(CountColour(chart.str(), CompareTeColour(2)), 0);
+
+  const Captured three = Command("compare", {"1", "2", "3", "--json", "--chart", chart.str()});
+  ASSERT_EQ(three.exitCode, kExitOk) << three.err;
+  EXPECT_EQ(three.out.find("\"differences\""), std::string::npos);  // only for two runs
+  EXPECT_GT(CountColour(chart.str(), CompareTeColour(2)), 200);
+  const Captured json = Command("compare", {"1", "2", "--json"});
+  EXPECT_NE(json.out.find("\"differences\""), std::string::npos);
+  EXPECT_NE(json.out.find("\"overLimit\": -12"), std::string::npos) << json.out;
+
+  EXPECT_EQ(Command("compare", {"1"}).exitCode, kExitUsage);
+  EXPECT_EQ(Command("compare", {"1", "7"}).exitCode, kExitNoRecord);
+  EXPECT_EQ(Command("compare", {"1", "2", "--chart", "/nonexistent-dir/c.png"}).exitCode,
+            kExitCannotWrite);
+}
+
+TEST_F(RecordCommandsTest, AHistoryThatCannotBeWrittenNeverFailsAScan) {
+  fs::create_directories(m_data);
+  std::ofstream((m_data / "velmo").string()) << "a file where the folder should be";
+  TempPath json{"unkept.json"};
+  const Captured run = ScanRun("dvd+r-good", {"--json", json.str()});
+  EXPECT_EQ(run.exitCode, kExitOk);
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_NE(run.err.find("this run is not kept in the history"), std::string::npos) << run.err;
+  ScanRecord record;
+  std::string error;
+  EXPECT_TRUE(LoadRecordFile(json.str(), &record, &error)) << error;  // the run's own output stands
+
+  // A log that cannot be written is a run too, and is kept.
+  fs::remove(m_data / "velmo");
+  const Captured noLog = RunCli({"--simulate", "--sim-latency=0", "--log=/nonexistent-dir/TEFE.txt", "scan"}, Scan);
+  EXPECT_EQ(noLog.exitCode, kExitCannotWrite);
+  EXPECT_NE(Command("history", {"--outcome", "log-not-written"}).out.find("log not written"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,184 @@
+// The history file: kept runs listed newest first and filtered, two writers
+// at once, a damaged file set aside, a place that cannot be written.
+#include "results/history.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class HistoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_folder = fs::path(::testing::TempDir()) /
+               ("velmo-history-" + std::to_string(getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(m_folder);
+    m_path = (m_folder / "velmo" / "history.sqlite").string();
+  }
+  void TearDown() override { fs::remove_all(m_folder); }
+
+  static ScanRecord Run(const std::string& time, const std::string& mid, RunOutcome outcome,
+                        const std::string& node = "/dev/sg1") {
+    ScanRecord r;
+    r.program = "velmo-cli";
+    r.programVersion = "1.0.0";
+    r.startTime = time;
+    r.drive = {"VELMO   DVDRW VX-2016   1.02", "VELMO", "DVDRW VX-2016", "1.02", node};
+    r.disc.type = "DVD+R";
+    r.disc.manufacturerId = mid;
+    r.settings = {"16X", 19, "normal", 49152, 500, 450};
+    r.samples = {{0, 0x30000, 0, 300, 460, false}, {49152, 0x3C000, 0, 320, 200, true}};
+    r.outcome = outcome;
+    return r;
+  }
+
+  std::vector<int64_t> Ids(CHistory& history, const HistoryFilter& filter) {
+    std::vector<HistoryEntry> entries;
+    std::string error;
+    EXPECT_TRUE(history.List(filter, &entries, &error)) << error;
+    std::vector<int64_t> ids;
+    for (const HistoryEntry& e : entries) ids.push_back(e.id);
+    return ids;
+  }
+
+  fs::path m_folder;
+  std::string m_path;
+};
+
+TEST_F(HistoryTest, KeptRunsComeBackNewestFirstAndFiltered) {
+  CHistory history;
+  std::string error, notice;
+  ASSERT_TRUE(history.Open(m_path, &error, &notice)) << error;
+  EXPECT_EQ(notice, "");
+  // Added out of time order; the offsets matter: 10:00+02:00 is 08:00Z.
+  const int64_t a = history.Add(Run("2026-12-08T09:00:00+00:00", "YUDEN000", RunOutcome::kOk), &error);
+  const int64_t b = history.Add(Run("2026-12-08T10:00:00+02:00", "MCC 03", RunOutcome::kNotRecommended, "/dev/sg2"), &error);
+  const int64_t c = history.Add(Run("2026-12-07T23:00:00Z", "50%_OFF", RunOutcome::kAborted), &error);
+  ASSERT_TRUE(a && b && c) << error;
+
+  EXPECT_EQ(Ids(history, {}), (std::vector<int64_t>{a, b, c}));
+  const struct {
+    const char* name;
+    HistoryFilter filter;
+    std::vector<int64_t> ids;
+  } cases[] = {
+      {"mid, any case", {"yuden", "", {}, std::nullopt, 0}, {a}},
+      {"mid wildcard taken literally", {"%", "", {}, std::nullopt, 0}, {c}},
+      {"underscore is no wildcard", {"5_%", "", {}, std::nullopt, 0}, {}},
+      {"mid underscore taken literally", {"%_O", "", {}, std::nullopt, 0}, {c}},
+      {"drive node", {"", "sg2", {}, std::nullopt, 0}, {b}},
+      {"drive name", {"", "vx-2016", {}, std::nullopt, 0}, {a, b, c}},
+      {"outcomes", {"", "", {RunOutcome::kOk, RunOutcome::kAborted}, std::nullopt, 0}, {a, c}},
+      {"since", {"", "", {}, ParseIsoTime("2026-12-08T08:00:00Z"), 0}, {a, b}},
+      {"limit", {"", "", {}, std::nullopt, 1}, {a}},
+      {"nothing", {"KAIRO", "", {}, std::nullopt, 0}, {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Ids(history, c.filter), c.ids) << c.name;
+
+  std::vector<HistoryEntry> entries;
+  ASSERT_TRUE(history.List({}, &entries, &error));
+  EXPECT_EQ(entries[0].maxTe, 320);
+  EXPECT_EQ(entries[0].maxFe, 460);
+  EXPECT_EQ(entries[1].outcome, RunOutcome::kNotRecommended);
+  ScanRecord back;
+  ASSERT_TRUE(history.Load(b, &back, &error)) << error;
+  EXPECT_EQ(back, Run("2026-12-08T10:00:00+02:00", "MCC 03", RunOutcome::kNotRecommended, "/dev/sg2"));
+  EXPECT_FALSE(history.Load(999, &back, &error));
+  EXPECT_EQ(error, "no run 999 in the history");
+}
+
+TEST_F(HistoryTest, TwoWritersAtOnceLoseNothing) {
+  auto writer = [this](const std::string& mid) {
+    CHistory history;
+    std::string error, notice;
+    ASSERT_TRUE(history.Open(m_path, &error, &notice)) << error;
+    for (int i = 0; i < 40; ++i) {
+      EXPECT_NE(history.Add(Run("2026-12-08T09:00:00Z", mid, RunOutcome::kOk), &error), 0) << error;
+    }
+  };
+  {
+    CHistory first;
+    std::string error, notice;
+    ASSERT_TRUE(first.Open(m_path, &error, &notice)) << error;  // the file exists before both
+  }
+  std::thread one(writer, "ONE");
+  std::thread two(writer, "TWO");
+  one.join();
+  two.join();
+  CHistory history;
+  std::string error, notice;
+  ASSERT_TRUE(history.Open(m_path, &error, &notice));
+  EXPECT_EQ(Ids(history, {"ONE", "", {}, std::nullopt, 0}).size(), 40u);
+  EXPECT_EQ(Ids(history, {"TWO", "", {}, std::nullopt, 0}).size(), 40u);
+}
+
+TEST_F(HistoryTest, ADamagedFileIsSetAsideAndANewOneStarted) {
+  fs::create_directories(fs::path(m_path).parent_path());
+  std::string garbage(8192, 'x');
+  std::ofstream(m_path, std::ios::binary) << garbage;
+  CHistory history;
+  std::string error, notice;
+  ASSERT_TRUE(history.Open(m_path, &error, &notice)) << error;
+  EXPECT_NE(notice.find("damaged"), std::string::npos) << notice;
+  int aside = 0;
+  for (const auto& entry : fs::directory_iterator(fs::path(m_path).parent_path())) {
+    if (entry.path().filename().string().rfind("history.sqlite.damaged-", 0) == 0 &&
+        entry.path().extension() != ".sqlite-wal") {
+      ++aside;
+      std::ifstream in(entry.path(), std::ios::binary);
+      std::string kept((std::istreambuf_iterator<char>(in)), {});
+      EXPECT_EQ(kept, garbage);  // set aside whole, not deleted
+    }
+  }
+  EXPECT_EQ(aside, 1);
+  EXPECT_NE(history.Add(Run("2026-12-08T09:00:00Z", "X", RunOutcome::kOk), &error), 0) << error;
+}
+
+TEST_F(HistoryTest, APlaceThatCannotBeWrittenIsSaid) {
+  fs::create_directories(m_folder);
+  std::ofstream((m_folder / "velmo").string()) << "a file where the folder should be";
+  CHistory history;
+  std::string error, notice;
+  EXPECT_FALSE(history.Open(m_path, &error, &notice));
+  EXPECT_NE(error.find((m_folder / "velmo").string()), std::string::npos) << error;
+  EXPECT_EQ(history.Add(Run("2026-12-08T09:00:00Z", "X", RunOutcome::kOk), &error), 0);
+  EXPECT_FALSE(history.Open("", &error, &notice));
+}
+
+TEST(HistoryPath, XdgDataHomeThenHome) {
+  const char* saved = std::getenv("XDG_DATA_HOME");
+  const std::string keep = saved ? saved : "";
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  setenv("XDG_DATA_HOME", "/data/x", 1);
+  EXPECT_EQ(DefaultHistoryPath(), "/data/x/velmo/history.sqlite");
+  setenv("XDG_DATA_HOME", "relative", 1);  // not absolute: ignored, as the XDG rules say
+  setenv("HOME", "/home/u", 1);
+  EXPECT_EQ(DefaultHistoryPath(), "/home/u/.local/share/velmo/history.sqlite");
+  unsetenv("HOME");
+  unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(DefaultHistoryPath(), "");
+  setenv("HOME", home.c_str(), 1);
+  if (saved) setenv("XDG_DATA_HOME", keep.c_str(), 1);
+}
+
+TEST(IsoTime, OffsetsDatesAndNonsense) {
+  EXPECT_EQ(ParseIsoTime("1970-01-01T00:00:00Z"), 0);
+  EXPECT_EQ(ParseIsoTime("1970-01-01T01:00:00+01:00"), 0);
+  EXPECT_EQ(ParseIsoTime("1969-12-31T23:30:00-00:30"), 0);
+  EXPECT_EQ(ParseIsoTime("2026-12-08T02:10:00+00:00"), 1796695800);
+  EXPECT_TRUE(ParseIsoTime("2026-12-08"));
+  for (const char* bad : {"", "yesterday", "2026-13-01", "2026-12-08T25:00:00Z", "2026-12-08T02:10:00",
+                          "2026-12-08T02:10:00+0100", "2026-12-08T02:10:00+01:00x", "2026-1-8"}) {
+    EXPECT_FALSE(ParseIsoTime(bad)) << bad;
+  }
+}
+
+}  // namespace
