@@ -5,6 +5,7 @@
 
 #include "console/scan_run.h"
 #include "console/smart_scan.h"
+#include "cli/watch_options.h"
 
 const DensityChoice kDensityChoices[kDensityChoiceCount] = {
     {"normal", "Normal (Default)", kNormalDensityStep, kDensityNormal},
@@ -190,7 +191,9 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         return std::nullopt;
       }
     } else if (TakeValue(args, &i, "--drive", &value)) {
-      if (!ParseInt(value, 0, 7, &options.drive)) {
+      if (value == "all") {
+        options.driveAll = true;
+      } else if (!ParseInt(value, 0, 7, &options.drive)) {
         *error = "--drive needs a drive index from 0 to 7, not '" + value + "'";
         return std::nullopt;
       }
@@ -229,12 +232,15 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       if (name == "--json") options.jsonFile = value;
       if (name == "--chart") options.chartFile = value;
       scanOnly.push_back(name);
+    } else if (TakeWatchOption(args, &i, &options, error)) {
+      if (!error->empty()) return std::nullopt;
     } else if (arg == "--no-history") {
       options.noHistory = true;
     } else if (!arg.empty() && arg[0] == '-') {
       // A value option as the last word: TakeValue found no value for it.
       for (const char* name : {"--transport", "--sim-latency", "--drive", "--trace", "--speed",
-                               "--density", "--log", "--csv", "--json", "--chart"}) {
+                               "--density", "--log", "--csv", "--json", "--chart", "--report-dir",
+                               "--count"}) {
         if (arg == name) {
           *error = "option '" + arg + "' needs a value";
           return std::nullopt;
@@ -254,8 +260,13 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       return std::nullopt;
     }
   }
+  if (const std::string watch = CheckWatchOptions(options); !watch.empty()) {
+    *error = watch;
+    return std::nullopt;
+  }
   if (!options.command.empty() && options.command != "scan") {
     for (const std::string& name : scanOnly) {
+      if (options.command == "watch" && WatchTakesScanOption(name)) continue;
       if (name == "--json" && options.command == "smart") continue;
       *error = name + (name == "--json" ? " applies to scan only or smart" : " applies to scan only") +
                ", not to " + options.command;

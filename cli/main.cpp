@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/drive_fanout.h"
 #include "cli/drive_session.h"
 #include "cli/drives_command.h"
 #include "cli/identify_command.h"
 #include "cli/scan_command.h"
 #include "cli/smart_command.h"
+#include "cli/watch_command.h"
 #include "session/output_file.h"
 #include "session/standard_fds.h"
 #include "simulator/sim_scenarios.h"
@@ -72,7 +74,8 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   const std::string& command = options->command;
-  if (command != "drives" && command != "identify" && command != "scan" && command != "smart") {
+  if (command != "drives" && command != "identify" && command != "scan" && command != "smart" &&
+      command != "watch") {
     std::fprintf(stderr,
                  "velmo-cli: unknown command '%s' (drives, identify, scan or smart); %s\n",
                  command.c_str(), kCliHelpHint);
@@ -101,7 +104,11 @@ int main(int argc, char** argv) {
     return session.TraceFailed() ? kExitCannotWrite : kExitUsage;
   }
   int code = kExitOk;
-  if (command == "identify") {
+  if (options->driveAll) {
+    code = RunOnEveryDrive(session, *options, args, human, stderr);
+  } else if (command == "watch") {
+    code = RunWatchCommand(session, *options, human, stderr);
+  } else if (command == "identify") {
     code = RunIdentifyCommand(session, *options, human, stderr);
   } else if (command == "scan") {
     code = RunScanCommand(session, *options, human, stderr);
