@@ -140,6 +140,13 @@ std::vector<SimScenario> BuildScenarios() {
   bench.seedPerDriveAndDisc = true;
   list.push_back(bench);
 
+  SimScenario benchFault = bench;
+  benchFault.name = "bench-fault";
+  benchFault.description = "the bench, with its second drive disappearing at the 10th sample";
+  benchFault.faults = {SampleFault(SimFaultKind::kGone, 10, 0)};
+  benchFault.faultyDrive = 1;
+  list.push_back(benchFault);
+
   SimScenario none = Plain("no-drive", "no optical drive at all", "");
   none.drives = {};
   list.push_back(none);
@@ -214,9 +221,10 @@ std::vector<std::shared_ptr<CSimDrive>> BuildSimDrives(const SimScenario& scenar
     config.feedDelay = landing;
     if (role == SimDriveRole::kSupported) {
       if (scenario.seedPerDriveAndDisc) config.seed = options.seed + supportedIndex;
-      ++supportedIndex;
       config.feed = feed;
-      config.faults = scenario.faults;
+      if (scenario.faultyDrive < 0 || scenario.faultyDrive == static_cast<int>(supportedIndex))
+        config.faults = scenario.faults;
+      ++supportedIndex;
       // No waiting at all when the caller asked for an instant drive.
       if (sampleMs == 0)
         for (SimFault& fault : config.faults) fault.stall = milliseconds::zero();

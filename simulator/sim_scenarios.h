@@ -30,6 +30,7 @@ struct SimScenario {
   std::vector<SimDriveRole> drives{SimDriveRole::kSupported, SimDriveRole::kRefusing};
   std::string disc;              // catalogue name, put into every optical drive; empty: none
   std::vector<SimFault> faults;  // armed on the supported drive
+  int faultyDrive = -1;          // >= 0: armed on that supported drive only (by its place)
   bool reportMediumChange = false;
   // On the ASPI transport: the layer refuses every time-out setting.
   bool aspiTimeoutRefused = false;
