@@ -80,6 +80,7 @@ std::string CliUsage() {
          "  identify  wait for a disc and show its type, IDs, capacity and write speeds\n"
          "  scan      TE/FE scan of the whole disc at one write speed, with log and verdict\n"
          "  smart     one TE/FE sample near the rim at every write speed of the disc\n"
+         "  watch     scan every blank disc that is inserted, one line each (watch --help)\n"
          "\n"
          "scan options:\n"
          "  --speed 2.4X|4X|6X|8X|10X|12X|16X\n"
@@ -97,6 +98,7 @@ std::string CliUsage() {
          "  --transport=spti|aspi  pass-through (default) or the ASPI layer\n"
          "  --sim-latency=MS       simulated time per TE/FE sample (0 for none)\n"
          "  --drive N              the drive to use, by its index in 'drives' (default 0)\n"
+         "  --drive all            scan, smart, watch: every supported drive at once\n"
          "  --trace=FILE           write every command sent to the drive, with its answer\n"
          "  --help, --version\n"
          "\n"
@@ -143,6 +145,7 @@ std::string CommandUsage(const std::string& command) {
            "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n" +
            common;
   }
+  if (command == "watch") return WatchUsage() + common;
   if (command == "smart") {
     return "usage: velmo-cli [options] smart\n"
            "\n"

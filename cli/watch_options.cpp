@@ -68,3 +68,24 @@ std::string CheckWatchOptions(const CliOptions& options) {
   }
   return "";
 }
+
+std::string WatchUsage() {
+  return "usage: velmo-cli [options] watch [--drive N|all] [--speed X] [--density D] [--smart]\n"
+         "                 [--eject] [--report-dir DIR] [--count N]\n"
+         "\n"
+         "Waits for a disc and scans every blank, supported one that arrives, then waits\n"
+         "for the next: one line per disc (time, drive, disc type, manufacturer ID and\n"
+         "name, speed, outcome, max TE, max FE). Other discs are reported and skipped.\n"
+         "Each disc's log (NAME-TEFE.txt) and record (NAME.json) go into DIR, named\n"
+         "after the run. Ctrl-C ends the watch with a summary.\n"
+         "\n"
+         "  --speed SPEED          scan at this write speed (default: the first the disc lists);\n"
+         "                         a disc that does not offer it is skipped\n"
+         "  --density D            normal, full or quick (default normal)\n"
+         "  --smart                a Smart Scan of each disc instead of a scan\n"
+         "  --eject                eject each disc when done (skipped ones too)\n"
+         "  --report-dir DIR       logs, records and a PDF report of each disc go here\n"
+         "                         (default: logs and records in the working directory)\n"
+         "  --count N              stop after N discs\n"
+         "  --drive all            watch every supported drive at once\n";
+}

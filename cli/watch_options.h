@@ -19,3 +19,6 @@ bool WatchTakesScanOption(const std::string& name);
 
 // An option given to a command it does not apply to; empty when all is well.
 std::string CheckWatchOptions(const CliOptions& options);
+
+// velmo-cli watch --help, without the common options.
+std::string WatchUsage();
