@@ -535,7 +535,6 @@ void CSimDrive::RunStartStop(const uint8_t* cdb, Outcome& out) {
     return;
   }
   m_disc.reset();
-  m_diagnostic = false;
   ++m_discGeneration;
   ++m_epoch;
   if (!m_feed.empty()) {
