@@ -133,6 +133,12 @@ std::vector<SimScenario> BuildScenarios() {
   feeder.seedPerDriveAndDisc = true;
   list.push_back(feeder);
 
+  SimScenario feederFault = feeder;
+  feederFault.name = "feeder-fault";
+  feederFault.description = "the spindle, with the 20th sample of the first disc failing";
+  feederFault.faults = {invalidReading};
+  list.push_back(feederFault);
+
   SimScenario bench = Plain("bench", "four supported drives with a good DVD+R and one that refuses",
                             "dvd+r-novadisc");
   bench.drives = {SimDriveRole::kSupported, SimDriveRole::kSupported, SimDriveRole::kSupported,

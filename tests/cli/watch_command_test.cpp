@@ -196,6 +196,36 @@ TEST_F(WatchTest, FeederEveryDiscKeptReportedAndEjected) {
   EXPECT_EQ(ejects, 5);
 }
 
+// A drive fault: the watch goes on with the next disc while the drive is
+// there, and ends with exit 2 when it is gone.
+TEST_F(WatchTest, DriveFaultsFailOneDiscOrEndTheWatch) {
+  struct Case {
+    const char* scenario;
+    const char* lastLine;
+    const char* summary;
+  } cases[] = {
+      {"feeder-fault", "STRATA (unknown)  8X  ok",
+       "Summary: 5 discs seen, 1 ok, 2 not recommended, 1 failed, 1 skipped\n"},
+      {"drive-gone", "the drive is gone",
+       "Summary: 1 discs seen, 0 ok, 0 not recommended, 1 failed, 0 skipped\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string sub = dir + "/" + c.scenario;
+    fs::create_directory(sub);
+    CliProcess run(sub, {std::string("--simulate=") + c.scenario, "--sim-latency=0", "watch",
+                         "--eject", "--count", "5"});
+    const Ended ended = run.Wait();
+    EXPECT_EQ(ended.code, kExitDriveFailure) << c.scenario << ended.err;
+    const size_t summary = ended.out.find(c.summary);
+    ASSERT_NE(summary, std::string::npos) << ended.out;
+    const size_t last = ended.out.rfind('\n', summary - 2);
+    EXPECT_NE(ended.out.substr(last, summary - last).find(c.lastLine), std::string::npos)
+        << ended.out;
+  }
+  EXPECT_NE(ReadFile(dir + "/feeder-fault.out").find("NOVADISC (unknown)  12X  firmware failure"),
+            std::string::npos);
+}
+
 // Ctrl-C (the whole process group) and SIGTERM (the process alone) stop a
 // watch in the middle of a scan: a summary, 128+N, the drive out of its
 // diagnostic mode.
