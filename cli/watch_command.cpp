@@ -160,6 +160,7 @@ int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE
   Tally tally;
   int code = kExitOk;
   bool driveGone = false;
+  bool historyTold = false;
   int signal = 0;
   for (;;) {
     // Wait for a disc.
@@ -232,8 +233,9 @@ int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE
                      speed.c_str(), RunOutcomeName(record.outcome), stats.whole.te.max,
                      stats.whole.fe.max);
         if (!options.noHistory && !KeepWatchedRun(record, run.jsonFile, &error) &&
-            tally.seen == 1) {
+            !historyTold) {
           std::fprintf(err, "velmo-cli: %s\n", error.c_str());
+          historyTold = true;  // once: it says the same of every run
         }
         std::string reportPath;
         if (!options.reportDir.empty() && !WriteReport(dir, record, &reportPath, &error)) {

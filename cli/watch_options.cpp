@@ -87,5 +87,6 @@ std::string WatchUsage() {
          "  --report-dir DIR       logs, records and a PDF report of each disc go here\n"
          "                         (default: logs and records in the working directory)\n"
          "  --count N              stop after N discs\n"
+         "  --no-history           do not hand the runs to the history\n"
          "  --drive all            watch every supported drive at once\n";
 }

@@ -239,8 +239,9 @@ TEST_F(WatchTest, SignalsStopTheWatchWithASummary) {
     std::string log;
     while (std::chrono::steady_clock::now() < deadline) {
       for (const auto& entry : fs::directory_iterator(sub)) {
-        if (entry.path().string().find("-TEFE.txt") != std::string::npos)
-          log = entry.path().string();
+        const std::string name = entry.path().string();
+        // Not its .lock beside it.
+        if (name.size() > 9 && name.compare(name.size() - 9, 9, "-TEFE.txt") == 0) log = name;
       }
       if (!log.empty() && SampleLines(ReadFile(log)) >= 5) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
