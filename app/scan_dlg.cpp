@@ -111,6 +111,7 @@ CScanDlg::CScanDlg(const CliOptions& options, std::unique_ptr<UserPrompts> promp
   BuildMenu();
   AddReportMenuItems();
   BuildRecordMenu();
+  BuildRunMenu();
   if (m_options.simulate) BuildSimulatorMenu();
   // Printing the log has no menu item; Ctrl+P reaches it.
   wxAcceleratorEntry print(wxACCEL_CTRL, 'P', ToWxId(ID_FILE_PRINT));
@@ -357,6 +358,7 @@ void CScanDlg::ApplyDiscView(const DiscView& view) {
   if (view.speedCode) m_speedCode = *view.speedCode;
   if (view.chartLastLba && m_graph != nullptr) m_graph->SetRange(0.0, 600.0, 0, *view.chartLastLba, 0);
   if (view.enableRunControls) EnableRunControls(true, false, true);
+  if (view.enableRunControls) StartIfChosen();
   if (view.status) SetText(IDC_STATUS, *view.status);
   Update();
 }
@@ -587,7 +589,7 @@ void CScanDlg::ShowLogWriteFailed() {
 void CScanDlg::ShowRunStarted() {
   RecordRunStart();
   SetText(IDC_ELAPSED, " ");
-  SetText(IDC_STATUS, "Testing...");
+  SetText(IDC_STATUS, m_startedByItself ? kStartedByItself : "Testing...");
   EnableKeepingFocus(m_layout.Control(IDC_STOP), true);
   EnableKeepingFocus(m_layout.Control(IDC_START), false);
   // Two workers at the drive at once is not a situation the drive supports.
@@ -644,6 +646,7 @@ void CScanDlg::ShowFirmwareFailureEnded() {
   m_statusColor = kColorRed;
   SetText(IDC_STATUS, "Firmware not supported.");
   SayHistoryProblem("Firmware not supported.");
+  EjectIfChosen();
 }
 
 void CScanDlg::ShowVerdict(const std::string& text, uint32_t colour) {
@@ -663,6 +666,7 @@ void CScanDlg::ShowFinished() {
   EnableKeepingFocus(m_layout.Control(IDC_START), true);
   EnableKeepingFocus(m_layout.Control(IDC_STOP), false);
   EnableKeepingFocus(m_layout.Control(IDC_SMART_SCAN), true);
+  EjectIfChosen();
 }
 
 // Commands.

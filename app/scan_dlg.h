@@ -26,6 +26,7 @@
 
 #include "app/dialog_layout.h"
 #include "app/run_recorder.h"
+#include "app/run_choices.h"
 #include "app/scan_worker.h"
 #include "app/smart_mode_dlg.h"
 #include "app/user_prompts.h"
@@ -49,6 +50,8 @@ inline constexpr int kPollTimerId = 1;
 inline constexpr int kPollPeriodMs = 600;
 inline constexpr uint32_t kTeColour = 12262627;  // RGB(227, 28, 187)
 inline constexpr uint32_t kFeColour = 14544146;  // RGB(18, 237, 221)
+// The status line of a run the Run menu's autostart began.
+inline constexpr char kStartedByItself[] = "Testing... (started by itself: a blank disc was inserted)";
 
 class CScanDlg : public wxFrame, private ScanWindow {
  public:
@@ -86,6 +89,9 @@ class CScanDlg : public wxFrame, private ScanWindow {
   }
   const CRunRecorder& Recorder() const { return m_recorder; }
   void SetSmartDialogHook(std::function<void(CSmartModeDlg&)> hook) { m_smartHook = std::move(hook); }
+  // Stand-in for the folder dialog of "Save a report of every run to...".
+  void SetReportDirHook(std::function<bool(std::string*)> hook) { m_reportDirHook = std::move(hook); }
+  const RunChoices& Choices() const { return m_runChoices; }
   const CDialogLayout& Layout() const { return m_layout; }
   CGraphCtrl* Graph() const { return m_graph; }
   bool DiagMode() const { return m_diagMode.load() != 0; }
@@ -129,6 +135,11 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void AddToHistory(const ScanRecord& record);
   // Adds a history failure not yet said to the status line's text.
   void SayHistoryProblem(const std::string& status);
+  // The Run menu (run_menu.cpp): unattended runs.
+  void BuildRunMenu();
+  void OnRunMenu(wxCommandEvent& event);
+  void StartIfChosen();
+  void EjectIfChosen();
   bool InitDeviceManager();
   void InitDensityCombo();
   void ResetDiscInfo();
@@ -227,6 +238,9 @@ class CScanDlg : public wxFrame, private ScanWindow {
   std::string m_runStarted;  // ISO 8601, when START was pressed
   std::string m_historyProblem;
   bool m_historyProblemPending = false;
+  std::function<bool(std::string*)> m_reportDirHook;
+  RunChoices m_runChoices;
+  bool m_startedByItself = false;  // the running scan was started by a disc, not START
 
   std::unique_ptr<CDriveSession> m_session;
   wxTimer m_pollTimer;

@@ -7,6 +7,7 @@
 #include "results/report_output.h"
 #include "console/scan_run.h"
 #include "console/smart_scan.h"
+#include "cli/watch_options.h"
 
 const DensityChoice kDensityChoices[kDensityChoiceCount] = {
     {"normal", "Normal (Default)", kNormalDensityStep, kDensityNormal},
@@ -94,6 +95,7 @@ std::string CliUsage() {
          "  show      one kept run or record file: identity, settings, statistics, outcome\n"
          "  compare   runs side by side, their differences, and an overlaid chart\n"
          "  report    one page (PNG, PDF or HTML) of recorded runs; several compare\n"
+         "  watch     scan every blank disc that is inserted, one line each (watch --help)\n"
          "\n"
          "scan options:\n"
          "  --speed 2.4X|4X|6X|8X|10X|12X|16X\n"
@@ -114,6 +116,7 @@ std::string CliUsage() {
          "  --transport=spti|aspi  pass-through (default) or the ASPI layer\n"
          "  --sim-latency=MS       simulated time per TE/FE sample (0 for none)\n"
          "  --drive N              the drive to use, by its index in 'drives' (default 0)\n"
+         "  --drive all            scan, smart, watch: every supported drive at once\n"
          "  --trace=FILE           write every command sent to the drive, with its answer\n"
          "  --help, --version\n"
          "\n"
@@ -169,6 +172,7 @@ std::string CommandUsage(const std::string& command) {
            common;
   }
   if (command == "report") return ReportCommandUsage();
+  if (command == "watch") return WatchUsage() + common;
   if (command == "smart") {
     return "usage: velmo-cli [options] smart [--json FILE] [--no-history]\n"
            "\n"
@@ -220,7 +224,9 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         return std::nullopt;
       }
     } else if (TakeValue(args, &i, "--drive", &value)) {
-      if (!ParseInt(value, 0, 7, &options.drive)) {
+      if (value == "all") {
+        options.driveAll = true;
+      } else if (!ParseInt(value, 0, 7, &options.drive)) {
         *error = "--drive needs a drive index from 0 to 7, not '" + value + "'";
         return std::nullopt;
       }
@@ -263,12 +269,15 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       if (!ReportOutputFor(value, error)) return std::nullopt;
       options.reportFile = value;
       scanOnly.push_back("--report");
+    } else if (TakeWatchOption(args, &i, &options, error)) {
+      if (!error->empty()) return std::nullopt;
     } else if (arg == "--no-history") {
       options.noHistory = true;
     } else if (!arg.empty() && arg[0] == '-') {
       // A value option as the last word: TakeValue found no value for it.
       for (const char* name : {"--transport", "--sim-latency", "--drive", "--trace", "--speed",
-                               "--density", "--log", "--csv", "--json", "--chart"}) {
+                               "--density", "--log", "--csv", "--json", "--chart", "--report-dir",
+                               "--count"}) {
         if (arg == name) {
           *error = "option '" + arg + "' needs a value";
           return std::nullopt;
@@ -288,8 +297,13 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       return std::nullopt;
     }
   }
+  if (const std::string watch = CheckWatchOptions(options); !watch.empty()) {
+    *error = watch;
+    return std::nullopt;
+  }
   if (!options.command.empty() && options.command != "scan") {
     for (const std::string& name : scanOnly) {
+      if (options.command == "watch" && WatchTakesScanOption(name)) continue;
       if (name == "--json" && options.command == "smart") continue;
       *error = name + (name == "--json" ? " applies to scan only or smart" : " applies to scan only") +
                ", not to " + options.command;

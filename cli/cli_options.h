@@ -52,6 +52,14 @@ struct CliOptions {
   std::string chartFile; // empty: none
   std::string reportFile;  // empty: none; FILE.png|pdf|html or png|pdf|html
 
+  // --drive all (scan, smart, watch): one process per supported drive.
+  bool driveAll = false;
+  // watch only
+  bool smart = false;      // --smart: Smart Scan instead of a scan
+  bool eject = false;      // --eject
+  std::string reportDir;   // --report-dir: empty for the working directory, no reports
+  int count = 0;           // --count: 0 for no limit
+
   // Not an option: tests set it so the simulated disc lands at once.
   int simInsertDelayMs = -1;
 };

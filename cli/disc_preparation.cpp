@@ -112,6 +112,7 @@ int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* er
     std::this_thread::sleep_for(wait.period);
   }
   m_fields.Apply(IdentifyDisc(m_diagnosticMode));
+  if (wait.identified) wait.identified(m_fields);
   return kExitOk;
 }
 

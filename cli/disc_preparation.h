@@ -17,12 +17,15 @@
 
 class CDriveSession;
 
+struct DiscFields;
+
 // How the disc wait polls: the window's 600 ms tick, and how long a user is
 // given to close the tray.
 struct DiscWait {
   std::chrono::milliseconds period{600};
   std::chrono::milliseconds limit{15000};
   std::function<bool()> stopped;  // asked between polls: true gives up (Ctrl-C)
+  std::function<void(const DiscFields&)> identified;  // after the identification
 };
 
 // The window's disc fields after an identification, starting from what

@@ -28,7 +28,7 @@ void OnSignal(int signal) {
 
 CInterruptWatch::CInterruptWatch() {
   if (pipe2(m_pipe, O_CLOEXEC) != 0) return;  // no watch: the signals keep their default
-  s_wakeFd = m_pipe[1];
+  m_outerWakeFd = s_wakeFd.exchange(m_pipe[1]);
   m_watcher = std::thread([this] { Watch(); });
   struct sigaction action {};
   action.sa_handler = OnSignal;
@@ -42,7 +42,7 @@ CInterruptWatch::CInterruptWatch() {
 CInterruptWatch::~CInterruptWatch() {
   if (m_pipe[1] < 0) return;
   for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &m_old[i], nullptr);
-  s_wakeFd = -1;
+  s_wakeFd = m_outerWakeFd;
   while (write(m_pipe[1], &kQuitByte, 1) < 0 && errno == EINTR) {
   }
   m_watcher.join();

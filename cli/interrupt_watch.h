@@ -6,7 +6,7 @@
 // must return and the drive leave its diagnostic mode first, so it only
 // runs the "again" action (which tells the user what is being waited for).
 //
-// Threads: one watch at a time in the process; construct, set the actions
+// Threads: watches nest (the innermost gets the signals) but never overlap; construct, set the actions
 // and destroy it on one thread. The actions run on the watcher thread.
 #pragma once
 
@@ -44,6 +44,7 @@ class CInterruptWatch {
 
   static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
   int m_pipe[2] = {-1, -1};
+  int m_outerWakeFd = -1;  // a watch around this one (watch runs scans) gets signals back
   struct sigaction m_old[4] {};
   std::atomic<int> m_signal{0};
   std::mutex m_actionLock;  // held while an action runs, and while one is replaced

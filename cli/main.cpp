@@ -7,6 +7,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/doctor_command.h"
+#include "cli/drive_fanout.h"
 #include "cli/drive_session.h"
 #include "cli/drives_command.h"
 #include "cli/identify_command.h"
@@ -14,6 +15,7 @@
 #include "cli/report_command.h"
 #include "cli/scan_command.h"
 #include "cli/smart_command.h"
+#include "cli/watch_command.h"
 #include "session/output_file.h"
 #include "session/standard_fds.h"
 #include "simulator/sim_scenarios.h"
@@ -93,7 +95,8 @@ int main(int argc, char** argv) {
   if (command == "show") return RunShowCommand(*options, stdout, stderr);
   if (command == "compare") return RunCompareCommand(*options, stdout, stderr);
   if (command == "report") return RunReportCommand(*options, stdout, stderr);
-  if (command != "drives" && command != "identify" && command != "scan" && command != "smart") {
+  if (command != "drives" && command != "identify" && command != "scan" && command != "smart" &&
+      command != "watch") {
     std::fprintf(stderr,
                  "velmo-cli: unknown command '%s' (drives, identify, scan, smart, history, show, compare, report or doctor); %s\n",
                  command.c_str(), kCliHelpHint);
@@ -123,7 +126,11 @@ int main(int argc, char** argv) {
     return session.TraceFailed() ? kExitCannotWrite : kExitUsage;
   }
   int code = kExitOk;
-  if (command == "identify") {
+  if (options->driveAll) {
+    code = RunOnEveryDrive(session, *options, args, human, stderr);
+  } else if (command == "watch") {
+    code = RunWatchCommand(session, *options, human, stderr);
+  } else if (command == "identify") {
     code = RunIdentifyCommand(session, *options, human, stderr);
   } else if (command == "scan") {
     code = RunScanCommand(session, *options, human, stderr);

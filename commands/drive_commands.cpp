@@ -120,3 +120,30 @@ OuterTrackSample TakeOuterTrackSample(SpeedCode speed) {
 }
 
 int SampleOuterTrack(SpeedCode speed) { return TakeOuterTrackSample(speed).result; }
+
+void BuildPreventAllowCdb(uint8_t cdb[12], bool prevent) {
+  std::memset(cdb, 0, 12);
+  cdb[0] = 0x1E;
+  cdb[4] = prevent ? 0x01 : 0x00;
+}
+
+void BuildStartStopUnitCdb(uint8_t cdb[12], bool start, bool loadEject) {
+  std::memset(cdb, 0, 12);
+  cdb[0] = 0x1B;
+  cdb[4] = static_cast<uint8_t>((loadEject ? 0x02 : 0x00) | (start ? 0x01 : 0x00));
+}
+
+bool PreventMediumRemoval(bool prevent) {
+  uint8_t cdb[12];
+  BuildPreventAllowCdb(cdb, prevent);
+  return Send(cdb, kDirectionNone, nullptr, 0, kCommandTimeoutSeconds) == kStatusDone;
+}
+
+bool EjectMedium() {
+  // Another program may have locked the tray; a drive that refuses the
+  // unlock still gets the eject, which then says why it failed.
+  PreventMediumRemoval(false);
+  uint8_t cdb[12];
+  BuildStartStopUnitCdb(cdb, false, true);
+  return Send(cdb, kDirectionNone, nullptr, 0, kCommandTimeoutSeconds) == kStatusDone;
+}

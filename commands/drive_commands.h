@@ -67,3 +67,13 @@ struct OuterTrackSample {
 };
 
 OuterTrackSample TakeOuterTrackSample(SpeedCode speed);
+
+// The tray. PREVENT ALLOW MEDIUM REMOVAL (0x1E) sets or clears the prevent
+// bit (never the persistent one); START STOP UNIT (0x1B) with LoEj set and
+// Start clear opens the tray, and is refused while removal is prevented, so
+// an eject first allows removal. Immed is clear: the command returns once
+// the tray has moved.
+void BuildPreventAllowCdb(uint8_t cdb[12], bool prevent);
+void BuildStartStopUnitCdb(uint8_t cdb[12], bool start, bool loadEject);
+bool PreventMediumRemoval(bool prevent);
+bool EjectMedium();  // allow removal, then START STOP UNIT LoEj

@@ -13,6 +13,8 @@ using std::chrono::milliseconds;
 
 constexpr uint8_t kOpTestUnitReady = 0x00;
 constexpr uint8_t kOpRequestSense = 0x03;
+constexpr uint8_t kOpStartStopUnit = 0x1B;
+constexpr uint8_t kOpPreventAllow = 0x1E;
 constexpr uint8_t kOpInquiry = 0x12;
 constexpr uint8_t kOpGetConfiguration = 0x46;
 constexpr uint8_t kOpGetPerformance = 0xAC;
@@ -45,6 +47,7 @@ constexpr SenseCode kInvalidField{0x05, 0x24, 0x00};
 constexpr SenseCode kSequenceError{0x05, 0x2C, 0x00};
 constexpr SenseCode kIncompatibleMedium{0x05, 0x30, 0x02};
 constexpr SenseCode kMediumChanged{0x06, 0x28, 0x00};
+constexpr SenseCode kRemovalPrevented{0x05, 0x53, 0x02};
 
 // The CDB length of an operation code's group.
 uint8_t GroupLength(uint8_t opcode) {
@@ -124,6 +127,7 @@ CSimDrive::CSimDrive(SimDriveConfig config)
       m_sampleLatency(m_config.sampleLatency),
       m_commandLatency(m_config.commandLatency) {
   for (const SimFault& fault : m_config.faults) m_faults.push_back({fault, 0});
+  m_feed.assign(m_config.feed.begin(), m_config.feed.end());
 }
 
 CSimDrive::~CSimDrive() = default;
@@ -186,6 +190,7 @@ void CSimDrive::Attach() {
   std::lock_guard<std::mutex> guard(m_lock);
   m_attached = true;
   m_diagnostic = false;
+  m_prevented = false;
   ++m_epoch;
   m_wake.notify_all();
 }
@@ -218,6 +223,16 @@ void CSimDrive::SetCommandLatency(milliseconds latency) {
 bool CSimDrive::InDiagnosticMode() const {
   std::lock_guard<std::mutex> guard(m_lock);
   return m_diagnostic;
+}
+
+bool CSimDrive::RemovalPrevented() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_prevented;
+}
+
+size_t CSimDrive::FeedLeft() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_feed.size();
 }
 
 std::vector<SimLoggedCommand> CSimDrive::CommandLog() const {
@@ -375,7 +390,8 @@ void CSimDrive::RunCommand(const SimCommand& command, std::unique_lock<std::mute
   const bool known = opcode == kOpTestUnitReady || opcode == kOpRequestSense ||
                      opcode == kOpInquiry ||
                      (optical && (opcode == kOpGetConfiguration || opcode == kOpGetPerformance ||
-                                  opcode == kOpReadDvdStructure ||
+                                  opcode == kOpReadDvdStructure || opcode == kOpStartStopUnit ||
+                                  opcode == kOpPreventAllow ||
                                   (opcode == kOpVendor && m_config.diagnosticMode)));
   if (!known) {
     out.Fail(kInvalidOpcode);
@@ -486,10 +502,49 @@ void CSimDrive::RunCommand(const SimCommand& command, std::unique_lock<std::mute
       return;
     }
 
+    case kOpPreventAllow:
+      // Only the prevent bit; the persistent one is for changers.
+      if ((cdb[4] & 0xFC) != 0 || (cdb[4] & 0x02) != 0) {
+        out.Fail(kInvalidField);
+        return;
+      }
+      m_prevented = (cdb[4] & 0x01) != 0;
+      return;
+
+    case kOpStartStopUnit:
+      RunStartStop(cdb, out);
+      return;
+
     default:
       RunVendor(command, lock, out);
       return;
   }
+}
+
+void CSimDrive::RunStartStop(const uint8_t* cdb, Outcome& out) {
+  // Power conditions and the format-layer bits are not offered.
+  if ((cdb[4] & 0xFC) != 0 || (cdb[1] & 0xFE) != 0) {
+    out.Fail(kInvalidField);
+    return;
+  }
+  const bool loadEject = (cdb[4] & 0x02) != 0;
+  const bool start = (cdb[4] & 0x01) != 0;
+  if (!loadEject || start) return;  // spin up, spin down, close: nothing to show
+  if (m_prevented) {
+    out.Fail(kRemovalPrevented);
+    return;
+  }
+  m_disc.reset();
+  ++m_discGeneration;
+  ++m_epoch;
+  if (!m_feed.empty()) {
+    m_disc = m_feed.front();
+    m_feed.pop_front();
+    m_landsAt = Now() + m_config.feedDelay;
+    m_readyAt = m_landsAt + m_config.spinUp;
+    ++m_discGeneration;
+  }
+  m_wake.notify_all();
 }
 
 void CSimDrive::RunVendor(const SimCommand& command, std::unique_lock<std::mutex>&,
@@ -541,7 +596,11 @@ void CSimDrive::RunSample(const SimCommand& command, std::unique_lock<std::mutex
   }
   if (!CheckMedium(out)) return;
 
-  const SimTefeReading reading = MeasureTefe(*m_disc, GetBe24(cdb + 8), speed, m_config.seed);
+  uint32_t seed = m_config.seed;
+  if (m_config.seedPerDisc) {
+    for (char c : m_disc->name) seed = seed * 16777619u ^ static_cast<uint8_t>(c);
+  }
+  const SimTefeReading reading = MeasureTefe(*m_disc, GetBe24(cdb + 8), speed, seed);
   const auto reply = TefeReply(reading, speed);
   out.data.assign(reply.begin(), reply.end());
 }

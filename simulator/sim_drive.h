@@ -74,6 +74,13 @@ struct SimDriveConfig {
   bool reportMediumChange = false;
 
   uint32_t seed = 1;  // TE/FE noise
+  // The noise also follows the disc's name, so two discs in one drive (or
+  // one disc in two drives) read differently, and the same again next run.
+  bool seedPerDisc = false;
+  // A feeder: each time START STOP UNIT opens the tray, the next of these
+  // discs lands feedDelay later (then spins up as any disc does).
+  std::vector<SimDisc> feed;
+  std::chrono::milliseconds feedDelay{500};
   std::vector<SimFault> faults;
   SimClock clock;  // empty: std::chrono::steady_clock::now
 };
@@ -137,6 +144,8 @@ class CSimDrive {
   void SetCommandLatency(std::chrono::milliseconds latency);
 
   bool InDiagnosticMode() const;
+  bool RemovalPrevented() const;
+  size_t FeedLeft() const;  // feeder discs not yet inserted
 
   // The last kLogCapacity commands, oldest first; counts cover every command
   // since construction or the last ClearCommandLog.
@@ -162,6 +171,7 @@ class CSimDrive {
   void RunCommand(const SimCommand& command, std::unique_lock<std::mutex>& lock, Outcome& out);
   void RunVendor(const SimCommand& command, std::unique_lock<std::mutex>& lock, Outcome& out);
   void RunSample(const SimCommand& command, std::unique_lock<std::mutex>& lock, Outcome& out);
+  void RunStartStop(const uint8_t* cdb, Outcome& out);
   bool CheckMedium(Outcome& out) const;
   void Log(const SimCommand& command, const SimReply& reply);
 
@@ -182,6 +192,8 @@ class CSimDrive {
 
   bool m_attached = true;
   bool m_diagnostic = false;
+  bool m_prevented = false;
+  std::deque<SimDisc> m_feed;
   std::chrono::milliseconds m_sampleLatency;
   std::chrono::milliseconds m_commandLatency;
   std::vector<ArmedFault> m_faults;

@@ -125,6 +125,34 @@ std::vector<SimScenario> BuildScenarios() {
   refusing.drives = {SimDriveRole::kRefusing};
   list.push_back(refusing);
 
+  SimScenario feeder = Plain("feeder",
+                             "a spindle: good, marginal and bad DVD+R, a DVD-ROM, a DVD+R DL; "
+                             "each lands a moment after the previous one is ejected",
+                             "dvd+r-novadisc");
+  feeder.feed = {"dvd+r-orbtek", "dvd+r-kairo", "dvd-rom", "dvd+r-dl-strata"};
+  feeder.seedPerDriveAndDisc = true;
+  list.push_back(feeder);
+
+  SimScenario feederFault = feeder;
+  feederFault.name = "feeder-fault";
+  feederFault.description = "the spindle, with the 20th sample of the first disc failing";
+  feederFault.faults = {invalidReading};
+  list.push_back(feederFault);
+
+  SimScenario bench = Plain("bench", "four supported drives with a good DVD+R and one that refuses",
+                            "dvd+r-novadisc");
+  bench.drives = {SimDriveRole::kSupported, SimDriveRole::kSupported, SimDriveRole::kSupported,
+                  SimDriveRole::kSupported, SimDriveRole::kRefusing};
+  bench.seedPerDriveAndDisc = true;
+  list.push_back(bench);
+
+  SimScenario benchFault = bench;
+  benchFault.name = "bench-fault";
+  benchFault.description = "the bench, with its second drive disappearing at the 10th sample";
+  benchFault.faults = {SampleFault(SimFaultKind::kGone, 10, 0)};
+  benchFault.faultyDrive = 1;
+  list.push_back(benchFault);
+
   SimScenario none = Plain("no-drive", "no optical drive at all", "");
   none.drives = {};
   list.push_back(none);
@@ -181,7 +209,13 @@ std::vector<std::shared_ptr<CSimDrive>> BuildSimDrives(const SimScenario& scenar
   const milliseconds landing(insertMs - insertMs / 3);
   const SimDisc* disc = scenario.disc.empty() ? nullptr : FindSimDisc(scenario.disc);
 
+  std::vector<SimDisc> feed;
+  for (const std::string& name : scenario.feed) {
+    if (const SimDisc* next = FindSimDisc(name)) feed.push_back(*next);
+  }
+
   std::vector<std::shared_ptr<CSimDrive>> drives;
+  uint32_t supportedIndex = 0;
   for (SimDriveRole role : scenario.drives) {
     SimDriveConfig config = SimDriveConfigFor(role);
     config.sampleLatency = milliseconds(sampleMs);
@@ -189,8 +223,14 @@ std::vector<std::shared_ptr<CSimDrive>> BuildSimDrives(const SimScenario& scenar
     config.spinUp = spinUp;
     config.seed = options.seed;
     config.reportMediumChange = scenario.reportMediumChange;
+    config.seedPerDisc = scenario.seedPerDriveAndDisc;
+    config.feedDelay = landing;
     if (role == SimDriveRole::kSupported) {
-      config.faults = scenario.faults;
+      if (scenario.seedPerDriveAndDisc) config.seed = options.seed + supportedIndex;
+      config.feed = feed;
+      if (scenario.faultyDrive < 0 || scenario.faultyDrive == static_cast<int>(supportedIndex))
+        config.faults = scenario.faults;
+      ++supportedIndex;
       // No waiting at all when the caller asked for an instant drive.
       if (sampleMs == 0)
         for (SimFault& fault : config.faults) fault.stall = milliseconds::zero();

@@ -30,9 +30,16 @@ struct SimScenario {
   std::vector<SimDriveRole> drives{SimDriveRole::kSupported, SimDriveRole::kRefusing};
   std::string disc;              // catalogue name, put into every optical drive; empty: none
   std::vector<SimFault> faults;  // armed on the supported drive
+  int faultyDrive = -1;          // >= 0: armed on that supported drive only (by its place)
   bool reportMediumChange = false;
   // On the ASPI transport: the layer refuses every time-out setting.
   bool aspiTimeoutRefused = false;
+  // The discs that follow disc in the supported drives, one each time the
+  // tray is opened by START STOP UNIT (a spindle fed by hand or a robot).
+  std::vector<std::string> feed;
+  // Noise seeded per drive (the seed plus the drive's place among the
+  // supported ones) and per disc, so every drive and disc reads its own way.
+  bool seedPerDriveAndDisc = false;
 };
 
 // In listing order, default first.

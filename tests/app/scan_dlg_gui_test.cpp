@@ -848,6 +848,8 @@ int main(int argc, char** argv) {
   // The runs write TEFE.txt into the working directory.
   char scratch[] = "/tmp/velmo-gui-XXXXXX";
   if (mkdtemp(scratch) == nullptr || chdir(scratch) != 0) return 1;
+  // The Run menu's choices of the person running the tests stay out of them.
+  setenv("XDG_CONFIG_HOME", scratch, 1);
   g_log_set_writer_func(FailOnToolkitCritical, nullptr, nullptr);
   wxApp::SetInstance(new wxApp);
   if (!wxEntryStart(argc, argv)) {

@@ -107,3 +107,43 @@ TEST(CliOptions, EachCommandHasItsOwnHelp) {
   EXPECT_TRUE(options->help);
   EXPECT_EQ(options->command, "scan");
 }
+
+TEST(CliOptions, WatchOptionsAndDriveAll) {
+  auto options = Parse({"--simulate=feeder", "watch", "--drive", "all", "--speed", "8X",
+                        "--density=quick", "--smart", "--eject", "--report-dir", "out",
+                        "--count=25"});
+  ASSERT_TRUE(options);
+  EXPECT_EQ(options->command, "watch");
+  EXPECT_TRUE(options->driveAll);
+  EXPECT_EQ(options->speed, kSpeed8X);
+  EXPECT_STREQ(options->density->name, "quick");
+  EXPECT_TRUE(options->smart);
+  EXPECT_TRUE(options->eject);
+  EXPECT_EQ(options->reportDir, "out");
+  EXPECT_EQ(options->count, 25);
+  for (const char* command : {"scan", "smart"}) {
+    options = Parse({"--drive=all", command});
+    ASSERT_TRUE(options) << command;
+    EXPECT_TRUE(options->driveAll);
+  }
+
+  struct Case {
+    std::vector<std::string> args;
+    const char* error;
+  } cases[] = {
+      {{"watch", "--count", "0"}, "--count needs a number of discs from 1, not '0'"},
+      {{"watch", "--count=x"}, "--count needs a number of discs from 1, not 'x'"},
+      {{"watch", "--report-dir="}, "--report-dir needs a folder"},
+      {{"watch", "--count"}, "option '--count' needs a value"},
+      {{"scan", "--eject"}, "--eject applies to watch only, not to scan"},
+      {{"smart", "--count", "3"}, "--count applies to watch only, not to smart"},
+      {{"identify", "--drive", "all"}, "--drive all applies to scan, smart and watch, not to identify"},
+      {{"watch", "--log", "x.txt"}, "--log applies to scan only, not to watch"},
+      {{"watch", "--drive", "some"}, "--drive needs a drive index from 0 to 7, not 'some'"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_FALSE(Parse(c.args, &error)) << c.error;
+    EXPECT_EQ(error, c.error);
+  }
+}

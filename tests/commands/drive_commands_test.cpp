@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "commands/disc_globals.h"
 #include "commands/vendor_code.h"
 #include "device/device_manager.h"
@@ -208,6 +210,46 @@ TEST(TefeSampleCommand, CarriesTheLow24BitsOfTheAddress) {
   EXPECT_TRUE(reading.valid);
   EXPECT_EQ(reading.te, 500);
   EXPECT_EQ(reading.fe, 450);
+}
+
+// The tray commands: 6-byte CDBs, no data, the command time-out; an eject
+// allows removal first, and a refused allow does not keep the eject back.
+TEST_F(DriveCommands, TrayCommandsSendTheirExactBytes) {
+  struct Case {
+    const char* what;
+    std::function<bool()> send;
+    std::vector<Bytes> cdbs;
+  } cases[] = {
+      {"prevent", [] { return PreventMediumRemoval(true); }, {{0x1E, 0, 0, 0, 0x01, 0}}},
+      {"allow", [] { return PreventMediumRemoval(false); }, {{0x1E, 0, 0, 0, 0x00, 0}}},
+      {"eject", [] { return EjectMedium(); },
+       {{0x1E, 0, 0, 0, 0x00, 0}, {0x1B, 0, 0, 0, 0x02, 0}}},
+  };
+  for (const Case& c : cases) {
+    const size_t before = drive.Commands().size();
+    EXPECT_TRUE(c.send()) << c.what;
+    const auto sent = drive.Commands();
+    ASSERT_EQ(sent.size() - before, c.cdbs.size()) << c.what;
+    for (size_t i = 0; i < c.cdbs.size(); ++i) {
+      const auto& got = sent[before + i];
+      EXPECT_EQ(got.cdb, c.cdbs[i]) << c.what;
+      EXPECT_EQ(got.direction, 0) << c.what;
+      EXPECT_EQ(got.dataLength, 0u) << c.what;
+      EXPECT_EQ(got.timeoutMs, 15000u) << c.what;
+    }
+  }
+  uint8_t cdb[12];
+  BuildStartStopUnitCdb(cdb, true, true);
+  EXPECT_EQ(Bytes(cdb, cdb + 12), (Bytes{0x1B, 0, 0, 0, 0x03, 0, 0, 0, 0, 0, 0, 0})) << "load";
+  BuildStartStopUnitCdb(cdb, true, false);
+  EXPECT_EQ(cdb[4], 0x01) << "start";
+
+  // The drive refuses the allow (locked by another program): the eject is
+  // still sent, and its own failure is what the caller sees.
+  drive.On(0x1E, {SimTransport::kCompleted, 2, 0x05, 0x20, 0x00, {}});
+  drive.On(0x1B, {SimTransport::kCompleted, 2, 0x05, 0x53, 0x02, {}});
+  EXPECT_FALSE(EjectMedium());
+  EXPECT_EQ(drive.Last().cdb, (Bytes{0x1B, 0, 0, 0, 0x02, 0}));
 }
 
 }  // namespace

@@ -1,0 +1,117 @@
+#include "app/run_choices.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include <wx/fileconf.h>
+#include <wx/sstream.h>
+
+#include "session/output_file.h"
+
+namespace {
+
+constexpr char kAutostart[] = "/Run/StartOnBlankDisc";
+constexpr char kEject[] = "/Run/EjectWhenDone";
+constexpr char kReportDir[] = "/Run/ReportFolder";
+
+// What wxFileConfig would silently skip or half-read.
+bool LooksDamaged(const std::string& text) {
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos) continue;
+    const char c = line[first];
+    if (c == '#' || c == ';') continue;
+    if (c == '[') {
+      if (line.find(']', first) == std::string::npos) return true;
+      continue;
+    }
+    if (line.find('=') == std::string::npos || line.find('\0') != std::string::npos) return true;
+  }
+  return false;
+}
+
+bool IsBool(const wxString& value) { return value == "0" || value == "1"; }
+
+std::string Folder(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+}  // namespace
+
+std::string RunChoicesPath() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  std::string base;
+  if (xdg != nullptr && xdg[0] == '/') {
+    base = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    base = std::string(home != nullptr ? home : ".") + "/.config";
+  }
+  return base + "/velmo/velmo.conf";
+}
+
+RunChoices LoadRunChoices(const std::string& path, std::string* message) {
+  message->clear();
+  RunChoices choices;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return choices;
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string content = text.str();
+
+  bool damaged = LooksDamaged(content);
+  if (!damaged) {
+    wxStringInputStream stream(wxString::FromUTF8(content));
+    wxFileConfig config(stream);
+    wxString autostart = "0", eject = "0", folder;
+    config.Read(kAutostart, &autostart);
+    config.Read(kEject, &eject);
+    config.Read(kReportDir, &folder);
+    damaged = !IsBool(autostart) || !IsBool(eject);
+    if (!damaged) {
+      choices.autostart = autostart == "1";
+      choices.eject = eject == "1";
+      choices.reportDir = folder.utf8_string();
+    }
+  }
+  if (damaged) {
+    const std::string aside = path + ".damaged";
+    std::rename(path.c_str(), aside.c_str());
+    *message = "The settings file " + path + " was damaged; it was moved to " + aside +
+               " and the Run menu starts from its defaults.";
+    return RunChoices{};
+  }
+  return choices;
+}
+
+bool SaveRunChoices(const std::string& path, const RunChoices& choices, std::string* error) {
+  // ~/.config, then ~/.config/velmo.
+  const std::string folder = Folder(path);
+  const std::string parent = Folder(folder);
+  if (!parent.empty()) mkdir(parent.c_str(), 0700);
+  if (!folder.empty() && mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    *error = folder + ": " + std::strerror(errno);
+    return false;
+  }
+  wxFileConfig config(wxEmptyString, wxEmptyString, wxEmptyString, wxEmptyString, 0);
+  config.Write(kAutostart, choices.autostart ? "1" : "0");
+  config.Write(kEject, choices.eject ? "1" : "0");
+  config.Write(kReportDir, wxString::FromUTF8(choices.reportDir));
+  wxStringOutputStream stream;
+  if (!config.Save(stream)) {
+    *error = path + ": the settings could not be put into words";
+    return false;
+  }
+  COutputFile file;
+  return file.Open(path, error) && file.Commit(stream.GetString().utf8_string(), error);
+}

@@ -1,0 +1,250 @@
+#include "cli/drive_fanout.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "cli/cli_options.h"
+#include "cli/drive_session.h"
+#include "cli/interrupt_watch.h"
+#include "commands/drive_commands.h"
+#include "results/report_file_name.h"
+#include "results/run_identity.h"
+
+namespace {
+
+struct DriveRun {
+  int index = 0;
+  std::string prefix;  // "[N PRODUCT] "
+  pid_t pid = -1;
+  int outFd = -1;
+  int errFd = -1;
+  std::string outPending;
+  std::string errPending;
+  int code = -1;
+};
+
+// Whole lines go out with the drive's prefix; a last line without its
+// newline goes out when the run ends.
+void PassLines(std::string* pending, const std::string& prefix, std::FILE* to, bool flushAll) {
+  size_t start = 0;
+  for (size_t nl; (nl = pending->find('\n', start)) != std::string::npos; start = nl + 1) {
+    std::fprintf(to, "%s%.*s\n", prefix.c_str(), static_cast<int>(nl - start),
+                 pending->data() + start);
+  }
+  pending->erase(0, start);
+  if (flushAll && !pending->empty()) {
+    std::fprintf(to, "%s%s\n", prefix.c_str(), pending->c_str());
+    pending->clear();
+  }
+  std::fflush(to);
+}
+
+// The arguments of one drive's run: every "--drive all" becomes its index.
+std::vector<std::string> RunArgs(const std::vector<std::string>& args, int index) {
+  std::vector<std::string> runArgs;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--drive=all") {
+      runArgs.push_back("--drive=" + std::to_string(index));
+    } else if (args[i] == "--drive" && i + 1 < args.size() && args[i + 1] == "all") {
+      runArgs.push_back("--drive");
+      runArgs.push_back(std::to_string(index));
+      ++i;
+    } else {
+      runArgs.push_back(args[i]);
+    }
+  }
+  return runArgs;
+}
+
+bool Start(DriveRun& run, const std::string& folder, const std::vector<std::string>& args,
+           std::string* error) {
+  int outPipe[2];
+  int errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  if (pipe2(errPipe, O_CLOEXEC) != 0) {
+    *error = std::strerror(errno);
+    close(outPipe[0]);
+    close(outPipe[1]);
+    return false;
+  }
+  std::vector<std::string> argvText = {"velmo-cli"};
+  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : argvText) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  const pid_t pid = fork();
+  if (pid < 0) {
+    *error = std::strerror(errno);
+    for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
+    return false;
+  }
+  if (pid == 0) {
+    // Only async-signal-safe calls from here to exec.
+    dup2(outPipe[1], STDOUT_FILENO);
+    dup2(errPipe[1], STDERR_FILENO);
+    if (chdir(folder.c_str()) != 0) _exit(kExitCannotWrite);
+    execv("/proc/self/exe", argv.data());
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  run.pid = pid;
+  run.outFd = outPipe[0];
+  run.errFd = errPipe[0];
+  return true;
+}
+
+}  // namespace
+
+std::string DriveFolderName(int index, const std::string& product) {
+  return std::to_string(index) + "-" + SafeFileNamePart(product);
+}
+
+int RunOnEveryDrive(CDriveSession& session, const CliOptions& options,
+                    const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  (void)options;
+  if (!session.Initialized()) {
+    std::fprintf(err, "velmo-cli: the drive layer could not be initialised\n");
+    return kExitNoDrive;
+  }
+  CDeviceManager& manager = session.Manager();
+  for (const SkippedVolume& skipped : manager.GetSkippedVolumes()) {
+    std::fprintf(err, "velmo-cli: %s\n", DescribeSkippedVolume(skipped).c_str());
+  }
+  // Which drives take part: those that accept the diagnostic mode.
+  std::vector<DriveRun> runs;
+  std::vector<std::string> folders;
+  for (uint8_t i = 0; i < manager.GetDriveCount(); ++i) {
+    manager.SelectDrive(i);
+    const RecordDrive drive = RecordDriveOf(manager, i);
+    const std::string path = manager.GetDrivePath(i);
+    if (!SetDiagnosticMode(kDiagnosticEnter)) {
+      const std::string why =
+          DescribeVendorCommandFailure(CDeviceManager::GetLastTransportError(), path);
+      std::fprintf(err, "velmo-cli: drive %u (%s, %s) %s; not used\n", i, drive.name.c_str(),
+                   path.c_str(),
+                   why.empty() ? "refuses the diagnostic mode" : ("cannot be used: " + why).c_str());
+      continue;
+    }
+    SetDiagnosticMode(kDiagnosticLeave);
+    DriveRun run;
+    run.index = i;
+    run.prefix = "[" + std::to_string(i) + " " + drive.product + "] ";
+    runs.push_back(run);
+    folders.push_back(DriveFolderName(i, drive.product));
+  }
+  if (runs.empty()) {
+    std::fprintf(err, "velmo-cli: no supported drive%s\n",
+                 manager.GetDriveCount() == 0 ? " (No Device found!)" : "");
+    return kExitNoDrive;
+  }
+
+  // SIGTERM, SIGHUP or a SIGINT sent to this process alone reaches every
+  // run; each stops as a scan is stopped and leaves the diagnostic mode.
+  std::mutex runLock;
+  bool started = false;
+  CInterruptWatch interrupt;
+  const auto passOn = [&] {
+    std::lock_guard<std::mutex> hold(runLock);
+    if (!started) return;
+    for (const DriveRun& run : runs) {
+      if (run.pid > 0 && run.code < 0) kill(run.pid, interrupt.Signal());
+    }
+  };
+  interrupt.OnInterrupt(passOn);
+  interrupt.OnAgain(passOn);
+
+  int worst = kExitOk;
+  {
+    std::lock_guard<std::mutex> hold(runLock);
+    for (size_t k = 0; k < runs.size(); ++k) {
+      std::string error;
+      if (mkdir(folders[k].c_str(), 0777) != 0 && errno != EEXIST) {
+        std::fprintf(err, "velmo-cli: cannot make the folder %s: %s\n", folders[k].c_str(),
+                     std::strerror(errno));
+        runs[k].code = kExitCannotWrite;
+      } else if (!Start(runs[k], folders[k], RunArgs(args, runs[k].index), &error)) {
+        std::fprintf(err, "velmo-cli: cannot start the run of drive %d: %s\n", runs[k].index,
+                     error.c_str());
+        runs[k].code = kExitCannotWrite;
+      } else {
+        std::fprintf(out, "%sin %s/\n", runs[k].prefix.c_str(), folders[k].c_str());
+      }
+      if (runs[k].code >= 0) worst = std::max(worst, runs[k].code);
+    }
+    started = true;
+    if (interrupt.Interrupted()) {
+      for (const DriveRun& run : runs) {
+        if (run.pid > 0) kill(run.pid, interrupt.Signal());
+      }
+    }
+  }
+  std::fflush(out);
+
+  // Pass on what the runs say until every one has closed its output.
+  for (;;) {
+    std::vector<pollfd> fds;
+    std::vector<std::pair<DriveRun*, bool>> owners;  // run, is its stderr
+    for (DriveRun& run : runs) {
+      if (run.outFd >= 0) {
+        fds.push_back({run.outFd, POLLIN, 0});
+        owners.push_back({&run, false});
+      }
+      if (run.errFd >= 0) {
+        fds.push_back({run.errFd, POLLIN, 0});
+        owners.push_back({&run, true});
+      }
+    }
+    if (fds.empty()) break;
+    if (poll(fds.data(), fds.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (size_t k = 0; k < fds.size(); ++k) {
+      if (fds[k].revents == 0) continue;
+      DriveRun& run = *owners[k].first;
+      const bool isErr = owners[k].second;
+      char chunk[4096];
+      const ssize_t n = read(fds[k].fd, chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
+      std::string& pending = isErr ? run.errPending : run.outPending;
+      if (n > 0) {
+        pending.append(chunk, static_cast<size_t>(n));
+        PassLines(&pending, run.prefix, isErr ? err : out, false);
+        continue;
+      }
+      PassLines(&pending, run.prefix, isErr ? err : out, true);
+      close(fds[k].fd);
+      (isErr ? run.errFd : run.outFd) = -1;
+    }
+  }
+
+  for (DriveRun& run : runs) {
+    if (run.pid <= 0) continue;
+    int status = 0;
+    while (waitpid(run.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    {
+      std::lock_guard<std::mutex> hold(runLock);
+      run.code = code;
+    }
+    std::fprintf(out, "%sexit %d\n", run.prefix.c_str(), code);
+    worst = std::max(worst, code);
+  }
+  std::fflush(out);
+  return worst;
+}

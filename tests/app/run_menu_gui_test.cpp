@@ -1,0 +1,160 @@
+// The Run menu: its choices kept between launches (a damaged file set aside),
+// and a spindle run by itself under a real display: every blank disc of the
+// feeder started when identified, ejected when done, the next one taken.
+#include <gtest/gtest.h>
+#include <wx/menu.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/run_choices.h"
+#include "app/scan_dlg.h"
+#include "res/resource_ids.h"
+#include "simulator/sim_drive.h"
+#include "tests/app/gui_test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class RecordingPrompts : public UserPrompts {
+ public:
+  explicit RecordingPrompts(std::vector<std::string>& seen) : m_seen(seen) {}
+  void Message(wxWindow*, const std::string& text, const std::string&) override {
+    m_seen.push_back(text);
+  }
+  void DriveNotice(wxWindow*) override {}
+  void About(wxWindow*) override {}
+
+ private:
+  std::vector<std::string>& m_seen;
+};
+
+class RunMenuTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = fs::temp_directory_path().string() + "/velmo-config-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    home = pattern;
+    const char* old = std::getenv("XDG_CONFIG_HOME");
+    saved = old != nullptr ? old : "";
+    setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+  }
+  void TearDown() override {
+    if (dialog != nullptr) dialog->Close(true);
+    for (int i = 0; i < 5; ++i) Pump();
+    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    fs::remove_all(home);
+  }
+  void Open(const std::string& scenario, int latencyMs) {
+    CliOptions options;
+    options.simulate = true;
+    options.scenario = scenario;
+    options.simLatencyMs = latencyMs;
+    dialog = new CScanDlg(options, std::make_unique<RecordingPrompts>(messages));
+    dialog->Show();
+    dialog->OnInitDialog();
+    Pump();
+  }
+  void Menu(int id, bool checked) {
+    wxCommandEvent event(wxEVT_MENU, id);
+    event.SetInt(checked ? 1 : 0);
+    dialog->GetEventHandler()->ProcessEvent(event);
+  }
+  std::string Status() const {
+    return dialog->Layout().Control(IDC_STATUS)->GetLabel().utf8_string();
+  }
+
+  std::string home;
+  std::string saved;
+  std::vector<std::string> messages;
+  CScanDlg* dialog = nullptr;
+};
+
+TEST_F(RunMenuTest, ChoicesAreKeptAndADamagedFileIsSetAside) {
+  const std::string path = RunChoicesPath();
+  EXPECT_EQ(path, home + "/velmo/velmo.conf");
+  std::string message;
+  EXPECT_EQ(LoadRunChoices(path, &message), RunChoices{}) << "no file: the defaults";
+  EXPECT_TRUE(message.empty());
+
+  const RunChoices chosen{true, true, "/tmp/reports of = the spindle"};
+  std::string error;
+  ASSERT_TRUE(SaveRunChoices(path, chosen, &error)) << error;
+  EXPECT_EQ(LoadRunChoices(path, &message), chosen);
+  EXPECT_TRUE(message.empty());
+
+  for (const char* damage : {"\x01\x02garbage without a key\n", "[Run\nStartOnBlankDisc=1\n",
+                             "[Run]\nStartOnBlankDisc=maybe\n"}) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << damage;
+    EXPECT_EQ(LoadRunChoices(path, &message), RunChoices{}) << damage;
+    EXPECT_NE(message.find("was damaged"), std::string::npos) << damage;
+    EXPECT_FALSE(fs::exists(path)) << damage;
+    ASSERT_TRUE(fs::exists(path + ".damaged")) << damage;
+    std::ifstream aside(path + ".damaged", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(aside), {}), damage);
+  }
+}
+
+// The window says so when it starts from a damaged file, and a choice made
+// in the menu is there at the next launch.
+TEST_F(RunMenuTest, TheMenuPersistsItsChoices) {
+  fs::create_directories(home + "/velmo");
+  std::ofstream(home + "/velmo/velmo.conf") << "not a settings file\n";
+  Open("empty", 0);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("was damaged"), std::string::npos);
+  wxMenuBar* bar = dialog->GetMenuBar();
+  const int run = bar->FindMenu("Run");
+  ASSERT_NE(run, wxNOT_FOUND);
+  wxMenu* menu = bar->GetMenu(static_cast<size_t>(run));
+  ASSERT_EQ(menu->GetMenuItemCount(), 3u);
+  EXPECT_EQ(menu->FindItemByPosition(0)->GetItemLabelText(), "Start when a blank disc is inserted");
+  EXPECT_EQ(menu->FindItemByPosition(1)->GetItemLabelText(), "Eject when done");
+  EXPECT_EQ(menu->FindItemByPosition(2)->GetItemLabelText().utf8_string(),
+            "Save a report of every run to…");
+
+  dialog->SetReportDirHook([](std::string* folder) {
+    *folder = "/srv/reports";
+    return true;
+  });
+  Menu(menu->FindItemByPosition(0)->GetId(), true);
+  Menu(menu->FindItemByPosition(2)->GetId(), true);
+  EXPECT_EQ(dialog->Choices(), (RunChoices{true, false, "/srv/reports"}));
+  dialog->Close(true);
+  for (int i = 0; i < 5; ++i) Pump();
+  dialog = nullptr;
+
+  Open("empty", 0);
+  EXPECT_EQ(dialog->Choices(), (RunChoices{true, false, "/srv/reports"}));
+  menu = dialog->GetMenuBar()->GetMenu(static_cast<size_t>(dialog->GetMenuBar()->FindMenu("Run")));
+  EXPECT_TRUE(menu->FindItemByPosition(0)->IsChecked());
+  EXPECT_FALSE(menu->FindItemByPosition(1)->IsChecked());
+  EXPECT_TRUE(menu->FindItemByPosition(2)->IsChecked());
+}
+
+// Autostart and eject over the feeder: good, marginal and bad DVD+R each run
+// by itself and ejected; the DVD-ROM after them is not started.
+TEST_F(RunMenuTest, TheFeederRunsByItself) {
+  std::string error;
+  ASSERT_TRUE(SaveRunChoices(RunChoicesPath(), RunChoices{true, true, ""}, &error)) << error;
+  Open("feeder", 10);
+  ASSERT_TRUE(WaitFor([&] { return Status() == kStartedByItself; }, 20000)) << Status();
+  ASSERT_TRUE(WaitFor([&] { return messages.size() >= 3; }, 60000));
+  EXPECT_EQ(messages[0], "This disc is ok for writing under this speed setting.");
+  EXPECT_NE(messages[1], messages[0]);
+  EXPECT_NE(messages[2], messages[0]);
+  CSimDrive& drive = *dialog->Session()->SimDrives().at(0);
+  ASSERT_TRUE(WaitFor([&] { return drive.DiscName() == "dvd-rom" && drive.DiscReady(); }, 20000));
+  for (int i = 0; i < 10; ++i) {
+    Pump();
+    wxMilliSleep(60);
+  }
+  EXPECT_EQ(messages.size(), 3u) << "the DVD-ROM is not started";
+  EXPECT_EQ(drive.OpcodeCount(0x1B), 3u) << "three discs ejected";
+  EXPECT_FALSE(dialog->Scanning());
+}
+
+}  // namespace
