@@ -6,6 +6,8 @@
 
 #include "app/scan_dlg.h"
 #include "commands/drive_commands.h"
+#include "results/paper_size.h"
+#include "results/report_output.h"
 
 namespace {
 
@@ -68,7 +70,22 @@ void CScanDlg::StartIfChosen() {
   OnStart(start);
 }
 
+// A PDF of the run under its default name in the chosen folder. A report
+// that cannot be written is said after the run's own status text, which
+// stays: the run itself is not less done.
+void CScanDlg::SaveReportIfChosen() {
+  if (m_runChoices.reportDir.empty() || !m_recorder.HasRun() || m_closing) return;
+  CReportOutput output(m_runChoices.reportDir, ReportFormat::kPdf);
+  std::string written, error;
+  if (!output.Open(&error) ||
+      !output.Write({m_recorder.Record()}, PaperSizeFromEnvironment(), &written, &error)) {
+    const std::string status = m_layout.Control(IDC_STATUS)->GetLabel().utf8_string();
+    SetText(IDC_STATUS, status + " (report not written: " + error + ")");
+  }
+}
+
 void CScanDlg::EjectIfChosen() {
+  SaveReportIfChosen();
   m_startedByItself = false;
   if (!m_runChoices.eject || m_closing || !m_session) return;
   // The poll sees the tray empty and clears the disc fields; the next disc

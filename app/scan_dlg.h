@@ -139,7 +139,8 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void BuildRunMenu();
   void OnRunMenu(wxCommandEvent& event);
   void StartIfChosen();
-  void EjectIfChosen();
+  void EjectIfChosen();  // after the report of every run, where one is chosen
+  void SaveReportIfChosen();
   bool InitDeviceManager();
   void InitDensityCombo();
   void ResetDiscInfo();

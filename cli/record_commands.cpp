@@ -259,8 +259,11 @@ void KeepInHistory(const ScanRecord& record, const CliOptions& options, std::FIL
   std::string error, notice;
   const bool open = history.Open(DefaultHistoryPath(), &error, &notice);
   if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", notice.c_str());
-  if (!open || history.Add(record, &error) == 0) {
+  // Said once: a watch would otherwise say the same of every disc.
+  static bool told = false;
+  if ((!open || history.Add(record, &error) == 0) && !told) {
     std::fprintf(err, "velmo-cli: this run is not kept in the history: %s\n", error.c_str());
+    told = true;
   }
 }
 

@@ -108,13 +108,6 @@ std::string DiscName(const std::string& type, const std::string& mid) {
 
 }  // namespace
 
-bool KeepWatchedRun(const ScanRecord&, const std::string& recordPath, std::string* error) {
-  // The history store comes with the history commands; until it is here the
-  // record file beside the log is what keeps the run.
-  *error = "no history store in this build; the run is kept in " + recordPath;
-  return false;
-}
-
 int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
                     std::FILE* err, const DiscWait& wait) {
   if (!session.Initialized()) {
@@ -160,7 +153,6 @@ int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE
   Tally tally;
   int code = kExitOk;
   bool driveGone = false;
-  bool historyTold = false;
   int signal = 0;
   for (;;) {
     // Wait for a disc.
@@ -232,11 +224,6 @@ int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE
                      options.drive, DiscName(record.disc.type, record.disc.manufacturerId).c_str(),
                      speed.c_str(), RunOutcomeName(record.outcome), stats.whole.te.max,
                      stats.whole.fe.max);
-        if (!options.noHistory && !KeepWatchedRun(record, run.jsonFile, &error) &&
-            !historyTold) {
-          std::fprintf(err, "velmo-cli: %s\n", error.c_str());
-          historyTold = true;  // once: it says the same of every run
-        }
         std::string reportPath;
         if (!options.reportDir.empty() && !WriteReport(dir, record, &reportPath, &error)) {
           std::fprintf(err, "velmo-cli: the report was not written: %s\n", error.c_str());

@@ -20,6 +20,3 @@ struct ScanRecord;
 int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
                     std::FILE* err, const DiscWait& wait = {});
 
-// Keeps a run in the history. The one place the watch hands its records
-// over; false with *error when the run is not kept.
-bool KeepWatchedRun(const ScanRecord& record, const std::string& recordPath, std::string* error);

@@ -139,7 +139,9 @@ TEST_F(RunMenuTest, TheMenuPersistsItsChoices) {
 // by itself and ejected; the DVD-ROM after them is not started.
 TEST_F(RunMenuTest, TheFeederRunsByItself) {
   std::string error;
-  ASSERT_TRUE(SaveRunChoices(RunChoicesPath(), RunChoices{true, true, ""}, &error)) << error;
+  const std::string reports = home + "/reports";
+  fs::create_directory(reports);
+  ASSERT_TRUE(SaveRunChoices(RunChoicesPath(), RunChoices{true, true, reports}, &error)) << error;
   Open("feeder", 10);
   ASSERT_TRUE(WaitFor([&] { return Status() == kStartedByItself; }, 20000)) << Status();
   ASSERT_TRUE(WaitFor([&] { return messages.size() >= 3; }, 60000));
@@ -155,6 +157,19 @@ TEST_F(RunMenuTest, TheFeederRunsByItself) {
   EXPECT_EQ(messages.size(), 3u) << "the DVD-ROM is not started";
   EXPECT_EQ(drive.OpcodeCount(0x1B), 3u) << "three discs ejected";
   EXPECT_FALSE(dialog->Scanning());
+  // One report a run, each a PDF under its own default name.
+  std::vector<std::string> pdfs;
+  for (const auto& entry : fs::directory_iterator(reports)) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_EQ(name.rfind("velmo-", 0), 0u) << name;
+    EXPECT_EQ(entry.path().extension(), ".pdf") << name;
+    std::ifstream file(entry.path(), std::ios::binary);
+    std::string head(5, '\0');
+    file.read(head.data(), 5);
+    EXPECT_EQ(head, "%PDF-") << name;
+    pdfs.push_back(name);
+  }
+  EXPECT_EQ(pdfs.size(), 3u);
 }
 
 }  // namespace
