@@ -6,6 +6,7 @@
 
 #include "app/scan_dlg.h"
 #include "commands/drive_commands.h"
+#include "res/resource_ids.h"
 #include "results/paper_size.h"
 #include "results/report_output.h"
 
