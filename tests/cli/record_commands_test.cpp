@@ -228,9 +228,10 @@ TEST_F(RecordCommandsTest, AHistoryThatCannotBeWrittenNeverFailsAScan) {
   std::string error;
   EXPECT_TRUE(LoadRecordFile(json.str(), &record, &error)) << error;  // the run's own output stands
 
-  // A log that cannot be written is a run too, and is kept.
+  // A log that fails while the run writes it is a run too, and is kept (one
+  // that cannot be opened at all is refused before the drive is touched).
   fs::remove(m_data / "velmo");
-  const Captured noLog = RunCli({"--simulate", "--sim-latency=0", "--log=/nonexistent-dir/TEFE.txt", "scan"}, Scan);
+  const Captured noLog = RunCli({"--simulate", "--sim-latency=0", "--log=/dev/full", "scan"}, Scan);
   EXPECT_EQ(noLog.exitCode, kExitCannotWrite);
   EXPECT_NE(Command("history", {"--outcome", "log-not-written"}).out.find("log not written"), std::string::npos);
 }

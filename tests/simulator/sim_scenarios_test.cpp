@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cctype>
 #include <set>
 
 #include "sim_test_util.h"
@@ -117,16 +117,35 @@ TEST(SimScenarioFaults, BrokenLengthScenarios) {
 // offers: a menu entry or a scenario must not promise a speed the list will
 // not show. CD multiples are not DVD ones and are left out.
 TEST(SimScenarioList, DescriptionsNameOnlySpeedsTheDiscOffers) {
-  const std::regex multiple(R"((\d+(?:\.\d)?)X\b)");
+  // The multiples a text names: digits, an optional ".d", then "X" ending a word.
+  auto multiples = [](const std::string& text) {
+    std::vector<std::string> found;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (!std::isdigit(static_cast<unsigned char>(text[i])) ||
+          (i > 0 && std::isalnum(static_cast<unsigned char>(text[i - 1])))) {
+        continue;
+      }
+      size_t end = i;
+      while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+      if (end + 1 < text.size() && text[end] == '.' &&
+          std::isdigit(static_cast<unsigned char>(text[end + 1]))) {
+        end += 2;
+      }
+      const bool wordEnds = end + 1 >= text.size() ||
+                            !std::isalnum(static_cast<unsigned char>(text[end + 1]));
+      if (end < text.size() && text[end] == 'X' && wordEnds) found.push_back(text.substr(i, end - i));
+      i = end;
+    }
+    return found;
+  };
   auto check = [&](const std::string& owner, const std::string& text, const SimDisc& disc) {
     if (disc.profile < kProfileDvdRom) return;
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), multiple);
-         it != std::sregex_iterator(); ++it) {
-      const double times = std::stod((*it)[1].str());
+    for (const std::string& multiple : multiples(text)) {
+      const double times = std::stod(multiple);
       const uint32_t kBps = times == 2.4 ? 3324u : static_cast<uint32_t>(times * 1385);
       bool offered = false;
       for (const SimWriteSpeed& speed : disc.writeSpeeds) offered |= speed.writeKBps == kBps;
-      EXPECT_TRUE(offered) << owner << ": \"" << text << "\" names " << (*it)[0] << " ("
+      EXPECT_TRUE(offered) << owner << ": \"" << text << "\" names " << multiple << "X ("
                            << kBps << " kB/s)";
     }
   };
