@@ -48,7 +48,8 @@ bool ParseInt(const std::string& text, int min, int max, int* value) {
   return true;
 }
 
-// "--name=value" or "--name value": the value, advancing i for the second form.
+}  // namespace
+
 bool TakeValue(const std::vector<std::string>& args, size_t* i, const std::string& name,
                std::string* value) {
   const std::string& arg = args[*i];
@@ -63,8 +64,6 @@ bool TakeValue(const std::vector<std::string>& args, size_t* i, const std::strin
   }
   return false;
 }
-
-}  // namespace
 
 bool IsRecordCommand(const std::string& command) {
   return command == "history" || command == "show" || command == "compare" ||

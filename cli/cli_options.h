@@ -73,5 +73,10 @@ bool IsRecordCommand(const std::string& command);
 // Help of one command (velmo-cli COMMAND --help); empty for an unknown one.
 std::string CommandUsage(const std::string& command);
 
+// "--name=value" or "--name value" at args[*i]: the value, advancing *i for
+// the second form; false when args[*i] is not that option with a value.
+bool TakeValue(const std::vector<std::string>& args, size_t* i, const std::string& name,
+               std::string* value);
+
 // The one line that follows a usage error.
 inline constexpr char kCliHelpHint[] = "try 'velmo-cli --help'";

@@ -4,25 +4,6 @@
 
 #include "cli/cli_options.h"
 
-namespace {
-
-bool TakeValue(const std::vector<std::string>& args, size_t* i, const std::string& name,
-               std::string* value) {
-  const std::string& arg = args[*i];
-  if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 &&
-      arg[name.size()] == '=') {
-    *value = arg.substr(name.size() + 1);
-    return true;
-  }
-  if (arg == name && *i + 1 < args.size()) {
-    *value = args[++*i];
-    return true;
-  }
-  return false;
-}
-
-}  // namespace
-
 bool TakeWatchOption(const std::vector<std::string>& args, size_t* i, CliOptions* options,
                      std::string* error) {
   const std::string& arg = args[*i];
