@@ -25,10 +25,12 @@ std::string Fixed(double value) {
 
 CHistoryDlg::CHistoryDlg(wxWindow* parent,
                          std::function<void(const ScanRecord&, const std::string&)> open,
+                         std::function<void(const std::vector<ScanRecord>&)> exportRuns,
                          std::function<void(const std::string&)> say)
     : wxDialog(parent, wxID_ANY, "History", wxDefaultPosition, wxSize(1000, 460),
                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
       m_open(std::move(open)),
+      m_export(std::move(exportRuns)),
       m_say(std::move(say)) {
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   auto* filter = new wxBoxSizer(wxHORIZONTAL);
@@ -50,8 +52,10 @@ CHistoryDlg::CHistoryDlg(wxWindow* parent,
   auto* buttons = new wxBoxSizer(wxHORIZONTAL);
   auto* openButton = new wxButton(this, wxID_OPEN, "&Open");
   auto* compare = new wxButton(this, wxID_ANY, "&Compare");
+  auto* exportButton = new wxButton(this, wxID_ANY, "&Export Report...");
   buttons->Add(openButton, 0, wxRIGHT, 6);
   buttons->Add(compare, 0, wxRIGHT, 6);
+  buttons->Add(exportButton, 0, wxRIGHT, 6);
   buttons->Add(new wxButton(this, wxID_CLOSE, "Close"));
   sizer->Add(buttons, 0, wxALL | wxALIGN_RIGHT, 8);
   SetSizer(sizer);
@@ -64,6 +68,7 @@ CHistoryDlg::CHistoryDlg(wxWindow* parent,
   m_mid->Bind(wxEVT_TEXT_ENTER, reload);
   openButton->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OpenSelected(); });
   compare->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { CompareSelected(); });
+  exportButton->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { ExportSelected(); });
   m_list->Bind(wxEVT_LIST_ITEM_ACTIVATED, [this](wxListEvent&) { OpenSelected(); });
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { Destroy(); }, wxID_CLOSE);
 }
@@ -112,26 +117,46 @@ void CHistoryDlg::OpenSelected() {
   m_open(record, "#" + std::to_string(ids[0]));
 }
 
-void CHistoryDlg::CompareSelected() {
+std::vector<std::pair<std::string, ScanRecord>> CHistoryDlg::LoadSelected(
+    size_t least, size_t most, const std::string& what) {
   const std::vector<int64_t> ids = SelectedIds();
-  if (ids.size() < 2 || ids.size() > kMaxComparedRuns) {
-    m_say("Select 2 to " + std::to_string(kMaxComparedRuns) + " runs to compare.");
-    return;
+  if (ids.size() < least || ids.size() > most) {
+    m_say(what);
+    return {};
   }
   CHistory history;
   std::string error, notice;
-  if (!history.Open(DefaultHistoryPath(), &error, &notice)) return;
+  if (!history.Open(DefaultHistoryPath(), &error, &notice)) {
+    m_say(error);
+    return {};
+  }
   std::vector<std::pair<std::string, ScanRecord>> runs;
   for (const int64_t id : ids) {
     ScanRecord record;
     if (!history.Load(id, &record, &error)) {
       m_say(error);
-      return;
+      return {};
     }
     runs.emplace_back("#" + std::to_string(id), std::move(record));
   }
+  return runs;
+}
+
+void CHistoryDlg::CompareSelected() {
+  const auto runs = LoadSelected(2, kMaxComparedRuns,
+                                 "Select 2 to " + std::to_string(kMaxComparedRuns) + " runs to compare.");
+  if (runs.empty()) return;
   m_comparison = new CCompareDlg(this, runs);
   m_comparison->Show();
+}
+
+void CHistoryDlg::ExportSelected() {
+  const auto runs = LoadSelected(1, kMaxComparedRuns,
+                                 "Select 1 to " + std::to_string(kMaxComparedRuns) + " runs to report.");
+  if (runs.empty()) return;
+  std::vector<ScanRecord> records;
+  for (const auto& run : runs) records.push_back(run.second);
+  m_export(records);
 }
 
 CCompareDlg::CCompareDlg(wxWindow* parent,

@@ -17,9 +17,11 @@ class wxTextCtrl;
 
 class CHistoryDlg : public wxDialog {
  public:
-  // open: shows one kept run in the main window; say: tells the user
-  // something (the main window's message box).
+  // open: shows one kept run in the main window; exportRuns: writes the
+  // report of the selected runs (one, or several as a comparison); say:
+  // tells the user something (the main window's message box).
   CHistoryDlg(wxWindow* parent, std::function<void(const ScanRecord&, const std::string&)> open,
+              std::function<void(const std::vector<ScanRecord>&)> exportRuns,
               std::function<void(const std::string&)> say);
 
   // Fills the list from the history with the current filter; false with
@@ -34,11 +36,17 @@ class CHistoryDlg : public wxDialog {
 
   void OpenSelected();
   void CompareSelected();
+  void ExportSelected();
 
  private:
   std::vector<int64_t> SelectedIds() const;
+  // The selected runs, with their names ("#ID"), when between least and
+  // most are selected; otherwise the user is told (what) and none.
+  std::vector<std::pair<std::string, ScanRecord>> LoadSelected(size_t least, size_t most,
+                                                               const std::string& what);
 
   std::function<void(const ScanRecord&, const std::string&)> m_open;
+  std::function<void(const std::vector<ScanRecord>&)> m_export;
   std::function<void(const std::string&)> m_say;
   wxTextCtrl* m_mid = nullptr;
   wxListCtrl* m_list = nullptr;

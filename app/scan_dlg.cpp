@@ -153,13 +153,16 @@ void CScanDlg::AddReportMenuItems() {
 }
 
 // What Export Report and Print Report report: the last run started here.
+// The recorded run the window shows, else the last run started here.
 std::vector<ScanRecord> CScanDlg::RunsToReport() const {
+  if (m_showingRecord) return {m_shownRecord};
   if (!m_recorder.HasRun()) return {};
   return {m_recorder.Record()};
 }
 
-void CScanDlg::OnExportReport(wxCommandEvent&) {
-  const std::vector<ScanRecord> runs = RunsToReport();
+void CScanDlg::OnExportReport(wxCommandEvent&) { ExportReportOf(RunsToReport()); }
+
+void CScanDlg::ExportReportOf(const std::vector<ScanRecord>& runs) {
   if (runs.empty()) {
     m_prompts->Message(this, "There is no run to report yet.");
     return;

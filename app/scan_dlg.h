@@ -121,6 +121,8 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void BuildSimulatorMenu();
   void AddReportMenuItems();
   std::vector<ScanRecord> RunsToReport() const;
+  // Export Report's file dialog for these runs (several: a comparison).
+  void ExportReportOf(const std::vector<ScanRecord>& runs);
   void BuildRecordMenu();
   void OnFileOpenRecord(wxCommandEvent& event);
   void OnFileHistory(wxCommandEvent& event);
@@ -234,6 +236,7 @@ class CScanDlg : public wxFrame, private ScanWindow {
   CRunRecorder m_recorder;
   std::function<bool(std::string*)> m_openRecordHook;
   bool m_showingRecord = false;
+  ScanRecord m_shownRecord;  // while m_showingRecord
   CHistoryDlg* m_history = nullptr;
   bool m_runKept = true;     // false from START until the run is in the history
   std::string m_runStarted;  // ISO 8601, when START was pressed

@@ -81,7 +81,8 @@ void CScanDlg::OnFileHistory(wxCommandEvent&) {
       return;
     }
     ShowRecord(record, name);
-  }, [this](const std::string& text) { m_prompts->Message(this, text); });
+  }, [this](const std::vector<ScanRecord>& runs) { ExportReportOf(runs); },
+     [this](const std::string& text) { m_prompts->Message(this, text); });
   m_history->Bind(wxEVT_DESTROY, [this](wxWindowDestroyEvent& event) {
     if (event.GetWindow() == m_history) m_history = nullptr;
     event.Skip();
@@ -130,6 +131,7 @@ void CScanDlg::ShowRecord(const ScanRecord& record, const std::string& name) {
   // START would scan the drive's disc, not the recorded one: it stays as
   // it was, and pressing it leaves this view.
   m_showingRecord = true;
+  m_shownRecord = record;
   if (record.kind == RecordKind::kSmart) {
     // A Smart Scan reads as its report did.
     CSmartModeDlg report(nullptr, nullptr);

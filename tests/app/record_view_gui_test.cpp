@@ -1,6 +1,7 @@
 // The window's recorded runs: a record opened without touching the drive,
 // and the window's own runs kept in the history.
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <wx/choice.h>
 #include <wx/listctrl.h>
 #include <wx/textctrl.h>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "app/history_dlg.h"
 #include "app/scan_dlg.h"
@@ -17,6 +19,8 @@
 #include "results/history.h"
 #include "simulator/sim_drive.h"
 #include "tests/app/gui_test_support.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -247,6 +251,28 @@ TEST_F(RecordViewTest, HistoryListsFiltersOpensAndCompares) {
   EXPECT_TRUE(m_dialog->ShowingRecord());
   EXPECT_EQ(Text(IDC_MANUFACTURER_ID), "MKM     ");
 
+  // Export Report writes the run the window shows, and the History window
+  // the runs selected in it (two: one comparison page).
+  const std::string folder =
+      (fs::temp_directory_path() / ("velmo-export-" + std::to_string(getpid()))).string();
+  fs::create_directories(folder);
+  std::string asked;
+  m_dialog->SetReportPathHook([&](const std::string& name, std::string* chosen) {
+    asked = name;
+    *chosen = folder + "/" + (fs::exists(folder + "/shown.html") ? "both.html" : "shown.html");
+    return true;
+  });
+  auto read = [](const std::string& path) {
+    std::ifstream file(path);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  };
+  wxCommandEvent exportEvent(wxEVT_MENU, file->FindItem("Export Report..."));
+  m_dialog->GetEventHandler()->ProcessEvent(exportEvent);
+  EXPECT_NE(asked.find("MKM"), std::string::npos) << asked;  // the shown run's default name
+  const std::string shown = read(folder + "/shown.html");
+  EXPECT_NE(shown.find("MKM"), std::string::npos);
+  EXPECT_EQ(shown.find("ORBTEK"), std::string::npos);
+
   // Two runs side by side: the overlaid chart and a column each.
   history->MidFilter()->SetValue("");
   ASSERT_TRUE(history->Reload(&error)) << error;
@@ -267,6 +293,11 @@ TEST_F(RecordViewTest, HistoryListsFiltersOpensAndCompares) {
     }
   }
   EXPECT_TRUE(overLimitRow);
+  history->ExportSelected();
+  const std::string both = read(folder + "/both.html");
+  EXPECT_NE(both.find("MKM"), std::string::npos);
+  EXPECT_NE(both.find("ORBTEK"), std::string::npos);
+  fs::remove_all(folder);
   // One run selected: nothing to compare, and the user is told.
   history->List()->SetItemState(1, 0, wxLIST_STATE_SELECTED);
   history->CompareSelected();
