@@ -112,7 +112,7 @@ class CScanDlg : public wxFrame, private ScanWindow {
   bool OpenRecord(const std::string& path, std::string* error);
   bool ShowingRecord() const { return m_showingRecord; }
   // File, History...'s window while it is open.
-  CHistoryDlg* HistoryWindow() const { return m_history; }
+  CHistoryDlg* HistoryWindow() const { return *m_history; }
   // What the last history write said, if it failed (said once).
   const std::string& HistoryProblem() const { return m_historyProblem; }
 
@@ -237,7 +237,8 @@ class CScanDlg : public wxFrame, private ScanWindow {
   std::function<bool(std::string*)> m_openRecordHook;
   bool m_showingRecord = false;
   ScanRecord m_shownRecord;  // while m_showingRecord
-  CHistoryDlg* m_history = nullptr;
+  // The open History window, or null; shared with its destroy handler.
+  std::shared_ptr<CHistoryDlg*> m_history = std::make_shared<CHistoryDlg*>(nullptr);
   bool m_runKept = true;     // false from START until the run is in the history
   std::string m_runStarted;  // ISO 8601, when START was pressed
   std::string m_historyProblem;

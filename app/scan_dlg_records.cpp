@@ -71,11 +71,11 @@ bool CScanDlg::OpenRecord(const std::string& path, std::string* error) {
 }
 
 void CScanDlg::OnFileHistory(wxCommandEvent&) {
-  if (m_history != nullptr) {
-    m_history->Raise();
+  if (*m_history != nullptr) {
+    (*m_history)->Raise();
     return;
   }
-  m_history = new CHistoryDlg(this, [this](const ScanRecord& record, const std::string& name) {
+  CHistoryDlg* history = new CHistoryDlg(this, [this](const ScanRecord& record, const std::string& name) {
     if (m_scanning == 1) {
       m_prompts->Message(this, "A scan is running; open the record when it has ended.");
       return;
@@ -83,13 +83,16 @@ void CScanDlg::OnFileHistory(wxCommandEvent&) {
     ShowRecord(record, name);
   }, [this](const std::vector<ScanRecord>& runs) { ExportReportOf(runs); },
      [this](const std::string& text) { m_prompts->Message(this, text); });
-  m_history->Bind(wxEVT_DESTROY, [this](wxWindowDestroyEvent& event) {
-    if (event.GetWindow() == m_history) m_history = nullptr;
+  *m_history = history;
+  // The window may go while this one is being destroyed (it is a child), so
+  // the handler keeps its own reference to the slot and never touches this.
+  history->Bind(wxEVT_DESTROY, [slot = m_history](wxWindowDestroyEvent& event) {
+    if (event.GetWindow() == *slot) *slot = nullptr;
     event.Skip();
   });
   std::string error;
-  if (!m_history->Reload(&error)) m_prompts->Message(this, "The history cannot be read: " + error);
-  m_history->Show();
+  if (!history->Reload(&error)) m_prompts->Message(this, "The history cannot be read: " + error);
+  history->Show();
 }
 
 void CScanDlg::ShowRecord(const ScanRecord& record, const std::string& name) {
