@@ -679,6 +679,12 @@ gboolean TypeFullPathInGtkChooser(gpointer data) {
 }
 
 TEST_F(ScanDlgTest, SaveMovesTheWorkingDirectoryToTheFolderOfTheFileWritten) {
+#if defined(__SANITIZE_THREAD__)
+  // The real GTK file chooser lists folders on GIO worker threads that
+  // ThreadSanitizer sees only in part; it reports GTK against itself. The
+  // normal and AddressSanitizer runs keep this test.
+  GTEST_SKIP() << "the GTK file chooser's own threads under ThreadSanitizer";
+#endif
   Open("dvd+r-good");
   ASSERT_TRUE(WaitStatus("Ready."));
   const std::string home = wxGetCwd().utf8_string();
