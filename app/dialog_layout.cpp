@@ -11,6 +11,10 @@
 #include <wx/stattext.h>
 
 #include <algorithm>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
 
 #include <pango/pangocairo.h>
 
@@ -24,10 +28,21 @@ wxFont TemplateFont(const DialogTemplate& dialog) {
 }
 
 wxSize DialogBaseUnits(const char* face, int points) {
+  // Measured once a font: every new font map starts Pango's font-loading
+  // thread again, and the answer cannot change within a process.
+  static std::mutex lock;
+  static std::map<std::pair<std::string, int>, wxSize> measured;
+  std::lock_guard<std::mutex> hold(lock);
+  const auto key = std::make_pair(std::string(face), points);
+  if (auto found = measured.find(key); found != measured.end()) return found->second;
   // The template's font as a 96-dpi screen draws it, whatever resolution
-  // the desktop reports: a pango context of its own at 96 dpi.
-  PangoFontMap* fonts = pango_cairo_font_map_new();
-  pango_cairo_font_map_set_resolution(PANGO_CAIRO_FONT_MAP(fonts), 96.0);
+  // the desktop reports: a pango context of its own at 96 dpi, kept for
+  // the life of the process.
+  static PangoFontMap* fonts = [] {
+    PangoFontMap* map = pango_cairo_font_map_new();
+    pango_cairo_font_map_set_resolution(PANGO_CAIRO_FONT_MAP(map), 96.0);
+    return map;
+  }();
   PangoContext* context = pango_font_map_create_context(fonts);
   PangoFontDescription* description = pango_font_description_new();
   pango_font_description_set_family(description, face);
@@ -46,12 +61,12 @@ wxSize DialogBaseUnits(const char* face, int points) {
   g_object_unref(layout);
   pango_font_description_free(description);
   g_object_unref(context);
-  g_object_unref(fonts);
   // The average letter width rounded as the dialog framework rounds it.
   const int average = (width / 26 + 1) / 2;
   const int height = ascent + descent;
-  if (average <= 0 || height <= 0) return wxSize(6, 13);
-  return wxSize(average, height);
+  const wxSize units = average <= 0 || height <= 0 ? wxSize(6, 13) : wxSize(average, height);
+  measured.emplace(key, units);
+  return units;
 }
 
 namespace {
