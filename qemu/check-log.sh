@@ -3,21 +3,9 @@
 # the MMC/SPC standards say the emulated drives must answer.
 set -uo pipefail
 log=$1
-passed=0 failed=0
-ok() { passed=$((passed + 1)); echo "  ok   $*"; }
-bad() { failed=$((failed + 1)); echo "  FAIL $*"; }
-check() {  # description, then a command that must succeed
-  local what=$1
-  shift
-  if "$@"; then ok "$what"; else bad "$what"; fi
-}
+. "$(dirname "$0")/log-judge.sh"
 field() { sed -n "s/^@@$1 //p" "$log"; }
-out() { sed -n "s/^@@OUT $1: //p" "$log"; }
-err() { sed -n "s/^@@ERR $1: //p" "$log"; }
 trace() { sed -n "s/^@@TRACE $1: //p" "$log"; }
-rc_of() { sed -n "s/^@@RUN $1 rc=//p" "$log"; }
-has() { grep -q -- "$2" <<<"$1"; }
-hasnt() { ! grep -q -- "$2" <<<"$1"; }
 # Trace lines of one drive whose CDB starts with the given bytes.
 cdb_lines() { trace "$1" | grep " drive=$2 " | grep "cdb=\[$3"; }
 # Every such line says the same: "field=value" pairs given.
@@ -101,5 +89,4 @@ check "user runs had uid 1000 without capabilities" grep -q '^1000 CapEff:.*0000
 check "user identify through /dev/srN exits 3" test "$(rc_of user-sr-identify)" = 3
 check "user identify through /dev/srN names the kernel's refusal" has "$(err user-sr-identify)" "cannot be used: the kernel refused the vendor command"
 check "no transport failure reported anywhere" hasnt "$(grep -E '^@@(OUT|ERR) (root|user-sg)' "$log")" "transport failure"
-echo "qemu-drive-test: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+verdict "qemu-drive-test: "

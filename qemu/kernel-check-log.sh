@@ -3,22 +3,10 @@
 # against the same scenarios run in-process with --simulate (REFDIR).
 set -uo pipefail
 log=$1 ref=$2
-passed=0 failed=0
-ok() { passed=$((passed + 1)); echo "  ok   $*"; }
-bad() { failed=$((failed + 1)); echo "  FAIL $*"; }
-check() {  # description, then a command that must succeed
-  local what=$1
-  shift
-  if "$@"; then ok "$what"; else bad "$what"; fi
-}
-out() { sed -n "s/^@@OUT $1: //p" "$log"; }
-err() { sed -n "s/^@@ERR $1: //p" "$log"; }
+. "$(dirname "$0")/log-judge.sh"
 both() { out "$1"; err "$1"; }
-rc_of() { sed -n "s/^@@RUN $1 rc=//p" "$log"; }
 file_of() { sed -n "s/^@@FILE $1: //p" "$log"; }
 lastfd() { sed -n "s/^@@LASTFD $1 //p" "$log"; }
-has() { grep -q -- "$2" <<<"$1"; }
-hasnt() { ! grep -q -- "$2" <<<"$1"; }
 # Device names differ (sim:d: against /dev/sg1); everything else must not.
 # The log's path and the columns around the device name follow suit.
 normal() { sed -E 's#(sim:[a-z]:|/dev/sg[0-9]+)#DEV#g; s#^Log: .*\(([0-9]+ samples).*#Log: (\1)#; s/ +/ /g; s/ +$//'; }
@@ -145,5 +133,4 @@ for name in drives identify-0 scan-quick scan-normal scan-full smart scan-dl bus
   fi
 done
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+verdict ""
