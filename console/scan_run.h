@@ -14,8 +14,8 @@
 #include <mutex>
 #include <string>
 
-#include "commands/disc_type.h"
 #include "chart/scan_series.h"
+#include "commands/disc_type.h"
 #include "commands/speed_codes.h"
 #include "console/scan_verdict.h"
 
