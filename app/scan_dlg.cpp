@@ -29,6 +29,7 @@
 #include "results/media_codes.h"
 #include "snapshot/bmp_file_name.h"
 #include "chart/graph_ctrl.h"
+#include "chart/scan_series.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
 #include "res/resource_ids.h"
@@ -231,11 +232,8 @@ bool CScanDlg::OnInitDialog() {
   placeholder->Hide();
   m_graph = new CGraphCtrl();
   m_graph->Create(m_panel, rect, wxID_ANY);
-  m_graph->AddSeries(kTeColour);
-  m_graph->AddSeries(kFeColour);
-  m_graph->AddSeries(kTeColour);
+  AddScanSeries(*m_graph);
   SetText(IDC_TE_LEGEND, "---");
-  m_graph->AddSeries(kFeColour);
   SetText(IDC_FE_LEGEND, "---");
   return true;
 }
@@ -359,7 +357,7 @@ void CScanDlg::ApplyDiscView(const DiscView& view) {
   }
   if (view.capacity) SetText(IDC_CAPACITY, *view.capacity);
   if (view.speedCode) m_speedCode = *view.speedCode;
-  if (view.chartLastLba && m_graph != nullptr) m_graph->SetRange(0.0, 600.0, 0, *view.chartLastLba, 0);
+  if (view.chartLastLba && m_graph != nullptr) SetScanRange(*m_graph, *view.chartLastLba);
   if (view.enableRunControls) EnableRunControls(true, false, true);
   if (view.enableRunControls) StartIfChosen();
   if (view.status) SetText(IDC_STATUS, *view.status);
@@ -440,12 +438,12 @@ void CScanDlg::OnSelchangeDensity(wxCommandEvent&) {
 
 void CScanDlg::OnFeCheck(wxCommandEvent&) {
   m_showFeLimit = m_showFeLimit ? 0 : 1;
-  if (m_graph != nullptr) m_graph->DrawLimitLine(1, kFeLimit, m_showFeLimit);
+  if (m_graph != nullptr) m_graph->DrawLimitLine(SeriesIndex(ScanSeries::kFeLimit), kFeLimit, m_showFeLimit);
 }
 
 void CScanDlg::OnTeCheck(wxCommandEvent&) {
   m_showTeLimit = m_showTeLimit ? 0 : 1;
-  if (m_graph != nullptr) m_graph->DrawLimitLine(0, kTeLimit, m_showTeLimit);
+  if (m_graph != nullptr) m_graph->DrawLimitLine(SeriesIndex(ScanSeries::kTeLimit), kTeLimit, m_showTeLimit);
 }
 
 // Media poll.
@@ -652,15 +650,17 @@ void CScanDlg::ShowFirmwareFailureEnded() {
   EjectIfChosen();
 }
 
-void CScanDlg::ShowVerdict(const std::string& text, uint32_t colour) {
-  m_recorder.End(colour == kColorGreen ? RunOutcome::kOk : RunOutcome::kNotRecommended, text);
+void CScanDlg::ShowVerdict(ScanVerdict verdict) {
+  const std::string text = VerdictText(verdict);
+  const RunOutcome outcome =
+      verdict == ScanVerdict::kOk ? RunOutcome::kOk : RunOutcome::kNotRecommended;
+  m_recorder.End(outcome, text);
   std::weak_ptr<int> alive = m_alive;
   // Kept before the box: the run is whole, whatever the user does next.
-  KeepRunInHistory(m_pScanThread.get(),
-                   colour == kColorGreen ? RunOutcome::kOk : RunOutcome::kNotRecommended);
+  KeepRunInHistory(m_pScanThread.get(), outcome);
   m_prompts->Message(this, text);
   if (alive.expired()) return;
-  m_statusColor = colour;
+  m_statusColor = VerdictColour(verdict);
   SetText(IDC_STATUS, text);
   SayHistoryProblem(text);
 }

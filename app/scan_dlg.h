@@ -48,8 +48,6 @@ class CSunkenText;
 
 inline constexpr int kPollTimerId = 1;
 inline constexpr int kPollPeriodMs = 600;
-inline constexpr uint32_t kTeColour = 12262627;  // RGB(227, 28, 187)
-inline constexpr uint32_t kFeColour = 14544146;  // RGB(18, 237, 221)
 // The status line of a run the Run menu's autostart began.
 inline constexpr char kStartedByItself[] = "Testing... (started by itself: a blank disc was inserted)";
 
@@ -182,7 +180,7 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void ShowElapsed(long seconds) override;
   void ShowFirmwareFailure() override;
   void ShowFirmwareFailureEnded() override;
-  void ShowVerdict(const std::string& text, uint32_t colour) override;
+  void ShowVerdict(ScanVerdict verdict) override;
   void ShowFinished() override;
   void ShowSample(int32_t lba, uint16_t te, uint16_t fe) override;
   void RecordRunStart();

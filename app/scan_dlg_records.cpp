@@ -12,6 +12,7 @@
 #include "app/scan_dlg.h"
 #include "app/history_dlg.h"
 #include "chart/graph_ctrl.h"
+#include "chart/scan_series.h"
 #include "commands/disc_globals.h"
 #include "console/smart_scan.h"
 #include "res/resource_ids.h"
@@ -113,10 +114,10 @@ void CScanDlg::ShowRecord(const ScanRecord& record, const std::string& name) {
   SetText(IDC_ELAPSED, std::to_string(record.durationSeconds) + " seconds");
   if (m_graph != nullptr) {
     m_graph->ClearData();
-    m_graph->SetRange(0.0, 600.0, 0, record.disc.lastLba, 0);
+    SetScanRange(*m_graph, record.disc.lastLba);
     for (const RecordSample& s : record.samples) {
-      m_graph->AppendPoint(2, s.te, s.lba);
-      m_graph->AppendPoint(3, s.fe, s.lba);
+      m_graph->AppendPoint(SeriesIndex(ScanSeries::kTeCurve), s.te, s.lba);
+      m_graph->AppendPoint(SeriesIndex(ScanSeries::kFeCurve), s.fe, s.lba);
     }
     m_graph->Refresh();
   }

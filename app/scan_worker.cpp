@@ -6,10 +6,12 @@ class CScanWorker::Chart : public ScanChart {
  public:
   explicit Chart(CGraphCtrl& graph) : m_graph(graph) {}
   void ClearData() override { m_graph.ClearData(); }
-  void DrawLimitLine(int series, double y, bool show) override {
-    m_graph.DrawLimitLine(series, static_cast<int>(y), show ? 1 : 0);
+  void DrawLimitLine(ScanSeries series, double y, bool show) override {
+    m_graph.DrawLimitLine(SeriesIndex(series), static_cast<int>(y), show ? 1 : 0);
   }
-  void AppendPoint(int series, double y, double x) override { m_graph.AppendPoint(series, y, x); }
+  void AppendPoint(ScanSeries series, double y, double x) override {
+    m_graph.AppendPoint(SeriesIndex(series), y, x);
+  }
   void Refresh() override { m_graph.Refresh(); }
 
  private:
@@ -95,10 +97,8 @@ class CScanWorker::Sink : public ScanSink {
   }
   void Finished() override { Post([](ScanWindow& w) { w.ShowFinished(); }); }
 
-  void Verdict(const char* text, uint32_t colour) override {
-    PostAndWait([message = std::string(text), colour](ScanWindow& w) {
-      w.ShowVerdict(message, colour);
-    });
+  void Verdict(ScanVerdict verdict) override {
+    PostAndWait([verdict](ScanWindow& w) { w.ShowVerdict(verdict); });
   }
 
   // Releases a worker waiting on the verdict box; no posted update runs

@@ -30,8 +30,8 @@ class ScanWindow {
   virtual void ShowFirmwareFailure() = 0;
   // After the box: the red status, START on, STOP off.
   virtual void ShowFirmwareFailureEnded() = 0;
-  // Modal; returns when the user closed the box.
-  virtual void ShowVerdict(const std::string& text, uint32_t colour) = 0;
+  // Modal: the verdict's sentence; returns when the user closed the box.
+  virtual void ShowVerdict(ScanVerdict verdict) = 0;
   virtual void ShowFinished() = 0;
   // One sample taken (after its chart point); the record of the run keeps it.
   virtual void ShowSample(int32_t /*lba*/, uint16_t /*te*/, uint16_t /*fe*/) {}

@@ -26,8 +26,11 @@ class CSmartScanWorker::Sink : public SmartScanSink {
         m_stepped(std::move(stepped)) {}
 
   void Started(int rows) override { Post([f = m_started, rows] { f(rows); }); }
-  void RowText(int row, const char* text) override {
-    Post([f = m_rowText, row, t = std::string(text)] { f(row, t); });
+  void RowTesting(int row) override {
+    Post([f = m_rowText, row] { f(row, kSmartTesting); });
+  }
+  void RowVerdict(int row, SmartVerdict verdict) override {
+    Post([f = m_rowText, row, verdict] { f(row, SmartVerdictText(verdict)); });
   }
   void Stepped() override { Post(m_stepped); }
   void RowSample(int row, const OuterTrackSample& sample) override {

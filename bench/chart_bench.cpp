@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "chart/graph_model.h"
+#include "chart/scan_series.h"
 
 namespace {
 
@@ -16,10 +17,8 @@ constexpr int kEndLba = 2086912;
 void SetUpChart(CGraphModel& chart) {
   chart.SetRepaintRequest([] {});
   chart.Create(kWidth, kHeight);
-  for (COLORREF c : {12262627u, 14544146u, 12262627u, 14544146u}) {
-    chart.AddSeries(c);
-  }
-  chart.SetRange(0.0, 600.0, 0, kEndLba, 0);
+  AddScanSeries(chart);
+  SetScanRange(chart, kEndLba);
 }
 
 // Two AppendPoint and one Refresh, with readings that wander across and out

@@ -42,7 +42,7 @@ class NullSink : public ScanSink {
   void Elapsed(long) override {}
   void Sampled(int32_t, uint16_t, uint16_t) override {}
   void FirmwareFailure() override { failed = true; }
-  void Verdict(const char*, uint32_t) override {}
+  void Verdict(ScanVerdict) override {}
   void Finished() override {}
   bool failed = false;
 };
@@ -50,8 +50,8 @@ class NullSink : public ScanSink {
 class NullChart : public ScanChart {
  public:
   void ClearData() override {}
-  void DrawLimitLine(int, double, bool) override {}
-  void AppendPoint(int, double, double) override {}
+  void DrawLimitLine(ScanSeries, double, bool) override {}
+  void AppendPoint(ScanSeries, double, double) override {}
   void Refresh() override {}
 };
 

@@ -111,15 +111,16 @@ int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* er
     }
     std::this_thread::sleep_for(wait.period);
   }
-  m_fields.Apply(IdentifyDisc(m_diagnosticMode));
+  m_identity = ReadDiscIdentity();
+  m_fields.Apply(DiscViewOf(m_identity, m_diagnosticMode));
   if (wait.identified) wait.identified(m_fields);
   return kExitOk;
 }
 
 int CPreparedDisc::RequireTestable(std::FILE* err) const {
   if (m_fields.runControls) return kExitOk;
-  if (m_fields.status == DiscFields{}.status) {
-    // GET PERFORMANCE failed: the window falls back to its empty state.
+  if (m_identity.end == IdentifyEnd::kNoWriteSpeeds) {
+    // The window falls back to its empty state: its fields say nothing.
     std::fprintf(err, "velmo-cli: the drive did not report the disc's write speeds\n");
   } else {
     std::fprintf(err,

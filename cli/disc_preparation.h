@@ -69,6 +69,8 @@ class CPreparedDisc {
   int RequireTestable(std::FILE* err) const;
 
   const DiscFields& Fields() const { return m_fields; }
+  // What the identification found, and where it ended.
+  const DiscIdentity& Identity() const { return m_identity; }
   bool Refused() const { return m_refused; }
   const std::string& DriveName() const { return m_driveName; }
   const std::string& DrivePath() const { return m_drivePath; }
@@ -77,6 +79,7 @@ class CPreparedDisc {
   CRunLock m_driveLock;  // released after the diagnostic mode is left
   bool m_diagnosticMode = false;
   bool m_refused = false;
+  DiscIdentity m_identity;
   DiscFields m_fields;
   std::string m_driveName;
   std::string m_drivePath;

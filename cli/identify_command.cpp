@@ -19,7 +19,7 @@ int RunIdentifyCommand(CDriveSession& session, const CliOptions& options, std::F
                disc.DrivePath().c_str());
   PrintDiscFields(out, fields, true, true);
   // A refusing drive cannot scan whatever disc it holds: never "Ready." there.
-  const bool readyButRefused = disc.Refused() && fields.status == "Ready.";
+  const bool readyButRefused = disc.Refused() && disc.Identity().end == IdentifyEnd::kReady;
   std::fprintf(out, "%-22s%s\n", "Status:",
                readyButRefused ? "The drive refuses the diagnostic mode." : fields.status.c_str());
   return fields.runControls && !disc.Refused() ? kExitOk : kExitNoDrive;

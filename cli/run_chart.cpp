@@ -5,35 +5,27 @@
 #include "snapshot/bmp_file.h"
 #include "snapshot/surface_bitmap.h"
 
-namespace {
-
-constexpr COLORREF kTeColour = 12262627;  // RGB(227, 28, 187)
-constexpr COLORREF kFeColour = 14544146;  // RGB(18, 237, 221)
-
-}  // namespace
-
 CRunChart::CRunChart(bool drawing) {
   if (!drawing) return;
   m_model = std::make_unique<CGraphModel>();
   m_model->Create(kCliChartWidth, kCliChartHeight);
-  // The window's series, in its order: two limit lines, then the curves.
-  for (COLORREF colour : {kTeColour, kFeColour, kTeColour, kFeColour}) m_model->AddSeries(colour);
+  AddScanSeries(*m_model);
 }
 
 void CRunChart::SetRange(int32_t lastLba) {
-  if (m_model) m_model->SetRange(0.0, 600.0, 0, lastLba, 0);
+  if (m_model) SetScanRange(*m_model, lastLba);
 }
 
 void CRunChart::ClearData() {
   if (m_model) m_model->ClearData();
 }
 
-void CRunChart::DrawLimitLine(int series, double y, bool show) {
-  if (m_model) m_model->DrawLimitLine(series, static_cast<int>(y), show ? 1 : 0);
+void CRunChart::DrawLimitLine(ScanSeries series, double y, bool show) {
+  if (m_model) m_model->DrawLimitLine(SeriesIndex(series), static_cast<int>(y), show ? 1 : 0);
 }
 
-void CRunChart::AppendPoint(int series, double y, double x) {
-  if (m_model) m_model->AppendPoint(series, y, x);
+void CRunChart::AppendPoint(ScanSeries series, double y, double x) {
+  if (m_model) m_model->AppendPoint(SeriesIndex(series), y, x);
 }
 
 void CRunChart::Refresh() {

@@ -28,8 +28,8 @@ class CRunChart : public ScanChart {
   bool WriteInto(COutputFile& file, std::string* error) const;
 
   void ClearData() override;
-  void DrawLimitLine(int series, double y, bool show) override;
-  void AppendPoint(int series, double y, double x) override;
+  void DrawLimitLine(ScanSeries series, double y, bool show) override;
+  void AppendPoint(ScanSeries series, double y, double x) override;
   void Refresh() override;
 
  private:

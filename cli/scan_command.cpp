@@ -37,8 +37,9 @@ std::string SpeedList(const std::vector<SpeedCode>& speeds) {
 // undo it, and after a stop the run tells nothing more.
 ScanOutcome OutcomeOf(const CScanConsole& console) {
   if (console.FirmwareFailed()) return FailureOutcome(CDeviceManager::GetLastTransportError());
-  if (console.VerdictText().empty()) return ScanOutcome::kAborted;
-  return console.VerdictOk() ? ScanOutcome::kOk : ScanOutcome::kNotRecommended;
+  if (!console.GetVerdict()) return ScanOutcome::kAborted;
+  return *console.GetVerdict() == ScanVerdict::kOk ? ScanOutcome::kOk
+                                                   : ScanOutcome::kNotRecommended;
 }
 
 int ExitCodeOf(ScanOutcome outcome) {

@@ -72,12 +72,12 @@ void CScanConsole::FirmwareFailure() {
   EndProgress();
 }
 
-void CScanConsole::Verdict(const char* text, uint32_t color) {
-  m_verdict = text;
-  m_verdictColor = color;
+void CScanConsole::Verdict(ScanVerdict verdict) {
+  m_verdict = verdict;
+  const char* text = ::VerdictText(verdict);
   EndProgress();
   if (m_terminal) {
-    std::fprintf(m_out, "%s%s%s\n", color == kColorGreen ? kGreen : kRed, text, kPlain);
+    std::fprintf(m_out, "%s%s%s\n", verdict == ScanVerdict::kOk ? kGreen : kRed, text, kPlain);
   } else {
     std::fprintf(m_out, "%s\n", text);
   }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,7 @@ class CScanConsole : public ScanSink {
   void Elapsed(long seconds) override { m_elapsed = seconds; }
   void Sampled(int32_t lba, uint16_t te, uint16_t fe) override;
   void FirmwareFailure() override;
-  void Verdict(const char* text, uint32_t color) override;
+  void Verdict(ScanVerdict verdict) override;
   void Finished() override {}
 
   // Ends a progress bar line, so that what follows starts on a line of its own.
@@ -41,8 +42,10 @@ class CScanConsole : public ScanSink {
   bool LogFailed() const { return m_logFailed; }
   int LogError() const { return m_logError; }  // errno of the failed open or write
   bool FirmwareFailed() const { return m_firmwareFailed; }
-  const std::string& VerdictText() const { return m_verdict; }
-  bool VerdictOk() const { return m_verdictColor == kColorGreen; }
+  // The run's verdict; none after a stop or a failure.
+  const std::optional<ScanVerdict>& GetVerdict() const { return m_verdict; }
+  // The window's sentence for the verdict; empty without one.
+  const char* VerdictText() const { return m_verdict ? ::VerdictText(*m_verdict) : ""; }
   long ElapsedSeconds() const { return m_elapsed; }
 
  private:
@@ -55,6 +58,5 @@ class CScanConsole : public ScanSink {
   bool m_logFailed = false;
   int m_logError = 0;
   bool m_firmwareFailed = false;
-  std::string m_verdict;
-  uint32_t m_verdictColor = 0;
+  std::optional<ScanVerdict> m_verdict;
 };

@@ -30,17 +30,18 @@ class CSmartConsole : public SmartScanSink {
       : m_out(out), m_terminal(terminal), m_rows(std::move(rows)) {}
 
   void Started(int) override { std::fprintf(m_out, "%-6s%s\n", "Speed", "Result"); }
-  void RowText(int row, const char* text) override {
-    const char* label = SpeedLabel(m_rows[static_cast<size_t>(row)]);
-    if (std::strcmp(text, kSmartTesting) == 0) {
-      if (m_terminal) std::fprintf(m_out, "%-6s%s", label, text);
-    } else {
-      // The padding covers "Testing..." on a terminal.
-      std::fprintf(m_out, m_terminal ? "\r%-6s%-16s\n" : "%-6s%s\n", label, text);
-      ++m_done;
-      if (std::strcmp(text, kSmartFail) == 0) ++m_failed;
-      if (std::strcmp(text, kSmartNotRecommended) == 0) ++m_notRecommended;
-    }
+  void RowTesting(int row) override {
+    if (!m_terminal) return;
+    std::fprintf(m_out, "%-6s%s", SpeedLabel(m_rows[static_cast<size_t>(row)]), kSmartTesting);
+    std::fflush(m_out);
+  }
+  void RowVerdict(int row, SmartVerdict verdict) override {
+    // The padding covers "Testing..." on a terminal.
+    std::fprintf(m_out, m_terminal ? "\r%-6s%-16s\n" : "%-6s%s\n",
+                 SpeedLabel(m_rows[static_cast<size_t>(row)]), SmartVerdictText(verdict));
+    ++m_done;
+    if (verdict == SmartVerdict::kFail) ++m_failed;
+    if (verdict == SmartVerdict::kNotRecommended) ++m_notRecommended;
     std::fflush(m_out);
   }
   void Stepped() override {}

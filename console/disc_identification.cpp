@@ -38,18 +38,29 @@ constexpr IdRows kPrerecordedMediaType{29, 34, 34, 6};
 
 }  // namespace
 
-const char* DiscTypeText(DiscTypeCode type) {
+namespace {
+
+// A disc the drive names that the test does not take.
+bool IsUntestableDisc(DiscTypeCode type) {
   switch (type) {
-    case kDiscDvdPlusRDl: return "DVD+R DL";
-    case kDiscDvdPlusR: return "DVD+R";
-    case kDiscDvdMinusR: return "DVD-R";
     case kDiscCdRom:
     case kDiscCdR:
     case kDiscCdRw:
     case kDiscDvdRom:
     case kDiscDvdPlusRw:
-    case kDiscDvdMinusRw: return "Not Support.";
-    default: return "N/A";
+    case kDiscDvdMinusRw: return true;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+const char* DiscTypeText(DiscTypeCode type) {
+  switch (type) {
+    case kDiscDvdPlusRDl: return "DVD+R DL";
+    case kDiscDvdPlusR: return "DVD+R";
+    case kDiscDvdMinusR: return "DVD-R";
+    default: return IsUntestableDisc(type) ? "Not Support." : "N/A";
   }
 }
 
@@ -75,10 +86,24 @@ std::string ExtractDiscId(const uint8_t* reply, int searchFirst, int searchLast,
   return id;
 }
 
+double CapacityMegabytes(int32_t lastLba) {
+  return (static_cast<double>(lastLba) + 1) * 0.001953125;
+}
+
 std::string CapacityText(int32_t lastLba) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB", (static_cast<double>(lastLba) + 1) * 0.001953125);
+  std::snprintf(text, sizeof text, "%.1f MB", CapacityMegabytes(lastLba));
   return text;
+}
+
+std::string SpeedEntryText(const DiscSpeed& speed) {
+  for (const WriteSpeedEntry& entry : kWriteSpeedTable) {
+    if (entry.code != speed.code) continue;
+    char text[64];
+    std::snprintf(text, sizeof text, entry.format, static_cast<long>(speed.kBps));
+    return text;
+  }
+  return {};
 }
 
 int32_t LastLbaFromEndLba(int32_t endLba) {
@@ -97,10 +122,10 @@ WriteSpeedList ParseWriteSpeeds(const uint8_t* reply, uint32_t bufferLength) {
     const uint32_t speed = GetBe32(descriptor + 12);
     for (const WriteSpeedEntry& entry : kWriteSpeedTable) {
       if (entry.kBps != speed) continue;
-      char text[64];
-      std::snprintf(text, sizeof text, entry.format, static_cast<long>(speed));
-      list.entries.push_back(text);
+      const DiscSpeed known{entry.code, speed};
+      list.entries.push_back(SpeedEntryText(known));
       list.codes.push_back(entry.code);
+      list.speeds.push_back(known);
       break;
     }
   }
@@ -111,46 +136,38 @@ WriteSpeedList ParseWriteSpeeds(const uint8_t* reply, uint32_t bufferLength) {
   return list;
 }
 
-DiscView IdentifyDisc(bool diagMode) {
-  DiscView view;
+DiscIdentity ReadDiscIdentity() {
+  DiscIdentity identity;
   const DiscTypeCode type = GetCurrentProfile();
   g_discType = type;
-  view.discType = DiscTypeText(type);
+  identity.type = type;
   if (!IsTestableDisc(type)) {
-    view.status = kNotSupportedStatus;
-    return view;
+    identity.end = IsUntestableDisc(type) ? IdentifyEnd::kNotSupported : IdentifyEnd::kNoDisc;
+    return identity;
   }
 
-  view.manufacturerId = "N/A";
-  view.mediaTypeId = "N/A";
   uint8_t reply[300] = {};
   const bool plusR = type != kDiscDvdMinusR;
   const bool read = plusR ? ReadAdipInformation(reply) : ReadPrerecordedInformation(reply);
   if (!read) {
-    view.status = kNotSupportedStatus;
-    return view;
+    identity.end = IdentifyEnd::kNoDiscIds;
+    return identity;
   }
   const IdRows& maker = plusR ? kAdipManufacturer : kPrerecordedManufacturer;
   const IdRows& media = plusR ? kAdipMediaType : kPrerecordedMediaType;
-  const std::string manufacturer = ExtractDiscId(reply, maker.first, maker.last, maker.end, maker.max);
-  const std::string mediaType = ExtractDiscId(reply, media.first, media.last, media.end, media.max);
+  identity.manufacturerId = ExtractDiscId(reply, maker.first, maker.last, maker.end, maker.max);
+  identity.mediaTypeId = ExtractDiscId(reply, media.first, media.last, media.end, media.max);
   {
     std::lock_guard<std::mutex> hold(g_discLock);
-    std::snprintf(g_manufacturerId, sizeof g_manufacturerId, "%s", manufacturer.c_str());
-    std::snprintf(g_mediaTypeId, sizeof g_mediaTypeId, "%s", mediaType.c_str());
+    std::snprintf(g_manufacturerId, sizeof g_manufacturerId, "%s", identity.manufacturerId.c_str());
+    std::snprintf(g_mediaTypeId, sizeof g_mediaTypeId, "%s", identity.mediaTypeId.c_str());
   }
-  view.manufacturerId = manufacturer;
-  view.mediaTypeId = mediaType;
 
-  view.enableSpeedList = true;
-  view.speedEntries = std::vector<std::string>();
-  view.capacity = "N/A";
   std::memset(reply, 0, sizeof reply);
   uint32_t transferred = 0;
   if (!GetWriteSpeeds(reply, &transferred)) {
-    DiscView reset;
-    reset.resetDiscInfo = true;
-    return reset;
+    identity.end = IdentifyEnd::kNoWriteSpeeds;
+    return identity;
   }
   // Only what the drive sent counts: a reply cut short leaves zeros behind
   // it, and a zero end address would halve a DL disc.
@@ -162,22 +179,57 @@ DiscView IdentifyDisc(bool diagMode) {
     g_speedCount = static_cast<int32_t>(speeds.codes.size());
     for (size_t i = 0; i < speeds.codes.size(); ++i) g_speedCodes[i] = speeds.codes[i];
   }
-  if (speeds.entries.empty()) {
-    view.speedEntries = std::vector<std::string>{"N/A"};
+  identity.speeds = speeds.speeds;
+  if (speeds.speeds.empty()) {
+    identity.end = IdentifyEnd::kNoKnownSpeed;
+    return identity;
+  }
+
+  identity.lastLba = LastLbaFromEndLba(speeds.lastEndLba);
+  {
+    std::lock_guard<std::mutex> hold(g_discLock);
+    g_lastLba = identity.lastLba;
+  }
+  identity.end = IdentifyEnd::kReady;
+  return identity;
+}
+
+DiscView DiscViewOf(const DiscIdentity& identity, bool diagMode) {
+  DiscView view;
+  if (identity.end == IdentifyEnd::kNoWriteSpeeds) {
+    // The window falls back to its empty state.
+    view.resetDiscInfo = true;
+    return view;
+  }
+  view.discType = DiscTypeText(identity.type);
+  if (identity.end == IdentifyEnd::kNoDisc || identity.end == IdentifyEnd::kNotSupported) {
     view.status = kNotSupportedStatus;
     return view;
   }
-  view.speedEntries = speeds.entries;
-  view.speedCode = speeds.codes.front();
-
-  const int32_t lastLba = LastLbaFromEndLba(speeds.lastEndLba);
-  {
-    std::lock_guard<std::mutex> hold(g_discLock);
-    g_lastLba = lastLba;
+  if (identity.end == IdentifyEnd::kNoDiscIds) {
+    view.manufacturerId = "N/A";
+    view.mediaTypeId = "N/A";
+    view.status = kNotSupportedStatus;
+    return view;
   }
-  view.chartLastLba = lastLba;
-  view.capacity = CapacityText(lastLba);
+  view.manufacturerId = identity.manufacturerId;
+  view.mediaTypeId = identity.mediaTypeId;
+  view.enableSpeedList = true;
+  if (identity.end == IdentifyEnd::kNoKnownSpeed) {
+    view.speedEntries = std::vector<std::string>{"N/A"};
+    view.capacity = "N/A";
+    view.status = kNotSupportedStatus;
+    return view;
+  }
+  std::vector<std::string> entries;
+  for (const DiscSpeed& speed : identity.speeds) entries.push_back(SpeedEntryText(speed));
+  view.speedEntries = std::move(entries);
+  view.speedCode = identity.speeds.front().code;
+  view.chartLastLba = identity.lastLba;
+  view.capacity = CapacityText(identity.lastLba);
   view.enableRunControls = diagMode;
   view.status = "Ready.";
   return view;
 }
+
+DiscView IdentifyDisc(bool diagMode) { return DiscViewOf(ReadDiscIdentity(), diagMode); }

@@ -1,7 +1,8 @@
 // Identification of a newly ready disc: its type, manufacturer and media type
 // IDs, the write speeds it can be tested at, its end address and blank
-// capacity. Runs on the poll worker, writes the disc globals, and returns
-// what the window must show; the window applies it on the UI thread.
+// capacity. Runs on the poll worker, writes the disc globals, and returns the
+// disc's identity as data; DiscViewOf turns it into what the window shows,
+// which the window applies on the UI thread.
 #pragma once
 
 #include <cstdint>
@@ -42,9 +43,43 @@ struct WriteSpeedEntry {
 // The write speeds the list accepts, with their list entry formats.
 extern const WriteSpeedEntry kWriteSpeedTable[7];
 
+// Where an identification ended.
+enum class IdentifyEnd : uint8_t {
+  kReady,          // a testable disc: IDs, known write speeds and end address read
+  kNoDisc,         // the drive named no disc type (no disc, or a profile not in the table)
+  kNotSupported,   // a disc the test does not take: CD, DVD-ROM, rewritable DVD
+  kNoDiscIds,      // the ADIP or pre-recorded structure could not be read
+  kNoWriteSpeeds,  // GET PERFORMANCE failed
+  kNoKnownSpeed,   // the drive listed no write speed of kWriteSpeedTable
+};
+
+// One write speed of the disc, as the drive reported it.
+struct DiscSpeed {
+  SpeedCode code;
+  uint32_t kBps;  // the descriptor's write speed, kB/s
+};
+
+// What an identification found. What lies past its end stays empty: no IDs
+// before they were read, no speeds before GET PERFORMANCE, lastLba 0 unless
+// kReady.
+struct DiscIdentity {
+  IdentifyEnd end = IdentifyEnd::kNoDisc;
+  DiscTypeCode type = kDiscUnknown;
+  std::string manufacturerId;  // "n/a" when the structure holds none
+  std::string mediaTypeId;
+  std::vector<DiscSpeed> speeds;  // the known speeds, in the drive's order; at most 10
+  int32_t lastLba = 0;
+};
+
 // Runs the identification against the selected drive (through
 // g_pDeviceManager) and leaves its results in the disc globals.
-// diagMode: the selected drive is in diagnostic mode.
+DiscIdentity ReadDiscIdentity();
+
+// The window's fields for an identity. diagMode: the selected drive is in
+// diagnostic mode (the run controls go on only then).
+DiscView DiscViewOf(const DiscIdentity& identity, bool diagMode);
+
+// ReadDiscIdentity, then DiscViewOf: the window's call.
 DiscView IdentifyDisc(bool diagMode);
 
 // Pieces of the identification, apart for tests and for Smart Scan.
@@ -55,12 +90,16 @@ bool IsTestableDisc(DiscTypeCode type);
 // letter or digit.
 std::string ExtractDiscId(const uint8_t* reply, int searchFirst, int searchLast, int runEnd,
                           int maxLength);
+double CapacityMegabytes(int32_t lastLba);  // blank capacity up to lastLba, in MB
 std::string CapacityText(int32_t lastLba);  // "%.1f MB"
+// A write-speed list entry: " 8X => (11080 Kb/Sec)  "; empty for a code not in the table.
+std::string SpeedEntryText(const DiscSpeed& speed);
 int32_t LastLbaFromEndLba(int32_t endLba);
 
 struct WriteSpeedList {
   std::vector<std::string> entries;
   std::vector<SpeedCode> codes;  // one per entry, at most 10
+  std::vector<DiscSpeed> speeds;  // one per entry
   bool hasLastEndLba = false;
   int32_t lastEndLba = 0;  // end LBA of the reply's last descriptor
 };

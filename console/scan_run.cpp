@@ -164,8 +164,8 @@ void CScanRun::Run() {
     }
     m_sink.RunStarted();
     m_chart.ClearData();
-    if (m_settings.showFeLimit == 1) m_chart.DrawLimitLine(1, kFeLimit, true);
-    if (m_settings.showTeLimit == 1) m_chart.DrawLimitLine(0, kTeLimit, true);
+    if (m_settings.showFeLimit == 1) m_chart.DrawLimitLine(ScanSeries::kFeLimit, kFeLimit, true);
+    if (m_settings.showTeLimit == 1) m_chart.DrawLimitLine(ScanSeries::kTeLimit, kTeLimit, true);
   }
   const std::time_t started = std::time(nullptr);
 
@@ -196,8 +196,8 @@ void CScanRun::Run() {
       m_sink.FirmwareFailureEnded();
       return;
     }
-    m_chart.AppendPoint(2, reading.te, lba);
-    m_chart.AppendPoint(3, reading.fe, lba);
+    m_chart.AppendPoint(ScanSeries::kTeCurve, reading.te, lba);
+    m_chart.AppendPoint(ScanSeries::kFeCurve, reading.fe, lba);
     if (reading.te > kTeLimit) ++m_counts.teFailures;
     if (reading.fe > kFeLimit) ++m_counts.feFailures;
     ++m_counts.samples;
@@ -218,7 +218,7 @@ void CScanRun::Run() {
   }
   // The verdict waits for the user without holding the lock, so a STOP (or a
   // close) can still come through while the box is up.
-  m_sink.Verdict(failed ? kVerdictNotRecommended : kVerdictOk, failed ? kColorRed : kColorGreen);
+  m_sink.Verdict(failed ? ScanVerdict::kNotRecommended : ScanVerdict::kOk);
   std::lock_guard<std::mutex> hold(m_outputLock);
   if (m_stop) return;
   std::fclose(m_log);

@@ -14,8 +14,10 @@
 #include <mutex>
 #include <string>
 
+#include "chart/scan_series.h"
 #include "commands/disc_type.h"
 #include "commands/speed_codes.h"
+#include "console/scan_verdict.h"
 
 inline constexpr int32_t kNormalDensityStep = 49152;  // 0xC000
 inline constexpr int32_t kFullDensityStep = 16384;    // 0x4000
@@ -23,13 +25,7 @@ inline constexpr uint8_t kDensityNormal = 1;
 inline constexpr uint8_t kDensityFull = 2;
 inline constexpr uint8_t kDensityQuick = 3;
 
-inline constexpr uint32_t kColorRed = 255;
-inline constexpr uint32_t kColorGreen = 33280;
-
 inline constexpr char kLogFileName[] = "TEFE.txt";
-inline constexpr char kVerdictOk[] = "This disc is ok for writing under this speed setting.";
-inline constexpr char kVerdictNotRecommended[] =
-    "This disc is not recommended for writing under this speed setting.";
 
 // The user's choices, read afresh for every sample: a change during a run
 // takes effect from the next sample.
@@ -46,8 +42,8 @@ class ScanChart {
  public:
   virtual ~ScanChart() = default;
   virtual void ClearData() = 0;
-  virtual void DrawLimitLine(int series, double y, bool show) = 0;
-  virtual void AppendPoint(int series, double y, double x) = 0;
+  virtual void DrawLimitLine(ScanSeries series, double y, bool show) = 0;
+  virtual void AppendPoint(ScanSeries series, double y, double x) = 0;
   virtual void Refresh() = 0;
 };
 
@@ -70,7 +66,7 @@ class ScanSink {
   // After it: the red status, START on, STOP off.
   virtual void FirmwareFailureEnded() {}
   // The verdict: shown to the user, waiting until they have seen it.
-  virtual void Verdict(const char* text, uint32_t color) = 0;
+  virtual void Verdict(ScanVerdict verdict) = 0;
   virtual void Finished() = 0;  // after the verdict: START on, STOP off
 };
 

@@ -18,10 +18,23 @@ const char* SpeedLabel(SpeedCode code) {
   }
 }
 
-const char* SmartVerdictText(int sampleResult) {
-  if (sampleResult == kSampleFit) return kSmartOk;
-  if (sampleResult == kSampleNotRecommended) return kSmartNotRecommended;
+SmartVerdict SmartVerdictOf(int sampleResult) {
+  if (sampleResult == kSampleFit) return SmartVerdict::kOk;
+  if (sampleResult == kSampleNotRecommended) return SmartVerdict::kNotRecommended;
+  return SmartVerdict::kFail;
+}
+
+const char* SmartVerdictText(SmartVerdict verdict) {
+  switch (verdict) {
+    case SmartVerdict::kOk: return kSmartOk;
+    case SmartVerdict::kNotRecommended: return kSmartNotRecommended;
+    case SmartVerdict::kFail: break;
+  }
   return kSmartFail;
+}
+
+const char* SmartVerdictText(int sampleResult) {
+  return SmartVerdictText(SmartVerdictOf(sampleResult));
 }
 
 DiscView StoredDiscInfo() {
@@ -64,13 +77,13 @@ void CSmartScanRun::Run() {
     {
       std::lock_guard<std::mutex> hold(m_lock);
       if (m_stop) return;
-      m_sink.RowText(static_cast<int>(i), kSmartTesting);
+      m_sink.RowTesting(static_cast<int>(i));
     }
     const OuterTrackSample sample = TakeOuterTrackSample(m_rows[i]);
     std::lock_guard<std::mutex> hold(m_lock);
     if (m_stop) return;
     m_sink.RowSample(static_cast<int>(i), sample);
-    m_sink.RowText(static_cast<int>(i), SmartVerdictText(sample.result));
+    m_sink.RowVerdict(static_cast<int>(i), SmartVerdictOf(sample.result));
     m_sink.Stepped();
   }
 }

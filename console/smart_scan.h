@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -20,7 +21,17 @@ inline constexpr char kSmartOk[] = "OK.";
 inline constexpr char kSmartNotRecommended[] = "Not recommended.";
 inline constexpr char kSmartFail[] = "TE/FE fail.";
 
+// A row's judgement, from its outer-track sample.
+enum class SmartVerdict : uint8_t {
+  kOk,              // the sample is within both limits
+  kNotRecommended,  // over a limit
+  kFail,            // no reading: the command or its status byte failed
+};
+
 const char* SpeedLabel(SpeedCode code);  // "2.4X" ... "16X"; "" for any other code
+SmartVerdict SmartVerdictOf(int sampleResult);
+// The row's text as the dialog shows it: "OK.", "Not recommended.", "TE/FE fail.".
+const char* SmartVerdictText(SmartVerdict verdict);
 const char* SmartVerdictText(int sampleResult);
 
 // The disc fields of the last identified disc, from the disc globals alone
@@ -35,9 +46,10 @@ class SmartScanSink {
  public:
   virtual ~SmartScanSink() = default;
   virtual void Started(int rows) = 0;  // progress range 0..rows, step 1, position 0
-  virtual void RowText(int row, const char* text) = 0;  // also makes the row visible
+  virtual void RowTesting(int row) = 0;  // the row's sample is with the drive; shows the row
+  virtual void RowVerdict(int row, SmartVerdict verdict) = 0;
   virtual void Stepped() = 0;
-  // The reading behind a row's verdict, just before its RowText.
+  // The reading behind a row's verdict, just before its RowVerdict.
   virtual void RowSample(int /*row*/, const OuterTrackSample& /*sample*/) {}
 };
 

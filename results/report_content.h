@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "chart/scan_series.h"
 #include "results/scan_record.h"
 
 struct ReportColour {
@@ -19,8 +20,8 @@ struct ReportColour {
 inline constexpr ReportColour kReportGreen{0, 130, 0};
 inline constexpr ReportColour kReportRed{255, 0, 0};
 inline constexpr ReportColour kReportGrey{96, 96, 96};  // stopped: neither pass nor fail
-inline constexpr ReportColour kReportTe{227, 28, 187};
-inline constexpr ReportColour kReportFe{18, 237, 221};
+inline constexpr ReportColour kReportTe{RedOf(kTeColour), GreenOf(kTeColour), BlueOf(kTeColour)};
+inline constexpr ReportColour kReportFe{RedOf(kFeColour), GreenOf(kFeColour), BlueOf(kFeColour)};
 
 // TE and FE colours of the n-th run of a comparison; run 0 has the window's.
 struct RunColours {

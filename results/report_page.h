@@ -17,7 +17,7 @@ struct ReportRect {
 inline constexpr double kReportPngScale = 2.0;
 
 // The chart's y axis runs from 0 to this reading, as the window's does.
-inline constexpr double kReportChartTop = 600.0;
+inline constexpr double kReportChartTop = kScanChartYMax;
 
 // Draws the page at the context's current transformation, in points.
 // *plotArea (if given) gets the chart's plot area in those points.

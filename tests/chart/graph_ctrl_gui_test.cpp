@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "chart/graph_ctrl.h"
+#include "chart/scan_series.h"
 
 namespace {
 
@@ -101,8 +102,8 @@ class ChartWindowTest : public ::testing::Test {
     auto* panel = new wxPanel(m_frame);
     m_chart = new CGraphCtrl;
     ASSERT_TRUE(m_chart->Create(panel, wxRect(16, 16, 452, 228), 0));
-    for (COLORREF c : {kTe, kFe, kTe, kFe}) m_chart->AddSeries(c);
-    m_chart->SetRange(0.0, 600.0, 0, 2086912, 0);
+    AddScanSeries(*m_chart);
+    SetScanRange(*m_chart, 2086912);
     m_frame->Show();
   }
 

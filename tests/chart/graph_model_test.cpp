@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "chart/label_font.h"
+#include "chart/scan_series.h"
 
 namespace {
 
@@ -114,10 +115,11 @@ class GraphModelTest : public ::testing::Test {
   void SetUp() override {
     m_chart.SetRepaintRequest([this] { ++m_repaints; });
     ASSERT_EQ(m_chart.Create(kClientW, kClientH), 1);
-    for (COLORREF c : {kTe, kFe, kTe, kFe}) ASSERT_EQ(m_chart.AddSeries(c), 1);
+    AddScanSeries(m_chart);
+    ASSERT_EQ(m_chart.SeriesCount(), kScanSeriesCount);
   }
 
-  void Disc() { m_chart.SetRange(0.0, 600.0, 0, 2086912, 0); }
+  void Disc() { SetScanRange(m_chart, 2086912); }
 
   int Column(double x) const {
     const RECT plot = m_chart.PlotRect();
@@ -245,6 +247,35 @@ TEST_F(GraphModelTest, SegmentAboveTheRangeIsCutAtTheFrame) {
       ASSERT_EQ(shown.GetPixel(x, y), back.GetPixel(x, y)) << x << "," << y;
     }
   }
+}
+
+// The scan chart's series and range as the window, velmo-cli and the report
+// take them: TE then FE, limits then curves, 0 to 600 with whole labels.
+TEST_F(GraphModelTest, ScanSeriesHaveTheirColoursOrderAndRange) {
+  const struct {
+    ScanSeries series;
+    int index;
+    COLORREF colour;
+  } cases[] = {{ScanSeries::kTeLimit, 0, kTe},
+               {ScanSeries::kFeLimit, 1, kFe},
+               {ScanSeries::kTeCurve, 2, kTe},
+               {ScanSeries::kFeCurve, 3, kFe}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(SeriesIndex(c.series), c.index);
+    EXPECT_EQ(ScanSeriesColour(c.series), c.colour) << c.index;
+    EXPECT_EQ(m_chart.Series(c.index).m_crColor, c.colour) << c.index;
+  }
+  EXPECT_EQ(kScanChartYMin, 0.0);
+  EXPECT_EQ(kScanChartYMax, 600.0);
+  // Readings land on the rows of a 0..600 axis.
+  Disc();
+  for (double x : {0.0, 2086912.0}) {
+    m_chart.AppendPoint(SeriesIndex(ScanSeries::kTeCurve), 300, x);
+    m_chart.AppendPoint(SeriesIndex(ScanSeries::kFeCurve), 150, x);
+    m_chart.Refresh();
+  }
+  EXPECT_EQ(m_chart.CurveLayer().GetPixel(Column(1000000), Row(300)), kTe);
+  EXPECT_EQ(m_chart.CurveLayer().GetPixel(Column(1000000), Row(150)), kFe);
 }
 
 TEST_F(GraphModelTest, FeLimitLineLiesOnTheUpperGridRowAndBlankingRestoresIt) {
@@ -455,8 +486,8 @@ TEST(GraphModelThreadTest, WorkerDrawsWhileAnotherThreadComposes) {
   };
   auto setUp = [](CGraphModel& chart) {
     chart.Create(kClientW, kClientH);
-    for (COLORREF c : {kTe, kFe, kTe, kFe}) chart.AddSeries(c);
-    chart.SetRange(0, 600, 0, 2086912, 0);
+    AddScanSeries(chart);
+    SetScanRange(chart, 2086912);
   };
   CGraphModel reference;
   setUp(reference);

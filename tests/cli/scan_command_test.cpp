@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "cli/run_chart.h"
+#include "cli/scan_console.h"
 #include "console/scan_run.h"
 #include "tests/cli/cli_test_util.h"
 #include "results/scan_record.h"
@@ -73,6 +74,72 @@ TEST_F(ScanCommandTest, ExitCodeFollowsTheOutcome) {
   // Old firmware fails at the first sample: the log holds its header alone.
   Run({"--simulate=old-firmware"});
   EXPECT_EQ(ReadFile(log), " Address   TE   FE Result\r\n");
+}
+
+// Why a disc cannot be scanned follows where its identification ended: a
+// refused GET PERFORMANCE leaves the window's empty fields and is said as
+// such; a disc without a known speed shows its status.
+TEST_F(ScanCommandTest, AnUntestableDiscIsExplainedFromItsIdentity) {
+  const struct {
+    const char* scenario;
+    bool refuseWriteSpeeds;
+    const char* says;
+  } cases[] = {
+      {"dvd+r-good", true, "velmo-cli: the drive did not report the disc's write speeds\n"},
+      {"dvd+r-odd-speeds", false,
+       "velmo-cli: Not support for this disc. (Disc Type: DVD+R) Only blank DVD-R, DVD+R and "
+       "DVD+R DL with a known write speed can be tested\n"},
+  };
+  for (const auto& c : cases) {
+    const Captured run = RunCli(
+        {std::string("--simulate=") + c.scenario, "--sim-latency=0", "--log", log.str(), "scan"},
+        [&](CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
+          if (c.refuseWriteSpeeds) {
+            SimFault refused;  // CHECK CONDITION 5/24/00 to every GET PERFORMANCE
+            refused.target = SimCommandClass::kGetPerformance;
+            session.SimDrives().front()->AddFault(refused);
+          }
+          return Scan(session, options, out, err);
+        });
+    EXPECT_EQ(run.exitCode, kExitNoDrive) << c.scenario;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << c.scenario << ":\n" << run.err;
+    EXPECT_EQ(run.out.find("Testing..."), std::string::npos) << c.scenario;
+  }
+}
+
+// The console prints the window's sentence for the run's verdict, green or
+// red on a terminal, and keeps the verdict itself for the exit code.
+TEST(ScanConsole, VerdictIsPrintedFromTheOutcome) {
+  const struct {
+    ScanVerdict verdict;
+    bool terminal;
+    const char* printed;
+  } cases[] = {
+      {ScanVerdict::kOk, false, "This disc is ok for writing under this speed setting.\n"},
+      {ScanVerdict::kNotRecommended, false,
+       "This disc is not recommended for writing under this speed setting.\n"},
+      {ScanVerdict::kOk, true,
+       "\033[32mThis disc is ok for writing under this speed setting.\033[0m\n"},
+      {ScanVerdict::kNotRecommended, true,
+       "\033[31mThis disc is not recommended for writing under this speed setting.\033[0m\n"},
+  };
+  for (const auto& c : cases) {
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    ASSERT_NE(out, nullptr);
+    CScanConsole console(out, c.terminal);
+    EXPECT_FALSE(console.GetVerdict().has_value());
+    EXPECT_STREQ(console.VerdictText(), "");
+    console.Verdict(c.verdict);
+    std::fclose(out);
+    EXPECT_EQ(std::string(text, size), c.printed);
+    std::free(text);
+    ASSERT_TRUE(console.GetVerdict().has_value());
+    EXPECT_EQ(*console.GetVerdict(), c.verdict);
+    EXPECT_STREQ(console.VerdictText(), c.verdict == ScanVerdict::kOk ? kVerdictOk
+                                                                      : kVerdictNotRecommended);
+  }
 }
 
 TEST_F(ScanCommandTest, SpeedAndDensityReachTheDrive) {

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+
 #include "commands/disc_globals.h"
 #include "device/big_endian.h"
 #include "device/device_manager.h"
@@ -217,6 +220,110 @@ TEST_F(Identification, WithoutDiagnosticModeTheRunStaysOff) {
   const DiscView view = IdentifyDisc(false);
   EXPECT_EQ(view.status, "Ready.");
   EXPECT_FALSE(view.enableRunControls);
+}
+
+// Where the identification ends, and what it found up to there.
+TEST_F(Identification, TheIdentityTellsWhereItEnded) {
+  const struct {
+    const char* name;
+    std::function<void()> load;
+    IdentifyEnd end;
+    DiscTypeCode type;
+    const char* manufacturerId;
+    size_t speeds;
+    int32_t lastLba;
+  } cases[] = {
+      {"ready",
+       [this] { LoadPlusR("ABCDEFGHXYZ", {{2295103, 16620}, {2295103, 3324}}); },
+       IdentifyEnd::kReady, kDiscDvdPlusR, "ABCDEFGH", 2, 2086912},
+      {"no profile", [this] { drive.On(0x46, Refuse()); }, IdentifyEnd::kNoDisc,
+       kDiscUnknown, "", 0, 0},
+      {"DVD+RW", [this] { drive.On(0x46, Answer(ProfileReply(0x1A))); },
+       IdentifyEnd::kNotSupported, kDiscDvdPlusRw, "", 0, 0},
+      {"no ADIP",
+       [this] {
+         LoadPlusR("ABCDEFGHXYZ", {{2295103, 5540}});
+         drive.On(0xAD, Refuse());
+       },
+       IdentifyEnd::kNoDiscIds, kDiscDvdPlusR, "", 0, 0},
+      {"GET PERFORMANCE refused",
+       [this] {
+         LoadPlusR("ABCDEFGHXYZ", {});
+         drive.On(0xAC, Refuse());
+       },
+       IdentifyEnd::kNoWriteSpeeds, kDiscDvdPlusR, "ABCDEFGH", 0, 0},
+      {"unknown speeds",
+       [this] { LoadPlusR("ABCDEFGHXYZ", {{2295103, 2770}}, 0x2B); },
+       IdentifyEnd::kNoKnownSpeed, kDiscDvdPlusRDl, "ABCDEFGH", 0, 0},
+  };
+  for (const auto& c : cases) {
+    ResetDiscGlobals();
+    c.load();
+    const DiscIdentity identity = ReadDiscIdentity();
+    EXPECT_EQ(identity.end, c.end) << c.name;
+    EXPECT_EQ(identity.type, c.type) << c.name;
+    EXPECT_EQ(identity.manufacturerId, c.manufacturerId) << c.name;
+    EXPECT_EQ(identity.speeds.size(), c.speeds) << c.name;
+    EXPECT_EQ(identity.lastLba, c.lastLba) << c.name;
+  }
+  const DiscIdentity ready = (LoadPlusR("ABCDEFGHXYZ", {{2295103, 16620}, {2295103, 3324}}),
+                              ReadDiscIdentity());
+  ASSERT_EQ(ready.speeds.size(), 2u);
+  EXPECT_EQ(ready.speeds[0].code, kSpeed12X);
+  EXPECT_EQ(ready.speeds[0].kBps, 16620u);
+  EXPECT_EQ(ready.speeds[1].code, kSpeed2_4X);
+  EXPECT_EQ(ready.speeds[1].kBps, 3324u);
+  EXPECT_EQ(ready.mediaTypeId, "XYZ");
+}
+
+// Each end as the window shows it: the field texts, byte for byte.
+TEST(DiscViewOfIdentity, EachEndHasTheWindowsTexts) {
+  DiscIdentity found;
+  found.type = kDiscDvdMinusR;
+  found.manufacturerId = "ARCL";
+  found.mediaTypeId = "01RG20";
+  found.speeds = {{kSpeed16X, 22160}, {kSpeed6X, 8310}};
+  found.lastLba = 2086912;
+  using Entries = std::vector<std::string>;
+  const struct {
+    IdentifyEnd end;
+    bool diagMode;
+    std::optional<std::string> discType, manufacturerId, capacity, status;
+    std::optional<Entries> speedEntries;
+    bool reset, runControls;
+  } cases[] = {
+      {IdentifyEnd::kReady, true, "DVD-R", "ARCL", "4076.0 MB", "Ready.",
+       Entries{"16X => (22160 Kb/Sec)  ", " 6X => ( 8310 Kb/Sec)  "}, false, true},
+      {IdentifyEnd::kReady, false, "DVD-R", "ARCL", "4076.0 MB", "Ready.",
+       Entries{"16X => (22160 Kb/Sec)  ", " 6X => ( 8310 Kb/Sec)  "}, false, false},
+      {IdentifyEnd::kNoDisc, true, "DVD-R", std::nullopt, std::nullopt,
+       "Not support for this disc.", std::nullopt, false, false},
+      {IdentifyEnd::kNotSupported, true, "DVD-R", std::nullopt, std::nullopt,
+       "Not support for this disc.", std::nullopt, false, false},
+      {IdentifyEnd::kNoDiscIds, true, "DVD-R", "N/A", std::nullopt, "Not support for this disc.",
+       std::nullopt, false, false},
+      {IdentifyEnd::kNoKnownSpeed, true, "DVD-R", "ARCL", "N/A", "Not support for this disc.",
+       Entries{"N/A"}, false, false},
+      {IdentifyEnd::kNoWriteSpeeds, true, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+       std::nullopt, true, false},
+  };
+  for (const auto& c : cases) {
+    DiscIdentity identity = found;
+    identity.end = c.end;
+    const DiscView view = DiscViewOf(identity, c.diagMode);
+    const int end = static_cast<int>(c.end);
+    EXPECT_EQ(view.discType, c.discType) << end;
+    EXPECT_EQ(view.manufacturerId, c.manufacturerId) << end;
+    EXPECT_EQ(view.capacity, c.capacity) << end;
+    EXPECT_EQ(view.status, c.status) << end;
+    EXPECT_EQ(view.speedEntries, c.speedEntries) << end;
+    EXPECT_EQ(view.resetDiscInfo, c.reset) << end;
+    EXPECT_EQ(view.enableRunControls, c.runControls) << end;
+    EXPECT_EQ(view.chartLastLba.has_value(), c.end == IdentifyEnd::kReady) << end;
+  }
+  DiscIdentity none;
+  none.end = IdentifyEnd::kNoDisc;
+  EXPECT_EQ(DiscViewOf(none, true).discType, "N/A");
 }
 
 TEST(DiscIdRule, SearchRangesRunEndsAndLimits) {

@@ -22,11 +22,11 @@ struct RecordingChart : ScanChart {
   std::vector<std::string> calls;
   int points = 0;
   void ClearData() override { calls.push_back("clear"); }
-  void DrawLimitLine(int series, double y, bool show) override {
-    calls.push_back("limit " + std::to_string(series) + " " + std::to_string(int(y)) +
+  void DrawLimitLine(ScanSeries series, double y, bool show) override {
+    calls.push_back("limit " + std::to_string(SeriesIndex(series)) + " " + std::to_string(int(y)) +
                     (show ? " on" : " off"));
   }
-  void AppendPoint(int, double, double) override { ++points; }
+  void AppendPoint(ScanSeries, double, double) override { ++points; }
   void Refresh() override {}
 };
 
@@ -45,8 +45,9 @@ struct RecordingSink : ScanSink {
   }
   void FirmwareFailure() override { events.push_back("firmware"); }
   void FirmwareFailureEnded() override { events.push_back("firmware ended"); }
-  void Verdict(const char* text, uint32_t color) override {
-    events.push_back(std::string("verdict ") + text + " " + std::to_string(color));
+  void Verdict(ScanVerdict verdict) override {
+    events.push_back(std::string("verdict ") + VerdictText(verdict) + " " +
+                     std::to_string(VerdictColour(verdict)));
   }
   void Finished() override { events.push_back("finished"); }
 };

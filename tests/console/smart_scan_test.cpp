@@ -17,7 +17,10 @@ struct RecordingSink : SmartScanSink {
   int steps = 0;
   std::vector<std::pair<int, std::string>> texts;
   void Started(int n) override { rows = n; }
-  void RowText(int row, const char* text) override { texts.emplace_back(row, text); }
+  void RowTesting(int row) override { texts.emplace_back(row, kSmartTesting); }
+  void RowVerdict(int row, SmartVerdict verdict) override {
+    texts.emplace_back(row, SmartVerdictText(verdict));
+  }
   void Stepped() override { ++steps; }
 };
 
