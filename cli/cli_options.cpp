@@ -1,19 +1,12 @@
 #include "cli/cli_options.h"
 
 #include <array>
-#include <charconv>
 
 #include "cli/report_command.h"
 #include "results/report_output.h"
 #include "console/scan_run.h"
 #include "console/smart_scan.h"
 #include "cli/watch_options.h"
-
-const DensityChoice kDensityChoices[kDensityChoiceCount] = {
-    {"normal", "Normal (Default)", kNormalDensityStep, kDensityNormal},
-    {"full", "Full", kFullDensityStep, kDensityFull},
-    {"quick", "Quick", kNormalDensityStep, kDensityQuick},
-};
 
 namespace {
 
@@ -38,32 +31,7 @@ std::string AllSpeedLabels() {
   return labels;
 }
 
-bool ParseInt(const std::string& text, int min, int max, int* value) {
-  int parsed = 0;
-  const char* end = text.data() + text.size();
-  auto result = std::from_chars(text.data(), end, parsed);
-  if (text.empty() || result.ec != std::errc() || result.ptr != end) return false;
-  if (parsed < min || parsed > max) return false;
-  *value = parsed;
-  return true;
-}
-
 }  // namespace
-
-bool TakeValue(const std::vector<std::string>& args, size_t* i, const std::string& name,
-               std::string* value) {
-  const std::string& arg = args[*i];
-  if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 &&
-      arg[name.size()] == '=') {
-    *value = arg.substr(name.size() + 1);
-    return true;
-  }
-  if (arg == name && *i + 1 < args.size()) {
-    *value = args[++*i];
-    return true;
-  }
-  return false;
-}
 
 bool IsRecordCommand(const std::string& command) {
   return command == "history" || command == "show" || command == "compare" ||
@@ -192,49 +160,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     std::string value;
-    if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else if (arg == "--version") {
-      options.version = true;
-    } else if (arg == "--simulate") {
-      options.simulate = true;
-    } else if (arg.rfind("--simulate=", 0) == 0) {
-      options.simulate = true;
-      options.scenario = arg.substr(11);
-      if (options.scenario == "help") {
-        options.listScenarios = true;
-        options.scenario.clear();
-      } else if (options.scenario.empty()) {
-        *error = "--simulate= needs a scenario name (--simulate=help lists them)";
-        return std::nullopt;
-      }
-    } else if (TakeValue(args, &i, "--transport", &value)) {
-      if (value == "aspi") {
-        options.aspi = true;
-      } else if (value == "spti") {
-        options.aspi = false;
-      } else {
-        *error = "--transport must be spti or aspi, not '" + value + "'";
-        return std::nullopt;
-      }
-    } else if (TakeValue(args, &i, "--sim-latency", &value)) {
-      if (!ParseInt(value, 0, 60000, &options.simLatencyMs)) {
-        *error = "--sim-latency needs milliseconds from 0 to 60000, not '" + value + "'";
-        return std::nullopt;
-      }
-    } else if (TakeValue(args, &i, "--drive", &value)) {
-      if (value == "all") {
-        options.driveAll = true;
-      } else if (!ParseInt(value, 0, 7, &options.drive)) {
-        *error = "--drive needs a drive index from 0 to 7, not '" + value + "'";
-        return std::nullopt;
-      }
-    } else if (TakeValue(args, &i, "--trace", &value)) {
-      if (value.empty()) {
-        *error = "--trace needs a file name";
-        return std::nullopt;
-      }
-      options.traceFile = value;
+    if (TakeRunOption(args, &i, &options, error)) {
+      if (!error->empty()) return std::nullopt;
     } else if (TakeValue(args, &i, "--speed", &value)) {
       options.speed = ParseSpeed(value);
       if (!options.speed) {
@@ -270,8 +197,6 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       scanOnly.push_back("--report");
     } else if (TakeWatchOption(args, &i, &options, error)) {
       if (!error->empty()) return std::nullopt;
-    } else if (arg == "--no-history") {
-      options.noHistory = true;
     } else if (!arg.empty() && arg[0] == '-') {
       // A value option as the last word: TakeValue found no value for it.
       for (const char* name : {"--transport", "--sim-latency", "--drive", "--trace", "--speed",
@@ -309,12 +234,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       return std::nullopt;
     }
   }
-  if (options.aspi && !options.simulate) {
-    *error = "--transport=aspi needs --simulate: this platform has no ASPI layer";
-    return std::nullopt;
-  }
-  if (options.simLatencyMs >= 0 && !options.simulate) {
-    *error = "--sim-latency needs --simulate";
+  if (const std::string run = CheckRunOptions(options); !run.empty()) {
+    *error = run;
     return std::nullopt;
   }
   return options;

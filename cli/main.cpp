@@ -8,7 +8,7 @@
 #include "cli/cli_options.h"
 #include "cli/doctor_command.h"
 #include "cli/drive_fanout.h"
-#include "cli/drive_session.h"
+#include "session/drive_session.h"
 #include "cli/drives_command.h"
 #include "cli/identify_command.h"
 #include "cli/record_commands.h"
