@@ -6,7 +6,9 @@
 
 #include <gdk/gdk.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 
@@ -15,7 +17,7 @@
 #include "app/user_prompts.h"
 #include "res/resource_ids.h"
 #include "session/standard_fds.h"
-#include "simulator/sim_scenarios.h"
+#include "session/sim_catalogue.h"
 #include "snapshot/bmp_file_name.h"
 
 wxIMPLEMENT_APP_NO_MAIN(CScanApp);
@@ -31,6 +33,14 @@ long MillisSinceStart() {
 }
 
 constexpr char kDemoOption[] = "--demo-snapshot=";
+
+// velmo-cli's exit codes for a usage error and for help or version.
+constexpr int kAppExitUsage = 64;
+constexpr int kAppExitOk = 0;
+
+// velmo-cli's options with a value that the window takes from its controls.
+constexpr const char* kCliOnlyValueOptions[] = {"--speed", "--density", "--log",
+                                                "--csv",   "--json",    "--chart"};
 
 // The documentation run answers every prompt on standard error, so nothing
 // waits for a person.
@@ -118,38 +128,64 @@ std::string AppUsage() {
          "  --help, --version\n";
 }
 
-std::optional<CliOptions> ParseAppOptions(const std::vector<std::string>& args,
+std::optional<RunOptions> ParseAppOptions(const std::vector<std::string>& args,
                                           std::string* error, std::string* demoSnapshot) {
-  std::vector<std::string> shared;
-  for (const std::string& arg : args) {
-    if (arg.rfind(kDemoOption, 0) != 0) {
-      shared.push_back(arg);
-      continue;
-    }
-    const std::string path = arg.substr(sizeof(kDemoOption) - 1);
-    if (path.empty() || demoSnapshot == nullptr) {
-      *error = "--demo-snapshot needs a file name";
+  RunOptions options;
+  std::string command;  // velmo takes none
+  bool cliOnly = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    std::string value;
+    if (arg.rfind(kDemoOption, 0) == 0) {
+      const std::string path = arg.substr(sizeof(kDemoOption) - 1);
+      if (path.empty() || demoSnapshot == nullptr) {
+        *error = "--demo-snapshot needs a file name";
+        return std::nullopt;
+      }
+      *demoSnapshot = path;
+    } else if (TakeRunOption(args, &i, &options, error)) {
+      if (!error->empty()) return std::nullopt;
+    } else if (std::any_of(std::begin(kCliOnlyValueOptions), std::end(kCliOnlyValueOptions),
+                           [&](const char* name) { return TakeValue(args, &i, name, &value); })) {
+      cliOnly = true;
+    } else if (!arg.empty() && arg[0] == '-') {
+      // A value option as the last word: TakeValue found no value for it.
+      for (const char* name : {"--transport", "--sim-latency", "--drive", "--trace"}) {
+        if (arg == name) {
+          *error = "option '" + arg + "' needs a value";
+          return std::nullopt;
+        }
+      }
+      for (const char* name : kCliOnlyValueOptions) {
+        if (arg == name) {
+          *error = "option '" + arg + "' needs a value";
+          return std::nullopt;
+        }
+      }
+      *error = "unknown option '" + arg + "'";
+      return std::nullopt;
+    } else if (command.empty()) {
+      command = arg;
+    } else {
+      *error = "unexpected argument '" + arg + "'";
       return std::nullopt;
     }
-    *demoSnapshot = path;
   }
-  auto options = ParseCliOptions(shared, error);
-  if (!options) return std::nullopt;
-  if (!options->command.empty()) {
-    *error = "unexpected argument '" + options->command + "'";
+  if (const std::string run = CheckRunOptions(options); !run.empty()) {
+    *error = run;
+    return std::nullopt;
+  }
+  if (!command.empty()) {
+    *error = "unexpected argument '" + command + "'";
     return std::nullopt;
   }
   // The window takes its run settings from its own controls.
-  const CliOptions defaults;
-  if (options->speed || options->density != defaults.density || options->logFile != defaults.logFile ||
-      !options->csvFile.empty() || !options->jsonFile.empty() || !options->chartFile.empty() ||
-      options->drive != defaults.drive) {
+  if (cliOnly || options.drive != RunOptions().drive || options.driveAll) {
     *error = "--drive, --speed, --density, --log, --csv, --json and --chart are velmo-cli's";
     return std::nullopt;
   }
-  if (options->simulate && !options->scenario.empty() &&
-      FindSimScenario(options->scenario) == nullptr) {
-    *error = "unknown scenario '" + options->scenario + "' (velmo-cli --simulate=help lists them)";
+  if (options.simulate && !options.scenario.empty() && !IsSimScenario(options.scenario)) {
+    *error = "unknown scenario '" + options.scenario + "' (velmo-cli --simulate=help lists them)";
     return std::nullopt;
   }
   return options;
@@ -199,21 +235,19 @@ int main(int argc, char** argv) {
   auto options = ParseAppOptions(args, &error, &demoSnapshot);
   if (!options) {
     std::fprintf(stderr, "velmo: %s; try 'velmo --help'\n", error.c_str());
-    return kExitUsage;
+    return kAppExitUsage;
   }
   if (options->help) {
     std::fputs(AppUsage().c_str(), stdout);
-    return kExitOk;
+    return kAppExitOk;
   }
   if (options->version) {
     std::puts("velmo " VELMO_VERSION);
-    return kExitOk;
+    return kAppExitOk;
   }
   if (options->listScenarios) {
-    for (const SimScenario& scenario : SimScenarios()) {
-      std::printf("  %-20s %s\n", scenario.name.c_str(), scenario.description.c_str());
-    }
-    return kExitOk;
+    std::fputs(SimScenarioLines().c_str(), stdout);
+    return kAppExitOk;
   }
   // Without a display GTK would abort the process; one line says why instead.
   if (!gdk_init_check(nullptr, nullptr)) {

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_options.h"
+#include "session/run_options.h"
 
 class CScanApp : public wxApp {
  public:
-  explicit CScanApp(CliOptions options = {}) : m_options(std::move(options)) {}
+  explicit CScanApp(RunOptions options = {}) : m_options(std::move(options)) {}
   bool OnInit() override;
   int OnExit() override;
 
@@ -23,15 +23,15 @@ class CScanApp : public wxApp {
   int DemoExitCode() const { return m_exitCode; }
 
  private:
-  CliOptions m_options;
+  RunOptions m_options;
   std::string m_demoSnapshot;
   std::unique_ptr<wxTimer> m_demo;
   int m_exitCode = 1;
 };
 
-// velmo's command line: velmo-cli's device and simulator options, no
-// command, and --demo-snapshot=FILE (refused when demoSnapshot is null).
-std::optional<CliOptions> ParseAppOptions(const std::vector<std::string>& args,
+// velmo's command line: the run options velmo-cli takes too, no command,
+// and --demo-snapshot=FILE (refused when demoSnapshot is null).
+std::optional<RunOptions> ParseAppOptions(const std::vector<std::string>& args,
                                           std::string* error,
                                           std::string* demoSnapshot = nullptr);
 std::string AppUsage();

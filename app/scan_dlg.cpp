@@ -35,8 +35,7 @@
 #include "res/resource_ids.h"
 #include "session/run_lock.h"
 #include "results/run_identity.h"
-#include "simulator/sim_disc_catalogue.h"
-#include "simulator/sim_drive.h"
+#include "session/sim_catalogue.h"
 
 namespace {
 
@@ -76,7 +75,7 @@ wxBEGIN_EVENT_TABLE(CScanDlg, wxFrame)
   EVT_MENU_RANGE(kSimInsertFirstId, kSimInsertLastId, CScanDlg::OnSimInsert)
 wxEND_EVENT_TABLE()
 
-CScanDlg::CScanDlg(const CliOptions& options, std::unique_ptr<UserPrompts> prompts)
+CScanDlg::CScanDlg(const RunOptions& options, std::unique_ptr<UserPrompts> prompts)
     : wxFrame(nullptr, wxID_ANY, wxString::FromUTF8(kScanDialogTemplate.title),
               wxDefaultPosition, wxDefaultSize,
               wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX),
@@ -200,9 +199,9 @@ void CScanDlg::BuildSimulatorMenu() {
   auto* menu = new wxMenu();
   auto* insert = new wxMenu();
   int id = kSimInsertFirstId;
-  for (const SimDisc& disc : SimDiscCatalogue()) {
+  for (const std::string& label : SimDiscLabels()) {
     if (id > kSimInsertLastId) break;
-    insert->Append(id++, wxString::FromUTF8(disc.name + "  (" + disc.description + ")"));
+    insert->Append(id++, wxString::FromUTF8(label));
   }
   menu->AppendSubMenu(insert, "&Insert disc");
   menu->Append(kSimEjectId, "&Eject disc");
@@ -774,17 +773,14 @@ void CScanDlg::OnCancel() { Close(); }
 
 void CScanDlg::OnSimEject(wxCommandEvent&) {
   if (!m_session) return;
-  const uint8_t selected = m_session->Manager().GetSelected();
-  if (selected < m_session->SimDrives().size()) m_session->SimDrives()[selected]->Eject();
+  m_session->EjectSimDisc(m_session->Manager().GetSelected());
 }
 
 void CScanDlg::OnSimInsert(wxCommandEvent& event) {
   if (!m_session) return;
   const size_t index = static_cast<size_t>(event.GetId() - kSimInsertFirstId);
-  const uint8_t selected = m_session->Manager().GetSelected();
-  if (index >= SimDiscCatalogue().size() || selected >= m_session->SimDrives().size()) return;
-  m_session->SimDrives()[selected]->InsertDisc(SimDiscCatalogue()[index],
-                                               std::chrono::milliseconds(800));
+  m_session->InsertSimDisc(m_session->Manager().GetSelected(), index,
+                           std::chrono::milliseconds(800));
 }
 
 void CScanDlg::StopWorkers() {

@@ -30,8 +30,8 @@
 #include "app/scan_worker.h"
 #include "app/smart_mode_dlg.h"
 #include "app/user_prompts.h"
-#include "cli/cli_options.h"
-#include "cli/drive_session.h"
+#include "session/drive_session.h"
+#include "session/run_options.h"
 #include "console/disc_identification.h"
 #include "console/scan_run.h"
 #include "results/scan_record.h"
@@ -53,7 +53,7 @@ inline constexpr char kStartedByItself[] = "Testing... (started by itself: a bla
 
 class CScanDlg : public wxFrame, private ScanWindow {
  public:
-  CScanDlg(const CliOptions& options, std::unique_ptr<UserPrompts> prompts);
+  CScanDlg(const RunOptions& options, std::unique_ptr<UserPrompts> prompts);
   ~CScanDlg() override;
 
   // Start-up once the window exists: device manager, drive list, density
@@ -190,7 +190,7 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void EnableRunControls(bool start, bool stop, bool others);
   void SetText(int id, const std::string& text);
 
-  CliOptions m_options;
+  RunOptions m_options;
   std::unique_ptr<UserPrompts> m_prompts;
   wxPanel* m_panel = nullptr;
   CDialogLayout m_layout;

@@ -1,19 +1,14 @@
 #include "cli/cli_options.h"
 
+#include <algorithm>
 #include <array>
-#include <charconv>
+#include <utility>
 
-#include "cli/report_command.h"
+#include "cli/cli_commands.h"
 #include "results/report_output.h"
 #include "console/scan_run.h"
 #include "console/smart_scan.h"
 #include "cli/watch_options.h"
-
-const DensityChoice kDensityChoices[kDensityChoiceCount] = {
-    {"normal", "Normal (Default)", kNormalDensityStep, kDensityNormal},
-    {"full", "Full", kFullDensityStep, kDensityFull},
-    {"quick", "Quick", kNormalDensityStep, kDensityQuick},
-};
 
 namespace {
 
@@ -38,37 +33,39 @@ std::string AllSpeedLabels() {
   return labels;
 }
 
-bool ParseInt(const std::string& text, int min, int max, int* value) {
-  int parsed = 0;
-  const char* end = text.data() + text.size();
-  auto result = std::from_chars(text.data(), end, parsed);
-  if (text.empty() || result.ec != std::errc() || result.ptr != end) return false;
-  if (parsed < min || parsed > max) return false;
-  *value = parsed;
-  return true;
+}  // namespace
+
+bool IsRecordCommand(const std::string& command) {
+  const CliCommand* row = FindCliCommand(command);
+  return row != nullptr && row->onRecords != nullptr;
+}
+
+namespace {
+
+// The "commands:" part of velmo-cli --help, one line per row of the table.
+std::string CommandSummaries() {
+  std::string text = "commands:\n";
+  for (const CliCommand& command : CliCommands()) {
+    std::string name = command.name;
+    name.resize(std::max<size_t>(name.size() + 1, 10), ' ');
+    text += "  " + name + command.summary + "\n";
+  }
+  return text;
+}
+
+// The option behind a name velmo-cli's parser took, as a CliOptionSet bit.
+unsigned OptionBit(const std::string& name) {
+  static const std::pair<const char*, unsigned> kBits[] = {
+      {"--speed", kTakesSpeed}, {"--density", kTakesDensity}, {"--log", kTakesLog},
+      {"--csv", kTakesCsv},     {"--json", kTakesJson},       {"--chart", kTakesChart},
+      {"--report", kTakesReport}};
+  for (const auto& [option, bit] : kBits) {
+    if (name == option) return bit;
+  }
+  return 0;
 }
 
 }  // namespace
-
-bool TakeValue(const std::vector<std::string>& args, size_t* i, const std::string& name,
-               std::string* value) {
-  const std::string& arg = args[*i];
-  if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 &&
-      arg[name.size()] == '=') {
-    *value = arg.substr(name.size() + 1);
-    return true;
-  }
-  if (arg == name && *i + 1 < args.size()) {
-    *value = args[++*i];
-    return true;
-  }
-  return false;
-}
-
-bool IsRecordCommand(const std::string& command) {
-  return command == "history" || command == "show" || command == "compare" ||
-         command == "report";
-}
 
 std::string CliUsage() {
   return "usage: velmo-cli [--simulate[=SCENARIO]] [--transport=spti|aspi] [--sim-latency=MS]\n"
@@ -83,18 +80,8 @@ std::string CliUsage() {
          "       velmo-cli compare ID|FILE ID|FILE... [--chart FILE.png] [--json]\n"
          "       velmo-cli report ID|FILE [ID|FILE...] [--png FILE] [--pdf FILE] [--html FILE]\n"
          "       velmo-cli doctor [--json]\n"
-         "\n"
-         "commands:\n"
-         "  drives    list the optical drives and whether each accepts the diagnostic mode\n"
-         "  identify  wait for a disc and show its type, IDs, capacity and write speeds\n"
-         "  scan      TE/FE scan of the whole disc at one write speed, with log and verdict\n"
-         "  smart     one TE/FE sample near the rim at every write speed of the disc\n"
-         "  doctor    what stands between you and a scan, per drive, with the fixing command\n"
-         "  history   the kept runs of velmo and velmo-cli, newest first, filtered\n"
-         "  show      one kept run or record file: identity, settings, statistics, outcome\n"
-         "  compare   runs side by side, their differences, and an overlaid chart\n"
-         "  report    one page (PNG, PDF or HTML) of recorded runs; several compare\n"
-         "  watch     scan every blank disc that is inserted, one line each (watch --help)\n"
+         "\n" +
+         CommandSummaries() +
          "\n"
          "scan options:\n"
          "  --speed 2.4X|4X|6X|8X|10X|12X|16X\n"
@@ -129,60 +116,8 @@ std::string CliUsage() {
 }
 
 std::string CommandUsage(const std::string& command) {
-  const std::string common =
-      "\n"
-      "options: --simulate[=SCENARIO] --transport=spti|aspi --sim-latency=MS --drive N\n"
-      "         --trace=FILE (velmo-cli --help tells what each does)\n";
-  if (command == "drives") {
-    return "usage: velmo-cli [options] drives\n"
-           "\n"
-           "Lists every optical drive: its index (for --drive), its name as the drive\n"
-           "reports it, the device node it was opened on, and whether it accepts the\n"
-           "diagnostic mode. Drives that cannot be opened are named on standard error\n"
-           "with what to do about them.\n" +
-           common;
-  }
-  if (command == "identify") {
-    return "usage: velmo-cli [options] identify\n"
-           "\n"
-           "Waits up to 15 s for a disc in the drive, then prints its type, manufacturer\n"
-           "ID, media type ID, blank capacity and write speeds.\n" +
-           common;
-  }
-  if (command == "scan") {
-    return "usage: velmo-cli [options] scan [--speed 2.4X|4X|6X|8X|10X|12X|16X]\n"
-           "                 [--density normal|full|quick] [--log FILE] [--csv FILE]\n"
-           "                 [--json FILE] [--chart FILE.bmp] [--report FILE.png|pdf|html]\n"
-           "\n"
-           "Samples TE and FE across the whole disc at one write speed, writes every\n"
-           "sample to the log and ends with the verdict (exit 0 ok, 1 not recommended).\n"
-           "\n"
-           "  --speed SPEED          one of the disc's write speeds (default: the first it lists)\n"
-           "  --density D            how closely the disc is sampled (default normal)\n"
-           "  --log FILE             the scan log (default TEFE.txt)\n"
-           "  --csv FILE             every sample as CSV\n"
-           "  --json FILE            the run as a scan record: disc, settings, every sample,\n"
-           "                         statistics and outcome as JSON\n"
-           "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
-           "  --no-history           do not keep this run in the history\n"
-           "  --report FILE.png|pdf|html\n"
-           "                         the run's report page; png, pdf or html alone gives\n"
-           "                         velmo-YYYYMMDD-HHMMSS-MID-SPEED.EXT here\n" +
-           common;
-  }
-  if (command == "report") return ReportCommandUsage();
-  if (command == "watch") return WatchUsage() + common;
-  if (command == "smart") {
-    return "usage: velmo-cli [options] smart [--json FILE] [--no-history]\n"
-           "\n"
-           "Takes one TE/FE sample near the rim at every write speed of the disc and\n"
-           "prints one verdict per speed.\n"
-           "\n"
-           "  --json FILE            the run as a scan record (kind smart), readings and all\n"
-           "  --no-history           do not keep this run in the history\n" +
-           common;
-  }
-  return "";
+  const CliCommand* row = FindCliCommand(command);
+  return row != nullptr && row->usage != nullptr ? row->usage() : "";
 }
 
 std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
@@ -192,49 +127,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     std::string value;
-    if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else if (arg == "--version") {
-      options.version = true;
-    } else if (arg == "--simulate") {
-      options.simulate = true;
-    } else if (arg.rfind("--simulate=", 0) == 0) {
-      options.simulate = true;
-      options.scenario = arg.substr(11);
-      if (options.scenario == "help") {
-        options.listScenarios = true;
-        options.scenario.clear();
-      } else if (options.scenario.empty()) {
-        *error = "--simulate= needs a scenario name (--simulate=help lists them)";
-        return std::nullopt;
-      }
-    } else if (TakeValue(args, &i, "--transport", &value)) {
-      if (value == "aspi") {
-        options.aspi = true;
-      } else if (value == "spti") {
-        options.aspi = false;
-      } else {
-        *error = "--transport must be spti or aspi, not '" + value + "'";
-        return std::nullopt;
-      }
-    } else if (TakeValue(args, &i, "--sim-latency", &value)) {
-      if (!ParseInt(value, 0, 60000, &options.simLatencyMs)) {
-        *error = "--sim-latency needs milliseconds from 0 to 60000, not '" + value + "'";
-        return std::nullopt;
-      }
-    } else if (TakeValue(args, &i, "--drive", &value)) {
-      if (value == "all") {
-        options.driveAll = true;
-      } else if (!ParseInt(value, 0, 7, &options.drive)) {
-        *error = "--drive needs a drive index from 0 to 7, not '" + value + "'";
-        return std::nullopt;
-      }
-    } else if (TakeValue(args, &i, "--trace", &value)) {
-      if (value.empty()) {
-        *error = "--trace needs a file name";
-        return std::nullopt;
-      }
-      options.traceFile = value;
+    if (TakeRunOption(args, &i, &options, error)) {
+      if (!error->empty()) return std::nullopt;
     } else if (TakeValue(args, &i, "--speed", &value)) {
       options.speed = ParseSpeed(value);
       if (!options.speed) {
@@ -270,8 +164,6 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       scanOnly.push_back("--report");
     } else if (TakeWatchOption(args, &i, &options, error)) {
       if (!error->empty()) return std::nullopt;
-    } else if (arg == "--no-history") {
-      options.noHistory = true;
     } else if (!arg.empty() && arg[0] == '-') {
       // A value option as the last word: TakeValue found no value for it.
       for (const char* name : {"--transport", "--sim-latency", "--drive", "--trace", "--speed",
@@ -300,21 +192,18 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
     *error = watch;
     return std::nullopt;
   }
-  if (!options.command.empty() && options.command != "scan") {
+  if (!options.command.empty()) {
+    const CliCommand* row = FindCliCommand(options.command);
+    const unsigned takes = row != nullptr ? row->options : 0;
     for (const std::string& name : scanOnly) {
-      if (options.command == "watch" && WatchTakesScanOption(name)) continue;
-      if (name == "--json" && options.command == "smart") continue;
+      if ((takes & OptionBit(name)) != 0) continue;
       *error = name + (name == "--json" ? " applies to scan only or smart" : " applies to scan only") +
                ", not to " + options.command;
       return std::nullopt;
     }
   }
-  if (options.aspi && !options.simulate) {
-    *error = "--transport=aspi needs --simulate: this platform has no ASPI layer";
-    return std::nullopt;
-  }
-  if (options.simLatencyMs >= 0 && !options.simulate) {
-    *error = "--sim-latency needs --simulate";
+  if (const std::string run = CheckRunOptions(options); !run.empty()) {
+    *error = run;
     return std::nullopt;
   }
   return options;

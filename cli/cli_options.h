@@ -1,4 +1,5 @@
-// Command line of velmo-cli (and the simulator options velmo shares).
+// Command line of velmo-cli: the run options both programs take (session/)
+// and velmo-cli's own command and outputs.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "commands/speed_codes.h"
+#include "session/run_options.h"
 
 // Exit codes of velmo-cli.
 inline constexpr int kExitOk = 0;
@@ -18,30 +20,9 @@ inline constexpr int kExitCannotWrite = 73;   // a log, trace, CSV, JSON or char
 inline constexpr int kExitBusy = 75;          // another run holds the log or the drive
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C stopped the run (128 + SIGINT)
 
-// One entry of the window's graph density list.
-struct DensityChoice {
-  const char* name;   // as --density takes it
-  const char* label;  // as the window lists it
-  int32_t step;
-  uint8_t mode;
-};
-
-inline constexpr int kDensityChoiceCount = 3;
-extern const DensityChoice kDensityChoices[kDensityChoiceCount];  // list order, Normal first
-
-struct CliOptions {
-  bool simulate = false;
-  std::string scenario;      // empty: the default scenario
-  bool listScenarios = false;  // --simulate=help
-  bool aspi = false;         // --transport=aspi
-  int simLatencyMs = -1;     // -1: drive-like default
-  int drive = 0;
-  std::string traceFile;
-  bool help = false;
-  bool version = false;
+struct CliOptions : RunOptions {
   std::string command;       // drives, identify, scan, smart, history, show, compare
   std::vector<std::string> commandArgs;  // what follows history, show or compare
-  bool noHistory = false;    // --no-history: this run is not kept in the history
 
   // scan only
   std::optional<SpeedCode> speed;  // none: the first speed the disc lists
@@ -52,16 +33,11 @@ struct CliOptions {
   std::string chartFile; // empty: none
   std::string reportFile;  // empty: none; FILE.png|pdf|html or png|pdf|html
 
-  // --drive all (scan, smart, watch): one process per supported drive.
-  bool driveAll = false;
   // watch only
   bool smart = false;      // --smart: Smart Scan instead of a scan
   bool eject = false;      // --eject
   std::string reportDir;   // --report-dir: empty for the working directory, no reports
   int count = 0;           // --count: 0 for no limit
-
-  // Not an option: tests set it so the simulated disc lands at once.
-  int simInsertDelayMs = -1;
 };
 
 // Parses argv; on a usage error returns nothing and sets *error.
@@ -72,11 +48,6 @@ std::string CliUsage();
 bool IsRecordCommand(const std::string& command);
 // Help of one command (velmo-cli COMMAND --help); empty for an unknown one.
 std::string CommandUsage(const std::string& command);
-
-// "--name=value" or "--name value" at args[*i]: the value, advancing *i for
-// the second form; false when args[*i] is not that option with a value.
-bool TakeValue(const std::vector<std::string>& args, size_t* i, const std::string& name,
-               std::string* value);
 
 // The one line that follows a usage error.
 inline constexpr char kCliHelpHint[] = "try 'velmo-cli --help'";

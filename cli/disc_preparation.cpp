@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "cli/cli_options.h"
-#include "cli/drive_session.h"
+#include "session/drive_session.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
 #include "results/media_codes.h"

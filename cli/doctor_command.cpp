@@ -15,7 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/drive_session.h"
+#include "session/drive_session.h"
 #include "commands/drive_commands.h"
 #include "console/disc_identification.h"
 #include "device/linux_host.h"

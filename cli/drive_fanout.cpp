@@ -13,7 +13,7 @@
 #include <mutex>
 
 #include "cli/cli_options.h"
-#include "cli/drive_session.h"
+#include "session/drive_session.h"
 #include "cli/interrupt_watch.h"
 #include "commands/drive_commands.h"
 #include "results/report_file_name.h"

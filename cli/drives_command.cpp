@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cli/cli_options.h"
-#include "cli/drive_session.h"
+#include "session/drive_session.h"
 #include "commands/drive_commands.h"
 
 int RunDrivesCommand(CDriveSession& session, std::FILE* out, std::FILE* err) {

@@ -1,7 +1,7 @@
 #include "cli/identify_command.h"
 
 #include "cli/cli_options.h"
-#include "cli/drive_session.h"
+#include "session/drive_session.h"
 #include "cli/interrupt_watch.h"
 
 int RunIdentifyCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,

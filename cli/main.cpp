@@ -5,28 +5,19 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_commands.h"
 #include "cli/cli_options.h"
-#include "cli/doctor_command.h"
 #include "cli/drive_fanout.h"
-#include "cli/drive_session.h"
-#include "cli/drives_command.h"
-#include "cli/identify_command.h"
-#include "cli/record_commands.h"
-#include "cli/report_command.h"
-#include "cli/scan_command.h"
-#include "cli/smart_command.h"
-#include "cli/watch_command.h"
+#include "session/drive_session.h"
 #include "session/output_file.h"
 #include "session/standard_fds.h"
-#include "simulator/sim_scenarios.h"
+#include "session/sim_catalogue.h"
 
 namespace {
 
 void ListScenarios(std::FILE* out) {
   std::fprintf(out, "Simulator scenarios (--simulate=NAME); the first is the default:\n");
-  for (const SimScenario& scenario : SimScenarios()) {
-    std::fprintf(out, "  %-20s %s\n", scenario.name.c_str(), scenario.description.c_str());
-  }
+  std::fputs(SimScenarioLines().c_str(), out);
 }
 
 // The file --report names; empty for none or for a default name (made
@@ -39,7 +30,8 @@ std::string ReportPath(const CliOptions& options) {
 // Two outputs naming one file would overwrite or interleave each other:
 // refused before the drive is touched. The message, or empty.
 std::string SameFileError(const CliOptions& options) {
-  const bool scan = options.command == "scan";
+  const CliCommand* row = FindCliCommand(options.command);
+  const bool scan = row != nullptr && (row->options & kTakesLog) != 0;
   const std::vector<std::pair<const char*, std::string>> outputs = {
       {"--log", scan ? options.logFile : ""},     {"--csv", options.csvFile},
       {"--json", options.jsonFile},               {"--chart", options.chartFile},
@@ -59,20 +51,21 @@ int main(int argc, char** argv) {
   // Before any file is opened: none may become descriptor 0, 1 or 2.
   ReopenClosedStandardDescriptors();
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (IsDoctorCommand(args)) return RunDoctorMain(args, stdout, stderr);
+  for (const CliCommand& command : CliCommands()) {
+    if (command.claims != nullptr && command.claims(args)) return command.ownMain(args, stdout, stderr);
+  }
   std::string error;
   auto options = ParseCliOptions(args, &error);
   if (!options) {
     std::fprintf(stderr, "velmo-cli: %s; %s\n", error.c_str(), kCliHelpHint);
     return kExitUsage;
   }
-  const bool recordCommand = IsRecordCommand(options->command);
-  if (recordCommand) {
+  const CliCommand* row = FindCliCommand(options->command);
+  if (row != nullptr && row->onRecords != nullptr) {
     for (const std::string& arg : options->commandArgs) options->help |= arg == "--help" || arg == "-h";
   }
   if (options->help) {
-    const std::string commandHelp = recordCommand ? RecordCommandUsage(options->command)
-                                                  : CommandUsage(options->command);
+    const std::string commandHelp = CommandUsage(options->command);
     std::fputs(commandHelp.empty() ? CliUsage().c_str() : commandHelp.c_str(), stdout);
     return kExitOk;
   }
@@ -85,21 +78,16 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (options->command.empty()) {
-    std::fprintf(stderr, "velmo-cli: no command given (drives, identify, scan, smart, history, show, compare, report or doctor); %s\n",
-                 kCliHelpHint);
+    std::fprintf(stderr, "velmo-cli: no command given (%s); %s\n", kCliCommandNames, kCliHelpHint);
     return kExitUsage;
   }
   const std::string& command = options->command;
   // Kept runs and their reports need no drive.
-  if (command == "history") return RunHistoryCommand(*options, stdout, stderr);
-  if (command == "show") return RunShowCommand(*options, stdout, stderr);
-  if (command == "compare") return RunCompareCommand(*options, stdout, stderr);
-  if (command == "report") return RunReportCommand(*options, stdout, stderr);
-  if (command != "drives" && command != "identify" && command != "scan" && command != "smart" &&
-      command != "watch") {
-    std::fprintf(stderr,
-                 "velmo-cli: unknown command '%s' (drives, identify, scan, smart, history, show, compare, report or doctor); %s\n",
-                 command.c_str(), kCliHelpHint);
+  if (row != nullptr && row->onRecords != nullptr) return row->onRecords(*options, stdout, stderr);
+  if (row != nullptr && row->ownMain != nullptr) return row->ownMain(args, stdout, stderr);
+  if (row == nullptr) {
+    std::fprintf(stderr, "velmo-cli: unknown command '%s' (%s); %s\n", command.c_str(),
+                 kCliCommandNames, kCliHelpHint);
     return kExitUsage;
   }
 
@@ -113,7 +101,7 @@ int main(int argc, char** argv) {
   for (const std::string* path : {&options->traceFile, &options->csvFile, &options->jsonFile,
                                   &options->chartFile, &options->logFile,
                                   &options->reportFile}) {
-    if (path == &options->logFile && command != "scan") continue;
+    if (path == &options->logFile && (row->options & kTakesLog) == 0) continue;
     if (!path->empty() && IsStandardOutput(*path)) human = stderr;
   }
 
@@ -128,16 +116,8 @@ int main(int argc, char** argv) {
   int code = kExitOk;
   if (options->driveAll) {
     code = RunOnEveryDrive(session, *options, args, human, stderr);
-  } else if (command == "watch") {
-    code = RunWatchCommand(session, *options, human, stderr);
-  } else if (command == "identify") {
-    code = RunIdentifyCommand(session, *options, human, stderr);
-  } else if (command == "scan") {
-    code = RunScanCommand(session, *options, human, stderr);
-  } else if (command == "smart") {
-    code = RunSmartCommand(session, *options, human, stderr);
   } else {
-    code = RunDrivesCommand(session, human, stderr);
+    code = row->onDrive(session, *options, human, stderr);
   }
   if (const int traceError = session.TraceWriteError(); traceError != 0) {
     std::fprintf(stderr, "velmo-cli: the trace file %s lost lines: %s\n",

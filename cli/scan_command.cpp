@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
-#include "cli/drive_session.h"
+#include "session/drive_session.h"
 #include "cli/interrupt_watch.h"
 #include "cli/record_commands.h"
 #include "results/report_output.h"

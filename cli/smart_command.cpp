@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
-#include "cli/drive_session.h"
+#include "session/drive_session.h"
 #include "cli/interrupt_watch.h"
 #include "cli/record_commands.h"
 #include "cli/scan_report.h"

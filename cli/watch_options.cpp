@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "cli/cli_commands.h"
 #include "cli/cli_options.h"
 
 bool TakeWatchOption(const std::vector<std::string>& args, size_t* i, CliOptions* options,
@@ -29,14 +30,12 @@ bool TakeWatchOption(const std::vector<std::string>& args, size_t* i, CliOptions
   return true;
 }
 
-bool WatchTakesScanOption(const std::string& name) {
-  return name == "--speed" || name == "--density";
-}
-
 std::string CheckWatchOptions(const CliOptions& options) {
   const std::string& command = options.command;
   if (command.empty()) return "";
-  if (command != "watch") {
+  const CliCommand* row = FindCliCommand(command);
+  const unsigned takes = row != nullptr ? row->options : 0;
+  if ((takes & kTakesWatchOptions) == 0) {
     for (const auto& [given, name] : {std::pair{options.smart, "--smart"},
                                       std::pair{options.eject, "--eject"},
                                       std::pair{!options.reportDir.empty(), "--report-dir"},
@@ -44,7 +43,7 @@ std::string CheckWatchOptions(const CliOptions& options) {
       if (given) return std::string(name) + " applies to watch only, not to " + command;
     }
   }
-  if (options.driveAll && command != "scan" && command != "smart" && command != "watch") {
+  if (options.driveAll && (takes & kTakesDriveAll) == 0) {
     return "--drive all applies to scan, smart and watch, not to " + command;
   }
   return "";

@@ -14,9 +14,6 @@ struct CliOptions;
 bool TakeWatchOption(const std::vector<std::string>& args, size_t* i, CliOptions* options,
                      std::string* error);
 
-// The scan options watch takes too (--speed, --density).
-bool WatchTakesScanOption(const std::string& name);
-
 // An option given to a command it does not apply to; empty when all is well.
 std::string CheckWatchOptions(const CliOptions& options);
 

@@ -38,7 +38,7 @@ class Prompts : public UserPrompts {
 class RecordViewTest : public ::testing::Test {
  protected:
   void Open(const std::string& scenario) {
-    CliOptions options;
+    RunOptions options;
     options.simulate = true;
     options.scenario = scenario;
     options.simLatencyMs = 0;

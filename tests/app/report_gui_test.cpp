@@ -57,7 +57,7 @@ std::string Command(const std::string& line) {
 class ReportWindowTest : public ::testing::Test {
  protected:
   void Open(const std::string& scenario, int latencyMs = 0) {
-    CliOptions options;
+    RunOptions options;
     options.simulate = true;
     options.scenario = scenario;
     options.simLatencyMs = latencyMs;

@@ -41,7 +41,7 @@ class CountingPrompts : public UserPrompts {
 class RunGuardTest : public ::testing::Test {
  protected:
   void Open(const std::string& scenario, int latencyMs = 0) {
-    CliOptions options;
+    RunOptions options;
     options.simulate = true;
     options.scenario = scenario;
     options.simLatencyMs = latencyMs;

@@ -49,7 +49,7 @@ class RunMenuTest : public ::testing::Test {
     fs::remove_all(home);
   }
   void Open(const std::string& scenario, int latencyMs) {
-    CliOptions options;
+    RunOptions options;
     options.simulate = true;
     options.scenario = scenario;
     options.simLatencyMs = latencyMs;

@@ -76,7 +76,7 @@ int CountLines(const std::string& text) {
 class ScanDlgTest : public ::testing::Test {
  protected:
   void Open(const std::string& scenario, int latencyMs = 0, bool aspi = false) {
-    CliOptions options;
+    RunOptions options;
     options.simulate = true;
     options.scenario = scenario;
     options.simLatencyMs = latencyMs;

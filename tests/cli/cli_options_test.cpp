@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "cli/cli_commands.h"
+
 namespace {
 
 std::optional<CliOptions> Parse(std::vector<std::string> args, std::string* error = nullptr) {
@@ -145,5 +149,46 @@ TEST(CliOptions, WatchOptionsAndDriveAll) {
     std::string error;
     EXPECT_FALSE(Parse(c.args, &error)) << c.error;
     EXPECT_EQ(error, c.error);
+  }
+}
+
+// Every row of the command table is reachable: listed in velmo-cli --help
+// with its summary, run by exactly one kind of handler, and told apart by
+// the parser's checks as its options say.
+TEST(CliCommandTable, EachRowIsListedRunAndChecked) {
+  const std::string help = CliUsage();
+  std::set<std::string> names;
+  for (const CliCommand& command : CliCommands()) {
+    SCOPED_TRACE(command.name);
+    EXPECT_TRUE(names.insert(command.name).second);
+    EXPECT_EQ(FindCliCommand(command.name), &command);
+    EXPECT_NE(help.find(std::string("\n  ") + command.name + " "), std::string::npos);
+    EXPECT_NE(help.find(std::string(command.summary) + "\n"), std::string::npos);
+    const int handlers = (command.onDrive != nullptr) + (command.onRecords != nullptr) +
+                         (command.ownMain != nullptr);
+    EXPECT_EQ(handlers, 1);
+    EXPECT_EQ(command.ownMain != nullptr, command.claims != nullptr);
+    EXPECT_EQ(IsRecordCommand(command.name), command.onRecords != nullptr);
+    if (command.usage != nullptr) {
+      EXPECT_EQ(CommandUsage(command.name), command.usage());
+      EXPECT_NE(command.usage().find(std::string(" ") + command.name), std::string::npos);
+    }
+    // A scan option is refused on exactly the rows that do not take it.
+    std::string error;
+    const bool takesSpeed = (command.options & kTakesSpeed) != 0;
+    if (command.onRecords == nullptr) {
+      EXPECT_EQ(Parse({"--speed", "4X", command.name}, &error).has_value(), takesSpeed) << error;
+    }
+    const bool takesWatch = (command.options & kTakesWatchOptions) != 0;
+    if (command.onRecords == nullptr) {
+      EXPECT_EQ(Parse({"--eject", command.name}, &error).has_value(), takesWatch) << error;
+    }
+  }
+  EXPECT_EQ(FindCliCommand("frob"), nullptr);
+  EXPECT_FALSE(IsRecordCommand("frob"));
+  // The usage errors name every command but watch (which has its own help).
+  for (const std::string& name : names) {
+    const bool named = std::string(kCliCommandNames).find(name) != std::string::npos;
+    EXPECT_EQ(named, name != "watch") << name;
   }
 }

@@ -13,7 +13,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/disc_preparation.h"
-#include "cli/drive_session.h"
+#include "session/drive_session.h"
 #include "simulator/sim_drive.h"
 
 struct Captured {

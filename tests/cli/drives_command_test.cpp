@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "cli/drive_session.h"
+#include "session/drive_session.h"
 #include "tests/cli/cli_test_util.h"
 
 namespace {

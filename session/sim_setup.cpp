@@ -1,4 +1,4 @@
-#include "simulator/sim_setup.h"
+#include "session/sim_setup.h"
 
 #include "simulator/sim_drive.h"
 #include "simulator/sim_host.h"

@@ -3,13 +3,14 @@
 // While a session lives, g_pDeviceManager points at its manager.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "cli/cli_options.h"
 #include "device/command_trace.h"
 #include "device/device_manager.h"
+#include "session/run_options.h"
 
 class CSimDrive;
 
@@ -23,7 +24,7 @@ class CDriveSession {
   // Builds the host, initialises and enumerates. False with *error when the
   // options cannot be honoured (unknown scenario, trace file not writable).
   // A failed Initialize is not an error here: Initialized() tells.
-  bool Open(const CliOptions& options, MessageHandler messages, std::string* error);
+  bool Open(const RunOptions& options, MessageHandler messages, std::string* error);
 
   bool Initialized() const { return m_initialized; }
   // Open failed on the trace file (an output that cannot be written).
@@ -33,6 +34,11 @@ class CDriveSession {
   CDeviceManager& Manager() { return *m_manager; }
   IDeviceHost& Host() { return *m_host; }
   const std::vector<std::shared_ptr<CSimDrive>>& SimDrives() const { return m_simDrives; }
+  // The simulator's tray, for the window's Simulator menu: drive is an index
+  // in the drive list, disc one in SimDiscLabels(). Nothing happens on a
+  // real session or for an index out of range.
+  void EjectSimDisc(size_t drive);
+  void InsertSimDisc(size_t drive, size_t disc, std::chrono::milliseconds delay);
 
  private:
   std::shared_ptr<IDeviceHost> m_host;

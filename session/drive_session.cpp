@@ -1,4 +1,4 @@
-#include "cli/drive_session.h"
+#include "session/drive_session.h"
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -9,15 +9,17 @@
 
 #include "device/linux_host.h"
 #include "session/output_file.h"
+#include "session/sim_setup.h"
+#include "simulator/sim_disc_catalogue.h"
+#include "simulator/sim_drive.h"
 #include "simulator/sim_host.h"
 #include "simulator/sim_scenarios.h"
-#include "simulator/sim_setup.h"
 
 CDriveSession::~CDriveSession() {
   if (g_pDeviceManager == m_manager.get()) g_pDeviceManager = nullptr;
 }
 
-bool CDriveSession::Open(const CliOptions& options, MessageHandler messages, std::string* error) {
+bool CDriveSession::Open(const RunOptions& options, MessageHandler messages, std::string* error) {
   if (!options.traceFile.empty()) {
     // Same rules as every output: a FIFO, a device or "-" is written in place.
     std::string why;
@@ -55,6 +57,15 @@ bool CDriveSession::Open(const CliOptions& options, MessageHandler messages, std
   m_initialized = m_manager->Initialize();
   if (m_initialized) m_manager->EnumerateDrives();
   return true;
+}
+
+void CDriveSession::EjectSimDisc(size_t drive) {
+  if (drive < m_simDrives.size()) m_simDrives[drive]->Eject();
+}
+
+void CDriveSession::InsertSimDisc(size_t drive, size_t disc, std::chrono::milliseconds delay) {
+  if (drive >= m_simDrives.size() || disc >= SimDiscCatalogue().size()) return;
+  m_simDrives[drive]->InsertDisc(SimDiscCatalogue()[disc], delay);
 }
 
 namespace {

@@ -1,0 +1,134 @@
+#include "cli/cli_commands.h"
+
+#include "cli/cli_options.h"
+#include "cli/doctor_command.h"
+#include "cli/drives_command.h"
+#include "cli/identify_command.h"
+#include "cli/record_commands.h"
+#include "cli/report_command.h"
+#include "cli/scan_command.h"
+#include "cli/smart_command.h"
+#include "cli/watch_command.h"
+#include "cli/watch_options.h"
+#include "session/drive_session.h"
+
+namespace {
+
+// The run options, as every drive command's help ends.
+const char kCommonOptions[] =
+    "\n"
+    "options: --simulate[=SCENARIO] --transport=spti|aspi --sim-latency=MS --drive N\n"
+    "         --trace=FILE (velmo-cli --help tells what each does)\n";
+
+std::string DrivesUsage() {
+  return std::string("usage: velmo-cli [options] drives\n"
+                     "\n"
+                     "Lists every optical drive: its index (for --drive), its name as the drive\n"
+                     "reports it, the device node it was opened on, and whether it accepts the\n"
+                     "diagnostic mode. Drives that cannot be opened are named on standard error\n"
+                     "with what to do about them.\n") +
+         kCommonOptions;
+}
+
+std::string IdentifyUsage() {
+  return std::string("usage: velmo-cli [options] identify\n"
+                     "\n"
+                     "Waits up to 15 s for a disc in the drive, then prints its type, manufacturer\n"
+                     "ID, media type ID, blank capacity and write speeds.\n") +
+         kCommonOptions;
+}
+
+std::string ScanUsage() {
+  return std::string(
+             "usage: velmo-cli [options] scan [--speed 2.4X|4X|6X|8X|10X|12X|16X]\n"
+             "                 [--density normal|full|quick] [--log FILE] [--csv FILE]\n"
+             "                 [--json FILE] [--chart FILE.bmp] [--report FILE.png|pdf|html]\n"
+             "\n"
+             "Samples TE and FE across the whole disc at one write speed, writes every\n"
+             "sample to the log and ends with the verdict (exit 0 ok, 1 not recommended).\n"
+             "\n"
+             "  --speed SPEED          one of the disc's write speeds (default: the first it lists)\n"
+             "  --density D            how closely the disc is sampled (default normal)\n"
+             "  --log FILE             the scan log (default TEFE.txt)\n"
+             "  --csv FILE             every sample as CSV\n"
+             "  --json FILE            the run as a scan record: disc, settings, every sample,\n"
+             "                         statistics and outcome as JSON\n"
+             "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
+             "  --no-history           do not keep this run in the history\n"
+             "  --report FILE.png|pdf|html\n"
+             "                         the run's report page; png, pdf or html alone gives\n"
+             "                         velmo-YYYYMMDD-HHMMSS-MID-SPEED.EXT here\n") +
+         kCommonOptions;
+}
+
+std::string SmartUsage() {
+  return std::string(
+             "usage: velmo-cli [options] smart [--json FILE] [--no-history]\n"
+             "\n"
+             "Takes one TE/FE sample near the rim at every write speed of the disc and\n"
+             "prints one verdict per speed.\n"
+             "\n"
+             "  --json FILE            the run as a scan record (kind smart), readings and all\n"
+             "  --no-history           do not keep this run in the history\n") +
+         kCommonOptions;
+}
+
+std::string WatchCommandUsage() { return WatchUsage() + kCommonOptions; }
+
+int RunDrives(CDriveSession& session, const CliOptions&, std::FILE* out, std::FILE* err) {
+  return RunDrivesCommand(session, out, err);
+}
+int RunIdentify(CDriveSession& session, const CliOptions& options, std::FILE* out,
+                std::FILE* err) {
+  return RunIdentifyCommand(session, options, out, err);
+}
+int RunScan(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
+  return RunScanCommand(session, options, out, err);
+}
+int RunSmart(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
+  return RunSmartCommand(session, options, out, err);
+}
+int RunWatch(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
+  return RunWatchCommand(session, options, out, err);
+}
+
+constexpr unsigned kScanOptions = kTakesSpeed | kTakesDensity | kTakesLog | kTakesCsv |
+                                  kTakesJson | kTakesChart | kTakesReport | kTakesDriveAll;
+
+}  // namespace
+
+const std::vector<CliCommand>& CliCommands() {
+  static const std::vector<CliCommand> commands = {
+      {"drives", "list the optical drives and whether each accepts the diagnostic mode",
+       DrivesUsage, 0, RunDrives, nullptr, nullptr, nullptr},
+      {"identify", "wait for a disc and show its type, IDs, capacity and write speeds",
+       IdentifyUsage, 0, RunIdentify, nullptr, nullptr, nullptr},
+      {"scan", "TE/FE scan of the whole disc at one write speed, with log and verdict", ScanUsage,
+       kScanOptions, RunScan, nullptr, nullptr, nullptr},
+      {"smart", "one TE/FE sample near the rim at every write speed of the disc", SmartUsage,
+       kTakesJson | kTakesDriveAll, RunSmart, nullptr, nullptr, nullptr},
+      {"doctor", "what stands between you and a scan, per drive, with the fixing command",
+       nullptr, 0, nullptr, nullptr, RunDoctorMain, IsDoctorCommand},
+      {"history", "the kept runs of velmo and velmo-cli, newest first, filtered",
+       [] { return RecordCommandUsage("history"); }, 0, nullptr, RunHistoryCommand, nullptr,
+       nullptr},
+      {"show", "one kept run or record file: identity, settings, statistics, outcome",
+       [] { return RecordCommandUsage("show"); }, 0, nullptr, RunShowCommand, nullptr, nullptr},
+      {"compare", "runs side by side, their differences, and an overlaid chart",
+       [] { return RecordCommandUsage("compare"); }, 0, nullptr, RunCompareCommand, nullptr,
+       nullptr},
+      {"report", "one page (PNG, PDF or HTML) of recorded runs; several compare",
+       ReportCommandUsage, 0, nullptr, RunReportCommand, nullptr, nullptr},
+      {"watch", "scan every blank disc that is inserted, one line each (watch --help)",
+       WatchCommandUsage, kTakesSpeed | kTakesDensity | kTakesWatchOptions | kTakesDriveAll,
+       RunWatch, nullptr, nullptr, nullptr},
+  };
+  return commands;
+}
+
+const CliCommand* FindCliCommand(const std::string& name) {
+  for (const CliCommand& command : CliCommands()) {
+    if (name == command.name) return &command;
+  }
+  return nullptr;
+}

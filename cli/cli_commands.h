@@ -1,0 +1,50 @@
+// velmo-cli's commands, one row each: parsing, help and dispatch read this
+// table, so a new command is one row and its handler. Main thread.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+struct CliOptions;
+class CDriveSession;
+
+// velmo-cli's own options a command may take besides the run options.
+enum CliOptionSet : unsigned {
+  kTakesSpeed = 1u << 0,
+  kTakesDensity = 1u << 1,
+  kTakesLog = 1u << 2,
+  kTakesCsv = 1u << 3,
+  kTakesJson = 1u << 4,
+  kTakesChart = 1u << 5,
+  kTakesReport = 1u << 6,
+  kTakesWatchOptions = 1u << 7,  // --smart, --eject, --report-dir, --count
+  kTakesDriveAll = 1u << 8,      // --drive all
+};
+
+struct CliCommand {
+  const char* name;
+  const char* summary;     // its line under "commands:" in velmo-cli --help
+  std::string (*usage)();  // velmo-cli COMMAND --help; null: velmo-cli --help
+  unsigned options;        // CliOptionSet bits
+
+  // Exactly one of the three runs it.
+  // On the drive session main opens from the run options.
+  int (*onDrive)(CDriveSession& session, const CliOptions& options, std::FILE* out,
+                 std::FILE* err);
+  // Needs no drive; reads its own arguments (options.commandArgs).
+  int (*onRecords)(const CliOptions& options, std::FILE* out, std::FILE* err);
+  // Reads the whole command line itself, before velmo-cli's parser; claims
+  // tells whether a command line is its.
+  int (*ownMain)(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+  bool (*claims)(const std::vector<std::string>& args);
+};
+
+// In the order velmo-cli --help lists them.
+const std::vector<CliCommand>& CliCommands();
+// nullptr for an unknown name.
+const CliCommand* FindCliCommand(const std::string& name);
+
+// The commands a usage error names when none or an unknown one is given.
+inline constexpr char kCliCommandNames[] =
+    "drives, identify, scan, smart, history, show, compare, report or doctor";

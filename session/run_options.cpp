@@ -1,0 +1,95 @@
+#include "session/run_options.h"
+
+#include <charconv>
+
+#include "console/scan_run.h"
+
+const DensityChoice kDensityChoices[kDensityChoiceCount] = {
+    {"normal", "Normal (Default)", kNormalDensityStep, kDensityNormal},
+    {"full", "Full", kFullDensityStep, kDensityFull},
+    {"quick", "Quick", kNormalDensityStep, kDensityQuick},
+};
+
+bool ParseIntInRange(const std::string& text, int min, int max, int* value) {
+  int parsed = 0;
+  const char* end = text.data() + text.size();
+  auto result = std::from_chars(text.data(), end, parsed);
+  if (text.empty() || result.ec != std::errc() || result.ptr != end) return false;
+  if (parsed < min || parsed > max) return false;
+  *value = parsed;
+  return true;
+}
+
+bool TakeValue(const std::vector<std::string>& args, size_t* i, const std::string& name,
+               std::string* value) {
+  const std::string& arg = args[*i];
+  if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 &&
+      arg[name.size()] == '=') {
+    *value = arg.substr(name.size() + 1);
+    return true;
+  }
+  if (arg == name && *i + 1 < args.size()) {
+    *value = args[++*i];
+    return true;
+  }
+  return false;
+}
+
+bool TakeRunOption(const std::vector<std::string>& args, size_t* i, RunOptions* options,
+                   std::string* error) {
+  const std::string& arg = args[*i];
+  std::string value;
+  if (arg == "--help" || arg == "-h") {
+    options->help = true;
+  } else if (arg == "--version") {
+    options->version = true;
+  } else if (arg == "--simulate") {
+    options->simulate = true;
+  } else if (arg.rfind("--simulate=", 0) == 0) {
+    options->simulate = true;
+    options->scenario = arg.substr(11);
+    if (options->scenario == "help") {
+      options->listScenarios = true;
+      options->scenario.clear();
+    } else if (options->scenario.empty()) {
+      *error = "--simulate= needs a scenario name (--simulate=help lists them)";
+    }
+  } else if (TakeValue(args, i, "--transport", &value)) {
+    if (value == "aspi") {
+      options->aspi = true;
+    } else if (value == "spti") {
+      options->aspi = false;
+    } else {
+      *error = "--transport must be spti or aspi, not '" + value + "'";
+    }
+  } else if (TakeValue(args, i, "--sim-latency", &value)) {
+    if (!ParseIntInRange(value, 0, 60000, &options->simLatencyMs)) {
+      *error = "--sim-latency needs milliseconds from 0 to 60000, not '" + value + "'";
+    }
+  } else if (TakeValue(args, i, "--drive", &value)) {
+    if (value == "all") {
+      options->driveAll = true;
+    } else if (!ParseIntInRange(value, 0, 7, &options->drive)) {
+      *error = "--drive needs a drive index from 0 to 7, not '" + value + "'";
+    }
+  } else if (TakeValue(args, i, "--trace", &value)) {
+    if (value.empty()) {
+      *error = "--trace needs a file name";
+    } else {
+      options->traceFile = value;
+    }
+  } else if (arg == "--no-history") {
+    options->noHistory = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::string CheckRunOptions(const RunOptions& options) {
+  if (options.aspi && !options.simulate) {
+    return "--transport=aspi needs --simulate: this platform has no ASPI layer";
+  }
+  if (options.simLatencyMs >= 0 && !options.simulate) return "--sim-latency needs --simulate";
+  return "";
+}
