@@ -16,6 +16,7 @@
 #include <string>
 #include <utility>
 
+#include <gtk/gtk.h>
 #include <pango/pangocairo.h>
 
 #include "app/app_art.h"
@@ -70,6 +71,24 @@ wxSize DialogBaseUnits(const char* face, int points) {
 }
 
 namespace {
+
+// GTK's drop-down button pads its text and arrow for a touch screen; in a
+// box as wide as the template's, "12X => (16620 Kb/s)" would lose its end.
+// The lists keep a plain list's padding instead.
+void NarrowListPadding(wxChoice* choice) {
+  static GtkCssProvider* provider = [] {
+    GtkCssProvider* css = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(
+        css, "combobox#velmo-list button.combo { padding-left: 4px; padding-right: 2px; }"
+             "combobox#velmo-list arrow { min-width: 12px; }",
+        -1, nullptr);
+    gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(css),
+                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    return css;
+  }();
+  (void)provider;
+  gtk_widget_set_name(choice->GetHandle(), "velmo-list");
+}
 
 // a x b / c rounded to the nearest, as the dialog framework scales.
 int MulDiv(int a, int b, int c) { return (a * b + (a * b >= 0 ? c / 2 : -c / 2)) / c; }
@@ -141,6 +160,7 @@ void CDialogLayout::Build(wxWindow* parent, const DialogTemplate& dialog) {
         // The template height is the dropped list's; the closed box keeps
         // its natural height.
         auto* choice = new wxChoice(parent, id, rect.GetPosition(), wxSize(rect.width, -1));
+        NarrowListPadding(choice);
         window = choice;
         break;
       }

@@ -404,6 +404,28 @@ TEST_F(ScanDlgTest, TheWindowFitsA768PixelScreen) {
   EXPECT_NEAR(proportion, (259.0 * base.x / 4) / (349.0 * base.y / 8), 0.01);
 }
 
+// Every entry of the three lists shows whole: GTK cuts a closed list's text
+// with an ellipsis when the box is narrower than the text wants.
+TEST_F(ScanDlgTest, ListEntriesShowWhole) {
+  Open("dvd+r-good");
+  ASSERT_TRUE(WaitStatus("Ready."));
+  for (int i = 0; i < 5; ++i) Pump();
+  for (int id : {IDC_DRIVE, IDC_SPEED, IDC_DENSITY}) {
+    wxChoice* list = Choice(id);
+    ASSERT_GT(list->GetCount(), 0u) << id;
+    for (unsigned entry = 0; entry < list->GetCount(); ++entry) {
+      list->SetSelection(static_cast<int>(entry));
+      for (int i = 0; i < 3; ++i) Pump();
+      GtkWidget* shown = gtk_bin_get_child(GTK_BIN(list->GetHandle()));
+      ASSERT_NE(shown, nullptr);
+      gint minimum = 0, natural = 0;
+      gtk_widget_get_preferred_width(shown, &minimum, &natural);
+      EXPECT_GE(gtk_widget_get_allocated_width(shown), natural)
+          << id << ": " << list->GetString(entry).ToStdString();
+    }
+  }
+}
+
 // The chart's client area as the screen shows it (frame, theme and all) is
 // exactly the composed layers, corners included.
 TEST_F(ScanDlgTest, TheScreenShowsExactlyTheChartLayers) {
