@@ -20,16 +20,9 @@
 #include <vector>
 
 #include "device/host.h"
+#include "device/scsi_exchange.h"
 
 class CCommandTrace;
-
-inline constexpr uint8_t kStatusDone = 0;
-inline constexpr uint8_t kStatusFailed = 1;
-inline constexpr uint8_t kStatusTimedOut = 255;
-
-inline constexpr uint8_t kDirectionNone = 0;
-inline constexpr uint8_t kDirectionOut = 1;
-inline constexpr uint8_t kDirectionIn = 2;
 
 inline constexpr uint8_t kNoDriveSelected = 255;
 inline constexpr int kMaxDrives = 8;
@@ -68,8 +61,13 @@ class CDeviceManager {
   uint8_t GetDriveCount() const;
   bool SelectDrive(uint8_t index);
   bool GetDriveName(char* name) const;  // callers give 100 bytes
+  // Sends the CDB with the length its group gives; 0 done, 1 failed, 255
+  // timed out (the exchange's Status()).
   uint8_t ExecuteCommand(const uint8_t* cdb, uint8_t direction, void* buffer, uint32_t length,
                          uint32_t timeoutSeconds);
+  // Sends an exchange to the selected drive and fills in its outcome; with
+  // no drive selected the outcome is a transport error and nothing is sent.
+  void Execute(ScsiExchange& exchange);
   bool SetAspiTimeout(uint32_t seconds);
   void Release();
 
@@ -94,12 +92,8 @@ class CDeviceManager {
   static uint8_t CdbLengthFor(uint8_t operationCode);
 
  private:
-  uint8_t ExecutePassThrough(const DriveEntry& row, const uint8_t* cdb, uint8_t cdbLength,
-                             uint8_t direction, void* buffer, uint32_t length,
-                             uint32_t timeoutSeconds, struct TraceRecord& trace);
-  uint8_t ExecuteAspi(const DriveEntry& row, const uint8_t* cdb, uint8_t cdbLength,
-                      uint8_t direction, void* buffer, uint32_t length, uint32_t timeoutSeconds,
-                      struct TraceRecord& trace);
+  void ExecutePassThrough(const DriveEntry& row, ScsiExchange& exchange);
+  void ExecuteAspi(const DriveEntry& row, ScsiExchange& exchange);
   void ShowMessage(const std::string& text, const std::string& caption);
   void EnumeratePassThrough();
   void EnumerateAspi();

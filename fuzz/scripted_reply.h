@@ -14,9 +14,9 @@ inline ScriptedReply ReadScriptedReply(FuzzInput& in) {
   const uint8_t flags = in.Byte();
   // Mostly completed commands, so the decoding behind them is reached.
   switch (flags & 7) {
-    case 6: reply.transport = SimTransport::kTimedOut; break;
-    case 7: reply.transport = SimTransport::kGone; break;
-    default: reply.transport = SimTransport::kCompleted; break;
+    case 6: reply.outcome = ExchangeOutcome::kTimedOut; break;
+    case 7: reply.outcome = ExchangeOutcome::kDriveGone; break;
+    default: reply.outcome = ExchangeOutcome::kDone; break;
   }
   switch ((flags >> 3) & 3) {
     case 0:
@@ -25,6 +25,7 @@ inline ScriptedReply ReadScriptedReply(FuzzInput& in) {
     case 3: reply.scsiStatus = in.Byte(); break;
   }
   if (reply.scsiStatus == 2) {
+    if (reply.outcome == ExchangeOutcome::kDone) reply.outcome = ExchangeOutcome::kCheckCondition;
     reply.senseKey = in.Byte();
     reply.asc = in.Byte();
     reply.ascq = in.Byte();

@@ -106,7 +106,7 @@ bool IsPreFault(SimFaultKind kind) {
 
 // What a command produced before it is cut to the host's buffer.
 struct CSimDrive::Outcome {
-  SimTransport transport = SimTransport::kCompleted;
+  ExchangeOutcome transport = ExchangeOutcome::kDone;  // kDone: the drive answered
   uint8_t status = kStatusGood;
   SenseCode sense = kNoSense;
   std::vector<uint8_t> data;
@@ -117,7 +117,7 @@ struct CSimDrive::Outcome {
     sense = code;
     data.clear();
   }
-  bool Good() const { return transport == SimTransport::kCompleted && status == kStatusGood; }
+  bool Good() const { return transport == ExchangeOutcome::kDone && status == kStatusGood; }
 };
 
 CSimDrive::CSimDrive(SimDriveConfig config)
@@ -257,39 +257,30 @@ void CSimDrive::ClearCommandLog() {
   m_classCounts.fill(0);
 }
 
-void CSimDrive::Log(const SimCommand& command, const SimReply& reply) {
-  SimLoggedCommand entry;
-  entry.cdbLength = command.cdbLength;
-  if (command.cdb != nullptr)
-    std::copy_n(command.cdb, std::min<size_t>(command.cdbLength, entry.cdb.size()),
-                entry.cdb.begin());
-  entry.direction = command.direction;
-  entry.dataLength = command.dataLength;
-  entry.timeoutMs = command.timeoutMs;
-  entry.reply = reply;
+void CSimDrive::Log(const ScsiExchange& exchange) {
+  SimLoggedCommand entry = exchange;
+  entry.data = nullptr;  // the caller's buffer does not outlive the command
   if (m_log.size() == kLogCapacity) m_log.pop_front();
   m_log.push_back(entry);
 }
 
-SimReply CSimDrive::Execute(const SimCommand& command) {
+void CSimDrive::Execute(ScsiExchange& exchange) {
   std::lock_guard<std::mutex> one(m_commandLock);
   std::unique_lock<std::mutex> lock(m_lock);
-  const SimReply reply = Run(command, lock);
-  Log(command, reply);
-  return reply;
+  Run(exchange, lock);
+  Log(exchange);
 }
 
-SimReply CSimDrive::Run(const SimCommand& command, std::unique_lock<std::mutex>& lock) {
-  SimReply reply;
+void CSimDrive::Run(ScsiExchange& command, std::unique_lock<std::mutex>& lock) {
   if (!m_attached) {
-    reply.transport = SimTransport::kGone;
-    return reply;
+    command.outcome = ExchangeOutcome::kDriveGone;
+    return;
   }
 
-  const SimCommandClass commandClass = Classify(command.cdb, command.cdbLength);
+  const SimCommandClass commandClass = Classify(command.cdb.data(), command.cdbLength);
   ++m_classCounts[static_cast<size_t>(commandClass)];
   ++m_classCounts[static_cast<size_t>(SimCommandClass::kAny)];
-  if (command.cdb != nullptr && command.cdbLength > 0) ++m_opcodeCounts[command.cdb[0]];
+  if (command.cdbLength > 0) ++m_opcodeCounts[command.cdb[0]];
 
   std::vector<SimFault> firing;
   for (ArmedFault& armed : m_faults) {
@@ -315,12 +306,12 @@ SimReply CSimDrive::Run(const SimCommand& command, std::unique_lock<std::mutex>&
       m_attached = false;
       ++m_epoch;
       m_wake.notify_all();
-      out.transport = SimTransport::kGone;
+      out.transport = ExchangeOutcome::kDriveGone;
     } else if (fault.kind == SimFaultKind::kTimeOut) {
       milliseconds stall = fault.stall;
-      if (command.timeoutMs > 0) stall = std::min(stall, milliseconds(command.timeoutMs));
+      if (command.timeout.count() > 0) stall = std::min(stall, command.timeout);
       Pause(lock, stall);
-      out.transport = m_attached ? SimTransport::kTimedOut : SimTransport::kGone;
+      out.transport = m_attached ? ExchangeOutcome::kTimedOut : ExchangeOutcome::kDriveGone;
     } else if (fault.kind == SimFaultKind::kBusy) {
       out.status = kStatusBusy;
     } else {
@@ -349,19 +340,16 @@ SimReply CSimDrive::Run(const SimCommand& command, std::unique_lock<std::mutex>&
     }
   }
 
-  reply.transport = out.transport;
-  if (out.transport != SimTransport::kCompleted) return reply;
-  reply.scsiStatus = out.status;
-  if (out.status == kStatusCheckCondition) {
-    reply.sense = FixedSense(out.sense.key, out.sense.asc, out.sense.ascq);
-    reply.senseLength = static_cast<uint8_t>(reply.sense.size());
+  if (out.transport != ExchangeOutcome::kDone) {
+    command.outcome = out.transport;
+    return;
   }
-  if (command.direction == 2 && command.data != nullptr) {
+  command.Answer(out.status, out.sense.key, out.sense.asc, out.sense.ascq);
+  if (command.direction == kDirectionIn && command.data != nullptr) {
     const size_t n = std::min<size_t>({out.data.size(), command.dataLength, out.allocation});
     if (n > 0) std::memcpy(command.data, out.data.data(), n);
-    reply.transferred = static_cast<uint32_t>(n);
+    command.transferred = static_cast<uint32_t>(n);
   }
-  return reply;
 }
 
 bool CSimDrive::CheckMedium(Outcome& out) const {
@@ -378,10 +366,10 @@ bool CSimDrive::CheckMedium(Outcome& out) const {
   return true;
 }
 
-void CSimDrive::RunCommand(const SimCommand& command, std::unique_lock<std::mutex>& lock,
+void CSimDrive::RunCommand(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
                            Outcome& out) {
-  const uint8_t* cdb = command.cdb;
-  if (cdb == nullptr || command.cdbLength == 0) {
+  const uint8_t* cdb = command.cdb.data();
+  if (command.cdbLength == 0) {
     out.Fail(kInvalidOpcode);
     return;
   }
@@ -408,14 +396,14 @@ void CSimDrive::RunCommand(const SimCommand& command, std::unique_lock<std::mute
   }
 
   // Every other command costs the drive a little time first.
-  if (command.timeoutMs > 0 && m_commandLatency > milliseconds(command.timeoutMs)) {
-    Pause(lock, milliseconds(command.timeoutMs));
-    out.transport = m_attached ? SimTransport::kTimedOut : SimTransport::kGone;
+  if (command.timeout.count() > 0 && m_commandLatency > command.timeout) {
+    Pause(lock, command.timeout);
+    out.transport = m_attached ? ExchangeOutcome::kTimedOut : ExchangeOutcome::kDriveGone;
     return;
   }
   Pause(lock, m_commandLatency);
   if (!m_attached) {
-    out.transport = SimTransport::kGone;
+    out.transport = ExchangeOutcome::kDriveGone;
     return;
   }
 
@@ -547,9 +535,9 @@ void CSimDrive::RunStartStop(const uint8_t* cdb, Outcome& out) {
   m_wake.notify_all();
 }
 
-void CSimDrive::RunVendor(const SimCommand& command, std::unique_lock<std::mutex>&,
+void CSimDrive::RunVendor(const ScsiExchange& command, std::unique_lock<std::mutex>&,
                           Outcome& out) {
-  const uint8_t* cdb = command.cdb;
+  const uint8_t* cdb = command.cdb.data();
   const bool codeMatches = m_config.accessCode.size() == 4 &&
                            std::memcmp(cdb + 2, m_config.accessCode.data(), 4) == 0;
   const bool modeCommand = cdb[1] == kVendorEnterDiagnostic || cdb[1] == kVendorLeaveDiagnostic;
@@ -561,9 +549,9 @@ void CSimDrive::RunVendor(const SimCommand& command, std::unique_lock<std::mutex
   m_diagnostic = cdb[1] == kVendorEnterDiagnostic;
 }
 
-void CSimDrive::RunSample(const SimCommand& command, std::unique_lock<std::mutex>& lock,
+void CSimDrive::RunSample(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
                           Outcome& out) {
-  const uint8_t* cdb = command.cdb;
+  const uint8_t* cdb = command.cdb.data();
   const uint8_t speed = cdb[7];
   const bool codeMatches = m_config.accessCode.size() == 4 &&
                            std::memcmp(cdb + 2, m_config.accessCode.data(), 4) == 0;
@@ -579,15 +567,15 @@ void CSimDrive::RunSample(const SimCommand& command, std::unique_lock<std::mutex
   if (!CheckMedium(out)) return;
 
   const uint64_t generation = m_discGeneration;
-  if (command.timeoutMs > 0 && m_sampleLatency > milliseconds(command.timeoutMs)) {
-    Pause(lock, milliseconds(command.timeoutMs));
-    out.transport = m_attached ? SimTransport::kTimedOut : SimTransport::kGone;
+  if (command.timeout.count() > 0 && m_sampleLatency > command.timeout) {
+    Pause(lock, command.timeout);
+    out.transport = m_attached ? ExchangeOutcome::kTimedOut : ExchangeOutcome::kDriveGone;
     return;
   }
   Pause(lock, m_sampleLatency);
   // The tray or the bus may have changed while the sled moved.
   if (!m_attached) {
-    out.transport = SimTransport::kGone;
+    out.transport = ExchangeOutcome::kDriveGone;
     return;
   }
   if (m_discGeneration != generation) {

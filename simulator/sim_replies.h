@@ -47,8 +47,5 @@ std::vector<uint8_t> DvdStructureReply(const std::vector<uint8_t>& payload);
 // checksum of bytes 0..6. Readings are zero unless the status is valid.
 std::array<uint8_t, 8> TefeReply(const SimTefeReading& reading, uint8_t speedCode);
 
-// Fixed-format sense data.
-std::array<uint8_t, 18> FixedSense(uint8_t key, uint8_t asc, uint8_t ascq);
-
 // A text blank padded or cut to width bytes.
 std::string PaddedField(const std::string& text, size_t width);

@@ -51,8 +51,8 @@ Bytes PrerecordedReply(const std::string& fromByte21) {
   return reply;
 }
 
-ScriptedReply Answer(Bytes data) { return {SimTransport::kCompleted, 0, 0, 0, 0, std::move(data)}; }
-ScriptedReply Refuse() { return {SimTransport::kCompleted, 2, 5, 0x24, 0, {}}; }
+ScriptedReply Answer(Bytes data) { return {ExchangeOutcome::kDone, 0, 0, 0, 0, std::move(data)}; }
+ScriptedReply Refuse() { return {ExchangeOutcome::kCheckCondition, 2, 5, 0x24, 0, {}}; }
 
 class Identification : public ::testing::Test {
  protected:

@@ -137,8 +137,8 @@ TEST_F(ScanRunTest, SampleCountsForEachDensity) {
 
 TEST_F(ScanRunTest, TheLogIsByteExactWithCrLf) {
   SetDensity(kDensityQuick);
-  drive.OnEach(0xFD, [](const SimCommand& c) {
-    return PsnOf({c.cdb, c.cdb + 12}) == 1878221 + 0x30000 ? Reading(501, 450) : Reading(7, 451);
+  drive.OnEach(0xFD, [](const ScsiExchange& c) {
+    return PsnOf({c.cdb.begin(), c.cdb.begin() + 12}) == 1878221 + 0x30000 ? Reading(501, 450) : Reading(7, 451);
   });
   Run();
   const std::string log = Log();
@@ -166,8 +166,8 @@ TEST_F(ScanRunTest, LimitsAndVerdicts) {
 
   // One sample over a limit, at the very end, turns the whole verdict.
   sink = RecordingSink{};
-  drive.OnEach(0xFD, [](const SimCommand& c) {
-    return PsnOf({c.cdb, c.cdb + 12}) >= 0x1F0000 ? Reading(100, 451) : Reading(100, 100);
+  drive.OnEach(0xFD, [](const ScsiExchange& c) {
+    return PsnOf({c.cdb.begin(), c.cdb.begin() + 12}) >= 0x1F0000 ? Reading(100, 451) : Reading(100, 100);
   });
   Run();
   EXPECT_EQ(sink.events[sink.events.size() - 3],
@@ -189,8 +189,8 @@ TEST_F(ScanRunTest, AFailureAtTheFirstSampleLeavesOnlyTheHeader) {
   settings.showFeLimit = 1;
   settings.showTeLimit = 1;
   for (ScriptedReply failure : {Reading(1, 1, 1),
-                                ScriptedReply{SimTransport::kCompleted, 2, 5, 0x24, 0, {}},
-                                ScriptedReply{SimTransport::kTimedOut, 0, 0, 0, 0, {}}}) {
+                                ScriptedReply{ExchangeOutcome::kCheckCondition, 2, 5, 0x24, 0, {}},
+                                ScriptedReply{ExchangeOutcome::kTimedOut, 0, 0, 0, 0, {}}}) {
     sink = RecordingSink{};
     chart = RecordingChart{};
     drive.On(0xFD, failure);
@@ -320,7 +320,7 @@ TEST_F(ScanRunTest, AStopKeepsTheLinesSoFarAndEndsSilently) {
   CScanRun run(settings, chart, sink, logPath);
   // STOP arrives while the fourth sample command is with the drive.
   int sent = 0;
-  drive.OnEach(0xFD, [&](const SimCommand&) {
+  drive.OnEach(0xFD, [&](const ScsiExchange&) {
     if (++sent == 4) std::thread([&] { run.RequestStop(); }).join();
     return Reading(200, 150);
   });

@@ -58,13 +58,13 @@ TEST_F(SmartScanTest, OneVerdictPerSpeedInListOrder) {
 
   // 2.4X at the limits, 4X over on TE, 6X over on FE, 8X a bad status byte,
   // 10X refused, the rest fine.
-  drive.OnEach(0xFD, [](const SimCommand& c) -> ScriptedReply {
+  drive.OnEach(0xFD, [](const ScsiExchange& c) -> ScriptedReply {
     switch (c.cdb[7]) {
       case 13: return Reading(500, 450);
       case 14: return Reading(501, 0);
       case 15: return Reading(0, 451);
       case 16: return Reading(1, 1, 1);
-      case 17: return {SimTransport::kCompleted, 2, 5, 0x24, 0, {}};
+      case 17: return {ExchangeOutcome::kCheckCondition, 2, 5, 0x24, 0, {}};
       default: return Reading(100, 100);
     }
   });
@@ -104,7 +104,7 @@ TEST_F(SmartScanTest, RowsAreTakenWhenTheRunIsMade) {
 TEST_F(SmartScanTest, NothingChangesAfterAStop) {
   SetSpeeds({13, 14, 15});
   CSmartScanRun run(CurrentSpeedRows(), sink);
-  drive.OnEach(0xFD, [&](const SimCommand&) {
+  drive.OnEach(0xFD, [&](const ScsiExchange&) {
     std::thread([&] { run.RequestStop(); }).join();  // Exit while the first sample is pending
     return Reading(100, 100);
   });
