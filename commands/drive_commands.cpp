@@ -9,10 +9,23 @@
 
 namespace {
 
+// Sends through the program's manager; the exchange, when asked for, gets
+// the outcome (no manager: a transport error, nothing sent).
 uint8_t Send(const uint8_t* cdb, uint8_t direction, void* buffer, uint32_t length,
-             uint32_t timeoutSeconds) {
-  if (g_pDeviceManager == nullptr) return kStatusFailed;
-  return g_pDeviceManager->ExecuteCommand(cdb, direction, buffer, length, timeoutSeconds);
+             uint32_t timeoutSeconds, ScsiExchange* sent = nullptr) {
+  ScsiExchange exchange;
+  exchange.SetCdb(cdb, CDeviceManager::CdbLengthFor(cdb[0]));
+  exchange.direction = direction;
+  exchange.data = static_cast<uint8_t*>(buffer);
+  exchange.dataLength = length;
+  exchange.timeout = std::chrono::seconds(timeoutSeconds);
+  if (g_pDeviceManager == nullptr) {
+    exchange.outcome = ExchangeOutcome::kTransportError;
+  } else {
+    g_pDeviceManager->Execute(exchange);
+  }
+  if (sent != nullptr) *sent = exchange;
+  return exchange.Status();
 }
 
 void PutVendorCode(uint8_t* cdb) { std::memcpy(cdb + 2, kVendorAccessCode, 4); }
@@ -35,9 +48,9 @@ DiscTypeCode DiscTypeFromProfile(uint8_t profileLowByte) {
   }
 }
 
-bool DriveNotReady() {
+bool DriveNotReady(ScsiExchange* sent) {
   uint8_t cdb[12] = {};
-  return Send(cdb, kDirectionNone, nullptr, 0, kCommandTimeoutSeconds) != kStatusDone;
+  return Send(cdb, kDirectionNone, nullptr, 0, kCommandTimeoutSeconds, sent) != kStatusDone;
 }
 
 DiscTypeCode GetCurrentProfile() {
@@ -52,11 +65,10 @@ DiscTypeCode GetCurrentProfile() {
 
 bool GetWriteSpeeds(uint8_t* buffer, uint32_t* transferred) {
   uint8_t cdb[12] = {0xAC, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x03, 0x00};
-  const bool done =
-      Send(cdb, kDirectionIn, buffer, kGetWriteSpeedsLength, kCommandTimeoutSeconds) == kStatusDone;
-  if (transferred != nullptr) {
-    *transferred = g_pDeviceManager != nullptr ? CDeviceManager::GetLastTransferLength() : 0;
-  }
+  ScsiExchange sent;
+  const bool done = Send(cdb, kDirectionIn, buffer, kGetWriteSpeedsLength, kCommandTimeoutSeconds,
+                         &sent) == kStatusDone;
+  if (transferred != nullptr) *transferred = sent.Moved();
   return done;
 }
 
@@ -71,10 +83,10 @@ bool ReadPrerecordedInformation(uint8_t* buffer) {
          kStatusDone;
 }
 
-bool SetDiagnosticMode(uint8_t mode) {
+bool SetDiagnosticMode(uint8_t mode, ScsiExchange* sent) {
   uint8_t cdb[12] = {0xFD, static_cast<uint8_t>(mode == kDiagnosticEnter ? 0xF1 : 0xF2)};
   PutVendorCode(cdb);
-  return Send(cdb, kDirectionNone, nullptr, 0, kCommandTimeoutSeconds) == kStatusDone;
+  return Send(cdb, kDirectionNone, nullptr, 0, kCommandTimeoutSeconds, sent) == kStatusDone;
 }
 
 void BuildTefeSampleCdb(uint8_t cdb[12], SpeedCode speed, uint32_t psn) {
@@ -96,11 +108,12 @@ TefeReading DecodeTefeReply(const uint8_t reply[8]) {
   return reading;
 }
 
-bool TakeTefeSample(SpeedCode speed, uint32_t psn, TefeReading* reading) {
+bool TakeTefeSample(SpeedCode speed, uint32_t psn, TefeReading* reading, ScsiExchange* sent) {
   uint8_t cdb[12];
   BuildTefeSampleCdb(cdb, speed, psn);
   uint8_t reply[kTefeReplyLength] = {};
-  const uint8_t status = Send(cdb, kDirectionIn, reply, sizeof reply, kSampleTimeoutSeconds);
+  const uint8_t status =
+      Send(cdb, kDirectionIn, reply, sizeof reply, kSampleTimeoutSeconds, sent);
   *reading = DecodeTefeReply(reply);
   return status == kStatusDone && reading->valid;
 }
@@ -108,7 +121,10 @@ bool TakeTefeSample(SpeedCode speed, uint32_t psn, TefeReading* reading) {
 OuterTrackSample TakeOuterTrackSample(SpeedCode speed) {
   OuterTrackSample sample;
   sample.psn = g_discType.load() == kDiscDvdPlusRDl ? kOuterTrackPsnDualLayer : kOuterTrackPsn;
-  if (!TakeTefeSample(speed, sample.psn, &sample.reading)) {
+  ScsiExchange sent;
+  const bool taken = TakeTefeSample(speed, sample.psn, &sample.reading, &sent);
+  sample.transportError = sent.hostError;
+  if (!taken) {
     sample.reading.valid = false;
     sample.result = kSampleFailed;
   } else if (sample.reading.te > kTeLimit || sample.reading.fe > kFeLimit) {

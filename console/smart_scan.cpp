@@ -67,6 +67,7 @@ void CSmartScanRun::Run() {
       m_sink.RowText(static_cast<int>(i), kSmartTesting);
     }
     const OuterTrackSample sample = TakeOuterTrackSample(m_rows[i]);
+    m_lastTransportError = sample.transportError;
     std::lock_guard<std::mutex> hold(m_lock);
     if (m_stop) return;
     m_sink.RowSample(static_cast<int>(i), sample);

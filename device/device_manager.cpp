@@ -14,9 +14,6 @@ CDeviceManager* g_pDeviceManager = nullptr;
 
 namespace {
 
-thread_local uint32_t t_lastTransportError = 0;
-thread_local uint32_t t_lastTransferLength = 0;
-
 const char kAspiLibrary[] = "WNASPI32";
 
 void CopyInquiryIdentity(DriveEntry& row, const uint8_t* inquiry) {
@@ -228,13 +225,7 @@ uint8_t CDeviceManager::ExecuteCommand(const uint8_t* cdb, uint8_t direction, vo
   return exchange.Status();
 }
 
-uint32_t CDeviceManager::GetLastTransportError() { return t_lastTransportError; }
-
-uint32_t CDeviceManager::GetLastTransferLength() { return t_lastTransferLength; }
-
 void CDeviceManager::Execute(ScsiExchange& exchange) {
-  t_lastTransportError = 0;
-  t_lastTransferLength = 0;
   const uint8_t selected = m_selected.load();
   if (selected == kNoDriveSelected || selected >= kMaxDrives) {
     exchange.outcome = ExchangeOutcome::kTransportError;
@@ -253,8 +244,6 @@ void CDeviceManager::Execute(ScsiExchange& exchange) {
       ExecuteAspi(row, exchange);
     }
   }
-  t_lastTransportError = exchange.hostError;
-  t_lastTransferLength = std::min(exchange.transferred, exchange.dataLength);
   if (sink != nullptr) {
     TraceRecord trace;
     trace.when = when;

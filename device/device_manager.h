@@ -1,8 +1,9 @@
 // CDeviceManager: the one object through which every command reaches an
 // optical drive. It picks the transport (pass-through or ASPI), finds the
 // CD/DVD drives, keeps a table of at most 8 of them with one selected, and
-// executes one CDB on the selected drive, returning 0 done, 1 failed or
-// 255 timed out.
+// executes one exchange on the selected drive (ScsiExchange: the outcome,
+// sense, bytes moved and host error come back in it); ExecuteCommand sends
+// a bare CDB and returns 0 done, 1 failed or 255 timed out.
 //
 // Threads: ExecuteCommand may be called from any thread; commands to a drive
 // are sent one at a time. Initialize, EnumerateDrives and destruction change
@@ -80,13 +81,6 @@ class CDeviceManager {
   const std::vector<SkippedVolume>& GetSkippedVolumes() const { return m_skipped; }
   void SetMessageHandler(MessageHandler handler) { m_showMessage = std::move(handler); }
   void SetTrace(CCommandTrace* trace) { m_trace.store(trace); }
-  // Host error of the last failed pass-through call on this thread (the
-  // GetLastError of the call), 0 after a call that did not fail.
-  static uint32_t GetLastTransportError();
-  // Data bytes the last command on this thread moved, as far as the
-  // transport tells (pass-through reports it; ASPI does not, so the whole
-  // buffer counts there). 0 when nothing was sent.
-  static uint32_t GetLastTransferLength();
 
   // CDB length sent for an operation code: by its group.
   static uint8_t CdbLengthFor(uint8_t operationCode);

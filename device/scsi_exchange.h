@@ -74,6 +74,8 @@ struct ScsiExchange {
   void Answer(uint8_t status, uint8_t key = 0, uint8_t asc = 0, uint8_t ascq = 0);
 
   bool Done() const { return outcome == ExchangeOutcome::kDone; }
+  // Data bytes moved, never more than the data span.
+  uint32_t Moved() const { return transferred < dataLength ? transferred : dataLength; }
 
   // ExecuteCommand's 0 done, 1 failed, 255 timed out.
   uint8_t Status() const {

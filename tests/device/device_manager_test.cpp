@@ -215,15 +215,23 @@ TEST(PassThroughStatus, MapsEveryOutcome) {
   EXPECT_EQ(manager->ExecuteCommand(tur, 0, nullptr, 0, 15), kStatusFailed);
   drive.On(0x00, {ExchangeOutcome::kDone, 8, 0, 0, 0, {}});  // BUSY counts as done
   EXPECT_EQ(manager->ExecuteCommand(tur, 0, nullptr, 0, 15), kStatusDone);
+  // The host error travels with the exchange it belongs to.
+  const auto send = [&] {
+    ScsiExchange exchange;
+    exchange.SetCdb(tur, 6);
+    exchange.timeout = std::chrono::seconds(15);
+    manager->Execute(exchange);
+    return exchange;
+  };
   drive.On(0x00, {ExchangeOutcome::kTimedOut, 0, 0, 0, 0, {}});
   EXPECT_EQ(manager->ExecuteCommand(tur, 0, nullptr, 0, 15), kStatusTimedOut);
-  EXPECT_EQ(CDeviceManager::GetLastTransportError(), kErrorSemTimeout);
+  EXPECT_EQ(send().hostError, kErrorSemTimeout);
   drive.On(0x00, {ExchangeOutcome::kDriveGone, 0, 0, 0, 0, {}});
   EXPECT_EQ(manager->ExecuteCommand(tur, 0, nullptr, 0, 15), kStatusFailed);
-  EXPECT_EQ(CDeviceManager::GetLastTransportError(), kErrorDevNotExist);
+  EXPECT_EQ(send().hostError, kErrorDevNotExist);
   drive.On(0x00, {ExchangeOutcome::kDone, 0, 0, 0, 0, {}});
   manager->ExecuteCommand(tur, 0, nullptr, 0, 15);
-  EXPECT_EQ(CDeviceManager::GetLastTransportError(), 0u);
+  EXPECT_EQ(send().hostError, 0u);
 }
 
 TEST(PassThroughStatus, SenseArrivesAtItsOffsetAndReachesTheTrace) {
