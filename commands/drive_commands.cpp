@@ -34,16 +34,16 @@ void PutVendorCode(uint8_t* cdb) { std::memcpy(cdb + 2, kVendorAccessCode, 4); }
 
 DiscTypeCode DiscTypeFromProfile(uint8_t profileLowByte) {
   switch (profileLowByte) {
-    case 0x08: return kDiscCdRom;
-    case 0x09: return kDiscCdR;
-    case 0x0A: return kDiscCdRw;
-    case 0x10: return kDiscDvdRom;
-    case 0x11: return kDiscDvdMinusR;
-    case 0x13:
-    case 0x14: return kDiscDvdMinusRw;
-    case 0x1A: return kDiscDvdPlusRw;
-    case 0x1B: return kDiscDvdPlusR;
-    case 0x2B: return kDiscDvdPlusRDl;
+    case kProfileCdRom: return kDiscCdRom;
+    case kProfileCdR: return kDiscCdR;
+    case kProfileCdRw: return kDiscCdRw;
+    case kProfileDvdRom: return kDiscDvdRom;
+    case kProfileDvdMinusR: return kDiscDvdMinusR;
+    case kProfileDvdMinusRwRestricted:
+    case kProfileDvdMinusRwSequential: return kDiscDvdMinusRw;
+    case kProfileDvdPlusRw: return kDiscDvdPlusRw;
+    case kProfileDvdPlusR: return kDiscDvdPlusR;
+    case kProfileDvdPlusRDl: return kDiscDvdPlusRDl;
     default: return kDiscUnknown;
   }
 }
@@ -54,7 +54,7 @@ bool DriveNotReady(ScsiExchange* sent) {
 }
 
 DiscTypeCode GetCurrentProfile() {
-  uint8_t cdb[12] = {0x46, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00};
+  uint8_t cdb[12] = {kOpGetConfiguration, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00};
   uint8_t header[8] = {};
   if (Send(cdb, kDirectionIn, header, sizeof header, kCommandTimeoutSeconds) != kStatusDone) {
     return kDiscUnknown;
@@ -64,7 +64,8 @@ DiscTypeCode GetCurrentProfile() {
 }
 
 bool GetWriteSpeeds(uint8_t* buffer, uint32_t* transferred) {
-  uint8_t cdb[12] = {0xAC, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x03, 0x00};
+  uint8_t cdb[12] = {kOpGetPerformance, 0x00, 0x00, 0x00, 0x00, 0x00,
+                     0x00, 0x00, 0x00, 0x0A, kPerformanceWriteSpeed, 0x00};
   ScsiExchange sent;
   const bool done = Send(cdb, kDirectionIn, buffer, kGetWriteSpeedsLength, kCommandTimeoutSeconds,
                          &sent) == kStatusDone;
@@ -73,28 +74,31 @@ bool GetWriteSpeeds(uint8_t* buffer, uint32_t* transferred) {
 }
 
 bool ReadAdipInformation(uint8_t* buffer) {
-  uint8_t cdb[12] = {0xAD, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x11, 0x01, 0x2C, 0x00, 0x00};
+  uint8_t cdb[12] = {kOpReadDvdStructure, 0x00, 0x00, 0x00, 0x00, 0x00,
+                     0x00, kStructureAdip, 0x01, 0x2C, 0x00, 0x00};
   return Send(cdb, kDirectionIn, buffer, kAdipLength, kCommandTimeoutSeconds) == kStatusDone;
 }
 
 bool ReadPrerecordedInformation(uint8_t* buffer) {
-  uint8_t cdb[12] = {0xAD, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0E, 0x00, 0x2C, 0x00, 0x00};
+  uint8_t cdb[12] = {kOpReadDvdStructure, 0x00, 0x00, 0x00, 0x00, 0x00,
+                     0x00, kStructurePrerecorded, 0x00, 0x2C, 0x00, 0x00};
   return Send(cdb, kDirectionIn, buffer, kPrerecordedLength, kCommandTimeoutSeconds) ==
          kStatusDone;
 }
 
 bool SetDiagnosticMode(uint8_t mode, ScsiExchange* sent) {
-  uint8_t cdb[12] = {0xFD, static_cast<uint8_t>(mode == kDiagnosticEnter ? 0xF1 : 0xF2)};
+  uint8_t cdb[12] = {kOpVendor,
+                     mode == kDiagnosticEnter ? kVendorEnterDiagnostic : kVendorLeaveDiagnostic};
   PutVendorCode(cdb);
   return Send(cdb, kDirectionNone, nullptr, 0, kCommandTimeoutSeconds, sent) == kStatusDone;
 }
 
 void BuildTefeSampleCdb(uint8_t cdb[12], SpeedCode speed, uint32_t psn) {
   std::memset(cdb, 0, 12);
-  cdb[0] = 0xFD;
-  cdb[1] = 0xFB;
+  cdb[0] = kOpVendor;
+  cdb[1] = kVendorTefeSample;
   PutVendorCode(cdb);
-  cdb[6] = 0x05;
+  cdb[6] = kTefeSampleMode;
   cdb[7] = speed;
   PutBe24(cdb + 8, psn & 0xFFFFFF);
   cdb[11] = 0x00;
@@ -139,13 +143,13 @@ int SampleOuterTrack(SpeedCode speed) { return TakeOuterTrackSample(speed).resul
 
 void BuildPreventAllowCdb(uint8_t cdb[12], bool prevent) {
   std::memset(cdb, 0, 12);
-  cdb[0] = 0x1E;
+  cdb[0] = kOpPreventAllow;
   cdb[4] = prevent ? 0x01 : 0x00;
 }
 
 void BuildStartStopUnitCdb(uint8_t cdb[12], bool start, bool loadEject) {
   std::memset(cdb, 0, 12);
-  cdb[0] = 0x1B;
+  cdb[0] = kOpStartStopUnit;
   cdb[4] = static_cast<uint8_t>((loadEject ? 0x02 : 0x00) | (start ? 0x01 : 0x00));
 }
 

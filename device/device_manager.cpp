@@ -25,7 +25,7 @@ void CopyInquiryIdentity(DriveEntry& row, const uint8_t* inquiry) {
 
 // The INQUIRY every enumeration sends, with the allocation length given.
 uint8_t SendInquiry(CDeviceManager& manager, uint8_t* data, uint8_t allocation) {
-  uint8_t cdb[12] = {0x12, 0x00, 0x00, 0x00, allocation, 0x00};
+  uint8_t cdb[12] = {kOpInquiry, 0x00, 0x00, 0x00, allocation, 0x00};
   return manager.ExecuteCommand(cdb, kDirectionIn, data, allocation, 15);
 }
 
@@ -203,14 +203,7 @@ std::string CDeviceManager::GetDrivePath(uint8_t index) const {
 }
 
 uint8_t CDeviceManager::CdbLengthFor(uint8_t operationCode) {
-  switch (operationCode >> 5) {
-    case 0: return 6;
-    case 1:
-    case 2: return 10;
-    case 3: return 12;
-    case 4: return 16;
-    default: return 12;
-  }
+  return CdbGroupLength(operationCode);
 }
 
 uint8_t CDeviceManager::ExecuteCommand(const uint8_t* cdb, uint8_t direction, void* buffer,

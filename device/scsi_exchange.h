@@ -14,12 +14,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "device/request_blocks.h"
+#include "commands/mmc_vocabulary.h"
 #include "device/sense.h"
-
-inline constexpr uint8_t kDirectionNone = 0;
-inline constexpr uint8_t kDirectionOut = 1;
-inline constexpr uint8_t kDirectionIn = 2;
 
 // ExecuteCommand's results.
 inline constexpr uint8_t kStatusDone = 0;
@@ -71,7 +67,7 @@ struct ScsiExchange {
 
   // A drive's answer: SCSI status, and the fixed-format sense of a CHECK
   // CONDITION.
-  void Answer(uint8_t status, uint8_t key = 0, uint8_t asc = 0, uint8_t ascq = 0);
+  void Answer(uint8_t status, SenseTriple sense = kSenseNone);
 
   bool Done() const { return outcome == ExchangeOutcome::kDone; }
   // Data bytes moved, never more than the data span.
@@ -88,4 +84,4 @@ struct ScsiExchange {
 };
 
 // The 18-byte fixed-format sense for a sense triple.
-std::array<uint8_t, kFixedSenseLength> FixedSense(uint8_t key, uint8_t asc, uint8_t ascq);
+std::array<uint8_t, kFixedSenseLength> FixedSense(SenseTriple sense);

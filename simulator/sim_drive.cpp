@@ -11,82 +11,46 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr uint8_t kOpTestUnitReady = 0x00;
-constexpr uint8_t kOpRequestSense = 0x03;
-constexpr uint8_t kOpStartStopUnit = 0x1B;
-constexpr uint8_t kOpPreventAllow = 0x1E;
-constexpr uint8_t kOpInquiry = 0x12;
-constexpr uint8_t kOpGetConfiguration = 0x46;
-constexpr uint8_t kOpGetPerformance = 0xAC;
-constexpr uint8_t kOpReadDvdStructure = 0xAD;
-constexpr uint8_t kOpVendor = 0xFD;
-
-constexpr uint8_t kVendorEnterDiagnostic = 0xF1;
-constexpr uint8_t kVendorLeaveDiagnostic = 0xF2;
-constexpr uint8_t kVendorTefeSample = 0xFB;
-constexpr uint8_t kTefeSampleMode = 0x05;
 constexpr uint8_t kFirstSpeedCode = 13;
 constexpr uint8_t kLastSpeedCode = 19;
 
-constexpr uint8_t kPerformanceWriteSpeed = 0x03;
-constexpr uint8_t kStructureAdip = 0x11;
-constexpr uint8_t kStructurePrerecorded = 0x0E;
-
-constexpr uint8_t kStatusGood = 0x00;
-constexpr uint8_t kStatusCheckCondition = 0x02;
-constexpr uint8_t kStatusBusy = 0x08;
-
-struct SenseCode {
-  uint8_t key, asc, ascq;
+// The operation codes the firmware knows, with the command class faults
+// target and counts are kept by, and whether only an optical drive (not a
+// disk on the same bus) answers them. Vendor commands are classed by their
+// sub-code in Classify.
+struct OpcodeEntry {
+  uint8_t opcode;
+  SimCommandClass commandClass;
+  bool opticalOnly;
 };
-constexpr SenseCode kNoSense{0x00, 0x00, 0x00};
-constexpr SenseCode kNoMedium{0x02, 0x3A, 0x00};
-constexpr SenseCode kBecomingReady{0x02, 0x04, 0x01};
-constexpr SenseCode kInvalidOpcode{0x05, 0x20, 0x00};
-constexpr SenseCode kInvalidField{0x05, 0x24, 0x00};
-constexpr SenseCode kSequenceError{0x05, 0x2C, 0x00};
-constexpr SenseCode kIncompatibleMedium{0x05, 0x30, 0x02};
-constexpr SenseCode kMediumChanged{0x06, 0x28, 0x00};
-constexpr SenseCode kRemovalPrevented{0x05, 0x53, 0x02};
+constexpr OpcodeEntry kOpcodeTable[] = {
+    {kOpTestUnitReady, SimCommandClass::kTestUnitReady, false},
+    {kOpRequestSense, SimCommandClass::kRequestSense, false},
+    {kOpInquiry, SimCommandClass::kInquiry, false},
+    {kOpStartStopUnit, SimCommandClass::kOther, true},
+    {kOpPreventAllow, SimCommandClass::kOther, true},
+    {kOpGetConfiguration, SimCommandClass::kGetConfiguration, true},
+    {kOpGetPerformance, SimCommandClass::kGetPerformance, true},
+    {kOpReadDvdStructure, SimCommandClass::kReadDvdStructure, true},
+    {kOpVendor, SimCommandClass::kOther, true},
+};
 
-// The CDB length of an operation code's group.
-uint8_t GroupLength(uint8_t opcode) {
-  switch (opcode >> 5) {
-    case 0:
-      return 6;
-    case 1:
-    case 2:
-      return 10;
-    case 4:
-      return 16;
-    default:
-      return 12;
+const OpcodeEntry* FindOpcode(uint8_t opcode) {
+  for (const OpcodeEntry& entry : kOpcodeTable) {
+    if (entry.opcode == opcode) return &entry;
   }
+  return nullptr;
 }
 
 SimCommandClass Classify(const uint8_t* cdb, uint8_t length) {
   if (cdb == nullptr || length == 0) return SimCommandClass::kOther;
-  switch (cdb[0]) {
-    case kOpTestUnitReady:
-      return SimCommandClass::kTestUnitReady;
-    case kOpRequestSense:
-      return SimCommandClass::kRequestSense;
-    case kOpInquiry:
-      return SimCommandClass::kInquiry;
-    case kOpGetConfiguration:
-      return SimCommandClass::kGetConfiguration;
-    case kOpGetPerformance:
-      return SimCommandClass::kGetPerformance;
-    case kOpReadDvdStructure:
-      return SimCommandClass::kReadDvdStructure;
-    case kOpVendor:
-      if (length > 1 && cdb[1] == kVendorTefeSample) return SimCommandClass::kTefeSample;
-      if (length > 1 && (cdb[1] == kVendorEnterDiagnostic || cdb[1] == kVendorLeaveDiagnostic))
-        return SimCommandClass::kDiagnosticMode;
-      return SimCommandClass::kOther;
-    default:
-      return SimCommandClass::kOther;
+  if (cdb[0] == kOpVendor && length > 1) {
+    if (cdb[1] == kVendorTefeSample) return SimCommandClass::kTefeSample;
+    if (cdb[1] == kVendorEnterDiagnostic || cdb[1] == kVendorLeaveDiagnostic)
+      return SimCommandClass::kDiagnosticMode;
   }
+  const OpcodeEntry* entry = FindOpcode(cdb[0]);
+  return entry != nullptr ? entry->commandClass : SimCommandClass::kOther;
 }
 
 bool IsPreFault(SimFaultKind kind) {
@@ -107,17 +71,17 @@ bool IsPreFault(SimFaultKind kind) {
 // What a command produced before it is cut to the host's buffer.
 struct CSimDrive::Outcome {
   ExchangeOutcome transport = ExchangeOutcome::kDone;  // kDone: the drive answered
-  uint8_t status = kStatusGood;
-  SenseCode sense = kNoSense;
+  uint8_t status = kScsiStatusGood;
+  SenseTriple sense = kSenseNone;
   std::vector<uint8_t> data;
   uint32_t allocation = UINT32_MAX;  // what the CDB allows back
 
-  void Fail(SenseCode code) {
-    status = kStatusCheckCondition;
+  void Fail(SenseTriple code) {
+    status = kScsiStatusCheckCondition;
     sense = code;
     data.clear();
   }
-  bool Good() const { return transport == ExchangeOutcome::kDone && status == kStatusGood; }
+  bool Good() const { return transport == ExchangeOutcome::kDone && status == kScsiStatusGood; }
 };
 
 CSimDrive::CSimDrive(SimDriveConfig config)
@@ -313,7 +277,7 @@ void CSimDrive::Run(ScsiExchange& command, std::unique_lock<std::mutex>& lock) {
       Pause(lock, stall);
       out.transport = m_attached ? ExchangeOutcome::kTimedOut : ExchangeOutcome::kDriveGone;
     } else if (fault.kind == SimFaultKind::kBusy) {
-      out.status = kStatusBusy;
+      out.status = kScsiStatusBusy;
     } else {
       out.Fail({fault.senseKey, fault.asc, fault.ascq});
     }
@@ -344,7 +308,7 @@ void CSimDrive::Run(ScsiExchange& command, std::unique_lock<std::mutex>& lock) {
     command.outcome = out.transport;
     return;
   }
-  command.Answer(out.status, out.sense.key, out.sense.asc, out.sense.ascq);
+  command.Answer(out.status, out.sense);
   if (command.direction == kDirectionIn && command.data != nullptr) {
     const size_t n = std::min<size_t>({out.data.size(), command.dataLength, out.allocation});
     if (n > 0) std::memcpy(command.data, out.data.data(), n);
@@ -355,10 +319,10 @@ void CSimDrive::Run(ScsiExchange& command, std::unique_lock<std::mutex>& lock) {
 bool CSimDrive::CheckMedium(Outcome& out) const {
   switch (MediumState()) {
     case Medium::kEmpty:
-      out.Fail(kNoMedium);
+      out.Fail(kSenseNoMedium);
       return false;
     case Medium::kBecomingReady:
-      out.Fail(kBecomingReady);
+      out.Fail(kSenseBecomingReady);
       return false;
     case Medium::kReady:
       break;
@@ -370,23 +334,21 @@ void CSimDrive::RunCommand(const ScsiExchange& command, std::unique_lock<std::mu
                            Outcome& out) {
   const uint8_t* cdb = command.cdb.data();
   if (command.cdbLength == 0) {
-    out.Fail(kInvalidOpcode);
+    out.Fail(kSenseInvalidOpcode);
     return;
   }
   const uint8_t opcode = cdb[0];
   const bool optical = m_deviceType == kSimDeviceTypeOptical;
-  const bool known = opcode == kOpTestUnitReady || opcode == kOpRequestSense ||
-                     opcode == kOpInquiry ||
-                     (optical && (opcode == kOpGetConfiguration || opcode == kOpGetPerformance ||
-                                  opcode == kOpReadDvdStructure || opcode == kOpStartStopUnit ||
-                                  opcode == kOpPreventAllow ||
-                                  (opcode == kOpVendor && m_config.diagnosticMode)));
+  const OpcodeEntry* entry = FindOpcode(opcode);
+  // Another maker's firmware knows no vendor command at all.
+  const bool known = entry != nullptr && (optical || !entry->opticalOnly) &&
+                     (opcode != kOpVendor || m_config.diagnosticMode);
   if (!known) {
-    out.Fail(kInvalidOpcode);
+    out.Fail(kSenseInvalidOpcode);
     return;
   }
-  if (command.cdbLength != GroupLength(opcode)) {
-    out.Fail(kInvalidField);
+  if (command.cdbLength != CdbGroupLength(opcode)) {
+    out.Fail(kSenseInvalidField);
     return;
   }
 
@@ -411,7 +373,7 @@ void CSimDrive::RunCommand(const ScsiExchange& command, std::unique_lock<std::mu
   if (m_config.reportMediumChange && opcode != kOpInquiry && opcode != kOpRequestSense &&
       MediumState() == Medium::kReady && m_attentionGiven != m_discGeneration) {
     m_attentionGiven = m_discGeneration;
-    out.Fail(kMediumChanged);
+    out.Fail(kSenseMediumChanged);
     return;
   }
 
@@ -422,16 +384,16 @@ void CSimDrive::RunCommand(const ScsiExchange& command, std::unique_lock<std::mu
 
     case kOpRequestSense: {
       if (cdb[1] & 0x01) {  // descriptor format is not offered
-        out.Fail(kInvalidField);
+        out.Fail(kSenseInvalidField);
         return;
       }
-      SenseCode pending = kNoSense;
+      SenseTriple pending = kSenseNone;
       if (optical) {
         const Medium medium = MediumState();
-        if (medium == Medium::kEmpty) pending = kNoMedium;
-        if (medium == Medium::kBecomingReady) pending = kBecomingReady;
+        if (medium == Medium::kEmpty) pending = kSenseNoMedium;
+        if (medium == Medium::kBecomingReady) pending = kSenseBecomingReady;
       }
-      const auto sense = FixedSense(pending.key, pending.asc, pending.ascq);
+      const auto sense = FixedSense(pending);
       out.data.assign(sense.begin(), sense.end());
       out.allocation = cdb[4];
       return;
@@ -439,7 +401,7 @@ void CSimDrive::RunCommand(const ScsiExchange& command, std::unique_lock<std::mu
 
     case kOpInquiry:
       if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) {  // no vital product data pages
-        out.Fail(kInvalidField);
+        out.Fail(kSenseInvalidField);
         return;
       }
       out.data = InquiryData(m_config);
@@ -449,7 +411,7 @@ void CSimDrive::RunCommand(const ScsiExchange& command, std::unique_lock<std::mu
     case kOpGetConfiguration: {
       const uint8_t rt = cdb[1] & 0x03;
       if (rt == 3) {
-        out.Fail(kInvalidField);
+        out.Fail(kSenseInvalidField);
         return;
       }
       const uint16_t profile =
@@ -461,7 +423,7 @@ void CSimDrive::RunCommand(const ScsiExchange& command, std::unique_lock<std::mu
 
     case kOpGetPerformance:
       if (cdb[10] != kPerformanceWriteSpeed) {
-        out.Fail(kInvalidField);
+        out.Fail(kSenseInvalidField);
         return;
       }
       if (!CheckMedium(out)) return;
@@ -471,18 +433,18 @@ void CSimDrive::RunCommand(const ScsiExchange& command, std::unique_lock<std::mu
     case kOpReadDvdStructure: {
       const uint8_t format = cdb[7];
       if ((cdb[1] & 0x0F) != 0 || (format != kStructureAdip && format != kStructurePrerecorded)) {
-        out.Fail(kInvalidField);
+        out.Fail(kSenseInvalidField);
         return;
       }
       if (!CheckMedium(out)) return;
       if (m_disc->profile < kProfileDvdRom) {
-        out.Fail(kIncompatibleMedium);
+        out.Fail(kSenseIncompatibleMedium);
         return;
       }
       const std::vector<uint8_t>& payload =
           format == kStructureAdip ? m_disc->adip : m_disc->prerecorded;
       if (payload.empty() || cdb[6] >= m_disc->layers) {
-        out.Fail(kInvalidField);
+        out.Fail(kSenseInvalidField);
         return;
       }
       out.data = DvdStructureReply(payload);
@@ -493,7 +455,7 @@ void CSimDrive::RunCommand(const ScsiExchange& command, std::unique_lock<std::mu
     case kOpPreventAllow:
       // Only the prevent bit; the persistent one is for changers.
       if ((cdb[4] & 0xFC) != 0 || (cdb[4] & 0x02) != 0) {
-        out.Fail(kInvalidField);
+        out.Fail(kSenseInvalidField);
         return;
       }
       m_prevented = (cdb[4] & 0x01) != 0;
@@ -512,14 +474,14 @@ void CSimDrive::RunCommand(const ScsiExchange& command, std::unique_lock<std::mu
 void CSimDrive::RunStartStop(const uint8_t* cdb, Outcome& out) {
   // Power conditions and the format-layer bits are not offered.
   if ((cdb[4] & 0xFC) != 0 || (cdb[1] & 0xFE) != 0) {
-    out.Fail(kInvalidField);
+    out.Fail(kSenseInvalidField);
     return;
   }
   const bool loadEject = (cdb[4] & 0x02) != 0;
   const bool start = (cdb[4] & 0x01) != 0;
   if (!loadEject || start) return;  // spin up, spin down, close: nothing to show
   if (m_prevented) {
-    out.Fail(kRemovalPrevented);
+    out.Fail(kSenseRemovalPrevented);
     return;
   }
   m_disc.reset();
@@ -543,7 +505,7 @@ void CSimDrive::RunVendor(const ScsiExchange& command, std::unique_lock<std::mut
   const bool modeCommand = cdb[1] == kVendorEnterDiagnostic || cdb[1] == kVendorLeaveDiagnostic;
   const bool restZero = std::all_of(cdb + 6, cdb + 11, [](uint8_t b) { return b == 0; });
   if (!modeCommand || !codeMatches || !restZero) {
-    out.Fail(kInvalidField);
+    out.Fail(kSenseInvalidField);
     return;
   }
   m_diagnostic = cdb[1] == kVendorEnterDiagnostic;
@@ -557,11 +519,11 @@ void CSimDrive::RunSample(const ScsiExchange& command, std::unique_lock<std::mut
                            std::memcmp(cdb + 2, m_config.accessCode.data(), 4) == 0;
   if (!codeMatches || cdb[6] != kTefeSampleMode || speed < kFirstSpeedCode ||
       speed > kLastSpeedCode) {
-    out.Fail(kInvalidField);
+    out.Fail(kSenseInvalidField);
     return;
   }
   if (!m_diagnostic) {
-    out.Fail(kSequenceError);
+    out.Fail(kSenseSequenceError);
     return;
   }
   if (!CheckMedium(out)) return;
@@ -579,7 +541,7 @@ void CSimDrive::RunSample(const ScsiExchange& command, std::unique_lock<std::mut
     return;
   }
   if (m_discGeneration != generation) {
-    out.Fail(kNoMedium);
+    out.Fail(kSenseNoMedium);
     return;
   }
   if (!CheckMedium(out)) return;

@@ -172,5 +172,5 @@ class CSimDrive {
 
   std::deque<SimLoggedCommand> m_log;
   std::array<uint32_t, 256> m_opcodeCounts{};
-  std::array<uint32_t, 10> m_classCounts{};
+  std::array<uint32_t, kSimCommandClassCount> m_classCounts{};
 };

@@ -8,23 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "commands/mmc_vocabulary.h"
 #include "simulator/sim_disc.h"
 #include "simulator/tefe_model.h"
 
 struct SimDriveConfig;
 
-// MMC profiles the drive knows.
-inline constexpr uint16_t kProfileNone = 0x0000;
-inline constexpr uint16_t kProfileCdRom = 0x0008;
-inline constexpr uint16_t kProfileCdR = 0x0009;
-inline constexpr uint16_t kProfileCdRw = 0x000A;
-inline constexpr uint16_t kProfileDvdRom = 0x0010;
-inline constexpr uint16_t kProfileDvdMinusR = 0x0011;
-inline constexpr uint16_t kProfileDvdMinusRwRestricted = 0x0013;
-inline constexpr uint16_t kProfileDvdMinusRwSequential = 0x0014;
-inline constexpr uint16_t kProfileDvdPlusRw = 0x001A;
-inline constexpr uint16_t kProfileDvdPlusR = 0x001B;
-inline constexpr uint16_t kProfileDvdPlusRDl = 0x002B;
 
 // Standard INQUIRY data: 36 bytes, vendor-specific bytes 36..55, version
 // descriptors after them; 96 bytes in all.

@@ -132,7 +132,7 @@ TEST(StoredDiscInfoTest, ShowsTheGlobalsOfATestableDiscOnly) {
     std::lock_guard<std::mutex> hold(g_discLock);
     std::snprintf(g_manufacturerId, sizeof g_manufacturerId, "%s", "MAKER");
     std::snprintf(g_mediaTypeId, sizeof g_mediaTypeId, "%s", "T01");
-    g_lastLba = kDualLayerLastLba;
+    g_lastLba = kAssumedDualLayerLastLba;
   }
   g_discType = kDiscDvdPlusRDl;
   DiscView view = StoredDiscInfo();

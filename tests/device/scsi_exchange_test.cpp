@@ -133,7 +133,7 @@ TEST(ScsiExchangeAnswer, CheckConditionCarriesFixedSense) {
   };
   for (const AnswerCase& c : cases) {
     ScsiExchange x;
-    x.Answer(c.status, c.key, c.asc, c.ascq);
+    x.Answer(c.status, {c.key, c.asc, c.ascq});
     EXPECT_EQ(x.outcome, c.outcome);
     EXPECT_EQ(x.scsiStatus, c.status);
     EXPECT_EQ(x.senseLength, c.senseLength);
