@@ -31,14 +31,15 @@ uint8_t SendInquiry(CDeviceManager& manager, uint8_t* data, uint8_t allocation) 
 
 }  // namespace
 
-CDeviceManager::CDeviceManager(std::shared_ptr<IDeviceHost> host)
+CDeviceManager::CDeviceManager(std::shared_ptr<IDeviceHost> host, std::shared_ptr<IAspiHost> aspi)
     : m_useSpti(false),
       m_driveCount(0),
       m_selected(kNoDriveSelected),
       m_adapterCount(0),
       m_hAspi(0),
       m_drives{},
-      m_host(host ? std::move(host) : CreatePlatformHost()) {}
+      m_host(host ? std::move(host) : CreatePlatformHost()),
+      m_aspi(aspi ? std::move(aspi) : std::dynamic_pointer_cast<IAspiHost>(m_host)) {}
 
 CDeviceManager::~CDeviceManager() { Release(); }
 
@@ -72,10 +73,11 @@ void CDeviceManager::DetectPlatform() {
 
 bool CDeviceManager::LoadAspi() {
   if (m_useSpti) return true;
-  m_hAspi = m_host->LoadModule(kAspiLibrary);
+  if (!m_aspi) return false;
+  m_hAspi = m_aspi->LoadModule(kAspiLibrary);
   if (m_hAspi == 0) return false;
-  AspiProc supportInfo = m_host->FindEntryPoint(m_hAspi, "GetASPI32SupportInfo");
-  m_pfnSendCommand = m_host->FindEntryPoint(m_hAspi, "SendASPI32Command");
+  AspiProc supportInfo = m_aspi->FindEntryPoint(m_hAspi, "GetASPI32SupportInfo");
+  m_pfnSendCommand = m_aspi->FindEntryPoint(m_hAspi, "SendASPI32Command");
   if (!supportInfo || !m_pfnSendCommand) {
     m_pfnSendCommand = nullptr;
     return false;
@@ -323,13 +325,13 @@ void CDeviceManager::ExecuteAspi(const DriveEntry& row, ScsiExchange& exchange) 
 
   AspiAddresses addresses;
   addresses.buffer = exchange.data;
-  const EventHandle event = m_host->NewEvent();
+  const EventHandle event = m_aspi->NewEvent();
   std::atomic_ref<uint8_t> requestStatus(srb.SRB_Status);
   if (event != 0) {
     srb.SRB_Flags |= SRB_EVENT_NOTIFY;
     addresses.postEvent = event;
-    if (m_pfnSendCommand(&srb, &addresses) == SS_PENDING) m_host->WaitEvent(event);
-    m_host->DeleteEvent(event);
+    if (m_pfnSendCommand(&srb, &addresses) == SS_PENDING) m_aspi->WaitEvent(event);
+    m_aspi->DeleteEvent(event);
   } else {
     m_pfnSendCommand(&srb, &addresses);
     while (requestStatus.load(std::memory_order_acquire) == SS_PENDING) {
@@ -368,7 +370,7 @@ void CDeviceManager::Release() {
   } else if (m_hAspi != 0) {
     m_pfnSendCommand = nullptr;
     m_pfnGetSupportInfo = nullptr;
-    m_host->UnloadModule(m_hAspi);
+    m_aspi->UnloadModule(m_hAspi);
     m_hAspi = 0;
   }
 }

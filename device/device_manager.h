@@ -50,7 +50,10 @@ using MessageHandler = std::function<void(const std::string& text, const std::st
 class CDeviceManager {
  public:
   // host: the platform the manager runs on; null means this machine's own.
-  explicit CDeviceManager(std::shared_ptr<IDeviceHost> host = nullptr);
+  // aspi: its ASPI layer; null means the host's own when it offers one (no
+  // ASPI layer otherwise: LoadAspi fails as with the module missing).
+  explicit CDeviceManager(std::shared_ptr<IDeviceHost> host = nullptr,
+                          std::shared_ptr<IAspiHost> aspi = nullptr);
   virtual ~CDeviceManager();
   CDeviceManager(const CDeviceManager&) = delete;
   CDeviceManager& operator=(const CDeviceManager&) = delete;
@@ -102,6 +105,7 @@ class CDeviceManager {
   std::array<DriveEntry, kMaxDrives> m_drives;
 
   std::shared_ptr<IDeviceHost> m_host;
+  std::shared_ptr<IAspiHost> m_aspi;  // null: no ASPI layer
   std::array<std::mutex, kMaxDrives> m_commandLock;  // one command at a time per drive
   std::vector<SkippedVolume> m_skipped;
   MessageHandler m_showMessage;

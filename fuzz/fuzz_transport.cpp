@@ -12,7 +12,7 @@
 
 namespace {
 
-class FuzzHost : public IDeviceHost {
+class FuzzHost : public IDeviceHost, public IAspiHost {
  public:
   explicit FuzzHost(FuzzInput& in) : m_in(in) {}
 

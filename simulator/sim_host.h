@@ -67,7 +67,7 @@ struct SimHostConfig {
   bool inquiryAdapterFails = false;
 };
 
-class CSimulatedHost : public IDeviceHost {
+class CSimulatedHost : public IDeviceHost, public IAspiHost {
  public:
   explicit CSimulatedHost(SimHostConfig config);
   ~CSimulatedHost() override;

@@ -272,3 +272,52 @@ TEST_F(AspiExecute, NoSelectedDriveSendsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A host without an ASPI layer, as the Linux host is: the manager gets no
+// IAspiHost from it.
+class NoAspiHost : public IDeviceHost {
+ public:
+  explicit NoAspiHost(std::shared_ptr<CSimulatedHost> inner) : m_inner(std::move(inner)) {}
+  bool QueryPlatform(uint32_t* platformId) override { return m_inner->QueryPlatform(platformId); }
+  std::vector<VolumeCandidate> VolumeCandidates() override { return m_inner->VolumeCandidates(); }
+  DeviceHandle OpenVolume(const std::string& path, uint32_t* error) override {
+    return m_inner->OpenVolume(path, error);
+  }
+  uint32_t DriveTypeOf(const std::string& path) override { return m_inner->DriveTypeOf(path); }
+  bool PassThroughDirect(DeviceHandle device, SptdWithSense& block, void* data,
+                         uint32_t* error) override {
+    return m_inner->PassThroughDirect(device, block, data, error);
+  }
+  void CloseVolume(DeviceHandle device) override { m_inner->CloseVolume(device); }
+  std::string DescribeVolume(DeviceHandle device) override {
+    return m_inner->DescribeVolume(device);
+  }
+
+ private:
+  std::shared_ptr<CSimulatedHost> m_inner;
+};
+
+TEST(AspiLoading, AHostWithoutAspiIsAMissingModuleUnlessOneIsGiven) {
+  ScriptedDrive drive;
+  auto sim = std::make_shared<CSimulatedHost>(AspiConfig({&drive}));
+  {
+    Messages messages;
+    CDeviceManager manager(std::make_shared<NoAspiHost>(sim));
+    manager.SetMessageHandler(messages.Handler());
+    EXPECT_FALSE(manager.Initialize());
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].first, "Can't load WNASPI32.DLL!!");
+    EXPECT_FALSE(sim->ModuleLoaded());
+  }
+  // The same host with its ASPI layer handed in beside it.
+  CDeviceManager manager(std::make_shared<NoAspiHost>(sim), sim);
+  manager.SetMessageHandler([](const std::string&, const std::string&) {});
+  ASSERT_TRUE(manager.Initialize());
+  manager.EnumerateDrives();
+  EXPECT_EQ(manager.GetDriveCount(), 1);
+  EXPECT_EQ(manager.GetDrivePath(0), "aspi:0:0");
+}
+
+}  // namespace
