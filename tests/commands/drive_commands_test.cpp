@@ -10,25 +10,14 @@
 #include "commands/disc_globals.h"
 #include "commands/vendor_code.h"
 #include "device/device_manager.h"
-#include "tests/support/scripted_drive.h"
+#include "tests/support/scripted_bus.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class DriveCommands : public ::testing::Test {
+class DriveCommands : public ScriptedBusTest {
  protected:
-  void SetUp() override {
-    host = std::make_shared<CSimulatedHost>(PassThroughConfig({&drive}));
-    manager = std::make_unique<CDeviceManager>(host);
-    ASSERT_TRUE(manager->Initialize());
-    manager->EnumerateDrives();
-    ASSERT_EQ(manager->GetDriveCount(), 1);
-    g_pDeviceManager = manager.get();
-    ResetDiscGlobals();
-  }
-  void TearDown() override { g_pDeviceManager = nullptr; }
-
   // The TE/FE reply with the given status byte and readings; the unused
   // bytes are filled so that reading them by mistake shows.
   static Bytes TefeReply(uint8_t status, uint16_t te, uint16_t fe) {
@@ -37,10 +26,6 @@ class DriveCommands : public ::testing::Test {
   void AnswerSample(uint8_t status, uint16_t te, uint16_t fe) {
     drive.On(0xFD, {ExchangeOutcome::kDone, 0, 0, 0, 0, TefeReply(status, te, fe)});
   }
-
-  ScriptedDrive drive;
-  std::shared_ptr<CSimulatedHost> host;
-  std::unique_ptr<CDeviceManager> manager;
 };
 
 TEST_F(DriveCommands, EachCommandSendsItsExactBytes) {

@@ -14,7 +14,7 @@
 #include "commands/disc_globals.h"
 #include "device/big_endian.h"
 #include "device/device_manager.h"
-#include "tests/support/scripted_drive.h"
+#include "tests/support/scripted_bus.h"
 
 namespace {
 
@@ -59,21 +59,17 @@ ScriptedReply Reading(uint16_t te, uint16_t fe, uint8_t status = 0) {
 
 uint32_t PsnOf(const std::vector<uint8_t>& cdb) { return GetBe24(cdb.data() + 8); }
 
-class ScanRunTest : public ::testing::Test {
+class ScanRunTest : public ScriptedBusTest {
  protected:
   void SetUp() override {
-    host = std::make_shared<CSimulatedHost>(PassThroughConfig({&drive}));
-    manager = std::make_unique<CDeviceManager>(host);
-    ASSERT_TRUE(manager->Initialize());
-    manager->EnumerateDrives();
-    g_pDeviceManager = manager.get();
-    ResetDiscGlobals();
+    ScriptedBusTest::SetUp();
+    if (HasFatalFailure()) return;
     SetDisc(kDiscDvdPlusR, 2086912);
     logPath = ::testing::TempDir() + "/velmo-TEFE-" + std::to_string(::getpid()) + ".txt";
     drive.On(0xFD, Reading(200, 150));
   }
   void TearDown() override {
-    g_pDeviceManager = nullptr;
+    ScriptedBusTest::TearDown();
     std::remove(logPath.c_str());
   }
   static void SetDisc(DiscTypeCode type, int32_t lastLba) {
@@ -104,9 +100,6 @@ class ScanRunTest : public ::testing::Test {
     return cdbs;
   }
 
-  ScriptedDrive drive;
-  std::shared_ptr<CSimulatedHost> host;
-  std::unique_ptr<CDeviceManager> manager;
   ScanSettings settings;
   RecordingChart chart;
   RecordingSink sink;

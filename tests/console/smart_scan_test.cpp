@@ -8,7 +8,7 @@
 #include "commands/disc_globals.h"
 #include "device/big_endian.h"
 #include "device/device_manager.h"
-#include "tests/support/scripted_drive.h"
+#include "tests/support/scripted_bus.h"
 
 namespace {
 
@@ -27,26 +27,14 @@ ScriptedReply Reading(uint16_t te, uint16_t fe, uint8_t status = 0) {
   return reply;
 }
 
-class SmartScanTest : public ::testing::Test {
+class SmartScanTest : public ScriptedBusTest {
  protected:
-  void SetUp() override {
-    host = std::make_shared<CSimulatedHost>(PassThroughConfig({&drive}));
-    manager = std::make_unique<CDeviceManager>(host);
-    ASSERT_TRUE(manager->Initialize());
-    manager->EnumerateDrives();
-    g_pDeviceManager = manager.get();
-    ResetDiscGlobals();
-  }
-  void TearDown() override { g_pDeviceManager = nullptr; }
   static void SetSpeeds(std::vector<SpeedCode> codes) {
     std::lock_guard<std::mutex> hold(g_discLock);
     g_speedCount = static_cast<int32_t>(codes.size());
     for (size_t i = 0; i < codes.size(); ++i) g_speedCodes[i] = codes[i];
   }
 
-  ScriptedDrive drive;
-  std::shared_ptr<CSimulatedHost> host;
-  std::unique_ptr<CDeviceManager> manager;
   RecordingSink sink;
 };
 
