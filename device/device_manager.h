@@ -5,7 +5,7 @@
 // sense, bytes moved and host error come back in it); ExecuteCommand sends
 // a bare CDB and returns 0 done, 1 failed or 255 timed out.
 //
-// Threads: ExecuteCommand may be called from any thread; commands to a drive
+// Threads: Execute and ExecuteCommand may be called from any thread; commands to a drive
 // are sent one at a time. Initialize, EnumerateDrives and destruction change
 // the table and must not overlap a command: the main window runs them before
 // its workers start and after it has joined them.

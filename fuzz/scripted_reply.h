@@ -21,14 +21,14 @@ inline ScriptedReply ReadScriptedReply(FuzzInput& in) {
   switch ((flags >> 3) & 3) {
     case 0:
     case 1: reply.scsiStatus = 0; break;
-    case 2: reply.scsiStatus = 2; break;
+    case 2: reply.scsiStatus = kScsiStatusCheckCondition; break;
     case 3: reply.scsiStatus = in.Byte(); break;
   }
-  if (reply.scsiStatus == 2) {
+  if (reply.scsiStatus == kScsiStatusCheckCondition) {
     if (reply.outcome == ExchangeOutcome::kDone) reply.outcome = ExchangeOutcome::kCheckCondition;
-    reply.senseKey = in.Byte();
-    reply.asc = in.Byte();
-    reply.ascq = in.Byte();
+    reply.sense.key = in.Byte();
+    reply.sense.asc = in.Byte();
+    reply.sense.ascq = in.Byte();
   }
   reply.data = in.Field();
   return reply;

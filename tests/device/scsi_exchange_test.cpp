@@ -80,10 +80,10 @@ void ExpectTransport(bool aspi) {
     const bool check = c.reply.scsiStatus == kScsiStatusCheckCondition;
     EXPECT_EQ(x.sense.valid, check);
     if (check) {
-      EXPECT_EQ(x.sense.key, c.reply.senseKey);
-      EXPECT_EQ(x.sense.asc, c.reply.asc);
+      EXPECT_EQ(x.sense.key, c.reply.sense.key);
+      EXPECT_EQ(x.sense.asc, c.reply.sense.asc);
       EXPECT_EQ(x.senseBytes[0], 0x70);
-      EXPECT_EQ(x.senseBytes[12], c.reply.asc);
+      EXPECT_EQ(x.senseBytes[12], c.reply.sense.asc);
       // ASPI's sense area holds 14 bytes; pass-through's the whole 32.
       EXPECT_EQ(x.senseLength, aspi ? kAspiSenseLength : 32);
     }

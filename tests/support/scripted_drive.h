@@ -22,7 +22,7 @@
 struct ScriptedReply {
   ExchangeOutcome outcome = ExchangeOutcome::kDone;
   uint8_t scsiStatus = 0;
-  uint8_t senseKey = 0, asc = 0, ascq = 0;
+  SenseTriple sense = kSenseNone;  // the key byte goes as scripted, unmasked
   std::vector<uint8_t> data;  // answered up to the length asked for
 };
 
@@ -100,13 +100,13 @@ class ScriptedDrive {
     command.outcome = script.outcome;
     command.scsiStatus = script.scsiStatus;
     if (script.scsiStatus == kScsiStatusCheckCondition) {
-      // The key byte goes as scripted, unmasked: decoders must cope.
+      // Not FixedSense: that masks the key, and decoders must cope with any.
       std::array<uint8_t, kFixedSenseLength> sense{};
       sense[0] = 0x70;
-      sense[2] = script.senseKey;
+      sense[2] = script.sense.key;
       sense[7] = 10;
-      sense[12] = script.asc;
-      sense[13] = script.ascq;
+      sense[12] = script.sense.asc;
+      sense[13] = script.sense.ascq;
       command.SetSense(sense.data(), sense.size());
     }
     if (command.direction == kDirectionIn && command.data != nullptr) {
