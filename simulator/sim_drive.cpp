@@ -14,45 +14,6 @@ using std::chrono::milliseconds;
 constexpr uint8_t kFirstSpeedCode = 13;
 constexpr uint8_t kLastSpeedCode = 19;
 
-// The operation codes the firmware knows, with the command class faults
-// target and counts are kept by, and whether only an optical drive (not a
-// disk on the same bus) answers them. Vendor commands are classed by their
-// sub-code in Classify.
-struct OpcodeEntry {
-  uint8_t opcode;
-  SimCommandClass commandClass;
-  bool opticalOnly;
-};
-constexpr OpcodeEntry kOpcodeTable[] = {
-    {kOpTestUnitReady, SimCommandClass::kTestUnitReady, false},
-    {kOpRequestSense, SimCommandClass::kRequestSense, false},
-    {kOpInquiry, SimCommandClass::kInquiry, false},
-    {kOpStartStopUnit, SimCommandClass::kOther, true},
-    {kOpPreventAllow, SimCommandClass::kOther, true},
-    {kOpGetConfiguration, SimCommandClass::kGetConfiguration, true},
-    {kOpGetPerformance, SimCommandClass::kGetPerformance, true},
-    {kOpReadDvdStructure, SimCommandClass::kReadDvdStructure, true},
-    {kOpVendor, SimCommandClass::kOther, true},
-};
-
-const OpcodeEntry* FindOpcode(uint8_t opcode) {
-  for (const OpcodeEntry& entry : kOpcodeTable) {
-    if (entry.opcode == opcode) return &entry;
-  }
-  return nullptr;
-}
-
-SimCommandClass Classify(const uint8_t* cdb, uint8_t length) {
-  if (cdb == nullptr || length == 0) return SimCommandClass::kOther;
-  if (cdb[0] == kOpVendor && length > 1) {
-    if (cdb[1] == kVendorTefeSample) return SimCommandClass::kTefeSample;
-    if (cdb[1] == kVendorEnterDiagnostic || cdb[1] == kVendorLeaveDiagnostic)
-      return SimCommandClass::kDiagnosticMode;
-  }
-  const OpcodeEntry* entry = FindOpcode(cdb[0]);
-  return entry != nullptr ? entry->commandClass : SimCommandClass::kOther;
-}
-
 bool IsPreFault(SimFaultKind kind) {
   switch (kind) {
     case SimFaultKind::kCheckCondition:
@@ -377,98 +338,7 @@ void CSimDrive::RunCommand(const ScsiExchange& command, std::unique_lock<std::mu
     return;
   }
 
-  switch (opcode) {
-    case kOpTestUnitReady:
-      if (optical) CheckMedium(out);
-      return;
-
-    case kOpRequestSense: {
-      if (cdb[1] & 0x01) {  // descriptor format is not offered
-        out.Fail(kSenseInvalidField);
-        return;
-      }
-      SenseTriple pending = kSenseNone;
-      if (optical) {
-        const Medium medium = MediumState();
-        if (medium == Medium::kEmpty) pending = kSenseNoMedium;
-        if (medium == Medium::kBecomingReady) pending = kSenseBecomingReady;
-      }
-      const auto sense = FixedSense(pending);
-      out.data.assign(sense.begin(), sense.end());
-      out.allocation = cdb[4];
-      return;
-    }
-
-    case kOpInquiry:
-      if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) {  // no vital product data pages
-        out.Fail(kSenseInvalidField);
-        return;
-      }
-      out.data = InquiryData(m_config);
-      out.allocation = GetBe16(cdb + 3);
-      return;
-
-    case kOpGetConfiguration: {
-      const uint8_t rt = cdb[1] & 0x03;
-      if (rt == 3) {
-        out.Fail(kSenseInvalidField);
-        return;
-      }
-      const uint16_t profile =
-          MediumState() == Medium::kReady ? m_disc->profile : kProfileNone;
-      out.data = ConfigurationReply(profile, rt, GetBe16(cdb + 2));
-      out.allocation = GetBe16(cdb + 7);
-      return;
-    }
-
-    case kOpGetPerformance:
-      if (cdb[10] != kPerformanceWriteSpeed) {
-        out.Fail(kSenseInvalidField);
-        return;
-      }
-      if (!CheckMedium(out)) return;
-      out.data = WriteSpeedReply(*m_disc, GetBe16(cdb + 8));
-      return;
-
-    case kOpReadDvdStructure: {
-      const uint8_t format = cdb[7];
-      if ((cdb[1] & 0x0F) != 0 || (format != kStructureAdip && format != kStructurePrerecorded)) {
-        out.Fail(kSenseInvalidField);
-        return;
-      }
-      if (!CheckMedium(out)) return;
-      if (m_disc->profile < kProfileDvdRom) {
-        out.Fail(kSenseIncompatibleMedium);
-        return;
-      }
-      const std::vector<uint8_t>& payload =
-          format == kStructureAdip ? m_disc->adip : m_disc->prerecorded;
-      if (payload.empty() || cdb[6] >= m_disc->layers) {
-        out.Fail(kSenseInvalidField);
-        return;
-      }
-      out.data = DvdStructureReply(payload);
-      out.allocation = GetBe16(cdb + 8);
-      return;
-    }
-
-    case kOpPreventAllow:
-      // Only the prevent bit; the persistent one is for changers.
-      if ((cdb[4] & 0xFC) != 0 || (cdb[4] & 0x02) != 0) {
-        out.Fail(kSenseInvalidField);
-        return;
-      }
-      m_prevented = (cdb[4] & 0x01) != 0;
-      return;
-
-    case kOpStartStopUnit:
-      RunStartStop(cdb, out);
-      return;
-
-    default:
-      RunVendor(command, lock, out);
-      return;
-  }
+  (this->*entry->run)(command, lock, out);
 }
 
 void CSimDrive::RunStartStop(const uint8_t* cdb, Outcome& out) {
@@ -495,6 +365,138 @@ void CSimDrive::RunStartStop(const uint8_t* cdb, Outcome& out) {
     ++m_discGeneration;
   }
   m_wake.notify_all();
+}
+
+// The operation codes the firmware knows: the command class faults target
+// and counts are kept by, whether only an optical drive (not a disk on the
+// same bus) answers them, and what runs them. Vendor commands are classed
+// by their sub-code in Classify.
+const CSimDrive::OpcodeEntry CSimDrive::kOpcodes[] = {
+    {kOpTestUnitReady, SimCommandClass::kTestUnitReady, false, &CSimDrive::RunTestUnitReady},
+    {kOpRequestSense, SimCommandClass::kRequestSense, false, &CSimDrive::RunRequestSense},
+    {kOpInquiry, SimCommandClass::kInquiry, false, &CSimDrive::RunInquiry},
+    {kOpStartStopUnit, SimCommandClass::kOther, true, &CSimDrive::RunStartStopUnit},
+    {kOpPreventAllow, SimCommandClass::kOther, true, &CSimDrive::RunPreventAllow},
+    {kOpGetConfiguration, SimCommandClass::kGetConfiguration, true,
+     &CSimDrive::RunGetConfiguration},
+    {kOpGetPerformance, SimCommandClass::kGetPerformance, true, &CSimDrive::RunGetPerformance},
+    {kOpReadDvdStructure, SimCommandClass::kReadDvdStructure, true,
+     &CSimDrive::RunReadDvdStructure},
+    {kOpVendor, SimCommandClass::kOther, true, &CSimDrive::RunVendor},
+};
+
+const CSimDrive::OpcodeEntry* CSimDrive::FindOpcode(uint8_t opcode) {
+  for (const OpcodeEntry& entry : kOpcodes) {
+    if (entry.opcode == opcode) return &entry;
+  }
+  return nullptr;
+}
+
+SimCommandClass CSimDrive::Classify(const uint8_t* cdb, uint8_t length) {
+  if (cdb == nullptr || length == 0) return SimCommandClass::kOther;
+  if (cdb[0] == kOpVendor && length > 1) {
+    if (cdb[1] == kVendorTefeSample) return SimCommandClass::kTefeSample;
+    if (cdb[1] == kVendorEnterDiagnostic || cdb[1] == kVendorLeaveDiagnostic)
+      return SimCommandClass::kDiagnosticMode;
+  }
+  const OpcodeEntry* entry = FindOpcode(cdb[0]);
+  return entry != nullptr ? entry->commandClass : SimCommandClass::kOther;
+}
+
+void CSimDrive::RunTestUnitReady(const ScsiExchange&, std::unique_lock<std::mutex>&, Outcome& out) {
+  if (m_deviceType == kSimDeviceTypeOptical) CheckMedium(out);
+}
+
+void CSimDrive::RunRequestSense(const ScsiExchange& command, std::unique_lock<std::mutex>&,
+                                Outcome& out) {
+  const uint8_t* cdb = command.cdb.data();
+  if (cdb[1] & 0x01) {  // descriptor format is not offered
+    out.Fail(kSenseInvalidField);
+    return;
+  }
+  SenseTriple pending = kSenseNone;
+  if (m_deviceType == kSimDeviceTypeOptical) {
+    const Medium medium = MediumState();
+    if (medium == Medium::kEmpty) pending = kSenseNoMedium;
+    if (medium == Medium::kBecomingReady) pending = kSenseBecomingReady;
+  }
+  const auto sense = FixedSense(pending);
+  out.data.assign(sense.begin(), sense.end());
+  out.allocation = cdb[4];
+}
+
+void CSimDrive::RunInquiry(const ScsiExchange& command, std::unique_lock<std::mutex>&,
+                           Outcome& out) {
+  const uint8_t* cdb = command.cdb.data();
+  if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) {  // no vital product data pages
+    out.Fail(kSenseInvalidField);
+    return;
+  }
+  out.data = InquiryData(m_config);
+  out.allocation = GetBe16(cdb + 3);
+}
+
+void CSimDrive::RunGetConfiguration(const ScsiExchange& command, std::unique_lock<std::mutex>&,
+                                    Outcome& out) {
+  const uint8_t* cdb = command.cdb.data();
+  const uint8_t rt = cdb[1] & 0x03;
+  if (rt == 3) {
+    out.Fail(kSenseInvalidField);
+    return;
+  }
+  const uint16_t profile = MediumState() == Medium::kReady ? m_disc->profile : kProfileNone;
+  out.data = ConfigurationReply(profile, rt, GetBe16(cdb + 2));
+  out.allocation = GetBe16(cdb + 7);
+}
+
+void CSimDrive::RunGetPerformance(const ScsiExchange& command, std::unique_lock<std::mutex>&,
+                                  Outcome& out) {
+  const uint8_t* cdb = command.cdb.data();
+  if (cdb[10] != kPerformanceWriteSpeed) {
+    out.Fail(kSenseInvalidField);
+    return;
+  }
+  if (!CheckMedium(out)) return;
+  out.data = WriteSpeedReply(*m_disc, GetBe16(cdb + 8));
+}
+
+void CSimDrive::RunReadDvdStructure(const ScsiExchange& command, std::unique_lock<std::mutex>&,
+                                    Outcome& out) {
+  const uint8_t* cdb = command.cdb.data();
+  const uint8_t format = cdb[7];
+  if ((cdb[1] & 0x0F) != 0 || (format != kStructureAdip && format != kStructurePrerecorded)) {
+    out.Fail(kSenseInvalidField);
+    return;
+  }
+  if (!CheckMedium(out)) return;
+  if (m_disc->profile < kProfileDvdRom) {
+    out.Fail(kSenseIncompatibleMedium);
+    return;
+  }
+  const std::vector<uint8_t>& payload =
+      format == kStructureAdip ? m_disc->adip : m_disc->prerecorded;
+  if (payload.empty() || cdb[6] >= m_disc->layers) {
+    out.Fail(kSenseInvalidField);
+    return;
+  }
+  out.data = DvdStructureReply(payload);
+  out.allocation = GetBe16(cdb + 8);
+}
+
+void CSimDrive::RunPreventAllow(const ScsiExchange& command, std::unique_lock<std::mutex>&,
+                                Outcome& out) {
+  const uint8_t* cdb = command.cdb.data();
+  // Only the prevent bit; the persistent one is for changers.
+  if ((cdb[4] & 0xFC) != 0 || (cdb[4] & 0x02) != 0) {
+    out.Fail(kSenseInvalidField);
+    return;
+  }
+  m_prevented = (cdb[4] & 0x01) != 0;
+}
+
+void CSimDrive::RunStartStopUnit(const ScsiExchange& command, std::unique_lock<std::mutex>&,
+                                 Outcome& out) {
+  RunStartStop(command.cdb.data(), out);
 }
 
 void CSimDrive::RunVendor(const ScsiExchange& command, std::unique_lock<std::mutex>&,

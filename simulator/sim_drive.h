@@ -144,6 +144,35 @@ class CSimDrive {
   void RunVendor(const ScsiExchange& command, std::unique_lock<std::mutex>& lock, Outcome& out);
   void RunSample(const ScsiExchange& command, std::unique_lock<std::mutex>& lock, Outcome& out);
   void RunStartStop(const uint8_t* cdb, Outcome& out);
+  void RunTestUnitReady(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
+                        Outcome& out);
+  void RunRequestSense(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
+                       Outcome& out);
+  void RunInquiry(const ScsiExchange& command, std::unique_lock<std::mutex>& lock, Outcome& out);
+  void RunGetConfiguration(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
+                           Outcome& out);
+  void RunGetPerformance(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
+                         Outcome& out);
+  void RunReadDvdStructure(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
+                           Outcome& out);
+  void RunPreventAllow(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
+                       Outcome& out);
+  void RunStartStopUnit(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
+                        Outcome& out);
+
+  // One row of the opcode table (sim_drive.cpp): class, who answers it, and
+  // the handler that runs it.
+  using Handler = void (CSimDrive::*)(const ScsiExchange&, std::unique_lock<std::mutex>&,
+                                      Outcome&);
+  struct OpcodeEntry {
+    uint8_t opcode;
+    SimCommandClass commandClass;
+    bool opticalOnly;
+    Handler run;
+  };
+  static const OpcodeEntry kOpcodes[];
+  static const OpcodeEntry* FindOpcode(uint8_t opcode);
+  static SimCommandClass Classify(const uint8_t* cdb, uint8_t length);
   bool CheckMedium(Outcome& out) const;
   void Log(const ScsiExchange& exchange);
 
