@@ -76,6 +76,8 @@ inline constexpr SenseTriple kSenseSequenceError{0x05, 0x2C, 0x00};
 inline constexpr SenseTriple kSenseIncompatibleMedium{0x05, 0x30, 0x02};
 inline constexpr SenseTriple kSenseMediumChanged{0x06, 0x28, 0x00};
 inline constexpr SenseTriple kSenseRemovalPrevented{0x05, 0x53, 0x02};
+inline constexpr SenseTriple kSenseLunNotSupported{0x05, 0x25, 0x00};
+inline constexpr SenseTriple kSenseAbortedCommand{0x0B, 0x00, 0x00};
 
 // Data directions of an exchange.
 inline constexpr uint8_t kDirectionNone = 0;

@@ -68,11 +68,11 @@ TcmuReply CTcmuDrive::Serve(const TcmuCommand& command) {
     case ExchangeOutcome::kTimedOut:
       outcome = "held";
       std::this_thread::sleep_until(started + m_hold);
-      reply = TcmuCheckCondition(0x0B, 0x00, 0x00);  // aborted command, if anyone still asks
+      reply = TcmuCheckCondition(kSenseAbortedCommand);  // aborted command, if anyone still asks
       break;
     case ExchangeOutcome::kDriveGone:
       outcome = "gone";
-      reply = TcmuCheckCondition(0x05, 0x25, 0x00);  // logical unit not supported
+      reply = TcmuCheckCondition(kSenseLunNotSupported);  // logical unit not supported
       break;
   }
   if (m_log != nullptr) {
