@@ -376,15 +376,15 @@ void CScanDlg::EnterDiagnosticMode() {
     SetText(IDC_STATUS, DescribeHeldLock(drivePath, m_driveHold.Holder()));
     return;
   }
-  if (SetDiagnosticMode(kDiagnosticEnter)) {
+  ScsiExchange enter;
+  if (SetDiagnosticMode(kDiagnosticEnter, &enter)) {
     m_diagMode = 1;
     m_pollTimer.Start(kPollPeriodMs);
   } else {
     const int index = m_driveCombo->GetSelection();
     const std::string path =
         index < 0 ? "" : m_session->Manager().GetDrivePath(static_cast<uint8_t>(index));
-    const std::string why =
-        DescribeVendorCommandFailure(CDeviceManager::GetLastTransportError(), path);
+    const std::string why = DescribeVendorCommandFailure(enter.hostError, path);
     std::fprintf(stderr, "velmo: %s: %s\n", path.c_str(),
                  why.empty() ? "the drive refuses the diagnostic mode; it is not one Velmo "
                                "can test (velmo --simulate shows a supported one)"

@@ -95,12 +95,11 @@ class SimulatedSession {
     for (size_t i = 0; i < m_drives.size(); ++i) {
       SimDevice device = DeviceOf(m_drives[i]);
       if (i == 0) {
-        device = [inner = std::move(device), spent = &m_driveNs](const SimCommand& command) {
+        device = [inner = std::move(device), spent = &m_driveNs](ScsiExchange& exchange) {
           const auto start = Clock::now();
-          SimReply reply = inner(command);
+          inner(exchange);
           *spent += std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start)
                         .count();
-          return reply;
         };
       }
       config.volumes.push_back(SimVolume{letter++, kDriveTypeCdRom, 0, std::move(device)});

@@ -75,10 +75,10 @@ int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* er
   // Start values, as the window's construction sets them: nothing of an
   // earlier identification in this process may show through.
   ResetDiscGlobals();
-  m_diagnosticMode = SetDiagnosticMode(kDiagnosticEnter);
+  ScsiExchange enter;
+  m_diagnosticMode = SetDiagnosticMode(kDiagnosticEnter, &enter);
   if (!m_diagnosticMode) {
-    const std::string why =
-        DescribeVendorCommandFailure(CDeviceManager::GetLastTransportError(), m_drivePath);
+    const std::string why = DescribeVendorCommandFailure(enter.hostError, m_drivePath);
     std::fprintf(err, "velmo-cli: %s (%s) %s\n", m_driveName.c_str(), m_drivePath.c_str(),
                  why.empty() ? "is not a supported drive: it refuses the diagnostic mode"
                              : ("cannot be used: " + why).c_str());
@@ -89,14 +89,14 @@ int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* er
   }
 
   const auto deadline = std::chrono::steady_clock::now() + wait.limit;
-  while (DriveNotReady()) {
+  ScsiExchange unitReady;
+  while (DriveNotReady(&unitReady)) {
     if (wait.stopped && wait.stopped()) {
       std::fprintf(err, "velmo-cli: User abort!\n");
       return kExitInterrupted;
     }
     if (std::chrono::steady_clock::now() >= deadline) {
-      const std::string why =
-          DescribeVendorCommandFailure(CDeviceManager::GetLastTransportError(), m_drivePath);
+      const std::string why = DescribeVendorCommandFailure(unitReady.hostError, m_drivePath);
       if (!why.empty()) {
         std::fprintf(err, "velmo-cli: %s (%s): %s\n", m_driveName.c_str(), m_drivePath.c_str(),
                      why.c_str());

@@ -195,13 +195,14 @@ DoctorReport BuildDoctorReport(CDriveSession& session, bool realHost, const std:
     drive.name = name;
     drive.node = manager->GetDrivePath(static_cast<uint8_t>(index));
     bool accepted = false;
-    if (SetDiagnosticMode(kDiagnosticEnter)) {
+    ScsiExchange enter;
+    if (SetDiagnosticMode(kDiagnosticEnter, &enter)) {
       accepted = true;
       SetDiagnosticMode(kDiagnosticLeave);
       AddCheck(drive.checks, "diagnostic-mode", true, "the drive accepts the diagnostic mode");
     } else {
       const std::string why =
-          DescribeVendorCommandFailure(CDeviceManager::GetLastTransportError(), drive.node);
+          DescribeVendorCommandFailure(enter.hostError, drive.node);
       if (why.empty()) {
         AddCheck(drive.checks, "diagnostic-mode", false,
                  "the drive refuses the diagnostic mode: it is not a supported drive",

@@ -131,9 +131,9 @@ int RunOnEveryDrive(CDriveSession& session, const CliOptions& options,
     manager.SelectDrive(i);
     const RecordDrive drive = RecordDriveOf(manager, i);
     const std::string path = manager.GetDrivePath(i);
-    if (!SetDiagnosticMode(kDiagnosticEnter)) {
-      const std::string why =
-          DescribeVendorCommandFailure(CDeviceManager::GetLastTransportError(), path);
+    ScsiExchange enter;
+    if (!SetDiagnosticMode(kDiagnosticEnter, &enter)) {
+      const std::string why = DescribeVendorCommandFailure(enter.hostError, path);
       std::fprintf(err, "velmo-cli: drive %u (%s, %s) %s; not used\n", i, drive.name.c_str(),
                    path.c_str(),
                    why.empty() ? "refuses the diagnostic mode" : ("cannot be used: " + why).c_str());

@@ -26,11 +26,11 @@ int RunDrivesCommand(CDriveSession& session, std::FILE* out, std::FILE* err) {
     manager.GetDriveName(name);
     const std::string path = manager.GetDrivePath(i);
     std::string verdict;
-    if (SetDiagnosticMode(kDiagnosticEnter)) {
+    ScsiExchange enter;
+    if (SetDiagnosticMode(kDiagnosticEnter, &enter)) {
       verdict = SetDiagnosticMode(kDiagnosticLeave) ? "accepted" : "accepted (leave failed)";
     } else {
-      const std::string why =
-          DescribeVendorCommandFailure(CDeviceManager::GetLastTransportError(), path);
+      const std::string why = DescribeVendorCommandFailure(enter.hostError, path);
       verdict = why.empty() ? "refused: not a supported drive" : "failed: " + why;
     }
     std::fprintf(out, "%-2u  %-28s  %-10s  %s\n", i, name, path.c_str(), verdict.c_str());

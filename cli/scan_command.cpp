@@ -35,8 +35,8 @@ std::string SpeedList(const std::vector<SpeedCode>& speeds) {
 
 // From what the run told the console: a Ctrl-C after the verdict does not
 // undo it, and after a stop the run tells nothing more.
-ScanOutcome OutcomeOf(const CScanConsole& console) {
-  if (console.FirmwareFailed()) return FailureOutcome(CDeviceManager::GetLastTransportError());
+ScanOutcome OutcomeOf(const CScanConsole& console, uint32_t transportError) {
+  if (console.FirmwareFailed()) return FailureOutcome(transportError);
   if (!console.GetVerdict()) return ScanOutcome::kAborted;
   return *console.GetVerdict() == ScanVerdict::kOk ? ScanOutcome::kOk
                                                    : ScanOutcome::kNotRecommended;
@@ -219,10 +219,16 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
     KeepInHistory(ScanRecordOf(report), options, err);
     return kExitCannotWrite;
   }
-  report.outcome = OutcomeOf(console);
+  // The last command's transport error says why: the failed sample's, or
+  // the readiness check's after it.
+  uint32_t transportError = run.LastTransportError();
+  report.outcome = OutcomeOf(console, transportError);
   // A failed sample with the drive now empty: the disc left during the run.
-  if (report.outcome == ScanOutcome::kFirmwareFailure && DriveNotReady()) {
-    report.outcome = ScanOutcome::kDiscEjected;
+  if (report.outcome == ScanOutcome::kFirmwareFailure) {
+    ScsiExchange unitReady;
+    const bool notReady = DriveNotReady(&unitReady);
+    transportError = unitReady.hostError;
+    if (notReady) report.outcome = ScanOutcome::kDiscEjected;
   }
   if (report.outcome == ScanOutcome::kAborted) {
     std::fprintf(err, "velmo-cli: %s The log keeps the %zu samples taken.\n",
@@ -230,7 +236,7 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   } else if (report.outcome != ScanOutcome::kOk &&
              report.outcome != ScanOutcome::kNotRecommended) {
     const std::string why =
-        DescribeVendorCommandFailure(CDeviceManager::GetLastTransportError(), report.drivePath);
+        DescribeVendorCommandFailure(transportError, report.drivePath);
     if (report.outcome == ScanOutcome::kDiscEjected) {
       // The drive answered, but not with a reading: an empty tray says why,
       // and the firmware is not to blame.

@@ -142,7 +142,7 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
     record.outcome = RunOutcome::kAborted;
   } else if (console->Failed() > 0) {
     code = kExitDriveFailure;
-    record.outcome = FailureOutcome(CDeviceManager::GetLastTransportError());
+    record.outcome = FailureOutcome(run->LastTransportError());
   } else if (console->NotRecommended() > 0) {
     code = kExitNotRecommended;
     record.outcome = RunOutcome::kNotRecommended;

@@ -40,8 +40,9 @@ struct Tally {
 enum class Tray { kReady, kEmpty, kGone };
 
 Tray PollTray() {
-  if (!DriveNotReady()) return Tray::kReady;
-  return CDeviceManager::GetLastTransportError() == kErrorDevNotExist ? Tray::kGone
+  ScsiExchange unitReady;
+  if (!DriveNotReady(&unitReady)) return Tray::kReady;
+  return unitReady.hostError == kErrorDevNotExist ? Tray::kGone
                                                                       : Tray::kEmpty;
 }
 

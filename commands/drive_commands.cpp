@@ -9,10 +9,23 @@
 
 namespace {
 
+// Sends through the program's manager; the exchange, when asked for, gets
+// the outcome (no manager: a transport error, nothing sent).
 uint8_t Send(const uint8_t* cdb, uint8_t direction, void* buffer, uint32_t length,
-             uint32_t timeoutSeconds) {
-  if (g_pDeviceManager == nullptr) return kStatusFailed;
-  return g_pDeviceManager->ExecuteCommand(cdb, direction, buffer, length, timeoutSeconds);
+             uint32_t timeoutSeconds, ScsiExchange* sent = nullptr) {
+  ScsiExchange exchange;
+  exchange.SetCdb(cdb, CDeviceManager::CdbLengthFor(cdb[0]));
+  exchange.direction = direction;
+  exchange.data = static_cast<uint8_t*>(buffer);
+  exchange.dataLength = length;
+  exchange.timeout = std::chrono::seconds(timeoutSeconds);
+  if (g_pDeviceManager == nullptr) {
+    exchange.outcome = ExchangeOutcome::kTransportError;
+  } else {
+    g_pDeviceManager->Execute(exchange);
+  }
+  if (sent != nullptr) *sent = exchange;
+  return exchange.Status();
 }
 
 void PutVendorCode(uint8_t* cdb) { std::memcpy(cdb + 2, kVendorAccessCode, 4); }
@@ -21,27 +34,27 @@ void PutVendorCode(uint8_t* cdb) { std::memcpy(cdb + 2, kVendorAccessCode, 4); }
 
 DiscTypeCode DiscTypeFromProfile(uint8_t profileLowByte) {
   switch (profileLowByte) {
-    case 0x08: return kDiscCdRom;
-    case 0x09: return kDiscCdR;
-    case 0x0A: return kDiscCdRw;
-    case 0x10: return kDiscDvdRom;
-    case 0x11: return kDiscDvdMinusR;
-    case 0x13:
-    case 0x14: return kDiscDvdMinusRw;
-    case 0x1A: return kDiscDvdPlusRw;
-    case 0x1B: return kDiscDvdPlusR;
-    case 0x2B: return kDiscDvdPlusRDl;
+    case kProfileCdRom: return kDiscCdRom;
+    case kProfileCdR: return kDiscCdR;
+    case kProfileCdRw: return kDiscCdRw;
+    case kProfileDvdRom: return kDiscDvdRom;
+    case kProfileDvdMinusR: return kDiscDvdMinusR;
+    case kProfileDvdMinusRwRestricted:
+    case kProfileDvdMinusRwSequential: return kDiscDvdMinusRw;
+    case kProfileDvdPlusRw: return kDiscDvdPlusRw;
+    case kProfileDvdPlusR: return kDiscDvdPlusR;
+    case kProfileDvdPlusRDl: return kDiscDvdPlusRDl;
     default: return kDiscUnknown;
   }
 }
 
-bool DriveNotReady() {
+bool DriveNotReady(ScsiExchange* sent) {
   uint8_t cdb[12] = {};
-  return Send(cdb, kDirectionNone, nullptr, 0, kCommandTimeoutSeconds) != kStatusDone;
+  return Send(cdb, kDirectionNone, nullptr, 0, kCommandTimeoutSeconds, sent) != kStatusDone;
 }
 
 DiscTypeCode GetCurrentProfile() {
-  uint8_t cdb[12] = {0x46, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00};
+  uint8_t cdb[12] = {kOpGetConfiguration, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00};
   uint8_t header[8] = {};
   if (Send(cdb, kDirectionIn, header, sizeof header, kCommandTimeoutSeconds) != kStatusDone) {
     return kDiscUnknown;
@@ -51,38 +64,41 @@ DiscTypeCode GetCurrentProfile() {
 }
 
 bool GetWriteSpeeds(uint8_t* buffer, uint32_t* transferred) {
-  uint8_t cdb[12] = {0xAC, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x03, 0x00};
-  const bool done =
-      Send(cdb, kDirectionIn, buffer, kGetWriteSpeedsLength, kCommandTimeoutSeconds) == kStatusDone;
-  if (transferred != nullptr) {
-    *transferred = g_pDeviceManager != nullptr ? CDeviceManager::GetLastTransferLength() : 0;
-  }
+  uint8_t cdb[12] = {kOpGetPerformance, 0x00, 0x00, 0x00, 0x00, 0x00,
+                     0x00, 0x00, 0x00, 0x0A, kPerformanceWriteSpeed, 0x00};
+  ScsiExchange sent;
+  const bool done = Send(cdb, kDirectionIn, buffer, kGetWriteSpeedsLength, kCommandTimeoutSeconds,
+                         &sent) == kStatusDone;
+  if (transferred != nullptr) *transferred = sent.Moved();
   return done;
 }
 
 bool ReadAdipInformation(uint8_t* buffer) {
-  uint8_t cdb[12] = {0xAD, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x11, 0x01, 0x2C, 0x00, 0x00};
+  uint8_t cdb[12] = {kOpReadDvdStructure, 0x00, 0x00, 0x00, 0x00, 0x00,
+                     0x00, kStructureAdip, 0x01, 0x2C, 0x00, 0x00};
   return Send(cdb, kDirectionIn, buffer, kAdipLength, kCommandTimeoutSeconds) == kStatusDone;
 }
 
 bool ReadPrerecordedInformation(uint8_t* buffer) {
-  uint8_t cdb[12] = {0xAD, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0E, 0x00, 0x2C, 0x00, 0x00};
+  uint8_t cdb[12] = {kOpReadDvdStructure, 0x00, 0x00, 0x00, 0x00, 0x00,
+                     0x00, kStructurePrerecorded, 0x00, 0x2C, 0x00, 0x00};
   return Send(cdb, kDirectionIn, buffer, kPrerecordedLength, kCommandTimeoutSeconds) ==
          kStatusDone;
 }
 
-bool SetDiagnosticMode(uint8_t mode) {
-  uint8_t cdb[12] = {0xFD, static_cast<uint8_t>(mode == kDiagnosticEnter ? 0xF1 : 0xF2)};
+bool SetDiagnosticMode(uint8_t mode, ScsiExchange* sent) {
+  uint8_t cdb[12] = {kOpVendor,
+                     mode == kDiagnosticEnter ? kVendorEnterDiagnostic : kVendorLeaveDiagnostic};
   PutVendorCode(cdb);
-  return Send(cdb, kDirectionNone, nullptr, 0, kCommandTimeoutSeconds) == kStatusDone;
+  return Send(cdb, kDirectionNone, nullptr, 0, kCommandTimeoutSeconds, sent) == kStatusDone;
 }
 
 void BuildTefeSampleCdb(uint8_t cdb[12], SpeedCode speed, uint32_t psn) {
   std::memset(cdb, 0, 12);
-  cdb[0] = 0xFD;
-  cdb[1] = 0xFB;
+  cdb[0] = kOpVendor;
+  cdb[1] = kVendorTefeSample;
   PutVendorCode(cdb);
-  cdb[6] = 0x05;
+  cdb[6] = kTefeSampleMode;
   cdb[7] = speed;
   PutBe24(cdb + 8, psn & 0xFFFFFF);
   cdb[11] = 0x00;
@@ -96,11 +112,12 @@ TefeReading DecodeTefeReply(const uint8_t reply[8]) {
   return reading;
 }
 
-bool TakeTefeSample(SpeedCode speed, uint32_t psn, TefeReading* reading) {
+bool TakeTefeSample(SpeedCode speed, uint32_t psn, TefeReading* reading, ScsiExchange* sent) {
   uint8_t cdb[12];
   BuildTefeSampleCdb(cdb, speed, psn);
   uint8_t reply[kTefeReplyLength] = {};
-  const uint8_t status = Send(cdb, kDirectionIn, reply, sizeof reply, kSampleTimeoutSeconds);
+  const uint8_t status =
+      Send(cdb, kDirectionIn, reply, sizeof reply, kSampleTimeoutSeconds, sent);
   *reading = DecodeTefeReply(reply);
   return status == kStatusDone && reading->valid;
 }
@@ -108,7 +125,10 @@ bool TakeTefeSample(SpeedCode speed, uint32_t psn, TefeReading* reading) {
 OuterTrackSample TakeOuterTrackSample(SpeedCode speed) {
   OuterTrackSample sample;
   sample.psn = g_discType.load() == kDiscDvdPlusRDl ? kOuterTrackPsnDualLayer : kOuterTrackPsn;
-  if (!TakeTefeSample(speed, sample.psn, &sample.reading)) {
+  ScsiExchange sent;
+  const bool taken = TakeTefeSample(speed, sample.psn, &sample.reading, &sent);
+  sample.transportError = sent.hostError;
+  if (!taken) {
     sample.reading.valid = false;
     sample.result = kSampleFailed;
   } else if (sample.reading.te > kTeLimit || sample.reading.fe > kFeLimit) {
@@ -123,13 +143,13 @@ int SampleOuterTrack(SpeedCode speed) { return TakeOuterTrackSample(speed).resul
 
 void BuildPreventAllowCdb(uint8_t cdb[12], bool prevent) {
   std::memset(cdb, 0, 12);
-  cdb[0] = 0x1E;
+  cdb[0] = kOpPreventAllow;
   cdb[4] = prevent ? 0x01 : 0x00;
 }
 
 void BuildStartStopUnitCdb(uint8_t cdb[12], bool start, bool loadEject) {
   std::memset(cdb, 0, 12);
-  cdb[0] = 0x1B;
+  cdb[0] = kOpStartStopUnit;
   cdb[4] = static_cast<uint8_t>((loadEject ? 0x02 : 0x00) | (start ? 0x01 : 0x00));
 }
 

@@ -9,6 +9,7 @@
 
 #include "commands/disc_type.h"
 #include "commands/speed_codes.h"
+#include "device/scsi_exchange.h"
 
 inline constexpr uint32_t kCommandTimeoutSeconds = 15;
 inline constexpr uint32_t kSampleTimeoutSeconds = 30;
@@ -34,13 +35,16 @@ inline constexpr int kSampleNotRecommended = 0;
 inline constexpr int kSampleFit = 1;
 inline constexpr int kSampleFailed = 2;
 
-bool DriveNotReady();
+// Commands that take a ScsiExchange* fill it (when given) with the exchange
+// they sent, for callers that need more than the yes or no: the host error
+// of a failed transport call, the bytes moved.
+bool DriveNotReady(ScsiExchange* sent = nullptr);
 DiscTypeCode GetCurrentProfile();
 // At least 200 bytes; *transferred (when given) gets the bytes the drive sent.
 bool GetWriteSpeeds(uint8_t* buffer, uint32_t* transferred = nullptr);
 bool ReadAdipInformation(uint8_t* buffer);         // at least 300 bytes
 bool ReadPrerecordedInformation(uint8_t* buffer);  // at least 44 bytes
-bool SetDiagnosticMode(uint8_t mode);              // 1 enter, anything else leave
+bool SetDiagnosticMode(uint8_t mode, ScsiExchange* sent = nullptr);  // 1 enter, else leave
 int SampleOuterTrack(SpeedCode speed);
 
 // The TE/FE sample command for a speed code and a physical sector number
@@ -56,7 +60,8 @@ struct TefeReading {
 TefeReading DecodeTefeReply(const uint8_t reply[8]);
 
 // Sends one sample command; false when the command or the reading failed.
-bool TakeTefeSample(SpeedCode speed, uint32_t psn, TefeReading* reading);
+bool TakeTefeSample(SpeedCode speed, uint32_t psn, TefeReading* reading,
+                    ScsiExchange* sent = nullptr);
 
 // One outer-track sample for a speed: where it was taken, what the drive
 // read, and SampleOuterTrack's result for it.
@@ -64,6 +69,7 @@ struct OuterTrackSample {
   uint32_t psn = 0;
   TefeReading reading;  // valid only when result is not kSampleFailed
   int result = kSampleFailed;
+  uint32_t transportError = 0;  // host error of the sample command's transport call
 };
 
 OuterTrackSample TakeOuterTrackSample(SpeedCode speed);

@@ -107,7 +107,7 @@ std::string SpeedEntryText(const DiscSpeed& speed) {
 }
 
 int32_t LastLbaFromEndLba(int32_t endLba) {
-  return endLba <= kDualLayerThreshold ? kSingleLayerLastLba : kDualLayerLastLba;
+  return endLba <= kDualLayerThreshold ? kAssumedSingleLayerLastLba : kAssumedDualLayerLastLba;
 }
 
 WriteSpeedList ParseWriteSpeeds(const uint8_t* reply, uint32_t bufferLength) {

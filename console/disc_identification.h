@@ -30,8 +30,14 @@ struct DiscView {
   bool enableRunControls = false;             // START on, STOP off, Smart Scan, TE, FE on
 };
 
-inline constexpr int32_t kSingleLayerLastLba = 2086912;  // 0x1FD800
-inline constexpr int32_t kDualLayerLastLba = 4173824;    // 0x3FB000
+// The last LBA identification assigns a disc by its layers, whatever the
+// disc itself holds: one layer of a dual-layer disc (0x1FD800 sectors) for a
+// single-layer disc, a whole dual-layer disc's sector count for a dual-layer
+// one. Scan range and chart run to it. A real 4.7 GB disc ends later (the
+// simulator's discs end where real ones do).
+inline constexpr int32_t kAssumedSingleLayerLastLba = 2086912;  // 0x1FD800
+inline constexpr int32_t kAssumedDualLayerLastLba = 4173824;    // 0x3FB000
+// A data zone ending above this LBA is taken for a dual-layer disc.
 inline constexpr int32_t kDualLayerThreshold = 3145728;  // 0x300000
 
 struct WriteSpeedEntry {

@@ -176,7 +176,10 @@ void CScanRun::Run() {
     const int32_t step = GetSampleStep(lba, m_settings.densityStep, now.type, now.lastLba);
     const int32_t psn = LbaToPsn(lba, now.type);
     TefeReading reading;
-    const bool ok = TakeTefeSample(m_settings.speedCode, static_cast<uint32_t>(psn), &reading);
+    ScsiExchange sent;
+    const bool ok =
+        TakeTefeSample(m_settings.speedCode, static_cast<uint32_t>(psn), &reading, &sent);
+    m_lastTransportError = sent.hostError;
 
     std::unique_lock<std::mutex> hold(m_outputLock);
     if (m_stop) return;

@@ -103,6 +103,9 @@ class CScanRun {
     int feFailures = 0;
   };
   Counts GetCounts() const;
+  // Host error of the transport call of the last sample sent (0 when it did
+  // not fail), for telling a time-out or a drive that is gone from a refusal.
+  uint32_t LastTransportError() const { return m_lastTransportError.load(); }
 
  private:
   bool WriteLine(const std::string& line);  // on failure the log is closed
@@ -120,5 +123,6 @@ class CScanRun {
   mutable std::mutex m_outputLock;
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_finished{false};
+  std::atomic<uint32_t> m_lastTransportError{0};
   Counts m_counts;
 };

@@ -80,6 +80,7 @@ void CSmartScanRun::Run() {
       m_sink.RowTesting(static_cast<int>(i));
     }
     const OuterTrackSample sample = TakeOuterTrackSample(m_rows[i]);
+    m_lastTransportError = sample.transportError;
     std::lock_guard<std::mutex> hold(m_lock);
     if (m_stop) return;
     m_sink.RowSample(static_cast<int>(i), sample);

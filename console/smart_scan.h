@@ -59,6 +59,9 @@ class CSmartScanRun {
   void Run();
   void RequestStop();
   bool Finished() const { return m_finished.load(); }
+  // Host error of the transport call of the last sample sent (0 when it did
+  // not fail), for telling a drive that is gone from one that refused.
+  uint32_t LastTransportError() const { return m_lastTransportError.load(); }
 
  private:
   std::vector<SpeedCode> m_rows;
@@ -66,4 +69,5 @@ class CSmartScanRun {
   std::mutex m_lock;  // held while the sink is called, and by RequestStop
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_finished{false};
+  std::atomic<uint32_t> m_lastTransportError{0};
 };

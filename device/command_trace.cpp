@@ -53,19 +53,21 @@ std::string CCommandTrace::FormatLine(const TraceRecord& r) {
   char stamp[40];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
 
+  static const ScsiExchange kNothing;
+  const ScsiExchange& x = r.exchange != nullptr ? *r.exchange : kNothing;
   std::string cdb;
-  for (uint8_t i = 0; i < r.cdbLength && r.cdb != nullptr; ++i) {
+  for (uint8_t i = 0; i < x.cdbLength; ++i) {
     char byte[4];
-    std::snprintf(byte, sizeof byte, i == 0 ? "%02X" : " %02X", r.cdb[i]);
+    std::snprintf(byte, sizeof byte, i == 0 ? "%02X" : " %02X", x.cdb[i]);
     cdb += byte;
   }
   char line[256];
   std::snprintf(line, sizeof line,
                 "%s.%03ldZ drive=%d %s cdb=[%s] dir=%s len=%u moved=%u status=%u scsi=0x%02X "
                 "sense=%s err=%u time=%lldus",
-                stamp, millis, r.drive, r.transport.c_str(), cdb.c_str(), DirectionName(r.direction),
-                r.length, r.transferred, r.status, r.scsiStatus, FormatSense(r.sense).c_str(),
-                r.hostError, static_cast<long long>(r.duration.count()));
+                stamp, millis, r.drive, r.transport, cdb.c_str(), DirectionName(x.direction),
+                x.dataLength, x.transferred, x.Status(), x.scsiStatus, FormatSense(x.sense).c_str(),
+                x.hostError | x.aspiStatus, static_cast<long long>(r.duration.count()));
   return line;
 }
 

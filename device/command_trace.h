@@ -11,21 +11,14 @@
 #include <mutex>
 #include <string>
 
-#include "device/sense.h"
+#include "device/scsi_exchange.h"
 
+// One line of the trace: an exchange as it was sent, and where and when.
 struct TraceRecord {
   std::chrono::system_clock::time_point when;
   int drive = -1;  // row index, -1 when none was selected
-  std::string transport;  // "spti" or "aspi"
-  const uint8_t* cdb = nullptr;
-  uint8_t cdbLength = 0;
-  uint8_t direction = 0;
-  uint32_t length = 0;
-  uint32_t transferred = 0;  // as far as the transport reports it
-  uint8_t status = 0;  // ExecuteCommand's result: 0, 1 or 255
-  uint8_t scsiStatus = 0;
-  SenseInfo sense;
-  uint32_t hostError = 0;  // error of a failed pass-through call, ASPI status otherwise
+  const char* transport = "";  // "spti" or "aspi"
+  const ScsiExchange* exchange = nullptr;  // never null when recorded
   std::chrono::microseconds duration{0};
 };
 

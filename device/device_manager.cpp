@@ -14,9 +14,6 @@ CDeviceManager* g_pDeviceManager = nullptr;
 
 namespace {
 
-thread_local uint32_t t_lastTransportError = 0;
-thread_local uint32_t t_lastTransferLength = 0;
-
 const char kAspiLibrary[] = "WNASPI32";
 
 void CopyInquiryIdentity(DriveEntry& row, const uint8_t* inquiry) {
@@ -28,20 +25,21 @@ void CopyInquiryIdentity(DriveEntry& row, const uint8_t* inquiry) {
 
 // The INQUIRY every enumeration sends, with the allocation length given.
 uint8_t SendInquiry(CDeviceManager& manager, uint8_t* data, uint8_t allocation) {
-  uint8_t cdb[12] = {0x12, 0x00, 0x00, 0x00, allocation, 0x00};
+  uint8_t cdb[12] = {kOpInquiry, 0x00, 0x00, 0x00, allocation, 0x00};
   return manager.ExecuteCommand(cdb, kDirectionIn, data, allocation, 15);
 }
 
 }  // namespace
 
-CDeviceManager::CDeviceManager(std::shared_ptr<IDeviceHost> host)
+CDeviceManager::CDeviceManager(std::shared_ptr<IDeviceHost> host, std::shared_ptr<IAspiHost> aspi)
     : m_useSpti(false),
       m_driveCount(0),
       m_selected(kNoDriveSelected),
       m_adapterCount(0),
       m_hAspi(0),
       m_drives{},
-      m_host(host ? std::move(host) : CreatePlatformHost()) {}
+      m_host(host ? std::move(host) : CreatePlatformHost()),
+      m_aspi(aspi ? std::move(aspi) : std::dynamic_pointer_cast<IAspiHost>(m_host)) {}
 
 CDeviceManager::~CDeviceManager() { Release(); }
 
@@ -75,10 +73,11 @@ void CDeviceManager::DetectPlatform() {
 
 bool CDeviceManager::LoadAspi() {
   if (m_useSpti) return true;
-  m_hAspi = m_host->LoadModule(kAspiLibrary);
+  if (!m_aspi) return false;
+  m_hAspi = m_aspi->LoadModule(kAspiLibrary);
   if (m_hAspi == 0) return false;
-  AspiProc supportInfo = m_host->FindEntryPoint(m_hAspi, "GetASPI32SupportInfo");
-  m_pfnSendCommand = m_host->FindEntryPoint(m_hAspi, "SendASPI32Command");
+  AspiProc supportInfo = m_aspi->FindEntryPoint(m_hAspi, "GetASPI32SupportInfo");
+  m_pfnSendCommand = m_aspi->FindEntryPoint(m_hAspi, "SendASPI32Command");
   if (!supportInfo || !m_pfnSendCommand) {
     m_pfnSendCommand = nullptr;
     return false;
@@ -206,94 +205,86 @@ std::string CDeviceManager::GetDrivePath(uint8_t index) const {
 }
 
 uint8_t CDeviceManager::CdbLengthFor(uint8_t operationCode) {
-  switch (operationCode >> 5) {
-    case 0: return 6;
-    case 1:
-    case 2: return 10;
-    case 3: return 12;
-    case 4: return 16;
-    default: return 12;
-  }
+  return CdbGroupLength(operationCode);
 }
-
-uint32_t CDeviceManager::GetLastTransportError() { return t_lastTransportError; }
-
-uint32_t CDeviceManager::GetLastTransferLength() { return t_lastTransferLength; }
 
 uint8_t CDeviceManager::ExecuteCommand(const uint8_t* cdb, uint8_t direction, void* buffer,
                                        uint32_t length, uint32_t timeoutSeconds) {
-  t_lastTransportError = 0;
-  t_lastTransferLength = 0;
-  const uint8_t selected = m_selected.load();
-  if (selected == kNoDriveSelected || selected >= kMaxDrives) return kStatusFailed;
-  const uint8_t cdbLength = CdbLengthFor(cdb[0]);
+  ScsiExchange exchange;
+  exchange.SetCdb(cdb, CdbLengthFor(cdb[0]));
+  exchange.direction = direction;
+  exchange.data = static_cast<uint8_t*>(buffer);
+  exchange.dataLength = length;
+  exchange.timeout = std::chrono::seconds(timeoutSeconds);
+  Execute(exchange);
+  return exchange.Status();
+}
 
-  TraceRecord trace;
+void CDeviceManager::Execute(ScsiExchange& exchange) {
+  const uint8_t selected = m_selected.load();
+  if (selected == kNoDriveSelected || selected >= kMaxDrives) {
+    exchange.outcome = ExchangeOutcome::kTransportError;
+    return;
+  }
   CCommandTrace* sink = m_trace.load();
   const auto started = std::chrono::steady_clock::now();
-  if (sink != nullptr) {
-    trace.when = std::chrono::system_clock::now();
-    trace.drive = selected;
-    trace.transport = m_useSpti ? "spti" : "aspi";
-    trace.cdb = cdb;
-    trace.cdbLength = cdbLength;
-    trace.direction = direction;
-    trace.length = length;
-  }
-
-  uint8_t status;
+  const auto when = sink != nullptr ? std::chrono::system_clock::now()
+                                    : std::chrono::system_clock::time_point{};
   {
     std::lock_guard<std::mutex> oneAtATime(m_commandLock[selected]);
     const DriveEntry& row = m_drives[selected];
-    status = m_useSpti ? ExecutePassThrough(row, cdb, cdbLength, direction, buffer, length,
-                                            timeoutSeconds, trace)
-                       : ExecuteAspi(row, cdb, cdbLength, direction, buffer, length,
-                                     timeoutSeconds, trace);
+    if (m_useSpti) {
+      ExecutePassThrough(row, exchange);
+    } else {
+      ExecuteAspi(row, exchange);
+    }
   }
-
-  t_lastTransferLength = std::min(trace.transferred, length);
   if (sink != nullptr) {
-    trace.status = status;
+    TraceRecord trace;
+    trace.when = when;
+    trace.drive = selected;
+    trace.transport = m_useSpti ? "spti" : "aspi";
+    trace.exchange = &exchange;
     trace.duration = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now() - started);
     sink->Record(trace);
   }
-  return status;
 }
 
-uint8_t CDeviceManager::ExecutePassThrough(const DriveEntry& row, const uint8_t* cdb,
-                                           uint8_t cdbLength, uint8_t direction, void* buffer,
-                                           uint32_t length, uint32_t timeoutSeconds,
-                                           TraceRecord& trace) {
+void CDeviceManager::ExecutePassThrough(const DriveEntry& row, ScsiExchange& exchange) {
   SptdWithSense block{};
   block.sptd.Length = sizeof(ScsiPassThroughDirect);
   block.sptd.PathId = row.adapterId;
   block.sptd.TargetId = row.targetId;
   block.sptd.Lun = 0;
-  block.sptd.CdbLength = cdbLength;
+  block.sptd.CdbLength = exchange.cdbLength;
   block.sptd.SenseInfoLength = sizeof block.SenseBuf;
-  block.sptd.DataIn = direction == kDirectionOut  ? kScsiIoctlDataOut
-                      : direction == kDirectionIn ? kScsiIoctlDataIn
-                                                  : kScsiIoctlDataUnspecified;
-  block.sptd.DataTransferLength = length;
-  block.sptd.TimeOutValue = timeoutSeconds;
+  block.sptd.DataIn = exchange.direction == kDirectionOut  ? kScsiIoctlDataOut
+                      : exchange.direction == kDirectionIn ? kScsiIoctlDataIn
+                                                           : kScsiIoctlDataUnspecified;
+  block.sptd.DataTransferLength = exchange.dataLength;
+  block.sptd.TimeOutValue = static_cast<uint32_t>(
+      std::chrono::duration_cast<std::chrono::seconds>(exchange.timeout).count());
   block.sptd.SenseInfoOffset = offsetof(SptdWithSense, SenseBuf);
-  std::memcpy(block.sptd.Cdb, cdb, cdbLength);
+  std::memcpy(block.sptd.Cdb, exchange.cdb.data(), exchange.cdbLength);
 
   uint32_t error = 0;
-  const bool ok = m_host->PassThroughDirect(row.hDevice, block, buffer, &error);
-  trace.transferred = block.sptd.DataTransferLength;
+  const bool ok = m_host->PassThroughDirect(row.hDevice, block, exchange.data, &error);
+  exchange.transferred = block.sptd.DataTransferLength;
   if (!ok) {
-    t_lastTransportError = error == 0 ? kErrorGenFailure : error;
-    trace.hostError = t_lastTransportError;
-    return error == kErrorSemTimeout ? kStatusTimedOut : kStatusFailed;
+    exchange.hostError = error == 0 ? kErrorGenFailure : error;
+    exchange.outcome = error == kErrorSemTimeout    ? ExchangeOutcome::kTimedOut
+                       : error == kErrorDevNotExist ? ExchangeOutcome::kDriveGone
+                                                    : ExchangeOutcome::kTransportError;
+    return;
   }
-  trace.scsiStatus = block.sptd.ScsiStatus;
+  exchange.scsiStatus = block.sptd.ScsiStatus;
   if (block.sptd.ScsiStatus == kScsiStatusCheckCondition) {
-    trace.sense = DecodeSense(block.SenseBuf, sizeof block.SenseBuf);
-    return kStatusFailed;
+    exchange.SetSense(block.SenseBuf, sizeof block.SenseBuf);
+    exchange.outcome = ExchangeOutcome::kCheckCondition;
+    return;
   }
-  return kStatusDone;
+  exchange.outcome = ExchangeOutcome::kDone;
 }
 
 bool CDeviceManager::SetAspiTimeout(uint32_t seconds) {
@@ -310,34 +301,37 @@ bool CDeviceManager::SetAspiTimeout(uint32_t seconds) {
   return request.SRB_Status == SS_COMP;
 }
 
-uint8_t CDeviceManager::ExecuteAspi(const DriveEntry& row, const uint8_t* cdb, uint8_t cdbLength,
-                                    uint8_t direction, void* buffer, uint32_t length,
-                                    uint32_t timeoutSeconds, TraceRecord& trace) {
-  if (!m_pfnSendCommand) return kStatusFailed;
+void CDeviceManager::ExecuteAspi(const DriveEntry& row, ScsiExchange& exchange) {
+  if (!m_pfnSendCommand) {
+    exchange.outcome = ExchangeOutcome::kTransportError;
+    return;
+  }
+  const auto timeoutSeconds = static_cast<uint32_t>(
+      std::chrono::duration_cast<std::chrono::seconds>(exchange.timeout).count());
   if (!SetAspiTimeout(timeoutSeconds)) ShowMessage("Set ASPI timeout fail!!", "Error");
 
   SrbExecScsiCmd srb{};
   srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
   srb.SRB_HaId = row.adapterId;
-  srb.SRB_Flags = direction == kDirectionOut ? SRB_DIR_OUT
-                  : direction == kDirectionIn ? SRB_DIR_IN
-                                              : 0x00;
+  srb.SRB_Flags = exchange.direction == kDirectionOut  ? SRB_DIR_OUT
+                  : exchange.direction == kDirectionIn ? SRB_DIR_IN
+                                                       : 0x00;
   srb.SRB_Target = row.targetId;
   srb.SRB_Lun = 0;
-  srb.SRB_BufLen = length;
+  srb.SRB_BufLen = exchange.dataLength;
   srb.SRB_SenseLen = kAspiSenseLength;
-  srb.SRB_CDBLen = cdbLength;
-  std::memcpy(srb.CDBByte, cdb, cdbLength);
+  srb.SRB_CDBLen = exchange.cdbLength;
+  std::memcpy(srb.CDBByte, exchange.cdb.data(), exchange.cdbLength);
 
   AspiAddresses addresses;
-  addresses.buffer = buffer;
-  const EventHandle event = m_host->NewEvent();
+  addresses.buffer = exchange.data;
+  const EventHandle event = m_aspi->NewEvent();
   std::atomic_ref<uint8_t> requestStatus(srb.SRB_Status);
   if (event != 0) {
     srb.SRB_Flags |= SRB_EVENT_NOTIFY;
     addresses.postEvent = event;
-    if (m_pfnSendCommand(&srb, &addresses) == SS_PENDING) m_host->WaitEvent(event);
-    m_host->DeleteEvent(event);
+    if (m_pfnSendCommand(&srb, &addresses) == SS_PENDING) m_aspi->WaitEvent(event);
+    m_aspi->DeleteEvent(event);
   } else {
     m_pfnSendCommand(&srb, &addresses);
     while (requestStatus.load(std::memory_order_acquire) == SS_PENDING) {
@@ -346,14 +340,23 @@ uint8_t CDeviceManager::ExecuteAspi(const DriveEntry& row, const uint8_t* cdb, u
   }
 
   const uint8_t status = requestStatus.load(std::memory_order_acquire);
-  trace.scsiStatus = srb.SRB_TargStat;
-  trace.hostError = status | (static_cast<uint32_t>(srb.SRB_HaStat) << 8);
-  trace.transferred = length;
-  if (srb.SRB_TargStat == kScsiStatusCheckCondition) {
-    trace.sense = DecodeSense(srb.SenseArea, kAspiSenseLength);
+  exchange.scsiStatus = srb.SRB_TargStat;
+  exchange.aspiStatus = static_cast<uint16_t>(status | srb.SRB_HaStat << 8);
+  // ASPI does not say how much moved: the whole buffer counts.
+  exchange.transferred = exchange.dataLength;
+  const bool checkCondition = srb.SRB_TargStat == kScsiStatusCheckCondition;
+  if (checkCondition) exchange.SetSense(srb.SenseArea, kAspiSenseLength);
+  if (status == SS_COMP) {
+    exchange.outcome = ExchangeOutcome::kDone;
+  } else if (srb.SRB_HaStat == HASTAT_TIMEOUT) {
+    exchange.outcome = ExchangeOutcome::kTimedOut;
+  } else if (checkCondition) {
+    exchange.outcome = ExchangeOutcome::kCheckCondition;
+  } else if (status == SS_NO_DEVICE || srb.SRB_HaStat == HASTAT_SEL_TO) {
+    exchange.outcome = ExchangeOutcome::kDriveGone;
+  } else {
+    exchange.outcome = ExchangeOutcome::kTransportError;
   }
-  if (status == SS_COMP) return kStatusDone;
-  return srb.SRB_HaStat == HASTAT_TIMEOUT ? kStatusTimedOut : kStatusFailed;
 }
 
 void CDeviceManager::Release() {
@@ -367,7 +370,7 @@ void CDeviceManager::Release() {
   } else if (m_hAspi != 0) {
     m_pfnSendCommand = nullptr;
     m_pfnGetSupportInfo = nullptr;
-    m_host->UnloadModule(m_hAspi);
+    m_aspi->UnloadModule(m_hAspi);
     m_hAspi = 0;
   }
 }

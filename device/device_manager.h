@@ -1,10 +1,11 @@
 // CDeviceManager: the one object through which every command reaches an
 // optical drive. It picks the transport (pass-through or ASPI), finds the
 // CD/DVD drives, keeps a table of at most 8 of them with one selected, and
-// executes one CDB on the selected drive, returning 0 done, 1 failed or
-// 255 timed out.
+// executes one exchange on the selected drive (ScsiExchange: the outcome,
+// sense, bytes moved and host error come back in it); ExecuteCommand sends
+// a bare CDB and returns 0 done, 1 failed or 255 timed out.
 //
-// Threads: ExecuteCommand may be called from any thread; commands to a drive
+// Threads: Execute and ExecuteCommand may be called from any thread; commands to a drive
 // are sent one at a time. Initialize, EnumerateDrives and destruction change
 // the table and must not overlap a command: the main window runs them before
 // its workers start and after it has joined them.
@@ -20,16 +21,9 @@
 #include <vector>
 
 #include "device/host.h"
+#include "device/scsi_exchange.h"
 
 class CCommandTrace;
-
-inline constexpr uint8_t kStatusDone = 0;
-inline constexpr uint8_t kStatusFailed = 1;
-inline constexpr uint8_t kStatusTimedOut = 255;
-
-inline constexpr uint8_t kDirectionNone = 0;
-inline constexpr uint8_t kDirectionOut = 1;
-inline constexpr uint8_t kDirectionIn = 2;
 
 inline constexpr uint8_t kNoDriveSelected = 255;
 inline constexpr int kMaxDrives = 8;
@@ -56,7 +50,10 @@ using MessageHandler = std::function<void(const std::string& text, const std::st
 class CDeviceManager {
  public:
   // host: the platform the manager runs on; null means this machine's own.
-  explicit CDeviceManager(std::shared_ptr<IDeviceHost> host = nullptr);
+  // aspi: its ASPI layer; null means the host's own when it offers one (no
+  // ASPI layer otherwise: LoadAspi fails as with the module missing).
+  explicit CDeviceManager(std::shared_ptr<IDeviceHost> host = nullptr,
+                          std::shared_ptr<IAspiHost> aspi = nullptr);
   virtual ~CDeviceManager();
   CDeviceManager(const CDeviceManager&) = delete;
   CDeviceManager& operator=(const CDeviceManager&) = delete;
@@ -68,8 +65,13 @@ class CDeviceManager {
   uint8_t GetDriveCount() const;
   bool SelectDrive(uint8_t index);
   bool GetDriveName(char* name) const;  // callers give 100 bytes
+  // Sends the CDB with the length its group gives; 0 done, 1 failed, 255
+  // timed out (the exchange's Status()).
   uint8_t ExecuteCommand(const uint8_t* cdb, uint8_t direction, void* buffer, uint32_t length,
                          uint32_t timeoutSeconds);
+  // Sends an exchange to the selected drive and fills in its outcome; with
+  // no drive selected the outcome is a transport error and nothing is sent.
+  void Execute(ScsiExchange& exchange);
   bool SetAspiTimeout(uint32_t seconds);
   void Release();
 
@@ -82,24 +84,13 @@ class CDeviceManager {
   const std::vector<SkippedVolume>& GetSkippedVolumes() const { return m_skipped; }
   void SetMessageHandler(MessageHandler handler) { m_showMessage = std::move(handler); }
   void SetTrace(CCommandTrace* trace) { m_trace.store(trace); }
-  // Host error of the last failed pass-through call on this thread (the
-  // GetLastError of the call), 0 after a call that did not fail.
-  static uint32_t GetLastTransportError();
-  // Data bytes the last command on this thread moved, as far as the
-  // transport tells (pass-through reports it; ASPI does not, so the whole
-  // buffer counts there). 0 when nothing was sent.
-  static uint32_t GetLastTransferLength();
 
   // CDB length sent for an operation code: by its group.
   static uint8_t CdbLengthFor(uint8_t operationCode);
 
  private:
-  uint8_t ExecutePassThrough(const DriveEntry& row, const uint8_t* cdb, uint8_t cdbLength,
-                             uint8_t direction, void* buffer, uint32_t length,
-                             uint32_t timeoutSeconds, struct TraceRecord& trace);
-  uint8_t ExecuteAspi(const DriveEntry& row, const uint8_t* cdb, uint8_t cdbLength,
-                      uint8_t direction, void* buffer, uint32_t length, uint32_t timeoutSeconds,
-                      struct TraceRecord& trace);
+  void ExecutePassThrough(const DriveEntry& row, ScsiExchange& exchange);
+  void ExecuteAspi(const DriveEntry& row, ScsiExchange& exchange);
   void ShowMessage(const std::string& text, const std::string& caption);
   void EnumeratePassThrough();
   void EnumerateAspi();
@@ -114,6 +105,7 @@ class CDeviceManager {
   std::array<DriveEntry, kMaxDrives> m_drives;
 
   std::shared_ptr<IDeviceHost> m_host;
+  std::shared_ptr<IAspiHost> m_aspi;  // null: no ASPI layer
   std::array<std::mutex, kMaxDrives> m_commandLock;  // one command at a time per drive
   std::vector<SkippedVolume> m_skipped;
   MessageHandler m_showMessage;

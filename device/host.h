@@ -1,10 +1,11 @@
 // The narrow platform interface the device manager runs on. It offers exactly
 // the operations the manager's algorithms were written against (version query,
-// volume open / type / pass-through / close, the ASPI module with its two entry
-// points, completion events), so those algorithms stay the same on every host:
-//   - CLinuxHost: SG_IO on the optical drives of this machine;
+// volume open / type / pass-through / close), so those algorithms stay the
+// same on every host. A host that has an ASPI layer also offers IAspiHost
+// (the module with its two entry points, completion events):
+//   - CLinuxHost: SG_IO on the optical drives of this machine; no ASPI;
 //   - CSimulatedHost (simulator/): in-process drives for both transports;
-//   - CWin32Host: the real Windows calls, built only on _WIN32.
+//   - CWin32Host: the real Windows calls, built for Windows only.
 // Error codes keep their Windows values so the manager's mapping (121 is a
 // time-out, anything else a failure) holds on every host.
 //
@@ -86,8 +87,13 @@ class IDeviceHost {
   // The node that refused the last OpenVolume of openPath, when a host opens
   // a volume through another node than the one it is named by.
   virtual std::string FailedOpenNode(const std::string& openPath) { return openPath; }
+};
 
-  // ASPI transport.
+// The ASPI transport of a host that has one.
+class IAspiHost {
+ public:
+  virtual ~IAspiHost() = default;
+
   // LoadLibraryA / GetProcAddress / FreeLibrary. Method names differ from the
   // Windows calls because <windows.h> defines some of those as macros.
   virtual ModuleHandle LoadModule(const std::string& name) = 0;

@@ -335,13 +335,6 @@ bool CLinuxHost::OpenedOnBlockNode(DeviceHandle device) {
   return it != m_open.end() && it->second.blockNode;
 }
 
-ModuleHandle CLinuxHost::LoadModule(const std::string&) { return 0; }
-AspiProc CLinuxHost::FindEntryPoint(ModuleHandle, const std::string&) { return nullptr; }
-void CLinuxHost::UnloadModule(ModuleHandle) {}
-EventHandle CLinuxHost::NewEvent() { return 0; }
-void CLinuxHost::WaitEvent(EventHandle) {}
-void CLinuxHost::DeleteEvent(EventHandle) {}
-
 std::vector<NodeHolder> FindNodeHolders(const std::string& nodePath, const std::string& procRoot) {
   std::vector<NodeHolder> holders;
   // /proc shows the resolved path: compare with the node's own.
@@ -369,6 +362,4 @@ std::vector<NodeHolder> FindNodeHolders(const std::string& nodePath, const std::
   return holders;
 }
 
-#ifndef _WIN32
 std::shared_ptr<IDeviceHost> CreatePlatformHost() { return std::make_shared<CLinuxHost>(); }
-#endif

@@ -14,7 +14,7 @@
 // expects: a time-out is error 121, CHECK CONDITION is ScsiStatus 2 with the
 // sense bytes, a failed ioctl or a lost device is a failed call.
 //
-// There is no ASPI layer on Linux: LoadModule always fails.
+// There is no ASPI layer on Linux: the host offers no IAspiHost.
 #pragma once
 
 #include <mutex>
@@ -42,12 +42,6 @@ class CLinuxHost : public IDeviceHost {
   std::string DescribeVolume(DeviceHandle device) override;
   std::string FailedOpenNode(const std::string& openPath) override;
 
-  ModuleHandle LoadModule(const std::string& name) override;
-  AspiProc FindEntryPoint(ModuleHandle module, const std::string& name) override;
-  void UnloadModule(ModuleHandle module) override;
-  EventHandle NewEvent() override;
-  void WaitEvent(EventHandle event) override;
-  void DeleteEvent(EventHandle event) override;
 
   // True when the device was opened on /dev/srN because no usable /dev/sgN
   // was found: vendor commands may then be refused by the kernel.

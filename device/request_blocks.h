@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "commands/mmc_vocabulary.h"
+
 #pragma pack(push, 1)
 
 // SCSI_PASS_THROUGH_DIRECT (44 bytes) followed by padding and the sense area.
@@ -146,7 +148,3 @@ inline constexpr uint8_t HASTAT_SEL_TO = 0x11;
 inline constexpr uint8_t kAspiSenseLength = 14;
 inline constexpr uint8_t kDeviceTypeCdRom = 5;
 
-// SCSI status bytes.
-inline constexpr uint8_t kScsiStatusGood = 0x00;
-inline constexpr uint8_t kScsiStatusCheckCondition = 0x02;
-inline constexpr uint8_t kScsiStatusBusy = 0x08;

@@ -1,5 +1,3 @@
-#ifdef _WIN32
-
 #include "device/win32_host.h"
 
 #include <windows.h>
@@ -103,5 +101,3 @@ void CWin32Host::WaitEvent(EventHandle event) { WaitForSingleObject(AsHandle(eve
 void CWin32Host::DeleteEvent(EventHandle event) { CloseHandle(AsHandle(event)); }
 
 std::shared_ptr<IDeviceHost> CreatePlatformHost() { return std::make_shared<CWin32Host>(); }
-
-#endif

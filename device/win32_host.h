@@ -1,13 +1,11 @@
 // The Windows host: the real calls the device manager was first written on.
-// Built only for 32-bit Windows, where the request blocks are the drivers'
-// own layouts.
+// Built only for 32-bit Windows (the build picks it there), where the request
+// blocks are the drivers' own layouts.
 #pragma once
-
-#ifdef _WIN32
 
 #include "device/host.h"
 
-class CWin32Host : public IDeviceHost {
+class CWin32Host : public IDeviceHost, public IAspiHost {
  public:
   bool QueryPlatform(uint32_t* platformId) override;
   std::vector<VolumeCandidate> VolumeCandidates() override;
@@ -24,5 +22,3 @@ class CWin32Host : public IDeviceHost {
   void WaitEvent(EventHandle event) override;
   void DeleteEvent(EventHandle event) override;
 };
-
-#endif

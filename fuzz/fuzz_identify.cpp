@@ -26,8 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(g_speedCount >= 0 && g_speedCount <= 10);
     if (view.speedEntries) FUZZ_CHECK(view.speedEntries->size() <= 10);
     if (view.chartLastLba) {
-      FUZZ_CHECK(*view.chartLastLba == kSingleLayerLastLba ||
-                 *view.chartLastLba == kDualLayerLastLba);
+      FUZZ_CHECK(*view.chartLastLba == kAssumedSingleLayerLastLba ||
+                 *view.chartLastLba == kAssumedDualLayerLastLba);
     }
     if (view.enableRunControls) FUZZ_CHECK((mode & 2) != 0 && view.speedCode.has_value());
   }

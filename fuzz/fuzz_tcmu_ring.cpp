@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (served) return served->Serve(command);
       std::vector<uint8_t> reply(command.dataLength, 0xA5);
       TcmuScatter(command, reply.data(), reply.size());
-      TcmuReply answer = TcmuCheckCondition(0x05, 0x24, 0x00);
+      TcmuReply answer = TcmuCheckCondition(kSenseInvalidField);
       answer.senseLength = 255;  // more than the entry holds: must be cut
       return answer;
     });

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The reply goes through the manager as it came, zero-filled past its end.
     uint8_t expected[kTefeReplyLength] = {};
     for (size_t i = 0; i < script.data.size() && i < sizeof expected; ++i) expected[i] = script.data[i];
-    if (script.transport == SimTransport::kCompleted && script.scsiStatus == 0) {
+    if (script.outcome == ExchangeOutcome::kDone && script.scsiStatus == 0) {
       FUZZ_CHECK(ok == (expected[0] == 0));
       FUZZ_CHECK(reading.te == (expected[1] << 8 | expected[2]));
       FUZZ_CHECK(reading.fe == (expected[5] << 8 | expected[6]));

@@ -12,7 +12,7 @@
 
 namespace {
 
-class FuzzHost : public IDeviceHost {
+class FuzzHost : public IDeviceHost, public IAspiHost {
  public:
   explicit FuzzHost(FuzzInput& in) : m_in(in) {}
 
@@ -234,11 +234,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint8_t direction = in.Byte() % 3;
         const uint32_t length = in.U16() % 4097;
         std::vector<uint8_t> buffer(length);
-        const uint8_t status =
-            manager.ExecuteCommand(cdb, direction, length ? buffer.data() : nullptr, length, 15);
+        ScsiExchange exchange;
+        exchange.SetCdb(cdb, CDeviceManager::CdbLengthFor(cdb[0]));
+        exchange.direction = direction;
+        exchange.data = length ? buffer.data() : nullptr;
+        exchange.dataLength = length;
+        exchange.timeout = std::chrono::seconds(15);
+        manager.Execute(exchange);
+        const uint8_t status = exchange.Status();
         FUZZ_CHECK(status == kStatusDone || status == kStatusFailed || status == kStatusTimedOut);
         if (status == kStatusTimedOut || status == kStatusDone) {
-          FUZZ_CHECK(manager.UsesPassThrough() || CDeviceManager::GetLastTransportError() == 0);
+          FUZZ_CHECK(manager.UsesPassThrough() || exchange.hostError == 0);
         }
       }
     }

@@ -14,20 +14,21 @@ inline ScriptedReply ReadScriptedReply(FuzzInput& in) {
   const uint8_t flags = in.Byte();
   // Mostly completed commands, so the decoding behind them is reached.
   switch (flags & 7) {
-    case 6: reply.transport = SimTransport::kTimedOut; break;
-    case 7: reply.transport = SimTransport::kGone; break;
-    default: reply.transport = SimTransport::kCompleted; break;
+    case 6: reply.outcome = ExchangeOutcome::kTimedOut; break;
+    case 7: reply.outcome = ExchangeOutcome::kDriveGone; break;
+    default: reply.outcome = ExchangeOutcome::kDone; break;
   }
   switch ((flags >> 3) & 3) {
     case 0:
     case 1: reply.scsiStatus = 0; break;
-    case 2: reply.scsiStatus = 2; break;
+    case 2: reply.scsiStatus = kScsiStatusCheckCondition; break;
     case 3: reply.scsiStatus = in.Byte(); break;
   }
-  if (reply.scsiStatus == 2) {
-    reply.senseKey = in.Byte();
-    reply.asc = in.Byte();
-    reply.ascq = in.Byte();
+  if (reply.scsiStatus == kScsiStatusCheckCondition) {
+    if (reply.outcome == ExchangeOutcome::kDone) reply.outcome = ExchangeOutcome::kCheckCondition;
+    reply.sense.key = in.Byte();
+    reply.sense.asc = in.Byte();
+    reply.sense.ascq = in.Byte();
   }
   reply.data = in.Field();
   return reply;

@@ -42,34 +42,37 @@ TcmuReply CTcmuDrive::Serve(const TcmuCommand& command) {
   std::array<uint8_t, 16> cdb{};
   std::copy_n(command.cdb, std::min<size_t>(command.cdbLength, cdb.size()), cdb.begin());
   const bool vendor = command.cdb[0] >= 0xC0;
-  SimCommand sim;
-  sim.cdb = cdb.data();
-  sim.cdbLength = vendor ? 12 : command.cdbLength;
-  sim.direction = command.dataLength == 0 ? 0 : out ? 1 : 2;
+  ScsiExchange sim;
+  const auto sent = static_cast<uint8_t>(std::min<size_t>(command.cdbLength, cdb.size()));
+  sim.SetCdb(cdb.data(), vendor ? 12 : sent);
+  sim.direction = command.dataLength == 0 ? kDirectionNone : out ? kDirectionOut : kDirectionIn;
   sim.data = data.data();
   sim.dataLength = static_cast<uint32_t>(command.dataLength);
-  sim.timeoutMs = 0;  // the kernel keeps the time, not the drive
-  const SimReply result = m_drive->Execute(sim);
+  sim.timeout = std::chrono::milliseconds(0);  // the kernel keeps the time, not the drive
+  m_drive->Execute(sim);
+  const ScsiExchange& result = sim;
 
   TcmuReply reply;
   const char* outcome = "done";
-  switch (result.transport) {
-    case SimTransport::kCompleted:
+  switch (result.outcome) {
+    case ExchangeOutcome::kDone:
+    case ExchangeOutcome::kCheckCondition:
+    case ExchangeOutcome::kTransportError:
       reply.scsiStatus = result.scsiStatus;
-      reply.senseLength = std::min<uint8_t>(result.senseLength, result.sense.size());
-      std::copy_n(result.sense.begin(), reply.senseLength, reply.sense.begin());
+      reply.senseLength = std::min<uint8_t>(result.senseLength, reply.sense.size());
+      std::copy_n(result.senseBytes.begin(), reply.senseLength, reply.sense.begin());
       // The whole buffer goes back: what the drive did not fill is zeros,
       // never the data of an earlier command.
-      if (sim.direction == 2) TcmuScatter(command, data.data(), data.size());
+      if (sim.direction == kDirectionIn) TcmuScatter(command, data.data(), data.size());
       break;
-    case SimTransport::kTimedOut:
+    case ExchangeOutcome::kTimedOut:
       outcome = "held";
       std::this_thread::sleep_until(started + m_hold);
-      reply = TcmuCheckCondition(0x0B, 0x00, 0x00);  // aborted command, if anyone still asks
+      reply = TcmuCheckCondition(kSenseAbortedCommand);  // aborted command, if anyone still asks
       break;
-    case SimTransport::kGone:
+    case ExchangeOutcome::kDriveGone:
       outcome = "gone";
-      reply = TcmuCheckCondition(0x05, 0x25, 0x00);  // logical unit not supported
+      reply = TcmuCheckCondition(kSenseLunNotSupported);  // logical unit not supported
       break;
   }
   if (m_log != nullptr) {

@@ -2,6 +2,8 @@
 
 #include "kerneldrive/tcmu_layout.h"
 
+#include "device/scsi_exchange.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -45,15 +47,12 @@ uint8_t TcmuCdbLength(uint8_t operationCode) {
   }
 }
 
-TcmuReply TcmuCheckCondition(uint8_t key, uint8_t asc, uint8_t ascq) {
+TcmuReply TcmuCheckCondition(SenseTriple sense) {
   TcmuReply reply;
-  reply.scsiStatus = 2;
-  reply.sense[0] = 0x70;
-  reply.sense[2] = key;
-  reply.sense[7] = 10;
-  reply.sense[12] = asc;
-  reply.sense[13] = ascq;
-  reply.senseLength = 18;
+  reply.scsiStatus = kScsiStatusCheckCondition;
+  const auto fixed = FixedSense(sense);
+  std::copy(fixed.begin(), fixed.end(), reply.sense.begin());
+  reply.senseLength = static_cast<uint8_t>(fixed.size());
   return reply;
 }
 
@@ -138,11 +137,11 @@ TcmuDrainResult CTcmuRing::Drain(const std::function<TcmuReply(const TcmuCommand
         command.cdbRoom = static_cast<size_t>(std::min<uint64_t>(16, m_size - cdbOffset));
         if (command.cdbLength == 0 || !Inside(cdbOffset, command.cdbLength, m_size)) {
           // Variable-length CDBs: no drive of ours has any.
-          reply = TcmuCheckCondition(0x05, 0x20, 0x00);
+          reply = TcmuCheckCondition(kSenseInvalidOpcode);
           command.cdb = nullptr;
         }
       } else {
-        reply = TcmuCheckCondition(0x05, 0x24, 0x00);
+        reply = TcmuCheckCondition(kSenseInvalidField);
         command.cdb = nullptr;
       }
       if (command.cdb != nullptr) reply = serve(command);

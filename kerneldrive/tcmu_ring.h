@@ -14,6 +14,8 @@
 #include <functional>
 #include <vector>
 
+#include "commands/mmc_vocabulary.h"
+
 // One data buffer of a command, inside the mapping.
 struct TcmuBuffer {
   uint8_t* data = nullptr;
@@ -75,4 +77,4 @@ void TcmuGather(const TcmuCommand& command, uint8_t* out, size_t size);
 void TcmuScatter(const TcmuCommand& command, const uint8_t* in, size_t size);
 
 // A reply of CHECK CONDITION with fixed-format sense.
-TcmuReply TcmuCheckCondition(uint8_t key, uint8_t asc, uint8_t ascq);
+TcmuReply TcmuCheckCondition(SenseTriple sense);

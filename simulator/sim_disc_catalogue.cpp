@@ -12,9 +12,11 @@ namespace {
 
 using namespace std::string_literals;
 
-constexpr uint32_t kSingleLayerLastLba = 2295103;    // 4.7 GB
+// Where real discs end (identification assumes other ends: see
+// kAssumedSingleLayerLastLba).
+constexpr uint32_t kDiscSingleLayerLastLba = 2295103;    // 4.7 GB
 constexpr uint32_t kDualLayerLayer0 = 2086912;       // 0x1FD800
-constexpr uint32_t kDualLayerLastLba = 4173823;      // 8.5 GB
+constexpr uint32_t kDiscDualLayerLastLba = 4173823;      // 8.5 GB
 constexpr uint32_t kCdr80LastLba = 359846;           // 80 minutes
 
 // ADIP of DVD+R / DVD+RW (256 bytes): disc category, layout, data zone,
@@ -58,57 +60,57 @@ const SimMediaQuality kBad = SimMediaQuality::kBad;
 const std::vector<DiscEntry>& Specs() {
   static const std::vector<DiscEntry> specs = {
       {"dvd+r-novadisc", "DVD+R 12X, NOVADISC R16, good", kProfileDvdPlusR, 1,
-       kSingleLayerLastLba, {16620, 11080, 8310, 5540, 3324},
+       kDiscSingleLayerLastLba, {16620, 11080, 8310, 5540, 3324},
        AdipFields{0xA1, "NOVADISC"s, "R16"s, 0x01, 0x0E}, std::nullopt, true, kGood},
       {"dvd+r-orbtek", "DVD+R 16X, ORBTEK S16 (ID two bytes in), marginal at the rim",
-       kProfileDvdPlusR, 1, kSingleLayerLastLba,
+       kProfileDvdPlusR, 1, kDiscSingleLayerLastLba,
        {22160, 16620, 13850, 11080, 8310, 5540, 3324},
        AdipFields{0xA1, "  ORBTEK"s, "S16"s, 0x02, 0x0E}, std::nullopt, true, kMarginal},
-      {"dvd+r-kairo", "DVD+R 12X, KAIRO R02, bad dye", kProfileDvdPlusR, 1, kSingleLayerLastLba,
+      {"dvd+r-kairo", "DVD+R 12X, KAIRO R02, bad dye", kProfileDvdPlusR, 1, kDiscSingleLayerLastLba,
        {16620, 8310, 5540, 2770}, AdipFields{0xA1, "KAIRO\0\0\0"s, "R02"s, 0x01, 0x0C},
        std::nullopt, true, kBad},
       {"dvd+r-scratched", "DVD+R 12X, NOVADISC R16, scratched at 45 mm", kProfileDvdPlusR, 1,
-       kSingleLayerLastLba, {16620, 11080, 8310, 5540, 3324},
+       kDiscSingleLayerLastLba, {16620, 11080, 8310, 5540, 3324},
        AdipFields{0xA1, "NOVADISC"s, "R16"s, 0x01, 0x0E}, std::nullopt, true, kGood, 45.0, 1.2},
       {"dvd+r-noname", "DVD+R 8X without IDs (blank fields)", kProfileDvdPlusR, 1,
-       kSingleLayerLastLba, {11080, 8310, 5540, 3324},
+       kDiscSingleLayerLastLba, {11080, 8310, 5540, 3324},
        AdipFields{0xA1, "       X"s, "   "s, 0x00, 0x0A}, std::nullopt, true, kGood},
       {"dvd+r-odd-speeds", "DVD+R with no write speed the program knows", kProfileDvdPlusR, 1,
-       kSingleLayerLastLba, {19390, 6925, 2770}, AdipFields{0xA1, "NOVADISC"s, "R05"s, 0x01, 0x0B},
+       kDiscSingleLayerLastLba, {19390, 6925, 2770}, AdipFields{0xA1, "NOVADISC"s, "R05"s, 0x01, 0x0B},
        std::nullopt, true, kGood},
       {"dvd+r-dl-strata", "DVD+R DL 8X, STRATA D08, good", kProfileDvdPlusRDl, 2,
-       kDualLayerLastLba, {11080, 8310, 5540, 3324},
+       kDiscDualLayerLastLba, {11080, 8310, 5540, 3324},
        AdipFields{0xE1, "STRATA\0\0"s, "D08"s, 0x01, 0x0A}, std::nullopt, true, kGood},
       {"dvd+r-dl-orbtek", "DVD+R DL 12X, ORBTEK D12, marginal at the rim", kProfileDvdPlusRDl, 2,
-       kDualLayerLastLba, {16620, 11080, 8310, 5540, 3324},
+       kDiscDualLayerLastLba, {16620, 11080, 8310, 5540, 3324},
        AdipFields{0xE1, "\0ORBTEK "s, "D12"s, 0x03, 0x0C}, std::nullopt, true, kMarginal},
       // Real, publicly known IDs, so that the media-code names are exercised.
-      {"dvd+r-yuden", "DVD+R 16X, YUDEN000 T03, good", kProfileDvdPlusR, 1, kSingleLayerLastLba,
+      {"dvd+r-yuden", "DVD+R 16X, YUDEN000 T03, good", kProfileDvdPlusR, 1, kDiscSingleLayerLastLba,
        {22160, 16620, 11080, 8310, 5540, 3324}, AdipFields{0xA1, "YUDEN000"s, "T03"s, 0x00, 0x0E},
        std::nullopt, true, kGood},
-      {"dvd+r-dl-mkm", "DVD+R DL 8X, MKM 003, good", kProfileDvdPlusRDl, 2, kDualLayerLastLba,
+      {"dvd+r-dl-mkm", "DVD+R DL 8X, MKM 003, good", kProfileDvdPlusRDl, 2, kDiscDualLayerLastLba,
        {11080, 8310, 5540, 3324}, AdipFields{0xE1, "MKM     "s, "003"s, 0x00, 0x0A}, std::nullopt,
        true, kGood},
-      {"dvd-r-mcc", "DVD-R 16X, MCC 03RG20, good", kProfileDvdMinusR, 1, kSingleLayerLastLba,
+      {"dvd-r-mcc", "DVD-R 16X, MCC 03RG20, good", kProfileDvdMinusR, 1, kDiscSingleLayerLastLba,
        {22160, 16620, 11080, 8310, 5540, 3324}, std::nullopt,
        PrerecordedFields{"MCC 03"s, "RG20\0\0"s}, true, kGood},
-      {"dvd-r-magnat", "DVD-R 16X, MAGNAT V16A1, good", kProfileDvdMinusR, 1, kSingleLayerLastLba,
+      {"dvd-r-magnat", "DVD-R 16X, MAGNAT V16A1, good", kProfileDvdMinusR, 1, kDiscSingleLayerLastLba,
        {22160, 16620, 11080, 8310, 5540, 3324}, std::nullopt,
        PrerecordedFields{"MAGNAT"s, "V16A1\0"s}, true, kGood},
       {"dvd-r-helix", "DVD-R 8X, HELIX, speeds 2770/5540/11080, one-letter media type",
-       kProfileDvdMinusR, 1, kSingleLayerLastLba, {2770, 5540, 11080}, std::nullopt,
+       kProfileDvdMinusR, 1, kDiscSingleLayerLastLba, {2770, 5540, 11080}, std::nullopt,
        PrerecordedFields{" HELIX"s, "  \0  8"s}, true, kGood},
-      {"dvd+rw", "DVD+RW 4X (not testable)", kProfileDvdPlusRw, 1, kSingleLayerLastLba,
+      {"dvd+rw", "DVD+RW 4X (not testable)", kProfileDvdPlusRw, 1, kDiscSingleLayerLastLba,
        {5540, 3324}, AdipFields{0x92, "RICOHJPN"s, "W11"s, 0x01, 0x05}, std::nullopt, true, kGood},
       {"dvd-rw", "DVD-RW 2X, sequential (not testable)", kProfileDvdMinusRwSequential, 1,
-       kSingleLayerLastLba, {2770, 1385}, std::nullopt, PrerecordedFields{"TDK502"s, "sakuM3"s},
+       kDiscSingleLayerLastLba, {2770, 1385}, std::nullopt, PrerecordedFields{"TDK502"s, "sakuM3"s},
        true, kGood},
       {"dvd-rw-restricted", "DVD-RW 2X, restricted overwrite (not testable)",
-       kProfileDvdMinusRwRestricted, 1, kSingleLayerLastLba, {2770, 1385}, std::nullopt,
+       kProfileDvdMinusRwRestricted, 1, kDiscSingleLayerLastLba, {2770, 1385}, std::nullopt,
        PrerecordedFields{"MAGNAT"s, "RW02\0\0"s}, true, kGood},
       {"cd-r", "CD-R 48X, 80 min (not testable)", kProfileCdR, 1, kCdr80LastLba,
        {8467, 7056, 5645, 4234}, std::nullopt, std::nullopt, false, kGood},
-      {"dvd-rom", "DVD-ROM, pressed (not testable)", kProfileDvdRom, 1, kSingleLayerLastLba, {},
+      {"dvd-rom", "DVD-ROM, pressed (not testable)", kProfileDvdRom, 1, kDiscSingleLayerLastLba, {},
        std::nullopt, std::nullopt, true, kGood},
       {"no-profile", "a medium the drive cannot classify (no current profile)", kProfileNone, 1,
        0, {}, std::nullopt, std::nullopt, false, kGood},

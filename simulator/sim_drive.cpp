@@ -11,83 +11,8 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr uint8_t kOpTestUnitReady = 0x00;
-constexpr uint8_t kOpRequestSense = 0x03;
-constexpr uint8_t kOpStartStopUnit = 0x1B;
-constexpr uint8_t kOpPreventAllow = 0x1E;
-constexpr uint8_t kOpInquiry = 0x12;
-constexpr uint8_t kOpGetConfiguration = 0x46;
-constexpr uint8_t kOpGetPerformance = 0xAC;
-constexpr uint8_t kOpReadDvdStructure = 0xAD;
-constexpr uint8_t kOpVendor = 0xFD;
-
-constexpr uint8_t kVendorEnterDiagnostic = 0xF1;
-constexpr uint8_t kVendorLeaveDiagnostic = 0xF2;
-constexpr uint8_t kVendorTefeSample = 0xFB;
-constexpr uint8_t kTefeSampleMode = 0x05;
 constexpr uint8_t kFirstSpeedCode = 13;
 constexpr uint8_t kLastSpeedCode = 19;
-
-constexpr uint8_t kPerformanceWriteSpeed = 0x03;
-constexpr uint8_t kStructureAdip = 0x11;
-constexpr uint8_t kStructurePrerecorded = 0x0E;
-
-constexpr uint8_t kStatusGood = 0x00;
-constexpr uint8_t kStatusCheckCondition = 0x02;
-constexpr uint8_t kStatusBusy = 0x08;
-
-struct SenseCode {
-  uint8_t key, asc, ascq;
-};
-constexpr SenseCode kNoSense{0x00, 0x00, 0x00};
-constexpr SenseCode kNoMedium{0x02, 0x3A, 0x00};
-constexpr SenseCode kBecomingReady{0x02, 0x04, 0x01};
-constexpr SenseCode kInvalidOpcode{0x05, 0x20, 0x00};
-constexpr SenseCode kInvalidField{0x05, 0x24, 0x00};
-constexpr SenseCode kSequenceError{0x05, 0x2C, 0x00};
-constexpr SenseCode kIncompatibleMedium{0x05, 0x30, 0x02};
-constexpr SenseCode kMediumChanged{0x06, 0x28, 0x00};
-constexpr SenseCode kRemovalPrevented{0x05, 0x53, 0x02};
-
-// The CDB length of an operation code's group.
-uint8_t GroupLength(uint8_t opcode) {
-  switch (opcode >> 5) {
-    case 0:
-      return 6;
-    case 1:
-    case 2:
-      return 10;
-    case 4:
-      return 16;
-    default:
-      return 12;
-  }
-}
-
-SimCommandClass Classify(const uint8_t* cdb, uint8_t length) {
-  if (cdb == nullptr || length == 0) return SimCommandClass::kOther;
-  switch (cdb[0]) {
-    case kOpTestUnitReady:
-      return SimCommandClass::kTestUnitReady;
-    case kOpRequestSense:
-      return SimCommandClass::kRequestSense;
-    case kOpInquiry:
-      return SimCommandClass::kInquiry;
-    case kOpGetConfiguration:
-      return SimCommandClass::kGetConfiguration;
-    case kOpGetPerformance:
-      return SimCommandClass::kGetPerformance;
-    case kOpReadDvdStructure:
-      return SimCommandClass::kReadDvdStructure;
-    case kOpVendor:
-      if (length > 1 && cdb[1] == kVendorTefeSample) return SimCommandClass::kTefeSample;
-      if (length > 1 && (cdb[1] == kVendorEnterDiagnostic || cdb[1] == kVendorLeaveDiagnostic))
-        return SimCommandClass::kDiagnosticMode;
-      return SimCommandClass::kOther;
-    default:
-      return SimCommandClass::kOther;
-  }
-}
 
 bool IsPreFault(SimFaultKind kind) {
   switch (kind) {
@@ -106,18 +31,18 @@ bool IsPreFault(SimFaultKind kind) {
 
 // What a command produced before it is cut to the host's buffer.
 struct CSimDrive::Outcome {
-  SimTransport transport = SimTransport::kCompleted;
-  uint8_t status = kStatusGood;
-  SenseCode sense = kNoSense;
+  ExchangeOutcome transport = ExchangeOutcome::kDone;  // kDone: the drive answered
+  uint8_t status = kScsiStatusGood;
+  SenseTriple sense = kSenseNone;
   std::vector<uint8_t> data;
   uint32_t allocation = UINT32_MAX;  // what the CDB allows back
 
-  void Fail(SenseCode code) {
-    status = kStatusCheckCondition;
+  void Fail(SenseTriple code) {
+    status = kScsiStatusCheckCondition;
     sense = code;
     data.clear();
   }
-  bool Good() const { return transport == SimTransport::kCompleted && status == kStatusGood; }
+  bool Good() const { return transport == ExchangeOutcome::kDone && status == kScsiStatusGood; }
 };
 
 CSimDrive::CSimDrive(SimDriveConfig config)
@@ -257,39 +182,30 @@ void CSimDrive::ClearCommandLog() {
   m_classCounts.fill(0);
 }
 
-void CSimDrive::Log(const SimCommand& command, const SimReply& reply) {
-  SimLoggedCommand entry;
-  entry.cdbLength = command.cdbLength;
-  if (command.cdb != nullptr)
-    std::copy_n(command.cdb, std::min<size_t>(command.cdbLength, entry.cdb.size()),
-                entry.cdb.begin());
-  entry.direction = command.direction;
-  entry.dataLength = command.dataLength;
-  entry.timeoutMs = command.timeoutMs;
-  entry.reply = reply;
+void CSimDrive::Log(const ScsiExchange& exchange) {
+  SimLoggedCommand entry = exchange;
+  entry.data = nullptr;  // the caller's buffer does not outlive the command
   if (m_log.size() == kLogCapacity) m_log.pop_front();
   m_log.push_back(entry);
 }
 
-SimReply CSimDrive::Execute(const SimCommand& command) {
+void CSimDrive::Execute(ScsiExchange& exchange) {
   std::lock_guard<std::mutex> one(m_commandLock);
   std::unique_lock<std::mutex> lock(m_lock);
-  const SimReply reply = Run(command, lock);
-  Log(command, reply);
-  return reply;
+  Run(exchange, lock);
+  Log(exchange);
 }
 
-SimReply CSimDrive::Run(const SimCommand& command, std::unique_lock<std::mutex>& lock) {
-  SimReply reply;
+void CSimDrive::Run(ScsiExchange& command, std::unique_lock<std::mutex>& lock) {
   if (!m_attached) {
-    reply.transport = SimTransport::kGone;
-    return reply;
+    command.outcome = ExchangeOutcome::kDriveGone;
+    return;
   }
 
-  const SimCommandClass commandClass = Classify(command.cdb, command.cdbLength);
+  const SimCommandClass commandClass = Classify(command.cdb.data(), command.cdbLength);
   ++m_classCounts[static_cast<size_t>(commandClass)];
   ++m_classCounts[static_cast<size_t>(SimCommandClass::kAny)];
-  if (command.cdb != nullptr && command.cdbLength > 0) ++m_opcodeCounts[command.cdb[0]];
+  if (command.cdbLength > 0) ++m_opcodeCounts[command.cdb[0]];
 
   std::vector<SimFault> firing;
   for (ArmedFault& armed : m_faults) {
@@ -315,14 +231,14 @@ SimReply CSimDrive::Run(const SimCommand& command, std::unique_lock<std::mutex>&
       m_attached = false;
       ++m_epoch;
       m_wake.notify_all();
-      out.transport = SimTransport::kGone;
+      out.transport = ExchangeOutcome::kDriveGone;
     } else if (fault.kind == SimFaultKind::kTimeOut) {
       milliseconds stall = fault.stall;
-      if (command.timeoutMs > 0) stall = std::min(stall, milliseconds(command.timeoutMs));
+      if (command.timeout.count() > 0) stall = std::min(stall, command.timeout);
       Pause(lock, stall);
-      out.transport = m_attached ? SimTransport::kTimedOut : SimTransport::kGone;
+      out.transport = m_attached ? ExchangeOutcome::kTimedOut : ExchangeOutcome::kDriveGone;
     } else if (fault.kind == SimFaultKind::kBusy) {
-      out.status = kStatusBusy;
+      out.status = kScsiStatusBusy;
     } else {
       out.Fail({fault.senseKey, fault.asc, fault.ascq});
     }
@@ -349,28 +265,25 @@ SimReply CSimDrive::Run(const SimCommand& command, std::unique_lock<std::mutex>&
     }
   }
 
-  reply.transport = out.transport;
-  if (out.transport != SimTransport::kCompleted) return reply;
-  reply.scsiStatus = out.status;
-  if (out.status == kStatusCheckCondition) {
-    reply.sense = FixedSense(out.sense.key, out.sense.asc, out.sense.ascq);
-    reply.senseLength = static_cast<uint8_t>(reply.sense.size());
+  if (out.transport != ExchangeOutcome::kDone) {
+    command.outcome = out.transport;
+    return;
   }
-  if (command.direction == 2 && command.data != nullptr) {
+  command.Answer(out.status, out.sense);
+  if (command.direction == kDirectionIn && command.data != nullptr) {
     const size_t n = std::min<size_t>({out.data.size(), command.dataLength, out.allocation});
     if (n > 0) std::memcpy(command.data, out.data.data(), n);
-    reply.transferred = static_cast<uint32_t>(n);
+    command.transferred = static_cast<uint32_t>(n);
   }
-  return reply;
 }
 
 bool CSimDrive::CheckMedium(Outcome& out) const {
   switch (MediumState()) {
     case Medium::kEmpty:
-      out.Fail(kNoMedium);
+      out.Fail(kSenseNoMedium);
       return false;
     case Medium::kBecomingReady:
-      out.Fail(kBecomingReady);
+      out.Fail(kSenseBecomingReady);
       return false;
     case Medium::kReady:
       break;
@@ -378,27 +291,25 @@ bool CSimDrive::CheckMedium(Outcome& out) const {
   return true;
 }
 
-void CSimDrive::RunCommand(const SimCommand& command, std::unique_lock<std::mutex>& lock,
+void CSimDrive::RunCommand(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
                            Outcome& out) {
-  const uint8_t* cdb = command.cdb;
-  if (cdb == nullptr || command.cdbLength == 0) {
-    out.Fail(kInvalidOpcode);
+  const uint8_t* cdb = command.cdb.data();
+  if (command.cdbLength == 0) {
+    out.Fail(kSenseInvalidOpcode);
     return;
   }
   const uint8_t opcode = cdb[0];
   const bool optical = m_deviceType == kSimDeviceTypeOptical;
-  const bool known = opcode == kOpTestUnitReady || opcode == kOpRequestSense ||
-                     opcode == kOpInquiry ||
-                     (optical && (opcode == kOpGetConfiguration || opcode == kOpGetPerformance ||
-                                  opcode == kOpReadDvdStructure || opcode == kOpStartStopUnit ||
-                                  opcode == kOpPreventAllow ||
-                                  (opcode == kOpVendor && m_config.diagnosticMode)));
+  const OpcodeEntry* entry = FindOpcode(opcode);
+  // Another maker's firmware knows no vendor command at all.
+  const bool known = entry != nullptr && (optical || !entry->opticalOnly) &&
+                     (opcode != kOpVendor || m_config.diagnosticMode);
   if (!known) {
-    out.Fail(kInvalidOpcode);
+    out.Fail(kSenseInvalidOpcode);
     return;
   }
-  if (command.cdbLength != GroupLength(opcode)) {
-    out.Fail(kInvalidField);
+  if (command.cdbLength != CdbGroupLength(opcode)) {
+    out.Fail(kSenseInvalidField);
     return;
   }
 
@@ -408,14 +319,14 @@ void CSimDrive::RunCommand(const SimCommand& command, std::unique_lock<std::mute
   }
 
   // Every other command costs the drive a little time first.
-  if (command.timeoutMs > 0 && m_commandLatency > milliseconds(command.timeoutMs)) {
-    Pause(lock, milliseconds(command.timeoutMs));
-    out.transport = m_attached ? SimTransport::kTimedOut : SimTransport::kGone;
+  if (command.timeout.count() > 0 && m_commandLatency > command.timeout) {
+    Pause(lock, command.timeout);
+    out.transport = m_attached ? ExchangeOutcome::kTimedOut : ExchangeOutcome::kDriveGone;
     return;
   }
   Pause(lock, m_commandLatency);
   if (!m_attached) {
-    out.transport = SimTransport::kGone;
+    out.transport = ExchangeOutcome::kDriveGone;
     return;
   }
 
@@ -423,115 +334,24 @@ void CSimDrive::RunCommand(const SimCommand& command, std::unique_lock<std::mute
   if (m_config.reportMediumChange && opcode != kOpInquiry && opcode != kOpRequestSense &&
       MediumState() == Medium::kReady && m_attentionGiven != m_discGeneration) {
     m_attentionGiven = m_discGeneration;
-    out.Fail(kMediumChanged);
+    out.Fail(kSenseMediumChanged);
     return;
   }
 
-  switch (opcode) {
-    case kOpTestUnitReady:
-      if (optical) CheckMedium(out);
-      return;
-
-    case kOpRequestSense: {
-      if (cdb[1] & 0x01) {  // descriptor format is not offered
-        out.Fail(kInvalidField);
-        return;
-      }
-      SenseCode pending = kNoSense;
-      if (optical) {
-        const Medium medium = MediumState();
-        if (medium == Medium::kEmpty) pending = kNoMedium;
-        if (medium == Medium::kBecomingReady) pending = kBecomingReady;
-      }
-      const auto sense = FixedSense(pending.key, pending.asc, pending.ascq);
-      out.data.assign(sense.begin(), sense.end());
-      out.allocation = cdb[4];
-      return;
-    }
-
-    case kOpInquiry:
-      if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) {  // no vital product data pages
-        out.Fail(kInvalidField);
-        return;
-      }
-      out.data = InquiryData(m_config);
-      out.allocation = GetBe16(cdb + 3);
-      return;
-
-    case kOpGetConfiguration: {
-      const uint8_t rt = cdb[1] & 0x03;
-      if (rt == 3) {
-        out.Fail(kInvalidField);
-        return;
-      }
-      const uint16_t profile =
-          MediumState() == Medium::kReady ? m_disc->profile : kProfileNone;
-      out.data = ConfigurationReply(profile, rt, GetBe16(cdb + 2));
-      out.allocation = GetBe16(cdb + 7);
-      return;
-    }
-
-    case kOpGetPerformance:
-      if (cdb[10] != kPerformanceWriteSpeed) {
-        out.Fail(kInvalidField);
-        return;
-      }
-      if (!CheckMedium(out)) return;
-      out.data = WriteSpeedReply(*m_disc, GetBe16(cdb + 8));
-      return;
-
-    case kOpReadDvdStructure: {
-      const uint8_t format = cdb[7];
-      if ((cdb[1] & 0x0F) != 0 || (format != kStructureAdip && format != kStructurePrerecorded)) {
-        out.Fail(kInvalidField);
-        return;
-      }
-      if (!CheckMedium(out)) return;
-      if (m_disc->profile < kProfileDvdRom) {
-        out.Fail(kIncompatibleMedium);
-        return;
-      }
-      const std::vector<uint8_t>& payload =
-          format == kStructureAdip ? m_disc->adip : m_disc->prerecorded;
-      if (payload.empty() || cdb[6] >= m_disc->layers) {
-        out.Fail(kInvalidField);
-        return;
-      }
-      out.data = DvdStructureReply(payload);
-      out.allocation = GetBe16(cdb + 8);
-      return;
-    }
-
-    case kOpPreventAllow:
-      // Only the prevent bit; the persistent one is for changers.
-      if ((cdb[4] & 0xFC) != 0 || (cdb[4] & 0x02) != 0) {
-        out.Fail(kInvalidField);
-        return;
-      }
-      m_prevented = (cdb[4] & 0x01) != 0;
-      return;
-
-    case kOpStartStopUnit:
-      RunStartStop(cdb, out);
-      return;
-
-    default:
-      RunVendor(command, lock, out);
-      return;
-  }
+  (this->*entry->run)(command, lock, out);
 }
 
 void CSimDrive::RunStartStop(const uint8_t* cdb, Outcome& out) {
   // Power conditions and the format-layer bits are not offered.
   if ((cdb[4] & 0xFC) != 0 || (cdb[1] & 0xFE) != 0) {
-    out.Fail(kInvalidField);
+    out.Fail(kSenseInvalidField);
     return;
   }
   const bool loadEject = (cdb[4] & 0x02) != 0;
   const bool start = (cdb[4] & 0x01) != 0;
   if (!loadEject || start) return;  // spin up, spin down, close: nothing to show
   if (m_prevented) {
-    out.Fail(kRemovalPrevented);
+    out.Fail(kSenseRemovalPrevented);
     return;
   }
   m_disc.reset();
@@ -547,51 +367,183 @@ void CSimDrive::RunStartStop(const uint8_t* cdb, Outcome& out) {
   m_wake.notify_all();
 }
 
-void CSimDrive::RunVendor(const SimCommand& command, std::unique_lock<std::mutex>&,
+// The operation codes the firmware knows: the command class faults target
+// and counts are kept by, whether only an optical drive (not a disk on the
+// same bus) answers them, and what runs them. Vendor commands are classed
+// by their sub-code in Classify.
+const CSimDrive::OpcodeEntry CSimDrive::kOpcodes[] = {
+    {kOpTestUnitReady, SimCommandClass::kTestUnitReady, false, &CSimDrive::RunTestUnitReady},
+    {kOpRequestSense, SimCommandClass::kRequestSense, false, &CSimDrive::RunRequestSense},
+    {kOpInquiry, SimCommandClass::kInquiry, false, &CSimDrive::RunInquiry},
+    {kOpStartStopUnit, SimCommandClass::kOther, true, &CSimDrive::RunStartStopUnit},
+    {kOpPreventAllow, SimCommandClass::kOther, true, &CSimDrive::RunPreventAllow},
+    {kOpGetConfiguration, SimCommandClass::kGetConfiguration, true,
+     &CSimDrive::RunGetConfiguration},
+    {kOpGetPerformance, SimCommandClass::kGetPerformance, true, &CSimDrive::RunGetPerformance},
+    {kOpReadDvdStructure, SimCommandClass::kReadDvdStructure, true,
+     &CSimDrive::RunReadDvdStructure},
+    {kOpVendor, SimCommandClass::kOther, true, &CSimDrive::RunVendor},
+};
+
+const CSimDrive::OpcodeEntry* CSimDrive::FindOpcode(uint8_t opcode) {
+  for (const OpcodeEntry& entry : kOpcodes) {
+    if (entry.opcode == opcode) return &entry;
+  }
+  return nullptr;
+}
+
+SimCommandClass CSimDrive::Classify(const uint8_t* cdb, uint8_t length) {
+  if (cdb == nullptr || length == 0) return SimCommandClass::kOther;
+  if (cdb[0] == kOpVendor && length > 1) {
+    if (cdb[1] == kVendorTefeSample) return SimCommandClass::kTefeSample;
+    if (cdb[1] == kVendorEnterDiagnostic || cdb[1] == kVendorLeaveDiagnostic)
+      return SimCommandClass::kDiagnosticMode;
+  }
+  const OpcodeEntry* entry = FindOpcode(cdb[0]);
+  return entry != nullptr ? entry->commandClass : SimCommandClass::kOther;
+}
+
+void CSimDrive::RunTestUnitReady(const ScsiExchange&, std::unique_lock<std::mutex>&, Outcome& out) {
+  if (m_deviceType == kSimDeviceTypeOptical) CheckMedium(out);
+}
+
+void CSimDrive::RunRequestSense(const ScsiExchange& command, std::unique_lock<std::mutex>&,
+                                Outcome& out) {
+  const uint8_t* cdb = command.cdb.data();
+  if (cdb[1] & 0x01) {  // descriptor format is not offered
+    out.Fail(kSenseInvalidField);
+    return;
+  }
+  SenseTriple pending = kSenseNone;
+  if (m_deviceType == kSimDeviceTypeOptical) {
+    const Medium medium = MediumState();
+    if (medium == Medium::kEmpty) pending = kSenseNoMedium;
+    if (medium == Medium::kBecomingReady) pending = kSenseBecomingReady;
+  }
+  const auto sense = FixedSense(pending);
+  out.data.assign(sense.begin(), sense.end());
+  out.allocation = cdb[4];
+}
+
+void CSimDrive::RunInquiry(const ScsiExchange& command, std::unique_lock<std::mutex>&,
+                           Outcome& out) {
+  const uint8_t* cdb = command.cdb.data();
+  if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) {  // no vital product data pages
+    out.Fail(kSenseInvalidField);
+    return;
+  }
+  out.data = InquiryData(m_config);
+  out.allocation = GetBe16(cdb + 3);
+}
+
+void CSimDrive::RunGetConfiguration(const ScsiExchange& command, std::unique_lock<std::mutex>&,
+                                    Outcome& out) {
+  const uint8_t* cdb = command.cdb.data();
+  const uint8_t rt = cdb[1] & 0x03;
+  if (rt == 3) {
+    out.Fail(kSenseInvalidField);
+    return;
+  }
+  const uint16_t profile = MediumState() == Medium::kReady ? m_disc->profile : kProfileNone;
+  out.data = ConfigurationReply(profile, rt, GetBe16(cdb + 2));
+  out.allocation = GetBe16(cdb + 7);
+}
+
+void CSimDrive::RunGetPerformance(const ScsiExchange& command, std::unique_lock<std::mutex>&,
+                                  Outcome& out) {
+  const uint8_t* cdb = command.cdb.data();
+  if (cdb[10] != kPerformanceWriteSpeed) {
+    out.Fail(kSenseInvalidField);
+    return;
+  }
+  if (!CheckMedium(out)) return;
+  out.data = WriteSpeedReply(*m_disc, GetBe16(cdb + 8));
+}
+
+void CSimDrive::RunReadDvdStructure(const ScsiExchange& command, std::unique_lock<std::mutex>&,
+                                    Outcome& out) {
+  const uint8_t* cdb = command.cdb.data();
+  const uint8_t format = cdb[7];
+  if ((cdb[1] & 0x0F) != 0 || (format != kStructureAdip && format != kStructurePrerecorded)) {
+    out.Fail(kSenseInvalidField);
+    return;
+  }
+  if (!CheckMedium(out)) return;
+  if (m_disc->profile < kProfileDvdRom) {
+    out.Fail(kSenseIncompatibleMedium);
+    return;
+  }
+  const std::vector<uint8_t>& payload =
+      format == kStructureAdip ? m_disc->adip : m_disc->prerecorded;
+  if (payload.empty() || cdb[6] >= m_disc->layers) {
+    out.Fail(kSenseInvalidField);
+    return;
+  }
+  out.data = DvdStructureReply(payload);
+  out.allocation = GetBe16(cdb + 8);
+}
+
+void CSimDrive::RunPreventAllow(const ScsiExchange& command, std::unique_lock<std::mutex>&,
+                                Outcome& out) {
+  const uint8_t* cdb = command.cdb.data();
+  // Only the prevent bit; the persistent one is for changers.
+  if ((cdb[4] & 0xFC) != 0 || (cdb[4] & 0x02) != 0) {
+    out.Fail(kSenseInvalidField);
+    return;
+  }
+  m_prevented = (cdb[4] & 0x01) != 0;
+}
+
+void CSimDrive::RunStartStopUnit(const ScsiExchange& command, std::unique_lock<std::mutex>&,
+                                 Outcome& out) {
+  RunStartStop(command.cdb.data(), out);
+}
+
+void CSimDrive::RunVendor(const ScsiExchange& command, std::unique_lock<std::mutex>&,
                           Outcome& out) {
-  const uint8_t* cdb = command.cdb;
+  const uint8_t* cdb = command.cdb.data();
   const bool codeMatches = m_config.accessCode.size() == 4 &&
                            std::memcmp(cdb + 2, m_config.accessCode.data(), 4) == 0;
   const bool modeCommand = cdb[1] == kVendorEnterDiagnostic || cdb[1] == kVendorLeaveDiagnostic;
   const bool restZero = std::all_of(cdb + 6, cdb + 11, [](uint8_t b) { return b == 0; });
   if (!modeCommand || !codeMatches || !restZero) {
-    out.Fail(kInvalidField);
+    out.Fail(kSenseInvalidField);
     return;
   }
   m_diagnostic = cdb[1] == kVendorEnterDiagnostic;
 }
 
-void CSimDrive::RunSample(const SimCommand& command, std::unique_lock<std::mutex>& lock,
+void CSimDrive::RunSample(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
                           Outcome& out) {
-  const uint8_t* cdb = command.cdb;
+  const uint8_t* cdb = command.cdb.data();
   const uint8_t speed = cdb[7];
   const bool codeMatches = m_config.accessCode.size() == 4 &&
                            std::memcmp(cdb + 2, m_config.accessCode.data(), 4) == 0;
   if (!codeMatches || cdb[6] != kTefeSampleMode || speed < kFirstSpeedCode ||
       speed > kLastSpeedCode) {
-    out.Fail(kInvalidField);
+    out.Fail(kSenseInvalidField);
     return;
   }
   if (!m_diagnostic) {
-    out.Fail(kSequenceError);
+    out.Fail(kSenseSequenceError);
     return;
   }
   if (!CheckMedium(out)) return;
 
   const uint64_t generation = m_discGeneration;
-  if (command.timeoutMs > 0 && m_sampleLatency > milliseconds(command.timeoutMs)) {
-    Pause(lock, milliseconds(command.timeoutMs));
-    out.transport = m_attached ? SimTransport::kTimedOut : SimTransport::kGone;
+  if (command.timeout.count() > 0 && m_sampleLatency > command.timeout) {
+    Pause(lock, command.timeout);
+    out.transport = m_attached ? ExchangeOutcome::kTimedOut : ExchangeOutcome::kDriveGone;
     return;
   }
   Pause(lock, m_sampleLatency);
   // The tray or the bus may have changed while the sled moved.
   if (!m_attached) {
-    out.transport = SimTransport::kGone;
+    out.transport = ExchangeOutcome::kDriveGone;
     return;
   }
   if (m_discGeneration != generation) {
-    out.Fail(kNoMedium);
+    out.Fail(kSenseNoMedium);
     return;
   }
   if (!CheckMedium(out)) return;

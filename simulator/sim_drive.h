@@ -18,32 +18,9 @@
 #include <vector>
 
 #include "commands/vendor_code.h"
+#include "device/scsi_exchange.h"
 #include "simulator/sim_disc.h"
 #include "simulator/sim_fault.h"
-
-// One exchange as the drive sees it.
-struct SimCommand {
-  const uint8_t* cdb = nullptr;
-  uint8_t cdbLength = 0;  // bytes of cdb actually sent (6, 10, 12 or 16)
-  uint8_t direction = 0;  // 0 none, 1 data out, 2 data in
-  uint8_t* data = nullptr;
-  uint32_t dataLength = 0;
-  uint32_t timeoutMs = 0;
-};
-
-enum class SimTransport {
-  kCompleted,  // the drive answered: see scsiStatus
-  kTimedOut,   // no answer within timeoutMs
-  kGone,       // the drive is no longer attached
-};
-
-struct SimReply {
-  SimTransport transport = SimTransport::kCompleted;
-  uint8_t scsiStatus = 0;  // 0 GOOD, 2 CHECK CONDITION, 8 BUSY
-  std::array<uint8_t, 18> sense{};  // fixed-format sense data when senseLength > 0
-  uint8_t senseLength = 0;
-  uint32_t transferred = 0;  // bytes of data actually moved, never above dataLength
-};
 
 inline constexpr uint8_t kSimDeviceTypeOptical = 5;
 
@@ -85,21 +62,15 @@ struct SimDriveConfig {
   SimClock clock;  // empty: std::chrono::steady_clock::now
 };
 
-// One command as the drive received it, with what it answered.
-struct SimLoggedCommand {
-  std::array<uint8_t, 16> cdb{};
-  uint8_t cdbLength = 0;
-  uint8_t direction = 0;
-  uint32_t dataLength = 0;
-  uint32_t timeoutMs = 0;
-  SimReply reply;
-};
+// One command as the drive received it, with what it answered (its data
+// pointer cleared).
+using SimLoggedCommand = ScsiExchange;
 
 // The firmware of one drive. Execute checks each CDB as a drive does
 // (operation code, CDB length, fields, vendor access code, diagnostic mode,
 // medium state) and answers with status, fixed-format sense and data; it
 // never writes more than dataLength bytes, nor any byte unless the direction
-// is data in (2). Sense: 5/20/00 unknown operation code (and every 0xFD on a
+// is data in. Sense: 5/20/00 unknown operation code (and every 0xFD on a
 // drive without the diagnostic mode), 5/24/00 a wrong CDB length or field
 // (a wrong vendor access code included), 5/2C/00 a sample outside diagnostic
 // mode, 2/3A/00 no disc, 2/04/01 disc spinning up, 5/30/02 a DVD structure
@@ -120,7 +91,8 @@ class CSimDrive {
   CSimDrive(const CSimDrive&) = delete;
   CSimDrive& operator=(const CSimDrive&) = delete;
 
-  SimReply Execute(const SimCommand& command);
+  // Answers the exchange: fills in its outcome and, for data in, its data.
+  void Execute(ScsiExchange& exchange);
 
   uint8_t DeviceType() const { return m_deviceType; }
 
@@ -167,13 +139,42 @@ class CSimDrive {
   // Waits up to duration on real time; false when woken by a tray or
   // attachment change.
   bool Pause(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds duration);
-  SimReply Run(const SimCommand& command, std::unique_lock<std::mutex>& lock);
-  void RunCommand(const SimCommand& command, std::unique_lock<std::mutex>& lock, Outcome& out);
-  void RunVendor(const SimCommand& command, std::unique_lock<std::mutex>& lock, Outcome& out);
-  void RunSample(const SimCommand& command, std::unique_lock<std::mutex>& lock, Outcome& out);
+  void Run(ScsiExchange& command, std::unique_lock<std::mutex>& lock);
+  void RunCommand(const ScsiExchange& command, std::unique_lock<std::mutex>& lock, Outcome& out);
+  void RunVendor(const ScsiExchange& command, std::unique_lock<std::mutex>& lock, Outcome& out);
+  void RunSample(const ScsiExchange& command, std::unique_lock<std::mutex>& lock, Outcome& out);
   void RunStartStop(const uint8_t* cdb, Outcome& out);
+  void RunTestUnitReady(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
+                        Outcome& out);
+  void RunRequestSense(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
+                       Outcome& out);
+  void RunInquiry(const ScsiExchange& command, std::unique_lock<std::mutex>& lock, Outcome& out);
+  void RunGetConfiguration(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
+                           Outcome& out);
+  void RunGetPerformance(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
+                         Outcome& out);
+  void RunReadDvdStructure(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
+                           Outcome& out);
+  void RunPreventAllow(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
+                       Outcome& out);
+  void RunStartStopUnit(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
+                        Outcome& out);
+
+  // One row of the opcode table (sim_drive.cpp): class, who answers it, and
+  // the handler that runs it.
+  using Handler = void (CSimDrive::*)(const ScsiExchange&, std::unique_lock<std::mutex>&,
+                                      Outcome&);
+  struct OpcodeEntry {
+    uint8_t opcode;
+    SimCommandClass commandClass;
+    bool opticalOnly;
+    Handler run;
+  };
+  static const OpcodeEntry kOpcodes[];
+  static const OpcodeEntry* FindOpcode(uint8_t opcode);
+  static SimCommandClass Classify(const uint8_t* cdb, uint8_t length);
   bool CheckMedium(Outcome& out) const;
-  void Log(const SimCommand& command, const SimReply& reply);
+  void Log(const ScsiExchange& exchange);
 
   const SimDriveConfig m_config;
   const uint8_t m_deviceType;
@@ -200,5 +201,5 @@ class CSimDrive {
 
   std::deque<SimLoggedCommand> m_log;
   std::array<uint32_t, 256> m_opcodeCounts{};
-  std::array<uint32_t, 10> m_classCounts{};
+  std::array<uint32_t, kSimCommandClassCount> m_classCounts{};
 };

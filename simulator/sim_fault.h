@@ -3,6 +3,7 @@
 // counts the commands of one class the drive has received.
 #pragma once
 
+#include <cstddef>
 #include <chrono>
 #include <cstdint>
 
@@ -17,8 +18,9 @@ enum class SimCommandClass : uint8_t {
   kReadDvdStructure,
   kDiagnosticMode,  // FD F1 / FD F2
   kTefeSample,      // FD FB
-  kOther,
+  kOther,           // keep last: it sizes the counters
 };
+inline constexpr size_t kSimCommandClassCount = static_cast<size_t>(SimCommandClass::kOther) + 1;
 
 enum class SimFaultKind : uint8_t {
   // CHECK CONDITION with the fault's sense, before the command runs (an old

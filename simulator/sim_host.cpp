@@ -47,7 +47,7 @@ int AdapterCount(const SimHostConfig& config) {
 }  // namespace
 
 SimDevice DeviceOf(std::shared_ptr<CSimDrive> drive) {
-  return [drive = std::move(drive)](const SimCommand& command) { return drive->Execute(command); };
+  return [drive = std::move(drive)](ScsiExchange& exchange) { drive->Execute(exchange); };
 }
 
 struct CSimulatedHost::Event {
@@ -139,30 +139,33 @@ bool CSimulatedHost::PassThroughDirect(DeviceHandle device, SptdWithSense& block
     *error = kErrorInvalidFunction;
     return false;
   }
-  SimCommand command;
-  command.cdb = sptd.Cdb;
-  command.cdbLength = length;
-  command.direction = DirectionFromDataIn(sptd.DataIn);
-  command.data = static_cast<uint8_t*>(data);
-  command.dataLength = sptd.DataTransferLength;
-  command.timeoutMs = sptd.TimeOutValue * 1000u;
-  const SimReply reply = volume->drive(command);
-  switch (reply.transport) {
-    case SimTransport::kTimedOut:
+  ScsiExchange exchange;
+  exchange.SetCdb(sptd.Cdb, length);
+  exchange.direction = DirectionFromDataIn(sptd.DataIn);
+  exchange.data = static_cast<uint8_t*>(data);
+  exchange.dataLength = sptd.DataTransferLength;
+  exchange.timeout = std::chrono::milliseconds(sptd.TimeOutValue * 1000u);
+  volume->drive(exchange);
+  switch (exchange.outcome) {
+    case ExchangeOutcome::kTimedOut:
       *error = kErrorSemTimeout;
       return false;
-    case SimTransport::kGone:
+    case ExchangeOutcome::kDriveGone:
       *error = kErrorDevNotExist;
       return false;
-    case SimTransport::kCompleted:
+    case ExchangeOutcome::kTransportError:
+      *error = kErrorGenFailure;
+      return false;
+    case ExchangeOutcome::kDone:
+    case ExchangeOutcome::kCheckCondition:
       break;
   }
-  sptd.ScsiStatus = reply.scsiStatus;
-  sptd.DataTransferLength = std::min(reply.transferred, sptd.DataTransferLength);
-  if (reply.scsiStatus == kScsiStatusCheckCondition && sptd.SenseInfoLength > 0) {
+  sptd.ScsiStatus = exchange.scsiStatus;
+  sptd.DataTransferLength = std::min(exchange.transferred, sptd.DataTransferLength);
+  if (exchange.scsiStatus == kScsiStatusCheckCondition && sptd.SenseInfoLength > 0) {
     uint8_t* sense = reinterpret_cast<uint8_t*>(&block) + sptd.SenseInfoOffset;
-    const size_t n = std::min<size_t>(sptd.SenseInfoLength, reply.senseLength);
-    std::memcpy(sense, reply.sense.data(), n);
+    const size_t n = std::min<size_t>(sptd.SenseInfoLength, exchange.senseLength);
+    std::memcpy(sense, exchange.senseBytes.data(), n);
   }
   return true;
 }
@@ -318,38 +321,42 @@ void CSimulatedHost::CompletionLoop() {
 
 void CSimulatedHost::Complete(Completion& job) {
   SrbExecScsiCmd& srb = *job.srb;
-  SimCommand command;
-  command.cdb = srb.CDBByte;
-  command.cdbLength = srb.SRB_CDBLen;
-  command.direction = DirectionFromSrbFlags(srb.SRB_Flags);
-  command.data = static_cast<uint8_t*>(job.buffer);
-  command.dataLength = job.buffer != nullptr ? srb.SRB_BufLen : 0;
-  command.timeoutMs = job.timeoutMs;
   uint8_t status = SS_COMP;
   if (srb.SRB_CDBLen == 0 || srb.SRB_CDBLen > 16 ||
       (job.buffer == nullptr && srb.SRB_BufLen != 0)) {
     srb.SRB_HaStat = HASTAT_OK;
     status = 0x80;  // SS_INVALID_CMD
   } else {
-    const SimReply reply = job.drive(command);
-    switch (reply.transport) {
-      case SimTransport::kTimedOut:
+    ScsiExchange exchange;
+    exchange.SetCdb(srb.CDBByte, srb.SRB_CDBLen);
+    exchange.direction = DirectionFromSrbFlags(srb.SRB_Flags);
+    exchange.data = static_cast<uint8_t*>(job.buffer);
+    exchange.dataLength = job.buffer != nullptr ? srb.SRB_BufLen : 0;
+    exchange.timeout = std::chrono::milliseconds(job.timeoutMs);
+    job.drive(exchange);
+    switch (exchange.outcome) {
+      case ExchangeOutcome::kTimedOut:
         srb.SRB_HaStat = HASTAT_TIMEOUT;
         status = SS_ERR;
         break;
-      case SimTransport::kGone:
+      case ExchangeOutcome::kDriveGone:
         srb.SRB_HaStat = HASTAT_SEL_TO;
         status = SS_ERR;
         break;
-      case SimTransport::kCompleted:
+      case ExchangeOutcome::kTransportError:
         srb.SRB_HaStat = HASTAT_OK;
-        srb.SRB_TargStat = reply.scsiStatus;
-        if (reply.scsiStatus == kScsiStatusCheckCondition) {
-          const size_t n = std::min<size_t>({srb.SRB_SenseLen, reply.senseLength,
+        status = SS_ERR;
+        break;
+      case ExchangeOutcome::kDone:
+      case ExchangeOutcome::kCheckCondition:
+        srb.SRB_HaStat = HASTAT_OK;
+        srb.SRB_TargStat = exchange.scsiStatus;
+        if (exchange.scsiStatus == kScsiStatusCheckCondition) {
+          const size_t n = std::min<size_t>({srb.SRB_SenseLen, exchange.senseLength,
                                              sizeof srb.SenseArea});
-          std::memcpy(srb.SenseArea, reply.sense.data(), n);
+          std::memcpy(srb.SenseArea, exchange.senseBytes.data(), n);
         }
-        status = reply.scsiStatus == kScsiStatusGood ? SS_COMP : SS_ERR;
+        status = exchange.scsiStatus == kScsiStatusGood ? SS_COMP : SS_ERR;
         break;
     }
   }

@@ -28,8 +28,9 @@
 #include "simulator/sim_drive.h"
 
 // What sits behind a volume or target: a simulated drive's Execute, or a
-// scripted device in tests.
-using SimDevice = std::function<SimReply(const SimCommand&)>;
+// scripted device in tests. It answers the exchange the host made of the
+// request block.
+using SimDevice = std::function<void(ScsiExchange&)>;
 
 SimDevice DeviceOf(std::shared_ptr<CSimDrive> drive);
 
@@ -66,7 +67,7 @@ struct SimHostConfig {
   bool inquiryAdapterFails = false;
 };
 
-class CSimulatedHost : public IDeviceHost {
+class CSimulatedHost : public IDeviceHost, public IAspiHost {
  public:
   explicit CSimulatedHost(SimHostConfig config);
   ~CSimulatedHost() override;

@@ -134,12 +134,3 @@ std::array<uint8_t, 8> TefeReply(const SimTefeReading& reading, uint8_t speedCod
   return reply;
 }
 
-std::array<uint8_t, 18> FixedSense(uint8_t key, uint8_t asc, uint8_t ascq) {
-  std::array<uint8_t, 18> sense{};
-  sense[0] = 0x70;
-  sense[2] = key & 0x0F;
-  sense[7] = 10;
-  sense[12] = asc;
-  sense[13] = ascq;
-  return sense;
-}

@@ -8,23 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "commands/mmc_vocabulary.h"
 #include "simulator/sim_disc.h"
 #include "simulator/tefe_model.h"
 
 struct SimDriveConfig;
 
-// MMC profiles the drive knows.
-inline constexpr uint16_t kProfileNone = 0x0000;
-inline constexpr uint16_t kProfileCdRom = 0x0008;
-inline constexpr uint16_t kProfileCdR = 0x0009;
-inline constexpr uint16_t kProfileCdRw = 0x000A;
-inline constexpr uint16_t kProfileDvdRom = 0x0010;
-inline constexpr uint16_t kProfileDvdMinusR = 0x0011;
-inline constexpr uint16_t kProfileDvdMinusRwRestricted = 0x0013;
-inline constexpr uint16_t kProfileDvdMinusRwSequential = 0x0014;
-inline constexpr uint16_t kProfileDvdPlusRw = 0x001A;
-inline constexpr uint16_t kProfileDvdPlusR = 0x001B;
-inline constexpr uint16_t kProfileDvdPlusRDl = 0x002B;
 
 // Standard INQUIRY data: 36 bytes, vendor-specific bytes 36..55, version
 // descriptors after them; 96 bytes in all.
@@ -46,9 +35,6 @@ std::vector<uint8_t> DvdStructureReply(const std::vector<uint8_t>& payload);
 // The 8-byte sample reply: status, TE, layer, speed code echoed, FE, and a
 // checksum of bytes 0..6. Readings are zero unless the status is valid.
 std::array<uint8_t, 8> TefeReply(const SimTefeReading& reading, uint8_t speedCode);
-
-// Fixed-format sense data.
-std::array<uint8_t, 18> FixedSense(uint8_t key, uint8_t asc, uint8_t ascq);
 
 // A text blank padded or cut to width bytes.
 std::string PaddedField(const std::string& text, size_t width);

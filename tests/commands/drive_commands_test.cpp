@@ -10,37 +10,22 @@
 #include "commands/disc_globals.h"
 #include "commands/vendor_code.h"
 #include "device/device_manager.h"
-#include "tests/support/scripted_drive.h"
+#include "tests/support/scripted_bus.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class DriveCommands : public ::testing::Test {
+class DriveCommands : public ScriptedBusTest {
  protected:
-  void SetUp() override {
-    host = std::make_shared<CSimulatedHost>(PassThroughConfig({&drive}));
-    manager = std::make_unique<CDeviceManager>(host);
-    ASSERT_TRUE(manager->Initialize());
-    manager->EnumerateDrives();
-    ASSERT_EQ(manager->GetDriveCount(), 1);
-    g_pDeviceManager = manager.get();
-    ResetDiscGlobals();
-  }
-  void TearDown() override { g_pDeviceManager = nullptr; }
-
   // The TE/FE reply with the given status byte and readings; the unused
   // bytes are filled so that reading them by mistake shows.
   static Bytes TefeReply(uint8_t status, uint16_t te, uint16_t fe) {
     return {status, uint8_t(te >> 8), uint8_t(te), 0xAA, 0xBB, uint8_t(fe >> 8), uint8_t(fe), 0xCC};
   }
   void AnswerSample(uint8_t status, uint16_t te, uint16_t fe) {
-    drive.On(0xFD, {SimTransport::kCompleted, 0, 0, 0, 0, TefeReply(status, te, fe)});
+    drive.On(0xFD, {ExchangeOutcome::kDone, 0, 0, 0, 0, TefeReply(status, te, fe)});
   }
-
-  ScriptedDrive drive;
-  std::shared_ptr<CSimulatedHost> host;
-  std::unique_ptr<CDeviceManager> manager;
 };
 
 TEST_F(DriveCommands, EachCommandSendsItsExactBytes) {
@@ -103,37 +88,37 @@ TEST_F(DriveCommands, ProfileLowByteGivesTheDiscType) {
                {0x00, 0x00, kDiscUnknown},     {0x00, 0x15, kDiscUnknown},
                {0xFF, 0x2B, kDiscDvdPlusRDl}};
   for (const auto& c : cases) {
-    drive.On(0x46, {SimTransport::kCompleted, 0, 0, 0, 0, {0, 0, 0, 4, 0, 0, c.high, c.low}});
+    drive.On(0x46, {ExchangeOutcome::kDone, 0, 0, 0, 0, {0, 0, 0, 4, 0, 0, c.high, c.low}});
     EXPECT_EQ(GetCurrentProfile(), c.type) << std::hex << int(c.high) << int(c.low);
   }
-  drive.On(0x46, {SimTransport::kCompleted, 2, 2, 0x3A, 0, {}});
+  drive.On(0x46, {ExchangeOutcome::kCheckCondition, 2, 2, 0x3A, 0, {}});
   EXPECT_EQ(GetCurrentProfile(), kDiscUnknown);
-  drive.On(0x46, {SimTransport::kTimedOut, 0, 0, 0, 0, {}});
+  drive.On(0x46, {ExchangeOutcome::kTimedOut, 0, 0, 0, 0, {}});
   EXPECT_EQ(GetCurrentProfile(), kDiscUnknown);
 }
 
 TEST_F(DriveCommands, ReadsSucceedOnlyOnStatusZeroAndKeepTheCallersBuffer) {
   uint8_t buffer[300];
   std::memset(buffer, 0x5A, sizeof buffer);
-  drive.On(0xAC, {SimTransport::kCompleted, 2, 5, 0x24, 0, {}});
+  drive.On(0xAC, {ExchangeOutcome::kCheckCondition, 2, 5, 0x24, 0, {}});
   EXPECT_FALSE(GetWriteSpeeds(buffer));
   EXPECT_EQ(buffer[0], 0x5A);  // not cleared: the caller clears it
-  drive.On(0xAC, {SimTransport::kCompleted, 0, 0, 0, 0, {0, 0, 0, 20}});
+  drive.On(0xAC, {ExchangeOutcome::kDone, 0, 0, 0, 0, {0, 0, 0, 20}});
   EXPECT_TRUE(GetWriteSpeeds(buffer));
   EXPECT_EQ(buffer[3], 20);
   EXPECT_EQ(buffer[4], 0x5A);  // a short reply leaves the rest alone
-  drive.On(0xAD, {SimTransport::kGone, 0, 0, 0, 0, {}});
+  drive.On(0xAD, {ExchangeOutcome::kDriveGone, 0, 0, 0, 0, {}});
   EXPECT_FALSE(ReadAdipInformation(buffer));
   EXPECT_FALSE(ReadPrerecordedInformation(buffer));
 }
 
 TEST_F(DriveCommands, DriveNotReadyForEveryNonZeroStatus) {
   EXPECT_FALSE(DriveNotReady());
-  drive.On(0x00, {SimTransport::kCompleted, 2, 2, 0x3A, 0, {}});
+  drive.On(0x00, {ExchangeOutcome::kCheckCondition, 2, 2, 0x3A, 0, {}});
   EXPECT_TRUE(DriveNotReady());
-  drive.On(0x00, {SimTransport::kTimedOut, 0, 0, 0, 0, {}});
+  drive.On(0x00, {ExchangeOutcome::kTimedOut, 0, 0, 0, 0, {}});
   EXPECT_TRUE(DriveNotReady());
-  drive.On(0x00, {SimTransport::kGone, 0, 0, 0, 0, {}});
+  drive.On(0x00, {ExchangeOutcome::kDriveGone, 0, 0, 0, 0, {}});
   EXPECT_TRUE(DriveNotReady());
 }
 
@@ -153,7 +138,7 @@ TEST(DriveCommandsWithoutDrive, NothingSelectedMeansNotReady) {
 
 TEST_F(DriveCommands, DiagnosticModeReportsTheDrivesAnswer) {
   EXPECT_TRUE(SetDiagnosticMode(kDiagnosticEnter));
-  drive.On(0xFD, {SimTransport::kCompleted, 2, 5, 0x20, 0, {}});
+  drive.On(0xFD, {ExchangeOutcome::kCheckCondition, 2, 5, 0x20, 0, {}});
   EXPECT_FALSE(SetDiagnosticMode(kDiagnosticEnter));
   EXPECT_FALSE(SetDiagnosticMode(kDiagnosticLeave));
 }
@@ -174,9 +159,9 @@ TEST_F(DriveCommands, OuterTrackLimits) {
     EXPECT_EQ(SampleOuterTrack(kSpeed8X), c.result)
         << "status " << int(c.status) << " TE " << c.te << " FE " << c.fe;
   }
-  drive.On(0xFD, {SimTransport::kCompleted, 2, 5, 0x24, 0, TefeReply(0, 1, 1)});
+  drive.On(0xFD, {ExchangeOutcome::kCheckCondition, 2, 5, 0x24, 0, TefeReply(0, 1, 1)});
   EXPECT_EQ(SampleOuterTrack(kSpeed8X), kSampleFailed);  // CHECK CONDITION
-  drive.On(0xFD, {SimTransport::kTimedOut, 0, 0, 0, 0, {}});
+  drive.On(0xFD, {ExchangeOutcome::kTimedOut, 0, 0, 0, 0, {}});
   EXPECT_EQ(SampleOuterTrack(kSpeed8X), kSampleFailed);
 }
 
@@ -246,8 +231,8 @@ TEST_F(DriveCommands, TrayCommandsSendTheirExactBytes) {
 
   // The drive refuses the allow (locked by another program): the eject is
   // still sent, and its own failure is what the caller sees.
-  drive.On(0x1E, {SimTransport::kCompleted, 2, 0x05, 0x20, 0x00, {}});
-  drive.On(0x1B, {SimTransport::kCompleted, 2, 0x05, 0x53, 0x02, {}});
+  drive.On(0x1E, {ExchangeOutcome::kCheckCondition, 2, 0x05, 0x20, 0x00, {}});
+  drive.On(0x1B, {ExchangeOutcome::kCheckCondition, 2, 0x05, 0x53, 0x02, {}});
   EXPECT_FALSE(EjectMedium());
   EXPECT_EQ(drive.Last().cdb, (Bytes{0x1B, 0, 0, 0, 0x02, 0}));
 }

@@ -10,7 +10,7 @@
 #include "commands/disc_globals.h"
 #include "device/big_endian.h"
 #include "device/device_manager.h"
-#include "tests/support/scripted_drive.h"
+#include "tests/support/scripted_bus.h"
 
 namespace {
 
@@ -54,21 +54,11 @@ Bytes PrerecordedReply(const std::string& fromByte21) {
   return reply;
 }
 
-ScriptedReply Answer(Bytes data) { return {SimTransport::kCompleted, 0, 0, 0, 0, std::move(data)}; }
-ScriptedReply Refuse() { return {SimTransport::kCompleted, 2, 5, 0x24, 0, {}}; }
+ScriptedReply Answer(Bytes data) { return {ExchangeOutcome::kDone, 0, 0, 0, 0, std::move(data)}; }
+ScriptedReply Refuse() { return {ExchangeOutcome::kCheckCondition, 2, 5, 0x24, 0, {}}; }
 
-class Identification : public ::testing::Test {
+class Identification : public ScriptedBusTest {
  protected:
-  void SetUp() override {
-    host = std::make_shared<CSimulatedHost>(PassThroughConfig({&drive}));
-    manager = std::make_unique<CDeviceManager>(host);
-    ASSERT_TRUE(manager->Initialize());
-    manager->EnumerateDrives();
-    g_pDeviceManager = manager.get();
-    ResetDiscGlobals();
-  }
-  void TearDown() override { g_pDeviceManager = nullptr; }
-
   void LoadPlusR(const std::string& adipFrom23, std::vector<Descriptor> speeds,
                  uint16_t profile = 0x1B) {
     drive.On(0x46, Answer(ProfileReply(profile)));
@@ -80,10 +70,6 @@ class Identification : public ::testing::Test {
     for (const auto& c : drive.Commands()) ops.push_back(c.cdb[0]);
     return ops;
   }
-
-  ScriptedDrive drive;
-  std::shared_ptr<CSimulatedHost> host;
-  std::unique_ptr<CDeviceManager> manager;
 };
 
 TEST_F(Identification, ADvdPlusRWithFiveSpeeds) {

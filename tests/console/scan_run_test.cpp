@@ -14,7 +14,7 @@
 #include "commands/disc_globals.h"
 #include "device/big_endian.h"
 #include "device/device_manager.h"
-#include "tests/support/scripted_drive.h"
+#include "tests/support/scripted_bus.h"
 
 namespace {
 
@@ -60,21 +60,17 @@ ScriptedReply Reading(uint16_t te, uint16_t fe, uint8_t status = 0) {
 
 uint32_t PsnOf(const std::vector<uint8_t>& cdb) { return GetBe24(cdb.data() + 8); }
 
-class ScanRunTest : public ::testing::Test {
+class ScanRunTest : public ScriptedBusTest {
  protected:
   void SetUp() override {
-    host = std::make_shared<CSimulatedHost>(PassThroughConfig({&drive}));
-    manager = std::make_unique<CDeviceManager>(host);
-    ASSERT_TRUE(manager->Initialize());
-    manager->EnumerateDrives();
-    g_pDeviceManager = manager.get();
-    ResetDiscGlobals();
+    ScriptedBusTest::SetUp();
+    if (HasFatalFailure()) return;
     SetDisc(kDiscDvdPlusR, 2086912);
     logPath = ::testing::TempDir() + "/velmo-TEFE-" + std::to_string(::getpid()) + ".txt";
     drive.On(0xFD, Reading(200, 150));
   }
   void TearDown() override {
-    g_pDeviceManager = nullptr;
+    ScriptedBusTest::TearDown();
     std::remove(logPath.c_str());
   }
   static void SetDisc(DiscTypeCode type, int32_t lastLba) {
@@ -105,9 +101,6 @@ class ScanRunTest : public ::testing::Test {
     return cdbs;
   }
 
-  ScriptedDrive drive;
-  std::shared_ptr<CSimulatedHost> host;
-  std::unique_ptr<CDeviceManager> manager;
   ScanSettings settings;
   RecordingChart chart;
   RecordingSink sink;
@@ -138,8 +131,8 @@ TEST_F(ScanRunTest, SampleCountsForEachDensity) {
 
 TEST_F(ScanRunTest, TheLogIsByteExactWithCrLf) {
   SetDensity(kDensityQuick);
-  drive.OnEach(0xFD, [](const SimCommand& c) {
-    return PsnOf({c.cdb, c.cdb + 12}) == 1878221 + 0x30000 ? Reading(501, 450) : Reading(7, 451);
+  drive.OnEach(0xFD, [](const ScsiExchange& c) {
+    return PsnOf({c.cdb.begin(), c.cdb.begin() + 12}) == 1878221 + 0x30000 ? Reading(501, 450) : Reading(7, 451);
   });
   Run();
   const std::string log = Log();
@@ -167,8 +160,8 @@ TEST_F(ScanRunTest, LimitsAndVerdicts) {
 
   // One sample over a limit, at the very end, turns the whole verdict.
   sink = RecordingSink{};
-  drive.OnEach(0xFD, [](const SimCommand& c) {
-    return PsnOf({c.cdb, c.cdb + 12}) >= 0x1F0000 ? Reading(100, 451) : Reading(100, 100);
+  drive.OnEach(0xFD, [](const ScsiExchange& c) {
+    return PsnOf({c.cdb.begin(), c.cdb.begin() + 12}) >= 0x1F0000 ? Reading(100, 451) : Reading(100, 100);
   });
   Run();
   EXPECT_EQ(sink.events[sink.events.size() - 3],
@@ -190,8 +183,8 @@ TEST_F(ScanRunTest, AFailureAtTheFirstSampleLeavesOnlyTheHeader) {
   settings.showFeLimit = 1;
   settings.showTeLimit = 1;
   for (ScriptedReply failure : {Reading(1, 1, 1),
-                                ScriptedReply{SimTransport::kCompleted, 2, 5, 0x24, 0, {}},
-                                ScriptedReply{SimTransport::kTimedOut, 0, 0, 0, 0, {}}}) {
+                                ScriptedReply{ExchangeOutcome::kCheckCondition, 2, 5, 0x24, 0, {}},
+                                ScriptedReply{ExchangeOutcome::kTimedOut, 0, 0, 0, 0, {}}}) {
     sink = RecordingSink{};
     chart = RecordingChart{};
     drive.On(0xFD, failure);
@@ -321,7 +314,7 @@ TEST_F(ScanRunTest, AStopKeepsTheLinesSoFarAndEndsSilently) {
   CScanRun run(settings, chart, sink, logPath);
   // STOP arrives while the fourth sample command is with the drive.
   int sent = 0;
-  drive.OnEach(0xFD, [&](const SimCommand&) {
+  drive.OnEach(0xFD, [&](const ScsiExchange&) {
     if (++sent == 4) std::thread([&] { run.RequestStop(); }).join();
     return Reading(200, 150);
   });

@@ -8,7 +8,7 @@
 #include "commands/disc_globals.h"
 #include "device/big_endian.h"
 #include "device/device_manager.h"
-#include "tests/support/scripted_drive.h"
+#include "tests/support/scripted_bus.h"
 
 namespace {
 
@@ -30,26 +30,14 @@ ScriptedReply Reading(uint16_t te, uint16_t fe, uint8_t status = 0) {
   return reply;
 }
 
-class SmartScanTest : public ::testing::Test {
+class SmartScanTest : public ScriptedBusTest {
  protected:
-  void SetUp() override {
-    host = std::make_shared<CSimulatedHost>(PassThroughConfig({&drive}));
-    manager = std::make_unique<CDeviceManager>(host);
-    ASSERT_TRUE(manager->Initialize());
-    manager->EnumerateDrives();
-    g_pDeviceManager = manager.get();
-    ResetDiscGlobals();
-  }
-  void TearDown() override { g_pDeviceManager = nullptr; }
   static void SetSpeeds(std::vector<SpeedCode> codes) {
     std::lock_guard<std::mutex> hold(g_discLock);
     g_speedCount = static_cast<int32_t>(codes.size());
     for (size_t i = 0; i < codes.size(); ++i) g_speedCodes[i] = codes[i];
   }
 
-  ScriptedDrive drive;
-  std::shared_ptr<CSimulatedHost> host;
-  std::unique_ptr<CDeviceManager> manager;
   RecordingSink sink;
 };
 
@@ -61,13 +49,13 @@ TEST_F(SmartScanTest, OneVerdictPerSpeedInListOrder) {
 
   // 2.4X at the limits, 4X over on TE, 6X over on FE, 8X a bad status byte,
   // 10X refused, the rest fine.
-  drive.OnEach(0xFD, [](const SimCommand& c) -> ScriptedReply {
+  drive.OnEach(0xFD, [](const ScsiExchange& c) -> ScriptedReply {
     switch (c.cdb[7]) {
       case 13: return Reading(500, 450);
       case 14: return Reading(501, 0);
       case 15: return Reading(0, 451);
       case 16: return Reading(1, 1, 1);
-      case 17: return {SimTransport::kCompleted, 2, 5, 0x24, 0, {}};
+      case 17: return {ExchangeOutcome::kCheckCondition, 2, 5, 0x24, 0, {}};
       default: return Reading(100, 100);
     }
   });
@@ -107,7 +95,7 @@ TEST_F(SmartScanTest, RowsAreTakenWhenTheRunIsMade) {
 TEST_F(SmartScanTest, NothingChangesAfterAStop) {
   SetSpeeds({13, 14, 15});
   CSmartScanRun run(CurrentSpeedRows(), sink);
-  drive.OnEach(0xFD, [&](const SimCommand&) {
+  drive.OnEach(0xFD, [&](const ScsiExchange&) {
     std::thread([&] { run.RequestStop(); }).join();  // Exit while the first sample is pending
     return Reading(100, 100);
   });
@@ -135,7 +123,7 @@ TEST(StoredDiscInfoTest, ShowsTheGlobalsOfATestableDiscOnly) {
     std::lock_guard<std::mutex> hold(g_discLock);
     std::snprintf(g_manufacturerId, sizeof g_manufacturerId, "%s", "MAKER");
     std::snprintf(g_mediaTypeId, sizeof g_mediaTypeId, "%s", "T01");
-    g_lastLba = kDualLayerLastLba;
+    g_lastLba = kAssumedDualLayerLastLba;
   }
   g_discType = kDiscDvdPlusRDl;
   DiscView view = StoredDiscInfo();

@@ -112,7 +112,7 @@ TEST(AspiEnumeration, TargetCountIsEightOrSixteen) {
 
 TEST(AspiEnumeration, ListsOptionalDrivesOnEveryAdapter) {
   ScriptedDrive first("VELMO   DVDRW VX-2016   ", "1.02"), silent, second;
-  silent.On(0x12, {SimTransport::kCompleted, 2, 5, 0x24, 0, {}});
+  silent.On(0x12, {ExchangeOutcome::kCheckCondition, 2, 5, 0x24, 0, {}});
   SimHostConfig config;
   config.platformId = kPlatformWin32Windows;
   config.targets = {SimTarget{0, 0, 0, {}},  // a disk
@@ -185,7 +185,7 @@ TEST_F(AspiExecute, BuildsTheRequestAndSetsTheTimeoutInHalfSeconds) {
   const size_t before = host->ExecRequests().size();
   uint8_t cdb[12] = {0xFD, 0xFB, 'V', 'L', 'M', 'O', 5, 13, 0x26, 0, 0, 0};
   uint8_t reply[8];
-  drive.On(0xFD, {SimTransport::kCompleted, 0, 0, 0, 0, {0, 1, 2, 0, 0, 3, 4, 0}});
+  drive.On(0xFD, {ExchangeOutcome::kDone, 0, 0, 0, 0, {0, 1, 2, 0, 0, 3, 4, 0}});
   EXPECT_EQ(manager->ExecuteCommand(cdb, kDirectionIn, reply, sizeof reply, 30), kStatusDone);
   EXPECT_EQ(reply[2], 2);
 
@@ -219,13 +219,13 @@ TEST_F(AspiExecute, BuildsTheRequestAndSetsTheTimeoutInHalfSeconds) {
 TEST_F(AspiExecute, MapsEveryOutcome) {
   Start(OnTargetTwo());
   uint8_t tur[12] = {};
-  drive.On(0x00, {SimTransport::kCompleted, 0, 0, 0, 0, {}});
+  drive.On(0x00, {ExchangeOutcome::kDone, 0, 0, 0, 0, {}});
   EXPECT_EQ(manager->ExecuteCommand(tur, 0, nullptr, 0, 15), kStatusDone);
-  drive.On(0x00, {SimTransport::kCompleted, 2, 2, 0x3A, 0, {}});
+  drive.On(0x00, {ExchangeOutcome::kCheckCondition, 2, 2, 0x3A, 0, {}});
   EXPECT_EQ(manager->ExecuteCommand(tur, 0, nullptr, 0, 15), kStatusFailed);
-  drive.On(0x00, {SimTransport::kTimedOut, 0, 0, 0, 0, {}});
+  drive.On(0x00, {ExchangeOutcome::kTimedOut, 0, 0, 0, 0, {}});
   EXPECT_EQ(manager->ExecuteCommand(tur, 0, nullptr, 0, 15), kStatusTimedOut);
-  drive.On(0x00, {SimTransport::kGone, 0, 0, 0, 0, {}});
+  drive.On(0x00, {ExchangeOutcome::kDriveGone, 0, 0, 0, 0, {}});
   EXPECT_EQ(manager->ExecuteCommand(tur, 0, nullptr, 0, 15), kStatusFailed);
 }
 
@@ -234,10 +234,10 @@ TEST_F(AspiExecute, PollsTheRequestWhenNoEventCanBeMade) {
   config.eventsFail = true;
   Start(config);
   uint8_t tur[12] = {};
-  drive.On(0x00, {SimTransport::kTimedOut, 0, 0, 0, 0, {}});
+  drive.On(0x00, {ExchangeOutcome::kTimedOut, 0, 0, 0, 0, {}});
   EXPECT_EQ(manager->ExecuteCommand(tur, 0, nullptr, 0, 15), kStatusTimedOut);
   EXPECT_EQ(host->ExecRequests().back().SRB_Flags & SRB_EVENT_NOTIFY, 0);
-  drive.On(0x00, {SimTransport::kCompleted, 0, 0, 0, 0, {}});
+  drive.On(0x00, {ExchangeOutcome::kDone, 0, 0, 0, 0, {}});
   for (int i = 0; i < 50; ++i) {
     ASSERT_EQ(manager->ExecuteCommand(tur, 0, nullptr, 0, 15), kStatusDone);
   }
@@ -269,6 +269,55 @@ TEST_F(AspiExecute, NoSelectedDriveSendsNothing) {
   EXPECT_EQ(manager->ExecuteCommand(tur, 0, nullptr, 0, 15), kStatusFailed);
   EXPECT_TRUE(host->TimeoutRequests().empty());
   EXPECT_TRUE(host->ExecRequests().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// A host without an ASPI layer, as the Linux host is: the manager gets no
+// IAspiHost from it.
+class NoAspiHost : public IDeviceHost {
+ public:
+  explicit NoAspiHost(std::shared_ptr<CSimulatedHost> inner) : m_inner(std::move(inner)) {}
+  bool QueryPlatform(uint32_t* platformId) override { return m_inner->QueryPlatform(platformId); }
+  std::vector<VolumeCandidate> VolumeCandidates() override { return m_inner->VolumeCandidates(); }
+  DeviceHandle OpenVolume(const std::string& path, uint32_t* error) override {
+    return m_inner->OpenVolume(path, error);
+  }
+  uint32_t DriveTypeOf(const std::string& path) override { return m_inner->DriveTypeOf(path); }
+  bool PassThroughDirect(DeviceHandle device, SptdWithSense& block, void* data,
+                         uint32_t* error) override {
+    return m_inner->PassThroughDirect(device, block, data, error);
+  }
+  void CloseVolume(DeviceHandle device) override { m_inner->CloseVolume(device); }
+  std::string DescribeVolume(DeviceHandle device) override {
+    return m_inner->DescribeVolume(device);
+  }
+
+ private:
+  std::shared_ptr<CSimulatedHost> m_inner;
+};
+
+TEST(AspiLoading, AHostWithoutAspiIsAMissingModuleUnlessOneIsGiven) {
+  ScriptedDrive drive;
+  auto sim = std::make_shared<CSimulatedHost>(AspiConfig({&drive}));
+  {
+    Messages messages;
+    CDeviceManager manager(std::make_shared<NoAspiHost>(sim));
+    manager.SetMessageHandler(messages.Handler());
+    EXPECT_FALSE(manager.Initialize());
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].first, "Can't load WNASPI32.DLL!!");
+    EXPECT_FALSE(sim->ModuleLoaded());
+  }
+  // The same host with its ASPI layer handed in beside it.
+  CDeviceManager manager(std::make_shared<NoAspiHost>(sim), sim);
+  manager.SetMessageHandler([](const std::string&, const std::string&) {});
+  ASSERT_TRUE(manager.Initialize());
+  manager.EnumerateDrives();
+  EXPECT_EQ(manager.GetDriveCount(), 1);
+  EXPECT_EQ(manager.GetDrivePath(0), "aspi:0:0");
 }
 
 }  // namespace

@@ -93,7 +93,7 @@ TEST(PassThroughEnumeration, ProbesOnlyLettersCToY) {
 
 TEST(PassThroughEnumeration, SkipsAndClosesWhatIsNotAUsableDrive) {
   ScriptedDrive good, silent, disk;
-  silent.On(0x12, {SimTransport::kCompleted, 2, 5, 0x20, 0, {}});
+  silent.On(0x12, {ExchangeOutcome::kCheckCondition, 2, 5, 0x20, 0, {}});
   SimHostConfig config;
   config.volumes = {SimVolume{'c', 3, 0, disk.Device()},                      // fixed disk
                     SimVolume{'d', kDriveTypeCdRom, 0, silent.Device()},      // fails INQUIRY
@@ -209,26 +209,34 @@ TEST(PassThroughStatus, MapsEveryOutcome) {
   auto manager = StartManager(host);
   uint8_t tur[12] = {};
 
-  drive.On(0x00, {SimTransport::kCompleted, 0, 0, 0, 0, {}});
+  drive.On(0x00, {ExchangeOutcome::kDone, 0, 0, 0, 0, {}});
   EXPECT_EQ(manager->ExecuteCommand(tur, 0, nullptr, 0, 15), kStatusDone);
-  drive.On(0x00, {SimTransport::kCompleted, 2, 2, 0x3A, 0, {}});
+  drive.On(0x00, {ExchangeOutcome::kCheckCondition, 2, 2, 0x3A, 0, {}});
   EXPECT_EQ(manager->ExecuteCommand(tur, 0, nullptr, 0, 15), kStatusFailed);
-  drive.On(0x00, {SimTransport::kCompleted, 8, 0, 0, 0, {}});  // BUSY counts as done
+  drive.On(0x00, {ExchangeOutcome::kDone, 8, 0, 0, 0, {}});  // BUSY counts as done
   EXPECT_EQ(manager->ExecuteCommand(tur, 0, nullptr, 0, 15), kStatusDone);
-  drive.On(0x00, {SimTransport::kTimedOut, 0, 0, 0, 0, {}});
+  // The host error travels with the exchange it belongs to.
+  const auto send = [&] {
+    ScsiExchange exchange;
+    exchange.SetCdb(tur, 6);
+    exchange.timeout = std::chrono::seconds(15);
+    manager->Execute(exchange);
+    return exchange;
+  };
+  drive.On(0x00, {ExchangeOutcome::kTimedOut, 0, 0, 0, 0, {}});
   EXPECT_EQ(manager->ExecuteCommand(tur, 0, nullptr, 0, 15), kStatusTimedOut);
-  EXPECT_EQ(CDeviceManager::GetLastTransportError(), kErrorSemTimeout);
-  drive.On(0x00, {SimTransport::kGone, 0, 0, 0, 0, {}});
+  EXPECT_EQ(send().hostError, kErrorSemTimeout);
+  drive.On(0x00, {ExchangeOutcome::kDriveGone, 0, 0, 0, 0, {}});
   EXPECT_EQ(manager->ExecuteCommand(tur, 0, nullptr, 0, 15), kStatusFailed);
-  EXPECT_EQ(CDeviceManager::GetLastTransportError(), kErrorDevNotExist);
-  drive.On(0x00, {SimTransport::kCompleted, 0, 0, 0, 0, {}});
+  EXPECT_EQ(send().hostError, kErrorDevNotExist);
+  drive.On(0x00, {ExchangeOutcome::kDone, 0, 0, 0, 0, {}});
   manager->ExecuteCommand(tur, 0, nullptr, 0, 15);
-  EXPECT_EQ(CDeviceManager::GetLastTransportError(), 0u);
+  EXPECT_EQ(send().hostError, 0u);
 }
 
 TEST(PassThroughStatus, SenseArrivesAtItsOffsetAndReachesTheTrace) {
   ScriptedDrive drive;
-  drive.On(0xFD, {SimTransport::kCompleted, 2, 5, 0x20, 0, {}});
+  drive.On(0xFD, {ExchangeOutcome::kCheckCondition, 2, 5, 0x20, 0, {}});
   auto host = std::make_shared<CSimulatedHost>(PassThroughConfig({&drive}));
   auto manager = StartManager(host);
 

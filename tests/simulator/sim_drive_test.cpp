@@ -273,7 +273,7 @@ TEST(SimDriveFaults, TimeOutOnceThenAnswers) {
   auto drive = ReadyDrive(config);
   EXPECT_TRUE(Good(Send(*drive, SampleCdb(13, 0x100000), 8).reply));
   const Exchange hung = Send(*drive, SampleCdb(13, 0x100000), 8);
-  EXPECT_EQ(hung.reply.transport, SimTransport::kTimedOut);
+  EXPECT_EQ(hung.reply.outcome, ExchangeOutcome::kTimedOut);
   EXPECT_EQ(hung.reply.transferred, 0u);
   EXPECT_TRUE(Good(Send(*drive, SampleCdb(13, 0x100000), 8).reply));
 }
@@ -283,8 +283,8 @@ TEST(SimDriveFaults, GoneStaysGoneUntilAttached) {
   config.faults = {Fault(SimFaultKind::kGone, SimCommandClass::kTefeSample, 2, 0)};
   auto drive = ReadyDrive(config);
   EXPECT_TRUE(Good(Send(*drive, SampleCdb(13, 0x100000), 8).reply));
-  EXPECT_EQ(Send(*drive, SampleCdb(13, 0x100000), 8).reply.transport, SimTransport::kGone);
-  EXPECT_EQ(Send(*drive, {0x12, 0, 0, 0, 36, 0}, 36).reply.transport, SimTransport::kGone);
+  EXPECT_EQ(Send(*drive, SampleCdb(13, 0x100000), 8).reply.outcome, ExchangeOutcome::kDriveGone);
+  EXPECT_EQ(Send(*drive, {0x12, 0, 0, 0, 36, 0}, 36).reply.outcome, ExchangeOutcome::kDriveGone);
   EXPECT_FALSE(drive->Attached());
   drive->ClearFaults();
   drive->Attach();
@@ -350,7 +350,7 @@ TEST(SimDriveLatency, SampleSlowerThanTimeOutTimesOut) {
   auto drive = ReadyDrive(config);
   const auto start = std::chrono::steady_clock::now();
   const Exchange sample = Send(*drive, SampleCdb(13, 0x100000), 8, 2, 30);
-  EXPECT_EQ(sample.reply.transport, SimTransport::kTimedOut);
+  EXPECT_EQ(sample.reply.outcome, ExchangeOutcome::kTimedOut);
   EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(2000));
 }
 
@@ -371,8 +371,8 @@ TEST(SimDriveLatency, TrayAndBusChangesCutTheWaitShort) {
     std::this_thread::sleep_for(milliseconds(50));
     drive->Detach();
   });
-  EXPECT_EQ(Send(*drive, SampleCdb(13, 0x100000), 8, 2, 30000).reply.transport,
-            SimTransport::kGone);
+  EXPECT_EQ(Send(*drive, SampleCdb(13, 0x100000), 8, 2, 30000).reply.outcome,
+            ExchangeOutcome::kDriveGone);
   detacher.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(5000));
 }
@@ -405,7 +405,7 @@ TEST(SimDriveLog, RecordsCdbsAndCounts) {
   EXPECT_EQ(log[1].cdb[7], 17);
   EXPECT_EQ(log[1].cdb[8], 0x12);
   EXPECT_EQ(log[1].dataLength, 8u);
-  EXPECT_EQ(log[2].reply.scsiStatus, 2);
+  EXPECT_EQ(log[2].scsiStatus, 2);
   EXPECT_EQ(drive->CommandCount(SimCommandClass::kTefeSample), 1u);
   EXPECT_EQ(drive->CommandCount(SimCommandClass::kAny), 3u);
   EXPECT_EQ(drive->OpcodeCount(0xFD), 1u);

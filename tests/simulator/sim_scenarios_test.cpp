@@ -22,7 +22,7 @@ std::vector<std::shared_ptr<CSimDrive>> Drives(const char* name,
 
 // Enters the diagnostic mode and takes samples until one does not come back
 // good; returns how many came back good.
-int GoodSamplesBeforeFailure(CSimDrive& drive, SimReply* failure, int limit = 50) {
+int GoodSamplesBeforeFailure(CSimDrive& drive, ScsiExchange* failure, int limit = 50) {
   EXPECT_TRUE(Good(Send(drive, VendorCdb(0xF1)).reply));
   for (int i = 0; i < limit; ++i) {
     const Exchange sample = Send(drive, SampleCdb(13, 0x30000 + 16384u * i), 8);
@@ -81,19 +81,19 @@ TEST(SimScenarioDrives, DiscArrivesAfterTheInsertDelay) {
 }
 
 TEST(SimScenarioFaults, SampleFaultsStrikeWhereTheyAreNamed) {
-  SimReply failure;
+  ScsiExchange failure;
   EXPECT_EQ(GoodSamplesBeforeFailure(*Drives("dvd+r-good")[0], &failure), 50);
 
   EXPECT_EQ(GoodSamplesBeforeFailure(*Drives("old-firmware")[0], &failure), 0);
   EXPECT_EQ(failure.scsiStatus, 2);
 
   EXPECT_EQ(GoodSamplesBeforeFailure(*Drives("timeout")[0], &failure), 9);
-  EXPECT_EQ(failure.transport, SimTransport::kTimedOut);
+  EXPECT_EQ(failure.outcome, ExchangeOutcome::kTimedOut);
 
   auto gone = Drives("drive-gone")[0];
   EXPECT_EQ(GoodSamplesBeforeFailure(*gone, &failure), 9);
-  EXPECT_EQ(failure.transport, SimTransport::kGone);
-  EXPECT_EQ(Send(*gone, kTestUnitReady).reply.transport, SimTransport::kGone);
+  EXPECT_EQ(failure.outcome, ExchangeOutcome::kDriveGone);
+  EXPECT_EQ(Send(*gone, kTestUnitReady).reply.outcome, ExchangeOutcome::kDriveGone);
 
   EXPECT_EQ(GoodSamplesBeforeFailure(*Drives("eject-mid-scan")[0], &failure), 9);
   EXPECT_TRUE(HasSense(failure, 2, 0x3A, 0));

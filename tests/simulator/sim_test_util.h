@@ -10,7 +10,7 @@
 #include "simulator/sim_drive.h"
 
 struct Exchange {
-  SimReply reply;
+  ScsiExchange reply;
   std::vector<uint8_t> data;  // the whole buffer handed to the drive
 };
 
@@ -18,25 +18,26 @@ inline Exchange Send(CSimDrive& drive, std::vector<uint8_t> cdb, uint32_t dataLe
                      uint8_t direction = 2, uint32_t timeoutMs = 15000, uint8_t fill = 0xA5) {
   Exchange exchange;
   exchange.data.assign(dataLength, fill);
-  SimCommand command;
-  command.cdb = cdb.data();
-  command.cdbLength = static_cast<uint8_t>(cdb.size());
+  ScsiExchange& command = exchange.reply;
+  command.SetCdb(cdb.data(), static_cast<uint8_t>(cdb.size()));
   command.direction = dataLength > 0 ? direction : 0;
   command.data = dataLength > 0 ? exchange.data.data() : nullptr;
   command.dataLength = dataLength;
-  command.timeoutMs = timeoutMs;
-  exchange.reply = drive.Execute(command);
+  command.timeout = std::chrono::milliseconds(timeoutMs);
+  drive.Execute(command);
+  command.data = nullptr;  // the buffer moves with the returned Exchange
   return exchange;
 }
 
-inline bool HasSense(const SimReply& reply, uint8_t key, uint8_t asc, uint8_t ascq) {
-  return reply.transport == SimTransport::kCompleted && reply.scsiStatus == 2 &&
-         reply.senseLength == 18 && reply.sense[0] == 0x70 && reply.sense[7] == 10 &&
-         (reply.sense[2] & 0x0F) == key && reply.sense[12] == asc && reply.sense[13] == ascq;
+inline bool HasSense(const ScsiExchange& reply, uint8_t key, uint8_t asc, uint8_t ascq) {
+  return reply.outcome == ExchangeOutcome::kCheckCondition && reply.scsiStatus == 2 &&
+         reply.senseLength == 18 && reply.senseBytes[0] == 0x70 && reply.senseBytes[7] == 10 &&
+         (reply.senseBytes[2] & 0x0F) == key && reply.senseBytes[12] == asc &&
+         reply.senseBytes[13] == ascq;
 }
 
-inline bool Good(const SimReply& reply) {
-  return reply.transport == SimTransport::kCompleted && reply.scsiStatus == 0 &&
+inline bool Good(const ScsiExchange& reply) {
+  return reply.outcome == ExchangeOutcome::kDone && reply.scsiStatus == 0 &&
          reply.senseLength == 0;
 }
 

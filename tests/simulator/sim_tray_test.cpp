@@ -48,12 +48,12 @@ TEST(SimTray, FieldsAndLengthsAreChecked) {
       {"load (close the tray)", kLoad, true},
   };
   for (const Case& c : cases) {
-    const SimReply reply = Send(drive, c.cdb).reply;
+    const ScsiExchange reply = Send(drive, c.cdb).reply;
     if (c.good) {
       EXPECT_TRUE(Good(reply)) << c.what;
     } else {
       EXPECT_EQ(reply.scsiStatus, 2) << c.what;
-      EXPECT_EQ(reply.sense[2] & 0x0F, 0x05) << c.what;
+      EXPECT_EQ(reply.senseBytes[2] & 0x0F, 0x05) << c.what;
     }
     EXPECT_EQ(drive.DiscName(), "dvd+r-novadisc") << c.what;
   }

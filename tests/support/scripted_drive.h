@@ -16,10 +16,13 @@
 
 #include "simulator/sim_host.h"
 
+// The outcome a scripted exchange gets: the drive answered (kDone or
+// kCheckCondition, with scsiStatus and, for status 2, fixed-format sense of
+// the triple), or it timed out or is gone.
 struct ScriptedReply {
-  SimTransport transport = SimTransport::kCompleted;
+  ExchangeOutcome outcome = ExchangeOutcome::kDone;
   uint8_t scsiStatus = 0;
-  uint8_t senseKey = 0, asc = 0, ascq = 0;
+  SenseTriple sense = kSenseNone;  // the key byte goes as scripted, unmasked
   std::vector<uint8_t> data;  // answered up to the length asked for
 };
 
@@ -35,7 +38,7 @@ class ScriptedDrive {
   }
 
   // A reply computed from each command, for the opcode given.
-  void OnEach(uint8_t opcode, std::function<ScriptedReply(const SimCommand&)> answer) {
+  void OnEach(uint8_t opcode, std::function<ScriptedReply(const ScsiExchange&)> answer) {
     std::lock_guard<std::mutex> hold(m_lock);
     m_computed[opcode] = std::move(answer);
   }
@@ -57,27 +60,28 @@ class ScriptedDrive {
   }
   int MaxInFlight() const { return m_maxInFlight.load(); }
 
-  SimReply Execute(const SimCommand& command) {
+  void Execute(ScsiExchange& exchange) {
     const int inFlight = ++m_inFlight;
     int seen = m_maxInFlight.load();
     while (inFlight > seen && !m_maxInFlight.compare_exchange_weak(seen, inFlight)) {
     }
-    SimReply reply = Answer(command);
+    Answer(exchange);
     --m_inFlight;
-    return reply;
   }
 
   SimDevice Device() {
-    return [this](const SimCommand& command) { return Execute(command); };
+    return [this](ScsiExchange& exchange) { Execute(exchange); };
   }
 
  private:
-  SimReply Answer(const SimCommand& command) {
+  void Answer(ScsiExchange& command) {
     ScriptedReply script;
     {
       std::lock_guard<std::mutex> hold(m_lock);
-      m_received.push_back({std::vector<uint8_t>(command.cdb, command.cdb + command.cdbLength),
-                            command.direction, command.dataLength, command.timeoutMs});
+      m_received.push_back({std::vector<uint8_t>(command.cdb.begin(),
+                                                 command.cdb.begin() + command.cdbLength),
+                            command.direction, command.dataLength,
+                            static_cast<uint32_t>(command.timeout.count())});
       auto computed = m_computed.find(command.cdb[0]);
       auto it = m_replies.find(command.cdb[0]);
       if (computed != m_computed.end()) {
@@ -93,31 +97,31 @@ class ScriptedDrive {
                     std::min<size_t>(4, m_revision.size()));
       }
     }
-    SimReply reply;
-    reply.transport = script.transport;
-    reply.scsiStatus = script.scsiStatus;
-    if (script.scsiStatus == 2) {
-      reply.sense[0] = 0x70;
-      reply.sense[2] = script.senseKey;
-      reply.sense[7] = 10;
-      reply.sense[12] = script.asc;
-      reply.sense[13] = script.ascq;
-      reply.senseLength = 18;
+    command.outcome = script.outcome;
+    command.scsiStatus = script.scsiStatus;
+    if (script.scsiStatus == kScsiStatusCheckCondition) {
+      // Not FixedSense: that masks the key, and decoders must cope with any.
+      std::array<uint8_t, kFixedSenseLength> sense{};
+      sense[0] = 0x70;
+      sense[2] = script.sense.key;
+      sense[7] = 10;
+      sense[12] = script.sense.asc;
+      sense[13] = script.sense.ascq;
+      command.SetSense(sense.data(), sense.size());
     }
-    if (command.direction == 2 && command.data != nullptr) {
+    if (command.direction == kDirectionIn && command.data != nullptr) {
       const uint32_t n = std::min<uint32_t>(command.dataLength,
                                             static_cast<uint32_t>(script.data.size()));
       if (n > 0) std::memcpy(command.data, script.data.data(), n);  // data() may be null
-      reply.transferred = n;
+      command.transferred = n;
     }
-    return reply;
   }
 
   std::string m_vendorProduct;
   std::string m_revision;
   mutable std::mutex m_lock;
   std::map<uint8_t, ScriptedReply> m_replies;
-  std::map<uint8_t, std::function<ScriptedReply(const SimCommand&)>> m_computed;
+  std::map<uint8_t, std::function<ScriptedReply(const ScsiExchange&)>> m_computed;
   std::vector<Received> m_received;
   std::atomic<int> m_inFlight{0};
   std::atomic<int> m_maxInFlight{0};

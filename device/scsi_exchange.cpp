@@ -1,0 +1,22 @@
+#include "device/scsi_exchange.h"
+
+std::array<uint8_t, kFixedSenseLength> FixedSense(SenseTriple triple) {
+  std::array<uint8_t, kFixedSenseLength> sense{};
+  sense[0] = 0x70;
+  sense[2] = triple.key & 0x0F;
+  sense[7] = 10;
+  sense[12] = triple.asc;
+  sense[13] = triple.ascq;
+  return sense;
+}
+
+void ScsiExchange::Answer(uint8_t status, SenseTriple triple) {
+  scsiStatus = status;
+  if (status == kScsiStatusCheckCondition) {
+    outcome = ExchangeOutcome::kCheckCondition;
+    const auto fixed = FixedSense(triple);
+    SetSense(fixed.data(), fixed.size());
+  } else {
+    outcome = ExchangeOutcome::kDone;
+  }
+}
