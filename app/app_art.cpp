@@ -90,8 +90,8 @@ wxIconBundle MakeAppIcons() {
 wxBitmap MakeBanner(const wxSize& size) {
   return Render(size, [](wxGraphicsContext& gc, const wxSize& s) {
     gc.SetPen(*wxTRANSPARENT_PEN);
-    gc.SetBrush(gc.CreateLinearGradientBrush(0, 0, s.x, s.y, wxColour(16, 28, 64),
-                                             wxColour(40, 72, 140)));
+    gc.SetBrush(
+        gc.CreateLinearGradientBrush(0, 0, s.x, s.y, wxColour(16, 28, 64), wxColour(40, 72, 140)));
     gc.DrawRectangle(0, 0, s.x, s.y);
 
     // The two curves of a run, TE above FE, across the width.

@@ -9,7 +9,7 @@
 #include <wx/iconbndl.h>
 #include <wx/image.h>
 
-wxIconBundle MakeAppIcons();   // 16, 32, 48 and 64 pixels
+wxIconBundle MakeAppIcons();  // 16, 32, 48 and 64 pixels
 wxBitmap MakeAppIconBitmap(int size);
 wxImage MakeAppIconImage(int size);  // needs no display: the install's icon files
 wxBitmap MakeBanner(const wxSize& size);

@@ -79,8 +79,9 @@ void NarrowListPadding(wxChoice* choice) {
   static GtkCssProvider* provider = [] {
     GtkCssProvider* css = gtk_css_provider_new();
     gtk_css_provider_load_from_data(
-        css, "combobox#velmo-list button.combo { padding-left: 4px; padding-right: 2px; }"
-             "combobox#velmo-list arrow { min-width: 12px; }",
+        css,
+        "combobox#velmo-list button.combo { padding-left: 4px; padding-right: 2px; }"
+        "combobox#velmo-list arrow { min-width: 12px; }",
         -1, nullptr);
     gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(css),
                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
@@ -136,12 +137,10 @@ void CDialogLayout::Build(wxWindow* parent, const DialogTemplate& dialog) {
           m_frames.push_back({rect, (control.style & kStyleBlackFrame) != 0, sunken});
         } else if (control.style & kStyleSunkenFrame) {
           if (control.height <= 1 || control.width <= 1) {
-            window = new wxStaticLine(parent, id, rect.GetPosition(),
-                                      wxSize(rect.width, 2),
+            window = new wxStaticLine(parent, id, rect.GetPosition(), wxSize(rect.width, 2),
                                       control.height <= 1 ? wxLI_HORIZONTAL : wxLI_VERTICAL);
           } else {
-            window = new wxWindow(parent, id, rect.GetPosition(), rect.GetSize(),
-                                  wxBORDER_SUNKEN);
+            window = new wxWindow(parent, id, rect.GetPosition(), rect.GetSize(), wxBORDER_SUNKEN);
           }
         } else if (sunken) {
           window = new CSunkenText(parent, id, text, rect.GetPosition(), rect.GetSize());
@@ -245,8 +244,7 @@ void EnableKeepingFocus(wxWindow* control, bool enable) {
   for (size_t step = 1; step < siblings.GetCount(); ++step) {
     at = at->GetNext() != nullptr ? at->GetNext() : siblings.GetFirst();
     wxWindow* next = at->GetData();
-    if (next->IsShown() && next->IsEnabled() && next->CanAcceptFocus() &&
-        !next->IsTopLevel()) {
+    if (next->IsShown() && next->IsEnabled() && next->CanAcceptFocus() && !next->IsTopLevel()) {
       next->SetFocus();
       return;
     }

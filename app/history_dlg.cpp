@@ -36,15 +36,16 @@ CHistoryDlg::CHistoryDlg(wxWindow* parent,
   auto* filter = new wxBoxSizer(wxHORIZONTAL);
   filter->Add(new wxStaticText(this, wxID_ANY, "Manufacturer ID contains:"), 0,
               wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
-  m_mid = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxSize(160, -1), wxTE_PROCESS_ENTER);
+  m_mid =
+      new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxSize(160, -1), wxTE_PROCESS_ENTER);
   filter->Add(m_mid, 0, wxRIGHT, 6);
   auto* apply = new wxButton(this, wxID_ANY, "&Filter");
   filter->Add(apply);
   sizer->Add(filter, 0, wxALL, 8);
 
   m_list = new wxListCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_REPORT);
-  const char* columns[] = {"ID", "Time", "Drive", "Disc", "MID", "Manufacturer",
-                           "Speed", "Density", "Outcome", "TE", "FE"};
+  const char* columns[] = {"ID",    "Time",    "Drive",   "Disc", "MID", "Manufacturer",
+                           "Speed", "Density", "Outcome", "TE",   "FE"};
   const int widths[] = {44, 170, 190, 70, 80, 170, 50, 60, 110, 44, 44};
   for (int i = 0; i < 11; ++i) m_list->AppendColumn(columns[i], wxLIST_FORMAT_LEFT, widths[i]);
   sizer->Add(m_list, 1, wxEXPAND | wxLEFT | wxRIGHT, 8);
@@ -70,7 +71,8 @@ CHistoryDlg::CHistoryDlg(wxWindow* parent,
   compare->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { CompareSelected(); });
   exportButton->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { ExportSelected(); });
   m_list->Bind(wxEVT_LIST_ITEM_ACTIVATED, [this](wxListEvent&) { OpenSelected(); });
-  Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { Destroy(); }, wxID_CLOSE);
+  Bind(
+      wxEVT_BUTTON, [this](wxCommandEvent&) { Destroy(); }, wxID_CLOSE);
 }
 
 bool CHistoryDlg::Reload(std::string* error) {
@@ -84,10 +86,17 @@ bool CHistoryDlg::Reload(std::string* error) {
   if (!history.List(filter, &m_entries, error)) return false;
   long row = 0;
   for (const HistoryEntry& e : m_entries) {
-    const std::string cells[] = {std::to_string(e.id), e.startTime, e.drive, e.discType,
-                                 e.manufacturerId, e.manufacturerName.value_or("unknown"),
-                                 e.kind == RecordKind::kSmart ? "smart" : e.speed, e.density,
-                                 RunOutcomeName(e.outcome), OrDash(e.maxTe), OrDash(e.maxFe)};
+    const std::string cells[] = {std::to_string(e.id),
+                                 e.startTime,
+                                 e.drive,
+                                 e.discType,
+                                 e.manufacturerId,
+                                 e.manufacturerName.value_or("unknown"),
+                                 e.kind == RecordKind::kSmart ? "smart" : e.speed,
+                                 e.density,
+                                 RunOutcomeName(e.outcome),
+                                 OrDash(e.maxTe),
+                                 OrDash(e.maxFe)};
     m_list->InsertItem(row, wxString::FromUTF8(cells[0]));
     for (int c = 1; c < 11; ++c) m_list->SetItem(row, c, wxString::FromUTF8(cells[c]));
     ++row;
@@ -99,7 +108,8 @@ std::vector<int64_t> CHistoryDlg::SelectedIds() const {
   std::vector<int64_t> ids;
   for (long item = m_list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); item != -1;
        item = m_list->GetNextItem(item, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED)) {
-    if (item < static_cast<long>(m_entries.size())) ids.push_back(m_entries[static_cast<size_t>(item)].id);
+    if (item < static_cast<long>(m_entries.size()))
+      ids.push_back(m_entries[static_cast<size_t>(item)].id);
   }
   return ids;
 }
@@ -110,15 +120,16 @@ void CHistoryDlg::OpenSelected() {
   CHistory history;
   std::string error, notice;
   ScanRecord record;
-  if (!history.Open(DefaultHistoryPath(), &error, &notice) || !history.Load(ids[0], &record, &error)) {
+  if (!history.Open(DefaultHistoryPath(), &error, &notice) ||
+      !history.Load(ids[0], &record, &error)) {
     m_say(error);
     return;
   }
   m_open(record, "#" + std::to_string(ids[0]));
 }
 
-std::vector<std::pair<std::string, ScanRecord>> CHistoryDlg::LoadSelected(
-    size_t least, size_t most, const std::string& what) {
+std::vector<std::pair<std::string, ScanRecord>> CHistoryDlg::LoadSelected(size_t least, size_t most,
+                                                                          const std::string& what) {
   const std::vector<int64_t> ids = SelectedIds();
   if (ids.size() < least || ids.size() > most) {
     m_say(what);
@@ -143,16 +154,16 @@ std::vector<std::pair<std::string, ScanRecord>> CHistoryDlg::LoadSelected(
 }
 
 void CHistoryDlg::CompareSelected() {
-  const auto runs = LoadSelected(2, kMaxComparedRuns,
-                                 "Select 2 to " + std::to_string(kMaxComparedRuns) + " runs to compare.");
+  const auto runs = LoadSelected(
+      2, kMaxComparedRuns, "Select 2 to " + std::to_string(kMaxComparedRuns) + " runs to compare.");
   if (runs.empty()) return;
   m_comparison = new CCompareDlg(this, runs);
   m_comparison->Show();
 }
 
 void CHistoryDlg::ExportSelected() {
-  const auto runs = LoadSelected(1, kMaxComparedRuns,
-                                 "Select 1 to " + std::to_string(kMaxComparedRuns) + " runs to report.");
+  const auto runs = LoadSelected(
+      1, kMaxComparedRuns, "Select 1 to " + std::to_string(kMaxComparedRuns) + " runs to report.");
   if (runs.empty()) return;
   std::vector<ScanRecord> records;
   for (const auto& run : runs) records.push_back(run.second);
@@ -177,7 +188,8 @@ CCompareDlg::CCompareDlg(wxWindow* parent,
 
   m_table = new wxListCtrl(this, wxID_ANY, wxDefaultPosition, wxSize(-1, 300), wxLC_REPORT);
   m_table->AppendColumn("", wxLIST_FORMAT_LEFT, 130);
-  for (const auto& [name, record] : runs) m_table->AppendColumn(wxString::FromUTF8(name), wxLIST_FORMAT_LEFT, 170);
+  for (const auto& [name, record] : runs)
+    m_table->AppendColumn(wxString::FromUTF8(name), wxLIST_FORMAT_LEFT, 170);
   std::vector<RecordStatistics> stats;
   for (const auto& run : runs) stats.push_back(StatisticsOf(run.second));
   auto row = [&](const char* label, const std::function<std::string(size_t)>& cell) {
@@ -187,10 +199,14 @@ CCompareDlg::CCompareDlg(wxWindow* parent,
     }
   };
   row("Started", [&](size_t i) { return runs[i].second.startTime; });
-  row("Disc", [&](size_t i) { return runs[i].second.disc.type + " " + runs[i].second.disc.manufacturerId; });
-  row("Manufacturer", [&](size_t i) { return runs[i].second.disc.manufacturerName.value_or("unknown"); });
+  row("Disc", [&](size_t i) {
+    return runs[i].second.disc.type + " " + runs[i].second.disc.manufacturerId;
+  });
+  row("Manufacturer",
+      [&](size_t i) { return runs[i].second.disc.manufacturerName.value_or("unknown"); });
   row("Speed", [&](size_t i) {
-    return runs[i].second.kind == RecordKind::kSmart ? std::string("smart") : runs[i].second.settings.speed;
+    return runs[i].second.kind == RecordKind::kSmart ? std::string("smart")
+                                                     : runs[i].second.settings.speed;
   });
   row("Density", [&](size_t i) { return runs[i].second.settings.density; });
   row("Samples", [&](size_t i) { return std::to_string(stats[i].whole.samples); });
@@ -199,14 +215,16 @@ CCompareDlg::CCompareDlg(wxWindow* parent,
     return std::to_string(t.max) + " / " + Fixed(t.mean) + " / " + std::to_string(t.p95);
   });
   row("TE over / margin", [&](size_t i) {
-    return std::to_string(stats[i].whole.te.overLimit) + " / " + std::to_string(stats[i].whole.te.margin);
+    return std::to_string(stats[i].whole.te.overLimit) + " / " +
+           std::to_string(stats[i].whole.te.margin);
   });
   row("FE max / mean / p95", [&](size_t i) {
     const auto& f = stats[i].whole.fe;
     return std::to_string(f.max) + " / " + Fixed(f.mean) + " / " + std::to_string(f.p95);
   });
   row("FE over / margin", [&](size_t i) {
-    return std::to_string(stats[i].whole.fe.overLimit) + " / " + std::to_string(stats[i].whole.fe.margin);
+    return std::to_string(stats[i].whole.fe.overLimit) + " / " +
+           std::to_string(stats[i].whole.fe.margin);
   });
   row("Worst LBA", [&](size_t i) {
     const auto& w = stats[i].whole.worst;

@@ -6,13 +6,14 @@
 #include "res/resource_ids.h"
 
 CLinkDialog::CLinkDialog(wxWindow* parent, const DialogTemplate& dialog)
-    : wxDialog(parent, wxID_ANY, wxString::FromUTF8(dialog.title), wxDefaultPosition,
-               wxDefaultSize, wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
+    : wxDialog(parent, wxID_ANY, wxString::FromUTF8(dialog.title), wxDefaultPosition, wxDefaultSize,
+               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
   m_layout.Build(this, dialog);
   SetClientSize(m_layout.ClientSize());
   // The template's OK (id 1) ends the dialog with OK; Escape cancels.
   SetAffirmativeId(IDC_OK);
-  Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { EndModal(wxID_OK); }, IDC_OK);
+  Bind(
+      wxEVT_BUTTON, [this](wxCommandEvent&) { EndModal(wxID_OK); }, IDC_OK);
 }
 
 CAboutDlg::CAboutDlg(wxWindow* parent) : CLinkDialog(parent, kAboutTemplate) {

@@ -2,8 +2,8 @@
 
 #include <wx/filedlg.h>
 
-#include "results/report_output.h"
 #include "results/report_file_name.h"
+#include "results/report_output.h"
 
 const char kReportFileTypes[] =
     "PDF document (*.pdf)|*.pdf|PNG picture (*.png)|*.png|HTML page (*.html)|*.html";

@@ -20,6 +20,7 @@ extern const char kReportFileTypes[];
 // and gives the chosen path (false: cancelled). The format comes from the
 // name's extension, else from the type chosen (and its extension is added).
 // False with *error when the report could not be written; a cancel is true.
-bool ExportReport(wxWindow* parent, const std::vector<ScanRecord>& records,
-                  const std::function<bool(const std::string& defaultName, std::string* path)>& pathHook,
-                  std::string* written, std::string* error);
+bool ExportReport(
+    wxWindow* parent, const std::vector<ScanRecord>& records,
+    const std::function<bool(const std::string& defaultName, std::string* path)>& pathHook,
+    std::string* written, std::string* error);

@@ -8,16 +8,16 @@
 
 #include <algorithm>
 #include <chrono>
-#include <iterator>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #include "app/command_ids.h"
 #include "app/scan_dlg.h"
 #include "app/user_prompts.h"
 #include "res/resource_ids.h"
-#include "session/standard_fds.h"
 #include "session/sim_catalogue.h"
+#include "session/standard_fds.h"
 #include "snapshot/bmp_file_name.h"
 
 wxIMPLEMENT_APP_NO_MAIN(CScanApp);
@@ -128,8 +128,8 @@ std::string AppUsage() {
          "  --help, --version\n";
 }
 
-std::optional<RunOptions> ParseAppOptions(const std::vector<std::string>& args,
-                                          std::string* error, std::string* demoSnapshot) {
+std::optional<RunOptions> ParseAppOptions(const std::vector<std::string>& args, std::string* error,
+                                          std::string* demoSnapshot) {
   RunOptions options;
   std::string command;  // velmo takes none
   bool cliOnly = false;
@@ -210,7 +210,8 @@ bool CScanApp::OnInit() {
   if (demo) {
     // The first idle comes once the shown window has painted.
     dialog->Bind(wxEVT_IDLE, [shown = false](wxIdleEvent& event) mutable {
-      if (!shown) std::fprintf(stderr, "velmo: window shown %ld ms after start\n", MillisSinceStart());
+      if (!shown)
+        std::fprintf(stderr, "velmo: window shown %ld ms after start\n", MillisSinceStart());
       shown = true;
       event.Skip();
     });

@@ -31,7 +31,6 @@ class CScanApp : public wxApp {
 
 // velmo's command line: the run options velmo-cli takes too, no command,
 // and --demo-snapshot=FILE (refused when demoSnapshot is null).
-std::optional<RunOptions> ParseAppOptions(const std::vector<std::string>& args,
-                                          std::string* error,
+std::optional<RunOptions> ParseAppOptions(const std::vector<std::string>& args, std::string* error,
                                           std::string* demoSnapshot = nullptr);
 std::string AppUsage();

@@ -3,16 +3,16 @@
 #include <wx/accel.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
-#include <wx/evtloop.h>
 #include <wx/choice.h>
+#include <wx/evtloop.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
-#include <wx/print.h>
-#include <wx/utils.h>
 #include <wx/menu.h>
 #include <wx/panel.h>
+#include <wx/print.h>
 #include <wx/statbmp.h>
 #include <wx/thread.h>
+#include <wx/utils.h>
 
 #include <gdk/gdk.h>
 
@@ -26,16 +26,16 @@
 #include "app/report_printout.h"
 #include "app/sunken_text.h"
 #include "app/window_capture.h"
-#include "results/media_codes.h"
-#include "snapshot/bmp_file_name.h"
 #include "chart/graph_ctrl.h"
 #include "chart/scan_series.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
 #include "res/resource_ids.h"
-#include "session/run_lock.h"
+#include "results/media_codes.h"
 #include "results/run_identity.h"
+#include "session/run_lock.h"
 #include "session/sim_catalogue.h"
+#include "snapshot/bmp_file_name.h"
 
 namespace {
 
@@ -53,32 +53,30 @@ wxColour ColourOf(uint32_t colorref) {
 
 }  // namespace
 
-wxBEGIN_EVENT_TABLE(CScanDlg, wxFrame)
-  EVT_CLOSE(CScanDlg::OnClose)
-  EVT_CHAR_HOOK(CScanDlg::OnCharHook)
-  EVT_MENU(ToWxId(ID_HELP_ABOUT), CScanDlg::OnHelpAbout)
-  EVT_MENU(ToWxId(ID_FILE_PRINT), CScanDlg::OnFilePrint)
-  EVT_MENU(ToWxId(ID_FILE_SAVE), CScanDlg::OnFileSave)
-  EVT_CHOICE(IDC_DRIVE, CScanDlg::OnSelchangeDrive)
-  EVT_CHOICE(IDC_SPEED, CScanDlg::OnSelchangeSpeed)
-  EVT_TIMER(kPollTimerId, CScanDlg::OnTimer)
-  EVT_BUTTON(IDC_START, CScanDlg::OnStart)
-  EVT_BUTTON(IDC_STOP, CScanDlg::OnStop)
-  EVT_CHOICE(IDC_DENSITY, CScanDlg::OnSelchangeDensity)
-  EVT_CHECKBOX(IDC_FE_CHECK, CScanDlg::OnFeCheck)
-  EVT_CHECKBOX(IDC_TE_CHECK, CScanDlg::OnTeCheck)
-  EVT_MENU(ToWxId(ID_FILE_EXIT), CScanDlg::OnFileExit)
-  EVT_BUTTON(IDC_SMART_SCAN, CScanDlg::OnSmartScan)
-  EVT_MENU(kExportReportId, CScanDlg::OnExportReport)
-  EVT_MENU(kPrintReportId, CScanDlg::OnPrintReport)
-  EVT_MENU(kSimEjectId, CScanDlg::OnSimEject)
-  EVT_MENU_RANGE(kSimInsertFirstId, kSimInsertLastId, CScanDlg::OnSimInsert)
-wxEND_EVENT_TABLE()
+wxBEGIN_EVENT_TABLE(CScanDlg, wxFrame) EVT_CLOSE(CScanDlg::OnClose)
+    EVT_CHAR_HOOK(CScanDlg::OnCharHook) EVT_MENU(ToWxId(ID_HELP_ABOUT), CScanDlg::OnHelpAbout)
+        EVT_MENU(ToWxId(ID_FILE_PRINT), CScanDlg::OnFilePrint) EVT_MENU(ToWxId(ID_FILE_SAVE),
+                                                                        CScanDlg::OnFileSave)
+            EVT_CHOICE(IDC_DRIVE, CScanDlg::OnSelchangeDrive) EVT_CHOICE(IDC_SPEED,
+                                                                         CScanDlg::OnSelchangeSpeed)
+                EVT_TIMER(kPollTimerId, CScanDlg::OnTimer) EVT_BUTTON(IDC_START, CScanDlg::OnStart)
+                    EVT_BUTTON(IDC_STOP, CScanDlg::OnStop) EVT_CHOICE(IDC_DENSITY,
+                                                                      CScanDlg::OnSelchangeDensity)
+                        EVT_CHECKBOX(IDC_FE_CHECK, CScanDlg::OnFeCheck) EVT_CHECKBOX(
+                            IDC_TE_CHECK, CScanDlg::OnTeCheck) EVT_MENU(ToWxId(ID_FILE_EXIT),
+                                                                        CScanDlg::OnFileExit)
+                            EVT_BUTTON(IDC_SMART_SCAN, CScanDlg::OnSmartScan)
+                                EVT_MENU(kExportReportId, CScanDlg::OnExportReport)
+                                    EVT_MENU(kPrintReportId,
+                                             CScanDlg::OnPrintReport) EVT_MENU(kSimEjectId,
+                                                                               CScanDlg::OnSimEject)
+                                        EVT_MENU_RANGE(kSimInsertFirstId, kSimInsertLastId,
+                                                       CScanDlg::OnSimInsert) wxEND_EVENT_TABLE()
 
-CScanDlg::CScanDlg(const RunOptions& options, std::unique_ptr<UserPrompts> prompts)
-    : wxFrame(nullptr, wxID_ANY, wxString::FromUTF8(kScanDialogTemplate.title),
-              wxDefaultPosition, wxDefaultSize,
-              wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX),
+                                            CScanDlg::CScanDlg(const RunOptions& options,
+                                                               std::unique_ptr<UserPrompts> prompts)
+    : wxFrame(nullptr, wxID_ANY, wxString::FromUTF8(kScanDialogTemplate.title), wxDefaultPosition,
+              wxDefaultSize, wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX),
       m_options(options),
       m_prompts(std::move(prompts)),
       m_pollTimer(this, kPollTimerId) {
@@ -97,8 +95,10 @@ CScanDlg::CScanDlg(const RunOptions& options, std::unique_ptr<UserPrompts> promp
 
   // The legend and check-box colours; the status line takes the colour set
   // last for its next painting, then draws black again.
-  for (int id : {IDC_TE_LEGEND, IDC_TE_CHECK}) m_layout.Control(id)->SetForegroundColour(ColourOf(kTeColour));
-  for (int id : {IDC_FE_LEGEND, IDC_FE_CHECK}) m_layout.Control(id)->SetForegroundColour(ColourOf(kFeColour));
+  for (int id : {IDC_TE_LEGEND, IDC_TE_CHECK})
+    m_layout.Control(id)->SetForegroundColour(ColourOf(kTeColour));
+  for (int id : {IDC_FE_LEGEND, IDC_FE_CHECK})
+    m_layout.Control(id)->SetForegroundColour(ColourOf(kFeColour));
   m_status->SetColourSource([this] {
     const uint32_t colour = m_statusColor;
     m_statusColor = 0;
@@ -323,7 +323,8 @@ void CScanDlg::EnableRunControls(bool start, bool stop, bool others) {
   if (stop) EnableKeepingFocus(m_layout.Control(IDC_STOP), true);
   EnableKeepingFocus(m_layout.Control(IDC_START), start);
   EnableKeepingFocus(m_layout.Control(IDC_STOP), stop);
-  for (int id : {IDC_SMART_SCAN, IDC_TE_CHECK, IDC_FE_CHECK}) EnableKeepingFocus(m_layout.Control(id), others);
+  for (int id : {IDC_SMART_SCAN, IDC_TE_CHECK, IDC_FE_CHECK})
+    EnableKeepingFocus(m_layout.Control(id), others);
 }
 
 void CScanDlg::ResetDiscInfo() {
@@ -331,7 +332,8 @@ void CScanDlg::ResetDiscInfo() {
   m_speedCombo->Clear();
   m_speedCombo->Append("N/A");
   m_speedCombo->SetSelection(0);
-  for (int id : {IDC_DISC_TYPE, IDC_MANUFACTURER_ID, IDC_MEDIA_TYPE_ID, IDC_CAPACITY}) SetText(id, "N/A");
+  for (int id : {IDC_DISC_TYPE, IDC_MANUFACTURER_ID, IDC_MEDIA_TYPE_ID, IDC_CAPACITY})
+    SetText(id, "N/A");
   SetText(IDC_STATUS, kPleaseInsert);
 }
 
@@ -351,7 +353,8 @@ void CScanDlg::ApplyDiscView(const DiscView& view) {
   if (view.enableSpeedList) m_speedCombo->Enable(true);
   if (view.speedEntries) {
     m_speedCombo->Clear();
-    for (const std::string& entry : *view.speedEntries) m_speedCombo->Append(wxString::FromUTF8(entry));
+    for (const std::string& entry : *view.speedEntries)
+      m_speedCombo->Append(wxString::FromUTF8(entry));
     if (!view.speedEntries->empty()) m_speedCombo->SetSelection(0);
   }
   if (view.capacity) SetText(IDC_CAPACITY, *view.capacity);
@@ -437,12 +440,14 @@ void CScanDlg::OnSelchangeDensity(wxCommandEvent&) {
 
 void CScanDlg::OnFeCheck(wxCommandEvent&) {
   m_showFeLimit = m_showFeLimit ? 0 : 1;
-  if (m_graph != nullptr) m_graph->DrawLimitLine(SeriesIndex(ScanSeries::kFeLimit), kFeLimit, m_showFeLimit);
+  if (m_graph != nullptr)
+    m_graph->DrawLimitLine(SeriesIndex(ScanSeries::kFeLimit), kFeLimit, m_showFeLimit);
 }
 
 void CScanDlg::OnTeCheck(wxCommandEvent&) {
   m_showTeLimit = m_showTeLimit ? 0 : 1;
-  if (m_graph != nullptr) m_graph->DrawLimitLine(SeriesIndex(ScanSeries::kTeLimit), kTeLimit, m_showTeLimit);
+  if (m_graph != nullptr)
+    m_graph->DrawLimitLine(SeriesIndex(ScanSeries::kTeLimit), kTeLimit, m_showTeLimit);
 }
 
 // Media poll.
@@ -614,7 +619,8 @@ void CScanDlg::RecordRunStart() {
   identity.program = "velmo";
   identity.programVersion = VelmoVersion();
   const int drive = m_driveCombo != nullptr ? m_driveCombo->GetSelection() : 0;
-  if (m_session) identity.drive = RecordDriveOf(m_session->Manager(), static_cast<uint8_t>(std::max(drive, 0)));
+  if (m_session)
+    identity.drive = RecordDriveOf(m_session->Manager(), static_cast<uint8_t>(std::max(drive, 0)));
   identity.disc = RecordDiscOf(text(IDC_DISC_TYPE), text(IDC_MANUFACTURER_ID),
                                text(IDC_MEDIA_TYPE_ID), text(IDC_CAPACITY), lastLba, speeds);
   identity.settings.speedCode = m_speedCode.load();
@@ -703,9 +709,8 @@ void CScanDlg::OnFilePrint(wxCommandEvent&) {
     return;
   }
   wxPrinter printer(&data);
-  CLogPrintout printout(kLogFileName, [this](const std::string& text) {
-    m_prompts->Message(this, text);
-  });
+  CLogPrintout printout(kLogFileName,
+                        [this](const std::string& text) { m_prompts->Message(this, text); });
   printer.Print(nullptr, &printout, true);
 }
 

@@ -25,17 +25,17 @@
 #include <vector>
 
 #include "app/dialog_layout.h"
-#include "app/run_recorder.h"
 #include "app/run_choices.h"
+#include "app/run_recorder.h"
 #include "app/scan_worker.h"
 #include "app/smart_mode_dlg.h"
 #include "app/user_prompts.h"
-#include "session/drive_session.h"
-#include "session/run_options.h"
 #include "console/disc_identification.h"
 #include "console/scan_run.h"
 #include "results/scan_record.h"
+#include "session/drive_session.h"
 #include "session/run_lock.h"
+#include "session/run_options.h"
 
 class CGraphCtrl;
 class CHistoryDlg;
@@ -49,7 +49,8 @@ class CSunkenText;
 inline constexpr int kPollTimerId = 1;
 inline constexpr int kPollPeriodMs = 600;
 // The status line of a run the Run menu's autostart began.
-inline constexpr char kStartedByItself[] = "Testing... (started by itself: a blank disc was inserted)";
+inline constexpr char kStartedByItself[] =
+    "Testing... (started by itself: a blank disc was inserted)";
 
 class CScanDlg : public wxFrame, private ScanWindow {
  public:
@@ -86,9 +87,13 @@ class CScanDlg : public wxFrame, private ScanWindow {
     m_reportPrintHook = std::move(hook);
   }
   const CRunRecorder& Recorder() const { return m_recorder; }
-  void SetSmartDialogHook(std::function<void(CSmartModeDlg&)> hook) { m_smartHook = std::move(hook); }
+  void SetSmartDialogHook(std::function<void(CSmartModeDlg&)> hook) {
+    m_smartHook = std::move(hook);
+  }
   // Stand-in for the folder dialog of "Save a report of every run to...".
-  void SetReportDirHook(std::function<bool(std::string*)> hook) { m_reportDirHook = std::move(hook); }
+  void SetReportDirHook(std::function<bool(std::string*)> hook) {
+    m_reportDirHook = std::move(hook);
+  }
   const RunChoices& Choices() const { return m_runChoices; }
   const CDialogLayout& Layout() const { return m_layout; }
   CGraphCtrl* Graph() const { return m_graph; }
@@ -104,7 +109,9 @@ class CScanDlg : public wxFrame, private ScanWindow {
 
   // Recorded runs (scan_dlg_records.cpp). The open hook stands in for the
   // file dialog in tests (false: cancelled).
-  void SetOpenRecordHook(std::function<bool(std::string*)> hook) { m_openRecordHook = std::move(hook); }
+  void SetOpenRecordHook(std::function<bool(std::string*)> hook) {
+    m_openRecordHook = std::move(hook);
+  }
   // Shows a record file's run without touching the drive; false with
   // *error when the file is no record this program reads.
   bool OpenRecord(const std::string& path, std::string* error);

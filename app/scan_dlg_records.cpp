@@ -9,8 +9,8 @@
 #include <ctime>
 #include <mutex>
 
-#include "app/scan_dlg.h"
 #include "app/history_dlg.h"
+#include "app/scan_dlg.h"
 #include "chart/graph_ctrl.h"
 #include "chart/scan_series.h"
 #include "commands/disc_globals.h"
@@ -76,14 +76,17 @@ void CScanDlg::OnFileHistory(wxCommandEvent&) {
     (*m_history)->Raise();
     return;
   }
-  CHistoryDlg* history = new CHistoryDlg(this, [this](const ScanRecord& record, const std::string& name) {
-    if (m_scanning == 1) {
-      m_prompts->Message(this, "A scan is running; open the record when it has ended.");
-      return;
-    }
-    ShowRecord(record, name);
-  }, [this](const std::vector<ScanRecord>& runs) { ExportReportOf(runs); },
-     [this](const std::string& text) { m_prompts->Message(this, text); });
+  CHistoryDlg* history = new CHistoryDlg(
+      this,
+      [this](const ScanRecord& record, const std::string& name) {
+        if (m_scanning == 1) {
+          m_prompts->Message(this, "A scan is running; open the record when it has ended.");
+          return;
+        }
+        ShowRecord(record, name);
+      },
+      [this](const std::vector<ScanRecord>& runs) { ExportReportOf(runs); },
+      [this](const std::string& text) { m_prompts->Message(this, text); });
   *m_history = history;
   // The window may go while this one is being destroyed (it is a child), so
   // the handler keeps its own reference to the slot and never touches this.
@@ -104,10 +107,11 @@ void CScanDlg::ShowRecord(const ScanRecord& record, const std::string& name) {
   SetText(IDC_MEDIA_TYPE_ID, record.disc.mediaTypeId);
   SetText(IDC_CAPACITY, record.disc.capacity);
   m_speedCombo->Clear();
-  for (const std::string& entry : record.disc.writeSpeeds) m_speedCombo->Append(wxString::FromUTF8(entry));
+  for (const std::string& entry : record.disc.writeSpeeds)
+    m_speedCombo->Append(wxString::FromUTF8(entry));
   for (unsigned i = 0; i < m_speedCombo->GetCount(); ++i) {
-    if (!record.settings.speed.empty() &&
-        m_speedCombo->GetString(i).utf8_string().find(record.settings.speed + " =>") != std::string::npos) {
+    if (!record.settings.speed.empty() && m_speedCombo->GetString(i).utf8_string().find(
+                                              record.settings.speed + " =>") != std::string::npos) {
       m_speedCombo->SetSelection(static_cast<int>(i));
     }
   }
@@ -122,7 +126,8 @@ void CScanDlg::ShowRecord(const ScanRecord& record, const std::string& name) {
     m_graph->Refresh();
   }
   // The verdict the user saw then; without one, the outcome.
-  std::string status = record.verdict.empty() ? std::string(RunOutcomeName(record.outcome)) : record.verdict;
+  std::string status =
+      record.verdict.empty() ? std::string(RunOutcomeName(record.outcome)) : record.verdict;
   if (record.kind == RecordKind::kSmart) {
     status = "Smart Scan:";
     for (const SmartRow& row : record.rows) status += " " + row.speed + " " + row.result + ";";
@@ -168,7 +173,8 @@ void CScanDlg::EndRecordView() {
   if (view.capacity) SetText(IDC_CAPACITY, *view.capacity);
   if (view.speedEntries) {
     m_speedCombo->Clear();
-    for (const std::string& entry : *view.speedEntries) m_speedCombo->Append(wxString::FromUTF8(entry));
+    for (const std::string& entry : *view.speedEntries)
+      m_speedCombo->Append(wxString::FromUTF8(entry));
     if (!view.speedEntries->empty()) m_speedCombo->SetSelection(0);
   }
   SetText(IDC_ELAPSED, " ");
@@ -192,10 +198,11 @@ void CScanDlg::KeepRunInHistory(const CScanWorker* worker, RunOutcome outcome) {
     type = g_discType.load();
   }
   std::vector<std::string> speeds;
-  for (unsigned i = 0; i < m_speedCombo->GetCount(); ++i) speeds.push_back(m_speedCombo->GetString(i).utf8_string());
+  for (unsigned i = 0; i < m_speedCombo->GetCount(); ++i)
+    speeds.push_back(m_speedCombo->GetString(i).utf8_string());
   record.disc = RecordDiscOf(view.discType.value_or("N/A"), view.manufacturerId.value_or("N/A"),
-                             view.mediaTypeId.value_or("N/A"), view.capacity.value_or("N/A"), lastLba,
-                             speeds);
+                             view.mediaTypeId.value_or("N/A"), view.capacity.value_or("N/A"),
+                             lastLba, speeds);
   if (m_session) {
     const uint8_t selected = m_session->Manager().GetSelected();
     if (selected != kNoDriveSelected) record.drive = RecordDriveOf(m_session->Manager(), selected);
@@ -266,9 +273,9 @@ void CScanDlg::KeepSmartRunInHistory(const CSmartModeDlg& dialog, const std::str
     }
   }
   record.outcome = record.rows.size() < dialog.SpeedRows().size() ? RunOutcome::kAborted
-                   : failed                                     ? RunOutcome::kFirmwareFailure
-                   : notRecommended                             ? RunOutcome::kNotRecommended
-                                                                : RunOutcome::kOk;
+                   : failed                                       ? RunOutcome::kFirmwareFailure
+                   : notRecommended                               ? RunOutcome::kNotRecommended
+                                                                  : RunOutcome::kOk;
   if (const auto start = ParseIsoTime(started)) {
     record.durationSeconds = static_cast<long>(std::time(nullptr) - *start);
   }

@@ -69,9 +69,15 @@ class CScanWorker::Sink : public ScanSink {
       : m_state(std::make_shared<SinkState>(window)), m_post(std::move(post)) {}
 
   void SetScanning(bool scanning) override { m_state->window.SetScanning(scanning); }
-  void LogOpenFailed() override { Post([](ScanWindow& w) { w.ShowLogOpenFailed(); }); }
-  void LogWriteFailed(int) override { Post([](ScanWindow& w) { w.ShowLogWriteFailed(); }); }
-  void RunStarted() override { Post([](ScanWindow& w) { w.ShowRunStarted(); }); }
+  void LogOpenFailed() override {
+    Post([](ScanWindow& w) { w.ShowLogOpenFailed(); });
+  }
+  void LogWriteFailed(int) override {
+    Post([](ScanWindow& w) { w.ShowLogWriteFailed(); });
+  }
+  void RunStarted() override {
+    Post([](ScanWindow& w) { w.ShowRunStarted(); });
+  }
   void Elapsed(long seconds) override {
     Post([seconds](ScanWindow& w) { w.ShowElapsed(seconds); });
   }
@@ -95,7 +101,9 @@ class CScanWorker::Sink : public ScanSink {
   void FirmwareFailureEnded() override {
     Post([](ScanWindow& w) { w.ShowFirmwareFailureEnded(); });
   }
-  void Finished() override { Post([](ScanWindow& w) { w.ShowFinished(); }); }
+  void Finished() override {
+    Post([](ScanWindow& w) { w.ShowFinished(); });
+  }
 
   void Verdict(ScanVerdict verdict) override {
     PostAndWait([verdict](ScanWindow& w) { w.ShowVerdict(verdict); });
@@ -144,8 +152,8 @@ class CScanWorker::Sink : public ScanSink {
   std::vector<RecordSample> m_samples;
 };
 
-CScanWorker::CScanWorker(ScanSettings& settings, CGraphCtrl& graph, ScanWindow& window,
-                         UiPost post, std::string logPath)
+CScanWorker::CScanWorker(ScanSettings& settings, CGraphCtrl& graph, ScanWindow& window, UiPost post,
+                         std::string logPath)
     : m_chart(std::make_unique<Chart>(graph)),
       m_sink(std::make_unique<Sink>(window, std::move(post))),
       m_run(settings, *m_chart, *m_sink, std::move(logPath)) {}

@@ -25,7 +25,9 @@ class CSmartScanWorker::Sink : public SmartScanSink {
         m_started(std::move(started)),
         m_stepped(std::move(stepped)) {}
 
-  void Started(int rows) override { Post([f = m_started, rows] { f(rows); }); }
+  void Started(int rows) override {
+    Post([f = m_started, rows] { f(rows); });
+  }
   void RowTesting(int row) override {
     Post([f = m_rowText, row] { f(row, kSmartTesting); });
   }
@@ -36,7 +38,8 @@ class CSmartScanWorker::Sink : public SmartScanSink {
   void RowSample(int row, const OuterTrackSample& sample) override {
     if (!m_readings || row < 0) return;
     std::lock_guard<std::mutex> hold(m_readings->lock);
-    if (m_readings->rows.size() <= static_cast<size_t>(row)) m_readings->rows.resize(static_cast<size_t>(row) + 1);
+    if (m_readings->rows.size() <= static_cast<size_t>(row))
+      m_readings->rows.resize(static_cast<size_t>(row) + 1);
     m_readings->rows[static_cast<size_t>(row)] = sample;
   }
 
@@ -70,8 +73,7 @@ class CSmartScanWorker::Sink : public SmartScanSink {
 
 CSmartScanWorker::CSmartScanWorker(std::vector<SpeedCode> rows, wxEvtHandler& dialog,
                                    std::function<void(int, const std::string&)> rowText,
-                                   std::function<void(int)> started,
-                                   std::function<void()> stepped,
+                                   std::function<void(int)> started, std::function<void()> stepped,
                                    std::shared_ptr<SmartReadings> readings)
     : m_sink(std::make_unique<Sink>(dialog, std::move(rowText), std::move(started),
                                     std::move(stepped), std::move(readings))),
@@ -140,7 +142,9 @@ bool CSmartModeDlg::OnInitDialog() {
         m_progress->SetRange(std::max(count, 1));
         m_progress->SetValue(0);
       },
-      [this] { m_progress->SetValue(std::min(m_progress->GetValue() + 1, m_progress->GetRange())); },
+      [this] {
+        m_progress->SetValue(std::min(m_progress->GetValue() + 1, m_progress->GetRange()));
+      },
       m_readings);
   m_pWorkerThread->Start();
   return true;
@@ -161,7 +165,7 @@ void CSmartModeDlg::ShowRecord(const ScanRecord& record) {
     const SmartRow& row = record.rows[i];
     const long item = m_resultList->InsertItem(static_cast<long>(i), wxString::FromUTF8(row.speed));
     m_resultList->SetItemBackgroundColour(item, background);
-    const int result = row.result == kSmartRowOk                ? kSampleFit
+    const int result = row.result == kSmartRowOk               ? kSampleFit
                        : row.result == kSmartRowNotRecommended ? kSampleNotRecommended
                                                                : kSampleFailed;
     m_resultList->SetItem(item, 1, wxString::FromUTF8(SmartVerdictText(result)));

@@ -3,8 +3,8 @@
 #include <wx/dcclient.h>
 #include <wx/settings.h>
 
-CSunkenText::CSunkenText(wxWindow* parent, wxWindowID id, const wxString& text,
-                         const wxPoint& pos, const wxSize& size)
+CSunkenText::CSunkenText(wxWindow* parent, wxWindowID id, const wxString& text, const wxPoint& pos,
+                         const wxSize& size)
     : wxWindow(parent, id, pos, size, wxBORDER_NONE | wxFULL_REPAINT_ON_RESIZE), m_text(text) {
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   Bind(wxEVT_PAINT, &CSunkenText::OnPaint, this);

@@ -13,9 +13,10 @@
 namespace {
 
 int Usage() {
-  std::fputs("usage: velmo-art icon SIZE FILE.png\n"
-             "       velmo-art png FILE.bmp FILE.png\n",
-             stderr);
+  std::fputs(
+      "usage: velmo-art icon SIZE FILE.png\n"
+      "       velmo-art png FILE.bmp FILE.png\n",
+      stderr);
   return 64;
 }
 

@@ -75,7 +75,8 @@ std::optional<WindowImage> Rendered(GtkWidget* widget) {
     const unsigned char* data = cairo_image_surface_get_data(surface);
     const int stride = cairo_image_surface_get_stride(surface);
     for (int y = 0; y < height; ++y) {
-      const uint32_t* row = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
+      const uint32_t* row =
+          reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
       for (int x = 0; x < width; ++x) {
         uint8_t* to = &image->rgb[(static_cast<size_t>(y) * width + x) * 3];
         to[0] = (row[x] >> 16) & 0xFF;
@@ -137,9 +138,8 @@ int SaveWindowBitmap(wxWindow* window, const std::string& path, SnapshotResult* 
   // The file keeps the screen's pixel format where it is a true-colour one.
   const TrueColorDepth depth =
       ScreenBitsPerPixel(window) >= 32 ? TrueColorDepth::k32 : TrueColorDepth::k24;
-  *result = SaveBitmapAsBmp(
-      DescribeRgbBytes(image->width, image->height, image->rgb.data(),
-                       static_cast<size_t>(image->width) * 3, depth),
-      path);
+  *result = SaveBitmapAsBmp(DescribeRgbBytes(image->width, image->height, image->rgb.data(),
+                                             static_cast<size_t>(image->width) * 3, depth),
+                            path);
   return 1;
 }

@@ -64,7 +64,8 @@ class HistoryFixture : public benchmark::Fixture {
  public:
   void SetUp(const benchmark::State&) override {
     if (!m_folder.empty()) return;
-    m_folder = std::filesystem::temp_directory_path() / ("velmo-history-bench-" + std::to_string(getpid()));
+    m_folder = std::filesystem::temp_directory_path() /
+               ("velmo-history-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(m_folder);
     setenv("XDG_DATA_HOME", m_folder.c_str(), 1);
     CHistory history;

@@ -98,8 +98,8 @@ class SimulatedSession {
         device = [inner = std::move(device), spent = &m_driveNs](ScsiExchange& exchange) {
           const auto start = Clock::now();
           inner(exchange);
-          *spent += std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start)
-                        .count();
+          *spent +=
+              std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
         };
       }
       config.volumes.push_back(SimVolume{letter++, kDriveTypeCdRom, 0, std::move(device)});

@@ -3,12 +3,10 @@
 #include <wx/bitmap.h>
 #include <wx/dcclient.h>
 
-wxBEGIN_EVENT_TABLE(CGraphCtrl, wxWindow)
-  EVT_PAINT(CGraphCtrl::OnPaint)
-  EVT_SIZE(CGraphCtrl::OnSize)
-wxEND_EVENT_TABLE()
+wxBEGIN_EVENT_TABLE(CGraphCtrl, wxWindow) EVT_PAINT(CGraphCtrl::OnPaint)
+    EVT_SIZE(CGraphCtrl::OnSize) wxEND_EVENT_TABLE()
 
-CGraphCtrl::CGraphCtrl(std::string labelFontFile)
+        CGraphCtrl::CGraphCtrl(std::string labelFontFile)
     : m_model(std::move(labelFontFile)) {
   // Workers and the UI thread alike only queue the invalidation; one pending
   // repaint covers any number of samples drawn before it runs.
@@ -52,8 +50,7 @@ void CGraphCtrl::OnPaint(wxPaintEvent&) {
   const int width = m_composed.Width();
   const int height = m_composed.Height();
   if (width == 0 || height == 0) return;
-  if (!m_image.IsOk() || m_image.GetWidth() != width ||
-      m_image.GetHeight() != height) {
+  if (!m_image.IsOk() || m_image.GetWidth() != width || m_image.GetHeight() != height) {
     m_image.Create(width, height, false);
   }
   unsigned char* rgb = m_image.GetData();

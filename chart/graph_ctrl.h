@@ -32,9 +32,7 @@ class CGraphCtrl : public wxWindow {
     m_model.SetRange(yMin, yMax, xMin, xMax, decimals);
   }
   int AddSeries(COLORREF colour) { return m_model.AddSeries(colour); }
-  double AppendPoint(int series, double y, double x) {
-    return m_model.AppendPoint(series, y, x);
-  }
+  double AppendPoint(int series, double y, double x) { return m_model.AppendPoint(series, y, x); }
   void DrawLimitLine(int series, int value, int show) {
     m_model.DrawLimitLine(series, value, show);
   }

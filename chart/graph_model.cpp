@@ -23,9 +23,7 @@ long long TruncCoord(double v) {
   return static_cast<long long>(std::trunc(std::clamp(v, -limit, limit)));
 }
 
-int ClampCoord(long long v) {
-  return static_cast<int>(std::clamp(v, -kCoordLimit, kCoordLimit));
-}
+int ClampCoord(long long v) { return static_cast<int>(std::clamp(v, -kCoordLimit, kCoordLimit)); }
 
 // Pixels per unit; a zero or non-finite range gives 0 instead of a division
 // by zero, so that axis collapses onto its lower edge.
@@ -57,8 +55,7 @@ const std::string& DefaultLabelFontFile() {
 
 }  // namespace
 
-CGraphModel::CGraphModel(std::string labelFontFile)
-    : m_labelFontFile(std::move(labelFontFile)) {}
+CGraphModel::CGraphModel(std::string labelFontFile) : m_labelFontFile(std::move(labelFontFile)) {}
 
 CGraphModel::~CGraphModel() = default;
 
@@ -104,8 +101,7 @@ void CGraphModel::UpdateScalesLocked() {
   m_dXScale = ScaleOf(m_nPlotWidth, m_dXRange);
 }
 
-void CGraphModel::SetRange(double yMin, double yMax, int xMin, int xMax,
-                           int decimals) {
+void CGraphModel::SetRange(double yMin, double yMax, int xMin, int xMax, int decimals) {
   {
     std::lock_guard lock(m_lock);
     m_dYMin = yMin;
@@ -204,8 +200,7 @@ void CGraphModel::RebuildLayersLocked() {
   // labels' digits are ever drawn, and reopening costs more than a rebuild.
   if (!m_bFontTried) {
     m_bFontTried = true;
-    const std::string& file =
-        m_labelFontFile.empty() ? DefaultLabelFontFile() : m_labelFontFile;
+    const std::string& file = m_labelFontFile.empty() ? DefaultLabelFontFile() : m_labelFontFile;
     m_labelFont = CLabelFont::Open(file, kLabelFontHeight);
   }
   if (!m_bLayers) {
@@ -219,8 +214,7 @@ void CGraphModel::RebuildLayersLocked() {
   back.FillRect(m_rectClient, m_crBackground);
 
   // The plot's left edge leaves room for the widest y label.
-  const long long digits =
-      std::max(LabelDigits(m_dYMax), LabelDigits(m_dYMin));
+  const long long digits = std::max(LabelDigits(m_dYMax), LabelDigits(m_dYMin));
   m_rectPlot.left = ClampCoord(m_rectClient.left + 6 * (digits + m_nDecimals + 3));
   m_nPlotWidth = m_rectPlot.right - m_rectPlot.left;
   m_dXScale = ScaleOf(m_nPlotWidth, m_dXRange);
@@ -265,8 +259,7 @@ void CGraphModel::RebuildLayersLocked() {
   const long long step = (static_cast<long long>(m_nXMax) - m_nXMin) / 5;
   xLabel(m_nXMin, plot.left, kTaLeft | kTaTop);
   for (int i = 1; i <= 4; ++i) {
-    xLabel(m_nXMin + i * step, plot.left + i * ((plot.right - plot.left) / 5),
-           kTaCenter | kTaTop);
+    xLabel(m_nXMin + i * step, plot.left + i * ((plot.right - plot.left) / 5), kTaCenter | kTaTop);
   }
   xLabel(m_nXMax, plot.right, kTaRight | kTaTop);
   back.SelectFont(nullptr);
@@ -304,12 +297,10 @@ void CGraphModel::PlotSegmentsLocked() {
     // Cut the curve at the frame: in the segment's columns the curve layer
     // keeps nothing on or beyond the frame's top and bottom rows.
     if (py <= plot.top || cy <= plot.top) {
-      curve.FillRect({px, m_rectClient.top, cx + 1, plot.top + 1},
-                     m_crBackground);
+      curve.FillRect({px, m_rectClient.top, cx + 1, plot.top + 1}, m_crBackground);
     }
     if (py >= plot.bottom || cy >= plot.bottom) {
-      curve.FillRect({px, plot.bottom + 1, cx + 1, m_rectClient.bottom + 1},
-                     m_crBackground);
+      curve.FillRect({px, plot.bottom + 1, cx + 1, m_rectClient.bottom + 1}, m_crBackground);
     }
   }
 }
@@ -317,9 +308,8 @@ void CGraphModel::PlotSegmentsLocked() {
 void CGraphModel::DrawLimitLineLocked(int series, int value, int show) {
   if (!m_bLayers) return;
   if (series < 0 || series >= static_cast<int>(m_series.size())) return;
-  const COLORREF colour = show == 1
-                              ? m_series[static_cast<size_t>(series)].m_crColor
-                              : Rgb(0, 0, 0);
+  const COLORREF colour =
+      show == 1 ? m_series[static_cast<size_t>(series)].m_crColor : Rgb(0, 0, 0);
   CRasterDC curve(m_bmpCurve);
   curve.SetBkColor(m_crBackground);
   curve.SetBkOpaque(true);  // the gaps overwrite the row too
@@ -328,15 +318,14 @@ void CGraphModel::DrawLimitLineLocked(int series, int value, int show) {
   const int row = RowOf(value);
   const long long span = static_cast<long long>(m_nXMax) - m_nXMin;
   curve.MoveTo(m_rectPlot.left, row);
-  curve.LineTo(ClampCoord(m_rectPlot.left +
-                          TruncCoord(static_cast<double>(span) * m_dXScale)),
+  curve.LineTo(ClampCoord(m_rectPlot.left + TruncCoord(static_cast<double>(span) * m_dXScale)),
                row);
   curve.SelectPen(oldPen);
 }
 
 void CGraphModel::ComposeLocked(CSurface& out) const {
-  if (out.Width() != m_nWidth || out.Height() != m_nHeight ||
-      m_bmpBack.Width() != m_nWidth || m_bmpBack.Height() != m_nHeight) {
+  if (out.Width() != m_nWidth || out.Height() != m_nHeight || m_bmpBack.Width() != m_nWidth ||
+      m_bmpBack.Height() != m_nHeight) {
     out.Reset(m_nWidth, m_nHeight, m_crBackground);
   }
   if (!m_bLayers) {

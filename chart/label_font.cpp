@@ -14,8 +14,7 @@ std::string CLabelFont::LocateFile(const std::string& family, int weight) {
   std::string file;
   FcPattern* pattern = FcPatternCreate();
   if (pattern == nullptr) return {};
-  FcPatternAddString(pattern, FC_FAMILY,
-                     reinterpret_cast<const FcChar8*>(family.c_str()));
+  FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
   FcPatternAddInteger(pattern, FC_WEIGHT, FcWeightFromOpenType(weight));
   FcPatternAddInteger(pattern, FC_SLANT, FC_SLANT_ROMAN);
   FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
@@ -25,8 +24,7 @@ std::string CLabelFont::LocateFile(const std::string& family, int weight) {
   FcPattern* match = FcFontMatch(nullptr, pattern, &result);
   if (match != nullptr) {
     FcChar8* path = nullptr;
-    if (FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch &&
-        path != nullptr) {
+    if (FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path != nullptr) {
       file = reinterpret_cast<const char*>(path);
     }
     FcPatternDestroy(match);
@@ -35,8 +33,7 @@ std::string CLabelFont::LocateFile(const std::string& family, int weight) {
   return file;
 }
 
-std::unique_ptr<CLabelFont> CLabelFont::Open(const std::string& file,
-                                             int height) {
+std::unique_ptr<CLabelFont> CLabelFont::Open(const std::string& file, int height) {
   if (file.empty() || height <= 0) return nullptr;
   std::unique_ptr<CLabelFont> font(new CLabelFont);
   if (FT_Init_FreeType(&font->m_library) != 0) {
@@ -54,8 +51,7 @@ std::unique_ptr<CLabelFont> CLabelFont::Open(const std::string& file,
   // the horizontal header for fonts without an OS/2 table.
   double ascentUnits = face->ascender;
   double descentUnits = -face->descender;
-  if (const auto* os2 =
-          static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+  if (const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
       os2 != nullptr && os2->usWinAscent + os2->usWinDescent > 0) {
     ascentUnits = os2->usWinAscent;
     descentUnits = os2->usWinDescent;
@@ -64,8 +60,7 @@ std::unique_ptr<CLabelFont> CLabelFont::Open(const std::string& file,
   if (cellUnits <= 0) return nullptr;
   const double scale = height / cellUnits;
   const double em = face->units_per_EM * scale;
-  if (FT_Set_Char_Size(face, 0, static_cast<FT_F26Dot6>(std::lround(em * 64)),
-                       72, 72) != 0) {
+  if (FT_Set_Char_Size(face, 0, static_cast<FT_F26Dot6>(std::lround(em * 64)), 72, 72) != 0) {
     return nullptr;
   }
   font->m_ascent = static_cast<int>(std::lround(ascentUnits * scale));
@@ -97,8 +92,7 @@ const CLabelFont::Glyph& CLabelFont::GlyphOf(unsigned char c) {
   for (int y = 0; y < glyph.rows; ++y) {
     const unsigned char* row = bitmap.buffer + y * bitmap.pitch;
     for (int x = 0; x < glyph.width; ++x) {
-      glyph.ink[static_cast<size_t>(y) * glyph.width + x] =
-          (row[x >> 3] >> (7 - (x & 7))) & 1;
+      glyph.ink[static_cast<size_t>(y) * glyph.width + x] = (row[x >> 3] >> (7 - (x & 7))) & 1;
     }
   }
   return glyph;
@@ -110,8 +104,8 @@ int CLabelFont::TextWidth(std::string_view text) {
   return width;
 }
 
-void CLabelFont::DrawGlyphs(CSurface& surface, int x, int baseline,
-                            std::string_view text, COLORREF colour) {
+void CLabelFont::DrawGlyphs(CSurface& surface, int x, int baseline, std::string_view text,
+                            COLORREF colour) {
   for (char c : text) {
     const Glyph& glyph = GlyphOf(static_cast<unsigned char>(c));
     const int left = x + glyph.left;

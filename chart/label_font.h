@@ -46,14 +46,13 @@ class CLabelFont {
 
   // Sets the glyph pixels of text in colour, pen position starting at x on
   // the given baseline. Clipped to the surface.
-  void DrawGlyphs(CSurface& surface, int x, int baseline, std::string_view text,
-                  COLORREF colour);
+  void DrawGlyphs(CSurface& surface, int x, int baseline, std::string_view text, COLORREF colour);
 
  private:
   struct Glyph {
     bool loaded = false;
-    int left = 0;     // from the pen position to the first bitmap column
-    int top = 0;      // from the baseline up to the first bitmap row
+    int left = 0;  // from the pen position to the first bitmap column
+    int top = 0;   // from the baseline up to the first bitmap row
     int width = 0;
     int rows = 0;
     int advance = 0;

@@ -23,9 +23,7 @@ int OctantOf(long long dx, long long dy) {
 }
 
 // Octants 3, 5, 6 and 8 step the minor axis on an exact tie.
-bool TakesBias(int octant) {
-  return octant == 3 || octant == 5 || octant == 6 || octant == 8;
-}
+bool TakesBias(int octant) { return octant == 3 || octant == 5 || octant == 6 || octant == 8; }
 
 }  // namespace
 
@@ -52,16 +50,11 @@ void CRasterDC::LineTo(int x, int y) {
   m_y = y;
 }
 
-void CRasterDC::SetPixel(int x, int y, COLORREF colour) {
-  m_surface.SetPixel(x, y, colour);
-}
+void CRasterDC::SetPixel(int x, int y, COLORREF colour) { m_surface.SetPixel(x, y, colour); }
 
-void CRasterDC::FillRect(const RECT& rect, COLORREF colour) {
-  m_surface.FillRect(rect, colour);
-}
+void CRasterDC::FillRect(const RECT& rect, COLORREF colour) { m_surface.FillRect(rect, colour); }
 
-void CRasterDC::DrawLine(long long x0, long long y0, long long x1,
-                         long long y1) {
+void CRasterDC::DrawLine(long long x0, long long y0, long long x1, long long y1) {
   const long long dx = x1 - x0;
   const long long dy = y1 - y0;
   const long long adx = std::llabs(dx);
@@ -96,8 +89,7 @@ void CRasterDC::DrawLine(long long x0, long long y0, long long x1,
     // so the clipped part costs nothing. 128 bits: int endpoints can be 2^32
     // apart on both axes.
     const auto k = static_cast<long long>(
-        (static_cast<__int128>(2 * i) * minorLen + majorLen + bias - 1) /
-        (2 * majorLen));
+        (static_cast<__int128>(2 * i) * minorLen + majorLen + bias - 1) / (2 * majorLen));
     const long long minor = minor0 + minorInc * k;
     if (minor < 0 || minor >= minorLimit) continue;
     COLORREF colour = m_pen.colour;
@@ -130,9 +122,7 @@ void CRasterDC::TextOut(int x, int y, std::string_view text) {
     top = y - m_font->Height();
   }
   if (m_bkOpaque) {
-    m_surface.FillRect({left, top, left + width, top + m_font->Height()},
-                       m_bkColour);
+    m_surface.FillRect({left, top, left + width, top + m_font->Height()}, m_bkColour);
   }
-  m_font->DrawGlyphs(m_surface, left, top + m_font->Ascent(), text,
-                     m_textColour);
+  m_font->DrawGlyphs(m_surface, left, top + m_font->Ascent(), text, m_textColour);
 }

@@ -2,16 +2,13 @@
 
 #include <algorithm>
 
-CSurface::CSurface(int width, int height, COLORREF fill) {
-  Reset(width, height, fill);
-}
+CSurface::CSurface(int width, int height, COLORREF fill) { Reset(width, height, fill); }
 
 void CSurface::Reset(int width, int height, COLORREF fill) {
   if (width <= 0 || height <= 0) width = height = 0;
   m_width = width;
   m_height = height;
-  m_pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height),
-                  fill);
+  m_pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), fill);
 }
 
 COLORREF CSurface::GetPixel(int x, int y) const {
@@ -36,8 +33,8 @@ void CSurface::FillRect(const RECT& rect, COLORREF colour) {
   }
 }
 
-void CSurface::BitBlt(int x, int y, int width, int height, const CSurface& src,
-                      int srcX, int srcY, RasterOp op) {
+void CSurface::BitBlt(int x, int y, int width, int height, const CSurface& src, int srcX, int srcY,
+                      RasterOp op) {
   // Clip in 64 bits: callers may pass far-off origins.
   long long dx = x, dy = y, sx = srcX, sy = srcY, w = width, h = height;
   if (w <= 0 || h <= 0) return;

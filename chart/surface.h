@@ -36,8 +36,8 @@ class CSurface {
 
   // Transfers the width x height block at (srcX, srcY) of src to (x, y),
   // clipped to both surfaces. src may not be *this.
-  void BitBlt(int x, int y, int width, int height, const CSurface& src,
-              int srcX, int srcY, RasterOp op);
+  void BitBlt(int x, int y, int width, int height, const CSurface& src, int srcX, int srcY,
+              RasterOp op);
 
   // Row y, Width() pixels; y must be inside the surface.
   const COLORREF* Row(int y) const { return m_pixels.data() + y * m_width; }

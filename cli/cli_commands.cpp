@@ -21,20 +21,22 @@ const char kCommonOptions[] =
     "         --trace=FILE (velmo-cli --help tells what each does)\n";
 
 std::string DrivesUsage() {
-  return std::string("usage: velmo-cli [options] drives\n"
-                     "\n"
-                     "Lists every optical drive: its index (for --drive), its name as the drive\n"
-                     "reports it, the device node it was opened on, and whether it accepts the\n"
-                     "diagnostic mode. Drives that cannot be opened are named on standard error\n"
-                     "with what to do about them.\n") +
+  return std::string(
+             "usage: velmo-cli [options] drives\n"
+             "\n"
+             "Lists every optical drive: its index (for --drive), its name as the drive\n"
+             "reports it, the device node it was opened on, and whether it accepts the\n"
+             "diagnostic mode. Drives that cannot be opened are named on standard error\n"
+             "with what to do about them.\n") +
          kCommonOptions;
 }
 
 std::string IdentifyUsage() {
-  return std::string("usage: velmo-cli [options] identify\n"
-                     "\n"
-                     "Waits up to 15 s for a disc in the drive, then prints its type, manufacturer\n"
-                     "ID, media type ID, blank capacity and write speeds.\n") +
+  return std::string(
+             "usage: velmo-cli [options] identify\n"
+             "\n"
+             "Waits up to 15 s for a disc in the drive, then prints its type, manufacturer\n"
+             "ID, media type ID, blank capacity and write speeds.\n") +
          kCommonOptions;
 }
 
@@ -47,7 +49,8 @@ std::string ScanUsage() {
              "Samples TE and FE across the whole disc at one write speed, writes every\n"
              "sample to the log and ends with the verdict (exit 0 ok, 1 not recommended).\n"
              "\n"
-             "  --speed SPEED          one of the disc's write speeds (default: the first it lists)\n"
+             "  --speed SPEED          one of the disc's write speeds (default: the first it "
+             "lists)\n"
              "  --density D            how closely the disc is sampled (default normal)\n"
              "  --log FILE             the scan log (default TEFE.txt)\n"
              "  --csv FILE             every sample as CSV\n"
@@ -78,8 +81,7 @@ std::string WatchCommandUsage() { return WatchUsage() + kCommonOptions; }
 int RunDrives(CDriveSession& session, const CliOptions&, std::FILE* out, std::FILE* err) {
   return RunDrivesCommand(session, out, err);
 }
-int RunIdentify(CDriveSession& session, const CliOptions& options, std::FILE* out,
-                std::FILE* err) {
+int RunIdentify(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
   return RunIdentifyCommand(session, options, out, err);
 }
 int RunScan(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
@@ -92,8 +94,8 @@ int RunWatch(CDriveSession& session, const CliOptions& options, std::FILE* out, 
   return RunWatchCommand(session, options, out, err);
 }
 
-constexpr unsigned kScanOptions = kTakesSpeed | kTakesDensity | kTakesLog | kTakesCsv |
-                                  kTakesJson | kTakesChart | kTakesReport | kTakesDriveAll;
+constexpr unsigned kScanOptions = kTakesSpeed | kTakesDensity | kTakesLog | kTakesCsv | kTakesJson |
+                                  kTakesChart | kTakesReport | kTakesDriveAll;
 
 }  // namespace
 
@@ -107,8 +109,8 @@ const std::vector<CliCommand>& CliCommands() {
        kScanOptions, RunScan, nullptr, nullptr, nullptr},
       {"smart", "one TE/FE sample near the rim at every write speed of the disc", SmartUsage,
        kTakesJson | kTakesDriveAll, RunSmart, nullptr, nullptr, nullptr},
-      {"doctor", "what stands between you and a scan, per drive, with the fixing command",
-       nullptr, 0, nullptr, nullptr, RunDoctorMain, IsDoctorCommand},
+      {"doctor", "what stands between you and a scan, per drive, with the fixing command", nullptr,
+       0, nullptr, nullptr, RunDoctorMain, IsDoctorCommand},
       {"history", "the kept runs of velmo and velmo-cli, newest first, filtered",
        [] { return RecordCommandUsage("history"); }, 0, nullptr, RunHistoryCommand, nullptr,
        nullptr},

@@ -30,8 +30,7 @@ struct CliCommand {
 
   // Exactly one of the three runs it.
   // On the drive session main opens from the run options.
-  int (*onDrive)(CDriveSession& session, const CliOptions& options, std::FILE* out,
-                 std::FILE* err);
+  int (*onDrive)(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err);
   // Needs no drive; reads its own arguments (options.commandArgs).
   int (*onRecords)(const CliOptions& options, std::FILE* out, std::FILE* err);
   // Reads the whole command line itself, before velmo-cli's parser; claims

@@ -5,10 +5,10 @@
 #include <utility>
 
 #include "cli/cli_commands.h"
-#include "results/report_output.h"
+#include "cli/watch_options.h"
 #include "console/scan_run.h"
 #include "console/smart_scan.h"
-#include "cli/watch_options.h"
+#include "results/report_output.h"
 
 namespace {
 
@@ -56,8 +56,8 @@ std::string CommandSummaries() {
 // The option behind a name velmo-cli's parser took, as a CliOptionSet bit.
 unsigned OptionBit(const std::string& name) {
   static const std::pair<const char*, unsigned> kBits[] = {
-      {"--speed", kTakesSpeed}, {"--density", kTakesDensity}, {"--log", kTakesLog},
-      {"--csv", kTakesCsv},     {"--json", kTakesJson},       {"--chart", kTakesChart},
+      {"--speed", kTakesSpeed},  {"--density", kTakesDensity}, {"--log", kTakesLog},
+      {"--csv", kTakesCsv},      {"--json", kTakesJson},       {"--chart", kTakesChart},
       {"--report", kTakesReport}};
   for (const auto& [option, bit] : kBits) {
     if (name == option) return bit;
@@ -98,7 +98,8 @@ std::string CliUsage() {
          "  --no-history           do not keep this run in the history (scan and smart)\n"
          "\n"
          "options:\n"
-         "  --simulate[=SCENARIO]  use the built-in drive simulator (--simulate=help lists scenarios)\n"
+         "  --simulate[=SCENARIO]  use the built-in drive simulator (--simulate=help lists "
+         "scenarios)\n"
          "  --transport=spti|aspi  pass-through (default) or the ASPI layer\n"
          "  --sim-latency=MS       simulated time per TE/FE sample (0 for none)\n"
          "  --drive N              the drive to use, by its index in 'drives' (default 0)\n"
@@ -166,9 +167,9 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       if (!error->empty()) return std::nullopt;
     } else if (!arg.empty() && arg[0] == '-') {
       // A value option as the last word: TakeValue found no value for it.
-      for (const char* name : {"--transport", "--sim-latency", "--drive", "--trace", "--speed",
-                               "--density", "--log", "--csv", "--json", "--chart", "--report-dir",
-                               "--count"}) {
+      for (const char* name :
+           {"--transport", "--sim-latency", "--drive", "--trace", "--speed", "--density", "--log",
+            "--csv", "--json", "--chart", "--report-dir", "--count"}) {
         if (arg == name) {
           *error = "option '" + arg + "' needs a value";
           return std::nullopt;
@@ -197,7 +198,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
     const unsigned takes = row != nullptr ? row->options : 0;
     for (const std::string& name : scanOnly) {
       if ((takes & OptionBit(name)) != 0) continue;
-      *error = name + (name == "--json" ? " applies to scan only or smart" : " applies to scan only") +
+      *error = name +
+               (name == "--json" ? " applies to scan only or smart" : " applies to scan only") +
                ", not to " + options.command;
       return std::nullopt;
     }

@@ -16,28 +16,29 @@ inline constexpr int kExitNotRecommended = 1;
 inline constexpr int kExitDriveFailure = 2;
 inline constexpr int kExitNoDrive = 3;
 inline constexpr int kExitUsage = 64;
-inline constexpr int kExitCannotWrite = 73;   // a log, trace, CSV, JSON or chart file could not be written
-inline constexpr int kExitBusy = 75;          // another run holds the log or the drive
+inline constexpr int kExitCannotWrite =
+    73;                               // a log, trace, CSV, JSON or chart file could not be written
+inline constexpr int kExitBusy = 75;  // another run holds the log or the drive
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C stopped the run (128 + SIGINT)
 
 struct CliOptions : RunOptions {
-  std::string command;       // drives, identify, scan, smart, history, show, compare
+  std::string command;                   // drives, identify, scan, smart, history, show, compare
   std::vector<std::string> commandArgs;  // what follows history, show or compare
 
   // scan only
   std::optional<SpeedCode> speed;  // none: the first speed the disc lists
   const DensityChoice* density = &kDensityChoices[0];
   std::string logFile = "TEFE.txt";
-  std::string csvFile;   // empty: none
-  std::string jsonFile;  // empty: none
-  std::string chartFile; // empty: none
+  std::string csvFile;     // empty: none
+  std::string jsonFile;    // empty: none
+  std::string chartFile;   // empty: none
   std::string reportFile;  // empty: none; FILE.png|pdf|html or png|pdf|html
 
   // watch only
-  bool smart = false;      // --smart: Smart Scan instead of a scan
-  bool eject = false;      // --eject
-  std::string reportDir;   // --report-dir: empty for the working directory, no reports
-  int count = 0;           // --count: 0 for no limit
+  bool smart = false;     // --smart: Smart Scan instead of a scan
+  bool eject = false;     // --eject
+  std::string reportDir;  // --report-dir: empty for the working directory, no reports
+  int count = 0;          // --count: 0 for no limit
 };
 
 // Parses argv; on a usage error returns nothing and sets *error.

@@ -3,10 +3,10 @@
 #include <thread>
 
 #include "cli/cli_options.h"
-#include "session/drive_session.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
 #include "results/media_codes.h"
+#include "session/drive_session.h"
 
 void DiscFields::Apply(const DiscView& view) {
   if (view.resetDiscInfo) {
@@ -27,8 +27,8 @@ void PrintDiscFields(std::FILE* out, const DiscFields& fields, bool withSpeedLis
   std::fprintf(out, "%-22s%s\n", "Disc Type:", fields.discType.c_str());
   std::fprintf(out, "%-22s%s\n", "Manufacture ID:", fields.manufacturerId.c_str());
   if (withManufacturer) {
-    std::fprintf(out, "%-22s%s\n", "Manufacturer:",
-                 ManufacturerNameOrUnknown(fields.manufacturerId).c_str());
+    std::fprintf(out, "%-22s%s\n",
+                 "Manufacturer:", ManufacturerNameOrUnknown(fields.manufacturerId).c_str());
   }
   std::fprintf(out, "%-22s%s\n", "Media Type ID:", fields.mediaTypeId.c_str());
   std::fprintf(out, "%-22s%s\n", "Blank Disc Capacity:", fields.capacity.c_str());

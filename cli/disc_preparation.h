@@ -24,7 +24,7 @@ struct DiscFields;
 struct DiscWait {
   std::chrono::milliseconds period{600};
   std::chrono::milliseconds limit{15000};
-  std::function<bool()> stopped;  // asked between polls: true gives up (Ctrl-C)
+  std::function<bool()> stopped;                      // asked between polls: true gives up (Ctrl-C)
   std::function<void(const DiscFields&)> identified;  // after the identification
 };
 

@@ -15,10 +15,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "session/drive_session.h"
 #include "commands/drive_commands.h"
 #include "console/disc_identification.h"
 #include "device/linux_host.h"
+#include "session/drive_session.h"
 
 namespace {
 
@@ -125,7 +125,8 @@ void AddCheck(std::vector<DoctorCheck>& checks, std::string name, bool ok, std::
 }  // namespace
 
 bool DoctorReport::AnyScannable() const {
-  return std::any_of(drives.begin(), drives.end(), [](const DoctorDrive& d) { return d.scannable; });
+  return std::any_of(drives.begin(), drives.end(),
+                     [](const DoctorDrive& d) { return d.scannable; });
 }
 
 DoctorCheck CheckNodeAccess(const std::string& node, uid_t uid, const std::vector<gid_t>& groups) {
@@ -139,10 +140,10 @@ DoctorCheck CheckNodeAccess(const std::string& node, uid_t uid, const std::vecto
   const std::string owner = UserName(info.st_uid) + ":" + GroupName(info.st_gid);
   const std::string shown = node + " " + ModeText(info.st_mode) + " " + owner;
   const bool inGroup = std::find(groups.begin(), groups.end(), info.st_gid) != groups.end();
-  const mode_t need = uid == 0               ? 0
-                      : info.st_uid == uid   ? (S_IRUSR | S_IWUSR)
-                      : inGroup              ? (S_IRGRP | S_IWGRP)
-                                             : (S_IROTH | S_IWOTH);
+  const mode_t need = uid == 0             ? 0
+                      : info.st_uid == uid ? (S_IRUSR | S_IWUSR)
+                      : inGroup            ? (S_IRGRP | S_IWGRP)
+                                           : (S_IROTH | S_IWOTH);
   check.ok = (info.st_mode & need) == need;
   if (check.ok) {
     check.text = shown + ": you may open it";
@@ -154,8 +155,8 @@ DoctorCheck CheckNodeAccess(const std::string& node, uid_t uid, const std::vecto
     check.fix = "sudo usermod -aG " + group + " $USER   (then log in again)";
   } else {
     check.text = shown + ": its group may not read and write it, or it belongs to root alone";
-    check.fix = "sudo chgrp cdrom " + node + " && sudo chmod 660 " + node +
-                "   (a udev rule keeps it so)";
+    check.fix =
+        "sudo chgrp cdrom " + node + " && sudo chmod 660 " + node + "   (a udev rule keeps it so)";
   }
   return check;
 }
@@ -167,7 +168,8 @@ DoctorReport BuildDoctorReport(CDriveSession& session, bool realHost, const std:
   const std::vector<gid_t> groups = UserGroups();
   std::vector<SysDrive> sysDrives;
   if (realHost) {
-    const bool sgLoaded = Exists(sysfsRoot + "/module/sg") || Exists(sysfsRoot + "/class/scsi_generic");
+    const bool sgLoaded =
+        Exists(sysfsRoot + "/module/sg") || Exists(sysfsRoot + "/class/scsi_generic");
     AddCheck(report.system, "module", sgLoaded,
              sgLoaded ? "the sg module is loaded: drives have /dev/sgN nodes"
                       : "the sg module is not loaded: drives have no /dev/sgN node",
@@ -201,12 +203,10 @@ DoctorReport BuildDoctorReport(CDriveSession& session, bool realHost, const std:
       SetDiagnosticMode(kDiagnosticLeave);
       AddCheck(drive.checks, "diagnostic-mode", true, "the drive accepts the diagnostic mode");
     } else {
-      const std::string why =
-          DescribeVendorCommandFailure(enter.hostError, drive.node);
+      const std::string why = DescribeVendorCommandFailure(enter.hostError, drive.node);
       if (why.empty()) {
         AddCheck(drive.checks, "diagnostic-mode", false,
-                 "the drive refuses the diagnostic mode: it is not a supported drive",
-                 "");
+                 "the drive refuses the diagnostic mode: it is not a supported drive", "");
       } else {
         AddCheck(drive.checks, "diagnostic-mode", false, why,
                  drive.node.rfind("/dev/sr", 0) == 0 ? "sudo modprobe sg" : "");
@@ -252,8 +252,9 @@ DoctorReport BuildDoctorReport(CDriveSession& session, bool realHost, const std:
     }
     if (sg.empty() && uid != 0) {
       AddCheck(drive.checks, "filter", false,
-               "only " + sr + " is there: the kernel's command filter on it refuses vendor "
-               "commands to anyone but root",
+               "only " + sr +
+                   " is there: the kernel's command filter on it refuses vendor "
+                   "commands to anyone but root",
                "sudo modprobe sg");
     }
     // Why the drive could not be opened, unless a check above says it.
@@ -265,7 +266,7 @@ DoctorReport BuildDoctorReport(CDriveSession& session, bool realHost, const std:
     }
     const auto found = byNode.find(drive.node);
     const auto viaBlock = byNode.find(sr);
-    const int index = found != byNode.end() ? found->second
+    const int index = found != byNode.end()      ? found->second
                       : viaBlock != byNode.end() ? viaBlock->second
                                                  : -1;
     if (index >= 0) {
@@ -363,8 +364,9 @@ int RunDoctorMain(const std::vector<std::string>& args, std::FILE* out, std::FIL
   }
   CDriveSession session;
   std::vector<std::string> messages;
-  if (!session.Open(*options, [&](const std::string& text, const std::string&) { messages.push_back(text); },
-                    &error)) {
+  if (!session.Open(
+          *options, [&](const std::string& text, const std::string&) { messages.push_back(text); },
+          &error)) {
     std::fprintf(err, "velmo-cli: %s\n", error.c_str());
     return kExitUsage;
   }

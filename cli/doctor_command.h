@@ -5,9 +5,9 @@
 // it. Exit 0 when at least one drive can be scanned, 3 otherwise.
 #pragma once
 
+#include <sys/types.h>
 #include <cstdio>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 #include "cli/cli_options.h"

@@ -13,11 +13,11 @@
 #include <mutex>
 
 #include "cli/cli_options.h"
-#include "session/drive_session.h"
 #include "cli/interrupt_watch.h"
 #include "commands/drive_commands.h"
 #include "results/report_file_name.h"
 #include "results/run_identity.h"
+#include "session/drive_session.h"
 
 namespace {
 
@@ -134,9 +134,9 @@ int RunOnEveryDrive(CDriveSession& session, const CliOptions& options,
     ScsiExchange enter;
     if (!SetDiagnosticMode(kDiagnosticEnter, &enter)) {
       const std::string why = DescribeVendorCommandFailure(enter.hostError, path);
-      std::fprintf(err, "velmo-cli: drive %u (%s, %s) %s; not used\n", i, drive.name.c_str(),
-                   path.c_str(),
-                   why.empty() ? "refuses the diagnostic mode" : ("cannot be used: " + why).c_str());
+      std::fprintf(
+          err, "velmo-cli: drive %u (%s, %s) %s; not used\n", i, drive.name.c_str(), path.c_str(),
+          why.empty() ? "refuses the diagnostic mode" : ("cannot be used: " + why).c_str());
       continue;
     }
     SetDiagnosticMode(kDiagnosticLeave);

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "cli/cli_options.h"
-#include "session/drive_session.h"
 #include "commands/drive_commands.h"
+#include "session/drive_session.h"
 
 int RunDrivesCommand(CDriveSession& session, std::FILE* out, std::FILE* err) {
   if (!session.Initialized()) return kExitNoDrive;

@@ -1,8 +1,8 @@
 #include "cli/identify_command.h"
 
 #include "cli/cli_options.h"
-#include "session/drive_session.h"
 #include "cli/interrupt_watch.h"
+#include "session/drive_session.h"
 
 int RunIdentifyCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
                        std::FILE* err, const DiscWait& wait) {
@@ -15,8 +15,7 @@ int RunIdentifyCommand(CDriveSession& session, const CliOptions& options, std::F
   if (code == kExitInterrupted && interrupt.Interrupted()) return interrupt.ExitCode();
   if (code != kExitOk) return code;
   const DiscFields& fields = disc.Fields();
-  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", disc.DriveName().c_str(),
-               disc.DrivePath().c_str());
+  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", disc.DriveName().c_str(), disc.DrivePath().c_str());
   PrintDiscFields(out, fields, true, true);
   // A refusing drive cannot scan whatever disc it holds: never "Ready." there.
   const bool readyButRefused = disc.Refused() && disc.Identity().end == IdentifyEnd::kReady;

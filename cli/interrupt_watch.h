@@ -10,10 +10,10 @@
 // and destroy it on one thread. The actions run on the watcher thread.
 #pragma once
 
+#include <signal.h>
 #include <atomic>
 #include <functional>
 #include <mutex>
-#include <signal.h>
 #include <string>
 #include <thread>
 
@@ -45,7 +45,7 @@ class CInterruptWatch {
   static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
   int m_pipe[2] = {-1, -1};
   int m_outerWakeFd = -1;  // a watch around this one (watch runs scans) gets signals back
-  struct sigaction m_old[4] {};
+  struct sigaction m_old[4]{};
   std::atomic<int> m_signal{0};
   std::mutex m_actionLock;  // held while an action runs, and while one is replaced
   std::function<void()> m_action;

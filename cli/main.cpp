@@ -10,8 +10,8 @@
 #include "cli/drive_fanout.h"
 #include "session/drive_session.h"
 #include "session/output_file.h"
-#include "session/standard_fds.h"
 #include "session/sim_catalogue.h"
+#include "session/standard_fds.h"
 
 namespace {
 
@@ -33,9 +33,9 @@ std::string SameFileError(const CliOptions& options) {
   const CliCommand* row = FindCliCommand(options.command);
   const bool scan = row != nullptr && (row->options & kTakesLog) != 0;
   const std::vector<std::pair<const char*, std::string>> outputs = {
-      {"--log", scan ? options.logFile : ""},     {"--csv", options.csvFile},
-      {"--json", options.jsonFile},               {"--chart", options.chartFile},
-      {"--trace", options.traceFile},            {"--report", ReportPath(options)}};
+      {"--log", scan ? options.logFile : ""}, {"--csv", options.csvFile},
+      {"--json", options.jsonFile},           {"--chart", options.chartFile},
+      {"--trace", options.traceFile},         {"--report", ReportPath(options)}};
   std::vector<std::string> paths;
   for (const auto& output : outputs) paths.push_back(output.second);
   const auto same = FindSameOutput(paths);
@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
   ReopenClosedStandardDescriptors();
   std::vector<std::string> args(argv + 1, argv + argc);
   for (const CliCommand& command : CliCommands()) {
-    if (command.claims != nullptr && command.claims(args)) return command.ownMain(args, stdout, stderr);
+    if (command.claims != nullptr && command.claims(args))
+      return command.ownMain(args, stdout, stderr);
   }
   std::string error;
   auto options = ParseCliOptions(args, &error);
@@ -62,7 +63,8 @@ int main(int argc, char** argv) {
   }
   const CliCommand* row = FindCliCommand(options->command);
   if (row != nullptr && row->onRecords != nullptr) {
-    for (const std::string& arg : options->commandArgs) options->help |= arg == "--help" || arg == "-h";
+    for (const std::string& arg : options->commandArgs)
+      options->help |= arg == "--help" || arg == "-h";
   }
   if (options->help) {
     const std::string commandHelp = CommandUsage(options->command);
@@ -99,8 +101,7 @@ int main(int argc, char** argv) {
   // goes to standard error.
   std::FILE* human = stdout;
   for (const std::string* path : {&options->traceFile, &options->csvFile, &options->jsonFile,
-                                  &options->chartFile, &options->logFile,
-                                  &options->reportFile}) {
+                                  &options->chartFile, &options->logFile, &options->reportFile}) {
     if (path == &options->logFile && (row->options & kTakesLog) == 0) continue;
     if (!path->empty() && IsStandardOutput(*path)) human = stderr;
   }

@@ -7,10 +7,10 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "session/output_file.h"
 #include "cli/cli_options.h"
 #include "results/compare_chart.h"
 #include "results/history.h"
+#include "session/output_file.h"
 
 namespace {
 
@@ -73,9 +73,7 @@ std::string Trim(const std::string& id) {
   return id.substr(first, last - first + 1);
 }
 
-std::string OrDash(const std::optional<int>& value) {
-  return value ? std::to_string(*value) : "-";
-}
+std::string OrDash(const std::optional<int>& value) { return value ? std::to_string(*value) : "-"; }
 
 std::string Fixed(double value, int decimals = 1) {
   char text[32];
@@ -83,7 +81,9 @@ std::string Fixed(double value, int decimals = 1) {
   return text;
 }
 
-std::string SpeedOf(const ScanRecord& r) { return r.kind == RecordKind::kSmart ? "smart" : r.settings.speed; }
+std::string SpeedOf(const ScanRecord& r) {
+  return r.kind == RecordKind::kSmart ? "smart" : r.settings.speed;
+}
 
 std::string LayerName(const LayerStatistics& s) {
   return s.layer < 0 ? "whole disc" : "layer " + std::to_string(s.layer);
@@ -117,10 +117,11 @@ void PrintRecord(std::FILE* out, const std::string& name, const ScanRecord& r) {
   line("Last LBA:", std::to_string(r.disc.lastLba));
   if (r.kind == RecordKind::kScan) {
     line("Disc Speed:", r.settings.speed);
-    line("Graph Density:", r.settings.density + " (step " + std::to_string(r.settings.densityStep) + ")");
+    line("Graph Density:",
+         r.settings.density + " (step " + std::to_string(r.settings.densityStep) + ")");
   }
-  line("Limits:", "TE " + std::to_string(r.settings.teLimit) + ", FE " +
-                      std::to_string(r.settings.feLimit));
+  line("Limits:",
+       "TE " + std::to_string(r.settings.teLimit) + ", FE " + std::to_string(r.settings.feLimit));
   if (r.kind == RecordKind::kSmart) {
     std::fprintf(out, "%-6s%6s%6s  %s\n", "Speed", "TE", "FE", "Result");
     for (const SmartRow& row : r.rows) {
@@ -130,8 +131,8 @@ void PrintRecord(std::FILE* out, const std::string& name, const ScanRecord& r) {
     }
   }
   const RecordStatistics stats = StatisticsOf(r);
-  std::fprintf(out, "Statistics:\n  %-11s %7s  %4s %6s %4s %4s %5s  %4s %6s %4s %4s %5s  %s\n",
-               "", "samples", "TE", "mean", "p95", "over", "margin", "FE", "mean", "p95", "over",
+  std::fprintf(out, "Statistics:\n  %-11s %7s  %4s %6s %4s %4s %5s  %4s %6s %4s %4s %5s  %s\n", "",
+               "samples", "TE", "mean", "p95", "over", "margin", "FE", "mean", "p95", "over",
                "margin", "worst LBA");
   PrintStatisticsLine(out, stats.whole);
   if (stats.layers.size() > 1) {
@@ -169,7 +170,8 @@ bool ParseRecordArgs(const std::string& command, const std::vector<std::string>&
       }
       value = args[++i];
     }
-    const bool forHistory = name == "--mid" || name == "--drive" || name == "--outcome" || name == "--since";
+    const bool forHistory =
+        name == "--mid" || name == "--drive" || name == "--outcome" || name == "--since";
     if ((forHistory && command != "history") || (name == "--chart" && command != "compare")) {
       *error = name + " does not apply to " + command;
       return false;
@@ -207,9 +209,7 @@ int UsageError(std::FILE* err, const std::string& message) {
 
 using Json = nlohmann::ordered_json;
 
-Json RecordOf(const ScanRecord& record) {
-  return Json::parse(WriteRecordJson(record));
-}
+Json RecordOf(const ScanRecord& record) { return Json::parse(WriteRecordJson(record)); }
 
 }  // namespace
 
@@ -222,8 +222,8 @@ std::optional<RunOutcome> OutcomeArgument(std::string name) {
   return RunOutcomeFromName(name);
 }
 
-bool ParseHistoryFilter(const std::vector<std::string>& args, HistoryFilter* filter,
-                        bool* json, std::string* error) {
+bool ParseHistoryFilter(const std::vector<std::string>& args, HistoryFilter* filter, bool* json,
+                        std::string* error) {
   RecordArgs parsed;
   if (!ParseRecordArgs("history", args, &parsed, error)) return false;
   if (!parsed.positional.empty()) {
@@ -235,8 +235,10 @@ bool ParseHistoryFilter(const std::vector<std::string>& args, HistoryFilter* fil
   for (const std::string& name : parsed.outcomes) {
     const auto outcome = OutcomeArgument(name);
     if (!outcome) {
-      *error = "--outcome must be ok, not-recommended, firmware-failure, timed-out, drive-gone, "
-               "disc-ejected, log-not-written or aborted, not '" + name + "'";
+      *error =
+          "--outcome must be ok, not-recommended, firmware-failure, timed-out, drive-gone, "
+          "disc-ejected, log-not-written or aborted, not '" +
+          name + "'";
       return false;
     }
     filter->outcomes.push_back(*outcome);
@@ -271,7 +273,8 @@ int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   HistoryFilter filter;
   bool json = false;
   std::string error, notice;
-  if (!ParseHistoryFilter(options.commandArgs, &filter, &json, &error)) return UsageError(err, error);
+  if (!ParseHistoryFilter(options.commandArgs, &filter, &json, &error))
+    return UsageError(err, error);
   CHistory history;
   if (!history.Open(DefaultHistoryPath(), &error, &notice)) {
     std::fprintf(err, "velmo-cli: the history cannot be opened: %s\n", error.c_str());
@@ -286,18 +289,19 @@ int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   if (json) {
     Json list = Json::array();
     for (const HistoryEntry& e : entries) {
-      list.push_back(Json{{"id", e.id},
-                          {"startTime", e.startTime},
-                          {"kind", RecordKindName(e.kind)},
-                          {"drive", e.drive},
-                          {"discType", e.discType},
-                          {"manufacturerId", e.manufacturerId},
-                          {"manufacturerName", e.manufacturerName ? Json(*e.manufacturerName) : Json(nullptr)},
-                          {"speed", e.speed},
-                          {"density", e.density},
-                          {"outcome", RunOutcomeName(e.outcome)},
-                          {"maxTe", e.maxTe ? Json(*e.maxTe) : Json(nullptr)},
-                          {"maxFe", e.maxFe ? Json(*e.maxFe) : Json(nullptr)}});
+      list.push_back(
+          Json{{"id", e.id},
+               {"startTime", e.startTime},
+               {"kind", RecordKindName(e.kind)},
+               {"drive", e.drive},
+               {"discType", e.discType},
+               {"manufacturerId", e.manufacturerId},
+               {"manufacturerName", e.manufacturerName ? Json(*e.manufacturerName) : Json(nullptr)},
+               {"speed", e.speed},
+               {"density", e.density},
+               {"outcome", RunOutcomeName(e.outcome)},
+               {"maxTe", e.maxTe ? Json(*e.maxTe) : Json(nullptr)},
+               {"maxFe", e.maxFe ? Json(*e.maxFe) : Json(nullptr)}});
     }
     std::fputs((list.dump(2, ' ', false, Json::error_handler_t::replace) + "\n").c_str(), out);
     return kExitOk;
@@ -308,11 +312,11 @@ int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   for (const HistoryEntry& e : entries) {
     std::string maker = Maker(e.manufacturerName);
     if (maker.size() > 24) maker = maker.substr(0, 23) + "~";
-    std::fprintf(out, "%5" PRId64 "  %-25s  %-28s  %-8s  %-8s  %-24s  %-5s  %-7s  %-16s  %4s  %4s\n",
-                 e.id, e.startTime.c_str(), e.drive.c_str(), e.discType.c_str(),
-                 Trim(e.manufacturerId).c_str(), maker.c_str(),
-                 e.kind == RecordKind::kSmart ? "smart" : e.speed.c_str(), e.density.c_str(),
-                 RunOutcomeName(e.outcome), OrDash(e.maxTe).c_str(), OrDash(e.maxFe).c_str());
+    std::fprintf(
+        out, "%5" PRId64 "  %-25s  %-28s  %-8s  %-8s  %-24s  %-5s  %-7s  %-16s  %4s  %4s\n", e.id,
+        e.startTime.c_str(), e.drive.c_str(), e.discType.c_str(), Trim(e.manufacturerId).c_str(),
+        maker.c_str(), e.kind == RecordKind::kSmart ? "smart" : e.speed.c_str(), e.density.c_str(),
+        RunOutcomeName(e.outcome), OrDash(e.maxTe).c_str(), OrDash(e.maxFe).c_str());
   }
   return kExitOk;
 }
@@ -321,7 +325,8 @@ int RunShowCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
   RecordArgs parsed;
   std::string error;
   if (!ParseRecordArgs("show", options.commandArgs, &parsed, &error)) return UsageError(err, error);
-  if (parsed.positional.size() != 1) return UsageError(err, "show needs one run: an ID or a record file");
+  if (parsed.positional.size() != 1)
+    return UsageError(err, "show needs one run: an ID or a record file");
   CHistory history;
   bool historyOpen = false;
   LoadedRun run;
@@ -338,7 +343,8 @@ int RunShowCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
 int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
   RecordArgs parsed;
   std::string error;
-  if (!ParseRecordArgs("compare", options.commandArgs, &parsed, &error)) return UsageError(err, error);
+  if (!ParseRecordArgs("compare", options.commandArgs, &parsed, &error))
+    return UsageError(err, error);
   if (parsed.positional.size() < 2) return UsageError(err, "compare needs two runs or more");
   if (parsed.positional.size() > kMaxComparedRuns) {
     return UsageError(err, "compare takes at most " + std::to_string(kMaxComparedRuns) + " runs");
@@ -360,16 +366,20 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
 
   if (parsed.json) {
     Json list = Json::array();
-    for (const LoadedRun& run : runs) list.push_back(Json{{"run", run.name}, {"record", RecordOf(run.record)}});
+    for (const LoadedRun& run : runs)
+      list.push_back(Json{{"run", run.name}, {"record", RecordOf(run.record)}});
     Json result{{"runs", std::move(list)}};
     if (runs.size() == 2) {
       const LayerStatistics& a = stats[0].whole;
       const LayerStatistics& b = stats[1].whole;
-      result["differences"] = Json{
-          {"te", {{"max", b.te.max - a.te.max}, {"mean", std::round((b.te.mean - a.te.mean) * 1000) / 1000},
-                  {"overLimit", b.te.overLimit - a.te.overLimit}}},
-          {"fe", {{"max", b.fe.max - a.fe.max}, {"mean", std::round((b.fe.mean - a.fe.mean) * 1000) / 1000},
-                  {"overLimit", b.fe.overLimit - a.fe.overLimit}}}};
+      result["differences"] = Json{{"te",
+                                    {{"max", b.te.max - a.te.max},
+                                     {"mean", std::round((b.te.mean - a.te.mean) * 1000) / 1000},
+                                     {"overLimit", b.te.overLimit - a.te.overLimit}}},
+                                   {"fe",
+                                    {{"max", b.fe.max - a.fe.max},
+                                     {"mean", std::round((b.fe.mean - a.fe.mean) * 1000) / 1000},
+                                     {"overLimit", b.fe.overLimit - a.fe.overLimit}}}};
     }
     std::fputs((result.dump(2, ' ', false, Json::error_handler_t::replace) + "\n").c_str(), out);
   } else {
@@ -393,14 +403,16 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
       return std::to_string(t.max) + " / " + Fixed(t.mean) + " / " + std::to_string(t.p95);
     });
     row("TE over/margin", [&](size_t i) {
-      return std::to_string(stats[i].whole.te.overLimit) + " / " + std::to_string(stats[i].whole.te.margin);
+      return std::to_string(stats[i].whole.te.overLimit) + " / " +
+             std::to_string(stats[i].whole.te.margin);
     });
     row("FE max/mean/p95", [&](size_t i) {
       const auto& f = stats[i].whole.fe;
       return std::to_string(f.max) + " / " + Fixed(f.mean) + " / " + std::to_string(f.p95);
     });
     row("FE over/margin", [&](size_t i) {
-      return std::to_string(stats[i].whole.fe.overLimit) + " / " + std::to_string(stats[i].whole.fe.margin);
+      return std::to_string(stats[i].whole.fe.overLimit) + " / " +
+             std::to_string(stats[i].whole.fe.margin);
     });
     row("Worst LBA", [&](size_t i) {
       const auto& w = stats[i].whole.worst;
@@ -410,7 +422,8 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
     if (runs.size() == 2) {
       const LayerStatistics& a = stats[0].whole;
       const LayerStatistics& b = stats[1].whole;
-      std::fprintf(out, "\nDifferences (%s minus %s):\n", runs[1].name.c_str(), runs[0].name.c_str());
+      std::fprintf(out, "\nDifferences (%s minus %s):\n", runs[1].name.c_str(),
+                   runs[0].name.c_str());
       std::fprintf(out, "  TE max %+d, mean %+.1f, over limit %+d\n", b.te.max - a.te.max,
                    b.te.mean - a.te.mean, b.te.overLimit - a.te.overLimit);
       std::fprintf(out, "  FE max %+d, mean %+.1f, over limit %+d\n", b.fe.max - a.fe.max,

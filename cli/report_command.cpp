@@ -8,8 +8,8 @@
 
 #include "cli/cli_options.h"
 #include "cli/record_commands.h"
-#include "results/report_output.h"
 #include "results/history.h"
+#include "results/report_output.h"
 #include "results/scan_record.h"
 
 namespace {
@@ -57,8 +57,9 @@ struct ReportArguments {
 
 bool ParseReportArguments(const std::vector<std::string>& args, ReportArguments* parsed,
                           std::string* error) {
-  const std::pair<const char*, ReportFormat> formats[] = {
-      {"--png", ReportFormat::kPng}, {"--pdf", ReportFormat::kPdf}, {"--html", ReportFormat::kHtml}};
+  const std::pair<const char*, ReportFormat> formats[] = {{"--png", ReportFormat::kPng},
+                                                          {"--pdf", ReportFormat::kPdf},
+                                                          {"--html", ReportFormat::kHtml}};
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     const std::string name = arg.substr(0, arg.find('='));

@@ -35,11 +35,11 @@ void CRunChart::Refresh() {
 bool CRunChart::WriteInto(COutputFile& file, std::string* error) const {
   if (!m_model) return true;
   const CSurface picture = m_model->Compose();
-  const SnapshotResult result = WriteBitmapAsBmp(
-      file.Descriptor(),
-      DescribePixels32(picture.Width(), picture.Height(), picture.Pixels().data(),
-                       static_cast<size_t>(picture.Width()), PixelOrder::kColorref,
-                       TrueColorDepth::k24));
+  const SnapshotResult result =
+      WriteBitmapAsBmp(file.Descriptor(),
+                       DescribePixels32(picture.Width(), picture.Height(), picture.Pixels().data(),
+                                        static_cast<size_t>(picture.Width()), PixelOrder::kColorref,
+                                        TrueColorDepth::k24));
   if (result.Succeeded()) return true;
   *error = file.Path() + " (" + SnapshotStepName(result.failedStep) + ": " +
            (result.error != 0 ? std::strerror(result.error) : "refused") + ")";

@@ -12,16 +12,16 @@
 #include <vector>
 
 #include "cli/cli_options.h"
-#include "session/drive_session.h"
 #include "cli/interrupt_watch.h"
 #include "cli/record_commands.h"
-#include "results/report_output.h"
 #include "cli/run_chart.h"
 #include "cli/scan_console.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
 #include "console/smart_scan.h"
+#include "results/report_output.h"
 #include "results/run_identity.h"
+#include "session/drive_session.h"
 #include "session/output_file.h"
 #include "session/run_lock.h"
 
@@ -105,8 +105,9 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   // diagnostic mode, and no temporary file outlives the run.
   CInterruptWatch interrupt;
   interrupt.OnAgain([err] {
-    std::fprintf(err, "velmo-cli: waiting for the drive to answer its pending command "
-                      "(at most %u s), then leaving the diagnostic mode\n",
+    std::fprintf(err,
+                 "velmo-cli: waiting for the drive to answer its pending command "
+                 "(at most %u s), then leaving the diagnostic mode\n",
                  kSampleTimeoutSeconds);
   });
 
@@ -132,7 +133,8 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   CRunLock logLock;
   const std::string logLockPath = LogLockPath(options.logFile);
   if (!logLockPath.empty() && logLock.Take(logLockPath) == CRunLock::Result::kHeld) {
-    std::fprintf(err, "velmo-cli: %s\n", DescribeHeldLock(options.logFile, logLock.Holder()).c_str());
+    std::fprintf(err, "velmo-cli: %s\n",
+                 DescribeHeldLock(options.logFile, logLock.Holder()).c_str());
     return kExitBusy;
   }
 
@@ -190,8 +192,7 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   console.SetExpectedSamples(
       CountScanSamples(options.density->mode, options.density->step, g_discType, report.lastLba));
 
-  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", report.driveName.c_str(),
-               report.drivePath.c_str());
+  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", report.driveName.c_str(), report.drivePath.c_str());
   PrintDiscFields(out, report.disc, false);
   std::fprintf(out, "%-22s%s\n", "Disc Speed:", SpeedLabel(speed));
   std::fprintf(out, "%-22s%s\n", "Graph Density:", options.density->label);
@@ -233,15 +234,14 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   if (report.outcome == ScanOutcome::kAborted) {
     std::fprintf(err, "velmo-cli: %s The log keeps the %zu samples taken.\n",
                  interrupt.StopText().c_str(), report.samples.size());
-  } else if (report.outcome != ScanOutcome::kOk &&
-             report.outcome != ScanOutcome::kNotRecommended) {
-    const std::string why =
-        DescribeVendorCommandFailure(transportError, report.drivePath);
+  } else if (report.outcome != ScanOutcome::kOk && report.outcome != ScanOutcome::kNotRecommended) {
+    const std::string why = DescribeVendorCommandFailure(transportError, report.drivePath);
     if (report.outcome == ScanOutcome::kDiscEjected) {
       // The drive answered, but not with a reading: an empty tray says why,
       // and the firmware is not to blame.
-      std::fprintf(err, "velmo-cli: the disc was ejected during the scan; the log keeps the %zu "
-                        "samples taken\n",
+      std::fprintf(err,
+                   "velmo-cli: the disc was ejected during the scan; the log keeps the %zu "
+                   "samples taken\n",
                    report.samples.size());
     } else {
       std::fprintf(err, "velmo-cli: Firmware not supported.Please flash to latest version.%s%s\n",
@@ -267,14 +267,13 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
                        }});
   }
   if (chartFile.IsOpen()) {
-    outputs.push_back({&chartFile, [&chart](COutputFile& f, std::string* e) {
-                         return chart.WriteInto(f, e);
-                       }});
+    outputs.push_back(
+        {&chartFile, [&chart](COutputFile& f, std::string* e) { return chart.WriteInto(f, e); }});
   }
   int writeError = 0;
   if (!WriteOutputs(std::move(outputs), err, &writeError)) {
     // A reader that went away ends the run as its SIGPIPE would.
-    code = writeError == EPIPE             ? 128 + SIGPIPE
+    code = writeError == EPIPE       ? 128 + SIGPIPE
            : interrupt.Interrupted() ? interrupt.ExitCode()
                                      : kExitCannotWrite;
   } else if (!options.chartFile.empty()) {
@@ -282,8 +281,7 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   }
   if (reportOutput) {
     std::string written;
-    if (reportOutput->Write({record}, PaperSizeFromEnvironment(), &written,
-                            &error)) {
+    if (reportOutput->Write({record}, PaperSizeFromEnvironment(), &written, &error)) {
       std::fprintf(out, "%-22s%s\n", "Report:", written.c_str());
     } else {
       std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());

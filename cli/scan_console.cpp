@@ -14,8 +14,7 @@ constexpr char kPlain[] = "\033[0m";
 
 }  // namespace
 
-int CountScanSamples(uint8_t densityMode, int32_t densityStep, DiscTypeCode type,
-                     int32_t lastLba) {
+int CountScanSamples(uint8_t densityMode, int32_t densityStep, DiscTypeCode type, int32_t lastLba) {
   const ScanRange range = GetScanRange(densityMode, type, lastLba);
   int count = 0;
   for (int32_t lba = range.start; lba < range.end; ++count) {

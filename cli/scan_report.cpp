@@ -4,9 +4,9 @@
 
 #include "cli/cli_options.h"
 #include "commands/drive_commands.h"
-#include "device/host.h"
 #include "console/scan_run.h"
 #include "console/smart_scan.h"
+#include "device/host.h"
 #include "results/run_identity.h"
 
 namespace {
@@ -68,8 +68,8 @@ ScanRecord ScanRecordOf(const ScanReport& r) {
   record.settings.densityStep = r.density != nullptr ? r.density->step : 0;
   record.samples.reserve(r.samples.size());
   for (const ScanSample& s : r.samples) {
-    record.samples.push_back(RecordSample{s.lba, s.psn, LayerOfLba(s.lba, r.discTypeCode), s.te,
-                                          s.fe, SamplePasses(s)});
+    record.samples.push_back(
+        RecordSample{s.lba, s.psn, LayerOfLba(s.lba, r.discTypeCode), s.te, s.fe, SamplePasses(s)});
   }
   record.outcome = r.outcome;
   record.verdict = r.verdict;

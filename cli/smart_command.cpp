@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "cli/cli_options.h"
-#include "session/drive_session.h"
 #include "cli/interrupt_watch.h"
 #include "cli/record_commands.h"
 #include "cli/scan_report.h"
@@ -18,6 +17,7 @@
 #include "commands/drive_commands.h"
 #include "console/smart_scan.h"
 #include "results/run_identity.h"
+#include "session/drive_session.h"
 #include "session/output_file.h"
 
 namespace {
@@ -106,8 +106,7 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   if (code == kExitInterrupted && interrupt.Interrupted()) return interrupt.ExitCode();
   if (code != kExitOk) return code;
 
-  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", disc.DriveName().c_str(),
-               disc.DrivePath().c_str());
+  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", disc.DriveName().c_str(), disc.DrivePath().c_str());
   PrintDiscFields(out, disc.Fields(), false);
   std::fprintf(out, "\n");
   // The rows are the speed list as it stands now, as the dialog takes them.
@@ -150,9 +149,9 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
     record.outcome = RunOutcome::kOk;
   }
   record.rows = console->RecordRows();
-  record.durationSeconds = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(
-                                                 std::chrono::steady_clock::now() - started)
-                                                 .count());
+  record.durationSeconds = static_cast<long>(
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started)
+          .count());
   KeepInHistory(record, options, err);
   if (json.IsOpen() && !json.Commit(WriteRecordJson(record), &error)) {
     std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());

@@ -12,7 +12,6 @@
 #include <string>
 
 #include "cli/cli_options.h"
-#include "session/drive_session.h"
 #include "cli/interrupt_watch.h"
 #include "cli/scan_command.h"
 #include "cli/smart_command.h"
@@ -24,6 +23,7 @@
 #include "results/report_file_name.h"
 #include "results/report_page.h"
 #include "results/scan_record.h"
+#include "session/drive_session.h"
 #include "session/output_file.h"
 
 namespace {
@@ -42,8 +42,7 @@ enum class Tray { kReady, kEmpty, kGone };
 Tray PollTray() {
   ScsiExchange unitReady;
   if (!DriveNotReady(&unitReady)) return Tray::kReady;
-  return unitReady.hostError == kErrorDevNotExist ? Tray::kGone
-                                                                      : Tray::kEmpty;
+  return unitReady.hostError == kErrorDevNotExist ? Tray::kGone : Tray::kEmpty;
 }
 
 std::string ClockNow() {
@@ -210,9 +209,12 @@ int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE
       ScanRecord record;
       std::string error;
       const bool haveRecord = LoadRecordFile(run.jsonFile, &record, &error);
-      if (runCode == kExitOk) ++tally.ok;
-      else if (runCode == kExitNotRecommended) ++tally.notRecommended;
-      else ++tally.failed;
+      if (runCode == kExitOk)
+        ++tally.ok;
+      else if (runCode == kExitNotRecommended)
+        ++tally.notRecommended;
+      else
+        ++tally.failed;
       tally.worst = std::max(tally.worst, std::min(runCode, kExitDriveFailure));
       if (!haveRecord) {
         std::fprintf(err, "velmo-cli: %s\n", error.c_str());

@@ -19,4 +19,3 @@ struct ScanRecord;
 
 int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
                     std::FILE* err, const DiscWait& wait = {});
-

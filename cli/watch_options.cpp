@@ -36,10 +36,10 @@ std::string CheckWatchOptions(const CliOptions& options) {
   const CliCommand* row = FindCliCommand(command);
   const unsigned takes = row != nullptr ? row->options : 0;
   if ((takes & kTakesWatchOptions) == 0) {
-    for (const auto& [given, name] : {std::pair{options.smart, "--smart"},
-                                      std::pair{options.eject, "--eject"},
-                                      std::pair{!options.reportDir.empty(), "--report-dir"},
-                                      std::pair{options.count != 0, "--count"}}) {
+    for (const auto& [given, name] :
+         {std::pair{options.smart, "--smart"}, std::pair{options.eject, "--eject"},
+          std::pair{!options.reportDir.empty(), "--report-dir"},
+          std::pair{options.count != 0, "--count"}}) {
       if (given) return std::string(name) + " applies to watch only, not to " + command;
     }
   }

@@ -64,8 +64,8 @@ DiscTypeCode GetCurrentProfile() {
 }
 
 bool GetWriteSpeeds(uint8_t* buffer, uint32_t* transferred) {
-  uint8_t cdb[12] = {kOpGetPerformance, 0x00, 0x00, 0x00, 0x00, 0x00,
-                     0x00, 0x00, 0x00, 0x0A, kPerformanceWriteSpeed, 0x00};
+  uint8_t cdb[12] = {kOpGetPerformance,      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0A,
+                     kPerformanceWriteSpeed, 0x00};
   ScsiExchange sent;
   const bool done = Send(cdb, kDirectionIn, buffer, kGetWriteSpeedsLength, kCommandTimeoutSeconds,
                          &sent) == kStatusDone;
@@ -74,16 +74,15 @@ bool GetWriteSpeeds(uint8_t* buffer, uint32_t* transferred) {
 }
 
 bool ReadAdipInformation(uint8_t* buffer) {
-  uint8_t cdb[12] = {kOpReadDvdStructure, 0x00, 0x00, 0x00, 0x00, 0x00,
-                     0x00, kStructureAdip, 0x01, 0x2C, 0x00, 0x00};
+  uint8_t cdb[12] = {kOpReadDvdStructure, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                     kStructureAdip,      0x01, 0x2C, 0x00, 0x00};
   return Send(cdb, kDirectionIn, buffer, kAdipLength, kCommandTimeoutSeconds) == kStatusDone;
 }
 
 bool ReadPrerecordedInformation(uint8_t* buffer) {
-  uint8_t cdb[12] = {kOpReadDvdStructure, 0x00, 0x00, 0x00, 0x00, 0x00,
-                     0x00, kStructurePrerecorded, 0x00, 0x2C, 0x00, 0x00};
-  return Send(cdb, kDirectionIn, buffer, kPrerecordedLength, kCommandTimeoutSeconds) ==
-         kStatusDone;
+  uint8_t cdb[12] = {kOpReadDvdStructure,   0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                     kStructurePrerecorded, 0x00, 0x2C, 0x00, 0x00};
+  return Send(cdb, kDirectionIn, buffer, kPrerecordedLength, kCommandTimeoutSeconds) == kStatusDone;
 }
 
 bool SetDiagnosticMode(uint8_t mode, ScsiExchange* sent) {
@@ -116,8 +115,7 @@ bool TakeTefeSample(SpeedCode speed, uint32_t psn, TefeReading* reading, ScsiExc
   uint8_t cdb[12];
   BuildTefeSampleCdb(cdb, speed, psn);
   uint8_t reply[kTefeReplyLength] = {};
-  const uint8_t status =
-      Send(cdb, kDirectionIn, reply, sizeof reply, kSampleTimeoutSeconds, sent);
+  const uint8_t status = Send(cdb, kDirectionIn, reply, sizeof reply, kSampleTimeoutSeconds, sent);
   *reading = DecodeTefeReply(reply);
   return status == kStatusDone && reading->valid;
 }

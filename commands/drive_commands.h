@@ -42,8 +42,8 @@ bool DriveNotReady(ScsiExchange* sent = nullptr);
 DiscTypeCode GetCurrentProfile();
 // At least 200 bytes; *transferred (when given) gets the bytes the drive sent.
 bool GetWriteSpeeds(uint8_t* buffer, uint32_t* transferred = nullptr);
-bool ReadAdipInformation(uint8_t* buffer);         // at least 300 bytes
-bool ReadPrerecordedInformation(uint8_t* buffer);  // at least 44 bytes
+bool ReadAdipInformation(uint8_t* buffer);                           // at least 300 bytes
+bool ReadPrerecordedInformation(uint8_t* buffer);                    // at least 44 bytes
 bool SetDiagnosticMode(uint8_t mode, ScsiExchange* sent = nullptr);  // 1 enter, else leave
 int SampleOuterTrack(SpeedCode speed);
 

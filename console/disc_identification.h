@@ -24,10 +24,10 @@ struct DiscView {
   // The write-speed list's new entries; the first is selected.
   std::optional<std::vector<std::string>> speedEntries;
   bool enableSpeedList = false;
-  bool resetDiscInfo = false;  // apply ResetDiscInfo instead of the fields above
-  std::optional<SpeedCode> speedCode;         // new m_speedCode
-  std::optional<int32_t> chartLastLba;        // SetRange(0, 600, 0, lastLba, 0)
-  bool enableRunControls = false;             // START on, STOP off, Smart Scan, TE, FE on
+  bool resetDiscInfo = false;           // apply ResetDiscInfo instead of the fields above
+  std::optional<SpeedCode> speedCode;   // new m_speedCode
+  std::optional<int32_t> chartLastLba;  // SetRange(0, 600, 0, lastLba, 0)
+  bool enableRunControls = false;       // START on, STOP off, Smart Scan, TE, FE on
 };
 
 // The last LBA identification assigns a disc by its layers, whatever the
@@ -104,7 +104,7 @@ int32_t LastLbaFromEndLba(int32_t endLba);
 
 struct WriteSpeedList {
   std::vector<std::string> entries;
-  std::vector<SpeedCode> codes;  // one per entry, at most 10
+  std::vector<SpeedCode> codes;   // one per entry, at most 10
   std::vector<DiscSpeed> speeds;  // one per entry
   bool hasLastEndLba = false;
   int32_t lastEndLba = 0;  // end LBA of the reply's last descriptor

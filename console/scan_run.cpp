@@ -62,7 +62,7 @@ int32_t PsnToLba(int32_t psn, DiscTypeCode discType) {
 
 int32_t LbaToPsn(int32_t lba, DiscTypeCode discType) {
   int32_t psn = discType == kDiscDvdPlusRDl && lba >= kLayer0Sectors ? lba + kLayer1PsnOffset
-                                                                      : lba + kLayer0PsnOffset;
+                                                                     : lba + kLayer0PsnOffset;
   if (psn >= kClampFirst && psn <= kClampLast) psn = kClampFirst;
   return psn;
 }

@@ -58,7 +58,7 @@ class ScanSink {
   // A log line could not be written (disk full, ...): the run ends here, with
   // no verdict; the log keeps the whole lines written before. error: errno.
   virtual void LogWriteFailed(int error) = 0;
-  virtual void RunStarted() = 0;     // elapsed " ", "Testing...", START off, STOP on
+  virtual void RunStarted() = 0;  // elapsed " ", "Testing...", START off, STOP on
   virtual void Elapsed(long seconds) = 0;
   virtual void Sampled(int32_t lba, uint16_t te, uint16_t fe) = 0;
   // The firmware message, waiting until the user has closed it.

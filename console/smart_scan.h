@@ -45,7 +45,7 @@ std::vector<SpeedCode> CurrentSpeedRows();
 class SmartScanSink {
  public:
   virtual ~SmartScanSink() = default;
-  virtual void Started(int rows) = 0;  // progress range 0..rows, step 1, position 0
+  virtual void Started(int rows) = 0;    // progress range 0..rows, step 1, position 0
   virtual void RowTesting(int row) = 0;  // the row's sample is with the drive; shows the row
   virtual void RowVerdict(int row, SmartVerdict verdict) = 0;
   virtual void Stepped() = 0;

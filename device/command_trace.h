@@ -16,8 +16,8 @@
 // One line of the trace: an exchange as it was sent, and where and when.
 struct TraceRecord {
   std::chrono::system_clock::time_point when;
-  int drive = -1;  // row index, -1 when none was selected
-  const char* transport = "";  // "spti" or "aspi"
+  int drive = -1;                          // row index, -1 when none was selected
+  const char* transport = "";              // "spti" or "aspi"
   const ScsiExchange* exchange = nullptr;  // never null when recorded
   std::chrono::microseconds duration{0};
 };

@@ -228,8 +228,8 @@ void CDeviceManager::Execute(ScsiExchange& exchange) {
   }
   CCommandTrace* sink = m_trace.load();
   const auto started = std::chrono::steady_clock::now();
-  const auto when = sink != nullptr ? std::chrono::system_clock::now()
-                                    : std::chrono::system_clock::time_point{};
+  const auto when =
+      sink != nullptr ? std::chrono::system_clock::now() : std::chrono::system_clock::time_point{};
   {
     std::lock_guard<std::mutex> oneAtATime(m_commandLock[selected]);
     const DriveEntry& row = m_drives[selected];

@@ -40,7 +40,7 @@ struct DriveEntry {
 // which device and why instead of losing it silently.
 struct SkippedVolume {
   std::string path;
-  uint32_t error = 0;   // open error (host error code) or 0 when INQUIRY failed
+  uint32_t error = 0;  // open error (host error code) or 0 when INQUIRY failed
   bool inquiryFailed = false;
 };
 
@@ -105,7 +105,7 @@ class CDeviceManager {
   std::array<DriveEntry, kMaxDrives> m_drives;
 
   std::shared_ptr<IDeviceHost> m_host;
-  std::shared_ptr<IAspiHost> m_aspi;  // null: no ASPI layer
+  std::shared_ptr<IAspiHost> m_aspi;                 // null: no ASPI layer
   std::array<std::mutex, kMaxDrives> m_commandLock;  // one command at a time per drive
   std::vector<SkippedVolume> m_skipped;
   MessageHandler m_showMessage;

@@ -176,7 +176,8 @@ DeviceHandle CLinuxHost::OpenVolume(const std::string& volumePath, uint32_t* err
   *error = kErrorSuccess;
   // Only the name counts; the nodes are always looked up under our own roots.
   const size_t slash = volumePath.rfind('/');
-  const std::string openPath = slash == std::string::npos ? volumePath : volumePath.substr(slash + 1);
+  const std::string openPath =
+      slash == std::string::npos ? volumePath : volumePath.substr(slash + 1);
   const bool genericName = SgNumber(openPath) >= 0;
   if (SrNumber(openPath) < 0 && !genericName) {
     *error = kErrorFileNotFound;
@@ -256,9 +257,9 @@ bool CLinuxHost::PassThroughDirect(DeviceHandle device, SptdWithSense& block, vo
   }
   ScsiPassThroughDirect& sptd = block.sptd;
   const size_t senseOffset = sptd.SenseInfoOffset;
-  const size_t senseRoom =
-      senseOffset < sizeof block ? std::min<size_t>(sptd.SenseInfoLength, sizeof block - senseOffset)
-                                 : 0;
+  const size_t senseRoom = senseOffset < sizeof block
+                               ? std::min<size_t>(sptd.SenseInfoLength, sizeof block - senseOffset)
+                               : 0;
   if (sptd.CdbLength == 0 || sptd.CdbLength > sizeof sptd.Cdb ||
       (data == nullptr && sptd.DataTransferLength != 0)) {
     *error = kErrorInvalidParameter;

@@ -42,7 +42,6 @@ class CLinuxHost : public IDeviceHost {
   std::string DescribeVolume(DeviceHandle device) override;
   std::string FailedOpenNode(const std::string& openPath) override;
 
-
   // True when the device was opened on /dev/srN because no usable /dev/sgN
   // was found: vendor commands may then be refused by the kernel.
   bool OpenedOnBlockNode(DeviceHandle device);
@@ -64,13 +63,13 @@ class CLinuxHost : public IDeviceHost {
 
 // What SG_IO reported for one command, reduced to what the mapping needs.
 struct SgIoResult {
-  int ioctlErrno = 0;          // non-zero when the ioctl itself failed
-  uint8_t status = 0;          // SCSI status byte
+  int ioctlErrno = 0;  // non-zero when the ioctl itself failed
+  uint8_t status = 0;  // SCSI status byte
   uint16_t hostStatus = 0;
   uint16_t driverStatus = 0;
   uint8_t senseWritten = 0;
-  uint32_t elapsedMs = 0;      // the kernel's duration
-  uint32_t timeoutMs = 0;      // the time-out that was asked for
+  uint32_t elapsedMs = 0;  // the kernel's duration
+  uint32_t timeoutMs = 0;  // the time-out that was asked for
 };
 
 // The mapping of an SG_IO outcome onto the pass-through results: false with

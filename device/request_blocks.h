@@ -147,4 +147,3 @@ inline constexpr uint8_t HASTAT_SEL_TO = 0x11;
 
 inline constexpr uint8_t kAspiSenseLength = 14;
 inline constexpr uint8_t kDeviceTypeCdRom = 5;
-

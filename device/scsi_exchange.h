@@ -45,8 +45,8 @@ struct ScsiExchange {
   // Outcome.
   ExchangeOutcome outcome = ExchangeOutcome::kDone;
   uint8_t scsiStatus = 0;
-  SenseInfo sense;                         // decoded, valid on CHECK CONDITION
-  std::array<uint8_t, 32> senseBytes{};    // the sense data as it came
+  SenseInfo sense;                       // decoded, valid on CHECK CONDITION
+  std::array<uint8_t, 32> senseBytes{};  // the sense data as it came
   uint8_t senseLength = 0;
   uint32_t transferred = 0;  // data bytes moved, as far as the transport reports it
   uint32_t hostError = 0;    // error of a failed pass-through call (GetLastError), else 0

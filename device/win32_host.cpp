@@ -30,9 +30,9 @@ bool CWin32Host::QueryPlatform(uint32_t* platformId) {
 std::vector<VolumeCandidate> CWin32Host::VolumeCandidates() { return DriveLetterVolumes(); }
 
 DeviceHandle CWin32Host::OpenVolume(const std::string& openPath, uint32_t* error) {
-  HANDLE handle = CreateFileA(openPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+  HANDLE handle =
+      CreateFileA(openPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     *error = GetLastError();
     return 0;

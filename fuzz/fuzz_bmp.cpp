@@ -58,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool read = ReadDibBits(bitmap, *info, pixels);
   if (!read) {
     // A mismatched pixel buffer is refused, not written.
-    const SnapshotResult r = WriteBmpParts(fd, *info, std::span<const uint8_t>(pixels.data(), pixels.size() / 2));
+    const SnapshotResult r =
+        WriteBmpParts(fd, *info, std::span<const uint8_t>(pixels.data(), pixels.size() / 2));
     if (!pixels.empty()) FUZZ_CHECK(!r.Succeeded());
     return 0;
   }

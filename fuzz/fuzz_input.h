@@ -12,12 +12,12 @@
 
 // A broken promise of the code under test: report and stop, so the fuzzer
 // keeps the input.
-#define FUZZ_CHECK(cond)                                                         \
-  do {                                                                           \
-    if (!(cond)) {                                                               \
+#define FUZZ_CHECK(cond)                                                            \
+  do {                                                                              \
+    if (!(cond)) {                                                                  \
       std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      std::abort();                                                              \
-    }                                                                            \
+      std::abort();                                                                 \
+    }                                                                               \
   } while (0)
 
 class FuzzInput {

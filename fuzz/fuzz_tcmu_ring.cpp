@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::shared_ptr<CSimDrive> drive;
   std::unique_ptr<CTcmuDrive> served;
   if (mode & 2) {
-    SimDriveConfig config = SimDriveConfigFor((mode & 4) ? SimDriveRole::kRefusing : SimDriveRole::kSupported);
+    SimDriveConfig config =
+        SimDriveConfigFor((mode & 4) ? SimDriveRole::kRefusing : SimDriveRole::kSupported);
     config.commandLatency = std::chrono::milliseconds(0);
     config.sampleLatency = std::chrono::milliseconds(0);
     drive = std::make_shared<CSimDrive>(config);

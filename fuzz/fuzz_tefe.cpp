@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (ok) FUZZ_CHECK(reading.valid);
     // The reply goes through the manager as it came, zero-filled past its end.
     uint8_t expected[kTefeReplyLength] = {};
-    for (size_t i = 0; i < script.data.size() && i < sizeof expected; ++i) expected[i] = script.data[i];
+    for (size_t i = 0; i < script.data.size() && i < sizeof expected; ++i)
+      expected[i] = script.data[i];
     if (script.outcome == ExchangeOutcome::kDone && script.scsiStatus == 0) {
       FUZZ_CHECK(ok == (expected[0] == 0));
       FUZZ_CHECK(reading.te == (expected[1] << 8 | expected[2]));
@@ -37,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool seen = false;
     for (const auto& c : sent) {
       if (c.cdb[0] != 0xFD || c.cdb[1] != 0xFB) continue;
-      if (c.cdb[7] == speed && (c.cdb[8] << 16 | c.cdb[9] << 8 | c.cdb[10]) == int(psn & 0xFFFFFF)) seen = true;
+      if (c.cdb[7] == speed && (c.cdb[8] << 16 | c.cdb[9] << 8 | c.cdb[10]) == int(psn & 0xFFFFFF))
+        seen = true;
       FUZZ_CHECK(c.dataLength == kTefeReplyLength);
     }
     FUZZ_CHECK(seen);

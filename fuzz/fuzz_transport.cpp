@@ -24,7 +24,8 @@ class FuzzHost : public IDeviceHost, public IAspiHost {
   std::vector<VolumeCandidate> VolumeCandidates() override {
     std::vector<VolumeCandidate> volumes;
     const int n = m_in.Byte() % 12;
-    for (int i = 0; i < n; ++i) volumes.push_back({"v" + std::to_string(i), "t" + std::to_string(i)});
+    for (int i = 0; i < n; ++i)
+      volumes.push_back({"v" + std::to_string(i), "t" + std::to_string(i)});
     return volumes;
   }
   DeviceHandle OpenVolume(const std::string&, uint32_t* error) override {
@@ -163,8 +164,7 @@ class FuzzHost : public IDeviceHost, public IAspiHost {
         std::atomic_ref<uint8_t>(r->SRB_Status).store(status, std::memory_order_release);
         return answerPending ? SS_PENDING : status;
       }
-      default:
-        FUZZ_CHECK(!"unknown ASPI command");
+      default: FUZZ_CHECK(!"unknown ASPI command");
     }
     return SS_ERR;
   }
@@ -220,11 +220,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       manager.EnumerateDrives();
       const uint8_t count = manager.GetDriveCount();
       FUZZ_CHECK(count <= kMaxDrives);
-      FUZZ_CHECK(count == 0 ? manager.GetSelected() == kNoDriveSelected : manager.GetSelected() == 0);
+      FUZZ_CHECK(count == 0 ? manager.GetSelected() == kNoDriveSelected
+                            : manager.GetSelected() == 0);
       char name[100];
       if (manager.GetDriveName(name)) FUZZ_CHECK(std::strlen(name) < 30);
       for (uint8_t i = 0; i < kMaxDrives; ++i) manager.GetDrivePath(i);
-      for (const SkippedVolume& skipped : manager.GetSkippedVolumes()) FUZZ_CHECK(!skipped.path.empty());
+      for (const SkippedVolume& skipped : manager.GetSkippedVolumes())
+        FUZZ_CHECK(!skipped.path.empty());
       if (count > 0) FUZZ_CHECK(manager.SelectDrive(in.Byte() % count));
 
       // A few commands of any opcode, direction and length.

@@ -18,7 +18,8 @@ static int Replay(const fs::path& file) {
     std::fprintf(stderr, "cannot read %s\n", file.c_str());
     return 1;
   }
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
   LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
   return 0;
 }

@@ -42,7 +42,8 @@ struct ScriptedRig {
   std::unique_ptr<CDeviceManager> manager;
 
   explicit ScriptedRig(bool aspi) {
-    host = std::make_shared<CSimulatedHost>(aspi ? AspiConfig({&drive}) : PassThroughConfig({&drive}));
+    host =
+        std::make_shared<CSimulatedHost>(aspi ? AspiConfig({&drive}) : PassThroughConfig({&drive}));
     manager = std::make_unique<CDeviceManager>(host);
     manager->SetMessageHandler([](const std::string&, const std::string&) {});
     FUZZ_CHECK(manager->Initialize());

@@ -22,8 +22,7 @@ bool TcmuDataOut(uint8_t operationCode) {
     case 0xB6:  // SET STREAMING
     case 0xBF:  // SEND DVD STRUCTURE
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -12,10 +12,10 @@ extern "C" {
 
 struct TcmuLayout {
   size_t mailboxSize;
-  size_t cmdrOff, cmdrSize, cmdHead, cmdTail;  // in the mailbox
-  size_t headerSize, cmdId, uflags;            // in an entry's header
+  size_t cmdrOff, cmdrSize, cmdHead, cmdTail;                    // in the mailbox
+  size_t headerSize, cmdId, uflags;                              // in an entry's header
   size_t iovCount, iovBidiCount, iovDifCount, cdbOff, iovArray;  // request
-  size_t scsiStatus, senseBuffer, senseSize;   // response
+  size_t scsiStatus, senseBuffer, senseSize;                     // response
   size_t entrySize, iovSize;
   uint32_t opMask, opPad, opCmd, opTmr;
   uint32_t alignSize;

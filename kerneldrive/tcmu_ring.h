@@ -26,7 +26,7 @@ struct TcmuCommand {
   uint16_t id = 0;
   const uint8_t* cdb = nullptr;
   uint8_t cdbLength = 0;
-  size_t cdbRoom = 0;  // bytes readable at cdb: cdbLength or more (at most 16)
+  size_t cdbRoom = 0;               // bytes readable at cdb: cdbLength or more (at most 16)
   std::vector<TcmuBuffer> buffers;  // in order; together the transfer
   size_t dataLength = 0;            // sum of the buffers' lengths
 };
@@ -38,10 +38,10 @@ struct TcmuReply {
 };
 
 struct TcmuDrainResult {
-  unsigned commands = 0;   // answered
+  unsigned commands = 0;        // answered
   unsigned taskManagement = 0;  // abort / reset notices seen
-  unsigned skipped = 0;    // padding and entries of kinds we do not know
-  bool malformed = false;  // the ring or an entry broke its rules: walking stopped there
+  unsigned skipped = 0;         // padding and entries of kinds we do not know
+  bool malformed = false;       // the ring or an entry broke its rules: walking stopped there
 };
 
 // Largest transfer one command may claim; beyond it the command is refused.

@@ -83,7 +83,8 @@ int main(int argc, char** argv) {
   const SimScenario* scenario = FindSimScenario(scenarioName);
   if (scenario == nullptr) return Usage(("unknown scenario '" + scenarioName + "'").c_str());
   auto drives = BuildSimDrives(*scenario, options);
-  if (static_cast<size_t>(driveIndex) >= drives.size()) return Usage("no such drive in the scenario");
+  if (static_cast<size_t>(driveIndex) >= drives.size())
+    return Usage("no such drive in the scenario");
 
   const int fd = ::open(uio.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) {
@@ -119,7 +120,8 @@ int main(int argc, char** argv) {
   while (!g_stop) {
     const TcmuDrainResult result = ring.Drain(serve);
     if (result.malformed) {
-      std::fprintf(stderr, "velmo-tcmu: the command ring is malformed; waiting for the next kick\n");
+      std::fprintf(stderr,
+                   "velmo-tcmu: the command ring is malformed; waiting for the next kick\n");
     }
     if (result.commands + result.skipped + result.taskManagement > 0) {
       const uint32_t kick = 0;

@@ -113,8 +113,8 @@ pid_t StartChild(const std::string& program, const std::vector<std::string>& arg
   sigdelset(&all, SIGSTOP);
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setsigdefault(&attributes, &all);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
-                                            POSIX_SPAWN_SETSID);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
 
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
@@ -189,7 +189,8 @@ CapturedRun RunCaptured(const std::string& program, const std::vector<std::strin
       drain();
       break;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) break;
     pollfd wait{out, POLLIN, 0};
     ::poll(&wait, 1, static_cast<int>(std::min<long long>(left.count(), 50)));

@@ -50,7 +50,7 @@ struct CapturedRun {
   int startError = 0;     // the start's result code when not started
   bool finished = false;  // false: killed after the time limit
   int exitStatus = -1;
-  std::string output;     // standard output, at most maxOutput bytes of it
+  std::string output;  // standard output, at most maxOutput bytes of it
 };
 
 // Runs program to its end with its standard output captured and its

@@ -30,8 +30,8 @@ std::size_t PlaceholderCut(const std::string& registered) {
       continue;
     }
     if (!IsUrlPlaceholder(registered[i + 1])) continue;
-    const bool quoted = i > 0 && registered[i - 1] == '"' && i + 2 < registered.size() &&
-                        registered[i + 2] == '"';
+    const bool quoted =
+        i > 0 && registered[i - 1] == '"' && i + 2 < registered.size() && registered[i + 2] == '"';
     if (quoted) return i - 1;
     if (firstBare == std::string::npos) firstBare = i;
   }
@@ -68,9 +68,7 @@ int OpenAddress(const std::string& address, int showCommand) {
   return OpenAddress(LinkPlatform(), address, showCommand);
 }
 
-ILinkPlatform& LinkPlatform() {
-  return g_replacement ? *g_replacement : SystemLinkPlatform();
-}
+ILinkPlatform& LinkPlatform() { return g_replacement ? *g_replacement : SystemLinkPlatform(); }
 
 ILinkPlatform* ReplaceLinkPlatform(ILinkPlatform* platform) {
   ILinkPlatform* previous = g_replacement;

@@ -31,6 +31,4 @@ std::string OpenErrorReason(int code) {
   return text;
 }
 
-std::string OpenErrorMessage(int code) {
-  return "Can't open link:\n\n" + OpenErrorReason(code);
-}
+std::string OpenErrorMessage(int code) { return "Can't open link:\n\n" + OpenErrorReason(code); }

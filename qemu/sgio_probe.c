@@ -18,7 +18,7 @@ static void send(int fd, const char* what, unsigned char op, unsigned timeout_ms
   if (op == 0xFB) {
     cdb[6] = 0x05;
     cdb[7] = 0x12;
-    cdb[9] = 0x03;  /* PSN 0x030000 */
+    cdb[9] = 0x03; /* PSN 0x030000 */
   }
   io.interface_id = 'S';
   io.cmd_len = sizeof cdb;
@@ -30,10 +30,11 @@ static void send(int fd, const char* what, unsigned char op, unsigned timeout_ms
   io.sbp = sense;
   io.timeout = timeout_ms;
   int rc = ioctl(fd, SG_IO, &io);
-  printf("%s rc=%d errno=%d status=0x%02x host_status=0x%02x driver_status=0x%02x duration=%u ms"
-         " sense=%02x/%02x/%02x\n",
-         what, rc, rc < 0 ? errno : 0, io.status, io.host_status, io.driver_status, io.duration,
-         sense[2] & 0x0F, sense[12], sense[13]);
+  printf(
+      "%s rc=%d errno=%d status=0x%02x host_status=0x%02x driver_status=0x%02x duration=%u ms"
+      " sense=%02x/%02x/%02x\n",
+      what, rc, rc < 0 ? errno : 0, io.status, io.host_status, io.driver_status, io.duration,
+      sense[2] & 0x0F, sense[12], sense[13]);
   fflush(stdout);
 }
 

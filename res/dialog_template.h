@@ -8,14 +8,14 @@
 #include <span>
 
 enum class ControlKind {
-  kStatic,        // text
+  kStatic,  // text
   kGroupBox,
   kDropDownList,
   kPushButton,
   kAutoCheckBox,
-  kBitmap,        // static bitmap; text is unused
-  kIcon,          // the application icon
-  kListView,      // report view
+  kBitmap,    // static bitmap; text is unused
+  kIcon,      // the application icon
+  kListView,  // report view
   kProgressBar,
 };
 
@@ -28,7 +28,7 @@ enum ControlStyle : uint32_t {
   kStyleClientEdge = 1u << 4,
   kStyleStaticEdge = 1u << 5,
   kStyleRight = 1u << 6,
-  kStyleDefault = 1u << 7,  // default push button
+  kStyleDefault = 1u << 7,     // default push button
   kStyleBlackFrame = 1u << 8,  // plain frame with no text
 };
 
@@ -52,10 +52,10 @@ struct DialogTemplate {
 // A control of a template by id; null when there is none.
 const ControlTemplate* FindControl(const DialogTemplate& dialog, int id);
 
-extern const DialogTemplate kScanDialogTemplate;  // 102
-extern const DialogTemplate kSmartModeTemplate;   // 139
-extern const DialogTemplate kAboutTemplate;       // 100
-extern const DialogTemplate kDriveNoticeTemplate; // 141
+extern const DialogTemplate kScanDialogTemplate;   // 102
+extern const DialogTemplate kSmartModeTemplate;    // 139
+extern const DialogTemplate kAboutTemplate;        // 100
+extern const DialogTemplate kDriveNoticeTemplate;  // 141
 
 struct MenuItemTemplate {
   int id;  // 0: a popup whose items follow until the next popup

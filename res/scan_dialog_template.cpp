@@ -16,8 +16,7 @@ constexpr ControlTemplate kScanControls[] = {
     {IDC_DISC_TYPE, ControlKind::kStatic, "N/A", 86, 100, 50, 10, kStyleCentred | kStyleSunken},
     {IDC_MANUFACTURER_ID, ControlKind::kStatic, "N/A", 86, 113, 50, 10,
      kStyleCentred | kStyleSunken},
-    {IDC_MEDIA_TYPE_ID, ControlKind::kStatic, "N/A", 86, 126, 50, 10,
-     kStyleCentred | kStyleSunken},
+    {IDC_MEDIA_TYPE_ID, ControlKind::kStatic, "N/A", 86, 126, 50, 10, kStyleCentred | kStyleSunken},
     {-1, ControlKind::kGroupBox, "TE/FE Test Area ", 9, 154, 240, 175, kStyleNone},
     {IDC_START, ControlKind::kPushButton, "START", 17, 191, 45, 15, kStyleStaticEdge},
     {IDC_STOP, ControlKind::kPushButton, "STOP", 68, 191, 45, 15, kStyleStaticEdge},
@@ -43,8 +42,8 @@ constexpr ControlTemplate kScanControls[] = {
 };
 
 constexpr MenuItemTemplate kMenuItems[] = {
-    {0, "&File "},           {ID_FILE_SAVE, "&Save"}, {ID_FILE_EXIT, "E&xit"},
-    {0, "&Help "},           {ID_HELP_ABOUT, "&About"},
+    {0, "&File "}, {ID_FILE_SAVE, "&Save"},   {ID_FILE_EXIT, "E&xit"},
+    {0, "&Help "}, {ID_HELP_ABOUT, "&About"},
 };
 
 }  // namespace

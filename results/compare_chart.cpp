@@ -54,7 +54,8 @@ bool DrawCompareChartPng(const std::vector<ChartRun>& runs, std::string* png, st
     maxLba = std::max(maxLba, static_cast<double>(r.disc.lastLba));
     const RecordStatistics s = StatisticsOf(r);
     maxY = std::max({maxY, static_cast<double>(s.whole.te.max), static_cast<double>(s.whole.fe.max),
-                     static_cast<double>(r.settings.teLimit), static_cast<double>(r.settings.feLimit)});
+                     static_cast<double>(r.settings.teLimit),
+                     static_cast<double>(r.settings.feLimit)});
     for (const RecordSample& sample : r.samples) maxLba = std::max(maxLba, double(sample.lba));
     dualLayer |= r.disc.type == "DVD+R DL";
   }
@@ -178,8 +179,10 @@ bool DrawCompareChartPng(const std::vector<ChartRun>& runs, std::string* png, st
       cairo_fill(cr);
       SetColour(cr, 0x202020);
       std::string label = (te ? "TE  " : "FE  ") + runs[i].name;
-      if (te) label += " " + r.disc.manufacturerId;
-      else label += " " + (r.kind == RecordKind::kSmart ? std::string("smart") : r.settings.speed);
+      if (te)
+        label += " " + r.disc.manufacturerId;
+      else
+        label += " " + (r.kind == RecordKind::kSmart ? std::string("smart") : r.settings.speed);
       if (label.size() > 30) label = label.substr(0, 30);
       cairo_move_to(cr, lx + 24, y + (te ? 7 : 21));
       cairo_show_text(cr, label.c_str());

@@ -35,7 +35,9 @@ constexpr char kSchema[] =
 // Statements finalised on every path.
 class CStatement {
  public:
-  CStatement(sqlite3* db, const char* sql) { m_rc = sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr); }
+  CStatement(sqlite3* db, const char* sql) {
+    m_rc = sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr);
+  }
   ~CStatement() { sqlite3_finalize(m_stmt); }
   CStatement(const CStatement&) = delete;
   CStatement& operator=(const CStatement&) = delete;
@@ -49,8 +51,9 @@ class CStatement {
 
 std::string Text(sqlite3_stmt* stmt, int column) {
   const unsigned char* text = sqlite3_column_text(stmt, column);
-  return text == nullptr ? "" : std::string(reinterpret_cast<const char*>(text),
-                                            static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
+  return text == nullptr ? ""
+                         : std::string(reinterpret_cast<const char*>(text),
+                                       static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
 }
 
 std::optional<int> IntOrNull(sqlite3_stmt* stmt, int column) {
@@ -112,8 +115,7 @@ std::optional<int64_t> ParseIsoTime(const std::string& text) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
   std::tm tm{};
   if (text.size() == 10) {
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &year, &month, &day, &used) != 3 ||
-        used != 10) {
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &year, &month, &day, &used) != 3 || used != 10) {
       return std::nullopt;
     }
     if (month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
@@ -169,8 +171,8 @@ bool CHistory::OpenFile(const std::string& path, std::string* error, int* code) 
     *code = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL;", nullptr, nullptr, nullptr);
     if (*code == SQLITE_OK) *code = sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr);
     if (*code == SQLITE_OK) {
-      *code = sqlite3_exec(m_db, "SELECT count(*) FROM runs WHERE id = 0;", nullptr, nullptr,
-                           nullptr);
+      *code =
+          sqlite3_exec(m_db, "SELECT count(*) FROM runs WHERE id = 0;", nullptr, nullptr, nullptr);
     }
   }
   if (*code == SQLITE_OK) return true;

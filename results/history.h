@@ -33,8 +33,8 @@ struct HistoryEntry {
 };
 
 struct HistoryFilter {
-  std::string mid;    // part of the manufacturer ID (any case)
-  std::string drive;  // part of the drive's name or node (any case)
+  std::string mid;                   // part of the manufacturer ID (any case)
+  std::string drive;                 // part of the drive's name or node (any case)
   std::vector<RunOutcome> outcomes;  // any of these; empty: all
   std::optional<int64_t> since;      // runs started at or after (Unix time)
   int limit = 0;                     // 0: all

@@ -7,9 +7,9 @@
 #include <string_view>
 
 struct MediaCode {
-  const char* prefix;   // the start of the ID as the window shows it
+  const char* prefix;  // the start of the ID as the window shows it
   const char* company;
-  const char* source;   // where the fact is published
+  const char* source;  // where the fact is published
 };
 
 // The company for a manufacturer ID; none for an unknown ID, an empty one or "N/A".

@@ -7,7 +7,7 @@
 enum class PaperSize { kA4, kLetter };
 
 struct PaperPoints {
-  double width;   // in points (1/72 inch), portrait
+  double width;  // in points (1/72 inch), portrait
   double height;
 };
 

@@ -1,8 +1,8 @@
 #include "results/record_statistics.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 
 namespace {
 
@@ -80,8 +80,8 @@ LayerStatistics Compute(const std::vector<RecordSample>& samples, int layer, int
   stats.te = te.Result();
   stats.fe = fe.Result();
   if (worst != nullptr) {
-    stats.worst = WorstSample{worst->lba, LbaToGigabytes(worst->lba), worst->layer, worst->te,
-                              worst->fe};
+    stats.worst =
+        WorstSample{worst->lba, LbaToGigabytes(worst->lba), worst->layer, worst->te, worst->fe};
   }
   return stats;
 }

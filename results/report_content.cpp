@@ -8,12 +8,9 @@ namespace {
 // Distinct pairs for runs after the first: dark and light of one hue each,
 // all readable on white paper.
 constexpr RunColours kRunColours[] = {
-    {kReportTe, kReportFe},
-    {{31, 70, 200}, {255, 140, 0}},
-    {{0, 128, 0}, {150, 200, 40}},
-    {{120, 60, 20}, {200, 160, 100}},
-    {{90, 30, 160}, {170, 130, 230}},
-    {{0, 0, 0}, {150, 150, 150}},
+    {kReportTe, kReportFe},           {{31, 70, 200}, {255, 140, 0}},
+    {{0, 128, 0}, {150, 200, 40}},    {{120, 60, 20}, {200, 160, 100}},
+    {{90, 30, 160}, {170, 130, 230}}, {{0, 0, 0}, {150, 150, 150}},
 };
 
 std::string Join(const std::vector<std::string>& parts, const char* separator) {
@@ -113,8 +110,8 @@ std::string WorstText(const LayerStatistics& whole, bool dualLayer) {
 
 void AddStatRows(const std::string& prefix, const RecordStatistics& statistics,
                  std::vector<ReportStatRow>* rows) {
-  rows->push_back({prefix.empty() ? "Whole disc" : prefix, statistics.whole.te,
-                   statistics.whole.fe, statistics.whole.samples});
+  rows->push_back({prefix.empty() ? "Whole disc" : prefix, statistics.whole.te, statistics.whole.fe,
+                   statistics.whole.samples});
   if (statistics.layers.size() < 2) return;
   for (const LayerStatistics& layer : statistics.layers) {
     rows->push_back({(prefix.empty() ? "" : prefix + ", ") + "layer " + std::to_string(layer.layer),
@@ -210,22 +207,14 @@ std::string OutcomeWords(const ScanRecord& record) {
     return highest.empty() ? "No write speed is fit" : "Fit for writing up to " + highest;
   }
   switch (record.outcome) {
-    case RunOutcome::kOk:
-      return "OK for writing at " + speed;
-    case RunOutcome::kNotRecommended:
-      return "Not recommended for writing at " + speed;
-    case RunOutcome::kFirmwareFailure:
-      return "Firmware failure: no verdict";
-    case RunOutcome::kTimedOut:
-      return "Drive timed out: no verdict";
-    case RunOutcome::kDriveGone:
-      return "Drive gone during the run: no verdict";
-    case RunOutcome::kDiscEjected:
-      return "Disc ejected during the run: no verdict";
-    case RunOutcome::kLogNotWritten:
-      return "Log not written: no verdict";
-    case RunOutcome::kAborted:
-      return "Stopped: no verdict";
+    case RunOutcome::kOk: return "OK for writing at " + speed;
+    case RunOutcome::kNotRecommended: return "Not recommended for writing at " + speed;
+    case RunOutcome::kFirmwareFailure: return "Firmware failure: no verdict";
+    case RunOutcome::kTimedOut: return "Drive timed out: no verdict";
+    case RunOutcome::kDriveGone: return "Drive gone during the run: no verdict";
+    case RunOutcome::kDiscEjected: return "Disc ejected during the run: no verdict";
+    case RunOutcome::kLogNotWritten: return "Log not written: no verdict";
+    case RunOutcome::kAborted: return "Stopped: no verdict";
   }
   return "Unknown outcome";
 }
@@ -246,15 +235,17 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
       run.outcomeColour = HighestFitSpeed(record).empty() ? kReportRed : kReportGreen;
     }
     allOk = allOk && run.outcomeColour == kReportGreen;
-    run.name = (comparison ? "Run " + std::to_string(i + 1) + ": " : std::string()) +
-               ShortDate(record.startTime) + ", " + ReportText(record.disc.manufacturerId) + ", " +
-               (record.kind == RecordKind::kSmart ? "Smart Scan" : ReportText(record.settings.speed));
+    run.name =
+        (comparison ? "Run " + std::to_string(i + 1) + ": " : std::string()) +
+        ShortDate(record.startTime) + ", " + ReportText(record.disc.manufacturerId) + ", " +
+        (record.kind == RecordKind::kSmart ? "Smart Scan" : ReportText(record.settings.speed));
     run.fields = {
         {"Disc", ReportText(record.disc.type)},
         {"Manufacturer ID", ManufacturerText(record.disc)},
-        {"Media type ID", record.disc.mediaTypeId.empty() ? "-" : ReportText(record.disc.mediaTypeId)},
-        {"Capacity", ReportText(record.disc.capacity) + ", last LBA " +
-                         std::to_string(record.disc.lastLba)},
+        {"Media type ID",
+         record.disc.mediaTypeId.empty() ? "-" : ReportText(record.disc.mediaTypeId)},
+        {"Capacity",
+         ReportText(record.disc.capacity) + ", last LBA " + std::to_string(record.disc.lastLba)},
         {"Write speeds", ReportText(Join(record.disc.writeSpeeds, ", "))},
         {"Drive", ReportText(record.drive.name) +
                       (record.drive.node.empty() ? "" : " at " + ReportText(record.drive.node))},
@@ -276,8 +267,9 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
     if (record.kind == RecordKind::kScan) {
       run.worst = WorstText(run.statistics.whole, run.layerBreakLba >= 0);
     }
-    AddStatRows(comparison ? "Run " + std::to_string(i + 1)
-                : record.kind == RecordKind::kSmart ? "All speeds" : "",
+    AddStatRows(comparison                          ? "Run " + std::to_string(i + 1)
+                : record.kind == RecordKind::kSmart ? "All speeds"
+                                                    : "",
                 run.statistics, &content.statistics);
     content.lastLba = std::max(content.lastLba, record.disc.lastLba);
     content.runs.push_back(std::move(run));
@@ -297,14 +289,13 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
     if (record.kind == RecordKind::kSmart) {
       content.smart = true;
       for (const SmartRow& row : record.rows) {
-        content.smartRows.push_back({ReportText(row.speed),
-                                     row.te ? std::to_string(*row.te) : "-",
-                                     row.fe ? std::to_string(*row.fe) : "-",
-                                     ReportText(row.result), row.result == kSmartRowOk});
+        content.smartRows.push_back({ReportText(row.speed), row.te ? std::to_string(*row.te) : "-",
+                                     row.fe ? std::to_string(*row.fe) : "-", ReportText(row.result),
+                                     row.result == kSmartRowOk});
       }
       const std::string highest = HighestFitSpeed(record);
-      content.smartHighest = highest.empty() ? "No write speed is fit for writing"
-                                             : "Highest fit speed: " + highest;
+      content.smartHighest =
+          highest.empty() ? "No write speed is fit for writing" : "Highest fit speed: " + highest;
     }
   }
   return content;

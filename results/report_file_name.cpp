@@ -44,8 +44,7 @@ std::string SafeFileNamePart(std::string_view text, size_t max) {
 std::string DefaultReportFileName(const ScanRecord& record, std::string_view ext, size_t runs) {
   const std::string speed =
       record.kind == RecordKind::kSmart ? "smart" : SafeFileNamePart(record.settings.speed, 8);
-  return "velmo-" + StampOf(record.startTime) + "-" +
-         SafeFileNamePart(record.disc.manufacturerId) + "-" + speed +
-         (runs > 1 ? "-compare" + std::to_string(runs) : std::string()) + "." +
+  return "velmo-" + StampOf(record.startTime) + "-" + SafeFileNamePart(record.disc.manufacturerId) +
+         "-" + speed + (runs > 1 ? "-compare" + std::to_string(runs) : std::string()) + "." +
          SafeFileNamePart(ext, 8);
 }

@@ -18,5 +18,4 @@ std::string SafeFileNamePart(std::string_view text, size_t max = 40);
 // record's start time as written (its own offset); a Smart Scan names its
 // speed "smart". A comparison of runs (> 1) is named after its first run
 // with "-compareN" after the speed.
-std::string DefaultReportFileName(const ScanRecord& record, std::string_view ext,
-                                  size_t runs = 1);
+std::string DefaultReportFileName(const ScanRecord& record, std::string_view ext, size_t runs = 1);

@@ -43,16 +43,20 @@ void Fields(const ReportRun& run, std::string* html) {
 
 void Statistics(const ReportContent& content, std::string* html) {
   if (content.statistics.empty()) return;
-  *html += "<h2>Statistics</h2>\n<div class=\"wrap\"><table>\n<thead>\n<tr><th></th><th></th>"
-           "<th colspan=\"5\">TE (limit " + std::to_string(content.teLimit) +
-           ")</th><th colspan=\"5\">FE (limit " + std::to_string(content.feLimit) + ")</th></tr>\n"
-           "<tr><th></th><th>samples</th>";
+  *html +=
+      "<h2>Statistics</h2>\n<div class=\"wrap\"><table>\n<thead>\n<tr><th></th><th></th>"
+      "<th colspan=\"5\">TE (limit " +
+      std::to_string(content.teLimit) + ")</th><th colspan=\"5\">FE (limit " +
+      std::to_string(content.feLimit) +
+      ")</th></tr>\n"
+      "<tr><th></th><th>samples</th>";
   for (int i = 0; i < 2; ++i) {
     *html += "<th>max</th><th>mean</th><th>p95</th><th>over</th><th>margin</th>";
   }
   *html += "</tr>\n</thead>\n<tbody>\n";
   for (const ReportStatRow& row : content.statistics) {
-    *html += "<tr><td>" + HtmlEscape(row.label) + "</td><td>" + std::to_string(row.samples) + "</td>";
+    *html +=
+        "<tr><td>" + HtmlEscape(row.label) + "</td><td>" + std::to_string(row.samples) + "</td>";
     for (const ChannelStatistics* channel : {&row.te, &row.fe}) {
       *html += "<td>" + std::to_string(channel->max) + "</td><td>" + FormatMean(channel->mean) +
                "</td><td>" + std::to_string(channel->p95) + "</td>";
@@ -77,9 +81,10 @@ void Statistics(const ReportContent& content, std::string* html) {
 }
 
 void Smart(const ReportContent& content, std::string* html) {
-  *html += "<h2>Smart Scan</h2>\n<p>One sample near the rim at every write speed.</p>\n"
-           "<div class=\"wrap\"><table>\n<thead><tr><th>Speed</th><th>TE</th><th>FE</th>"
-           "<th>Result</th></tr></thead>\n<tbody>\n";
+  *html +=
+      "<h2>Smart Scan</h2>\n<p>One sample near the rim at every write speed.</p>\n"
+      "<div class=\"wrap\"><table>\n<thead><tr><th>Speed</th><th>TE</th><th>FE</th>"
+      "<th>Result</th></tr></thead>\n<tbody>\n";
   for (const ReportSmartRow& row : content.smartRows) {
     *html += "<tr><td>" + HtmlEscape(row.speed) + "</td><td>" + HtmlEscape(row.te) + "</td><td>" +
              HtmlEscape(row.fe) + "</td><td>" +
@@ -117,7 +122,8 @@ std::string Base64(std::string_view bytes) {
   size_t i = 0;
   for (; i + 3 <= bytes.size(); i += 3) {
     const uint32_t v = (static_cast<uint8_t>(bytes[i]) << 16) |
-                       (static_cast<uint8_t>(bytes[i + 1]) << 8) | static_cast<uint8_t>(bytes[i + 2]);
+                       (static_cast<uint8_t>(bytes[i + 1]) << 8) |
+                       static_cast<uint8_t>(bytes[i + 2]);
     out += kDigits[v >> 18];
     out += kDigits[(v >> 12) & 63];
     out += kDigits[(v >> 6) & 63];
@@ -171,8 +177,9 @@ bool RenderReportHtml(const ReportContent& content, std::string* html, std::stri
   }
   if (content.smart) Smart(content, &out);
   Statistics(content, &out);
-  out += "<footer>TE: tracking error, FE: focus error; limits as set for the run. LBA: 2048-byte "
-         "blocks from the start of the data; GB: 10<sup>9</sup> bytes.</footer>\n</body>\n</html>\n";
+  out +=
+      "<footer>TE: tracking error, FE: focus error; limits as set for the run. LBA: 2048-byte "
+      "blocks from the start of the data; GB: 10<sup>9</sup> bytes.</footer>\n</body>\n</html>\n";
   *html = std::move(out);
   return true;
 }

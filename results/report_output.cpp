@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-
 #include "results/report_file_name.h"
 
 std::unique_ptr<CReportOutput> ReportOutputFor(const std::string& value, std::string* error) {
@@ -35,8 +34,8 @@ bool CReportOutput::Write(const std::vector<ScanRecord>& records, PaperSize pape
     std::string path = m_path;
     if (IsDirectory()) {
       if (path.back() != '/') path += '/';
-      path += DefaultReportFileName(records.front(), ReportFormatExtension(m_format),
-                                    records.size());
+      path +=
+          DefaultReportFileName(records.front(), ReportFormatExtension(m_format), records.size());
     }
     if (!m_file.Open(path, error)) return false;
     m_path = path;

@@ -17,7 +17,8 @@ class CReportOutput {
  public:
   // path: a file; "-" for standard output; an existing directory for the
   // default name inside it (known at Write, from the record).
-  CReportOutput(std::string path, ReportFormat format) : m_path(std::move(path)), m_format(format) {}
+  CReportOutput(std::string path, ReportFormat format)
+      : m_path(std::move(path)), m_format(format) {}
 
   // Claims the file before a long run; false with *error if it cannot be
   // written. A default name is claimed at Write.

@@ -136,12 +136,15 @@ double StatisticsTable(cairo_t* cr, const ReportContent& content, double x, doub
   Font(cr, 8.5, true);
   cairo_set_source_rgb(cr, 0, 0, 0);
   Text(cr, x, y + 10, "Statistics");
-  Text(cr, x + labelWidth + 40 + cell * 2.5, y + 10, "TE (limit " + std::to_string(content.teLimit) + ")", 0.5);
-  Text(cr, x + labelWidth + 40 + cell * 7.5, y + 10, "FE (limit " + std::to_string(content.feLimit) + ")", 0.5);
+  Text(cr, x + labelWidth + 40 + cell * 2.5, y + 10,
+       "TE (limit " + std::to_string(content.teLimit) + ")", 0.5);
+  Text(cr, x + labelWidth + 40 + cell * 7.5, y + 10,
+       "FE (limit " + std::to_string(content.feLimit) + ")", 0.5);
   Font(cr, 8);
   cairo_set_source_rgb(cr, 0.35, 0.35, 0.35);
   Text(cr, x + labelWidth + 34, y + 22, "samples", 1);
-  for (int i = 0; i < 10; ++i) Text(cr, x + labelWidth + 40 + cell * (i + 1) - 4, y + 22, heads[i % 5], 1);
+  for (int i = 0; i < 10; ++i)
+    Text(cr, x + labelWidth + 40 + cell * (i + 1) - 4, y + 22, heads[i % 5], 1);
   cairo_set_line_width(cr, 0.5);
   Line(cr, x, y + 25.5, x + width, y + 25.5);
   double at = y + 25;
@@ -153,10 +156,9 @@ double StatisticsTable(cairo_t* cr, const ReportContent& content, double x, doub
     Text(cr, x + labelWidth + 34, at, std::to_string(row.samples), 1);
     int column = 0;
     for (const ChannelStatistics* channel : {&row.te, &row.fe}) {
-      const std::string values[] = {std::to_string(channel->max), FormatMean(channel->mean),
-                                    std::to_string(channel->p95),
-                                    std::to_string(channel->overLimit),
-                                    std::to_string(channel->margin)};
+      const std::string values[] = {
+          std::to_string(channel->max), FormatMean(channel->mean), std::to_string(channel->p95),
+          std::to_string(channel->overLimit), std::to_string(channel->margin)};
       for (int i = 0; i < 5; ++i, ++column) {
         const bool bad = (i == 3 && channel->overLimit > 0) || (i == 4 && channel->margin < 0);
         if (bad) {
@@ -218,7 +220,8 @@ cairo_status_t AppendBytes(void* closure, const unsigned char* data, unsigned in
 }
 
 void AppendPng(png_structp png, png_bytep data, png_size_t length) {
-  static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), length);
+  static_cast<std::string*>(png_get_io_ptr(png))
+      ->append(reinterpret_cast<const char*>(data), length);
 }
 
 // The picture as an 8-bit RGB PNG. Written here rather than by cairo, whose
@@ -483,9 +486,7 @@ bool RenderReportPng(const ReportContent& content, PaperSize paper, std::string*
   const cairo_status_t drawn = cairo_status(cr);
   cairo_destroy(cr);
   png->clear();
-  const cairo_status_t written =
-      drawn == CAIRO_STATUS_SUCCESS ? WritePng(surface, png)
-                                    : drawn;
+  const cairo_status_t written = drawn == CAIRO_STATUS_SUCCESS ? WritePng(surface, png) : drawn;
   cairo_surface_destroy(surface);
   if (Failed(written, "report picture", error)) return false;
   if (plotArea) {
@@ -525,9 +526,7 @@ bool RenderChartPng(const ReportContent& content, int width, int height, std::st
   const cairo_status_t drawn = cairo_status(cr);
   cairo_destroy(cr);
   png->clear();
-  const cairo_status_t written =
-      drawn == CAIRO_STATUS_SUCCESS ? WritePng(surface, png)
-                                    : drawn;
+  const cairo_status_t written = drawn == CAIRO_STATUS_SUCCESS ? WritePng(surface, png) : drawn;
   cairo_surface_destroy(surface);
   if (Failed(written, "report chart", error)) return false;
   if (plotArea) {

@@ -30,8 +30,9 @@ RecordDrive RecordDriveOf(const CDeviceManager& manager, uint8_t index) {
   drive.product = TrimmedText(entry.vendorProduct + 8, 16);
   drive.revision = TrimmedText(entry.revision, 4);
   // The name as the drive list shows it: vendor, product and revision as sent.
-  drive.name = std::string(entry.vendorProduct, strnlen(entry.vendorProduct, sizeof entry.vendorProduct)) +
-               std::string(entry.revision, strnlen(entry.revision, sizeof entry.revision));
+  drive.name =
+      std::string(entry.vendorProduct, strnlen(entry.vendorProduct, sizeof entry.vendorProduct)) +
+      std::string(entry.revision, strnlen(entry.revision, sizeof entry.revision));
   drive.node = manager.GetDrivePath(index);
   return drive;
 }

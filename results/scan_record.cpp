@@ -15,8 +15,8 @@ using Json = nlohmann::ordered_json;
 namespace {
 
 constexpr const char* kOutcomeNames[kRunOutcomeCount] = {
-    "ok",        "not recommended", "firmware failure", "timed out",
-    "drive gone", "disc ejected",   "log not written",  "aborted"};
+    "ok",         "not recommended", "firmware failure", "timed out",
+    "drive gone", "disc ejected",    "log not written",  "aborted"};
 
 // Identity bytes from the drive are not UTF-8: each byte is kept as the
 // character of the same number (Latin-1) and comes back as that byte.
@@ -41,7 +41,8 @@ std::string Utf8ToLatin1(const std::string& text) {
   for (size_t i = 0; i < text.size(); ++i) {
     const auto b = static_cast<unsigned char>(text[i]);
     if ((b == 0xC2 || b == 0xC3) && i + 1 < text.size()) {
-      bytes += static_cast<char>(((b & 0x03) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3F));
+      bytes +=
+          static_cast<char>(((b & 0x03) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3F));
       ++i;
     } else if (b >= 0x80) {
       return text;
@@ -145,8 +146,7 @@ bool Boolean(const Json& object, const std::string& where, const char* name) {
   return value.get<bool>();
 }
 
-const Json& Array(const Json& object, const std::string& where, const char* name,
-                  size_t maxItems) {
+const Json& Array(const Json& object, const std::string& where, const char* name, size_t maxItems) {
   const Json& value = Member(object, where, name);
   if (!value.is_array()) Fail(where + name, "is not a list");
   if (value.size() > maxItems) {
@@ -174,7 +174,8 @@ void ReadRecord(const Json& json, ScanRecord* record) {
                       ", newer than this Velmo reads (" + std::to_string(kRecordVersion) +
                       "); update Velmo to read it"};
   }
-  if (version->get<int64_t>() < 1) throw RecordError{"a scan record of unknown version " + version->dump()};
+  if (version->get<int64_t>() < 1)
+    throw RecordError{"a scan record of unknown version " + version->dump()};
 
   ScanRecord r;
   const std::string kind = Text(json, "", "kind");
@@ -188,7 +189,8 @@ void ReadRecord(const Json& json, ScanRecord* record) {
   r.program = Text(json, "", "program");
   r.programVersion = Text(json, "", "programVersion");
   r.startTime = Text(json, "", "startTime");
-  r.durationSeconds = static_cast<long>(Integer(json, "", "durationSeconds", 0, 10LL * 365 * 86400));
+  r.durationSeconds =
+      static_cast<long>(Integer(json, "", "durationSeconds", 0, 10LL * 365 * 86400));
 
   const Json& drive = Object(json, "", "drive");
   r.drive.name = Utf8ToLatin1(Text(drive, "drive.", "name"));
@@ -206,7 +208,8 @@ void ReadRecord(const Json& json, ScanRecord* record) {
   r.disc.lastLba = static_cast<int32_t>(Integer(disc, "disc.", "lastLba", 0, kMaxLba));
   const Json& speeds = Array(disc, "disc.", "writeSpeeds", kRecordMaxRows);
   for (size_t i = 0; i < speeds.size(); ++i) {
-    if (!speeds[i].is_string()) Fail("disc.writeSpeeds[" + std::to_string(i) + "]", "is not a string");
+    if (!speeds[i].is_string())
+      Fail("disc.writeSpeeds[" + std::to_string(i) + "]", "is not a string");
     r.disc.writeSpeeds.push_back(speeds[i].get<std::string>());
   }
 
@@ -249,7 +252,8 @@ void ReadRecord(const Json& json, ScanRecord* record) {
       smart.speedCode = static_cast<int>(Integer(row, where, "speedCode", 0, 255));
       for (auto [name, field] : {std::pair{"te", &smart.te}, std::pair{"fe", &smart.fe}}) {
         const Json& value = Member(row, where, name);
-        if (!value.is_null()) *field = static_cast<uint16_t>(IntegerOf(value, where + name, 0, 65535));
+        if (!value.is_null())
+          *field = static_cast<uint16_t>(IntegerOf(value, where + name, 0, 65535));
       }
       smart.result = Text(row, where, "result");
       if (smart.result != kSmartRowOk && smart.result != kSmartRowNotRecommended &&
@@ -274,7 +278,9 @@ void ReadRecord(const Json& json, ScanRecord* record) {
 
 }  // namespace
 
-const char* RecordKindName(RecordKind kind) { return kind == RecordKind::kSmart ? "smart" : "scan"; }
+const char* RecordKindName(RecordKind kind) {
+  return kind == RecordKind::kSmart ? "smart" : "scan";
+}
 
 const char* RunOutcomeName(RunOutcome outcome) {
   const auto index = static_cast<size_t>(outcome);
@@ -300,9 +306,9 @@ RecordStatistics StatisticsOf(const ScanRecord& record) {
   std::vector<RecordSample> readings;
   for (const SmartRow& row : record.rows) {
     if (!row.te || !row.fe) continue;
-    readings.push_back(RecordSample{lba, psn, LayerOfLba(lba, type), *row.te, *row.fe,
-                                    *row.te <= record.settings.teLimit &&
-                                        *row.fe <= record.settings.feLimit});
+    readings.push_back(
+        RecordSample{lba, psn, LayerOfLba(lba, type), *row.te, *row.fe,
+                     *row.te <= record.settings.teLimit && *row.fe <= record.settings.feLimit});
   }
   return ComputeStatistics(readings, record.settings.teLimit, record.settings.feLimit);
 }
@@ -332,17 +338,18 @@ std::string WriteRecordJson(const ScanRecord& r) {
   disc["lastLba"] = r.disc.lastLba;
   disc["writeSpeeds"] = r.disc.writeSpeeds;
   json["disc"] = std::move(disc);
-  json["settings"] = Json{{"speed", r.settings.speed},
-                          {"speedCode", r.settings.speedCode},
-                          {"density", r.settings.density},
-                          {"densityStep", r.settings.densityStep},
-                          {"teLimit", r.settings.teLimit},
-                          {"feLimit", r.settings.feLimit}};
+  json["settings"] = Json{{"speed", r.settings.speed},     {"speedCode", r.settings.speedCode},
+                          {"density", r.settings.density}, {"densityStep", r.settings.densityStep},
+                          {"teLimit", r.settings.teLimit}, {"feLimit", r.settings.feLimit}};
   if (r.kind == RecordKind::kScan) {
     Json samples = Json::array();
     for (const RecordSample& s : r.samples) {
-      samples.push_back(Json{{"lba", s.lba}, {"psn", s.psn}, {"layer", s.layer},
-                             {"te", s.te}, {"fe", s.fe}, {"ok", s.ok}});
+      samples.push_back(Json{{"lba", s.lba},
+                             {"psn", s.psn},
+                             {"layer", s.layer},
+                             {"te", s.te},
+                             {"fe", s.fe},
+                             {"ok", s.ok}});
     }
     json["samples"] = std::move(samples);
   } else {

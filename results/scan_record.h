@@ -52,11 +52,11 @@ struct RecordDrive {
 };
 
 struct RecordDisc {
-  std::string type;            // "DVD+R", ...
-  std::string manufacturerId;  // as the window shows it
+  std::string type;                             // "DVD+R", ...
+  std::string manufacturerId;                   // as the window shows it
   std::optional<std::string> manufacturerName;  // from the media-code table; none when unknown
   std::string mediaTypeId;
-  std::string capacity;        // the window's capacity text
+  std::string capacity;  // the window's capacity text
   int32_t lastLba = 0;
   std::vector<std::string> writeSpeeds;  // the speed list entries verbatim
   bool operator==(const RecordDisc&) const = default;

@@ -42,9 +42,9 @@ bool CDriveSession::Open(const RunOptions& options, MessageHandler messages, std
     SimOptions simOptions;
     simOptions.sampleLatencyMs = options.simLatencyMs;
     simOptions.insertDelayMs = options.simInsertDelayMs;
-    SimSetup setup = BuildSimSetup(
-        *scenario, simOptions,
-        options.aspi ? SimTransportChoice::kAspi : SimTransportChoice::kPassThrough);
+    SimSetup setup =
+        BuildSimSetup(*scenario, simOptions,
+                      options.aspi ? SimTransportChoice::kAspi : SimTransportChoice::kPassThrough);
     m_host = setup.host;
     m_simDrives = setup.drives;
   } else {
@@ -101,16 +101,14 @@ std::string DescribeSkippedVolume(const SkippedVolume& volume) {
     case kErrorAccessDenied: {
       const std::string group = NodeGroup(volume.path);
       return volume.path + ": permission denied. Add yourself to the '" + group +
-             "' group (sudo usermod -aG " + group +
-             " $USER, then log in again) or run as root";
+             "' group (sudo usermod -aG " + group + " $USER, then log in again) or run as root";
     }
     case kErrorSharingViolation:
       return volume.path + ": in use by another program" + HolderText(volume.path) +
              "; close it and try again";
     case kErrorDevNotExist:
       return volume.path + ": the device node exists but no drive answers behind it";
-    default:
-      return volume.path + ": cannot be opened (error " + std::to_string(volume.error) + ")";
+    default: return volume.path + ": cannot be opened (error " + std::to_string(volume.error) + ")";
   }
 }
 
@@ -126,6 +124,7 @@ std::string DescribeVendorCommandFailure(uint32_t transportError, const std::str
   }
   if (transportError == kErrorSemTimeout) return "the drive did not answer in time";
   if (transportError == kErrorDevNotExist) return "the drive is no longer attached";
-  if (transportError != 0) return "transport failure (error " + std::to_string(transportError) + ")";
+  if (transportError != 0)
+    return "transport failure (error " + std::to_string(transportError) + ")";
   return "";
 }

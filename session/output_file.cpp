@@ -163,8 +163,10 @@ bool SameOutput(const OutputTarget& a, const OutputTarget& b) {
   if (a.exists && b.exists) return a.device == b.device && a.inode == b.inode;
   if (a.exists || b.exists) return false;
   // Neither is there yet: the same name in the same folder.
-  struct stat folderA {}, folderB {};
-  if (stat(FolderOf(a.path).c_str(), &folderA) != 0 || stat(FolderOf(b.path).c_str(), &folderB) != 0) {
+  struct stat folderA {
+  }, folderB{};
+  if (stat(FolderOf(a.path).c_str(), &folderA) != 0 ||
+      stat(FolderOf(b.path).c_str(), &folderB) != 0) {
     return a.path == b.path;
   }
   return folderA.st_dev == folderB.st_dev && folderA.st_ino == folderB.st_ino &&
@@ -308,8 +310,7 @@ bool COutputFile::Commit(std::string* error) {
     for (int attempt = 0; attempt < 100; ++attempt) {
       named = TemporaryName(folder, NameOf(m_target.path));
       if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
-      if (errno == ENOENT &&
-          linkat(m_fd, "", AT_FDCWD, named.c_str(), AT_EMPTY_PATH) == 0) {
+      if (errno == ENOENT && linkat(m_fd, "", AT_FDCWD, named.c_str(), AT_EMPTY_PATH) == 0) {
         break;
       }
       if (errno != EEXIST) {

@@ -28,10 +28,10 @@ enum class OutputKind {
 };
 
 struct OutputTarget {
-  std::string given;     // as the user wrote it
-  std::string path;      // symlinks followed
+  std::string given;  // as the user wrote it
+  std::string path;   // symlinks followed
   OutputKind kind = OutputKind::kReplaced;
-  int descriptor = -1;   // "-" and the descriptor names: the descriptor meant
+  int descriptor = -1;  // "-" and the descriptor names: the descriptor meant
   bool exists = false;
   dev_t device = 0;
   ino_t inode = 0;

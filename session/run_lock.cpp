@@ -38,7 +38,8 @@ CRunLock::Result CRunLock::Take(const std::string& lockPath) {
     }
     // The last holder may have removed the file between our open and our
     // lock; a lock on a file no longer there keeps nobody out.
-    struct stat locked {}, named {};
+    struct stat locked {
+    }, named{};
     if (fstat(fd, &locked) == 0 && ::stat(lockPath.c_str(), &named) == 0 &&
         locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
       const std::string pid = std::to_string(getpid()) + "\n";

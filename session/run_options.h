@@ -21,16 +21,16 @@ extern const DensityChoice kDensityChoices[kDensityChoiceCount];  // list order,
 
 struct RunOptions {
   bool simulate = false;
-  std::string scenario;      // empty: the default scenario
+  std::string scenario;        // empty: the default scenario
   bool listScenarios = false;  // --simulate=help
-  bool aspi = false;         // --transport=aspi
-  int simLatencyMs = -1;     // -1: drive-like default
+  bool aspi = false;           // --transport=aspi
+  int simLatencyMs = -1;       // -1: drive-like default
   int drive = 0;
-  bool driveAll = false;     // --drive all
+  bool driveAll = false;  // --drive all
   std::string traceFile;
   bool help = false;
   bool version = false;
-  bool noHistory = false;    // --no-history: this run is not kept in the history
+  bool noHistory = false;  // --no-history: this run is not kept in the history
 
   // Not an option: tests set it so the simulated disc lands at once.
   int simInsertDelayMs = -1;

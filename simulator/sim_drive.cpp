@@ -20,10 +20,8 @@ bool IsPreFault(SimFaultKind kind) {
     case SimFaultKind::kBusy:
     case SimFaultKind::kTimeOut:
     case SimFaultKind::kGone:
-    case SimFaultKind::kEject:
-      return true;
-    default:
-      return false;
+    case SimFaultKind::kEject: return true;
+    default: return false;
   }
 }
 
@@ -279,14 +277,9 @@ void CSimDrive::Run(ScsiExchange& command, std::unique_lock<std::mutex>& lock) {
 
 bool CSimDrive::CheckMedium(Outcome& out) const {
   switch (MediumState()) {
-    case Medium::kEmpty:
-      out.Fail(kSenseNoMedium);
-      return false;
-    case Medium::kBecomingReady:
-      out.Fail(kSenseBecomingReady);
-      return false;
-    case Medium::kReady:
-      break;
+    case Medium::kEmpty: out.Fail(kSenseNoMedium); return false;
+    case Medium::kBecomingReady: out.Fail(kSenseBecomingReady); return false;
+    case Medium::kReady: break;
   }
   return true;
 }
@@ -502,8 +495,8 @@ void CSimDrive::RunStartStopUnit(const ScsiExchange& command, std::unique_lock<s
 void CSimDrive::RunVendor(const ScsiExchange& command, std::unique_lock<std::mutex>&,
                           Outcome& out) {
   const uint8_t* cdb = command.cdb.data();
-  const bool codeMatches = m_config.accessCode.size() == 4 &&
-                           std::memcmp(cdb + 2, m_config.accessCode.data(), 4) == 0;
+  const bool codeMatches =
+      m_config.accessCode.size() == 4 && std::memcmp(cdb + 2, m_config.accessCode.data(), 4) == 0;
   const bool modeCommand = cdb[1] == kVendorEnterDiagnostic || cdb[1] == kVendorLeaveDiagnostic;
   const bool restZero = std::all_of(cdb + 6, cdb + 11, [](uint8_t b) { return b == 0; });
   if (!modeCommand || !codeMatches || !restZero) {
@@ -517,8 +510,8 @@ void CSimDrive::RunSample(const ScsiExchange& command, std::unique_lock<std::mut
                           Outcome& out) {
   const uint8_t* cdb = command.cdb.data();
   const uint8_t speed = cdb[7];
-  const bool codeMatches = m_config.accessCode.size() == 4 &&
-                           std::memcmp(cdb + 2, m_config.accessCode.data(), 4) == 0;
+  const bool codeMatches =
+      m_config.accessCode.size() == 4 && std::memcmp(cdb + 2, m_config.accessCode.data(), 4) == 0;
   if (!codeMatches || cdb[6] != kTefeSampleMode || speed < kFirstSpeedCode ||
       speed > kLastSpeedCode) {
     out.Fail(kSenseInvalidField);

@@ -162,8 +162,7 @@ class CSimDrive {
 
   // One row of the opcode table (sim_drive.cpp): class, who answers it, and
   // the handler that runs it.
-  using Handler = void (CSimDrive::*)(const ScsiExchange&, std::unique_lock<std::mutex>&,
-                                      Outcome&);
+  using Handler = void (CSimDrive::*)(const ScsiExchange&, std::unique_lock<std::mutex>&, Outcome&);
   struct OpcodeEntry {
     uint8_t opcode;
     SimCommandClass commandClass;
@@ -180,7 +179,7 @@ class CSimDrive {
   const uint8_t m_deviceType;
   const SimClock m_clock;
 
-  std::mutex m_commandLock;  // one command at a time
+  std::mutex m_commandLock;   // one command at a time
   mutable std::mutex m_lock;  // everything below
   std::condition_variable m_wake;
   uint64_t m_epoch = 0;  // bumped by every tray or attachment change

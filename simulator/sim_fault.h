@@ -3,8 +3,8 @@
 // counts the commands of one class the drive has received.
 #pragma once
 
-#include <cstddef>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 
 // Commands as the drive tells them apart for triggers and counts.

@@ -147,18 +147,11 @@ bool CSimulatedHost::PassThroughDirect(DeviceHandle device, SptdWithSense& block
   exchange.timeout = std::chrono::milliseconds(sptd.TimeOutValue * 1000u);
   volume->drive(exchange);
   switch (exchange.outcome) {
-    case ExchangeOutcome::kTimedOut:
-      *error = kErrorSemTimeout;
-      return false;
-    case ExchangeOutcome::kDriveGone:
-      *error = kErrorDevNotExist;
-      return false;
-    case ExchangeOutcome::kTransportError:
-      *error = kErrorGenFailure;
-      return false;
+    case ExchangeOutcome::kTimedOut: *error = kErrorSemTimeout; return false;
+    case ExchangeOutcome::kDriveGone: *error = kErrorDevNotExist; return false;
+    case ExchangeOutcome::kTransportError: *error = kErrorGenFailure; return false;
     case ExchangeOutcome::kDone:
-    case ExchangeOutcome::kCheckCondition:
-      break;
+    case ExchangeOutcome::kCheckCondition: break;
   }
   sptd.ScsiStatus = exchange.scsiStatus;
   sptd.DataTransferLength = std::min(exchange.transferred, sptd.DataTransferLength);
@@ -352,8 +345,8 @@ void CSimulatedHost::Complete(Completion& job) {
         srb.SRB_HaStat = HASTAT_OK;
         srb.SRB_TargStat = exchange.scsiStatus;
         if (exchange.scsiStatus == kScsiStatusCheckCondition) {
-          const size_t n = std::min<size_t>({srb.SRB_SenseLen, exchange.senseLength,
-                                             sizeof srb.SenseArea});
+          const size_t n =
+              std::min<size_t>({srb.SRB_SenseLen, exchange.senseLength, sizeof srb.SenseArea});
           std::memcpy(srb.SenseArea, exchange.senseBytes.data(), n);
         }
         status = exchange.scsiStatus == kScsiStatusGood ? SS_COMP : SS_ERR;

@@ -58,11 +58,11 @@ struct SimHostConfig {
   bool aspiInstalled = true;
   bool hasSupportInfoEntry = true;
   bool hasSendCommandEntry = true;
-  int supportStatus = -1;  // -1: SS_COMP with adapters, SS_NO_ADAPTERS without
-  int adapterCount = -1;   // -1: one past the highest adapter of the targets
+  int supportStatus = -1;                     // -1: SS_COMP with adapters, SS_NO_ADAPTERS without
+  int adapterCount = -1;                      // -1: one past the highest adapter of the targets
   std::map<uint8_t, uint8_t> maxTargetsByte;  // HA_Unique[3] per adapter; 8 when absent
   std::vector<SimTarget> targets;
-  bool eventsFail = false;      // NewEvent answers 0: the caller polls
+  bool eventsFail = false;  // NewEvent answers 0: the caller polls
   bool setTimeoutFails = false;
   bool inquiryAdapterFails = false;
 };

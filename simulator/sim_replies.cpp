@@ -15,11 +15,16 @@ constexpr uint8_t kRemovable = 0x80;
 constexpr uint16_t kVersionDescriptors[] = {0x05A0, 0x0300, 0x1760};
 
 // Profiles listed by the profile list feature, highest first as drives do.
-constexpr uint16_t kDriveProfiles[] = {
-    kProfileDvdPlusRDl, kProfileDvdPlusR,   kProfileDvdPlusRw,
-    kProfileDvdMinusRwSequential, kProfileDvdMinusRwRestricted, kProfileDvdMinusR,
-    kProfileDvdRom,     kProfileCdRw,       kProfileCdR,
-    kProfileCdRom};
+constexpr uint16_t kDriveProfiles[] = {kProfileDvdPlusRDl,
+                                       kProfileDvdPlusR,
+                                       kProfileDvdPlusRw,
+                                       kProfileDvdMinusRwSequential,
+                                       kProfileDvdMinusRwRestricted,
+                                       kProfileDvdMinusR,
+                                       kProfileDvdRom,
+                                       kProfileCdRw,
+                                       kProfileCdR,
+                                       kProfileCdRom};
 
 // A drive's top read speeds, reported beside each write speed.
 constexpr uint32_t kDvdReadKBps = 22160;
@@ -133,4 +138,3 @@ std::array<uint8_t, 8> TefeReply(const SimTefeReading& reading, uint8_t speedCod
   reply[7] = sum;
   return reply;
 }
-

@@ -14,7 +14,6 @@
 
 struct SimDriveConfig;
 
-
 // Standard INQUIRY data: 36 bytes, vendor-specific bytes 36..55, version
 // descriptors after them; 96 bytes in all.
 std::vector<uint8_t> InquiryData(const SimDriveConfig& config);
@@ -22,8 +21,7 @@ std::vector<uint8_t> InquiryData(const SimDriveConfig& config);
 // GET CONFIGURATION: the 8-byte header with the current profile, then the
 // features the RT field (0 all, 1 current, 2 the one named) selects from
 // startFeature on: profile list, core, removable medium.
-std::vector<uint8_t> ConfigurationReply(uint16_t currentProfile, uint8_t rt,
-                                        uint16_t startFeature);
+std::vector<uint8_t> ConfigurationReply(uint16_t currentProfile, uint8_t rt, uint16_t startFeature);
 
 // GET PERFORMANCE type 0x03: header (length = 4 + 16·n) and at most
 // maxDescriptors write-speed descriptors in the disc's order.

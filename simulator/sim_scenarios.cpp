@@ -88,8 +88,7 @@ std::vector<SimScenario> BuildScenarios() {
                  {SampleFault(SimFaultKind::kGone, 10, 0)}),
       WithFaults("eject-mid-scan", "the disc is ejected at the 10th sample",
                  {SampleFault(SimFaultKind::kEject, 10, 1)}),
-      WithFaults("broken-lengths",
-                 "GET PERFORMANCE claims 40 descriptors and sends 5",
+      WithFaults("broken-lengths", "GET PERFORMANCE claims 40 descriptors and sends 5",
                  {PerformanceFault(SimFaultKind::kHeaderLength, 4 + 16 * 40)}),
       WithFaults("short-header", "GET PERFORMANCE header length below 4",
                  {PerformanceFault(SimFaultKind::kHeaderLength, 2)}),
@@ -101,15 +100,15 @@ std::vector<SimScenario> BuildScenarios() {
 
   // The header still claims all four descriptors; what follows the two sent
   // is not data.
-  SimScenario cutDual = Plain("dvd+rdl-short-reply",
-                              "DVD+R DL 8X whose GET PERFORMANCE stops after 2 of its 4 descriptors",
-                              "dvd+r-dl-strata");
+  SimScenario cutDual = Plain(
+      "dvd+rdl-short-reply", "DVD+R DL 8X whose GET PERFORMANCE stops after 2 of its 4 descriptors",
+      "dvd+r-dl-strata");
   cutDual.faults = {PerformanceFault(SimFaultKind::kShortTransfer, 8 + 16 * 2)};
   list.push_back(cutDual);
 
-  SimScenario attention = Plain("unit-attention",
-                                "the drive reports a medium change once after the disc loads",
-                                "dvd+r-novadisc");
+  SimScenario attention =
+      Plain("unit-attention", "the drive reports a medium change once after the disc loads",
+            "dvd+r-novadisc");
   attention.reportMediumChange = true;
   list.push_back(attention);
 
@@ -120,8 +119,8 @@ std::vector<SimScenario> BuildScenarios() {
   noTimeouts.aspiTimeoutRefused = true;
   list.push_back(noTimeouts);
 
-  SimScenario refusing = Plain("unsupported-drive",
-                               "only a drive that refuses the diagnostic mode", "dvd+r-novadisc");
+  SimScenario refusing =
+      Plain("unsupported-drive", "only a drive that refuses the diagnostic mode", "dvd+r-novadisc");
   refusing.drives = {SimDriveRole::kRefusing};
   list.push_back(refusing);
 
@@ -177,8 +176,7 @@ const SimScenario* FindSimScenario(std::string_view name) {
 SimDriveConfig SimDriveConfigFor(SimDriveRole role) {
   SimDriveConfig config;
   switch (role) {
-    case SimDriveRole::kSupported:
-      break;
+    case SimDriveRole::kSupported: break;
     case SimDriveRole::kRefusing:
       config.vendor = "KESTRON";
       config.product = "DVD-RAM KX-880";

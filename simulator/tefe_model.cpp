@@ -72,20 +72,17 @@ double RadiusOf(double fraction) {
 
 const QualityShape& ShapeOf(SimMediaQuality quality) {
   switch (quality) {
-    case SimMediaQuality::kGood:
-      return kGoodShape;
-    case SimMediaQuality::kMarginal:
-      return kMarginalShape;
-    case SimMediaQuality::kBad:
-      break;
+    case SimMediaQuality::kGood: return kGoodShape;
+    case SimMediaQuality::kMarginal: return kMarginalShape;
+    case SimMediaQuality::kBad: break;
   }
   return kBadShape;
 }
 
-double Signal(const SignalShape& shape, const TefePosition& where, size_t speedIndex,
-              double ripple, double noise) {
-  const double s = (kMultiples[speedIndex] - kMultiples.front()) /
-                   (kMultiples.back() - kMultiples.front());
+double Signal(const SignalShape& shape, const TefePosition& where, size_t speedIndex, double ripple,
+              double noise) {
+  const double s =
+      (kMultiples[speedIndex] - kMultiples.front()) / (kMultiples.back() - kMultiples.front());
   const double rim = std::clamp((where.radial - kRimKnee) / kRimWidth, 0.0, 1.0);
   double value = shape.base + shape.radial * where.radial + shape.speed * s +
                  shape.edge * rim * kRimGate[speedIndex] + ripple + shape.noise * noise;
@@ -137,9 +134,8 @@ SimTefeReading MeasureTefe(const SimDisc& disc, uint32_t psn, uint8_t speedCode,
     return reading;
   }
   reading.layer = where.layer;
-  const size_t speedIndex =
-      std::min<size_t>(speedCode < kFirstSpeedCode ? 0 : speedCode - kFirstSpeedCode,
-                       kMultiples.size() - 1);
+  const size_t speedIndex = std::min<size_t>(
+      speedCode < kFirstSpeedCode ? 0 : speedCode - kFirstSpeedCode, kMultiples.size() - 1);
 
   if (disc.scratchWidthMm > 0.0 &&
       std::fabs(where.radiusMm - disc.scratchRadiusMm) <= disc.scratchWidthMm / 2.0) {

@@ -41,15 +41,15 @@ uint64_t PaddedRowBytes(int32_t width, uint16_t bits) {
 }
 
 std::optional<BitmapInfoBlock> CreateBitmapInfo(const BitmapDescription& bitmap) {
-  if (bitmap.width <= 0 || bitmap.height <= 0 || bitmap.planes == 0 ||
-      bitmap.bitsPerPixel == 0) {
+  if (bitmap.width <= 0 || bitmap.height <= 0 || bitmap.planes == 0 || bitmap.bitsPerPixel == 0) {
     return std::nullopt;
   }
   // Saturated: 16-bit planes times 16-bit depth overflows an int.
   const uint32_t depth = std::min<uint32_t>(uint32_t{bitmap.planes} * bitmap.bitsPerPixel, 0xFFFF);
   const uint16_t bits = BucketBitCount(static_cast<uint16_t>(depth));
   const uint32_t clrUsed = bits < 24 ? uint32_t{1} << bits : 0;
-  const uint64_t sizeImage = PaddedRowBytes(bitmap.width, bits) * static_cast<uint64_t>(bitmap.height);
+  const uint64_t sizeImage =
+      PaddedRowBytes(bitmap.width, bits) * static_cast<uint64_t>(bitmap.height);
   // bfSize must fit too: 14 + 40 + table + pixels.
   if (sizeImage + 14 + kInfoHeaderSize + 4 * uint64_t{clrUsed} > UINT32_MAX) return std::nullopt;
 

@@ -10,9 +10,9 @@
 #include <new>
 #include <vector>
 
+#include "session/output_file.h"
 #include "snapshot/dib_bits.h"
 #include "snapshot/little_endian.h"
-#include "session/output_file.h"
 
 namespace {
 
@@ -101,7 +101,7 @@ SnapshotResult WriteBmpFile(const std::string& path, BitmapInfoBlock& info,
   if (!result.Succeeded()) return result;
   if (!file.Commit(nullptr)) {
     return Failed(file.FailedStep() == COutputFile::Step::kRename ? SnapshotStep::kRename
-                                                                   : SnapshotStep::kClose,
+                                                                  : SnapshotStep::kClose,
                   file.FailedError());
   }
   return {};

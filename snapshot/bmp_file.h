@@ -23,8 +23,8 @@ enum class SnapshotStep {
   kReadPixels,  // the rows do not match the information block
   kCreate,      // the file cannot be created
   kWrite,
-  kClose,       // flushing or closing failed: the data may not be on disc
-  kRename,      // the finished file cannot take the chosen name
+  kClose,   // flushing or closing failed: the data may not be on disc
+  kRename,  // the finished file cannot take the chosen name
 };
 
 // The step's name as the writer reports it ("GetObject", "GlobalAlloc",

@@ -13,5 +13,4 @@
 // are ignored, table entries beyond the palette stay 0. Fails, touching
 // nothing, when info does not describe bitmap in a layout its rows can give:
 // one plane of 1, 4, 8, 16, 24 or 32 bits, and enough row bytes.
-bool ReadDibBits(const BitmapDescription& bitmap, BitmapInfoBlock& info,
-                 std::span<uint8_t> pixels);
+bool ReadDibBits(const BitmapDescription& bitmap, BitmapInfoBlock& info, std::span<uint8_t> pixels);

@@ -33,4 +33,3 @@ inline std::string ReadFile(const std::string& path) {
   text << in.rdbuf();
   return text.str();
 }
-

@@ -163,8 +163,8 @@ TEST_F(LinkTest, SettersBeforeTheWindowOnlyStoreTheAddress) {
     if (c.text != nullptr) link->SetLinkText(c.text);
     EXPECT_EQ(link->GetHandle(), nullptr);
     EXPECT_EQ(link->Address(), c.address != nullptr ? c.address : "");
-    link->Subclass(new wxStaticText(&frame, wxID_ANY, c.templateText, wxPoint(4, 4),
-                                    wxSize(200, 20)));
+    link->Subclass(
+        new wxStaticText(&frame, wxID_ANY, c.templateText, wxPoint(4, 4), wxSize(200, 20)));
     EXPECT_EQ(link->GetLabel().utf8_string(), c.label) << c.templateText;
     EXPECT_EQ(link->Address(), c.kept);
     EXPECT_EQ(link->GetToolTipText().utf8_string(), c.kept);
@@ -186,8 +186,8 @@ TEST_F(LinkTest, AboutFramesAreSunkenAndBlack) {
     ++frames;
     const wxRect r = about.Layout().ToPixels(control);
     const wxPoint at = about.ClientToScreen(r.GetPosition());
-    GdkPixbuf* shot = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), at.x - 1,
-                                                 at.y - 1, r.width + 2, r.height + 2);
+    GdkPixbuf* shot = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), at.x - 1, at.y - 1,
+                                                 r.width + 2, r.height + 2);
     ASSERT_NE(shot, nullptr);
     auto pixel = [&](int x, int y) {  // frame coordinates, -1 .. size
       const guchar* p = gdk_pixbuf_get_pixels(shot) + (y + 1) * gdk_pixbuf_get_rowstride(shot) +
@@ -196,11 +196,11 @@ TEST_F(LinkTest, AboutFramesAreSunkenAndBlack) {
     };
     const wxColour black(0, 0, 0);
     const int midX = r.width / 2, midY = r.height / 2;
-    for (const wxPoint& side : {wxPoint(midX, 0), wxPoint(midX, r.height - 1), wxPoint(0, midY),
-                                wxPoint(r.width - 1, midY), wxPoint(0, 0),
-                                wxPoint(r.width - 1, r.height - 1)}) {
-      EXPECT_EQ(pixel(side.x, side.y), black) << "frame " << frames << " at " << side.x << ","
-                                              << side.y;
+    for (const wxPoint& side :
+         {wxPoint(midX, 0), wxPoint(midX, r.height - 1), wxPoint(0, midY),
+          wxPoint(r.width - 1, midY), wxPoint(0, 0), wxPoint(r.width - 1, r.height - 1)}) {
+      EXPECT_EQ(pixel(side.x, side.y), black)
+          << "frame " << frames << " at " << side.x << "," << side.y;
     }
     // The sunken edge: shadow above and left, light below and right.
     const wxColour above = pixel(midX, -1), left = pixel(-1, midY);

@@ -4,8 +4,8 @@
 #include <unistd.h>
 #include <wx/choice.h>
 #include <wx/listctrl.h>
-#include <wx/textctrl.h>
 #include <wx/menu.h>
+#include <wx/textctrl.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -14,8 +14,8 @@
 
 #include "app/history_dlg.h"
 #include "app/scan_dlg.h"
-#include "results/compare_chart.h"
 #include "res/resource_ids.h"
+#include "results/compare_chart.h"
 #include "results/history.h"
 #include "simulator/sim_drive.h"
 #include "tests/app/gui_test_support.h"
@@ -27,7 +27,9 @@ namespace {
 class Prompts : public UserPrompts {
  public:
   explicit Prompts(std::vector<std::string>& seen) : m_seen(seen) {}
-  void Message(wxWindow*, const std::string& text, const std::string&) override { m_seen.push_back(text); }
+  void Message(wxWindow*, const std::string& text, const std::string&) override {
+    m_seen.push_back(text);
+  }
   void DriveNotice(wxWindow*) override {}
   void About(wxWindow*) override {}
 
@@ -51,7 +53,9 @@ class RecordViewTest : public ::testing::Test {
     if (m_dialog != nullptr) m_dialog->Close(true);
     for (int i = 0; i < 5; ++i) Pump();
   }
-  std::string Text(int id) const { return m_dialog->Layout().Control(id)->GetLabel().utf8_string(); }
+  std::string Text(int id) const {
+    return m_dialog->Layout().Control(id)->GetLabel().utf8_string();
+  }
   void Click(int id) {
     wxCommandEvent event(wxEVT_BUTTON, id);
     event.SetEventObject(m_dialog->Layout().Control(id));
@@ -80,8 +84,8 @@ ScanRecord RecordedDlRun() {
   r.programVersion = "1.0.0";
   r.startTime = "2026-12-08T02:10:00+00:00";
   r.durationSeconds = 412;
-  r.disc = {"DVD+R DL", "MKM     ", "Mitsubishi Kagaku Media Co., Ltd. (Verbatim)", "003", "8152.0 MB",
-            4173823, {" 8X => (11080 Kb/Sec)  ", "2.4X => ( 3324 Kb/Sec)  "}};
+  r.disc = {"DVD+R DL",  "MKM     ", "Mitsubishi Kagaku Media Co., Ltd. (Verbatim)",         "003",
+            "8152.0 MB", 4173823,    {" 8X => (11080 Kb/Sec)  ", "2.4X => ( 3324 Kb/Sec)  "}};
   r.settings = {"8X", 16, "normal", 49152, 500, 450};
   for (int32_t lba = 0; lba < 4173823; lba += 49152) {
     r.samples.push_back({lba, lba + 0x30000, lba >= 2086912 ? 1 : 0, 300, 250, true});
@@ -96,7 +100,8 @@ TEST_F(RecordViewTest, ARecordOpensWithoutTheDriveAndStartLeavesIt) {
   ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS) == "Ready."; }));
   const std::string path = "recorded.json";
   std::ofstream(path) << WriteRecordJson(RecordedDlRun());
-  const uint32_t before = m_dialog->Session()->SimDrives().front()->CommandCount(SimCommandClass::kTefeSample);
+  const uint32_t before =
+      m_dialog->Session()->SimDrives().front()->CommandCount(SimCommandClass::kTefeSample);
   OpenRecordFromMenu(path);
   EXPECT_TRUE(m_dialog->ShowingRecord());
   EXPECT_EQ(Text(IDC_DISC_TYPE), "DVD+R DL");
@@ -104,12 +109,15 @@ TEST_F(RecordViewTest, ARecordOpensWithoutTheDriveAndStartLeavesIt) {
   EXPECT_EQ(m_dialog->Layout().Control(IDC_MANUFACTURER_ID)->GetToolTipText().utf8_string(),
             "Mitsubishi Kagaku Media Co., Ltd. (Verbatim)");
   EXPECT_EQ(Text(IDC_ELAPSED), "412 seconds");
-  EXPECT_EQ(Text(IDC_STATUS), "Recorded run: This disc is ok for writing under this speed setting.");
-  EXPECT_NE(m_dialog->GetTitle().utf8_string().find("recorded run (recorded.json)"), std::string::npos);
+  EXPECT_EQ(Text(IDC_STATUS),
+            "Recorded run: This disc is ok for writing under this speed setting.");
+  EXPECT_NE(m_dialog->GetTitle().utf8_string().find("recorded run (recorded.json)"),
+            std::string::npos);
   EXPECT_EQ(m_dialog->Layout().Get<wxChoice>(IDC_SPEED)->GetStringSelection().utf8_string(),
             " 8X => (11080 Kb/Sec)  ");
   for (int i = 0; i < 5; ++i) Pump();
-  EXPECT_EQ(m_dialog->Session()->SimDrives().front()->CommandCount(SimCommandClass::kTefeSample), before);
+  EXPECT_EQ(m_dialog->Session()->SimDrives().front()->CommandCount(SimCommandClass::kTefeSample),
+            before);
   EXPECT_TRUE(m_messages.empty());
 
   // Not a record: said, and the view stays as it was.
@@ -192,15 +200,18 @@ TEST_F(RecordViewTest, TheWindowsSmartScansAreKeptWithTheirReadings) {
     title = smart.GetTitle().utf8_string();
     worker = smart.WorkerRunning();
   });
-  const uint32_t before = m_dialog->Session()->SimDrives().front()->CommandCount(SimCommandClass::kTefeSample);
+  const uint32_t before =
+      m_dialog->Session()->SimDrives().front()->CommandCount(SimCommandClass::kTefeSample);
   OpenRecordFromMenu(path);
   ASSERT_EQ(shown.size(), 7u);
   EXPECT_EQ(shown.front(), "16X Not recommended.");
   EXPECT_EQ(shown.back(), "2.4X OK.");
   EXPECT_NE(title.find("recorded run"), std::string::npos) << title;
   EXPECT_FALSE(worker);
-  EXPECT_EQ(m_dialog->Session()->SimDrives().front()->CommandCount(SimCommandClass::kTefeSample), before);
-  EXPECT_EQ(Text(IDC_STATUS).rfind("Recorded run: Smart Scan: 16X not recommended;", 0), 0u) << Text(IDC_STATUS);
+  EXPECT_EQ(m_dialog->Session()->SimDrives().front()->CommandCount(SimCommandClass::kTefeSample),
+            before);
+  EXPECT_EQ(Text(IDC_STATUS).rfind("Recorded run: Smart Scan: 16X not recommended;", 0), 0u)
+      << Text(IDC_STATUS);
 }
 
 TEST_F(RecordViewTest, HistoryListsFiltersOpensAndCompares) {
@@ -243,7 +254,8 @@ TEST_F(RecordViewTest, HistoryListsFiltersOpensAndCompares) {
   ASSERT_TRUE(history->Reload(&error)) << error;
   ASSERT_GE(history->List()->GetItemCount(), 1);
   for (int i = 0; i < history->List()->GetItemCount(); ++i) {
-    EXPECT_EQ(history->List()->GetItemText(i, 5).utf8_string(), "Mitsubishi Kagaku Media Co., Ltd. (Verbatim)");
+    EXPECT_EQ(history->List()->GetItemText(i, 5).utf8_string(),
+              "Mitsubishi Kagaku Media Co., Ltd. (Verbatim)");
   }
   // One run opens in the main window as a recorded run.
   history->List()->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);

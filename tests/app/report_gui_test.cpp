@@ -4,17 +4,17 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <wx/app.h>
 #include <wx/dcgraph.h>
 #include <wx/dcmemory.h>
+#include <wx/gtk/print.h>
 #include <wx/init.h>
 #include <wx/log.h>
 #include <wx/menu.h>
-#include <wx/gtk/print.h>
 #include <wx/print.h>
 #include <wx/rawbmp.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -162,7 +162,8 @@ TEST_F(ReportWindowTest, StoppedRunReportsWhatItTook) {
 TEST_F(ReportWindowTest, PrintsThePageWithItsLimitLines) {
   Open("dvd+r-yuden");
   Click(IDC_START);
-  ASSERT_TRUE(WaitFor([&] { return m_dialog->Recorder().Record().outcome == RunOutcome::kOk; }, 30000));
+  ASSERT_TRUE(
+      WaitFor([&] { return m_dialog->Recorder().Record().outcome == RunOutcome::kOk; }, 30000));
   int printed = 0;
   ReportRect plot;
   wxBitmap page(1190, 1684, 24);
@@ -183,7 +184,9 @@ TEST_F(ReportWindowTest, PrintsThePageWithItsLimitLines) {
   ASSERT_EQ(printed, 1);
   ASSERT_GT(plot.width, 500);
   wxImage image = page.ConvertToImage();
-  auto row = [&](double value) { return static_cast<int>(plot.y + plot.height * (1 - value / 600.0) + 0.5); };
+  auto row = [&](double value) {
+    return static_cast<int>(plot.y + plot.height * (1 - value / 600.0) + 0.5);
+  };
   auto share = [&](int y, unsigned char r, unsigned char g, unsigned char b) {
     int hits = 0;
     for (int i = 1; i < 40; ++i) {
@@ -216,7 +219,8 @@ gboolean PressPrintInGtkDialog(gpointer) {
 TEST_F(ReportWindowTest, PrintsThroughTheGtkPrintSystem) {
   Open("dvd+r-yuden");
   Click(IDC_START);
-  ASSERT_TRUE(WaitFor([&] { return m_dialog->Recorder().Record().outcome == RunOutcome::kOk; }, 30000));
+  ASSERT_TRUE(
+      WaitFor([&] { return m_dialog->Recorder().Record().outcome == RunOutcome::kOk; }, 30000));
   const std::string pdf = wxGetCwd().utf8_string() + "/printed.pdf";
   int pages = -1;
   m_dialog->SetReportPrintHook([&](CReportPrintout& printout) {
@@ -248,8 +252,9 @@ TEST_F(ReportWindowTest, TheFileMenuOffersBothBeforeExit) {
   for (size_t i = 0; i < file->GetMenuItemCount(); ++i) {
     items.push_back(file->FindItemByPosition(i)->GetItemLabel().utf8_string());
   }
-  EXPECT_EQ(items, (std::vector<std::string>{"Open &Record...\tCtrl+O", "&History...\tCtrl+H", "&Save",
-                                             "Export &Report...", "Print Re&port...", "E&xit"}));
+  EXPECT_EQ(items,
+            (std::vector<std::string>{"Open &Record...\tCtrl+O", "&History...\tCtrl+H", "&Save",
+                                      "Export &Report...", "Print Re&port...", "E&xit"}));
 }
 
 }  // namespace

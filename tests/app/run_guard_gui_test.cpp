@@ -100,7 +100,8 @@ TEST_F(RunGuardTest, ARunIsRefusedInRedWhileAnotherHoldsTheLog) {
   const int before = status->Paintings();
   Click(IDC_START);
   EXPECT_EQ(m_dialog->ScanWorker(), nullptr) << "no run started";
-  EXPECT_EQ(Status(), "TEFE.txt is in use by another Velmo run (pid " + std::to_string(getpid()) + ")");
+  EXPECT_EQ(Status(),
+            "TEFE.txt is in use by another Velmo run (pid " + std::to_string(getpid()) + ")");
   status->Update();
   WaitFor([&] { return status->Paintings() > before; }, 2000);
   EXPECT_GT(RedPixels(status), 10);
@@ -108,9 +109,12 @@ TEST_F(RunGuardTest, ARunIsRefusedInRedWhileAnotherHoldsTheLog) {
 
   other.reset();
   Click(IDC_START);
-  EXPECT_TRUE(WaitFor([&] {
-    return !m_seen.empty() && m_seen.back() == "This disc is ok for writing under this speed setting.";
-  }, 30000));
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return !m_seen.empty() &&
+               m_seen.back() == "This disc is ok for writing under this speed setting.";
+      },
+      30000));
 }
 
 // A run stopped while its sample is pending writes nothing more: the next
@@ -179,8 +183,10 @@ TEST_F(RunGuardTest, CloseHidesAtOnceThenLeavesTheDiagnosticMode) {
 
   ASSERT_GE(unmappedAfterMs.load(), 0) << "the window was never unmapped";
   EXPECT_LT(unmappedAfterMs.load(), 1000);
-  EXPECT_GT(returned - closed, std::chrono::milliseconds(1500)) << "the pending sample was waited for";
-  EXPECT_EQ(drive->CommandCount(SimCommandClass::kDiagnosticMode), modeCommands + 1) << "leave sent";
+  EXPECT_GT(returned - closed, std::chrono::milliseconds(1500))
+      << "the pending sample was waited for";
+  EXPECT_EQ(drive->CommandCount(SimCommandClass::kDiagnosticMode), modeCommands + 1)
+      << "leave sent";
   EXPECT_EQ(m_seen.size(), messages) << "nothing shown after the window went";
   EXPECT_EQ(g_pDeviceManager, nullptr);
 }

@@ -12,37 +12,37 @@
 #include <wx/dcmemory.h>
 #include <wx/gauge.h>
 #include <wx/init.h>
-#include <wx/log.h>
 #include <wx/listctrl.h>
+#include <wx/log.h>
 #include <wx/uiaction.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+#include <wx/gtk/print.h>
+#include <wx/print.h>
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <wx/print.h>
-#include <wx/gtk/print.h>
 #include <vector>
 
 #include "app/command_ids.h"
 #include "app/dialog_layout.h"
 #include "app/log_printout.h"
 #include "app/scan_dlg.h"
-#include "tests/app/gui_test_support.h"
 #include "app/sunken_text.h"
 #include "app/window_capture.h"
 #include "chart/graph_ctrl.h"
 #include "res/resource_ids.h"
 #include "simulator/sim_disc_catalogue.h"
 #include "simulator/sim_drive.h"
+#include "tests/app/gui_test_support.h"
 
 namespace {
 
@@ -69,7 +69,8 @@ class RecordingPrompts : public UserPrompts {
 
 int CountLines(const std::string& text) {
   int lines = 0;
-  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) ++lines;
+  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
+    ++lines;
   return lines;
 }
 
@@ -435,37 +436,39 @@ TEST_F(ScanDlgTest, TheScreenShowsExactlyTheChartLayers) {
   ASSERT_NE(graph, nullptr);
   m_dialog->Raise();
   std::string difference = "never shown";
-  WaitFor([&] {
-    // Read from the root window at the client area's place on the screen.
-    const wxPoint at = graph->ClientToScreen(wxPoint(0, 0));
-    const wxSize size = graph->GetClientSize();
-    const CSurface layers = graph->Model().Compose();
-    GdkPixbuf* shown = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), at.x, at.y,
-                                                  size.x, size.y);
-    if (shown == nullptr || size.x != layers.Width() || size.y != layers.Height()) {
-      if (shown != nullptr) g_object_unref(shown);
-      difference = "size";
-      return false;
-    }
-    const int channels = gdk_pixbuf_get_n_channels(shown);
-    const int stride = gdk_pixbuf_get_rowstride(shown);
-    const guchar* pixels = gdk_pixbuf_get_pixels(shown);
-    std::unique_ptr<GdkPixbuf, void (*)(gpointer)> hold(shown, g_object_unref);
-    for (int y = 0; y < layers.Height(); ++y) {
-      for (int x = 0; x < layers.Width(); ++x) {
-        const uint8_t* p = pixels + size_t(y) * stride + x * channels;
-        if (Rgb(p[0], p[1], p[2]) != layers.GetPixel(x, y)) {
-          char text[96];
-          std::snprintf(text, sizeof text, "at %d,%d: screen %06X, layers %06X", x, y,
-                        Rgb(p[0], p[1], p[2]), layers.GetPixel(x, y));
-          difference = text;
+  WaitFor(
+      [&] {
+        // Read from the root window at the client area's place on the screen.
+        const wxPoint at = graph->ClientToScreen(wxPoint(0, 0));
+        const wxSize size = graph->GetClientSize();
+        const CSurface layers = graph->Model().Compose();
+        GdkPixbuf* shown =
+            gdk_pixbuf_get_from_window(gdk_get_default_root_window(), at.x, at.y, size.x, size.y);
+        if (shown == nullptr || size.x != layers.Width() || size.y != layers.Height()) {
+          if (shown != nullptr) g_object_unref(shown);
+          difference = "size";
           return false;
         }
-      }
-    }
-    difference.clear();
-    return true;
-  }, 5000);
+        const int channels = gdk_pixbuf_get_n_channels(shown);
+        const int stride = gdk_pixbuf_get_rowstride(shown);
+        const guchar* pixels = gdk_pixbuf_get_pixels(shown);
+        std::unique_ptr<GdkPixbuf, void (*)(gpointer)> hold(shown, g_object_unref);
+        for (int y = 0; y < layers.Height(); ++y) {
+          for (int x = 0; x < layers.Width(); ++x) {
+            const uint8_t* p = pixels + size_t(y) * stride + x * channels;
+            if (Rgb(p[0], p[1], p[2]) != layers.GetPixel(x, y)) {
+              char text[96];
+              std::snprintf(text, sizeof text, "at %d,%d: screen %06X, layers %06X", x, y,
+                            Rgb(p[0], p[1], p[2]), layers.GetPixel(x, y));
+              difference = text;
+              return false;
+            }
+          }
+        }
+        difference.clear();
+        return true;
+      },
+      5000);
   EXPECT_EQ(difference, "");
 }
 
@@ -536,7 +539,8 @@ TEST_F(ScanDlgTest, SlowDriveDoesNotPileUpPolls) {
 
 std::vector<std::string> Rows(wxListCtrl* list, int column) {
   std::vector<std::string> texts;
-  for (int i = 0; i < list->GetItemCount(); ++i) texts.push_back(list->GetItemText(i, column).utf8_string());
+  for (int i = 0; i < list->GetItemCount(); ++i)
+    texts.push_back(list->GetItemText(i, column).utf8_string());
   return texts;
 }
 
@@ -552,7 +556,8 @@ TEST_F(ScanDlgTest, SmartScanGivesOneVerdictPerSpeed) {
   m_dialog->SetSmartDialogHook([&](CSmartModeDlg& smart) {
     smart.Show();
     ASSERT_TRUE(WaitFor([&] { return !smart.WorkerRunning(); }));
-    WaitFor([&] { return smart.Progress()->GetValue() == smart.ResultList()->GetItemCount(); }, 2000);
+    WaitFor([&] { return smart.Progress()->GetValue() == smart.ResultList()->GetItemCount(); },
+            2000);
     labels = Rows(smart.ResultList(), 0);
     results = Rows(smart.ResultList(), 1);
     discType = smart.Layout().Control(IDC_DISC_TYPE)->GetLabel().utf8_string();
@@ -567,8 +572,8 @@ TEST_F(ScanDlgTest, SmartScanGivesOneVerdictPerSpeed) {
       selected += list->GetItemState(i, wxLIST_STATE_SELECTED) != 0;
     }
     wxRect row;
-    if (list->GetItemRect(1, row) && list->GetColumnWidth(0) + list->GetColumnWidth(1) + 8 <
-                                         list->GetClientSize().x) {
+    if (list->GetItemRect(1, row) &&
+        list->GetColumnWidth(0) + list->GetColumnWidth(1) + 8 < list->GetClientSize().x) {
       const std::optional<WindowImage> image = CaptureWindowImage(list, false);
       const int y = row.y + row.height / 2;
       auto at = [&](int x) {
@@ -590,7 +595,8 @@ TEST_F(ScanDlgTest, SmartScanGivesOneVerdictPerSpeed) {
   for (size_t i = 0; i < labels.size(); ++i) {
     // The row label is the speed list entry's multiple.
     const std::string entry = Choice(IDC_SPEED)->GetString(i).utf8_string();
-    EXPECT_EQ(entry.find(labels[i] + " =>") != std::string::npos, true) << entry << " / " << labels[i];
+    EXPECT_EQ(entry.find(labels[i] + " =>") != std::string::npos, true)
+        << entry << " / " << labels[i];
   }
   EXPECT_EQ(progress, static_cast<int>(labels.size()));
   // The marginal disc fails only at its top speeds.
@@ -774,7 +780,8 @@ TEST_F(ScanDlgTest, PrintGoesThroughTheGtkPrintSystemToAPdf) {
     // once the dialog has listed its printers.
     g_timeout_add(2000, PressPrintInGtkDialog, nullptr);
     wxPrinter printer(&data);
-    CLogPrintout printout("TEFE.txt", [&](const std::string& text) { m_seen.messages.push_back(text); });
+    CLogPrintout printout("TEFE.txt",
+                          [&](const std::string& text) { m_seen.messages.push_back(text); });
     printer.Print(nullptr, &printout, true);
     pages = printout.PagesPrinted();
     printout.GetPPIPrinter(&ppiX, &ppiY);
@@ -793,7 +800,9 @@ TEST_F(ScanDlgTest, PrintGoesThroughTheGtkPrintSystemToAPdf) {
   ASSERT_EQ(std::system(("pdftotext -bbox '" + pdf + "' '" + words + "'").c_str()), 0);
   const std::string artefact = std::string(VELMO_TEST_ARTEFACT_DIR) + "/printed-log";
   std::filesystem::create_directories(VELMO_TEST_ARTEFACT_DIR);
-  EXPECT_EQ(std::system(("pdftoppm -r 100 -png -singlefile '" + pdf + "' '" + artefact + "'").c_str()), 0);
+  EXPECT_EQ(
+      std::system(("pdftoppm -r 100 -png -singlefile '" + pdf + "' '" + artefact + "'").c_str()),
+      0);
   EXPECT_TRUE(std::filesystem::exists(artefact + ".png"));
   struct Word {
     double xMin, yMin, xMax, yMax;
@@ -804,7 +813,8 @@ TEST_F(ScanDlgTest, PrintGoesThroughTheGtkPrintSystemToAPdf) {
   for (size_t at = html.find("<word "); at != std::string::npos; at = html.find("<word ", at + 1)) {
     Word w{};
     if (std::sscanf(html.c_str() + at, "<word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\" yMax=\"%lf\">",
-                    &w.xMin, &w.yMin, &w.xMax, &w.yMax) != 4) continue;
+                    &w.xMin, &w.yMin, &w.xMax, &w.yMax) != 4)
+      continue;
     const size_t open = html.find('>', at) + 1;
     w.text = html.substr(open, html.find('<', open) - open);
     found.push_back(w);
@@ -822,8 +832,10 @@ TEST_F(ScanDlgTest, PrintGoesThroughTheGtkPrintSystemToAPdf) {
   EXPECT_NEAR((address.xMax - address.xMin) / 7, 0.6 * 12, 0.6);
   // Lines 150 device units apart, and fixed pitch: the verdict text of a
   // sample line starts in the column of "Result" in the header.
-  const auto result = std::find_if(found.begin(), found.end(), [](const Word& w) { return w.text == "Result"; });
-  const auto verdict = std::find_if(found.begin(), found.end(), [](const Word& w) { return w.text == "The"; });
+  const auto result =
+      std::find_if(found.begin(), found.end(), [](const Word& w) { return w.text == "Result"; });
+  const auto verdict =
+      std::find_if(found.begin(), found.end(), [](const Word& w) { return w.text == "The"; });
   ASSERT_NE(result, found.end());
   ASSERT_NE(verdict, found.end());
   EXPECT_NEAR(verdict->yMin - result->yMin, 150 * pointsPerUnit, 0.5);
@@ -831,14 +843,16 @@ TEST_F(ScanDlgTest, PrintGoesThroughTheGtkPrintSystemToAPdf) {
   // The sample lines follow one another 150 units apart, down the one page.
   double pageHeight = 0;
   ASSERT_EQ(std::sscanf(html.c_str() + html.find("<page "), "<page width=\"%*f\" height=\"%lf\"",
-                        &pageHeight), 1);
+                        &pageHeight),
+            1);
   std::vector<double> tops;
   for (const Word& w : found) {
     EXPECT_LE(w.yMax, pageHeight) << w.text;
     if (w.text == "The") tops.push_back(w.yMin);
   }
   ASSERT_GE(tops.size(), 20u);
-  for (size_t i = 1; i < tops.size(); ++i) EXPECT_NEAR(tops[i] - tops[i - 1], 150 * pointsPerUnit, 0.5);
+  for (size_t i = 1; i < tops.size(); ++i)
+    EXPECT_NEAR(tops[i] - tops[i - 1], 150 * pointsPerUnit, 0.5);
 }
 
 #include "tests/app/fault_matrix.inc"

@@ -1,8 +1,8 @@
 #include "tests/app/x11_map_state.h"
 
+#include <X11/Xlib.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
-#include <X11/Xlib.h>
 
 CX11MapState::CX11MapState() : m_display(XOpenDisplay(nullptr)) {}
 

@@ -49,8 +49,7 @@ CSurface ReadBack(wxWindow* window) {
   CSurface shown(image.GetWidth(), image.GetHeight());
   for (int y = 0; y < shown.Height(); ++y) {
     for (int x = 0; x < shown.Width(); ++x) {
-      shown.SetPixel(x, y, Rgb(image.GetRed(x, y), image.GetGreen(x, y),
-                               image.GetBlue(x, y)));
+      shown.SetPixel(x, y, Rgb(image.GetRed(x, y), image.GetGreen(x, y), image.GetBlue(x, y)));
     }
   }
   return shown;
@@ -58,12 +57,9 @@ CSurface ReadBack(wxWindow* window) {
 
 // Empty when the screen shows exactly `expected`.
 std::string Difference(const CSurface& shown, const CSurface& expected) {
-  if (shown.Width() != expected.Width() ||
-      shown.Height() != expected.Height()) {
-    return "size " + std::to_string(shown.Width()) + "x" +
-           std::to_string(shown.Height()) + " vs " +
-           std::to_string(expected.Width()) + "x" +
-           std::to_string(expected.Height());
+  if (shown.Width() != expected.Width() || shown.Height() != expected.Height()) {
+    return "size " + std::to_string(shown.Width()) + "x" + std::to_string(shown.Height()) + " vs " +
+           std::to_string(expected.Width()) + "x" + std::to_string(expected.Height());
   }
   for (int y = 0; y < expected.Height(); ++y) {
     for (int x = 0; x < expected.Width(); ++x) {
@@ -71,8 +67,7 @@ std::string Difference(const CSurface& shown, const CSurface& expected) {
       const COLORREF got = shown.GetPixel(x, y);
       if (got != want) {
         char text[96];
-        std::snprintf(text, sizeof text, "at %d,%d: screen %06X, layers %06X",
-                      x, y, got, want);
+        std::snprintf(text, sizeof text, "at %d,%d: screen %06X, layers %06X", x, y, got, want);
         return text;
       }
     }
@@ -97,8 +92,7 @@ std::string WaitUntilShown(CGraphCtrl* chart) {
 class ChartWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_frame = new wxFrame(nullptr, wxID_ANY, "Velmo chart", wxPoint(0, 0),
-                          wxSize(520, 320));
+    m_frame = new wxFrame(nullptr, wxID_ANY, "Velmo chart", wxPoint(0, 0), wxSize(520, 320));
     auto* panel = new wxPanel(m_frame);
     m_chart = new CGraphCtrl;
     ASSERT_TRUE(m_chart->Create(panel, wxRect(16, 16, 452, 228), 0));

@@ -68,8 +68,7 @@ CSurface ExpectedBackground(int left, const std::vector<Label>& labels) {
   return s;
 }
 
-std::vector<Label> LabelsFor(int left, const std::vector<std::string>& y,
-                             int xMin, int xMax) {
+std::vector<Label> LabelsFor(int left, const std::vector<std::string>& y, int xMin, int xMax) {
   std::vector<Label> labels = {
       {y[0], left - 4, kTop, 2},
       {y[1], left - 4, kBottom, 26},
@@ -105,9 +104,7 @@ int CountColour(const CSurface& s, COLORREF colour) {
   return n;
 }
 
-bool AllBlack(const CSurface& s) {
-  return CountColour(s, kBlack) == s.Width() * s.Height();
-}
+bool AllBlack(const CSurface& s) { return CountColour(s, kBlack) == s.Width() * s.Height(); }
 
 // The chart as the main dialog sets it up, optionally with a disc's range.
 class GraphModelTest : public ::testing::Test {
@@ -125,9 +122,7 @@ class GraphModelTest : public ::testing::Test {
     const RECT plot = m_chart.PlotRect();
     return plot.left + static_cast<int>((x - 0) * ((plot.right - plot.left) / 2086912.0));
   }
-  int Row(double y) const {
-    return kBottom - static_cast<int>(y * ((kBottom - kTop) / 600.0));
-  }
+  int Row(double y) const { return kBottom - static_cast<int>(y * ((kBottom - kTop) / 600.0)); }
 
   CGraphModel m_chart;
   std::atomic<int> m_repaints{0};
@@ -152,8 +147,7 @@ TEST_P(BackgroundTest, FrameGridAndLabelsArePlacedExactly) {
   if (c.setRange) chart.SetRange(0.0, c.yMax, 0, c.xMax, c.decimals);
   ASSERT_TRUE(chart.HasLabelFont());
   EXPECT_EQ(chart.PlotRect().left, c.left);
-  const CSurface expected =
-      ExpectedBackground(c.left, LabelsFor(c.left, c.yLabels, 0, c.xMax));
+  const CSurface expected = ExpectedBackground(c.left, LabelsFor(c.left, c.yLabels, 0, c.xMax));
   const CSurface actual = chart.BackgroundLayer();
   EXPECT_EQ(actual, expected) << FirstDifference(actual, expected);
   EXPECT_TRUE(AllBlack(chart.CurveLayer()));
@@ -163,13 +157,15 @@ TEST_P(BackgroundTest, FrameGridAndLabelsArePlacedExactly) {
 INSTANTIATE_TEST_SUITE_P(
     Ranges, BackgroundTest,
     ::testing::Values(
-        RangeCase{"NeverSet", false, 0, 2295103, 0, 36,
-                  {"1000", "0", "750", "500", "250"}},
-        RangeCase{"SingleLayer", true, 600, 2086912, 0, 30,
-                  {"600", "0", "450", "300", "150"}},
-        RangeCase{"DualLayer", true, 600, 4173824, 0, 30,
-                  {"600", "0", "450", "300", "150"}},
-        RangeCase{"TwoDecimals", true, 600, 2086912, 2, 42,
+        RangeCase{"NeverSet", false, 0, 2295103, 0, 36, {"1000", "0", "750", "500", "250"}},
+        RangeCase{"SingleLayer", true, 600, 2086912, 0, 30, {"600", "0", "450", "300", "150"}},
+        RangeCase{"DualLayer", true, 600, 4173824, 0, 30, {"600", "0", "450", "300", "150"}},
+        RangeCase{"TwoDecimals",
+                  true,
+                  600,
+                  2086912,
+                  2,
+                  42,
                   {"600.00", "0.00", "450.00", "300.00", "150.00"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -187,8 +183,7 @@ TEST_F(GraphModelTest, FirstPointLeavesNoPixelAndSecondDrawsFromIt) {
   EXPECT_EQ(curve.GetPixel(x0, y0), kTe);
   EXPECT_EQ(curve.GetPixel(x1, y1), kBlack);  // end pixel omitted
   EXPECT_EQ(CountColour(curve, kTe), std::max(std::abs(x1 - x0), std::abs(y1 - y0)));
-  EXPECT_EQ(CountColour(curve, kTe) + CountColour(curve, kBlack),
-            kClientW * kClientH);
+  EXPECT_EQ(CountColour(curve, kTe) + CountColour(curve, kBlack), kClientW * kClientH);
 }
 
 TEST(GraphModelSeriesTest, SeriesZeroAndOneNeverGetCurves) {
@@ -211,8 +206,7 @@ TEST(GraphModelSeriesTest, SeriesZeroAndOneNeverGetCurves) {
   }
   const CSurface curve = chart.CurveLayer();
   EXPECT_GT(CountColour(curve, kTe), 0);
-  EXPECT_EQ(CountColour(curve, kTe) + CountColour(curve, kBlack),
-            kClientW * kClientH);
+  EXPECT_EQ(CountColour(curve, kTe) + CountColour(curve, kBlack), kClientW * kClientH);
 }
 
 TEST_F(GraphModelTest, SegmentAboveTheRangeIsCutAtTheFrame) {

@@ -58,8 +58,7 @@ std::set<Pixel> InkOf(const CSurface& s, COLORREF colour) {
   return ink;
 }
 
-void Line(CSurface& s, CPen pen, int x0, int y0, int x1, int y1,
-          bool opaque = true) {
+void Line(CSurface& s, CPen pen, int x0, int y0, int x1, int y1, bool opaque = true) {
   CRasterDC dc(s);
   dc.SetBkColor(kGap);
   dc.SetBkOpaque(opaque);
@@ -92,8 +91,7 @@ TEST(RasterLineTest, ClippedLinesMatchTheUnclippedLoop) {
         expected.insert(p);
       }
     }
-    ASSERT_EQ(InkOf(s, kInk), expected)
-        << x0 << "," << y0 << " -> " << x1 << "," << y1;
+    ASSERT_EQ(InkOf(s, kInk), expected) << x0 << "," << y0 << " -> " << x1 << "," << y1;
   }
 }
 
@@ -137,8 +135,8 @@ class RasterTextTest : public ::testing::Test {
     for (int y = 0; y < s.Height(); ++y) {
       for (int x = 0; x < s.Width(); ++x) {
         if (s.GetPixel(x, y) == kPaper) continue;
-        box = {std::min(box.left, x), std::min(box.top, y),
-               std::max(box.right, x + 1), std::max(box.bottom, y + 1)};
+        box = {std::min(box.left, x), std::min(box.top, y), std::max(box.right, x + 1),
+               std::max(box.bottom, y + 1)};
       }
     }
     return box;

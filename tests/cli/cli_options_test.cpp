@@ -113,9 +113,9 @@ TEST(CliOptions, EachCommandHasItsOwnHelp) {
 }
 
 TEST(CliOptions, WatchOptionsAndDriveAll) {
-  auto options = Parse({"--simulate=feeder", "watch", "--drive", "all", "--speed", "8X",
-                        "--density=quick", "--smart", "--eject", "--report-dir", "out",
-                        "--count=25"});
+  auto options =
+      Parse({"--simulate=feeder", "watch", "--drive", "all", "--speed", "8X", "--density=quick",
+             "--smart", "--eject", "--report-dir", "out", "--count=25"});
   ASSERT_TRUE(options);
   EXPECT_EQ(options->command, "watch");
   EXPECT_TRUE(options->driveAll);
@@ -141,7 +141,8 @@ TEST(CliOptions, WatchOptionsAndDriveAll) {
       {{"watch", "--count"}, "option '--count' needs a value"},
       {{"scan", "--eject"}, "--eject applies to watch only, not to scan"},
       {{"smart", "--count", "3"}, "--count applies to watch only, not to smart"},
-      {{"identify", "--drive", "all"}, "--drive all applies to scan, smart and watch, not to identify"},
+      {{"identify", "--drive", "all"},
+       "--drive all applies to scan, smart and watch, not to identify"},
       {{"watch", "--log", "x.txt"}, "--log applies to scan only, not to watch"},
       {{"watch", "--drive", "some"}, "--drive needs a drive index from 0 to 7, not 'some'"},
   };

@@ -63,9 +63,10 @@ inline Captured RunCli(const std::vector<std::string>& args, const CommandFuncti
   options->simInsertDelayMs = 30;
   CDriveSession session;
   std::string messages;
-  EXPECT_TRUE(session.Open(*options, [&](const std::string& text, const std::string&) {
-    messages += text + "\n";
-  }, &error)) << error;
+  EXPECT_TRUE(session.Open(
+      *options, [&](const std::string& text, const std::string&) { messages += text + "\n"; },
+      &error))
+      << error;
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
   result.exitCode = command(session, *options, out, err);

@@ -2,8 +2,8 @@
 // check on real files with real modes and owners.
 #include "cli/doctor_command.h"
 
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,23 +30,32 @@ TEST(DoctorCommand, SaysWhatStandsBetweenTheUserAndAScan) {
     std::vector<std::string> says;
   };
   const std::vector<Case> cases = {
-      {"dvd+r-good", kExitOk,
-       {"Drive 0: VELMO   DVDRW VX-2016   1.02 (sim:d:)\n  ok    the drive accepts the diagnostic mode\n"
+      {"dvd+r-good",
+       kExitOk,
+       {"Drive 0: VELMO   DVDRW VX-2016   1.02 (sim:d:)\n  ok    the drive accepts the diagnostic "
+        "mode\n"
         "  ok    disc: DVD+R\n  => ready to scan\n",
-        "Drive 1: KESTRON", "  FIX   the drive refuses the diagnostic mode: it is not a supported drive\n"}},
+        "Drive 1: KESTRON",
+        "  FIX   the drive refuses the diagnostic mode: it is not a supported drive\n"}},
       {"dvd+rdl-good", kExitOk, {"disc: DVD+R DL\n  => ready to scan"}},
-      {"empty", kExitNoDrive,
-       {"  FIX   no disc in the drive (or it is not ready yet)\n        fix: insert a blank DVD+R or DVD-R"}},
-      {"unsupported-drive", kExitNoDrive, {"refuses the diagnostic mode", "=> cannot be scanned now"}},
+      {"empty",
+       kExitNoDrive,
+       {"  FIX   no disc in the drive (or it is not ready yet)\n        fix: insert a blank DVD+R "
+        "or DVD-R"}},
+      {"unsupported-drive",
+       kExitNoDrive,
+       {"refuses the diagnostic mode", "=> cannot be scanned now"}},
       {"no-drive", kExitNoDrive, {"No optical drive found."}},
   };
   for (const Case& c : cases) {
     const Captured run = RunDoctor(c.scenario, false);
     EXPECT_EQ(run.exitCode, c.exitCode) << c.scenario << "\n" << run.out;
     for (const std::string& text : c.says) {
-      EXPECT_NE(run.out.find(text), std::string::npos) << c.scenario << ": " << text << "\n" << run.out;
+      EXPECT_NE(run.out.find(text), std::string::npos) << c.scenario << ": " << text << "\n"
+                                                       << run.out;
     }
-    EXPECT_EQ(run.out.find("ready to scan") != std::string::npos, c.exitCode == kExitOk) << c.scenario;
+    EXPECT_EQ(run.out.find("ready to scan") != std::string::npos, c.exitCode == kExitOk)
+        << c.scenario;
   }
 }
 
@@ -72,7 +81,8 @@ TEST(DoctorCommand, JsonForScripts) {
 
 // The node check on a real file: its mode and group against the user's.
 TEST(DoctorCommand, NodeAccessAgainstTheUsersGroups) {
-  const std::string node = ::testing::TempDir() + "/velmo-doctor-node-" + std::to_string(::getpid());
+  const std::string node =
+      ::testing::TempDir() + "/velmo-doctor-node-" + std::to_string(::getpid());
   std::ofstream(node) << "";
   const group* other = ::getgrnam("nogroup");
   ASSERT_NE(other, nullptr);

@@ -46,7 +46,8 @@ TEST(DrivesCommand, AnUnknownScenarioIsRefusedBeforeAnythingRuns) {
 
 TEST(DrivesCommand, TraceFileThatCannotBeWrittenIsRefused) {
   std::string error;
-  auto options = ParseCliOptions({"--simulate", "--trace=/nonexistent-dir/t.txt", "drives"}, &error);
+  auto options =
+      ParseCliOptions({"--simulate", "--trace=/nonexistent-dir/t.txt", "drives"}, &error);
   ASSERT_TRUE(options);
   CDriveSession session;
   EXPECT_FALSE(session.Open(*options, nullptr, &error));
@@ -56,9 +57,9 @@ TEST(DrivesCommand, TraceFileThatCannotBeWrittenIsRefused) {
 TEST(DrivesCommand, AdviceForDrivesThatCannotBeUsed) {
   EXPECT_NE(DescribeSkippedVolume({"/dev/sg1", kErrorAccessDenied, false}).find("cdrom"),
             std::string::npos);
-  EXPECT_NE(DescribeSkippedVolume({"/dev/sg1", kErrorSharingViolation, false})
-                .find("another program"),
-            std::string::npos);
+  EXPECT_NE(
+      DescribeSkippedVolume({"/dev/sg1", kErrorSharingViolation, false}).find("another program"),
+      std::string::npos);
   EXPECT_NE(DescribeSkippedVolume({"/dev/sg1", 0, true}).find("INQUIRY"), std::string::npos);
   const std::string filtered = DescribeVendorCommandFailure(kErrorAccessDenied, "/dev/sr0");
   EXPECT_NE(filtered.find("modprobe sg"), std::string::npos);
@@ -72,8 +73,7 @@ TEST(DrivesCommand, AdviceForDrivesThatCannotBeUsed) {
 
 // The advice names the node's own group, and the processes holding it.
 TEST(DrivesCommand, AdviceNamesTheNodesGroupAndItsHolders) {
-  const std::string node =
-      ::testing::TempDir() + "/velmo-node-" + std::to_string(::getpid());
+  const std::string node = ::testing::TempDir() + "/velmo-node-" + std::to_string(::getpid());
   const int fd = ::open(node.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
   ASSERT_GE(fd, 0);
   const std::string busy = DescribeSkippedVolume({node, kErrorSharingViolation, false});

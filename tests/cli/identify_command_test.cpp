@@ -19,9 +19,8 @@ void ExpectDiagnosticModeLeft(CDriveSession& session) {
 }
 
 TEST(IdentifyCommand, AGoodDvdPlusRShowsTheWindowsTexts) {
-  const Captured run =
-      RunCli({"--simulate=dvd+r-good", "--sim-latency=0", "identify"}, Identify,
-             ExpectDiagnosticModeLeft);
+  const Captured run = RunCli({"--simulate=dvd+r-good", "--sim-latency=0", "identify"}, Identify,
+                              ExpectDiagnosticModeLeft);
   EXPECT_EQ(run.exitCode, kExitOk) << run.err;
   // The speed entries keep their leading blank and their two trailing ones.
   EXPECT_EQ(run.out,
@@ -47,19 +46,21 @@ TEST(IdentifyCommand, DiscsThatCannotBeTestedShowWhyAndExit3) {
     const char* lines;  // what must appear, in this order
   } cases[] = {
       {"dvd+rw",
-       "Disc Type:            Not Support.\nManufacture ID:       N/A\nManufacturer:         unknown\nMedia Type ID:        N/A\n"
+       "Disc Type:            Not Support.\nManufacture ID:       N/A\nManufacturer:         "
+       "unknown\nMedia Type ID:        N/A\n"
        "Blank Disc Capacity:  N/A\nDisc Speed:\n  N/A\nStatus:               Not support for "
        "this disc.\n"},
       // IDs read, but no write speed from the table: the single "N/A" entry.
       {"dvd+r-odd-speeds",
-       "Disc Type:            DVD+R\nManufacture ID:       NOVADISC\nManufacturer:         unknown\nMedia Type ID:        R05\n"
+       "Disc Type:            DVD+R\nManufacture ID:       NOVADISC\nManufacturer:         "
+       "unknown\nMedia Type ID:        R05\n"
        "Blank Disc Capacity:  N/A\nDisc Speed:\n  N/A\nStatus:               Not support for "
        "this disc.\n"},
   };
   for (const auto& c : cases) {
-    const Captured run = RunCli({std::string("--simulate=") + c.scenario, "--sim-latency=0",
-                                 "identify"},
-                                Identify, ExpectDiagnosticModeLeft);
+    const Captured run =
+        RunCli({std::string("--simulate=") + c.scenario, "--sim-latency=0", "identify"}, Identify,
+               ExpectDiagnosticModeLeft);
     EXPECT_EQ(run.exitCode, kExitNoDrive) << c.scenario;
     EXPECT_NE(run.out.find(c.lines), std::string::npos) << c.scenario << ":\n" << run.out;
   }
@@ -114,8 +115,11 @@ TEST(IdentifyCommand, DualLayerWithAShortSpeedReplyKeepsItsCapacity) {
 
 TEST(IdentifyCommand, AKnownManufacturerIdIsNamed) {
   for (const auto& [scenario, line] :
-       {std::pair{"dvd+r-yuden", "Manufacture ID:       YUDEN000\nManufacturer:         Taiyo Yuden Co., Ltd.\n"},
-        std::pair{"dvd-r-mcc", "Manufacture ID:       MCC 03\nManufacturer:         Mitsubishi Kagaku Media Co., Ltd. (Verbatim)\n"}}) {
+       {std::pair{"dvd+r-yuden",
+                  "Manufacture ID:       YUDEN000\nManufacturer:         Taiyo Yuden Co., Ltd.\n"},
+        std::pair{"dvd-r-mcc",
+                  "Manufacture ID:       MCC 03\nManufacturer:         Mitsubishi Kagaku Media "
+                  "Co., Ltd. (Verbatim)\n"}}) {
     const Captured run =
         RunCli({std::string("--simulate=") + scenario, "--sim-latency=0", "identify"}, Identify);
     EXPECT_EQ(run.exitCode, kExitOk) << run.err;

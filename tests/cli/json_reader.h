@@ -92,8 +92,10 @@ class JsonReader {
     }
     if (c == '"') return v->kind = JsonValue::kString, String(&v->text);
     if (m_text.compare(m_at, 4, "null") == 0) return m_at += 4, true;
-    if (m_text.compare(m_at, 4, "true") == 0) return v->kind = JsonValue::kNumber, v->number = 1, m_at += 4, true;
-    if (m_text.compare(m_at, 5, "false") == 0) return v->kind = JsonValue::kNumber, v->number = 0, m_at += 5, true;
+    if (m_text.compare(m_at, 4, "true") == 0)
+      return v->kind = JsonValue::kNumber, v->number = 1, m_at += 4, true;
+    if (m_text.compare(m_at, 5, "false") == 0)
+      return v->kind = JsonValue::kNumber, v->number = 0, m_at += 5, true;
     char* end = nullptr;
     v->number = std::strtoll(m_text.c_str() + m_at, &end, 10);
     if (end == m_text.c_str() + m_at || c == '+' || c == ' ') return false;

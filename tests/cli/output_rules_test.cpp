@@ -44,7 +44,8 @@ void WriteText(const std::string& path, const std::string& text) {
 
 int SampleLines(const std::string& log) {
   int lines = 0;
-  for (size_t at = log.find("\r\n"); at != std::string::npos; at = log.find("\r\n", at + 2)) ++lines;
+  for (size_t at = log.find("\r\n"); at != std::string::npos; at = log.find("\r\n", at + 2))
+    ++lines;
   return lines > 0 ? lines - 1 : 0;  // less the header
 }
 
@@ -52,7 +53,7 @@ struct SpawnOptions {
   std::string cwd;
   bool closeStdout = false;
   bool closeStderr = false;
-  int stdoutFd = -1;       // else a capture file
+  int stdoutFd = -1;        // else a capture file
   long fileSizeLimit = -1;  // RLIMIT_FSIZE for the child
 };
 
@@ -147,7 +148,8 @@ class OutputRulesTest : public ::testing::Test {
   // The folder's names, sorted: no temporary file may be among them.
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(m_dir)) names.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(m_dir))
+      names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -285,7 +287,8 @@ TEST_F(OutputRulesTest, EachKindOfTargetIsWrittenByItsRule) {
        },
        [](OutputRulesTest& t, const Finished& run) {
          EXPECT_EQ(run.code, 73);
-         EXPECT_NE(run.err.find("folder: is a folder; give a file name"), std::string::npos) << run.err;
+         EXPECT_NE(run.err.find("folder: is a folder; give a file name"), std::string::npos)
+             << run.err;
          EXPECT_FALSE(fs::exists(t.At("TEFE.txt")));
        }},
   };
@@ -449,8 +452,8 @@ TEST_F(OutputRulesTest, EachSignalAtAPendingSampleStopsAsStopDoes) {
     SpawnOptions options;
     options.cwd = m_dir;
     // 1.5 s a sample: the signal lands while one is pending.
-    Child child(Args({"--json", "r.json", "--csv", "r.csv", "--chart", "r.bmp"}, {"--trace=trace.txt"},
-                     1500),
+    Child child(Args({"--json", "r.json", "--csv", "r.csv", "--chart", "r.bmp"},
+                     {"--trace=trace.txt"}, 1500),
                 options);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (SampleLines(ReadAll(At("TEFE.txt"))) < 1 && std::chrono::steady_clock::now() < until) {
@@ -479,7 +482,8 @@ TEST_F(OutputRulesTest, EachSignalAtAPendingSampleStopsAsStopDoes) {
     EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
     EXPECT_TRUE(IsJsonReport(ReadAll(At("r.json")), "aborted")) << ReadAll(At("r.json"));
     EXPECT_EQ(ReadAll(At("r.csv")).rfind("lba,psn,te,fe,verdict\n", 0), 0u);
-    EXPECT_EQ(Names(), (std::vector<std::string>{"TEFE.txt", "r.bmp", "r.csv", "r.json", "trace.txt"}));
+    EXPECT_EQ(Names(),
+              (std::vector<std::string>{"TEFE.txt", "r.bmp", "r.csv", "r.json", "trace.txt"}));
   }
 }
 

@@ -42,7 +42,8 @@ class RecordCommandsTest : public ::testing::Test {
   }
 
   Captured ScanRun(const std::string& scenario, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"--simulate=" + scenario, "--sim-latency=0", "--log", log.str()};
+    std::vector<std::string> args = {"--simulate=" + scenario, "--sim-latency=0", "--log",
+                                     log.str()};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back("scan");
     return RunCli(args, Scan);
@@ -110,10 +111,12 @@ TEST_F(RecordCommandsTest, EveryRunIsKeptAndListedNewestFirst) {
     const Captured run = Command("history", f.args);
     EXPECT_EQ(run.exitCode, kExitOk) << run.err;
     EXPECT_EQ(static_cast<size_t>(std::count(run.out.begin(), run.out.end(), '\n')), f.runs + 1)
-        << f.args[0] << "\n" << run.out;
+        << f.args[0] << "\n"
+        << run.out;
   }
   const Captured json = Command("history", {"--json", "--mid", "MCC"});
-  EXPECT_NE(json.out.find("\"manufacturerName\": \"Mitsubishi Kagaku Media"), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("\"manufacturerName\": \"Mitsubishi Kagaku Media"), std::string::npos)
+      << json.out;
   EXPECT_NE(json.out.find("\"kind\": \"smart\""), std::string::npos);
 
   for (const auto& [args, says] :
@@ -137,9 +140,10 @@ TEST_F(RecordCommandsTest, ShowReadsAKeptRunOrAFileAndRefusesWhatIsNoRecord) {
   ASSERT_EQ(byFile.exitCode, kExitOk) << byFile.err;
   // The same run: everything but its name agrees.
   EXPECT_EQ(byId.out.substr(byId.out.find('\n')), byFile.out.substr(byFile.out.find('\n')));
-  for (const char* line : {"Manufacture ID:       MKM     \nManufacturer:         Mitsubishi Kagaku Media",
-                           "\n  whole disc       25 ", "\n  layer 0          13 ", "\n  layer 1          12 ",
-                           "Outcome:              ok\n"}) {
+  for (const char* line :
+       {"Manufacture ID:       MKM     \nManufacturer:         Mitsubishi Kagaku Media",
+        "\n  whole disc       25 ", "\n  layer 0          13 ", "\n  layer 1          12 ",
+        "Outcome:              ok\n"}) {
     EXPECT_NE(byId.out.find(line), std::string::npos) << line << "\n" << byId.out;
   }
   EXPECT_EQ(Command("show", {"1", "--json"}).out, ReadFile(json));
@@ -233,7 +237,8 @@ TEST_F(RecordCommandsTest, AHistoryThatCannotBeWrittenNeverFailsAScan) {
   fs::remove(m_data / "velmo");
   const Captured noLog = RunCli({"--simulate", "--sim-latency=0", "--log=/dev/full", "scan"}, Scan);
   EXPECT_EQ(noLog.exitCode, kExitCannotWrite);
-  EXPECT_NE(Command("history", {"--outcome", "log-not-written"}).out.find("log not written"), std::string::npos);
+  EXPECT_NE(Command("history", {"--outcome", "log-not-written"}).out.find("log not written"),
+            std::string::npos);
 }
 
 }  // namespace

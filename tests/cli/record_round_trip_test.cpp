@@ -25,8 +25,8 @@ TEST(RecordRoundTrip, EveryScenarioScanAndSmart) {
   for (const SimScenario& scenario : SimScenarios()) {
     for (const bool smart : {false, true}) {
       std::remove(json.str().c_str());
-      std::vector<std::string> args = {"--simulate=" + scenario.name, "--sim-latency=0",
-                                       "--json", json.str(), "--no-history"};
+      std::vector<std::string> args = {"--simulate=" + scenario.name, "--sim-latency=0", "--json",
+                                       json.str(), "--no-history"};
       if (!smart) args.insert(args.end(), {"--log", log.str(), "--density", "quick"});
       args.push_back(smart ? "smart" : "scan");
       const Captured run = RunCli(args, smart ? Smart : Scan);
@@ -84,14 +84,12 @@ TEST(RecordRoundTrip, FailuresAndManufacturerNamesAreRecorded) {
   for (const auto& c : cases) {
     std::remove(json.str().c_str());
     const Captured run = RunCli({std::string("--simulate=") + c.scenario, "--sim-latency=0",
-                                 "--log", log.str(), "--json", json.str(), "--no-history",
-                                 "scan"},
+                                 "--log", log.str(), "--json", json.str(), "--no-history", "scan"},
                                 Scan);
     ScanRecord record;
     std::string error;
     ASSERT_TRUE(LoadRecordFile(json.str(), &record, &error)) << c.scenario << error << run.err;
-    EXPECT_EQ(RunOutcomeName(record.outcome), std::string(RunOutcomeName(c.outcome)))
-        << c.scenario;
+    EXPECT_EQ(RunOutcomeName(record.outcome), std::string(RunOutcomeName(c.outcome))) << c.scenario;
     EXPECT_EQ(record.disc.manufacturerName, c.maker) << c.scenario;
   }
 }

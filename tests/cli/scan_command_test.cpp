@@ -3,9 +3,9 @@
 // real binary.
 #include "cli/scan_command.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -15,8 +15,8 @@
 #include "cli/run_chart.h"
 #include "cli/scan_console.h"
 #include "console/scan_run.h"
-#include "tests/cli/cli_test_util.h"
 #include "results/scan_record.h"
+#include "tests/cli/cli_test_util.h"
 #include "tests/cli/json_reader.h"
 
 extern char** environ;
@@ -137,8 +137,8 @@ TEST(ScanConsole, VerdictIsPrintedFromTheOutcome) {
     std::free(text);
     ASSERT_TRUE(console.GetVerdict().has_value());
     EXPECT_EQ(*console.GetVerdict(), c.verdict);
-    EXPECT_STREQ(console.VerdictText(), c.verdict == ScanVerdict::kOk ? kVerdictOk
-                                                                      : kVerdictNotRecommended);
+    EXPECT_STREQ(console.VerdictText(),
+                 c.verdict == ScanVerdict::kOk ? kVerdictOk : kVerdictNotRecommended);
   }
 }
 
@@ -175,8 +175,8 @@ TEST_F(ScanCommandTest, ASpeedTheDiscDoesNotListIsAUsageError) {
 }
 
 TEST_F(ScanCommandTest, JsonAndCsvHoldWhatTheLogHolds) {
-  const Captured run = Run({"--simulate=dvd+r-marginal", "--speed=16X", "--density=quick",
-                            "--json", json.str(), "--csv", csv.str()});
+  const Captured run = Run({"--simulate=dvd+r-marginal", "--speed=16X", "--density=quick", "--json",
+                            json.str(), "--csv", csv.str()});
   ASSERT_EQ(run.exitCode, kExitNotRecommended) << run.err;
   const std::vector<std::string> lines = LogSamples(ReadFile(log));
   ASSERT_EQ(lines.size(), 12u);
@@ -291,8 +291,8 @@ TEST_F(ScanCommandTest, AnEjectedDiscIsSaid) {
 // the JSON file is complete and says so.
 TEST_F(ScanCommandTest, CtrlCStopsTheRunCleanly) {
   const std::string binary = VELMO_CLI_BINARY;
-  std::vector<std::string> args = {binary, "--simulate", "--sim-latency=20", "--log", log.str(),
-                                   "--json", json.str(), "scan"};
+  std::vector<std::string> args = {binary,    "--simulate", "--sim-latency=20", "--log",
+                                   log.str(), "--json",     json.str(),         "scan"};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

@@ -30,8 +30,9 @@ TEST(SmartCommand, OneVerdictPerSpeedInListOrder) {
 
   run = RunCli({"--simulate=old-firmware", "--sim-latency=0", "smart"}, Smart);
   EXPECT_EQ(run.exitCode, kExitDriveFailure);
-  EXPECT_EQ(Rows(run.out), "Speed Result\n12X   TE/FE fail.\n8X    TE/FE fail.\n6X    TE/FE fail.\n"
-                           "4X    TE/FE fail.\n2.4X  TE/FE fail.\n");
+  EXPECT_EQ(Rows(run.out),
+            "Speed Result\n12X   TE/FE fail.\n8X    TE/FE fail.\n6X    TE/FE fail.\n"
+            "4X    TE/FE fail.\n2.4X  TE/FE fail.\n");
 }
 
 TEST(SmartCommand, AnUntestableDiscTakesNoSample) {

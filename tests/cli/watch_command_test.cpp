@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "cli/cli_options.h"
-#include "tests/cli/cli_test_util.h"
 #include "results/scan_record.h"
+#include "tests/cli/cli_test_util.h"
 
 namespace {
 
@@ -129,19 +129,19 @@ std::vector<std::string> TraceCdbs(const std::string& trace) {
 
 TEST_F(WatchTest, FeederEveryDiscKeptReportedAndEjected) {
   CliProcess run(dir, {"--simulate=feeder", "--sim-latency=0", "--trace", "trace.txt", "watch",
-                "--eject", "--count", "5", "--report-dir", "spindle"});
+                       "--eject", "--count", "5", "--report-dir", "spindle"});
   const Ended ended = run.Wait();
   // Two marginal/bad discs: the worst disc decides.
   EXPECT_EQ(ended.code, kExitNotRecommended) << ended.err;
-  const std::regex line(
-      "\\d\\d:\\d\\d:\\d\\d  drive 0  ([^\n]+)\n");
+  const std::regex line("\\d\\d:\\d\\d:\\d\\d  drive 0  ([^\n]+)\n");
   std::vector<std::string> lines;
   for (auto it = std::sregex_iterator(ended.out.begin(), ended.out.end(), line);
        it != std::sregex_iterator(); ++it)
     lines.push_back((*it)[1]);
   ASSERT_EQ(lines.size(), 5u) << ended.out;
-  const std::regex scanned("([A-Z+ ]+)  ([A-Z]+) \\(unknown\\)  (\\d+X)  (ok|not recommended)  "
-                           "max TE (\\d+)  max FE (\\d+)");
+  const std::regex scanned(
+      "([A-Z+ ]+)  ([A-Z]+) \\(unknown\\)  (\\d+X)  (ok|not recommended)  "
+      "max TE (\\d+)  max FE (\\d+)");
   const char* expected[][3] = {{"NOVADISC", "12X", "ok"},
                                {"ORBTEK", "16X", "not recommended"},
                                {"KAIRO", "12X", "not recommended"},
@@ -234,7 +234,7 @@ TEST_F(WatchTest, SignalsStopTheWatchWithASummary) {
     const std::string sub = dir + "/" + std::to_string(signal);
     fs::create_directory(sub);
     CliProcess run(sub, {"--simulate=feeder", "--sim-latency=20", "--trace", "trace.txt", "watch",
-                  "--eject", "--density", "full"});
+                         "--eject", "--density", "full"});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     std::string log;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -277,7 +277,7 @@ TEST_F(WatchTest, EveryDriveOfTheBenchInItsOwnFolder) {
     const std::string sub = dir + "/" + c.scenario;
     fs::create_directory(sub);
     CliProcess run(sub, {std::string("--simulate=") + c.scenario, "--sim-latency=0", "--trace",
-                  "trace.txt", "--drive", "all", "scan"});
+                         "trace.txt", "--drive", "all", "scan"});
     const Ended ended = run.Wait();
     EXPECT_EQ(ended.code, c.code) << c.scenario << "\n" << ended.err;
     EXPECT_NE(ended.err.find("drive 4 (KESTRON DVD-RAM KX-880"), std::string::npos) << ended.err;
@@ -309,7 +309,7 @@ TEST_F(WatchTest, StopMidMultiDriveRunLeavesEveryDriveOutOfDiagnosticMode) {
     const std::string sub = dir + "/" + std::to_string(signal);
     fs::create_directory(sub);
     CliProcess run(sub, {"--simulate=bench", "--sim-latency=20", "--trace", "trace.txt", "--drive",
-                  "all", "scan", "--density", "full"});
+                         "all", "scan", "--density", "full"});
     const auto folders = DriveFolders();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     for (bool all = false; !all && std::chrono::steady_clock::now() < deadline;) {

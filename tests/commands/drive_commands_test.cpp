@@ -64,7 +64,11 @@ TEST_F(DriveCommands, EachCommandSendsItsExactBytes) {
   SetDiagnosticMode(2);
   check({"diagnostic 2 leaves", {0xFD, 0xF2, k1, k2, k3, k4, 0, 0, 0, 0, 0, 0}, 0, 0, 15000});
   SampleOuterTrack(kSpeed16X);
-  check({"TE/FE sample", {0xFD, 0xFB, k1, k2, k3, k4, 0x05, 19, 0x26, 0x00, 0x00, 0x00}, 2, 8, 30000});
+  check({"TE/FE sample",
+         {0xFD, 0xFB, k1, k2, k3, k4, 0x05, 19, 0x26, 0x00, 0x00, 0x00},
+         2,
+         8,
+         30000});
 }
 
 TEST(VendorCode, IsFourUpperCaseLetters) {
@@ -79,14 +83,12 @@ TEST_F(DriveCommands, ProfileLowByteGivesTheDiscType) {
   const struct {
     uint8_t high, low;
     DiscTypeCode type;
-  } cases[] = {{0x00, 0x11, kDiscDvdMinusR},   {0x00, 0x12, kDiscUnknown},
-               {0x01, 0x11, kDiscDvdMinusR},   {0x00, 0x08, kDiscCdRom},
-               {0x00, 0x09, kDiscCdR},         {0x00, 0x0A, kDiscCdRw},
-               {0x00, 0x10, kDiscDvdRom},      {0x00, 0x13, kDiscDvdMinusRw},
-               {0x00, 0x14, kDiscDvdMinusRw},  {0x00, 0x1A, kDiscDvdPlusRw},
-               {0x00, 0x1B, kDiscDvdPlusR},    {0x00, 0x2B, kDiscDvdPlusRDl},
-               {0x00, 0x00, kDiscUnknown},     {0x00, 0x15, kDiscUnknown},
-               {0xFF, 0x2B, kDiscDvdPlusRDl}};
+  } cases[] = {
+      {0x00, 0x11, kDiscDvdMinusR}, {0x00, 0x12, kDiscUnknown},    {0x01, 0x11, kDiscDvdMinusR},
+      {0x00, 0x08, kDiscCdRom},     {0x00, 0x09, kDiscCdR},        {0x00, 0x0A, kDiscCdRw},
+      {0x00, 0x10, kDiscDvdRom},    {0x00, 0x13, kDiscDvdMinusRw}, {0x00, 0x14, kDiscDvdMinusRw},
+      {0x00, 0x1A, kDiscDvdPlusRw}, {0x00, 0x1B, kDiscDvdPlusR},   {0x00, 0x2B, kDiscDvdPlusRDl},
+      {0x00, 0x00, kDiscUnknown},   {0x00, 0x15, kDiscUnknown},    {0xFF, 0x2B, kDiscDvdPlusRDl}};
   for (const auto& c : cases) {
     drive.On(0x46, {ExchangeOutcome::kDone, 0, 0, 0, 0, {0, 0, 0, 4, 0, 0, c.high, c.low}});
     EXPECT_EQ(GetCurrentProfile(), c.type) << std::hex << int(c.high) << int(c.low);
@@ -149,10 +151,14 @@ TEST_F(DriveCommands, OuterTrackLimits) {
     uint16_t te, fe;
     int result;
   } cases[] = {
-      {0, 500, 450, kSampleFit},           {0, 0, 0, kSampleFit},
-      {0, 501, 450, kSampleNotRecommended}, {0, 500, 451, kSampleNotRecommended},
-      {0, 65535, 0, kSampleNotRecommended}, {0, 0, 65535, kSampleNotRecommended},
-      {1, 100, 100, kSampleFailed},        {0xFF, 0, 0, kSampleFailed},
+      {0, 500, 450, kSampleFit},
+      {0, 0, 0, kSampleFit},
+      {0, 501, 450, kSampleNotRecommended},
+      {0, 500, 451, kSampleNotRecommended},
+      {0, 65535, 0, kSampleNotRecommended},
+      {0, 0, 65535, kSampleNotRecommended},
+      {1, 100, 100, kSampleFailed},
+      {0xFF, 0, 0, kSampleFailed},
   };
   for (const auto& c : cases) {
     AnswerSample(c.status, c.te, c.fe);
@@ -207,8 +213,7 @@ TEST_F(DriveCommands, TrayCommandsSendTheirExactBytes) {
   } cases[] = {
       {"prevent", [] { return PreventMediumRemoval(true); }, {{0x1E, 0, 0, 0, 0x01, 0}}},
       {"allow", [] { return PreventMediumRemoval(false); }, {{0x1E, 0, 0, 0, 0x00, 0}}},
-      {"eject", [] { return EjectMedium(); },
-       {{0x1E, 0, 0, 0, 0x00, 0}, {0x1B, 0, 0, 0, 0x02, 0}}},
+      {"eject", [] { return EjectMedium(); }, {{0x1E, 0, 0, 0, 0x00, 0}, {0x1B, 0, 0, 0, 0x02, 0}}},
   };
   for (const Case& c : cases) {
     const size_t before = drive.Commands().size();

@@ -73,18 +73,20 @@ class Identification : public ScriptedBusTest {
 };
 
 TEST_F(Identification, ADvdPlusRWithFiveSpeeds) {
-  LoadPlusR("  NOVADISK" "R16",
-            {{2295103, 16620}, {2295103, 11080}, {2295103, 8310}, {2295103, 5540}, {2295103, 3324}});
+  LoadPlusR(
+      "  NOVADISK"
+      "R16",
+      {{2295103, 16620}, {2295103, 11080}, {2295103, 8310}, {2295103, 5540}, {2295103, 3324}});
   const DiscView view = IdentifyDisc(true);
 
   EXPECT_EQ(view.discType, "DVD+R");
   EXPECT_EQ(view.manufacturerId, "NOVADI");  // starts two bytes in: cut at byte 30
   EXPECT_EQ(view.mediaTypeId, "SKR");
   ASSERT_TRUE(view.speedEntries);
-  EXPECT_EQ(*view.speedEntries, (std::vector<std::string>{
-                                    "12X => (16620 Kb/Sec)  ", " 8X => (11080 Kb/Sec)  ",
-                                    " 6X => ( 8310 Kb/Sec)  ", " 4X => ( 5540 Kb/Sec)  ",
-                                    "2.4X => ( 3324 Kb/Sec)  "}));
+  EXPECT_EQ(*view.speedEntries,
+            (std::vector<std::string>{"12X => (16620 Kb/Sec)  ", " 8X => (11080 Kb/Sec)  ",
+                                      " 6X => ( 8310 Kb/Sec)  ", " 4X => ( 5540 Kb/Sec)  ",
+                                      "2.4X => ( 3324 Kb/Sec)  "}));
   EXPECT_EQ(view.speedCode, kSpeed12X);
   EXPECT_EQ(view.chartLastLba, 2086912);
   EXPECT_EQ(view.capacity, "4076.0 MB");
@@ -189,7 +191,7 @@ TEST_F(Identification, ADvdMinusRReadsItsPrerecordedFields) {
   // Field 3 (bytes 20-27) and field 4 (28-35): ID byte, six data bytes, one spare.
   std::string fields(16, '\0');
   fields.replace(0, 6, " ARCL");   // bytes 21-26
-  fields.replace(7, 1, "\x04");   // byte 28: field ID
+  fields.replace(7, 1, "\x04");    // byte 28: field ID
   fields.replace(8, 6, "01RG20");  // bytes 29-34
   drive.On(0xAD, Answer(PrerecordedReply(fields)));
   drive.On(0xAC, Answer(PerformanceReply({{2295103, 22160}, {2295103, 8310}})));
@@ -220,12 +222,14 @@ TEST_F(Identification, TheIdentityTellsWhereItEnded) {
     int32_t lastLba;
   } cases[] = {
       {"ready",
-       [this] { LoadPlusR("ABCDEFGHXYZ", {{2295103, 16620}, {2295103, 3324}}); },
+       [this] {
+         LoadPlusR("ABCDEFGHXYZ", {{2295103, 16620}, {2295103, 3324}});
+       },
        IdentifyEnd::kReady, kDiscDvdPlusR, "ABCDEFGH", 2, 2086912},
-      {"no profile", [this] { drive.On(0x46, Refuse()); }, IdentifyEnd::kNoDisc,
-       kDiscUnknown, "", 0, 0},
-      {"DVD+RW", [this] { drive.On(0x46, Answer(ProfileReply(0x1A))); },
-       IdentifyEnd::kNotSupported, kDiscDvdPlusRw, "", 0, 0},
+      {"no profile", [this] { drive.On(0x46, Refuse()); }, IdentifyEnd::kNoDisc, kDiscUnknown, "",
+       0, 0},
+      {"DVD+RW", [this] { drive.On(0x46, Answer(ProfileReply(0x1A))); }, IdentifyEnd::kNotSupported,
+       kDiscDvdPlusRw, "", 0, 0},
       {"no ADIP",
        [this] {
          LoadPlusR("ABCDEFGHXYZ", {{2295103, 5540}});
@@ -239,7 +243,9 @@ TEST_F(Identification, TheIdentityTellsWhereItEnded) {
        },
        IdentifyEnd::kNoWriteSpeeds, kDiscDvdPlusR, "ABCDEFGH", 0, 0},
       {"unknown speeds",
-       [this] { LoadPlusR("ABCDEFGHXYZ", {{2295103, 2770}}, 0x2B); },
+       [this] {
+         LoadPlusR("ABCDEFGHXYZ", {{2295103, 2770}}, 0x2B);
+       },
        IdentifyEnd::kNoKnownSpeed, kDiscDvdPlusRDl, "ABCDEFGH", 0, 0},
   };
   for (const auto& c : cases) {
@@ -252,8 +258,8 @@ TEST_F(Identification, TheIdentityTellsWhereItEnded) {
     EXPECT_EQ(identity.speeds.size(), c.speeds) << c.name;
     EXPECT_EQ(identity.lastLba, c.lastLba) << c.name;
   }
-  const DiscIdentity ready = (LoadPlusR("ABCDEFGHXYZ", {{2295103, 16620}, {2295103, 3324}}),
-                              ReadDiscIdentity());
+  const DiscIdentity ready =
+      (LoadPlusR("ABCDEFGHXYZ", {{2295103, 16620}, {2295103, 3324}}), ReadDiscIdentity());
   ASSERT_EQ(ready.speeds.size(), 2u);
   EXPECT_EQ(ready.speeds[0].code, kSpeed12X);
   EXPECT_EQ(ready.speeds[0].kBps, 16620u);
@@ -338,10 +344,16 @@ TEST(DiscIdRule, SearchRangesRunEndsAndLimits) {
 }
 
 TEST_F(Identification, NothingOfThePreviousDiscRemains) {
-  LoadPlusR("LONGNAME" "M01", {{2295103, 5540}});
+  LoadPlusR(
+      "LONGNAME"
+      "M01",
+      {{2295103, 5540}});
   IdentifyDisc(true);
   EXPECT_STREQ(g_manufacturerId, "LONGNAME");
-  LoadPlusR("  SHORT\0\0" "M02", {{2295103, 5540}});
+  LoadPlusR(
+      "  SHORT\0\0"
+      "M02",
+      {{2295103, 5540}});
   const DiscView view = IdentifyDisc(true);
   EXPECT_EQ(view.manufacturerId, "SHORT");
   EXPECT_STREQ(g_manufacturerId, "SHORT");

@@ -36,7 +36,9 @@ struct RecordingSink : ScanSink {
   std::function<void(int32_t)> onSample;
   void SetScanning(bool on) override { events.push_back(on ? "scanning" : "idle"); }
   void LogOpenFailed() override { events.push_back("log failed"); }
-  void LogWriteFailed(int error) override { events.push_back("write failed " + std::to_string(error)); }
+  void LogWriteFailed(int error) override {
+    events.push_back("write failed " + std::to_string(error));
+  }
   void RunStarted() override { events.push_back("started"); }
   void Elapsed(long) override {}
   void Sampled(int32_t lba, uint16_t, uint16_t) override {
@@ -114,8 +116,10 @@ TEST_F(ScanRunTest, SampleCountsForEachDensity) {
     uint8_t density;
     size_t samples;
   } cases[] = {
-      {kDiscDvdPlusR, 2086912, kDensityNormal, 58}, {kDiscDvdPlusR, 2086912, kDensityFull, 127},
-      {kDiscDvdPlusR, 2086912, kDensityQuick, 12},  {kDiscDvdMinusR, 2086912, kDensityNormal, 58},
+      {kDiscDvdPlusR, 2086912, kDensityNormal, 58},
+      {kDiscDvdPlusR, 2086912, kDensityFull, 127},
+      {kDiscDvdPlusR, 2086912, kDensityQuick, 12},
+      {kDiscDvdMinusR, 2086912, kDensityNormal, 58},
       {kDiscDvdPlusRDl, 4173824, kDensityNormal, 127},
       {kDiscDvdPlusRDl, 4173824, kDensityFull, 254},
       {kDiscDvdPlusRDl, 4173824, kDensityQuick, 25},
@@ -132,17 +136,20 @@ TEST_F(ScanRunTest, SampleCountsForEachDensity) {
 TEST_F(ScanRunTest, TheLogIsByteExactWithCrLf) {
   SetDensity(kDensityQuick);
   drive.OnEach(0xFD, [](const ScsiExchange& c) {
-    return PsnOf({c.cdb.begin(), c.cdb.begin() + 12}) == 1878221 + 0x30000 ? Reading(501, 450) : Reading(7, 451);
+    return PsnOf({c.cdb.begin(), c.cdb.begin() + 12}) == 1878221 + 0x30000 ? Reading(501, 450)
+                                                                           : Reading(7, 451);
   });
   Run();
   const std::string log = Log();
   const std::string header = " Address   TE   FE Result\r\n";
   ASSERT_EQ(log.substr(0, header.size()), header);
-  const std::string first = " 1878221  501  450 The disc is not recommended for writing under "
-                            "this speed setting.\r\n";
+  const std::string first =
+      " 1878221  501  450 The disc is not recommended for writing under "
+      "this speed setting.\r\n";
   EXPECT_EQ(log.substr(header.size(), first.size()), first);
-  const std::string second = " 1894605    7  451 The disc is not recommended for writing under "
-                             "this speed setting.\r\n";
+  const std::string second =
+      " 1894605    7  451 The disc is not recommended for writing under "
+      "this speed setting.\r\n";
   EXPECT_EQ(log.substr(header.size() + first.size(), second.size()), second);
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 13);
   EXPECT_EQ(std::count(log.begin(), log.end(), '\r'), 13);
@@ -153,15 +160,15 @@ TEST_F(ScanRunTest, LimitsAndVerdicts) {
   drive.On(0xFD, Reading(500, 450));
   Run();
   EXPECT_EQ(sink.events.back(), "finished");
-  EXPECT_EQ(sink.events[sink.events.size() - 3],
-            std::string("verdict ") + kVerdictOk + " 33280");
+  EXPECT_EQ(sink.events[sink.events.size() - 3], std::string("verdict ") + kVerdictOk + " 33280");
   EXPECT_NE(Log().find("  500  450 The disc is ok for writing under this speed setting.\r\n"),
             std::string::npos);
 
   // One sample over a limit, at the very end, turns the whole verdict.
   sink = RecordingSink{};
   drive.OnEach(0xFD, [](const ScsiExchange& c) {
-    return PsnOf({c.cdb.begin(), c.cdb.begin() + 12}) >= 0x1F0000 ? Reading(100, 451) : Reading(100, 100);
+    return PsnOf({c.cdb.begin(), c.cdb.begin() + 12}) >= 0x1F0000 ? Reading(100, 451)
+                                                                  : Reading(100, 100);
   });
   Run();
   EXPECT_EQ(sink.events[sink.events.size() - 3],
@@ -182,16 +189,16 @@ TEST_F(ScanRunTest, AFailureAtTheFirstSampleLeavesOnlyTheHeader) {
   std::ofstream(logPath) << "a line of an earlier run\r\n";
   settings.showFeLimit = 1;
   settings.showTeLimit = 1;
-  for (ScriptedReply failure : {Reading(1, 1, 1),
-                                ScriptedReply{ExchangeOutcome::kCheckCondition, 2, 5, 0x24, 0, {}},
-                                ScriptedReply{ExchangeOutcome::kTimedOut, 0, 0, 0, 0, {}}}) {
+  for (ScriptedReply failure :
+       {Reading(1, 1, 1), ScriptedReply{ExchangeOutcome::kCheckCondition, 2, 5, 0x24, 0, {}},
+        ScriptedReply{ExchangeOutcome::kTimedOut, 0, 0, 0, 0, {}}}) {
     sink = RecordingSink{};
     chart = RecordingChart{};
     drive.On(0xFD, failure);
     Run();
     EXPECT_EQ(Log(), " Address   TE   FE Result\r\n");
-    EXPECT_EQ(sink.events,
-              (std::vector<std::string>{"scanning", "started", "firmware", "idle", "firmware ended"}));
+    EXPECT_EQ(sink.events, (std::vector<std::string>{"scanning", "started", "firmware", "idle",
+                                                     "firmware ended"}));
     EXPECT_EQ(chart.points, 0);
     // The FE line first, then the TE line, after the chart is cleared.
     EXPECT_EQ(chart.calls, (std::vector<std::string>{"clear", "limit 1 450 on", "limit 0 500 on"}));
@@ -220,8 +227,9 @@ TEST_F(ScanRunTest, ALogThatFillsUpEndsTheRunWithWholeLines) {
     const std::string log = Log();
     const bool wholeLines = !log.empty() && log.size() < static_cast<size_t>(kLimit) &&
                             log.compare(log.size() - 2, 2, "\r\n") == 0;
-    const bool noVerdict = sink.events.back() == "idle" &&
-                           sink.events[sink.events.size() - 2] == "write failed " + std::to_string(EFBIG);
+    const bool noVerdict =
+        sink.events.back() == "idle" &&
+        sink.events[sink.events.size() - 2] == "write failed " + std::to_string(EFBIG);
     const bool samplesStopped = sink.lbas.size() <= 3;
     std::_Exit(wholeLines && noVerdict && samplesStopped ? 0 : 1);
   };
@@ -230,8 +238,8 @@ TEST_F(ScanRunTest, ALogThatFillsUpEndsTheRunWithWholeLines) {
   // A device that takes nothing: not even the header.
   CScanRun full(settings, chart, sink, "/dev/full");
   full.Run();
-  EXPECT_EQ(sink.events, (std::vector<std::string>{"scanning", "write failed " + std::to_string(ENOSPC),
-                                                   "idle"}));
+  EXPECT_EQ(sink.events, (std::vector<std::string>{
+                             "scanning", "write failed " + std::to_string(ENOSPC), "idle"}));
   EXPECT_TRUE(Samples().empty());
 }
 
@@ -263,8 +271,8 @@ TEST(ScanRules, AddressConversionAndClamp) {
   EXPECT_EQ(LbaToPsn(0, kDiscDvdPlusR), 0x30000);
   EXPECT_EQ(LbaToPsn(2086911, kDiscDvdPlusRDl), 2267136);  // lands in the clamped range
   EXPECT_EQ(LbaToPsn(2086912, kDiscDvdPlusRDl), 2086912 + 12406784);
-  EXPECT_EQ(LbaToPsn(2086912, kDiscDvdPlusR), 2267136);  // clamped too
-  EXPECT_EQ(LbaToPsn(2070527, kDiscDvdPlusR), 2070527 + 196608);   // just below the range
+  EXPECT_EQ(LbaToPsn(2086912, kDiscDvdPlusR), 2267136);           // clamped too
+  EXPECT_EQ(LbaToPsn(2070527, kDiscDvdPlusR), 2070527 + 196608);  // just below the range
   EXPECT_EQ(LbaToPsn(2070528, kDiscDvdPlusR), 2267136);
 }
 

@@ -116,8 +116,7 @@ TEST(AspiEnumeration, ListsOptionalDrivesOnEveryAdapter) {
   SimHostConfig config;
   config.platformId = kPlatformWin32Windows;
   config.targets = {SimTarget{0, 0, 0, {}},  // a disk
-                    SimTarget{0, 3, 5, first.Device()},
-                    SimTarget{1, 1, 5, silent.Device()},
+                    SimTarget{0, 3, 5, first.Device()}, SimTarget{1, 1, 5, silent.Device()},
                     SimTarget{1, 5, 5, second.Device()}};
   auto host = std::make_shared<CSimulatedHost>(config);
   CDeviceManager manager(host);

@@ -104,7 +104,7 @@ TEST(PassThroughEnumeration, SkipsAndClosesWhatIsNotAUsableDrive) {
 
   ASSERT_EQ(manager->GetDriveCount(), 1);
   EXPECT_EQ(manager->GetDrivePath(0), "sim:f:");
-  EXPECT_TRUE(disk.Commands().empty());  // not a CD-ROM: never asked anything
+  EXPECT_TRUE(disk.Commands().empty());   // not a CD-ROM: never asked anything
   EXPECT_EQ(host->OpenVolumeCount(), 1);  // only the listed drive stays open
   const auto& skipped = manager->GetSkippedVolumes();
   ASSERT_EQ(skipped.size(), 2u);

@@ -2,8 +2,8 @@
 // a sysfs and /dev laid out in a temporary folder.
 #include "device/linux_host.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>

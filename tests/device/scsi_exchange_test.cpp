@@ -22,20 +22,46 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {"good, with data", {ExchangeOutcome::kDone, 0, 0, 0, 0, {1, 2, 3}},
-     ExchangeOutcome::kDone, 0, ExchangeOutcome::kDone, SS_COMP, kStatusDone, kStatusDone},
-    {"check condition", {ExchangeOutcome::kCheckCondition, 2, 2, 0x3A, 0, {}},
-     ExchangeOutcome::kCheckCondition, 0, ExchangeOutcome::kCheckCondition, SS_ERR,
-     kStatusFailed, kStatusFailed},
-    {"busy", {ExchangeOutcome::kDone, 8, 0, 0, 0, {}},
-     ExchangeOutcome::kDone, 0, ExchangeOutcome::kTransportError, SS_ERR, kStatusDone,
+    {"good, with data",
+     {ExchangeOutcome::kDone, 0, 0, 0, 0, {1, 2, 3}},
+     ExchangeOutcome::kDone,
+     0,
+     ExchangeOutcome::kDone,
+     SS_COMP,
+     kStatusDone,
+     kStatusDone},
+    {"check condition",
+     {ExchangeOutcome::kCheckCondition, 2, 2, 0x3A, 0, {}},
+     ExchangeOutcome::kCheckCondition,
+     0,
+     ExchangeOutcome::kCheckCondition,
+     SS_ERR,
+     kStatusFailed,
+     kStatusFailed},
+    {"busy",
+     {ExchangeOutcome::kDone, 8, 0, 0, 0, {}},
+     ExchangeOutcome::kDone,
+     0,
+     ExchangeOutcome::kTransportError,
+     SS_ERR,
+     kStatusDone,
      kStatusFailed},  // pass-through counts BUSY as done, ASPI as an error
-    {"timed out", {ExchangeOutcome::kTimedOut, 0, 0, 0, 0, {}},
-     ExchangeOutcome::kTimedOut, kErrorSemTimeout, ExchangeOutcome::kTimedOut,
-     SS_ERR | HASTAT_TIMEOUT << 8, kStatusTimedOut, kStatusTimedOut},
-    {"drive gone", {ExchangeOutcome::kDriveGone, 0, 0, 0, 0, {}},
-     ExchangeOutcome::kDriveGone, kErrorDevNotExist, ExchangeOutcome::kDriveGone,
-     SS_ERR | HASTAT_SEL_TO << 8, kStatusFailed, kStatusFailed},
+    {"timed out",
+     {ExchangeOutcome::kTimedOut, 0, 0, 0, 0, {}},
+     ExchangeOutcome::kTimedOut,
+     kErrorSemTimeout,
+     ExchangeOutcome::kTimedOut,
+     SS_ERR | HASTAT_TIMEOUT << 8,
+     kStatusTimedOut,
+     kStatusTimedOut},
+    {"drive gone",
+     {ExchangeOutcome::kDriveGone, 0, 0, 0, 0, {}},
+     ExchangeOutcome::kDriveGone,
+     kErrorDevNotExist,
+     ExchangeOutcome::kDriveGone,
+     SS_ERR | HASTAT_SEL_TO << 8,
+     kStatusFailed,
+     kStatusFailed},
 };
 
 ScsiExchange SendInquiry(CDeviceManager& manager, uint8_t* data, uint32_t length) {
@@ -54,8 +80,8 @@ void ExpectTransport(bool aspi) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(std::string(c.what) + (aspi ? " (aspi)" : " (pass-through)"));
     ScriptedDrive drive;
-    auto host = std::make_shared<CSimulatedHost>(aspi ? AspiConfig({&drive})
-                                                      : PassThroughConfig({&drive}));
+    auto host =
+        std::make_shared<CSimulatedHost>(aspi ? AspiConfig({&drive}) : PassThroughConfig({&drive}));
     CDeviceManager manager(host);
     manager.SetMessageHandler([](const std::string&, const std::string&) {});
     ASSERT_TRUE(manager.Initialize());

@@ -31,7 +31,9 @@ class FakeMapping {
   }
 
   template <typename T>
-  void Put(size_t at, T value) { std::memcpy(&bytes[at], &value, sizeof value); }
+  void Put(size_t at, T value) {
+    std::memcpy(&bytes[at], &value, sizeof value);
+  }
   template <typename T>
   T Get(size_t at) const {
     T value;
@@ -53,8 +55,10 @@ class FakeMapping {
     return at;
   }
   // A command with its CDB inside the entry and one buffer per length.
-  uint32_t Command(const std::vector<uint8_t>& cdb, const std::vector<std::pair<uint64_t, uint64_t>>& iov) {
-    const uint32_t cdbAt = static_cast<uint32_t>(kTcmuLayout.entrySize + iov.size() * kTcmuLayout.iovSize);
+  uint32_t Command(const std::vector<uint8_t>& cdb,
+                   const std::vector<std::pair<uint64_t, uint64_t>>& iov) {
+    const uint32_t cdbAt =
+        static_cast<uint32_t>(kTcmuLayout.entrySize + iov.size() * kTcmuLayout.iovSize);
     const uint32_t length = (cdbAt + 16 + 7) / 8 * 8;
     const uint32_t at = Entry(kTcmuLayout.opCmd, length);
     const size_t entry = kRingOffset + at;
@@ -70,7 +74,9 @@ class FakeMapping {
     return at;
   }
   uint8_t Status(uint32_t at) const { return bytes[kRingOffset + at + kTcmuLayout.scsiStatus]; }
-  const uint8_t* Sense(uint32_t at) const { return &bytes[kRingOffset + at + kTcmuLayout.senseBuffer]; }
+  const uint8_t* Sense(uint32_t at) const {
+    return &bytes[kRingOffset + at + kTcmuLayout.senseBuffer];
+  }
 
   CTcmuRing Ring() { return CTcmuRing(bytes.data(), bytes.size()); }
 
@@ -87,7 +93,8 @@ std::shared_ptr<CSimDrive> Drive(SimDriveRole role) {
 TEST(TcmuRing, CommandsReachTheDriveAndTheAnswersComeBack) {
   FakeMapping map;
   // INQUIRY for 36 bytes split over two buffers, as the kernel may.
-  const uint32_t inquiry = map.Command({0x12, 0, 0, 0, 36, 0}, {{kDataOffset, 10}, {kDataOffset + 512, 26}});
+  const uint32_t inquiry =
+      map.Command({0x12, 0, 0, 0, 36, 0}, {{kDataOffset, 10}, {kDataOffset + 512, 26}});
   // The vendor "enter" on a drive that knows no vendor command.
   const uint32_t vendor = map.Command({0xFD, 0xF1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {});
   std::memset(&map.bytes[kDataOffset + 4096], 0xEE, 64);  // stale data of an earlier command
@@ -104,14 +111,17 @@ TEST(TcmuRing, CommandsReachTheDriveAndTheAnswersComeBack) {
   EXPECT_EQ(map.Status(inquiry), 0);
   EXPECT_EQ(map.bytes[kDataOffset] & 0x1F, kSimDeviceTypeOptical);
   // Vendor identity at bytes 8..15: two in the first buffer, six in the second.
-  const std::string vendorId = std::string(map.bytes.begin() + kDataOffset + 8, map.bytes.begin() + kDataOffset + 10) +
-                               std::string(map.bytes.begin() + kDataOffset + 512, map.bytes.begin() + kDataOffset + 518);
-  EXPECT_EQ(vendorId, SimDriveConfigFor(SimDriveRole::kRefusing).vendor.substr(0, 8).append(8, ' ').substr(0, 8));
+  const std::string vendorId =
+      std::string(map.bytes.begin() + kDataOffset + 8, map.bytes.begin() + kDataOffset + 10) +
+      std::string(map.bytes.begin() + kDataOffset + 512, map.bytes.begin() + kDataOffset + 518);
+  EXPECT_EQ(
+      vendorId,
+      SimDriveConfigFor(SimDriveRole::kRefusing).vendor.substr(0, 8).append(8, ' ').substr(0, 8));
 
   EXPECT_EQ(map.Status(vendor), 2);
   EXPECT_EQ(map.Sense(vendor)[2] & 0x0F, 0x05);
   EXPECT_EQ(map.Sense(vendor)[12], 0x20);  // invalid command operation code
-  EXPECT_EQ(map.Status(tur), 2);  // no disc in the tray
+  EXPECT_EQ(map.Status(tur), 2);           // no disc in the tray
   EXPECT_EQ(map.Sense(tur)[2] & 0x0F, 0x02);
   EXPECT_EQ(map.Sense(tur)[12], 0x3A);
   EXPECT_EQ(map.Status(sense), 0);
@@ -158,7 +168,10 @@ TEST(TcmuRing, CommandsThatPointOutsideAreRefused) {
       {"buffer over the ring", {0x12, 0, 0, 0, 36, 0}, {{kRingOffset, 36}}, 0x24},
       {"buffer past the mapping", {0x12, 0, 0, 0, 36, 0}, {{end - 10, 36}}, 0x24},
       {"length that wraps", {0x12, 0, 0, 0, 36, 0}, {{kDataOffset, ~0ull - 4}}, 0x24},
-      {"oversized transfer", {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, {{kDataOffset, kTcmuMaxTransfer + 1}}, 0x24},
+      {"oversized transfer",
+       {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0},
+       {{kDataOffset, kTcmuMaxTransfer + 1}},
+       0x24},
       {"variable-length CDB", {0x7F, 0, 0, 0, 0, 0}, {}, 0x20},
   };
   for (const Case& c : cases) {
@@ -183,13 +196,28 @@ TEST(TcmuRing, ARingThatBreaksItsRulesIsLeftAlone) {
     void (*spoil)(FakeMapping&);
   };
   const std::vector<Case> cases = {
-      {"ring beyond the mapping", [](FakeMapping& m) { m.Put<uint32_t>(kTcmuLayout.cmdrSize, 1u << 30); }},
+      {"ring beyond the mapping",
+       [](FakeMapping& m) { m.Put<uint32_t>(kTcmuLayout.cmdrSize, 1u << 30); }},
       {"ring over the mailbox", [](FakeMapping& m) { m.Put<uint32_t>(kTcmuLayout.cmdrOff, 0); }},
-      {"head outside the ring", [](FakeMapping& m) { m.Put<uint32_t>(kTcmuLayout.cmdHead, kRingSize + 8); }},
-      {"entry of length zero", [](FakeMapping& m) { m.Entry(kTcmuLayout.opCmd, 0); m.Put<uint32_t>(kTcmuLayout.cmdHead, 64); }},
-      {"entry past the ring's end", [](FakeMapping& m) { m.SetTail(kRingSize - 64); m.Entry(kTcmuLayout.opCmd, 128); m.Put<uint32_t>(kTcmuLayout.cmdHead, 64); }},
+      {"head outside the ring",
+       [](FakeMapping& m) { m.Put<uint32_t>(kTcmuLayout.cmdHead, kRingSize + 8); }},
+      {"entry of length zero",
+       [](FakeMapping& m) {
+         m.Entry(kTcmuLayout.opCmd, 0);
+         m.Put<uint32_t>(kTcmuLayout.cmdHead, 64);
+       }},
+      {"entry past the ring's end",
+       [](FakeMapping& m) {
+         m.SetTail(kRingSize - 64);
+         m.Entry(kTcmuLayout.opCmd, 128);
+         m.Put<uint32_t>(kTcmuLayout.cmdHead, 64);
+       }},
       {"command entry too short", [](FakeMapping& m) { m.Entry(kTcmuLayout.opCmd, 16); }},
-      {"unaligned tail", [](FakeMapping& m) { m.SetTail(4); m.Put<uint32_t>(kTcmuLayout.cmdHead, 64); }},
+      {"unaligned tail",
+       [](FakeMapping& m) {
+         m.SetTail(4);
+         m.Put<uint32_t>(kTcmuLayout.cmdHead, 64);
+       }},
   };
   for (const Case& c : cases) {
     FakeMapping map;

@@ -105,8 +105,8 @@ class LinuxLinks : public ::testing::Test {
   // NUL-separated, in TAG.args (written whole, then renamed into place).
   std::string Recorder(const std::string& tag) const {
     const std::string base = "'" + In(tag);
-    return "echo $$ > " + base + ".pid'\n" + "printf '%s\\0' \"$@\" > " + base + ".tmp'\n" +
-           "mv " + base + ".tmp' " + base + ".args'\n";
+    return "echo $$ > " + base + ".pid'\n" + "printf '%s\\0' \"$@\" > " + base + ".tmp'\n" + "mv " +
+           base + ".tmp' " + base + ".args'\n";
   }
 
   std::optional<Args> Recorded(const std::string& tag) const {
@@ -138,10 +138,8 @@ class LinuxLinks : public ::testing::Test {
   // Addresses a shell would turn into commands that create the file "pwned".
   std::vector<std::string> HostileAddresses() const {
     const std::string pwned = In("pwned");
-    return {"http://x/;touch " + pwned,
-            "http://x/$(touch " + pwned + ")",
-            "http://x/`touch " + pwned + "`",
-            "http://x/a b \"c\" 'd' \\e | touch " + pwned + " &",
+    return {"http://x/;touch " + pwned, "http://x/$(touch " + pwned + ")",
+            "http://x/`touch " + pwned + "`", "http://x/a b \"c\" 'd' \\e | touch " + pwned + " &",
             "http://x/%u %U \"%1\" %%\n~/*"};
   }
 
@@ -159,7 +157,9 @@ TEST(LinkEnvironment, DefaultsAndRelativeFolders) {
   EXPECT_EQ(env.searchPath, "/bin:/usr/bin");
   EXPECT_EQ(env.dataDirs, (Args{"/home/u/.local/share", "/usr/local/share", "/usr/share"}));
 
-  vars = {{"HOME", "/home/u"}, {"PATH", "/opt/bin"}, {"XDG_DATA_HOME", "/d/home"},
+  vars = {{"HOME", "/home/u"},
+          {"PATH", "/opt/bin"},
+          {"XDG_DATA_HOME", "/d/home"},
           {"XDG_DATA_DIRS", "/d/one:relative::/d/two"}};
   env = LinkEnvironmentFrom(lookup);
   EXPECT_EQ(env.searchPath, "/opt/bin");
@@ -183,10 +183,10 @@ TEST_F(LinuxLinks, ShellOpenHandsTheAddressOverAsOneArgument) {
 TEST_F(LinuxLinks, OpenerExitStatusesBecomeShellCodes) {
   CLinuxLinkPlatform platform(environment);
   const std::pair<const char*, int> cases[] = {
-      {"exit 0", kOpenSucceeded},         {"exit 1", kOpenFileNotFound},
-      {"exit 2", kOpenFileNotFound},      {"exit 3", kOpenNoAssociation},
-      {"exit 4", kOpenNoAssociation},     {"exit 5", kOpenAccessDenied},
-      {"exit 9", kOpenNoAssociation},     {"kill -9 $$", kOpenNoAssociation}};
+      {"exit 0", kOpenSucceeded},     {"exit 1", kOpenFileNotFound},
+      {"exit 2", kOpenFileNotFound},  {"exit 3", kOpenNoAssociation},
+      {"exit 4", kOpenNoAssociation}, {"exit 5", kOpenAccessDenied},
+      {"exit 9", kOpenNoAssociation}, {"kill -9 $$", kOpenNoAssociation}};
   for (const auto& [body, code] : cases) {
     fs::remove(root / "bin/xdg-open");
     Program("xdg-open", std::string(body) + "\n");
@@ -361,8 +361,7 @@ TEST_F(LinuxLinks, InstalledXdgUtilsStartTheRegisteredHandler) {
   Entry("velmo-test-browser.desktop",
         "[Desktop Entry]\nType=Application\nName=Browser\nExec=" + In("bin/record") + " %u\n");
   Entry("velmo-test-pages.desktop",
-        "[Desktop Entry]\nType=Application\nName=Pages\nExec=" + In("bin/record") +
-            " --page %u\n");
+        "[Desktop Entry]\nType=Application\nName=Pages\nExec=" + In("bin/record") + " --page %u\n");
   fs::create_directories(root / "config");
   std::ofstream(root / "config/mimeapps.list")
       << "[Default Applications]\nx-scheme-handler/https=velmo-test-browser.desktop\n"
@@ -377,10 +376,10 @@ TEST_F(LinuxLinks, InstalledXdgUtilsStartTheRegisteredHandler) {
   env.Set("XDG_CONFIG_DIRS", In("no-system-config"));
   env.Set("XDG_RUNTIME_DIR", root.string());
   env.Set("XDG_CURRENT_DESKTOP", "X-Generic");
-  for (const char* name : {"DESKTOP_SESSION", "KDE_FULL_SESSION", "KDE_SESSION_VERSION",
-                           "GNOME_DESKTOP_SESSION_ID", "MATE_DESKTOP_SESSION_ID",
-                           "LXQT_SESSION_CONFIG", "DESKTOP", "XDG_MENU_PREFIX",
-                           "XDG_UTILS_DEBUG_LEVEL", "DISPLAY"}) {
+  for (const char* name :
+       {"DESKTOP_SESSION", "KDE_FULL_SESSION", "KDE_SESSION_VERSION", "GNOME_DESKTOP_SESSION_ID",
+        "MATE_DESKTOP_SESSION_ID", "LXQT_SESSION_CONFIG", "DESKTOP", "XDG_MENU_PREFIX",
+        "XDG_UTILS_DEBUG_LEVEL", "DISPLAY"}) {
     env.Set(name, std::nullopt);
   }
   env.Set("WAYLAND_DISPLAY", "velmo-test-no-compositor");

@@ -54,9 +54,9 @@ TEST_F(FallbackTest, ReadsTheHtmTypeThenItsOpenCommandAndStartsIt) {
   Register("/usr/bin/browser \"%u\"");
   fake.startAnswer = 40;
   EXPECT_EQ(OpenAddress(fake, kAddress, kShowNormal), 40);
-  const std::vector<std::string> expected = {
-      std::string("shell ") + kAddress, "read .htm", std::string("read ") + kHandlerKey,
-      std::string("start /usr/bin/browser  ") + kAddress};
+  const std::vector<std::string> expected = {std::string("shell ") + kAddress, "read .htm",
+                                             std::string("read ") + kHandlerKey,
+                                             std::string("start /usr/bin/browser  ") + kAddress};
   EXPECT_EQ(fake.calls, expected);
   ASSERT_TRUE(fake.started);
   EXPECT_EQ(fake.started->addressAt, std::string("/usr/bin/browser  ").size());

@@ -41,9 +41,9 @@ class ReportCli : public testing::Test {
   // LC_ALL fixes the paper (A4) whatever the machine's locale; the history
   // is the test's own.
   Output Sh(const std::string& line) {
-    const std::string command = "cd '" + m_dir.string() + "' && CLI='" VELMO_CLI_BINARY
-                                "' LC_ALL=C XDG_DATA_HOME='" + m_dir.string() +
-                                "/data' sh -c '" + line + "' >out.txt 2>err.txt";
+    const std::string command = "cd '" + m_dir.string() +
+                                "' && CLI='" VELMO_CLI_BINARY "' LC_ALL=C XDG_DATA_HOME='" +
+                                m_dir.string() + "/data' sh -c '" + line + "' >out.txt 2>err.txt";
     const int status = std::system(command.c_str());
     Output output;
     output.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -58,8 +58,9 @@ class ReportCli : public testing::Test {
 
   // A recorded run of a simulator scenario.
   void Record(const std::string& scenario, const std::string& args, const std::string& json) {
-    const Output scan = Sh("\"$CLI\" --simulate=" + scenario + " --sim-latency=0 --no-history scan " +
-                           args + " --log " + json + ".log --json " + json);
+    const Output scan =
+        Sh("\"$CLI\" --simulate=" + scenario + " --sim-latency=0 --no-history scan " + args +
+           " --log " + json + ".log --json " + json);
     ASSERT_TRUE(fs::exists(m_dir / json)) << scan.err;
   }
 
@@ -75,9 +76,15 @@ TEST_F(ReportCli, ScanWritesTheReportOfTheRunThatEnded) {
     std::vector<const char*> texts;
   };
   const Case cases[] = {
-      {"dvd+rdl-mkm", "--density full", "dl.pdf", 0,
+      {"dvd+rdl-mkm",
+       "--density full",
+       "dl.pdf",
+       0,
        {"OK for writing at 8X", "MKM", "Mitsubishi", "layer 1", "254"}},
-      {"dvd+r-marginal", "--speed 16X", "marginal.pdf", 1,
+      {"dvd+r-marginal",
+       "--speed 16X",
+       "marginal.pdf",
+       1,
        {"Not recommended for writing at 16X", "This disc is not recommended"}},
       {"dvd+r-scratched", "", "scratched.pdf", 2, {": no verdict"}},
   };
@@ -134,8 +141,9 @@ TEST_F(ReportCli, StandardOutputAndDefaultNames) {
   EXPECT_TRUE(fs::exists(m_dir / "out" / name)) << name;
   EXPECT_NE(name.find("-YUDEN000-8X.html"), std::string::npos) << name;
   // scan --report pdf: the default name in the current folder.
-  const Output scan = Sh("\"$CLI\" --simulate=dvd+r-yuden --sim-latency=0 --no-history scan "
-                         "--speed 4X --report pdf");
+  const Output scan =
+      Sh("\"$CLI\" --simulate=dvd+r-yuden --sim-latency=0 --no-history scan "
+         "--speed 4X --report pdf");
   ASSERT_EQ(scan.status, 0) << scan.err;
   const size_t at = scan.out.find("Report:               ./velmo-");
   ASSERT_NE(at, std::string::npos) << scan.out;
@@ -146,7 +154,8 @@ TEST_F(ReportCli, StandardOutputAndDefaultNames) {
 
 TEST_F(ReportCli, KeptRunsByTheirHistoryId) {
   for (const char* scenario : {"dvd+r-yuden", "dvd-r-mcc"}) {
-    ASSERT_EQ(Sh(std::string("\"$CLI\" --simulate=") + scenario + " --sim-latency=0 scan").status, 0);
+    ASSERT_EQ(Sh(std::string("\"$CLI\" --simulate=") + scenario + " --sim-latency=0 scan").status,
+              0);
   }
   const Output both = Sh("\"$CLI\" report 1 2 --pdf h.pdf");
   ASSERT_EQ(both.status, 0) << both.err;
@@ -177,7 +186,8 @@ TEST_F(ReportCli, UsageErrorsAndBadRecords) {
       {"report 999999 --pdf x.pdf", 66, "no run"},
       {"report broken.json --pdf x.pdf", 65, "broken.json"},
       {"report a.json --pdf nodir/x.pdf", 73, "cannot write nodir/x.pdf"},
-      {"--simulate scan --report x.txt", 64, "--report needs a file name ending in .png, .pdf or .html"},
+      {"--simulate scan --report x.txt", 64,
+       "--report needs a file name ending in .png, .pdf or .html"},
       {"--simulate smart --report x.pdf", 64, "--report applies to scan only"},
   };
   for (const Case& c : cases) {
@@ -192,7 +202,8 @@ TEST_F(ReportCli, UsageErrorsAndBadRecords) {
   EXPECT_NE(Sh("pdfinfo l.pdf").out.find("(letter)"), std::string::npos);
   ASSERT_EQ(Sh("LC_ALL=en_US.UTF-8 \"$CLI\" report a.json --pdf us.pdf").status, 0);
   EXPECT_NE(Sh("pdfinfo us.pdf").out.find("(letter)"), std::string::npos);
-  EXPECT_NE(Sh("pdfinfo x.pdf 2>&1; \"$CLI\" report a.json --pdf a4.pdf && pdfinfo a4.pdf").out.find("(A4)"),
+  EXPECT_NE(Sh("pdfinfo x.pdf 2>&1; \"$CLI\" report a.json --pdf a4.pdf && pdfinfo a4.pdf")
+                .out.find("(A4)"),
             std::string::npos);
 }
 

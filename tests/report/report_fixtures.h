@@ -52,8 +52,9 @@ inline double Wave(double at, double base, double swing) {
 
 inline ScanRecord Good() {
   ScanRecord r = BaseRecord("RICOHJPNR03", 2295104);
-  AddSamples(&r, 58, 1, [](double a) { return Wave(a, 240, 30) + 60 * a; },
-             [](double a) { return Wave(a, 150, 20) + 40 * a; });
+  AddSamples(
+      &r, 58, 1, [](double a) { return Wave(a, 240, 30) + 60 * a; },
+      [](double a) { return Wave(a, 150, 20) + 40 * a; });
   r.outcome = RunOutcome::kOk;
   r.verdict = "This disc is ok for writing under this speed setting.";
   return r;
@@ -62,8 +63,9 @@ inline ScanRecord Good() {
 inline ScanRecord Marginal() {
   ScanRecord r = BaseRecord("CMC MAG-M01", 2295104);
   r.disc.manufacturerName.reset();
-  AddSamples(&r, 58, 1, [](double a) { return Wave(a, 380, 40) + (a > 0.85 ? 130 * (a - 0.8) * 10 : 0); },
-             [](double a) { return Wave(a, 300, 30) + 70 * a; });
+  AddSamples(
+      &r, 58, 1, [](double a) { return Wave(a, 380, 40) + (a > 0.85 ? 130 * (a - 0.8) * 10 : 0); },
+      [](double a) { return Wave(a, 300, 30) + 70 * a; });
   r.outcome = RunOutcome::kNotRecommended;
   r.verdict = "This disc is not recommended for writing under this speed setting.";
   return r;
@@ -72,8 +74,9 @@ inline ScanRecord Marginal() {
 inline ScanRecord FirmwareFailure() {
   ScanRecord r = BaseRecord("MCC 004", 2295104);
   r.disc.manufacturerName = "Mitsubishi Kagaku Media";
-  AddSamples(&r, 58, 1, [](double a) { return Wave(a, 260, 25); },
-             [](double a) { return Wave(a, 170, 15); }, 23);
+  AddSamples(
+      &r, 58, 1, [](double a) { return Wave(a, 260, 25); },
+      [](double a) { return Wave(a, 170, 15); }, 23);
   r.outcome = RunOutcome::kFirmwareFailure;
   r.durationSeconds = 91;
   return r;
@@ -81,8 +84,9 @@ inline ScanRecord FirmwareFailure() {
 
 inline ScanRecord Stopped() {
   ScanRecord r = BaseRecord("RICOHJPNR03", 2295104);
-  AddSamples(&r, 58, 1, [](double a) { return Wave(a, 230, 25); },
-             [](double a) { return Wave(a, 160, 15); }, 35);
+  AddSamples(
+      &r, 58, 1, [](double a) { return Wave(a, 230, 25); },
+      [](double a) { return Wave(a, 160, 15); }, 35);
   r.outcome = RunOutcome::kAborted;
   r.durationSeconds = 140;
   return r;
@@ -95,8 +99,9 @@ inline ScanRecord DualLayer() {
   r.disc.capacity = "7.96 GB (4173824 blocks)";
   r.disc.writeSpeeds = {"2.4X", "4X", "8X"};
   r.settings = {"8X", 8, "full", 16384, 500, 450};
-  AddSamples(&r, 254, 2, [](double a) { return Wave(a, 280, 35) + (a >= 0.5 ? 60 : 0); },
-             [](double a) { return Wave(a, 190, 25) + (a >= 0.5 ? 40 : 0); });
+  AddSamples(
+      &r, 254, 2, [](double a) { return Wave(a, 280, 35) + (a >= 0.5 ? 60 : 0); },
+      [](double a) { return Wave(a, 190, 25) + (a >= 0.5 ? 40 : 0); });
   r.outcome = RunOutcome::kOk;
   r.verdict = "This disc is ok for writing under this speed setting.";
   r.durationSeconds = 1104;

@@ -41,11 +41,12 @@ Output RunCommand(const std::string& command) {
   return out;
 }
 
-bool Have(const char* program) { return RunCommand(std::string("command -v ") + program).status == 0; }
+bool Have(const char* program) {
+  return RunCommand(std::string("command -v ") + program).status == 0;
+}
 
 fs::path TempDir() {
-  const fs::path dir = fs::path(testing::TempDir()) /
-                       ("report_test_" + std::to_string(::getpid()));
+  const fs::path dir = fs::path(testing::TempDir()) / ("report_test_" + std::to_string(::getpid()));
   fs::create_directories(dir);
   return dir;
 }
@@ -66,18 +67,26 @@ struct Case {
 
 std::vector<Case> Cases() {
   return {
-      {"good", [] { return std::vector{Good()}; },
+      {"good",
+       [] { return std::vector{Good()}; },
        {"OK for writing at 16X", "RICOHJPNR03", "Example Media Co.", "Whole disc", "Worst sample"}},
-      {"marginal", [] { return std::vector{Marginal()}; },
+      {"marginal",
+       [] { return std::vector{Marginal()}; },
        {"Not recommended for writing at 16X", "CMC MAG-M01", "unknown manufacturer"}},
-      {"firmware", [] { return std::vector{FirmwareFailure()}; },
+      {"firmware",
+       [] { return std::vector{FirmwareFailure()}; },
        {"Firmware failure: no verdict", "MCC 004", "1 min 31 s"}},
       {"stopped", [] { return std::vector{Stopped()}; }, {"Stopped: no verdict", "RICOHJPNR03"}},
-      {"dual_layer", [] { return std::vector{DualLayer()}; },
+      {"dual_layer",
+       [] { return std::vector{DualLayer()}; },
        {"OK for writing at 8X", "MKM-001", "layer 0", "layer 1", "DVD+R DL", "254"}},
-      {"smart", [] { return std::vector{Smart()}; },
+      {"smart",
+       [] { return std::vector{Smart()}; },
        {"Fit for writing up to 8X", "Highest fit speed: 8X", "not recommended", "failed"}},
-      {"comparison", [] { return std::vector{Good(), Marginal()}; },
+      {"comparison",
+       [] {
+         return std::vector{Good(), Marginal()};
+       },
        {"Comparison of 2 runs", "Run 1", "Run 2", "RICOHJPNR03", "CMC MAG-M01"}},
   };
 }
@@ -206,11 +215,15 @@ TEST(HtmlChecker, RefusesWhatAReportMustNotHave) {
   const std::pair<const char*, std::string> cases[] = {
       {"ok", head + "</head><body><p>x</p></body></html>"},
       {"script", head + "</head><body><script>1</script></body></html>"},
-      {"external reference", head + "</head><body><img src=\"http://x/a.png\" alt=\"\"></body></html>"},
-      {"<link> element", head + "<link rel=\"stylesheet\" href=\"a.css\"></head><body></body></html>"},
+      {"external reference",
+       head + "</head><body><img src=\"http://x/a.png\" alt=\"\"></body></html>"},
+      {"<link> element",
+       head + "<link rel=\"stylesheet\" href=\"a.css\"></head><body></body></html>"},
       {"event handler", head + "</head><body onload=\"x()\"></body></html>"},
       {"url()", head + "<style>body{background:url(a.png)}</style></head><body></body></html>"},
-      {"no viewport", "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>t</title></head><body></body></html>"},
+      {"no viewport",
+       "<!DOCTYPE html>\n<html lang=\"en\"><head><meta "
+       "charset=\"utf-8\"><title>t</title></head><body></body></html>"},
       {"parse error", head + "</head><body><p>x</div></body></html>"},
   };
   for (const auto& [expected, html] : cases) {
@@ -224,12 +237,18 @@ TEST(HtmlChecker, RefusesWhatAReportMustNotHave) {
 
 TEST(ReportPaper, LetterWhereTheCountryUsesIt) {
   const std::pair<const char*, PaperSize> cases[] = {
-      {"en_US.UTF-8", PaperSize::kLetter}, {"fr_CA.UTF-8", PaperSize::kLetter},
-      {"es_MX", PaperSize::kLetter},       {"en_PH.UTF-8@x", PaperSize::kLetter},
-      {"en_GB.UTF-8", PaperSize::kA4},     {"de_DE.UTF-8", PaperSize::kA4},
-      {"C", PaperSize::kA4},               {"POSIX", PaperSize::kA4},
-      {"", PaperSize::kA4},                {"C.UTF-8", PaperSize::kA4},
-      {"en_AU", PaperSize::kA4},           {"en_USX.UTF-8", PaperSize::kA4},
+      {"en_US.UTF-8", PaperSize::kLetter},
+      {"fr_CA.UTF-8", PaperSize::kLetter},
+      {"es_MX", PaperSize::kLetter},
+      {"en_PH.UTF-8@x", PaperSize::kLetter},
+      {"en_GB.UTF-8", PaperSize::kA4},
+      {"de_DE.UTF-8", PaperSize::kA4},
+      {"C", PaperSize::kA4},
+      {"POSIX", PaperSize::kA4},
+      {"", PaperSize::kA4},
+      {"C.UTF-8", PaperSize::kA4},
+      {"en_AU", PaperSize::kA4},
+      {"en_USX.UTF-8", PaperSize::kA4},
   };
   for (const auto& [locale, paper] : cases) {
     EXPECT_EQ(PaperSizeForLocale(locale), paper) << locale;
@@ -286,13 +305,13 @@ TEST(ReportFileName, SafeOnAnyFileSystem) {
 TEST(ReportText, AnyBytesBecomeValidUtf8) {
   const std::pair<std::string, std::string> cases[] = {
       {"plain", "plain"},
-      {"caf\xc3\xa9", "caf\xc3\xa9"},              // UTF-8 kept
-      {"caf\xe9", "caf\xc3\xa9"},                  // Latin-1 read as such
-      {"a\tb\nc", "a b c"},                        // controls become spaces
-      {"\xc0\xaf", "\xc3\x80\xc2\xaf"},            // an overlong form is not UTF-8
-      {"\xed\xa0\x80", "\xc3\xad\xc2\xa0 "},       // nor is a surrogate (0x80 is a C1 control)
-      {"\xe2\x82", "\xc3\xa2 "},                   // cut short
-      {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},    // four bytes kept
+      {"caf\xc3\xa9", "caf\xc3\xa9"},            // UTF-8 kept
+      {"caf\xe9", "caf\xc3\xa9"},                // Latin-1 read as such
+      {"a\tb\nc", "a b c"},                      // controls become spaces
+      {"\xc0\xaf", "\xc3\x80\xc2\xaf"},          // an overlong form is not UTF-8
+      {"\xed\xa0\x80", "\xc3\xad\xc2\xa0 "},     // nor is a surrogate (0x80 is a C1 control)
+      {"\xe2\x82", "\xc3\xa2 "},                 // cut short
+      {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},  // four bytes kept
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(ReportText(in), out) << in;
   // A record's strings may be huge; what a page shows is not.
@@ -312,13 +331,19 @@ TEST(ReportText, HugeFieldsStillGiveOnePage) {
   const fs::path path = TempDir() / "huge.pdf";
   WriteFile(path, pdf);
   if (!Have("pdfinfo")) GTEST_SKIP() << "poppler-utils not installed";
-  EXPECT_NE(RunCommand("pdfinfo " + Quoted(path)).text.find("Pages:           1\n"), std::string::npos);
+  EXPECT_NE(RunCommand("pdfinfo " + Quoted(path)).text.find("Pages:           1\n"),
+            std::string::npos);
 }
 
 TEST(ReportHtml, Base64AndEscaping) {
   const std::pair<const char*, const char*> cases[] = {
-      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
-      {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(Base64(in), out) << in;
   EXPECT_EQ(HtmlEscape("<a href=\"x\">&'"), "&lt;a href=&quot;x&quot;&gt;&amp;&#39;");

@@ -59,9 +59,12 @@ TEST_F(HistoryTest, KeptRunsComeBackNewestFirstAndFiltered) {
   ASSERT_TRUE(history.Open(m_path, &error, &notice)) << error;
   EXPECT_EQ(notice, "");
   // Added out of time order; the offsets matter: 10:00+02:00 is 08:00Z.
-  const int64_t a = history.Add(Run("2026-12-08T09:00:00+00:00", "YUDEN000", RunOutcome::kOk), &error);
-  const int64_t b = history.Add(Run("2026-12-08T10:00:00+02:00", "MCC 03", RunOutcome::kNotRecommended, "/dev/sg2"), &error);
-  const int64_t c = history.Add(Run("2026-12-07T23:00:00Z", "50%_OFF", RunOutcome::kAborted), &error);
+  const int64_t a =
+      history.Add(Run("2026-12-08T09:00:00+00:00", "YUDEN000", RunOutcome::kOk), &error);
+  const int64_t b = history.Add(
+      Run("2026-12-08T10:00:00+02:00", "MCC 03", RunOutcome::kNotRecommended, "/dev/sg2"), &error);
+  const int64_t c =
+      history.Add(Run("2026-12-07T23:00:00Z", "50%_OFF", RunOutcome::kAborted), &error);
   ASSERT_TRUE(a && b && c) << error;
 
   EXPECT_EQ(Ids(history, {}), (std::vector<int64_t>{a, b, c}));
@@ -90,7 +93,8 @@ TEST_F(HistoryTest, KeptRunsComeBackNewestFirstAndFiltered) {
   EXPECT_EQ(entries[1].outcome, RunOutcome::kNotRecommended);
   ScanRecord back;
   ASSERT_TRUE(history.Load(b, &back, &error)) << error;
-  EXPECT_EQ(back, Run("2026-12-08T10:00:00+02:00", "MCC 03", RunOutcome::kNotRecommended, "/dev/sg2"));
+  EXPECT_EQ(back,
+            Run("2026-12-08T10:00:00+02:00", "MCC 03", RunOutcome::kNotRecommended, "/dev/sg2"));
   EXPECT_FALSE(history.Load(999, &back, &error));
   EXPECT_EQ(error, "no run 999 in the history");
 }
@@ -175,8 +179,9 @@ TEST(IsoTime, OffsetsDatesAndNonsense) {
   EXPECT_EQ(ParseIsoTime("1969-12-31T23:30:00-00:30"), 0);
   EXPECT_EQ(ParseIsoTime("2026-12-08T02:10:00+00:00"), 1796695800);
   EXPECT_TRUE(ParseIsoTime("2026-12-08"));
-  for (const char* bad : {"", "yesterday", "2026-13-01", "2026-12-08T25:00:00Z", "2026-12-08T02:10:00",
-                          "2026-12-08T02:10:00+0100", "2026-12-08T02:10:00+01:00x", "2026-1-8"}) {
+  for (const char* bad :
+       {"", "yesterday", "2026-13-01", "2026-12-08T25:00:00Z", "2026-12-08T02:10:00",
+        "2026-12-08T02:10:00+0100", "2026-12-08T02:10:00+01:00x", "2026-1-8"}) {
     EXPECT_FALSE(ParseIsoTime(bad)) << bad;
   }
 }

@@ -35,9 +35,13 @@ TEST(RecordStatistics, NearestRankPercentileMaxMeanAndLimits) {
       // 95 % of 20 is 19: the 19th smallest.
       {"twenty", twenty, {200, 105, 190, 0, 300}, {400, 400, 400, 0, 50}},
       // 95 % of 21 is 19.95: the 20th smallest.
-      {"twenty-one", twentyOne, {600, (2100.0 + 600) / 21, 200, 1, -100},
+      {"twenty-one",
+       twentyOne,
+       {600, (2100.0 + 600) / 21, 200, 1, -100},
        {451, (400.0 * 20 + 451) / 21, 400, 1, -1}},
-      {"equal to the limit passes", {{500, 450}, {0, 0}}, {500, 250, 500, 0, 0},
+      {"equal to the limit passes",
+       {{500, 450}, {0, 0}},
+       {500, 250, 500, 0, 0},
        {450, 225, 450, 0, 0}},
   };
   for (const auto& c : cases) {

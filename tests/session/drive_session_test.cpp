@@ -44,7 +44,8 @@ TEST(DriveSession, SimulatorTrayOnTheChosenDrive) {
   options.simInsertDelayMs = 0;
   CDriveSession session;
   std::string error;
-  ASSERT_TRUE(session.Open(options, [](const std::string&, const std::string&) {}, &error))
+  ASSERT_TRUE(session.Open(
+      options, [](const std::string&, const std::string&) {}, &error))
       << error;
   ASSERT_TRUE(session.Initialized());
   ASSERT_FALSE(session.SimDrives().empty());

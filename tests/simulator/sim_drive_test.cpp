@@ -249,7 +249,7 @@ TEST(SimDriveSample, OutsideTheDataZoneStatusIsNonZero) {
   auto dual = ReadyDrive(InstantConfig(), "dvd+r-dl-strata");
   const Exchange rim = Send(*dual, SampleCdb(13, 0xDF0000), 8);
   EXPECT_EQ(rim.data[0], 0);
-  EXPECT_EQ(rim.data[3], 1);  // layer
+  EXPECT_EQ(rim.data[3], 1);                                      // layer
   EXPECT_NE(Send(*dual, SampleCdb(13, 0x300000), 8).data[0], 0);  // between the layers
 
   auto cd = ReadyDrive(InstantConfig(), "cd-r");

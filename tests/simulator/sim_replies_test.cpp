@@ -37,7 +37,6 @@ TEST(SimInquiry, StandardLayout) {
   EXPECT_EQ(d[3] & 0x0F, 2);
   EXPECT_EQ(d[4] + 5u, inquiry.reply.transferred);
   EXPECT_EQ(Text(d, 8, 35), "VELMO   DVDRW VX-2016   1.02");
-
 }
 
 TEST(SimConfiguration, CurrentProfileOfEachMedium) {

@@ -47,9 +47,9 @@ TEST(SimScenarioList, DefaultFirstNamesUniqueDiscsKnown) {
     }
   }
   for (const char* required :
-       {"dvd+r-marginal", "dvd+r-bad", "dvd-r-good", "dvd+rdl-good", "dvd+rdl-marginal",
-        "dvd+rw", "dvd-rw", "cd-r", "dvd-rom", "no-profile", "empty", "old-firmware",
-        "timeout", "drive-gone", "eject-mid-scan", "broken-lengths"})
+       {"dvd+r-marginal", "dvd+r-bad", "dvd-r-good", "dvd+rdl-good", "dvd+rdl-marginal", "dvd+rw",
+        "dvd-rw", "cd-r", "dvd-rom", "no-profile", "empty", "old-firmware", "timeout", "drive-gone",
+        "eject-mid-scan", "broken-lengths"})
     EXPECT_EQ(names.count(required), 1u) << required;
   EXPECT_EQ(FindSimScenario("no-such-scenario"), nullptr);
 }
@@ -131,9 +131,10 @@ TEST(SimScenarioList, DescriptionsNameOnlySpeedsTheDiscOffers) {
           std::isdigit(static_cast<unsigned char>(text[end + 1]))) {
         end += 2;
       }
-      const bool wordEnds = end + 1 >= text.size() ||
-                            !std::isalnum(static_cast<unsigned char>(text[end + 1]));
-      if (end < text.size() && text[end] == 'X' && wordEnds) found.push_back(text.substr(i, end - i));
+      const bool wordEnds =
+          end + 1 >= text.size() || !std::isalnum(static_cast<unsigned char>(text[end + 1]));
+      if (end < text.size() && text[end] == 'X' && wordEnds)
+        found.push_back(text.substr(i, end - i));
       i = end;
     }
     return found;
@@ -145,8 +146,8 @@ TEST(SimScenarioList, DescriptionsNameOnlySpeedsTheDiscOffers) {
       const uint32_t kBps = times == 2.4 ? 3324u : static_cast<uint32_t>(times * 1385);
       bool offered = false;
       for (const SimWriteSpeed& speed : disc.writeSpeeds) offered |= speed.writeKBps == kBps;
-      EXPECT_TRUE(offered) << owner << ": \"" << text << "\" names " << multiple << "X ("
-                           << kBps << " kB/s)";
+      EXPECT_TRUE(offered) << owner << ": \"" << text << "\" names " << multiple << "X (" << kBps
+                           << " kB/s)";
     }
   };
   for (const SimScenario& scenario : SimScenarios()) {

@@ -37,8 +37,7 @@ inline bool HasSense(const ScsiExchange& reply, uint8_t key, uint8_t asc, uint8_
 }
 
 inline bool Good(const ScsiExchange& reply) {
-  return reply.outcome == ExchangeOutcome::kDone && reply.scsiStatus == 0 &&
-         reply.senseLength == 0;
+  return reply.outcome == ExchangeOutcome::kDone && reply.scsiStatus == 0 && reply.senseLength == 0;
 }
 
 inline std::vector<uint8_t> VendorCdb(uint8_t subcode, const char* code = kVendorAccessCode) {

@@ -160,8 +160,8 @@ TEST(TefeStatus, UnmeasurableOutsideAndScratched) {
   int hit = 0;
   for (uint32_t psn : DataZone(scratched)) {
     const TefePosition where = LocatePsn(scratched, psn);
-    const bool inBand = std::abs(where.radiusMm - scratched.scratchRadiusMm) <=
-                        scratched.scratchWidthMm / 2;
+    const bool inBand =
+        std::abs(where.radiusMm - scratched.scratchRadiusMm) <= scratched.scratchWidthMm / 2;
     const SimTefeReading r = MeasureTefe(scratched, psn, 13, 1);
     EXPECT_EQ(r.status != kTefeStatusValid, inBand) << psn;
     hit += inBand;

@@ -18,7 +18,8 @@ BitmapDescription Described(int32_t width, int32_t height, uint16_t bits, uint16
 
 TEST(BitmapInfoTest, DepthsFoldOntoTheSixBuckets) {
   const std::pair<uint16_t, uint16_t> cases[] = {
-      {1, 1}, {2, 4}, {4, 4}, {5, 8}, {8, 8}, {9, 16}, {16, 16}, {17, 24}, {24, 24}, {25, 32}, {48, 32},
+      {1, 1},   {2, 4},   {4, 4},   {5, 8},   {8, 8},   {9, 16},
+      {16, 16}, {17, 24}, {24, 24}, {25, 32}, {48, 32},
   };
   for (auto [bits, bucket] : cases) EXPECT_EQ(BucketBitCount(bits), bucket) << bits;
 }
@@ -28,8 +29,8 @@ TEST(BitmapInfoTest, BlockSizeFollowsTheBucketOfPlanesTimesBits) {
     uint16_t planes, bits;
     size_t blockSize;
   };
-  const Case cases[] = {{1, 1, 48},      {1, 4, 104}, {1, 8, 1064}, {1, 16, 262184},
-                        {1, 24, 40},     {1, 32, 44}, {2, 4, 1064}};
+  const Case cases[] = {{1, 1, 48},  {1, 4, 104}, {1, 8, 1064}, {1, 16, 262184},
+                        {1, 24, 40}, {1, 32, 44}, {2, 4, 1064}};
   for (const Case& c : cases) {
     auto info = CreateBitmapInfo(Described(7, 3, c.bits, c.planes));
     ASSERT_TRUE(info);
@@ -46,10 +47,46 @@ TEST(BitmapInfoTest, HeaderBytesAreLittleEndianInFieldOrder) {
   std::vector<uint8_t> bytes(40);
   PutBitmapInfoHeader(bytes.data(), info->header);
   const uint32_t sizeImage = 0x104 * 0x0304;  // rows of 258 bytes padded to 260
-  const std::vector<uint8_t> expected = {
-      40, 0, 0, 0, 0x02, 0x01, 0, 0, 0x04, 0x03, 0, 0, 1, 0, 8, 0, 0, 0, 0, 0,
-      uint8_t(sizeImage), uint8_t(sizeImage >> 8), uint8_t(sizeImage >> 16), 0,
-      0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0};  // biClrUsed 256
+  const std::vector<uint8_t> expected = {40,
+                                         0,
+                                         0,
+                                         0,
+                                         0x02,
+                                         0x01,
+                                         0,
+                                         0,
+                                         0x04,
+                                         0x03,
+                                         0,
+                                         0,
+                                         1,
+                                         0,
+                                         8,
+                                         0,
+                                         0,
+                                         0,
+                                         0,
+                                         0,
+                                         uint8_t(sizeImage),
+                                         uint8_t(sizeImage >> 8),
+                                         uint8_t(sizeImage >> 16),
+                                         0,
+                                         0,
+                                         0,
+                                         0,
+                                         0,
+                                         0,
+                                         0,
+                                         0,
+                                         0,
+                                         0,
+                                         1,
+                                         0,
+                                         0,
+                                         0,
+                                         0,
+                                         0,
+                                         0};  // biClrUsed 256
   EXPECT_EQ(bytes, expected);
 }
 

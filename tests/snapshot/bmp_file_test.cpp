@@ -33,10 +33,10 @@ TEST_F(BmpFileTest, TwentyFourBitFileByteForByte) {
   const std::string path = PathOf("one.bmp");
   ASSERT_TRUE(SaveBitmapAsBmp(bitmap, path).Succeeded());
   const std::vector<uint8_t> expected = {
-      'B', 'M', 62, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,                     // file header
-      40, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0,       // info header
-      8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-      0xFF, 0x00, 0x00, 0, 0x00, 0x00, 0xFF, 0,  // bottom row first, padded to 4
+      'B',  'M',  62, 0,    0,    0,    0, 0, 0, 0, 54, 0, 0, 0,                     // file header
+      40,   0,    0,  0,    1,    0,    0, 0, 2, 0, 0,  0, 1, 0, 24, 0, 0, 0, 0, 0,  // info header
+      8,    0,    0,  0,    0,    0,    0, 0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0, 0, 0xFF,
+      0x00, 0x00, 0,  0x00, 0x00, 0xFF, 0,  // bottom row first, padded to 4
   };
   EXPECT_EQ(ReadBytes(path), expected);
 }
@@ -62,8 +62,9 @@ TEST_F(BmpFileTest, LayoutAtEveryDepth) {
     uint32_t offBits, rowBytes;
   };
   const Case cases[] = {
-      {1, 1, 62, 4},   {1, 33, 62, 8},  {4, 9, 118, 8},  {8, 3, 1078, 4}, {8, 5, 1078, 8},
-      {16, 3, 14 + 40 + 65536 * 4, 8},  {24, 1, 54, 4},  {24, 3, 54, 12}, {24, 5, 54, 16},
+      {1, 1, 62, 4},   {1, 33, 62, 8},  {4, 9, 118, 8},
+      {8, 3, 1078, 4}, {8, 5, 1078, 8}, {16, 3, 14 + 40 + 65536 * 4, 8},
+      {24, 1, 54, 4},  {24, 3, 54, 12}, {24, 5, 54, 16},
       {32, 3, 54, 12},
   };
   const int32_t height = 3;
@@ -83,7 +84,8 @@ TEST_F(BmpFileTest, LayoutAtEveryDepth) {
       const uint8_t* row = bmp.Row(y);
       const uint8_t* source = bitmap.rows.data() + y * bitmap.stride;
       EXPECT_TRUE(std::equal(source, source + bitmap.stride, row)) << "row " << y;
-      EXPECT_TRUE(std::all_of(row + bitmap.stride, row + c.rowBytes, [](uint8_t b) { return b == 0; }))
+      EXPECT_TRUE(
+          std::all_of(row + bitmap.stride, row + c.rowBytes, [](uint8_t b) { return b == 0; }))
           << "padding of row " << y;
     }
   }
@@ -135,7 +137,8 @@ TEST_F(BmpFileTest, NameTakenByAFolderFailsAtRenameAndCleansUp) {
 }
 
 TEST_F(BmpFileTest, UnusableBitmapsFailBeforeAnyFileExists) {
-  EXPECT_EQ(SaveBitmapAsBmp(Pattern(0, 3, 24), PathOf("a.bmp")).failedStep, SnapshotStep::kDescribe);
+  EXPECT_EQ(SaveBitmapAsBmp(Pattern(0, 3, 24), PathOf("a.bmp")).failedStep,
+            SnapshotStep::kDescribe);
   auto shortRows = Pattern(3, 3, 24);
   shortRows.rows.pop_back();
   auto narrowStride = Pattern(3, 3, 24);
@@ -150,7 +153,8 @@ TEST_F(BmpFileTest, UnusableBitmapsFailBeforeAnyFileExists) {
   // A block made for another bitmap describes rows this one does not have.
   auto otherInfo = CreateBitmapInfo(Pattern(6, 3, 8));
   ASSERT_TRUE(otherInfo);
-  EXPECT_EQ(WriteBmpFile(PathOf("a.bmp"), *otherInfo, Pattern(6, 3, 32)).failedStep, SnapshotStep::kReadPixels);
+  EXPECT_EQ(WriteBmpFile(PathOf("a.bmp"), *otherInfo, Pattern(6, 3, 32)).failedStep,
+            SnapshotStep::kReadPixels);
   EXPECT_TRUE(Names().empty());
 }
 

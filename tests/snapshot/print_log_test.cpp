@@ -21,7 +21,9 @@ void PrintTo(const Line& line, std::ostream* os) {
 struct RecordingPage : LogPrintTarget {
   explicit RecordingPage(int height) : height(height) {}
   int PageHeight() const override { return height; }
-  void DrawTextLine(int x, int y, const std::string& text) override { lines.push_back({x, y, text}); }
+  void DrawTextLine(int x, int y, const std::string& text) override {
+    lines.push_back({x, y, text});
+  }
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
 
   int height;

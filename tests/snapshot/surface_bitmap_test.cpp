@@ -25,7 +25,8 @@ TEST(SurfaceBitmapTest, PixelFormatsBecomeBlueGreenRedRowsAtTheirStride) {
 
 TEST(SurfaceBitmapTest, NoPixelsGiveABitmapTheWriterRefuses) {
   const auto nullRows = DescribeRgbBytes(4, 4, nullptr, 12, TrueColorDepth::k24);
-  EXPECT_EQ(SaveBitmapAsBmp(nullRows, "/nonexistent/never.bmp").failedStep, SnapshotStep::kReadPixels);
+  EXPECT_EQ(SaveBitmapAsBmp(nullRows, "/nonexistent/never.bmp").failedStep,
+            SnapshotStep::kReadPixels);
 }
 
 using SurfaceRoundTripTest = ScratchFolder;
@@ -33,10 +34,12 @@ using SurfaceRoundTripTest = ScratchFolder;
 TEST_F(SurfaceRoundTripTest, ChartSurfaceReadsBackPixelForPixel) {
   const int width = 5, height = 3;  // odd width: every file row is padded
   std::vector<uint32_t> surface(width * height);
-  for (int i = 0; i < width * height; ++i) surface[i] = (40u * i + 1) | (90u * i + 2) << 8 | (17u * i + 3) << 16;
+  for (int i = 0; i < width * height; ++i)
+    surface[i] = (40u * i + 1) | (90u * i + 2) << 8 | (17u * i + 3) << 16;
   for (TrueColorDepth depth : {TrueColorDepth::k24, TrueColorDepth::k32}) {
     const std::string path = PathOf("chart.bmp");
-    const auto bitmap = DescribePixels32(width, height, surface.data(), width, PixelOrder::kColorref, depth);
+    const auto bitmap =
+        DescribePixels32(width, height, surface.data(), width, PixelOrder::kColorref, depth);
     ASSERT_TRUE(SaveBitmapAsBmp(bitmap, path).Succeeded());
     const ParsedBmp bmp = ReadBmp(path);
     ASSERT_EQ(bmp.BitCount(), static_cast<uint32_t>(depth));

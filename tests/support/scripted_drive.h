@@ -23,7 +23,7 @@ struct ScriptedReply {
   ExchangeOutcome outcome = ExchangeOutcome::kDone;
   uint8_t scsiStatus = 0;
   SenseTriple sense = kSenseNone;  // the key byte goes as scripted, unmasked
-  std::vector<uint8_t> data;  // answered up to the length asked for
+  std::vector<uint8_t> data;       // answered up to the length asked for
 };
 
 class ScriptedDrive {
@@ -78,10 +78,9 @@ class ScriptedDrive {
     ScriptedReply script;
     {
       std::lock_guard<std::mutex> hold(m_lock);
-      m_received.push_back({std::vector<uint8_t>(command.cdb.begin(),
-                                                 command.cdb.begin() + command.cdbLength),
-                            command.direction, command.dataLength,
-                            static_cast<uint32_t>(command.timeout.count())});
+      m_received.push_back(
+          {std::vector<uint8_t>(command.cdb.begin(), command.cdb.begin() + command.cdbLength),
+           command.direction, command.dataLength, static_cast<uint32_t>(command.timeout.count())});
       auto computed = m_computed.find(command.cdb[0]);
       auto it = m_replies.find(command.cdb[0]);
       if (computed != m_computed.end()) {
@@ -110,8 +109,8 @@ class ScriptedDrive {
       command.SetSense(sense.data(), sense.size());
     }
     if (command.direction == kDirectionIn && command.data != nullptr) {
-      const uint32_t n = std::min<uint32_t>(command.dataLength,
-                                            static_cast<uint32_t>(script.data.size()));
+      const uint32_t n =
+          std::min<uint32_t>(command.dataLength, static_cast<uint32_t>(script.data.size()));
       if (n > 0) std::memcpy(command.data, script.data.data(), n);  // data() may be null
       command.transferred = n;
     }
