@@ -18,49 +18,15 @@
 #include "results/compare_chart.h"
 #include "results/history.h"
 #include "simulator/sim_drive.h"
-#include "tests/app/gui_test_support.h"
+#include "tests/app/window_test.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class Prompts : public UserPrompts {
- public:
-  explicit Prompts(std::vector<std::string>& seen) : m_seen(seen) {}
-  void Message(wxWindow*, const std::string& text, const std::string&) override {
-    m_seen.push_back(text);
-  }
-  void DriveNotice(wxWindow*) override {}
-  void About(wxWindow*) override {}
-
- private:
-  std::vector<std::string>& m_seen;
-};
-
-class RecordViewTest : public ::testing::Test {
+class RecordViewTest : public WindowTest {
  protected:
-  void Open(const std::string& scenario) {
-    RunOptions options;
-    options.simulate = true;
-    options.scenario = scenario;
-    options.simLatencyMs = 0;
-    m_dialog = new CScanDlg(options, std::make_unique<Prompts>(m_messages));
-    m_dialog->Show();
-    m_dialog->OnInitDialog();
-    Pump();
-  }
-  void TearDown() override {
-    if (m_dialog != nullptr) m_dialog->Close(true);
-    for (int i = 0; i < 5; ++i) Pump();
-  }
-  std::string Text(int id) const {
-    return m_dialog->Layout().Control(id)->GetLabel().utf8_string();
-  }
-  void Click(int id) {
-    wxCommandEvent event(wxEVT_BUTTON, id);
-    event.SetEventObject(m_dialog->Layout().Control(id));
-    m_dialog->Layout().Control(id)->GetEventHandler()->ProcessEvent(event);
-  }
+  void Open(const std::string& scenario) { OpenWindow(scenario); }
   // File, Open Record..., through the menu as the user picks it.
   void OpenRecordFromMenu(const std::string& path) {
     m_dialog->SetOpenRecordHook([path](std::string* chosen) {
@@ -73,9 +39,6 @@ class RecordViewTest : public ::testing::Test {
     wxCommandEvent event(wxEVT_MENU, id);
     m_dialog->GetEventHandler()->ProcessEvent(event);
   }
-
-  std::vector<std::string> m_messages;
-  CScanDlg* m_dialog = nullptr;
 };
 
 ScanRecord RecordedDlRun() {

@@ -24,24 +24,11 @@
 #include "app/report_printout.h"
 #include "app/scan_dlg.h"
 #include "res/resource_ids.h"
-#include "tests/app/gui_test_support.h"
+#include "tests/app/window_test.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-class SilentPrompts : public UserPrompts {
- public:
-  explicit SilentPrompts(std::vector<std::string>& seen) : m_seen(seen) {}
-  void Message(wxWindow*, const std::string& text, const std::string&) override {
-    m_seen.push_back(text);
-  }
-  void DriveNotice(wxWindow*) override {}
-  void About(wxWindow*) override {}
-
- private:
-  std::vector<std::string>& m_seen;
-};
 
 std::string Command(const std::string& line) {
   std::string out;
@@ -54,29 +41,12 @@ std::string Command(const std::string& line) {
   return out;
 }
 
-class ReportWindowTest : public ::testing::Test {
+class ReportWindowTest : public WindowTest {
  protected:
   void Open(const std::string& scenario, int latencyMs = 0) {
-    RunOptions options;
-    options.simulate = true;
-    options.scenario = scenario;
-    options.simLatencyMs = latencyMs;
-    m_dialog = new CScanDlg(options, std::make_unique<SilentPrompts>(m_messages));
-    m_dialog->Show();
-    ASSERT_TRUE(m_dialog->OnInitDialog());
-    ASSERT_TRUE(WaitFor([&] { return Status() == "Ready."; }));
-  }
-  void TearDown() override {
-    if (m_dialog != nullptr) m_dialog->Close(true);
-    for (int i = 0; i < 5; ++i) Pump();
-  }
-  std::string Status() const {
-    return m_dialog->Layout().Control(IDC_STATUS)->GetLabel().utf8_string();
-  }
-  void Click(int id) {
-    wxCommandEvent event(wxEVT_BUTTON, id);
-    event.SetEventObject(m_dialog->Layout().Control(id));
-    m_dialog->Layout().Control(id)->GetEventHandler()->ProcessEvent(event);
+    OpenWindow(scenario, latencyMs);
+    ASSERT_TRUE(m_opened);
+    ASSERT_TRUE(WaitStatus("Ready."));
   }
   // A File menu item, found by its text as the user sees it.
   void Menu(const char* item) {
@@ -96,9 +66,6 @@ class ReportWindowTest : public ::testing::Test {
     Menu("Export Report...");
     return offered;
   }
-
-  std::vector<std::string> m_messages;
-  CScanDlg* m_dialog = nullptr;
 };
 
 TEST_F(ReportWindowTest, ExportsTheRunThatEnded) {

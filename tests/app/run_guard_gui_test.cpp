@@ -20,54 +20,16 @@
 #include "res/resource_ids.h"
 #include "session/run_lock.h"
 #include "simulator/sim_drive.h"
-#include "tests/app/gui_test_support.h"
+#include "tests/app/window_test.h"
 #include "tests/app/x11_map_state.h"
 
 namespace {
 
-class CountingPrompts : public UserPrompts {
- public:
-  explicit CountingPrompts(std::vector<std::string>& seen) : m_seen(seen) {}
-  void Message(wxWindow*, const std::string& text, const std::string&) override {
-    m_seen.push_back(text);
-  }
-  void DriveNotice(wxWindow*) override { m_seen.push_back("(drive notice)"); }
-  void About(wxWindow*) override {}
-
- private:
-  std::vector<std::string>& m_seen;
-};
-
-class RunGuardTest : public ::testing::Test {
+class RunGuardTest : public WindowTest {
  protected:
   void Open(const std::string& scenario, int latencyMs = 0) {
-    RunOptions options;
-    options.simulate = true;
-    options.scenario = scenario;
-    options.simLatencyMs = latencyMs;
-    m_dialog = new CScanDlg(options, std::make_unique<CountingPrompts>(m_seen));
-    m_dialog->Show();
-    m_dialog->OnInitDialog();
-    Pump();
+    OpenWindow(scenario, latencyMs, /*keepDriveNotice=*/true);
   }
-  void TearDown() override {
-    if (m_dialog != nullptr) m_dialog->Close(true);
-    for (int i = 0; i < 5; ++i) Pump();
-  }
-  std::string Status() const {
-    return m_dialog->Layout().Control(IDC_STATUS)->GetLabel().utf8_string();
-  }
-  bool WaitStatus(const std::string& text, int timeoutMs = 10000) {
-    return WaitFor([&] { return Status() == text; }, timeoutMs);
-  }
-  void Click(int id) {
-    wxCommandEvent event(wxEVT_BUTTON, id);
-    event.SetEventObject(m_dialog->Layout().Control(id));
-    m_dialog->Layout().Control(id)->GetEventHandler()->ProcessEvent(event);
-  }
-
-  std::vector<std::string> m_seen;
-  CScanDlg* m_dialog = nullptr;
 };
 
 int RedPixels(wxWindow* window) {
@@ -111,8 +73,8 @@ TEST_F(RunGuardTest, ARunIsRefusedInRedWhileAnotherHoldsTheLog) {
   Click(IDC_START);
   EXPECT_TRUE(WaitFor(
       [&] {
-        return !m_seen.empty() &&
-               m_seen.back() == "This disc is ok for writing under this speed setting.";
+        return !m_messages.empty() &&
+               m_messages.back() == "This disc is ok for writing under this speed setting.";
       },
       30000));
 }
@@ -155,7 +117,7 @@ TEST_F(RunGuardTest, CloseHidesAtOnceThenLeavesTheDiagnosticMode) {
   WaitFor([] { return false; }, 300);  // into the first sample
   std::shared_ptr<CSimDrive> drive = m_dialog->Session()->SimDrives().at(0);
   const uint32_t modeCommands = drive->CommandCount(SimCommandClass::kDiagnosticMode);
-  const size_t messages = m_seen.size();
+  const size_t messages = m_messages.size();
   const unsigned long xid = XWindowOf(m_dialog->GetHandle());
 
   // The X server's view, on a connection of this thread's own.
@@ -187,7 +149,7 @@ TEST_F(RunGuardTest, CloseHidesAtOnceThenLeavesTheDiagnosticMode) {
       << "the pending sample was waited for";
   EXPECT_EQ(drive->CommandCount(SimCommandClass::kDiagnosticMode), modeCommands + 1)
       << "leave sent";
-  EXPECT_EQ(m_seen.size(), messages) << "nothing shown after the window went";
+  EXPECT_EQ(m_messages.size(), messages) << "nothing shown after the window went";
   EXPECT_EQ(g_pDeviceManager, nullptr);
 }
 

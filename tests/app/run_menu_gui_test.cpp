@@ -13,26 +13,13 @@
 #include "app/scan_dlg.h"
 #include "res/resource_ids.h"
 #include "simulator/sim_drive.h"
-#include "tests/app/gui_test_support.h"
+#include "tests/app/window_test.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class RecordingPrompts : public UserPrompts {
- public:
-  explicit RecordingPrompts(std::vector<std::string>& seen) : m_seen(seen) {}
-  void Message(wxWindow*, const std::string& text, const std::string&) override {
-    m_seen.push_back(text);
-  }
-  void DriveNotice(wxWindow*) override {}
-  void About(wxWindow*) override {}
-
- private:
-  std::vector<std::string>& m_seen;
-};
-
-class RunMenuTest : public ::testing::Test {
+class RunMenuTest : public WindowTest {
  protected:
   void SetUp() override {
     std::string pattern = fs::temp_directory_path().string() + "/velmo-config-XXXXXX";
@@ -43,34 +30,19 @@ class RunMenuTest : public ::testing::Test {
     setenv("XDG_CONFIG_HOME", home.c_str(), 1);
   }
   void TearDown() override {
-    if (dialog != nullptr) dialog->Close(true);
-    for (int i = 0; i < 5; ++i) Pump();
+    WindowTest::TearDown();
     setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
     fs::remove_all(home);
   }
-  void Open(const std::string& scenario, int latencyMs) {
-    RunOptions options;
-    options.simulate = true;
-    options.scenario = scenario;
-    options.simLatencyMs = latencyMs;
-    dialog = new CScanDlg(options, std::make_unique<RecordingPrompts>(messages));
-    dialog->Show();
-    dialog->OnInitDialog();
-    Pump();
-  }
+  void Open(const std::string& scenario, int latencyMs) { OpenWindow(scenario, latencyMs); }
   void Menu(int id, bool checked) {
     wxCommandEvent event(wxEVT_MENU, id);
     event.SetInt(checked ? 1 : 0);
-    dialog->GetEventHandler()->ProcessEvent(event);
-  }
-  std::string Status() const {
-    return dialog->Layout().Control(IDC_STATUS)->GetLabel().utf8_string();
+    m_dialog->GetEventHandler()->ProcessEvent(event);
   }
 
   std::string home;
   std::string saved;
-  std::vector<std::string> messages;
-  CScanDlg* dialog = nullptr;
 };
 
 TEST_F(RunMenuTest, ChoicesAreKeptAndADamagedFileIsSetAside) {
@@ -104,9 +76,9 @@ TEST_F(RunMenuTest, TheMenuPersistsItsChoices) {
   fs::create_directories(home + "/velmo");
   std::ofstream(home + "/velmo/velmo.conf") << "not a settings file\n";
   Open("empty", 0);
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_NE(messages[0].find("was damaged"), std::string::npos);
-  wxMenuBar* bar = dialog->GetMenuBar();
+  ASSERT_EQ(m_messages.size(), 1u);
+  EXPECT_NE(m_messages[0].find("was damaged"), std::string::npos);
+  wxMenuBar* bar = m_dialog->GetMenuBar();
   const int run = bar->FindMenu("Run");
   ASSERT_NE(run, wxNOT_FOUND);
   wxMenu* menu = bar->GetMenu(static_cast<size_t>(run));
@@ -116,20 +88,21 @@ TEST_F(RunMenuTest, TheMenuPersistsItsChoices) {
   EXPECT_EQ(menu->FindItemByPosition(2)->GetItemLabelText().utf8_string(),
             "Save a report of every run to…");
 
-  dialog->SetReportDirHook([](std::string* folder) {
+  m_dialog->SetReportDirHook([](std::string* folder) {
     *folder = "/srv/reports";
     return true;
   });
   Menu(menu->FindItemByPosition(0)->GetId(), true);
   Menu(menu->FindItemByPosition(2)->GetId(), true);
-  EXPECT_EQ(dialog->Choices(), (RunChoices{true, false, "/srv/reports"}));
-  dialog->Close(true);
+  EXPECT_EQ(m_dialog->Choices(), (RunChoices{true, false, "/srv/reports"}));
+  m_dialog->Close(true);
   for (int i = 0; i < 5; ++i) Pump();
-  dialog = nullptr;
+  m_dialog = nullptr;
 
   Open("empty", 0);
-  EXPECT_EQ(dialog->Choices(), (RunChoices{true, false, "/srv/reports"}));
-  menu = dialog->GetMenuBar()->GetMenu(static_cast<size_t>(dialog->GetMenuBar()->FindMenu("Run")));
+  EXPECT_EQ(m_dialog->Choices(), (RunChoices{true, false, "/srv/reports"}));
+  menu =
+      m_dialog->GetMenuBar()->GetMenu(static_cast<size_t>(m_dialog->GetMenuBar()->FindMenu("Run")));
   EXPECT_TRUE(menu->FindItemByPosition(0)->IsChecked());
   EXPECT_FALSE(menu->FindItemByPosition(1)->IsChecked());
   EXPECT_TRUE(menu->FindItemByPosition(2)->IsChecked());
@@ -144,19 +117,19 @@ TEST_F(RunMenuTest, TheFeederRunsByItself) {
   ASSERT_TRUE(SaveRunChoices(RunChoicesPath(), RunChoices{true, true, reports}, &error)) << error;
   Open("feeder", 10);
   ASSERT_TRUE(WaitFor([&] { return Status() == kStartedByItself; }, 20000)) << Status();
-  ASSERT_TRUE(WaitFor([&] { return messages.size() >= 3; }, 60000));
-  EXPECT_EQ(messages[0], "This disc is ok for writing under this speed setting.");
-  EXPECT_NE(messages[1], messages[0]);
-  EXPECT_NE(messages[2], messages[0]);
-  CSimDrive& drive = *dialog->Session()->SimDrives().at(0);
+  ASSERT_TRUE(WaitFor([&] { return m_messages.size() >= 3; }, 60000));
+  EXPECT_EQ(m_messages[0], "This disc is ok for writing under this speed setting.");
+  EXPECT_NE(m_messages[1], m_messages[0]);
+  EXPECT_NE(m_messages[2], m_messages[0]);
+  CSimDrive& drive = *m_dialog->Session()->SimDrives().at(0);
   ASSERT_TRUE(WaitFor([&] { return drive.DiscName() == "dvd-rom" && drive.DiscReady(); }, 20000));
   for (int i = 0; i < 10; ++i) {
     Pump();
     wxMilliSleep(60);
   }
-  EXPECT_EQ(messages.size(), 3u) << "the DVD-ROM is not started";
+  EXPECT_EQ(m_messages.size(), 3u) << "the DVD-ROM is not started";
   EXPECT_EQ(drive.OpcodeCount(0x1B), 3u) << "three discs ejected";
-  EXPECT_FALSE(dialog->Scanning());
+  EXPECT_FALSE(m_dialog->Scanning());
   // One report a run, each a PDF under its own default name.
   std::vector<std::string> pdfs;
   for (const auto& entry : fs::directory_iterator(reports)) {
