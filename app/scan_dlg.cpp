@@ -315,6 +315,7 @@ void CScanDlg::InitDensityCombo() {
 void CScanDlg::SetText(int id, const std::string& text) {
   wxWindow* control = m_layout.Control(id);
   if (control != nullptr) control->SetLabel(wxString::FromUTF8(text));
+  if (id == IDC_STATUS && m_statusHook) m_statusHook(text);
 }
 
 void CScanDlg::EnableRunControls(bool start, bool stop, bool others) {

@@ -90,6 +90,11 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void SetSmartDialogHook(std::function<void(CSmartModeDlg&)> hook) {
     m_smartHook = std::move(hook);
   }
+  // Told every status text as it is set, on the UI thread: a status the
+  // next poll replaces at once is still seen.
+  void SetStatusHook(std::function<void(const std::string&)> hook) {
+    m_statusHook = std::move(hook);
+  }
   // Stand-in for the folder dialog of "Save a report of every run to...".
   void SetReportDirHook(std::function<bool(std::string*)> hook) {
     m_reportDirHook = std::move(hook);
@@ -233,6 +238,7 @@ class CScanDlg : public wxFrame, private ScanWindow {
   // Smart Scan workers whose dialog closed while a sample was pending.
   std::vector<std::unique_ptr<CSmartScanWorker>> m_stoppedSmartScans;
   std::function<void(CSmartModeDlg&)> m_smartHook;
+  std::function<void(const std::string&)> m_statusHook;
   std::function<bool(std::string*)> m_savePathHook;
   std::function<void(wxPrintDialogData&)> m_printHook;
   std::function<bool(const std::string&, std::string*)> m_reportPathHook;
