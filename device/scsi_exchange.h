@@ -55,13 +55,13 @@ struct ScsiExchange {
   // Copies the first length bytes of a CDB.
   void SetCdb(const uint8_t* bytes, uint8_t length) {
     cdbLength = length > cdb.size() ? static_cast<uint8_t>(cdb.size()) : length;
-    std::memcpy(cdb.data(), bytes, cdbLength);
+    if (cdbLength > 0) std::memcpy(cdb.data(), bytes, cdbLength);  // an empty CDB may be null
   }
 
   // Sense bytes as they came (cut to what fits) and their decoding.
   void SetSense(const uint8_t* bytes, size_t length) {
     senseLength = static_cast<uint8_t>(length > senseBytes.size() ? senseBytes.size() : length);
-    std::memcpy(senseBytes.data(), bytes, senseLength);
+    if (senseLength > 0) std::memcpy(senseBytes.data(), bytes, senseLength);
     sense = DecodeSense(bytes, length);
   }
 
