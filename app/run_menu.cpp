@@ -75,11 +75,12 @@ void CScanDlg::StartIfChosen() {
 // that cannot be written is said after the run's own status text, which
 // stays: the run itself is not less done.
 void CScanDlg::SaveReportIfChosen() {
-  if (m_runChoices.reportDir.empty() || !m_recorder.HasRun() || m_closing) return;
+  const std::optional<ScanRecord> record = LastRunRecord();
+  if (m_runChoices.reportDir.empty() || !record || m_closing) return;
   CReportOutput output(m_runChoices.reportDir, ReportFormat::kPdf);
   std::string written, error;
   if (!output.Open(&error) ||
-      !output.Write({m_recorder.Record()}, PaperSizeFromEnvironment(), &written, &error)) {
+      !output.Write({*record}, PaperSizeFromEnvironment(), &written, &error)) {
     const std::string status = m_layout.Control(IDC_STATUS)->GetLabel().utf8_string();
     SetText(IDC_STATUS, status + " (report not written: " + error + ")");
   }

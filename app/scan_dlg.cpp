@@ -17,6 +17,7 @@
 #include <gdk/gdk.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "app/app_art.h"
@@ -32,6 +33,7 @@
 #include "commands/drive_commands.h"
 #include "res/resource_ids.h"
 #include "results/media_codes.h"
+#include "results/run_end_text.h"
 #include "results/run_identity.h"
 #include "session/run_lock.h"
 #include "session/sim_catalogue.h"
@@ -156,8 +158,9 @@ void CScanDlg::AddReportMenuItems() {
 // The recorded run the window shows, else the last run started here.
 std::vector<ScanRecord> CScanDlg::RunsToReport() const {
   if (m_showingRecord) return {m_shownRecord};
-  if (!m_recorder.HasRun()) return {};
-  return {m_recorder.Record()};
+  const std::optional<ScanRecord> last = LastRunRecord();
+  if (!last) return {};
+  return {*last};
 }
 
 void CScanDlg::OnExportReport(wxCommandEvent&) { ExportReportOf(RunsToReport()); }
@@ -531,7 +534,7 @@ void CScanDlg::OnStart(wxCommandEvent&) {
     return;
   }
   if (m_showingRecord) EndRecordView();
-  m_runStarted = CurrentIsoTime();
+  RecordRunStart();
   m_runKept = false;
   m_pScanThread = std::make_unique<CScanWorker>(
       m_settings, *m_graph, static_cast<ScanWindow&>(*this),
@@ -545,13 +548,12 @@ void CScanDlg::OnStop(wxCommandEvent&) {
   // The worker may be waiting for the drive: it is let finish that command
   // on its own, and the window shows the abort now.
   m_pScanThread->RequestStop();
-  KeepRunInHistory(m_pScanThread.get(), RunOutcome::kAborted);
+  KeepRunInHistory(m_pScanThread.get());
   m_stoppedScans.push_back(std::move(m_pScanThread));
   m_scanning = 0;
   EnableRunControls(true, false, true);
   m_statusColor = kColorRed;
   SetText(IDC_STATUS, "User abort!");
-  m_recorder.End(RunOutcome::kAborted);
   SayHistoryProblem("User abort!");
 }
 
@@ -575,7 +577,7 @@ void CScanDlg::ReapStoppedScans() {
 }
 
 void CScanDlg::ShowLogOpenFailed() {
-  KeepRunInHistory(m_pScanThread.get(), RunOutcome::kLogNotWritten);
+  KeepRunInHistory(m_pScanThread.get());
   m_prompts->Message(this, "Can't support to save log file.");
 }
 
@@ -583,17 +585,15 @@ void CScanDlg::ShowLogOpenFailed() {
 // verdict, so the window must not look as if it had one.
 void CScanDlg::ShowLogWriteFailed() {
   std::weak_ptr<int> alive = m_alive;
-  KeepRunInHistory(m_pScanThread.get(), RunOutcome::kLogNotWritten);
+  KeepRunInHistory(m_pScanThread.get());
   m_prompts->Message(this, "Can't support to save log file.");
   if (alive.expired()) return;
-  m_recorder.End(RunOutcome::kLogNotWritten);
   ShowFinished();
   m_statusColor = kColorRed;
   SetText(IDC_STATUS, "Can't support to save log file.");
 }
 
 void CScanDlg::ShowRunStarted() {
-  RecordRunStart();
   SetText(IDC_ELAPSED, " ");
   SetText(IDC_STATUS, m_startedByItself ? kStartedByItself : "Testing...");
   EnableKeepingFocus(m_layout.Control(IDC_STOP), true);
@@ -601,8 +601,6 @@ void CScanDlg::ShowRunStarted() {
   // Two workers at the drive at once is not a situation the drive supports.
   EnableKeepingFocus(m_layout.Control(IDC_SMART_SCAN), false);
 }
-
-void CScanDlg::ShowSample(int32_t lba, uint16_t te, uint16_t fe) { m_recorder.Sample(lba, te, fe); }
 
 // Who and what the run is about, as the window shows them when it starts.
 void CScanDlg::RecordRunStart() {
@@ -616,54 +614,71 @@ void CScanDlg::RecordRunStart() {
     std::lock_guard<std::mutex> hold(g_discLock);
     lastLba = g_lastLba;
   }
-  ScanRecord identity;
-  identity.program = "velmo";
-  identity.programVersion = VelmoVersion();
-  const int drive = m_driveCombo != nullptr ? m_driveCombo->GetSelection() : 0;
-  if (m_session)
-    identity.drive = RecordDriveOf(m_session->Manager(), static_cast<uint8_t>(std::max(drive, 0)));
-  identity.disc = RecordDiscOf(text(IDC_DISC_TYPE), text(IDC_MANUFACTURER_ID),
-                               text(IDC_MEDIA_TYPE_ID), text(IDC_CAPACITY), lastLba, speeds);
-  identity.settings.speedCode = m_speedCode.load();
-  identity.settings.speed = SpeedLabel(identity.settings.speedCode);
-  const int density = m_densityCombo != nullptr ? m_densityCombo->GetSelection() : 0;
-  if (density >= 0 && density < kDensityChoiceCount) {
-    identity.settings.density = kDensityChoices[density].name;
-    identity.settings.densityStep = kDensityChoices[density].step;
+  m_runStart = RunStart{};
+  m_runStart.program = "velmo";
+  m_runStart.startTime = CurrentIsoTime();
+  if (m_session) {
+    const uint8_t selected = m_session->Manager().GetSelected();
+    if (selected != kNoDriveSelected)
+      m_runStart.drive = RecordDriveOf(m_session->Manager(), selected);
   }
-  identity.log = kLogFileName;
-  m_recorder.Start(std::move(identity), g_discType.load());
+  m_runStart.disc = RecordDiscOf(text(IDC_DISC_TYPE), text(IDC_MANUFACTURER_ID),
+                                 text(IDC_MEDIA_TYPE_ID), text(IDC_CAPACITY), lastLba, speeds);
+  m_runStart.discType = g_discType.load();
+  m_runSpeed = m_speedCode.load();
+  const int density = m_densityCombo != nullptr ? m_densityCombo->GetSelection() : 0;
+  m_runDensity =
+      density >= 0 && density < kDensityChoiceCount ? &kDensityChoices[density] : nullptr;
+  m_runElapsed = 0;
+  m_hasRun = true;
+  m_lastRecord.reset();
+}
+
+ScanRecord CScanDlg::RecordOfRun(const CScanWorker& worker) const {
+  return ScanRunRecord(m_runStart, m_runSpeed, m_runDensity, kLogFileName, worker.Samples(),
+                       worker.End(), m_runElapsed);
+}
+
+std::optional<ScanRecord> CScanDlg::LastRunRecord() const {
+  if (m_lastRecord) return m_lastRecord;
+  if (m_hasRun && m_pScanThread) return RecordOfRun(*m_pScanThread);
+  return std::nullopt;
 }
 
 void CScanDlg::ShowElapsed(long seconds) {
-  m_recorder.Elapsed(seconds);
+  m_runElapsed = seconds;
   SetText(IDC_ELAPSED, std::to_string(seconds) + " seconds");
 }
 
-void CScanDlg::ShowFirmwareFailure() {
-  KeepRunInHistory(m_pScanThread.get(), RunOutcome::kFirmwareFailure);
-  m_prompts->Message(this, "Firmware not supported.Please flash to latest version.");
+void CScanDlg::ShowSampleFailure(const RunEnd& end) {
+  KeepRunInHistory(m_pScanThread.get());
+  if (end.outcome == RunOutcome::kFirmwareFailure) {
+    m_prompts->Message(this, "Firmware not supported.Please flash to latest version.");
+    return;
+  }
+  // Any other cause is said as what it is: flashing the drive would not
+  // help a scratched disc or a loose cable.
+  std::string text = DescribeRunEnd(end.outcome, end.cause);
+  text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  m_prompts->Message(this, text + ".");
 }
 
-void CScanDlg::ShowFirmwareFailureEnded() {
-  m_recorder.End(RunOutcome::kFirmwareFailure);
+void CScanDlg::ShowSampleFailureEnded(const RunEnd& end) {
   EnableKeepingFocus(m_layout.Control(IDC_START), true);
   EnableKeepingFocus(m_layout.Control(IDC_STOP), false);
   EnableKeepingFocus(m_layout.Control(IDC_SMART_SCAN), true);
   m_statusColor = kColorRed;
-  SetText(IDC_STATUS, "Firmware not supported.");
-  SayHistoryProblem("Firmware not supported.");
+  const std::string status = RunEndStatus(end.outcome, end.cause);
+  SetText(IDC_STATUS, status);
+  SayHistoryProblem(status);
   EjectIfChosen();
 }
 
 void CScanDlg::ShowVerdict(ScanVerdict verdict) {
   const std::string text = VerdictText(verdict);
-  const RunOutcome outcome =
-      verdict == ScanVerdict::kOk ? RunOutcome::kOk : RunOutcome::kNotRecommended;
-  m_recorder.End(outcome, text);
   std::weak_ptr<int> alive = m_alive;
   // Kept before the box: the run is whole, whatever the user does next.
-  KeepRunInHistory(m_pScanThread.get(), outcome);
+  KeepRunInHistory(m_pScanThread.get());
   m_prompts->Message(this, text);
   if (alive.expired()) return;
   m_statusColor = VerdictColour(verdict);

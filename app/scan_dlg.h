@@ -20,18 +20,19 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/dialog_layout.h"
 #include "app/run_choices.h"
-#include "app/run_recorder.h"
 #include "app/scan_worker.h"
 #include "app/smart_mode_dlg.h"
 #include "app/user_prompts.h"
 #include "console/disc_identification.h"
 #include "console/scan_run.h"
+#include "results/run_record.h"
 #include "results/scan_record.h"
 #include "session/drive_session.h"
 #include "session/run_lock.h"
@@ -86,7 +87,9 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void SetReportPrintHook(std::function<void(CReportPrintout&)> hook) {
     m_reportPrintHook = std::move(hook);
   }
-  const CRunRecorder& Recorder() const { return m_recorder; }
+  // The last run started here as its record (a run still going reads as
+  // stopped so far); an empty optional before the first.
+  std::optional<ScanRecord> LastRunRecord() const;
   void SetSmartDialogHook(std::function<void(CSmartModeDlg&)> hook) {
     m_smartHook = std::move(hook);
   }
@@ -141,7 +144,9 @@ class CScanDlg : public wxFrame, private ScanWindow {
   // Leaves the recorded run's view (START, another drive, a new disc).
   void EndRecordView();
   // Keeps the current (or just stopped) run in the history, once per run.
-  void KeepRunInHistory(const CScanWorker* worker, RunOutcome outcome);
+  // The record of a run of this window, from what its worker handed out.
+  ScanRecord RecordOfRun(const CScanWorker& worker) const;
+  void KeepRunInHistory(const CScanWorker* worker);
   // The same for a Smart Scan whose report has closed.
   void KeepSmartRunInHistory(const CSmartModeDlg& dialog, const std::string& started);
   void AddToHistory(const ScanRecord& record);
@@ -190,11 +195,10 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void ShowLogWriteFailed() override;
   void ShowRunStarted() override;
   void ShowElapsed(long seconds) override;
-  void ShowFirmwareFailure() override;
-  void ShowFirmwareFailureEnded() override;
+  void ShowSampleFailure(const RunEnd& end) override;
+  void ShowSampleFailureEnded(const RunEnd& end) override;
   void ShowVerdict(ScanVerdict verdict) override;
   void ShowFinished() override;
-  void ShowSample(int32_t lba, uint16_t te, uint16_t fe) override;
   void RecordRunStart();
   void SetScanning(bool scanning) override { m_scanning = scanning ? 1 : 0; }
   void ReapStoppedScans();
@@ -243,15 +247,20 @@ class CScanDlg : public wxFrame, private ScanWindow {
   std::function<void(wxPrintDialogData&)> m_printHook;
   std::function<bool(const std::string&, std::string*)> m_reportPathHook;
   std::function<void(CReportPrintout&)> m_reportPrintHook;
-  // The last run started here, for its report.
-  CRunRecorder m_recorder;
+  // The last run started here, for its record: who and what at START, the
+  // run's own elapsed time, and the record once it has ended.
+  RunStart m_runStart;
+  SpeedCode m_runSpeed = 0;
+  const DensityChoice* m_runDensity = nullptr;
+  long m_runElapsed = 0;
+  bool m_hasRun = false;
+  std::optional<ScanRecord> m_lastRecord;
   std::function<bool(std::string*)> m_openRecordHook;
   bool m_showingRecord = false;
   ScanRecord m_shownRecord;  // while m_showingRecord
   // The open History window, or null; shared with its destroy handler.
   std::shared_ptr<CHistoryDlg*> m_history = std::make_shared<CHistoryDlg*>(nullptr);
-  bool m_runKept = true;     // false from START until the run is in the history
-  std::string m_runStarted;  // ISO 8601, when START was pressed
+  bool m_runKept = true;  // false from START until the run is in the history
   std::string m_historyProblem;
   bool m_historyProblemPending = false;
   std::function<bool(std::string*)> m_reportDirHook;

@@ -19,6 +19,7 @@
 #include "results/history.h"
 #include "results/media_codes.h"
 #include "results/run_identity.h"
+#include "results/run_record.h"
 
 namespace {
 
@@ -181,105 +182,49 @@ void CScanDlg::EndRecordView() {
   SetText(IDC_STATUS, " ");
 }
 
-void CScanDlg::KeepRunInHistory(const CScanWorker* worker, RunOutcome outcome) {
-  if (m_runKept || worker == nullptr || m_options.noHistory) return;
+void CScanDlg::KeepRunInHistory(const CScanWorker* worker) {
+  if (m_runKept || worker == nullptr) return;
   m_runKept = true;
-  ScanRecord record;
-  record.kind = RecordKind::kScan;
-  record.program = "velmo";
-  record.programVersion = VelmoVersion();
-  record.startTime = m_runStarted;
-  const DiscView view = StoredDiscInfo();
-  int32_t lastLba = 0;
-  DiscTypeCode type = kDiscUnknown;
-  {
-    std::lock_guard<std::mutex> hold(g_discLock);
-    lastLba = g_lastLba;
-    type = g_discType.load();
-  }
-  std::vector<std::string> speeds;
-  for (unsigned i = 0; i < m_speedCombo->GetCount(); ++i)
-    speeds.push_back(m_speedCombo->GetString(i).utf8_string());
-  record.disc = RecordDiscOf(view.discType.value_or("N/A"), view.manufacturerId.value_or("N/A"),
-                             view.mediaTypeId.value_or("N/A"), view.capacity.value_or("N/A"),
-                             lastLba, speeds);
-  if (m_session) {
-    const uint8_t selected = m_session->Manager().GetSelected();
-    if (selected != kNoDriveSelected) record.drive = RecordDriveOf(m_session->Manager(), selected);
-  }
-  record.settings.speed = SpeedLabel(m_speedCode.load());
-  record.settings.speedCode = m_speedCode.load();
-  const int density = m_densityCombo->GetSelection();
-  if (density >= 0 && density < kDensityChoiceCount) {
-    record.settings.density = kDensityChoices[density].name;
-    record.settings.densityStep = kDensityChoices[density].step;
-  }
-  for (RecordSample sample : worker->Samples()) {
-    sample.psn = LbaToPsn(sample.lba, type);
-    sample.layer = LayerOfLba(sample.lba, type);
-    sample.ok = sample.te <= record.settings.teLimit && sample.fe <= record.settings.feLimit;
-    record.samples.push_back(sample);
-  }
-  if (const auto started = ParseIsoTime(m_runStarted)) {
-    record.durationSeconds = static_cast<long>(std::time(nullptr) - *started);
-  }
-  record.outcome = outcome;
-  if (outcome == RunOutcome::kOk || outcome == RunOutcome::kNotRecommended) {
-    record.verdict = outcome == RunOutcome::kOk ? kVerdictOk : kVerdictNotRecommended;
-  }
-  record.log = kLogFileName;
-  AddToHistory(record);
+  m_lastRecord = RecordOfRun(*worker);
+  if (!m_options.noHistory) AddToHistory(*m_lastRecord);
 }
 
 void CScanDlg::KeepSmartRunInHistory(const CSmartModeDlg& dialog, const std::string& started) {
   if (m_options.noHistory || !dialog.Readings()) return;
-  ScanRecord record;
-  record.kind = RecordKind::kSmart;
-  record.program = "velmo";
-  record.programVersion = VelmoVersion();
-  record.startTime = started;
-  const DiscView view = StoredDiscInfo();
+  RunStart start;
+  start.program = "velmo";
+  start.startTime = started;
   int32_t lastLba = 0;
   {
     std::lock_guard<std::mutex> hold(g_discLock);
     lastLba = g_lastLba;
   }
-  record.disc = RecordDiscOf(view.discType.value_or("N/A"), view.manufacturerId.value_or("N/A"),
-                             view.mediaTypeId.value_or("N/A"), view.capacity.value_or("N/A"),
-                             lastLba, view.speedEntries.value_or(std::vector<std::string>{}));
+  const DiscView view = StoredDiscInfo();
+  std::vector<std::string> speeds;
+  for (unsigned i = 0; i < m_speedCombo->GetCount(); ++i)
+    speeds.push_back(m_speedCombo->GetString(i).utf8_string());
+  start.disc = RecordDiscOf(view.discType.value_or("N/A"), view.manufacturerId.value_or("N/A"),
+                            view.mediaTypeId.value_or("N/A"), view.capacity.value_or("N/A"),
+                            lastLba, speeds);
+  start.discType = g_discType.load();
   if (m_session) {
     const uint8_t selected = m_session->Manager().GetSelected();
-    if (selected != kNoDriveSelected) record.drive = RecordDriveOf(m_session->Manager(), selected);
+    if (selected != kNoDriveSelected) start.drive = RecordDriveOf(m_session->Manager(), selected);
   }
-  bool failed = false, notRecommended = false;
+  std::vector<SmartRowEnd> ended;
   {
     std::lock_guard<std::mutex> hold(dialog.Readings()->lock);
-    const auto& readings = dialog.Readings()->rows;
-    for (size_t i = 0; i < readings.size() && i < dialog.SpeedRows().size(); ++i) {
-      if (!readings[i]) break;
-      SmartRow row;
-      row.speed = SpeedLabel(dialog.SpeedRows()[i]);
-      row.speedCode = dialog.SpeedRows()[i];
-      if (readings[i]->result != kSampleFailed) {
-        row.te = readings[i]->reading.te;
-        row.fe = readings[i]->reading.fe;
-      }
-      row.result = readings[i]->result == kSampleFit              ? kSmartRowOk
-                   : readings[i]->result == kSampleNotRecommended ? kSmartRowNotRecommended
-                                                                  : kSmartRowFailed;
-      failed |= readings[i]->result == kSampleFailed;
-      notRecommended |= readings[i]->result == kSampleNotRecommended;
-      record.rows.push_back(std::move(row));
+    for (const auto& row : dialog.Readings()->rows) {
+      if (!row) break;
+      ended.push_back(*row);
     }
   }
-  record.outcome = record.rows.size() < dialog.SpeedRows().size() ? RunOutcome::kAborted
-                   : failed                                       ? RunOutcome::kFirmwareFailure
-                   : notRecommended                               ? RunOutcome::kNotRecommended
-                                                                  : RunOutcome::kOk;
-  if (const auto start = ParseIsoTime(started)) {
-    record.durationSeconds = static_cast<long>(std::time(nullptr) - *start);
-  }
-  AddToHistory(record);
+  const bool complete = ended.size() == dialog.SpeedRows().size();
+  long seconds = 0;
+  if (const auto begun = ParseIsoTime(started))
+    seconds = static_cast<long>(std::time(nullptr) - *begun);
+  AddToHistory(SmartRunRecord(start, dialog.SpeedRows(), ended, JudgeSmartRows(ended, complete),
+                              seconds));
 }
 
 void CScanDlg::AddToHistory(const ScanRecord& record) {

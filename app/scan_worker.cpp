@@ -83,23 +83,12 @@ class CScanWorker::Sink : public ScanSink {
   }
   void Sampled(int32_t lba, uint16_t te, uint16_t fe) override {
     Post([lba, te, fe](ScanWindow& w) { w.ShowSample(lba, te, fe); });
-    std::lock_guard<std::mutex> hold(m_samplesLock);
-    RecordSample sample;
-    sample.lba = lba;
-    sample.te = te;
-    sample.fe = fe;
-    m_samples.push_back(sample);
   }
-
-  std::vector<RecordSample> Samples() const {
-    std::lock_guard<std::mutex> hold(m_samplesLock);
-    return m_samples;
+  void SampleFailed(const RunEnd& end) override {
+    PostAndWait([end](ScanWindow& w) { w.ShowSampleFailure(end); });
   }
-  void FirmwareFailure() override {
-    PostAndWait([](ScanWindow& w) { w.ShowFirmwareFailure(); });
-  }
-  void FirmwareFailureEnded() override {
-    Post([](ScanWindow& w) { w.ShowFirmwareFailureEnded(); });
+  void SampleFailureEnded(const RunEnd& end) override {
+    Post([end](ScanWindow& w) { w.ShowSampleFailureEnded(end); });
   }
   void Finished() override {
     Post([](ScanWindow& w) { w.ShowFinished(); });
@@ -148,8 +137,6 @@ class CScanWorker::Sink : public ScanSink {
 
   std::shared_ptr<SinkState> m_state;
   UiPost m_post;
-  mutable std::mutex m_samplesLock;
-  std::vector<RecordSample> m_samples;
 };
 
 CScanWorker::CScanWorker(ScanSettings& settings, CGraphCtrl& graph, ScanWindow& window, UiPost post,
@@ -188,8 +175,6 @@ void CScanWorker::RequestStop() {
   m_sink->Cancel();
   LetGo();
 }
-
-std::vector<RecordSample> CScanWorker::Samples() const { return m_sink->Samples(); }
 
 void CScanWorker::Join() {
   if (m_thread.joinable()) m_thread.join();

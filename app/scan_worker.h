@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "console/scan_run.h"
-#include "results/record_statistics.h"
 
 class CGraphCtrl;
 
@@ -26,10 +25,10 @@ class ScanWindow {
   virtual void ShowLogWriteFailed() = 0;
   virtual void ShowRunStarted() = 0;
   virtual void ShowElapsed(long seconds) = 0;
-  // Modal: the firmware message; returns when the user closed the box.
-  virtual void ShowFirmwareFailure() = 0;
+  // Modal: why the run ended at a sample; returns when the user closed the box.
+  virtual void ShowSampleFailure(const RunEnd& end) = 0;
   // After the box: the red status, START on, STOP off.
-  virtual void ShowFirmwareFailureEnded() = 0;
+  virtual void ShowSampleFailureEnded(const RunEnd& end) = 0;
   // Modal: the verdict's sentence; returns when the user closed the box.
   virtual void ShowVerdict(ScanVerdict verdict) = 0;
   virtual void ShowFinished() = 0;
@@ -60,8 +59,9 @@ class CScanWorker {
   bool Stopped() const { return m_run.StopRequested(); }
   void Join();
   CScanRun::Counts Counts() const { return m_run.GetCounts(); }
-  // The samples taken so far (LBA, TE, FE), for the run's record; any thread.
-  std::vector<RecordSample> Samples() const;
+  // The readings taken so far and how the run ended, for its record; any thread.
+  std::vector<ScanSample> Samples() const { return m_run.Samples(); }
+  RunEnd End() const { return m_run.End(); }
 
  private:
   class Chart;

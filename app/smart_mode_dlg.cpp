@@ -35,12 +35,12 @@ class CSmartScanWorker::Sink : public SmartScanSink {
     Post([f = m_rowText, row, verdict] { f(row, SmartVerdictText(verdict)); });
   }
   void Stepped() override { Post(m_stepped); }
-  void RowSample(int row, const OuterTrackSample& sample) override {
+  void RowEnded(int row, const SmartRowEnd& ended) override {
     if (!m_readings || row < 0) return;
     std::lock_guard<std::mutex> hold(m_readings->lock);
     if (m_readings->rows.size() <= static_cast<size_t>(row))
       m_readings->rows.resize(static_cast<size_t>(row) + 1);
-    m_readings->rows[static_cast<size_t>(row)] = sample;
+    m_readings->rows[static_cast<size_t>(row)] = ended;
   }
 
   void Cancel() {

@@ -27,11 +27,11 @@ inline constexpr uint32_t kResultTextBackground = 0xDEB38B;  // RGB(139, 179, 22
 
 // The measurement on its thread: the run, the sink that posts to the
 // dialog, and the thread. Outlives the dialog when stopped early.
-// The readings behind the rows, as the worker takes them, for the run's
-// record: one entry a row, empty until its sample is done.
+// The rows as the worker ends them, for the run's record: one entry a row,
+// empty until its sample is done.
 struct SmartReadings {
   std::mutex lock;
-  std::vector<std::optional<OuterTrackSample>> rows;
+  std::vector<std::optional<SmartRowEnd>> rows;
 };
 
 class CSmartScanWorker {

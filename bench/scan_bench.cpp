@@ -41,7 +41,7 @@ class NullSink : public ScanSink {
   void RunStarted() override {}
   void Elapsed(long) override {}
   void Sampled(int32_t, uint16_t, uint16_t) override {}
-  void FirmwareFailure() override { failed = true; }
+  void SampleFailed(const RunEnd&) override { failed = true; }
   void Verdict(ScanVerdict) override {}
   void Finished() override {}
   bool failed = false;

@@ -20,6 +20,8 @@
 #include "commands/drive_commands.h"
 #include "console/smart_scan.h"
 #include "results/report_output.h"
+#include "results/run_end_text.h"
+#include "results/run_record.h"
 #include "results/run_identity.h"
 #include "session/drive_session.h"
 #include "session/output_file.h"
@@ -33,27 +35,14 @@ std::string SpeedList(const std::vector<SpeedCode>& speeds) {
   return list;
 }
 
-// From what the run told the console: a Ctrl-C after the verdict does not
-// undo it, and after a stop the run tells nothing more.
-ScanOutcome OutcomeOf(const CScanConsole& console, uint32_t transportError) {
-  if (console.FirmwareFailed()) return FailureOutcome(transportError);
-  if (!console.GetVerdict()) return ScanOutcome::kAborted;
-  return *console.GetVerdict() == ScanVerdict::kOk ? ScanOutcome::kOk
-                                                   : ScanOutcome::kNotRecommended;
-}
-
-int ExitCodeOf(ScanOutcome outcome) {
+int ExitCodeOf(RunOutcome outcome) {
   switch (outcome) {
-    case ScanOutcome::kOk: return kExitOk;
-    case ScanOutcome::kNotRecommended: return kExitNotRecommended;
-    case ScanOutcome::kFirmwareFailure:
-    case ScanOutcome::kTimedOut:
-    case ScanOutcome::kDriveGone:
-    case ScanOutcome::kDiscEjected: return kExitDriveFailure;
-    case ScanOutcome::kLogNotWritten: return kExitCannotWrite;
-    case ScanOutcome::kAborted: return kExitInterrupted;
+    case RunOutcome::kOk: return kExitOk;
+    case RunOutcome::kNotRecommended: return kExitNotRecommended;
+    case RunOutcome::kLogNotWritten: return kExitCannotWrite;
+    case RunOutcome::kAborted: return kExitInterrupted;
+    default: return kExitDriveFailure;
   }
-  return kExitDriveFailure;
 }
 
 // One of the files a run leaves besides its log, with what goes into it.
@@ -175,39 +164,40 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   settings.densityStep = options.density->step;
   settings.densityMode = options.density->mode;
 
-  ScanReport report;
-  report.driveName = disc.DriveName();
-  report.drivePath = disc.DrivePath();
-  report.drive = RecordDriveOf(session.Manager(), static_cast<uint8_t>(options.drive));
-  report.discTypeCode = g_discType.load();
-  report.disc = disc.Fields();
+  RunStart start;
+  start.program = "velmo-cli";
+  start.drive = RecordDriveOf(session.Manager(), static_cast<uint8_t>(options.drive));
+  start.discType = g_discType.load();
+  int32_t lastLba = 0;
   {
     std::lock_guard<std::mutex> hold(g_discLock);
-    report.lastLba = g_lastLba;
+    lastLba = g_lastLba;
   }
-  chart.SetRange(report.lastLba);
-  report.speed = speed;
-  report.density = options.density;
-  report.logFile = options.logFile;
+  const DiscFields& fields = disc.Fields();
+  start.disc = RecordDiscOf(fields.discType, fields.manufacturerId, fields.mediaTypeId,
+                            fields.capacity, lastLba, fields.speedEntries);
+  chart.SetRange(lastLba);
   console.SetExpectedSamples(
-      CountScanSamples(options.density->mode, options.density->step, g_discType, report.lastLba));
+      CountScanSamples(options.density->mode, options.density->step, start.discType, lastLba));
 
-  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", report.driveName.c_str(), report.drivePath.c_str());
-  PrintDiscFields(out, report.disc, false);
+  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", disc.DriveName().c_str(), disc.DrivePath().c_str());
+  PrintDiscFields(out, fields, false);
   std::fprintf(out, "%-22s%s\n", "Disc Speed:", SpeedLabel(speed));
   std::fprintf(out, "%-22s%s\n", "Graph Density:", options.density->label);
   std::fflush(out);
 
-  report.startTime = CurrentIsoTime();
+  start.startTime = CurrentIsoTime();
   run.Run();
   console.EndProgress();
 
-  report.samples = console.Samples();
-  report.verdict = console.VerdictText();
-  report.elapsedSeconds = console.ElapsedSeconds();
-  if (console.LogFailed()) {
+  const RunEnd end = run.End();
+  const std::vector<ScanSample> samples = run.Samples();
+  const ScanRecord record = ScanRunRecord(start, speed, options.density, options.logFile, samples,
+                                          end, console.ElapsedSeconds());
+  KeepInHistory(record, options, err);
+  if (end.outcome == RunOutcome::kLogNotWritten) {
     std::fprintf(err, "velmo-cli: Can't support to save log file. (%s: %s)\n",
-                 options.logFile.c_str(), std::strerror(console.LogError()));
+                 options.logFile.c_str(), std::strerror(end.cause.logError.value_or(EIO)));
     std::string missing;
     for (const COutputFile* file : {&json, &csv, &chartFile}) {
       if (file->IsOpen()) missing += (missing.empty() ? "" : ", ") + file->Path();
@@ -216,45 +206,21 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
       std::fprintf(err, "velmo-cli: not written: %s (files of these names are left as they were)\n",
                    missing.c_str());
     }
-    report.outcome = ScanOutcome::kLogNotWritten;
-    KeepInHistory(ScanRecordOf(report), options, err);
     return kExitCannotWrite;
   }
-  // The last command's transport error says why: the failed sample's, or
-  // the readiness check's after it.
-  uint32_t transportError = run.LastTransportError();
-  report.outcome = OutcomeOf(console, transportError);
-  // A failed sample with the drive now empty: the disc left during the run.
-  if (report.outcome == ScanOutcome::kFirmwareFailure) {
-    ScsiExchange unitReady;
-    const bool notReady = DriveNotReady(&unitReady);
-    transportError = unitReady.hostError;
-    if (notReady) report.outcome = ScanOutcome::kDiscEjected;
-  }
-  if (report.outcome == ScanOutcome::kAborted) {
+  if (end.outcome == RunOutcome::kAborted) {
     std::fprintf(err, "velmo-cli: %s The log keeps the %zu samples taken.\n",
-                 interrupt.StopText().c_str(), report.samples.size());
-  } else if (report.outcome != ScanOutcome::kOk && report.outcome != ScanOutcome::kNotRecommended) {
-    const std::string why = DescribeVendorCommandFailure(transportError, report.drivePath);
-    if (report.outcome == ScanOutcome::kDiscEjected) {
-      // The drive answered, but not with a reading: an empty tray says why,
-      // and the firmware is not to blame.
-      std::fprintf(err,
-                   "velmo-cli: the disc was ejected during the scan; the log keeps the %zu "
-                   "samples taken\n",
-                   report.samples.size());
-    } else {
-      std::fprintf(err, "velmo-cli: Firmware not supported.Please flash to latest version.%s%s\n",
-                   why.empty() ? "" : " Transport: ", why.c_str());
-    }
+                 interrupt.StopText().c_str(), samples.size());
+  } else if (!HasVerdict(end.outcome)) {
+    // Only the drive's refusal of the command is a matter for its firmware.
+    if (end.outcome == RunOutcome::kFirmwareFailure)
+      std::fprintf(err, "velmo-cli: Firmware not supported.Please flash to latest version.\n");
+    std::fprintf(err, "velmo-cli: %s; the log keeps the %zu samples taken\n",
+                 DescribeRunEnd(end.outcome, end.cause).c_str(), samples.size());
   }
 
-  code = ExitCodeOf(report.outcome);
-  if (report.outcome == ScanOutcome::kAborted && interrupt.Interrupted()) {
-    code = interrupt.ExitCode();
-  }
-  const ScanRecord record = ScanRecordOf(report);
-  KeepInHistory(record, options, err);
+  code = ExitCodeOf(end.outcome);
+  if (end.outcome == RunOutcome::kAborted && interrupt.Interrupted()) code = interrupt.ExitCode();
   std::vector<PendingOutput> outputs;
   if (json.IsOpen()) {
     outputs.push_back({&json, [&record](COutputFile& f, std::string* e) {
@@ -262,8 +228,8 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
                        }});
   }
   if (csv.IsOpen()) {
-    outputs.push_back({&csv, [&report](COutputFile& f, std::string* e) {
-                         return f.Write(ScanReportCsv(report), e);
+    outputs.push_back({&csv, [&record](COutputFile& f, std::string* e) {
+                         return f.Write(RecordSamplesCsv(record), e);
                        }});
   }
   if (chartFile.IsOpen()) {
@@ -289,6 +255,6 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
     }
   }
   std::fprintf(out, "%-22s%s (%zu samples, %ld s)\n", "Log:", options.logFile.c_str(),
-               report.samples.size(), report.elapsedSeconds);
+               samples.size(), console.ElapsedSeconds());
   return code;
 }

@@ -66,13 +66,7 @@ void CScanConsole::EndProgress() {
   m_barShown = false;
 }
 
-void CScanConsole::FirmwareFailure() {
-  m_firmwareFailed = true;
-  EndProgress();
-}
-
 void CScanConsole::Verdict(ScanVerdict verdict) {
-  m_verdict = verdict;
   const char* text = ::VerdictText(verdict);
   EndProgress();
   if (m_terminal) {

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/scan_report.h"
 #include "commands/disc_type.h"
 #include "console/scan_run.h"
 
@@ -31,7 +30,7 @@ class CScanConsole : public ScanSink {
   void RunStarted() override;
   void Elapsed(long seconds) override { m_elapsed = seconds; }
   void Sampled(int32_t lba, uint16_t te, uint16_t fe) override;
-  void FirmwareFailure() override;
+  void SampleFailed(const RunEnd&) override { EndProgress(); }
   void Verdict(ScanVerdict verdict) override;
   void Finished() override {}
 
@@ -41,11 +40,6 @@ class CScanConsole : public ScanSink {
   const std::vector<ScanSample>& Samples() const { return m_samples; }
   bool LogFailed() const { return m_logFailed; }
   int LogError() const { return m_logError; }  // errno of the failed open or write
-  bool FirmwareFailed() const { return m_firmwareFailed; }
-  // The run's verdict; none after a stop or a failure.
-  const std::optional<ScanVerdict>& GetVerdict() const { return m_verdict; }
-  // The window's sentence for the verdict; empty without one.
-  const char* VerdictText() const { return m_verdict ? ::VerdictText(*m_verdict) : ""; }
   long ElapsedSeconds() const { return m_elapsed; }
 
  private:
@@ -57,6 +51,4 @@ class CScanConsole : public ScanSink {
   std::vector<ScanSample> m_samples;
   bool m_logFailed = false;
   int m_logError = 0;
-  bool m_firmwareFailed = false;
-  std::optional<ScanVerdict> m_verdict;
 };

@@ -12,11 +12,12 @@
 #include "cli/cli_options.h"
 #include "cli/interrupt_watch.h"
 #include "cli/record_commands.h"
-#include "cli/scan_report.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
 #include "console/smart_scan.h"
+#include "results/run_end_text.h"
 #include "results/run_identity.h"
+#include "results/run_record.h"
 #include "session/drive_session.h"
 #include "session/output_file.h"
 
@@ -40,48 +41,17 @@ class CSmartConsole : public SmartScanSink {
     std::fprintf(m_out, m_terminal ? "\r%-6s%-16s\n" : "%-6s%s\n",
                  SpeedLabel(m_rows[static_cast<size_t>(row)]), SmartVerdictText(verdict));
     ++m_done;
-    if (verdict == SmartVerdict::kFail) ++m_failed;
-    if (verdict == SmartVerdict::kNotRecommended) ++m_notRecommended;
     std::fflush(m_out);
   }
   void Stepped() override {}
-  void RowSample(int row, const OuterTrackSample& sample) override {
-    m_samples.resize(m_rows.size());
-    m_samples[static_cast<size_t>(row)] = sample;
-  }
-
-  // The rows taken so far, as the record keeps them.
-  std::vector<SmartRow> RecordRows() const {
-    std::vector<SmartRow> rows;
-    for (size_t i = 0; i < m_samples.size() && i < m_done; ++i) {
-      const OuterTrackSample& sample = m_samples[i];
-      SmartRow row;
-      row.speed = SpeedLabel(m_rows[i]);
-      row.speedCode = m_rows[i];
-      if (sample.result != kSampleFailed) {
-        row.te = sample.reading.te;
-        row.fe = sample.reading.fe;
-      }
-      row.result = sample.result == kSampleFit              ? kSmartRowOk
-                   : sample.result == kSampleNotRecommended ? kSmartRowNotRecommended
-                                                            : kSmartRowFailed;
-      rows.push_back(std::move(row));
-    }
-    return rows;
-  }
 
   bool AllDone() const { return m_done == m_rows.size(); }
-  int Failed() const { return m_failed; }
-  int NotRecommended() const { return m_notRecommended; }
 
  private:
   std::FILE* m_out;
   bool m_terminal;
   std::vector<SpeedCode> m_rows;
-  std::vector<OuterTrackSample> m_samples;
   size_t m_done = 0;
-  int m_failed = 0;
-  int m_notRecommended = 0;
 };
 
 }  // namespace
@@ -111,19 +81,19 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   std::fprintf(out, "\n");
   // The rows are the speed list as it stands now, as the dialog takes them.
   const std::vector<SpeedCode> rows = CurrentSpeedRows();
-  ScanRecord record;
-  record.kind = RecordKind::kSmart;
-  record.program = "velmo-cli";
-  record.programVersion = VelmoVersion();
-  record.drive = RecordDriveOf(session.Manager(), static_cast<uint8_t>(options.drive));
+  RunStart start;
+  start.program = "velmo-cli";
+  start.drive = RecordDriveOf(session.Manager(), static_cast<uint8_t>(options.drive));
+  start.discType = g_discType.load();
+  int32_t lastLba = 0;
   {
     std::lock_guard<std::mutex> hold(g_discLock);
-    record.disc.lastLba = g_lastLba;
+    lastLba = g_lastLba;
   }
   const DiscFields& fields = disc.Fields();
-  record.disc = RecordDiscOf(fields.discType, fields.manufacturerId, fields.mediaTypeId,
-                             fields.capacity, record.disc.lastLba, fields.speedEntries);
-  record.startTime = CurrentIsoTime();
+  start.disc = RecordDiscOf(fields.discType, fields.manufacturerId, fields.mediaTypeId,
+                            fields.capacity, lastLba, fields.speedEntries);
+  start.startTime = CurrentIsoTime();
   const auto started = std::chrono::steady_clock::now();
 
   console.emplace(out, isatty(fileno(out)) == 1, rows);
@@ -133,25 +103,30 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   interrupt.OnInterrupt(nullptr);
 
   // A Ctrl-C after the last row does not undo the rows.
-  code = kExitOk;
-  if (!console->AllDone()) {
+  const bool complete = console->AllDone();
+  const std::vector<SmartRowEnd> ended = run->Rows();
+  const SmartEnd end = JudgeSmartRows(ended, complete);
+  const long seconds = static_cast<long>(
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started)
+          .count());
+  const ScanRecord record = SmartRunRecord(start, rows, ended, end, seconds);
+  if (!complete) {
     if (isatty(fileno(out)) == 1) std::fputc('\n', out);
     std::fprintf(err, "velmo-cli: %s\n", interrupt.StopText().c_str());
     code = interrupt.Interrupted() ? interrupt.ExitCode() : kExitInterrupted;
-    record.outcome = RunOutcome::kAborted;
-  } else if (console->Failed() > 0) {
-    code = kExitDriveFailure;
-    record.outcome = FailureOutcome(run->LastTransportError());
-  } else if (console->NotRecommended() > 0) {
-    code = kExitNotRecommended;
-    record.outcome = RunOutcome::kNotRecommended;
   } else {
-    record.outcome = RunOutcome::kOk;
+    std::fprintf(out, "\n%s\n", SmartAnswerText(end.fitSpeed).c_str());
+    if (!HasVerdict(end.end.outcome)) {
+      // The first row without a reading says why; a refusal of the command
+      // is the only one that is the firmware's.
+      if (end.end.outcome == RunOutcome::kFirmwareFailure)
+        std::fprintf(err, "velmo-cli: Firmware not supported.Please flash to latest version.\n");
+      std::fprintf(err, "velmo-cli: %s\n", DescribeRunEnd(end.end.outcome, end.end.cause).c_str());
+      code = kExitDriveFailure;
+    } else {
+      code = end.fitSpeed ? kExitOk : kExitNotRecommended;
+    }
   }
-  record.rows = console->RecordRows();
-  record.durationSeconds = static_cast<long>(
-      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started)
-          .count());
   KeepInHistory(record, options, err);
   if (json.IsOpen() && !json.Commit(WriteRecordJson(record), &error)) {
     std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());

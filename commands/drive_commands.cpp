@@ -1,6 +1,8 @@
 #include "commands/drive_commands.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "commands/disc_globals.h"
 #include "commands/vendor_code.h"
@@ -106,28 +108,58 @@ void BuildTefeSampleCdb(uint8_t cdb[12], SpeedCode speed, uint32_t psn) {
 TefeReading DecodeTefeReply(const uint8_t reply[8]) {
   TefeReading reading;
   reading.valid = reply[0] == 0;
+  reading.status = reply[0];
   reading.te = GetBe16(reply + 1);
   reading.fe = GetBe16(reply + 5);
   return reading;
 }
 
-bool TakeTefeSample(SpeedCode speed, uint32_t psn, TefeReading* reading, ScsiExchange* sent) {
+SampleAnswer ClassifySampleExchange(const ScsiExchange& exchange, const TefeReading& reading) {
+  switch (exchange.outcome) {
+    case ExchangeOutcome::kDone: break;
+    case ExchangeOutcome::kCheckCondition: return SampleAnswer::kCheckCondition;
+    case ExchangeOutcome::kTimedOut: return SampleAnswer::kTimedOut;
+    case ExchangeOutcome::kDriveGone: return SampleAnswer::kDriveGone;
+    case ExchangeOutcome::kTransportError: return SampleAnswer::kTransportError;
+  }
+  if (exchange.scsiStatus == kScsiStatusBusy || exchange.scsiStatus == kScsiStatusTaskSetFull)
+    return SampleAnswer::kBusy;
+  if (exchange.scsiStatus != kScsiStatusGood) return SampleAnswer::kOtherStatus;
+  if (exchange.Moved() < kTefeReplyLength) return SampleAnswer::kShortReply;
+  if (!reading.valid) return SampleAnswer::kInvalidReading;
+  return SampleAnswer::kReading;
+}
+
+SampleAnswer TakeSample(SpeedCode speed, uint32_t psn, TefeReading* reading, ScsiExchange* sent) {
   uint8_t cdb[12];
   BuildTefeSampleCdb(cdb, speed, psn);
-  uint8_t reply[kTefeReplyLength] = {};
-  const uint8_t status = Send(cdb, kDirectionIn, reply, sizeof reply, kSampleTimeoutSeconds, sent);
-  *reading = DecodeTefeReply(reply);
-  return status == kStatusDone && reading->valid;
+  SampleAnswer answer = SampleAnswer::kTransportError;
+  auto pause = std::chrono::milliseconds(60);
+  for (int tryNumber = 1; tryNumber <= kBusyTries; ++tryNumber) {
+    // A reply without data must never leave an earlier reading behind.
+    uint8_t reply[kTefeReplyLength] = {};
+    ScsiExchange exchange;
+    Send(cdb, kDirectionIn, reply, sizeof reply, kSampleTimeoutSeconds, &exchange);
+    *reading = DecodeTefeReply(reply);
+    answer = ClassifySampleExchange(exchange, *reading);
+    if (sent != nullptr) *sent = exchange;
+    if (answer != SampleAnswer::kBusy || tryNumber == kBusyTries) break;
+    std::this_thread::sleep_for(pause);
+    pause *= 2;  // 60, 120, 240, 480 ms: about a second in all
+  }
+  if (answer != SampleAnswer::kReading) reading->valid = false;
+  return answer;
+}
+
+bool TakeTefeSample(SpeedCode speed, uint32_t psn, TefeReading* reading, ScsiExchange* sent) {
+  return TakeSample(speed, psn, reading, sent) == SampleAnswer::kReading;
 }
 
 OuterTrackSample TakeOuterTrackSample(SpeedCode speed) {
   OuterTrackSample sample;
   sample.psn = g_discType.load() == kDiscDvdPlusRDl ? kOuterTrackPsnDualLayer : kOuterTrackPsn;
-  ScsiExchange sent;
-  const bool taken = TakeTefeSample(speed, sample.psn, &sample.reading, &sent);
-  sample.transportError = sent.hostError;
-  if (!taken) {
-    sample.reading.valid = false;
+  sample.answer = TakeSample(speed, sample.psn, &sample.reading, &sample.exchange);
+  if (sample.answer != SampleAnswer::kReading) {
     sample.result = kSampleFailed;
   } else if (sample.reading.te > kTeLimit || sample.reading.fe > kFeLimit) {
     sample.result = kSampleNotRecommended;

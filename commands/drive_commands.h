@@ -53,13 +53,40 @@ void BuildTefeSampleCdb(uint8_t cdb[12], SpeedCode speed, uint32_t psn);
 
 struct TefeReading {
   bool valid = false;  // reply byte 0 was 0
+  uint8_t status = 0;  // reply byte 0
   uint16_t te = 0;
   uint16_t fe = 0;
 };
 
 TefeReading DecodeTefeReply(const uint8_t reply[8]);
 
-// Sends one sample command; false when the command or the reading failed.
+// How a sample command ended. Only kReading carries a reading: the drive
+// answered GOOD, moved all 8 bytes, and its reply's status byte is 0.
+enum class SampleAnswer : uint8_t {
+  kReading,
+  kInvalidReading,  // GOOD and 8 bytes, but the reply's status byte says no reading
+  kShortReply,      // GOOD with fewer than 8 bytes moved
+  kBusy,            // BUSY or TASK SET FULL through every try
+  kOtherStatus,     // any other SCSI status without CHECK CONDITION
+  kCheckCondition,  // the exchange holds the sense
+  kTimedOut,
+  kDriveGone,
+  kTransportError,
+};
+
+// A drive that answers BUSY (or TASK SET FULL) is asked again after a short
+// pause, kBusyTries times in all, about a second together.
+inline constexpr int kBusyTries = 5;
+
+// What one exchange of the sample command means.
+SampleAnswer ClassifySampleExchange(const ScsiExchange& exchange, const TefeReading& reading);
+
+// Sends one sample command, again while the drive is busy; *sent (when
+// given) gets the last exchange.
+SampleAnswer TakeSample(SpeedCode speed, uint32_t psn, TefeReading* reading,
+                        ScsiExchange* sent = nullptr);
+
+// TakeSample that only tells whether it gave a reading.
 bool TakeTefeSample(SpeedCode speed, uint32_t psn, TefeReading* reading,
                     ScsiExchange* sent = nullptr);
 
@@ -69,7 +96,8 @@ struct OuterTrackSample {
   uint32_t psn = 0;
   TefeReading reading;  // valid only when result is not kSampleFailed
   int result = kSampleFailed;
-  uint32_t transportError = 0;  // host error of the sample command's transport call
+  SampleAnswer answer = SampleAnswer::kTransportError;
+  ScsiExchange exchange;  // the sample command's last exchange
 };
 
 OuterTrackSample TakeOuterTrackSample(SpeedCode speed);

@@ -62,11 +62,17 @@ inline constexpr uint16_t kProfileDvdPlusRDl = 0x002B;
 inline constexpr uint8_t kScsiStatusGood = 0x00;
 inline constexpr uint8_t kScsiStatusCheckCondition = 0x02;
 inline constexpr uint8_t kScsiStatusBusy = 0x08;
+inline constexpr uint8_t kScsiStatusTaskSetFull = 0x28;
 
 // Sense key, additional sense code and qualifier.
 struct SenseTriple {
   uint8_t key, asc, ascq;
+  bool operator==(const SenseTriple&) const = default;
 };
+// Sense keys a run tells apart.
+inline constexpr uint8_t kSenseKeyNotReady = 0x02;
+inline constexpr uint8_t kSenseKeyMediumError = 0x03;
+inline constexpr uint8_t kSenseKeyIllegalRequest = 0x05;
 inline constexpr SenseTriple kSenseNone{0x00, 0x00, 0x00};
 inline constexpr SenseTriple kSenseNoMedium{0x02, 0x3A, 0x00};
 inline constexpr SenseTriple kSenseBecomingReady{0x02, 0x04, 0x01};

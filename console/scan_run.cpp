@@ -110,6 +110,20 @@ CScanRun::Counts CScanRun::GetCounts() const {
   return m_counts;
 }
 
+RunEnd CScanRun::End() const {
+  std::lock_guard<std::mutex> hold(m_outputLock);
+  return m_end;
+}
+
+std::vector<ScanSample> CScanRun::Samples() const {
+  std::lock_guard<std::mutex> hold(m_outputLock);
+  return m_samples;
+}
+
+bool SamplePasses(const ScanSample& sample) {
+  return sample.te <= kTeLimit && sample.fe <= kFeLimit;
+}
+
 bool CScanRun::WriteLine(const std::string& line) {
   // Each line is flushed whole. A write the disk could take only part of is
   // cut back, so the log never ends in half a line.
@@ -128,6 +142,9 @@ bool CScanRun::WriteLine(const std::string& line) {
 }
 
 void CScanRun::FailLogWrite() {
+  m_end = RunEnd{};
+  m_end.outcome = RunOutcome::kLogNotWritten;
+  m_end.cause.logError = m_logError;
   m_sink.LogWriteFailed(m_logError);
   m_sink.SetScanning(false);
 }
@@ -153,6 +170,8 @@ void CScanRun::Run() {
     m_log = fd >= 0 ? fdopen(fd, "w") : nullptr;
     if (m_log == nullptr && fd >= 0) close(fd);
     if (m_log == nullptr) {
+      m_end.outcome = RunOutcome::kLogNotWritten;
+      m_end.cause.logError = errno;
       m_sink.LogOpenFailed();
       m_sink.SetScanning(false);
       return;
@@ -175,35 +194,45 @@ void CScanRun::Run() {
     const DiscSnapshot now = ReadDisc();
     const int32_t step = GetSampleStep(lba, m_settings.densityStep, now.type, now.lastLba);
     const int32_t psn = LbaToPsn(lba, now.type);
-    TefeReading reading;
-    ScsiExchange sent;
-    const bool ok =
-        TakeTefeSample(m_settings.speedCode, static_cast<uint32_t>(psn), &reading, &sent);
-    m_lastTransportError = sent.hostError;
+    SampleEnd sample;
+    sample.answer = TakeSample(m_settings.speedCode, static_cast<uint32_t>(psn), &sample.reading,
+                               &sample.exchange);
+    const bool ok = sample.answer == SampleAnswer::kReading;
+    // Decided before the lock: it may ask the drive once more (is the tray
+    // empty?), and a stop must not wait for that.
+    RunEnd failure;
+    if (!ok) {
+      failure = JudgeFailedSample(sample, !m_samples.empty());
+      failure.cause.lba = lba;
+      failure.cause.psn = static_cast<uint32_t>(psn);
+    }
 
     std::unique_lock<std::mutex> hold(m_outputLock);
     if (m_stop) return;
     const long elapsed = static_cast<long>(std::time(nullptr) - started);
     m_sink.Elapsed(elapsed);
     if (!ok) {
+      m_end = failure;
       // The box first; the run counts as going on (no poll) until the user
       // has closed it. It waits without the lock so a STOP or a close still
       // comes through.
       hold.unlock();
-      m_sink.FirmwareFailure();
+      m_sink.SampleFailed(failure);
       hold.lock();
       if (m_stop) return;
       std::fclose(m_log);
       m_log = nullptr;
       m_sink.SetScanning(false);
-      m_sink.FirmwareFailureEnded();
+      m_sink.SampleFailureEnded(failure);
       return;
     }
+    const TefeReading& reading = sample.reading;
     m_chart.AppendPoint(ScanSeries::kTeCurve, reading.te, lba);
     m_chart.AppendPoint(ScanSeries::kFeCurve, reading.fe, lba);
     if (reading.te > kTeLimit) ++m_counts.teFailures;
     if (reading.fe > kFeLimit) ++m_counts.feFailures;
     ++m_counts.samples;
+    m_samples.push_back(ScanSample{lba, psn, reading.te, reading.fe});
     if (!WriteLine(FormatLogLine(lba, reading.te, reading.fe))) {
       FailLogWrite();
       return;
@@ -218,6 +247,9 @@ void CScanRun::Run() {
   {
     std::lock_guard<std::mutex> hold(m_outputLock);
     if (m_stop) return;
+    // Decided before the box: a stop while it is up does not undo it.
+    m_end = RunEnd{};
+    m_end.outcome = failed ? RunOutcome::kNotRecommended : RunOutcome::kOk;
   }
   // The verdict waits for the user without holding the lock, so a STOP (or a
   // close) can still come through while the box is up.

@@ -13,10 +13,12 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "chart/scan_series.h"
 #include "commands/disc_type.h"
 #include "commands/speed_codes.h"
+#include "console/run_end.h"
 #include "console/scan_verdict.h"
 
 inline constexpr int32_t kNormalDensityStep = 49152;  // 0xC000
@@ -36,6 +38,17 @@ struct ScanSettings {
   std::atomic<uint8_t> showTeLimit{0};
   std::atomic<uint8_t> showFeLimit{0};
 };
+
+// One reading the run took.
+struct ScanSample {
+  int32_t lba = 0;
+  int32_t psn = 0;  // as the sample command carried it
+  uint16_t te = 0;
+  uint16_t fe = 0;
+  bool operator==(const ScanSample&) const = default;
+};
+
+bool SamplePasses(const ScanSample& sample);  // TE and FE within their limits
 
 // The chart calls a run makes; safe to call from the worker.
 class ScanChart {
@@ -61,10 +74,11 @@ class ScanSink {
   virtual void RunStarted() = 0;  // elapsed " ", "Testing...", START off, STOP on
   virtual void Elapsed(long seconds) = 0;
   virtual void Sampled(int32_t lba, uint16_t te, uint16_t fe) = 0;
-  // The firmware message, waiting until the user has closed it.
-  virtual void FirmwareFailure() = 0;
+  // A sample gave no reading and the run ends there (end says why): the
+  // message, waiting until the user has closed it.
+  virtual void SampleFailed(const RunEnd& end) = 0;
   // After it: the red status, START on, STOP off.
-  virtual void FirmwareFailureEnded() {}
+  virtual void SampleFailureEnded(const RunEnd& /*end*/) {}
   // The verdict: shown to the user, waiting until they have seen it.
   virtual void Verdict(ScanVerdict verdict) = 0;
   virtual void Finished() = 0;  // after the verdict: START on, STOP off
@@ -103,9 +117,10 @@ class CScanRun {
     int feFailures = 0;
   };
   Counts GetCounts() const;
-  // Host error of the transport call of the last sample sent (0 when it did
-  // not fail), for telling a time-out or a drive that is gone from a refusal.
-  uint32_t LastTransportError() const { return m_lastTransportError.load(); }
+  // How the run ended: aborted until it reaches an end of its own.
+  RunEnd End() const;
+  // The readings taken so far, in order; any thread.
+  std::vector<ScanSample> Samples() const;
 
  private:
   bool WriteLine(const std::string& line);  // on failure the log is closed
@@ -123,6 +138,7 @@ class CScanRun {
   mutable std::mutex m_outputLock;
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_finished{false};
-  std::atomic<uint32_t> m_lastTransportError{0};
   Counts m_counts;
+  RunEnd m_end;                      // guarded by m_outputLock
+  std::vector<ScanSample> m_samples;  // guarded by m_outputLock
 };

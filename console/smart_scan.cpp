@@ -58,6 +58,35 @@ std::vector<SpeedCode> CurrentSpeedRows() {
 CSmartScanRun::CSmartScanRun(std::vector<SpeedCode> rows, SmartScanSink& sink)
     : m_rows(std::move(rows)), m_sink(sink) {}
 
+SmartEnd JudgeSmartRows(const std::vector<SmartRowEnd>& rows, bool complete) {
+  SmartEnd answer;
+  const RunEnd* failed = nullptr;
+  for (const SmartRowEnd& row : rows) {
+    // Speed codes rise with the speed.
+    if (row.verdict == SmartVerdict::kOk && (!answer.fitSpeed || row.speed > *answer.fitSpeed))
+      answer.fitSpeed = row.speed;
+    if (row.verdict == SmartVerdict::kFail && failed == nullptr) failed = &row.failure;
+  }
+  if (!complete) {
+    answer.end.outcome = RunOutcome::kAborted;
+  } else if (failed != nullptr) {
+    answer.end = *failed;
+  } else {
+    answer.end.outcome = answer.fitSpeed ? RunOutcome::kOk : RunOutcome::kNotRecommended;
+  }
+  return answer;
+}
+
+std::vector<SmartRowEnd> CSmartScanRun::Rows() const {
+  std::lock_guard<std::mutex> hold(m_lock);
+  return m_ended;
+}
+
+SmartEnd CSmartScanRun::End() const {
+  std::lock_guard<std::mutex> hold(m_lock);
+  return JudgeSmartRows(m_ended, m_ended.size() == m_rows.size() && !m_stop);
+}
+
 void CSmartScanRun::RequestStop() {
   std::lock_guard<std::mutex> hold(m_lock);
   m_stop = true;
@@ -79,12 +108,25 @@ void CSmartScanRun::Run() {
       if (m_stop) return;
       m_sink.RowTesting(static_cast<int>(i));
     }
-    const OuterTrackSample sample = TakeOuterTrackSample(m_rows[i]);
-    m_lastTransportError = sample.transportError;
+    SmartRowEnd row;
+    row.speed = m_rows[i];
+    row.sample = TakeOuterTrackSample(m_rows[i]);
+    row.verdict = SmartVerdictOf(row.sample.result);
+    if (row.verdict == SmartVerdict::kFail) {
+      bool earlier = false;
+      {
+        std::lock_guard<std::mutex> hold(m_lock);
+        for (const SmartRowEnd& before : m_ended) earlier |= before.verdict != SmartVerdict::kFail;
+      }
+      row.failure = JudgeFailedSample(
+          SampleEnd{row.sample.answer, row.sample.exchange, row.sample.reading}, earlier);
+      row.failure.cause.psn = row.sample.psn;
+    }
     std::lock_guard<std::mutex> hold(m_lock);
     if (m_stop) return;
-    m_sink.RowSample(static_cast<int>(i), sample);
-    m_sink.RowVerdict(static_cast<int>(i), SmartVerdictOf(sample.result));
+    m_ended.push_back(row);
+    m_sink.RowEnded(static_cast<int>(i), row);
+    m_sink.RowVerdict(static_cast<int>(i), row.verdict);
     m_sink.Stepped();
   }
 }

@@ -9,12 +9,14 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "commands/drive_commands.h"
 #include "commands/speed_codes.h"
 #include "console/disc_identification.h"
+#include "console/run_end.h"
 
 inline constexpr char kSmartTesting[] = "Testing...";
 inline constexpr char kSmartOk[] = "OK.";
@@ -42,6 +44,15 @@ DiscView StoredDiscInfo();
 // The speed list of the last identified disc, in list order.
 std::vector<SpeedCode> CurrentSpeedRows();
 
+// One row as it ended: its speed, verdict, the reading behind it, and for a
+// row without a reading why (failure.outcome).
+struct SmartRowEnd {
+  SpeedCode speed = 0;
+  SmartVerdict verdict = SmartVerdict::kFail;
+  OuterTrackSample sample;
+  RunEnd failure;  // meaningful when verdict is kFail
+};
+
 class SmartScanSink {
  public:
   virtual ~SmartScanSink() = default;
@@ -49,9 +60,20 @@ class SmartScanSink {
   virtual void RowTesting(int row) = 0;  // the row's sample is with the drive; shows the row
   virtual void RowVerdict(int row, SmartVerdict verdict) = 0;
   virtual void Stepped() = 0;
-  // The reading behind a row's verdict, just before its RowVerdict.
-  virtual void RowSample(int /*row*/, const OuterTrackSample& /*sample*/) {}
+  // The row as it ended (reading, or why it has none), just before its
+  // RowVerdict.
+  virtual void RowEnded(int /*row*/, const SmartRowEnd& /*ended*/) {}
 };
+
+// A Smart Scan's answer: the highest speed whose row is "OK.", or none.
+struct SmartEnd {
+  RunEnd end;  // ok: a speed fits; not recommended: none does; or the first failed row's cause
+  std::optional<SpeedCode> fitSpeed;
+  bool operator==(const SmartEnd&) const = default;
+};
+
+// The answer of finished rows; complete: every row of the run has ended.
+SmartEnd JudgeSmartRows(const std::vector<SmartRowEnd>& rows, bool complete);
 
 class CSmartScanRun {
  public:
@@ -59,15 +81,16 @@ class CSmartScanRun {
   void Run();
   void RequestStop();
   bool Finished() const { return m_finished.load(); }
-  // Host error of the transport call of the last sample sent (0 when it did
-  // not fail), for telling a drive that is gone from one that refused.
-  uint32_t LastTransportError() const { return m_lastTransportError.load(); }
+  // The rows that have ended so far, in order; any thread.
+  std::vector<SmartRowEnd> Rows() const;
+  // The run's answer: aborted until every row has ended.
+  SmartEnd End() const;
 
  private:
   std::vector<SpeedCode> m_rows;
   SmartScanSink& m_sink;
-  std::mutex m_lock;  // held while the sink is called, and by RequestStop
+  mutable std::mutex m_lock;  // held while the sink is called, and by RequestStop
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_finished{false};
-  std::atomic<uint32_t> m_lastTransportError{0};
+  std::vector<SmartRowEnd> m_ended;  // guarded by m_lock
 };

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 struct RecordSample {
@@ -44,9 +45,19 @@ struct LayerStatistics {
   bool operator==(const LayerStatistics&) const = default;
 };
 
+// A Smart Scan's reading at one speed: readings taken at different speeds
+// are never pooled.
+struct SpeedStatistics {
+  std::string speed;  // "16X"
+  int speedCode = 0;
+  LayerStatistics reading;
+  bool operator==(const SpeedStatistics&) const = default;
+};
+
 struct RecordStatistics {
-  LayerStatistics whole;
+  LayerStatistics whole;                // a scan's; empty for a Smart Scan
   std::vector<LayerStatistics> layers;  // one per layer that has samples, in layer order
+  std::vector<SpeedStatistics> speeds;  // a Smart Scan's, one per row with a reading
   bool operator==(const RecordStatistics&) const = default;
 };
 

@@ -1,7 +1,10 @@
 #include "results/report_content.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+
+#include "results/run_end_text.h"
 
 namespace {
 
@@ -87,6 +90,7 @@ std::string LimitsText(const RecordSettings& s) {
 }
 
 std::string HighestFitSpeed(const ScanRecord& record) {
+  if (record.fitSpeed) return ReportText(record.fitSpeed->speed);
   std::string highest;
   int highestCode = -1;
   for (const SmartRow& row : record.rows) {
@@ -110,6 +114,14 @@ std::string WorstText(const LayerStatistics& whole, bool dualLayer) {
 
 void AddStatRows(const std::string& prefix, const RecordStatistics& statistics,
                  std::vector<ReportStatRow>* rows) {
+  if (!statistics.speeds.empty()) {
+    // A Smart Scan: one reading a speed, each on its own row.
+    for (const SpeedStatistics& speed : statistics.speeds) {
+      rows->push_back({(prefix.empty() ? "" : prefix + ", ") + ReportText(speed.speed),
+                       speed.reading.te, speed.reading.fe, speed.reading.samples});
+    }
+    return;
+  }
   rows->push_back({prefix.empty() ? "Whole disc" : prefix, statistics.whole.te, statistics.whole.fe,
                    statistics.whole.samples});
   if (statistics.layers.size() < 2) return;
@@ -215,6 +227,13 @@ std::string OutcomeWords(const ScanRecord& record) {
     case RunOutcome::kDiscEjected: return "Disc ejected during the run: no verdict";
     case RunOutcome::kLogNotWritten: return "Log not written: no verdict";
     case RunOutcome::kAborted: return "Stopped: no verdict";
+    case RunOutcome::kNoReading:
+    case RunOutcome::kDriveBusy:
+    case RunOutcome::kDriveError: {
+      std::string status = RunEndStatus(record.outcome, record.cause);
+      status.pop_back();  // its full stop
+      return status + ": no verdict";
+    }
   }
   return "Unknown outcome";
 }
@@ -267,10 +286,8 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
     if (record.kind == RecordKind::kScan) {
       run.worst = WorstText(run.statistics.whole, run.layerBreakLba >= 0);
     }
-    AddStatRows(comparison                          ? "Run " + std::to_string(i + 1)
-                : record.kind == RecordKind::kSmart ? "All speeds"
-                                                    : "",
-                run.statistics, &content.statistics);
+    AddStatRows(comparison ? "Run " + std::to_string(i + 1) : "", run.statistics,
+                &content.statistics);
     content.lastLba = std::max(content.lastLba, record.disc.lastLba);
     content.runs.push_back(std::move(run));
   }
@@ -286,6 +303,11 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
     content.title = content.runs[0].outcome;
     content.titleColour = content.runs[0].outcomeColour;
     content.subtitle = ReportText(record.verdict);
+    if (!HasVerdict(record.outcome) && record.outcome != RunOutcome::kAborted) {
+      std::string cause = DescribeRunEnd(record.outcome, record.cause);
+      cause[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(cause[0])));
+      content.subtitle = ReportText(cause + ".");
+    }
     if (record.kind == RecordKind::kSmart) {
       content.smart = true;
       for (const SmartRow& row : record.rows) {

@@ -15,8 +15,9 @@ using Json = nlohmann::ordered_json;
 namespace {
 
 constexpr const char* kOutcomeNames[kRunOutcomeCount] = {
-    "ok",         "not recommended", "firmware failure", "timed out",
-    "drive gone", "disc ejected",    "log not written",  "aborted"};
+    "ok",           "not recommended", "firmware failure", "timed out",
+    "drive gone",   "disc ejected",    "log not written",  "aborted",
+    "no reading",   "drive busy",      "drive error"};
 
 // Identity bytes from the drive are not UTF-8: each byte is kept as the
 // character of the same number (Latin-1) and comes back as that byte.
@@ -79,6 +80,24 @@ Json LayerJson(const LayerStatistics& s) {
     json["worst"] = nullptr;
   }
   return json;
+}
+
+Json SpeedJson(const RecordSpeed& speed) {
+  return Json{{"speed", speed.speed}, {"speedCode", speed.speedCode}};
+}
+
+// Only what the ending told; null for a run that ended with a verdict or a
+// stop.
+Json CauseJson(const RunCause& c) {
+  Json json = Json::object();
+  if (c.lba) json["lba"] = *c.lba;
+  if (c.psn) json["psn"] = *c.psn;
+  if (c.scsiStatus) json["scsiStatus"] = *c.scsiStatus;
+  if (c.sense) json["sense"] = Json{{"key", c.sense->key}, {"asc", c.sense->asc}, {"ascq", c.sense->ascq}};
+  if (c.replyStatus) json["replyStatus"] = *c.replyStatus;
+  if (c.bytesMoved) json["bytesMoved"] = *c.bytesMoved;
+  if (c.logError) json["logError"] = *c.logError;
+  return json.empty() ? Json(nullptr) : json;
 }
 
 // Reading: every accessor checks the type and range and throws a
@@ -158,6 +177,42 @@ const Json& Array(const Json& object, const std::string& where, const char* name
 
 constexpr int64_t kMaxLba = std::numeric_limits<int32_t>::max();
 
+template <typename T>
+void OptionalInteger(const Json& object, const std::string& where, const char* name, int64_t low,
+                     int64_t high, std::optional<T>* field) {
+  const auto it = object.find(name);
+  if (it == object.end() || it->is_null()) return;
+  *field = static_cast<T>(IntegerOf(*it, where + name, low, high));
+}
+
+RecordSpeed ReadSpeed(const Json& json, const std::string& where) {
+  if (!json.is_object()) Fail(where, "is not an object");
+  return RecordSpeed{Text(json, where + ".", "speed"),
+                     static_cast<int>(Integer(json, where + ".", "speedCode", 0, 255))};
+}
+
+RunCause ReadCause(const Json& json) {
+  RunCause c;
+  const auto it = json.find("cause");
+  if (it == json.end() || it->is_null()) return c;
+  if (!it->is_object()) Fail("cause", "is not an object or null");
+  const Json& cause = *it;
+  OptionalInteger(cause, "cause.", "lba", 0, kMaxLba, &c.lba);
+  OptionalInteger(cause, "cause.", "psn", 0, 0xFFFFFF, &c.psn);
+  OptionalInteger(cause, "cause.", "scsiStatus", 0, 255, &c.scsiStatus);
+  OptionalInteger(cause, "cause.", "replyStatus", 0, 255, &c.replyStatus);
+  OptionalInteger(cause, "cause.", "bytesMoved", 0, 0xFFFFFFFFLL, &c.bytesMoved);
+  OptionalInteger(cause, "cause.", "logError", 0, 4095, &c.logError);
+  const auto sense = cause.find("sense");
+  if (sense != cause.end() && !sense->is_null()) {
+    if (!sense->is_object()) Fail("cause.sense", "is not an object");
+    c.sense = SenseTriple{static_cast<uint8_t>(Integer(*sense, "cause.sense.", "key", 0, 15)),
+                          static_cast<uint8_t>(Integer(*sense, "cause.sense.", "asc", 0, 255)),
+                          static_cast<uint8_t>(Integer(*sense, "cause.sense.", "ascq", 0, 255))};
+  }
+  return c;
+}
+
 void ReadRecord(const Json& json, ScanRecord* record) {
   if (!json.is_object()) throw RecordError{"not a Velmo scan record (not a JSON object)"};
   const auto format = json.find("format");
@@ -221,6 +276,11 @@ void ReadRecord(const Json& json, ScanRecord* record) {
       static_cast<int32_t>(Integer(settings, "settings.", "densityStep", 0, kMaxLba));
   r.settings.teLimit = static_cast<int>(Integer(settings, "settings.", "teLimit", 1, 65535));
   r.settings.feLimit = static_cast<int>(Integer(settings, "settings.", "feLimit", 1, 65535));
+  if (const auto speedList = settings.find("speeds"); speedList != settings.end()) {
+    const Json& list = Array(settings, "settings.", "speeds", kRecordMaxRows);
+    for (size_t i = 0; i < list.size(); ++i)
+      r.smartSpeeds.push_back(ReadSpeed(list[i], "settings.speeds[" + std::to_string(i) + "]"));
+  }
 
   if (r.kind == RecordKind::kScan) {
     const Json& samples = Array(json, "", "samples", kRecordMaxSamples);
@@ -271,6 +331,9 @@ void ReadRecord(const Json& json, ScanRecord* record) {
   const auto known = RunOutcomeFromName(outcome);
   if (!known) Fail("outcome", "\"" + outcome + "\" is not an outcome this Velmo knows");
   r.outcome = *known;
+  r.cause = ReadCause(json);
+  if (const auto fit = json.find("fitSpeed"); fit != json.end() && !fit->is_null())
+    r.fitSpeed = ReadSpeed(*fit, "fitSpeed");
   r.verdict = TextOrNull(json, "", "verdict").value_or("");
   r.log = TextOrNull(json, "", "log").value_or("");
   *record = std::move(r);
@@ -298,19 +361,23 @@ RecordStatistics StatisticsOf(const ScanRecord& record) {
   if (record.kind == RecordKind::kScan) {
     return ComputeStatistics(record.samples, record.settings.teLimit, record.settings.feLimit);
   }
-  // Smart Scan: every reading is at the outer-track sample point.
+  // Smart Scan: every reading is at the outer-track sample point, each at
+  // its own speed.
   const bool dualLayer = record.disc.type == "DVD+R DL";
   const DiscTypeCode type = dualLayer ? kDiscDvdPlusRDl : kDiscDvdPlusR;
   const int32_t psn = static_cast<int32_t>(dualLayer ? kOuterTrackPsnDualLayer : kOuterTrackPsn);
   const int32_t lba = PsnToLba(psn, type);
-  std::vector<RecordSample> readings;
+  RecordStatistics stats;
   for (const SmartRow& row : record.rows) {
     if (!row.te || !row.fe) continue;
-    readings.push_back(
+    const std::vector<RecordSample> reading{
         RecordSample{lba, psn, LayerOfLba(lba, type), *row.te, *row.fe,
-                     *row.te <= record.settings.teLimit && *row.fe <= record.settings.feLimit});
+                     *row.te <= record.settings.teLimit && *row.fe <= record.settings.feLimit}};
+    stats.speeds.push_back(SpeedStatistics{
+        row.speed, row.speedCode,
+        ComputeStatistics(reading, record.settings.teLimit, record.settings.feLimit).whole});
   }
-  return ComputeStatistics(readings, record.settings.teLimit, record.settings.feLimit);
+  return stats;
 }
 
 std::string WriteRecordJson(const ScanRecord& r) {
@@ -341,6 +408,11 @@ std::string WriteRecordJson(const ScanRecord& r) {
   json["settings"] = Json{{"speed", r.settings.speed},     {"speedCode", r.settings.speedCode},
                           {"density", r.settings.density}, {"densityStep", r.settings.densityStep},
                           {"teLimit", r.settings.teLimit}, {"feLimit", r.settings.feLimit}};
+  if (r.kind == RecordKind::kSmart) {
+    Json speeds = Json::array();
+    for (const RecordSpeed& speed : r.smartSpeeds) speeds.push_back(SpeedJson(speed));
+    json["settings"]["speeds"] = std::move(speeds);
+  }
   if (r.kind == RecordKind::kScan) {
     Json samples = Json::array();
     for (const RecordSample& s : r.samples) {
@@ -364,12 +436,25 @@ std::string WriteRecordJson(const ScanRecord& r) {
     json["rows"] = std::move(rows);
   }
   json["outcome"] = RunOutcomeName(r.outcome);
+  json["cause"] = CauseJson(r.cause);
+  if (r.kind == RecordKind::kSmart) json["fitSpeed"] = r.fitSpeed ? SpeedJson(*r.fitSpeed) : Json(nullptr);
   json["verdict"] = r.verdict.empty() ? Json(nullptr) : Json(r.verdict);
   json["log"] = r.log.empty() ? Json(nullptr) : Json(r.log);
   const RecordStatistics stats = StatisticsOf(r);
   Json layers = Json::array();
   for (const LayerStatistics& layer : stats.layers) layers.push_back(LayerJson(layer));
-  json["statistics"] = Json{{"whole", LayerJson(stats.whole)}, {"layers", std::move(layers)}};
+  if (r.kind == RecordKind::kSmart) {
+    Json speeds = Json::array();
+    for (const SpeedStatistics& speed : stats.speeds) {
+      Json item = LayerJson(speed.reading);
+      item["speed"] = speed.speed;
+      item["speedCode"] = speed.speedCode;
+      speeds.push_back(std::move(item));
+    }
+    json["statistics"] = Json{{"speeds", std::move(speeds)}};
+  } else {
+    json["statistics"] = Json{{"whole", LayerJson(stats.whole)}, {"layers", std::move(layers)}};
+  }
   // Paths and texts that are not UTF-8 are written with U+FFFD in place of
   // the bad bytes rather than failing the record.
   return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

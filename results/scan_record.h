@@ -10,10 +10,12 @@
 #include <string_view>
 #include <vector>
 
+#include "console/run_end.h"
 #include "results/record_statistics.h"
 
 inline constexpr char kRecordFormat[] = "velmo-scan";
-inline constexpr int kRecordVersion = 1;
+// 2: the outcome carries its cause, and a Smart Scan its answer and speeds.
+inline constexpr int kRecordVersion = 2;
 
 // What a reader accepts at most: more than any real run, far less than what
 // would exhaust memory.
@@ -25,20 +27,7 @@ enum class RecordKind : uint8_t { kScan, kSmart };
 
 const char* RecordKindName(RecordKind kind);  // "scan", "smart"
 
-// How a run ended.
-enum class RunOutcome : uint8_t {
-  kOk,
-  kNotRecommended,
-  kFirmwareFailure,  // a sample command failed; no verdict
-  kTimedOut,         // the drive did not answer in time
-  kDriveGone,        // the drive went away during the run
-  kDiscEjected,      // the disc left the drive during the run
-  kLogNotWritten,    // TEFE.txt could not be opened or written
-  kAborted,          // stopped by the user; no verdict
-};
-
-inline constexpr int kRunOutcomeCount = 8;
-
+// How a run ended, as records, the history and velmo-cli name it.
 const char* RunOutcomeName(RunOutcome outcome);  // "ok", "not recommended", ...
 std::optional<RunOutcome> RunOutcomeFromName(std::string_view name);
 
@@ -62,10 +51,19 @@ struct RecordDisc {
   bool operator==(const RecordDisc&) const = default;
 };
 
+struct RecordSpeed {
+  std::string speed;  // "16X"
+  int speedCode = 0;
+  bool operator==(const RecordSpeed&) const = default;
+};
+
+// A Smart Scan's density: one sample at the outer track for each speed.
+inline constexpr char kSmartDensity[] = "outer track";
+
 struct RecordSettings {
   std::string speed;  // "16X"; empty for a Smart Scan (every speed)
   int speedCode = 0;
-  std::string density;  // "normal", "full", "quick"; empty for a Smart Scan
+  std::string density;  // "normal", "full", "quick"; kSmartDensity for a Smart Scan
   int32_t densityStep = 0;
   int teLimit = 500;
   int feLimit = 450;
@@ -98,6 +96,10 @@ struct ScanRecord {
   std::vector<RecordSample> samples;  // kind scan
   std::vector<SmartRow> rows;         // kind smart
   RunOutcome outcome = RunOutcome::kAborted;
+  // A Smart Scan's speeds, in the order it took them (settings.speeds).
+  std::vector<RecordSpeed> smartSpeeds;
+  RunCause cause;                         // what ended a run without a verdict
+  std::optional<RecordSpeed> fitSpeed;    // a Smart Scan's answer: the highest "OK." speed
   std::string verdict;  // the verdict text the user saw; empty without one
   std::string log;      // where TEFE.txt went; empty for a Smart Scan
 

@@ -78,8 +78,8 @@ TEST_F(ReportWindowTest, ExportsTheRunThatEnded) {
 
   Click(IDC_START);
   ASSERT_TRUE(WaitFor([&] { return m_messages.size() == 2; }, 30000));
-  ASSERT_TRUE(WaitFor([&] { return m_dialog->Recorder().Record().outcome == RunOutcome::kOk; }));
-  const ScanRecord& record = m_dialog->Recorder().Record();
+  ASSERT_TRUE(WaitFor([&] { return m_dialog->LastRunRecord() && m_dialog->LastRunRecord()->outcome == RunOutcome::kOk; }));
+  const ScanRecord record = *m_dialog->LastRunRecord();
   EXPECT_EQ(record.samples.size(), 58u);
   EXPECT_EQ(record.disc.manufacturerId.substr(0, 8), "YUDEN000");
   EXPECT_EQ(record.program, "velmo");
@@ -112,12 +112,12 @@ TEST_F(ReportWindowTest, ExportsTheRunThatEnded) {
 TEST_F(ReportWindowTest, StoppedRunReportsWhatItTook) {
   Open("dvd+r-yuden", 60);
   Click(IDC_START);
-  ASSERT_TRUE(WaitFor([&] { return m_dialog->Recorder().Record().samples.size() >= 3; }));
+  ASSERT_TRUE(WaitFor([&] { return m_dialog->LastRunRecord() && m_dialog->LastRunRecord()->samples.size() >= 3; }));
   Click(IDC_STOP);
-  const size_t taken = m_dialog->Recorder().Record().samples.size();
+  const size_t taken = m_dialog->LastRunRecord()->samples.size();
   WaitFor([] { return false; }, 300);
-  EXPECT_EQ(m_dialog->Recorder().Record().samples.size(), taken);  // nothing after STOP
-  EXPECT_EQ(m_dialog->Recorder().Record().outcome, RunOutcome::kAborted);
+  EXPECT_EQ(m_dialog->LastRunRecord()->samples.size(), taken);  // nothing after STOP
+  EXPECT_EQ(m_dialog->LastRunRecord()->outcome, RunOutcome::kAborted);
   Export("stopped.html");
   const std::string html = ReadFile("stopped.html");
   EXPECT_NE(html.find("Stopped: no verdict"), std::string::npos);
@@ -130,7 +130,7 @@ TEST_F(ReportWindowTest, PrintsThePageWithItsLimitLines) {
   Open("dvd+r-yuden");
   Click(IDC_START);
   ASSERT_TRUE(
-      WaitFor([&] { return m_dialog->Recorder().Record().outcome == RunOutcome::kOk; }, 30000));
+      WaitFor([&] { return m_dialog->LastRunRecord() && m_dialog->LastRunRecord()->outcome == RunOutcome::kOk; }, 30000));
   int printed = 0;
   ReportRect plot;
   wxBitmap page(1190, 1684, 24);
@@ -187,7 +187,7 @@ TEST_F(ReportWindowTest, PrintsThroughTheGtkPrintSystem) {
   Open("dvd+r-yuden");
   Click(IDC_START);
   ASSERT_TRUE(
-      WaitFor([&] { return m_dialog->Recorder().Record().outcome == RunOutcome::kOk; }, 30000));
+      WaitFor([&] { return m_dialog->LastRunRecord() && m_dialog->LastRunRecord()->outcome == RunOutcome::kOk; }, 30000));
   const std::string pdf = wxGetCwd().utf8_string() + "/printed.pdf";
   int pages = -1;
   m_dialog->SetReportPrintHook([&](CReportPrintout& printout) {

@@ -30,6 +30,19 @@ struct RecordingChart : ScanChart {
   void Refresh() override {}
 };
 
+const char* OutcomeWord(RunOutcome outcome) {
+  switch (outcome) {
+    case RunOutcome::kFirmwareFailure: return "firmware";
+    case RunOutcome::kNoReading: return "no reading";
+    case RunOutcome::kTimedOut: return "timed out";
+    case RunOutcome::kDriveGone: return "drive gone";
+    case RunOutcome::kDiscEjected: return "disc ejected";
+    case RunOutcome::kDriveBusy: return "drive busy";
+    case RunOutcome::kDriveError: return "drive error";
+    default: return "other";
+  }
+}
+
 struct RecordingSink : ScanSink {
   std::vector<std::string> events;
   std::vector<int32_t> lbas;
@@ -45,8 +58,10 @@ struct RecordingSink : ScanSink {
     lbas.push_back(lba);
     if (onSample) onSample(lba);
   }
-  void FirmwareFailure() override { events.push_back("firmware"); }
-  void FirmwareFailureEnded() override { events.push_back("firmware ended"); }
+  void SampleFailed(const RunEnd& end) override {
+    events.push_back(std::string("failed ") + OutcomeWord(end.outcome));
+  }
+  void SampleFailureEnded(const RunEnd&) override { events.push_back("failure ended"); }
   void Verdict(ScanVerdict verdict) override {
     events.push_back(std::string("verdict ") + VerdictText(verdict) + " " +
                      std::to_string(VerdictColour(verdict)));
@@ -189,16 +204,20 @@ TEST_F(ScanRunTest, AFailureAtTheFirstSampleLeavesOnlyTheHeader) {
   std::ofstream(logPath) << "a line of an earlier run\r\n";
   settings.showFeLimit = 1;
   settings.showTeLimit = 1;
-  for (ScriptedReply failure :
-       {Reading(1, 1, 1), ScriptedReply{ExchangeOutcome::kCheckCondition, 2, 5, 0x24, 0, {}},
-        ScriptedReply{ExchangeOutcome::kTimedOut, 0, 0, 0, 0, {}}}) {
+  // A reading the drive calls invalid with none before it, and a refusal,
+  // are the firmware's; a time-out is a time-out.
+  const std::pair<ScriptedReply, const char*> failures[] = {
+      {Reading(1, 1, 1), "failed firmware"},
+      {ScriptedReply{ExchangeOutcome::kCheckCondition, 2, 5, 0x24, 0, {}}, "failed firmware"},
+      {ScriptedReply{ExchangeOutcome::kTimedOut, 0, 0, 0, 0, {}}, "failed timed out"}};
+  for (const auto& [failure, said] : failures) {
     sink = RecordingSink{};
     chart = RecordingChart{};
     drive.On(0xFD, failure);
     Run();
     EXPECT_EQ(Log(), " Address   TE   FE Result\r\n");
-    EXPECT_EQ(sink.events, (std::vector<std::string>{"scanning", "started", "firmware", "idle",
-                                                     "firmware ended"}));
+    EXPECT_EQ(sink.events,
+              (std::vector<std::string>{"scanning", "started", said, "idle", "failure ended"}));
     EXPECT_EQ(chart.points, 0);
     // The FE line first, then the TE line, after the chart is cleared.
     EXPECT_EQ(chart.calls, (std::vector<std::string>{"clear", "limit 1 450 on", "limit 0 500 on"}));

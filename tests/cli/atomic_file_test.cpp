@@ -1,26 +1,11 @@
-// The pieces behind scan's output files: JSON strings, and files that
-// appear whole or not at all.
-#include "cli/scan_report.h"
+// Files that appear whole or not at all: what scan's outputs stand on.
 
 #include <gtest/gtest.h>
 
 #include "session/output_file.h"
 #include "tests/cli/cli_test_util.h"
-#include "tests/cli/json_reader.h"
 
 namespace {
-
-TEST(JsonString, EscapesWhatJsonForbidsAndKeepsEveryByte) {
-  EXPECT_EQ(JsonString("NOVADISC"), "\"NOVADISC\"");
-  EXPECT_EQ(JsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
-  EXPECT_EQ(JsonString("\xFF"), "\"\\u00ff\"");
-  std::string every;
-  for (int b = 1; b < 256; ++b) every.push_back(static_cast<char>(b));
-  every.push_back('\0');
-  const auto parsed = JsonReader::Parse(JsonString(every));
-  ASSERT_TRUE(parsed);
-  EXPECT_EQ(parsed->text, every);
-}
 
 TEST(AtomicFile, TheTargetChangesOnlyOnCommit) {
   TempPath target("atomic.txt");

@@ -1,0 +1,104 @@
+#include "results/run_end_text.h"
+
+#include <cstdio>
+
+#include "commands/drive_commands.h"
+#include "console/smart_scan.h"
+#include "results/record_statistics.h"
+
+namespace {
+
+std::string Grouped(long value) {
+  std::string digits = std::to_string(value);
+  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, ",");
+  return digits;
+}
+
+std::string Where(const RunCause& cause) {
+  if (!cause.lba) return "";
+  char gb[32];
+  std::snprintf(gb, sizeof gb, "%.2f", LbaToGigabytes(*cause.lba));
+  return " at LBA " + Grouped(*cause.lba) + " (" + gb + " GB)";
+}
+
+// What the drive answered, for the endings where it said something.
+std::string Answer(const RunCause& cause) {
+  std::string answer;
+  const auto add = [&](const std::string& part) { answer += (answer.empty() ? "" : ", ") + part; };
+  if (cause.sense) add("sense " + SenseText(*cause.sense));
+  if (cause.scsiStatus && *cause.scsiStatus != kScsiStatusGood &&
+      *cause.scsiStatus != kScsiStatusCheckCondition) {
+    char status[32];
+    std::snprintf(status, sizeof status, "SCSI status 0x%02X", *cause.scsiStatus);
+    add(status);
+  }
+  if (cause.replyStatus) {
+    char status[40];
+    std::snprintf(status, sizeof status, "reading status 0x%02X", *cause.replyStatus);
+    add(status);
+  }
+  if (cause.bytesMoved)
+    add(std::to_string(*cause.bytesMoved) + " of " + std::to_string(kTefeReplyLength) + " bytes");
+  return answer.empty() ? "" : " (" + answer + ")";
+}
+
+}  // namespace
+
+std::string SenseText(const SenseTriple& sense) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%X/%02X/%02X", sense.key, sense.asc, sense.ascq);
+  return text;
+}
+
+std::string DescribeRunEnd(RunOutcome outcome, const RunCause& cause) {
+  switch (outcome) {
+    case RunOutcome::kOk:
+    case RunOutcome::kNotRecommended: return "the run ended with its verdict";
+    case RunOutcome::kFirmwareFailure:
+      return "the drive refused the TE/FE sample command" + Where(cause) + Answer(cause) +
+             ": its firmware does not take it";
+    case RunOutcome::kNoReading:
+      return "the drive could not take a reading" + Where(cause) + Answer(cause) +
+             ", where it read the disc before: the disc may be scratched, dirty or damaged there";
+    case RunOutcome::kTimedOut:
+      return "the drive did not answer the sample command" + Where(cause) + " within " +
+             std::to_string(kSampleTimeoutSeconds) + " s";
+    case RunOutcome::kDriveGone:
+      return "the drive went away during the run" + Where(cause) +
+             ": check its cable and power, then choose it again";
+    case RunOutcome::kDiscEjected:
+      return "the disc left the drive during the run" + Where(cause);
+    case RunOutcome::kDriveBusy:
+      return "the drive stayed busy" + Where(cause) + Answer(cause) + " through " +
+             std::to_string(kBusyTries) + " tries: another program may be using it";
+    case RunOutcome::kDriveError:
+      return "the drive answered the sample command" + Where(cause) + " without a reading" +
+             Answer(cause);
+    case RunOutcome::kLogNotWritten: return "TEFE.txt could not be written";
+    case RunOutcome::kAborted: return "the run was stopped before its verdict";
+  }
+  return "the run ended";
+}
+
+std::string RunEndStatus(RunOutcome outcome, const RunCause& cause) {
+  const std::string at = cause.lba ? " at LBA " + std::to_string(*cause.lba) : "";
+  switch (outcome) {
+    case RunOutcome::kNoReading: return "No reading" + at + ".";
+    case RunOutcome::kTimedOut: return "Drive timed out" + at + ".";
+    case RunOutcome::kDriveGone: return "Drive gone" + at + ".";
+    case RunOutcome::kDiscEjected: return "Disc ejected" + at + ".";
+    case RunOutcome::kDriveBusy: return "Drive busy" + at + ".";
+    case RunOutcome::kDriveError: return "Drive error" + at + ".";
+    case RunOutcome::kFirmwareFailure: return "Firmware not supported.";
+    case RunOutcome::kLogNotWritten: return "Can't support to save log file.";
+    case RunOutcome::kAborted: return "User abort!";
+    case RunOutcome::kOk: return kVerdictOk;
+    case RunOutcome::kNotRecommended: return kVerdictNotRecommended;
+  }
+  return "";
+}
+
+std::string SmartAnswerText(const std::optional<SpeedCode>& fitSpeed) {
+  if (!fitSpeed) return "No write speed is fit for writing.";
+  return std::string("Fit for writing up to ") + SpeedLabel(*fitSpeed) + ".";
+}
