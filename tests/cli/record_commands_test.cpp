@@ -90,7 +90,7 @@ TEST_F(RecordCommandsTest, EveryRunIsKeptAndListedNewestFirst) {
   ASSERT_EQ(lines.size(), 5u) << list.out;  // heading and four runs, not the --no-history one
   EXPECT_NE(lines[1].find("MCC 03"), std::string::npos) << lines[1];
   EXPECT_NE(lines[1].find("smart"), std::string::npos) << lines[1];
-  EXPECT_NE(lines[2].find("firmware failure"), std::string::npos) << lines[2];
+  EXPECT_NE(lines[2].find("no reading"), std::string::npos) << lines[2];
   EXPECT_NE(lines[3].find("not recommended"), std::string::npos) << lines[3];
   EXPECT_NE(lines[4].find("Taiyo Yuden"), std::string::npos) << lines[4];
   // The --no-history run's disc is the failed run's too: it shows once.
@@ -102,7 +102,7 @@ TEST_F(RecordCommandsTest, EveryRunIsKeptAndListedNewestFirst) {
     size_t runs;
   } filters[] = {
       {{"--mid", "yuden"}, 1},
-      {{"--outcome", "not-recommended", "--outcome=firmware-failure"}, 2},
+      {{"--outcome", "not-recommended", "--outcome=no-reading"}, 2},
       {{"--drive", "sim:d:"}, 4},
       {{"--since", "2000-01-01"}, 4},
       {{"--since", "2999-01-01"}, 0},

@@ -62,7 +62,8 @@ TEST_F(ScanCommandTest, ExitCodeFollowsTheOutcome) {
       {"dvd+r-good", kExitOk, kVerdictOk},
       {"dvd+r-marginal", kExitNotRecommended, kVerdictNotRecommended},
       {"old-firmware", kExitDriveFailure, "Firmware not supported.Please flash to latest version."},
-      {"drive-gone", kExitDriveFailure, "no longer attached"},
+      {"drive-gone", kExitDriveFailure, "the drive went away during the run at LBA"},
+      {"timeout", kExitDriveFailure, "did not answer the sample command at LBA"},
       {"dvd+rw", kExitNoDrive, "Not support for this disc."},
   };
   for (const auto& c : cases) {
@@ -241,7 +242,10 @@ TEST_F(ScanCommandTest, AFailedRunStillLeavesItsSamplesButNoVerdict) {
   ScanRecord report;
   std::string error;
   ASSERT_TRUE(LoadRecordFile(json.str(), &report, &error)) << error;
-  EXPECT_EQ(report.outcome, RunOutcome::kFirmwareFailure);
+  // The drive read 19 samples before: a place it cannot track, named.
+  EXPECT_EQ(report.outcome, RunOutcome::kNoReading);
+  EXPECT_EQ(report.cause.lba, report.samples.empty() ? -1 : report.samples.back().lba + 49152);
+  EXPECT_NE(report.cause.replyStatus.value_or(0), 0);
   EXPECT_EQ(report.verdict, "");
   EXPECT_NE(ReadFile(json).find("\"verdict\": null"), std::string::npos);
   EXPECT_EQ(report.samples.size(), 19u);  // the 20th sample failed
@@ -273,9 +277,10 @@ TEST_F(ScanCommandTest, OutputsThatCannotBeWrittenAreExit73) {
 TEST_F(ScanCommandTest, AnEjectedDiscIsSaid) {
   const Captured run = Run({"--simulate=eject-mid-scan", "--json", json.str()});
   EXPECT_EQ(run.exitCode, kExitDriveFailure);
-  EXPECT_NE(run.err.find("velmo-cli: the disc was ejected during the scan; the log keeps the 9 "
-                         "samples taken"),
+  EXPECT_NE(run.err.find("velmo-cli: the disc left the drive during the run at LBA "),
             std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("; the log keeps the 9 samples taken"), std::string::npos)
       << run.err;
   EXPECT_EQ(run.err.find("Firmware not supported"), std::string::npos) << run.err;
   EXPECT_EQ(LogSamples(ReadFile(log)).size(), 9u);

@@ -16,23 +16,33 @@ std::string Rows(const std::string& out) {
   return at == std::string::npos ? "" : out.substr(at);
 }
 
-TEST(SmartCommand, OneVerdictPerSpeedInListOrder) {
+// One verdict line a speed, then the answer: the highest speed that is
+// "OK.". Exit 0 when a speed fits, 1 when none does, 2 when a row failed.
+TEST(SmartCommand, OneVerdictPerSpeedInListOrderThenTheAnswer) {
   Captured run = RunCli({"--simulate=dvd+r-marginal", "--sim-latency=0", "smart"}, Smart);
-  EXPECT_EQ(run.exitCode, kExitNotRecommended) << run.err;
+  EXPECT_EQ(run.exitCode, kExitOk) << run.err;
   EXPECT_EQ(Rows(run.out),
             "Speed Result\n16X   Not recommended.\n12X   Not recommended.\n10X   OK.\n8X    OK.\n"
-            "6X    OK.\n4X    OK.\n2.4X  OK.\n");
+            "6X    OK.\n4X    OK.\n2.4X  OK.\n\nFit for writing up to 10X.\n");
   EXPECT_NE(run.out.find("Manufacture ID:       ORBTEK\n"), std::string::npos) << run.out;
 
   run = RunCli({"--simulate=dvd+r-good", "--sim-latency=0", "smart"}, Smart);
   EXPECT_EQ(run.exitCode, kExitOk) << run.err;
-  EXPECT_EQ(Rows(run.out), "Speed Result\n12X   OK.\n8X    OK.\n6X    OK.\n4X    OK.\n2.4X  OK.\n");
+  EXPECT_EQ(Rows(run.out), "Speed Result\n12X   OK.\n8X    OK.\n6X    OK.\n4X    OK.\n2.4X  OK.\n"
+                           "\nFit for writing up to 12X.\n");
+
+  run = RunCli({"--simulate=dvd+r-bad", "--sim-latency=0", "smart"}, Smart);
+  EXPECT_EQ(run.exitCode, kExitNotRecommended) << run.err;
+  EXPECT_NE(run.out.find("\nNo write speed is fit for writing.\n"), std::string::npos) << run.out;
 
   run = RunCli({"--simulate=old-firmware", "--sim-latency=0", "smart"}, Smart);
   EXPECT_EQ(run.exitCode, kExitDriveFailure);
   EXPECT_EQ(Rows(run.out),
             "Speed Result\n12X   TE/FE fail.\n8X    TE/FE fail.\n6X    TE/FE fail.\n"
-            "4X    TE/FE fail.\n2.4X  TE/FE fail.\n");
+            "4X    TE/FE fail.\n2.4X  TE/FE fail.\n\nNo write speed is fit for writing.\n");
+  EXPECT_NE(run.err.find("Firmware not supported.Please flash to latest version."),
+            std::string::npos)
+      << run.err;
 }
 
 TEST(SmartCommand, AnUntestableDiscTakesNoSample) {

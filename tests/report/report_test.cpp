@@ -372,10 +372,14 @@ TEST(ReportContent, OutcomesInWordsAndColours) {
       {RunOutcome::kDiscEjected, "Disc ejected during the run: no verdict", kReportRed},
       {RunOutcome::kLogNotWritten, "Log not written: no verdict", kReportRed},
       {RunOutcome::kAborted, "Stopped: no verdict", kReportGrey},
+      {RunOutcome::kNoReading, "No reading at LBA 884736: no verdict", kReportRed},
+      {RunOutcome::kDriveBusy, "Drive busy at LBA 884736: no verdict", kReportRed},
+      {RunOutcome::kDriveError, "Drive error at LBA 884736: no verdict", kReportRed},
   };
   for (const Row& row : rows) {
     ScanRecord record = Good();
     record.outcome = row.outcome;
+    if (!HasVerdict(row.outcome)) record.cause.lba = 884736;
     const ReportContent content = BuildReportContent({record});
     EXPECT_EQ(content.title, row.words);
     EXPECT_EQ(content.titleColour, row.colour) << row.words;
@@ -385,7 +389,9 @@ TEST(ReportContent, OutcomesInWordsAndColours) {
   partly.outcome = RunOutcome::kNotRecommended;
   EXPECT_EQ(BuildReportContent({partly}).title, "Fit for writing up to 8X");
   EXPECT_EQ(BuildReportContent({partly}).titleColour, kReportGreen);
-  EXPECT_EQ(BuildReportContent({partly}).statistics[0].label, "All speeds");
+  // Its statistics are one row a speed, never pooled.
+  EXPECT_EQ(BuildReportContent({partly}).statistics[0].label, Smart().rows[0].speed);
+  EXPECT_EQ(BuildReportContent({partly}).statistics.size(), 4u);
   partly.outcome = RunOutcome::kDriveGone;
   EXPECT_EQ(BuildReportContent({partly}).title, "Drive gone during the run: no verdict");
   // A Smart Scan where no speed is fit is not shown green.

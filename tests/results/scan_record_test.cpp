@@ -39,12 +39,25 @@ TEST(ScanRecord, WrittenAndReadBackIsTheSameRecordAndText) {
   smart.rows = {{"8X", 16, 400, 300, kSmartRowOk},
                 {"6X", 15, 520, 300, kSmartRowNotRecommended},
                 {"4X", 14, std::nullopt, std::nullopt, kSmartRowFailed}};
+  smart.smartSpeeds = {{"8X", 16}, {"6X", 15}, {"4X", 14}};
+  smart.fitSpeed = RecordSpeed{"8X", 16};
+  smart.outcome = RunOutcome::kDriveError;
+  smart.cause.psn = 0x260000;
+  smart.cause.scsiStatus = 0x18;
   ScanRecord empty = Example();
   empty.samples.clear();
   empty.disc.manufacturerName.reset();
   empty.verdict.clear();
   empty.outcome = RunOutcome::kAborted;
-  for (const ScanRecord& record : {Example(), smart, empty}) {
+  ScanRecord failed = Example();
+  failed.samples.pop_back();
+  failed.verdict.clear();
+  failed.outcome = RunOutcome::kNoReading;
+  failed.cause.lba = 2086912;
+  failed.cause.sense = SenseTriple{3, 0x11, 0};
+  failed.cause.replyStatus = 0x80;
+  failed.cause.bytesMoved = 3;
+  for (const ScanRecord& record : {Example(), smart, empty, failed}) {
     const std::string text = WriteRecordJson(record);
     ScanRecord back;
     std::string error;
@@ -96,11 +109,11 @@ TEST(ScanRecord, AnythingElseIsRefusedWithOneLine) {
       {"array", "[1,2,3]", "not a Velmo scan record"},
       {"deep nesting", deep, "not a Velmo scan record"},
       {"other format", Replace(good, "velmo-scan", "velmo-report"), "not a Velmo scan record"},
-      {"newer", Replace(good, "\"version\": 1", "\"version\": 2"), "newer"},
-      {"huge version", Replace(good, "\"version\": 1", "\"version\": 18446744073709551615"),
+      {"newer", Replace(good, "\"version\": 2", "\"version\": 3"), "newer"},
+      {"huge version", Replace(good, "\"version\": 2", "\"version\": 18446744073709551615"),
        "newer"},
-      {"version zero", Replace(good, "\"version\": 1", "\"version\": 0"), "unknown version"},
-      {"version text", Replace(good, "\"version\": 1", "\"version\": \"1\""), "version"},
+      {"version zero", Replace(good, "\"version\": 2", "\"version\": 0"), "unknown version"},
+      {"version text", Replace(good, "\"version\": 2", "\"version\": \"1\""), "version"},
       {"kind", Replace(good, "\"kind\": \"scan\"", "\"kind\": \"burn\""), "kind"},
       {"missing drive", Replace(good, "\"drive\"", "\"drivers\""), "drive is missing"},
       {"negative LBA", Replace(good, "\"lba\": 0", "\"lba\": -5"), "samples[0].lba"},
@@ -122,6 +135,12 @@ TEST(ScanRecord, AnythingElseIsRefusedWithOneLine) {
        "disc.manufacturerName"},
       {"duration", Replace(good, "\"durationSeconds\": 73", "\"durationSeconds\": -1"),
        "durationSeconds"},
+      {"cause of the wrong type", Replace(good, "\"cause\": null", "\"cause\": 7"), "cause"},
+      {"sense key beyond 4 bits",
+       Replace(good, "\"cause\": null", "\"cause\": {\"sense\": {\"key\": 16, \"asc\": 0, \"ascq\": 0}}"),
+       "cause.sense.key"},
+      {"LBA of the cause", Replace(good, "\"cause\": null", "\"cause\": {\"lba\": -1}"),
+       "cause.lba"},
   };
   for (const auto& c : cases) {
     ScanRecord record;
@@ -131,6 +150,41 @@ TEST(ScanRecord, AnythingElseIsRefusedWithOneLine) {
     EXPECT_EQ(error.find('\n'), std::string::npos) << c.name;
     EXPECT_LT(error.size(), 200u) << c.name;
   }
+}
+
+// Records written before the outcome carried its cause still read: no cause,
+// no answer, the outcome as it was named then.
+TEST(ScanRecord, VersionOneRecordsStillRead) {
+  std::string text = WriteRecordJson(Example());
+  text = Replace(text, "\"version\": 2", "\"version\": 1");
+  text = Replace(text, "\"cause\": null,", "");
+  ScanRecord record;
+  std::string error;
+  ASSERT_TRUE(ReadRecordJson(text, &record, &error)) << error;
+  EXPECT_EQ(record, Example());
+}
+
+// A Smart Scan's statistics are one entry a speed with a reading: readings
+// taken at different speeds are never pooled.
+TEST(ScanRecord, SmartStatisticsArePerSpeed) {
+  ScanRecord smart = Example();
+  smart.kind = RecordKind::kSmart;
+  smart.samples.clear();
+  smart.rows = {{"8X", 16, 400, 300, kSmartRowOk},
+                {"6X", 15, 520, 100, kSmartRowNotRecommended},
+                {"4X", 14, std::nullopt, std::nullopt, kSmartRowFailed}};
+  const RecordStatistics stats = StatisticsOf(smart);
+  EXPECT_EQ(stats.whole.samples, 0);
+  ASSERT_EQ(stats.speeds.size(), 2u);
+  EXPECT_EQ(stats.speeds[0].speed, "8X");
+  EXPECT_EQ(stats.speeds[0].reading.te.max, 400);
+  EXPECT_EQ(stats.speeds[0].reading.te.mean, 400);
+  EXPECT_EQ(stats.speeds[1].speedCode, 15);
+  EXPECT_EQ(stats.speeds[1].reading.te.overLimit, 1);
+  EXPECT_EQ(stats.speeds[1].reading.fe.max, 100);
+  const std::string text = WriteRecordJson(smart);
+  EXPECT_EQ(text.find("\"whole\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"speeds\": ["), std::string::npos);
 }
 
 TEST(ScanRecord, SmartRowsMustFitTheirResult) {
