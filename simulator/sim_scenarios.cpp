@@ -88,6 +88,12 @@ std::vector<SimScenario> BuildScenarios() {
                  {SampleFault(SimFaultKind::kGone, 10, 0)}),
       WithFaults("eject-mid-scan", "the disc is ejected at the 10th sample",
                  {SampleFault(SimFaultKind::kEject, 10, 1)}),
+      // A drive busy with something else for a moment: three of its answers
+      // are BUSY, and it recovers within the host's tries.
+      WithFaults("busy-recovers", "the 10th to 12th sample commands are answered BUSY, then read",
+                 {SampleFault(SimFaultKind::kBusy, 10, 3)}),
+      WithFaults("busy-stays", "from the 10th sample command on the drive answers only BUSY",
+                 {SampleFault(SimFaultKind::kBusy, 10, 0)}),
       WithFaults("broken-lengths", "GET PERFORMANCE claims 40 descriptors and sends 5",
                  {PerformanceFault(SimFaultKind::kHeaderLength, 4 + 16 * 40)}),
       WithFaults("short-header", "GET PERFORMANCE header length below 4",
