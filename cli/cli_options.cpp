@@ -70,6 +70,7 @@ unsigned OptionBit(const std::string& name) {
 std::string CliUsage() {
   return "usage: velmo-cli [--simulate[=SCENARIO]] [--transport=spti|aspi] [--sim-latency=MS]\n"
          "                 [--drive N] [--trace=FILE] drives | identify | scan | smart\n"
+         "                 | recover\n"
          "       scan: [--speed 2.4X|4X|...|16X] [--density normal|full|quick]\n"
          "             [--log FILE] [--csv FILE] [--json FILE]\n"
          "             [--chart FILE.bmp] [--report FILE.png|pdf|html] [--no-history]\n"
@@ -103,7 +104,8 @@ std::string CliUsage() {
          "  --transport=spti|aspi  pass-through (default) or the ASPI layer\n"
          "  --sim-latency=MS       simulated time per TE/FE sample (0 for none)\n"
          "  --drive N              the drive to use, by its index in 'drives' (default 0)\n"
-         "  --drive all            scan, smart, watch: every supported drive at once\n"
+         "  --drive all            scan, smart, watch: every supported drive at once;\n"
+         "                         recover: every drive, one after the other\n"
          "  --trace=FILE           write every command sent to the drive, with its answer\n"
          "  --help, --version\n"
          "\n"

@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
     return session.TraceFailed() ? kExitCannotWrite : kExitUsage;
   }
   int code = kExitOk;
-  if (options->driveAll) {
+  if (options->driveAll && (row->options & kDriveAllItself) == 0) {
     code = RunOnEveryDrive(session, *options, args, human, stderr);
   } else {
     code = row->onDrive(session, *options, human, stderr);
