@@ -112,8 +112,9 @@ std::string CliUsage() {
          "exit codes: 0 ok, 1 not recommended, 2 drive or firmware failure,\n"
          "            3 no drive / unsupported drive / unsupported disc, 64 usage error,\n"
          "            65 not a record this program reads, 66 no such run or file,\n"
-         "            73 an output file cannot be written, 75 the log or drive is in use\n"
-         "            by another run, 128+N stopped by signal N (130 Ctrl-C, 143 SIGTERM)\n"
+         "            73 an output file cannot be written, 74 standard output or error\n"
+         "            cannot be written, 75 the log or drive is in use by another run,\n"
+         "            128+N stopped by signal N (130 Ctrl-C, 143 SIGTERM, 141 SIGPIPE)\n"
          "history: every scan and smart run is kept in $XDG_DATA_HOME/velmo/history.sqlite\n"
          "         (~/.local/share/velmo/); velmo-cli COMMAND --help tells more\n";
 }
