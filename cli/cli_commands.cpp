@@ -5,6 +5,7 @@
 #include "cli/drives_command.h"
 #include "cli/identify_command.h"
 #include "cli/record_commands.h"
+#include "cli/recover_command.h"
 #include "cli/report_command.h"
 #include "cli/scan_command.h"
 #include "cli/smart_command.h"
@@ -90,6 +91,9 @@ int RunScan(CDriveSession& session, const CliOptions& options, std::FILE* out, s
 int RunSmart(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
   return RunSmartCommand(session, options, out, err);
 }
+int RunRecover(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
+  return RunRecoverCommand(session, options, out, err);
+}
 int RunWatch(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
   return RunWatchCommand(session, options, out, err);
 }
@@ -124,6 +128,9 @@ const std::vector<CliCommand>& CliCommands() {
       {"watch", "scan every blank disc that is inserted, one line each (watch --help)",
        WatchCommandUsage, kTakesSpeed | kTakesDensity | kTakesWatchOptions | kTakesDriveAll,
        RunWatch, nullptr, nullptr, nullptr},
+      {"recover", "take a drive out of the diagnostic mode a killed run left it in",
+       [] { return RecoverUsage() + kCommonOptions; }, kTakesDriveAll | kDriveAllItself, RunRecover,
+       nullptr, nullptr, nullptr},
   };
   return commands;
 }

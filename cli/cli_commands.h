@@ -20,6 +20,7 @@ enum CliOptionSet : unsigned {
   kTakesReport = 1u << 6,
   kTakesWatchOptions = 1u << 7,  // --smart, --eject, --report-dir, --count
   kTakesDriveAll = 1u << 8,      // --drive all
+  kDriveAllItself = 1u << 9,     // --drive all: the command goes through the drives itself
 };
 
 struct CliCommand {
@@ -46,4 +47,4 @@ const CliCommand* FindCliCommand(const std::string& name);
 
 // The commands a usage error names when none or an unknown one is given.
 inline constexpr char kCliCommandNames[] =
-    "drives, identify, scan, smart, history, show, compare, report or doctor";
+    "drives, identify, scan, smart, history, show, compare, report, doctor or recover";

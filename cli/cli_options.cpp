@@ -70,6 +70,7 @@ unsigned OptionBit(const std::string& name) {
 std::string CliUsage() {
   return "usage: velmo-cli [--simulate[=SCENARIO]] [--transport=spti|aspi] [--sim-latency=MS]\n"
          "                 [--drive N] [--trace=FILE] drives | identify | scan | smart\n"
+         "                 | recover\n"
          "       scan: [--speed 2.4X|4X|...|16X] [--density normal|full|quick]\n"
          "             [--log FILE] [--csv FILE] [--json FILE]\n"
          "             [--chart FILE.bmp] [--report FILE.png|pdf|html] [--no-history]\n"
@@ -103,15 +104,17 @@ std::string CliUsage() {
          "  --transport=spti|aspi  pass-through (default) or the ASPI layer\n"
          "  --sim-latency=MS       simulated time per TE/FE sample (0 for none)\n"
          "  --drive N              the drive to use, by its index in 'drives' (default 0)\n"
-         "  --drive all            scan, smart, watch: every supported drive at once\n"
+         "  --drive all            scan, smart, watch: every supported drive at once;\n"
+         "                         recover: every drive, one after the other\n"
          "  --trace=FILE           write every command sent to the drive, with its answer\n"
          "  --help, --version\n"
          "\n"
          "exit codes: 0 ok, 1 not recommended, 2 drive or firmware failure,\n"
          "            3 no drive / unsupported drive / unsupported disc, 64 usage error,\n"
          "            65 not a record this program reads, 66 no such run or file,\n"
-         "            73 an output file cannot be written, 75 the log or drive is in use\n"
-         "            by another run, 128+N stopped by signal N (130 Ctrl-C, 143 SIGTERM)\n"
+         "            73 an output file cannot be written, 74 standard output or error\n"
+         "            cannot be written, 75 the log or drive is in use by another run,\n"
+         "            128+N stopped by signal N (130 Ctrl-C, 143 SIGTERM, 141 SIGPIPE)\n"
          "history: every scan and smart run is kept in $XDG_DATA_HOME/velmo/history.sqlite\n"
          "         (~/.local/share/velmo/); velmo-cli COMMAND --help tells more\n";
 }

@@ -17,8 +17,9 @@ inline constexpr int kExitDriveFailure = 2;
 inline constexpr int kExitNoDrive = 3;
 inline constexpr int kExitUsage = 64;
 inline constexpr int kExitCannotWrite =
-    73;                               // a log, trace, CSV, JSON or chart file could not be written
-inline constexpr int kExitBusy = 75;  // another run holds the log or the drive
+    73;  // a log, trace, CSV, JSON or chart file could not be written
+inline constexpr int kExitStdoutFailed = 74;  // standard output or error could not be written
+inline constexpr int kExitBusy = 75;          // another run holds the log or the drive
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C stopped the run (128 + SIGINT)
 
 struct CliOptions : RunOptions {

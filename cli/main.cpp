@@ -8,6 +8,7 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_options.h"
 #include "cli/drive_fanout.h"
+#include "cli/standard_streams.h"
 #include "session/drive_session.h"
 #include "session/output_file.h"
 #include "session/sim_catalogue.h"
@@ -45,12 +46,8 @@ std::string SameFileError(const CliOptions& options) {
          "'); give each output its own";
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  // Before any file is opened: none may become descriptor 0, 1 or 2.
-  ReopenClosedStandardDescriptors();
-  std::vector<std::string> args(argv + 1, argv + argc);
+// The command line's command, help, version or scenario list; its exit code.
+int RunCommandLine(const std::vector<std::string>& args) {
   for (const CliCommand& command : CliCommands()) {
     if (command.claims != nullptr && command.claims(args))
       return command.ownMain(args, stdout, stderr);
@@ -115,7 +112,7 @@ int main(int argc, char** argv) {
     return session.TraceFailed() ? kExitCannotWrite : kExitUsage;
   }
   int code = kExitOk;
-  if (options->driveAll) {
+  if (options->driveAll && (row->options & kDriveAllItself) == 0) {
     code = RunOnEveryDrive(session, *options, args, human, stderr);
   } else {
     code = row->onDrive(session, *options, human, stderr);
@@ -126,4 +123,14 @@ int main(int argc, char** argv) {
     code = kExitCannotWrite;
   }
   return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Before any file is opened: none may become descriptor 0, 1 or 2.
+  ReopenClosedStandardDescriptors();
+  const int code = RunCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  // Every command's output, checked in one place.
+  return FinishStandardStreams(code, stdout, stderr);
 }

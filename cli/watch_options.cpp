@@ -44,7 +44,7 @@ std::string CheckWatchOptions(const CliOptions& options) {
     }
   }
   if (options.driveAll && (takes & kTakesDriveAll) == 0) {
-    return "--drive all applies to scan, smart and watch, not to " + command;
+    return "--drive all applies to scan, smart, watch and recover, not to " + command;
   }
   return "";
 }

@@ -183,10 +183,10 @@ void BuildStartStopUnitCdb(uint8_t cdb[12], bool start, bool loadEject) {
   cdb[4] = static_cast<uint8_t>((loadEject ? 0x02 : 0x00) | (start ? 0x01 : 0x00));
 }
 
-bool PreventMediumRemoval(bool prevent) {
+bool PreventMediumRemoval(bool prevent, ScsiExchange* sent) {
   uint8_t cdb[12];
   BuildPreventAllowCdb(cdb, prevent);
-  return Send(cdb, kDirectionNone, nullptr, 0, kCommandTimeoutSeconds) == kStatusDone;
+  return Send(cdb, kDirectionNone, nullptr, 0, kCommandTimeoutSeconds, sent) == kStatusDone;
 }
 
 bool EjectMedium() {

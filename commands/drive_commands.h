@@ -109,5 +109,5 @@ OuterTrackSample TakeOuterTrackSample(SpeedCode speed);
 // the tray has moved.
 void BuildPreventAllowCdb(uint8_t cdb[12], bool prevent);
 void BuildStartStopUnitCdb(uint8_t cdb[12], bool start, bool loadEject);
-bool PreventMediumRemoval(bool prevent);
+bool PreventMediumRemoval(bool prevent, ScsiExchange* sent = nullptr);
 bool EjectMedium();  // allow removal, then START STOP UNIT LoEj

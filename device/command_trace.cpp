@@ -55,12 +55,7 @@ std::string CCommandTrace::FormatLine(const TraceRecord& r) {
 
   static const ScsiExchange kNothing;
   const ScsiExchange& x = r.exchange != nullptr ? *r.exchange : kNothing;
-  std::string cdb;
-  for (uint8_t i = 0; i < x.cdbLength; ++i) {
-    char byte[4];
-    std::snprintf(byte, sizeof byte, i == 0 ? "%02X" : " %02X", x.cdb[i]);
-    cdb += byte;
-  }
+  const std::string cdb = CdbText(x);
   char line[256];
   std::snprintf(line, sizeof line,
                 "%s.%03ldZ drive=%d %s cdb=[%s] dir=%s len=%u moved=%u status=%u scsi=0x%02X "

@@ -1,5 +1,17 @@
 #include "device/scsi_exchange.h"
 
+#include <cstdio>
+
+std::string CdbText(const ScsiExchange& exchange) {
+  std::string text;
+  for (uint8_t i = 0; i < exchange.cdbLength; ++i) {
+    char byte[4];
+    std::snprintf(byte, sizeof byte, i == 0 ? "%02X" : " %02X", exchange.cdb[i]);
+    text += byte;
+  }
+  return text;
+}
+
 std::array<uint8_t, kFixedSenseLength> FixedSense(SenseTriple triple) {
   std::array<uint8_t, kFixedSenseLength> sense{};
   sense[0] = 0x70;

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "commands/mmc_vocabulary.h"
 #include "device/sense.h"
@@ -82,6 +83,10 @@ struct ScsiExchange {
     }
   }
 };
+
+// The CDB bytes that travel, in hex: "FD F2 56 ...", as the trace and
+// velmo-cli recover show them.
+std::string CdbText(const ScsiExchange& exchange);
 
 // The 18-byte fixed-format sense for a sense triple.
 std::array<uint8_t, kFixedSenseLength> FixedSense(SenseTriple sense);

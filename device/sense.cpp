@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "commands/mmc_vocabulary.h"
+
 SenseInfo DecodeSense(const uint8_t* sense, size_t length) {
   SenseInfo info;
   if (sense == nullptr || length < 1) return info;
@@ -29,4 +31,30 @@ std::string FormatSense(const SenseInfo& info) {
   char text[16];
   std::snprintf(text, sizeof text, "%X/%02X/%02X", info.key, info.asc, info.ascq);
   return text;
+}
+
+std::string SenseMeaning(const SenseInfo& info) {
+  static const struct {
+    SenseTriple sense;
+    const char* meaning;
+  } kMeanings[] = {
+      {kSenseNoMedium, "medium not present"},
+      {kSenseBecomingReady, "becoming ready"},
+      {kSenseInvalidOpcode, "invalid command operation code"},
+      {kSenseInvalidField, "invalid field in CDB"},
+      {kSenseSequenceError, "command sequence error"},
+      {kSenseIncompatibleMedium, "incompatible medium"},
+      {kSenseMediumChanged, "medium may have changed"},
+      {kSenseRemovalPrevented, "medium removal prevented"},
+      {kSenseLunNotSupported, "logical unit not supported"},
+      {kSenseAbortedCommand, "aborted command"},
+  };
+  if (!info.valid) return "";
+  for (const auto& entry : kMeanings) {
+    if (entry.sense.key == info.key && entry.sense.asc == info.asc &&
+        entry.sense.ascq == info.ascq) {
+      return entry.meaning;
+    }
+  }
+  return "";
 }

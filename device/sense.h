@@ -19,3 +19,7 @@ SenseInfo DecodeSense(const uint8_t* sense, size_t length);
 
 // "5/24/00" style text for traces and messages; "-" when not valid.
 std::string FormatSense(const SenseInfo& info);
+
+// What the drive meant, in the standard's words ("invalid field in CDB"),
+// for the answers Velmo's commands meet; empty for any other.
+std::string SenseMeaning(const SenseInfo& info);

@@ -142,7 +142,7 @@ TEST(CliOptions, WatchOptionsAndDriveAll) {
       {{"scan", "--eject"}, "--eject applies to watch only, not to scan"},
       {{"smart", "--count", "3"}, "--count applies to watch only, not to smart"},
       {{"identify", "--drive", "all"},
-       "--drive all applies to scan, smart and watch, not to identify"},
+       "--drive all applies to scan, smart, watch and recover, not to identify"},
       {{"watch", "--log", "x.txt"}, "--log applies to scan only, not to watch"},
       {{"watch", "--drive", "some"}, "--drive needs a drive index from 0 to 7, not 'some'"},
   };

@@ -27,16 +27,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/cli/cli_process.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 void WriteText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
@@ -48,84 +43,6 @@ int SampleLines(const std::string& log) {
     ++lines;
   return lines > 0 ? lines - 1 : 0;  // less the header
 }
-
-struct SpawnOptions {
-  std::string cwd;
-  bool closeStdout = false;
-  bool closeStderr = false;
-  int stdoutFd = -1;        // else a capture file
-  long fileSizeLimit = -1;  // RLIMIT_FSIZE for the child
-};
-
-struct Finished {
-  bool exited = false;
-  int code = -1;
-  int signal = 0;
-  std::string out;
-  std::string err;
-};
-
-class Child {
- public:
-  Child(const std::vector<std::string>& args, const SpawnOptions& options)
-      : m_outPath(options.cwd + "/../" + fs::path(options.cwd).filename().string() + ".out"),
-        m_errPath(options.cwd + "/../" + fs::path(options.cwd).filename().string() + ".err") {
-    std::vector<std::string> all = {VELMO_CLI_BINARY};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const int out = open(m_outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const int err = open(m_errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    m_pid = fork();
-    if (m_pid == 0) {
-      if (chdir(options.cwd.c_str()) != 0) _exit(120);
-      dup2(options.stdoutFd >= 0 ? options.stdoutFd : out, 1);
-      dup2(err, 2);
-      if (options.closeStdout) close(1);
-      if (options.closeStderr) close(2);
-      if (options.fileSizeLimit >= 0) {
-        signal(SIGXFSZ, SIG_IGN);  // kept through exec: a write past the limit fails instead
-        rlimit limit{};
-        getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = static_cast<rlim_t>(options.fileSizeLimit);
-        setrlimit(RLIMIT_FSIZE, &limit);
-      }
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out);
-    close(err);
-  }
-
-  pid_t Pid() const { return m_pid; }
-
-  Finished Wait(std::chrono::seconds limit = std::chrono::seconds(60)) {
-    Finished result;
-    int status = 0;
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (waitpid(m_pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > until) {
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, &status, 0);
-        ADD_FAILURE() << "velmo-cli did not end in time";
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    result.exited = WIFEXITED(status);
-    result.code = result.exited ? WEXITSTATUS(status) : -1;
-    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    result.out = ReadAll(m_outPath);
-    result.err = ReadAll(m_errPath);
-    return result;
-  }
-
- private:
-  std::string m_outPath;
-  std::string m_errPath;
-  pid_t m_pid = -1;
-};
 
 class OutputRulesTest : public ::testing::Test {
  public:

@@ -1,0 +1,200 @@
+// `velmo-cli recover`: a drive a killed run left in the diagnostic mode,
+// with its tray locked, is taken out of both; a drive another run holds is
+// not touched; a drive that refuses or fails says what it answered.
+#include "cli/recover_command.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "commands/drive_commands.h"
+#include "session/run_lock.h"
+#include "simulator/sim_drive.h"
+#include "tests/cli/cli_test_util.h"
+
+namespace {
+
+const char kLeaveLine[] = "  leave diagnostic mode (FD F2 56 4C 4D 4F 00 00 00 00 00 00): ";
+const char kAllowLine[] = "  allow medium removal (1E 00 00 00 00 00): ";
+
+// The state a SIGKILL leaves behind: drive 0 in its diagnostic mode with
+// its tray locked, as a scan that was ejecting had it. The command log then
+// starts empty, so it holds only what recover sent.
+void LeaveInDiagnosticMode(CDriveSession& session) {
+  session.Manager().SelectDrive(0);
+  ASSERT_TRUE(SetDiagnosticMode(kDiagnosticEnter));
+  ASSERT_TRUE(PreventMediumRemoval(true));
+  for (const auto& drive : session.SimDrives()) drive->ClearCommandLog();
+}
+
+// recover on a session whose drive 0 was left in the diagnostic mode;
+// lockFile stands for the lock of the supported drive's node (the
+// simulator's drives have none of their own).
+Captured Recover(const std::vector<std::string>& args, const std::string& lockFile,
+                 const std::function<void(CDriveSession&)>& afterwards) {
+  return RunCli(
+      args,
+      [&](CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
+        LeaveInDiagnosticMode(session);
+        return RunRecoverCommand(session, options, out, err, [&](const std::string& node) {
+          return node == "sim:d:" ? lockFile : std::string();
+        });
+      },
+      afterwards);
+}
+
+std::vector<std::string> SentCdbs(const CSimDrive& drive) {
+  std::vector<std::string> sent;
+  for (const SimLoggedCommand& command : drive.CommandLog()) sent.push_back(CdbText(command));
+  return sent;
+}
+
+class RecoverCommand : public ::testing::Test {
+ protected:
+  TempPath m_lockFile{"recover-drive.lock"};
+};
+
+TEST_F(RecoverCommand, ADriveLeftInDiagnosticModeIsTakenOutOfItAndItsTrayFreed) {
+  bool diagnostic = true;
+  bool prevented = true;
+  std::vector<std::string> sent;
+  const Captured run =
+      Recover({"--simulate", "--sim-latency=0", "recover"}, m_lockFile, [&](CDriveSession& s) {
+        diagnostic = s.SimDrives()[0]->InDiagnosticMode();
+        prevented = s.SimDrives()[0]->RemovalPrevented();
+        sent = SentCdbs(*s.SimDrives()[0]);
+      });
+  EXPECT_EQ(run.exitCode, kExitOk) << run.err;
+  EXPECT_EQ(run.out, "drive 0: VELMO   DVDRW VX-2016   1.02 (sim:d:)\n" + std::string(kLeaveLine) +
+                         "done\n" + kAllowLine + "done\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_FALSE(diagnostic);
+  EXPECT_FALSE(prevented);
+  EXPECT_EQ(sent,
+            (std::vector<std::string>{"FD F2 56 4C 4D 4F 00 00 00 00 00 00", "1E 00 00 00 00 00"}));
+}
+
+TEST_F(RecoverCommand, ADriveAnotherRunHoldsIsNotTouched) {
+  CRunLock otherRun;
+  ASSERT_EQ(otherRun.Take(m_lockFile), CRunLock::Result::kTaken);
+  bool diagnostic = false;
+  size_t sent = 1;
+  const Captured run =
+      Recover({"--simulate", "--sim-latency=0", "recover"}, m_lockFile, [&](CDriveSession& s) {
+        diagnostic = s.SimDrives()[0]->InDiagnosticMode();
+        sent = s.SimDrives()[0]->CommandLog().size();
+      });
+  EXPECT_EQ(run.exitCode, kExitBusy);
+  EXPECT_EQ(run.err, "velmo-cli: drive 0: sim:d: is in use by another Velmo run (pid " +
+                         std::to_string(getpid()) + "); it is not touched\n");
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(sent, 0u);
+  EXPECT_TRUE(diagnostic) << "the holder's run is still in it";
+
+  // Once that run has ended, the drive is recovered.
+  otherRun.Release();
+  const Captured after =
+      Recover({"--simulate", "--sim-latency=0", "recover"}, m_lockFile,
+              [&](CDriveSession& s) { diagnostic = s.SimDrives()[0]->InDiagnosticMode(); });
+  EXPECT_EQ(after.exitCode, kExitOk) << after.err;
+  EXPECT_FALSE(diagnostic);
+}
+
+// Each answer that is not "done" is named on its command's line, and the
+// tray is still freed after a refused leave.
+TEST_F(RecoverCommand, ARefusalOrFailureIsNamedAndExits2) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<SimFault> faults;  // armed on drive 0 after it was left in the mode
+    std::string leave;
+    std::string allow;
+  };
+  SimFault gone;
+  gone.kind = SimFaultKind::kGone;
+  gone.target = SimCommandClass::kDiagnosticMode;
+  SimFault busy;
+  busy.kind = SimFaultKind::kBusy;
+  busy.target = SimCommandClass::kOther;
+  const Case cases[] = {
+      {"the drive that refuses the diagnostic mode",
+       {"--simulate", "--sim-latency=0", "--drive", "1", "recover"},
+       {},
+       "CHECK CONDITION, sense 5/20/00 (invalid command operation code)",
+       "done"},
+      {"a drive that is gone",
+       {"--simulate", "--sim-latency=0", "recover"},
+       {gone},
+       "the drive is no longer attached",
+       "the drive is no longer attached"},
+      {"a busy tray",
+       {"--simulate", "--sim-latency=0", "recover"},
+       {busy},
+       "done",
+       "BUSY, not done"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Captured run = RunCli(c.args, [&](CDriveSession& session, const CliOptions& options,
+                                            std::FILE* out, std::FILE* err) {
+      LeaveInDiagnosticMode(session);
+      for (const SimFault& fault : c.faults) session.SimDrives()[0]->AddFault(fault);
+      return RunRecoverCommand(session, options, out, err);
+    });
+    EXPECT_EQ(run.exitCode, kExitDriveFailure) << run.err;
+    EXPECT_NE(run.out.find(kLeaveLine + c.leave + "\n" + kAllowLine + c.allow + "\n"),
+              std::string::npos)
+        << run.out;
+  }
+}
+
+TEST_F(RecoverCommand, DriveAllGoesThroughEveryDriveAndExitsWithTheWorst) {
+  std::vector<std::string> sent0, sent1;
+  bool diagnostic = true;
+  Captured run = Recover({"--simulate", "--sim-latency=0", "recover", "--drive", "all"}, m_lockFile,
+                         [&](CDriveSession& s) {
+                           diagnostic = s.SimDrives()[0]->InDiagnosticMode();
+                           sent0 = SentCdbs(*s.SimDrives()[0]);
+                           sent1 = SentCdbs(*s.SimDrives()[1]);
+                         });
+  EXPECT_EQ(run.exitCode, kExitDriveFailure) << "drive 1 refuses the leave";
+  const size_t first = run.out.find("drive 0: VELMO ");
+  const size_t second = run.out.find("drive 1: KESTRON ");
+  ASSERT_NE(first, std::string::npos) << run.out;
+  ASSERT_NE(second, std::string::npos) << run.out;
+  EXPECT_LT(first, second);
+  EXPECT_FALSE(diagnostic);
+  EXPECT_EQ(sent0.size(), 2u);
+  EXPECT_EQ(sent1.size(), 2u);
+
+  // A held drive is left out, the others are still recovered.
+  CRunLock otherRun;
+  ASSERT_EQ(otherRun.Take(m_lockFile), CRunLock::Result::kTaken);
+  run = Recover({"--simulate", "--sim-latency=0", "recover", "--drive=all"}, m_lockFile,
+                [&](CDriveSession& s) {
+                  sent0 = SentCdbs(*s.SimDrives()[0]);
+                  sent1 = SentCdbs(*s.SimDrives()[1]);
+                });
+  EXPECT_EQ(run.exitCode, kExitBusy);
+  EXPECT_NE(run.err.find("drive 0: sim:d: is in use by another Velmo run"), std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.out.find("drive 0:"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("drive 1: KESTRON "), std::string::npos) << run.out;
+  EXPECT_TRUE(sent0.empty());
+  EXPECT_EQ(sent1.size(), 2u);
+}
+
+TEST_F(RecoverCommand, NoSuchDriveIsExit3) {
+  const auto recover = [](CDriveSession& session, const CliOptions& options, std::FILE* out,
+                          std::FILE* err) { return RunRecoverCommand(session, options, out, err); };
+  Captured run = RunCli({"--simulate=no-drive", "recover"}, recover);
+  EXPECT_EQ(run.exitCode, kExitNoDrive);
+  EXPECT_NE(run.err.find("No Device found!"), std::string::npos) << run.err;
+  run = RunCli({"--simulate", "--drive", "5", "recover"}, recover);
+  EXPECT_EQ(run.exitCode, kExitNoDrive);
+  EXPECT_NE(run.err.find("there is no drive 5"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
+}  // namespace
