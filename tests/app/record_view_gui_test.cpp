@@ -140,9 +140,15 @@ TEST_F(RecordViewTest, TheWindowsSmartScansAreKeptWithTheirReadings) {
   ASSERT_TRUE(history.List({"ORBTEK", "", {}, std::nullopt, 1}, &entries, &error));
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].kind, RecordKind::kSmart);
-  EXPECT_EQ(entries[0].outcome, RunOutcome::kNotRecommended);
+  // Its answer is a speed: 10X is the highest that is "OK.".
+  EXPECT_EQ(entries[0].outcome, RunOutcome::kOk);
   ScanRecord kept;
   ASSERT_TRUE(history.Load(entries[0].id, &kept, &error)) << error;
+  ASSERT_TRUE(kept.fitSpeed);
+  EXPECT_EQ(kept.fitSpeed->speed, "10X");
+  EXPECT_EQ(kept.smartSpeeds.size(), 7u);
+  EXPECT_EQ(kept.settings.density, kSmartDensity);
+  EXPECT_FALSE(kept.disc.writeSpeeds.empty());
   ASSERT_EQ(kept.rows.size(), 7u);
   EXPECT_EQ(kept.rows.front().speed, "16X");
   EXPECT_EQ(kept.rows.front().result, kSmartRowNotRecommended);
