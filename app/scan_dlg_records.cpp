@@ -223,8 +223,8 @@ void CScanDlg::KeepSmartRunInHistory(const CSmartModeDlg& dialog, const std::str
   long seconds = 0;
   if (const auto begun = ParseIsoTime(started))
     seconds = static_cast<long>(std::time(nullptr) - *begun);
-  AddToHistory(SmartRunRecord(start, dialog.SpeedRows(), ended, JudgeSmartRows(ended, complete),
-                              seconds));
+  AddToHistory(
+      SmartRunRecord(start, dialog.SpeedRows(), ended, JudgeSmartRows(ended, complete), seconds));
 }
 
 void CScanDlg::AddToHistory(const ScanRecord& record) {

@@ -139,6 +139,6 @@ class CScanRun {
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_finished{false};
   Counts m_counts;
-  RunEnd m_end;                      // guarded by m_outputLock
+  RunEnd m_end;                       // guarded by m_outputLock
   std::vector<ScanSample> m_samples;  // guarded by m_outputLock
 };

@@ -14,13 +14,6 @@ std::string Grouped(long value) {
   return digits;
 }
 
-std::string Where(const RunCause& cause) {
-  if (!cause.lba) return "";
-  char gb[32];
-  std::snprintf(gb, sizeof gb, "%.2f", LbaToGigabytes(*cause.lba));
-  return " at LBA " + Grouped(*cause.lba) + " (" + gb + " GB)";
-}
-
 // What the drive answered, for the endings where it said something.
 std::string Answer(const RunCause& cause) {
   std::string answer;
@@ -39,7 +32,17 @@ std::string Answer(const RunCause& cause) {
   }
   if (cause.bytesMoved)
     add(std::to_string(*cause.bytesMoved) + " of " + std::to_string(kTefeReplyLength) + " bytes");
-  return answer.empty() ? "" : " (" + answer + ")";
+  return answer;
+}
+
+// " at LBA 1,179,648 (2.42 GB; sense 3/11/00)", or what of it is known.
+std::string Where(const RunCause& cause, bool withAnswer = false) {
+  const std::string answer = withAnswer ? Answer(cause) : "";
+  if (!cause.lba) return answer.empty() ? "" : " (" + answer + ")";
+  char gb[32];
+  std::snprintf(gb, sizeof gb, "%.2f", LbaToGigabytes(*cause.lba));
+  return " at LBA " + Grouped(*cause.lba) + " (" + gb + " GB" +
+         (answer.empty() ? "" : "; " + answer) + ")";
 }
 
 }  // namespace
@@ -55,10 +58,10 @@ std::string DescribeRunEnd(RunOutcome outcome, const RunCause& cause) {
     case RunOutcome::kOk:
     case RunOutcome::kNotRecommended: return "the run ended with its verdict";
     case RunOutcome::kFirmwareFailure:
-      return "the drive refused the TE/FE sample command" + Where(cause) + Answer(cause) +
+      return "the drive refused the TE/FE sample command" + Where(cause, true) +
              ": its firmware does not take it";
     case RunOutcome::kNoReading:
-      return "the drive could not take a reading" + Where(cause) + Answer(cause) +
+      return "the drive could not take a reading" + Where(cause, true) +
              ", where it read the disc before: the disc may be scratched, dirty or damaged there";
     case RunOutcome::kTimedOut:
       return "the drive did not answer the sample command" + Where(cause) + " within " +
@@ -66,14 +69,12 @@ std::string DescribeRunEnd(RunOutcome outcome, const RunCause& cause) {
     case RunOutcome::kDriveGone:
       return "the drive went away during the run" + Where(cause) +
              ": check its cable and power, then choose it again";
-    case RunOutcome::kDiscEjected:
-      return "the disc left the drive during the run" + Where(cause);
+    case RunOutcome::kDiscEjected: return "the disc left the drive during the run" + Where(cause);
     case RunOutcome::kDriveBusy:
-      return "the drive stayed busy" + Where(cause) + Answer(cause) + " through " +
+      return "the drive stayed busy" + Where(cause, true) + " through " +
              std::to_string(kBusyTries) + " tries: another program may be using it";
     case RunOutcome::kDriveError:
-      return "the drive answered the sample command" + Where(cause) + " without a reading" +
-             Answer(cause);
+      return "the drive answered the sample command" + Where(cause, true) + " without a reading";
     case RunOutcome::kLogNotWritten: return "TEFE.txt could not be written";
     case RunOutcome::kAborted: return "the run was stopped before its verdict";
   }

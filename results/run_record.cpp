@@ -35,8 +35,8 @@ ScanRecord ScanRunRecord(const RunStart& start, SpeedCode speed, const DensityCh
   }
   record.samples.reserve(samples.size());
   for (const ScanSample& s : samples) {
-    record.samples.push_back(RecordSample{s.lba, s.psn, LayerOfLba(s.lba, start.discType), s.te,
-                                          s.fe, SamplePasses(s)});
+    record.samples.push_back(
+        RecordSample{s.lba, s.psn, LayerOfLba(s.lba, start.discType), s.te, s.fe, SamplePasses(s)});
   }
   record.outcome = end.outcome;
   record.cause = end.cause;

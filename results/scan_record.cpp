@@ -15,9 +15,9 @@ using Json = nlohmann::ordered_json;
 namespace {
 
 constexpr const char* kOutcomeNames[kRunOutcomeCount] = {
-    "ok",           "not recommended", "firmware failure", "timed out",
-    "drive gone",   "disc ejected",    "log not written",  "aborted",
-    "no reading",   "drive busy",      "drive error"};
+    "ok",         "not recommended", "firmware failure", "timed out",
+    "drive gone", "disc ejected",    "log not written",  "aborted",
+    "no reading", "drive busy",      "drive error"};
 
 // Identity bytes from the drive are not UTF-8: each byte is kept as the
 // character of the same number (Latin-1) and comes back as that byte.
@@ -93,7 +93,8 @@ Json CauseJson(const RunCause& c) {
   if (c.lba) json["lba"] = *c.lba;
   if (c.psn) json["psn"] = *c.psn;
   if (c.scsiStatus) json["scsiStatus"] = *c.scsiStatus;
-  if (c.sense) json["sense"] = Json{{"key", c.sense->key}, {"asc", c.sense->asc}, {"ascq", c.sense->ascq}};
+  if (c.sense)
+    json["sense"] = Json{{"key", c.sense->key}, {"asc", c.sense->asc}, {"ascq", c.sense->ascq}};
   if (c.replyStatus) json["replyStatus"] = *c.replyStatus;
   if (c.bytesMoved) json["bytesMoved"] = *c.bytesMoved;
   if (c.logError) json["logError"] = *c.logError;
@@ -437,7 +438,8 @@ std::string WriteRecordJson(const ScanRecord& r) {
   }
   json["outcome"] = RunOutcomeName(r.outcome);
   json["cause"] = CauseJson(r.cause);
-  if (r.kind == RecordKind::kSmart) json["fitSpeed"] = r.fitSpeed ? SpeedJson(*r.fitSpeed) : Json(nullptr);
+  if (r.kind == RecordKind::kSmart)
+    json["fitSpeed"] = r.fitSpeed ? SpeedJson(*r.fitSpeed) : Json(nullptr);
   json["verdict"] = r.verdict.empty() ? Json(nullptr) : Json(r.verdict);
   json["log"] = r.log.empty() ? Json(nullptr) : Json(r.log);
   const RecordStatistics stats = StatisticsOf(r);

@@ -98,10 +98,10 @@ struct ScanRecord {
   RunOutcome outcome = RunOutcome::kAborted;
   // A Smart Scan's speeds, in the order it took them (settings.speeds).
   std::vector<RecordSpeed> smartSpeeds;
-  RunCause cause;                         // what ended a run without a verdict
-  std::optional<RecordSpeed> fitSpeed;    // a Smart Scan's answer: the highest "OK." speed
-  std::string verdict;  // the verdict text the user saw; empty without one
-  std::string log;      // where TEFE.txt went; empty for a Smart Scan
+  RunCause cause;                       // what ended a run without a verdict
+  std::optional<RecordSpeed> fitSpeed;  // a Smart Scan's answer: the highest "OK." speed
+  std::string verdict;                  // the verdict text the user saw; empty without one
+  std::string log;                      // where TEFE.txt went; empty for a Smart Scan
 
   bool operator==(const ScanRecord&) const = default;
 };

@@ -78,7 +78,9 @@ TEST_F(ReportWindowTest, ExportsTheRunThatEnded) {
 
   Click(IDC_START);
   ASSERT_TRUE(WaitFor([&] { return m_messages.size() == 2; }, 30000));
-  ASSERT_TRUE(WaitFor([&] { return m_dialog->LastRunRecord() && m_dialog->LastRunRecord()->outcome == RunOutcome::kOk; }));
+  ASSERT_TRUE(WaitFor([&] {
+    return m_dialog->LastRunRecord() && m_dialog->LastRunRecord()->outcome == RunOutcome::kOk;
+  }));
   const ScanRecord record = *m_dialog->LastRunRecord();
   EXPECT_EQ(record.samples.size(), 58u);
   EXPECT_EQ(record.disc.manufacturerId.substr(0, 8), "YUDEN000");
@@ -112,7 +114,8 @@ TEST_F(ReportWindowTest, ExportsTheRunThatEnded) {
 TEST_F(ReportWindowTest, StoppedRunReportsWhatItTook) {
   Open("dvd+r-yuden", 60);
   Click(IDC_START);
-  ASSERT_TRUE(WaitFor([&] { return m_dialog->LastRunRecord() && m_dialog->LastRunRecord()->samples.size() >= 3; }));
+  ASSERT_TRUE(WaitFor(
+      [&] { return m_dialog->LastRunRecord() && m_dialog->LastRunRecord()->samples.size() >= 3; }));
   Click(IDC_STOP);
   const size_t taken = m_dialog->LastRunRecord()->samples.size();
   WaitFor([] { return false; }, 300);
@@ -129,8 +132,11 @@ TEST_F(ReportWindowTest, StoppedRunReportsWhatItTook) {
 TEST_F(ReportWindowTest, PrintsThePageWithItsLimitLines) {
   Open("dvd+r-yuden");
   Click(IDC_START);
-  ASSERT_TRUE(
-      WaitFor([&] { return m_dialog->LastRunRecord() && m_dialog->LastRunRecord()->outcome == RunOutcome::kOk; }, 30000));
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return m_dialog->LastRunRecord() && m_dialog->LastRunRecord()->outcome == RunOutcome::kOk;
+      },
+      30000));
   int printed = 0;
   ReportRect plot;
   wxBitmap page(1190, 1684, 24);
@@ -186,8 +192,11 @@ gboolean PressPrintInGtkDialog(gpointer) {
 TEST_F(ReportWindowTest, PrintsThroughTheGtkPrintSystem) {
   Open("dvd+r-yuden");
   Click(IDC_START);
-  ASSERT_TRUE(
-      WaitFor([&] { return m_dialog->LastRunRecord() && m_dialog->LastRunRecord()->outcome == RunOutcome::kOk; }, 30000));
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return m_dialog->LastRunRecord() && m_dialog->LastRunRecord()->outcome == RunOutcome::kOk;
+      },
+      30000));
   const std::string pdf = wxGetCwd().utf8_string() + "/printed.pdf";
   int pages = -1;
   m_dialog->SetReportPrintHook([&](CReportPrintout& printout) {

@@ -132,7 +132,8 @@ TEST_F(FaultSweep, ANormalScanFailingAtEverySample) {
       EXPECT_EQ(ran.exitCode, kExitDriveFailure) << ran.err;
       EXPECT_EQ(RunOutcomeName(ran.record.outcome), std::string(RunOutcomeName(expected)));
       // The whole lines before the failed sample, and nothing else.
-      EXPECT_EQ(ran.log, std::accumulate(cleanLines.begin(), cleanLines.begin() + n, std::string()));
+      EXPECT_EQ(ran.log,
+                std::accumulate(cleanLines.begin(), cleanLines.begin() + n, std::string()));
       ASSERT_EQ(ran.record.samples.size(), n - 1);
       EXPECT_EQ(ran.record.cause.lba, n - 1 < cleanLines.size() - 1
                                           ? std::optional<int32_t>(clean.record.samples[n - 1].lba)
@@ -180,8 +181,10 @@ TEST_F(FaultSweep, ASmartScanFailingAtEveryRow) {
       const RunOutcome first = kind.expected(n);
       if (kind.fault.kind == SimFaultKind::kSampleStatus) {
         // No reading where an earlier row read one: not the firmware's.
-        EXPECT_EQ(ran.record.outcome, n == 1 ? RunOutcome::kFirmwareFailure : RunOutcome::kNoReading);
-      } else if (kind.fault.kind != SimFaultKind::kGone && kind.fault.kind != SimFaultKind::kEject) {
+        EXPECT_EQ(ran.record.outcome,
+                  n == 1 ? RunOutcome::kFirmwareFailure : RunOutcome::kNoReading);
+      } else if (kind.fault.kind != SimFaultKind::kGone &&
+                 kind.fault.kind != SimFaultKind::kEject) {
         EXPECT_EQ(ran.record.outcome, first);
       } else {
         // The drive or the disc is gone for every row after it too.

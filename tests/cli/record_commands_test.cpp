@@ -101,10 +101,8 @@ TEST_F(RecordCommandsTest, EveryRunIsKeptAndListedNewestFirst) {
     std::vector<std::string> args;
     size_t runs;
   } filters[] = {
-      {{"--mid", "yuden"}, 1},
-      {{"--outcome", "not-recommended", "--outcome=no-reading"}, 2},
-      {{"--drive", "sim:d:"}, 4},
-      {{"--since", "2000-01-01"}, 4},
+      {{"--mid", "yuden"}, 1},        {{"--outcome", "not-recommended", "--outcome=no-reading"}, 2},
+      {{"--drive", "sim:d:"}, 4},     {{"--since", "2000-01-01"}, 4},
       {{"--since", "2999-01-01"}, 0},
   };
   for (const auto& f : filters) {

@@ -280,8 +280,7 @@ TEST_F(ScanCommandTest, AnEjectedDiscIsSaid) {
   EXPECT_NE(run.err.find("velmo-cli: the disc left the drive during the run at LBA "),
             std::string::npos)
       << run.err;
-  EXPECT_NE(run.err.find("; the log keeps the 9 samples taken"), std::string::npos)
-      << run.err;
+  EXPECT_NE(run.err.find("; the log keeps the 9 samples taken"), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find("Firmware not supported"), std::string::npos) << run.err;
   EXPECT_EQ(LogSamples(ReadFile(log)).size(), 9u);
 }

@@ -28,8 +28,9 @@ TEST(SmartCommand, OneVerdictPerSpeedInListOrderThenTheAnswer) {
 
   run = RunCli({"--simulate=dvd+r-good", "--sim-latency=0", "smart"}, Smart);
   EXPECT_EQ(run.exitCode, kExitOk) << run.err;
-  EXPECT_EQ(Rows(run.out), "Speed Result\n12X   OK.\n8X    OK.\n6X    OK.\n4X    OK.\n2.4X  OK.\n"
-                           "\nFit for writing up to 12X.\n");
+  EXPECT_EQ(Rows(run.out),
+            "Speed Result\n12X   OK.\n8X    OK.\n6X    OK.\n4X    OK.\n2.4X  OK.\n"
+            "\nFit for writing up to 12X.\n");
 
   run = RunCli({"--simulate=dvd+r-bad", "--sim-latency=0", "smart"}, Smart);
   EXPECT_EQ(run.exitCode, kExitNotRecommended) << run.err;
