@@ -94,7 +94,7 @@ bool CHistoryDlg::Reload(std::string* error) {
                                  e.manufacturerName.value_or("unknown"),
                                  e.kind == RecordKind::kSmart ? "smart" : e.speed,
                                  e.density,
-                                 RunOutcomeName(e.outcome),
+                                 HistoryOutcomeText(e),
                                  OrDash(e.maxTe),
                                  OrDash(e.maxFe)};
     m_list->InsertItem(row, wxString::FromUTF8(cells[0]));

@@ -10,6 +10,7 @@
 #include "cli/cli_options.h"
 #include "results/compare_chart.h"
 #include "results/history.h"
+#include "results/run_end_text.h"
 #include "session/output_file.h"
 
 namespace {
@@ -131,14 +132,25 @@ void PrintRecord(std::FILE* out, const std::string& name, const ScanRecord& r) {
     }
   }
   const RecordStatistics stats = StatisticsOf(r);
-  std::fprintf(out, "Statistics:\n  %-11s %7s  %4s %6s %4s %4s %5s  %4s %6s %4s %4s %5s  %s\n", "",
-               "samples", "TE", "mean", "p95", "over", "margin", "FE", "mean", "p95", "over",
-               "margin", "worst LBA");
-  PrintStatisticsLine(out, stats.whole);
-  if (stats.layers.size() > 1) {
-    for (const LayerStatistics& layer : stats.layers) PrintStatisticsLine(out, layer);
+  // A Smart Scan's readings were taken at different speeds: none is pooled
+  // with another, so its statistics are its rows above.
+  if (r.kind == RecordKind::kScan) {
+    std::fprintf(out, "Statistics:\n  %-11s %7s  %4s %6s %4s %4s %5s  %4s %6s %4s %4s %5s  %s\n",
+                 "", "samples", "TE", "mean", "p95", "over", "margin", "FE", "mean", "p95", "over",
+                 "margin", "worst LBA");
+    PrintStatisticsLine(out, stats.whole);
+    if (stats.layers.size() > 1) {
+      for (const LayerStatistics& layer : stats.layers) PrintStatisticsLine(out, layer);
+    }
   }
   line("Outcome:", RunOutcomeName(r.outcome));
+  if (!HasVerdict(r.outcome) && r.outcome != RunOutcome::kAborted)
+    line("Cause:", DescribeRunEnd(r.outcome, r.cause));
+  if (r.kind == RecordKind::kSmart && (HasVerdict(r.outcome) || r.fitSpeed)) {
+    std::optional<SpeedCode> fit;
+    if (r.fitSpeed) fit = static_cast<SpeedCode>(r.fitSpeed->speedCode);
+    line("Answer:", SmartAnswerText(fit));
+  }
   if (!r.verdict.empty()) line("Verdict:", r.verdict);
 }
 
@@ -300,6 +312,8 @@ int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
                {"speed", e.speed},
                {"density", e.density},
                {"outcome", RunOutcomeName(e.outcome)},
+               {"fitSpeed", e.kind == RecordKind::kSmart && !e.speed.empty() ? Json(e.speed)
+                                                                             : Json(nullptr)},
                {"maxTe", e.maxTe ? Json(*e.maxTe) : Json(nullptr)},
                {"maxFe", e.maxFe ? Json(*e.maxFe) : Json(nullptr)}});
     }
@@ -316,7 +330,7 @@ int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
         out, "%5" PRId64 "  %-25s  %-28s  %-8s  %-8s  %-24s  %-5s  %-7s  %-16s  %4s  %4s\n", e.id,
         e.startTime.c_str(), e.drive.c_str(), e.discType.c_str(), Trim(e.manufacturerId).c_str(),
         maker.c_str(), e.kind == RecordKind::kSmart ? "smart" : e.speed.c_str(), e.density.c_str(),
-        RunOutcomeName(e.outcome), OrDash(e.maxTe).c_str(), OrDash(e.maxFe).c_str());
+        HistoryOutcomeText(e).c_str(), OrDash(e.maxTe).c_str(), OrDash(e.maxFe).c_str());
   }
   return kExitOk;
 }

@@ -222,11 +222,19 @@ int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE
                      DiscName(fields.discType, fields.manufacturerId).c_str());
       } else {
         const RecordStatistics stats = StatisticsOf(record);
-        const std::string speed = options.smart ? "smart" : record.settings.speed;
-        std::fprintf(out, "%s  drive %d  %s  %s  %s  max TE %d  max FE %d\n", when.c_str(),
-                     options.drive, DiscName(record.disc.type, record.disc.manufacturerId).c_str(),
-                     speed.c_str(), RunOutcomeName(record.outcome), stats.whole.te.max,
-                     stats.whole.fe.max);
+        const std::string disc = DiscName(record.disc.type, record.disc.manufacturerId);
+        if (options.smart) {
+          // Its answer; readings at different speeds have no common maximum.
+          std::string answer = RunOutcomeName(record.outcome);
+          if (HasVerdict(record.outcome))
+            answer = record.fitSpeed ? "fit up to " + record.fitSpeed->speed : "no speed fit";
+          std::fprintf(out, "%s  drive %d  %s  smart  %s\n", when.c_str(), options.drive,
+                       disc.c_str(), answer.c_str());
+        } else {
+          std::fprintf(out, "%s  drive %d  %s  %s  %s  max TE %d  max FE %d\n", when.c_str(),
+                       options.drive, disc.c_str(), record.settings.speed.c_str(),
+                       RunOutcomeName(record.outcome), stats.whole.te.max, stats.whole.fe.max);
+        }
         std::string reportPath;
         if (!options.reportDir.empty() && !WriteReport(dir, record, &reportPath, &error)) {
           std::fprintf(err, "velmo-cli: the report was not written: %s\n", error.c_str());

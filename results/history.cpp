@@ -111,6 +111,14 @@ std::string DefaultHistoryPath() {
   return "";
 }
 
+std::string HistoryOutcomeText(const HistoryEntry& entry) {
+  if (entry.kind == RecordKind::kSmart) {
+    if (entry.outcome == RunOutcome::kOk && !entry.speed.empty()) return "fit up to " + entry.speed;
+    if (entry.outcome == RunOutcome::kNotRecommended) return "no speed fit";
+  }
+  return RunOutcomeName(entry.outcome);
+}
+
 std::optional<int64_t> ParseIsoTime(const std::string& text) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
   std::tm tm{};
@@ -235,12 +243,20 @@ int64_t CHistory::Add(const ScanRecord& record, std::string* error) {
   } else {
     sqlite3_bind_null(s, 8);
   }
-  BindText(s, 9, record.settings.speed);
+  // A Smart Scan's row carries its answer: the speed that fits, and the
+  // reading taken at it (never a figure pooled over speeds).
+  const bool smart = record.kind == RecordKind::kSmart;
+  std::optional<LayerStatistics> reading;
+  if (!smart && stats.whole.samples > 0) reading = stats.whole;
+  for (const SpeedStatistics& speed : stats.speeds) {
+    if (record.fitSpeed && speed.speedCode == record.fitSpeed->speedCode) reading = speed.reading;
+  }
+  BindText(s, 9, smart ? (record.fitSpeed ? record.fitSpeed->speed : "") : record.settings.speed);
   BindText(s, 10, record.settings.density);
   BindText(s, 11, RunOutcomeName(record.outcome));
-  if (stats.whole.samples > 0) {
-    sqlite3_bind_int(s, 12, stats.whole.te.max);
-    sqlite3_bind_int(s, 13, stats.whole.fe.max);
+  if (reading) {
+    sqlite3_bind_int(s, 12, reading->te.max);
+    sqlite3_bind_int(s, 13, reading->fe.max);
   } else {
     sqlite3_bind_null(s, 12);
     sqlite3_bind_null(s, 13);

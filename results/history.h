@@ -25,12 +25,16 @@ struct HistoryEntry {
   std::string discType;
   std::string manufacturerId;
   std::optional<std::string> manufacturerName;
-  std::string speed;    // "" for a Smart Scan
-  std::string density;  // "" for a Smart Scan
+  std::string speed;    // a Smart Scan's: the speed that fits ("" for none)
+  std::string density;  // kSmartDensity for a Smart Scan (empty in older runs)
   RunOutcome outcome = RunOutcome::kAborted;
-  std::optional<int> maxTe;  // none without readings
+  std::optional<int> maxTe;  // none without readings; a Smart Scan's at the speed that fits
   std::optional<int> maxFe;
 };
+
+// The outcome as a listing shows it: a Smart Scan's is its answer ("fit up
+// to 10X", "no speed fit"), any other run's its outcome's name.
+std::string HistoryOutcomeText(const HistoryEntry& entry);
 
 struct HistoryFilter {
   std::string mid;                   // part of the manufacturer ID (any case)

@@ -58,7 +58,7 @@ struct RecordSpeed {
 };
 
 // A Smart Scan's density: one sample at the outer track for each speed.
-inline constexpr char kSmartDensity[] = "outer track";
+inline constexpr char kSmartDensity[] = "outer";
 
 struct RecordSettings {
   std::string speed;  // "16X"; empty for a Smart Scan (every speed)
