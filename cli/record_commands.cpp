@@ -312,8 +312,8 @@ int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
                {"speed", e.speed},
                {"density", e.density},
                {"outcome", RunOutcomeName(e.outcome)},
-               {"fitSpeed", e.kind == RecordKind::kSmart && !e.speed.empty() ? Json(e.speed)
-                                                                             : Json(nullptr)},
+               {"fitSpeed",
+                e.kind == RecordKind::kSmart && !e.speed.empty() ? Json(e.speed) : Json(nullptr)},
                {"maxTe", e.maxTe ? Json(*e.maxTe) : Json(nullptr)},
                {"maxFe", e.maxFe ? Json(*e.maxFe) : Json(nullptr)}});
     }

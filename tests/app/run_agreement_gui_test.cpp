@@ -1,0 +1,236 @@
+// One run, one account: every fault scenario of the simulator scanned by the
+// window and by velmo-cli, and both keep the same outcome, cause, readings
+// and history row, exit with the code that outcome has, and only the
+// drive's refusal of the sample command suggests flashing it.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <wx/log.h>
+
+#include <filesystem>
+#include <string>
+
+#include "app/scan_dlg.h"
+#include "res/resource_ids.h"
+#include "results/history.h"
+#include "results/run_end_text.h"
+#include "tests/app/window_test.h"
+#include "tests/cli/cli_process.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Case {
+  const char* scenario;
+  RunOutcome outcome;
+  int exitCode;
+};
+
+class RunAgreementTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    m_dir = fs::path(::testing::TempDir()) / ("velmo-agree-" + std::to_string(getpid()));
+    fs::remove_all(m_dir);
+    fs::create_directories(m_dir / "data");
+    // The window (in this process) and velmo-cli (a child) keep their runs
+    // in one history, as on a user's machine.
+    setenv("XDG_DATA_HOME", (m_dir / "data").c_str(), 1);
+  }
+  void TearDown() override {
+    WindowTest::TearDown();
+    fs::remove_all(m_dir);
+  }
+
+  // The window's run of the scenario to its end: the record it keeps, the
+  // box it showed and its last status.
+  struct WindowRun {
+    ScanRecord record;
+    std::string message;
+    std::string status;
+  };
+  WindowRun RunWindow(const std::string& scenario) {
+    WindowRun run;
+    OpenWindow(scenario);
+    EXPECT_TRUE(WaitStatus("Ready.", 15000)) << Status();
+    m_messages.clear();
+    Click(IDC_START);
+    EXPECT_TRUE(WaitFor([&] { return !m_messages.empty(); }, 30000));
+    EXPECT_TRUE(WaitFor([&] { return !m_dialog->Scanning(); }, 30000));
+    for (int i = 0; i < 5; ++i) Pump();
+    if (!m_messages.empty()) run.message = m_messages.front();
+    run.status = Status();
+    if (m_dialog->LastRunRecord()) run.record = *m_dialog->LastRunRecord();
+    m_dialog->Close(true);
+    m_dialog = nullptr;
+    for (int i = 0; i < 5; ++i) Pump();
+    return run;
+  }
+
+  Finished RunCli(const std::string& scenario, const std::string& name) {
+    const fs::path cwd = m_dir / name;
+    fs::create_directories(cwd);
+    SpawnOptions options;
+    options.cwd = cwd.string();
+    Child child({"--simulate=" + scenario, "--sim-latency=0", "scan", "--json", "run.json"},
+                options);
+    return child.Wait();
+  }
+
+  fs::path m_dir;
+};
+
+TEST_F(RunAgreementTest, WindowAndCliKeepTheSameAccountOfEveryFault) {
+  const Case cases[] = {
+      {"dvd+r-good", RunOutcome::kOk, 0},
+      {"dvd+r-bad", RunOutcome::kNotRecommended, 1},
+      {"old-firmware", RunOutcome::kFirmwareFailure, 2},
+      {"invalid-reading", RunOutcome::kNoReading, 2},
+      {"dvd+r-scratched", RunOutcome::kNoReading, 2},
+      {"timeout", RunOutcome::kTimedOut, 2},
+      {"drive-gone", RunOutcome::kDriveGone, 2},
+      {"eject-mid-scan", RunOutcome::kDiscEjected, 2},
+      {"busy-recovers", RunOutcome::kOk, 0},
+      {"busy-stays", RunOutcome::kDriveBusy, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    const WindowRun window = RunWindow(c.scenario);
+    const Finished cli = RunCli(c.scenario, c.scenario);
+    ASSERT_TRUE(cli.exited);
+    EXPECT_EQ(cli.code, c.exitCode) << cli.err;
+    ScanRecord cliRecord;
+    std::string error;
+    ASSERT_TRUE(LoadRecordFile((m_dir / c.scenario / "run.json").string(), &cliRecord, &error))
+        << error;
+
+    // The same outcome and cause, from the same readings.
+    EXPECT_EQ(RunOutcomeName(window.record.outcome), std::string(RunOutcomeName(c.outcome)));
+    EXPECT_EQ(RunOutcomeName(cliRecord.outcome), std::string(RunOutcomeName(c.outcome)));
+    EXPECT_EQ(window.record.cause, cliRecord.cause);
+    EXPECT_EQ(window.record.samples, cliRecord.samples);
+    EXPECT_EQ(window.record.settings, cliRecord.settings);
+    EXPECT_EQ(window.record.verdict, cliRecord.verdict);
+
+    // What each said: the window's status and velmo-cli's message name the
+    // same cause; only a refusal suggests flashing.
+    const bool firmware = c.outcome == RunOutcome::kFirmwareFailure;
+    EXPECT_EQ(window.message.find("flash") != std::string::npos, firmware) << window.message;
+    EXPECT_EQ(cli.err.find("flash") != std::string::npos, firmware) << cli.err;
+    if (HasVerdict(c.outcome)) {
+      EXPECT_EQ(window.status,
+                VerdictText(c.outcome == RunOutcome::kOk ? ScanVerdict::kOk
+                                                         : ScanVerdict::kNotRecommended));
+      EXPECT_NE(cli.out.find(window.status), std::string::npos) << cli.out;
+    } else {
+      EXPECT_EQ(window.status.rfind(RunEndStatus(c.outcome, window.record.cause), 0), 0u)
+          << window.status;
+      EXPECT_NE(cli.err.find(DescribeRunEnd(c.outcome, cliRecord.cause)), std::string::npos)
+          << cli.err;
+    }
+
+    // Two rows in the history, one from each, alike but for the program.
+    CHistory history;
+    std::string notice;
+    ASSERT_TRUE(history.Open(DefaultHistoryPath(), &error, &notice)) << error;
+    std::vector<HistoryEntry> rows;
+    ASSERT_TRUE(history.List({}, &rows, &error)) << error;
+    ASSERT_GE(rows.size(), 2u);
+    const HistoryEntry& fromCli = rows[0];
+    const HistoryEntry& fromWindow = rows[1];
+    EXPECT_EQ(fromWindow.outcome, fromCli.outcome);
+    EXPECT_EQ(HistoryOutcomeText(fromWindow), HistoryOutcomeText(fromCli));
+    EXPECT_EQ(fromWindow.maxTe, fromCli.maxTe);
+    EXPECT_EQ(fromWindow.maxFe, fromCli.maxFe);
+    EXPECT_EQ(fromWindow.speed, fromCli.speed);
+    EXPECT_EQ(fromWindow.density, fromCli.density);
+    EXPECT_EQ(fromWindow.manufacturerId, fromCli.manufacturerId);
+    ScanRecord keptWindow, keptCli;
+    ASSERT_TRUE(history.Load(fromWindow.id, &keptWindow, &error)) << error;
+    ASSERT_TRUE(history.Load(fromCli.id, &keptCli, &error)) << error;
+    EXPECT_EQ(keptWindow.program, "velmo");
+    EXPECT_EQ(keptCli.program, "velmo-cli");
+    EXPECT_EQ(keptWindow.cause, keptCli.cause);
+    EXPECT_EQ(keptWindow.samples, keptCli.samples);
+  }
+}
+
+// A Smart Scan's answer is the same speed from both, and so is its history row.
+TEST_F(RunAgreementTest, WindowAndCliGiveTheSameSmartScanAnswer) {
+  const Case cases[] = {
+      {"dvd+r-marginal", RunOutcome::kOk, 0},
+      {"dvd+r-bad", RunOutcome::kNotRecommended, 1},
+      {"old-firmware", RunOutcome::kFirmwareFailure, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    OpenWindow(c.scenario);
+    ASSERT_TRUE(WaitStatus("Ready.", 15000)) << Status();
+    m_dialog->SetSmartDialogHook([&](CSmartModeDlg& smart) {
+      smart.Show();
+      ASSERT_TRUE(WaitFor([&] { return !smart.WorkerRunning(); }, 15000));
+      smart.OnCancel();
+    });
+    Click(IDC_SMART_SCAN);
+    m_dialog->Close(true);
+    m_dialog = nullptr;
+    for (int i = 0; i < 5; ++i) Pump();
+
+    const fs::path cwd = m_dir / (std::string("smart-") + c.scenario);
+    fs::create_directories(cwd);
+    SpawnOptions options;
+    options.cwd = cwd.string();
+    const Finished cli =
+        Child({"--simulate=" + std::string(c.scenario), "--sim-latency=0", "smart"}, options)
+            .Wait();
+    ASSERT_TRUE(cli.exited);
+    EXPECT_EQ(cli.code, c.exitCode) << cli.err;
+    EXPECT_EQ(cli.err.find("flash") != std::string::npos, c.outcome == RunOutcome::kFirmwareFailure)
+        << cli.err;
+
+    CHistory history;
+    std::string error, notice;
+    ASSERT_TRUE(history.Open(DefaultHistoryPath(), &error, &notice)) << error;
+    std::vector<HistoryEntry> rows;
+    ASSERT_TRUE(history.List({}, &rows, &error)) << error;
+    ASSERT_GE(rows.size(), 2u);
+    EXPECT_EQ(rows[0].kind, RecordKind::kSmart);
+    EXPECT_EQ(rows[1].kind, RecordKind::kSmart);
+    EXPECT_EQ(RunOutcomeName(rows[0].outcome), std::string(RunOutcomeName(c.outcome)));
+    EXPECT_EQ(rows[1].outcome, rows[0].outcome);
+    EXPECT_EQ(HistoryOutcomeText(rows[1]), HistoryOutcomeText(rows[0]));
+    EXPECT_EQ(rows[1].maxTe, rows[0].maxTe);
+    ScanRecord keptWindow, keptCli;
+    ASSERT_TRUE(history.Load(rows[1].id, &keptWindow, &error)) << error;
+    ASSERT_TRUE(history.Load(rows[0].id, &keptCli, &error)) << error;
+    EXPECT_EQ(keptWindow.rows, keptCli.rows);
+    EXPECT_EQ(keptWindow.fitSpeed, keptCli.fitSpeed);
+    EXPECT_EQ(keptWindow.smartSpeeds, keptCli.smartSpeeds);
+    EXPECT_EQ(keptWindow.cause, keptCli.cause);
+    EXPECT_EQ(keptWindow.disc.writeSpeeds, keptCli.disc.writeSpeeds);
+    if (c.outcome == RunOutcome::kOk) {
+      ASSERT_TRUE(keptCli.fitSpeed);
+      EXPECT_NE(cli.out.find("Fit for writing up to " + keptCli.fitSpeed->speed + "."),
+                std::string::npos)
+          << cli.out;
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  // The window writes TEFE.txt where it runs.
+  char scratch[] = "/tmp/velmo-agree-gui-XXXXXX";
+  if (mkdtemp(scratch) == nullptr || chdir(scratch) != 0) return 1;
+  wxApp::SetInstance(new wxApp);
+  if (!wxEntryStart(argc, argv)) {
+    std::fprintf(stderr, "cannot start wx (no display?)\n");
+    return 1;
+  }
+  wxTheApp->CallOnInit();
+  delete wxLog::SetActiveTarget(new wxLogStderr());
+  const int result = RUN_ALL_TESTS();
+  wxEntryCleanup();
+  return result;
+}
