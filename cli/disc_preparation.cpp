@@ -37,20 +37,25 @@ void PrintDiscFields(std::FILE* out, const DiscFields& fields, bool withSpeedLis
   for (const std::string& entry : fields.speedEntries) std::fprintf(out, "  %s\n", entry.c_str());
 }
 
+bool DriveLayerReady(CDriveSession& session, std::FILE* err) {
+  if (!session.Initialized()) {
+    std::fprintf(err, "velmo-cli: the drive layer could not be initialised\n");
+    return false;
+  }
+  for (const SkippedVolume& skipped : session.Manager().GetSkippedVolumes()) {
+    std::fprintf(err, "velmo-cli: %s\n", DescribeSkippedVolume(skipped).c_str());
+  }
+  return true;
+}
+
 CPreparedDisc::~CPreparedDisc() {
   if (m_diagnosticMode) SetDiagnosticMode(kDiagnosticLeave);
 }
 
 int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* err,
                            const DiscWait& wait, bool identifyRefusing) {
-  if (!session.Initialized()) {
-    std::fprintf(err, "velmo-cli: the drive layer could not be initialised\n");
-    return kExitNoDrive;
-  }
+  if (!DriveLayerReady(session, err)) return kExitNoDrive;
   CDeviceManager& manager = session.Manager();
-  for (const SkippedVolume& skipped : manager.GetSkippedVolumes()) {
-    std::fprintf(err, "velmo-cli: %s\n", DescribeSkippedVolume(skipped).c_str());
-  }
   if (manager.GetDriveCount() == 0) {
     std::fprintf(err, "velmo-cli: No Device found!\n");
     return kExitNoDrive;

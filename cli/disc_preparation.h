@@ -19,6 +19,10 @@ class CDriveSession;
 
 struct DiscFields;
 
+// The drive layer is up: false (said on err) when it is not; the drives
+// that exist but could not be opened are named on err either way.
+bool DriveLayerReady(CDriveSession& session, std::FILE* err);
+
 // How the disc wait polls: the window's 600 ms tick, and how long a user is
 // given to close the tray.
 struct DiscWait {

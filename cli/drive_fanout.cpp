@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "cli/cli_options.h"
+#include "cli/disc_preparation.h"
 #include "cli/interrupt_watch.h"
 #include "commands/drive_commands.h"
 #include "results/report_file_name.h"
@@ -116,14 +117,8 @@ std::string DriveFolderName(int index, const std::string& product) {
 int RunOnEveryDrive(CDriveSession& session, const CliOptions& options,
                     const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   (void)options;
-  if (!session.Initialized()) {
-    std::fprintf(err, "velmo-cli: the drive layer could not be initialised\n");
-    return kExitNoDrive;
-  }
+  if (!DriveLayerReady(session, err)) return kExitNoDrive;
   CDeviceManager& manager = session.Manager();
-  for (const SkippedVolume& skipped : manager.GetSkippedVolumes()) {
-    std::fprintf(err, "velmo-cli: %s\n", DescribeSkippedVolume(skipped).c_str());
-  }
   // Which drives take part: those that accept the diagnostic mode.
   std::vector<DriveRun> runs;
   std::vector<std::string> folders;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/cli_options.h"
+#include "cli/disc_preparation.h"
 #include "commands/drive_commands.h"
 #include "session/drive_session.h"
 
@@ -64,14 +65,8 @@ int Recover(CDeviceManager& manager, uint8_t index, std::FILE* out, std::FILE* e
 int RunRecoverCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
                       std::FILE* err,
                       const std::function<std::string(const std::string&)>& lockPathOf) {
-  if (!session.Initialized()) {
-    std::fprintf(err, "velmo-cli: the drive layer could not be initialised\n");
-    return kExitNoDrive;
-  }
+  if (!DriveLayerReady(session, err)) return kExitNoDrive;
   CDeviceManager& manager = session.Manager();
-  for (const SkippedVolume& skipped : manager.GetSkippedVolumes()) {
-    std::fprintf(err, "velmo-cli: %s\n", DescribeSkippedVolume(skipped).c_str());
-  }
   const uint8_t count = manager.GetDriveCount();
   if (count == 0) {
     std::fprintf(err, "velmo-cli: No Device found!\n");
