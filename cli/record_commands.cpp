@@ -225,6 +225,39 @@ Json RecordOf(const ScanRecord& record) { return Json::parse(WriteRecordJson(rec
 
 }  // namespace
 
+// Every outcome as --outcome takes it, from the one table of names:
+// "ok, not-recommended, ... or aborted".
+// Text broken at spaces into lines of at most 79 columns, each ending in a
+// newline.
+static std::string WrappedLines(const std::string& text) {
+  std::string lines, line;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find(' ', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(at, end - at);
+    if (!line.empty() && line.size() + 1 + word.size() > 79) {
+      lines += line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    at = end + 1;
+  }
+  return lines + line + "\n";
+}
+
+static std::string OutcomeArgumentList() {
+  std::string list;
+  for (int i = 0; i < kRunOutcomeCount; ++i) {
+    std::string name = RunOutcomeName(static_cast<RunOutcome>(i));
+    for (char& c : name) {
+      if (c == ' ') c = '-';
+    }
+    list += (i == 0 ? "" : i + 1 == kRunOutcomeCount ? " or " : ", ") + name;
+  }
+  return list;
+}
+
 // The filter's outcome names: as records write them, or with hyphens
 // ("not-recommended") so that no quoting is needed.
 std::optional<RunOutcome> OutcomeArgument(std::string name) {
@@ -247,10 +280,7 @@ bool ParseHistoryFilter(const std::vector<std::string>& args, HistoryFilter* fil
   for (const std::string& name : parsed.outcomes) {
     const auto outcome = OutcomeArgument(name);
     if (!outcome) {
-      *error =
-          "--outcome must be ok, not-recommended, firmware-failure, timed-out, drive-gone, "
-          "disc-ejected, log-not-written or aborted, not '" +
-          name + "'";
+      *error = "--outcome must be " + OutcomeArgumentList() + ", not '" + name + "'";
       return false;
     }
     filter->outcomes.push_back(*outcome);
@@ -467,12 +497,12 @@ std::string RecordCommandUsage(const std::string& command) {
            "\n"
            "  --mid TEXT             runs whose manufacturer ID contains TEXT (any case)\n"
            "  --drive TEXT           runs whose drive name or device node contains TEXT\n"
-           "  --outcome OUTCOME      ok, not-recommended, firmware-failure, timed-out,\n"
-           "                         drive-gone, disc-ejected, log-not-written or aborted\n"
-           "                         (repeat for several)\n"
+           "  --outcome OUTCOME      one of the outcomes below (repeat for several)\n"
            "  --since DATE           runs started on or after DATE (2026-12-08, or a time\n"
            "                         such as 2026-12-08T10:00:00+01:00)\n"
-           "  --json                 the list as JSON\n";
+           "  --json                 the list as JSON\n"
+           "\n" +
+           WrappedLines("Outcomes: " + OutcomeArgumentList() + ".");
   }
   if (command == "show") {
     return "usage: velmo-cli show ID|FILE [--json]\n"

@@ -67,8 +67,7 @@ std::string DescribeRunEnd(RunOutcome outcome, const RunCause& cause) {
       return "the drive did not answer the sample command" + Where(cause) + " within " +
              std::to_string(kSampleTimeoutSeconds) + " s";
     case RunOutcome::kDriveGone:
-      return "the drive went away during the run" + Where(cause) +
-             ": check its cable and power, then choose it again";
+      return "the drive went away during the run" + Where(cause) + ": check its cable and power";
     case RunOutcome::kDiscEjected: return "the disc left the drive during the run" + Where(cause);
     case RunOutcome::kDriveBusy:
       return "the drive stayed busy" + Where(cause, true) + " through " +
