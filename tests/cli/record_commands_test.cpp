@@ -5,6 +5,7 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -237,6 +238,19 @@ TEST_F(RecordCommandsTest, AHistoryThatCannotBeWrittenNeverFailsAScan) {
   EXPECT_EQ(noLog.exitCode, kExitCannotWrite);
   EXPECT_NE(Command("history", {"--outcome", "log-not-written"}).out.find("log not written"),
             std::string::npos);
+}
+
+// Every outcome a run can end with is a name --outcome takes, and the
+// refusal of any other lists them all.
+TEST_F(RecordCommandsTest, EveryOutcomeIsAFilterValue) {
+  const Captured wrong = Command("history", {"--outcome", "fine"});
+  EXPECT_EQ(wrong.exitCode, kExitUsage);
+  for (int i = 0; i < kRunOutcomeCount; ++i) {
+    std::string name = RunOutcomeName(static_cast<RunOutcome>(i));
+    std::replace(name.begin(), name.end(), ' ', '-');
+    EXPECT_NE(wrong.err.find(name), std::string::npos) << name << ": " << wrong.err;
+    EXPECT_EQ(Command("history", {"--outcome", name}).exitCode, kExitOk) << name;
+  }
 }
 
 }  // namespace
