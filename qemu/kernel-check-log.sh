@@ -110,9 +110,9 @@ for sig in INT TERM; do
 done
 
 # The time-out, once.
-check "time-out: the scan says the drive did not answer in time" \
-  has "$(both timeout)" "the drive did not answer in time"
-check "time-out: with the firmware text" has "$(both timeout)" "Firmware not supported"
+check "time-out: the scan says the drive did not answer the sample in time" \
+  has "$(both timeout)" "the drive did not answer the sample command at LBA"
+check "time-out: no advice to flash the drive" hasnt "$(both timeout)" "Firmware not supported"
 check "time-out: exit code as in-process ($(rc_of timeout))" test "$(rc_of timeout)" == "$(cat "$ref/timeout.rc")"
 check "time-out: TEFE.txt as in-process" test "$(file_of timeout.txt)" == "$(cat "$ref/timeout.txt")"
 read -r t0 t1 < <(sed -n 's/^@@TIMEOUT started=\([0-9.]*\) ended=\([0-9.]*\)/\1 \2/p' "$log")
@@ -121,7 +121,9 @@ check "time-out: the kernel gave up after the 30 s sample time-out (run took ${e
   test "$elapsed" -ge 30 -a "$elapsed" -lt 120
 
 # The LUN removed mid-scan.
-check "LUN removed: the drive is no longer attached" has "$(both gone)" "the drive is no longer attached"
+check "LUN removed: the drive went away during the run" \
+  has "$(both gone)" "the drive went away during the run at LBA"
+check "LUN removed: no advice to flash the drive" hasnt "$(both gone)" "Firmware not supported"
 check "LUN removed: exit 2" test "$(rc_of gone)" == 2
 check "LUN removed: TEFE.txt holds whole lines only" whole_lines gone.txt
 

@@ -130,3 +130,23 @@ vm_modules() {
 vm_pack() {  # DIR OUTPUT
   (cd "$1" && find . | cpio -o -H newc --quiet | gzip -1) > "$2"
 }
+
+# The accelerator to boot with: KVM where it really starts a guest, else TCG.
+# A host may offer a writable /dev/kvm and still fail to run one (a nested
+# host without the CPU features the guest asks for: the guest then hangs
+# before its first line, or QEMU aborts); a kernel with no root file system
+# tells within seconds whether it starts at all.
+#   vm_accel QEMU KERNEL
+vm_accel() {
+  local qemu=$1 kernel=$2 probe
+  if [ ! -w /dev/kvm ]; then
+    echo tcg
+    return
+  fi
+  probe=$(mktemp)
+  timeout 30 "$qemu" -machine pc -accel kvm -m 256 -smp 1 -nographic -nodefaults -no-reboot \
+    -serial "file:$probe" -kernel "$kernel" -append "console=ttyS0 panic=-1" \
+    </dev/null >/dev/null 2>&1 || true
+  if grep -q 'Linux version' "$probe"; then echo kvm; else echo tcg; fi
+  rm -f "$probe"
+}
