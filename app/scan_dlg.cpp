@@ -602,9 +602,16 @@ void CScanDlg::ShowRunStarted() {
   EnableKeepingFocus(m_layout.Control(IDC_SMART_SCAN), false);
 }
 
-// Who and what the run is about, as the window shows them when it starts.
-void CScanDlg::RecordRunStart() {
-  auto text = [this](int id) { return m_layout.Control(id)->GetLabel().utf8_string(); };
+// Who and what a run of the window is about: the selected drive, and the
+// drive's disc as the last identification found it with the speed list.
+RunStart CScanDlg::WindowRunStart() const {
+  RunStart start;
+  start.program = "velmo";
+  start.startTime = CurrentIsoTime();
+  if (m_session) {
+    const uint8_t selected = m_session->Manager().GetSelected();
+    if (selected != kNoDriveSelected) start.drive = RecordDriveOf(m_session->Manager(), selected);
+  }
   std::vector<std::string> speeds;
   for (unsigned i = 0; i < m_speedCombo->GetCount(); ++i) {
     speeds.push_back(m_speedCombo->GetString(i).utf8_string());
@@ -614,17 +621,17 @@ void CScanDlg::RecordRunStart() {
     std::lock_guard<std::mutex> hold(g_discLock);
     lastLba = g_lastLba;
   }
-  m_runStart = RunStart{};
-  m_runStart.program = "velmo";
-  m_runStart.startTime = CurrentIsoTime();
-  if (m_session) {
-    const uint8_t selected = m_session->Manager().GetSelected();
-    if (selected != kNoDriveSelected)
-      m_runStart.drive = RecordDriveOf(m_session->Manager(), selected);
-  }
-  m_runStart.disc = RecordDiscOf(text(IDC_DISC_TYPE), text(IDC_MANUFACTURER_ID),
-                                 text(IDC_MEDIA_TYPE_ID), text(IDC_CAPACITY), lastLba, speeds);
-  m_runStart.discType = g_discType.load();
+  const DiscView view = StoredDiscInfo();
+  start.disc = RecordDiscOf(view.discType.value_or("N/A"), view.manufacturerId.value_or("N/A"),
+                            view.mediaTypeId.value_or("N/A"), view.capacity.value_or("N/A"),
+                            lastLba, speeds);
+  start.discType = g_discType.load();
+  return start;
+}
+
+// A new run: what it starts from, with the speed and density it runs at.
+void CScanDlg::RecordRunStart() {
+  m_runStart = WindowRunStart();
   m_runSpeed = m_speedCode.load();
   const int density = m_densityCombo != nullptr ? m_densityCombo->GetSelection() : 0;
   m_runDensity =

@@ -144,6 +144,7 @@ class CScanDlg : public wxFrame, private ScanWindow {
   // Leaves the recorded run's view (START, another drive, a new disc).
   void EndRecordView();
   // Keeps the current (or just stopped) run in the history, once per run.
+  RunStart WindowRunStart() const;
   // The record of a run of this window, from what its worker handed out.
   ScanRecord RecordOfRun(const CScanWorker& worker) const;
   void KeepRunInHistory(const CScanWorker* worker);

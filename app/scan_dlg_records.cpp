@@ -191,26 +191,8 @@ void CScanDlg::KeepRunInHistory(const CScanWorker* worker) {
 
 void CScanDlg::KeepSmartRunInHistory(const CSmartModeDlg& dialog, const std::string& started) {
   if (m_options.noHistory || !dialog.Readings()) return;
-  RunStart start;
-  start.program = "velmo";
+  RunStart start = WindowRunStart();
   start.startTime = started;
-  int32_t lastLba = 0;
-  {
-    std::lock_guard<std::mutex> hold(g_discLock);
-    lastLba = g_lastLba;
-  }
-  const DiscView view = StoredDiscInfo();
-  std::vector<std::string> speeds;
-  for (unsigned i = 0; i < m_speedCombo->GetCount(); ++i)
-    speeds.push_back(m_speedCombo->GetString(i).utf8_string());
-  start.disc = RecordDiscOf(view.discType.value_or("N/A"), view.manufacturerId.value_or("N/A"),
-                            view.mediaTypeId.value_or("N/A"), view.capacity.value_or("N/A"),
-                            lastLba, speeds);
-  start.discType = g_discType.load();
-  if (m_session) {
-    const uint8_t selected = m_session->Manager().GetSelected();
-    if (selected != kNoDriveSelected) start.drive = RecordDriveOf(m_session->Manager(), selected);
-  }
   std::vector<SmartRowEnd> ended;
   {
     std::lock_guard<std::mutex> hold(dialog.Readings()->lock);

@@ -6,6 +6,7 @@
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
 #include "results/media_codes.h"
+#include "results/run_identity.h"
 #include "session/drive_session.h"
 
 void DiscFields::Apply(const DiscView& view) {
@@ -46,6 +47,22 @@ bool DriveLayerReady(CDriveSession& session, std::FILE* err) {
     std::fprintf(err, "velmo-cli: %s\n", DescribeSkippedVolume(skipped).c_str());
   }
   return true;
+}
+
+RunStart CPreparedDisc::RunStartOf(CDriveSession& session, int driveIndex,
+                                   const char* program) const {
+  RunStart start;
+  start.program = program;
+  start.drive = RecordDriveOf(session.Manager(), static_cast<uint8_t>(driveIndex));
+  start.discType = g_discType.load();
+  int32_t lastLba = 0;
+  {
+    std::lock_guard<std::mutex> hold(g_discLock);
+    lastLba = g_lastLba;
+  }
+  start.disc = RecordDiscOf(m_fields.discType, m_fields.manufacturerId, m_fields.mediaTypeId,
+                            m_fields.capacity, lastLba, m_fields.speedEntries);
+  return start;
 }
 
 CPreparedDisc::~CPreparedDisc() {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "console/disc_identification.h"
+#include "results/run_record.h"
 #include "session/run_lock.h"
 
 class CDriveSession;
@@ -78,6 +79,9 @@ class CPreparedDisc {
   bool Refused() const { return m_refused; }
   const std::string& DriveName() const { return m_driveName; }
   const std::string& DrivePath() const { return m_drivePath; }
+  // What a run on this disc starts from: the drive's identity and the disc
+  // as identified, for program; its start time is the caller's to set.
+  RunStart RunStartOf(CDriveSession& session, int driveIndex, const char* program) const;
 
  private:
   CRunLock m_driveLock;  // released after the diagnostic mode is left

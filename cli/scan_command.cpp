@@ -164,18 +164,9 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   settings.densityStep = options.density->step;
   settings.densityMode = options.density->mode;
 
-  RunStart start;
-  start.program = "velmo-cli";
-  start.drive = RecordDriveOf(session.Manager(), static_cast<uint8_t>(options.drive));
-  start.discType = g_discType.load();
-  int32_t lastLba = 0;
-  {
-    std::lock_guard<std::mutex> hold(g_discLock);
-    lastLba = g_lastLba;
-  }
+  RunStart start = disc.RunStartOf(session, options.drive, "velmo-cli");
+  const int32_t lastLba = start.disc.lastLba;
   const DiscFields& fields = disc.Fields();
-  start.disc = RecordDiscOf(fields.discType, fields.manufacturerId, fields.mediaTypeId,
-                            fields.capacity, lastLba, fields.speedEntries);
   chart.SetRange(lastLba);
   console.SetExpectedSamples(
       CountScanSamples(options.density->mode, options.density->step, start.discType, lastLba));

@@ -40,18 +40,14 @@ class CSmartConsole : public SmartScanSink {
     // The padding covers "Testing..." on a terminal.
     std::fprintf(m_out, m_terminal ? "\r%-6s%-16s\n" : "%-6s%s\n",
                  SpeedLabel(m_rows[static_cast<size_t>(row)]), SmartVerdictText(verdict));
-    ++m_done;
     std::fflush(m_out);
   }
   void Stepped() override {}
-
-  bool AllDone() const { return m_done == m_rows.size(); }
 
  private:
   std::FILE* m_out;
   bool m_terminal;
   std::vector<SpeedCode> m_rows;
-  size_t m_done = 0;
 };
 
 }  // namespace
@@ -81,18 +77,7 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   std::fprintf(out, "\n");
   // The rows are the speed list as it stands now, as the dialog takes them.
   const std::vector<SpeedCode> rows = CurrentSpeedRows();
-  RunStart start;
-  start.program = "velmo-cli";
-  start.drive = RecordDriveOf(session.Manager(), static_cast<uint8_t>(options.drive));
-  start.discType = g_discType.load();
-  int32_t lastLba = 0;
-  {
-    std::lock_guard<std::mutex> hold(g_discLock);
-    lastLba = g_lastLba;
-  }
-  const DiscFields& fields = disc.Fields();
-  start.disc = RecordDiscOf(fields.discType, fields.manufacturerId, fields.mediaTypeId,
-                            fields.capacity, lastLba, fields.speedEntries);
+  RunStart start = disc.RunStartOf(session, options.drive, "velmo-cli");
   start.startTime = CurrentIsoTime();
   const auto started = std::chrono::steady_clock::now();
 
@@ -103,8 +88,8 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   interrupt.OnInterrupt(nullptr);
 
   // A Ctrl-C after the last row does not undo the rows.
-  const bool complete = console->AllDone();
   const std::vector<SmartRowEnd> ended = run->Rows();
+  const bool complete = ended.size() == rows.size();
   const SmartEnd end = JudgeSmartRows(ended, complete);
   const long seconds = static_cast<long>(
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started)

@@ -22,6 +22,7 @@
 #include "results/report_content.h"
 #include "results/report_file_name.h"
 #include "results/report_page.h"
+#include "results/run_end_text.h"
 #include "results/scan_record.h"
 #include "session/drive_session.h"
 #include "session/output_file.h"
@@ -225,9 +226,9 @@ int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE
         const std::string disc = DiscName(record.disc.type, record.disc.manufacturerId);
         if (options.smart) {
           // Its answer; readings at different speeds have no common maximum.
-          std::string answer = RunOutcomeName(record.outcome);
-          if (HasVerdict(record.outcome))
-            answer = record.fitSpeed ? "fit up to " + record.fitSpeed->speed : "no speed fit";
+          std::string answer =
+              SmartAnswerWords(record.outcome, record.fitSpeed ? record.fitSpeed->speed : "");
+          if (answer.empty()) answer = RunOutcomeName(record.outcome);
           std::fprintf(out, "%s  drive %d  %s  smart  %s\n", when.c_str(), options.drive,
                        disc.c_str(), answer.c_str());
         } else {

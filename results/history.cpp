@@ -9,6 +9,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "results/run_end_text.h"
+
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
@@ -113,8 +115,8 @@ std::string DefaultHistoryPath() {
 
 std::string HistoryOutcomeText(const HistoryEntry& entry) {
   if (entry.kind == RecordKind::kSmart) {
-    if (entry.outcome == RunOutcome::kOk && !entry.speed.empty()) return "fit up to " + entry.speed;
-    if (entry.outcome == RunOutcome::kNotRecommended) return "no speed fit";
+    const std::string answer = SmartAnswerWords(entry.outcome, entry.speed);
+    if (!answer.empty()) return answer;
   }
   return RunOutcomeName(entry.outcome);
 }

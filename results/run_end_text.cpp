@@ -4,6 +4,7 @@
 
 #include "commands/drive_commands.h"
 #include "console/smart_scan.h"
+#include "device/sense.h"
 #include "results/record_statistics.h"
 
 namespace {
@@ -48,9 +49,7 @@ std::string Where(const RunCause& cause, bool withAnswer = false) {
 }  // namespace
 
 std::string SenseText(const SenseTriple& sense) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%X/%02X/%02X", sense.key, sense.asc, sense.ascq);
-  return text;
+  return FormatSense(SenseInfo{true, sense.key, sense.asc, sense.ascq});
 }
 
 std::string DescribeRunEnd(RunOutcome outcome, const RunCause& cause) {
@@ -101,4 +100,10 @@ std::string RunEndStatus(RunOutcome outcome, const RunCause& cause) {
 std::string SmartAnswerText(const std::optional<SpeedCode>& fitSpeed) {
   if (!fitSpeed) return "No write speed is fit for writing.";
   return std::string("Fit for writing up to ") + SpeedLabel(*fitSpeed) + ".";
+}
+
+std::string SmartAnswerWords(RunOutcome outcome, const std::string& fitSpeed) {
+  if (outcome == RunOutcome::kOk && !fitSpeed.empty()) return "fit up to " + fitSpeed;
+  if (outcome == RunOutcome::kNotRecommended) return "no speed fit";
+  return "";
 }

@@ -25,3 +25,7 @@ std::string SenseText(const SenseTriple& sense);
 // A Smart Scan's answer as one line: "Fit for writing up to 10X." or "No
 // write speed is fit for writing.".
 std::string SmartAnswerText(const std::optional<SpeedCode>& fitSpeed);
+
+// A Smart Scan's answer in a listing's outcome column: "fit up to 10X", "no
+// speed fit"; empty when it ended without one (its outcome's name stands).
+std::string SmartAnswerWords(RunOutcome outcome, const std::string& fitSpeed);
