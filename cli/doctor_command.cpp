@@ -19,6 +19,7 @@
 #include "console/disc_identification.h"
 #include "device/linux_host.h"
 #include "session/drive_session.h"
+#include "session/output_file.h"
 
 namespace {
 
@@ -362,13 +363,23 @@ int RunDoctorMain(const std::vector<std::string>& args, std::FILE* out, std::FIL
     std::fprintf(err, "velmo-cli: %s; %s\n", error.c_str(), kCliHelpHint);
     return kExitUsage;
   }
+  // A trace on standard output keeps it: the text goes to standard error,
+  // and the JSON, which is the command's output, cannot share it.
+  if (!options->traceFile.empty() && IsStandardOutput(options->traceFile)) {
+    if (json) {
+      std::fprintf(err, "velmo-cli: --json and --trace both go to standard output; %s\n",
+                   kCliHelpHint);
+      return kExitUsage;
+    }
+    out = err;
+  }
   CDriveSession session;
   std::vector<std::string> messages;
   if (!session.Open(
           *options, [&](const std::string& text, const std::string&) { messages.push_back(text); },
           &error)) {
     std::fprintf(err, "velmo-cli: %s\n", error.c_str());
-    return kExitUsage;
+    return session.TraceFailed() ? kExitCannotWrite : kExitUsage;
   }
   const DoctorReport report = BuildDoctorReport(session, !options->simulate);
   std::fputs(json ? DoctorJson(report).c_str() : DoctorText(report).c_str(), out);

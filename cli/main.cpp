@@ -90,8 +90,9 @@ int RunCommandLine(const std::vector<std::string>& args) {
     return kExitUsage;
   }
 
-  if (const std::string same = SameFileError(*options); !same.empty()) {
-    std::fprintf(stderr, "velmo-cli: %s; %s\n", same.c_str(), kCliHelpHint);
+  for (const std::string& refused : {SameFileError(*options), DriveAllOutputError(*options)}) {
+    if (refused.empty()) continue;
+    std::fprintf(stderr, "velmo-cli: %s; %s\n", refused.c_str(), kCliHelpHint);
     return kExitUsage;
   }
   // An output on standard output keeps it to itself; what a person reads
@@ -113,7 +114,7 @@ int RunCommandLine(const std::vector<std::string>& args) {
   }
   int code = kExitOk;
   if (options->driveAll && (row->options & kDriveAllItself) == 0) {
-    code = RunOnEveryDrive(session, *options, args, human, stderr);
+    code = RunOnEveryDrive(session, *options, args, human, stderr, stdout);
   } else {
     code = row->onDrive(session, *options, human, stderr);
   }

@@ -393,6 +393,14 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   if (parsed.positional.size() > kMaxComparedRuns) {
     return UsageError(err, "compare takes at most " + std::to_string(kMaxComparedRuns) + " runs");
   }
+  // A chart on standard output keeps it to itself: the table goes to
+  // standard error, and --json has nowhere to go.
+  const bool chartOnStdout = !parsed.chart.empty() && IsStandardOutput(parsed.chart);
+  if (chartOnStdout && parsed.json) {
+    return UsageError(err, "--chart " + parsed.chart +
+                               " and --json both go to standard output; give the chart a file");
+  }
+  if (chartOnStdout) out = err;
   COutputFile chartFile;
   if (!parsed.chart.empty() && !chartFile.Open(parsed.chart, &error)) {
     std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
@@ -482,7 +490,8 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
       std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
       return kExitCannotWrite;
     }
-    std::fprintf(parsed.json ? err : out, "%-18s%s\n", "Chart:", parsed.chart.c_str());
+    if (!chartOnStdout)
+      std::fprintf(parsed.json ? err : out, "%-18s%s\n", "Chart:", parsed.chart.c_str());
   }
   return kExitOk;
 }

@@ -11,6 +11,7 @@
 #include "results/history.h"
 #include "results/report_output.h"
 #include "results/scan_record.h"
+#include "session/output_file.h"
 
 namespace {
 
@@ -90,11 +91,6 @@ bool ParseReportArguments(const std::vector<std::string>& args, ReportArguments*
           *error = name + " given twice";
           return false;
         }
-        if (output->Path() == value) {
-          *error = value == "-" ? "only one report can go to standard output"
-                                : "two reports name the same file '" + value + "'";
-          return false;
-        }
       }
       parsed->outputs.push_back(std::make_unique<CReportOutput>(value, format));
     }
@@ -122,6 +118,18 @@ bool ParseReportArguments(const std::vector<std::string>& args, ReportArguments*
   }
   if (parsed->outputs.empty()) {
     *error = "report needs at least one of --png, --pdf or --html";
+    return false;
+  }
+  // Under any spelling: ./a.pdf and a.pdf, a symlink, - and /dev/stdout.
+  std::vector<std::string> paths;
+  for (const auto& output : parsed->outputs) paths.push_back(output->Path());
+  if (const auto same = FindSameOutput(paths)) {
+    const std::string& first = paths[same->first];
+    const std::string& second = paths[same->second];
+    const std::string names =
+        first == second ? "'" + first + "'" : "('" + first + "', '" + second + "')";
+    *error = IsStandardOutput(first) ? "only one report can go to standard output " + names
+                                     : "two reports name the same file " + names;
     return false;
   }
   return true;
@@ -162,7 +170,7 @@ int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) 
     return kExitUsage;
   }
   bool toStdout = false;
-  for (const auto& output : args.outputs) toStdout = toStdout || output->Path() == "-";
+  for (const auto& output : args.outputs) toStdout = toStdout || IsStandardOutput(output->Path());
   std::vector<ScanRecord> records(args.records.size());
   std::unique_ptr<CHistory> history;
   for (size_t i = 0; i < records.size(); ++i) {
@@ -181,7 +189,7 @@ int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) 
       std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
       return kExitCannotWrite;
     }
-    if (written != "-") std::fprintf(said, "Report: %s\n", written.c_str());
+    if (!IsStandardOutput(written)) std::fprintf(said, "Report: %s\n", written.c_str());
   }
   return kExitOk;
 }

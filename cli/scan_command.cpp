@@ -115,6 +115,12 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   for (auto [path, file] : {std::pair{&options.csvFile, &csv}, std::pair{&options.jsonFile, &json},
                             std::pair{&options.chartFile, &chartFile}}) {
     if (!path->empty() && !file->Open(*path, &error)) {
+      // A FIFO without a reader waits here until a signal ends the wait.
+      if (interrupt.StoppedOutput(file->FailedError())) {
+        std::fprintf(err, "velmo-cli: %s %s was waiting for a reader; the drive was not used\n",
+                     interrupt.StopText().c_str(), path->c_str());
+        return interrupt.ExitCode();
+      }
       std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
       return kExitCannotWrite;
     }
@@ -131,6 +137,11 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   if (!options.reportFile.empty()) {
     reportOutput = ReportOutputFor(options.reportFile, &error);
     if (!reportOutput || !reportOutput->Open(&error)) {
+      if (interrupt.StoppedOutput(errno)) {
+        std::fprintf(err, "velmo-cli: %s %s was waiting for a reader; the drive was not used\n",
+                     interrupt.StopText().c_str(), options.reportFile.c_str());
+        return interrupt.ExitCode();
+      }
       std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
       return kExitCannotWrite;
     }
@@ -230,9 +241,9 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   int writeError = 0;
   if (!WriteOutputs(std::move(outputs), err, &writeError)) {
     // A reader that went away ends the run as its SIGPIPE would.
-    code = writeError == EPIPE       ? 128 + SIGPIPE
-           : interrupt.Interrupted() ? interrupt.ExitCode()
-                                     : kExitCannotWrite;
+    code = writeError == EPIPE                    ? 128 + SIGPIPE
+           : interrupt.StoppedOutput(writeError) ? interrupt.ExitCode()
+                                                  : kExitCannotWrite;
   } else if (!options.chartFile.empty()) {
     std::fprintf(out, "%-22s%s\n", "Chart:", options.chartFile.c_str());
   }
@@ -241,8 +252,9 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
     if (reportOutput->Write({record}, PaperSizeFromEnvironment(), &written, &error)) {
       std::fprintf(out, "%-22s%s\n", "Report:", written.c_str());
     } else {
+      const int why = errno;
       std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
-      code = kExitCannotWrite;
+      code = interrupt.StoppedOutput(why) ? interrupt.ExitCode() : kExitCannotWrite;
     }
   }
   std::fprintf(out, "%-22s%s (%zu samples, %ld s)\n", "Log:", options.logFile.c_str(),

@@ -54,15 +54,21 @@ class CSmartConsole : public SmartScanSink {
 
 int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
                     std::FILE* err, const DiscWait& wait) {
+  // Signals stop the run from here on, a wait for a FIFO's reader too.
+  CInterruptWatch interrupt;
   std::string error;
   COutputFile json;
   if (!options.jsonFile.empty() && !json.Open(options.jsonFile, &error)) {
+    if (interrupt.StoppedOutput(json.FailedError())) {
+      std::fprintf(err, "velmo-cli: %s %s was waiting for a reader; the drive was not used\n",
+                   interrupt.StopText().c_str(), options.jsonFile.c_str());
+      return interrupt.ExitCode();
+    }
     std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
     return kExitCannotWrite;
   }
   std::optional<CSmartConsole> console;
   std::optional<CSmartScanRun> run;
-  CInterruptWatch interrupt;
 
   DiscWait discWait = wait;
   discWait.stopped = [&interrupt] { return interrupt.Interrupted(); };
@@ -115,7 +121,7 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   KeepInHistory(record, options, err);
   if (json.IsOpen() && !json.Commit(WriteRecordJson(record), &error)) {
     std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
-    code = kExitCannotWrite;
+    code = interrupt.StoppedOutput(json.FailedError()) ? interrupt.ExitCode() : kExitCannotWrite;
   }
   return code;
 }

@@ -111,6 +111,18 @@ std::string DiscName(const std::string& type, const std::string& mid) {
 
 int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
                     std::FILE* err, const DiscWait& wait) {
+  // Every disc's files are named when it comes, so their folder is what is
+  // claimed: one that cannot take a file ends the watch before any disc.
+  const std::string dir = options.reportDir.empty() ? "." : options.reportDir;
+  if (!options.reportDir.empty() && mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
+    std::fprintf(err, "velmo-cli: cannot make the folder %s: %s\n", dir.c_str(),
+                 std::strerror(errno));
+    return kExitCannotWrite;
+  }
+  if (std::string error; !CheckOutputFolder(dir, &error)) {
+    std::fprintf(err, "velmo-cli: the watch cannot write its files into %s\n", error.c_str());
+    return kExitCannotWrite;
+  }
   if (!session.Initialized()) {
     std::fprintf(err, "velmo-cli: the drive layer could not be initialised\n");
     return kExitNoDrive;
@@ -120,12 +132,6 @@ int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE
     std::fprintf(err, "velmo-cli: there is no drive %d ('velmo-cli drives' lists them)\n",
                  options.drive);
     return kExitNoDrive;
-  }
-  const std::string dir = options.reportDir.empty() ? "." : options.reportDir;
-  if (!options.reportDir.empty() && mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
-    std::fprintf(err, "velmo-cli: cannot make the folder %s: %s\n", dir.c_str(),
-                 std::strerror(errno));
-    return kExitCannotWrite;
   }
   // The runs' own screens (fields, progress, verdict) would bury the one
   // line a disc gets.
