@@ -65,8 +65,11 @@ RunStart CPreparedDisc::RunStartOf(CDriveSession& session, int driveIndex,
   return start;
 }
 
-CPreparedDisc::~CPreparedDisc() {
+CPreparedDisc::~CPreparedDisc() { LeaveDiagnosticMode(); }
+
+void CPreparedDisc::LeaveDiagnosticMode() {
   if (m_diagnosticMode) SetDiagnosticMode(kDiagnosticLeave);
+  m_diagnosticMode = false;
 }
 
 int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* err,

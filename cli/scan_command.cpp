@@ -190,6 +190,7 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
 
   start.startTime = CurrentIsoTime();
   run.Run();
+  disc.LeaveDiagnosticMode();
   console.EndProgress();
 
   const RunEnd end = run.End();

@@ -91,6 +91,7 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   run.emplace(rows, *console);
   interrupt.OnInterrupt([&run] { run->RequestStop(); });
   run->Run();
+  disc.LeaveDiagnosticMode();
   interrupt.OnInterrupt(nullptr);
 
   // A Ctrl-C after the last row does not undo the rows.
