@@ -14,10 +14,10 @@ struct Case {
 };
 
 TEST(TerminalText, PrintableTextPassesUnchanged) {
-  for (const std::string text : {"", "PIONEER DVD-RW  DVR-112D 1.21", "YUDEN000 T02",
-                                 "Caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x92\xbf",
-                                 "tab\tkept", "U+00A0 \xc2\xa0 and U+00FF \xc3\xbf",
-                                 "U+FFFD \xef\xbf\xbd, U+10FFFF \xf4\x8f\xbf\xbf"}) {
+  for (const std::string text :
+       {"", "PIONEER DVD-RW  DVR-112D 1.21", "YUDEN000 T02",
+        "Caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x92\xbf", "tab\tkept",
+        "U+00A0 \xc2\xa0 and U+00FF \xc3\xbf", "U+FFFD \xef\xbf\xbd, U+10FFFF \xf4\x8f\xbf\xbf"}) {
     EXPECT_EQ(TerminalText(text), text);
   }
 }
@@ -39,8 +39,12 @@ TEST(TerminalText, ControlsAreEscapedAndTheEscapeIsUnambiguous) {
 TEST(TerminalText, C1ControlsAsBytesOrAsCodePoints) {
   const Case cases[] = {
       // A raw 0x9b is the 8-bit CSI of terminals that take 8-bit controls.
-      {"\x9b" "2J", "\\x9b2J"},
-      {"\xc2\x9b" "2J", "\\u009b2J"},
+      {"\x9b"
+       "2J",
+       "\\x9b2J"},
+      {"\xc2\x9b"
+       "2J",
+       "\\u009b2J"},
       {"\xc2\x80\xc2\x9f", "\\u0080\\u009f"},
       {"\xc2\x85", "\\u0085"},  // NEL
   };
@@ -49,7 +53,9 @@ TEST(TerminalText, C1ControlsAsBytesOrAsCodePoints) {
 
 TEST(TerminalText, BidirectionalControlsAreEscaped) {
   const Case cases[] = {
-      {"abc\xe2\x80\xae" "fed", "abc\\u202efed"},
+      {"abc\xe2\x80\xae"
+       "fed",
+       "abc\\u202efed"},
       {"\xe2\x80\xaa\xe2\x80\xab\xe2\x80\xac\xe2\x80\xad", "\\u202a\\u202b\\u202c\\u202d"},
       {"\xe2\x81\xa6\xe2\x81\xa7\xe2\x81\xa8\xe2\x81\xa9", "\\u2066\\u2067\\u2068\\u2069"},
       {"\xe2\x80\x8e\xe2\x80\x8f\xd8\x9c", "\\u200e\\u200f\\u061c"},
@@ -63,19 +69,23 @@ TEST(TerminalText, BidirectionalControlsAreEscaped) {
 TEST(TerminalText, InvalidUtf8IsShownByteByByte) {
   const Case cases[] = {
       {"\xff\xfe", "\\xff\\xfe"},
-      {"\x80" "A", "\\x80A"},                      // a continuation byte alone
-      {"\xc0\xaf", "\\xc0\\xaf"},                  // overlong '/'
-      {"\xc1\x9b", "\\xc1\\x9b"},                  // overlong '['
-      {"\xe0\x80\xaf", "\\xe0\\x80\\xaf"},         // overlong, three bytes
+      {"\x80"
+       "A",
+       "\\x80A"},                                    // a continuation byte alone
+      {"\xc0\xaf", "\\xc0\\xaf"},                    // overlong '/'
+      {"\xc1\x9b", "\\xc1\\x9b"},                    // overlong '['
+      {"\xe0\x80\xaf", "\\xe0\\x80\\xaf"},           // overlong, three bytes
       {"\xf0\x80\x80\xaf", "\\xf0\\x80\\x80\\xaf"},  // overlong, four bytes
-      {"\xed\xa0\x80", "\\xed\\xa0\\x80"},         // a surrogate
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80"},           // a surrogate
       {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},  // past U+10FFFF
       {"\xf5\x80", "\\xf5\\x80"},
       // Cut short, at the end and before the next character.
       {"ab\xc3", "ab\\xc3"},
       {"ab\xe2\x80", "ab\\xe2\\x80"},
       {"ab\xf0\x9f\x92", "ab\\xf0\\x9f\\x92"},
-      {"\xe2\x80" "A\xc3\xa9", "\\xe2\\x80A\xc3\xa9"},
+      {"\xe2\x80"
+       "A\xc3\xa9",
+       "\\xe2\\x80A\xc3\xa9"},
       // A broken lead does not swallow a control after it.
       {"\xc3\x1b[2J", "\\xc3\\x1b[2J"},
   };
