@@ -334,7 +334,7 @@ std::string DoctorJson(const DoctorReport& report) {
   const nlohmann::json json = {
       {"system", checks(report.system)}, {"drives", drives}, {"scannable", report.AnyScannable()}};
   // Drive names are the drive's own bytes: anything not UTF-8 is replaced.
-  return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  return TerminalJson(json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)) + "\n";
 }
 
 bool IsDoctorCommand(const std::vector<std::string>& args) {

@@ -352,7 +352,9 @@ int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
                {"maxTe", e.maxTe ? Json(*e.maxTe) : Json(nullptr)},
                {"maxFe", e.maxFe ? Json(*e.maxFe) : Json(nullptr)}});
     }
-    std::fputs((list.dump(2, ' ', false, Json::error_handler_t::replace) + "\n").c_str(), out);
+    std::fputs(
+        (TerminalJson(list.dump(2, ' ', false, Json::error_handler_t::replace)) + "\n").c_str(),
+        out);
     return kExitOk;
   }
   std::fprintf(out, "%5s  %-25s  %-28s  %-8s  %-8s  %-24s  %-5s  %-7s  %-16s  %4s  %4s\n", "ID",
@@ -390,7 +392,7 @@ int RunShowCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
   const int code = LoadRun(parsed.positional.front(), &history, &historyOpen, &run, err);
   if (code != 0) return code;
   if (parsed.json) {
-    std::fputs(WriteRecordJson(run.record).c_str(), out);
+    std::fputs(TerminalJson(WriteRecordJson(run.record)).c_str(), out);
   } else {
     PrintRecord(out, run.name, run.record);
   }
@@ -438,7 +440,9 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
                                      {"mean", std::round((b.fe.mean - a.fe.mean) * 1000) / 1000},
                                      {"overLimit", b.fe.overLimit - a.fe.overLimit}}}};
     }
-    std::fputs((result.dump(2, ' ', false, Json::error_handler_t::replace) + "\n").c_str(), out);
+    std::fputs(
+        (TerminalJson(result.dump(2, ' ', false, Json::error_handler_t::replace)) + "\n").c_str(),
+        out);
   } else {
     auto row = [&](const char* label, auto value) {
       std::fprintf(out, "%-18s", label);

@@ -56,6 +56,37 @@ bool IsLayoutOrControl(uint32_t c) {
 
 }  // namespace
 
+std::string TerminalJson(std::string_view json) {
+  std::string out;
+  out.reserve(json.size());
+  for (size_t at = 0; at < json.size();) {
+    const unsigned char c = static_cast<unsigned char>(json[at]);
+    if (c < 0x80) {
+      if (c == 0x7f) {
+        out += "\\u007f";
+      } else {
+        out += static_cast<char>(c);
+      }
+      ++at;
+      continue;
+    }
+    uint32_t codePoint = 0;
+    const size_t length = Utf8Sequence(json, at, &codePoint);
+    if (length == 0) {
+      out += "\\ufffd";
+      ++at;
+    } else {
+      if (IsLayoutOrControl(codePoint)) {
+        AppendEscape(&out, "\\u%04x", codePoint);
+      } else {
+        out.append(json.substr(at, length));
+      }
+      at += length;
+    }
+  }
+  return out;
+}
+
 std::string TerminalText(std::string_view text) {
   std::string out;
   out.reserve(text.size());

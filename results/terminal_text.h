@@ -25,3 +25,10 @@
 #include <string_view>
 
 std::string TerminalText(std::string_view text);
+
+// JSON text (as a dump writes it) for a terminal: the same values, with DEL
+// and the code points TerminalText shows as \uHHHH written as JSON's own
+// \uHHHH escapes, which a dump leaves raw; a byte that is not UTF-8 becomes
+// \ufffd. JSON keeps such characters only inside strings, so the document
+// reads back to exactly what it held, and any other byte stays as it was.
+std::string TerminalJson(std::string_view json);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 
 namespace {
@@ -111,6 +112,39 @@ TEST(TerminalText, NothingShownIsAControlOrBrokenUtf8) {
       }
     }
   }
+}
+
+TEST(TerminalJson, SameValuesWithNoControlLeftRaw) {
+  const nlohmann::json values = {
+      {"c0", "\x1b[2J\x1b]0;pwned\x07\r\n\t"},
+      {"del",
+       "a\x7f"
+       "b"},
+      {"c1",
+       "\xc2\x9b"
+       "2J\xc2\x80"},
+      {"bidi",
+       "abc\xe2\x80\xae"
+       "fed\xe2\x81\xa6"},
+      {"text", "Caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \\ \"quoted\""},
+  };
+  const std::string dumped = values.dump(2);
+  const std::string shown = TerminalJson(dumped);
+  EXPECT_EQ(nlohmann::json::parse(shown), values);
+  for (const std::string raw : {"\x7f", "\xc2\x9b", "\xc2\x80", "\xe2\x80\xae", "\xe2\x81\xa6"})
+    EXPECT_EQ(shown.find(raw), std::string::npos) << TerminalText(raw);
+  EXPECT_NE(shown.find("\\u009b2J"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("\\u202efed"), std::string::npos) << shown;
+  // Printable text keeps its bytes.
+  EXPECT_NE(shown.find("Caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac"), std::string::npos) << shown;
+  // A document without such characters passes untouched.
+  const std::string plain = nlohmann::json{{"text", values["text"]}, {"c0", values["c0"]}}.dump();
+  EXPECT_EQ(TerminalJson(plain), plain);
+}
+
+TEST(TerminalJson, BytesThatAreNotUtf8BecomeReplacementCharacters) {
+  const std::string shown = TerminalJson("{\"a\": \"x\x9b\xff\xe2\x80\"}");
+  EXPECT_EQ(nlohmann::json::parse(shown)["a"], "x\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd");
 }
 
 }  // namespace
