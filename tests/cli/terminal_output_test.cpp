@@ -182,6 +182,13 @@ TEST_F(TerminalOutputTest, ShowJsonKeepsTheHostileTextsExactly) {
   for (const char* part : {"drive", "disc", "settings"}) EXPECT_EQ(shown[part], hostile[part]);
   EXPECT_EQ(shown["startTime"], hostile["startTime"]);
   EXPECT_EQ(shown["verdict"], hostile["verdict"]);
+
+  const Finished compare = Cli({"compare", "clean.json", "hostile.json", "--json"});
+  ASSERT_EQ(compare.code, 0) << compare.err;
+  EXPECT_EQ(Unsafe(compare.out), "");
+  const Json compared = Json::parse(compare.out);
+  EXPECT_EQ(compared["runs"][1]["record"]["disc"], hostile["disc"]);
+  EXPECT_EQ(compared["runs"][1]["record"]["drive"], hostile["drive"]);
 }
 
 TEST_F(TerminalOutputTest, ReportMessagesOfHostileRecords) {
@@ -277,6 +284,13 @@ TEST_F(TerminalOutputTest, LiveDriveAndDiscTexts) {
     EXPECT_EQ(done.out.find(drive) != std::string::npos, name != "watch") << done.out;
     EXPECT_EQ(done.out.find(mid) != std::string::npos, c.showsDisc) << done.out;
   }
+  // doctor's JSON: the drive's name with JSON's escapes, bytes that are not
+  // UTF-8 replaced.
+  const Finished doctor = Cli({run[0], run[1], "doctor", "--json"});
+  EXPECT_EQ(Unsafe(doctor.out), "");
+  const Json report = Json::parse(doctor.out);
+  EXPECT_EQ(report["drives"][0]["name"],
+            "\x1b[2J\x1b]0;pwned\x07\r\n0  FAKE\xef\xbf\xbd\x7f\xe2\x80\xae");
   // One drive per line, whatever its name holds: the heading and two drives.
   EXPECT_EQ(Lines(Cli({run[0], run[1], "drives"}).out), 3u);
   // Each drive's lines carry its product as their prefix.
