@@ -21,6 +21,7 @@
 #include "commands/drive_commands.h"
 #include "results/report_file_name.h"
 #include "results/run_identity.h"
+#include "results/terminal_text.h"
 #include "session/drive_session.h"
 #include "session/output_file.h"
 
@@ -176,15 +177,18 @@ int RunOnEveryDrive(CDriveSession& session, const CliOptions& options,
     ScsiExchange enter;
     if (!SetDiagnosticMode(kDiagnosticEnter, &enter)) {
       const std::string why = DescribeVendorCommandFailure(enter.hostError, path);
-      std::fprintf(
-          err, "velmo-cli: drive %u (%s, %s) %s; not used\n", i, drive.name.c_str(), path.c_str(),
-          why.empty() ? "refuses the diagnostic mode" : ("cannot be used: " + why).c_str());
+      std::fprintf(err, "velmo-cli: drive %u (%s, %s) %s; not used\n", i,
+                   TerminalText(drive.name).c_str(), TerminalText(path).c_str(),
+                   why.empty() ? "refuses the diagnostic mode"
+                               : ("cannot be used: " + TerminalText(why)).c_str());
       continue;
     }
     SetDiagnosticMode(kDiagnosticLeave);
     DriveRun run;
     run.index = i;
-    run.prefix = "[" + std::to_string(i) + " " + drive.product + "] ";
+    // The runs' own lines come from this program and are safe already; the
+    // product is the drive's INQUIRY text.
+    run.prefix = "[" + std::to_string(i) + " " + TerminalText(drive.product) + "] ";
     runs.push_back(run);
     folders.push_back(DriveFolderName(i, drive.product));
   }

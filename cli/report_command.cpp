@@ -12,6 +12,7 @@
 #include "results/report_output.h"
 #include "results/scan_record.h"
 #include "session/output_file.h"
+#include "results/terminal_text.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ int LoadRecordArgument(const std::string& argument, std::unique_ptr<CHistory>* h
       *error = "the history cannot be opened: " + *error;
       return kExitNoRecord;
     }
-    if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", notice.c_str());
+    if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", TerminalText(notice).c_str());
     *history = std::move(opened);
   }
   if ((*history)->Load(std::stoll(argument), record, error)) return 0;
@@ -166,7 +167,7 @@ int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) 
   ReportArguments args;
   std::string error;
   if (!ParseReportArguments(options.commandArgs, &args, &error)) {
-    std::fprintf(err, "velmo-cli: %s; %s\n", error.c_str(), kCliHelpHint);
+    std::fprintf(err, "velmo-cli: %s; %s\n", TerminalText(error).c_str(), kCliHelpHint);
     return kExitUsage;
   }
   bool toStdout = false;
@@ -176,7 +177,8 @@ int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) 
   for (size_t i = 0; i < records.size(); ++i) {
     const int code = LoadRecordArgument(args.records[i], &history, &records[i], &error, err);
     if (code != 0) {
-      std::fprintf(err, "velmo-cli: %s\n", error.c_str());
+      // A refused record's message quotes what the file holds.
+      std::fprintf(err, "velmo-cli: %s\n", TerminalText(error).c_str());
       return code;
     }
   }
@@ -186,10 +188,10 @@ int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) 
   for (const auto& output : args.outputs) {
     std::string written;
     if (!output->Open(&error) || !output->Write(records, paper, &written, &error)) {
-      std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+      std::fprintf(err, "velmo-cli: cannot write %s\n", TerminalText(error).c_str());
       return kExitCannotWrite;
     }
-    if (!IsStandardOutput(written)) std::fprintf(said, "Report: %s\n", written.c_str());
+    if (!IsStandardOutput(written)) std::fprintf(said, "Report: %s\n", TerminalText(written).c_str());
   }
   return kExitOk;
 }

@@ -18,6 +18,7 @@
 #include "results/run_end_text.h"
 #include "results/run_identity.h"
 #include "results/run_record.h"
+#include "results/terminal_text.h"
 #include "session/drive_session.h"
 #include "session/output_file.h"
 
@@ -61,10 +62,10 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   if (!options.jsonFile.empty() && !json.Open(options.jsonFile, &error)) {
     if (interrupt.StoppedOutput(json.FailedError())) {
       std::fprintf(err, "velmo-cli: %s %s was waiting for a reader; the drive was not used\n",
-                   interrupt.StopText().c_str(), options.jsonFile.c_str());
+                   interrupt.StopText().c_str(), TerminalText(options.jsonFile).c_str());
       return interrupt.ExitCode();
     }
-    std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+    std::fprintf(err, "velmo-cli: cannot write %s\n", TerminalText(error).c_str());
     return kExitCannotWrite;
   }
   std::optional<CSmartConsole> console;
@@ -78,7 +79,8 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   if (code == kExitInterrupted && interrupt.Interrupted()) return interrupt.ExitCode();
   if (code != kExitOk) return code;
 
-  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", disc.DriveName().c_str(), disc.DrivePath().c_str());
+  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", TerminalText(disc.DriveName()).c_str(),
+               TerminalText(disc.DrivePath()).c_str());
   PrintDiscFields(out, disc.Fields(), false);
   std::fprintf(out, "\n");
   // The rows are the speed list as it stands now, as the dialog takes them.
@@ -121,7 +123,7 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   }
   KeepInHistory(record, options, err);
   if (json.IsOpen() && !json.Commit(WriteRecordJson(record), &error)) {
-    std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+    std::fprintf(err, "velmo-cli: cannot write %s\n", TerminalText(error).c_str());
     code = interrupt.StoppedOutput(json.FailedError()) ? interrupt.ExitCode() : kExitCannotWrite;
   }
   return code;
