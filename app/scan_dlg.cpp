@@ -747,15 +747,9 @@ void CScanDlg::OnFileSave(wxCommandEvent&) {
     path = dialog.GetPath().utf8_string();
   }
   path = WithBmpExtension(path);
-  // The folder of the file written becomes the working directory (not the
-  // folder the dialog showed: a full path typed there can name another
-  // one). The next run's TEFE.txt goes there, and Print reads it from there.
   wxFileName written(wxString::FromUTF8(path));
   written.MakeAbsolute();
-  const std::string folder = written.GetPath().utf8_string();
-  if (!folder.empty() && wxDirExists(wxString::FromUTF8(folder))) {
-    wxSetWorkingDirectory(wxString::FromUTF8(folder));
-  }
+  path = written.GetFullPath().utf8_string();
 
   // Half a second for the file dialog to leave the screen; the window
   // repaints what it uncovered meanwhile, as the picture is read from the
@@ -778,6 +772,15 @@ void CScanDlg::OnFileSave(wxCommandEvent&) {
   if (top == nullptr || SaveWindowBitmap(top, path, &result) == 0 || !result.Succeeded()) {
     m_prompts->Message(this, "Fail to save file.");
     return;
+  }
+  // The folder of the file written becomes the working directory (not the
+  // folder the dialog showed: a full path typed there can name another
+  // one). The next run's TEFE.txt goes there, and Print reads it from there.
+  // Only once written: a folder that refused the picture would refuse the
+  // next run's log too.
+  const std::string folder = written.GetPath().utf8_string();
+  if (!folder.empty() && wxDirExists(wxString::FromUTF8(folder))) {
+    wxSetWorkingDirectory(wxString::FromUTF8(folder));
   }
   m_prompts->Message(this, "Save successfully.");
 }
