@@ -374,13 +374,13 @@ void CScanDlg::EnterDiagnosticMode() {
   const int selected = m_driveCombo->GetSelection();
   const std::string drivePath =
       selected < 0 ? "" : m_session->Manager().GetDrivePath(static_cast<uint8_t>(selected));
-  const std::string lockPath = DriveLockPath(drivePath);
   m_driveHold.Release();
-  if (!lockPath.empty() && m_driveHold.Take(lockPath) == CRunLock::Result::kHeld) {
-    // Not a drive fault: no notice box, the status says who has it.
+  if (CRunLock::Refuses(m_driveHold.Take(DriveLockPath(drivePath)))) {
+    // Not a drive fault: no notice box, the status says who has it or why
+    // it cannot be locked.
     m_diagMode = 0;
     m_statusColor = kColorRed;
-    SetText(IDC_STATUS, DescribeHeldLock(drivePath, m_driveHold.Holder()));
+    SetText(IDC_STATUS, m_driveHold.Refusal(drivePath));
     return;
   }
   ScsiExchange enter;
@@ -516,16 +516,15 @@ void CScanDlg::OnStart(wxCommandEvent&) {
   if (m_graph == nullptr || !m_session || m_closing) return;
   if (m_pScanThread && !m_pScanThread->Finished()) return;
   m_pScanThread.reset();
-  // Another Velmo process writing this folder's log: no run, and the
-  // status says who has it.
+  // Another Velmo process writing this folder's log, or a log that cannot
+  // be locked: no run, and the status says who has it or why.
   struct RunLocks {
     CRunLock log;
   };
   auto locks = std::make_shared<RunLocks>();
   std::string refusal;
-  const std::string logLock = LogLockPath(kLogFileName);
-  if (!logLock.empty() && locks->log.Take(logLock) == CRunLock::Result::kHeld) {
-    refusal = DescribeHeldLock(kLogFileName, locks->log.Holder());
+  if (CRunLock::Refuses(locks->log.TakeLog(kLogFileName))) {
+    refusal = locks->log.Refusal(kLogFileName);
   }
   // The drive itself is held since it was chosen (EnterDiagnosticMode).
   if (!refusal.empty()) {

@@ -120,10 +120,8 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
     }
   }
   CRunLock logLock;
-  const std::string logLockPath = LogLockPath(options.logFile);
-  if (!logLockPath.empty() && logLock.Take(logLockPath) == CRunLock::Result::kHeld) {
-    std::fprintf(err, "velmo-cli: %s\n",
-                 DescribeHeldLock(options.logFile, logLock.Holder()).c_str());
+  if (CRunLock::Refuses(logLock.TakeLog(options.logFile))) {
+    std::fprintf(err, "velmo-cli: %s\n", logLock.Refusal(options.logFile).c_str());
     return kExitBusy;
   }
 

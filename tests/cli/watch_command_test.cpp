@@ -119,8 +119,7 @@ class WatchTest : public ::testing::Test {
 // No run holds the log any more.
 bool LogIsFree(const std::string& log) {
   CRunLock lock;
-  const std::string lockPath = LogLockPath(log);
-  return !lockPath.empty() && lock.Take(lockPath) == CRunLock::Result::kTaken;
+  return lock.TakeLog(log) == CRunLock::Result::kTaken;
 }
 
 size_t SampleLines(const std::string& log) {
@@ -252,7 +251,6 @@ TEST_F(WatchTest, SignalsStopTheWatchWithASummary) {
     while (std::chrono::steady_clock::now() < deadline) {
       for (const auto& entry : fs::directory_iterator(sub)) {
         const std::string name = entry.path().string();
-        // Not its .lock beside it.
         if (name.size() > 9 && name.compare(name.size() - 9, 9, "-TEFE.txt") == 0) log = name;
       }
       if (!log.empty() && SampleLines(ReadFile(log)) >= 5) break;
