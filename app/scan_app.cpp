@@ -7,6 +7,7 @@
 #include <gdk/gdk.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "app/scan_dlg.h"
 #include "app/user_prompts.h"
 #include "res/resource_ids.h"
+#include "session/interrupt_watch.h"
 #include "session/sim_catalogue.h"
 #include "session/standard_fds.h"
 #include "snapshot/bmp_file_name.h"
@@ -25,6 +27,8 @@ wxIMPLEMENT_APP_NO_MAIN(CScanApp);
 namespace {
 
 const auto g_started = std::chrono::steady_clock::now();
+
+std::atomic<int> g_signalExitCode{0};
 
 long MillisSinceStart() {
   return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -191,6 +195,24 @@ std::optional<RunOptions> ParseAppOptions(const std::vector<std::string>& args, 
   return options;
 }
 
+int AppSignalExitCode() { return g_signalExitCode.load(); }
+
+CScanApp::CScanApp(RunOptions options) : m_options(std::move(options)) {}
+
+CScanApp::~CScanApp() = default;
+
+// A signal takes the close box's path: the window goes at once, the run
+// stops once its pending command has returned, the drive leaves its
+// diagnostic mode, the run is kept as stopped and the locks are let go.
+void CScanApp::CloseOnSignal() {
+  g_signalExitCode = m_interrupt->ExitCode();
+  if (wxWindow* top = GetTopWindow()) {
+    top->Close(true);
+  } else {
+    ExitMainLoop();
+  }
+}
+
 bool CScanApp::OnInit() {
   SetAppName(kAppName);
   wxInitAllImageHandlers();
@@ -205,6 +227,15 @@ bool CScanApp::OnInit() {
   }
   auto* dialog = new CScanDlg(m_options, std::move(prompts));
   SetTopWindow(dialog);
+  // The handler only wakes the watcher; the window is closed on the UI
+  // thread, as a click on the close box would be.
+  m_interrupt = std::make_unique<CInterruptWatch>();
+  m_interrupt->OnInterrupt([this] { CallAfter([this] { CloseOnSignal(); }); });
+  m_interrupt->OnAgain([] {
+    std::fputs("velmo: closing: waiting for the drive to answer its pending command, then "
+               "leaving the diagnostic mode\n",
+               stderr);
+  });
   dialog->Show();
   dialog->OnInitDialog();
   if (demo) {
@@ -223,6 +254,7 @@ bool CScanApp::OnInit() {
 
 int CScanApp::OnExit() {
   m_demo.reset();
+  m_interrupt.reset();
   return wxApp::OnExit();
 }
 
@@ -267,5 +299,6 @@ int main(int argc, char** argv) {
   int wxArgc = 1;
   char* wxArgv[] = {argv[0], nullptr};
   const int status = wxEntry(wxArgc, wxArgv);
+  if (AppSignalExitCode() != 0) return AppSignalExitCode();
   return demoSnapshot.empty() ? status : app->DemoExitCode();
 }

@@ -823,6 +823,12 @@ void CScanDlg::StopWorkers() {
   m_boxGate->changed.notify_all();
   if (m_pScanThread) {
     m_pScanThread->RequestStop();
+    // A run ended by closing (or by a signal, which closes) is kept as
+    // stopped, as STOP keeps it, once its pending command has returned.
+    if (m_closing && !m_runKept) {
+      m_pScanThread->Join();
+      KeepRunInHistory(m_pScanThread.get());
+    }
     m_stoppedScans.push_back(std::move(m_pScanThread));
   }
   for (auto& worker : m_stoppedScans) worker->RequestStop();

@@ -15,7 +15,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/disc_preparation.h"
-#include "cli/interrupt_watch.h"
+#include "session/interrupt_watch.h"
 #include "commands/drive_commands.h"
 #include "results/report_file_name.h"
 #include "results/run_identity.h"

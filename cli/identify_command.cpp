@@ -1,7 +1,7 @@
 #include "cli/identify_command.h"
 
 #include "cli/cli_options.h"
-#include "cli/interrupt_watch.h"
+#include "session/interrupt_watch.h"
 #include "session/drive_session.h"
 
 int RunIdentifyCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
-#include "cli/interrupt_watch.h"
+#include "session/interrupt_watch.h"
 #include "cli/record_commands.h"
 #include "cli/run_chart.h"
 #include "cli/scan_console.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
-#include "cli/interrupt_watch.h"
+#include "session/interrupt_watch.h"
 #include "cli/record_commands.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"

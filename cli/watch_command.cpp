@@ -12,7 +12,7 @@
 #include <string>
 
 #include "cli/cli_options.h"
-#include "cli/interrupt_watch.h"
+#include "session/interrupt_watch.h"
 #include "cli/scan_command.h"
 #include "cli/smart_command.h"
 #include "commands/drive_commands.h"
