@@ -5,6 +5,8 @@
 #include <wx/timer.h>
 
 #include <gdk/gdk.h>
+#include <gtk/gtk.h>
+#include <wx/dialog.h>
 
 #include <algorithm>
 #include <atomic>
@@ -37,6 +39,34 @@ long MillisSinceStart() {
 }
 
 constexpr char kDemoOption[] = "--demo-snapshot=";
+
+// Boxes up when a signal comes are answered as Escape answers them, so the
+// close does not wait for a person: wx's own dialogs, and the native GTK
+// ones (the message boxes, the file and print dialogs) that wx runs with
+// gtk_dialog_run. True while one is still up.
+bool EndModalBoxes() {
+  bool ended = false;
+  for (wxWindow* window : wxTopLevelWindows) {
+    auto* dialog = dynamic_cast<wxDialog*>(window);
+    if (dialog != nullptr && dialog->IsModal() && !GTK_IS_DIALOG(dialog->GetHandle())) {
+      dialog->EndModal(wxID_CANCEL);
+      ended = true;
+    }
+  }
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* at = windows; at != nullptr; at = at->next) {
+    if (GTK_IS_DIALOG(at->data) && gtk_widget_get_visible(GTK_WIDGET(at->data)) &&
+        gtk_window_get_modal(GTK_WINDOW(at->data))) {
+      gtk_dialog_response(GTK_DIALOG(at->data), GTK_RESPONSE_CANCEL);
+      ended = true;
+    }
+  }
+  g_list_free(windows);
+  return ended;
+}
+
+// How long a close waits between looks at the boxes it ended.
+constexpr int kBoxWaitMs = 20;
 
 // velmo-cli's exit codes for a usage error and for help or version.
 constexpr int kAppExitUsage = 64;
@@ -206,6 +236,18 @@ CScanApp::~CScanApp() = default;
 // diagnostic mode, the run is kept as stopped and the locks are let go.
 void CScanApp::CloseOnSignal() {
   g_signalExitCode = m_interrupt->ExitCode();
+  // Closed once every box has returned, not from inside a box's own loop
+  // with the code after it still to run (the box is the window's child).
+  // A timer, not CallAfter: pending calls would all run within the box's
+  // loop before it can return.
+  if (EndModalBoxes()) {
+    if (!m_boxWait) {
+      m_boxWait = std::make_unique<wxTimer>(this);
+      Bind(wxEVT_TIMER, [this](wxTimerEvent&) { CloseOnSignal(); }, m_boxWait->GetId());
+    }
+    m_boxWait->StartOnce(kBoxWaitMs);
+    return;
+  }
   if (wxWindow* top = GetTopWindow()) {
     top->Close(true);
   } else {
@@ -255,6 +297,7 @@ bool CScanApp::OnInit() {
 int CScanApp::OnExit() {
   m_demo.reset();
   m_interrupt.reset();
+  m_boxWait.reset();
   return wxApp::OnExit();
 }
 

@@ -33,6 +33,7 @@ class CScanApp : public wxApp {
   std::unique_ptr<wxTimer> m_demo;
   int m_exitCode = 1;
   std::unique_ptr<CInterruptWatch> m_interrupt;
+  std::unique_ptr<wxTimer> m_boxWait;  // a signal's close waits for the boxes it ended
 };
 
 // 128 + the signal that closed the window (SIGTERM, SIGINT, SIGHUP, SIGPIPE),

@@ -49,6 +49,27 @@ std::string LastCdb(const std::string& trace) {
   return last;
 }
 
+// False (and velmo killed) when it has not ended within 20 s.
+bool WaitEnd(pid_t velmo, int* status) {
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < limit) {
+    if (waitpid(velmo, status, WNOHANG) == velmo) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  kill(velmo, SIGKILL);
+  waitpid(velmo, status, 0);
+  return false;
+}
+
+std::vector<HistoryEntry> KeptRuns() {
+  CHistory history;
+  std::string error, notice;
+  std::vector<HistoryEntry> entries;
+  if (!history.Open(DefaultHistoryPath(), &error, &notice)) return entries;
+  history.List(HistoryFilter{}, &entries, &error);
+  return entries;
+}
+
 class SignalCloseTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -66,11 +87,11 @@ class SignalCloseTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(m_dir); }
 
   // velmo in folder, started; -1 when it could not be.
-  pid_t StartVelmo(const std::string& folder) {
+  pid_t StartVelmo(const std::string& folder, const char* latency = "--sim-latency=100") {
     const pid_t pid = fork();
     if (pid == 0) {
       if (chdir(folder.c_str()) != 0) _exit(120);
-      execl(VELMO_APP_BINARY, "velmo", "--simulate", "--sim-latency=100", "--trace=trace.txt",
+      execl(VELMO_APP_BINARY, "velmo", "--simulate", latency, "--trace=trace.txt",
             static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -96,17 +117,7 @@ TEST_F(SignalCloseTest, ASignalMidScanClosesTheWindowAsTheCloseBoxDoes) {
     const size_t before = SampleLines(ReadAll(folder + "/TEFE.txt"));
     kill(velmo, signal);
     int status = 0;
-    pid_t ended = 0;
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while ((ended = waitpid(velmo, &status, WNOHANG)) == 0 &&
-           std::chrono::steady_clock::now() < limit) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (ended == 0) {
-      kill(velmo, SIGKILL);
-      waitpid(velmo, &status, 0);
-      FAIL() << "velmo did not end after the signal";
-    }
+    ASSERT_TRUE(WaitEnd(velmo, &status)) << "velmo did not end after the signal";
     ASSERT_GE(before, 3u) << "the scan never got going";
     ++runs;
     // Ended by itself with the code, not killed by the signal.
@@ -127,13 +138,35 @@ TEST_F(SignalCloseTest, ASignalMidScanClosesTheWindowAsTheCloseBoxDoes) {
   }
 
   // Each run kept, as stopped.
-  CHistory history;
-  std::string error, notice;
-  ASSERT_TRUE(history.Open(DefaultHistoryPath(), &error, &notice)) << error;
-  std::vector<HistoryEntry> entries;
-  ASSERT_TRUE(history.List(HistoryFilter{}, &entries, &error)) << error;
+  const std::vector<HistoryEntry> entries = KeptRuns();
   ASSERT_EQ(static_cast<int>(entries.size()), runs);
   for (const HistoryEntry& entry : entries) EXPECT_EQ(entry.outcome, RunOutcome::kAborted);
+}
+
+// The verdict box up when the signal comes: it is answered, so the close
+// does not wait for a person, and the window goes only once the box has
+// (the box is the window's child).
+TEST_F(SignalCloseTest, ASignalWithTheVerdictBoxUpAnswersItAndCloses) {
+  const std::string folder = m_dir + "/box";
+  fs::create_directory(folder);
+  const pid_t velmo = StartVelmo(folder, "--sim-latency=0");
+  ASSERT_GT(velmo, 0);
+  // The run is kept just before its verdict box shows.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (KeptRuns().empty() && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  kill(velmo, SIGTERM);
+  int status = 0;
+  ASSERT_TRUE(WaitEnd(velmo, &status)) << "velmo waited for the box to be answered";
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+  EXPECT_EQ(LastCdb(ReadAll(folder + "/trace.txt")).substr(0, 5), "FD F2");
+  EXPECT_EQ(SampleLines(ReadAll(folder + "/TEFE.txt")), 58u);
+  const std::vector<HistoryEntry> entries = KeptRuns();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].outcome, RunOutcome::kOk) << "a run that ended is kept as it ended";
 }
 
 }  // namespace
