@@ -243,7 +243,8 @@ void CScanApp::CloseOnSignal() {
   if (EndModalBoxes()) {
     if (!m_boxWait) {
       m_boxWait = std::make_unique<wxTimer>(this);
-      Bind(wxEVT_TIMER, [this](wxTimerEvent&) { CloseOnSignal(); }, m_boxWait->GetId());
+      Bind(
+          wxEVT_TIMER, [this](wxTimerEvent&) { CloseOnSignal(); }, m_boxWait->GetId());
     }
     m_boxWait->StartOnce(kBoxWaitMs);
     return;
@@ -274,9 +275,10 @@ bool CScanApp::OnInit() {
   m_interrupt = std::make_unique<CInterruptWatch>();
   m_interrupt->OnInterrupt([this] { CallAfter([this] { CloseOnSignal(); }); });
   m_interrupt->OnAgain([] {
-    std::fputs("velmo: closing: waiting for the drive to answer its pending command, then "
-               "leaving the diagnostic mode\n",
-               stderr);
+    std::fputs(
+        "velmo: closing: waiting for the drive to answer its pending command, then "
+        "leaving the diagnostic mode\n",
+        stderr);
   });
   dialog->Show();
   dialog->OnInitDialog();

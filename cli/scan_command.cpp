@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "cli/cli_options.h"
-#include "session/interrupt_watch.h"
 #include "cli/record_commands.h"
 #include "cli/run_chart.h"
 #include "cli/scan_console.h"
@@ -24,6 +23,7 @@
 #include "results/run_identity.h"
 #include "results/run_record.h"
 #include "session/drive_session.h"
+#include "session/interrupt_watch.h"
 #include "session/output_file.h"
 #include "session/run_lock.h"
 

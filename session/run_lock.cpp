@@ -167,8 +167,8 @@ CRunLock::Result CRunLock::TakeLog(const std::string& logPath) {
     bool made = true;
     // Made as the run would make it (0666 through the umask), and not
     // emptied: an earlier run's log stays until this run starts.
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
-                    0666);
+    int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EEXIST) {
       made = false;
       fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -214,8 +214,8 @@ void CRunLock::Release() {
   // Removed while still locked, so nobody takes a file about to go; and
   // only while the name still leads to the file locked.
   struct stat named {};
-  const bool same = ::lstat(m_path.c_str(), &named) == 0 && named.st_dev == m_device &&
-                    named.st_ino == m_inode;
+  const bool same =
+      ::lstat(m_path.c_str(), &named) == 0 && named.st_dev == m_device && named.st_ino == m_inode;
   if (same && (m_removeOnRelease || (m_madeLog && named.st_size == 0))) ::unlink(m_path.c_str());
   ::close(m_fd);
   m_fd = -1;

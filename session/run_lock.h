@@ -67,7 +67,9 @@ class CRunLock {
   // or Reason().
   std::string Refusal(const std::string& what) const;
 
-  static bool Refuses(Result result) { return result == Result::kHeld || result == Result::kRefused; }
+  static bool Refuses(Result result) {
+    return result == Result::kHeld || result == Result::kRefused;
+  }
 
  private:
   Result Refuse(const std::string& path, const std::string& why);

@@ -132,7 +132,8 @@ TEST_F(SignalCloseTest, ASignalMidScanClosesTheWindowAsTheCloseBoxDoes) {
     EXPECT_EQ(next.TakeLog(folder + "/TEFE.txt"), CRunLock::Result::kTaken) << "the lock went";
     next.Release();
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(folder))
+      names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"TEFE.txt", "trace.txt"}));
   }

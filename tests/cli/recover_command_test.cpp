@@ -115,7 +115,8 @@ TEST_F(RecoverCommand, ALockFileThatCannotBeTakenLeavesTheDriveUntouched) {
     const char* reason;
   };
   for (const Case& c :
-       {Case{"symlink", [&] { return symlink(victim.str().c_str(), m_lockFile.str().c_str()) == 0; },
+       {Case{"symlink",
+             [&] { return symlink(victim.str().c_str(), m_lockFile.str().c_str()) == 0; },
              "it is a symbolic link"},
         Case{"fifo", [&] { return mkfifo(m_lockFile.str().c_str(), 0644) == 0; },
              "it is not a regular file"},

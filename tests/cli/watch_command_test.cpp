@@ -1,8 +1,8 @@
 // watch and --drive all as a user runs them: the binary in a folder of its
 // own, over the feeder and the bench of the simulator, with real signals.
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -116,10 +116,10 @@ TEST_F(RunLockTest, AHeldLockIsRefusedWithItsHolderUntilItGoes) {
     bool log;     // else a drive's lock file
     bool killed;  // else the holder lets go
   };
-  for (const Case& c : {Case{"log, holder lets go", true, false},
-                        Case{"log, holder is killed", true, true},
-                        Case{"lock file, holder lets go", false, false},
-                        Case{"lock file, holder is killed", false, true}}) {
+  for (const Case& c :
+       {Case{"log, holder lets go", true, false}, Case{"log, holder is killed", true, true},
+        Case{"lock file, holder lets go", false, false},
+        Case{"lock file, holder is killed", false, true}}) {
     SCOPED_TRACE(c.name);
     const std::string path = m_dir + (c.log ? "/TEFE.txt" : "/drive.lock");
     const Taker take = c.log ? Log(path) : File(path);
@@ -163,7 +163,8 @@ TEST_F(RunLockTest, ALogIsLockedByItsFileWhateverItsName) {
   }
   close(go);
   waitpid(holder, nullptr, 0);
-  EXPECT_EQ(ReadAll(log), "an earlier run\r\n") << "locking empties nothing, letting go removes nothing";
+  EXPECT_EQ(ReadAll(log), "an earlier run\r\n")
+      << "locking empties nothing, letting go removes nothing";
   EXPECT_FALSE(fs::exists(m_dir + "/TEFE.txt.lock"));
 }
 
