@@ -5,8 +5,11 @@
 #include <wx/timer.h>
 
 #include <gdk/gdk.h>
+#include <gtk/gtk.h>
+#include <wx/dialog.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +19,7 @@
 #include "app/scan_dlg.h"
 #include "app/user_prompts.h"
 #include "res/resource_ids.h"
+#include "session/interrupt_watch.h"
 #include "session/sim_catalogue.h"
 #include "session/standard_fds.h"
 #include "snapshot/bmp_file_name.h"
@@ -26,6 +30,8 @@ namespace {
 
 const auto g_started = std::chrono::steady_clock::now();
 
+std::atomic<int> g_signalExitCode{0};
+
 long MillisSinceStart() {
   return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                std::chrono::steady_clock::now() - g_started)
@@ -33,6 +39,34 @@ long MillisSinceStart() {
 }
 
 constexpr char kDemoOption[] = "--demo-snapshot=";
+
+// Boxes up when a signal comes are answered as Escape answers them, so the
+// close does not wait for a person: wx's own dialogs, and the native GTK
+// ones (the message boxes, the file and print dialogs) that wx runs with
+// gtk_dialog_run. True while one is still up.
+bool EndModalBoxes() {
+  bool ended = false;
+  for (wxWindow* window : wxTopLevelWindows) {
+    auto* dialog = dynamic_cast<wxDialog*>(window);
+    if (dialog != nullptr && dialog->IsModal() && !GTK_IS_DIALOG(dialog->GetHandle())) {
+      dialog->EndModal(wxID_CANCEL);
+      ended = true;
+    }
+  }
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* at = windows; at != nullptr; at = at->next) {
+    if (GTK_IS_DIALOG(at->data) && gtk_widget_get_visible(GTK_WIDGET(at->data)) &&
+        gtk_window_get_modal(GTK_WINDOW(at->data))) {
+      gtk_dialog_response(GTK_DIALOG(at->data), GTK_RESPONSE_CANCEL);
+      ended = true;
+    }
+  }
+  g_list_free(windows);
+  return ended;
+}
+
+// How long a close waits between looks at the boxes it ended.
+constexpr int kBoxWaitMs = 20;
 
 // velmo-cli's exit codes for a usage error and for help or version.
 constexpr int kAppExitUsage = 64;
@@ -191,6 +225,37 @@ std::optional<RunOptions> ParseAppOptions(const std::vector<std::string>& args, 
   return options;
 }
 
+int AppSignalExitCode() { return g_signalExitCode.load(); }
+
+CScanApp::CScanApp(RunOptions options) : m_options(std::move(options)) {}
+
+CScanApp::~CScanApp() = default;
+
+// A signal takes the close box's path: the window goes at once, the run
+// stops once its pending command has returned, the drive leaves its
+// diagnostic mode, the run is kept as stopped and the locks are let go.
+void CScanApp::CloseOnSignal() {
+  g_signalExitCode = m_interrupt->ExitCode();
+  // Closed once every box has returned, not from inside a box's own loop
+  // with the code after it still to run (the box is the window's child).
+  // A timer, not CallAfter: pending calls would all run within the box's
+  // loop before it can return.
+  if (EndModalBoxes()) {
+    if (!m_boxWait) {
+      m_boxWait = std::make_unique<wxTimer>(this);
+      Bind(
+          wxEVT_TIMER, [this](wxTimerEvent&) { CloseOnSignal(); }, m_boxWait->GetId());
+    }
+    m_boxWait->StartOnce(kBoxWaitMs);
+    return;
+  }
+  if (wxWindow* top = GetTopWindow()) {
+    top->Close(true);
+  } else {
+    ExitMainLoop();
+  }
+}
+
 bool CScanApp::OnInit() {
   SetAppName(kAppName);
   wxInitAllImageHandlers();
@@ -205,6 +270,16 @@ bool CScanApp::OnInit() {
   }
   auto* dialog = new CScanDlg(m_options, std::move(prompts));
   SetTopWindow(dialog);
+  // The handler only wakes the watcher; the window is closed on the UI
+  // thread, as a click on the close box would be.
+  m_interrupt = std::make_unique<CInterruptWatch>();
+  m_interrupt->OnInterrupt([this] { CallAfter([this] { CloseOnSignal(); }); });
+  m_interrupt->OnAgain([] {
+    std::fputs(
+        "velmo: closing: waiting for the drive to answer its pending command, then "
+        "leaving the diagnostic mode\n",
+        stderr);
+  });
   dialog->Show();
   dialog->OnInitDialog();
   if (demo) {
@@ -223,6 +298,8 @@ bool CScanApp::OnInit() {
 
 int CScanApp::OnExit() {
   m_demo.reset();
+  m_interrupt.reset();
+  m_boxWait.reset();
   return wxApp::OnExit();
 }
 
@@ -267,5 +344,6 @@ int main(int argc, char** argv) {
   int wxArgc = 1;
   char* wxArgv[] = {argv[0], nullptr};
   const int status = wxEntry(wxArgc, wxArgv);
+  if (AppSignalExitCode() != 0) return AppSignalExitCode();
   return demoSnapshot.empty() ? status : app->DemoExitCode();
 }

@@ -12,9 +12,12 @@
 
 #include "session/run_options.h"
 
+class CInterruptWatch;
+
 class CScanApp : public wxApp {
  public:
-  explicit CScanApp(RunOptions options = {}) : m_options(std::move(options)) {}
+  explicit CScanApp(RunOptions options = {});
+  ~CScanApp() override;
   bool OnInit() override;
   int OnExit() override;
 
@@ -23,11 +26,20 @@ class CScanApp : public wxApp {
   int DemoExitCode() const { return m_exitCode; }
 
  private:
+  void CloseOnSignal();
+
   RunOptions m_options;
   std::string m_demoSnapshot;
   std::unique_ptr<wxTimer> m_demo;
   int m_exitCode = 1;
+  std::unique_ptr<CInterruptWatch> m_interrupt;
+  std::unique_ptr<wxTimer> m_boxWait;  // a signal's close waits for the boxes it ended
 };
+
+// 128 + the signal that closed the window (SIGTERM, SIGINT, SIGHUP, SIGPIPE),
+// 0 when none did: velmo's exit code then, as a shell reports a process
+// the signal ended.
+int AppSignalExitCode();
 
 // velmo's command line: the run options velmo-cli takes too, no command,
 // and --demo-snapshot=FILE (refused when demoSnapshot is null).

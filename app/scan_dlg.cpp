@@ -374,13 +374,13 @@ void CScanDlg::EnterDiagnosticMode() {
   const int selected = m_driveCombo->GetSelection();
   const std::string drivePath =
       selected < 0 ? "" : m_session->Manager().GetDrivePath(static_cast<uint8_t>(selected));
-  const std::string lockPath = DriveLockPath(drivePath);
   m_driveHold.Release();
-  if (!lockPath.empty() && m_driveHold.Take(lockPath) == CRunLock::Result::kHeld) {
-    // Not a drive fault: no notice box, the status says who has it.
+  if (CRunLock::Refuses(m_driveHold.Take(DriveLockPath(drivePath)))) {
+    // Not a drive fault: no notice box, the status says who has it or why
+    // it cannot be locked.
     m_diagMode = 0;
     m_statusColor = kColorRed;
-    SetText(IDC_STATUS, DescribeHeldLock(drivePath, m_driveHold.Holder()));
+    SetText(IDC_STATUS, m_driveHold.Refusal(drivePath));
     return;
   }
   ScsiExchange enter;
@@ -516,16 +516,15 @@ void CScanDlg::OnStart(wxCommandEvent&) {
   if (m_graph == nullptr || !m_session || m_closing) return;
   if (m_pScanThread && !m_pScanThread->Finished()) return;
   m_pScanThread.reset();
-  // Another Velmo process writing this folder's log: no run, and the
-  // status says who has it.
+  // Another Velmo process writing this folder's log, or a log that cannot
+  // be locked: no run, and the status says who has it or why.
   struct RunLocks {
     CRunLock log;
   };
   auto locks = std::make_shared<RunLocks>();
   std::string refusal;
-  const std::string logLock = LogLockPath(kLogFileName);
-  if (!logLock.empty() && locks->log.Take(logLock) == CRunLock::Result::kHeld) {
-    refusal = DescribeHeldLock(kLogFileName, locks->log.Holder());
+  if (CRunLock::Refuses(locks->log.TakeLog(kLogFileName))) {
+    refusal = locks->log.Refusal(kLogFileName);
   }
   // The drive itself is held since it was chosen (EnterDiagnosticMode).
   if (!refusal.empty()) {
@@ -747,15 +746,9 @@ void CScanDlg::OnFileSave(wxCommandEvent&) {
     path = dialog.GetPath().utf8_string();
   }
   path = WithBmpExtension(path);
-  // The folder of the file written becomes the working directory (not the
-  // folder the dialog showed: a full path typed there can name another
-  // one). The next run's TEFE.txt goes there, and Print reads it from there.
   wxFileName written(wxString::FromUTF8(path));
   written.MakeAbsolute();
-  const std::string folder = written.GetPath().utf8_string();
-  if (!folder.empty() && wxDirExists(wxString::FromUTF8(folder))) {
-    wxSetWorkingDirectory(wxString::FromUTF8(folder));
-  }
+  path = written.GetFullPath().utf8_string();
 
   // Half a second for the file dialog to leave the screen; the window
   // repaints what it uncovered meanwhile, as the picture is read from the
@@ -778,6 +771,15 @@ void CScanDlg::OnFileSave(wxCommandEvent&) {
   if (top == nullptr || SaveWindowBitmap(top, path, &result) == 0 || !result.Succeeded()) {
     m_prompts->Message(this, "Fail to save file.");
     return;
+  }
+  // The folder of the file written becomes the working directory (not the
+  // folder the dialog showed: a full path typed there can name another
+  // one). The next run's TEFE.txt goes there, and Print reads it from there.
+  // Only once written: a folder that refused the picture would refuse the
+  // next run's log too.
+  const std::string folder = written.GetPath().utf8_string();
+  if (!folder.empty() && wxDirExists(wxString::FromUTF8(folder))) {
+    wxSetWorkingDirectory(wxString::FromUTF8(folder));
   }
   m_prompts->Message(this, "Save successfully.");
 }
@@ -821,6 +823,12 @@ void CScanDlg::StopWorkers() {
   m_boxGate->changed.notify_all();
   if (m_pScanThread) {
     m_pScanThread->RequestStop();
+    // A run ended by closing (or by a signal, which closes) is kept as
+    // stopped, as STOP keeps it, once its pending command has returned.
+    if (m_closing && !m_runKept) {
+      m_pScanThread->Join();
+      KeepRunInHistory(m_pScanThread.get());
+    }
     m_stoppedScans.push_back(std::move(m_pScanThread));
   }
   for (auto& worker : m_stoppedScans) worker->RequestStop();

@@ -93,10 +93,9 @@ int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* er
   m_driveName = name;
   m_drivePath = manager.GetDrivePath(static_cast<uint8_t>(driveIndex));
   // Two processes' commands interleaved on one drive would confuse both.
-  const std::string lockPath = DriveLockPath(m_drivePath);
-  if (!lockPath.empty() && m_driveLock.Take(lockPath) == CRunLock::Result::kHeld) {
+  if (CRunLock::Refuses(m_driveLock.Take(DriveLockPath(m_drivePath)))) {
     std::fprintf(err, "velmo-cli: %s\n",
-                 TerminalText(DescribeHeldLock(m_drivePath, m_driveLock.Holder())).c_str());
+                 TerminalText(m_driveLock.Refusal(m_drivePath)).c_str());
     return kExitBusy;
   }
 

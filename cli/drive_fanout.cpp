@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,7 +18,7 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_options.h"
 #include "cli/disc_preparation.h"
-#include "cli/interrupt_watch.h"
+#include "session/interrupt_watch.h"
 #include "commands/drive_commands.h"
 #include "results/report_file_name.h"
 #include "results/run_identity.h"
@@ -95,6 +96,19 @@ void PassRecordLine(const DriveRun& run, const std::string& text, std::FILE* rec
   std::fflush(records);
 }
 
+// To standard error in a forked child: write() and a description that
+// needs no locale.
+void SayFailure(const std::string& what, int error) {
+  const char* why = strerrordesc_np(error);
+  if (why == nullptr) why = "unknown error";
+  const ssize_t a = write(STDERR_FILENO, what.data(), what.size());
+  const ssize_t b = write(STDERR_FILENO, why, std::strlen(why));
+  const ssize_t c = write(STDERR_FILENO, "\n", 1);
+  (void)a;
+  (void)b;
+  (void)c;  // nobody left to tell
+}
+
 bool Start(DriveRun& run, const std::string& folder, const std::vector<std::string>& args,
            std::string* error) {
   int outPipe[2];
@@ -115,6 +129,10 @@ bool Start(DriveRun& run, const std::string& folder, const std::vector<std::stri
   for (std::string& arg : argvText) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
+  // Composed before the fork: the child may only make async-signal-safe calls.
+  const std::string cannotEnter = "velmo-cli: cannot enter the folder " + folder + ": ";
+  const std::string cannotStart = "velmo-cli: cannot start the run: ";
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid < 0) {
     *error = std::strerror(errno);
@@ -122,11 +140,22 @@ bool Start(DriveRun& run, const std::string& folder, const std::vector<std::stri
     return false;
   }
   if (pid == 0) {
-    // Only async-signal-safe calls from here to exec.
+    // Only async-signal-safe calls from here to exec. A run outliving its
+    // parent would hold its drive with nobody to stop it: the parent's end
+    // stops it as a SIGTERM does, leaving the diagnostic mode. A parent
+    // already gone before that was set sends nothing, hence the check.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(128 + SIGTERM);
     dup2(outPipe[1], STDOUT_FILENO);
     dup2(errPipe[1], STDERR_FILENO);
-    if (chdir(folder.c_str()) != 0) _exit(kExitCannotWrite);
+    // What goes wrong before the run says so, with the drive's prefix the
+    // parent puts on every line.
+    if (chdir(folder.c_str()) != 0) {
+      SayFailure(cannotEnter, errno);
+      _exit(kExitCannotWrite);
+    }
     execv("/proc/self/exe", argv.data());
+    SayFailure(cannotStart, errno);
     _exit(127);
   }
   close(outPipe[1]);

@@ -43,10 +43,9 @@ int Recover(CDeviceManager& manager, uint8_t index, std::FILE* out, std::FILE* e
   // Another run's commands are still going to the drive: leaving its
   // diagnostic mode now would fail that run's samples.
   CRunLock lock;
-  const std::string lockPath = lockPathOf(path);
-  if (!lockPath.empty() && lock.Take(lockPath) == CRunLock::Result::kHeld) {
+  if (CRunLock::Refuses(lock.Take(lockPathOf(path)))) {
     std::fprintf(err, "velmo-cli: drive %u: %s; it is not touched\n", index,
-                 TerminalText(DescribeHeldLock(path, lock.Holder())).c_str());
+                 TerminalText(lock.Refusal(path)).c_str());
     return kExitBusy;
   }
   std::fprintf(out, "drive %u: %s (%s)\n", index, TerminalText(name).c_str(),

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "cli/cli_options.h"
-#include "cli/interrupt_watch.h"
 #include "cli/record_commands.h"
 #include "cli/run_chart.h"
 #include "cli/scan_console.h"
@@ -25,6 +24,7 @@
 #include "results/run_record.h"
 #include "results/terminal_text.h"
 #include "session/drive_session.h"
+#include "session/interrupt_watch.h"
 #include "session/output_file.h"
 #include "session/run_lock.h"
 
@@ -128,10 +128,9 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
     }
   }
   CRunLock logLock;
-  const std::string logLockPath = LogLockPath(options.logFile);
-  if (!logLockPath.empty() && logLock.Take(logLockPath) == CRunLock::Result::kHeld) {
+  if (CRunLock::Refuses(logLock.TakeLog(options.logFile))) {
     std::fprintf(err, "velmo-cli: %s\n",
-                 TerminalText(DescribeHeldLock(options.logFile, logLock.Holder())).c_str());
+                 TerminalText(logLock.Refusal(options.logFile)).c_str());
     return kExitBusy;
   }
 

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "cli/cli_options.h"
-#include "cli/interrupt_watch.h"
 #include "cli/record_commands.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
@@ -20,6 +19,7 @@
 #include "results/run_record.h"
 #include "results/terminal_text.h"
 #include "session/drive_session.h"
+#include "session/interrupt_watch.h"
 #include "session/output_file.h"
 
 namespace {

@@ -12,7 +12,6 @@
 #include <string>
 
 #include "cli/cli_options.h"
-#include "cli/interrupt_watch.h"
 #include "cli/scan_command.h"
 #include "cli/smart_command.h"
 #include "commands/drive_commands.h"
@@ -26,6 +25,7 @@
 #include "results/scan_record.h"
 #include "results/terminal_text.h"
 #include "session/drive_session.h"
+#include "session/interrupt_watch.h"
 #include "session/output_file.h"
 
 namespace {

@@ -8,70 +8,219 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "session/output_file.h"
 
 namespace {
 
-long ReadHolder(int fd) {
+constexpr int kAttempts = 20;
+
+// The pid the kernel lists for a lock on the file (an flock or a record
+// lock), 0 when none is listed. A line reads "1: FLOCK  ADVISORY  WRITE 1234
+// 08:01:5678 0 EOF", the device in hex; waiters ("->") are not holders.
+long ListedHolder(const struct stat& file) {
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  long inodeOnly = 0;
+  int inodeMatches = 0;
+  while (std::getline(locks, line)) {
+    if (line.find("->") != std::string::npos) continue;
+    std::istringstream words(line);
+    std::string word;
+    std::string previous;
+    while (words >> word) {
+      unsigned devMajor = 0;
+      unsigned devMinor = 0;
+      unsigned long inode = 0;
+      char tail = 0;
+      if (std::sscanf(word.c_str(), "%x:%x:%lu%c", &devMajor, &devMinor, &inode, &tail) == 3 &&
+          inode == file.st_ino) {
+        const long pid = std::strtol(previous.c_str(), nullptr, 10);
+        if (devMajor == major(file.st_dev) && devMinor == minor(file.st_dev)) return pid;
+        // A stacked file system may list its own device for the file.
+        inodeOnly = pid;
+        ++inodeMatches;
+        break;
+      }
+      previous = word;
+    }
+  }
+  return inodeMatches == 1 ? inodeOnly : 0;
+}
+
+long WrittenHolder(int fd) {
   char text[32] = {};
   const ssize_t n = pread(fd, text, sizeof text - 1, 0);
   if (n <= 0) return 0;
   return std::strtol(text, nullptr, 10);
 }
 
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::string OwnerText(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return "";
+  return " (it belongs to user " + std::to_string(info.st_uid) +
+         "; that user or root can remove it)";
+}
+
 }  // namespace
+
+CRunLock::Result CRunLock::Refuse(const std::string& path, const std::string& why) {
+  m_reason = "cannot lock " + path + ": " + why;
+  return Result::kRefused;
+}
+
+std::string CRunLock::Refusal(const std::string& what) const {
+  return m_reason.empty() ? DescribeHeldLock(what, m_holder) : m_reason;
+}
 
 CRunLock::Result CRunLock::Take(const std::string& lockPath) {
   Release();
   m_holder = 0;
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-    // Another user's lock file: reading is enough to lock it.
-    if (fd < 0 && errno == EACCES) fd = ::open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return Result::kUnavailable;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      const bool held = errno == EWOULDBLOCK;
-      m_holder = held ? ReadHolder(fd) : 0;
+  m_reason.clear();
+  if (lockPath.empty()) return Result::kNotNeeded;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    bool made = true;
+    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+                    0644);
+    if (fd < 0 && errno == EEXIST) {
+      made = false;
+      // Never written: an existing file may be another user's. O_NONBLOCK:
+      // a FIFO planted here must not hang the open.
+      fd = ::open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0 && errno == ENOENT) continue;  // its holder let go meanwhile
+    }
+    if (fd < 0) {
+      const int error = errno;
+      if (error == ELOOP) return Refuse(lockPath, "it is a symbolic link");
+      return Refuse(lockPath, std::string(std::strerror(error)) +
+                                  (error == EACCES ? OwnerText(lockPath) : ""));
+    }
+    struct stat opened {};
+    if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
       ::close(fd);
-      return held ? Result::kHeld : Result::kUnavailable;
+      return Refuse(lockPath, "it is not a regular file");
+    }
+    if (opened.st_nlink != 1) {
+      ::close(fd);
+      return Refuse(lockPath, "it has " + std::to_string(opened.st_nlink) +
+                                  " names (hard links); a lock file must be a file of its own");
+    }
+    // Readable by every user whatever this one's umask: they lock it too.
+    if (made && fchmod(fd, 0644) != 0) {
+      const int error = errno;
+      ::close(fd);
+      ::unlink(lockPath.c_str());
+      return Refuse(lockPath, std::strerror(error));
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
+      if (error != EWOULDBLOCK) {
+        ::close(fd);
+        return Refuse(lockPath, std::strerror(error));
+      }
+      m_holder = ListedHolder(opened);
+      if (m_holder == 0) m_holder = WrittenHolder(fd);
+      ::close(fd);
+      return Result::kHeld;
     }
     // The last holder may have removed the file between our open and our
     // lock; a lock on a file no longer there keeps nobody out.
-    struct stat locked {
-    }, named{};
-    if (fstat(fd, &locked) == 0 && ::stat(lockPath.c_str(), &named) == 0 &&
-        locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
-      const std::string pid = std::to_string(getpid()) + "\n";
-      if (ftruncate(fd, 0) == 0) {
-        const ssize_t written = pwrite(fd, pid.data(), pid.size(), 0);
-        (void)written;  // the lock holds without it; only the message lacks the pid
-      }
-      const int shared = fchmod(fd, 0666);  // whoever runs next may write their pid
-      (void)shared;
-      m_fd = fd;
-      m_path = lockPath;
-      return Result::kTaken;
+    struct stat named {};
+    if (::lstat(lockPath.c_str(), &named) != 0 || !SameFile(opened, named)) {
+      ::close(fd);
+      continue;
     }
-    ::close(fd);
+    if (made) {
+      const std::string pid = std::to_string(getpid()) + "\n";
+      const ssize_t written = pwrite(fd, pid.data(), pid.size(), 0);
+      (void)written;  // the lock holds without it
+    }
+    m_fd = fd;
+    m_path = lockPath;
+    m_removeOnRelease = opened.st_uid == geteuid();
+    m_madeLog = false;
+    m_device = opened.st_dev;
+    m_inode = opened.st_ino;
+    return Result::kTaken;
   }
-  return Result::kUnavailable;
+  return Refuse(lockPath, "it keeps being removed and made again");
+}
+
+CRunLock::Result CRunLock::TakeLog(const std::string& logPath) {
+  Release();
+  m_holder = 0;
+  m_reason.clear();
+  OutputTarget target;
+  std::string error;
+  if (!ResolveOutput(logPath, &target, &error) || target.kind == OutputKind::kInPlace) {
+    return Result::kNotNeeded;
+  }
+  const std::string& path = target.path;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    bool made = true;
+    // Made as the run would make it (0666 through the umask), and not
+    // emptied: an earlier run's log stays until this run starts.
+    int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) {
+      made = false;
+      fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0 && errno == EACCES) {
+        fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+      }
+      if (fd < 0 && errno == ENOENT) continue;
+    }
+    if (fd < 0) {
+      const int why = errno;
+      return Refuse(path, why == ELOOP ? "it became a symbolic link" : std::strerror(why));
+    }
+    struct stat opened {};
+    if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+      ::close(fd);
+      return Refuse(path, "it is no longer a regular file");
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int why = errno;
+      ::close(fd);
+      if (why != EWOULDBLOCK) return Refuse(path, std::strerror(why));
+      m_holder = ListedHolder(opened);
+      return Result::kHeld;
+    }
+    struct stat named {};
+    if (::lstat(path.c_str(), &named) != 0 || !SameFile(opened, named)) {
+      ::close(fd);
+      continue;
+    }
+    m_fd = fd;
+    m_path = path;
+    m_removeOnRelease = false;
+    m_madeLog = made;
+    m_device = opened.st_dev;
+    m_inode = opened.st_ino;
+    return Result::kTaken;
+  }
+  return Refuse(path, "it keeps being removed and made again");
 }
 
 void CRunLock::Release() {
   if (m_fd < 0) return;
-  // Removed while still locked, so nobody takes a file about to go.
-  ::unlink(m_path.c_str());
+  // Removed while still locked, so nobody takes a file about to go; and
+  // only while the name still leads to the file locked.
+  struct stat named {};
+  const bool same =
+      ::lstat(m_path.c_str(), &named) == 0 && named.st_dev == m_device && named.st_ino == m_inode;
+  if (same && (m_removeOnRelease || (m_madeLog && named.st_size == 0))) ::unlink(m_path.c_str());
   ::close(m_fd);
   m_fd = -1;
-}
-
-std::string LogLockPath(const std::string& logPath) {
-  OutputTarget target;
-  std::string error;
-  if (!ResolveOutput(logPath, &target, &error) && target.path.empty()) return logPath + ".lock";
-  if (target.kind == OutputKind::kInPlace) return "";
-  return target.path + ".lock";
+  m_removeOnRelease = false;
+  m_madeLog = false;
 }
 
 std::string DriveLockPath(const std::string& devicePath) {

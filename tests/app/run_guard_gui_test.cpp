@@ -56,7 +56,7 @@ TEST_F(RunGuardTest, ARunIsRefusedInRedWhileAnotherHoldsTheLog) {
   // Another run's lock (a lock of its own open file: this process counts
   // as another run).
   auto other = std::make_unique<CRunLock>();
-  ASSERT_EQ(other->Take(LogLockPath("TEFE.txt")), CRunLock::Result::kTaken);
+  ASSERT_EQ(other->TakeLog("TEFE.txt"), CRunLock::Result::kTaken);
   m_dialog->Layout().Control(IDC_STATUS)->Show();
   auto* status = m_dialog->Layout().Get<CSunkenText>(IDC_STATUS);
   const int before = status->Paintings();

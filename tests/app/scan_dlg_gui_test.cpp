@@ -44,6 +44,7 @@
 #include "simulator/sim_disc_catalogue.h"
 #include "simulator/sim_drive.h"
 #include "tests/app/gui_test_support.h"
+#include "tests/support/read_only_folder.h"
 
 namespace {
 
@@ -682,6 +683,31 @@ TEST_F(ScanDlgTest, SaveWritesTheWindowAndMovesTheWorkingDirectory) {
   m_dialog->GetEventHandler()->ProcessEvent(save);
   EXPECT_EQ(m_seen.messages.size(), 3u);
   ASSERT_EQ(chdir(home.c_str()), 0);
+}
+
+// A folder that refuses the picture is not where the next run's log goes:
+// the working directory stays, and START writes its log there.
+TEST_F(ScanDlgTest, AFailedSaveLeavesTheWorkingDirectory) {
+  Open("dvd+r-good");
+  ASSERT_TRUE(WaitStatus("Ready."));
+  const std::string home = wxGetCwd().utf8_string();
+  ReadOnlyFolder refusing(home + "/refusing");
+  if (refusing.Path().empty()) GTEST_SKIP() << "no read-only folder can be made here";
+  std::remove("TEFE.txt");
+  m_dialog->SetSavePathHook([&](std::string* path) {
+    *path = refusing.Path() + "/TEFE";
+    return true;
+  });
+  wxCommandEvent save(wxEVT_MENU, ToWxId(ID_FILE_SAVE));
+  m_dialog->GetEventHandler()->ProcessEvent(save);
+  ASSERT_EQ(m_seen.messages.size(), 1u);
+  EXPECT_EQ(m_seen.messages[0], "Fail to save file.");
+  EXPECT_EQ(wxGetCwd().utf8_string(), home);
+
+  Click(IDC_START);
+  ASSERT_TRUE(WaitFor([&] { return m_seen.messages.size() == 2; }, 30000));
+  EXPECT_EQ(m_seen.messages[1], "This disc is ok for writing under this speed setting.");
+  EXPECT_EQ(CountLines(ReadFile(home + "/TEFE.txt")), 1 + 58);
 }
 
 // The Save As dialog as a user fills it: the dialog shows one folder, the

@@ -340,7 +340,7 @@ TEST_F(OutputRulesTest, ASecondRunOnTheSameLogIsRefused) {
   EXPECT_EQ(done.code, 130) << done.err;
   const std::string log = ReadAll(At("TEFE.txt"));
   EXPECT_EQ(log.substr(0, logBefore.size()), logBefore) << "only the first run's lines";
-  EXPECT_EQ(Names(), std::vector<std::string>{"TEFE.txt"}) << "the lock file goes with its run";
+  EXPECT_EQ(Names(), std::vector<std::string>{"TEFE.txt"}) << "no lock file beside the log";
   // And once the first has ended, the next run goes ahead.
   EXPECT_EQ(Scan({}).code, 0);
 }
@@ -404,6 +404,35 @@ TEST_F(OutputRulesTest, EachSignalAtAPendingSampleStopsAsStopDoes) {
   }
 }
 
+// The log's lock follows the file: a second run through a hard link or a
+// symlink of the first run's log is refused too, and writes nothing in it.
+TEST_F(OutputRulesTest, ASecondRunThroughAnotherNameOfTheLogIsRefused) {
+  SpawnOptions options;
+  options.cwd = m_dir;
+  Child first(Args({}, {}, 500), options);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (SampleLines(ReadAll(At("TEFE.txt"))) < 2 && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(link(At("TEFE.txt").c_str(), At("hard.txt").c_str()), 0);
+  ASSERT_EQ(symlink("TEFE.txt", At("soft.txt").c_str()), 0);
+  const std::string logBefore = ReadAll(At("TEFE.txt"));
+  for (const char* name : {"hard.txt", "soft.txt"}) {
+    SCOPED_TRACE(name);
+    const Finished second = Scan({"--log", name});
+    EXPECT_EQ(second.code, 75) << second.err;
+    EXPECT_EQ(second.err, std::string("velmo-cli: ") + name +
+                              " is in use by another Velmo run (pid " +
+                              std::to_string(first.Pid()) + ")\n");
+  }
+  kill(first.Pid(), SIGINT);
+  EXPECT_EQ(first.Wait().code, 130);
+  const std::string log = ReadAll(At("TEFE.txt"));
+  EXPECT_EQ(log.substr(0, logBefore.size()), logBefore) << "only the first run's lines";
+  EXPECT_EQ(log.find("Disc", 1), std::string::npos) << "one heading";
+  EXPECT_EQ(Names(), (std::vector<std::string>{"TEFE.txt", "hard.txt", "soft.txt"}));
+}
+
 // SIGKILL cannot be caught: the outputs being written are unnamed files
 // until they are put in place, so none is left behind, and the lock the
 // killed run held does not keep the next run out.
@@ -419,7 +448,7 @@ TEST_F(OutputRulesTest, AKilledRunLeavesNoTemporaryFile) {
   kill(child.Pid(), SIGKILL);
   EXPECT_EQ(child.Wait().signal, SIGKILL);
   EXPECT_EQ(ReadAll(At("r.json")), "old");
-  EXPECT_EQ(Names(), (std::vector<std::string>{"TEFE.txt", "TEFE.txt.lock", "r.json"}));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"TEFE.txt", "r.json"}));
   EXPECT_EQ(Scan({"--json", "r.json"}).code, 0);
   EXPECT_TRUE(IsJsonReport(ReadAll(At("r.json")), "ok"));
 }

@@ -4,7 +4,11 @@
 #include "cli/recover_command.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -99,6 +103,43 @@ TEST_F(RecoverCommand, ADriveAnotherRunHoldsIsNotTouched) {
               [&](CDriveSession& s) { diagnostic = s.SimDrives()[0]->InDiagnosticMode(); });
   EXPECT_EQ(after.exitCode, kExitOk) << after.err;
   EXPECT_FALSE(diagnostic);
+}
+
+// A lock file that cannot be trusted (another user may plant anything in
+// the lock folder) refuses the drive with its reason, as a held one does.
+TEST_F(RecoverCommand, ALockFileThatCannotBeTakenLeavesTheDriveUntouched) {
+  TempPath victim{"recover-victim"};
+  struct Case {
+    const char* name;
+    std::function<bool()> plant;
+    const char* reason;
+  };
+  for (const Case& c :
+       {Case{"symlink",
+             [&] { return symlink(victim.str().c_str(), m_lockFile.str().c_str()) == 0; },
+             "it is a symbolic link"},
+        Case{"fifo", [&] { return mkfifo(m_lockFile.str().c_str(), 0644) == 0; },
+             "it is not a regular file"},
+        Case{"hard link",
+             [&] {
+               std::FILE* made = std::fopen(victim.str().c_str(), "w");
+               if (made != nullptr) std::fclose(made);
+               return link(victim.str().c_str(), m_lockFile.str().c_str()) == 0;
+             },
+             "it has 2 names (hard links); a lock file must be a file of its own"}}) {
+    SCOPED_TRACE(c.name);
+    std::remove(m_lockFile.str().c_str());
+    std::remove(victim.str().c_str());
+    ASSERT_TRUE(c.plant());
+    size_t sent = 1;
+    const Captured run =
+        Recover({"--simulate", "--sim-latency=0", "recover"}, m_lockFile,
+                [&](CDriveSession& s) { sent = s.SimDrives()[0]->CommandLog().size(); });
+    EXPECT_EQ(run.exitCode, kExitBusy);
+    EXPECT_EQ(run.err, "velmo-cli: drive 0: cannot lock " + m_lockFile.str() + ": " + c.reason +
+                           "; it is not touched\n");
+    EXPECT_EQ(sent, 0u);
+  }
 }
 
 // Each answer that is not "done" is named on its command's line, and the

@@ -2,6 +2,7 @@
 // own, over the feeder and the bench of the simulator, with real signals.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,12 +10,16 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "cli/cli_options.h"
 #include "results/scan_record.h"
+#include "session/run_lock.h"
 #include "tests/cli/cli_test_util.h"
 
 namespace {
@@ -110,6 +115,12 @@ class WatchTest : public ::testing::Test {
   }
   std::string dir;
 };
+
+// No run holds the log any more.
+bool LogIsFree(const std::string& log) {
+  CRunLock lock;
+  return lock.TakeLog(log) == CRunLock::Result::kTaken;
+}
 
 size_t SampleLines(const std::string& log) {
   size_t lines = 0;
@@ -240,7 +251,6 @@ TEST_F(WatchTest, SignalsStopTheWatchWithASummary) {
     while (std::chrono::steady_clock::now() < deadline) {
       for (const auto& entry : fs::directory_iterator(sub)) {
         const std::string name = entry.path().string();
-        // Not its .lock beside it.
         if (name.size() > 9 && name.compare(name.size() - 9, 9, "-TEFE.txt") == 0) log = name;
       }
       if (!log.empty() && SampleLines(ReadFile(log)) >= 5) break;
@@ -330,6 +340,90 @@ TEST_F(WatchTest, StopMidMultiDriveRunLeavesEveryDriveOutOfDiagnosticMode) {
       EXPECT_EQ(cdbs.back().substr(0, 5), "FD F2") << f << " signal " << signal;
     }
   }
+}
+
+// The children of --drive all, found through /proc: their parent's pid.
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = ReadFile(entry.path().string() + "/stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 2));
+    char state = 0;
+    pid_t ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == parent) children.push_back(std::stoi(name));
+  }
+  return children;
+}
+
+// The parent of a --drive all watch killed outright: each run stops as a
+// signal stops it (the drive out of its diagnostic mode, its log's lock
+// freed) instead of holding its drive under init.
+TEST_F(WatchTest, TheRunsOfEveryDriveEndWithTheirParent) {
+  // The orphans come to this process, so their end can be seen and waited.
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  CliProcess run(dir, {"--simulate=bench", "--sim-latency=20", "--trace", "trace.txt", "--drive",
+                       "all", "watch", "--density", "full"});
+  const auto folders = DriveFolders();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  std::map<std::string, std::string> logs;
+  while (logs.size() < folders.size() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (const std::string& f : folders) {
+      if (!fs::is_directory(dir + "/" + f)) continue;
+      for (const auto& entry : fs::directory_iterator(dir + "/" + f)) {
+        const std::string name = entry.path().string();
+        if (name.size() > 9 && name.compare(name.size() - 9, 9, "-TEFE.txt") == 0 &&
+            SampleLines(ReadFile(name)) >= 3)
+          logs[f] = name;
+      }
+    }
+  }
+  ASSERT_EQ(logs.size(), folders.size());
+  const std::vector<pid_t> children = ChildrenOf(run.Pid());
+  ASSERT_EQ(children.size(), folders.size());
+  kill(run.Pid(), SIGKILL);
+  EXPECT_EQ(run.Wait().code, 128 + SIGKILL);
+
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (pid_t child : children) {
+    int status = 0;
+    pid_t ended = 0;
+    while ((ended = waitpid(child, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (ended == 0) kill(child, SIGKILL);
+    ASSERT_EQ(ended, child) << "a run outlived its parent";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+  }
+  for (const auto& [folder, log] : logs) {
+    const auto cdbs = TraceCdbs(ReadFile(dir + "/" + folder + "/trace.txt"));
+    ASSERT_FALSE(cdbs.empty()) << folder;
+    EXPECT_EQ(cdbs.back().substr(0, 5), "FD F2") << folder;
+    EXPECT_TRUE(LogIsFree(log)) << log;
+  }
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+// A drive whose folder cannot be entered says so with its prefix; the
+// others run.
+TEST_F(WatchTest, ARunThatCannotEnterItsFolderSaysWhy) {
+  const auto folders = DriveFolders();
+  std::ofstream(dir + "/" + folders[1]) << "a file where the folder goes\n";
+  CliProcess run(dir, {"--simulate=bench", "--sim-latency=0", "--drive", "all", "scan"});
+  const Ended ended = run.Wait();
+  EXPECT_EQ(ended.code, kExitCannotWrite);
+  EXPECT_NE(ended.err.find("[1 DVDRW VX-2016] velmo-cli: cannot enter the folder " + folders[1] +
+                           ": Not a directory\n"),
+            std::string::npos)
+      << ended.err;
+  EXPECT_NE(ended.out.find("[1 DVDRW VX-2016] exit 73\n"), std::string::npos) << ended.out;
+  EXPECT_NE(ended.out.find("[0 DVDRW VX-2016] exit 0\n"), std::string::npos) << ended.out;
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The run locks between processes: a lock held by another process is
 // refused with its pid, and free again once that process lets go or dies;
-// a drive's lock file follows the device node, not its name.
+// a log's lock follows the file whatever its name, a drive's the device
+// node; a lock that cannot be trusted or made refuses the run with its
+// reason, and a lock file of another user is used but never written.
 #include "session/run_lock.h"
 
 #include <gtest/gtest.h>
@@ -11,15 +13,29 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
 #include <string>
+
+#include "tests/support/read_only_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
+using Taker = std::function<CRunLock::Result(CRunLock&)>;
+
+Taker Log(const std::string& path) {
+  return [path](CRunLock& lock) { return lock.TakeLog(path); };
+}
+Taker File(const std::string& path) {
+  return [path](CRunLock& lock) { return lock.Take(path); };
+}
+
 // A child that takes the lock, says so, and lets go when *go is closed
 // (or dies when killed).
-pid_t HoldInChild(const std::string& lockPath, int* go) {
+pid_t HoldInChild(const Taker& take, int* go) {
   int ready[2];
   int release[2];
   if (pipe(ready) != 0 || pipe(release) != 0) return -1;
@@ -28,7 +44,7 @@ pid_t HoldInChild(const std::string& lockPath, int* go) {
     close(release[1]);
     {
       CRunLock lock;
-      const char taken = lock.Take(lockPath) == CRunLock::Result::kTaken ? 'y' : 'n';
+      const char taken = take(lock) == CRunLock::Result::kTaken ? 'y' : 'n';
       if (write(ready[1], &taken, 1) != 1) _exit(1);
       char byte;
       while (read(release[0], &byte, 1) > 0) {
@@ -50,6 +66,39 @@ pid_t HoldInChild(const std::string& lockPath, int* go) {
   return child;
 }
 
+// What take makes of the lock in a child running as user uid: 't' taken,
+// 'h' held, 'r' refused (its reason in *reason), 'n' not needed.
+char TakeAsUser(uid_t uid, const Taker& take, std::string* reason) {
+  int answer[2];
+  if (pipe(answer) != 0) return '?';
+  const pid_t child = fork();
+  if (child == 0) {
+    close(answer[0]);
+    if (setgid(uid) != 0 || setuid(uid) != 0) _exit(1);
+    CRunLock lock;
+    const CRunLock::Result result = take(lock);
+    const std::string said = std::string(1, "tnhr"[static_cast<int>(result)]) + lock.Reason();
+    if (write(answer[1], said.data(), said.size()) < 0) _exit(1);
+    _exit(0);
+  }
+  close(answer[1]);
+  std::string said;
+  char chunk[256];
+  for (ssize_t n; (n = read(answer[0], chunk, sizeof chunk)) > 0;) said.append(chunk, n);
+  close(answer[0]);
+  waitpid(child, nullptr, 0);
+  if (said.empty()) return '?';
+  *reason = said.substr(1);
+  return said[0];
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 class RunLockTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -64,36 +113,192 @@ class RunLockTest : public ::testing::Test {
 TEST_F(RunLockTest, AHeldLockIsRefusedWithItsHolderUntilItGoes) {
   struct Case {
     const char* name;
+    bool log;     // else a drive's lock file
     bool killed;  // else the holder lets go
   };
-  for (const Case& c : {Case{"holder lets go", false}, Case{"holder is killed", true}}) {
+  for (const Case& c :
+       {Case{"log, holder lets go", true, false}, Case{"log, holder is killed", true, true},
+        Case{"lock file, holder lets go", false, false},
+        Case{"lock file, holder is killed", false, true}}) {
     SCOPED_TRACE(c.name);
-    const std::string lockPath = LogLockPath(m_dir + "/TEFE.txt");
-    EXPECT_EQ(lockPath, m_dir + "/TEFE.txt.lock");
+    const std::string path = m_dir + (c.log ? "/TEFE.txt" : "/drive.lock");
+    const Taker take = c.log ? Log(path) : File(path);
     int go = -1;
-    const pid_t holder = HoldInChild(lockPath, &go);
+    const pid_t holder = HoldInChild(take, &go);
     ASSERT_GT(holder, 0);
     CRunLock second;
-    EXPECT_EQ(second.Take(lockPath), CRunLock::Result::kHeld);
+    EXPECT_EQ(take(second), CRunLock::Result::kHeld);
     EXPECT_EQ(second.Holder(), holder);
-    EXPECT_EQ(DescribeHeldLock("TEFE.txt", second.Holder()),
+    EXPECT_EQ(second.Refusal("TEFE.txt"),
               "TEFE.txt is in use by another Velmo run (pid " + std::to_string(holder) + ")");
     if (c.killed) kill(holder, SIGKILL);
     close(go);
     waitpid(holder, nullptr, 0);
-    EXPECT_EQ(fs::exists(lockPath), c.killed) << "a killed holder leaves its file, unlocked";
-    EXPECT_EQ(second.Take(lockPath), CRunLock::Result::kTaken);
+    EXPECT_EQ(fs::exists(path), c.killed) << "a killed holder leaves its file, unlocked";
+    EXPECT_EQ(take(second), CRunLock::Result::kTaken);
     second.Release();
-    EXPECT_FALSE(fs::exists(lockPath)) << "released: the file goes";
+    // A released lock file goes; a log only when it was made for the lock.
+    EXPECT_EQ(fs::exists(path), c.log && c.killed);
+    fs::remove(path);
   }
+}
+
+// Another name of the log, a hard link or a symlink, is the same log: a
+// second run through it is refused, and the first run's log is untouched.
+TEST_F(RunLockTest, ALogIsLockedByItsFileWhateverItsName) {
+  const std::string log = m_dir + "/TEFE.txt";
+  std::ofstream(log) << "an earlier run\r\n";
+  ASSERT_EQ(link(log.c_str(), (m_dir + "/hard.txt").c_str()), 0);
+  ASSERT_EQ(symlink("TEFE.txt", (m_dir + "/soft.txt").c_str()), 0);
+  fs::create_directory(m_dir + "/other");
+  ASSERT_EQ(symlink((m_dir + "/TEFE.txt").c_str(), (m_dir + "/other/TEFE.txt").c_str()), 0);
+  int go = -1;
+  const pid_t holder = HoldInChild(Log(log), &go);
+  ASSERT_GT(holder, 0);
+  for (const char* name : {"/hard.txt", "/soft.txt", "/other/TEFE.txt", "/TEFE.txt"}) {
+    SCOPED_TRACE(name);
+    CRunLock second;
+    EXPECT_EQ(second.TakeLog(m_dir + name), CRunLock::Result::kHeld);
+    EXPECT_EQ(second.Holder(), holder);
+  }
+  close(go);
+  waitpid(holder, nullptr, 0);
+  EXPECT_EQ(ReadAll(log), "an earlier run\r\n")
+      << "locking empties nothing, letting go removes nothing";
+  EXPECT_FALSE(fs::exists(m_dir + "/TEFE.txt.lock"));
+}
+
+// A log missing until its lock is made for it, and removed again when the
+// run lets go without having written it; a log the run wrote stays.
+TEST_F(RunLockTest, ALogMadeForItsLockGoesWhenNoRunWroteIt) {
+  const std::string log = m_dir + "/TEFE.txt";
+  CRunLock lock;
+  ASSERT_EQ(lock.TakeLog(log), CRunLock::Result::kTaken);
+  EXPECT_TRUE(fs::is_regular_file(log));
+  lock.Release();
+  EXPECT_FALSE(fs::exists(log)) << "no run, no log";
+  ASSERT_EQ(lock.TakeLog(log), CRunLock::Result::kTaken);
+  std::ofstream(log) << "written\r\n";
+  lock.Release();
+  EXPECT_EQ(ReadAll(log), "written\r\n");
 }
 
 TEST_F(RunLockTest, LogsWrittenInPlaceTakeNoLock) {
   ASSERT_EQ(mkfifo((m_dir + "/fifo").c_str(), 0644), 0);
-  EXPECT_EQ(LogLockPath(m_dir + "/fifo"), "");
-  EXPECT_EQ(LogLockPath("-"), "");
+  CRunLock lock;
+  EXPECT_EQ(lock.TakeLog(m_dir + "/fifo"), CRunLock::Result::kNotNeeded);
+  EXPECT_EQ(lock.TakeLog("-"), CRunLock::Result::kNotNeeded);
+  EXPECT_EQ(lock.Take(""), CRunLock::Result::kNotNeeded);
+  EXPECT_FALSE(lock.Held());
   EXPECT_EQ(DriveLockPath("sim:d:"), "");
   EXPECT_EQ(DriveLockPath(m_dir + "/fifo"), "");
+}
+
+// What another user may plant at a lock file's name in a shared folder
+// refuses the run, with its reason, and nothing is written through it.
+TEST_F(RunLockTest, APlantedLockFileRefusesTheRunWithItsReason) {
+  const std::string victim = m_dir + "/victim";
+  std::ofstream(victim) << "keep\n";
+  ASSERT_EQ(symlink(victim.c_str(), (m_dir + "/symlink.lock").c_str()), 0);
+  ASSERT_EQ(symlink((m_dir + "/nowhere").c_str(), (m_dir + "/dangling.lock").c_str()), 0);
+  ASSERT_EQ(link(victim.c_str(), (m_dir + "/hardlink.lock").c_str()), 0);
+  ASSERT_EQ(mkfifo((m_dir + "/fifo.lock").c_str(), 0644), 0);
+  fs::create_directory(m_dir + "/folder.lock");
+  struct Case {
+    const char* name;
+    const char* reason;
+  };
+  for (const Case& c : {Case{"/symlink.lock", "it is a symbolic link"},
+                        Case{"/dangling.lock", "it is a symbolic link"},
+                        Case{"/hardlink.lock", "it has 2 names (hard links)"},
+                        Case{"/fifo.lock", "it is not a regular file"},
+                        Case{"/folder.lock", "it is not a regular file"}}) {
+    SCOPED_TRACE(c.name);
+    CRunLock lock;
+    EXPECT_EQ(lock.Take(m_dir + c.name), CRunLock::Result::kRefused);
+    EXPECT_FALSE(lock.Held());
+    EXPECT_EQ(lock.Reason().rfind("cannot lock " + m_dir + c.name + ": " + c.reason, 0), 0u)
+        << lock.Reason();
+    EXPECT_EQ(lock.Refusal("/dev/sr0"), lock.Reason());
+  }
+  EXPECT_EQ(ReadAll(victim), "keep\n");
+  EXPECT_FALSE(fs::exists(m_dir + "/nowhere"));
+  EXPECT_TRUE(fs::is_symlink(m_dir + "/symlink.lock")) << "not removed either";
+}
+
+// A lock file this process makes: 0644 whatever the umask (other users
+// lock it too, none writes it), holding the pid.
+TEST_F(RunLockTest, AMadeLockFileIsReadableByAllAndWritableByItsMaker) {
+  const mode_t old = umask(077);
+  CRunLock lock;
+  const CRunLock::Result result = lock.Take(m_dir + "/drive.lock");
+  umask(old);
+  ASSERT_EQ(result, CRunLock::Result::kTaken);
+  struct stat info {};
+  ASSERT_EQ(stat((m_dir + "/drive.lock").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0644u);
+  EXPECT_EQ(ReadAll(m_dir + "/drive.lock"), std::to_string(getpid()) + "\n");
+}
+
+// The lock file left by another user's run that crashed, in a sticky
+// folder as /run/lock is: still a lock for everyone, never written or
+// removed by another user. One that user made unreadable refuses the run,
+// naming its owner.
+TEST_F(RunLockTest, AnotherUsersLockFileIsUsedButNeverWrittenOrRemoved) {
+  if (geteuid() != 0) GTEST_SKIP() << "another user's files need root";
+  ASSERT_EQ(chmod(m_dir.c_str(), 0755), 0);
+  const std::string shared = m_dir + "/shared";
+  fs::create_directory(shared);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  const std::string path = shared + "/velmo-drive-11-250.lock";
+  std::string reason;
+  // A run of user 65534 that crashed: its file stays.
+  int answer[2];
+  ASSERT_EQ(pipe(answer), 0);
+  const pid_t crashed = fork();
+  if (crashed == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
+    CRunLock lock;
+    const char taken = lock.Take(path) == CRunLock::Result::kTaken ? 'y' : 'n';
+    if (write(answer[1], &taken, 1) != 1) _exit(1);
+    pause();
+    _exit(0);
+  }
+  char taken = 'n';
+  ASSERT_EQ(read(answer[0], &taken, 1), 1);
+  close(answer[0]);
+  close(answer[1]);
+  kill(crashed, SIGKILL);
+  waitpid(crashed, nullptr, 0);
+  ASSERT_EQ(taken, 'y');
+  const std::string left = ReadAll(path);
+  EXPECT_EQ(TakeAsUser(65533, File(path), &reason), 't') << reason;
+  CRunLock asRoot;
+  EXPECT_EQ(asRoot.Take(path), CRunLock::Result::kTaken);
+  // Held by root now: the other user is refused as by any run.
+  EXPECT_EQ(TakeAsUser(65533, File(path), &reason), 'h') << reason;
+  asRoot.Release();
+  EXPECT_EQ(ReadAll(path), left) << "never written by another user";
+  struct stat info {};
+  ASSERT_EQ(stat(path.c_str(), &info), 0) << "never removed by another user";
+  EXPECT_EQ(info.st_uid, 65534u);
+
+  ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+  EXPECT_EQ(TakeAsUser(65533, File(path), &reason), 'r');
+  EXPECT_EQ(reason, "cannot lock " + path +
+                        ": Permission denied (it belongs to user 65534; that user or root can "
+                        "remove it)");
+}
+
+// A folder where no lock file can be made refuses the run: it never goes on
+// unlocked.
+TEST_F(RunLockTest, AFolderThatTakesNoLockFileRefusesTheRun) {
+  ReadOnlyFolder folder(m_dir + "/ro");
+  if (folder.Path().empty()) GTEST_SKIP() << "no read-only folder can be made here";
+  CRunLock lock;
+  EXPECT_EQ(lock.Take(folder.Path() + "/drive.lock"), CRunLock::Result::kRefused);
+  const std::string why = geteuid() == 0 ? "Read-only file system" : "Permission denied";
+  EXPECT_EQ(lock.Reason(), "cannot lock " + folder.Path() + "/drive.lock: " + why);
 }
 
 // Two names of one drive node share one lock.
@@ -107,7 +312,7 @@ TEST_F(RunLockTest, ADriveIsLockedByItsNodeWhateverItsName) {
   EXPECT_NE(lockPath.find("velmo-drive-11-250.lock"), std::string::npos) << lockPath;
   EXPECT_EQ(DriveLockPath(m_dir + "/sr-b"), lockPath);
   int go = -1;
-  const pid_t holder = HoldInChild(lockPath, &go);
+  const pid_t holder = HoldInChild(File(lockPath), &go);
   ASSERT_GT(holder, 0);
   CRunLock second;
   EXPECT_EQ(second.Take(DriveLockPath(m_dir + "/sr-b")), CRunLock::Result::kHeld);

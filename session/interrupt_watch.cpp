@@ -1,4 +1,4 @@
-#include "cli/interrupt_watch.h"
+#include "session/interrupt_watch.h"
 
 #include <fcntl.h>
 #include <unistd.h>

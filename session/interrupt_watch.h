@@ -1,5 +1,6 @@
-// SIGINT (Ctrl-C), SIGTERM, SIGHUP and SIGPIPE while a command runs: each
-// stops the run as STOP does. The signal handler only writes the signal's
+// SIGINT (Ctrl-C), SIGTERM, SIGHUP and SIGPIPE while velmo-cli's command
+// runs or the window is open: each stops the run as STOP does (the window
+// closes as its close box closes it). The signal handler only writes the signal's
 // number to a pipe; a watcher thread reads it and runs the action the
 // command set, such as a run's RequestStop, which takes locks a handler must
 // not. A later signal does not end the program: the pending drive command
