@@ -41,9 +41,10 @@ int LoadRun(const std::string& what, CHistory* history, bool* historyOpen, Loade
       std::fprintf(err, "velmo-cli: %s: no such file\n", what.c_str());
       return kExitNoRecord;
     }
-    if (!LoadRecordFile(what, &run->record, &error)) {
+    RecordLoadError kind = RecordLoadError::kNone;
+    if (!LoadRecordFile(what, &run->record, &error, &kind)) {
       std::fprintf(err, "velmo-cli: %s\n", error.c_str());
-      return error.find("cannot be read") != std::string::npos ? kExitNoRecord : kExitBadRecord;
+      return kind == RecordLoadError::kUnreadable ? kExitNoRecord : kExitBadRecord;
     }
     return 0;
   }

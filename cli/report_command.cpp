@@ -32,8 +32,9 @@ int LoadRecordArgument(const std::string& argument, std::unique_ptr<CHistory>* h
       *error = argument + ": no such file";
       return kExitNoRecord;
     }
-    if (LoadRecordFile(argument, record, error)) return 0;
-    return error->find("cannot be read") != std::string::npos ? kExitNoRecord : kExitBadRecord;
+    RecordLoadError kind = RecordLoadError::kNone;
+    if (LoadRecordFile(argument, record, error, &kind)) return 0;
+    return kind == RecordLoadError::kUnreadable ? kExitNoRecord : kExitBadRecord;
   }
   if (!*history) {
     auto opened = std::make_unique<CHistory>();
