@@ -50,9 +50,9 @@ int LoadRun(const std::string& what, CHistory* history, bool* historyOpen, Loade
   }
   if (!*historyOpen) {
     std::string notice;
-    if (!history->Open(DefaultHistoryPath(), &error, &notice)) {
+    if (!history->OpenForReading(DefaultHistoryPath(), &error, &notice)) {
       std::fprintf(err, "velmo-cli: the history cannot be opened: %s\n", error.c_str());
-      return kExitNoRecord;
+      return history->RefusedAsNewer() ? kExitBadRecord : kExitNoRecord;
     }
     if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", notice.c_str());
     *historyOpen = true;
@@ -319,9 +319,9 @@ int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   if (!ParseHistoryFilter(options.commandArgs, &filter, &json, &error))
     return UsageError(err, error);
   CHistory history;
-  if (!history.Open(DefaultHistoryPath(), &error, &notice)) {
+  if (!history.OpenForReading(DefaultHistoryPath(), &error, &notice)) {
     std::fprintf(err, "velmo-cli: the history cannot be opened: %s\n", error.c_str());
-    return kExitNoRecord;
+    return history.RefusedAsNewer() ? kExitBadRecord : kExitNoRecord;
   }
   if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", notice.c_str());
   std::vector<HistoryEntry> entries;

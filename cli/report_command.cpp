@@ -39,9 +39,9 @@ int LoadRecordArgument(const std::string& argument, std::unique_ptr<CHistory>* h
   if (!*history) {
     auto opened = std::make_unique<CHistory>();
     std::string notice;
-    if (!opened->Open(DefaultHistoryPath(), error, &notice)) {
+    if (!opened->OpenForReading(DefaultHistoryPath(), error, &notice)) {
       *error = "the history cannot be opened: " + *error;
-      return kExitNoRecord;
+      return opened->RefusedAsNewer() ? kExitBadRecord : kExitNoRecord;
     }
     if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", notice.c_str());
     *history = std::move(opened);

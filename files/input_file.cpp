@@ -40,6 +40,9 @@ bool TooLarge(const std::string& path, unsigned long long size, size_t maxBytes,
 }
 
 bool CannotRead(const std::string& path, int error, InputFileError* kind, std::string* message) {
+  if (error == ENOENT || error == ENOTDIR) {
+    return Fail(path, InputFileError::kMissing, "no such file", kind, message);
+  }
   return Fail(path, InputFileError::kUnreadable,
               std::string("cannot be read (") + std::strerror(error) + ")", kind, message);
 }

@@ -520,6 +520,8 @@ bool LoadRecordFile(const std::string& path, ScanRecord* record, std::string* er
   std::string text;
   InputFileError fileError = InputFileError::kNone;
   if (!ReadInputFile(path, kRecordMaxBytes, &text, &fileError, error)) {
+    // Too large is a file that is there but no record we read; anything
+    // else is no readable file at all.
     *kind = fileError == InputFileError::kTooLarge ? RecordLoadError::kNotARecord
                                                    : RecordLoadError::kUnreadable;
     return false;
