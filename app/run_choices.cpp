@@ -76,6 +76,16 @@ bool ParseRunChoices(const std::string& text, RunChoices* choices) {
   return true;
 }
 
+std::optional<std::string> RunChoicesText(const RunChoices& choices) {
+  wxFileConfig config(wxEmptyString, wxEmptyString, wxEmptyString, wxEmptyString, 0);
+  config.Write(kAutostart, choices.autostart ? "1" : "0");
+  config.Write(kEject, choices.eject ? "1" : "0");
+  config.Write(kReportDir, wxString::FromUTF8(choices.reportDir));
+  wxStringOutputStream stream;
+  if (!config.Save(stream)) return std::nullopt;
+  return stream.GetString().utf8_string();
+}
+
 RunChoices LoadRunChoices(const std::string& path, std::string* message) {
   message->clear();
   RunChoices choices;
@@ -116,15 +126,11 @@ bool SaveRunChoices(const std::string& path, const RunChoices& choices, std::str
     *error = path + ": not a regular file; it is left as it is";
     return false;
   }
-  wxFileConfig config(wxEmptyString, wxEmptyString, wxEmptyString, wxEmptyString, 0);
-  config.Write(kAutostart, choices.autostart ? "1" : "0");
-  config.Write(kEject, choices.eject ? "1" : "0");
-  config.Write(kReportDir, wxString::FromUTF8(choices.reportDir));
-  wxStringOutputStream stream;
-  if (!config.Save(stream)) {
+  const std::optional<std::string> text = RunChoicesText(choices);
+  if (!text) {
     *error = path + ": the settings could not be put into words";
     return false;
   }
   COutputFile file;
-  return file.Open(path, error) && file.Commit(stream.GetString().utf8_string(), error);
+  return file.Open(path, error) && file.Commit(*text, error);
 }

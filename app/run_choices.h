@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 struct RunChoices {
@@ -22,6 +23,10 @@ inline constexpr size_t kRunChoicesMaxBytes = 64 * 1024;
 // neither blank, a comment, a [group] nor key=value, or a value of the wrong
 // kind.
 bool ParseRunChoices(const std::string& text, RunChoices* choices);
+
+// The file's text for the choices, as SaveRunChoices writes it; none when
+// wxFileConfig cannot put them into words.
+std::optional<std::string> RunChoicesText(const RunChoices& choices);
 
 // The choices in path; defaults when it does not exist. A damaged file is
 // renamed to PATH.damaged so the next save starts clean, and *message tells
