@@ -189,6 +189,11 @@ TEST_F(RecordViewTest, ANewerHistoryIsSaidAndNeverWritten) {
     ASSERT_TRUE(WaitFor([&] { return m_messages.size() == static_cast<size_t>(run); }, 30000));
     EXPECT_EQ(m_messages.back(), "This disc is ok for writing under this speed setting.");
     ASSERT_TRUE(WaitFor([&] { return !m_dialog->Scanning(); }));
+    // Beside the first run's ending only: said once.
+    const bool said =
+        Text(IDC_STATUS).find("(history not kept: " + path + " was written by a newer") !=
+        std::string::npos;
+    EXPECT_EQ(said, run == 1) << Text(IDC_STATUS);
   }
   EXPECT_EQ(m_dialog->HistoryProblem(),
             "history not kept: " + path + " was written by a newer Velmo (history version " +
