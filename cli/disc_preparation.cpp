@@ -7,6 +7,7 @@
 #include "commands/drive_commands.h"
 #include "results/media_codes.h"
 #include "results/run_identity.h"
+#include "results/terminal_text.h"
 #include "session/drive_session.h"
 
 void DiscFields::Apply(const DiscView& view) {
@@ -25,17 +26,19 @@ void DiscFields::Apply(const DiscView& view) {
 
 void PrintDiscFields(std::FILE* out, const DiscFields& fields, bool withSpeedList,
                      bool withManufacturer) {
-  std::fprintf(out, "%-22s%s\n", "Disc Type:", fields.discType.c_str());
-  std::fprintf(out, "%-22s%s\n", "Manufacture ID:", fields.manufacturerId.c_str());
+  // The IDs are the disc's own bytes.
+  std::fprintf(out, "%-22s%s\n", "Disc Type:", TerminalText(fields.discType).c_str());
+  std::fprintf(out, "%-22s%s\n", "Manufacture ID:", TerminalText(fields.manufacturerId).c_str());
   if (withManufacturer) {
-    std::fprintf(out, "%-22s%s\n",
-                 "Manufacturer:", ManufacturerNameOrUnknown(fields.manufacturerId).c_str());
+    std::fprintf(out, "%-22s%s\n", "Manufacturer:",
+                 TerminalText(ManufacturerNameOrUnknown(fields.manufacturerId)).c_str());
   }
-  std::fprintf(out, "%-22s%s\n", "Media Type ID:", fields.mediaTypeId.c_str());
-  std::fprintf(out, "%-22s%s\n", "Blank Disc Capacity:", fields.capacity.c_str());
+  std::fprintf(out, "%-22s%s\n", "Media Type ID:", TerminalText(fields.mediaTypeId).c_str());
+  std::fprintf(out, "%-22s%s\n", "Blank Disc Capacity:", TerminalText(fields.capacity).c_str());
   if (!withSpeedList) return;
   std::fprintf(out, "Disc Speed:\n");
-  for (const std::string& entry : fields.speedEntries) std::fprintf(out, "  %s\n", entry.c_str());
+  for (const std::string& entry : fields.speedEntries)
+    std::fprintf(out, "  %s\n", TerminalText(entry).c_str());
 }
 
 bool DriveLayerReady(CDriveSession& session, std::FILE* err) {
@@ -44,7 +47,7 @@ bool DriveLayerReady(CDriveSession& session, std::FILE* err) {
     return false;
   }
   for (const SkippedVolume& skipped : session.Manager().GetSkippedVolumes()) {
-    std::fprintf(err, "velmo-cli: %s\n", DescribeSkippedVolume(skipped).c_str());
+    std::fprintf(err, "velmo-cli: %s\n", TerminalText(DescribeSkippedVolume(skipped)).c_str());
   }
   return true;
 }
@@ -65,8 +68,11 @@ RunStart CPreparedDisc::RunStartOf(CDriveSession& session, int driveIndex,
   return start;
 }
 
-CPreparedDisc::~CPreparedDisc() {
+CPreparedDisc::~CPreparedDisc() { LeaveDiagnosticMode(); }
+
+void CPreparedDisc::LeaveDiagnosticMode() {
   if (m_diagnosticMode) SetDiagnosticMode(kDiagnosticLeave);
+  m_diagnosticMode = false;
 }
 
 int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* err,
@@ -90,7 +96,7 @@ int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* er
   const std::string lockPath = DriveLockPath(m_drivePath);
   if (!lockPath.empty() && m_driveLock.Take(lockPath) == CRunLock::Result::kHeld) {
     std::fprintf(err, "velmo-cli: %s\n",
-                 DescribeHeldLock(m_drivePath, m_driveLock.Holder()).c_str());
+                 TerminalText(DescribeHeldLock(m_drivePath, m_driveLock.Holder())).c_str());
     return kExitBusy;
   }
 
@@ -101,9 +107,10 @@ int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* er
   m_diagnosticMode = SetDiagnosticMode(kDiagnosticEnter, &enter);
   if (!m_diagnosticMode) {
     const std::string why = DescribeVendorCommandFailure(enter.hostError, m_drivePath);
-    std::fprintf(err, "velmo-cli: %s (%s) %s\n", m_driveName.c_str(), m_drivePath.c_str(),
+    std::fprintf(err, "velmo-cli: %s (%s) %s\n", TerminalText(m_driveName).c_str(),
+                 TerminalText(m_drivePath).c_str(),
                  why.empty() ? "is not a supported drive: it refuses the diagnostic mode"
-                             : ("cannot be used: " + why).c_str());
+                             : ("cannot be used: " + TerminalText(why)).c_str());
     // Only a drive's own refusal is worth a look at its disc; a transport
     // failure would fail the same way again.
     if (!identifyRefusing || !why.empty()) return kExitNoDrive;
@@ -120,8 +127,8 @@ int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* er
     if (std::chrono::steady_clock::now() >= deadline) {
       const std::string why = DescribeVendorCommandFailure(unitReady.hostError, m_drivePath);
       if (!why.empty()) {
-        std::fprintf(err, "velmo-cli: %s (%s): %s\n", m_driveName.c_str(), m_drivePath.c_str(),
-                     why.c_str());
+        std::fprintf(err, "velmo-cli: %s (%s): %s\n", TerminalText(m_driveName).c_str(),
+                     TerminalText(m_drivePath).c_str(), TerminalText(why).c_str());
       } else {
         std::fprintf(err,
                      "velmo-cli: no disc in the drive (waited %lld s); insert a blank DVD-R, "
@@ -148,7 +155,7 @@ int CPreparedDisc::RequireTestable(std::FILE* err) const {
     std::fprintf(err,
                  "velmo-cli: %s (Disc Type: %s) Only blank DVD-R, DVD+R and DVD+R DL with a "
                  "known write speed can be tested\n",
-                 m_fields.status.c_str(), m_fields.discType.c_str());
+                 m_fields.status.c_str(), TerminalText(m_fields.discType).c_str());
   }
   return kExitNoDrive;
 }

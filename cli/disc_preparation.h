@@ -56,9 +56,13 @@ void PrintDiscFields(std::FILE* out, const DiscFields& fields, bool withSpeedLis
 class CPreparedDisc {
  public:
   CPreparedDisc() = default;
-  ~CPreparedDisc();
+  ~CPreparedDisc();  // leaves the diagnostic mode if still in it
   CPreparedDisc(const CPreparedDisc&) = delete;
   CPreparedDisc& operator=(const CPreparedDisc&) = delete;
+
+  // The run is over: the drive leaves the diagnostic mode now, before the
+  // outputs are written (a FIFO nobody reads must not keep it there).
+  void LeaveDiagnosticMode();
 
   // kExitOk once a disc has been identified, testable or not; otherwise the
   // exit code, with the reason written to err (kExitBusy when another Velmo

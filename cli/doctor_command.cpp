@@ -18,7 +18,9 @@
 #include "console/disc_identification.h"
 #include "device/linux_host.h"
 #include "files/input_file.h"
+#include "results/terminal_text.h"
 #include "session/drive_session.h"
+#include "session/output_file.h"
 
 namespace {
 
@@ -293,19 +295,22 @@ DoctorReport BuildDoctorReport(CDriveSession& session, bool realHost, const std:
   return report;
 }
 
+// Drive names are INQUIRY bytes, and checks quote nodes and the names of
+// the programs holding them: all shown through TerminalText.
 std::string DoctorText(const DoctorReport& report) {
   std::string text;
   for (const DoctorCheck& check : report.system) {
-    text += std::string(check.ok ? "ok    " : "FIX   ") + check.text + "\n";
-    if (!check.fix.empty()) text += "      fix: " + check.fix + "\n";
+    text += std::string(check.ok ? "ok    " : "FIX   ") + TerminalText(check.text) + "\n";
+    if (!check.fix.empty()) text += "      fix: " + TerminalText(check.fix) + "\n";
   }
   if (report.drives.empty()) text += "No optical drive found.\n";
   for (size_t i = 0; i < report.drives.size(); ++i) {
     const DoctorDrive& drive = report.drives[i];
-    text += "\nDrive " + std::to_string(i) + ": " + drive.name + " (" + drive.node + ")\n";
+    text += "\nDrive " + std::to_string(i) + ": " + TerminalText(drive.name) + " (" +
+            TerminalText(drive.node) + ")\n";
     for (const DoctorCheck& check : drive.checks) {
-      text += std::string(check.ok ? "  ok    " : "  FIX   ") + check.text + "\n";
-      if (!check.fix.empty()) text += "        fix: " + check.fix + "\n";
+      text += std::string(check.ok ? "  ok    " : "  FIX   ") + TerminalText(check.text) + "\n";
+      if (!check.fix.empty()) text += "        fix: " + TerminalText(check.fix) + "\n";
     }
     text += drive.scannable ? "  => ready to scan\n" : "  => cannot be scanned now\n";
   }
@@ -332,7 +337,7 @@ std::string DoctorJson(const DoctorReport& report) {
   const nlohmann::json json = {
       {"system", checks(report.system)}, {"drives", drives}, {"scannable", report.AnyScannable()}};
   // Drive names are the drive's own bytes: anything not UTF-8 is replaced.
-  return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  return TerminalJson(json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)) + "\n";
 }
 
 bool IsDoctorCommand(const std::vector<std::string>& args) {
@@ -364,13 +369,23 @@ int RunDoctorMain(const std::vector<std::string>& args, std::FILE* out, std::FIL
     std::fprintf(err, "velmo-cli: %s; %s\n", error.c_str(), kCliHelpHint);
     return kExitUsage;
   }
+  // A trace on standard output keeps it: the text goes to standard error,
+  // and the JSON, which is the command's output, cannot share it.
+  if (!options->traceFile.empty() && IsStandardOutput(options->traceFile)) {
+    if (json) {
+      std::fprintf(err, "velmo-cli: --json and --trace both go to standard output; %s\n",
+                   kCliHelpHint);
+      return kExitUsage;
+    }
+    out = err;
+  }
   CDriveSession session;
   std::vector<std::string> messages;
   if (!session.Open(
           *options, [&](const std::string& text, const std::string&) { messages.push_back(text); },
           &error)) {
     std::fprintf(err, "velmo-cli: %s\n", error.c_str());
-    return kExitUsage;
+    return session.TraceFailed() ? kExitCannotWrite : kExitUsage;
   }
   const DoctorReport report = BuildDoctorReport(session, !options->simulate);
   std::fputs(json ? DoctorJson(report).c_str() : DoctorText(report).c_str(), out);

@@ -12,13 +12,18 @@
 #include <cstring>
 #include <mutex>
 
+#include <nlohmann/json.hpp>
+
+#include "cli/cli_commands.h"
 #include "cli/cli_options.h"
 #include "cli/disc_preparation.h"
 #include "cli/interrupt_watch.h"
 #include "commands/drive_commands.h"
 #include "results/report_file_name.h"
 #include "results/run_identity.h"
+#include "results/terminal_text.h"
 #include "session/drive_session.h"
+#include "session/output_file.h"
 
 namespace {
 
@@ -49,8 +54,11 @@ void PassLines(std::string* pending, const std::string& prefix, std::FILE* to, b
   std::fflush(to);
 }
 
-// The arguments of one drive's run: every "--drive all" becomes its index.
-std::vector<std::string> RunArgs(const std::vector<std::string>& args, int index) {
+// The arguments of one drive's run: every "--drive all" becomes its index;
+// with jsonToStdout, --json's file becomes "-", the run's own standard
+// output (whatever name led to this process's).
+std::vector<std::string> RunArgs(const std::vector<std::string>& args, int index,
+                                 bool jsonToStdout) {
   std::vector<std::string> runArgs;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--drive=all") {
@@ -59,11 +67,32 @@ std::vector<std::string> RunArgs(const std::vector<std::string>& args, int index
       runArgs.push_back("--drive");
       runArgs.push_back(std::to_string(index));
       ++i;
+    } else if (jsonToStdout && args[i].rfind("--json=", 0) == 0) {
+      runArgs.push_back("--json=-");
+    } else if (jsonToStdout && args[i] == "--json" && i + 1 < args.size()) {
+      runArgs.push_back("--json");
+      runArgs.push_back("-");
+      ++i;
     } else {
       runArgs.push_back(args[i]);
     }
   }
   return runArgs;
+}
+
+// A run's record from its standard output, as one line written at once.
+void PassRecordLine(const DriveRun& run, const std::string& text, std::FILE* records,
+                    std::FILE* err) {
+  if (text.empty()) return;  // the run ended before it had a record
+  const auto record = nlohmann::ordered_json::parse(text, nullptr, false);
+  if (record.is_discarded()) {
+    std::fprintf(err, "%sthe run's record was not whole; it is left out\n", run.prefix.c_str());
+    return;
+  }
+  const std::string line =
+      record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+  std::fwrite(line.data(), 1, line.size(), records);
+  std::fflush(records);
 }
 
 bool Start(DriveRun& run, const std::string& folder, const std::vector<std::string>& args,
@@ -110,13 +139,32 @@ bool Start(DriveRun& run, const std::string& folder, const std::vector<std::stri
 
 }  // namespace
 
+std::string DriveAllOutputError(const CliOptions& options) {
+  const CliCommand* row = FindCliCommand(options.command);
+  // recover goes through the drives in this one process.
+  if (!options.driveAll || row == nullptr || (row->options & kDriveAllItself) != 0) return "";
+  const bool log = row != nullptr && (row->options & kTakesLog) != 0;
+  const std::pair<const char*, const std::string*> outputs[] = {
+      {"--log", log ? &options.logFile : nullptr}, {"--csv", &options.csvFile},
+      {"--chart", &options.chartFile},             {"--report", &options.reportFile},
+      {"--trace", &options.traceFile}};
+  for (const auto& [name, path] : outputs) {
+    if (path != nullptr && !path->empty() && IsStandardOutput(*path)) {
+      return std::string(name) + " " + *path +
+             ": with --drive all only --json goes to standard output (one JSON line per drive)";
+    }
+  }
+  return "";
+}
+
 std::string DriveFolderName(int index, const std::string& product) {
   return std::to_string(index) + "-" + SafeFileNamePart(product);
 }
 
 int RunOnEveryDrive(CDriveSession& session, const CliOptions& options,
-                    const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-  (void)options;
+                    const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
+                    std::FILE* records) {
+  const bool jsonLines = !options.jsonFile.empty() && IsStandardOutput(options.jsonFile);
   if (!DriveLayerReady(session, err)) return kExitNoDrive;
   CDeviceManager& manager = session.Manager();
   // Which drives take part: those that accept the diagnostic mode.
@@ -129,15 +177,18 @@ int RunOnEveryDrive(CDriveSession& session, const CliOptions& options,
     ScsiExchange enter;
     if (!SetDiagnosticMode(kDiagnosticEnter, &enter)) {
       const std::string why = DescribeVendorCommandFailure(enter.hostError, path);
-      std::fprintf(
-          err, "velmo-cli: drive %u (%s, %s) %s; not used\n", i, drive.name.c_str(), path.c_str(),
-          why.empty() ? "refuses the diagnostic mode" : ("cannot be used: " + why).c_str());
+      std::fprintf(err, "velmo-cli: drive %u (%s, %s) %s; not used\n", i,
+                   TerminalText(drive.name).c_str(), TerminalText(path).c_str(),
+                   why.empty() ? "refuses the diagnostic mode"
+                               : ("cannot be used: " + TerminalText(why)).c_str());
       continue;
     }
     SetDiagnosticMode(kDiagnosticLeave);
     DriveRun run;
     run.index = i;
-    run.prefix = "[" + std::to_string(i) + " " + drive.product + "] ";
+    // The runs' own lines come from this program and are safe already; the
+    // product is the drive's INQUIRY text.
+    run.prefix = "[" + std::to_string(i) + " " + TerminalText(drive.product) + "] ";
     runs.push_back(run);
     folders.push_back(DriveFolderName(i, drive.product));
   }
@@ -171,7 +222,7 @@ int RunOnEveryDrive(CDriveSession& session, const CliOptions& options,
         std::fprintf(err, "velmo-cli: cannot make the folder %s: %s\n", folders[k].c_str(),
                      std::strerror(errno));
         runs[k].code = kExitCannotWrite;
-      } else if (!Start(runs[k], folders[k], RunArgs(args, runs[k].index), &error)) {
+      } else if (!Start(runs[k], folders[k], RunArgs(args, runs[k].index, jsonLines), &error)) {
         std::fprintf(err, "velmo-cli: cannot start the run of drive %d: %s\n", runs[k].index,
                      error.c_str());
         runs[k].code = kExitCannotWrite;
@@ -216,12 +267,19 @@ int RunOnEveryDrive(CDriveSession& session, const CliOptions& options,
       const ssize_t n = read(fds[k].fd, chunk, sizeof chunk);
       if (n < 0 && errno == EINTR) continue;
       std::string& pending = isErr ? run.errPending : run.outPending;
+      // A run's standard output is its record: kept whole until it ends.
+      const bool record = jsonLines && !isErr;
       if (n > 0) {
         pending.append(chunk, static_cast<size_t>(n));
-        PassLines(&pending, run.prefix, isErr ? err : out, false);
+        if (!record) PassLines(&pending, run.prefix, isErr ? err : out, false);
         continue;
       }
-      PassLines(&pending, run.prefix, isErr ? err : out, true);
+      if (record) {
+        PassRecordLine(run, pending, records, err);
+        pending.clear();
+      } else {
+        PassLines(&pending, run.prefix, isErr ? err : out, true);
+      }
       close(fds[k].fd);
       (isErr ? run.errFd : run.outFd) = -1;
     }

@@ -6,6 +6,7 @@
 // Ctrl-C reaches every run through the terminal; SIGTERM, SIGHUP and SIGINT
 // sent to this process alone are passed on, and each run stops as a scan
 // is stopped. The exit code is the worst (highest) of the runs' codes.
+// Records sent to standard output (--json -) are passed on as JSON lines.
 #pragma once
 
 #include <cstdio>
@@ -17,8 +18,17 @@ struct CliOptions;
 
 // args: the command line as given (without the program name); "--drive all"
 // (or --drive=all) is replaced by the drive's own index in each run.
+// With --json on standard output, each run's record goes to records as one
+// compact JSON line, written whole when its run ends; out then takes only
+// what a person reads (main passes standard error).
 int RunOnEveryDrive(CDriveSession& session, const CliOptions& options,
-                    const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+                    const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
+                    std::FILE* records);
+
+// Standard output under --drive all carries --json's records as JSON lines
+// and nothing else: any other output named so is refused (the message), as
+// several runs' CSV, charts or logs cannot share it. Empty when none is.
+std::string DriveAllOutputError(const CliOptions& options);
 
 // The folder of a drive's run: "N-PRODUCT", safe on any file system.
 std::string DriveFolderName(int index, const std::string& product);

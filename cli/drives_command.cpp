@@ -4,6 +4,7 @@
 
 #include "cli/cli_options.h"
 #include "commands/drive_commands.h"
+#include "results/terminal_text.h"
 #include "session/drive_session.h"
 
 int RunDrivesCommand(CDriveSession& session, std::FILE* out, std::FILE* err) {
@@ -12,7 +13,7 @@ int RunDrivesCommand(CDriveSession& session, std::FILE* out, std::FILE* err) {
   const uint8_t count = manager.GetDriveCount();
 
   for (const SkippedVolume& skipped : manager.GetSkippedVolumes()) {
-    std::fprintf(err, "velmo-cli: %s\n", DescribeSkippedVolume(skipped).c_str());
+    std::fprintf(err, "velmo-cli: %s\n", TerminalText(DescribeSkippedVolume(skipped)).c_str());
   }
   if (count == 0) {
     std::fprintf(err, "velmo-cli: No Device found!\n");
@@ -31,9 +32,11 @@ int RunDrivesCommand(CDriveSession& session, std::FILE* out, std::FILE* err) {
       verdict = SetDiagnosticMode(kDiagnosticLeave) ? "accepted" : "accepted (leave failed)";
     } else {
       const std::string why = DescribeVendorCommandFailure(enter.hostError, path);
-      verdict = why.empty() ? "refused: not a supported drive" : "failed: " + why;
+      verdict = why.empty() ? "refused: not a supported drive" : "failed: " + TerminalText(why);
     }
-    std::fprintf(out, "%-2u  %-28s  %-10s  %s\n", i, name, path.c_str(), verdict.c_str());
+    // The name is the drive's INQUIRY text, whatever bytes it holds.
+    std::fprintf(out, "%-2u  %-28s  %-10s  %s\n", i, TerminalText(name).c_str(),
+                 TerminalText(path).c_str(), verdict.c_str());
   }
   manager.SelectDrive(0);
   return kExitOk;

@@ -2,6 +2,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/interrupt_watch.h"
+#include "results/terminal_text.h"
 #include "session/drive_session.h"
 
 int RunIdentifyCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
@@ -15,7 +16,8 @@ int RunIdentifyCommand(CDriveSession& session, const CliOptions& options, std::F
   if (code == kExitInterrupted && interrupt.Interrupted()) return interrupt.ExitCode();
   if (code != kExitOk) return code;
   const DiscFields& fields = disc.Fields();
-  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", disc.DriveName().c_str(), disc.DrivePath().c_str());
+  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", TerminalText(disc.DriveName()).c_str(),
+               TerminalText(disc.DrivePath()).c_str());
   PrintDiscFields(out, fields, true, true);
   // A refusing drive cannot scan whatever disc it holds: never "Ready." there.
   const bool readyButRefused = disc.Refused() && disc.Identity().end == IdentifyEnd::kReady;

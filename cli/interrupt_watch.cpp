@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
+
+#include "session/output_file.h"
 
 namespace {
 
@@ -15,6 +18,8 @@ std::atomic<int> s_wakeFd{-1};
 
 void OnSignal(int signal) {
   const int saved = errno;
+  // An output waiting for a reader stops waiting, whichever thread it is on.
+  StopWaitingForOutputs();
   const int fd = s_wakeFd.load();
   if (fd >= 0) {
     const char byte = static_cast<char>(signal);
@@ -43,6 +48,7 @@ CInterruptWatch::~CInterruptWatch() {
   if (m_pipe[1] < 0) return;
   for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &m_old[i], nullptr);
   s_wakeFd = m_outerWakeFd;
+  if (m_outerWakeFd < 0) ResumeWaitingForOutputs();
   while (write(m_pipe[1], &kQuitByte, 1) < 0 && errno == EINTR) {
   }
   m_watcher.join();
@@ -54,6 +60,15 @@ std::string CInterruptWatch::StopText() const {
   const int signal = m_signal.load();
   if (signal == 0 || signal == SIGINT) return "User abort!";
   return std::string("stopped by SIG") + sigabbrev_np(signal);
+}
+
+bool CInterruptWatch::StoppedOutput(int error) const {
+  if (error != EINTR || m_pipe[1] < 0) return Interrupted();
+  // The byte is in the pipe already; the watcher takes it within moments.
+  for (int waited = 0; !Interrupted() && waited < 2000; ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return Interrupted();
 }
 
 void CInterruptWatch::OnInterrupt(std::function<void()> action) {

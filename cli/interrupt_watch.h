@@ -30,6 +30,10 @@ class CInterruptWatch {
   int Signal() const { return m_signal.load(); }
   // 128 + the signal, as a shell reports a process the signal ended.
   int ExitCode() const { return 128 + m_signal.load(); }
+  // Whether an output that failed with error (its errno) was given up for a
+  // signal. EINTR means a stop came that the watcher thread may not have
+  // taken yet: it is waited for, so that Signal() and ExitCode() tell it.
+  bool StoppedOutput(int error) const;
   // "User abort!" for Ctrl-C, "stopped by SIGTERM" and so on for the others.
   std::string StopText() const;
 

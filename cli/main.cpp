@@ -9,6 +9,7 @@
 #include "cli/cli_options.h"
 #include "cli/drive_fanout.h"
 #include "cli/standard_streams.h"
+#include "results/terminal_text.h"
 #include "session/drive_session.h"
 #include "session/output_file.h"
 #include "session/sim_catalogue.h"
@@ -55,7 +56,7 @@ int RunCommandLine(const std::vector<std::string>& args) {
   std::string error;
   auto options = ParseCliOptions(args, &error);
   if (!options) {
-    std::fprintf(stderr, "velmo-cli: %s; %s\n", error.c_str(), kCliHelpHint);
+    std::fprintf(stderr, "velmo-cli: %s; %s\n", TerminalText(error).c_str(), kCliHelpHint);
     return kExitUsage;
   }
   const CliCommand* row = FindCliCommand(options->command);
@@ -85,13 +86,14 @@ int RunCommandLine(const std::vector<std::string>& args) {
   if (row != nullptr && row->onRecords != nullptr) return row->onRecords(*options, stdout, stderr);
   if (row != nullptr && row->ownMain != nullptr) return row->ownMain(args, stdout, stderr);
   if (row == nullptr) {
-    std::fprintf(stderr, "velmo-cli: unknown command '%s' (%s); %s\n", command.c_str(),
-                 kCliCommandNames, kCliHelpHint);
+    std::fprintf(stderr, "velmo-cli: unknown command '%s' (%s); %s\n",
+                 TerminalText(command).c_str(), kCliCommandNames, kCliHelpHint);
     return kExitUsage;
   }
 
-  if (const std::string same = SameFileError(*options); !same.empty()) {
-    std::fprintf(stderr, "velmo-cli: %s; %s\n", same.c_str(), kCliHelpHint);
+  for (const std::string& refused : {SameFileError(*options), DriveAllOutputError(*options)}) {
+    if (refused.empty()) continue;
+    std::fprintf(stderr, "velmo-cli: %s; %s\n", TerminalText(refused).c_str(), kCliHelpHint);
     return kExitUsage;
   }
   // An output on standard output keeps it to itself; what a person reads
@@ -105,15 +107,15 @@ int RunCommandLine(const std::vector<std::string>& args) {
 
   CDriveSession session;
   auto messages = [](const std::string& text, const std::string&) {
-    std::fprintf(stderr, "velmo-cli: %s\n", text.c_str());
+    std::fprintf(stderr, "velmo-cli: %s\n", TerminalText(text).c_str());
   };
   if (!session.Open(*options, messages, &error)) {
-    std::fprintf(stderr, "velmo-cli: %s\n", error.c_str());
+    std::fprintf(stderr, "velmo-cli: %s\n", TerminalText(error).c_str());
     return session.TraceFailed() ? kExitCannotWrite : kExitUsage;
   }
   int code = kExitOk;
   if (options->driveAll && (row->options & kDriveAllItself) == 0) {
-    code = RunOnEveryDrive(session, *options, args, human, stderr);
+    code = RunOnEveryDrive(session, *options, args, human, stderr, stdout);
   } else {
     code = row->onDrive(session, *options, human, stderr);
   }

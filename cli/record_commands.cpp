@@ -11,6 +11,7 @@
 #include "results/compare_chart.h"
 #include "results/history.h"
 #include "results/run_end_text.h"
+#include "results/terminal_text.h"
 #include "session/output_file.h"
 
 namespace {
@@ -38,12 +39,12 @@ int LoadRun(const std::string& what, CHistory* history, bool* historyOpen, Loade
   if (!AllDigits(what) || stat(what.c_str(), &info) == 0) {
     run->name = what;
     if (stat(what.c_str(), &info) != 0) {
-      std::fprintf(err, "velmo-cli: %s: no such file\n", what.c_str());
+      std::fprintf(err, "velmo-cli: %s: no such file\n", TerminalText(what).c_str());
       return kExitNoRecord;
     }
     RecordLoadError kind = RecordLoadError::kNone;
     if (!LoadRecordFile(what, &run->record, &error, &kind)) {
-      std::fprintf(err, "velmo-cli: %s\n", error.c_str());
+      std::fprintf(err, "velmo-cli: %s\n", TerminalText(error).c_str());
       return kind == RecordLoadError::kUnreadable ? kExitNoRecord : kExitBadRecord;
     }
     return 0;
@@ -51,15 +52,16 @@ int LoadRun(const std::string& what, CHistory* history, bool* historyOpen, Loade
   if (!*historyOpen) {
     std::string notice;
     if (!history->OpenForReading(DefaultHistoryPath(), &error, &notice)) {
-      std::fprintf(err, "velmo-cli: the history cannot be opened: %s\n", error.c_str());
+      std::fprintf(err, "velmo-cli: the history cannot be opened: %s\n",
+                   TerminalText(error).c_str());
       return history->RefusedAsNewer() ? kExitBadRecord : kExitNoRecord;
     }
-    if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", notice.c_str());
+    if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", TerminalText(notice).c_str());
     *historyOpen = true;
   }
   run->name = "#" + what;
   if (!history->Load(std::stoll(what), &run->record, &error)) {
-    std::fprintf(err, "velmo-cli: %s\n", error.c_str());
+    std::fprintf(err, "velmo-cli: %s\n", TerminalText(error).c_str());
     return error.find("no run") == 0 ? kExitNoRecord : kExitBadRecord;
   }
   return 0;
@@ -103,8 +105,9 @@ void PrintStatisticsLine(std::FILE* out, const LayerStatistics& s) {
 }
 
 void PrintRecord(std::FILE* out, const std::string& name, const ScanRecord& r) {
+  // Every value may hold what a drive, a disc or a sent file put there.
   auto line = [out](const char* label, const std::string& value) {
-    std::fprintf(out, "%-22s%s\n", label, value.c_str());
+    std::fprintf(out, "%-22s%s\n", label, TerminalText(value).c_str());
   };
   line("Run:", name + (r.kind == RecordKind::kSmart ? " (Smart Scan)" : " (scan)"));
   line("Started:", r.startTime);
@@ -127,9 +130,10 @@ void PrintRecord(std::FILE* out, const std::string& name, const ScanRecord& r) {
   if (r.kind == RecordKind::kSmart) {
     std::fprintf(out, "%-6s%6s%6s  %s\n", "Speed", "TE", "FE", "Result");
     for (const SmartRow& row : r.rows) {
-      std::fprintf(out, "%-6s%6s%6s  %s\n", row.speed.c_str(),
+      std::fprintf(out, "%-6s%6s%6s  %s\n", TerminalText(row.speed).c_str(),
                    row.te ? std::to_string(*row.te).c_str() : "-",
-                   row.fe ? std::to_string(*row.fe).c_str() : "-", row.result.c_str());
+                   row.fe ? std::to_string(*row.fe).c_str() : "-",
+                   TerminalText(row.result).c_str());
     }
   }
   const RecordStatistics stats = StatisticsOf(r);
@@ -216,7 +220,7 @@ bool ParseRecordArgs(const std::string& command, const std::vector<std::string>&
 }
 
 int UsageError(std::FILE* err, const std::string& message) {
-  std::fprintf(err, "velmo-cli: %s; %s\n", message.c_str(), kCliHelpHint);
+  std::fprintf(err, "velmo-cli: %s; %s\n", TerminalText(message).c_str(), kCliHelpHint);
   return kExitUsage;
 }
 
@@ -303,11 +307,12 @@ void KeepInHistory(const ScanRecord& record, const CliOptions& options, std::FIL
   CHistory history;
   std::string error, notice;
   const bool open = history.Open(DefaultHistoryPath(), &error, &notice);
-  if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", notice.c_str());
+  if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", TerminalText(notice).c_str());
   // Said once: a watch would otherwise say the same of every disc.
   static bool told = false;
   if ((!open || history.Add(record, &error) == 0) && !told) {
-    std::fprintf(err, "velmo-cli: this run is not kept in the history: %s\n", error.c_str());
+    std::fprintf(err, "velmo-cli: this run is not kept in the history: %s\n",
+                 TerminalText(error).c_str());
     told = true;
   }
 }
@@ -320,13 +325,13 @@ int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
     return UsageError(err, error);
   CHistory history;
   if (!history.OpenForReading(DefaultHistoryPath(), &error, &notice)) {
-    std::fprintf(err, "velmo-cli: the history cannot be opened: %s\n", error.c_str());
+    std::fprintf(err, "velmo-cli: the history cannot be opened: %s\n", TerminalText(error).c_str());
     return history.RefusedAsNewer() ? kExitBadRecord : kExitNoRecord;
   }
-  if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", notice.c_str());
+  if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", TerminalText(notice).c_str());
   std::vector<HistoryEntry> entries;
   if (!history.List(filter, &entries, &error)) {
-    std::fprintf(err, "velmo-cli: the history cannot be read: %s\n", error.c_str());
+    std::fprintf(err, "velmo-cli: the history cannot be read: %s\n", TerminalText(error).c_str());
     return kExitNoRecord;
   }
   if (json) {
@@ -348,20 +353,30 @@ int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
                {"maxTe", e.maxTe ? Json(*e.maxTe) : Json(nullptr)},
                {"maxFe", e.maxFe ? Json(*e.maxFe) : Json(nullptr)}});
     }
-    std::fputs((list.dump(2, ' ', false, Json::error_handler_t::replace) + "\n").c_str(), out);
+    std::fputs(
+        (TerminalJson(list.dump(2, ' ', false, Json::error_handler_t::replace)) + "\n").c_str(),
+        out);
     return kExitOk;
   }
   std::fprintf(out, "%5s  %-25s  %-28s  %-8s  %-8s  %-24s  %-5s  %-7s  %-16s  %4s  %4s\n", "ID",
                "Time", "Drive", "Disc", "MID", "Manufacturer", "Speed", "Density", "Outcome", "TE",
                "FE");
+  // A row is one line whatever its run's texts hold: a CR or LF in a field
+  // must not start a row of its own.
   for (const HistoryEntry& e : entries) {
-    std::string maker = Maker(e.manufacturerName);
-    if (maker.size() > 24) maker = maker.substr(0, 23) + "~";
+    std::string maker = TerminalText(Maker(e.manufacturerName));
+    if (maker.size() > 24) {
+      size_t cut = 23;
+      while (cut > 0 && (static_cast<unsigned char>(maker[cut]) & 0xc0) == 0x80) --cut;
+      maker = maker.substr(0, cut) + "~";
+    }
     std::fprintf(
         out, "%5" PRId64 "  %-25s  %-28s  %-8s  %-8s  %-24s  %-5s  %-7s  %-16s  %4s  %4s\n", e.id,
-        e.startTime.c_str(), e.drive.c_str(), e.discType.c_str(), Trim(e.manufacturerId).c_str(),
-        maker.c_str(), e.kind == RecordKind::kSmart ? "smart" : e.speed.c_str(), e.density.c_str(),
-        HistoryOutcomeText(e).c_str(), OrDash(e.maxTe).c_str(), OrDash(e.maxFe).c_str());
+        TerminalText(e.startTime).c_str(), TerminalText(e.drive).c_str(),
+        TerminalText(e.discType).c_str(), TerminalText(Trim(e.manufacturerId)).c_str(),
+        maker.c_str(), e.kind == RecordKind::kSmart ? "smart" : TerminalText(e.speed).c_str(),
+        TerminalText(e.density).c_str(), TerminalText(HistoryOutcomeText(e)).c_str(),
+        OrDash(e.maxTe).c_str(), OrDash(e.maxFe).c_str());
   }
   return kExitOk;
 }
@@ -378,7 +393,7 @@ int RunShowCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
   const int code = LoadRun(parsed.positional.front(), &history, &historyOpen, &run, err);
   if (code != 0) return code;
   if (parsed.json) {
-    std::fputs(WriteRecordJson(run.record).c_str(), out);
+    std::fputs(TerminalJson(WriteRecordJson(run.record)).c_str(), out);
   } else {
     PrintRecord(out, run.name, run.record);
   }
@@ -394,9 +409,17 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   if (parsed.positional.size() > kMaxComparedRuns) {
     return UsageError(err, "compare takes at most " + std::to_string(kMaxComparedRuns) + " runs");
   }
+  // A chart on standard output keeps it to itself: the table goes to
+  // standard error, and --json has nowhere to go.
+  const bool chartOnStdout = !parsed.chart.empty() && IsStandardOutput(parsed.chart);
+  if (chartOnStdout && parsed.json) {
+    return UsageError(err, "--chart " + parsed.chart +
+                               " and --json both go to standard output; give the chart a file");
+  }
+  if (chartOnStdout) out = err;
   COutputFile chartFile;
   if (!parsed.chart.empty() && !chartFile.Open(parsed.chart, &error)) {
-    std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+    std::fprintf(err, "velmo-cli: cannot write %s\n", TerminalText(error).c_str());
     return kExitCannotWrite;
   }
   CHistory history;
@@ -426,11 +449,14 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
                                      {"mean", std::round((b.fe.mean - a.fe.mean) * 1000) / 1000},
                                      {"overLimit", b.fe.overLimit - a.fe.overLimit}}}};
     }
-    std::fputs((result.dump(2, ' ', false, Json::error_handler_t::replace) + "\n").c_str(), out);
+    std::fputs(
+        (TerminalJson(result.dump(2, ' ', false, Json::error_handler_t::replace)) + "\n").c_str(),
+        out);
   } else {
     auto row = [&](const char* label, auto value) {
       std::fprintf(out, "%-18s", label);
-      for (size_t i = 0; i < runs.size(); ++i) std::fprintf(out, "  %-30s", value(i).c_str());
+      for (size_t i = 0; i < runs.size(); ++i)
+        std::fprintf(out, "  %-30s", TerminalText(value(i)).c_str());
       std::fputc('\n', out);
     };
     row("Run", [&](size_t i) { return runs[i].name; });
@@ -467,8 +493,8 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
     if (runs.size() == 2) {
       const LayerStatistics& a = stats[0].whole;
       const LayerStatistics& b = stats[1].whole;
-      std::fprintf(out, "\nDifferences (%s minus %s):\n", runs[1].name.c_str(),
-                   runs[0].name.c_str());
+      std::fprintf(out, "\nDifferences (%s minus %s):\n", TerminalText(runs[1].name).c_str(),
+                   TerminalText(runs[0].name).c_str());
       std::fprintf(out, "  TE max %+d, mean %+.1f, over limit %+d\n", b.te.max - a.te.max,
                    b.te.mean - a.te.mean, b.te.overLimit - a.te.overLimit);
       std::fprintf(out, "  FE max %+d, mean %+.1f, over limit %+d\n", b.fe.max - a.fe.max,
@@ -480,10 +506,11 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
     for (const LoadedRun& run : runs) chartRuns.push_back(ChartRun{run.name, &run.record});
     std::string png;
     if (!DrawCompareChartPng(chartRuns, &png, &error) || !chartFile.Commit(png, &error)) {
-      std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+      std::fprintf(err, "velmo-cli: cannot write %s\n", TerminalText(error).c_str());
       return kExitCannotWrite;
     }
-    std::fprintf(parsed.json ? err : out, "%-18s%s\n", "Chart:", parsed.chart.c_str());
+    if (!chartOnStdout)
+      std::fprintf(parsed.json ? err : out, "%-18s%s\n", "Chart:", TerminalText(parsed.chart).c_str());
   }
   return kExitOk;
 }

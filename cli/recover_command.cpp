@@ -5,6 +5,7 @@
 #include "cli/cli_options.h"
 #include "cli/disc_preparation.h"
 #include "commands/drive_commands.h"
+#include "results/terminal_text.h"
 #include "session/drive_session.h"
 
 namespace {
@@ -45,10 +46,11 @@ int Recover(CDeviceManager& manager, uint8_t index, std::FILE* out, std::FILE* e
   const std::string lockPath = lockPathOf(path);
   if (!lockPath.empty() && lock.Take(lockPath) == CRunLock::Result::kHeld) {
     std::fprintf(err, "velmo-cli: drive %u: %s; it is not touched\n", index,
-                 DescribeHeldLock(path, lock.Holder()).c_str());
+                 TerminalText(DescribeHeldLock(path, lock.Holder())).c_str());
     return kExitBusy;
   }
-  std::fprintf(out, "drive %u: %s (%s)\n", index, name, path.c_str());
+  std::fprintf(out, "drive %u: %s (%s)\n", index, TerminalText(name).c_str(),
+               TerminalText(path).c_str());
   ScsiExchange leave;
   SetDiagnosticMode(kDiagnosticLeave, &leave);
   std::fprintf(out, "  leave diagnostic mode (%s): %s\n", CdbText(leave).c_str(),

@@ -11,6 +11,8 @@
 #include "results/history.h"
 #include "results/report_output.h"
 #include "results/scan_record.h"
+#include "session/output_file.h"
+#include "results/terminal_text.h"
 
 namespace {
 
@@ -43,7 +45,7 @@ int LoadRecordArgument(const std::string& argument, std::unique_ptr<CHistory>* h
       *error = "the history cannot be opened: " + *error;
       return opened->RefusedAsNewer() ? kExitBadRecord : kExitNoRecord;
     }
-    if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", notice.c_str());
+    if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", TerminalText(notice).c_str());
     *history = std::move(opened);
   }
   if ((*history)->Load(std::stoll(argument), record, error)) return 0;
@@ -91,11 +93,6 @@ bool ParseReportArguments(const std::vector<std::string>& args, ReportArguments*
           *error = name + " given twice";
           return false;
         }
-        if (output->Path() == value) {
-          *error = value == "-" ? "only one report can go to standard output"
-                                : "two reports name the same file '" + value + "'";
-          return false;
-        }
       }
       parsed->outputs.push_back(std::make_unique<CReportOutput>(value, format));
     }
@@ -123,6 +120,18 @@ bool ParseReportArguments(const std::vector<std::string>& args, ReportArguments*
   }
   if (parsed->outputs.empty()) {
     *error = "report needs at least one of --png, --pdf or --html";
+    return false;
+  }
+  // Under any spelling: ./a.pdf and a.pdf, a symlink, - and /dev/stdout.
+  std::vector<std::string> paths;
+  for (const auto& output : parsed->outputs) paths.push_back(output->Path());
+  if (const auto same = FindSameOutput(paths)) {
+    const std::string& first = paths[same->first];
+    const std::string& second = paths[same->second];
+    const std::string names =
+        first == second ? "'" + first + "'" : "('" + first + "', '" + second + "')";
+    *error = IsStandardOutput(first) ? "only one report can go to standard output " + names
+                                     : "two reports name the same file " + names;
     return false;
   }
   return true;
@@ -159,17 +168,18 @@ int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) 
   ReportArguments args;
   std::string error;
   if (!ParseReportArguments(options.commandArgs, &args, &error)) {
-    std::fprintf(err, "velmo-cli: %s; %s\n", error.c_str(), kCliHelpHint);
+    std::fprintf(err, "velmo-cli: %s; %s\n", TerminalText(error).c_str(), kCliHelpHint);
     return kExitUsage;
   }
   bool toStdout = false;
-  for (const auto& output : args.outputs) toStdout = toStdout || output->Path() == "-";
+  for (const auto& output : args.outputs) toStdout = toStdout || IsStandardOutput(output->Path());
   std::vector<ScanRecord> records(args.records.size());
   std::unique_ptr<CHistory> history;
   for (size_t i = 0; i < records.size(); ++i) {
     const int code = LoadRecordArgument(args.records[i], &history, &records[i], &error, err);
     if (code != 0) {
-      std::fprintf(err, "velmo-cli: %s\n", error.c_str());
+      // A refused record's message quotes what the file holds.
+      std::fprintf(err, "velmo-cli: %s\n", TerminalText(error).c_str());
       return code;
     }
   }
@@ -179,10 +189,10 @@ int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) 
   for (const auto& output : args.outputs) {
     std::string written;
     if (!output->Open(&error) || !output->Write(records, paper, &written, &error)) {
-      std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+      std::fprintf(err, "velmo-cli: cannot write %s\n", TerminalText(error).c_str());
       return kExitCannotWrite;
     }
-    if (written != "-") std::fprintf(said, "Report: %s\n", written.c_str());
+    if (!IsStandardOutput(written)) std::fprintf(said, "Report: %s\n", TerminalText(written).c_str());
   }
   return kExitOk;
 }

@@ -23,6 +23,7 @@
 #include "results/run_end_text.h"
 #include "results/run_identity.h"
 #include "results/run_record.h"
+#include "results/terminal_text.h"
 #include "session/drive_session.h"
 #include "session/output_file.h"
 #include "session/run_lock.h"
@@ -73,7 +74,7 @@ bool WriteOutputs(std::vector<PendingOutput> outputs, std::FILE* err, int* lastE
   }
   if (failed == nullptr) return true;
   *lastError = failed->FailedError() != 0 ? failed->FailedError() : failure;
-  std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+  std::fprintf(err, "velmo-cli: cannot write %s\n", TerminalText(error).c_str());
   std::string missing;
   for (PendingOutput& output : outputs) {
     if (output.file->IsOpen() || output.file->FailedStep() != COutputFile::Step::kNone) {
@@ -82,7 +83,7 @@ bool WriteOutputs(std::vector<PendingOutput> outputs, std::FILE* err, int* lastE
     output.file->Discard();
   }
   std::fprintf(err, "velmo-cli: not written: %s (files of these names are left as they were)\n",
-               missing.c_str());
+               TerminalText(missing).c_str());
   return false;
 }
 
@@ -106,7 +107,8 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   std::string error;
   OutputTarget logTarget;
   if (!ResolveOutput(options.logFile, &logTarget, &error)) {
-    std::fprintf(err, "velmo-cli: Can't support to save log file. (%s)\n", error.c_str());
+    std::fprintf(err, "velmo-cli: Can't support to save log file. (%s)\n",
+                 TerminalText(error).c_str());
     return kExitCannotWrite;
   }
   COutputFile csv;
@@ -115,7 +117,13 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   for (auto [path, file] : {std::pair{&options.csvFile, &csv}, std::pair{&options.jsonFile, &json},
                             std::pair{&options.chartFile, &chartFile}}) {
     if (!path->empty() && !file->Open(*path, &error)) {
-      std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+      // A FIFO without a reader waits here until a signal ends the wait.
+      if (interrupt.StoppedOutput(file->FailedError())) {
+        std::fprintf(err, "velmo-cli: %s %s was waiting for a reader; the drive was not used\n",
+                     interrupt.StopText().c_str(), TerminalText(*path).c_str());
+        return interrupt.ExitCode();
+      }
+      std::fprintf(err, "velmo-cli: cannot write %s\n", TerminalText(error).c_str());
       return kExitCannotWrite;
     }
   }
@@ -123,7 +131,7 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   const std::string logLockPath = LogLockPath(options.logFile);
   if (!logLockPath.empty() && logLock.Take(logLockPath) == CRunLock::Result::kHeld) {
     std::fprintf(err, "velmo-cli: %s\n",
-                 DescribeHeldLock(options.logFile, logLock.Holder()).c_str());
+                 TerminalText(DescribeHeldLock(options.logFile, logLock.Holder())).c_str());
     return kExitBusy;
   }
 
@@ -131,7 +139,12 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   if (!options.reportFile.empty()) {
     reportOutput = ReportOutputFor(options.reportFile, &error);
     if (!reportOutput || !reportOutput->Open(&error)) {
-      std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+      if (interrupt.StoppedOutput(errno)) {
+        std::fprintf(err, "velmo-cli: %s %s was waiting for a reader; the drive was not used\n",
+                     interrupt.StopText().c_str(), TerminalText(options.reportFile).c_str());
+        return interrupt.ExitCode();
+      }
+      std::fprintf(err, "velmo-cli: cannot write %s\n", TerminalText(error).c_str());
       return kExitCannotWrite;
     }
   }
@@ -171,7 +184,8 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   console.SetExpectedSamples(
       CountScanSamples(options.density->mode, options.density->step, start.discType, lastLba));
 
-  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", disc.DriveName().c_str(), disc.DrivePath().c_str());
+  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", TerminalText(disc.DriveName()).c_str(),
+               TerminalText(disc.DrivePath()).c_str());
   PrintDiscFields(out, fields, false);
   std::fprintf(out, "%-22s%s\n", "Disc Speed:", SpeedLabel(speed));
   std::fprintf(out, "%-22s%s\n", "Graph Density:", options.density->label);
@@ -179,6 +193,7 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
 
   start.startTime = CurrentIsoTime();
   run.Run();
+  disc.LeaveDiagnosticMode();
   console.EndProgress();
 
   const RunEnd end = run.End();
@@ -188,14 +203,15 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   KeepInHistory(record, options, err);
   if (end.outcome == RunOutcome::kLogNotWritten) {
     std::fprintf(err, "velmo-cli: Can't support to save log file. (%s: %s)\n",
-                 options.logFile.c_str(), std::strerror(end.cause.logError.value_or(EIO)));
+                 TerminalText(options.logFile).c_str(),
+                 std::strerror(end.cause.logError.value_or(EIO)));
     std::string missing;
     for (const COutputFile* file : {&json, &csv, &chartFile}) {
       if (file->IsOpen()) missing += (missing.empty() ? "" : ", ") + file->Path();
     }
     if (!missing.empty()) {
       std::fprintf(err, "velmo-cli: not written: %s (files of these names are left as they were)\n",
-                   missing.c_str());
+                   TerminalText(missing).c_str());
     }
     return kExitCannotWrite;
   }
@@ -230,22 +246,23 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   int writeError = 0;
   if (!WriteOutputs(std::move(outputs), err, &writeError)) {
     // A reader that went away ends the run as its SIGPIPE would.
-    code = writeError == EPIPE       ? 128 + SIGPIPE
-           : interrupt.Interrupted() ? interrupt.ExitCode()
-                                     : kExitCannotWrite;
+    code = writeError == EPIPE                    ? 128 + SIGPIPE
+           : interrupt.StoppedOutput(writeError) ? interrupt.ExitCode()
+                                                  : kExitCannotWrite;
   } else if (!options.chartFile.empty()) {
-    std::fprintf(out, "%-22s%s\n", "Chart:", options.chartFile.c_str());
+    std::fprintf(out, "%-22s%s\n", "Chart:", TerminalText(options.chartFile).c_str());
   }
   if (reportOutput) {
     std::string written;
     if (reportOutput->Write({record}, PaperSizeFromEnvironment(), &written, &error)) {
-      std::fprintf(out, "%-22s%s\n", "Report:", written.c_str());
+      std::fprintf(out, "%-22s%s\n", "Report:", TerminalText(written).c_str());
     } else {
-      std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
-      code = kExitCannotWrite;
+      const int why = errno;
+      std::fprintf(err, "velmo-cli: cannot write %s\n", TerminalText(error).c_str());
+      code = interrupt.StoppedOutput(why) ? interrupt.ExitCode() : kExitCannotWrite;
     }
   }
-  std::fprintf(out, "%-22s%s (%zu samples, %ld s)\n", "Log:", options.logFile.c_str(),
+  std::fprintf(out, "%-22s%s (%zu samples, %ld s)\n", "Log:", TerminalText(options.logFile).c_str(),
                samples.size(), console.ElapsedSeconds());
   return code;
 }

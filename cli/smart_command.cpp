@@ -18,6 +18,7 @@
 #include "results/run_end_text.h"
 #include "results/run_identity.h"
 #include "results/run_record.h"
+#include "results/terminal_text.h"
 #include "session/drive_session.h"
 #include "session/output_file.h"
 
@@ -54,15 +55,21 @@ class CSmartConsole : public SmartScanSink {
 
 int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
                     std::FILE* err, const DiscWait& wait) {
+  // Signals stop the run from here on, a wait for a FIFO's reader too.
+  CInterruptWatch interrupt;
   std::string error;
   COutputFile json;
   if (!options.jsonFile.empty() && !json.Open(options.jsonFile, &error)) {
-    std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
+    if (interrupt.StoppedOutput(json.FailedError())) {
+      std::fprintf(err, "velmo-cli: %s %s was waiting for a reader; the drive was not used\n",
+                   interrupt.StopText().c_str(), TerminalText(options.jsonFile).c_str());
+      return interrupt.ExitCode();
+    }
+    std::fprintf(err, "velmo-cli: cannot write %s\n", TerminalText(error).c_str());
     return kExitCannotWrite;
   }
   std::optional<CSmartConsole> console;
   std::optional<CSmartScanRun> run;
-  CInterruptWatch interrupt;
 
   DiscWait discWait = wait;
   discWait.stopped = [&interrupt] { return interrupt.Interrupted(); };
@@ -72,7 +79,8 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   if (code == kExitInterrupted && interrupt.Interrupted()) return interrupt.ExitCode();
   if (code != kExitOk) return code;
 
-  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", disc.DriveName().c_str(), disc.DrivePath().c_str());
+  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", TerminalText(disc.DriveName()).c_str(),
+               TerminalText(disc.DrivePath()).c_str());
   PrintDiscFields(out, disc.Fields(), false);
   std::fprintf(out, "\n");
   // The rows are the speed list as it stands now, as the dialog takes them.
@@ -85,6 +93,7 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   run.emplace(rows, *console);
   interrupt.OnInterrupt([&run] { run->RequestStop(); });
   run->Run();
+  disc.LeaveDiagnosticMode();
   interrupt.OnInterrupt(nullptr);
 
   // A Ctrl-C after the last row does not undo the rows.
@@ -114,8 +123,8 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   }
   KeepInHistory(record, options, err);
   if (json.IsOpen() && !json.Commit(WriteRecordJson(record), &error)) {
-    std::fprintf(err, "velmo-cli: cannot write %s\n", error.c_str());
-    code = kExitCannotWrite;
+    std::fprintf(err, "velmo-cli: cannot write %s\n", TerminalText(error).c_str());
+    code = interrupt.StoppedOutput(json.FailedError()) ? interrupt.ExitCode() : kExitCannotWrite;
   }
   return code;
 }

@@ -24,6 +24,7 @@
 #include "results/report_page.h"
 #include "results/run_end_text.h"
 #include "results/scan_record.h"
+#include "results/terminal_text.h"
 #include "session/drive_session.h"
 #include "session/output_file.h"
 
@@ -103,14 +104,29 @@ bool WriteReport(const std::string& dir, const ScanRecord& record, std::string* 
   return file.Open(*path, error) && file.Commit(pdf, error);
 }
 
+// The disc's own IDs, made safe for the terminal.
 std::string DiscName(const std::string& type, const std::string& mid) {
-  return type + "  " + mid + " (" + ManufacturerNameOrUnknown(mid) + ")";
+  return TerminalText(type) + "  " + TerminalText(mid) + " (" +
+         TerminalText(ManufacturerNameOrUnknown(mid)) + ")";
 }
 
 }  // namespace
 
 int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
                     std::FILE* err, const DiscWait& wait) {
+  // Every disc's files are named when it comes, so their folder is what is
+  // claimed: one that cannot take a file ends the watch before any disc.
+  const std::string dir = options.reportDir.empty() ? "." : options.reportDir;
+  if (!options.reportDir.empty() && mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
+    std::fprintf(err, "velmo-cli: cannot make the folder %s: %s\n", TerminalText(dir).c_str(),
+                 std::strerror(errno));
+    return kExitCannotWrite;
+  }
+  if (std::string error; !CheckOutputFolder(dir, &error)) {
+    std::fprintf(err, "velmo-cli: the watch cannot write its files into %s\n",
+                 TerminalText(error).c_str());
+    return kExitCannotWrite;
+  }
   if (!session.Initialized()) {
     std::fprintf(err, "velmo-cli: the drive layer could not be initialised\n");
     return kExitNoDrive;
@@ -120,12 +136,6 @@ int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE
     std::fprintf(err, "velmo-cli: there is no drive %d ('velmo-cli drives' lists them)\n",
                  options.drive);
     return kExitNoDrive;
-  }
-  const std::string dir = options.reportDir.empty() ? "." : options.reportDir;
-  if (!options.reportDir.empty() && mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
-    std::fprintf(err, "velmo-cli: cannot make the folder %s: %s\n", dir.c_str(),
-                 std::strerror(errno));
-    return kExitCannotWrite;
   }
   // The runs' own screens (fields, progress, verdict) would bury the one
   // line a disc gets.
@@ -218,7 +228,7 @@ int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE
         ++tally.failed;
       tally.worst = std::max(tally.worst, std::min(runCode, kExitDriveFailure));
       if (!haveRecord) {
-        std::fprintf(err, "velmo-cli: %s\n", error.c_str());
+        std::fprintf(err, "velmo-cli: %s\n", TerminalText(error).c_str());
         std::fprintf(out, "%s  drive %d  %s  failed (no record)\n", when.c_str(), options.drive,
                      DiscName(fields.discType, fields.manufacturerId).c_str());
       } else {
@@ -230,15 +240,16 @@ int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE
               SmartAnswerWords(record.outcome, record.fitSpeed ? record.fitSpeed->speed : "");
           if (answer.empty()) answer = RunOutcomeName(record.outcome);
           std::fprintf(out, "%s  drive %d  %s  smart  %s\n", when.c_str(), options.drive,
-                       disc.c_str(), answer.c_str());
+                       disc.c_str(), TerminalText(answer).c_str());
         } else {
           std::fprintf(out, "%s  drive %d  %s  %s  %s  max TE %d  max FE %d\n", when.c_str(),
-                       options.drive, disc.c_str(), record.settings.speed.c_str(),
+                       options.drive, disc.c_str(), TerminalText(record.settings.speed).c_str(),
                        RunOutcomeName(record.outcome), stats.whole.te.max, stats.whole.fe.max);
         }
         std::string reportPath;
         if (!options.reportDir.empty() && !WriteReport(dir, record, &reportPath, &error)) {
-          std::fprintf(err, "velmo-cli: the report was not written: %s\n", error.c_str());
+          std::fprintf(err, "velmo-cli: the report was not written: %s\n",
+                       TerminalText(error).c_str());
           code = kExitCannotWrite;
         }
       }

@@ -22,7 +22,12 @@ bool CReportOutput::IsDirectory() const {
 }
 
 bool CReportOutput::Open(std::string* error) {
-  if (IsDirectory()) return true;
+  // The default name is made from the run: its folder is what can be claimed.
+  if (IsDirectory()) {
+    if (CheckOutputFolder(m_path, error)) return true;
+    *error = "a report in " + *error;
+    return false;
+  }
   return m_file.Open(m_path, error);
 }
 

@@ -21,7 +21,7 @@ class CReportOutput {
       : m_path(std::move(path)), m_format(format) {}
 
   // Claims the file before a long run; false with *error if it cannot be
-  // written. A default name is claimed at Write.
+  // written. For a default name, the folder is checked to take a new file.
   bool Open(std::string* error);
   // Renders the report of records (several: a comparison) and puts it in
   // place; *written gets the file's name ("-" for standard output).

@@ -1,5 +1,6 @@
 #include "results/scan_record.h"
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <limits>
@@ -18,9 +19,25 @@ constexpr const char* kOutcomeNames[kRunOutcomeCount] = {
     "drive gone", "disc ejected",    "log not written",  "aborted",
     "no reading", "drive busy",      "drive error"};
 
+// Valid UTF-8 that names a character beyond U+00FF: only such text comes
+// out of Utf8ToLatin1 as it went in.
+bool Utf8BeyondLatin1(const std::string& text) {
+  const bool beyond = std::any_of(text.begin(), text.end(),
+                                  [](char c) { return static_cast<unsigned char>(c) >= 0xC4; });
+  if (!beyond) return false;
+  try {
+    (void)Json(text).dump();  // refuses bytes that are not UTF-8
+    return true;
+  } catch (const Json::type_error&) {
+    return false;
+  }
+}
+
 // Identity bytes from the drive are not UTF-8: each byte is kept as the
-// character of the same number (Latin-1) and comes back as that byte.
+// character of the same number (Latin-1) and comes back as that byte. Text
+// a record gave beyond Latin-1 was kept as UTF-8, and goes back as it came.
 std::string Latin1ToUtf8(const std::string& bytes) {
+  if (Utf8BeyondLatin1(bytes)) return bytes;
   std::string text;
   for (const char c : bytes) {
     const auto b = static_cast<unsigned char>(c);

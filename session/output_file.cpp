@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,6 +14,17 @@
 namespace {
 
 constexpr int kMaxLinkHops = 40;
+
+std::atomic<bool> s_stopWaiting{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+// A write or open that a signal broke off: given up when the signal was a
+// stop, else tried again.
+bool GiveUp() {
+  if (!s_stopWaiting.load()) return false;
+  errno = EINTR;
+  return true;
+}
 
 std::string Why(const std::string& path, int error) { return path + ": " + std::strerror(error); }
 
@@ -62,11 +74,16 @@ std::string TemporaryName(const std::string& folder, const std::string& name) {
          std::to_string(s_counter.fetch_add(1)) + ".tmp";
 }
 
-bool WriteAll(int fd, const void* data, size_t size) {
+}  // namespace
+
+bool WriteOutputBytes(int fd, const void* data, size_t size) {
   const char* at = static_cast<const char*>(data);
   while (size > 0) {
     const ssize_t n = ::write(fd, at, size);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EINTR) {
+      if (GiveUp()) return false;
+      continue;
+    }
     if (n < 0) return false;
     if (n == 0) {
       errno = EIO;
@@ -74,6 +91,51 @@ bool WriteAll(int fd, const void* data, size_t size) {
     }
     at += n;
     size -= static_cast<size_t>(n);
+    // A pipe's reader that does not read blocks the rest: a stop ends it.
+    if (size > 0 && GiveUp()) return false;
+  }
+  return true;
+}
+
+namespace {
+
+// A device, FIFO or socket, opened for writing in place. A FIFO's open waits
+// for a reader; it is asked without blocking, so that a stop can end the wait
+// (a blocking open would only see the signal if it landed on this thread,
+// and not at all if it came just before).
+int OpenInPlace(const std::string& path) {
+  struct stat info {};
+  const bool fifo = ::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
+  for (;;) {
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (fifo ? O_NONBLOCK : 0));
+    if (fd >= 0) {
+      if (fifo) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      return fd;
+    }
+    if (errno == EINTR) {
+      if (GiveUp()) return -1;
+      continue;
+    }
+    if (!fifo || errno != ENXIO) return -1;
+    // No reader yet.
+    if (GiveUp()) return -1;
+    const timespec nap{0, 20 * 1000 * 1000};
+    nanosleep(&nap, nullptr);
+  }
+}
+
+// Whether folder takes a new file; *error as "SHOWN: reason".
+bool CheckFolder(const std::string& folder, const std::string& shown, std::string* error) {
+  struct stat folderInfo {};
+  if (stat(folder.c_str(), &folderInfo) != 0) {
+    return Refuse(shown, errno, error);
+  }
+  if (!S_ISDIR(folderInfo.st_mode)) {
+    return Refuse(shown, ENOTDIR, error);
+  }
+  if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    return Refuse(shown, errno, error);
   }
   return true;
 }
@@ -145,19 +207,16 @@ bool ResolveOutput(const std::string& path, OutputTarget* target, std::string* e
     return Refuse(path, errno, error);
   }
   // A replaced file is made in its folder.
-  const std::string folder = FolderOf(at);
-  struct stat folderInfo {};
-  if (stat(folder.c_str(), &folderInfo) != 0) {
-    return Refuse(path, errno, error);
-  }
-  if (!S_ISDIR(folderInfo.st_mode)) {
-    return Refuse(path, ENOTDIR, error);
-  }
-  if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-    return Refuse(path, errno, error);
-  }
-  return true;
+  return CheckFolder(FolderOf(at), path, error);
 }
+
+bool CheckOutputFolder(const std::string& folder, std::string* error) {
+  if (folder.empty()) return CheckFolder(".", ".", error);
+  return CheckFolder(folder, folder, error);
+}
+
+void StopWaitingForOutputs() { s_stopWaiting.store(true); }
+void ResumeWaitingForOutputs() { s_stopWaiting.store(false); }
 
 bool SameOutput(const OutputTarget& a, const OutputTarget& b) {
   if (a.exists && b.exists) return a.device == b.device && a.inode == b.inode;
@@ -237,7 +296,7 @@ bool COutputFile::Open(const std::string& path, std::string* error) {
     return m_fd >= 0 || Fail(Step::kOpen, error);
   }
   if (m_target.kind == OutputKind::kInPlace) {
-    m_fd = ::open(m_target.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    m_fd = OpenInPlace(m_target.path);
     return m_fd >= 0 || Fail(Step::kOpen, error);
   }
   const std::string folder = FolderOf(m_target.path);
@@ -272,7 +331,7 @@ bool COutputFile::Write(const void* data, size_t size, std::string* error) {
     errno = EBADF;
     return Fail(Step::kWrite, error);
   }
-  if (WriteAll(m_fd, data, size)) return true;
+  if (WriteOutputBytes(m_fd, data, size)) return true;
   Fail(Step::kWrite, error);
   Discard();
   return false;
@@ -344,7 +403,7 @@ int OpenOutputStream(const std::string& path, std::string* error) {
   if (target.descriptor >= 0) {
     fd = fcntl(target.descriptor, F_DUPFD_CLOEXEC, 3);
   } else if (target.kind == OutputKind::kInPlace) {
-    fd = ::open(target.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    fd = OpenInPlace(target.path);
   } else {
     fd = ::open(target.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666);
   }

@@ -51,8 +51,27 @@ bool SameOutput(const OutputTarget& a, const OutputTarget& b);
 // left to the writer that opens them.
 std::optional<std::pair<size_t, size_t>> FindSameOutput(const std::vector<std::string>& paths);
 
-// True when path is, or leads to, this process's standard output.
+// True when path is, or leads to, this process's standard output: by name
+// ("-", /dev/stdout, /dev/fd/1, /proc/self/fd/1, a symlink to one), or as
+// the file, device or pipe descriptor 1 is open on.
 bool IsStandardOutput(const std::string& path);
+
+// Whether folder takes a new file, for outputs whose names are only known
+// later (a report's default name, a watch's reports). False with *error as
+// "FOLDER: reason". Nothing is created.
+bool CheckOutputFolder(const std::string& folder, std::string* error);
+
+// All of data to fd; false with errno. A write a signal broke off goes on,
+// unless the signal was a stop (then EINTR).
+bool WriteOutputBytes(int fd, const void* data, size_t size);
+
+// A stopping signal came (called from the handler: async-signal-safe). From
+// then on an output that waits for a FIFO's reader, or a write the signal
+// broke off, gives up with EINTR instead of waiting on; writes that do not
+// wait go on, so a stopped run still leaves its files.
+void StopWaitingForOutputs();
+// Waiting resumes (the stop has been dealt with).
+void ResumeWaitingForOutputs();
 
 // A file written whole and then put in place.
 class COutputFile {

@@ -253,6 +253,18 @@ const std::vector<DiscEntry>& Specs() {
        std::nullopt,
        false,
        kGood},
+      // IDs that are terminal controls: a clear-screen sequence, an 8-bit
+      // CSI, CR LF and BEL, as a hostile or broken disc could carry them.
+      {"dvd+r-hostile-id",
+       "DVD+R 12X whose manufacturer and media type IDs hold terminal controls",
+       kProfileDvdPlusR,
+       1,
+       kDiscSingleLayerLastLba,
+       {16620, 11080, 8310, 5540, 3324},
+       AdipFields{0xA1, "K\x1b[2J\x9b\r\n"s, std::string{'1', '\x07', '6'}, 0x01, 0x0E},
+       std::nullopt,
+       true,
+       kGood},
   };
   // clang-format on
   return specs;

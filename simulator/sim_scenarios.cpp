@@ -158,6 +158,16 @@ std::vector<SimScenario> BuildScenarios() {
   benchFault.faultyDrive = 1;
   list.push_back(benchFault);
 
+  // What a drive's identity and a disc's IDs must not do to a terminal:
+  // clear it, retitle it (ESC ] 0 ; ... BEL runs from vendor into product),
+  // start a line, or take an 8-bit CSI, DEL or a right-to-left override.
+  SimScenario hostile = Plain("hostile-identity",
+                              "a drive whose INQUIRY identity and a disc whose IDs hold terminal "
+                              "controls (ESC, BEL, CR LF, 8-bit CSI)",
+                              "dvd+r-hostile-id");
+  hostile.identity = SimIdentity{"\x1b[2J\x1b]0;", "pwned\x07\r\n0  FAKE\x9b", "\x7f\xe2\x80\xae"};
+  list.push_back(hostile);
+
   SimScenario none = Plain("no-drive", "no optical drive at all", "");
   none.drives = {};
   list.push_back(none);
@@ -230,6 +240,11 @@ std::vector<std::shared_ptr<CSimDrive>> BuildSimDrives(const SimScenario& scenar
     config.seedPerDisc = scenario.seedPerDriveAndDisc;
     config.feedDelay = landing;
     if (role == SimDriveRole::kSupported) {
+      if (scenario.identity) {
+        config.vendor = scenario.identity->vendor;
+        config.product = scenario.identity->product;
+        config.revision = scenario.identity->revision;
+      }
       if (scenario.seedPerDriveAndDisc) config.seed = options.seed + supportedIndex;
       config.feed = feed;
       if (scenario.faultyDrive < 0 || scenario.faultyDrive == static_cast<int>(supportedIndex))

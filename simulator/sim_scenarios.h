@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,14 @@ enum class SimDriveRole : uint8_t {
   kHardDisk,   // not an optical device at all
 };
 
+// What INQUIRY tells of a drive: vendor, product and revision (8, 16 and 4
+// bytes on the wire).
+struct SimIdentity {
+  std::string vendor;
+  std::string product;
+  std::string revision;
+};
+
 struct SimScenario {
   std::string name;
   std::string description;
@@ -40,6 +49,8 @@ struct SimScenario {
   // Noise seeded per drive (the seed plus the drive's place among the
   // supported ones) and per disc, so every drive and disc reads its own way.
   bool seedPerDriveAndDisc = false;
+  // The supported drives' INQUIRY identity, when not the default one.
+  std::optional<SimIdentity> identity;
 };
 
 // In listing order, default first.

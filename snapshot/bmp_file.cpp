@@ -19,17 +19,8 @@ namespace {
 SnapshotResult Failed(SnapshotStep step, int error = 0) { return {step, error}; }
 
 SnapshotResult WriteAll(int fd, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return Failed(SnapshotStep::kWrite, errno);
-    }
-    if (n == 0) return Failed(SnapshotStep::kWrite, EIO);
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return {};
+  if (WriteOutputBytes(fd, data, size)) return {};
+  return Failed(SnapshotStep::kWrite, errno);
 }
 
 }  // namespace

@@ -72,6 +72,33 @@ TEST(ScanRecord, WrittenAndReadBackIsTheSameRecordAndText) {
   EXPECT_NE(text.find("\"manufacturerId\": \"MKM\\u0000\u00e9 \""), std::string::npos) << text;
 }
 
+// Identity texts are the drive's bytes, kept as Latin-1 characters; a record
+// written elsewhere may name them beyond Latin-1 (a right-to-left override,
+// CJK). Either way the bytes and the record's text come back as they were.
+TEST(ScanRecord, IdentityTextsBeyondLatin1ReadAndWriteBackExactly) {
+  ScanRecord bytes = Example();
+  bytes.drive.vendor = "\xE2\x80\xAE\x9B";   // not UTF-8: Latin-1 characters
+  bytes.drive.product = "\xE6\x97\xA5\xFF";  // UTF-8 cut short by a stray byte
+  ScanRecord text = Example();
+  text.drive.name =
+      "EVIL\x7F\xE2\x80\xAE"
+      "DI";  // as a record names U+202E
+  text.disc.mediaTypeId = "\xE6\x97\xA5\xE6\x9C\xAC";
+  for (const ScanRecord& record : {bytes, text}) {
+    const std::string written = WriteRecordJson(record);
+    ScanRecord back;
+    std::string error;
+    ASSERT_TRUE(ReadRecordJson(written, &back, &error)) << error;
+    EXPECT_EQ(back, record);
+    EXPECT_EQ(WriteRecordJson(back), written);
+  }
+  const std::string written = WriteRecordJson(text);
+  EXPECT_NE(written.find("\"name\": \"EVIL\u007f\u202eDI\""), std::string::npos) << written;
+  EXPECT_NE(written.find("\"mediaTypeId\": \"\u65e5\u672c\""), std::string::npos) << written;
+  EXPECT_NE(WriteRecordJson(bytes).find("\"vendor\": \"\u00e2\u0080\u00ae\u009b\""),
+            std::string::npos);
+}
+
 TEST(ScanRecord, EveryOutcomeHasItsName) {
   for (int i = 0; i < kRunOutcomeCount; ++i) {
     const auto outcome = static_cast<RunOutcome>(i);
