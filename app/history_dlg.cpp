@@ -80,7 +80,7 @@ bool CHistoryDlg::Reload(std::string* error) {
   std::string notice;
   m_list->DeleteAllItems();
   m_entries.clear();
-  if (!history.Open(DefaultHistoryPath(), error, &notice)) return false;
+  if (!history.OpenForReading(DefaultHistoryPath(), error, &notice)) return false;
   HistoryFilter filter;
   filter.mid = m_mid->GetValue().utf8_string();
   if (!history.List(filter, &m_entries, error)) return false;
@@ -120,7 +120,7 @@ void CHistoryDlg::OpenSelected() {
   CHistory history;
   std::string error, notice;
   ScanRecord record;
-  if (!history.Open(DefaultHistoryPath(), &error, &notice) ||
+  if (!history.OpenForReading(DefaultHistoryPath(), &error, &notice) ||
       !history.Load(ids[0], &record, &error)) {
     m_say(error);
     return;
@@ -137,7 +137,7 @@ std::vector<std::pair<std::string, ScanRecord>> CHistoryDlg::LoadSelected(size_t
   }
   CHistory history;
   std::string error, notice;
-  if (!history.Open(DefaultHistoryPath(), &error, &notice)) {
+  if (!history.OpenForReading(DefaultHistoryPath(), &error, &notice)) {
     m_say(error);
     return {};
   }

@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include <wx/fileconf.h>
 #include <wx/sstream.h>
 
+#include "files/input_file.h"
 #include "session/output_file.h"
 
 namespace {
@@ -60,31 +60,47 @@ std::string RunChoicesPath() {
   return base + "/velmo/velmo.conf";
 }
 
+bool ParseRunChoices(const std::string& text, RunChoices* choices) {
+  *choices = RunChoices{};
+  if (LooksDamaged(text)) return false;
+  wxStringInputStream stream(wxString::FromUTF8(text));
+  wxFileConfig config(stream);
+  wxString autostart = "0", eject = "0", folder;
+  config.Read(kAutostart, &autostart);
+  config.Read(kEject, &eject);
+  config.Read(kReportDir, &folder);
+  if (!IsBool(autostart) || !IsBool(eject)) return false;
+  choices->autostart = autostart == "1";
+  choices->eject = eject == "1";
+  choices->reportDir = folder.utf8_string();
+  return true;
+}
+
+std::optional<std::string> RunChoicesText(const RunChoices& choices) {
+  wxFileConfig config(wxEmptyString, wxEmptyString, wxEmptyString, wxEmptyString, 0);
+  config.Write(kAutostart, choices.autostart ? "1" : "0");
+  config.Write(kEject, choices.eject ? "1" : "0");
+  config.Write(kReportDir, wxString::FromUTF8(choices.reportDir));
+  wxStringOutputStream stream;
+  if (!config.Save(stream)) return std::nullopt;
+  return stream.GetString().utf8_string();
+}
+
 RunChoices LoadRunChoices(const std::string& path, std::string* message) {
   message->clear();
   RunChoices choices;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return choices;
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string content = text.str();
-
-  bool damaged = LooksDamaged(content);
-  if (!damaged) {
-    wxStringInputStream stream(wxString::FromUTF8(content));
-    wxFileConfig config(stream);
-    wxString autostart = "0", eject = "0", folder;
-    config.Read(kAutostart, &autostart);
-    config.Read(kEject, &eject);
-    config.Read(kReportDir, &folder);
-    damaged = !IsBool(autostart) || !IsBool(eject);
-    if (!damaged) {
-      choices.autostart = autostart == "1";
-      choices.eject = eject == "1";
-      choices.reportDir = folder.utf8_string();
+  std::string content, error;
+  InputFileError kind = InputFileError::kNone;
+  if (!ReadInputFile(path, kRunChoicesMaxBytes, &content, &kind, &error)) {
+    // Not set aside: a FIFO or a device is not ours to move, and a file we
+    // cannot read may be fine for its owner.
+    if (kind != InputFileError::kMissing) {
+      *message = "The settings file " + error +
+                 "; it was left as it is and the Run menu starts from its defaults.";
     }
+    return choices;
   }
-  if (damaged) {
+  if (!ParseRunChoices(content, &choices)) {
     const std::string aside = path + ".damaged";
     std::rename(path.c_str(), aside.c_str());
     *message = "The settings file " + path + " was damaged; it was moved to " + aside +
@@ -103,15 +119,18 @@ bool SaveRunChoices(const std::string& path, const RunChoices& choices, std::str
     *error = folder + ": " + std::strerror(errno);
     return false;
   }
-  wxFileConfig config(wxEmptyString, wxEmptyString, wxEmptyString, wxEmptyString, 0);
-  config.Write(kAutostart, choices.autostart ? "1" : "0");
-  config.Write(kEject, choices.eject ? "1" : "0");
-  config.Write(kReportDir, wxString::FromUTF8(choices.reportDir));
-  wxStringOutputStream stream;
-  if (!config.Save(stream)) {
+  // The output writer would write a FIFO or a device in place, and a FIFO
+  // without a reader would hold the window.
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    *error = path + ": not a regular file; it is left as it is";
+    return false;
+  }
+  const std::optional<std::string> text = RunChoicesText(choices);
+  if (!text) {
     *error = path + ": the settings could not be put into words";
     return false;
   }
   COutputFile file;
-  return file.Open(path, error) && file.Commit(stream.GetString().utf8_string(), error);
+  return file.Open(path, error) && file.Commit(*text, error);
 }

@@ -3,6 +3,8 @@
 // ~/.config/velmo/velmo.conf ($XDG_CONFIG_HOME when set).
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 
 struct RunChoices {
@@ -14,11 +16,25 @@ struct RunChoices {
 
 std::string RunChoicesPath();
 
-// The choices in path; defaults when it does not exist. A damaged file (a
-// line that is neither blank, a comment, a [group] nor key=value, or a value
-// of the wrong kind) is renamed to PATH.damaged so the next save starts
-// clean, and *message tells the user; otherwise *message is left empty.
+// velmo.conf holds three short lines; a file far larger is not one.
+inline constexpr size_t kRunChoicesMaxBytes = 64 * 1024;
+
+// The choices in a file's text; false when it is damaged: a line that is
+// neither blank, a comment, a [group] nor key=value, or a value of the wrong
+// kind.
+bool ParseRunChoices(const std::string& text, RunChoices* choices);
+
+// The file's text for the choices, as SaveRunChoices writes it; none when
+// wxFileConfig cannot put them into words.
+std::optional<std::string> RunChoicesText(const RunChoices& choices);
+
+// The choices in path; defaults when it does not exist. A damaged file is
+// renamed to PATH.damaged so the next save starts clean, and *message tells
+// the user. What is not a regular file (a FIFO, a device, a folder), is
+// larger than kRunChoicesMaxBytes or cannot be read is left where it is, not
+// read, and *message says why. Otherwise *message is left empty.
 RunChoices LoadRunChoices(const std::string& path, std::string* message);
 
 // Written whole (the output writer's rules); the folder is made if missing.
+// Something in its place that is not a regular file is not written into.
 bool SaveRunChoices(const std::string& path, const RunChoices& choices, std::string* error);

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <thread>
 
@@ -18,6 +17,7 @@
 #include "commands/drive_commands.h"
 #include "console/disc_identification.h"
 #include "device/linux_host.h"
+#include "files/input_file.h"
 #include "results/terminal_text.h"
 #include "session/drive_session.h"
 #include "session/output_file.h"
@@ -41,11 +41,13 @@ std::string UserName(uid_t uid) {
   return std::to_string(uid);
 }
 
+// A sysfs attribute: a page at most. The root may be a folder a test made,
+// so it is read as any file we did not write.
 std::string ReadLine(const std::string& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
+  std::string text, message;
+  InputFileError kind = InputFileError::kNone;
+  if (!ReadInputFile(path, 4096, &text, &kind, &message)) return "";
+  return text.substr(0, text.find('\n'));
 }
 
 bool Exists(const std::string& path) {

@@ -42,18 +42,19 @@ int LoadRun(const std::string& what, CHistory* history, bool* historyOpen, Loade
       std::fprintf(err, "velmo-cli: %s: no such file\n", TerminalText(what).c_str());
       return kExitNoRecord;
     }
-    if (!LoadRecordFile(what, &run->record, &error)) {
+    RecordLoadError kind = RecordLoadError::kNone;
+    if (!LoadRecordFile(what, &run->record, &error, &kind)) {
       std::fprintf(err, "velmo-cli: %s\n", TerminalText(error).c_str());
-      return error.find("cannot be read") != std::string::npos ? kExitNoRecord : kExitBadRecord;
+      return kind == RecordLoadError::kUnreadable ? kExitNoRecord : kExitBadRecord;
     }
     return 0;
   }
   if (!*historyOpen) {
     std::string notice;
-    if (!history->Open(DefaultHistoryPath(), &error, &notice)) {
+    if (!history->OpenForReading(DefaultHistoryPath(), &error, &notice)) {
       std::fprintf(err, "velmo-cli: the history cannot be opened: %s\n",
                    TerminalText(error).c_str());
-      return kExitNoRecord;
+      return history->RefusedAsNewer() ? kExitBadRecord : kExitNoRecord;
     }
     if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", TerminalText(notice).c_str());
     *historyOpen = true;
@@ -323,9 +324,9 @@ int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   if (!ParseHistoryFilter(options.commandArgs, &filter, &json, &error))
     return UsageError(err, error);
   CHistory history;
-  if (!history.Open(DefaultHistoryPath(), &error, &notice)) {
+  if (!history.OpenForReading(DefaultHistoryPath(), &error, &notice)) {
     std::fprintf(err, "velmo-cli: the history cannot be opened: %s\n", TerminalText(error).c_str());
-    return kExitNoRecord;
+    return history.RefusedAsNewer() ? kExitBadRecord : kExitNoRecord;
   }
   if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", TerminalText(notice).c_str());
   std::vector<HistoryEntry> entries;

@@ -1,8 +1,10 @@
 // The commands on kept runs: `velmo-cli history`, `show` and `compare`, and
 // the hook that keeps every scan and Smart Scan run in the history.
 // Exit codes: 0, 64 usage error, 65 a file or stored run that is not a
-// record this program reads, 66 no such file or run, or no history,
-// 73 the chart cannot be written.
+// record this program reads (too large, nested too deeply, ...) or a history
+// written by a newer Velmo, 66 no such file or run, a record that is no
+// regular file or cannot be read, or no history, 73 the chart cannot be
+// written.
 #pragma once
 
 #include <cstdio>

@@ -34,15 +34,16 @@ int LoadRecordArgument(const std::string& argument, std::unique_ptr<CHistory>* h
       *error = argument + ": no such file";
       return kExitNoRecord;
     }
-    if (LoadRecordFile(argument, record, error)) return 0;
-    return error->find("cannot be read") != std::string::npos ? kExitNoRecord : kExitBadRecord;
+    RecordLoadError kind = RecordLoadError::kNone;
+    if (LoadRecordFile(argument, record, error, &kind)) return 0;
+    return kind == RecordLoadError::kUnreadable ? kExitNoRecord : kExitBadRecord;
   }
   if (!*history) {
     auto opened = std::make_unique<CHistory>();
     std::string notice;
-    if (!opened->Open(DefaultHistoryPath(), error, &notice)) {
+    if (!opened->OpenForReading(DefaultHistoryPath(), error, &notice)) {
       *error = "the history cannot be opened: " + *error;
-      return kExitNoRecord;
+      return opened->RefusedAsNewer() ? kExitBadRecord : kExitNoRecord;
     }
     if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", TerminalText(notice).c_str());
     *history = std::move(opened);

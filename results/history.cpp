@@ -1,7 +1,9 @@
 #include "results/history.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -85,6 +87,65 @@ bool MakeFolders(const std::string& folder) {
     }
   }
   return true;
+}
+
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0;
+}
+
+// Whether this process may write the file and make files beside it (WAL's
+// -wal and -shm); *why is the errno when not.
+bool Writable(const std::string& path, int* why) {
+  const size_t slash = path.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  for (const std::string& target : {path, folder}) {
+    if (access(target.c_str(), W_OK) != 0) {
+      *why = errno;
+      return false;
+    }
+  }
+  return true;
+}
+
+// The URI that opens path read-only; its own '?', '#' and '%' escaped.
+std::string FileUri(const std::string& path, bool immutable) {
+  std::string uri = path.size() > 0 && path[0] == '/' ? "file://" : "file:";
+  for (const char c : path) {
+    if (c == '?' || c == '#' || c == '%') {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+      uri += hex;
+    } else {
+      uri += c;
+    }
+  }
+  return uri + (immutable ? "?mode=ro&immutable=1" : "?mode=ro");
+}
+
+// The version in the file's own header (user_version, 4 bytes big-endian at
+// offset 60), read before SQLite opens it: opening a WAL database already
+// makes files beside it. Nothing for what is not a database file.
+std::optional<int> HeaderVersion(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  unsigned char header[64];
+  struct stat info {};
+  const bool read = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                    pread(fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header);
+  close(fd);
+  if (!read || std::memcmp(header, "SQLite format 3", 16) != 0) return std::nullopt;
+  return static_cast<int>(static_cast<uint32_t>(header[60]) << 24 | header[61] << 16 |
+                          header[62] << 8 | header[63]);
+}
+
+// What reading a WAL history without its -shm file where none can be made
+// fails with: CANTOPEN, or READONLY (CANTINIT) when the file exists but may
+// not be written.
+bool NoWalIndex(int code) {
+  const int primary = code & 0xFF;
+  return primary == SQLITE_CANTOPEN || primary == SQLITE_READONLY;
 }
 
 bool Damaged(int code) {
@@ -171,15 +232,54 @@ void CHistory::Close() {
   m_db = nullptr;
 }
 
+bool CHistory::RefuseNewer(const std::string& path, int version, std::string* error) {
+  if (version <= kHistoryVersion) return false;
+  m_newer = true;
+  *error = path + " was written by a newer Velmo (history version " + std::to_string(version) +
+           "; this one reads up to " + std::to_string(kHistoryVersion) + ")";
+  return true;
+}
+
+bool CHistory::CheckVersion(const std::string& path, int* version, std::string* error,
+                            int* code) {
+  CStatement pragma(m_db, "PRAGMA user_version;");
+  *code = pragma.Ok() ? sqlite3_step(pragma.get()) : sqlite3_errcode(m_db);
+  if (*code != SQLITE_ROW) {
+    *error = path + ": " + sqlite3_errmsg(m_db);
+    return false;
+  }
+  *code = SQLITE_OK;
+  // Besides the header: a newer writer's change may still be in its WAL.
+  *version = sqlite3_column_int(pragma.get(), 0);
+  if (!RefuseNewer(path, *version, error)) return true;
+  *code = SQLITE_ERROR;
+  return false;
+}
+
 bool CHistory::OpenFile(const std::string& path, std::string* error, int* code) {
   Close();
+  m_readOnly = false;
   *code = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (*code == SQLITE_OK) {
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
-    // WAL lets the window and velmo-cli write the same history; the first
-    // statement is also the first that reads the file, so damage shows here.
+    // Closing the last connection folds the WAL into the file: not before we
+    // know the file is ours to write.
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    // The version is the first read of the file, so damage shows here.
+    int version = 0;
+    if (!CheckVersion(path, &version, error, code)) {
+      Close();
+      return false;
+    }
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
+    // WAL lets the window and velmo-cli write the same history.
     *code = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL;", nullptr, nullptr, nullptr);
     if (*code == SQLITE_OK) *code = sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr);
+    // 0: from before the version was kept, the same tables as 1.
+    if (*code == SQLITE_OK && version < kHistoryVersion) {
+      const std::string stamp = "PRAGMA user_version = " + std::to_string(kHistoryVersion) + ";";
+      *code = sqlite3_exec(m_db, stamp.c_str(), nullptr, nullptr, nullptr);
+    }
     if (*code == SQLITE_OK) {
       *code =
           sqlite3_exec(m_db, "SELECT count(*) FROM runs WHERE id = 0;", nullptr, nullptr, nullptr);
@@ -191,7 +291,35 @@ bool CHistory::OpenFile(const std::string& path, std::string* error, int* code) 
   return false;
 }
 
+bool CHistory::OpenReadOnly(const std::string& path, std::string* error) {
+  // A WAL history needs its -shm file beside it; in a read-only folder none
+  // can be made once the last writer has removed it. Then the file alone is
+  // read as it is (immutable): nobody can be writing it there.
+  for (const bool immutable : {false, true}) {
+    Close();
+    m_readOnly = true;
+    int code = sqlite3_open_v2(FileUri(path, immutable).c_str(), &m_db,
+                               SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+    if (code == SQLITE_OK) {
+      sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+      int version = 0;
+      if (!CheckVersion(path, &version, error, &code)) {
+        if (m_newer || immutable || !NoWalIndex(code)) break;
+        continue;
+      }
+      code =
+          sqlite3_exec(m_db, "SELECT count(*) FROM runs WHERE id = 0;", nullptr, nullptr, nullptr);
+      if (code == SQLITE_OK) return true;
+    }
+    *error = path + ": " + (m_db != nullptr ? sqlite3_errmsg(m_db) : sqlite3_errstr(code));
+    if (immutable || !NoWalIndex(code)) break;
+  }
+  Close();
+  return false;
+}
+
 bool CHistory::Open(const std::string& path, std::string* error, std::string* notice) {
+  m_newer = false;
   if (path.empty()) {
     *error = "no place for it (neither XDG_DATA_HOME nor HOME is set)";
     return false;
@@ -199,6 +327,13 @@ bool CHistory::Open(const std::string& path, std::string* error, std::string* no
   const size_t slash = path.rfind('/');
   if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash))) {
     *error = path.substr(0, slash) + ": " + std::strerror(errno);
+    return false;
+  }
+  if (RefuseNewer(path, HeaderVersion(path).value_or(0), error)) return false;
+  // SQLite would open it read-only without a word and fail at the first
+  // write with words of its own.
+  if (int why = 0; Exists(path) && !Writable(path, &why)) {
+    *error = path + ": cannot be written (" + std::strerror(why) + ")";
     return false;
   }
   int code = SQLITE_OK;
@@ -218,9 +353,23 @@ bool CHistory::Open(const std::string& path, std::string* error, std::string* no
   return OpenFile(path, error, &code);
 }
 
+bool CHistory::OpenForReading(const std::string& path, std::string* error, std::string* notice) {
+  m_newer = false;
+  int why = 0;
+  if (!path.empty() && Exists(path) && !Writable(path, &why)) {
+    if (RefuseNewer(path, HeaderVersion(path).value_or(0), error)) return false;
+    return OpenReadOnly(path, error);
+  }
+  return Open(path, error, notice);
+}
+
 int64_t CHistory::Add(const ScanRecord& record, std::string* error) {
   if (m_db == nullptr) {
     *error = "the history is not open";
+    return 0;
+  }
+  if (m_readOnly) {
+    *error = "the history is open for reading only";
     return 0;
   }
   CStatement insert(m_db,

@@ -2,6 +2,9 @@
 // SQLite database under $XDG_DATA_HOME/velmo/ (~/.local/share/velmo/). The
 // window and velmo-cli may write it at the same time: WAL and a busy
 // time-out. A damaged database is set aside (renamed) and a new one started.
+// A history that cannot be written (a backup, a snapshot, a read-only file
+// system) is still read; one written by a newer Velmo is read by none of
+// this build's code and never written.
 //
 // Threads: one CHistory per thread; separate objects (and processes) may use
 // the same file at once.
@@ -15,6 +18,12 @@
 #include "results/scan_record.h"
 
 struct sqlite3;
+
+// The schema this build writes, kept in PRAGMA user_version. A database of
+// a later version is refused; an earlier one is brought forward when opened
+// for writing. 0 is a database from before the version was kept: the same
+// schema as 1.
+inline constexpr int kHistoryVersion = 1;
 
 // One line of the history listing.
 struct HistoryEntry {
@@ -59,10 +68,20 @@ class CHistory {
   CHistory(const CHistory&) = delete;
   CHistory& operator=(const CHistory&) = delete;
 
-  // Opens (creating folder and file). False with *error when the history
-  // cannot be used. A damaged file is renamed aside, a new one started, and
-  // *notice says so.
+  // Opens for keeping runs (creating folder and file). False with *error when
+  // the history cannot be used or written. A damaged file is renamed aside, a
+  // new one started, and *notice says so.
   bool Open(const std::string& path, std::string* error, std::string* notice);
+
+  // Opens for listing and loading: as Open when the history can be written,
+  // otherwise read-only (nothing created, stamped or switched to WAL).
+  bool OpenForReading(const std::string& path, std::string* error, std::string* notice);
+
+  // After a failed open: the history was written by a newer Velmo (velmo-cli
+  // exits 65 for it rather than 66).
+  bool RefusedAsNewer() const { return m_newer; }
+  // After an open: it is read-only; Add refuses.
+  bool ReadOnly() const { return m_readOnly; }
 
   // Keeps a run; its id, or 0 with *error.
   int64_t Add(const ScanRecord& record, std::string* error);
@@ -76,7 +95,15 @@ class CHistory {
 
  private:
   bool OpenFile(const std::string& path, std::string* error, int* code);
+  bool OpenReadOnly(const std::string& path, std::string* error);
+  // True, with *error, for a version later than this build's.
+  bool RefuseNewer(const std::string& path, int version, std::string* error);
+  // The stored version; false with *error when it cannot be read or is later
+  // than this build's.
+  bool CheckVersion(const std::string& path, int* version, std::string* error, int* code);
   void Close();
 
   sqlite3* m_db = nullptr;
+  bool m_readOnly = false;
+  bool m_newer = false;
 };

@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
-#include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "commands/drive_commands.h"
 #include "console/scan_run.h"
+#include "files/input_file.h"
 
 using Json = nlohmann::ordered_json;
 
@@ -123,6 +122,30 @@ Json CauseJson(const RunCause& c) {
 struct RecordError {
   std::string message;
 };
+
+// Deeper than kRecordMaxDepth, counted on the brackets outside strings. Only
+// the depth is judged here; the parser judges the rest.
+bool NestedTooDeeply(std::string_view text) {
+  int depth = 0;
+  bool inString = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kRecordMaxDepth) return true;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return false;
+}
 
 [[noreturn]] void Fail(const std::string& where, const std::string& what) {
   throw RecordError{where + " " + what};
@@ -484,6 +507,11 @@ bool ReadRecordJson(std::string_view text, ScanRecord* record, std::string* erro
     *error = "too large for a scan record (" + std::to_string(text.size()) + " bytes)";
     return false;
   }
+  if (NestedTooDeeply(text)) {
+    *error = "not a readable scan record (nested too deeply: more than " +
+             std::to_string(kRecordMaxDepth) + " levels)";
+    return false;
+  }
   try {
     const Json json = Json::parse(text.begin(), text.end());
     ReadRecord(json, record);
@@ -501,27 +529,23 @@ bool ReadRecordJson(std::string_view text, ScanRecord* record, std::string* erro
   return false;
 }
 
-bool LoadRecordFile(const std::string& path, ScanRecord* record, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = path + ": cannot be read";
+bool LoadRecordFile(const std::string& path, ScanRecord* record, std::string* error,
+                    RecordLoadError* kind) {
+  RecordLoadError ignored;
+  if (kind == nullptr) kind = &ignored;
+  *kind = RecordLoadError::kNone;
+  std::string text;
+  InputFileError fileError = InputFileError::kNone;
+  if (!ReadInputFile(path, kRecordMaxBytes, &text, &fileError, error)) {
+    // Too large is a file that is there but no record we read; anything
+    // else is no readable file at all.
+    *kind = fileError == InputFileError::kTooLarge ? RecordLoadError::kNotARecord
+                                                   : RecordLoadError::kUnreadable;
     return false;
   }
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  in.seekg(0, std::ios::beg);
-  if (size > static_cast<std::streamoff>(kRecordMaxBytes)) {
-    *error = path + ": too large for a scan record";
-    return false;
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) {
-    *error = path + ": cannot be read";
-    return false;
-  }
-  if (!ReadRecordJson(text.str(), record, error)) {
+  if (!ReadRecordJson(text, record, error)) {
     *error = path + ": " + *error;
+    *kind = RecordLoadError::kNotARecord;
     return false;
   }
   return true;

@@ -22,6 +22,9 @@ inline constexpr int kRecordVersion = 2;
 inline constexpr size_t kRecordMaxBytes = 64u << 20;
 inline constexpr size_t kRecordMaxSamples = 200000;
 inline constexpr size_t kRecordMaxRows = 64;
+// A record is about 5 levels deep; far deeper is hostile (the parser's copy
+// of a deep value recurses once per level).
+inline constexpr int kRecordMaxDepth = 64;
 
 enum class RecordKind : uint8_t { kScan, kSmart };
 
@@ -114,12 +117,19 @@ RecordStatistics StatisticsOf(const ScanRecord& record);
 std::string WriteRecordJson(const ScanRecord& record);
 
 // Reads a record. False with a one-line *error for anything that is not a
-// record this program can read: not JSON, another format, a newer version,
-// missing or mistyped fields, values out of range, too many samples.
+// record this program can read: not JSON, nested too deeply, another format,
+// a newer version, missing or mistyped fields, values out of range, too many
+// samples.
 bool ReadRecordJson(std::string_view text, ScanRecord* record, std::string* error);
 
-// The same for a file; *error names the file.
-bool LoadRecordFile(const std::string& path, ScanRecord* record, std::string* error);
+// Why a record file was not loaded: nothing readable is there (missing, not
+// permitted, a FIFO, a device, a folder), or what is there is no record this
+// program reads (too large, not JSON, ...). velmo-cli exits 66 and 65.
+enum class RecordLoadError { kNone, kUnreadable, kNotARecord };
+
+// The same for a file, read as an untrusted input file; *error names the file.
+bool LoadRecordFile(const std::string& path, ScanRecord* record, std::string* error,
+                    RecordLoadError* kind = nullptr);
 
 // The time now as ISO 8601 with the local offset.
 std::string CurrentIsoTime();

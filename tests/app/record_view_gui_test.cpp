@@ -1,6 +1,8 @@
 // The window's recorded runs: a record opened without touching the drive,
 // and the window's own runs kept in the history.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <wx/choice.h>
 #include <wx/listctrl.h>
@@ -98,6 +100,37 @@ TEST_F(RecordViewTest, ARecordOpensWithoutTheDriveAndStartLeavesIt) {
   ASSERT_TRUE(WaitFor([&] { return m_messages.size() == 2; }, 30000));
 }
 
+// Open Record on what is no record: a FIFO (which once held the window for
+// ever), a folder, a record nested far too deeply. Each is said at once and
+// the window goes on with its drive.
+TEST_F(RecordViewTest, WhatIsNoRecordIsSaidAtOnce) {
+  Open("dvd+r-good");
+  ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS) == "Ready."; }));
+  const std::string fifo = "hostile.fifo";
+  fs::remove(fifo);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  fs::remove_all("hostile-folder.json");
+  fs::create_directory("hostile-folder.json");
+  std::ofstream("deep.json") << "{\"format\": " << std::string(150000, '[')
+                             << std::string(150000, ']') << ", \"version\": 2}";
+  const std::pair<const char*, const char*> cases[] = {
+      {"hostile.fifo", "hostile.fifo: is a FIFO, not a file"},
+      {"hostile-folder.json", "hostile-folder.json: is a folder, not a file"},
+      {"deep.json", "deep.json: not a readable scan record (nested too deeply"},
+  };
+  for (const auto& [path, says] : cases) {
+    m_messages.clear();
+    OpenRecordFromMenu(path);
+    ASSERT_EQ(m_messages.size(), 1u) << path;
+    EXPECT_NE(m_messages[0].find(says), std::string::npos) << m_messages[0];
+    EXPECT_FALSE(m_dialog->ShowingRecord()) << path;
+  }
+  EXPECT_EQ(Text(IDC_DISC_TYPE), "DVD+R");
+  fs::remove(fifo);
+  fs::remove_all("hostile-folder.json");
+  fs::remove("deep.json");
+}
+
 TEST_F(RecordViewTest, TheWindowsRunsAreKeptInTheHistory) {
   CHistory history;
   std::string error, notice;
@@ -122,6 +155,62 @@ TEST_F(RecordViewTest, TheWindowsRunsAreKeptInTheHistory) {
   EXPECT_EQ(kept.samples.size(), 58u);
   EXPECT_EQ(kept.drive.vendor, "VELMO");
   EXPECT_TRUE(m_dialog->HistoryProblem().empty());
+}
+
+// A history written by a newer Velmo: the window's run still ends with its
+// verdict, the history is said once and not written, and the History window
+// says why it lists nothing.
+TEST_F(RecordViewTest, ANewerHistoryIsSaidAndNeverWritten) {
+  // A history of this test's own, the binary's scratch one back on any exit.
+  struct Restore {
+    std::string saved = std::getenv("XDG_DATA_HOME");
+    ~Restore() { setenv("XDG_DATA_HOME", saved.c_str(), 1); }
+  } restore;
+  setenv("XDG_DATA_HOME", (restore.saved + "/newer").c_str(), 1);
+  const std::string path = DefaultHistoryPath();
+  {
+    CHistory history;
+    std::string error, notice;
+    ASSERT_TRUE(history.Open(path, &error, &notice)) << error;
+    ASSERT_NE(history.Add(RecordedDlRun(), &error), 0) << error;
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  const std::string stamp = "PRAGMA user_version = " + std::to_string(kHistoryVersion + 1);
+  EXPECT_EQ(sqlite3_exec(db, stamp.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  std::ifstream in(path, std::ios::binary);
+  const std::string before((std::istreambuf_iterator<char>(in)), {});
+
+  Open("dvd+r-good");
+  ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS) == "Ready."; }));
+  for (int run = 1; run <= 2; ++run) {
+    Click(IDC_START);
+    ASSERT_TRUE(WaitFor([&] { return m_messages.size() == static_cast<size_t>(run); }, 30000));
+    EXPECT_EQ(m_messages.back(), "This disc is ok for writing under this speed setting.");
+    ASSERT_TRUE(WaitFor([&] { return !m_dialog->Scanning(); }));
+    // Beside the first run's ending only: said once.
+    const bool said =
+        Text(IDC_STATUS).find("(history not kept: " + path + " was written by a newer") !=
+        std::string::npos;
+    EXPECT_EQ(said, run == 1) << Text(IDC_STATUS);
+  }
+  EXPECT_EQ(m_dialog->HistoryProblem(),
+            "history not kept: " + path + " was written by a newer Velmo (history version " +
+                std::to_string(kHistoryVersion + 1) + "; this one reads up to " +
+                std::to_string(kHistoryVersion) + ")");
+
+  wxMenu* file = m_dialog->GetMenuBar()->GetMenu(0);
+  wxCommandEvent event(wxEVT_MENU, file->FindItem("History..."));
+  m_dialog->GetEventHandler()->ProcessEvent(event);
+  ASSERT_EQ(m_messages.size(), 3u);
+  EXPECT_EQ(m_messages[2].find("The history cannot be read: " + path + " was written by a newer"),
+            0u)
+      << m_messages[2];
+  EXPECT_EQ(m_dialog->HistoryWindow()->List()->GetItemCount(), 0);
+
+  std::ifstream again(path, std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), {}), before);
 }
 
 TEST_F(RecordViewTest, TheWindowsSmartScansAreKeptWithTheirReadings) {

@@ -1,11 +1,14 @@
-// The Run menu: its choices kept between launches (a damaged file set aside),
-// and a spindle run by itself under a real display: every blank disc of the
-// feeder started when identified, ejected when done, the next one taken.
+// The Run menu: its choices kept between launches (a damaged file set aside,
+// what is no settings file left alone), and a spindle run by itself under a
+// real display: every blank disc of the feeder started when identified,
+// ejected when done, the next one taken.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <wx/menu.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 
@@ -68,6 +71,61 @@ TEST_F(RunMenuTest, ChoicesAreKeptAndADamagedFileIsSetAside) {
     std::ifstream aside(path + ".damaged", std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(aside), {}), damage);
   }
+}
+
+// What is not a settings file (a FIFO, a device, a folder, a file far too
+// large) is not read, not moved and not written: the defaults, and why.
+TEST_F(RunMenuTest, WhatIsNoSettingsFileIsLeftAlone) {
+  const std::string path = RunChoicesPath();
+  fs::create_directories(home + "/velmo");
+  const struct {
+    std::function<void()> make;
+    const char* says;
+  } cases[] = {
+      {[&] { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }, ": is a FIFO, not a file"},
+      {[&] { fs::create_symlink("/dev/zero", path); }, ": is a character device, not a file"},
+      {[&] { fs::create_directory(path); }, ": is a folder, not a file"},
+      {[&] {
+         std::ofstream(path) << "[Run]\nStartOnBlankDisc=1\n"
+                             << std::string(kRunChoicesMaxBytes, '#') << "\n";
+       },
+       ": too large ("},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(path);
+    c.make();
+    const auto status = fs::symlink_status(path);
+    std::string message;
+    EXPECT_EQ(LoadRunChoices(path, &message), RunChoices{}) << c.says;
+    EXPECT_EQ(message.find("The settings file " + path + c.says), 0u) << message;
+    EXPECT_NE(message.find("it was left as it is and the Run menu starts from its defaults."),
+              std::string::npos)
+        << message;
+    EXPECT_EQ(fs::symlink_status(path).type(), status.type()) << c.says;
+    EXPECT_FALSE(fs::exists(path + ".damaged")) << c.says;
+    std::string error;
+    if (status.type() != fs::file_type::regular) {
+      EXPECT_FALSE(SaveRunChoices(path, RunChoices{true, false, ""}, &error)) << c.says;
+      EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    }
+  }
+}
+
+// A FIFO in velmo.conf's place: the window still comes up, says why once, and
+// a choice made in the menu does not wait for a reader.
+TEST_F(RunMenuTest, AFifoForSettingsNeitherHoldsTheWindowNorAChoice) {
+  fs::create_directories(home + "/velmo");
+  ASSERT_EQ(mkfifo(RunChoicesPath().c_str(), 0600), 0);
+  Open("empty", 0);
+  ASSERT_EQ(m_messages.size(), 1u);
+  EXPECT_NE(m_messages[0].find("is a FIFO, not a file"), std::string::npos) << m_messages[0];
+  EXPECT_EQ(m_dialog->Choices(), RunChoices{});
+  wxMenuBar* bar = m_dialog->GetMenuBar();
+  wxMenu* menu = bar->GetMenu(static_cast<size_t>(bar->FindMenu("Run")));
+  Menu(menu->FindItemByPosition(1)->GetId(), true);
+  ASSERT_EQ(m_messages.size(), 2u);
+  EXPECT_NE(m_messages[1].find("could not be kept"), std::string::npos) << m_messages[1];
+  EXPECT_EQ(fs::symlink_status(RunChoicesPath()).type(), fs::file_type::fifo);
 }
 
 // The window says so when it starts from a damaged file, and a choice made

@@ -1,10 +1,17 @@
 // The history file: kept runs listed newest first and filtered, two writers
-// at once, a damaged file set aside, a place that cannot be written.
+// at once, a damaged file set aside, a place that cannot be written, a
+// history that is read-only or written by a newer Velmo.
 #include "results/history.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include <filesystem>
 #include <fstream>
@@ -23,7 +30,71 @@ class HistoryTest : public ::testing::Test {
     fs::remove_all(m_folder);
     m_path = (m_folder / "velmo" / "history.sqlite").string();
   }
-  void TearDown() override { fs::remove_all(m_folder); }
+  void TearDown() override {
+    if (m_mounted) umount2(m_place.c_str(), MNT_DETACH);
+    std::error_code ignored;
+    if (!m_place.empty()) fs::permissions(m_place, fs::perms::owner_all, ignored);
+    fs::remove_all(m_folder, ignored);
+  }
+
+  // The history's folder, made so that it can later be frozen: as root (who
+  // ignores permission bits) a small tmpfs of the test's own, remounted
+  // read-only; otherwise the bits.
+  void MakeFreezablePlace() {
+    m_place = fs::path(m_path).parent_path().string();
+    fs::create_directories(m_place);
+    if (geteuid() == 0) {
+      ASSERT_EQ(mount("velmo-test", m_place.c_str(), "tmpfs", 0, "size=1m"), 0) << strerror(errno);
+      m_mounted = true;
+    }
+  }
+  void Freeze() {
+    if (m_mounted) {
+      ASSERT_EQ(mount(nullptr, m_place.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    } else {
+      fs::permissions(m_path, fs::perms::owner_read);
+      fs::permissions(m_place, fs::perms::owner_read | fs::perms::owner_exec);
+    }
+  }
+
+  // Every file of the folder with its bytes: what "never written" means.
+  std::vector<std::pair<std::string, std::string>> Snapshot() const {
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const auto& entry : fs::directory_iterator(fs::path(m_path).parent_path())) {
+      std::ifstream in(entry.path(), std::ios::binary);
+      files.emplace_back(entry.path().filename(), std::string(std::istreambuf_iterator<char>(in), {}));
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+
+  void Exec(const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(m_path.c_str(), &db), SQLITE_OK);
+    char* message = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
+        << (message ? message : "");
+    sqlite3_free(message);
+    sqlite3_close(db);
+  }
+  int UserVersion() {
+    sqlite3* db = nullptr;
+    int version = -1;
+    // Immutable: a read-only folder may hold no -shm for it.
+    const std::string uri = "file://" + m_path + "?immutable=1";
+    if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) ==
+        SQLITE_OK) {
+      sqlite3_stmt* s = nullptr;
+      sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &s, nullptr);
+      if (sqlite3_step(s) == SQLITE_ROW) version = sqlite3_column_int(s, 0);
+      sqlite3_finalize(s);
+    }
+    sqlite3_close(db);
+    return version;
+  }
+
+  std::string m_place;
+  bool m_mounted = false;
 
   static ScanRecord Run(const std::string& time, const std::string& mid, RunOutcome outcome,
                         const std::string& node = "/dev/sg1") {
@@ -155,6 +226,106 @@ TEST_F(HistoryTest, APlaceThatCannotBeWrittenIsSaid) {
   EXPECT_NE(error.find((m_folder / "velmo").string()), std::string::npos) << error;
   EXPECT_EQ(history.Add(Run("2026-12-08T09:00:00Z", "X", RunOutcome::kOk), &error), 0);
   EXPECT_FALSE(history.Open("", &error, &notice));
+}
+
+// A backup or snapshot: the file and its folder read-only. It lists and
+// loads, nothing is made or changed in it, and keeping a run is refused in
+// our words.
+TEST_F(HistoryTest, AReadOnlyHistoryIsReadAndNeverWritten) {
+  MakeFreezablePlace();
+  std::string error, notice;
+  {
+    CHistory history;
+    ASSERT_TRUE(history.Open(m_path, &error, &notice)) << error;
+    ASSERT_NE(history.Add(Run("2026-12-08T09:00:00Z", "KEPT", RunOutcome::kOk), &error), 0);
+  }
+  // Closed cleanly: the WAL and its index are gone, and a read-only folder
+  // cannot have them made again.
+  ASSERT_FALSE(fs::exists(m_path + "-shm"));
+  Freeze();
+  const auto before = Snapshot();
+
+  CHistory reader;
+  ASSERT_TRUE(reader.OpenForReading(m_path, &error, &notice)) << error;
+  EXPECT_TRUE(reader.ReadOnly());
+  EXPECT_EQ(Ids(reader, {}), std::vector<int64_t>{1});
+  ScanRecord record;
+  ASSERT_TRUE(reader.Load(1, &record, &error)) << error;
+  EXPECT_EQ(record.disc.manufacturerId, "KEPT");
+  EXPECT_EQ(reader.Add(Run("2026-12-08T10:00:00Z", "NEW", RunOutcome::kOk), &error), 0);
+  EXPECT_EQ(error, "the history is open for reading only");
+
+  CHistory writer;
+  EXPECT_FALSE(writer.Open(m_path, &error, &notice));
+  EXPECT_EQ(error.find(m_path + ": cannot be written ("), 0u) << error;
+  EXPECT_EQ(error.find("readonly database"), std::string::npos) << error;
+  EXPECT_FALSE(writer.RefusedAsNewer());
+  EXPECT_EQ(Snapshot(), before);
+}
+
+// A history from before the version was kept is today's schema: stamped 1
+// where it can be written, read as it is where it cannot.
+TEST_F(HistoryTest, TheSchemaVersionIsKeptAndStampedOnOlderFiles) {
+  MakeFreezablePlace();
+  std::string error, notice;
+  {
+    CHistory history;
+    ASSERT_TRUE(history.Open(m_path, &error, &notice)) << error;
+    ASSERT_NE(history.Add(Run("2026-12-08T09:00:00Z", "OLD", RunOutcome::kOk), &error), 0);
+  }
+  EXPECT_EQ(UserVersion(), kHistoryVersion) << "a new history";
+  Exec("PRAGMA user_version = 0");
+  Freeze();
+  {
+    CHistory reader;
+    ASSERT_TRUE(reader.OpenForReading(m_path, &error, &notice)) << error;
+    EXPECT_EQ(Ids(reader, {}), std::vector<int64_t>{1});
+  }
+  EXPECT_EQ(UserVersion(), 0) << "not stamped while read-only";
+  if (m_mounted) {
+    ASSERT_EQ(mount(nullptr, m_place.c_str(), nullptr, MS_REMOUNT, nullptr), 0);
+  } else {
+    fs::permissions(m_place, fs::perms::owner_all);
+    fs::permissions(m_path, fs::perms::owner_read | fs::perms::owner_write);
+  }
+  {
+    CHistory history;
+    ASSERT_TRUE(history.Open(m_path, &error, &notice)) << error;
+    EXPECT_EQ(Ids(history, {}), std::vector<int64_t>{1});
+  }
+  EXPECT_EQ(UserVersion(), kHistoryVersion);
+}
+
+// Written by a later Velmo: refused with our own words, for reading and for
+// writing, and not a byte of it (nor a file beside it) changes.
+TEST_F(HistoryTest, ANewerHistoryIsRefusedAndNeverWritten) {
+  std::string error, notice;
+  {
+    CHistory history;
+    ASSERT_TRUE(history.Open(m_path, &error, &notice)) << error;
+    ASSERT_NE(history.Add(Run("2026-12-08T09:00:00Z", "NEW", RunOutcome::kOk), &error), 0);
+  }
+  Exec("PRAGMA user_version = " + std::to_string(kHistoryVersion + 1));
+  const auto before = Snapshot();
+  const std::string says = m_path + " was written by a newer Velmo (history version " +
+                           std::to_string(kHistoryVersion + 1) + "; this one reads up to " +
+                           std::to_string(kHistoryVersion) + ")";
+  CHistory reader;
+  EXPECT_FALSE(reader.OpenForReading(m_path, &error, &notice));
+  EXPECT_TRUE(reader.RefusedAsNewer());
+  EXPECT_EQ(error, says);
+  CHistory writer;
+  EXPECT_FALSE(writer.Open(m_path, &error, &notice));
+  EXPECT_TRUE(writer.RefusedAsNewer());
+  EXPECT_EQ(error, says);
+  EXPECT_EQ(writer.Add(Run("2026-12-08T10:00:00Z", "X", RunOutcome::kOk), &error), 0);
+  EXPECT_TRUE(notice.empty()) << "not taken for damage: " << notice;
+  EXPECT_EQ(Snapshot(), before);
+
+  // A history of our own version opens again with the same object.
+  Exec("PRAGMA user_version = " + std::to_string(kHistoryVersion));
+  EXPECT_TRUE(writer.Open(m_path, &error, &notice)) << error;
+  EXPECT_FALSE(writer.RefusedAsNewer());
 }
 
 TEST(HistoryPath, XdgDataHomeThenHome) {

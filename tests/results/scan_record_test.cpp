@@ -124,6 +124,12 @@ TEST(ScanRecord, AnythingElseIsRefusedWithOneLine) {
     huge = Replace(good, "\"samples\": [", "\"samples\": [" + items);
   }
   const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  std::string deepObject;
+  for (int i = 0; i < 150000; ++i) deepObject += "{\"a\":";
+  deepObject += "1" + std::string(150000, '}');
+  // Early in the document: the parser copies a value there as the object
+  // grows, once per level, and that copy is what crashed.
+  const std::string deepEarly = Replace(good, "\"program\": \"velmo-cli\"", "\"program\": " + deep);
   const struct {
     const char* name;
     std::string text;
@@ -134,7 +140,17 @@ TEST(ScanRecord, AnythingElseIsRefusedWithOneLine) {
       {"truncated", good.substr(0, good.size() / 2), "not JSON"},
       {"NaN", Replace(good, "\"te\": 300", "\"te\": NaN"), "not JSON"},
       {"array", "[1,2,3]", "not a Velmo scan record"},
-      {"deep nesting", deep, "not a Velmo scan record"},
+      {"deep nesting", deep, "nested too deeply"},
+      {"deep objects", deepObject, "nested too deeply"},
+      {"deep value early", deepEarly, "nested too deeply"},
+      {"deep objects early",
+       Replace(good, "\"program\": \"velmo-cli\"", "\"program\": " + deepObject),
+       "nested too deeply"},
+      {"one level too deep",
+       Replace(good, "\"statistics\": {",
+               "\"statistics\": " + std::string(kRecordMaxDepth, '[') +
+                   std::string(kRecordMaxDepth, ']') + ", \"x\": {"),
+       "nested too deeply"},
       {"other format", Replace(good, "velmo-scan", "velmo-report"), "not a Velmo scan record"},
       {"newer", Replace(good, "\"version\": 2", "\"version\": 3"), "newer"},
       {"huge version", Replace(good, "\"version\": 2", "\"version\": 18446744073709551615"),
@@ -178,6 +194,24 @@ TEST(ScanRecord, AnythingElseIsRefusedWithOneLine) {
     EXPECT_EQ(error.find('\n'), std::string::npos) << c.name;
     EXPECT_LT(error.size(), 200u) << c.name;
   }
+}
+
+// The depth is counted on brackets outside strings, and a document at the
+// limit reads.
+TEST(ScanRecord, NestingUpToTheLimitReads) {
+  ScanRecord example = Example();
+  example.drive.name = std::string(500, '[') + std::string(300, '{') + "\\\"[";
+  const std::string good = WriteRecordJson(example);
+  ScanRecord record;
+  std::string error;
+  EXPECT_TRUE(ReadRecordJson(good, &record, &error)) << error;
+  EXPECT_EQ(record, example);
+  // The record's object is one level; an ignored member may go down to the limit.
+  const std::string atLimit =
+      Replace(good, "\"statistics\": {",
+              "\"x\": " + std::string(kRecordMaxDepth - 1, '[') +
+                  std::string(kRecordMaxDepth - 1, ']') + ", \"statistics\": {");
+  EXPECT_TRUE(ReadRecordJson(atLimit, &record, &error)) << error;
 }
 
 // Records written before the outcome carried its cause still read: no cause,
@@ -234,7 +268,13 @@ TEST(ScanRecord, FilesAreNamedInTheirErrors) {
   ScanRecord record;
   std::string error;
   EXPECT_FALSE(LoadRecordFile("/nonexistent-dir/run.json", &record, &error));
-  EXPECT_EQ(error, "/nonexistent-dir/run.json: cannot be read");
+  RecordLoadError kind = RecordLoadError::kNone;
+  EXPECT_FALSE(LoadRecordFile("/nonexistent-dir/run.json", &record, &error, &kind));
+  EXPECT_EQ(error, "/nonexistent-dir/run.json: no such file");
+  EXPECT_EQ(kind, RecordLoadError::kUnreadable);
+  EXPECT_FALSE(LoadRecordFile("/dev/zero", &record, &error, &kind));
+  EXPECT_EQ(error, "/dev/zero: is a character device, not a file");
+  EXPECT_EQ(kind, RecordLoadError::kUnreadable);
   const std::string iso = CurrentIsoTime();
   ASSERT_EQ(iso.size(), 25u) << iso;
   EXPECT_EQ(iso[10], 'T');
