@@ -5,14 +5,31 @@
 #include "results/report_file_name.h"
 #include "results/report_output.h"
 
-const char kReportFileTypes[] =
-    "PDF document (*.pdf)|*.pdf|PNG picture (*.png)|*.png|HTML page (*.html)|*.html";
+std::vector<ReportFormat> ExportReportTypes() {
+  std::vector<ReportFormat> types;
+  for (const ReportFormatRow& row : ReportFormats()) {
+    if (row.exportDefault) types.insert(types.begin(), row.format);
+    if (!row.exportDefault) types.push_back(row.format);
+  }
+  return types;
+}
 
-namespace {
+std::string ExportReportWildcard() {
+  std::string wildcard;
+  for (ReportFormat format : ExportReportTypes()) {
+    const ReportFormatRow& row = ReportFormatRowOf(format);
+    const std::string pattern = std::string("*.") + row.extension;
+    wildcard +=
+        (wildcard.empty() ? "" : "|") + std::string(row.fileType) + " (" + pattern + ")|" + pattern;
+  }
+  return wildcard;
+}
 
-constexpr ReportFormat kTypeOrder[] = {ReportFormat::kPdf, ReportFormat::kPng, ReportFormat::kHtml};
-
-}  // namespace
+ReportFormat ExportReportTypeAt(int filterIndex) {
+  const std::vector<ReportFormat> types = ExportReportTypes();
+  const bool inRange = filterIndex >= 0 && static_cast<size_t>(filterIndex) < types.size();
+  return types[inRange ? static_cast<size_t>(filterIndex) : 0];
+}
 
 bool ExportReport(wxWindow* parent, const std::vector<ScanRecord>& records,
                   const std::function<bool(const std::string&, std::string*)>& pathHook,
@@ -22,19 +39,20 @@ bool ExportReport(wxWindow* parent, const std::vector<ScanRecord>& records,
     *error = "There is no run to report yet.";
     return false;
   }
-  const std::string defaultName = DefaultReportFileName(records.front(), "pdf", records.size());
+  const std::string defaultName = DefaultReportFileName(
+      records.front(), ReportFormatExtension(ExportReportTypeAt(0)), records.size());
   std::string path;
   int typeIndex = 0;
   if (pathHook) {
     if (!pathHook(defaultName, &path)) return true;
   } else {
     wxFileDialog dialog(parent, "Export Report", "", wxString::FromUTF8(defaultName),
-                        kReportFileTypes, wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+                        ExportReportWildcard(), wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
     if (dialog.ShowModal() != wxID_OK) return true;
     path = dialog.GetPath().utf8_string();
     typeIndex = dialog.GetFilterIndex();
   }
-  ReportFormat format = kTypeOrder[typeIndex >= 0 && typeIndex < 3 ? typeIndex : 0];
+  ReportFormat format = ExportReportTypeAt(typeIndex);
   if (!ReportFormatOfName(path, &format)) path += std::string(".") + ReportFormatExtension(format);
   // The one writer of report files, as velmo-cli's.
   CReportOutput output(path, format);

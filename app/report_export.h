@@ -1,6 +1,6 @@
 // File, Export Report...: the report of the window's run (or runs) to a
-// PNG, PDF or HTML file chosen in a file dialog offering the three types,
-// under the default name velmo-YYYYMMDD-HHMMSS-MID-SPEED.ext.
+// file chosen in a file dialog offering every report format, under the
+// default name velmo-YYYYMMDD-HHMMSS-MID-SPEED.ext.
 //
 // UI thread only.
 #pragma once
@@ -9,12 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "results/report_format.h"
 #include "results/scan_record.h"
 
 class wxWindow;
 
-// The wildcard of the file dialog, PDF first.
-extern const char kReportFileTypes[];
+// The file dialog's types, the export default (PDF) first, and its wildcard.
+std::vector<ReportFormat> ExportReportTypes();
+std::string ExportReportWildcard();
+// The format of the type chosen; the first for an index out of range.
+ReportFormat ExportReportTypeAt(int filterIndex);
 
 // pathHook stands in for the file dialog in tests: it gets the default name
 // and gives the chosen path (false: cancelled). The format comes from the

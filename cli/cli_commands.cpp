@@ -1,5 +1,7 @@
 #include "cli/cli_commands.h"
 
+#include <cstring>
+
 #include "cli/cli_options.h"
 #include "cli/doctor_command.h"
 #include "cli/drives_command.h"
@@ -11,6 +13,7 @@
 #include "cli/smart_command.h"
 #include "cli/watch_command.h"
 #include "cli/watch_options.h"
+#include "results/report_format.h"
 #include "session/drive_session.h"
 
 namespace {
@@ -41,27 +44,35 @@ std::string IdentifyUsage() {
          kCommonOptions;
 }
 
+std::string Extension(const ReportFormatRow& row) { return row.extension; }
+
 std::string ScanUsage() {
-  return std::string(
-             "usage: velmo-cli [options] scan [--speed 2.4X|4X|6X|8X|10X|12X|16X]\n"
-             "                 [--density normal|full|quick] [--log FILE] [--csv FILE]\n"
-             "                 [--json FILE] [--chart FILE.bmp] [--report FILE.png|pdf|html]\n"
-             "\n"
-             "Samples TE and FE across the whole disc at one write speed, writes every\n"
-             "sample to the log and ends with the verdict (exit 0 ok, 1 not recommended).\n"
-             "\n"
-             "  --speed SPEED          one of the disc's write speeds (default: the first it "
-             "lists)\n"
-             "  --density D            how closely the disc is sampled (default normal)\n"
-             "  --log FILE             the scan log (default TEFE.txt)\n"
-             "  --csv FILE             every sample as CSV\n"
-             "  --json FILE            the run as a scan record: disc, settings, every sample,\n"
-             "                         statistics and outcome as JSON\n"
-             "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
-             "  --no-history           do not keep this run in the history\n"
-             "  --report FILE.png|pdf|html\n"
-             "                         the run's report page; png, pdf or html alone gives\n"
-             "                         velmo-YYYYMMDD-HHMMSS-MID-SPEED.EXT here\n") +
+  const std::string extensions = ReportFormatWords(Extension, "|", "|");
+  return "usage: velmo-cli [options] scan [--speed 2.4X|4X|6X|8X|10X|12X|16X]\n"
+         "                 [--density normal|full|quick] [--log FILE] [--csv FILE]\n"
+         "                 [--json FILE] [--chart FILE.bmp] [--report FILE." +
+         extensions +
+         "]\n"
+         "\n"
+         "Samples TE and FE across the whole disc at one write speed, writes every\n"
+         "sample to the log and ends with the verdict (exit 0 ok, 1 not recommended).\n"
+         "\n"
+         "  --speed SPEED          one of the disc's write speeds (default: the first it "
+         "lists)\n"
+         "  --density D            how closely the disc is sampled (default normal)\n"
+         "  --log FILE             the scan log (default TEFE.txt)\n"
+         "  --csv FILE             every sample as CSV\n"
+         "  --json FILE            the run as a scan record: disc, settings, every sample,\n"
+         "                         statistics and outcome as JSON\n"
+         "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
+         "  --no-history           do not keep this run in the history\n"
+         "  --report FILE." +
+         extensions +
+         "\n"
+         "                         the run's report page; " +
+         ReportFormatWords(Extension, ", ", " or ") +
+         " alone gives\n"
+         "                         velmo-YYYYMMDD-HHMMSS-MID-SPEED.EXT here\n" +
          kCommonOptions;
 }
 
@@ -98,6 +109,12 @@ int RunWatch(CDriveSession& session, const CliOptions& options, std::FILE* out, 
   return RunWatchCommand(session, options, out, err);
 }
 
+std::string UpperExtension(const ReportFormatRow& row) {
+  std::string text = row.extension;
+  for (char& c : text) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  return text;
+}
+
 constexpr unsigned kScanOptions = kTakesSpeed | kTakesDensity | kTakesLog | kTakesCsv | kTakesJson |
                                   kTakesChart | kTakesReport | kTakesDriveAll;
 
@@ -114,7 +131,7 @@ const std::vector<CliCommand>& CliCommands() {
       {"smart", "one TE/FE sample near the rim at every write speed of the disc", SmartUsage,
        kTakesJson | kTakesDriveAll, RunSmart, nullptr, nullptr, nullptr},
       {"doctor", "what stands between you and a scan, per drive, with the fixing command", nullptr,
-       0, nullptr, nullptr, RunDoctorMain, IsDoctorCommand},
+       0, nullptr, nullptr, RunDoctorMain, IsDoctorCommand, "[--json]"},
       {"history", "the kept runs of velmo and velmo-cli, newest first, filtered",
        [] { return RecordCommandUsage("history"); }, 0, nullptr, RunHistoryCommand, nullptr,
        nullptr},
@@ -123,7 +140,9 @@ const std::vector<CliCommand>& CliCommands() {
       {"compare", "runs side by side, their differences, and an overlaid chart",
        [] { return RecordCommandUsage("compare"); }, 0, nullptr, RunCompareCommand, nullptr,
        nullptr},
-      {"report", "one page (PNG, PDF or HTML) of recorded runs; several compare",
+      {"report",
+       "one page (" + ReportFormatWords(UpperExtension, ", ", " or ") +
+           ") of recorded runs; several compare",
        ReportCommandUsage, 0, nullptr, RunReportCommand, nullptr, nullptr},
       {"watch", "scan every blank disc that is inserted, one line each (watch --help)",
        WatchCommandUsage, kTakesSpeed | kTakesDensity | kTakesWatchOptions | kTakesDriveAll,
@@ -140,4 +159,32 @@ const CliCommand* FindCliCommand(const std::string& name) {
     if (name == command.name) return &command;
   }
   return nullptr;
+}
+
+std::string CliCommandNames() {
+  const std::vector<CliCommand>& commands = CliCommands();
+  std::string names;
+  for (size_t i = 0; i < commands.size(); ++i) {
+    if (i > 0) names += i + 1 == commands.size() ? " or " : ", ";
+    names += commands[i].name;
+  }
+  return names;
+}
+
+std::string CliCommandSynopses() {
+  const std::string indent(std::strlen("usage: "), ' ');
+  std::string text;
+  for (const CliCommand& command : CliCommands()) {
+    if (command.usage == nullptr) {
+      text += indent + "velmo-cli " + command.name +
+              (command.synopsis != nullptr ? std::string(" ") + command.synopsis : "") + "\n";
+      continue;
+    }
+    // The usage's lines up to its first blank one, "usage: " taken off.
+    const std::string usage = command.usage();
+    const size_t end = usage.find("\n\n");
+    text += indent +
+            usage.substr(indent.size(), end == std::string::npos ? end : end + 1 - indent.size());
+  }
+  return text;
 }

@@ -25,7 +25,7 @@ enum CliOptionSet : unsigned {
 
 struct CliCommand {
   const char* name;
-  const char* summary;     // its line under "commands:" in velmo-cli --help
+  std::string summary;     // its line under "commands:" in velmo-cli --help
   std::string (*usage)();  // velmo-cli COMMAND --help; null: velmo-cli --help
   unsigned options;        // CliOptionSet bits
 
@@ -38,6 +38,9 @@ struct CliCommand {
   // tells whether a command line is its.
   int (*ownMain)(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
   bool (*claims)(const std::vector<std::string>& args);
+  // Its arguments in velmo-cli --help's synopsis when it has no usage of its
+  // own (otherwise the usage's first lines are its synopsis).
+  const char* synopsis = nullptr;
 };
 
 // In the order velmo-cli --help lists them.
@@ -45,6 +48,9 @@ const std::vector<CliCommand>& CliCommands();
 // nullptr for an unknown name.
 const CliCommand* FindCliCommand(const std::string& name);
 
-// The commands a usage error names when none or an unknown one is given.
-inline constexpr char kCliCommandNames[] =
-    "drives, identify, scan, smart, history, show, compare, report, doctor or recover";
+// The commands a usage error names when none or an unknown one is given:
+// "drives, identify, ... or recover".
+std::string CliCommandNames();
+// velmo-cli --help's lines naming each command with its arguments, one
+// command after the other, every line indented as "usage: " is.
+std::string CliCommandSynopses();

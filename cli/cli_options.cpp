@@ -8,6 +8,7 @@
 #include "cli/watch_options.h"
 #include "console/scan_run.h"
 #include "console/smart_scan.h"
+#include "results/report_format.h"
 #include "results/report_output.h"
 
 namespace {
@@ -68,21 +69,11 @@ unsigned OptionBit(const std::string& name) {
 }  // namespace
 
 std::string CliUsage() {
+  const std::string extensions = ReportFormatWords(
+      [](const ReportFormatRow& row) { return std::string(row.extension); }, "|", "|");
   return "usage: velmo-cli [--simulate[=SCENARIO]] [--transport=spti|aspi] [--sim-latency=MS]\n"
-         "                 [--drive N] [--trace=FILE] drives | identify | scan | smart\n"
-         "                 | recover\n"
-         "       scan: [--speed 2.4X|4X|...|16X] [--density normal|full|quick]\n"
-         "             [--log FILE] [--csv FILE] [--json FILE]\n"
-         "             [--chart FILE.bmp] [--report FILE.png|pdf|html] [--no-history]\n"
-         "       smart: [--json FILE] [--no-history]\n"
-         "       velmo-cli history [--mid TEXT] [--drive TEXT] [--outcome OUTCOME]...\n"
-         "                         [--since DATE] [--json]\n"
-         "       velmo-cli show ID|FILE [--json]\n"
-         "       velmo-cli compare ID|FILE ID|FILE... [--chart FILE.png] [--json]\n"
-         "       velmo-cli report ID|FILE [ID|FILE...] [--png FILE] [--pdf FILE] [--html FILE]\n"
-         "       velmo-cli doctor [--json]\n"
-         "\n" +
-         CommandSummaries() +
+         "                 [--drive N|all] [--trace=FILE] COMMAND\n" +
+         CliCommandSynopses() + "\n" + CommandSummaries() +
          "\n"
          "scan options:\n"
          "  --speed 2.4X|4X|6X|8X|10X|12X|16X\n"
@@ -94,8 +85,12 @@ std::string CliUsage() {
          "  --json FILE            the run as a scan record (JSON; smart too)\n"
          "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
          "                         (any output FILE may be '-' for standard output)\n"
-         "  --report FILE.png|pdf|html\n"
-         "                         the run's report page (png|pdf|html alone: default name)\n"
+         "  --report FILE." +
+         extensions +
+         "\n"
+         "                         the run's report page (" +
+         extensions +
+         " alone: default name)\n"
          "  --no-history           do not keep this run in the history (scan and smart)\n"
          "\n"
          "options:\n"

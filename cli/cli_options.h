@@ -23,8 +23,8 @@ inline constexpr int kExitBusy = 75;          // another run holds the log or th
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C stopped the run (128 + SIGINT)
 
 struct CliOptions : RunOptions {
-  std::string command;                   // drives, identify, scan, smart, history, show, compare
-  std::vector<std::string> commandArgs;  // what follows history, show or compare
+  std::string command;                   // a name in the command table (cli_commands.h)
+  std::vector<std::string> commandArgs;  // what follows a command that reads its own
 
   // scan only
   std::optional<SpeedCode> speed;  // none: the first speed the disc lists
@@ -33,7 +33,7 @@ struct CliOptions : RunOptions {
   std::string csvFile;     // empty: none
   std::string jsonFile;    // empty: none
   std::string chartFile;   // empty: none
-  std::string reportFile;  // empty: none; FILE.png|pdf|html or png|pdf|html
+  std::string reportFile;  // empty: none; a report file, or its extension alone
 
   // watch only
   bool smart = false;     // --smart: Smart Scan instead of a scan

@@ -9,6 +9,7 @@
 #include "cli/cli_options.h"
 #include "cli/drive_fanout.h"
 #include "cli/standard_streams.h"
+#include "results/report_format.h"
 #include "results/terminal_text.h"
 #include "session/drive_session.h"
 #include "session/output_file.h"
@@ -25,8 +26,10 @@ void ListScenarios(std::FILE* out) {
 // The file --report names; empty for none or for a default name (made
 // from the run, so it cannot be known to clash yet).
 std::string ReportPath(const CliOptions& options) {
-  const std::string& value = options.reportFile;
-  return value == "png" || value == "pdf" || value == "html" ? "" : value;
+  for (const ReportFormatRow& row : ReportFormats()) {
+    if (options.reportFile == row.extension) return "";
+  }
+  return options.reportFile;
 }
 
 // Two outputs naming one file would overwrite or interleave each other:
@@ -78,7 +81,8 @@ int RunCommandLine(const std::vector<std::string>& args) {
     return kExitOk;
   }
   if (options->command.empty()) {
-    std::fprintf(stderr, "velmo-cli: no command given (%s); %s\n", kCliCommandNames, kCliHelpHint);
+    std::fprintf(stderr, "velmo-cli: no command given (%s); %s\n", CliCommandNames().c_str(),
+                 kCliHelpHint);
     return kExitUsage;
   }
   const std::string& command = options->command;
@@ -87,7 +91,7 @@ int RunCommandLine(const std::vector<std::string>& args) {
   if (row != nullptr && row->ownMain != nullptr) return row->ownMain(args, stdout, stderr);
   if (row == nullptr) {
     std::fprintf(stderr, "velmo-cli: unknown command '%s' (%s); %s\n",
-                 TerminalText(command).c_str(), kCliCommandNames, kCliHelpHint);
+                 TerminalText(command).c_str(), CliCommandNames().c_str(), kCliHelpHint);
     return kExitUsage;
   }
 

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -9,10 +10,11 @@
 #include "cli/cli_options.h"
 #include "cli/record_commands.h"
 #include "results/history.h"
+#include "results/report_format.h"
 #include "results/report_output.h"
 #include "results/scan_record.h"
-#include "session/output_file.h"
 #include "results/terminal_text.h"
+#include "session/output_file.h"
 
 namespace {
 
@@ -52,6 +54,8 @@ int LoadRecordArgument(const std::string& argument, std::unique_ptr<CHistory>* h
   return error->find("no run") == 0 ? kExitNoRecord : kExitBadRecord;
 }
 
+std::string Option(const ReportFormatRow& row) { return row.option; }
+
 struct ReportArguments {
   std::vector<std::string> records;
   std::vector<std::unique_ptr<CReportOutput>> outputs;
@@ -60,9 +64,6 @@ struct ReportArguments {
 
 bool ParseReportArguments(const std::vector<std::string>& args, ReportArguments* parsed,
                           std::string* error) {
-  const std::pair<const char*, ReportFormat> formats[] = {{"--png", ReportFormat::kPng},
-                                                          {"--pdf", ReportFormat::kPdf},
-                                                          {"--html", ReportFormat::kHtml}};
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     const std::string name = arg.substr(0, arg.find('='));
@@ -84,17 +85,17 @@ bool ParseReportArguments(const std::vector<std::string>& args, ReportArguments*
       return true;
     };
     bool matched = false;
-    for (const auto& [option, format] : formats) {
-      if (name != option) continue;
+    for (const ReportFormatRow& row : ReportFormats()) {
+      if (name != row.option) continue;
       matched = true;
       if (!takeValue()) return false;
       for (const auto& output : parsed->outputs) {
-        if (output->Format() == format) {
+        if (output->Format() == row.format) {
           *error = name + " given twice";
           return false;
         }
       }
-      parsed->outputs.push_back(std::make_unique<CReportOutput>(value, format));
+      parsed->outputs.push_back(std::make_unique<CReportOutput>(value, row.format));
     }
     if (matched) continue;
     if (name == "--paper") {
@@ -119,7 +120,7 @@ bool ParseReportArguments(const std::vector<std::string>& args, ReportArguments*
     return false;
   }
   if (parsed->outputs.empty()) {
-    *error = "report needs at least one of --png, --pdf or --html";
+    *error = "report needs at least one of " + ReportFormatWords(Option, ", ", " or ");
     return false;
   }
   // Under any spelling: ./a.pdf and a.pdf, a symlink, - and /dev/stdout.
@@ -140,16 +141,24 @@ bool ParseReportArguments(const std::vector<std::string>& args, ReportArguments*
 }  // namespace
 
 std::string ReportCommandUsage() {
-  return "usage: velmo-cli report ID|FILE [ID|FILE...] [--png FILE] [--pdf FILE] [--html FILE]\n"
+  std::string optionHelp;
+  for (const ReportFormatRow& row : ReportFormats()) {
+    std::string option = row.option + std::string(" FILE");
+    option.resize(std::max<size_t>(option.size() + 1, 23), ' ');
+    optionHelp += "  " + option + row.optionHelp + "\n";
+  }
+  return "usage: velmo-cli report ID|FILE [ID|FILE...] " +
+         ReportFormatWords(
+             [](const ReportFormatRow& row) { return "[" + std::string(row.option) + " FILE]"; },
+             " ", " ") +
+         "\n"
          "                        [--paper a4|letter]\n"
          "\n"
          "Writes the report of a recorded run: the disc, the drive, the settings, the\n"
          "chart, the statistics and the verdict on one page. Several records make one\n"
          "comparison report. At least one output is needed:\n"
-         "\n"
-         "  --png FILE             the page as a picture (144 dpi)\n"
-         "  --pdf FILE             the page as a PDF with searchable text\n"
-         "  --html FILE            one self-contained HTML file (chart embedded)\n"
+         "\n" +
+         optionHelp +
          "  --paper a4|letter      the page size (default: from the locale's LC_PAPER)\n"
          "\n"
          "ID is a run kept in the history (velmo-cli history lists them); FILE a record\n"

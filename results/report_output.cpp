@@ -5,12 +5,16 @@
 #include "results/report_file_name.h"
 
 std::unique_ptr<CReportOutput> ReportOutputFor(const std::string& value, std::string* error) {
-  ReportFormat format;
-  for (ReportFormat bare : {ReportFormat::kPng, ReportFormat::kPdf, ReportFormat::kHtml}) {
-    if (value == ReportFormatExtension(bare)) return std::make_unique<CReportOutput>(".", bare);
+  for (const ReportFormatRow& row : ReportFormats()) {
+    if (value == row.extension) return std::make_unique<CReportOutput>(".", row.format);
   }
+  ReportFormat format;
   if (!ReportFormatOfName(value, &format)) {
-    *error = "--report needs a file name ending in .png, .pdf or .html, not '" + value + "'";
+    *error = "--report needs a file name ending in " +
+             ReportFormatWords(
+                 [](const ReportFormatRow& row) { return "." + std::string(row.extension); }, ", ",
+                 " or ") +
+             ", not '" + value + "'";
     return nullptr;
   }
   return std::make_unique<CReportOutput>(value, format);

@@ -39,6 +39,7 @@ class CReportOutput {
   COutputFile m_file;
 };
 
-// What scan --report takes: FILE.png|pdf|html, or just png|pdf|html for the
-// default name in the current folder. None with *error for anything else.
+// What scan --report takes: a file name with a report extension, or just the
+// extension for the default name in the current folder. None with *error
+// for anything else.
 std::unique_ptr<CReportOutput> ReportOutputFor(const std::string& value, std::string* error);

@@ -16,11 +16,14 @@
 #include <wx/print.h>
 #include <wx/rawbmp.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "app/report_export.h"
 #include "app/report_printout.h"
 #include "app/scan_dlg.h"
 #include "res/resource_ids.h"
@@ -102,6 +105,14 @@ TEST_F(ReportWindowTest, ExportsTheRunThatEnded) {
   const std::string html = ReadFile("window.html");
   EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
   EXPECT_NE(html.find("data:image/png;base64,"), std::string::npos);
+  // Every format of the table, known by its extension in any case.
+  for (const ReportFormatRow& row : ReportFormats()) {
+    std::string upper = row.extension;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string name = "table." + upper;
+    Export(name);
+    EXPECT_EQ(Command("file -b --mime-type " + name), std::string(row.mimeType) + "\n") << name;
+  }
   EXPECT_EQ(m_messages.size(), 2u) << m_messages.back();
 
   // A folder that is not there: said, nothing left behind.
@@ -109,6 +120,28 @@ TEST_F(ReportWindowTest, ExportsTheRunThatEnded) {
   ASSERT_EQ(m_messages.size(), 3u);
   EXPECT_EQ(m_messages[2].rfind("The report could not be written: no/such/folder/r.pdf", 0), 0u)
       << m_messages[2];
+}
+
+// The file dialog's choices are the table's formats, each once, the export
+// default first, and the index the dialog gives back picks its own format.
+TEST(ExportReportTypes, EveryFormatIsOfferedOnceInTheDialogsOrder) {
+  const std::vector<ReportFormat> types = ExportReportTypes();
+  ASSERT_EQ(types.size(), ReportFormats().size());
+  EXPECT_TRUE(ReportFormatRowOf(types.front()).exportDefault);
+  std::string expected;
+  for (size_t i = 0; i < types.size(); ++i) {
+    EXPECT_EQ(std::count(types.begin(), types.end(), types[i]), 1);
+    EXPECT_EQ(ExportReportTypeAt(static_cast<int>(i)), types[i]);
+    const ReportFormatRow& row = ReportFormatRowOf(types[i]);
+    expected += (i == 0 ? "" : "|") + std::string(row.fileType) + " (*." + row.extension +
+                ")|*." + row.extension;
+  }
+  EXPECT_EQ(ExportReportWildcard(), expected);
+  EXPECT_EQ(ExportReportWildcard(),
+            "PDF document (*.pdf)|*.pdf|PNG picture (*.png)|*.png|HTML page (*.html)|*.html");
+  // wxFileDialog gives -1 when no type was chosen.
+  EXPECT_EQ(ExportReportTypeAt(-1), types.front());
+  EXPECT_EQ(ExportReportTypeAt(static_cast<int>(types.size())), types.front());
 }
 
 TEST_F(ReportWindowTest, StoppedRunReportsWhatItTook) {

@@ -4,10 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "results/report_format.h"
 
 namespace fs = std::filesystem;
 
@@ -123,6 +126,43 @@ TEST_F(ReportCli, RecordsToEveryFormatAndComparison) {
     EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
   }
   EXPECT_EQ(Sh("/usr/bin/python3 " VELMO_CHECK_HTML " ab.html").out, "ok\n");
+}
+
+// Each row of the format table, end to end: named in both helps and the
+// error for a wrong --report, taken by report's option, by scan --report as
+// a file name (any case) and alone, and written as what its MIME type says.
+TEST_F(ReportCli, EveryFormatOfTheTableRoundTrips) {
+  Record("dvd+r-yuden", "--speed 8X", "a.json");
+  const std::string reportHelp = Sh("\"$CLI\" report --help").out;
+  const std::string scanHelp = Sh("\"$CLI\" scan --help").out;
+  const std::string wrong = Sh("\"$CLI\" --simulate scan --report x.txt").err;
+  auto mimeOf = [&](const std::string& name) { return Sh("file -b --mime-type " + name).out; };
+  for (const ReportFormatRow& row : ReportFormats()) {
+    const std::string ext = row.extension;
+    const std::string mime = std::string(row.mimeType) + "\n";
+    SCOPED_TRACE(ext);
+    EXPECT_NE(reportHelp.find(std::string("[") + row.option + " FILE]"), std::string::npos);
+    EXPECT_NE(reportHelp.find(std::string("  ") + row.option + " FILE"), std::string::npos);
+    EXPECT_NE(scanHelp.find("|" + ext), std::string::npos);
+    EXPECT_NE(wrong.find("." + ext), std::string::npos) << wrong;
+
+    const Output report = Sh("\"$CLI\" report a.json " + std::string(row.option) + " r." + ext);
+    ASSERT_EQ(report.status, 0) << report.err;
+    EXPECT_EQ(mimeOf("r." + ext), mime);
+
+    std::string upper = ext;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string scan = "\"$CLI\" --simulate=dvd+r-yuden --sim-latency=0 --no-history scan ";
+    ASSERT_EQ(Sh(scan + "--report s." + upper).status, 0);
+    EXPECT_EQ(mimeOf("s." + upper), mime);
+    fs::create_directories(m_dir / ext);
+    ASSERT_EQ(Sh("cd " + ext + " && " + scan + "--log ../" + ext + ".log --report " + ext).status, 0);
+    std::vector<fs::path> named;
+    for (const auto& entry : fs::directory_iterator(m_dir / ext)) named.push_back(entry.path());
+    ASSERT_EQ(named.size(), 1u);
+    EXPECT_EQ(named[0].extension(), "." + ext);
+    EXPECT_EQ(mimeOf(named[0].string()), mime);
+  }
 }
 
 TEST_F(ReportCli, StandardOutputAndDefaultNames) {

@@ -1,0 +1,111 @@
+// The command table is the one list of velmo-cli's commands: the synopsis of
+// velmo-cli --help, the names a usage error gives and the man page's
+// COMMANDS section all hold every row of it, in its order.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/cli_commands.h"
+#include "cli/cli_options.h"
+#include "tests/cli/cli_process.h"
+
+namespace {
+
+std::string ManPage() {
+  std::ifstream in(VELMO_SOURCE_DIR "/packaging/velmo-cli.1");
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The lines of a man page section, from its .SH line to the next.
+std::vector<std::string> Section(const std::string& page, const std::string& name) {
+  std::vector<std::string> lines;
+  std::istringstream in(page);
+  bool inside = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(".SH ", 0) == 0) inside = line == ".SH " + name;
+    if (inside) lines.push_back(line);
+  }
+  return lines;
+}
+
+}  // namespace
+
+TEST(CommandTable, HelpSynopsisHoldsEveryCommandInTableOrder) {
+  const std::string help = CliUsage();
+  const std::string synopsis = help.substr(0, help.find("\ncommands:\n"));
+  size_t previous = 0;
+  for (const CliCommand& command : CliCommands()) {
+    SCOPED_TRACE(command.name);
+    std::string lines;
+    if (command.usage != nullptr) {
+      // The command's own usage lines, as its help has them.
+      const std::string usage = command.usage();
+      ASSERT_EQ(usage.rfind("usage: ", 0), 0u);
+      lines = "       " + usage.substr(7, usage.find("\n\n") + 1 - 7);
+    } else {
+      lines = std::string("       velmo-cli ") + command.name;
+    }
+    const size_t at = synopsis.find("\n" + lines);
+    ASSERT_NE(at, std::string::npos) << synopsis;
+    EXPECT_GT(at, previous);
+    previous = at;
+  }
+  EXPECT_EQ(CliUsage().rfind("usage: velmo-cli [--simulate", 0), 0u);
+}
+
+// Both usage errors without a known command list the table, as the binary says them.
+TEST(CommandTable, UsageErrorsNameEveryCommand) {
+  const std::string names = CliCommandNames();
+  size_t previous = 0;
+  for (const CliCommand& command : CliCommands()) {
+    const size_t at = names.find(command.name);
+    ASSERT_NE(at, std::string::npos) << command.name;
+    EXPECT_TRUE(at == 0 || at > previous) << command.name;
+    previous = at;
+  }
+  EXPECT_EQ(names.substr(names.rfind(' ') - 3), std::string(" or ") + CliCommands().back().name);
+
+  const std::string dir = testing::TempDir() + "/command_table_" + std::to_string(getpid());
+  std::filesystem::create_directories(dir);
+  SpawnOptions spawn;
+  spawn.cwd = dir;
+  const Finished unknown = Child({"--simulate", "frob"}, spawn).Wait();
+  EXPECT_EQ(unknown.code, kExitUsage);
+  EXPECT_EQ(unknown.err,
+            "velmo-cli: unknown command 'frob' (" + names + "); try 'velmo-cli --help'\n");
+  const Finished none = Child({"--simulate"}, spawn).Wait();
+  EXPECT_EQ(none.code, kExitUsage);
+  EXPECT_EQ(none.err, "velmo-cli: no command given (" + names + "); try 'velmo-cli --help'\n");
+  std::filesystem::remove_all(dir);
+}
+
+// Each command is one .TP entry, in the table's order, and nothing else is;
+// the synopsis names every command too.
+TEST(CommandTable, ManPageCommandsAreTheTable) {
+  const std::string page = ManPage();
+  ASSERT_FALSE(page.empty()) << VELMO_SOURCE_DIR "/packaging/velmo-cli.1";
+  const std::vector<std::string> section = Section(page, "COMMANDS");
+  std::vector<std::string> entries;
+  for (size_t i = 1; i < section.size(); ++i) {
+    if (section[i - 1] == ".TP") {
+      EXPECT_EQ(section[i].rfind(".B ", 0), 0u) << "an entry must start with its name: "
+                                                << section[i];
+      entries.push_back(section[i].substr(3));
+    } else if (section[i].rfind(".B ", 0) == 0 && FindCliCommand(section[i].substr(3))) {
+      ADD_FAILURE() << section[i] << " runs into the entry before: no .TP";
+    }
+  }
+  std::vector<std::string> names;
+  for (const CliCommand& command : CliCommands()) names.push_back(command.name);
+  EXPECT_EQ(entries, names);
+
+  std::string synopsis;
+  for (const std::string& line : Section(page, "SYNOPSIS")) synopsis += line + "\n";
+  for (const std::string& name : names) {
+    EXPECT_NE(synopsis.find(".B " + name + "\n"), std::string::npos) << name;
+  }
+}
