@@ -133,8 +133,8 @@ TEST(ExportReportTypes, EveryFormatIsOfferedOnceInTheDialogsOrder) {
     EXPECT_EQ(std::count(types.begin(), types.end(), types[i]), 1);
     EXPECT_EQ(ExportReportTypeAt(static_cast<int>(i)), types[i]);
     const ReportFormatRow& row = ReportFormatRowOf(types[i]);
-    expected += (i == 0 ? "" : "|") + std::string(row.fileType) + " (*." + row.extension +
-                ")|*." + row.extension;
+    expected += (i == 0 ? "" : "|") + std::string(row.fileType) + " (*." + row.extension + ")|*." +
+                row.extension;
   }
   EXPECT_EQ(ExportReportWildcard(), expected);
   EXPECT_EQ(ExportReportWildcard(),

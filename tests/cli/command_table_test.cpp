@@ -92,8 +92,8 @@ TEST(CommandTable, ManPageCommandsAreTheTable) {
   std::vector<std::string> entries;
   for (size_t i = 1; i < section.size(); ++i) {
     if (section[i - 1] == ".TP") {
-      EXPECT_EQ(section[i].rfind(".B ", 0), 0u) << "an entry must start with its name: "
-                                                << section[i];
+      EXPECT_EQ(section[i].rfind(".B ", 0), 0u)
+          << "an entry must start with its name: " << section[i];
       entries.push_back(section[i].substr(3));
     } else if (section[i].rfind(".B ", 0) == 0 && FindCliCommand(section[i].substr(3))) {
       ADD_FAILURE() << section[i] << " runs into the entry before: no .TP";

@@ -158,7 +158,8 @@ TEST_F(ReportCli, EveryFormatOfTheTableRoundTrips) {
     ASSERT_EQ(Sh(scan + "--report s." + upper).status, 0);
     EXPECT_EQ(mimeOf("s." + upper), mime);
     fs::create_directories(m_dir / ext);
-    ASSERT_EQ(Sh("cd " + ext + " && " + scan + "--log ../" + ext + ".log --report " + ext).status, 0);
+    ASSERT_EQ(Sh("cd " + ext + " && " + scan + "--log ../" + ext + ".log --report " + ext).status,
+              0);
     std::vector<fs::path> named;
     for (const auto& entry : fs::directory_iterator(m_dir / ext)) named.push_back(entry.path());
     ASSERT_EQ(named.size(), 1u);
