@@ -1,6 +1,7 @@
 #include "app/scan_worker.h"
 
 #include "chart/graph_ctrl.h"
+#include "session/output_file.h"
 
 class CScanWorker::Chart : public ScanChart {
  public:
@@ -143,7 +144,7 @@ CScanWorker::CScanWorker(ScanSettings& settings, CGraphCtrl& graph, ScanWindow& 
                          std::string logPath)
     : m_chart(std::make_unique<Chart>(graph)),
       m_sink(std::make_unique<Sink>(window, std::move(post))),
-      m_run(settings, *m_chart, *m_sink, std::move(logPath)) {}
+      m_run(settings, *m_chart, *m_sink, OutputStreamOpener(logPath)) {}
 
 CScanWorker::~CScanWorker() {
   RequestStop();

@@ -23,6 +23,7 @@
 #include "console/scan_run.h"
 #include "console/smart_scan.h"
 #include "device/device_manager.h"
+#include "session/output_file.h"
 #include "simulator/sim_drive.h"
 #include "simulator/sim_host.h"
 #include "simulator/sim_scenarios.h"
@@ -205,7 +206,7 @@ void BM_FullDensityDlRun(benchmark::State& state) {
   int samplesPerRun = 0;
   for (auto _ : state) {
     NullSink sink;
-    CScanRun run(settings, chart, sink, logPath);
+    CScanRun run(settings, chart, sink, OutputStreamOpener(logPath));
     const int64_t driveBefore = session.DriveNs();
     const auto start = Clock::now();
     run.Run();

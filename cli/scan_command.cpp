@@ -151,7 +151,7 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   ScanSettings settings;
   CRunChart chart(!options.chartFile.empty());
   CScanConsole console(out, isatty(fileno(out)) == 1);
-  CScanRun run(settings, chart, console, options.logFile);
+  CScanRun run(settings, chart, console, OutputStreamOpener(options.logFile));
   interrupt.OnInterrupt([&run] { run.RequestStop(); });
 
   DiscWait discWait = wait;

@@ -9,7 +9,6 @@
 
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
-#include "session/output_file.h"
 
 namespace {
 
@@ -97,8 +96,8 @@ std::string FormatLogLine(int32_t lba, uint16_t te, uint16_t fe) {
   return std::string(line) + tail + "\r\n";
 }
 
-CScanRun::CScanRun(ScanSettings& settings, ScanChart& chart, ScanSink& sink, std::string logPath)
-    : m_settings(settings), m_chart(chart), m_sink(sink), m_logPath(std::move(logPath)) {}
+CScanRun::CScanRun(ScanSettings& settings, ScanChart& chart, ScanSink& sink, LogOpener openLog)
+    : m_settings(settings), m_chart(chart), m_sink(sink), m_openLog(std::move(openLog)) {}
 
 void CScanRun::RequestStop() {
   std::lock_guard<std::mutex> hold(m_outputLock);
@@ -163,10 +162,7 @@ void CScanRun::Run() {
     std::lock_guard<std::mutex> hold(m_outputLock);
     if (m_stop) return;
     m_sink.SetScanning(true);
-    // A device or FIFO as the log is written in place; a file is emptied in
-    // place, keeping its mode and links.
-    std::string error;
-    const int fd = OpenOutputStream(m_logPath, &error);
+    const int fd = m_openLog();
     m_log = fd >= 0 ? fdopen(fd, "w") : nullptr;
     if (m_log == nullptr && fd >= 0) close(fd);
     if (m_log == nullptr) {

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -99,11 +100,14 @@ int32_t GetSampleStep(int32_t lba, int32_t densityStep, DiscTypeCode discType, i
 std::string FormatLogHeader();  // with its CR LF
 std::string FormatLogLine(int32_t lba, uint16_t te, uint16_t fe);
 
+// Opens the log when the run starts (not before: a run stopped before its
+// start must not create it). A descriptor, or -1 with errno set. The front
+// end chooses how an output is opened; the run only writes lines.
+using LogOpener = std::function<int()>;
+
 class CScanRun {
  public:
-  // logPath: where TEFE.txt goes (the current directory's by default).
-  CScanRun(ScanSettings& settings, ScanChart& chart, ScanSink& sink,
-           std::string logPath = kLogFileName);
+  CScanRun(ScanSettings& settings, ScanChart& chart, ScanSink& sink, LogOpener openLog);
 
   // The whole run, on the calling thread (the worker).
   void Run();
@@ -129,7 +133,7 @@ class CScanRun {
   ScanSettings& m_settings;
   ScanChart& m_chart;
   ScanSink& m_sink;
-  std::string m_logPath;
+  LogOpener m_openLog;
   std::FILE* m_log = nullptr;
   long m_logBytes = 0;  // what the log holds in whole lines
   int m_logError = 0;

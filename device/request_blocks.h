@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "commands/mmc_vocabulary.h"
+#include "device/mmc_vocabulary.h"
 
 #pragma pack(push, 1)
 

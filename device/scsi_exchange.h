@@ -15,7 +15,7 @@
 #include <cstring>
 #include <string>
 
-#include "commands/mmc_vocabulary.h"
+#include "device/mmc_vocabulary.h"
 #include "device/sense.h"
 
 // ExecuteCommand's results.

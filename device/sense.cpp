@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "commands/mmc_vocabulary.h"
+#include "device/mmc_vocabulary.h"
 
 SenseInfo DecodeSense(const uint8_t* sense, size_t length) {
   SenseInfo info;

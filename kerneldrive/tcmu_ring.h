@@ -14,7 +14,7 @@
 #include <functional>
 #include <vector>
 
-#include "commands/mmc_vocabulary.h"
+#include "device/mmc_vocabulary.h"
 
 // One data buffer of a command, inside the mapping.
 struct TcmuBuffer {

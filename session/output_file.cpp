@@ -407,6 +407,17 @@ int OpenOutputStream(const std::string& path, std::string* error) {
   } else {
     fd = ::open(target.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666);
   }
-  if (fd < 0) *error = Why(path, errno);
+  if (fd < 0) {
+    const int why = errno;
+    *error = Why(path, why);
+    errno = why;
+  }
   return fd;
+}
+
+std::function<int()> OutputStreamOpener(const std::string& path) {
+  return [path] {
+    std::string error;
+    return OpenOutputStream(path, &error);
+  };
 }

@@ -18,6 +18,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -127,3 +128,7 @@ class COutputFile {
 // same rules, a regular file emptied in place (so it keeps its mode, owner
 // and links). The descriptor, or -1 with *error.
 int OpenOutputStream(const std::string& path, std::string* error);
+
+// OpenOutputStream of path when called, for a run that opens its log as it
+// starts: the descriptor, or -1 with errno.
+std::function<int()> OutputStreamOpener(const std::string& path);

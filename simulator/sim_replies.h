@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "commands/mmc_vocabulary.h"
+#include "device/mmc_vocabulary.h"
 #include "simulator/sim_disc.h"
 #include "simulator/tefe_model.h"
 

@@ -14,6 +14,7 @@
 #include "commands/disc_globals.h"
 #include "device/big_endian.h"
 #include "device/device_manager.h"
+#include "session/output_file.h"
 #include "tests/support/scripted_bus.h"
 
 namespace {
@@ -100,7 +101,7 @@ class ScanRunTest : public ScriptedBusTest {
     settings.densityStep = mode == kDensityFull ? kFullDensityStep : kNormalDensityStep;
   }
   void Run() {
-    CScanRun run(settings, chart, sink, logPath);
+    CScanRun run(settings, chart, sink, OutputStreamOpener(logPath));
     run.Run();
     EXPECT_TRUE(run.Finished());
   }
@@ -225,7 +226,7 @@ TEST_F(ScanRunTest, AFailureAtTheFirstSampleLeavesOnlyTheHeader) {
 }
 
 TEST_F(ScanRunTest, AnUnwritableLogStopsBeforeAnything) {
-  CScanRun run(settings, chart, sink, "/nonexistent-dir/TEFE.txt");
+  CScanRun run(settings, chart, sink, OutputStreamOpener("/nonexistent-dir/TEFE.txt"));
   run.Run();
   EXPECT_EQ(sink.events, (std::vector<std::string>{"scanning", "log failed", "idle"}));
   EXPECT_TRUE(chart.calls.empty());
@@ -255,7 +256,7 @@ TEST_F(ScanRunTest, ALogThatFillsUpEndsTheRunWithWholeLines) {
   EXPECT_EXIT(fillUp(), ::testing::ExitedWithCode(0), "");
 
   // A device that takes nothing: not even the header.
-  CScanRun full(settings, chart, sink, "/dev/full");
+  CScanRun full(settings, chart, sink, OutputStreamOpener("/dev/full"));
   full.Run();
   EXPECT_EQ(sink.events, (std::vector<std::string>{
                              "scanning", "write failed " + std::to_string(ENOSPC), "idle"}));
@@ -338,7 +339,7 @@ TEST_F(ScanRunTest, ChangesDuringARunApplyFromTheNextSample) {
 }
 
 TEST_F(ScanRunTest, AStopKeepsTheLinesSoFarAndEndsSilently) {
-  CScanRun run(settings, chart, sink, logPath);
+  CScanRun run(settings, chart, sink, OutputStreamOpener(logPath));
   // STOP arrives while the fourth sample command is with the drive.
   int sent = 0;
   drive.OnEach(0xFD, [&](const ScsiExchange&) {
@@ -357,7 +358,7 @@ TEST_F(ScanRunTest, AStopKeepsTheLinesSoFarAndEndsSilently) {
   // A run stopped before it starts does nothing at all, not even open the log.
   std::remove(logPath.c_str());
   RecordingSink quiet;
-  CScanRun early(settings, chart, quiet, logPath);
+  CScanRun early(settings, chart, quiet, OutputStreamOpener(logPath));
   early.RequestStop();
   early.Run();
   EXPECT_TRUE(quiet.events.empty());

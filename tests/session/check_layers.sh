@@ -1,26 +1,46 @@
 #!/bin/sh
-# The front ends stand on the core and never on each other: nothing in app/
-# includes cli/ or the simulator (the window reaches it through session/),
-# nothing in cli/ includes app/, and the window does not link velmo-cli's
-# library. files/, the bottom, includes nothing of the rest. Prints every offending line and fails on any.
+# The layers, bottom first; a folder includes only its own headers and those
+# of lower layers, never a higher one nor a sibling of its own layer:
+#   files < device < commands < chart, res < console, simulator < session
+#     < results, snapshot, links < cli, app, kerneldrive
+# So the front ends never include each other, and the core never reaches up
+# into a front end. Besides, the window reaches the simulator only through
+# session/, and does not link velmo-cli's library. Prints every offending
+# line and fails on any.
 # usage: check_layers.sh SOURCE_ROOT
 root=${1:?usage: check_layers.sh SOURCE_ROOT}
+layers="files device commands chart,res console,simulator session results,snapshot,links cli,app,kerneldrive"
 status=0
-hits() {
-  # $1: folder, $2: what it must not include
-  found=$(grep -rnE "^[[:space:]]*#[[:space:]]*include[[:space:]]+\"$2/" "$root/$1" 2>/dev/null)
-  if [ -n "$found" ]; then
-    printf '%s\n' "$found"
-    status=1
-  fi
+
+rank_of() {
+  n=0
+  for layer in $layers; do
+    case ",$layer," in *",$1,"*) echo $n; return ;; esac
+    n=$((n + 1))
+  done
+  echo -1
 }
-hits app cli
-hits app simulator
-hits cli app
-# files/ is the bottom of the layers: it includes nothing of the project's
-# but its own headers.
-found=$(grep -rnE "^[[:space:]]*#[[:space:]]*include[[:space:]]+\"" "$root/files" 2>/dev/null |
-  grep -vE "#[[:space:]]*include[[:space:]]+\"files/")
+
+for folder in $(echo "$layers" | tr ',' ' '); do
+  [ -d "$root/$folder" ] || continue
+  own=$(rank_of "$folder")
+  grep -rnE "^[[:space:]]*#[[:space:]]*include[[:space:]]+\"[a-z_]+/" "$root/$folder" 2>/dev/null |
+    sort -t: -k1,1 -k2,2n |
+    while IFS= read -r line; do
+      target=$(printf '%s\n' "$line" | sed -E 's/^[^:]*:[0-9]+:[[:space:]]*#[[:space:]]*include[[:space:]]+"([a-z_]+)\/.*/\1/')
+      [ "$target" = "$folder" ] && continue
+      other=$(rank_of "$target")
+      [ "$other" -lt 0 ] && continue # tests/, a system header in quotes
+      if [ "$other" -ge "$own" ]; then printf '%s\n' "$line"; fi
+    done
+done >"${TMPDIR:-/tmp}/velmo-layers.$$"
+if [ -s "${TMPDIR:-/tmp}/velmo-layers.$$" ]; then
+  cat "${TMPDIR:-/tmp}/velmo-layers.$$"
+  status=1
+fi
+rm -f "${TMPDIR:-/tmp}/velmo-layers.$$"
+
+found=$(grep -rnE "^[[:space:]]*#[[:space:]]*include[[:space:]]+\"simulator/" "$root/app" 2>/dev/null)
 if [ -n "$found" ]; then
   printf '%s\n' "$found"
   status=1
