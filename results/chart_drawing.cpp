@@ -10,6 +10,7 @@
 #include "results/cairo_drawing.h"
 #include "results/record_statistics.h"
 #include "results/run_colours.h"
+#include "results/surface_png.h"
 
 namespace {
 
@@ -261,4 +262,27 @@ void DrawRunsChart(cairo_t* cr, const std::vector<ChartRun>& runs, const ChartRa
   DrawLimits(cr, frame, runs);
   DrawLegend(cr, frame, runs);
   cairo_restore(cr);
+}
+
+bool RunsChartPng(const std::vector<ChartRun>& runs, const ChartRange& range, int width,
+                  int height, std::string* png, std::string* error, ReportRect* plotArea) {
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+  cairo_t* cr = cairo_create(surface);
+  cairo_scale(cr, kReportPngScale, kReportPngScale);
+  ReportRect plot;
+  DrawRunsChart(cr, runs, range, {0, 0, width / kReportPngScale, height / kReportPngScale}, &plot);
+  const cairo_status_t drawn = cairo_status(cr);
+  cairo_destroy(cr);
+  png->clear();
+  const cairo_status_t written = drawn == CAIRO_STATUS_SUCCESS ? SurfacePng(surface, png) : drawn;
+  cairo_surface_destroy(surface);
+  if (written != CAIRO_STATUS_SUCCESS) {
+    *error = cairo_status_to_string(written);
+    return false;
+  }
+  if (plotArea) {
+    *plotArea = {plot.x * kReportPngScale, plot.y * kReportPngScale, plot.width * kReportPngScale,
+                 plot.height * kReportPngScale};
+  }
+  return true;
 }

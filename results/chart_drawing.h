@@ -13,6 +13,9 @@
 
 typedef struct _cairo cairo_t;
 
+// PNG pages and charts are drawn at two pixels a point (144 dpi).
+inline constexpr double kReportPngScale = 2.0;
+
 struct ReportRect {
   double x = 0, y = 0, width = 0, height = 0;
 };
@@ -39,3 +42,10 @@ int32_t FirstLayerOneLba(const ScanRecord& record);
 // Draws the chart into rect; *plotArea gets the area the readings are in.
 void DrawRunsChart(cairo_t* cr, const std::vector<ChartRun>& runs, const ChartRange& range,
                    const ReportRect& rect, ReportRect* plotArea = nullptr);
+
+// The chart alone as PNG bytes of width x height pixels, laid out in points
+// at half that size as report pages are; *plotArea in pixels. False with
+// cairo's reason in *error.
+bool RunsChartPng(const std::vector<ChartRun>& runs, const ChartRange& range, int width,
+                  int height, std::string* png, std::string* error,
+                  ReportRect* plotArea = nullptr);

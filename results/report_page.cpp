@@ -155,6 +155,12 @@ double SmartTable(cairo_t* cr, const ReportContent& content, double x, double y,
   return at - y + 8;
 }
 
+std::vector<ChartRun> ChartRunsOf(const ReportContent& content) {
+  std::vector<ChartRun> runs;
+  for (const ReportRun& run : content.runs) runs.push_back(ChartRun{run.name, run.record});
+  return runs;
+}
+
 cairo_status_t AppendBytes(void* closure, const unsigned char* data, unsigned int length) {
   static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
   return CAIRO_STATUS_SUCCESS;
@@ -170,9 +176,8 @@ bool Failed(cairo_status_t status, const char* what, std::string* error) {
 
 void DrawReportChart(cairo_t* cr, const ReportContent& content, const ReportRect& rect,
                      ReportRect* plotArea) {
-  std::vector<ChartRun> runs;
-  for (const ReportRun& run : content.runs) runs.push_back(ChartRun{run.name, run.record});
-  DrawRunsChart(cr, runs, ChartRange{content.lastLba, kReportChartTop}, rect, plotArea);
+  DrawRunsChart(cr, ChartRunsOf(content), ChartRange{content.lastLba, kReportChartTop}, rect,
+                plotArea);
 }
 
 void DrawReportPage(cairo_t* cr, const ReportContent& content, PaperPoints paper,
@@ -272,21 +277,9 @@ bool RenderReportPdf(const ReportContent& content, PaperSize paper, std::string*
 
 bool RenderChartPng(const ReportContent& content, int width, int height, std::string* png,
                     std::string* error, ReportRect* plotArea) {
-  // Laid out in points at half the pixel size, drawn at two pixels a point.
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-  cairo_t* cr = cairo_create(surface);
-  cairo_scale(cr, kReportPngScale, kReportPngScale);
-  ReportRect plot;
-  DrawReportChart(cr, content, {0, 0, width / kReportPngScale, height / kReportPngScale}, &plot);
-  const cairo_status_t drawn = cairo_status(cr);
-  cairo_destroy(cr);
-  png->clear();
-  const cairo_status_t written = drawn == CAIRO_STATUS_SUCCESS ? SurfacePng(surface, png) : drawn;
-  cairo_surface_destroy(surface);
-  if (Failed(written, "report chart", error)) return false;
-  if (plotArea) {
-    *plotArea = {plot.x * kReportPngScale, plot.y * kReportPngScale, plot.width * kReportPngScale,
-                 plot.height * kReportPngScale};
-  }
-  return true;
+  if (RunsChartPng(ChartRunsOf(content), ChartRange{content.lastLba, kReportChartTop}, width,
+                   height, png, error, plotArea))
+    return true;
+  *error = "report chart: " + *error;
+  return false;
 }

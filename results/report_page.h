@@ -8,9 +8,6 @@
 #include "results/paper_size.h"
 #include "results/report_content.h"
 
-// PNG pages are drawn at two pixels a point (144 dpi).
-inline constexpr double kReportPngScale = 2.0;
-
 // The chart's y axis runs from 0 to this reading, as the window's does.
 inline constexpr double kReportChartTop = kScanChartYMax;
 
