@@ -10,16 +10,11 @@
 #include <wx/textctrl.h>
 
 #include "results/compare_chart.h"
+#include "results/comparison_rows.h"
 
 namespace {
 
 std::string OrDash(const std::optional<int>& value) { return value ? std::to_string(*value) : "-"; }
-
-std::string Fixed(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", value);
-  return text;
-}
 
 }  // namespace
 
@@ -190,47 +185,13 @@ CCompareDlg::CCompareDlg(wxWindow* parent,
   m_table->AppendColumn("", wxLIST_FORMAT_LEFT, 130);
   for (const auto& [name, record] : runs)
     m_table->AppendColumn(wxString::FromUTF8(name), wxLIST_FORMAT_LEFT, 170);
-  std::vector<RecordStatistics> stats;
-  for (const auto& run : runs) stats.push_back(StatisticsOf(run.second));
-  auto row = [&](const char* label, const std::function<std::string(size_t)>& cell) {
-    const long item = m_table->InsertItem(m_table->GetItemCount(), label);
-    for (size_t i = 0; i < runs.size(); ++i) {
-      m_table->SetItem(item, static_cast<int>(i + 1), wxString::FromUTF8(cell(i)));
-    }
-  };
-  row("Started", [&](size_t i) { return runs[i].second.startTime; });
-  row("Disc", [&](size_t i) {
-    return runs[i].second.disc.type + " " + runs[i].second.disc.manufacturerId;
-  });
-  row("Manufacturer",
-      [&](size_t i) { return runs[i].second.disc.manufacturerName.value_or("unknown"); });
-  row("Speed", [&](size_t i) {
-    return runs[i].second.kind == RecordKind::kSmart ? std::string("smart")
-                                                     : runs[i].second.settings.speed;
-  });
-  row("Density", [&](size_t i) { return runs[i].second.settings.density; });
-  row("Samples", [&](size_t i) { return std::to_string(stats[i].whole.samples); });
-  row("TE max / mean / p95", [&](size_t i) {
-    const auto& t = stats[i].whole.te;
-    return std::to_string(t.max) + " / " + Fixed(t.mean) + " / " + std::to_string(t.p95);
-  });
-  row("TE over / margin", [&](size_t i) {
-    return std::to_string(stats[i].whole.te.overLimit) + " / " +
-           std::to_string(stats[i].whole.te.margin);
-  });
-  row("FE max / mean / p95", [&](size_t i) {
-    const auto& f = stats[i].whole.fe;
-    return std::to_string(f.max) + " / " + Fixed(f.mean) + " / " + std::to_string(f.p95);
-  });
-  row("FE over / margin", [&](size_t i) {
-    return std::to_string(stats[i].whole.fe.overLimit) + " / " +
-           std::to_string(stats[i].whole.fe.margin);
-  });
-  row("Worst LBA", [&](size_t i) {
-    const auto& w = stats[i].whole.worst;
-    return w ? std::to_string(w->lba) + " (" + Fixed(w->gb) + " GB)" : std::string("-");
-  });
-  row("Outcome", [&](size_t i) { return std::string(RunOutcomeName(runs[i].second.outcome)); });
+  std::vector<const ScanRecord*> records;
+  for (const auto& run : runs) records.push_back(&run.second);
+  for (const ComparisonRow& row : ComparisonRowsOf(records)) {
+    const long item = m_table->InsertItem(m_table->GetItemCount(), wxString::FromUTF8(row.label));
+    for (size_t i = 0; i < row.values.size(); ++i)
+      m_table->SetItem(item, static_cast<int>(i + 1), wxString::FromUTF8(row.values[i]));
+  }
   sizer->Add(m_table, 1, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
   SetSizerAndFit(sizer);
 }

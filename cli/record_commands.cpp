@@ -9,6 +9,7 @@
 
 #include "cli/cli_options.h"
 #include "results/compare_chart.h"
+#include "results/comparison_rows.h"
 #include "results/history.h"
 #include "results/run_end_text.h"
 #include "results/terminal_text.h"
@@ -67,6 +68,9 @@ int LoadRun(const std::string& what, CHistory* history, bool* historyOpen, Loade
   return 0;
 }
 
+// Wide enough for the longest label of the compare table.
+constexpr int kCompareLabelWidth = 20;
+
 std::string Maker(const std::optional<std::string>& name) { return name.value_or("unknown"); }
 
 // An ID as the listing shows it: without the blanks and NULs around it.
@@ -83,10 +87,6 @@ std::string Fixed(double value, int decimals = 1) {
   char text[32];
   std::snprintf(text, sizeof text, "%.*f", decimals, value);
   return text;
-}
-
-std::string SpeedOf(const ScanRecord& r) {
-  return r.kind == RecordKind::kSmart ? "smart" : r.settings.speed;
 }
 
 std::string LayerName(const LayerStatistics& s) {
@@ -429,8 +429,8 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
     const int code = LoadRun(parsed.positional[i], &history, &historyOpen, &runs[i], err);
     if (code != 0) return code;
   }
-  std::vector<RecordStatistics> stats;
-  for (const LoadedRun& run : runs) stats.push_back(StatisticsOf(run.record));
+  std::vector<const ScanRecord*> records;
+  for (const LoadedRun& run : runs) records.push_back(&run.record);
 
   if (parsed.json) {
     Json list = Json::array();
@@ -438,67 +438,36 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
       list.push_back(Json{{"run", run.name}, {"record", RecordOf(run.record)}});
     Json result{{"runs", std::move(list)}};
     if (runs.size() == 2) {
-      const LayerStatistics& a = stats[0].whole;
-      const LayerStatistics& b = stats[1].whole;
-      result["differences"] = Json{{"te",
-                                    {{"max", b.te.max - a.te.max},
-                                     {"mean", std::round((b.te.mean - a.te.mean) * 1000) / 1000},
-                                     {"overLimit", b.te.overLimit - a.te.overLimit}}},
-                                   {"fe",
-                                    {{"max", b.fe.max - a.fe.max},
-                                     {"mean", std::round((b.fe.mean - a.fe.mean) * 1000) / 1000},
-                                     {"overLimit", b.fe.overLimit - a.fe.overLimit}}}};
+      const RunDifferences d = DifferencesOf(runs[0].record, runs[1].record);
+      auto channel = [](const ChannelDifference& c) {
+        return Json{{"max", c.max},
+                    {"mean", std::round(c.mean * 1000) / 1000},
+                    {"overLimit", c.overLimit}};
+      };
+      result["differences"] = Json{{"te", channel(d.te)}, {"fe", channel(d.fe)}};
     }
     std::fputs(
         (TerminalJson(result.dump(2, ' ', false, Json::error_handler_t::replace)) + "\n").c_str(),
         out);
   } else {
-    auto row = [&](const char* label, auto value) {
-      std::fprintf(out, "%-18s", label);
-      for (size_t i = 0; i < runs.size(); ++i)
-        std::fprintf(out, "  %-30s", TerminalText(value(i)).c_str());
+    auto line = [&](const std::string& label, const std::vector<std::string>& values) {
+      std::fprintf(out, "%-*s", kCompareLabelWidth, label.c_str());
+      for (const std::string& value : values)
+        std::fprintf(out, "  %-30s", TerminalText(value).c_str());
       std::fputc('\n', out);
     };
-    row("Run", [&](size_t i) { return runs[i].name; });
-    row("Started", [&](size_t i) { return runs[i].record.startTime; });
-    row("Drive", [&](size_t i) { return runs[i].record.drive.name; });
-    row("Disc Type", [&](size_t i) { return runs[i].record.disc.type; });
-    row("Manufacture ID", [&](size_t i) { return runs[i].record.disc.manufacturerId; });
-    row("Manufacturer", [&](size_t i) { return Maker(runs[i].record.disc.manufacturerName); });
-    row("Media Type ID", [&](size_t i) { return runs[i].record.disc.mediaTypeId; });
-    row("Speed", [&](size_t i) { return SpeedOf(runs[i].record); });
-    row("Density", [&](size_t i) { return runs[i].record.settings.density; });
-    row("Samples", [&](size_t i) { return std::to_string(stats[i].whole.samples); });
-    row("TE max/mean/p95", [&](size_t i) {
-      const auto& t = stats[i].whole.te;
-      return std::to_string(t.max) + " / " + Fixed(t.mean) + " / " + std::to_string(t.p95);
-    });
-    row("TE over/margin", [&](size_t i) {
-      return std::to_string(stats[i].whole.te.overLimit) + " / " +
-             std::to_string(stats[i].whole.te.margin);
-    });
-    row("FE max/mean/p95", [&](size_t i) {
-      const auto& f = stats[i].whole.fe;
-      return std::to_string(f.max) + " / " + Fixed(f.mean) + " / " + std::to_string(f.p95);
-    });
-    row("FE over/margin", [&](size_t i) {
-      return std::to_string(stats[i].whole.fe.overLimit) + " / " +
-             std::to_string(stats[i].whole.fe.margin);
-    });
-    row("Worst LBA", [&](size_t i) {
-      const auto& w = stats[i].whole.worst;
-      return w ? std::to_string(w->lba) + " (" + Fixed(w->gb, 2) + " GB)" : std::string("-");
-    });
-    row("Outcome", [&](size_t i) { return std::string(RunOutcomeName(runs[i].record.outcome)); });
+    std::vector<std::string> names;
+    for (const LoadedRun& run : runs) names.push_back(run.name);
+    line("Run", names);
+    for (const ComparisonRow& row : ComparisonRowsOf(records)) line(row.label, row.values);
     if (runs.size() == 2) {
-      const LayerStatistics& a = stats[0].whole;
-      const LayerStatistics& b = stats[1].whole;
+      const RunDifferences d = DifferencesOf(runs[0].record, runs[1].record);
       std::fprintf(out, "\nDifferences (%s minus %s):\n", TerminalText(runs[1].name).c_str(),
                    TerminalText(runs[0].name).c_str());
-      std::fprintf(out, "  TE max %+d, mean %+.1f, over limit %+d\n", b.te.max - a.te.max,
-                   b.te.mean - a.te.mean, b.te.overLimit - a.te.overLimit);
-      std::fprintf(out, "  FE max %+d, mean %+.1f, over limit %+d\n", b.fe.max - a.fe.max,
-                   b.fe.mean - a.fe.mean, b.fe.overLimit - a.fe.overLimit);
+      std::fprintf(out, "  TE max %+d, mean %+.1f, over limit %+d\n", d.te.max, d.te.mean,
+                   d.te.overLimit);
+      std::fprintf(out, "  FE max %+d, mean %+.1f, over limit %+d\n", d.fe.max, d.fe.mean,
+                   d.fe.overLimit);
     }
   }
   if (!parsed.chart.empty()) {
@@ -510,7 +479,8 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
       return kExitCannotWrite;
     }
     if (!chartOnStdout)
-      std::fprintf(parsed.json ? err : out, "%-18s%s\n", "Chart:", TerminalText(parsed.chart).c_str());
+      std::fprintf(parsed.json ? err : out, "%-*s%s\n", kCompareLabelWidth, "Chart:",
+                   TerminalText(parsed.chart).c_str());
   }
   return kExitOk;
 }

@@ -4,17 +4,10 @@
 #include <cctype>
 #include <cstdio>
 
+#include "results/chart_drawing.h"
 #include "results/run_end_text.h"
 
 namespace {
-
-// Distinct pairs for runs after the first: dark and light of one hue each,
-// all readable on white paper.
-constexpr RunColours kRunColours[] = {
-    {kReportTe, kReportFe},           {{31, 70, 200}, {255, 140, 0}},
-    {{0, 128, 0}, {150, 200, 40}},    {{120, 60, 20}, {200, 160, 100}},
-    {{90, 30, 160}, {170, 130, 230}}, {{0, 0, 0}, {150, 150, 150}},
-};
 
 std::string Join(const std::vector<std::string>& parts, const char* separator) {
   std::string joined;
@@ -132,11 +125,6 @@ void AddStatRows(const std::string& prefix, const RecordStatistics& statistics,
 }
 
 }  // namespace
-
-RunColours RunColoursOf(size_t run) {
-  constexpr size_t count = sizeof kRunColours / sizeof kRunColours[0];
-  return kRunColours[run % count];
-}
 
 std::string ReportText(const std::string& text) {
   std::string out;
@@ -276,12 +264,7 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
     };
     // IDs and drive names come padded with blanks; one space reads better.
     for (ReportField& field : run.fields) field.value = Squeezed(field.value);
-    for (const RecordSample& sample : record.samples) {
-      if (sample.layer == 1) {
-        run.layerBreakLba = sample.lba;
-        break;
-      }
-    }
+    run.layerBreakLba = FirstLayerOneLba(record);
     // A Smart Scan's readings all come from one point near the rim.
     if (record.kind == RecordKind::kScan) {
       run.worst = WorstText(run.statistics.whole, run.layerBreakLba >= 0);

@@ -8,27 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "chart/scan_series.h"
+#include "results/run_colours.h"
 #include "results/scan_record.h"
-
-struct ReportColour {
-  uint8_t r, g, b;
-  bool operator==(const ReportColour&) const = default;
-};
 
 // The window's colours.
 inline constexpr ReportColour kReportGreen{0, 130, 0};
 inline constexpr ReportColour kReportRed{255, 0, 0};
 inline constexpr ReportColour kReportGrey{96, 96, 96};  // stopped: neither pass nor fail
-inline constexpr ReportColour kReportTe{RedOf(kTeColour), GreenOf(kTeColour), BlueOf(kTeColour)};
-inline constexpr ReportColour kReportFe{RedOf(kFeColour), GreenOf(kFeColour), BlueOf(kFeColour)};
-
-// TE and FE colours of the n-th run of a comparison; run 0 has the window's.
-struct RunColours {
-  ReportColour te;
-  ReportColour fe;
-};
-RunColours RunColoursOf(size_t run);
 
 struct ReportField {
   std::string label;

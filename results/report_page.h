@@ -4,17 +4,9 @@
 
 #include <string>
 
+#include "results/chart_drawing.h"
 #include "results/paper_size.h"
 #include "results/report_content.h"
-
-typedef struct _cairo cairo_t;
-
-struct ReportRect {
-  double x = 0, y = 0, width = 0, height = 0;
-};
-
-// PNG pages are drawn at two pixels a point (144 dpi).
-inline constexpr double kReportPngScale = 2.0;
 
 // The chart's y axis runs from 0 to this reading, as the window's does.
 inline constexpr double kReportChartTop = kScanChartYMax;

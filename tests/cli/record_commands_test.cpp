@@ -12,7 +12,7 @@
 
 #include "cli/scan_command.h"
 #include "cli/smart_command.h"
-#include "results/compare_chart.h"
+#include "results/run_colours.h"
 #include "tests/cli/cli_test_util.h"
 
 namespace {
@@ -169,6 +169,8 @@ TEST_F(RecordCommandsTest, ShowReadsAKeptRunOrAFileAndRefusesWhatIsNoRecord) {
   }
 }
 
+uint32_t Rgb(ReportColour c) { return uint32_t{c.r} << 16 | uint32_t{c.g} << 8 | c.b; }
+
 // Reads a PNG back and counts the pixels of one colour.
 int CountColour(const std::string& path, uint32_t rgb) {
   cairo_surface_t* image = cairo_image_surface_create_from_png(path.c_str());
@@ -200,15 +202,15 @@ TEST_F(RecordCommandsTest, CompareShowsDifferencesAndDrawsEveryRun) {
   EXPECT_NE(two.out.find("Differences (#2 minus #1):\n  TE max -"), std::string::npos) << two.out;
   EXPECT_NE(two.out.find("over limit -12"), std::string::npos) << two.out;
   for (size_t run = 0; run < 2; ++run) {
-    EXPECT_GT(CountColour(chart.str(), CompareTeColour(run)), 200) << run;
-    EXPECT_GT(CountColour(chart.str(), CompareFeColour(run)), 200) << run;
+    EXPECT_GT(CountColour(chart.str(), Rgb(RunColoursOf(run).te)), 200) << run;
+    EXPECT_GT(CountColour(chart.str(), Rgb(RunColoursOf(run).fe)), 200) << run;
   }
-  EXPECT_EQ(CountColour(chart.str(), CompareTeColour(2)), 0);
+  EXPECT_EQ(CountColour(chart.str(), Rgb(RunColoursOf(2).te)), 0);
 
   const Captured three = Command("compare", {"1", "2", "3", "--json", "--chart", chart.str()});
   ASSERT_EQ(three.exitCode, kExitOk) << three.err;
   EXPECT_EQ(three.out.find("\"differences\""), std::string::npos);  // only for two runs
-  EXPECT_GT(CountColour(chart.str(), CompareTeColour(2)), 200);
+  EXPECT_GT(CountColour(chart.str(), Rgb(RunColoursOf(2).te)), 200);
   const Captured json = Command("compare", {"1", "2", "--json"});
   EXPECT_NE(json.out.find("\"differences\""), std::string::npos);
   EXPECT_NE(json.out.find("\"overLimit\": -12"), std::string::npos) << json.out;

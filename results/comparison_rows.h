@@ -1,0 +1,30 @@
+// The table of runs side by side that the window's Compare view and
+// velmo-cli compare both show: the same rows with the same texts, a value
+// for every run; and for two runs, the second's statistics minus the first's.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "results/scan_record.h"
+
+struct ComparisonRow {
+  std::string label;                // "TE max / mean / p95"
+  std::vector<std::string> values;  // one per run, in the order given
+};
+
+std::vector<ComparisonRow> ComparisonRowsOf(const std::vector<const ScanRecord*>& runs);
+
+struct ChannelDifference {
+  int max = 0;
+  double mean = 0;
+  int overLimit = 0;
+};
+
+struct RunDifferences {
+  ChannelDifference te;
+  ChannelDifference fe;
+};
+
+// later's whole-disc statistics minus earlier's.
+RunDifferences DifferencesOf(const ScanRecord& earlier, const ScanRecord& later);
