@@ -144,7 +144,10 @@ TEST_F(ClaimedOutputsTest, ALockedLogRefusesOnlyARunThatWritesIt) {
   {
     CClaimedOutputs scan(m_interrupt, m_err.File());
     EXPECT_EQ(scan.Claim(options, true), kExitBusy);
-    EXPECT_EQ(m_err.Text().rfind("velmo-cli: ", 0), 0u);
+    EXPECT_EQ(
+        m_err.Text().rfind("velmo-cli: " + At("TEFE.txt") + " is in use by another Velmo run", 0),
+        0u)
+        << m_err.Text();
   }
   EXPECT_FALSE(fs::exists(At("run.json")));
   CClaimedOutputs smart(m_interrupt, m_err.File());
