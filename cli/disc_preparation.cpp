@@ -9,6 +9,7 @@
 #include "results/run_identity.h"
 #include "results/terminal_text.h"
 #include "session/drive_session.h"
+#include "session/interrupt_watch.h"
 
 void DiscFields::Apply(const DiscView& view) {
   if (view.resetDiscInfo) {
@@ -75,19 +76,38 @@ void CPreparedDisc::LeaveDiagnosticMode() {
   m_diagnosticMode = false;
 }
 
+bool SelectDriveOrSay(CDeviceManager& manager, int driveIndex, std::FILE* err) {
+  if (manager.SelectDrive(static_cast<uint8_t>(driveIndex))) return true;
+  std::fprintf(err, "velmo-cli: there is no drive %d ('velmo-cli drives' lists them)\n",
+               driveIndex);
+  return false;
+}
+
+void CPreparedDisc::PrintDrive(std::FILE* out) const {
+  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", TerminalText(m_driveName).c_str(),
+               TerminalText(m_drivePath).c_str());
+}
+
 int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* err,
-                           const DiscWait& wait, bool identifyRefusing) {
+                           const DiscWait& wait, const CInterruptWatch& interrupt, DiscUse use) {
+  DiscWait stoppable = wait;
+  stoppable.stopped = [&interrupt] { return interrupt.Interrupted(); };
+  int code = TakeDrive(session, driveIndex, err);
+  if (code == kExitOk) code = EnterDiagnosticMode(err, use);
+  if (code == kExitOk) code = WaitForDisc(err, stoppable);
+  if (code == kExitOk && use == DiscUse::kRun) code = RequireTestable(err);
+  if (code == kExitInterrupted && interrupt.Interrupted()) return interrupt.ExitCode();
+  return code;
+}
+
+int CPreparedDisc::TakeDrive(CDriveSession& session, int driveIndex, std::FILE* err) {
   if (!DriveLayerReady(session, err)) return kExitNoDrive;
   CDeviceManager& manager = session.Manager();
   if (manager.GetDriveCount() == 0) {
     std::fprintf(err, "velmo-cli: No Device found!\n");
     return kExitNoDrive;
   }
-  if (!manager.SelectDrive(static_cast<uint8_t>(driveIndex))) {
-    std::fprintf(err, "velmo-cli: there is no drive %d ('velmo-cli drives' lists them)\n",
-                 driveIndex);
-    return kExitNoDrive;
-  }
+  if (!SelectDriveOrSay(manager, driveIndex, err)) return kExitNoDrive;
   char name[100] = {};
   manager.GetDriveName(name);
   m_driveName = name;
@@ -98,24 +118,29 @@ int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* er
                  TerminalText(m_driveLock.Refusal(m_drivePath)).c_str());
     return kExitBusy;
   }
+  return kExitOk;
+}
 
+int CPreparedDisc::EnterDiagnosticMode(std::FILE* err, DiscUse use) {
   // Start values, as the window's construction sets them: nothing of an
   // earlier identification in this process may show through.
   ResetDiscGlobals();
   ScsiExchange enter;
   m_diagnosticMode = SetDiagnosticMode(kDiagnosticEnter, &enter);
-  if (!m_diagnosticMode) {
-    const std::string why = DescribeVendorCommandFailure(enter.hostError, m_drivePath);
-    std::fprintf(err, "velmo-cli: %s (%s) %s\n", TerminalText(m_driveName).c_str(),
-                 TerminalText(m_drivePath).c_str(),
-                 why.empty() ? "is not a supported drive: it refuses the diagnostic mode"
-                             : ("cannot be used: " + TerminalText(why)).c_str());
-    // Only a drive's own refusal is worth a look at its disc; a transport
-    // failure would fail the same way again.
-    if (!identifyRefusing || !why.empty()) return kExitNoDrive;
-    m_refused = true;
-  }
+  if (m_diagnosticMode) return kExitOk;
+  const std::string why = DescribeVendorCommandFailure(enter.hostError, m_drivePath);
+  std::fprintf(err, "velmo-cli: %s (%s) %s\n", TerminalText(m_driveName).c_str(),
+               TerminalText(m_drivePath).c_str(),
+               why.empty() ? "is not a supported drive: it refuses the diagnostic mode"
+                           : ("cannot be used: " + TerminalText(why)).c_str());
+  // Only a drive's own refusal is worth a look at its disc; a transport
+  // failure would fail the same way again.
+  if (use != DiscUse::kIdentify || !why.empty()) return kExitNoDrive;
+  m_refused = true;
+  return kExitOk;
+}
 
+int CPreparedDisc::WaitForDisc(std::FILE* err, const DiscWait& wait) {
   const auto deadline = std::chrono::steady_clock::now() + wait.limit;
   ScsiExchange unitReady;
   while (DriveNotReady(&unitReady)) {

@@ -16,13 +16,19 @@
 #include "results/run_record.h"
 #include "session/run_lock.h"
 
+class CDeviceManager;
 class CDriveSession;
+class CInterruptWatch;
 
 struct DiscFields;
 
 // The drive layer is up: false (said on err) when it is not; the drives
 // that exist but could not be opened are named on err either way.
 bool DriveLayerReady(CDriveSession& session, std::FILE* err);
+
+// Selects drive driveIndex; false (said on err, with where the drives are
+// listed) when there is none of that index.
+bool SelectDriveOrSay(CDeviceManager& manager, int driveIndex, std::FILE* err);
 
 // How the disc wait polls: the window's 600 ms tick, and how long a user is
 // given to close the tray.
@@ -53,6 +59,12 @@ struct DiscFields {
 void PrintDiscFields(std::FILE* out, const DiscFields& fields, bool withSpeedList,
                      bool withManufacturer = false);
 
+// What the disc is prepared for: a run needs a testable disc; identify
+// still asks a drive that refuses the diagnostic mode what disc it holds
+// (and shows that before giving up), with the refusal written to err and
+// Refused() telling it.
+enum class DiscUse { kRun, kIdentify };
+
 class CPreparedDisc {
  public:
   CPreparedDisc() = default;
@@ -64,18 +76,15 @@ class CPreparedDisc {
   // outputs are written (a FIFO nobody reads must not keep it there).
   void LeaveDiagnosticMode();
 
-  // kExitOk once a disc has been identified, testable or not; otherwise the
-  // exit code, with the reason written to err (kExitBusy when another Velmo
-  // process holds the drive).
-  // identifyRefusing: a drive that refuses the diagnostic mode is still
-  // asked what disc it holds (identify shows that before giving up); the
-  // refusal is written to err and Refused() tells it.
-  int Prepare(CDriveSession& session, int driveIndex, std::FILE* err, const DiscWait& wait = {},
-              bool identifyRefusing = false);
+  // kExitOk once a disc has been identified (for kRun: one that can be
+  // scanned); otherwise the exit code, with the reason written to err
+  // (kExitBusy when another Velmo process holds the drive, 128+N when
+  // interrupt's signal ended the wait for the disc).
+  int Prepare(CDriveSession& session, int driveIndex, std::FILE* err, const DiscWait& wait,
+              const CInterruptWatch& interrupt, DiscUse use);
 
-  // kExitOk when the identified disc can be scanned; otherwise kExitNoDrive
-  // with the reason written to err.
-  int RequireTestable(std::FILE* err) const;
+  // The "Drive:" line every command that prepared a disc starts with.
+  void PrintDrive(std::FILE* out) const;
 
   const DiscFields& Fields() const { return m_fields; }
   // What the identification found, and where it ended.
@@ -88,6 +97,11 @@ class CPreparedDisc {
   RunStart RunStartOf(CDriveSession& session, int driveIndex, const char* program) const;
 
  private:
+  int TakeDrive(CDriveSession& session, int driveIndex, std::FILE* err);
+  int EnterDiagnosticMode(std::FILE* err, DiscUse use);
+  int WaitForDisc(std::FILE* err, const DiscWait& wait);
+  int RequireTestable(std::FILE* err) const;
+
   CRunLock m_driveLock;  // released after the diagnostic mode is left
   bool m_diagnosticMode = false;
   bool m_refused = false;

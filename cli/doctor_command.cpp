@@ -165,6 +165,140 @@ DoctorCheck CheckNodeAccess(const std::string& node, uid_t uid, const std::vecto
   return check;
 }
 
+namespace {
+
+// What the session could open, by the node it used, and what it could not.
+struct SessionDrives {
+  CDeviceManager* manager = nullptr;  // none when the drive layer is down
+  int count = 0;
+  std::map<std::string, int> byNode;
+  std::map<std::string, std::string> skipped;  // node -> what went wrong
+};
+
+SessionDrives SessionDrivesOf(CDriveSession& session) {
+  SessionDrives drives;
+  if (!session.Initialized()) return drives;
+  drives.manager = &session.Manager();
+  drives.count = drives.manager->GetDriveCount();
+  for (int i = 0; i < drives.count; ++i)
+    drives.byNode[drives.manager->GetDrivePath(static_cast<uint8_t>(i))] = i;
+  for (const SkippedVolume& volume : drives.manager->GetSkippedVolumes()) {
+    drives.skipped[volume.path] = DescribeSkippedVolume(volume);
+  }
+  return drives;
+}
+
+// The selected drive's diagnostic mode; true when it accepts it.
+bool CheckDiagnosticMode(DoctorDrive& drive) {
+  ScsiExchange enter;
+  if (SetDiagnosticMode(kDiagnosticEnter, &enter)) {
+    SetDiagnosticMode(kDiagnosticLeave);
+    AddCheck(drive.checks, "diagnostic-mode", true, "the drive accepts the diagnostic mode");
+    return true;
+  }
+  const std::string why = DescribeVendorCommandFailure(enter.hostError, drive.node);
+  if (why.empty()) {
+    AddCheck(drive.checks, "diagnostic-mode", false,
+             "the drive refuses the diagnostic mode: it is not a supported drive", "");
+  } else {
+    AddCheck(drive.checks, "diagnostic-mode", false, why,
+             drive.node.rfind("/dev/sr", 0) == 0 ? "sudo modprobe sg" : "");
+  }
+  return false;
+}
+
+// The selected drive's disc; true when there is one.
+bool CheckDisc(DoctorDrive& drive) {
+  // A disc that is still landing or spinning up gets a few seconds.
+  bool notReady = DriveNotReady();
+  for (int wait = 0; notReady && wait < 12; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    notReady = DriveNotReady();
+  }
+  if (notReady) {
+    AddCheck(drive.checks, "disc", false, "no disc in the drive (or it is not ready yet)",
+             "insert a blank DVD+R or DVD-R and close the tray");
+    return false;
+  }
+  const DiscTypeCode type = GetCurrentProfile();
+  AddCheck(drive.checks, "disc", true, std::string("disc: ") + DiscTypeText(type));
+  return true;
+}
+
+// Asks one opened drive: the diagnostic mode, then the disc.
+void AskDrive(CDeviceManager& manager, int index, DoctorDrive& drive) {
+  manager.SelectDrive(static_cast<uint8_t>(index));
+  char name[100] = {};
+  manager.GetDriveName(name);
+  drive.name = name;
+  drive.node = manager.GetDrivePath(static_cast<uint8_t>(index));
+  const bool accepted = CheckDiagnosticMode(drive);
+  const bool disc = CheckDisc(drive);
+  drive.scannable = accepted && disc;
+}
+
+// Who may open the drive's nodes, who holds them, and which are missing.
+void CheckNodes(DoctorDrive& drive, const std::string& sg, const std::string& sr, uid_t uid,
+                const std::vector<gid_t>& groups) {
+  for (const std::string& node : {sg, sr}) {
+    if (node.empty() || !Exists(node)) continue;
+    drive.checks.push_back(CheckNodeAccess(node, uid, groups));
+    const std::vector<NodeHolder> holders = OtherHolders(node);
+    if (!holders.empty()) {
+      AddCheck(drive.checks, "holder", false, node + " is held open by " + Holders(holders),
+               "close " + (holders[0].program.empty() ? "it" : holders[0].program) + ", or: kill " +
+                   std::to_string(holders[0].pid));
+    }
+  }
+  if (!sg.empty() && !Exists(sg)) {
+    AddCheck(drive.checks, "node", false, sg + " is missing although sysfs knows it",
+             "sudo modprobe sg");
+  }
+  if (sg.empty() && uid != 0) {
+    AddCheck(drive.checks, "filter", false,
+             "only " + sr +
+                 " is there: the kernel's command filter on it refuses vendor "
+                 "commands to anyone but root",
+             "sudo modprobe sg");
+  }
+}
+
+// A drive sysfs shows: its nodes, then what the session found on them.
+// *asked: the session's drive it was, if any.
+DoctorDrive SysDriveReport(const SysDrive& sys, const SessionDrives& session,
+                           const std::string& sysfsRoot, const std::string& devRoot, uid_t uid,
+                           const std::vector<gid_t>& groups, int* asked) {
+  DoctorDrive drive;
+  const std::string sg = sys.generic.empty() ? "" : devRoot + "/" + sys.generic;
+  const std::string sr = sys.block.empty() ? "" : devRoot + "/" + sys.block;
+  drive.node = !sg.empty() && Exists(sg) ? sg : sr;
+  CheckNodes(drive, sg, sr, uid, groups);
+  // Why the drive could not be opened, unless a check above says it.
+  const bool explained = std::any_of(drive.checks.begin(), drive.checks.end(),
+                                     [](const DoctorCheck& c) { return !c.ok; });
+  for (const std::string& node : {sg, sr}) {
+    auto it = session.skipped.find(node);
+    if (it != session.skipped.end() && !explained)
+      AddCheck(drive.checks, "open", false, it->second);
+  }
+  const auto found = session.byNode.find(drive.node);
+  const auto viaBlock = session.byNode.find(sr);
+  *asked = found != session.byNode.end()      ? found->second
+           : viaBlock != session.byNode.end() ? viaBlock->second
+                                              : -1;
+  if (*asked >= 0) {
+    AskDrive(*session.manager, *asked, drive);
+  } else if (drive.name.empty()) {
+    const std::string device =
+        sysfsRoot + "/class/" +
+        (sys.block.empty() ? "scsi_generic/" + sys.generic : "block/" + sys.block) + "/device";
+    drive.name = ReadLine(device + "/vendor") + ReadLine(device + "/model");
+  }
+  return drive;
+}
+
+}  // namespace
+
 DoctorReport BuildDoctorReport(CDriveSession& session, bool realHost, const std::string& sysfsRoot,
                                const std::string& devRoot) {
   DoctorReport report;
@@ -180,118 +314,21 @@ DoctorReport BuildDoctorReport(CDriveSession& session, bool realHost, const std:
              "sudo modprobe sg   (and add 'sg' to /etc/modules to keep it)");
     sysDrives = SysDrives(sysfsRoot);
   }
-
-  // What the session could open and ask, by the node it used.
-  std::map<std::string, int> byNode;
-  CDeviceManager* manager = session.Initialized() ? &session.Manager() : nullptr;
-  const int count = manager != nullptr ? manager->GetDriveCount() : 0;
-  for (int i = 0; i < count; ++i) byNode[manager->GetDrivePath(static_cast<uint8_t>(i))] = i;
-  std::map<std::string, std::string> skipped;  // node -> what went wrong
-  if (manager != nullptr) {
-    for (const SkippedVolume& volume : manager->GetSkippedVolumes()) {
-      skipped[volume.path] = DescribeSkippedVolume(volume);
-    }
-  }
-
-  // Asks one opened drive: the diagnostic mode, then the disc.
-  const auto ask = [&](int index, DoctorDrive& drive) {
-    manager->SelectDrive(static_cast<uint8_t>(index));
-    char name[100] = {};
-    manager->GetDriveName(name);
-    drive.name = name;
-    drive.node = manager->GetDrivePath(static_cast<uint8_t>(index));
-    bool accepted = false;
-    ScsiExchange enter;
-    if (SetDiagnosticMode(kDiagnosticEnter, &enter)) {
-      accepted = true;
-      SetDiagnosticMode(kDiagnosticLeave);
-      AddCheck(drive.checks, "diagnostic-mode", true, "the drive accepts the diagnostic mode");
-    } else {
-      const std::string why = DescribeVendorCommandFailure(enter.hostError, drive.node);
-      if (why.empty()) {
-        AddCheck(drive.checks, "diagnostic-mode", false,
-                 "the drive refuses the diagnostic mode: it is not a supported drive", "");
-      } else {
-        AddCheck(drive.checks, "diagnostic-mode", false, why,
-                 drive.node.rfind("/dev/sr", 0) == 0 ? "sudo modprobe sg" : "");
-      }
-    }
-    // A disc that is still landing or spinning up gets a few seconds.
-    bool notReady = DriveNotReady();
-    for (int wait = 0; notReady && wait < 12; ++wait) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(250));
-      notReady = DriveNotReady();
-    }
-    bool disc = false;
-    if (notReady) {
-      AddCheck(drive.checks, "disc", false, "no disc in the drive (or it is not ready yet)",
-               "insert a blank DVD+R or DVD-R and close the tray");
-    } else {
-      const DiscTypeCode type = GetCurrentProfile();
-      disc = true;
-      AddCheck(drive.checks, "disc", true, std::string("disc: ") + DiscTypeText(type));
-    }
-    drive.scannable = accepted && disc;
-  };
-
-  std::vector<bool> asked(static_cast<size_t>(count), false);
+  const SessionDrives drives = SessionDrivesOf(session);
+  std::vector<bool> asked(static_cast<size_t>(drives.count), false);
   for (const SysDrive& sys : sysDrives) {
-    DoctorDrive drive;
-    const std::string sg = sys.generic.empty() ? "" : devRoot + "/" + sys.generic;
-    const std::string sr = sys.block.empty() ? "" : devRoot + "/" + sys.block;
-    drive.node = !sg.empty() && Exists(sg) ? sg : sr;
-    for (const std::string& node : {sg, sr}) {
-      if (node.empty() || !Exists(node)) continue;
-      drive.checks.push_back(CheckNodeAccess(node, uid, groups));
-      const std::vector<NodeHolder> holders = OtherHolders(node);
-      if (!holders.empty()) {
-        AddCheck(drive.checks, "holder", false, node + " is held open by " + Holders(holders),
-                 "close " + (holders[0].program.empty() ? "it" : holders[0].program) +
-                     ", or: kill " + std::to_string(holders[0].pid));
-      }
-    }
-    if (!sg.empty() && !Exists(sg)) {
-      AddCheck(drive.checks, "node", false, sg + " is missing although sysfs knows it",
-               "sudo modprobe sg");
-    }
-    if (sg.empty() && uid != 0) {
-      AddCheck(drive.checks, "filter", false,
-               "only " + sr +
-                   " is there: the kernel's command filter on it refuses vendor "
-                   "commands to anyone but root",
-               "sudo modprobe sg");
-    }
-    // Why the drive could not be opened, unless a check above says it.
-    const bool explained = std::any_of(drive.checks.begin(), drive.checks.end(),
-                                       [](const DoctorCheck& c) { return !c.ok; });
-    for (const std::string& node : {sg, sr}) {
-      auto it = skipped.find(node);
-      if (it != skipped.end() && !explained) AddCheck(drive.checks, "open", false, it->second);
-    }
-    const auto found = byNode.find(drive.node);
-    const auto viaBlock = byNode.find(sr);
-    const int index = found != byNode.end()      ? found->second
-                      : viaBlock != byNode.end() ? viaBlock->second
-                                                 : -1;
-    if (index >= 0) {
-      asked[static_cast<size_t>(index)] = true;
-      ask(index, drive);
-    } else if (drive.name.empty()) {
-      const std::string device =
-          sysfsRoot + "/class/" +
-          (sys.block.empty() ? "scsi_generic/" + sys.generic : "block/" + sys.block) + "/device";
-      drive.name = ReadLine(device + "/vendor") + ReadLine(device + "/model");
-    }
-    report.drives.push_back(std::move(drive));
+    int index = -1;
+    report.drives.push_back(SysDriveReport(sys, drives, sysfsRoot, devRoot, uid, groups, &index));
+    if (index >= 0) asked[static_cast<size_t>(index)] = true;
   }
   // The drives sysfs did not show (the simulator's, or another host's).
-  for (int i = 0; i < count; ++i) {
+  for (int i = 0; i < drives.count; ++i) {
     if (asked[static_cast<size_t>(i)]) continue;
     DoctorDrive drive;
-    ask(i, drive);
+    AskDrive(*drives.manager, i, drive);
     report.drives.push_back(std::move(drive));
   }
-  if (manager != nullptr && count > 0) manager->SelectDrive(0);
+  if (drives.manager != nullptr && drives.count > 0) drives.manager->SelectDrive(0);
   return report;
 }
 

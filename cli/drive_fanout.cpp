@@ -31,6 +31,7 @@ namespace {
 struct DriveRun {
   int index = 0;
   std::string prefix;  // "[N PRODUCT] "
+  std::string folder;  // "N-PRODUCT"
   pid_t pid = -1;
   int outFd = -1;
   int errFd = -1;
@@ -166,6 +167,137 @@ bool Start(DriveRun& run, const std::string& folder, const std::vector<std::stri
   return true;
 }
 
+// The runs to be: one for each drive that accepts the diagnostic mode; the
+// others are named on err.
+std::vector<DriveRun> SupportedDrives(CDeviceManager& manager, std::FILE* err) {
+  std::vector<DriveRun> runs;
+  for (uint8_t i = 0; i < manager.GetDriveCount(); ++i) {
+    manager.SelectDrive(i);
+    const RecordDrive drive = RecordDriveOf(manager, i);
+    const std::string path = manager.GetDrivePath(i);
+    ScsiExchange enter;
+    if (!SetDiagnosticMode(kDiagnosticEnter, &enter)) {
+      const std::string why = DescribeVendorCommandFailure(enter.hostError, path);
+      std::fprintf(err, "velmo-cli: drive %u (%s, %s) %s; not used\n", i,
+                   TerminalText(drive.name).c_str(), TerminalText(path).c_str(),
+                   why.empty() ? "refuses the diagnostic mode"
+                               : ("cannot be used: " + TerminalText(why)).c_str());
+      continue;
+    }
+    SetDiagnosticMode(kDiagnosticLeave);
+    DriveRun run;
+    run.index = i;
+    // The runs' own lines come from this program and are safe already; the
+    // product is the drive's INQUIRY text.
+    run.prefix = "[" + std::to_string(i) + " " + TerminalText(drive.product) + "] ";
+    run.folder = DriveFolderName(i, drive.product);
+    runs.push_back(run);
+  }
+  return runs;
+}
+
+// Starts every run in its folder; a run that cannot start gets its code
+// here. The worst of those codes.
+int StartRuns(std::vector<DriveRun>& runs, const std::vector<std::string>& args, bool jsonLines,
+              std::FILE* out, std::FILE* err) {
+  int worst = kExitOk;
+  for (DriveRun& run : runs) {
+    std::string error;
+    if (mkdir(run.folder.c_str(), 0777) != 0 && errno != EEXIST) {
+      std::fprintf(err, "velmo-cli: cannot make the folder %s: %s\n", run.folder.c_str(),
+                   std::strerror(errno));
+      run.code = kExitCannotWrite;
+    } else if (!Start(run, run.folder, RunArgs(args, run.index, jsonLines), &error)) {
+      std::fprintf(err, "velmo-cli: cannot start the run of drive %d: %s\n", run.index,
+                   error.c_str());
+      run.code = kExitCannotWrite;
+    } else {
+      std::fprintf(out, "%sin %s/\n", run.prefix.c_str(), run.folder.c_str());
+    }
+    if (run.code >= 0) worst = std::max(worst, run.code);
+  }
+  return worst;
+}
+
+// Where a run's lines go: standard output (its record when jsonLines),
+// standard error.
+struct PassTargets {
+  bool jsonLines;
+  std::FILE* out;
+  std::FILE* err;
+  std::FILE* records;
+};
+
+// Reads what one of a run's pipes has; closes it at its end.
+void PassFrom(DriveRun& run, bool isErr, const PassTargets& to) {
+  int& fd = isErr ? run.errFd : run.outFd;
+  char chunk[4096];
+  const ssize_t n = read(fd, chunk, sizeof chunk);
+  if (n < 0 && errno == EINTR) return;
+  std::string& pending = isErr ? run.errPending : run.outPending;
+  // A run's standard output is its record: kept whole until it ends.
+  const bool record = to.jsonLines && !isErr;
+  if (n > 0) {
+    pending.append(chunk, static_cast<size_t>(n));
+    if (!record) PassLines(&pending, run.prefix, isErr ? to.err : to.out, false);
+    return;
+  }
+  if (record) {
+    PassRecordLine(run, pending, to.records, to.err);
+    pending.clear();
+  } else {
+    PassLines(&pending, run.prefix, isErr ? to.err : to.out, true);
+  }
+  close(fd);
+  fd = -1;
+}
+
+// Passes on what the runs say until every one has closed its output.
+void PassOutput(std::vector<DriveRun>& runs, const PassTargets& to) {
+  for (;;) {
+    std::vector<pollfd> fds;
+    std::vector<std::pair<DriveRun*, bool>> owners;  // run, is its stderr
+    for (DriveRun& run : runs) {
+      if (run.outFd >= 0) {
+        fds.push_back({run.outFd, POLLIN, 0});
+        owners.push_back({&run, false});
+      }
+      if (run.errFd >= 0) {
+        fds.push_back({run.errFd, POLLIN, 0});
+        owners.push_back({&run, true});
+      }
+    }
+    if (fds.empty()) return;
+    if (poll(fds.data(), fds.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    for (size_t k = 0; k < fds.size(); ++k) {
+      if (fds[k].revents != 0) PassFrom(*owners[k].first, owners[k].second, to);
+    }
+  }
+}
+
+// Waits for every started run and tells its exit code; the worst of them
+// and worst.
+int AwaitRuns(std::vector<DriveRun>& runs, std::mutex& runLock, int worst, std::FILE* out) {
+  for (DriveRun& run : runs) {
+    if (run.pid <= 0) continue;
+    int status = 0;
+    while (waitpid(run.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    {
+      std::lock_guard<std::mutex> hold(runLock);
+      run.code = code;
+    }
+    std::fprintf(out, "%sexit %d\n", run.prefix.c_str(), code);
+    worst = std::max(worst, code);
+  }
+  std::fflush(out);
+  return worst;
+}
+
 }  // namespace
 
 std::string DriveAllOutputError(const CliOptions& options) {
@@ -174,8 +306,10 @@ std::string DriveAllOutputError(const CliOptions& options) {
   if (!options.driveAll || row == nullptr || (row->options & kDriveAllItself) != 0) return "";
   const bool log = row != nullptr && (row->options & kTakesLog) != 0;
   const std::pair<const char*, const std::string*> outputs[] = {
-      {"--log", log ? &options.logFile : nullptr}, {"--csv", &options.csvFile},
-      {"--chart", &options.chartFile},             {"--report", &options.reportFile},
+      {"--log", log ? &options.logFile : nullptr},
+      {"--csv", &options.csvFile},
+      {"--chart", &options.chartFile},
+      {"--report", &options.reportFile},
       {"--trace", &options.traceFile}};
   for (const auto& [name, path] : outputs) {
     if (path != nullptr && !path->empty() && IsStandardOutput(*path)) {
@@ -196,31 +330,7 @@ int RunOnEveryDrive(CDriveSession& session, const CliOptions& options,
   const bool jsonLines = !options.jsonFile.empty() && IsStandardOutput(options.jsonFile);
   if (!DriveLayerReady(session, err)) return kExitNoDrive;
   CDeviceManager& manager = session.Manager();
-  // Which drives take part: those that accept the diagnostic mode.
-  std::vector<DriveRun> runs;
-  std::vector<std::string> folders;
-  for (uint8_t i = 0; i < manager.GetDriveCount(); ++i) {
-    manager.SelectDrive(i);
-    const RecordDrive drive = RecordDriveOf(manager, i);
-    const std::string path = manager.GetDrivePath(i);
-    ScsiExchange enter;
-    if (!SetDiagnosticMode(kDiagnosticEnter, &enter)) {
-      const std::string why = DescribeVendorCommandFailure(enter.hostError, path);
-      std::fprintf(err, "velmo-cli: drive %u (%s, %s) %s; not used\n", i,
-                   TerminalText(drive.name).c_str(), TerminalText(path).c_str(),
-                   why.empty() ? "refuses the diagnostic mode"
-                               : ("cannot be used: " + TerminalText(why)).c_str());
-      continue;
-    }
-    SetDiagnosticMode(kDiagnosticLeave);
-    DriveRun run;
-    run.index = i;
-    // The runs' own lines come from this program and are safe already; the
-    // product is the drive's INQUIRY text.
-    run.prefix = "[" + std::to_string(i) + " " + TerminalText(drive.product) + "] ";
-    runs.push_back(run);
-    folders.push_back(DriveFolderName(i, drive.product));
-  }
+  std::vector<DriveRun> runs = SupportedDrives(manager, err);
   if (runs.empty()) {
     std::fprintf(err, "velmo-cli: no supported drive%s\n",
                  manager.GetDriveCount() == 0 ? " (No Device found!)" : "");
@@ -245,21 +355,7 @@ int RunOnEveryDrive(CDriveSession& session, const CliOptions& options,
   int worst = kExitOk;
   {
     std::lock_guard<std::mutex> hold(runLock);
-    for (size_t k = 0; k < runs.size(); ++k) {
-      std::string error;
-      if (mkdir(folders[k].c_str(), 0777) != 0 && errno != EEXIST) {
-        std::fprintf(err, "velmo-cli: cannot make the folder %s: %s\n", folders[k].c_str(),
-                     std::strerror(errno));
-        runs[k].code = kExitCannotWrite;
-      } else if (!Start(runs[k], folders[k], RunArgs(args, runs[k].index, jsonLines), &error)) {
-        std::fprintf(err, "velmo-cli: cannot start the run of drive %d: %s\n", runs[k].index,
-                     error.c_str());
-        runs[k].code = kExitCannotWrite;
-      } else {
-        std::fprintf(out, "%sin %s/\n", runs[k].prefix.c_str(), folders[k].c_str());
-      }
-      if (runs[k].code >= 0) worst = std::max(worst, runs[k].code);
-    }
+    worst = StartRuns(runs, args, jsonLines, out, err);
     started = true;
     if (interrupt.Interrupted()) {
       for (const DriveRun& run : runs) {
@@ -268,65 +364,6 @@ int RunOnEveryDrive(CDriveSession& session, const CliOptions& options,
     }
   }
   std::fflush(out);
-
-  // Pass on what the runs say until every one has closed its output.
-  for (;;) {
-    std::vector<pollfd> fds;
-    std::vector<std::pair<DriveRun*, bool>> owners;  // run, is its stderr
-    for (DriveRun& run : runs) {
-      if (run.outFd >= 0) {
-        fds.push_back({run.outFd, POLLIN, 0});
-        owners.push_back({&run, false});
-      }
-      if (run.errFd >= 0) {
-        fds.push_back({run.errFd, POLLIN, 0});
-        owners.push_back({&run, true});
-      }
-    }
-    if (fds.empty()) break;
-    if (poll(fds.data(), fds.size(), -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    for (size_t k = 0; k < fds.size(); ++k) {
-      if (fds[k].revents == 0) continue;
-      DriveRun& run = *owners[k].first;
-      const bool isErr = owners[k].second;
-      char chunk[4096];
-      const ssize_t n = read(fds[k].fd, chunk, sizeof chunk);
-      if (n < 0 && errno == EINTR) continue;
-      std::string& pending = isErr ? run.errPending : run.outPending;
-      // A run's standard output is its record: kept whole until it ends.
-      const bool record = jsonLines && !isErr;
-      if (n > 0) {
-        pending.append(chunk, static_cast<size_t>(n));
-        if (!record) PassLines(&pending, run.prefix, isErr ? err : out, false);
-        continue;
-      }
-      if (record) {
-        PassRecordLine(run, pending, records, err);
-        pending.clear();
-      } else {
-        PassLines(&pending, run.prefix, isErr ? err : out, true);
-      }
-      close(fds[k].fd);
-      (isErr ? run.errFd : run.outFd) = -1;
-    }
-  }
-
-  for (DriveRun& run : runs) {
-    if (run.pid <= 0) continue;
-    int status = 0;
-    while (waitpid(run.pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    {
-      std::lock_guard<std::mutex> hold(runLock);
-      run.code = code;
-    }
-    std::fprintf(out, "%sexit %d\n", run.prefix.c_str(), code);
-    worst = std::max(worst, code);
-  }
-  std::fflush(out);
-  return worst;
+  PassOutput(runs, {jsonLines, out, err, records});
+  return AwaitRuns(runs, runLock, worst, out);
 }

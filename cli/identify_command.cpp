@@ -9,15 +9,11 @@ int RunIdentifyCommand(CDriveSession& session, const CliOptions& options, std::F
                        std::FILE* err, const DiscWait& wait) {
   // Ctrl-C while waiting for the disc still leaves the diagnostic mode.
   CInterruptWatch interrupt;
-  DiscWait discWait = wait;
-  discWait.stopped = [&interrupt] { return interrupt.Interrupted(); };
   CPreparedDisc disc;
-  const int code = disc.Prepare(session, options.drive, err, discWait, true);
-  if (code == kExitInterrupted && interrupt.Interrupted()) return interrupt.ExitCode();
+  const int code = disc.Prepare(session, options.drive, err, wait, interrupt, DiscUse::kIdentify);
   if (code != kExitOk) return code;
   const DiscFields& fields = disc.Fields();
-  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", TerminalText(disc.DriveName()).c_str(),
-               TerminalText(disc.DrivePath()).c_str());
+  disc.PrintDrive(out);
   PrintDiscFields(out, fields, true, true);
   // A refusing drive cannot scan whatever disc it holds: never "Ready." there.
   const bool readyButRefused = disc.Refused() && disc.Identity().end == IdentifyEnd::kReady;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/claimed_outputs.h"
 #include "cli/cli_options.h"
 #include "cli/record_commands.h"
 #include "commands/disc_globals.h"
@@ -20,7 +21,6 @@
 #include "results/terminal_text.h"
 #include "session/drive_session.h"
 #include "session/interrupt_watch.h"
-#include "session/output_file.h"
 
 namespace {
 
@@ -51,36 +51,39 @@ class CSmartConsole : public SmartScanSink {
   std::vector<SpeedCode> m_rows;
 };
 
+// The run's verdict on out, or why it has none on err; its exit code.
+int TellSmartEnd(const SmartEnd& end, bool complete, const CInterruptWatch& interrupt,
+                 std::FILE* out, std::FILE* err) {
+  if (!complete) {
+    if (isatty(fileno(out)) == 1) std::fputc('\n', out);
+    std::fprintf(err, "velmo-cli: %s\n", interrupt.StopText().c_str());
+    return interrupt.Interrupted() ? interrupt.ExitCode() : kExitInterrupted;
+  }
+  std::fprintf(out, "\n%s\n", SmartAnswerText(end.fitSpeed).c_str());
+  if (HasVerdict(end.end.outcome)) return end.fitSpeed ? kExitOk : kExitNotRecommended;
+  // The first row without a reading says why; a refusal of the command is
+  // the only one that is the firmware's.
+  if (end.end.outcome == RunOutcome::kFirmwareFailure)
+    std::fprintf(err, "velmo-cli: Firmware not supported.Please flash to latest version.\n");
+  std::fprintf(err, "velmo-cli: %s\n", DescribeRunEnd(end.end.outcome, end.end.cause).c_str());
+  return kExitDriveFailure;
+}
+
 }  // namespace
 
 int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
                     std::FILE* err, const DiscWait& wait) {
   // Signals stop the run from here on, a wait for a FIFO's reader too.
   CInterruptWatch interrupt;
-  std::string error;
-  COutputFile json;
-  if (!options.jsonFile.empty() && !json.Open(options.jsonFile, &error)) {
-    if (interrupt.StoppedOutput(json.FailedError())) {
-      std::fprintf(err, "velmo-cli: %s %s was waiting for a reader; the drive was not used\n",
-                   interrupt.StopText().c_str(), TerminalText(options.jsonFile).c_str());
-      return interrupt.ExitCode();
-    }
-    std::fprintf(err, "velmo-cli: cannot write %s\n", TerminalText(error).c_str());
-    return kExitCannotWrite;
-  }
+  CClaimedOutputs outputs(interrupt, err);
+  if (const int code = outputs.Claim(options, false); code != kExitOk) return code;
   std::optional<CSmartConsole> console;
   std::optional<CSmartScanRun> run;
 
-  DiscWait discWait = wait;
-  discWait.stopped = [&interrupt] { return interrupt.Interrupted(); };
   CPreparedDisc disc;
-  int code = disc.Prepare(session, options.drive, err, discWait);
-  if (code == kExitOk) code = disc.RequireTestable(err);
-  if (code == kExitInterrupted && interrupt.Interrupted()) return interrupt.ExitCode();
-  if (code != kExitOk) return code;
-
-  std::fprintf(out, "%-22s%s (%s)\n", "Drive:", TerminalText(disc.DriveName()).c_str(),
-               TerminalText(disc.DrivePath()).c_str());
+  const int prepared = disc.Prepare(session, options.drive, err, wait, interrupt, DiscUse::kRun);
+  if (prepared != kExitOk) return prepared;
+  disc.PrintDrive(out);
   PrintDiscFields(out, disc.Fields(), false);
   std::fprintf(out, "\n");
   // The rows are the speed list as it stands now, as the dialog takes them.
@@ -104,27 +107,7 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started)
           .count());
   const ScanRecord record = SmartRunRecord(start, rows, ended, end, seconds);
-  if (!complete) {
-    if (isatty(fileno(out)) == 1) std::fputc('\n', out);
-    std::fprintf(err, "velmo-cli: %s\n", interrupt.StopText().c_str());
-    code = interrupt.Interrupted() ? interrupt.ExitCode() : kExitInterrupted;
-  } else {
-    std::fprintf(out, "\n%s\n", SmartAnswerText(end.fitSpeed).c_str());
-    if (!HasVerdict(end.end.outcome)) {
-      // The first row without a reading says why; a refusal of the command
-      // is the only one that is the firmware's.
-      if (end.end.outcome == RunOutcome::kFirmwareFailure)
-        std::fprintf(err, "velmo-cli: Firmware not supported.Please flash to latest version.\n");
-      std::fprintf(err, "velmo-cli: %s\n", DescribeRunEnd(end.end.outcome, end.end.cause).c_str());
-      code = kExitDriveFailure;
-    } else {
-      code = end.fitSpeed ? kExitOk : kExitNotRecommended;
-    }
-  }
+  const int code = TellSmartEnd(end, complete, interrupt, out, err);
   KeepInHistory(record, options, err);
-  if (json.IsOpen() && !json.Commit(WriteRecordJson(record), &error)) {
-    std::fprintf(err, "velmo-cli: cannot write %s\n", TerminalText(error).c_str());
-    code = interrupt.StoppedOutput(json.FailedError()) ? interrupt.ExitCode() : kExitCannotWrite;
-  }
-  return code;
+  return outputs.CommitRecordOnly(record, code);
 }

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "cli/cli_options.h"
 #include "cli/scan_command.h"
@@ -110,13 +111,9 @@ std::string DiscName(const std::string& type, const std::string& mid) {
          TerminalText(ManufacturerNameOrUnknown(mid)) + ")";
 }
 
-}  // namespace
-
-int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
-                    std::FILE* err, const DiscWait& wait) {
-  // Every disc's files are named when it comes, so their folder is what is
-  // claimed: one that cannot take a file ends the watch before any disc.
-  const std::string dir = options.reportDir.empty() ? "." : options.reportDir;
+// Every disc's files are named when it comes, so their folder is what is
+// claimed: one that cannot take a file ends the watch before any disc.
+int ClaimFolder(const CliOptions& options, const std::string& dir, std::FILE* err) {
   if (!options.reportDir.empty() && mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
     std::fprintf(err, "velmo-cli: cannot make the folder %s: %s\n", TerminalText(dir).c_str(),
                  std::strerror(errno));
@@ -127,163 +124,242 @@ int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE
                  TerminalText(error).c_str());
     return kExitCannotWrite;
   }
+  return kExitOk;
+}
+
+// A scan's or Smart Scan's options for one disc: its log and record named
+// after the run, nothing else.
+CliOptions DiscRunOptions(const CliOptions& options, const std::string& base) {
+  CliOptions run = options;
+  run.logFile = base + "-TEFE.txt";
+  run.jsonFile = base + ".json";
+  run.csvFile.clear();
+  run.chartFile.clear();
+  return run;
+}
+
+// One watch over one drive: its discs, one at a time, and their tally.
+class CWatch {
+ public:
+  CWatch(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err,
+         const DiscWait& wait, std::string dir);
+  ~CWatch();
+  CWatch(const CWatch&) = delete;
+  CWatch& operator=(const CWatch&) = delete;
+
+  int Run();
+
+ private:
+  // Polls until the tray is no longer in state; false when the watch ends
+  // (a stop, or the drive gone).
+  bool AwaitTrayLeaving(Tray state);
+  // One poll period; false once a stop was asked for.
+  bool Nap();
+  // Scans the disc in the drive and tells its line; false ends the watch.
+  bool WatchDisc();
+  void TellSkipped(const std::string& when, const DiscFields& fields, int runCode);
+  // False when the run failed because the drive is gone.
+  bool TellScanned(const std::string& when, const DiscFields& fields, int runCode,
+                   const std::string& jsonFile);
+  void TellRecord(const std::string& when, const ScanRecord& record);
+  void SayGone(const std::string& when);
+  int ExitCode() const;
+
+  CDriveSession& m_session;
+  const CliOptions& m_options;
+  std::FILE* m_out;
+  std::FILE* m_err;
+  const DiscWait& m_wait;
+  const std::string m_dir;
+  // The runs' own screens (fields, progress, verdict) would bury the one
+  // line a disc gets.
+  std::FILE* m_quiet;
+  std::mutex m_stopLock;
+  std::condition_variable m_stopSignal;
+  bool m_stopping = false;
+  // Between runs this watch takes the signals; during a run, the run's own.
+  // After the stop's lock, so that its watcher ends before the lock goes.
+  CInterruptWatch m_interrupt;
+  Tally m_tally;
+  int m_code = kExitOk;
+  bool m_driveGone = false;
+  int m_signal = 0;
+};
+
+CWatch::CWatch(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err,
+               const DiscWait& wait, std::string dir)
+    : m_session(session),
+      m_options(options),
+      m_out(out),
+      m_err(err),
+      m_wait(wait),
+      m_dir(std::move(dir)),
+      m_quiet(std::fopen("/dev/null", "w")) {
+  if (m_quiet == nullptr) m_quiet = err;
+  m_interrupt.OnInterrupt([this] {
+    std::lock_guard<std::mutex> hold(m_stopLock);
+    m_stopping = true;
+    m_stopSignal.notify_all();
+  });
+}
+
+CWatch::~CWatch() {
+  if (m_quiet != m_err && m_quiet != nullptr) std::fclose(m_quiet);
+}
+
+bool CWatch::Nap() {
+  std::unique_lock<std::mutex> hold(m_stopLock);
+  return !m_stopSignal.wait_for(hold, m_wait.period, [this] { return m_stopping; });
+}
+
+void CWatch::SayGone(const std::string& when) {
+  std::fprintf(m_out, "%s  drive %d  the drive is gone\n", when.c_str(), m_options.drive);
+  m_driveGone = true;
+}
+
+bool CWatch::AwaitTrayLeaving(Tray state) {
+  Tray tray = PollTray();
+  while (tray == state && Nap()) tray = PollTray();
+  if (m_interrupt.Interrupted()) return false;
+  if (tray != Tray::kGone) return true;
+  SayGone(ClockNow());
+  return false;
+}
+
+int CWatch::Run() {
+  std::fprintf(m_out, "Watching drive %d; insert a blank DVD-R, DVD+R or DVD+R DL (Ctrl-C ends)\n",
+               m_options.drive);
+  std::fflush(m_out);
+  while (AwaitTrayLeaving(Tray::kEmpty) && WatchDisc()) {
+    if (m_options.count > 0 && m_tally.seen >= m_options.count) break;
+    // The same disc is not scanned twice: wait until it leaves.
+    if (!AwaitTrayLeaving(Tray::kReady)) break;
+  }
+  if (m_quiet != m_err) std::fclose(m_quiet);
+  m_quiet = nullptr;
+  if (m_signal == 0 && m_interrupt.Interrupted()) m_signal = m_interrupt.Signal();
+  std::fprintf(m_out, "Summary: %d discs seen, %d ok, %d not recommended, %d failed, %d skipped\n",
+               m_tally.seen, m_tally.ok, m_tally.notRecommended, m_tally.failed, m_tally.skipped);
+  std::fflush(m_out);
+  return ExitCode();
+}
+
+int CWatch::ExitCode() const {
+  if (m_signal != 0) return 128 + m_signal;
+  if (m_driveGone) return kExitDriveFailure;
+  if (m_code != kExitOk) return m_code;
+  return m_tally.worst;
+}
+
+bool CWatch::WatchDisc() {
+  ++m_tally.seen;
+  const CliOptions run =
+      DiscRunOptions(m_options, RunBaseName(m_options.reportDir, m_options.drive, m_tally.seen));
+  DiscFields fields;
+  bool identified = false;
+  DiscWait runWait = m_wait;
+  runWait.identified = [&](const DiscFields& f) {
+    fields = f;
+    identified = true;
+  };
+  const int runCode = m_options.smart ? RunSmartCommand(m_session, run, m_quiet, m_err, runWait)
+                                      : RunScanCommand(m_session, run, m_quiet, m_err, runWait);
+  const std::string when = ClockNow();
+  if (runCode > 128) {
+    m_signal = runCode - 128;
+    return false;
+  }
+  if (runCode == kExitCannotWrite || runCode == kExitBusy) {
+    m_code = runCode;
+    return false;
+  }
+  if (!identified) {
+    // Not even the disc could be looked at: the drive refuses or is gone.
+    m_driveGone = PollTray() == Tray::kGone;
+    m_code = m_driveGone ? kExitDriveFailure : runCode;
+    std::fprintf(m_out, "%s  drive %d  %s\n", when.c_str(), m_options.drive,
+                 m_driveGone ? "the drive is gone" : "the drive cannot be used");
+    return false;
+  }
+  if (!fields.runControls || runCode == kExitUsage || runCode == kExitNoDrive) {
+    TellSkipped(when, fields, runCode);
+  } else if (!TellScanned(when, fields, runCode, run.jsonFile)) {
+    return false;
+  }
+  std::fflush(m_out);
+  if (m_options.eject && !EjectMedium()) {
+    std::fprintf(m_err, "velmo-cli: the drive did not eject the disc; take it out by hand\n");
+  }
+  return true;
+}
+
+void CWatch::TellSkipped(const std::string& when, const DiscFields& fields, int runCode) {
+  ++m_tally.skipped;
+  std::fprintf(
+      m_out, "%s  drive %d  %s  skipped: %s\n", when.c_str(), m_options.drive,
+      DiscName(fields.discType, fields.manufacturerId).c_str(),
+      runCode == kExitUsage ? "the speed asked for is not offered" : "not a blank, supported disc");
+}
+
+bool CWatch::TellScanned(const std::string& when, const DiscFields& fields, int runCode,
+                         const std::string& jsonFile) {
+  ScanRecord record;
+  std::string error;
+  const bool haveRecord = LoadRecordFile(jsonFile, &record, &error);
+  if (runCode == kExitOk)
+    ++m_tally.ok;
+  else if (runCode == kExitNotRecommended)
+    ++m_tally.notRecommended;
+  else
+    ++m_tally.failed;
+  m_tally.worst = std::max(m_tally.worst, std::min(runCode, kExitDriveFailure));
+  if (!haveRecord) {
+    std::fprintf(m_err, "velmo-cli: %s\n", TerminalText(error).c_str());
+    std::fprintf(m_out, "%s  drive %d  %s  failed (no record)\n", when.c_str(), m_options.drive,
+                 DiscName(fields.discType, fields.manufacturerId).c_str());
+  } else {
+    TellRecord(when, record);
+    std::string reportPath;
+    if (!m_options.reportDir.empty() && !WriteReport(m_dir, record, &reportPath, &error)) {
+      std::fprintf(m_err, "velmo-cli: the report was not written: %s\n",
+                   TerminalText(error).c_str());
+      m_code = kExitCannotWrite;
+    }
+  }
+  std::fflush(m_out);
+  if (runCode != kExitDriveFailure || PollTray() != Tray::kGone) return true;
+  SayGone(ClockNow());
+  return false;
+}
+
+void CWatch::TellRecord(const std::string& when, const ScanRecord& record) {
+  const std::string disc = DiscName(record.disc.type, record.disc.manufacturerId);
+  if (m_options.smart) {
+    // Its answer; readings at different speeds have no common maximum.
+    std::string answer =
+        SmartAnswerWords(record.outcome, record.fitSpeed ? record.fitSpeed->speed : "");
+    if (answer.empty()) answer = RunOutcomeName(record.outcome);
+    std::fprintf(m_out, "%s  drive %d  %s  smart  %s\n", when.c_str(), m_options.drive,
+                 disc.c_str(), TerminalText(answer).c_str());
+    return;
+  }
+  const RecordStatistics stats = StatisticsOf(record);
+  std::fprintf(m_out, "%s  drive %d  %s  %s  %s  max TE %d  max FE %d\n", when.c_str(),
+               m_options.drive, disc.c_str(), TerminalText(record.settings.speed).c_str(),
+               RunOutcomeName(record.outcome), stats.whole.te.max, stats.whole.fe.max);
+}
+
+}  // namespace
+
+int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
+                    std::FILE* err, const DiscWait& wait) {
+  const std::string dir = options.reportDir.empty() ? "." : options.reportDir;
+  if (const int code = ClaimFolder(options, dir, err); code != kExitOk) return code;
   if (!session.Initialized()) {
     std::fprintf(err, "velmo-cli: the drive layer could not be initialised\n");
     return kExitNoDrive;
   }
-  CDeviceManager& manager = session.Manager();
-  if (!manager.SelectDrive(static_cast<uint8_t>(options.drive))) {
-    std::fprintf(err, "velmo-cli: there is no drive %d ('velmo-cli drives' lists them)\n",
-                 options.drive);
-    return kExitNoDrive;
-  }
-  // The runs' own screens (fields, progress, verdict) would bury the one
-  // line a disc gets.
-  std::FILE* quiet = std::fopen("/dev/null", "w");
-  if (quiet == nullptr) quiet = err;
-
-  // Between runs this watch takes the signals; during a run, the run's own.
-  CInterruptWatch interrupt;
-  std::mutex stopLock;
-  std::condition_variable stopSignal;
-  bool stopping = false;
-  interrupt.OnInterrupt([&] {
-    std::lock_guard<std::mutex> hold(stopLock);
-    stopping = true;
-    stopSignal.notify_all();
-  });
-  // One poll period; false once a stop was asked for.
-  const auto nap = [&] {
-    std::unique_lock<std::mutex> hold(stopLock);
-    return !stopSignal.wait_for(hold, wait.period, [&] { return stopping; });
-  };
-
-  std::fprintf(out, "Watching drive %d; insert a blank DVD-R, DVD+R or DVD+R DL (Ctrl-C ends)\n",
-               options.drive);
-  std::fflush(out);
-  Tally tally;
-  int code = kExitOk;
-  bool driveGone = false;
-  int signal = 0;
-  for (;;) {
-    // Wait for a disc.
-    Tray tray = PollTray();
-    while (tray == Tray::kEmpty && nap()) tray = PollTray();
-    if (interrupt.Interrupted()) break;
-    if (tray == Tray::kGone) {
-      std::fprintf(out, "%s  drive %d  the drive is gone\n", ClockNow().c_str(), options.drive);
-      driveGone = true;
-      break;
-    }
-
-    ++tally.seen;
-    const std::string base = RunBaseName(options.reportDir, options.drive, tally.seen);
-    CliOptions run = options;
-    run.logFile = base + "-TEFE.txt";
-    run.jsonFile = base + ".json";
-    run.csvFile.clear();
-    run.chartFile.clear();
-    DiscFields fields;
-    bool identified = false;
-    DiscWait runWait = wait;
-    runWait.identified = [&](const DiscFields& f) {
-      fields = f;
-      identified = true;
-    };
-    const int runCode = options.smart ? RunSmartCommand(session, run, quiet, err, runWait)
-                                      : RunScanCommand(session, run, quiet, err, runWait);
-    const std::string when = ClockNow();
-    if (runCode > 128) {
-      signal = runCode - 128;
-      break;
-    }
-    if (runCode == kExitCannotWrite || runCode == kExitBusy) {
-      code = runCode;
-      break;
-    }
-    if (!identified) {
-      // Not even the disc could be looked at: the drive refuses or is gone.
-      driveGone = PollTray() == Tray::kGone;
-      code = driveGone ? kExitDriveFailure : runCode;
-      std::fprintf(out, "%s  drive %d  %s\n", when.c_str(), options.drive,
-                   driveGone ? "the drive is gone" : "the drive cannot be used");
-      break;
-    }
-
-    if (!fields.runControls || runCode == kExitUsage || runCode == kExitNoDrive) {
-      ++tally.skipped;
-      std::fprintf(out, "%s  drive %d  %s  skipped: %s\n", when.c_str(), options.drive,
-                   DiscName(fields.discType, fields.manufacturerId).c_str(),
-                   runCode == kExitUsage ? "the speed asked for is not offered"
-                                         : "not a blank, supported disc");
-    } else {
-      ScanRecord record;
-      std::string error;
-      const bool haveRecord = LoadRecordFile(run.jsonFile, &record, &error);
-      if (runCode == kExitOk)
-        ++tally.ok;
-      else if (runCode == kExitNotRecommended)
-        ++tally.notRecommended;
-      else
-        ++tally.failed;
-      tally.worst = std::max(tally.worst, std::min(runCode, kExitDriveFailure));
-      if (!haveRecord) {
-        std::fprintf(err, "velmo-cli: %s\n", TerminalText(error).c_str());
-        std::fprintf(out, "%s  drive %d  %s  failed (no record)\n", when.c_str(), options.drive,
-                     DiscName(fields.discType, fields.manufacturerId).c_str());
-      } else {
-        const RecordStatistics stats = StatisticsOf(record);
-        const std::string disc = DiscName(record.disc.type, record.disc.manufacturerId);
-        if (options.smart) {
-          // Its answer; readings at different speeds have no common maximum.
-          std::string answer =
-              SmartAnswerWords(record.outcome, record.fitSpeed ? record.fitSpeed->speed : "");
-          if (answer.empty()) answer = RunOutcomeName(record.outcome);
-          std::fprintf(out, "%s  drive %d  %s  smart  %s\n", when.c_str(), options.drive,
-                       disc.c_str(), TerminalText(answer).c_str());
-        } else {
-          std::fprintf(out, "%s  drive %d  %s  %s  %s  max TE %d  max FE %d\n", when.c_str(),
-                       options.drive, disc.c_str(), TerminalText(record.settings.speed).c_str(),
-                       RunOutcomeName(record.outcome), stats.whole.te.max, stats.whole.fe.max);
-        }
-        std::string reportPath;
-        if (!options.reportDir.empty() && !WriteReport(dir, record, &reportPath, &error)) {
-          std::fprintf(err, "velmo-cli: the report was not written: %s\n",
-                       TerminalText(error).c_str());
-          code = kExitCannotWrite;
-        }
-      }
-      std::fflush(out);
-      if (runCode == kExitDriveFailure && PollTray() == Tray::kGone) {
-        std::fprintf(out, "%s  drive %d  the drive is gone\n", ClockNow().c_str(), options.drive);
-        driveGone = true;
-        break;
-      }
-    }
-    std::fflush(out);
-
-    if (options.eject && !EjectMedium()) {
-      std::fprintf(err, "velmo-cli: the drive did not eject the disc; take it out by hand\n");
-    }
-    if (options.count > 0 && tally.seen >= options.count) break;
-    // The same disc is not scanned twice: wait until it leaves.
-    tray = PollTray();
-    while (tray == Tray::kReady && nap()) tray = PollTray();
-    if (interrupt.Interrupted()) break;
-    if (tray == Tray::kGone) {
-      std::fprintf(out, "%s  drive %d  the drive is gone\n", ClockNow().c_str(), options.drive);
-      driveGone = true;
-      break;
-    }
-  }
-  if (quiet != err) std::fclose(quiet);
-  if (signal == 0 && interrupt.Interrupted()) signal = interrupt.Signal();
-
-  std::fprintf(out, "Summary: %d discs seen, %d ok, %d not recommended, %d failed, %d skipped\n",
-               tally.seen, tally.ok, tally.notRecommended, tally.failed, tally.skipped);
-  std::fflush(out);
-  if (signal != 0) return 128 + signal;
-  if (driveGone) return kExitDriveFailure;
-  if (code != kExitOk) return code;
-  return tally.worst;
+  if (!SelectDriveOrSay(session.Manager(), options.drive, err)) return kExitNoDrive;
+  CWatch watch(session, options, out, err, wait, dir);
+  return watch.Run();
 }
