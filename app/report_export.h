@@ -1,6 +1,7 @@
 // File, Export Report...: the report of the window's run (or runs) to a
-// PNG, PDF or HTML file chosen in a file dialog offering the three types,
-// under the default name velmo-YYYYMMDD-HHMMSS-MID-SPEED.ext.
+// PNG, PDF or HTML file chosen in a file dialog offering the three types
+// (UserPrompts::ReportPath), under the default name
+// velmo-YYYYMMDD-HHMMSS-MID-SPEED.ext.
 //
 // UI thread only.
 #pragma once
@@ -11,16 +12,14 @@
 
 #include "results/scan_record.h"
 
-class wxWindow;
-
 // The wildcard of the file dialog, PDF first.
 extern const char kReportFileTypes[];
 
-// pathHook stands in for the file dialog in tests: it gets the default name
-// and gives the chosen path (false: cancelled). The format comes from the
-// name's extension, else from the type chosen (and its extension is added).
-// False with *error when the report could not be written; a cancel is true.
+// choosePath gets the default name and gives the chosen path (false:
+// cancelled). The format comes from the name's extension (a PDF without
+// one). False with *error when the report could not be written; a cancel
+// is true.
 bool ExportReport(
-    wxWindow* parent, const std::vector<ScanRecord>& records,
-    const std::function<bool(const std::string& defaultName, std::string* path)>& pathHook,
+    const std::vector<ScanRecord>& records,
+    const std::function<bool(const std::string& defaultName, std::string* path)>& choosePath,
     std::string* written, std::string* error);
