@@ -4,15 +4,9 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/choice.h>
-#include <wx/evtloop.h>
-#include <wx/filedlg.h>
-#include <wx/filename.h>
 #include <wx/menu.h>
 #include <wx/panel.h>
-#include <wx/print.h>
 #include <wx/statbmp.h>
-#include <wx/thread.h>
-#include <wx/utils.h>
 
 #include <gdk/gdk.h>
 
@@ -22,11 +16,7 @@
 
 #include "app/app_art.h"
 #include "app/command_ids.h"
-#include "app/log_printout.h"
-#include "app/report_export.h"
-#include "app/report_printout.h"
 #include "app/sunken_text.h"
-#include "app/window_capture.h"
 #include "chart/graph_ctrl.h"
 #include "chart/scan_series.h"
 #include "commands/disc_globals.h"
@@ -38,7 +28,6 @@
 #include "results/run_identity.h"
 #include "session/run_lock.h"
 #include "session/sim_catalogue.h"
-#include "snapshot/bmp_file_name.h"
 
 namespace {
 

@@ -9,6 +9,12 @@
 // CallAfter, tagged with the drive generation so that nothing of a drive the
 // user has left reaches the window. Close stops and joins every worker
 // before the device manager goes.
+//
+// Its files: scan_dlg.cpp (building it, the run, closing), scan_dlg_drive.cpp
+// (the drive, the poll), scan_dlg_files.cpp (Save, printing, reports),
+// scan_dlg_records.cpp (recorded runs, the history), run_menu.cpp (the Run
+// menu). The account of its runs is CRunBook; whatever it asks a person goes
+// through UserPrompts.
 #pragma once
 
 #include <wx/frame.h>
