@@ -54,7 +54,8 @@ bool CWxPrompts::ReportPath(wxWindow* parent, const std::string& defaultName, st
                                          ReportFormat::kHtml};
   const int type = dialog.GetFilterIndex();
   ReportFormat format = kTypeOrder[type >= 0 && type < 3 ? type : 0];
-  if (!ReportFormatOfName(*path, &format)) *path += std::string(".") + ReportFormatExtension(format);
+  if (!ReportFormatOfName(*path, &format))
+    *path += std::string(".") + ReportFormatExtension(format);
   return true;
 }
 

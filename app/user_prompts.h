@@ -30,8 +30,7 @@ class UserPrompts {
   virtual bool OpenRecordPath(wxWindow* parent, std::string* path) = 0;
   // Export Report: defaultName in; the path comes back with the extension of
   // the type chosen when the name typed has none.
-  virtual bool ReportPath(wxWindow* parent, const std::string& defaultName,
-                          std::string* path) = 0;
+  virtual bool ReportPath(wxWindow* parent, const std::string& defaultName, std::string* path) = 0;
   // The folder for "Save a report of every run to...".
   virtual bool ReportFolder(wxWindow* parent, std::string* folder) = 0;
   // The print dialog, then printing printout as data says.

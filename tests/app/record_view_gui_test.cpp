@@ -187,7 +187,9 @@ TEST_F(RecordViewTest, ANewerHistoryIsSaidAndNeverWritten) {
     Click(IDC_START);
     ASSERT_TRUE(WaitFor([&] { return m_seen.messages.size() == static_cast<size_t>(run); }, 30000));
     EXPECT_EQ(m_seen.messages.back(), "This disc is ok for writing under this speed setting.");
-    ASSERT_TRUE(WaitFor([&] { return !m_dialog->Scanning(); }));
+    // START is taken only once the worker has finished, not just stopped scanning.
+    ASSERT_TRUE(
+        WaitFor([&] { return !m_dialog->Scanning() && m_dialog->ScanWorker()->Finished(); }));
     // Beside the first run's ending only: said once.
     const bool said =
         Text(IDC_STATUS).find("(history not kept: " + path + " was written by a newer") !=
@@ -203,8 +205,9 @@ TEST_F(RecordViewTest, ANewerHistoryIsSaidAndNeverWritten) {
   wxCommandEvent event(wxEVT_MENU, file->FindItem("History..."));
   m_dialog->GetEventHandler()->ProcessEvent(event);
   ASSERT_EQ(m_seen.messages.size(), 3u);
-  EXPECT_EQ(m_seen.messages[2].find("The history cannot be read: " + path + " was written by a newer"),
-            0u)
+  EXPECT_EQ(
+      m_seen.messages[2].find("The history cannot be read: " + path + " was written by a newer"),
+      0u)
       << m_seen.messages[2];
   EXPECT_EQ(m_dialog->HistoryWindow()->List()->GetItemCount(), 0);
 

@@ -107,7 +107,8 @@ TEST_F(ReportWindowTest, ExportsTheRunThatEnded) {
   // A folder that is not there: said, nothing left behind.
   Export("no/such/folder/r.pdf");
   ASSERT_EQ(m_seen.messages.size(), 3u);
-  EXPECT_EQ(m_seen.messages[2].rfind("The report could not be written: no/such/folder/r.pdf", 0), 0u)
+  EXPECT_EQ(m_seen.messages[2].rfind("The report could not be written: no/such/folder/r.pdf", 0),
+            0u)
       << m_seen.messages[2];
 }
 

@@ -14,8 +14,8 @@
 #include "results/history.h"
 #include "results/run_end_text.h"
 #include "tests/app/window_test.h"
-#include "tests/support/scratch_folder.h"
 #include "tests/cli/cli_process.h"
+#include "tests/support/scratch_folder.h"
 
 namespace fs = std::filesystem;
 

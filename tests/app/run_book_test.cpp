@@ -156,8 +156,8 @@ TEST_F(RunBookTest, TheReportOfEveryRunIsAPdfInTheFolder) {
   // A folder that cannot be: the error to say beside the run's status.
   std::ofstream(scratch.Path() + "/file") << "not a folder";
   error.clear();
-  EXPECT_FALSE(
-      CRunBook::WriteReport(scratch.Path() + "/file/reports", *book.LastRun(nullptr, nullptr), &error));
+  EXPECT_FALSE(CRunBook::WriteReport(scratch.Path() + "/file/reports",
+                                     *book.LastRun(nullptr, nullptr), &error));
   EXPECT_FALSE(error.empty());
 }
 

@@ -116,7 +116,8 @@ TEST_F(RunMenuTest, AFifoForSettingsNeitherHoldsTheWindowNorAChoice) {
   ASSERT_EQ(mkfifo(RunChoicesPath().c_str(), 0600), 0);
   Open("empty", 0);
   ASSERT_EQ(m_seen.messages.size(), 1u);
-  EXPECT_NE(m_seen.messages[0].find("is a FIFO, not a file"), std::string::npos) << m_seen.messages[0];
+  EXPECT_NE(m_seen.messages[0].find("is a FIFO, not a file"), std::string::npos)
+      << m_seen.messages[0];
   EXPECT_EQ(m_dialog->Choices(), RunChoices{});
   wxMenuBar* bar = m_dialog->GetMenuBar();
   wxMenu* menu = bar->GetMenu(static_cast<size_t>(bar->FindMenu("Run")));
