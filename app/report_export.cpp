@@ -1,7 +1,5 @@
 #include "app/report_export.h"
 
-#include <wx/filedlg.h>
-
 #include "results/report_file_name.h"
 #include "results/report_output.h"
 
@@ -31,8 +29,8 @@ ReportFormat ExportReportTypeAt(int filterIndex) {
   return types[inRange ? static_cast<size_t>(filterIndex) : 0];
 }
 
-bool ExportReport(wxWindow* parent, const std::vector<ScanRecord>& records,
-                  const std::function<bool(const std::string&, std::string*)>& pathHook,
+bool ExportReport(const std::vector<ScanRecord>& records,
+                  const std::function<bool(const std::string&, std::string*)>& choosePath,
                   std::string* written, std::string* error) {
   written->clear();
   if (records.empty()) {
@@ -42,17 +40,8 @@ bool ExportReport(wxWindow* parent, const std::vector<ScanRecord>& records,
   const std::string defaultName = DefaultReportFileName(
       records.front(), ReportFormatExtension(ExportReportTypeAt(0)), records.size());
   std::string path;
-  int typeIndex = 0;
-  if (pathHook) {
-    if (!pathHook(defaultName, &path)) return true;
-  } else {
-    wxFileDialog dialog(parent, "Export Report", "", wxString::FromUTF8(defaultName),
-                        ExportReportWildcard(), wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
-    if (dialog.ShowModal() != wxID_OK) return true;
-    path = dialog.GetPath().utf8_string();
-    typeIndex = dialog.GetFilterIndex();
-  }
-  ReportFormat format = ExportReportTypeAt(typeIndex);
+  if (!choosePath(defaultName, &path)) return true;
+  ReportFormat format = ExportReportTypeAt(0);
   if (!ReportFormatOfName(path, &format)) path += std::string(".") + ReportFormatExtension(format);
   // The one writer of report files, as velmo-cli's.
   CReportOutput output(path, format);

@@ -1,14 +1,11 @@
 // The Run menu of the window: start a run when a blank, supported disc is
 // identified, eject the disc when a run ends, and the folder for a report of
 // every run. The choices are kept between launches (run_choices.h).
-#include <wx/dirdlg.h>
 #include <wx/menu.h>
 
 #include "app/scan_dlg.h"
 #include "commands/drive_commands.h"
 #include "res/resource_ids.h"
-#include "results/paper_size.h"
-#include "results/report_output.h"
 
 namespace {
 
@@ -43,15 +40,7 @@ void CScanDlg::OnRunMenu(wxCommandEvent& event) {
   if (event.GetId() == kRunReportId) {
     std::string folder;
     if (event.IsChecked()) {
-      bool chosen = false;
-      if (m_reportDirHook) {
-        chosen = m_reportDirHook(&folder);
-      } else {
-        wxDirDialog dialog(this, wxString::FromUTF8("Save a report of every run to…"));
-        chosen = dialog.ShowModal() == wxID_OK;
-        folder = dialog.GetPath().utf8_string();
-      }
-      if (!chosen) folder.clear();
+      if (!m_prompts->ReportFolder(this, &folder)) folder.clear();
     }
     choices.reportDir = folder;
     if (wxMenuBar* bar = GetMenuBar()) bar->Check(kRunReportId, !folder.empty());
@@ -77,10 +66,8 @@ void CScanDlg::StartIfChosen() {
 void CScanDlg::SaveReportIfChosen() {
   const std::optional<ScanRecord> record = LastRunRecord();
   if (m_runChoices.reportDir.empty() || !record || m_closing) return;
-  CReportOutput output(m_runChoices.reportDir, ReportFormat::kPdf);
-  std::string written, error;
-  if (!output.Open(&error) ||
-      !output.Write({*record}, PaperSizeFromEnvironment(), &written, &error)) {
+  std::string error;
+  if (!CRunBook::WriteReport(m_runChoices.reportDir, *record, &error)) {
     const std::string status = m_layout.Control(IDC_STATUS)->GetLabel().utf8_string();
     SetText(IDC_STATUS, status + " (report not written: " + error + ")");
   }

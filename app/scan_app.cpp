@@ -77,8 +77,8 @@ constexpr const char* kCliOnlyValueOptions[] = {"--speed", "--density", "--log",
                                                 "--csv",   "--json",    "--chart"};
 
 // The documentation run answers every prompt on standard error, so nothing
-// waits for a person.
-class CDemoPrompts : public UserPrompts {
+// waits for a person; File, Save writes to savePath.
+class CDemoPrompts : public CWxPrompts {
  public:
   void Message(wxWindow*, const std::string& text, const std::string&) override {
     std::fprintf(stderr, "velmo: %s\n", text.c_str());
@@ -88,7 +88,12 @@ class CDemoPrompts : public UserPrompts {
     std::fputs("velmo: the drive refuses the diagnostic mode\n", stderr);
   }
   void About(wxWindow*) override {}
+  bool SavePicturePath(wxWindow*, std::string* path) override {
+    *path = savePath;
+    return true;
+  }
   int messages = 0;
+  std::string savePath;
 };
 
 // Waits for the disc, presses START, and once the verdict is in saves the
@@ -113,10 +118,7 @@ class CDemoDriver : public wxTimer {
       m_step = Step::kSave;
     } else if (m_step == Step::kSave) {
       const int before = m_prompts->messages;
-      m_dialog->SetSavePathHook([this](std::string* path) {
-        *path = m_path;
-        return true;
-      });
+      m_prompts->savePath = m_path;
       wxCommandEvent save(wxEVT_MENU, ToWxId(ID_FILE_SAVE));
       m_dialog->GetEventHandler()->ProcessEvent(save);
       const bool saved = m_prompts->messages > before && wxFileExists(wxString::FromUTF8(m_path));

@@ -4,15 +4,9 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/choice.h>
-#include <wx/evtloop.h>
-#include <wx/filedlg.h>
-#include <wx/filename.h>
 #include <wx/menu.h>
 #include <wx/panel.h>
-#include <wx/print.h>
 #include <wx/statbmp.h>
-#include <wx/thread.h>
-#include <wx/utils.h>
 
 #include <gdk/gdk.h>
 
@@ -22,22 +16,18 @@
 
 #include "app/app_art.h"
 #include "app/command_ids.h"
-#include "app/log_printout.h"
-#include "app/report_export.h"
-#include "app/report_printout.h"
 #include "app/sunken_text.h"
-#include "app/window_capture.h"
 #include "chart/graph_ctrl.h"
 #include "chart/scan_series.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
 #include "res/resource_ids.h"
+#include "results/history.h"
 #include "results/media_codes.h"
 #include "results/run_end_text.h"
 #include "results/run_identity.h"
 #include "session/run_lock.h"
 #include "session/sim_catalogue.h"
-#include "snapshot/bmp_file_name.h"
 
 namespace {
 
@@ -46,8 +36,6 @@ constexpr int kPrintReportId = 0x4F01;
 constexpr int kSimEjectId = 0x5000;
 constexpr int kSimInsertFirstId = 0x5001;
 constexpr int kSimInsertLastId = 0x5063;
-
-constexpr char kPleaseInsert[] = "Please insert blank disc...";
 
 wxColour ColourOf(uint32_t colorref) {
   return wxColour(colorref & 0xFF, (colorref >> 8) & 0xFF, (colorref >> 16) & 0xFF);
@@ -81,6 +69,7 @@ wxBEGIN_EVENT_TABLE(CScanDlg, wxFrame) EVT_CLOSE(CScanDlg::OnClose)
               wxDefaultSize, wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX),
       m_options(options),
       m_prompts(std::move(prompts)),
+      m_book(options.noHistory ? "" : DefaultHistoryPath()),
       m_pollTimer(this, kPollTimerId) {
   ResetDiscGlobals();
   m_densityStep = 0;
@@ -154,49 +143,6 @@ void CScanDlg::AddReportMenuItems() {
   file->Insert(beforeExit + 1, kPrintReportId, "Print Re&port...");
 }
 
-// What Export Report and Print Report report: the last run started here.
-// The recorded run the window shows, else the last run started here.
-std::vector<ScanRecord> CScanDlg::RunsToReport() const {
-  if (m_showingRecord) return {m_shownRecord};
-  const std::optional<ScanRecord> last = LastRunRecord();
-  if (!last) return {};
-  return {*last};
-}
-
-void CScanDlg::OnExportReport(wxCommandEvent&) { ExportReportOf(RunsToReport()); }
-
-void CScanDlg::ExportReportOf(const std::vector<ScanRecord>& runs) {
-  if (runs.empty()) {
-    m_prompts->Message(this, "There is no run to report yet.");
-    return;
-  }
-  std::string written, error;
-  if (!ExportReport(this, runs, m_reportPathHook, &written, &error)) {
-    m_prompts->Message(this, "The report could not be written: " + error);
-  }
-}
-
-void CScanDlg::OnPrintReport(wxCommandEvent&) {
-  std::vector<ScanRecord> runs = RunsToReport();
-  if (runs.empty()) {
-    m_prompts->Message(this, "There is no run to report yet.");
-    return;
-  }
-  CReportPrintout printout(std::move(runs));
-  if (m_reportPrintHook) {
-    m_reportPrintHook(printout);
-    return;
-  }
-  wxPrintDialogData data;
-  data.SetAllPages(true);
-  data.SetMinPage(1);
-  data.SetMaxPage(1);
-  data.EnablePageNumbers(false);
-  data.EnableSelection(false);
-  wxPrinter printer(&data);
-  printer.Print(this, &printout, true);
-}
-
 // Not part of the window the user of a real drive sees: the simulator's tray.
 void CScanDlg::BuildSimulatorMenu() {
   auto* menu = new wxMenu();
@@ -240,73 +186,6 @@ bool CScanDlg::OnInitDialog() {
   return true;
 }
 
-bool CScanDlg::InitDeviceManager() {
-  m_session.reset();
-  g_pDeviceManager = nullptr;
-  m_session = std::make_unique<CDriveSession>();
-  // The manager may speak from a worker (a refused ASPI time-out); the box
-  // then opens on the UI thread and the worker waits until it is closed, as
-  // for a modal box of its own. Closing the window releases it.
-  auto messages = [this, alive = std::weak_ptr<int>(m_alive), gate = m_boxGate](
-                      const std::string& text, const std::string& caption) {
-    if (wxThread::IsMain()) {
-      m_prompts->Message(this, text, caption);
-      return;
-    }
-    auto closed = std::make_shared<bool>(false);
-    {
-      std::lock_guard<std::mutex> hold(gate->lock);
-      if (gate->closing) return;
-    }
-    CallAfter([this, alive, gate, closed, text, caption] {
-      bool closing;
-      {
-        std::lock_guard<std::mutex> hold(gate->lock);
-        closing = gate->closing;
-      }
-      if (!closing && !alive.expired()) m_prompts->Message(this, text, caption);
-      {
-        std::lock_guard<std::mutex> hold(gate->lock);
-        *closed = true;
-      }
-      gate->changed.notify_all();
-    });
-    std::unique_lock<std::mutex> hold(gate->lock);
-    gate->changed.wait(hold, [&] { return *closed || gate->closing; });
-  };
-  std::string error;
-  if (!m_session->Open(m_options, messages, &error)) {
-    m_prompts->Message(this, error);
-    return false;
-  }
-  // The window has no room for this advice; whoever started velmo from a
-  // terminal gets it there.
-  if (m_session->Initialized()) {
-    for (const SkippedVolume& skipped : m_session->Manager().GetSkippedVolumes()) {
-      std::fprintf(stderr, "velmo: %s\n", DescribeSkippedVolume(skipped).c_str());
-    }
-  }
-  if (!m_session->Initialized()) {
-    m_prompts->Message(this, "Initial fail.");
-    return false;
-  }
-  CDeviceManager& manager = m_session->Manager();
-  const uint8_t count = manager.GetDriveCount();
-  if (count == 0) {
-    m_prompts->Message(this, "No Device found!");
-    return false;
-  }
-  for (uint8_t i = 0; i < count; ++i) {
-    manager.SelectDrive(i);
-    char name[100] = {};
-    manager.GetDriveName(name);
-    m_driveCombo->Insert(wxString::FromUTF8(name), i);
-  }
-  m_driveCombo->SetSelection(0);
-  manager.SelectDrive(0);
-  return true;
-}
-
 void CScanDlg::InitDensityCombo() {
   m_densityCombo->Insert("Normal (Default)", 0);
   m_densityCombo->Insert("Full", 1);
@@ -318,7 +197,7 @@ void CScanDlg::InitDensityCombo() {
 void CScanDlg::SetText(int id, const std::string& text) {
   wxWindow* control = m_layout.Control(id);
   if (control != nullptr) control->SetLabel(wxString::FromUTF8(text));
-  if (id == IDC_STATUS && m_statusHook) m_statusHook(text);
+  if (id == IDC_STATUS) m_prompts->StatusShown(text);
 }
 
 void CScanDlg::EnableRunControls(bool start, bool stop, bool others) {
@@ -329,93 +208,6 @@ void CScanDlg::EnableRunControls(bool start, bool stop, bool others) {
   EnableKeepingFocus(m_layout.Control(IDC_STOP), stop);
   for (int id : {IDC_SMART_SCAN, IDC_TE_CHECK, IDC_FE_CHECK})
     EnableKeepingFocus(m_layout.Control(id), others);
-}
-
-void CScanDlg::ResetDiscInfo() {
-  EnableRunControls(false, false, false);
-  m_speedCombo->Clear();
-  m_speedCombo->Append("N/A");
-  m_speedCombo->SetSelection(0);
-  for (int id : {IDC_DISC_TYPE, IDC_MANUFACTURER_ID, IDC_MEDIA_TYPE_ID, IDC_CAPACITY})
-    SetText(id, "N/A");
-  SetText(IDC_STATUS, kPleaseInsert);
-}
-
-void CScanDlg::ApplyDiscView(const DiscView& view) {
-  if (m_showingRecord) EndRecordView();  // the drive's disc takes the fields back
-  if (view.resetDiscInfo) {
-    ResetDiscInfo();
-    return;
-  }
-  if (view.discType) SetText(IDC_DISC_TYPE, *view.discType);
-  if (view.manufacturerId) {
-    SetText(IDC_MANUFACTURER_ID, *view.manufacturerId);
-    m_layout.Control(IDC_MANUFACTURER_ID)
-        ->SetToolTip(wxString::FromUTF8(ManufacturerNameOrUnknown(*view.manufacturerId)));
-  }
-  if (view.mediaTypeId) SetText(IDC_MEDIA_TYPE_ID, *view.mediaTypeId);
-  if (view.enableSpeedList) m_speedCombo->Enable(true);
-  if (view.speedEntries) {
-    m_speedCombo->Clear();
-    for (const std::string& entry : *view.speedEntries)
-      m_speedCombo->Append(wxString::FromUTF8(entry));
-    if (!view.speedEntries->empty()) m_speedCombo->SetSelection(0);
-  }
-  if (view.capacity) SetText(IDC_CAPACITY, *view.capacity);
-  if (view.speedCode) m_speedCode = *view.speedCode;
-  if (view.chartLastLba && m_graph != nullptr) SetScanRange(*m_graph, *view.chartLastLba);
-  if (view.enableRunControls) EnableRunControls(true, false, true);
-  if (view.enableRunControls) StartIfChosen();
-  if (view.status) SetText(IDC_STATUS, *view.status);
-  Update();
-}
-
-void CScanDlg::EnterDiagnosticMode() {
-  const int selected = m_driveCombo->GetSelection();
-  const std::string drivePath =
-      selected < 0 ? "" : m_session->Manager().GetDrivePath(static_cast<uint8_t>(selected));
-  m_driveHold.Release();
-  if (CRunLock::Refuses(m_driveHold.Take(DriveLockPath(drivePath)))) {
-    // Not a drive fault: no notice box, the status says who has it or why
-    // it cannot be locked.
-    m_diagMode = 0;
-    m_statusColor = kColorRed;
-    SetText(IDC_STATUS, m_driveHold.Refusal(drivePath));
-    return;
-  }
-  ScsiExchange enter;
-  if (SetDiagnosticMode(kDiagnosticEnter, &enter)) {
-    m_diagMode = 1;
-    m_pollTimer.Start(kPollPeriodMs);
-  } else {
-    const int index = m_driveCombo->GetSelection();
-    const std::string path =
-        index < 0 ? "" : m_session->Manager().GetDrivePath(static_cast<uint8_t>(index));
-    const std::string why = DescribeVendorCommandFailure(enter.hostError, path);
-    std::fprintf(stderr, "velmo: %s: %s\n", path.c_str(),
-                 why.empty() ? "the drive refuses the diagnostic mode; it is not one Velmo "
-                               "can test (velmo --simulate shows a supported one)"
-                             : why.c_str());
-    m_prompts->DriveNotice(this);
-    m_diagMode = 0;
-  }
-}
-
-void CScanDlg::OnSelchangeDrive(wxCommandEvent&) {
-  if (!m_session) return;
-  const int index = m_driveCombo->GetSelection();
-  if (index < 0) return;
-  if (m_showingRecord) EndRecordView();
-  {
-    std::lock_guard<std::mutex> hold(m_driveLock);
-    ++m_generation;
-    m_session->Manager().SelectDrive(static_cast<uint8_t>(index));
-    m_discIdentified = 0;
-  }
-  ResetDiscInfo();
-  if (m_diagMode == 1) m_pollTimer.Stop();
-  // No leave request to the drive we came from.
-  EnterDiagnosticMode();
 }
 
 void CScanDlg::OnSelchangeSpeed(wxCommandEvent&) {
@@ -454,61 +246,6 @@ void CScanDlg::OnTeCheck(wxCommandEvent&) {
     m_graph->DrawLimitLine(SeriesIndex(ScanSeries::kTeLimit), kTeLimit, m_showTeLimit);
 }
 
-// Media poll.
-
-void CScanDlg::OnTimer(wxTimerEvent&) {
-  ReapStoppedScans();
-  if (m_closing || !m_session) return;
-  if (m_polling.exchange(true)) {
-    ++m_pollsSkipped;
-    return;
-  }
-  if (m_pollThread.joinable()) m_pollThread.join();  // done: m_polling was false
-  uint64_t generation;
-  {
-    std::lock_guard<std::mutex> hold(m_driveLock);
-    generation = m_generation;
-  }
-  ++m_pollsStarted;
-  m_pollThread = std::thread(&CScanDlg::PollThreadProc, this, generation);
-}
-
-void CScanDlg::PollThreadProc(CScanDlg* dialog, uint64_t generation) {
-  dialog->PollMedia(generation);
-  dialog->m_polling = false;
-}
-
-void CScanDlg::PollMedia(uint64_t generation) {
-  if (m_scanning == 1) return;
-  auto current = [this, generation] { return m_generation == generation; };
-  if (DriveNotReady()) {
-    {
-      std::lock_guard<std::mutex> hold(m_driveLock);
-      if (!current()) return;
-      m_discIdentified = 0;
-    }
-    CallAfter([this, generation] {
-      std::lock_guard<std::mutex> hold(m_driveLock);
-      if (m_generation == generation && !m_closing) ResetDiscInfo();
-    });
-    return;
-  }
-  if (m_discIdentified != 0) return;
-  DiscView view = IdentifyDisc(m_diagMode == 1);
-  {
-    std::lock_guard<std::mutex> hold(m_driveLock);
-    if (!current()) return;
-    m_discIdentified = 1;
-  }
-  CallAfter([this, generation, view = std::move(view)] {
-    {
-      std::lock_guard<std::mutex> hold(m_driveLock);
-      if (m_generation != generation || m_closing) return;
-    }
-    ApplyDiscView(view);
-  });
-}
-
 // Scan run.
 
 void CScanDlg::OnStart(wxCommandEvent&) {
@@ -532,9 +269,8 @@ void CScanDlg::OnStart(wxCommandEvent&) {
     SetText(IDC_STATUS, refusal);
     return;
   }
-  if (m_showingRecord) EndRecordView();
+  if (m_book.Showing()) EndRecordView();
   RecordRunStart();
-  m_runKept = false;
   m_pScanThread = std::make_unique<CScanWorker>(
       m_settings, *m_graph, static_cast<ScanWindow&>(*this),
       [this](std::function<void()> update) { CallAfter(std::move(update)); }, kLogFileName);
@@ -630,29 +366,20 @@ RunStart CScanDlg::WindowRunStart() const {
 
 // A new run: what it starts from, with the speed and density it runs at.
 void CScanDlg::RecordRunStart() {
-  m_runStart = WindowRunStart();
-  m_runSpeed = m_speedCode.load();
   const int density = m_densityCombo != nullptr ? m_densityCombo->GetSelection() : 0;
-  m_runDensity =
-      density >= 0 && density < kDensityChoiceCount ? &kDensityChoices[density] : nullptr;
-  m_runElapsed = 0;
-  m_hasRun = true;
-  m_lastRecord.reset();
-}
-
-ScanRecord CScanDlg::RecordOfRun(const CScanWorker& worker) const {
-  return ScanRunRecord(m_runStart, m_runSpeed, m_runDensity, kLogFileName, worker.Samples(),
-                       worker.End(), m_runElapsed);
+  m_book.Begin(WindowRunStart(), m_speedCode.load(),
+               density >= 0 && density < kDensityChoiceCount ? &kDensityChoices[density] : nullptr);
 }
 
 std::optional<ScanRecord> CScanDlg::LastRunRecord() const {
-  if (m_lastRecord) return m_lastRecord;
-  if (m_hasRun && m_pScanThread) return RecordOfRun(*m_pScanThread);
-  return std::nullopt;
+  if (!m_pScanThread) return m_book.LastRun(nullptr, nullptr);
+  const std::vector<ScanSample> samples = m_pScanThread->Samples();
+  const RunEnd end = m_pScanThread->End();
+  return m_book.LastRun(&samples, &end);
 }
 
 void CScanDlg::ShowElapsed(long seconds) {
-  m_runElapsed = seconds;
+  m_book.SetElapsed(seconds);
   SetText(IDC_ELAPSED, std::to_string(seconds) + " seconds");
 }
 
@@ -710,78 +437,8 @@ void CScanDlg::OnSmartScan(wxCommandEvent&) {
   });
   const std::string started = CurrentIsoTime();
   dialog.OnInitDialog();
-  if (m_smartHook) {
-    m_smartHook(dialog);
-  } else {
-    dialog.ShowModal();
-  }
+  m_prompts->SmartDialog(dialog);
   KeepSmartRunInHistory(dialog, started);
-}
-
-void CScanDlg::OnFilePrint(wxCommandEvent&) {
-  wxPrintDialogData data;
-  data.SetAllPages(true);
-  data.SetMinPage(1);
-  data.SetMaxPage(1);
-  data.EnablePageNumbers(false);
-  data.EnablePrintToFile(false);
-  data.EnableSelection(false);
-  if (m_printHook) {
-    m_printHook(data);
-    return;
-  }
-  wxPrinter printer(&data);
-  CLogPrintout printout(kLogFileName,
-                        [this](const std::string& text) { m_prompts->Message(this, text); });
-  printer.Print(nullptr, &printout, true);
-}
-
-void CScanDlg::OnFileSave(wxCommandEvent&) {
-  std::string path;
-  if (m_savePathHook) {
-    if (!m_savePathHook(&path)) return;
-  } else {
-    wxFileDialog dialog(nullptr, "Save As", "", "TEFE", "Bitmap File (*.bmp)|*.bmp", wxFD_SAVE);
-    if (dialog.ShowModal() != wxID_OK) return;
-    path = dialog.GetPath().utf8_string();
-  }
-  path = WithBmpExtension(path);
-  wxFileName written(wxString::FromUTF8(path));
-  written.MakeAbsolute();
-  path = written.GetFullPath().utf8_string();
-
-  // Half a second for the file dialog to leave the screen; the window
-  // repaints what it uncovered meanwhile, as the picture is read from the
-  // screen. Window-system events only: no click reaches the window, and no
-  // control is greyed for the wait (it would be in the picture).
-  const wxLongLong until = wxGetLocalTimeMillis() + 500;
-  while (wxGetLocalTimeMillis() < until) {
-    if (wxEventLoopBase* loop = wxEventLoopBase::GetActive()) {
-      loop->YieldFor(wxEVT_CATEGORY_UI);
-    } else {
-      wxYield();
-    }
-    wxMilliSleep(10);
-  }
-  Update();
-
-  SnapshotResult result;
-  result.failedStep = SnapshotStep::kDescribe;
-  wxWindow* top = wxGetTopLevelParent(this);
-  if (top == nullptr || SaveWindowBitmap(top, path, &result) == 0 || !result.Succeeded()) {
-    m_prompts->Message(this, "Fail to save file.");
-    return;
-  }
-  // The folder of the file written becomes the working directory (not the
-  // folder the dialog showed: a full path typed there can name another
-  // one). The next run's TEFE.txt goes there, and Print reads it from there.
-  // Only once written: a folder that refused the picture would refuse the
-  // next run's log too.
-  const std::string folder = written.GetPath().utf8_string();
-  if (!folder.empty() && wxDirExists(wxString::FromUTF8(folder))) {
-    wxSetWorkingDirectory(wxString::FromUTF8(folder));
-  }
-  m_prompts->Message(this, "Save successfully.");
 }
 
 void CScanDlg::OnFileExit(wxCommandEvent&) { OnCancel(); }
@@ -825,7 +482,7 @@ void CScanDlg::StopWorkers() {
     m_pScanThread->RequestStop();
     // A run ended by closing (or by a signal, which closes) is kept as
     // stopped, as STOP keeps it, once its pending command has returned.
-    if (m_closing && !m_runKept) {
+    if (m_closing && !m_book.Kept()) {
       m_pScanThread->Join();
       KeepRunInHistory(m_pScanThread.get());
     }

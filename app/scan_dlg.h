@@ -9,6 +9,12 @@
 // CallAfter, tagged with the drive generation so that nothing of a drive the
 // user has left reaches the window. Close stops and joins every worker
 // before the device manager goes.
+//
+// Its files: scan_dlg.cpp (building it, the run, closing), scan_dlg_drive.cpp
+// (the drive, the poll), scan_dlg_files.cpp (Save, printing, reports),
+// scan_dlg_records.cpp (recorded runs, the history), run_menu.cpp (the Run
+// menu). The account of its runs is CRunBook; whatever it asks a person goes
+// through UserPrompts.
 #pragma once
 
 #include <wx/frame.h>
@@ -26,6 +32,7 @@
 #include <vector>
 
 #include "app/dialog_layout.h"
+#include "app/run_book.h"
 #include "app/run_choices.h"
 #include "app/scan_worker.h"
 #include "app/smart_mode_dlg.h"
@@ -40,11 +47,9 @@
 
 class CGraphCtrl;
 class CHistoryDlg;
-class CReportPrintout;
 class wxCheckBox;
 class wxChoice;
 class wxPanel;
-class wxPrintDialogData;
 class CSunkenText;
 
 inline constexpr int kPollTimerId = 1;
@@ -72,36 +77,9 @@ class CScanDlg : public wxFrame, private ScanWindow {
   const CScanWorker* ScanWorker() const { return m_pScanThread.get(); }
   int StoppedScans() const { return static_cast<int>(m_stoppedScans.size()); }
   int StoppedSmartScans() const { return static_cast<int>(m_stoppedSmartScans.size()); }
-  // Called with the Smart Mode Report before it runs modally (tests drive
-  // the dialog from here).
-  // Stand-ins for the file and print dialogs in tests: the save hook gives
-  // the chosen path (false: cancelled); the print hook gets the dialog data
-  // instead of the print dialog.
-  void SetSavePathHook(std::function<bool(std::string*)> hook) { m_savePathHook = std::move(hook); }
-  void SetPrintHook(std::function<void(wxPrintDialogData&)> hook) { m_printHook = std::move(hook); }
-  // Export Report's file dialog (default name in, path out; false: cancelled)
-  // and Print Report's print dialog (the printout instead of printing).
-  void SetReportPathHook(std::function<bool(const std::string&, std::string*)> hook) {
-    m_reportPathHook = std::move(hook);
-  }
-  void SetReportPrintHook(std::function<void(CReportPrintout&)> hook) {
-    m_reportPrintHook = std::move(hook);
-  }
   // The last run started here as its record (a run still going reads as
   // stopped so far); an empty optional before the first.
   std::optional<ScanRecord> LastRunRecord() const;
-  void SetSmartDialogHook(std::function<void(CSmartModeDlg&)> hook) {
-    m_smartHook = std::move(hook);
-  }
-  // Told every status text as it is set, on the UI thread: a status the
-  // next poll replaces at once is still seen.
-  void SetStatusHook(std::function<void(const std::string&)> hook) {
-    m_statusHook = std::move(hook);
-  }
-  // Stand-in for the folder dialog of "Save a report of every run to...".
-  void SetReportDirHook(std::function<bool(std::string*)> hook) {
-    m_reportDirHook = std::move(hook);
-  }
   const RunChoices& Choices() const { return m_runChoices; }
   const CDialogLayout& Layout() const { return m_layout; }
   CGraphCtrl* Graph() const { return m_graph; }
@@ -115,19 +93,15 @@ class CScanDlg : public wxFrame, private ScanWindow {
   // Closing: Escape, the close box and File, Exit all come here.
   void OnCancel();
 
-  // Recorded runs (scan_dlg_records.cpp). The open hook stands in for the
-  // file dialog in tests (false: cancelled).
-  void SetOpenRecordHook(std::function<bool(std::string*)> hook) {
-    m_openRecordHook = std::move(hook);
-  }
+  // Recorded runs (scan_dlg_records.cpp).
   // Shows a record file's run without touching the drive; false with
   // *error when the file is no record this program reads.
   bool OpenRecord(const std::string& path, std::string* error);
-  bool ShowingRecord() const { return m_showingRecord; }
+  bool ShowingRecord() const { return m_book.Showing(); }
   // File, History...'s window while it is open.
   CHistoryDlg* HistoryWindow() const { return *m_history; }
   // What the last history write said, if it failed (said once).
-  const std::string& HistoryProblem() const { return m_historyProblem; }
+  const std::string& HistoryProblem() const { return m_book.Problem(); }
 
  private:
   void BuildMenu();
@@ -145,12 +119,9 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void EndRecordView();
   // Keeps the current (or just stopped) run in the history, once per run.
   RunStart WindowRunStart() const;
-  // The record of a run of this window, from what its worker handed out.
-  ScanRecord RecordOfRun(const CScanWorker& worker) const;
   void KeepRunInHistory(const CScanWorker* worker);
   // The same for a Smart Scan whose report has closed.
   void KeepSmartRunInHistory(const CSmartModeDlg& dialog, const std::string& started);
-  void AddToHistory(const ScanRecord& record);
   // Adds a history failure not yet said to the status line's text.
   void SayHistoryProblem(const std::string& status);
   // The Run menu (run_menu.cpp): unattended runs.
@@ -242,29 +213,10 @@ class CScanDlg : public wxFrame, private ScanWindow {
   std::vector<std::unique_ptr<CScanWorker>> m_stoppedScans;
   // Smart Scan workers whose dialog closed while a sample was pending.
   std::vector<std::unique_ptr<CSmartScanWorker>> m_stoppedSmartScans;
-  std::function<void(CSmartModeDlg&)> m_smartHook;
-  std::function<void(const std::string&)> m_statusHook;
-  std::function<bool(std::string*)> m_savePathHook;
-  std::function<void(wxPrintDialogData&)> m_printHook;
-  std::function<bool(const std::string&, std::string*)> m_reportPathHook;
-  std::function<void(CReportPrintout&)> m_reportPrintHook;
-  // The last run started here, for its record: who and what at START, the
-  // run's own elapsed time, and the record once it has ended.
-  RunStart m_runStart;
-  SpeedCode m_runSpeed = 0;
-  const DensityChoice* m_runDensity = nullptr;
-  long m_runElapsed = 0;
-  bool m_hasRun = false;
-  std::optional<ScanRecord> m_lastRecord;
-  std::function<bool(std::string*)> m_openRecordHook;
-  bool m_showingRecord = false;
-  ScanRecord m_shownRecord;  // while m_showingRecord
+  // The runs started here and the recorded run shown.
+  CRunBook m_book;
   // The open History window, or null; shared with its destroy handler.
   std::shared_ptr<CHistoryDlg*> m_history = std::make_shared<CHistoryDlg*>(nullptr);
-  bool m_runKept = true;  // false from START until the run is in the history
-  std::string m_historyProblem;
-  bool m_historyProblemPending = false;
-  std::function<bool(std::string*)> m_reportDirHook;
   RunChoices m_runChoices;
   bool m_startedByItself = false;  // the running scan was started by a disc, not START
 

@@ -2,7 +2,6 @@
 // Open Record... (or a record file dropped on the window) showing a kept run
 // without touching the drive.
 #include <wx/choice.h>
-#include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/menu.h>
 
@@ -14,7 +13,6 @@
 #include "chart/graph_ctrl.h"
 #include "chart/scan_series.h"
 #include "commands/disc_globals.h"
-#include "console/smart_scan.h"
 #include "res/resource_ids.h"
 #include "results/history.h"
 #include "results/media_codes.h"
@@ -42,14 +40,7 @@ void CScanDlg::BuildRecordMenu() {
 
 void CScanDlg::OnFileOpenRecord(wxCommandEvent&) {
   std::string path;
-  if (m_openRecordHook) {
-    if (!m_openRecordHook(&path)) return;
-  } else {
-    wxFileDialog dialog(this, "Open Record", "", "", "Scan records (*.json)|*.json|All files|*",
-                        wxFD_OPEN | wxFD_FILE_MUST_EXIST);
-    if (dialog.ShowModal() != wxID_OK) return;
-    path = dialog.GetPath().utf8_string();
-  }
+  if (!m_prompts->OpenRecordPath(this, &path)) return;
   std::string error;
   if (!OpenRecord(path, &error)) m_prompts->Message(this, error);
 }
@@ -140,23 +131,17 @@ void CScanDlg::ShowRecord(const ScanRecord& record, const std::string& name) {
            wxString::FromUTF8(name) + ")");
   // START would scan the drive's disc, not the recorded one: it stays as
   // it was, and pressing it leaves this view.
-  m_showingRecord = true;
-  m_shownRecord = record;
+  m_book.Show(record);
   if (record.kind == RecordKind::kSmart) {
     // A Smart Scan reads as its report did.
     CSmartModeDlg report(nullptr, nullptr);
     report.ShowRecord(record);
-    if (m_smartHook) {
-      m_smartHook(report);
-    } else {
-      report.ShowModal();
-    }
+    m_prompts->SmartDialog(report);
   }
 }
 
 void CScanDlg::EndRecordView() {
-  if (!m_showingRecord) return;
-  m_showingRecord = false;
+  if (!m_book.EndShow()) return;
   SetTitle(wxString::FromUTF8(kScanDialogTemplate.title));
   if (m_graph != nullptr) {
     m_graph->ClearData();
@@ -183,10 +168,8 @@ void CScanDlg::EndRecordView() {
 }
 
 void CScanDlg::KeepRunInHistory(const CScanWorker* worker) {
-  if (m_runKept || worker == nullptr) return;
-  m_runKept = true;
-  m_lastRecord = RecordOfRun(*worker);
-  if (!m_options.noHistory) AddToHistory(*m_lastRecord);
+  if (m_book.Kept() || worker == nullptr) return;
+  m_book.Keep(worker->Samples(), worker->End());
 }
 
 void CScanDlg::KeepSmartRunInHistory(const CSmartModeDlg& dialog, const std::string& started) {
@@ -201,30 +184,13 @@ void CScanDlg::KeepSmartRunInHistory(const CSmartModeDlg& dialog, const std::str
       ended.push_back(*row);
     }
   }
-  const bool complete = ended.size() == dialog.SpeedRows().size();
   long seconds = 0;
   if (const auto begun = ParseIsoTime(started))
     seconds = static_cast<long>(std::time(nullptr) - *begun);
-  AddToHistory(
-      SmartRunRecord(start, dialog.SpeedRows(), ended, JudgeSmartRows(ended, complete), seconds));
-}
-
-void CScanDlg::AddToHistory(const ScanRecord& record) {
-  CHistory history;
-  std::string error, notice;
-  const bool open = history.Open(DefaultHistoryPath(), &error, &notice);
-  if (!notice.empty()) std::fprintf(stderr, "velmo: %s\n", notice.c_str());
-  if (open && history.Add(record, &error) != 0) return;
-  // Said once: on standard error now, in the status line beside the run's
-  // own ending (SayHistoryProblem).
-  if (!m_historyProblem.empty()) return;
-  m_historyProblem = "history not kept: " + error;
-  m_historyProblemPending = true;
-  std::fprintf(stderr, "velmo: %s\n", m_historyProblem.c_str());
+  m_book.KeepSmartRun(start, dialog.SpeedRows(), ended, seconds);
 }
 
 void CScanDlg::SayHistoryProblem(const std::string& status) {
-  if (!m_historyProblemPending) return;
-  m_historyProblemPending = false;
-  SetText(IDC_STATUS, status + " (" + m_historyProblem + ")");
+  const std::string problem = m_book.TakeProblem();
+  if (!problem.empty()) SetText(IDC_STATUS, status + " (" + problem + ")");
 }

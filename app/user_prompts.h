@@ -1,6 +1,8 @@
-// The modal prompts the main window raises: message boxes and the notice for
-// a drive that refuses the diagnostic mode. The window asks through this
-// interface so that tests can answer the prompts instead of a person.
+// Everything the main window asks of a person: message boxes, the notice for
+// a drive that refuses the diagnostic mode, About, the file, folder and print
+// dialogs, and the Smart Scan dialog; and, for whoever watches, every status
+// text it shows. The window asks through this interface so that tests (and
+// the documentation run) can answer instead of a person.
 //
 // UI thread only.
 #pragma once
@@ -8,6 +10,10 @@
 #include <wx/window.h>
 
 #include <string>
+
+class CSmartModeDlg;
+class wxPrintDialogData;
+class wxPrintout;
 
 class UserPrompts {
  public:
@@ -17,6 +23,23 @@ class UserPrompts {
                        const std::string& caption = {}) = 0;
   virtual void DriveNotice(wxWindow* parent) = 0;
   virtual void About(wxWindow* parent) = 0;
+  // File dialogs: false when cancelled, else the path chosen.
+  // File, Save's picture (the extension is the window's to add).
+  virtual bool SavePicturePath(wxWindow* parent, std::string* path) = 0;
+  // File, Open Record....
+  virtual bool OpenRecordPath(wxWindow* parent, std::string* path) = 0;
+  // Export Report: defaultName in; the path comes back with the extension of
+  // the type chosen when the name typed has none.
+  virtual bool ReportPath(wxWindow* parent, const std::string& defaultName, std::string* path) = 0;
+  // The folder for "Save a report of every run to...".
+  virtual bool ReportFolder(wxWindow* parent, std::string* folder) = 0;
+  // The print dialog, then printing printout as data says.
+  virtual void Print(wxWindow* parent, wxPrintout& printout, wxPrintDialogData& data) = 0;
+  // A Smart Scan's dialog (or a recorded one's report), modal.
+  virtual void SmartDialog(CSmartModeDlg& dialog) = 0;
+  // Every status text as it is set: a status the next poll replaces at once
+  // is still seen.
+  virtual void StatusShown(const std::string& text) = 0;
 };
 
 // The real dialogs.
@@ -25,6 +48,13 @@ class CWxPrompts : public UserPrompts {
   void Message(wxWindow* parent, const std::string& text, const std::string& caption) override;
   void DriveNotice(wxWindow* parent) override;
   void About(wxWindow* parent) override;
+  bool SavePicturePath(wxWindow* parent, std::string* path) override;
+  bool OpenRecordPath(wxWindow* parent, std::string* path) override;
+  bool ReportPath(wxWindow* parent, const std::string& defaultName, std::string* path) override;
+  bool ReportFolder(wxWindow* parent, std::string* folder) override;
+  void Print(wxWindow* parent, wxPrintout& printout, wxPrintDialogData& data) override;
+  void SmartDialog(CSmartModeDlg& dialog) override;
+  void StatusShown(const std::string&) override {}
 };
 
 inline constexpr char kAppName[] = "Velmo";

@@ -28,13 +28,12 @@ namespace {
 
 class RecordViewTest : public WindowTest {
  protected:
-  void Open(const std::string& scenario) { OpenWindow(scenario); }
   // File, Open Record..., through the menu as the user picks it.
   void OpenRecordFromMenu(const std::string& path) {
-    m_dialog->SetOpenRecordHook([path](std::string* chosen) {
+    m_seen.openRecordPath = [path](std::string* chosen) {
       *chosen = path;
       return true;
-    });
+    };
     wxMenu* file = m_dialog->GetMenuBar()->GetMenu(0);
     const int id = file->FindItem("Open Record...");
     ASSERT_NE(id, wxNOT_FOUND);
@@ -83,13 +82,13 @@ TEST_F(RecordViewTest, ARecordOpensWithoutTheDriveAndStartLeavesIt) {
   for (int i = 0; i < 5; ++i) Pump();
   EXPECT_EQ(m_dialog->Session()->SimDrives().front()->CommandCount(SimCommandClass::kTefeSample),
             before);
-  EXPECT_TRUE(m_messages.empty());
+  EXPECT_TRUE(m_seen.messages.empty());
 
   // Not a record: said, and the view stays as it was.
   std::ofstream("broken.json") << "{\"format\": \"velmo-scan\", \"version\": 3}";
   OpenRecordFromMenu("broken.json");
-  ASSERT_EQ(m_messages.size(), 1u);
-  EXPECT_NE(m_messages[0].find("newer"), std::string::npos) << m_messages[0];
+  ASSERT_EQ(m_seen.messages.size(), 1u);
+  EXPECT_NE(m_seen.messages[0].find("newer"), std::string::npos) << m_seen.messages[0];
   EXPECT_TRUE(m_dialog->ShowingRecord());
 
   // START scans the drive's disc again, under the window's own title.
@@ -97,7 +96,7 @@ TEST_F(RecordViewTest, ARecordOpensWithoutTheDriveAndStartLeavesIt) {
   EXPECT_FALSE(m_dialog->ShowingRecord());
   EXPECT_EQ(m_dialog->GetTitle().find("recorded"), wxString::npos);
   EXPECT_EQ(Text(IDC_DISC_TYPE), "DVD+R");
-  ASSERT_TRUE(WaitFor([&] { return m_messages.size() == 2; }, 30000));
+  ASSERT_TRUE(WaitFor([&] { return m_seen.messages.size() == 2; }, 30000));
 }
 
 // Open Record on what is no record: a FIFO (which once held the window for
@@ -119,10 +118,10 @@ TEST_F(RecordViewTest, WhatIsNoRecordIsSaidAtOnce) {
       {"deep.json", "deep.json: not a readable scan record (nested too deeply"},
   };
   for (const auto& [path, says] : cases) {
-    m_messages.clear();
+    m_seen.messages.clear();
     OpenRecordFromMenu(path);
-    ASSERT_EQ(m_messages.size(), 1u) << path;
-    EXPECT_NE(m_messages[0].find(says), std::string::npos) << m_messages[0];
+    ASSERT_EQ(m_seen.messages.size(), 1u) << path;
+    EXPECT_NE(m_seen.messages[0].find(says), std::string::npos) << m_seen.messages[0];
     EXPECT_FALSE(m_dialog->ShowingRecord()) << path;
   }
   EXPECT_EQ(Text(IDC_DISC_TYPE), "DVD+R");
@@ -143,7 +142,7 @@ TEST_F(RecordViewTest, TheWindowsRunsAreKeptInTheHistory) {
   EXPECT_EQ(m_dialog->Layout().Control(IDC_MANUFACTURER_ID)->GetToolTipText().utf8_string(),
             "Taiyo Yuden Co., Ltd.");
   Click(IDC_START);
-  ASSERT_TRUE(WaitFor([&] { return !m_messages.empty(); }, 30000));
+  ASSERT_TRUE(WaitFor([&] { return !m_seen.messages.empty(); }, 30000));
   std::vector<HistoryEntry> after;
   ASSERT_TRUE(history.List({}, &after, &error));
   ASSERT_EQ(after.size(), before.size() + 1);
@@ -188,9 +187,11 @@ TEST_F(RecordViewTest, ANewerHistoryIsSaidAndNeverWritten) {
   ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS) == "Ready."; }));
   for (int run = 1; run <= 2; ++run) {
     Click(IDC_START);
-    ASSERT_TRUE(WaitFor([&] { return m_messages.size() == static_cast<size_t>(run); }, 30000));
-    EXPECT_EQ(m_messages.back(), "This disc is ok for writing under this speed setting.");
-    ASSERT_TRUE(WaitFor([&] { return !m_dialog->Scanning(); }));
+    ASSERT_TRUE(WaitFor([&] { return m_seen.messages.size() == static_cast<size_t>(run); }, 30000));
+    EXPECT_EQ(m_seen.messages.back(), "This disc is ok for writing under this speed setting.");
+    // START is taken only once the worker has finished, not just stopped scanning.
+    ASSERT_TRUE(
+        WaitFor([&] { return !m_dialog->Scanning() && m_dialog->ScanWorker()->Finished(); }));
     // Beside the first run's ending only: said once.
     const bool said =
         Text(IDC_STATUS).find("(history not kept: " + path + " was written by a newer") !=
@@ -205,10 +206,11 @@ TEST_F(RecordViewTest, ANewerHistoryIsSaidAndNeverWritten) {
   wxMenu* file = m_dialog->GetMenuBar()->GetMenu(0);
   wxCommandEvent event(wxEVT_MENU, file->FindItem("History..."));
   m_dialog->GetEventHandler()->ProcessEvent(event);
-  ASSERT_EQ(m_messages.size(), 3u);
-  EXPECT_EQ(m_messages[2].find("The history cannot be read: " + path + " was written by a newer"),
-            0u)
-      << m_messages[2];
+  ASSERT_EQ(m_seen.messages.size(), 3u);
+  EXPECT_EQ(
+      m_seen.messages[2].find("The history cannot be read: " + path + " was written by a newer"),
+      0u)
+      << m_seen.messages[2];
   EXPECT_EQ(m_dialog->HistoryWindow()->List()->GetItemCount(), 0);
 
   std::ifstream again(path, std::ios::binary);
@@ -218,11 +220,11 @@ TEST_F(RecordViewTest, ANewerHistoryIsSaidAndNeverWritten) {
 TEST_F(RecordViewTest, TheWindowsSmartScansAreKeptWithTheirReadings) {
   Open("dvd+r-marginal");
   ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS) == "Ready."; }));
-  m_dialog->SetSmartDialogHook([&](CSmartModeDlg& smart) {
+  m_seen.smartDialog = [&](CSmartModeDlg& smart) {
     smart.Show();
     ASSERT_TRUE(WaitFor([&] { return !smart.WorkerRunning(); }));
     smart.OnCancel();
-  });
+  };
   Click(IDC_SMART_SCAN);
   CHistory history;
   std::string error, notice;
@@ -252,14 +254,14 @@ TEST_F(RecordViewTest, TheWindowsSmartScansAreKeptWithTheirReadings) {
   std::vector<std::string> shown;
   std::string title;
   bool worker = true;
-  m_dialog->SetSmartDialogHook([&](CSmartModeDlg& smart) {
+  m_seen.smartDialog = [&](CSmartModeDlg& smart) {
     for (int i = 0; i < smart.ResultList()->GetItemCount(); ++i) {
       shown.push_back(smart.ResultList()->GetItemText(i, 0).utf8_string() + " " +
                       smart.ResultList()->GetItemText(i, 1).utf8_string());
     }
     title = smart.GetTitle().utf8_string();
     worker = smart.WorkerRunning();
-  });
+  };
   const uint32_t before =
       m_dialog->Session()->SimDrives().front()->CommandCount(SimCommandClass::kTefeSample);
   OpenRecordFromMenu(path);
@@ -329,11 +331,11 @@ TEST_F(RecordViewTest, HistoryListsFiltersOpensAndCompares) {
       (fs::temp_directory_path() / ("velmo-export-" + std::to_string(getpid()))).string();
   fs::create_directories(folder);
   std::string asked;
-  m_dialog->SetReportPathHook([&](const std::string& name, std::string* chosen) {
+  m_seen.reportPath = [&](const std::string& name, std::string* chosen) {
     asked = name;
     *chosen = folder + "/" + (fs::exists(folder + "/shown.html") ? "both.html" : "shown.html");
     return true;
-  });
+  };
   auto read = [](const std::string& path) {
     std::ifstream file(path);
     return std::string(std::istreambuf_iterator<char>(file), {});
@@ -373,8 +375,8 @@ TEST_F(RecordViewTest, HistoryListsFiltersOpensAndCompares) {
   // One run selected: nothing to compare, and the user is told.
   history->List()->SetItemState(1, 0, wxLIST_STATE_SELECTED);
   history->CompareSelected();
-  ASSERT_FALSE(m_messages.empty());
-  EXPECT_EQ(m_messages.back(), "Select 2 to 8 runs to compare.");
+  ASSERT_FALSE(m_seen.messages.empty());
+  EXPECT_EQ(m_seen.messages.back(), "Select 2 to 8 runs to compare.");
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ std::string Command(const std::string& line) {
 class ReportWindowTest : public WindowTest {
  protected:
   void Open(const std::string& scenario, int latencyMs = 0) {
-    OpenWindow(scenario, latencyMs);
+    WindowTest::Open(scenario, latencyMs);
     ASSERT_TRUE(m_opened);
     ASSERT_TRUE(WaitStatus("Ready."));
   }
@@ -61,11 +61,11 @@ class ReportWindowTest : public WindowTest {
   // Export Report with the file dialog answered by path; the default name it offered.
   std::string Export(const std::string& path) {
     std::string offered;
-    m_dialog->SetReportPathHook([&](const std::string& name, std::string* chosen) {
+    m_seen.reportPath = [&](const std::string& name, std::string* chosen) {
       offered = name;
       *chosen = path;
       return true;
-    });
+    };
     Menu("Export Report...");
     return offered;
   }
@@ -75,12 +75,12 @@ TEST_F(ReportWindowTest, ExportsTheRunThatEnded) {
   Open("dvd+r-yuden");
   // Nothing to report before a run.
   Export("early.pdf");
-  ASSERT_EQ(m_messages.size(), 1u);
-  EXPECT_EQ(m_messages[0], "There is no run to report yet.");
+  ASSERT_EQ(m_seen.messages.size(), 1u);
+  EXPECT_EQ(m_seen.messages[0], "There is no run to report yet.");
   EXPECT_FALSE(fs::exists("early.pdf"));
 
   Click(IDC_START);
-  ASSERT_TRUE(WaitFor([&] { return m_messages.size() == 2; }, 30000));
+  ASSERT_TRUE(WaitFor([&] { return m_seen.messages.size() == 2; }, 30000));
   ASSERT_TRUE(WaitFor([&] {
     return m_dialog->LastRunRecord() && m_dialog->LastRunRecord()->outcome == RunOutcome::kOk;
   }));
@@ -113,13 +113,14 @@ TEST_F(ReportWindowTest, ExportsTheRunThatEnded) {
     Export(name);
     EXPECT_EQ(Command("file -b --mime-type " + name), std::string(row.mimeType) + "\n") << name;
   }
-  EXPECT_EQ(m_messages.size(), 2u) << m_messages.back();
+  EXPECT_EQ(m_seen.messages.size(), 2u) << m_seen.messages.back();
 
   // A folder that is not there: said, nothing left behind.
   Export("no/such/folder/r.pdf");
-  ASSERT_EQ(m_messages.size(), 3u);
-  EXPECT_EQ(m_messages[2].rfind("The report could not be written: no/such/folder/r.pdf", 0), 0u)
-      << m_messages[2];
+  ASSERT_EQ(m_seen.messages.size(), 3u);
+  EXPECT_EQ(m_seen.messages[2].rfind("The report could not be written: no/such/folder/r.pdf", 0),
+            0u)
+      << m_seen.messages[2];
 }
 
 // The file dialog's choices are the table's formats, each once, the export
@@ -173,7 +174,8 @@ TEST_F(ReportWindowTest, PrintsThePageWithItsLimitLines) {
   int printed = 0;
   ReportRect plot;
   wxBitmap page(1190, 1684, 24);
-  m_dialog->SetReportPrintHook([&](CReportPrintout& printout) {
+  m_seen.print = [&](wxPrintout& shown, wxPrintDialogData&) {
+    auto& printout = dynamic_cast<CReportPrintout&>(shown);
     wxMemoryDC memory(page);
     wxGCDC dc(memory);
     printout.SetDC(&dc);
@@ -185,7 +187,7 @@ TEST_F(ReportWindowTest, PrintsThePageWithItsLimitLines) {
     printed = printout.PagesPrinted();
     plot = printout.PlotArea();
     printout.SetDC(nullptr);
-  });
+  };
   Menu("Print Report...");
   ASSERT_EQ(printed, 1);
   ASSERT_GT(plot.width, 500);
@@ -209,17 +211,6 @@ TEST_F(ReportWindowTest, PrintsThePageWithItsLimitLines) {
   EXPECT_EQ(image.GetGreen(5, 5), 255);
 }
 
-gboolean PressPrintInGtkDialog(gpointer) {
-  GList* windows = gtk_window_list_toplevels();
-  for (GList* at = windows; at != nullptr; at = at->next) {
-    if (std::string(G_OBJECT_TYPE_NAME(at->data)) == "GtkPrintUnixDialog") {
-      gtk_dialog_response(GTK_DIALOG(at->data), GTK_RESPONSE_OK);
-    }
-  }
-  g_list_free(windows);
-  return G_SOURCE_REMOVE;
-}
-
 // The real thing: the GTK print dialog's file printer, whose cairo context
 // the page is drawn on, writes a PDF whose text poppler reads.
 TEST_F(ReportWindowTest, PrintsThroughTheGtkPrintSystem) {
@@ -232,8 +223,7 @@ TEST_F(ReportWindowTest, PrintsThroughTheGtkPrintSystem) {
       30000));
   const std::string pdf = wxGetCwd().utf8_string() + "/printed.pdf";
   int pages = -1;
-  m_dialog->SetReportPrintHook([&](CReportPrintout& printout) {
-    wxPrintDialogData data;
+  m_seen.print = [&](wxPrintout& printout, wxPrintDialogData& data) {
     data.GetPrintData().SetPrinterName("Print to File");
     data.GetPrintData().ConvertToNative();
     auto* native = static_cast<wxGtkPrintNativeData*>(data.GetPrintData().GetNativeData());
@@ -243,8 +233,8 @@ TEST_F(ReportWindowTest, PrintsThroughTheGtkPrintSystem) {
     g_timeout_add(2000, PressPrintInGtkDialog, nullptr);
     wxPrinter printer(&data);
     printer.Print(nullptr, &printout, true);
-    pages = printout.PagesPrinted();
-  });
+    pages = dynamic_cast<CReportPrintout&>(printout).PagesPrinted();
+  };
   Menu("Print Report...");
   EXPECT_EQ(pages, 1);
   ASSERT_TRUE(WaitFor([&] { return ReadFile(pdf).size() > 100; }, 10000));
@@ -267,21 +257,3 @@ TEST_F(ReportWindowTest, TheFileMenuOffersBothBeforeExit) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  char scratch[] = "/tmp/velmo-report-gui-XXXXXX";
-  if (mkdtemp(scratch) == nullptr || chdir(scratch) != 0) return 1;
-  wxApp::SetInstance(new wxApp);
-  if (!wxEntryStart(argc, argv)) {
-    std::fprintf(stderr, "cannot start wx (no display?)\n");
-    return 1;
-  }
-  wxTheApp->CallOnInit();
-  // Only GTK's file printer: a print job goes to a PDF.
-  g_object_set(gtk_settings_get_default(), "gtk-print-backends", "file", nullptr);
-  delete wxLog::SetActiveTarget(new wxLogStderr());
-  const int result = RUN_ALL_TESTS();
-  wxEntryCleanup();
-  return result;
-}

@@ -15,6 +15,7 @@
 #include "results/run_end_text.h"
 #include "tests/app/window_test.h"
 #include "tests/cli/cli_process.h"
+#include "tests/support/scratch_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -29,16 +30,11 @@ struct Case {
 class RunAgreementTest : public WindowTest {
  protected:
   void SetUp() override {
-    m_dir = fs::path(::testing::TempDir()) / ("velmo-agree-" + std::to_string(getpid()));
-    fs::remove_all(m_dir);
+    ASSERT_FALSE(m_scratch.Path().empty());
     fs::create_directories(m_dir / "data");
     // The window (in this process) and velmo-cli (a child) keep their runs
     // in one history, as on a user's machine.
     setenv("XDG_DATA_HOME", (m_dir / "data").c_str(), 1);
-  }
-  void TearDown() override {
-    WindowTest::TearDown();
-    fs::remove_all(m_dir);
   }
 
   // The window's run of the scenario to its end: the record it keeps, the
@@ -50,14 +46,14 @@ class RunAgreementTest : public WindowTest {
   };
   WindowRun RunWindow(const std::string& scenario) {
     WindowRun run;
-    OpenWindow(scenario);
+    Open(scenario);
     EXPECT_TRUE(WaitStatus("Ready.", 15000)) << Status();
-    m_messages.clear();
+    m_seen.messages.clear();
     Click(IDC_START);
-    EXPECT_TRUE(WaitFor([&] { return !m_messages.empty(); }, 30000));
+    EXPECT_TRUE(WaitFor([&] { return !m_seen.messages.empty(); }, 30000));
     EXPECT_TRUE(WaitFor([&] { return !m_dialog->Scanning(); }, 30000));
     for (int i = 0; i < 5; ++i) Pump();
-    if (!m_messages.empty()) run.message = m_messages.front();
+    if (!m_seen.messages.empty()) run.message = m_seen.messages.front();
     run.status = Status();
     if (m_dialog->LastRunRecord()) run.record = *m_dialog->LastRunRecord();
     m_dialog->Close(true);
@@ -76,7 +72,8 @@ class RunAgreementTest : public WindowTest {
     return child.Wait();
   }
 
-  fs::path m_dir;
+  ScratchFolder m_scratch{"velmo-agree"};
+  const fs::path m_dir = m_scratch.Path();
 };
 
 TEST_F(RunAgreementTest, WindowAndCliKeepTheSameAccountOfEveryFault) {
@@ -163,13 +160,13 @@ TEST_F(RunAgreementTest, WindowAndCliGiveTheSameSmartScanAnswer) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.scenario);
-    OpenWindow(c.scenario);
+    Open(c.scenario);
     ASSERT_TRUE(WaitStatus("Ready.", 15000)) << Status();
-    m_dialog->SetSmartDialogHook([&](CSmartModeDlg& smart) {
+    m_seen.smartDialog = [&](CSmartModeDlg& smart) {
       smart.Show();
       ASSERT_TRUE(WaitFor([&] { return !smart.WorkerRunning(); }, 15000));
       smart.OnCancel();
-    });
+    };
     Click(IDC_SMART_SCAN);
     m_dialog->Close(true);
     m_dialog = nullptr;
@@ -217,20 +214,3 @@ TEST_F(RunAgreementTest, WindowAndCliGiveTheSameSmartScanAnswer) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  // The window writes TEFE.txt where it runs.
-  char scratch[] = "/tmp/velmo-agree-gui-XXXXXX";
-  if (mkdtemp(scratch) == nullptr || chdir(scratch) != 0) return 1;
-  wxApp::SetInstance(new wxApp);
-  if (!wxEntryStart(argc, argv)) {
-    std::fprintf(stderr, "cannot start wx (no display?)\n");
-    return 1;
-  }
-  wxTheApp->CallOnInit();
-  delete wxLog::SetActiveTarget(new wxLogStderr());
-  const int result = RUN_ALL_TESTS();
-  wxEntryCleanup();
-  return result;
-}

@@ -27,28 +27,8 @@ namespace {
 
 class RunGuardTest : public WindowTest {
  protected:
-  void Open(const std::string& scenario, int latencyMs = 0) {
-    OpenWindow(scenario, latencyMs, /*keepDriveNotice=*/true);
-  }
+  void SetUp() override { m_seen.keepDriveNotice = true; }
 };
-
-int RedPixels(wxWindow* window) {
-  const wxSize size = window->GetClientSize();
-  wxBitmap bitmap(size.x, size.y, 24);
-  {
-    wxMemoryDC memory(bitmap);
-    wxClientDC client(window);
-    memory.Blit(0, 0, size.x, size.y, &client, 0, 0);
-  }
-  const wxImage image = bitmap.ConvertToImage();
-  int red = 0;
-  for (int y = 0; y < image.GetHeight(); ++y) {
-    for (int x = 0; x < image.GetWidth(); ++x) {
-      if (image.GetRed(x, y) > 160 && image.GetGreen(x, y) < 90 && image.GetBlue(x, y) < 90) ++red;
-    }
-  }
-  return red;
-}
 
 TEST_F(RunGuardTest, ARunIsRefusedInRedWhileAnotherHoldsTheLog) {
   Open("dvd+r-good");
@@ -73,8 +53,8 @@ TEST_F(RunGuardTest, ARunIsRefusedInRedWhileAnotherHoldsTheLog) {
   Click(IDC_START);
   EXPECT_TRUE(WaitFor(
       [&] {
-        return !m_messages.empty() &&
-               m_messages.back() == "This disc is ok for writing under this speed setting.";
+        return !m_seen.messages.empty() &&
+               m_seen.messages.back() == "This disc is ok for writing under this speed setting.";
       },
       30000));
 }
@@ -117,7 +97,7 @@ TEST_F(RunGuardTest, CloseHidesAtOnceThenLeavesTheDiagnosticMode) {
   WaitFor([] { return false; }, 300);  // into the first sample
   std::shared_ptr<CSimDrive> drive = m_dialog->Session()->SimDrives().at(0);
   const uint32_t modeCommands = drive->CommandCount(SimCommandClass::kDiagnosticMode);
-  const size_t messages = m_messages.size();
+  const size_t messages = m_seen.messages.size();
   const unsigned long xid = XWindowOf(m_dialog->GetHandle());
 
   // The X server's view, on a connection of this thread's own.
@@ -149,7 +129,7 @@ TEST_F(RunGuardTest, CloseHidesAtOnceThenLeavesTheDiagnosticMode) {
       << "the pending sample was waited for";
   EXPECT_EQ(drive->CommandCount(SimCommandClass::kDiagnosticMode), modeCommands + 1)
       << "leave sent";
-  EXPECT_EQ(m_messages.size(), messages) << "nothing shown after the window went";
+  EXPECT_EQ(m_seen.messages.size(), messages) << "nothing shown after the window went";
   EXPECT_EQ(g_pDeviceManager, nullptr);
 }
 

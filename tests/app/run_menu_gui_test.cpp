@@ -17,6 +17,7 @@
 #include "res/resource_ids.h"
 #include "simulator/sim_drive.h"
 #include "tests/app/window_test.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -25,9 +26,7 @@ namespace fs = std::filesystem;
 class RunMenuTest : public WindowTest {
  protected:
   void SetUp() override {
-    std::string pattern = fs::temp_directory_path().string() + "/velmo-config-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    home = pattern;
+    ASSERT_FALSE(home.empty());
     const char* old = std::getenv("XDG_CONFIG_HOME");
     saved = old != nullptr ? old : "";
     setenv("XDG_CONFIG_HOME", home.c_str(), 1);
@@ -35,16 +34,15 @@ class RunMenuTest : public WindowTest {
   void TearDown() override {
     WindowTest::TearDown();
     setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-    fs::remove_all(home);
   }
-  void Open(const std::string& scenario, int latencyMs) { OpenWindow(scenario, latencyMs); }
   void Menu(int id, bool checked) {
     wxCommandEvent event(wxEVT_MENU, id);
     event.SetInt(checked ? 1 : 0);
     m_dialog->GetEventHandler()->ProcessEvent(event);
   }
 
-  std::string home;
+  ScratchFolder scratch{"velmo-config"};
+  const std::string home = scratch.Path();
   std::string saved;
 };
 
@@ -117,14 +115,15 @@ TEST_F(RunMenuTest, AFifoForSettingsNeitherHoldsTheWindowNorAChoice) {
   fs::create_directories(home + "/velmo");
   ASSERT_EQ(mkfifo(RunChoicesPath().c_str(), 0600), 0);
   Open("empty", 0);
-  ASSERT_EQ(m_messages.size(), 1u);
-  EXPECT_NE(m_messages[0].find("is a FIFO, not a file"), std::string::npos) << m_messages[0];
+  ASSERT_EQ(m_seen.messages.size(), 1u);
+  EXPECT_NE(m_seen.messages[0].find("is a FIFO, not a file"), std::string::npos)
+      << m_seen.messages[0];
   EXPECT_EQ(m_dialog->Choices(), RunChoices{});
   wxMenuBar* bar = m_dialog->GetMenuBar();
   wxMenu* menu = bar->GetMenu(static_cast<size_t>(bar->FindMenu("Run")));
   Menu(menu->FindItemByPosition(1)->GetId(), true);
-  ASSERT_EQ(m_messages.size(), 2u);
-  EXPECT_NE(m_messages[1].find("could not be kept"), std::string::npos) << m_messages[1];
+  ASSERT_EQ(m_seen.messages.size(), 2u);
+  EXPECT_NE(m_seen.messages[1].find("could not be kept"), std::string::npos) << m_seen.messages[1];
   EXPECT_EQ(fs::symlink_status(RunChoicesPath()).type(), fs::file_type::fifo);
 }
 
@@ -134,8 +133,8 @@ TEST_F(RunMenuTest, TheMenuPersistsItsChoices) {
   fs::create_directories(home + "/velmo");
   std::ofstream(home + "/velmo/velmo.conf") << "not a settings file\n";
   Open("empty", 0);
-  ASSERT_EQ(m_messages.size(), 1u);
-  EXPECT_NE(m_messages[0].find("was damaged"), std::string::npos);
+  ASSERT_EQ(m_seen.messages.size(), 1u);
+  EXPECT_NE(m_seen.messages[0].find("was damaged"), std::string::npos);
   wxMenuBar* bar = m_dialog->GetMenuBar();
   const int run = bar->FindMenu("Run");
   ASSERT_NE(run, wxNOT_FOUND);
@@ -146,10 +145,10 @@ TEST_F(RunMenuTest, TheMenuPersistsItsChoices) {
   EXPECT_EQ(menu->FindItemByPosition(2)->GetItemLabelText().utf8_string(),
             "Save a report of every run to…");
 
-  m_dialog->SetReportDirHook([](std::string* folder) {
+  m_seen.reportFolder = [](std::string* folder) {
     *folder = "/srv/reports";
     return true;
-  });
+  };
   Menu(menu->FindItemByPosition(0)->GetId(), true);
   Menu(menu->FindItemByPosition(2)->GetId(), true);
   EXPECT_EQ(m_dialog->Choices(), (RunChoices{true, false, "/srv/reports"}));
@@ -175,17 +174,17 @@ TEST_F(RunMenuTest, TheFeederRunsByItself) {
   ASSERT_TRUE(SaveRunChoices(RunChoicesPath(), RunChoices{true, true, reports}, &error)) << error;
   Open("feeder", 10);
   ASSERT_TRUE(WaitFor([&] { return Status() == kStartedByItself; }, 20000)) << Status();
-  ASSERT_TRUE(WaitFor([&] { return m_messages.size() >= 3; }, 60000));
-  EXPECT_EQ(m_messages[0], "This disc is ok for writing under this speed setting.");
-  EXPECT_NE(m_messages[1], m_messages[0]);
-  EXPECT_NE(m_messages[2], m_messages[0]);
+  ASSERT_TRUE(WaitFor([&] { return m_seen.messages.size() >= 3; }, 60000));
+  EXPECT_EQ(m_seen.messages[0], "This disc is ok for writing under this speed setting.");
+  EXPECT_NE(m_seen.messages[1], m_seen.messages[0]);
+  EXPECT_NE(m_seen.messages[2], m_seen.messages[0]);
   CSimDrive& drive = *m_dialog->Session()->SimDrives().at(0);
   ASSERT_TRUE(WaitFor([&] { return drive.DiscName() == "dvd-rom" && drive.DiscReady(); }, 20000));
   for (int i = 0; i < 10; ++i) {
     Pump();
     wxMilliSleep(60);
   }
-  EXPECT_EQ(m_messages.size(), 3u) << "the DVD-ROM is not started";
+  EXPECT_EQ(m_seen.messages.size(), 3u) << "the DVD-ROM is not started";
   EXPECT_EQ(drive.OpcodeCount(0x1B), 3u) << "three discs ejected";
   EXPECT_FALSE(m_dialog->Scanning());
   // One report a run, each a PDF under its own default name.

@@ -43,31 +43,10 @@
 #include "res/resource_ids.h"
 #include "simulator/sim_disc_catalogue.h"
 #include "simulator/sim_drive.h"
-#include "tests/app/gui_test_support.h"
+#include "tests/app/window_test.h"
 #include "tests/support/read_only_folder.h"
 
 namespace {
-
-struct Prompted {
-  std::vector<std::string> messages;
-  int notices = 0;
-  // Runs while the box would be up (the user has not closed it yet).
-  std::function<void(const std::string&)> whileShown;
-};
-
-class RecordingPrompts : public UserPrompts {
- public:
-  explicit RecordingPrompts(Prompted& seen) : m_seen(seen) {}
-  void Message(wxWindow*, const std::string& text, const std::string&) override {
-    m_seen.messages.push_back(text);
-    if (m_seen.whileShown) m_seen.whileShown(text);
-  }
-  void DriveNotice(wxWindow*) override { ++m_seen.notices; }
-  void About(wxWindow*) override {}
-
- private:
-  Prompted& m_seen;
-};
 
 int CountLines(const std::string& text) {
   int lines = 0;
@@ -76,56 +55,11 @@ int CountLines(const std::string& text) {
   return lines;
 }
 
-class ScanDlgTest : public ::testing::Test {
- protected:
-  void Open(const std::string& scenario, int latencyMs = 0, bool aspi = false) {
-    RunOptions options;
-    options.simulate = true;
-    options.scenario = scenario;
-    options.simLatencyMs = latencyMs;
-    options.aspi = aspi;
-    m_dialog = new CScanDlg(options, std::make_unique<RecordingPrompts>(m_seen));
-    m_dialog->Show();
-    m_initialized = m_dialog->OnInitDialog();
-    Pump();
-  }
-
-  void TearDown() override {
-    if (m_dialog != nullptr) m_dialog->Close(true);
-    for (int i = 0; i < 5; ++i) Pump();
-  }
-
-  std::string Text(int id) const {
-    return m_dialog->Layout().Control(id)->GetLabel().utf8_string();
-  }
-  bool Enabled(int id) const { return m_dialog->Layout().Control(id)->IsEnabled(); }
-  wxChoice* Choice(int id) const { return m_dialog->Layout().Get<wxChoice>(id); }
-
-  void Click(int id) {
-    wxCommandEvent event(wxEVT_BUTTON, id);
-    event.SetEventObject(m_dialog->Layout().Control(id));
-    m_dialog->Layout().Control(id)->GetEventHandler()->ProcessEvent(event);
-  }
-  void Choose(int id, int index) {
-    Choice(id)->SetSelection(index);
-    wxCommandEvent event(wxEVT_CHOICE, id);
-    event.SetInt(index);
-    event.SetEventObject(Choice(id));
-    Choice(id)->GetEventHandler()->ProcessEvent(event);
-  }
-  bool WaitStatus(const std::string& text, int timeoutMs = 10000) {
-    return WaitFor([&] { return Text(IDC_STATUS) == text; }, timeoutMs);
-  }
-  CSimDrive& SimDrive(size_t i) { return *m_dialog->Session()->SimDrives().at(i); }
-
-  Prompted m_seen;
-  CScanDlg* m_dialog = nullptr;
-  bool m_initialized = false;
-};
+class ScanDlgTest : public WindowTest {};
 
 TEST_F(ScanDlgTest, IdentifiesTheSimulatedDiscAndEnablesTheRun) {
   Open("dvd+r-good");
-  ASSERT_TRUE(m_initialized);
+  ASSERT_TRUE(m_opened);
   EXPECT_TRUE(m_dialog->DiagMode());
   EXPECT_TRUE(m_dialog->Polling());
   EXPECT_EQ(Choice(IDC_DRIVE)->GetCount(), 2u);
@@ -210,7 +144,7 @@ TEST_F(ScanDlgTest, UnsupportedDiscIsNotRunnable) {
 
 TEST_F(ScanDlgTest, NoDriveLeavesNothingToRun) {
   Open("no-drive");
-  EXPECT_FALSE(m_initialized);
+  EXPECT_FALSE(m_opened);
   ASSERT_EQ(m_seen.messages.size(), 1u);
   EXPECT_EQ(m_seen.messages[0], "No Device found!");
   EXPECT_EQ(m_dialog->Graph(), nullptr);
@@ -218,25 +152,6 @@ TEST_F(ScanDlgTest, NoDriveLeavesNothingToRun) {
   Click(IDC_START);
   Pump();
   EXPECT_EQ(m_dialog->ScanWorker(), nullptr);
-}
-
-// Red text pixels in the status line's client area, as painted.
-int RedPixels(wxWindow* window) {
-  const wxSize size = window->GetClientSize();
-  wxBitmap bitmap(size.x, size.y, 24);
-  {
-    wxMemoryDC memory(bitmap);
-    wxClientDC client(window);
-    memory.Blit(0, 0, size.x, size.y, &client, 0, 0);
-  }
-  const wxImage image = bitmap.ConvertToImage();
-  int red = 0;
-  for (int y = 0; y < image.GetHeight(); ++y) {
-    for (int x = 0; x < image.GetWidth(); ++x) {
-      if (image.GetRed(x, y) > 160 && image.GetGreen(x, y) < 90 && image.GetBlue(x, y) < 90) ++red;
-    }
-  }
-  return red;
 }
 
 TEST_F(ScanDlgTest, StatusColourLastsOnePainting) {
@@ -371,7 +286,7 @@ TEST_F(ScanDlgTest, FocusLeavesADisabledButtonForTheNextEnabledOne) {
 
   // Ctrl+P still reaches the window from there.
   int printed = 0;
-  m_dialog->SetPrintHook([&](wxPrintDialogData&) { ++printed; });
+  m_seen.print = [&](wxPrintout&, wxPrintDialogData&) { ++printed; };
   wxUIActionSimulator keys;
   keys.Char('p', wxMOD_CONTROL);
   EXPECT_TRUE(WaitFor([&] { return printed == 1; }, 3000));
@@ -490,7 +405,7 @@ TEST_F(ScanDlgTest, AspiTimeoutBoxFromAWorkerIsWaitedFor) {
     --depth;
   };
   Open("aspi-timeout-refused", 0, true);
-  ASSERT_TRUE(m_initialized);
+  ASSERT_TRUE(m_opened);
   opened = true;
   ASSERT_TRUE(WaitStatus("Ready."));
   EXPECT_GE(workerBoxes, 4);
@@ -555,7 +470,7 @@ TEST_F(ScanDlgTest, SmartScanGivesOneVerdictPerSpeed) {
   bool fitsRows = false;
   int selected = 0;
   wxColour inRow, besideRow;
-  m_dialog->SetSmartDialogHook([&](CSmartModeDlg& smart) {
+  m_seen.smartDialog = [&](CSmartModeDlg& smart) {
     smart.Show();
     ASSERT_TRUE(WaitFor([&] { return !smart.WorkerRunning(); }));
     WaitFor([&] { return smart.Progress()->GetValue() == smart.ResultList()->GetItemCount(); },
@@ -589,7 +504,7 @@ TEST_F(ScanDlgTest, SmartScanGivesOneVerdictPerSpeed) {
       }
     }
     smart.OnCancel();
-  });
+  };
   Click(IDC_SMART_SCAN);
   EXPECT_EQ(discType, "DVD+R");
   EXPECT_EQ(capacity, Text(IDC_CAPACITY));
@@ -619,7 +534,7 @@ TEST_F(ScanDlgTest, SmartScanExitDoesNotWaitForAPendingSample) {
   SimDrive(0).SetSampleLatency(std::chrono::milliseconds(20000));
   std::vector<std::string> results;
   std::chrono::steady_clock::duration took{};
-  m_dialog->SetSmartDialogHook([&](CSmartModeDlg& smart) {
+  m_seen.smartDialog = [&](CSmartModeDlg& smart) {
     smart.Show();
     ASSERT_TRUE(WaitFor([&] { return Rows(smart.ResultList(), 1)[0] == "Testing..."; }));
     const auto before = std::chrono::steady_clock::now();
@@ -627,7 +542,7 @@ TEST_F(ScanDlgTest, SmartScanExitDoesNotWaitForAPendingSample) {
     took = std::chrono::steady_clock::now() - before;
     WaitFor([] { return false; }, 200);
     results = Rows(smart.ResultList(), 1);
-  });
+  };
   Click(IDC_SMART_SCAN);
   EXPECT_LT(took, std::chrono::seconds(2));
   EXPECT_EQ(results[0], "Testing...");
@@ -653,10 +568,10 @@ TEST_F(ScanDlgTest, SaveWritesTheWindowAndMovesTheWorkingDirectory) {
   const std::string home = wxGetCwd().utf8_string();
   const std::string folder = home + "/saved";
   ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-  m_dialog->SetSavePathHook([&](std::string* path) {
+  m_seen.savePath = [&](std::string* path) {
     *path = folder + "/TEFE";
     return true;
-  });
+  };
   wxCommandEvent save(wxEVT_MENU, ToWxId(ID_FILE_SAVE));
   m_dialog->GetEventHandler()->ProcessEvent(save);
   ASSERT_EQ(m_seen.messages.size(), 1u);
@@ -671,15 +586,15 @@ TEST_F(ScanDlgTest, SaveWritesTheWindowAndMovesTheWorkingDirectory) {
   EXPECT_EQ(CountLines(ReadFile(folder + "/TEFE.txt")), 1 + 58);
 
   // A path that cannot be written is a failure, and leaves nothing.
-  m_dialog->SetSavePathHook([&](std::string* path) {
+  m_seen.savePath = [&](std::string* path) {
     *path = folder + "/missing/picture.BMP";
     return true;
-  });
+  };
   m_dialog->GetEventHandler()->ProcessEvent(save);
   ASSERT_EQ(m_seen.messages.size(), 3u);
   EXPECT_EQ(m_seen.messages[2], "Fail to save file.");
   // Cancelled: nothing at all.
-  m_dialog->SetSavePathHook([](std::string*) { return false; });
+  m_seen.savePath = [](std::string*) { return false; };
   m_dialog->GetEventHandler()->ProcessEvent(save);
   EXPECT_EQ(m_seen.messages.size(), 3u);
   ASSERT_EQ(chdir(home.c_str()), 0);
@@ -694,10 +609,10 @@ TEST_F(ScanDlgTest, AFailedSaveLeavesTheWorkingDirectory) {
   ReadOnlyFolder refusing(home + "/refusing");
   if (refusing.Path().empty()) GTEST_SKIP() << "no read-only folder can be made here";
   std::remove("TEFE.txt");
-  m_dialog->SetSavePathHook([&](std::string* path) {
+  m_seen.savePath = [&](std::string* path) {
     *path = refusing.Path() + "/TEFE";
     return true;
-  });
+  };
   wxCommandEvent save(wxEVT_MENU, ToWxId(ID_FILE_SAVE));
   m_dialog->GetEventHandler()->ProcessEvent(save);
   ASSERT_EQ(m_seen.messages.size(), 1u);
@@ -775,17 +690,6 @@ TEST_F(ScanDlgTest, SaveMovesTheWorkingDirectoryToTheFolderOfTheFileWritten) {
   ASSERT_EQ(chdir(home.c_str()), 0);
 }
 
-gboolean PressPrintInGtkDialog(gpointer) {
-  GList* windows = gtk_window_list_toplevels();
-  for (GList* at = windows; at != nullptr; at = at->next) {
-    if (std::string(G_OBJECT_TYPE_NAME(at->data)) == "GtkPrintUnixDialog") {
-      gtk_dialog_response(GTK_DIALOG(at->data), GTK_RESPONSE_OK);
-    }
-  }
-  g_list_free(windows);
-  return G_SOURCE_REMOVE;
-}
-
 TEST_F(ScanDlgTest, PrintGoesThroughTheGtkPrintSystemToAPdf) {
   Open("dvd+r-good");
   ASSERT_TRUE(WaitStatus("Ready."));
@@ -794,7 +698,7 @@ TEST_F(ScanDlgTest, PrintGoesThroughTheGtkPrintSystemToAPdf) {
   const std::string pdf = wxGetCwd().utf8_string() + "/log.pdf";
   int pages = -1;
   int ppiX = 0, ppiY = 0;
-  m_dialog->SetPrintHook([&](wxPrintDialogData& data) {
+  m_seen.print = [&](wxPrintout& printout, wxPrintDialogData& data) {
     EXPECT_FALSE(data.GetEnablePageNumbers());
     // GTK's file printer, told where to write through its own settings.
     data.GetPrintData().SetPrinterName("Print to File");
@@ -807,12 +711,10 @@ TEST_F(ScanDlgTest, PrintGoesThroughTheGtkPrintSystemToAPdf) {
     // once the dialog has listed its printers.
     g_timeout_add(2000, PressPrintInGtkDialog, nullptr);
     wxPrinter printer(&data);
-    CLogPrintout printout("TEFE.txt",
-                          [&](const std::string& text) { m_seen.messages.push_back(text); });
     printer.Print(nullptr, &printout, true);
-    pages = printout.PagesPrinted();
+    pages = dynamic_cast<CLogPrintout&>(printout).PagesPrinted();
     printout.GetPPIPrinter(&ppiX, &ppiY);
-  });
+  };
   wxCommandEvent print(wxEVT_MENU, ToWxId(ID_FILE_PRINT));
   m_dialog->GetEventHandler()->ProcessEvent(print);
   EXPECT_EQ(pages, 1);
@@ -891,47 +793,4 @@ TEST(ScanDlgCommands, AboutIgnoresTheLowFourBits) {
   EXPECT_FALSE(CScanDlg::IsAboutCommand(15));
 }
 
-// A GTK critical means a control was handed something it cannot take (a
-// size below its minimum, a bad argument): fail the test that caused it.
-// GTK logs through the structured writer, so that is where to look.
-GLogWriterOutput FailOnToolkitCritical(GLogLevelFlags level, const GLogField* fields, gsize count,
-                                       gpointer data) {
-  if (level & G_LOG_LEVEL_CRITICAL) {
-    std::string domain = "?", message;
-    for (gsize i = 0; i < count; ++i) {
-      const std::string key = fields[i].key;
-      const char* value = static_cast<const char*>(fields[i].value);
-      if (fields[i].length >= 0 || value == nullptr) continue;
-      if (key == "GLIB_DOMAIN") domain = value;
-      if (key == "MESSAGE") message = value;
-    }
-    ADD_FAILURE() << domain << " critical: " << message;
-  }
-  return g_log_writer_default(level, fields, count, data);
-}
-
 }  // namespace
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  // The runs write TEFE.txt into the working directory.
-  char scratch[] = "/tmp/velmo-gui-XXXXXX";
-  if (mkdtemp(scratch) == nullptr || chdir(scratch) != 0) return 1;
-  // The Run menu's choices of the person running the tests stay out of them.
-  setenv("XDG_CONFIG_HOME", scratch, 1);
-  g_log_set_writer_func(FailOnToolkitCritical, nullptr, nullptr);
-  wxApp::SetInstance(new wxApp);
-  if (!wxEntryStart(argc, argv)) {
-    std::fprintf(stderr, "cannot start wx (no display?)\n");
-    return 1;
-  }
-  wxTheApp->CallOnInit();
-  // This machine has no print server: only GTK's file printer, so that a
-  // print job goes to a PDF instead of waiting for printers to show up.
-  g_object_set(gtk_settings_get_default(), "gtk-print-backends", "file", nullptr);
-  // wx's own complaints go to stderr, not into modal boxes nobody closes.
-  delete wxLog::SetActiveTarget(new wxLogStderr());
-  const int result = RUN_ALL_TESTS();
-  wxEntryCleanup();
-  return result;
-}

@@ -22,6 +22,7 @@
 #include "app/run_choices.h"
 #include "results/history.h"
 #include "session/run_lock.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -73,9 +74,7 @@ std::vector<HistoryEntry> KeptRuns() {
 class SignalCloseTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "/velmo-signal-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
+    ASSERT_FALSE(m_dir.empty());
     // The window's own settings and history, in the scratch folder.
     setenv("XDG_CONFIG_HOME", (m_dir + "/config").c_str(), 1);
     setenv("XDG_DATA_HOME", (m_dir + "/data").c_str(), 1);
@@ -84,7 +83,6 @@ class SignalCloseTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(SaveRunChoices(RunChoicesPath(), choices, &error)) << error;
   }
-  void TearDown() override { fs::remove_all(m_dir); }
 
   // velmo in folder, started; -1 when it could not be.
   pid_t StartVelmo(const std::string& folder, const char* latency = "--sim-latency=100") {
@@ -98,7 +96,8 @@ class SignalCloseTest : public ::testing::Test {
     return pid;
   }
 
-  std::string m_dir;
+  ScratchFolder m_scratch{"velmo-signal"};
+  const std::string m_dir = m_scratch.Path();
 };
 
 TEST_F(SignalCloseTest, ASignalMidScanClosesTheWindowAsTheCloseBoxDoes) {

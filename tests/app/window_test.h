@@ -1,11 +1,13 @@
-// The main window on a simulated scenario, as the window tests open it: the
-// message boxes it would show are kept as texts instead, and the window is
-// closed after each test.
+// The main window on a simulated scenario, as every window test opens it:
+// whatever it would ask a person is answered by TestPrompts, and the window
+// is closed after each test.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <wx/choice.h>
 #include <wx/event.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,37 +16,83 @@
 #include "app/user_prompts.h"
 #include "res/resource_ids.h"
 #include "session/run_options.h"
+#include "simulator/sim_drive.h"
 #include "tests/app/gui_test_support.h"
 
-// Keeps the text of every message box; a drive notice is kept as
-// "(drive notice)" when asked for, else it passes unseen.
-class KeptPrompts : public UserPrompts {
+// What the window asked, and the answers a test gives. A dialog without an
+// answer set is the real one (a test may answer GTK's own dialog).
+struct Prompted {
+  std::vector<std::string> messages;
+  int notices = 0;
+  bool keepDriveNotice = false;  // a notice is also kept as "(drive notice)"
+  // Runs while the box would be up (the user has not closed it yet).
+  std::function<void(const std::string&)> whileShown;
+  std::function<bool(std::string*)> savePath;
+  std::function<bool(std::string*)> openRecordPath;
+  std::function<bool(const std::string& defaultName, std::string*)> reportPath;
+  std::function<bool(std::string*)> reportFolder;
+  // Instead of the print dialog.
+  std::function<void(wxPrintout&, wxPrintDialogData&)> print;
+  // Instead of ShowModal: the test drives the dialog.
+  std::function<void(CSmartModeDlg&)> smartDialog;
+  // Told every status text as it is set.
+  std::function<void(const std::string&)> statusShown;
+};
+
+class TestPrompts : public CWxPrompts {
  public:
-  KeptPrompts(std::vector<std::string>& seen, bool keepDriveNotice)
-      : m_seen(seen), m_keepDriveNotice(keepDriveNotice) {}
+  explicit TestPrompts(Prompted& seen) : m_seen(seen) {}
   void Message(wxWindow*, const std::string& text, const std::string&) override {
-    m_seen.push_back(text);
+    m_seen.messages.push_back(text);
+    if (m_seen.whileShown) m_seen.whileShown(text);
   }
   void DriveNotice(wxWindow*) override {
-    if (m_keepDriveNotice) m_seen.push_back("(drive notice)");
+    ++m_seen.notices;
+    if (m_seen.keepDriveNotice) m_seen.messages.push_back("(drive notice)");
   }
   void About(wxWindow*) override {}
+  bool SavePicturePath(wxWindow* parent, std::string* path) override {
+    return m_seen.savePath ? m_seen.savePath(path) : CWxPrompts::SavePicturePath(parent, path);
+  }
+  bool OpenRecordPath(wxWindow* parent, std::string* path) override {
+    return m_seen.openRecordPath ? m_seen.openRecordPath(path)
+                                 : CWxPrompts::OpenRecordPath(parent, path);
+  }
+  bool ReportPath(wxWindow* parent, const std::string& name, std::string* path) override {
+    return m_seen.reportPath ? m_seen.reportPath(name, path)
+                             : CWxPrompts::ReportPath(parent, name, path);
+  }
+  bool ReportFolder(wxWindow* parent, std::string* folder) override {
+    return m_seen.reportFolder ? m_seen.reportFolder(folder)
+                               : CWxPrompts::ReportFolder(parent, folder);
+  }
+  void Print(wxWindow* parent, wxPrintout& printout, wxPrintDialogData& data) override {
+    if (m_seen.print) return m_seen.print(printout, data);
+    CWxPrompts::Print(parent, printout, data);
+  }
+  void SmartDialog(CSmartModeDlg& dialog) override {
+    if (m_seen.smartDialog) return m_seen.smartDialog(dialog);
+    CWxPrompts::SmartDialog(dialog);
+  }
+  void StatusShown(const std::string& text) override {
+    if (m_seen.statusShown) m_seen.statusShown(text);
+  }
 
  private:
-  std::vector<std::string>& m_seen;
-  bool m_keepDriveNotice;
+  Prompted& m_seen;
 };
 
 class WindowTest : public ::testing::Test {
  protected:
   // Opens the window on the scenario and lets its first events run;
   // m_opened is what OnInitDialog said.
-  void OpenWindow(const std::string& scenario, int latencyMs = 0, bool keepDriveNotice = false) {
+  void Open(const std::string& scenario, int latencyMs = 0, bool aspi = false) {
     RunOptions options;
     options.simulate = true;
     options.scenario = scenario;
     options.simLatencyMs = latencyMs;
-    m_dialog = new CScanDlg(options, std::make_unique<KeptPrompts>(m_messages, keepDriveNotice));
+    options.aspi = aspi;
+    m_dialog = new CScanDlg(options, std::make_unique<TestPrompts>(m_seen));
     m_dialog->Show();
     m_opened = m_dialog->OnInitDialog();
     Pump();
@@ -60,14 +108,25 @@ class WindowTest : public ::testing::Test {
   bool WaitStatus(const std::string& text, int timeoutMs = 10000) {
     return WaitFor([&] { return Status() == text; }, timeoutMs);
   }
+  bool Enabled(int id) const { return m_dialog->Layout().Control(id)->IsEnabled(); }
+  wxChoice* Choice(int id) const { return m_dialog->Layout().Get<wxChoice>(id); }
   // A button as a click sends it.
   void Click(int id) {
     wxCommandEvent event(wxEVT_BUTTON, id);
     event.SetEventObject(m_dialog->Layout().Control(id));
     m_dialog->Layout().Control(id)->GetEventHandler()->ProcessEvent(event);
   }
+  // A list entry as the user picks it.
+  void Choose(int id, int index) {
+    Choice(id)->SetSelection(index);
+    wxCommandEvent event(wxEVT_CHOICE, id);
+    event.SetInt(index);
+    event.SetEventObject(Choice(id));
+    Choice(id)->GetEventHandler()->ProcessEvent(event);
+  }
+  CSimDrive& SimDrive(size_t i) { return *m_dialog->Session()->SimDrives().at(i); }
 
-  std::vector<std::string> m_messages;
+  Prompted m_seen;
   CScanDlg* m_dialog = nullptr;
   bool m_opened = false;
 };
