@@ -114,8 +114,7 @@ int CPreparedDisc::TakeDrive(CDriveSession& session, int driveIndex, std::FILE* 
   m_drivePath = manager.GetDrivePath(static_cast<uint8_t>(driveIndex));
   // Two processes' commands interleaved on one drive would confuse both.
   if (CRunLock::Refuses(m_driveLock.Take(DriveLockPath(m_drivePath)))) {
-    std::fprintf(err, "velmo-cli: %s\n",
-                 TerminalText(m_driveLock.Refusal(m_drivePath)).c_str());
+    std::fprintf(err, "velmo-cli: %s\n", TerminalText(m_driveLock.Refusal(m_drivePath)).c_str());
     return kExitBusy;
   }
   return kExitOk;

@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/prctl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,12 +18,12 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_options.h"
 #include "cli/disc_preparation.h"
-#include "session/interrupt_watch.h"
 #include "commands/drive_commands.h"
 #include "results/report_file_name.h"
 #include "results/run_identity.h"
 #include "results/terminal_text.h"
 #include "session/drive_session.h"
+#include "session/interrupt_watch.h"
 #include "session/output_file.h"
 
 namespace {

@@ -440,9 +440,8 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
     if (runs.size() == 2) {
       const RunDifferences d = DifferencesOf(runs[0].record, runs[1].record);
       auto channel = [](const ChannelDifference& c) {
-        return Json{{"max", c.max},
-                    {"mean", std::round(c.mean * 1000) / 1000},
-                    {"overLimit", c.overLimit}};
+        return Json{
+            {"max", c.max}, {"mean", std::round(c.mean * 1000) / 1000}, {"overLimit", c.overLimit}};
       };
       result["differences"] = Json{{"te", channel(d.te)}, {"fe", channel(d.fe)}};
     }
@@ -479,8 +478,8 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
       return kExitCannotWrite;
     }
     if (!chartOnStdout)
-      std::fprintf(parsed.json ? err : out, "%-*s%s\n", kCompareLabelWidth, "Chart:",
-                   TerminalText(parsed.chart).c_str());
+      std::fprintf(parsed.json ? err : out, "%-*s%s\n", kCompareLabelWidth,
+                   "Chart:", TerminalText(parsed.chart).c_str());
   }
   return kExitOk;
 }

@@ -201,7 +201,8 @@ int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) 
       std::fprintf(err, "velmo-cli: cannot write %s\n", TerminalText(error).c_str());
       return kExitCannotWrite;
     }
-    if (!IsStandardOutput(written)) std::fprintf(said, "Report: %s\n", TerminalText(written).c_str());
+    if (!IsStandardOutput(written))
+      std::fprintf(said, "Report: %s\n", TerminalText(written).c_str());
   }
   return kExitOk;
 }

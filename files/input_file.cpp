@@ -33,10 +33,10 @@ bool NotAFile(const std::string& path, mode_t mode, InputFileError* kind, std::s
 
 bool TooLarge(const std::string& path, unsigned long long size, size_t maxBytes,
               InputFileError* kind, std::string* message) {
-  return Fail(path, InputFileError::kTooLarge,
-              "too large (" + std::to_string(size) + " bytes, more than " +
-                  std::to_string(maxBytes) + ")",
-              kind, message);
+  return Fail(
+      path, InputFileError::kTooLarge,
+      "too large (" + std::to_string(size) + " bytes, more than " + std::to_string(maxBytes) + ")",
+      kind, message);
 }
 
 bool CannotRead(const std::string& path, int error, InputFileError* kind, std::string* message) {

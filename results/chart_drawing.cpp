@@ -264,8 +264,8 @@ void DrawRunsChart(cairo_t* cr, const std::vector<ChartRun>& runs, const ChartRa
   cairo_restore(cr);
 }
 
-bool RunsChartPng(const std::vector<ChartRun>& runs, const ChartRange& range, int width,
-                  int height, std::string* png, std::string* error, ReportRect* plotArea) {
+bool RunsChartPng(const std::vector<ChartRun>& runs, const ChartRange& range, int width, int height,
+                  std::string* png, std::string* error, ReportRect* plotArea) {
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
   cairo_t* cr = cairo_create(surface);
   cairo_scale(cr, kReportPngScale, kReportPngScale);

@@ -46,6 +46,5 @@ void DrawRunsChart(cairo_t* cr, const std::vector<ChartRun>& runs, const ChartRa
 // The chart alone as PNG bytes of width x height pixels, laid out in points
 // at half that size as report pages are; *plotArea in pixels. False with
 // cairo's reason in *error.
-bool RunsChartPng(const std::vector<ChartRun>& runs, const ChartRange& range, int width,
-                  int height, std::string* png, std::string* error,
-                  ReportRect* plotArea = nullptr);
+bool RunsChartPng(const std::vector<ChartRun>& runs, const ChartRange& range, int width, int height,
+                  std::string* png, std::string* error, ReportRect* plotArea = nullptr);

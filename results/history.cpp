@@ -98,8 +98,9 @@ bool Exists(const std::string& path) {
 // -wal and -shm); *why is the errno when not.
 bool Writable(const std::string& path, int* why) {
   const size_t slash = path.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : path.substr(0, slash);
   for (const std::string& target : {path, folder}) {
     if (access(target.c_str(), W_OK) != 0) {
       *why = errno;
@@ -240,8 +241,7 @@ bool CHistory::RefuseNewer(const std::string& path, int version, std::string* er
   return true;
 }
 
-bool CHistory::CheckVersion(const std::string& path, int* version, std::string* error,
-                            int* code) {
+bool CHistory::CheckVersion(const std::string& path, int* version, std::string* error, int* code) {
   CStatement pragma(m_db, "PRAGMA user_version;");
   *code = pragma.Ok() ? sqlite3_step(pragma.get()) : sqlite3_errcode(m_db);
   if (*code != SQLITE_ROW) {

@@ -107,8 +107,7 @@ int OpenInPlace(const std::string& path) {
   struct stat info {};
   const bool fifo = ::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
   for (;;) {
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (fifo ? O_NONBLOCK : 0));
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (fifo ? O_NONBLOCK : 0));
     if (fd >= 0) {
       if (fifo) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
       return fd;

@@ -119,8 +119,9 @@ TEST_F(HostileInputTest, RecordFilesThatAreNoRecordEndAtOnce) {
       {"/dev/zero", kExitNoRecord, "/dev/zero: is a character device, not a file"},
       {"/dev/urandom", kExitNoRecord, "/dev/urandom: is a character device, not a file"},
       {At("folder.json"), kExitNoRecord, "folder.json: is a folder, not a file"},
-      {At("deep-arrays.json"), kExitBadRecord, "deep-arrays.json: not a readable scan record "
-                                               "(nested too deeply: more than 64 levels)"},
+      {At("deep-arrays.json"), kExitBadRecord,
+       "deep-arrays.json: not a readable scan record "
+       "(nested too deeply: more than 64 levels)"},
       {At("deep-objects.json"), kExitBadRecord, "nested too deeply"},
       {At("huge.json"), kExitBadRecord, "huge.json: too large (68157440 bytes, more than"},
   };
@@ -223,9 +224,9 @@ TEST_F(HostileInputTest, AReadOnlyHistoryIsListedAndAScanStillRuns) {
   const Finished scan = QuickScan();
   EXPECT_EQ(scan.code, kExitOk);
   EXPECT_EQ(Lines(scan.err), 1) << scan.err;
-  EXPECT_NE(scan.err.find("this run is not kept in the history: " + m_history +
-                          ": cannot be written ("),
-            std::string::npos)
+  EXPECT_NE(
+      scan.err.find("this run is not kept in the history: " + m_history + ": cannot be written ("),
+      std::string::npos)
       << scan.err;
 }
 

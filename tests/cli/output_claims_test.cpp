@@ -34,7 +34,8 @@ bool StartsWith(const std::string& text, const std::string& head) {
   return text.compare(0, head.size(), head) == 0;
 }
 bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // The commands sent to the drive, by their first two CDB bytes ("FD F1").
@@ -141,11 +142,10 @@ TEST_F(OutputClaimsTest, StandardOutputUnderEveryNameCarriesOnlyTheFile) {
     EXPECT_TRUE(EndsWith(run.out, std::string("IEND\xae\x42\x60\x82", 8)));
     EXPECT_NE(run.err.find("Differences (a.json minus a.json)"), std::string::npos) << run.err;
 
-    run = Run({"--simulate", "--sim-latency=0", "scan", "--density=quick", "--no-history",
-               "--json", name});
+    run = Run({"--simulate", "--sim-latency=0", "scan", "--density=quick", "--no-history", "--json",
+               name});
     EXPECT_EQ(run.code, 0) << run.err;
-    EXPECT_EQ(nlohmann::json::parse(run.out, nullptr, false).value("outcome", ""), "ok")
-        << run.out;
+    EXPECT_EQ(nlohmann::json::parse(run.out, nullptr, false).value("outcome", ""), "ok") << run.out;
     EXPECT_NE(run.err.find("This disc is ok for writing"), std::string::npos) << run.err;
   }
   // Standard output redirected into a file, and that file named as the output.
@@ -222,8 +222,8 @@ TEST_F(OutputClaimsTest, ReportFormatsNamingOneFileAreRefused) {
 TEST_F(OutputClaimsTest, DriveAllSendsRecordsAsJsonLines) {
   for (const char* option : {"--csv", "--chart", "--log"}) {
     SCOPED_TRACE(option);
-    const Finished run = Run({"--simulate=bench", "--sim-latency=0", "--trace=trace.txt",
-                              "--drive", "all", "scan", "--density=quick", option, "-"});
+    const Finished run = Run({"--simulate=bench", "--sim-latency=0", "--trace=trace.txt", "--drive",
+                              "all", "scan", "--density=quick", option, "-"});
     EXPECT_EQ(run.code, 64) << run.err;
     EXPECT_NE(run.err.find("with --drive all only --json goes to standard output"),
               std::string::npos)
@@ -268,7 +268,8 @@ TEST_F(OutputClaimsTest, ReportFoldersAreClaimedBeforeTheDrive) {
   };
   const std::string readOnly = ReadOnlyFolder();
   if (!readOnly.empty()) {
-    cases.push_back({"", {"watch", "--report-dir", readOnly}, readOnly + ": Read-only file system"});
+    cases.push_back(
+        {"", {"watch", "--report-dir", readOnly}, readOnly + ": Read-only file system"});
     cases.push_back({readOnly,
                      {"scan", "--log", m_dir + "/TEFE.txt", "--report", "pdf"},
                      "cannot write a report in .: Read-only file system"});
@@ -308,9 +309,9 @@ TEST_F(OutputClaimsTest, ASignalEndsTheWaitForAFifosReader) {
     fs::remove(At("trace.txt"));
     fs::remove(At("out.pdf"));
     ASSERT_EQ(mkfifo(At("out.pdf").c_str(), 0644), 0);
-    Child child({"--simulate", "--sim-latency=0", "--trace=trace.txt", c.command, c.option,
-                 "out.pdf"},
-                InDir());
+    Child child(
+        {"--simulate", "--sim-latency=0", "--trace=trace.txt", c.command, c.option, "out.pdf"},
+        InDir());
     ASSERT_TRUE(WaitFor(At("trace.txt"), "cdb=[12")) << "the drives were enumerated";
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // into the wait
     const auto sent = std::chrono::steady_clock::now();

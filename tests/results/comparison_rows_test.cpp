@@ -28,11 +28,10 @@ TEST(ComparisonRows, TwoScansSideBySide) {
   const ScanRecord marginal = Marginal();
   const std::vector<ComparisonRow> rows = ComparisonRowsOf({&good, &marginal});
   EXPECT_EQ(Labels(rows),
-            (std::vector<std::string>{"Started", "Drive", "Disc Type", "Manufacture ID",
-                                      "Manufacturer", "Media Type ID", "Speed", "Density",
-                                      "Samples", "TE max / mean / p95", "TE over / margin",
-                                      "FE max / mean / p95", "FE over / margin", "Worst LBA",
-                                      "Outcome"}));
+            (std::vector<std::string>{
+                "Started", "Drive", "Disc Type", "Manufacture ID", "Manufacturer", "Media Type ID",
+                "Speed", "Density", "Samples", "TE max / mean / p95", "TE over / margin",
+                "FE max / mean / p95", "FE over / margin", "Worst LBA", "Outcome"}));
   for (const ComparisonRow& row : rows) EXPECT_EQ(row.values.size(), 2u) << row.label;
 
   const RecordStatistics a = StatisticsOf(good);
@@ -41,11 +40,10 @@ TEST(ComparisonRows, TwoScansSideBySide) {
   std::snprintf(meanA, sizeof meanA, "%.1f", a.whole.te.mean);
   std::snprintf(meanB, sizeof meanB, "%.1f", b.whole.te.mean);
   EXPECT_EQ(RowOf(rows, "TE max / mean / p95").values,
-            (std::vector<std::string>{
-                std::to_string(a.whole.te.max) + " / " + meanA + " / " +
-                    std::to_string(a.whole.te.p95),
-                std::to_string(b.whole.te.max) + " / " + meanB + " / " +
-                    std::to_string(b.whole.te.p95)}));
+            (std::vector<std::string>{std::to_string(a.whole.te.max) + " / " + meanA + " / " +
+                                          std::to_string(a.whole.te.p95),
+                                      std::to_string(b.whole.te.max) + " / " + meanB + " / " +
+                                          std::to_string(b.whole.te.p95)}));
   EXPECT_EQ(RowOf(rows, "TE over / margin").values[1],
             std::to_string(b.whole.te.overLimit) + " / " + std::to_string(b.whole.te.margin));
   EXPECT_LT(b.whole.te.margin, 0);  // the marginal disc goes over, and it shows

@@ -62,7 +62,8 @@ class HistoryTest : public ::testing::Test {
     std::vector<std::pair<std::string, std::string>> files;
     for (const auto& entry : fs::directory_iterator(fs::path(m_path).parent_path())) {
       std::ifstream in(entry.path(), std::ios::binary);
-      files.emplace_back(entry.path().filename(), std::string(std::istreambuf_iterator<char>(in), {}));
+      files.emplace_back(entry.path().filename(),
+                         std::string(std::istreambuf_iterator<char>(in), {}));
     }
     std::sort(files.begin(), files.end());
     return files;

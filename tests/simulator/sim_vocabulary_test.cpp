@@ -3,8 +3,8 @@
 // manager sends) and counts it under the class its opcode table names.
 #include <gtest/gtest.h>
 
-#include "device/mmc_vocabulary.h"
 #include "device/device_manager.h"
+#include "device/mmc_vocabulary.h"
 #include "sim_test_util.h"
 #include "simulator/sim_disc_catalogue.h"
 
