@@ -176,7 +176,8 @@ std::string CliCommandSynopses() {
   std::string text;
   for (const CliCommand& command : CliCommands()) {
     if (command.usage == nullptr) {
-      text += indent + "velmo-cli " + command.name +
+      // Without help of its own (doctor): it takes the drive options too.
+      text += indent + "velmo-cli [options] " + command.name +
               (command.synopsis != nullptr ? std::string(" ") + command.synopsis : "") + "\n";
       continue;
     }
