@@ -47,7 +47,7 @@ TEST(CommandTable, HelpSynopsisHoldsEveryCommandInTableOrder) {
       ASSERT_EQ(usage.rfind("usage: ", 0), 0u);
       lines = "       " + usage.substr(7, usage.find("\n\n") + 1 - 7);
     } else {
-      lines = std::string("       velmo-cli ") + command.name;
+      lines = std::string("       velmo-cli [options] ") + command.name;
     }
     const size_t at = synopsis.find("\n" + lines);
     ASSERT_NE(at, std::string::npos) << synopsis;
