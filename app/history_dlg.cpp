@@ -1,123 +1,163 @@
 #include "app/history_dlg.h"
 
 #include <wx/button.h>
-#include <wx/image.h>
-#include <wx/listctrl.h>
-#include <wx/mstream.h>
+#include <wx/choice.h>
+#include <wx/settings.h>
 #include <wx/sizer.h>
-#include <wx/statbmp.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include <algorithm>
+
+#include "app/compare_dlg.h"
+#include "app/side_window.h"
+#include "app/user_prompts.h"
 #include "results/compare_chart.h"
 #include "results/comparison_rows.h"
 
 namespace {
 
-std::string OrDash(const std::optional<int>& value) { return value ? std::to_string(*value) : "-"; }
+constexpr int kDefaultHeight = 460;
+
+wxTextCtrl* AddFilterField(wxWindow* parent, wxSizer* row, const char* label, int width,
+                           const char* hint = "") {
+  row->Add(new wxStaticText(parent, wxID_ANY, label), 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
+  auto* field = new wxTextCtrl(parent, wxID_ANY, "", wxDefaultPosition, wxSize(width, -1),
+                               wxTE_PROCESS_ENTER);
+  if (hint[0] != '\0') field->SetHint(hint);
+  row->Add(field, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 12);
+  return field;
+}
 
 }  // namespace
 
-CHistoryDlg::CHistoryDlg(wxWindow* parent,
+CHistoryDlg::CHistoryDlg(wxWindow* parent, UserPrompts& prompts,
                          std::function<void(const ScanRecord&, const std::string&)> open,
-                         std::function<void(const std::vector<ScanRecord>&)> exportRuns,
-                         std::function<void(const std::string&)> say)
-    : wxDialog(parent, wxID_ANY, "History", wxDefaultPosition, wxSize(1000, 460),
+                         std::function<void(const std::vector<ScanRecord>&)> exportRuns)
+    : wxDialog(parent, wxID_ANY, "History", wxDefaultPosition, wxDefaultSize,
                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
+      m_prompts(prompts),
       m_open(std::move(open)),
-      m_export(std::move(exportRuns)),
-      m_say(std::move(say)) {
+      m_export(std::move(exportRuns)) {
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   auto* filter = new wxBoxSizer(wxHORIZONTAL);
-  filter->Add(new wxStaticText(this, wxID_ANY, "Manufacturer ID contains:"), 0,
-              wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
-  m_mid =
-      new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxSize(160, -1), wxTE_PROCESS_ENTER);
-  filter->Add(m_mid, 0, wxRIGHT, 6);
+  m_mid = AddFilterField(this, filter, "Manufacturer ID contains:", 110);
+  m_drive = AddFilterField(this, filter, "Drive contains:", 130);
+  filter->Add(new wxStaticText(this, wxID_ANY, "Outcome:"), 0, wxALIGN_CENTER_VERTICAL | wxRIGHT,
+              6);
+  m_outcome = new wxChoice(this, wxID_ANY);
+  m_outcome->Append("any");
+  for (int i = 0; i < kRunOutcomeCount; ++i)
+    m_outcome->Append(RunOutcomeName(static_cast<RunOutcome>(i)));
+  m_outcome->SetSelection(0);
+  filter->Add(m_outcome, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 12);
+  m_since = AddFilterField(this, filter, "Since:", 110, "YYYY-MM-DD");
   auto* apply = new wxButton(this, wxID_ANY, "&Filter");
-  filter->Add(apply);
-  sizer->Add(filter, 0, wxALL, 8);
+  filter->Add(apply, 0, wxALIGN_CENTER_VERTICAL);
+  sizer->Add(filter, 0, wxALL, 12);
 
-  m_list = new wxListCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_REPORT);
-  const char* columns[] = {"ID",    "Time",    "Drive",   "Disc", "MID", "Manufacturer",
-                           "Speed", "Density", "Outcome", "TE",   "FE"};
-  const int widths[] = {44, 170, 190, 70, 80, 170, 50, 60, 110, 44, 44};
-  for (int i = 0; i < 11; ++i) m_list->AppendColumn(columns[i], wxLIST_FORMAT_LEFT, widths[i]);
-  sizer->Add(m_list, 1, wxEXPAND | wxLEFT | wxRIGHT, 8);
+  m_list = new CHistoryList(this);
+  sizer->Add(m_list, 1, wxEXPAND | wxLEFT | wxRIGHT, 12);
 
   auto* buttons = new wxBoxSizer(wxHORIZONTAL);
+  auto* deleteButton = new wxButton(this, wxID_DELETE, "&Delete");
   auto* openButton = new wxButton(this, wxID_OPEN, "&Open");
   auto* compare = new wxButton(this, wxID_ANY, "&Compare");
   auto* exportButton = new wxButton(this, wxID_ANY, "&Export Report...");
+  // The destructive action apart from the others, on the far side.
+  buttons->Add(deleteButton);
+  buttons->AddStretchSpacer();
   buttons->Add(openButton, 0, wxRIGHT, 6);
   buttons->Add(compare, 0, wxRIGHT, 6);
   buttons->Add(exportButton, 0, wxRIGHT, 6);
   buttons->Add(new wxButton(this, wxID_CLOSE, "Close"));
-  sizer->Add(buttons, 0, wxALL | wxALIGN_RIGHT, 8);
+  sizer->Add(buttons, 0, wxALL | wxEXPAND, 12);
   SetSizer(sizer);
+
+  // Every column within the default width, and never past the screen.
+  // (The list's frame and a little more beside the scroll bar.)
+  const int listWidth =
+      m_list->ColumnsWidth() + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, m_list) + 8;
+  const wxSize wanted(std::max(listWidth + 24, sizer->GetMinSize().x), kDefaultHeight);
+  SizeWithinScreen(*this, parent, wanted);
 
   auto reload = [this](wxCommandEvent&) {
     std::string error;
-    if (!Reload(&error)) m_say(error);
+    if (!Reload(&error)) Say(error);
   };
   apply->Bind(wxEVT_BUTTON, reload);
-  m_mid->Bind(wxEVT_TEXT_ENTER, reload);
+  for (wxTextCtrl* field : {m_mid, m_drive, m_since}) field->Bind(wxEVT_TEXT_ENTER, reload);
+  m_outcome->Bind(wxEVT_CHOICE, reload);
+  deleteButton->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { DeleteSelected(); });
   openButton->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OpenSelected(); });
   compare->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { CompareSelected(); });
   exportButton->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { ExportSelected(); });
   m_list->Bind(wxEVT_LIST_ITEM_ACTIVATED, [this](wxListEvent&) { OpenSelected(); });
-  Bind(
-      wxEVT_BUTTON, [this](wxCommandEvent&) { Destroy(); }, wxID_CLOSE);
+  m_list->Bind(wxEVT_LIST_KEY_DOWN, [this](wxListEvent& event) {
+    if (event.GetKeyCode() == WXK_DELETE) {
+      DeleteSelected();
+    } else {
+      event.Skip();
+    }
+  });
+  CloseByKeys(*this);
 }
 
-bool CHistoryDlg::Reload(std::string* error) {
-  CHistory history;
-  std::string notice;
-  m_list->DeleteAllItems();
-  m_entries.clear();
-  if (!history.OpenForReading(DefaultHistoryPath(), error, &notice)) return false;
-  HistoryFilter filter;
-  filter.mid = m_mid->GetValue().utf8_string();
-  if (!history.List(filter, &m_entries, error)) return false;
-  long row = 0;
-  for (const HistoryEntry& e : m_entries) {
-    const std::string cells[] = {std::to_string(e.id),
-                                 e.startTime,
-                                 e.drive,
-                                 e.discType,
-                                 e.manufacturerId,
-                                 e.manufacturerName.value_or("unknown"),
-                                 e.kind == RecordKind::kSmart ? "smart" : e.speed,
-                                 e.density,
-                                 HistoryOutcomeText(e),
-                                 OrDash(e.maxTe),
-                                 OrDash(e.maxFe)};
-    m_list->InsertItem(row, wxString::FromUTF8(cells[0]));
-    for (int c = 1; c < 11; ++c) m_list->SetItem(row, c, wxString::FromUTF8(cells[c]));
-    ++row;
+void CHistoryDlg::Say(const std::string& text) { m_prompts.Message(this, text); }
+
+bool CHistoryDlg::FilterOf(HistoryFilter* filter, std::string* error) const {
+  filter->mid = m_mid->GetValue().utf8_string();
+  filter->drive = m_drive->GetValue().utf8_string();
+  if (const int outcome = m_outcome->GetSelection(); outcome > 0)
+    filter->outcomes.push_back(static_cast<RunOutcome>(outcome - 1));
+  const std::string since = m_since->GetValue().Strip(wxString::both).utf8_string();
+  if (!since.empty()) {
+    filter->since = ParseIsoTime(since);
+    if (!filter->since) {
+      *error = "Since takes a date (2026-12-08) or a time (2026-12-08T10:00:00+01:00), not '" +
+               since + "'.";
+      return false;
+    }
   }
   return true;
 }
 
-std::vector<int64_t> CHistoryDlg::SelectedIds() const {
-  std::vector<int64_t> ids;
-  for (long item = m_list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); item != -1;
-       item = m_list->GetNextItem(item, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED)) {
-    if (item < static_cast<long>(m_entries.size()))
-      ids.push_back(m_entries[static_cast<size_t>(item)].id);
-  }
-  return ids;
+bool CHistoryDlg::Reload(std::string* error) {
+  HistoryFilter filter;
+  if (!FilterOf(&filter, error)) return false;
+  m_list->SetSource({});
+  m_history.reset();
+  auto history = std::make_shared<CHistory>();
+  std::string notice;
+  if (!history->OpenForReading(DefaultHistoryPath(), error, &notice)) return false;
+  m_history = history;
+  // The list asks for what it shows; a failure shows no rows rather than a
+  // message on every repaint.
+  auto failure = std::make_shared<std::string>();
+  HistoryListSource source;
+  source.ids = [history, filter, failure](HistoryColumn column, bool ascending,
+                                          std::vector<int64_t>* ids) {
+    return history->Ids(filter, CHistoryList::OrderColumn(column), ascending, ids, failure.get());
+  };
+  source.rows = [history](const std::vector<int64_t>& ids, std::vector<HistoryEntry>* rows) {
+    std::string ignored;
+    return history->Entries(ids, rows, &ignored);
+  };
+  m_list->SetSource(std::move(source));
+  if (failure->empty()) return true;
+  *error = *failure;
+  return false;
 }
 
 void CHistoryDlg::OpenSelected() {
-  const std::vector<int64_t> ids = SelectedIds();
+  const std::vector<int64_t> ids = m_list->SelectedIds();
   if (ids.size() != 1) return;
   CHistory history;
   std::string error, notice;
   ScanRecord record;
   if (!history.OpenForReading(DefaultHistoryPath(), &error, &notice) ||
       !history.Load(ids[0], &record, &error)) {
-    m_say(error);
+    Say(error);
     return;
   }
   m_open(record, "#" + std::to_string(ids[0]));
@@ -125,25 +165,40 @@ void CHistoryDlg::OpenSelected() {
 
 std::vector<std::pair<std::string, ScanRecord>> CHistoryDlg::LoadSelected(size_t least, size_t most,
                                                                           const std::string& what) {
-  const std::vector<int64_t> ids = SelectedIds();
+  // Oldest first, whatever the list's order: a comparison reads as what
+  // changed since, and its differences are the later run's minus the earlier.
+  std::vector<int64_t> ids = m_list->SelectedIds();
+  std::sort(ids.begin(), ids.end());
   if (ids.size() < least || ids.size() > most) {
-    m_say(what);
+    Say(what);
     return {};
   }
   CHistory history;
   std::string error, notice;
   if (!history.OpenForReading(DefaultHistoryPath(), &error, &notice)) {
-    m_say(error);
+    Say(error);
     return {};
   }
   std::vector<std::pair<std::string, ScanRecord>> runs;
   for (const int64_t id : ids) {
     ScanRecord record;
     if (!history.Load(id, &record, &error)) {
-      m_say(error);
+      Say(error);
       return {};
     }
     runs.emplace_back("#" + std::to_string(id), std::move(record));
+  }
+  if (runs.size() > 1) {
+    std::vector<const ScanRecord*> records;
+    std::vector<std::string> names;
+    for (const auto& [name, record] : runs) {
+      records.push_back(&record);
+      names.push_back("Run " + name);
+    }
+    if (const std::string mixed = MixedKindsError(records, names); !mixed.empty()) {
+      Say(mixed + ".");
+      return {};
+    }
   }
   return runs;
 }
@@ -152,8 +207,13 @@ void CHistoryDlg::CompareSelected() {
   const auto runs = LoadSelected(
       2, kMaxComparedRuns, "Select 2 to " + std::to_string(kMaxComparedRuns) + " runs to compare.");
   if (runs.empty()) return;
-  m_comparison = new CCompareDlg(this, runs);
-  m_comparison->Show();
+  auto* comparison = new CCompareDlg(this, runs);
+  *m_comparison = comparison;
+  comparison->Bind(wxEVT_DESTROY, [slot = m_comparison](wxWindowDestroyEvent& event) {
+    if (event.GetWindow() == *slot) *slot = nullptr;
+    event.Skip();
+  });
+  comparison->Show();
 }
 
 void CHistoryDlg::ExportSelected() {
@@ -165,33 +225,32 @@ void CHistoryDlg::ExportSelected() {
   m_export(records);
 }
 
-CCompareDlg::CCompareDlg(wxWindow* parent,
-                         const std::vector<std::pair<std::string, ScanRecord>>& runs)
-    : wxDialog(parent, wxID_ANY, "Compare runs", wxDefaultPosition, wxDefaultSize,
-               wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER) {
-  auto* sizer = new wxBoxSizer(wxVERTICAL);
-  std::vector<ChartRun> chartRuns;
-  for (const auto& [name, record] : runs) chartRuns.push_back(ChartRun{name, &record});
-  std::string png, error;
-  if (DrawCompareChartPng(chartRuns, &png, &error)) {
-    if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr) wxImage::AddHandler(new wxPNGHandler);
-    wxMemoryInputStream stream(png.data(), png.size());
-    wxImage image(stream, wxBITMAP_TYPE_PNG);
-    if (image.IsOk()) m_chart = wxBitmap(image);
+void CHistoryDlg::DeleteSelected() {
+  std::vector<int64_t> ids = m_list->SelectedIds();
+  if (ids.empty()) {
+    Say("Select the runs to delete.");
+    return;
   }
-  if (m_chart.IsOk()) sizer->Add(new wxStaticBitmap(this, wxID_ANY, m_chart), 0, wxALL, 8);
-
-  m_table = new wxListCtrl(this, wxID_ANY, wxDefaultPosition, wxSize(-1, 300), wxLC_REPORT);
-  m_table->AppendColumn("", wxLIST_FORMAT_LEFT, 130);
-  for (const auto& [name, record] : runs)
-    m_table->AppendColumn(wxString::FromUTF8(name), wxLIST_FORMAT_LEFT, 170);
-  std::vector<const ScanRecord*> records;
-  for (const auto& run : runs) records.push_back(&run.second);
-  for (const ComparisonRow& row : ComparisonRowsOf(records)) {
-    const long item = m_table->InsertItem(m_table->GetItemCount(), wxString::FromUTF8(row.label));
-    for (size_t i = 0; i < row.values.size(); ++i)
-      m_table->SetItem(item, static_cast<int>(i + 1), wxString::FromUTF8(row.values[i]));
+  // A history that cannot take it (read-only, a newer Velmo's) says why
+  // before anything is asked.
+  CHistory history;
+  std::string error, notice;
+  if (!history.Open(DefaultHistoryPath(), &error, &notice)) {
+    Say("The runs cannot be deleted: " + error);
+    return;
   }
-  sizer->Add(m_table, 1, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
-  SetSizerAndFit(sizer);
+  std::sort(ids.begin(), ids.end());
+  std::string names;
+  for (const int64_t id : ids) names += (names.empty() ? "#" : ", #") + std::to_string(id);
+  const std::string question = ids.size() == 1 ? "Delete run " + names + " from the history?"
+                                               : "Delete " + std::to_string(ids.size()) +
+                                                     " runs (" + names + ") from the history?";
+  if (!m_prompts.Confirm(this, question,
+                         "A deleted run cannot be brought back. Files written from it (TEFE.txt, "
+                         "reports, record files) stay where they are.",
+                         "Delete")) {
+    return;
+  }
+  if (!history.Delete(ids, &error)) Say("The runs cannot be deleted: " + error);
+  if (!Reload(&error)) Say(error);
 }

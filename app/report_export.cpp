@@ -29,6 +29,13 @@ ReportFormat ExportReportTypeAt(int filterIndex) {
   return types[inRange ? static_cast<size_t>(filterIndex) : 0];
 }
 
+std::string ReportPathOfType(const std::string& typed, ReportFormat type) {
+  ReportFormat named = type;
+  if (!ReportFormatOfName(typed, &named)) return typed + "." + ReportFormatExtension(type);
+  if (named == type) return typed;  // "report.htm" stays an HTML page's name
+  return typed.substr(0, typed.rfind('.') + 1) + ReportFormatExtension(type);
+}
+
 bool ExportReport(const std::vector<ScanRecord>& records,
                   const std::function<bool(const std::string&, std::string*)>& choosePath,
                   std::string* written, std::string* error) {

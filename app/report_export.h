@@ -18,6 +18,10 @@ std::vector<ReportFormat> ExportReportTypes();
 std::string ExportReportWildcard();
 // The format of the type chosen; the first for an index out of range.
 ReportFormat ExportReportTypeAt(int filterIndex);
+// The path the dialog gives back once a type was chosen: the name typed with
+// that type's extension, in place of another report type's (the default
+// name's ".pdf" after PNG was picked), else added.
+std::string ReportPathOfType(const std::string& typed, ReportFormat type);
 
 // choosePath gets the default name and gives the chosen path (false:
 // cancelled). The format comes from the name's extension (a PDF without

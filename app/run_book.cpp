@@ -38,7 +38,15 @@ std::optional<ScanRecord> CRunBook::LastRun(const std::vector<ScanSample>* sampl
 void CRunBook::KeepSmartRun(const RunStart& start, const std::vector<SpeedCode>& rows,
                             const std::vector<SmartRowEnd>& ended, long seconds) {
   const bool complete = ended.size() == rows.size();
-  Add(SmartRunRecord(start, rows, ended, JudgeSmartRows(ended, complete), seconds));
+  // The last run from now on, whatever ran before it: Export reports it.
+  m_last = SmartRunRecord(start, rows, ended, JudgeSmartRows(ended, complete), seconds);
+  Add(*m_last);
+}
+
+void CRunBook::ForgetLastRun() {
+  if (!m_kept) return;  // a run still going is the disc's
+  m_last.reset();
+  m_begun = false;
 }
 
 void CRunBook::Add(const ScanRecord& record) {

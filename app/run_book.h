@@ -33,10 +33,14 @@ class CRunBook {
   std::optional<ScanRecord> LastRun(const std::vector<ScanSample>* samples,
                                     const RunEnd* end) const;
 
-  // A Smart Scan over rows, of which ended have ended, begun at start.
+  // A Smart Scan over rows, of which ended have ended, begun at start; the
+  // last run from then on.
   void KeepSmartRun(const RunStart& start, const std::vector<SpeedCode>& rows,
                     const std::vector<SmartRowEnd>& ended, long seconds);
   void Add(const ScanRecord& record);
+  // Another disc is in the drive: the last run is no longer the one to
+  // report. Not while a run is going (not yet kept).
+  void ForgetLastRun();
   // The last history failure, once: empty when there is none not yet said.
   std::string TakeProblem();
   const std::string& Problem() const { return m_problem; }

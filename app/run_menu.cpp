@@ -50,14 +50,17 @@ void CScanDlg::OnRunMenu(wxCommandEvent& event) {
   if (!SaveRunChoices(RunChoicesPath(), choices, &error)) {
     m_prompts->Message(this, "The Run menu's choices could not be kept: " + error);
   }
+  // A blank disc already identified would otherwise wait for the next one.
+  if (event.GetId() == kRunAutostartId && choices.autostart && m_discIdentified == 1 &&
+      m_layout.Control(IDC_START)->IsEnabled()) {
+    StartIfChosen();
+  }
 }
 
 void CScanDlg::StartIfChosen() {
   if (!m_runChoices.autostart || Scanning() || m_closing) return;
   if (m_pScanThread && !m_pScanThread->Finished()) return;
-  m_startedByItself = true;
-  wxCommandEvent start;
-  OnStart(start);
+  StartRun(true);
 }
 
 // A PDF of the run under its default name in the chosen folder. A report

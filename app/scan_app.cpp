@@ -19,6 +19,8 @@
 #include "app/scan_dlg.h"
 #include "app/user_prompts.h"
 #include "res/resource_ids.h"
+#include "results/terminal_text.h"
+#include "session/drive_session.h"
 #include "session/interrupt_watch.h"
 #include "session/sim_catalogue.h"
 #include "session/standard_fds.h"
@@ -71,6 +73,8 @@ constexpr int kBoxWaitMs = 20;
 // velmo-cli's exit codes for a usage error and for help or version.
 constexpr int kAppExitUsage = 64;
 constexpr int kAppExitOk = 0;
+constexpr int kAppExitBadRecording = 65;
+constexpr int kAppExitNoRecording = 66;
 
 // velmo-cli's options with a value that the window takes from its controls.
 constexpr const char* kCliOnlyValueOptions[] = {"--speed", "--density", "--log",
@@ -150,12 +154,16 @@ class CDemoDriver : public wxTimer {
 
 std::string AppUsage() {
   return "usage: velmo [--simulate[=SCENARIO]] [--transport=spti|aspi] [--sim-latency=MS]\n"
-         "             [--trace=FILE] [--no-history]\n"
+         "             [--trace=FILE] [--no-history] [RECORD.json]\n"
          "\n"
+         "  RECORD.json            show a scan record (velmo-cli scan --json) as a\n"
+         "                         recorded run; START leaves it\n"
          "  --simulate[=SCENARIO]  run on the built-in drive simulator instead of this\n"
          "                         machine's drives (velmo-cli --simulate=help lists scenarios)\n"
          "  --transport=spti|aspi  pass-through (default) or the ASPI layer (simulator only)\n"
-         "  --sim-latency=MS       simulated time per TE/FE sample\n"
+         "  --simulate=replay:FILE answer from a trace written with --trace\n"
+         "  --sim-latency=MS       simulated time per TE/FE sample (recorded: a replay's\n"
+         "                         recorded times)\n"
          "  --trace=FILE           write every command sent to the drive, with its answer\n"
          "  --no-history           keep none of this session's runs in the history\n"
          "  --demo-snapshot=FILE   for documentation screenshots: wait for the disc, run\n"
@@ -165,9 +173,9 @@ std::string AppUsage() {
 }
 
 std::optional<RunOptions> ParseAppOptions(const std::vector<std::string>& args, std::string* error,
-                                          std::string* demoSnapshot) {
+                                          std::string* demoSnapshot, std::string* recordFile) {
   RunOptions options;
-  std::string command;  // velmo takes none
+  std::string command;  // a record file to show, where one is taken
   bool cliOnly = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -200,7 +208,7 @@ std::optional<RunOptions> ParseAppOptions(const std::vector<std::string>& args, 
       }
       *error = "unknown option '" + arg + "'";
       return std::nullopt;
-    } else if (command.empty()) {
+    } else if (command.empty() && recordFile != nullptr) {
       command = arg;
     } else {
       *error = "unexpected argument '" + arg + "'";
@@ -211,10 +219,7 @@ std::optional<RunOptions> ParseAppOptions(const std::vector<std::string>& args, 
     *error = run;
     return std::nullopt;
   }
-  if (!command.empty()) {
-    *error = "unexpected argument '" + command + "'";
-    return std::nullopt;
-  }
+  if (!command.empty()) *recordFile = command;
   // The window takes its run settings from its own controls.
   if (cliOnly || options.drive != RunOptions().drive || options.driveAll) {
     *error = "--drive, --speed, --density, --log, --csv, --json and --chart are velmo-cli's";
@@ -284,6 +289,10 @@ bool CScanApp::OnInit() {
   });
   dialog->Show();
   dialog->OnInitDialog();
+  // From the main loop: a box saying why it cannot be read closes as any
+  // other (a signal's close answers it).
+  if (!m_recordFile.empty())
+    dialog->CallAfter([dialog, path = m_recordFile] { dialog->OpenRecordOrSay(path); });
   if (demo) {
     // The first idle comes once the shown window has painted.
     dialog->Bind(wxEVT_IDLE, [shown = false](wxIdleEvent& event) mutable {
@@ -292,7 +301,7 @@ bool CScanApp::OnInit() {
       shown = true;
       event.Skip();
     });
-    m_demo = std::make_unique<CDemoDriver>(dialog, demoSeen, m_demoSnapshot, &m_exitCode);
+    m_demo = std::make_unique<CDemoDriver>(dialog, demoSeen, m_demoSnapshot, m_exitCode);
     m_demo->Start(100);
   }
   return true;
@@ -312,7 +321,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string error;
   std::string demoSnapshot;
-  auto options = ParseAppOptions(args, &error, &demoSnapshot);
+  std::string recordFile;
+  auto options = ParseAppOptions(args, &error, &demoSnapshot, &recordFile);
   if (!options) {
     std::fprintf(stderr, "velmo: %s; try 'velmo --help'\n", error.c_str());
     return kAppExitUsage;
@@ -329,6 +339,13 @@ int main(int argc, char** argv) {
     std::fputs(SimScenarioLines().c_str(), stdout);
     return kAppExitOk;
   }
+  // A recording that cannot be replayed is said as velmo-cli says it, with
+  // no window to hide it behind.
+  bool unreadable = false;
+  if (const std::string refused = CheckReplayRecording(*options, &unreadable); !refused.empty()) {
+    std::fprintf(stderr, "velmo: %s\n", TerminalText(refused).c_str());
+    return unreadable ? kAppExitNoRecording : kAppExitBadRecording;
+  }
   // Without a display GTK would abort the process; one line says why instead.
   if (!gdk_init_check(nullptr, nullptr)) {
     const char* display = std::getenv("DISPLAY");
@@ -336,16 +353,20 @@ int main(int argc, char** argv) {
                  display != nullptr ? display : "");
     return 1;
   }
+  int demoExitCode = 1;
   auto* app = new CScanApp(*options);
+  app->SetRecordFile(recordFile);
   if (!demoSnapshot.empty()) {
     // Save changes the working directory to the picture's folder.
-    app->SetDemoSnapshot(WithBmpExtension(
-        wxFileName(wxString::FromUTF8(demoSnapshot)).GetAbsolutePath().utf8_string()));
+    app->SetDemoSnapshot(
+        WithBmpExtension(
+            wxFileName(wxString::FromUTF8(demoSnapshot)).GetAbsolutePath().utf8_string()),
+        &demoExitCode);
   }
   wxApp::SetInstance(app);
   int wxArgc = 1;
   char* wxArgv[] = {argv[0], nullptr};
   const int status = wxEntry(wxArgc, wxArgv);
   if (AppSignalExitCode() != 0) return AppSignalExitCode();
-  return demoSnapshot.empty() ? status : app->DemoExitCode();
+  return demoSnapshot.empty() ? status : demoExitCode;
 }

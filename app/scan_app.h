@@ -21,17 +21,23 @@ class CScanApp : public wxApp {
   bool OnInit() override;
   int OnExit() override;
 
-  // --demo-snapshot: an absolute path; the run's result is DemoExitCode().
-  void SetDemoSnapshot(std::string path) { m_demoSnapshot = std::move(path); }
-  int DemoExitCode() const { return m_exitCode; }
+  // --demo-snapshot: an absolute path; the run's result goes to *exitCode,
+  // which outlives the app (wxEntry deletes the app before it returns).
+  void SetDemoSnapshot(std::string path, int* exitCode) {
+    m_demoSnapshot = std::move(path);
+    m_exitCode = exitCode;
+  }
+  // A record file to show once the window is up; empty for none.
+  void SetRecordFile(std::string path) { m_recordFile = std::move(path); }
 
  private:
   void CloseOnSignal();
 
   RunOptions m_options;
   std::string m_demoSnapshot;
+  std::string m_recordFile;
   std::unique_ptr<wxTimer> m_demo;
-  int m_exitCode = 1;
+  int* m_exitCode = nullptr;
   std::unique_ptr<CInterruptWatch> m_interrupt;
   std::unique_ptr<wxTimer> m_boxWait;  // a signal's close waits for the boxes it ended
 };
@@ -42,7 +48,9 @@ class CScanApp : public wxApp {
 int AppSignalExitCode();
 
 // velmo's command line: the run options velmo-cli takes too, no command,
-// and --demo-snapshot=FILE (refused when demoSnapshot is null).
+// --demo-snapshot=FILE (refused when demoSnapshot is null) and one record
+// file to show (refused when recordFile is null).
 std::optional<RunOptions> ParseAppOptions(const std::vector<std::string>& args, std::string* error,
-                                          std::string* demoSnapshot = nullptr);
+                                          std::string* demoSnapshot = nullptr,
+                                          std::string* recordFile = nullptr);
 std::string AppUsage();

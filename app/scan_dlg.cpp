@@ -9,6 +9,7 @@
 #include <wx/statbmp.h>
 
 #include <gdk/gdk.h>
+#include <gtk/gtk.h>
 
 #include <algorithm>
 #include <cctype>
@@ -39,6 +40,16 @@ constexpr int kSimInsertLastId = 0x5063;
 
 wxColour ColourOf(uint32_t colorref) {
   return wxColour(colorref & 0xFF, (colorref >> 8) & 0xFF, (colorref >> 16) & 0xFF);
+}
+
+// True while a menu or a list's popup is open: GTK holds a grab for it (or
+// the menu bar has an item selected), and the Escape is its own to close it.
+bool PopupOpen(wxFrame* frame) {
+  if (gtk_grab_get_current() != nullptr) return true;
+  wxMenuBar* bar = frame->GetMenuBar();
+  GtkWidget* shell = bar != nullptr ? bar->GetHandle() : nullptr;
+  return shell != nullptr && GTK_IS_MENU_SHELL(shell) &&
+         gtk_menu_shell_get_selected_item(GTK_MENU_SHELL(shell)) != nullptr;
 }
 
 }  // namespace
@@ -107,6 +118,14 @@ wxBEGIN_EVENT_TABLE(CScanDlg, wxFrame) EVT_CLOSE(CScanDlg::OnClose)
   // Printing the log has no menu item; Ctrl+P reaches it.
   wxAcceleratorEntry print(wxACCEL_CTRL, 'P', ToWxId(ID_FILE_PRINT));
   SetAcceleratorTable(wxAcceleratorTable(1, &print));
+  Bind(wxEVT_MENU_OPEN, [this](wxMenuEvent& event) {
+    ++m_menusOpen;
+    event.Skip();
+  });
+  Bind(wxEVT_MENU_CLOSE, [this](wxMenuEvent& event) {
+    if (m_menusOpen > 0) --m_menusOpen;
+    event.Skip();
+  });
   SetClientSize(m_layout.ClientSize());
   m_panel->SetSize(m_layout.ClientSize());
 }
@@ -180,6 +199,8 @@ bool CScanDlg::OnInitDialog() {
   placeholder->Hide();
   m_graph = new CGraphCtrl();
   m_graph->Create(m_panel, rect, wxID_ANY);
+  // A picture, as the frame it stands for: no tab stop.
+  m_graph->DisableFocusFromKeyboard();
   AddScanSeries(*m_graph);
   SetText(IDC_TE_LEGEND, "---");
   SetText(IDC_FE_LEGEND, "---");
@@ -211,6 +232,9 @@ void CScanDlg::EnableRunControls(bool start, bool stop, bool others) {
 }
 
 void CScanDlg::OnSelchangeSpeed(wxCommandEvent&) {
+  // A recorded run's list is not the drive's disc's: its entries are no
+  // index into g_speedCodes.
+  if (m_book.Showing()) return;
   const int index = m_speedCombo->GetSelection();
   if (index < 0 || index >= kMaxSpeedCodes) return;
   std::lock_guard<std::mutex> hold(g_discLock);
@@ -218,6 +242,7 @@ void CScanDlg::OnSelchangeSpeed(wxCommandEvent&) {
 }
 
 void CScanDlg::OnSelchangeDensity(wxCommandEvent&) {
+  if (m_book.Showing()) return;  // the recorded run's density, not a choice
   switch (m_densityCombo->GetSelection()) {
     case 1:
       m_densityStep = kFullDensityStep;
@@ -236,19 +261,25 @@ void CScanDlg::OnSelchangeDensity(wxCommandEvent&) {
 
 void CScanDlg::OnFeCheck(wxCommandEvent&) {
   m_showFeLimit = m_showFeLimit ? 0 : 1;
-  if (m_graph != nullptr)
-    m_graph->DrawLimitLine(SeriesIndex(ScanSeries::kFeLimit), kFeLimit, m_showFeLimit);
+  for (CGraphCtrl* graph : {m_graph, m_recordGraph}) {
+    if (graph != nullptr)
+      graph->DrawLimitLine(SeriesIndex(ScanSeries::kFeLimit), kFeLimit, m_showFeLimit);
+  }
 }
 
 void CScanDlg::OnTeCheck(wxCommandEvent&) {
   m_showTeLimit = m_showTeLimit ? 0 : 1;
-  if (m_graph != nullptr)
-    m_graph->DrawLimitLine(SeriesIndex(ScanSeries::kTeLimit), kTeLimit, m_showTeLimit);
+  for (CGraphCtrl* graph : {m_graph, m_recordGraph}) {
+    if (graph != nullptr)
+      graph->DrawLimitLine(SeriesIndex(ScanSeries::kTeLimit), kTeLimit, m_showTeLimit);
+  }
 }
 
 // Scan run.
 
-void CScanDlg::OnStart(wxCommandEvent&) {
+void CScanDlg::OnStart(wxCommandEvent&) { StartRun(false); }
+
+void CScanDlg::StartRun(bool byItself) {
   // One run at a time, and none without a chart and a drive.
   if (m_graph == nullptr || !m_session || m_closing) return;
   if (m_pScanThread && !m_pScanThread->Finished()) return;
@@ -270,6 +301,7 @@ void CScanDlg::OnStart(wxCommandEvent&) {
     return;
   }
   if (m_book.Showing()) EndRecordView();
+  m_startedByItself = byItself;
   RecordRunStart();
   m_pScanThread = std::make_unique<CScanWorker>(
       m_settings, *m_graph, static_cast<ScanWindow&>(*this),
@@ -313,6 +345,11 @@ void CScanDlg::ReapStoppedScans() {
 
 void CScanDlg::ShowLogOpenFailed() {
   KeepRunInHistory(m_pScanThread.get());
+  if (NobodyToAsk()) {
+    m_statusColor = kColorRed;
+    SetText(IDC_STATUS, "Can't support to save log file.");
+    return;
+  }
   m_prompts->Message(this, "Can't support to save log file.");
 }
 
@@ -321,7 +358,7 @@ void CScanDlg::ShowLogOpenFailed() {
 void CScanDlg::ShowLogWriteFailed() {
   std::weak_ptr<int> alive = m_alive;
   KeepRunInHistory(m_pScanThread.get());
-  m_prompts->Message(this, "Can't support to save log file.");
+  if (!NobodyToAsk()) m_prompts->Message(this, "Can't support to save log file.");
   if (alive.expired()) return;
   ShowFinished();
   m_statusColor = kColorRed;
@@ -385,6 +422,8 @@ void CScanDlg::ShowElapsed(long seconds) {
 
 void CScanDlg::ShowSampleFailure(const RunEnd& end) {
   KeepRunInHistory(m_pScanThread.get());
+  // The status line says it next (ShowSampleFailureEnded).
+  if (NobodyToAsk()) return;
   if (end.outcome == RunOutcome::kFirmwareFailure) {
     m_prompts->Message(this, "Firmware not supported.Please flash to latest version.");
     return;
@@ -412,7 +451,7 @@ void CScanDlg::ShowVerdict(ScanVerdict verdict) {
   std::weak_ptr<int> alive = m_alive;
   // Kept before the box: the run is whole, whatever the user does next.
   KeepRunInHistory(m_pScanThread.get());
-  m_prompts->Message(this, text);
+  if (!NobodyToAsk()) m_prompts->Message(this, text);
   if (alive.expired()) return;
   m_statusColor = VerdictColour(verdict);
   SetText(IDC_STATUS, text);
@@ -432,6 +471,7 @@ void CScanDlg::OnHelpAbout(wxCommandEvent&) { m_prompts->About(this); }
 
 void CScanDlg::OnSmartScan(wxCommandEvent&) {
   if (!m_session || m_closing || m_scanning == 1) return;
+  if (m_book.Showing()) EndRecordView();  // it runs on the drive's disc
   CSmartModeDlg dialog(nullptr, [this](std::unique_ptr<CSmartScanWorker> worker) {
     m_stoppedSmartScans.push_back(std::move(worker));
   });
@@ -444,8 +484,13 @@ void CScanDlg::OnSmartScan(wxCommandEvent&) {
 void CScanDlg::OnFileExit(wxCommandEvent&) { OnCancel(); }
 
 void CScanDlg::OnCharHook(wxKeyEvent& event) {
-  // Escape closes, as a dialog's Cancel; Enter never does.
+  // Escape closes, as a dialog's Cancel; Enter never does. An open menu
+  // or list takes its Escape first, and only that Escape.
   if (event.GetKeyCode() == WXK_ESCAPE) {
+    if (m_menusOpen > 0 || PopupOpen(this)) {
+      event.Skip();
+      return;
+    }
     OnCancel();
     return;
   }

@@ -97,7 +97,13 @@ class CScanDlg : public wxFrame, private ScanWindow {
   // Shows a record file's run without touching the drive; false with
   // *error when the file is no record this program reads.
   bool OpenRecord(const std::string& path, std::string* error);
+  // The same, saying why in a box when it cannot (File, Open Record..., a
+  // file dropped on the window, velmo RECORD.json).
+  void OpenRecordOrSay(const std::string& path);
   bool ShowingRecord() const { return m_book.Showing(); }
+  // The recorded run's chart, in the place of Graph() while one is shown;
+  // null before the first.
+  CGraphCtrl* RecordGraph() const { return m_recordGraph; }
   // File, History...'s window while it is open.
   CHistoryDlg* HistoryWindow() const { return *m_history; }
   // What the last history write said, if it failed (said once).
@@ -114,9 +120,16 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void OnFileOpenRecord(wxCommandEvent& event);
   void OnFileHistory(wxCommandEvent& event);
   void ShowRecord(const ScanRecord& record, const std::string& name);
+  // The record's fields, lists, chart, elapsed time and verdict in the
+  // window; what the window showed of the drive's disc is kept first.
+  void PutRecordInWindow(const ScanRecord& record, const std::string& name);
   void OnDropFiles(wxDropFilesEvent& event);
-  // Leaves the recorded run's view (START, another drive, a new disc).
+  // Leaves the recorded run's view (START, Smart Scan, another drive, a disc
+  // taken out or put in where one was shown): the window shows exactly what
+  // it showed before, so the speed shown is the one sent.
   void EndRecordView();
+  void KeepDriveView();
+  void RestoreDriveView();
   // Keeps the current (or just stopped) run in the history, once per run.
   RunStart WindowRunStart() const;
   void KeepRunInHistory(const CScanWorker* worker);
@@ -128,6 +141,9 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void BuildRunMenu();
   void OnRunMenu(wxCommandEvent& event);
   void StartIfChosen();
+  // True for a run the Run menu started: nobody is at the window, so what
+  // would be a box goes to the status line (and the history) alone.
+  bool NobodyToAsk() const { return m_startedByItself; }
   void EjectIfChosen();  // after the report of every run, where one is chosen
   void SaveReportIfChosen();
   bool InitDeviceManager();
@@ -155,6 +171,8 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void OnSelchangeDensity(wxCommandEvent& event);
   void OnTimer(wxTimerEvent& event);
   void OnStart(wxCommandEvent& event);
+  // byItself: the Run menu's autostart, not a person, starts it.
+  void StartRun(bool byItself);
   void OnStop(wxCommandEvent& event);
   void OnFeCheck(wxCommandEvent& event);
   void OnTeCheck(wxCommandEvent& event);
@@ -193,6 +211,25 @@ class CScanDlg : public wxFrame, private ScanWindow {
 
   uint32_t m_statusColor = 0;  // for the status line's next painting only
   CGraphCtrl* m_graph = nullptr;
+  // A recorded run is drawn here, over the live chart's place, so the live
+  // chart keeps its range and curves while one is shown.
+  CGraphCtrl* m_recordGraph = nullptr;
+  // What the window showed of the drive's disc when a recorded run took its
+  // place: control texts by id, the lists' entries and selections.
+  struct DriveView {
+    std::vector<std::pair<int, std::string>> texts;
+    std::string manufacturerTip;
+    std::vector<std::string> speedEntries;
+    int speedSelection = -1;
+    bool speedEnabled = true;
+    int densitySelection = -1;
+    bool densityEnabled = true;
+  };
+  DriveView m_driveView;
+  std::string m_recordName;  // the shown record's file or history name
+  // The disc fields show an identified disc (UI thread): its removal or
+  // replacement ends a recorded run's view, the first disc found does not.
+  bool m_discShown = false;
   std::atomic<int> m_discIdentified{0};
   std::atomic<int> m_diagMode{0};
   // The selected real drive, held while the window uses it: another Velmo
@@ -234,6 +271,7 @@ class CScanDlg : public wxFrame, private ScanWindow {
   std::mutex m_driveLock;
   uint64_t m_generation = 0;
   bool m_closing = false;
+  int m_menusOpen = 0;  // menus of the bar shown now (submenus count too)
   // Lets a call that ran a modal loop tell whether the window outlived it.
   std::shared_ptr<int> m_alive = std::make_shared<int>(0);
   // Workers waiting for a box on the UI thread; closing releases them all.

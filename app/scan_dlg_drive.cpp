@@ -89,6 +89,13 @@ bool CScanDlg::InitDeviceManager() {
 }
 
 void CScanDlg::ResetDiscInfo() {
+  if (m_book.Showing()) {
+    // A tray already empty under a recorded run: nothing has changed, and
+    // the poll says so every tick.
+    if (!m_discShown) return;
+    EndRecordView();  // the disc shown was taken out
+  }
+  m_discShown = false;
   EnableRunControls(false, false, false);
   m_speedCombo->Clear();
   m_speedCombo->Append("N/A");
@@ -99,11 +106,18 @@ void CScanDlg::ResetDiscInfo() {
 }
 
 void CScanDlg::ApplyDiscView(const DiscView& view) {
-  if (m_book.Showing()) EndRecordView();  // the drive's disc takes the fields back
   if (view.resetDiscInfo) {
     ResetDiscInfo();
     return;
   }
+  // A disc in place of the one shown ends a recorded run's view. The first
+  // disc found (velmo RECORD.json starting with its drive) goes under it:
+  // the view stays, and ends later on what it found.
+  std::optional<ScanRecord> keepShowing;
+  if (m_book.Showing() && !m_discShown) keepShowing = m_book.Shown();
+  EndRecordView();
+  m_discShown = true;
+  m_book.ForgetLastRun();  // the chart and Export are this disc's from now on
   if (view.discType) SetText(IDC_DISC_TYPE, *view.discType);
   if (view.manufacturerId) {
     SetText(IDC_MANUFACTURER_ID, *view.manufacturerId);
@@ -124,6 +138,8 @@ void CScanDlg::ApplyDiscView(const DiscView& view) {
   if (view.enableRunControls) EnableRunControls(true, false, true);
   if (view.enableRunControls) StartIfChosen();
   if (view.status) SetText(IDC_STATUS, *view.status);
+  const bool runStarted = m_pScanThread && !m_pScanThread->Finished();
+  if (keepShowing && !runStarted) PutRecordInWindow(*keepShowing, m_recordName);
   Update();
 }
 

@@ -4,20 +4,22 @@
 #include <wx/choice.h>
 #include <wx/filename.h>
 #include <wx/menu.h>
+#include <wx/panel.h>
 
 #include <ctime>
 #include <mutex>
 
+#include "app/graph_scan_chart.h"
 #include "app/history_dlg.h"
 #include "app/scan_dlg.h"
 #include "chart/graph_ctrl.h"
 #include "chart/scan_series.h"
-#include "commands/disc_globals.h"
 #include "res/resource_ids.h"
 #include "results/history.h"
-#include "results/media_codes.h"
+#include "results/record_chart.h"
 #include "results/run_identity.h"
 #include "results/run_record.h"
+#include "session/run_options.h"
 
 namespace {
 
@@ -41,14 +43,17 @@ void CScanDlg::BuildRecordMenu() {
 void CScanDlg::OnFileOpenRecord(wxCommandEvent&) {
   std::string path;
   if (!m_prompts->OpenRecordPath(this, &path)) return;
-  std::string error;
-  if (!OpenRecord(path, &error)) m_prompts->Message(this, error);
+  OpenRecordOrSay(path);
 }
 
 void CScanDlg::OnDropFiles(wxDropFilesEvent& event) {
   if (event.GetNumberOfFiles() < 1) return;
+  OpenRecordOrSay(event.GetFiles()[0].utf8_string());
+}
+
+void CScanDlg::OpenRecordOrSay(const std::string& path) {
   std::string error;
-  if (!OpenRecord(event.GetFiles()[0].utf8_string(), &error)) m_prompts->Message(this, error);
+  if (!OpenRecord(path, &error)) m_prompts->Message(this, error);
 }
 
 bool CScanDlg::OpenRecord(const std::string& path, std::string* error) {
@@ -69,7 +74,7 @@ void CScanDlg::OnFileHistory(wxCommandEvent&) {
     return;
   }
   CHistoryDlg* history = new CHistoryDlg(
-      this,
+      this, *m_prompts,
       [this](const ScanRecord& record, const std::string& name) {
         if (m_scanning == 1) {
           m_prompts->Message(this, "A scan is running; open the record when it has ended.");
@@ -77,8 +82,7 @@ void CScanDlg::OnFileHistory(wxCommandEvent&) {
         }
         ShowRecord(record, name);
       },
-      [this](const std::vector<ScanRecord>& runs) { ExportReportOf(runs); },
-      [this](const std::string& text) { m_prompts->Message(this, text); });
+      [this](const std::vector<ScanRecord>& runs) { ExportReportOf(runs); });
   *m_history = history;
   // The window may go while this one is being destroyed (it is a child), so
   // the handler keeps its own reference to the slot and never touches this.
@@ -92,30 +96,68 @@ void CScanDlg::OnFileHistory(wxCommandEvent&) {
 }
 
 void CScanDlg::ShowRecord(const ScanRecord& record, const std::string& name) {
+  PutRecordInWindow(record, name);
+  if (record.kind == RecordKind::kSmart) {
+    // A Smart Scan reads as its report did.
+    CSmartModeDlg report(nullptr, nullptr);
+    report.ShowRecord(record);
+    m_prompts->SmartDialog(report);
+  }
+}
+
+namespace {
+
+// The list entry of a recorded speed: "8X" is " 8X => (11080 Kb/Sec)  ",
+// never "2.4X => ..." for "4X".
+int SpeedEntryOf(const wxChoice& list, const std::string& speed) {
+  if (speed.empty()) return wxNOT_FOUND;
+  for (unsigned i = 0; i < list.GetCount(); ++i) {
+    std::string entry = list.GetString(i).utf8_string();
+    entry.erase(0, entry.find_first_not_of(' '));
+    if (entry.rfind(speed + " =>", 0) == 0) return static_cast<int>(i);
+  }
+  return wxNOT_FOUND;
+}
+
+int DensityEntryOf(const std::string& density) {
+  for (int i = 0; i < kDensityChoiceCount; ++i) {
+    if (density == kDensityChoices[i].name) return i;
+  }
+  return wxNOT_FOUND;  // a Smart Scan's "outer": no entry of the list
+}
+
+}  // namespace
+
+void CScanDlg::PutRecordInWindow(const ScanRecord& record, const std::string& name) {
+  if (!m_book.Showing()) KeepDriveView();
+  m_recordName = name;
   SetText(IDC_DISC_TYPE, record.disc.type);
   SetText(IDC_MANUFACTURER_ID, record.disc.manufacturerId);
   m_layout.Control(IDC_MANUFACTURER_ID)
       ->SetToolTip(wxString::FromUTF8(record.disc.manufacturerName.value_or("unknown")));
   SetText(IDC_MEDIA_TYPE_ID, record.disc.mediaTypeId);
   SetText(IDC_CAPACITY, record.disc.capacity);
+  // The record's speed and density as it ran; not choices while it is
+  // shown (the drive's disc has other speeds under the same places).
   m_speedCombo->Clear();
-  for (const std::string& entry : record.disc.writeSpeeds)
-    m_speedCombo->Append(wxString::FromUTF8(entry));
-  for (unsigned i = 0; i < m_speedCombo->GetCount(); ++i) {
-    if (!record.settings.speed.empty() && m_speedCombo->GetString(i).utf8_string().find(
-                                              record.settings.speed + " =>") != std::string::npos) {
-      m_speedCombo->SetSelection(static_cast<int>(i));
-    }
-  }
+  for (const RecordWriteSpeed& speed : record.disc.writeSpeeds)
+    m_speedCombo->Append(wxString::FromUTF8(WriteSpeedListEntry(speed)));
+  m_speedCombo->SetSelection(SpeedEntryOf(*m_speedCombo, record.settings.speed));
+  m_speedCombo->Enable(false);
+  m_densityCombo->SetSelection(DensityEntryOf(record.settings.density));
+  m_densityCombo->Enable(false);
   SetText(IDC_ELAPSED, std::to_string(record.durationSeconds) + " seconds");
   if (m_graph != nullptr) {
-    m_graph->ClearData();
-    SetScanRange(*m_graph, record.disc.lastLba);
-    for (const RecordSample& s : record.samples) {
-      m_graph->AppendPoint(SeriesIndex(ScanSeries::kTeCurve), s.te, s.lba);
-      m_graph->AppendPoint(SeriesIndex(ScanSeries::kFeCurve), s.fe, s.lba);
+    if (m_recordGraph == nullptr) {
+      m_recordGraph = new CGraphCtrl();
+      m_recordGraph->Create(m_panel, m_graph->GetRect(), wxID_ANY);
+      AddScanSeries(*m_recordGraph);
     }
-    m_graph->Refresh();
+    SetScanRange(*m_recordGraph, record.disc.lastLba);
+    CGraphScanChart chart(*m_recordGraph);
+    DrawRecordedRun(record, m_showTeLimit == 1, m_showFeLimit == 1, chart);
+    m_graph->Hide();
+    m_recordGraph->Show();
   }
   // The verdict the user saw then; without one, the outcome.
   std::string status =
@@ -132,39 +174,49 @@ void CScanDlg::ShowRecord(const ScanRecord& record, const std::string& name) {
   // START would scan the drive's disc, not the recorded one: it stays as
   // it was, and pressing it leaves this view.
   m_book.Show(record);
-  if (record.kind == RecordKind::kSmart) {
-    // A Smart Scan reads as its report did.
-    CSmartModeDlg report(nullptr, nullptr);
-    report.ShowRecord(record);
-    m_prompts->SmartDialog(report);
+}
+
+void CScanDlg::KeepDriveView() {
+  DriveView& kept = m_driveView;
+  kept = DriveView();
+  for (int id : {IDC_DISC_TYPE, IDC_MANUFACTURER_ID, IDC_MEDIA_TYPE_ID, IDC_CAPACITY, IDC_ELAPSED,
+                 IDC_STATUS}) {
+    kept.texts.emplace_back(id, m_layout.Control(id)->GetLabel().utf8_string());
   }
+  kept.manufacturerTip = m_layout.Control(IDC_MANUFACTURER_ID)->GetToolTipText().utf8_string();
+  for (unsigned i = 0; i < m_speedCombo->GetCount(); ++i)
+    kept.speedEntries.push_back(m_speedCombo->GetString(i).utf8_string());
+  kept.speedSelection = m_speedCombo->GetSelection();
+  kept.speedEnabled = m_speedCombo->IsEnabled();
+  kept.densitySelection = m_densityCombo->GetSelection();
+  kept.densityEnabled = m_densityCombo->IsEnabled();
+}
+
+void CScanDlg::RestoreDriveView() {
+  const DriveView& kept = m_driveView;
+  for (const auto& [id, text] : kept.texts) SetText(id, text);
+  wxWindow* manufacturer = m_layout.Control(IDC_MANUFACTURER_ID);
+  if (kept.manufacturerTip.empty()) {
+    manufacturer->UnsetToolTip();
+  } else {
+    manufacturer->SetToolTip(wxString::FromUTF8(kept.manufacturerTip));
+  }
+  m_speedCombo->Clear();
+  for (const std::string& entry : kept.speedEntries)
+    m_speedCombo->Append(wxString::FromUTF8(entry));
+  // The entry m_speedCode was taken from: what is shown is what is sent.
+  m_speedCombo->SetSelection(kept.speedSelection);
+  m_speedCombo->Enable(kept.speedEnabled);
+  m_densityCombo->SetSelection(kept.densitySelection);
+  m_densityCombo->Enable(kept.densityEnabled);
 }
 
 void CScanDlg::EndRecordView() {
   if (!m_book.EndShow()) return;
   SetTitle(wxString::FromUTF8(kScanDialogTemplate.title));
-  if (m_graph != nullptr) {
-    m_graph->ClearData();
-    m_graph->Refresh();
-  }
-  // The drive's disc as the last identification found it.
-  const DiscView view = StoredDiscInfo();
-  if (view.discType) SetText(IDC_DISC_TYPE, *view.discType);
-  if (view.manufacturerId) {
-    SetText(IDC_MANUFACTURER_ID, *view.manufacturerId);
-    m_layout.Control(IDC_MANUFACTURER_ID)
-        ->SetToolTip(wxString::FromUTF8(ManufacturerNameOrUnknown(*view.manufacturerId)));
-  }
-  if (view.mediaTypeId) SetText(IDC_MEDIA_TYPE_ID, *view.mediaTypeId);
-  if (view.capacity) SetText(IDC_CAPACITY, *view.capacity);
-  if (view.speedEntries) {
-    m_speedCombo->Clear();
-    for (const std::string& entry : *view.speedEntries)
-      m_speedCombo->Append(wxString::FromUTF8(entry));
-    if (!view.speedEntries->empty()) m_speedCombo->SetSelection(0);
-  }
-  SetText(IDC_ELAPSED, " ");
-  SetText(IDC_STATUS, " ");
+  if (m_recordGraph != nullptr) m_recordGraph->Hide();
+  if (m_graph != nullptr) m_graph->Show();
+  RestoreDriveView();
 }
 
 void CScanDlg::KeepRunInHistory(const CScanWorker* worker) {
@@ -173,7 +225,7 @@ void CScanDlg::KeepRunInHistory(const CScanWorker* worker) {
 }
 
 void CScanDlg::KeepSmartRunInHistory(const CSmartModeDlg& dialog, const std::string& started) {
-  if (m_options.noHistory || !dialog.Readings()) return;
+  if (!dialog.Readings()) return;
   RunStart start = WindowRunStart();
   start.startTime = started;
   std::vector<SmartRowEnd> ended;

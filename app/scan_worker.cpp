@@ -1,23 +1,7 @@
 #include "app/scan_worker.h"
 
-#include "chart/graph_ctrl.h"
+#include "app/graph_scan_chart.h"
 #include "session/output_file.h"
-
-class CScanWorker::Chart : public ScanChart {
- public:
-  explicit Chart(CGraphCtrl& graph) : m_graph(graph) {}
-  void ClearData() override { m_graph.ClearData(); }
-  void DrawLimitLine(ScanSeries series, double y, bool show) override {
-    m_graph.DrawLimitLine(SeriesIndex(series), static_cast<int>(y), show ? 1 : 0);
-  }
-  void AppendPoint(ScanSeries series, double y, double x) override {
-    m_graph.AppendPoint(SeriesIndex(series), y, x);
-  }
-  void Refresh() override { m_graph.Refresh(); }
-
- private:
-  CGraphCtrl& m_graph;
-};
 
 namespace {
 
@@ -142,7 +126,7 @@ class CScanWorker::Sink : public ScanSink {
 
 CScanWorker::CScanWorker(ScanSettings& settings, CGraphCtrl& graph, ScanWindow& window, UiPost post,
                          std::string logPath)
-    : m_chart(std::make_unique<Chart>(graph)),
+    : m_chart(std::make_unique<CGraphScanChart>(graph)),
       m_sink(std::make_unique<Sink>(window, std::move(post))),
       m_run(settings, *m_chart, *m_sink, OutputStreamOpener(logPath)) {}
 

@@ -1,6 +1,6 @@
 // The scan run on its worker thread, for the window: a sink that hands every
-// update to the UI thread, a chart adapter over the chart window, and the
-// thread itself. The verdict box is the one place where the worker waits for
+// update to the UI thread, the chart window it draws in, and the thread
+// itself. The verdict box is the one place where the worker waits for
 // the UI thread; a stop releases that wait at once, so the UI thread can stop
 // and join a worker whatever it is doing.
 #pragma once
@@ -16,6 +16,7 @@
 #include "console/scan_run.h"
 
 class CGraphCtrl;
+class CGraphScanChart;
 
 // What the window does with a run's updates; called on the UI thread only.
 class ScanWindow {
@@ -64,9 +65,8 @@ class CScanWorker {
   RunEnd End() const { return m_run.End(); }
 
  private:
-  class Chart;
   class Sink;
-  std::unique_ptr<Chart> m_chart;
+  std::unique_ptr<CGraphScanChart> m_chart;
   std::unique_ptr<Sink> m_sink;
   void LetGo();
 

@@ -20,6 +20,9 @@ class CSunkenText : public wxWindow {
 
   void SetLabel(const wxString& text) override;
   wxString GetLabel() const override { return m_text; }
+  // A static, as the template's: never a tab stop, never focused.
+  bool AcceptsFocus() const override { return false; }
+  bool AcceptsFocusFromKeyboard() const override { return false; }
   void SetColourSource(std::function<uint32_t()> source) { m_colourSource = std::move(source); }
 
   // Paintings since creation; tests wait on it.

@@ -1,7 +1,7 @@
-// Everything the main window asks of a person: message boxes, the notice for
-// a drive that refuses the diagnostic mode, About, the file, folder and print
-// dialogs, and the Smart Scan dialog; and, for whoever watches, every status
-// text it shows. The window asks through this interface so that tests (and
+// Everything the windows ask of a person: message boxes, confirmations, the
+// notice for a drive that refuses the diagnostic mode, About, the file,
+// folder and print dialogs, and the Smart Scan dialog; and, for whoever
+// watches, every status text the main window shows. The window asks through this interface so that tests (and
 // the documentation run) can answer instead of a person.
 //
 // UI thread only.
@@ -21,6 +21,10 @@ class UserPrompts {
   // OK button only, the application's name as caption (or the one given).
   virtual void Message(wxWindow* parent, const std::string& text,
                        const std::string& caption = {}) = 0;
+  // Before what cannot be undone: true when the user takes the action (its
+  // button says action, "Delete"), false for Cancel.
+  virtual bool Confirm(wxWindow* parent, const std::string& question, const std::string& detail,
+                       const std::string& action) = 0;
   virtual void DriveNotice(wxWindow* parent) = 0;
   virtual void About(wxWindow* parent) = 0;
   // File dialogs: false when cancelled, else the path chosen.
@@ -29,7 +33,7 @@ class UserPrompts {
   // File, Open Record....
   virtual bool OpenRecordPath(wxWindow* parent, std::string* path) = 0;
   // Export Report: defaultName in; the path comes back with the extension of
-  // the type chosen when the name typed has none.
+  // the type chosen (ReportPathOfType), which decides the report's format.
   virtual bool ReportPath(wxWindow* parent, const std::string& defaultName, std::string* path) = 0;
   // The folder for "Save a report of every run to...".
   virtual bool ReportFolder(wxWindow* parent, std::string* folder) = 0;
@@ -46,6 +50,8 @@ class UserPrompts {
 class CWxPrompts : public UserPrompts {
  public:
   void Message(wxWindow* parent, const std::string& text, const std::string& caption) override;
+  bool Confirm(wxWindow* parent, const std::string& question, const std::string& detail,
+               const std::string& action) override;
   void DriveNotice(wxWindow* parent) override;
   void About(wxWindow* parent) override;
   bool SavePicturePath(wxWindow* parent, std::string* path) override;
@@ -58,3 +64,6 @@ class CWxPrompts : public UserPrompts {
 };
 
 inline constexpr char kAppName[] = "Velmo";
+
+// What a file dialog leaves of the screen's work area for a title bar.
+inline constexpr int kTitleBarRoom = 40;

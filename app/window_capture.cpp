@@ -127,6 +127,22 @@ int ScreenBitsPerPixel(wxWindow* window) {
   return depth;
 }
 
+std::array<uint32_t, 3> ScreenPixelMasks(wxWindow* window) {
+  GtkWidget* widget = window != nullptr ? window->GetHandle() : nullptr;
+  GdkScreen* screen = widget != nullptr ? gtk_widget_get_screen(widget) : gdk_screen_get_default();
+  GdkVisual* visual = screen != nullptr ? gdk_screen_get_system_visual(screen) : nullptr;
+  std::array<uint32_t, 3> masks{};
+  if (visual == nullptr) return masks;
+  guint32 mask = 0;
+  gdk_visual_get_red_pixel_details(visual, &mask, nullptr, nullptr);
+  masks[0] = mask;
+  gdk_visual_get_green_pixel_details(visual, &mask, nullptr, nullptr);
+  masks[1] = mask;
+  gdk_visual_get_blue_pixel_details(visual, &mask, nullptr, nullptr);
+  masks[2] = mask;
+  return masks;
+}
+
 int SaveWindowBitmap(wxWindow* window, const std::string& path, SnapshotResult* result) {
   if (window == nullptr) return 0;
   const std::optional<WindowImage> image = CaptureWindowImage(window, true);
@@ -135,11 +151,18 @@ int SaveWindowBitmap(wxWindow* window, const std::string& path, SnapshotResult* 
     result->error = 0;
     return 1;
   }
-  // The file keeps the screen's pixel format where it is a true-colour one.
-  const TrueColorDepth depth =
-      ScreenBitsPerPixel(window) >= 32 ? TrueColorDepth::k32 : TrueColorDepth::k24;
-  *result = SaveBitmapAsBmp(DescribeRgbBytes(image->width, image->height, image->rgb.data(),
-                                             static_cast<size_t>(image->width) * 3, depth),
-                            path);
+  // The file keeps the screen's pixel format: 32 bits, 16 with the
+  // screen's masks, else 24.
+  const int bits = ScreenBitsPerPixel(window);
+  const size_t rowBytes = static_cast<size_t>(image->width) * 3;
+  if (bits == 16) {
+    *result = SaveBitmapAsBmp(DescribeRgbBytes16(image->width, image->height, image->rgb.data(),
+                                                 rowBytes, ScreenPixelMasks(window)),
+                              path);
+    return 1;
+  }
+  const TrueColorDepth depth = bits >= 32 ? TrueColorDepth::k32 : TrueColorDepth::k24;
+  *result = SaveBitmapAsBmp(
+      DescribeRgbBytes(image->width, image->height, image->rgb.data(), rowBytes, depth), path);
   return 1;
 }

@@ -8,6 +8,7 @@
 
 #include <wx/window.h>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,8 +30,12 @@ std::optional<WindowImage> CaptureWindowImage(wxWindow* window, bool whole);
 // Bits per pixel of the screen window is on (32 on a depth-24 X screen).
 int ScreenBitsPerPixel(wxWindow* window);
 
+// Red, green and blue masks of the screen's pixels (0xF800, 0x07E0, 0x001F
+// on a 16-bit X screen).
+std::array<uint32_t, 3> ScreenPixelMasks(wxWindow* window);
+
 // Writes the picture of window to path as a BMP of the screen's pixel format
-// (32 bits on a 32-bit screen, else 24). Returns 0 when there
+// (32 bits on a 32-bit screen, 16 with its masks on a 16-bit one, else 24). Returns 0 when there
 // is no window, else 1, as callers have always relied on; *result says
 // whether the file was really written.
 int SaveWindowBitmap(wxWindow* window, const std::string& path, SnapshotResult* result);

@@ -53,6 +53,7 @@ std::string ScanUsage() {
          "                 [--json FILE] [--chart FILE.bmp] [--report FILE." +
          extensions +
          "]\n"
+         "                 [--no-history]\n"
          "\n"
          "Samples TE and FE across the whole disc at one write speed, writes every\n"
          "sample to the log and ends with the verdict (exit 0 ok, 1 not recommended).\n"
@@ -131,7 +132,8 @@ const std::vector<CliCommand>& CliCommands() {
       {"smart", "one TE/FE sample near the rim at every write speed of the disc", SmartUsage,
        kTakesJson | kTakesDriveAll, RunSmart, nullptr, nullptr, nullptr},
       {"doctor", "what stands between you and a scan, per drive, with the fixing command", nullptr,
-       0, nullptr, nullptr, RunDoctorMain, IsDoctorCommand, "[--json]"},
+       0, nullptr, nullptr, RunDoctorMain, IsDoctorCommand,
+       "[--json] [--bundle FILE.tar.gz [--with-scan]]"},
       {"history", "the kept runs of velmo and velmo-cli, newest first, filtered",
        [] { return RecordCommandUsage("history"); }, 0, nullptr, RunHistoryCommand, nullptr,
        nullptr},

@@ -10,6 +10,7 @@
 #include "console/smart_scan.h"
 #include "results/report_format.h"
 #include "results/report_output.h"
+#include "results/terminal_text.h"
 
 namespace {
 
@@ -34,7 +35,58 @@ std::string AllSpeedLabels() {
   return labels;
 }
 
+// -d N, -s X, -q, -V, -h (and -dN, -sX) as their long names, in place.
+void LongNameOf(std::vector<std::string>* args, size_t i) {
+  static const std::pair<char, const char*> kShort[] = {
+      {'d', "--drive"}, {'s', "--speed"}, {'q', "--quiet"}, {'V', "--version"}, {'h', "--help"}};
+  std::string& arg = (*args)[i];
+  if (arg.size() < 2 || arg[0] != '-' || arg[1] == '-') return;
+  for (const auto& [letter, name] : kShort) {
+    if (arg[1] != letter) continue;
+    const bool takesValue = letter == 'd' || letter == 's';
+    if (arg.size() == 2) {
+      arg = name;
+    } else if (takesValue) {
+      arg = std::string(name) + "=" + arg.substr(2);
+    }
+    return;
+  }
+}
+
+// "scan", "scan and smart", "scan, smart and watch": the commands taking bit.
+std::string CommandsTaking(unsigned bit) {
+  std::vector<std::string> names;
+  for (const CliCommand& command : CliCommands()) {
+    if ((command.options & bit) != 0) names.push_back(command.name);
+  }
+  std::string text;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+    text += names[i];
+  }
+  return text;
+}
+
 }  // namespace
+
+std::string HelpHint(const std::string& command) {
+  const CliCommand* row = FindCliCommand(command);
+  if (row == nullptr || row->usage == nullptr) return kCliHelpHint;
+  return "try 'velmo-cli " + command + " --help'";
+}
+
+int CliUsageError(std::FILE* err, const std::string& command, const std::string& message) {
+  std::fprintf(err, "velmo-cli: %s; %s\n", TerminalText(message).c_str(),
+               HelpHint(command).c_str());
+  return kExitUsage;
+}
+
+std::string CommandNamedIn(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (FindCliCommand(arg) != nullptr) return arg;
+  }
+  return "";
+}
 
 bool IsRecordCommand(const std::string& command) {
   const CliCommand* row = FindCliCommand(command);
@@ -72,11 +124,11 @@ std::string CliUsage() {
   const std::string extensions = ReportFormatWords(
       [](const ReportFormatRow& row) { return std::string(row.extension); }, "|", "|");
   return "usage: velmo-cli [--simulate[=SCENARIO]] [--transport=spti|aspi] [--sim-latency=MS]\n"
-         "                 [--drive N|all] [--trace=FILE] COMMAND\n" +
+         "                 [--drive N|all] [--trace=FILE] [--quiet] COMMAND\n" +
          CliCommandSynopses() + "\n" + CommandSummaries() +
          "\n"
          "scan options:\n"
-         "  --speed 2.4X|4X|6X|8X|10X|12X|16X\n"
+         "  -s, --speed 2.4X|4X|6X|8X|10X|12X|16X\n"
          "                         one of the disc's write speeds (default: the first it lists)\n"
          "  --density normal|full|quick\n"
          "                         how closely the disc is sampled (default normal)\n"
@@ -92,18 +144,25 @@ std::string CliUsage() {
          extensions +
          " alone: default name)\n"
          "  --no-history           do not keep this run in the history (scan and smart)\n"
+         "  -q, --quiet            errors and the verdict only (scan, smart)\n"
          "\n"
          "options:\n"
          "  --simulate[=SCENARIO]  use the built-in drive simulator (--simulate=help lists "
          "scenarios)\n"
          "  --transport=spti|aspi  pass-through (default) or the ASPI layer\n"
-         "  --sim-latency=MS       simulated time per TE/FE sample (0 for none)\n"
-         "  --drive N              the drive to use, by its index in 'drives' (default 0)\n"
-         "  --drive all            scan, smart, watch: every supported drive at once;\n"
+         "  --simulate=replay:FILE answer from a trace written with --trace\n"
+         "  --sim-latency=MS       simulated time per TE/FE sample (0 for none);\n"
+         "                         recorded: a replay takes the recorded times\n"
+         "  -d, --drive N          the drive to use, by its index in 'drives' (default 0)\n"
+         "  -d, --drive all        scan, smart, watch: every supported drive at once;\n"
          "                         recover: every drive, one after the other;\n"
          "                         --json - gives one JSON line per drive\n"
          "  --trace=FILE           write every command sent to the drive, with its answer\n"
-         "  --help, --version\n"
+         "                         and the data moved\n"
+         "  -h, --help, -V, --version\n"
+         "\n"
+         "On a terminal the progress line fits its width; NO_COLOR or TERM=dumb turn\n"
+         "colour off.\n"
          "\n"
          "exit codes: 0 ok, 1 not recommended, 2 drive or firmware failure,\n"
          "            3 no drive / unsupported drive / unsupported disc, 64 usage error,\n"
@@ -124,19 +183,21 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
                                           std::string* error) {
   CliOptions options;
   std::vector<std::string> scanOnly;  // in the order given, for the error on other commands
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
+  std::vector<std::string> words = args;
+  for (size_t i = 0; i < words.size(); ++i) {
+    LongNameOf(&words, i);
+    const std::string& arg = words[i];
     std::string value;
-    if (TakeRunOption(args, &i, &options, error)) {
+    if (TakeRunOption(words, &i, &options, error)) {
       if (!error->empty()) return std::nullopt;
-    } else if (TakeValue(args, &i, "--speed", &value)) {
+    } else if (TakeValue(words, &i, "--speed", &value)) {
       options.speed = ParseSpeed(value);
       if (!options.speed) {
         *error = "--speed must be one of " + AllSpeedLabels() + ", not '" + value + "'";
         return std::nullopt;
       }
       scanOnly.push_back("--speed");
-    } else if (TakeValue(args, &i, "--density", &value)) {
+    } else if (TakeValue(words, &i, "--density", &value)) {
       options.density = nullptr;
       for (const DensityChoice& choice : kDensityChoices) {
         if (value == choice.name) options.density = &choice;
@@ -146,8 +207,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         return std::nullopt;
       }
       scanOnly.push_back("--density");
-    } else if (TakeValue(args, &i, "--log", &value) || TakeValue(args, &i, "--csv", &value) ||
-               TakeValue(args, &i, "--json", &value) || TakeValue(args, &i, "--chart", &value)) {
+    } else if (TakeValue(words, &i, "--log", &value) || TakeValue(words, &i, "--csv", &value) ||
+               TakeValue(words, &i, "--json", &value) || TakeValue(words, &i, "--chart", &value)) {
       const std::string name = arg.substr(0, arg.find('='));
       if (value.empty()) {
         *error = name + " needs a file name";
@@ -158,11 +219,13 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       if (name == "--json") options.jsonFile = value;
       if (name == "--chart") options.chartFile = value;
       scanOnly.push_back(name);
-    } else if (TakeValue(args, &i, "--report", &value)) {
+    } else if (TakeValue(words, &i, "--report", &value)) {
       if (!ReportOutputFor(value, error)) return std::nullopt;
       options.reportFile = value;
       scanOnly.push_back("--report");
-    } else if (TakeWatchOption(args, &i, &options, error)) {
+    } else if (arg == "--quiet") {
+      options.quiet = true;
+    } else if (TakeWatchOption(words, &i, &options, error)) {
       if (!error->empty()) return std::nullopt;
     } else if (!arg.empty() && arg[0] == '-') {
       // A value option as the last word: TakeValue found no value for it.
@@ -180,7 +243,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       options.command = arg;
       // The record commands read their own arguments (see record_commands.h).
       if (IsRecordCommand(arg)) {
-        options.commandArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+        options.commandArgs.assign(words.begin() + static_cast<std::ptrdiff_t>(i) + 1, words.end());
         break;
       }
     } else {
@@ -197,9 +260,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
     const unsigned takes = row != nullptr ? row->options : 0;
     for (const std::string& name : scanOnly) {
       if ((takes & OptionBit(name)) != 0) continue;
-      *error = name +
-               (name == "--json" ? " applies to scan only or smart" : " applies to scan only") +
-               ", not to " + options.command;
+      *error =
+          name + " applies to " + CommandsTaking(OptionBit(name)) + ", not to " + options.command;
       return std::nullopt;
     }
   }

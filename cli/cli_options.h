@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +35,7 @@ struct CliOptions : RunOptions {
   std::string jsonFile;    // empty: none
   std::string chartFile;   // empty: none
   std::string reportFile;  // empty: none; a report file, or its extension alone
+  bool quiet = false;      // --quiet, -q: errors and the verdict only
 
   // watch only
   bool smart = false;     // --smart: Smart Scan instead of a scan
@@ -53,3 +55,11 @@ std::string CommandUsage(const std::string& command);
 
 // The one line that follows a usage error.
 inline constexpr char kCliHelpHint[] = "try 'velmo-cli --help'";
+// The same, pointing at the command's own help when it has one.
+std::string HelpHint(const std::string& command);
+// Says message as a usage error of command on err, with the hint to that
+// command's help; returns kExitUsage.
+int CliUsageError(std::FILE* err, const std::string& command, const std::string& message);
+// The command a command line names (its first word that is one), for the
+// hint after a usage error; empty when none does.
+std::string CommandNamedIn(const std::vector<std::string>& args);

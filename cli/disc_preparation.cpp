@@ -165,7 +165,7 @@ int CPreparedDisc::WaitForDisc(std::FILE* err, const DiscWait& wait) {
   }
   m_identity = ReadDiscIdentity();
   m_fields.Apply(DiscViewOf(m_identity, m_diagnosticMode));
-  if (wait.identified) wait.identified(m_fields);
+  if (wait.identified) wait.identified(m_fields, m_identity);
   return kExitOk;
 }
 

@@ -35,8 +35,9 @@ bool SelectDriveOrSay(CDeviceManager& manager, int driveIndex, std::FILE* err);
 struct DiscWait {
   std::chrono::milliseconds period{600};
   std::chrono::milliseconds limit{15000};
-  std::function<bool()> stopped;                      // asked between polls: true gives up (Ctrl-C)
-  std::function<void(const DiscFields&)> identified;  // after the identification
+  std::function<bool()> stopped;  // asked between polls: true gives up (Ctrl-C)
+  // After the identification: the window's fields and what they came from.
+  std::function<void(const DiscFields&, const DiscIdentity&)> identified;
 };
 
 // The window's disc fields after an identification, starting from what

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/doctor_bundle.h"
 #include "commands/drive_commands.h"
 #include "console/disc_identification.h"
 #include "device/linux_host.h"
@@ -334,19 +335,27 @@ DoctorReport BuildDoctorReport(CDriveSession& session, bool realHost, const std:
 
 // Drive names are INQUIRY bytes, and checks quote nodes and the names of
 // the programs holding them: all shown through TerminalText.
+// A check's label: FIX only where there is something to run; a failed
+// check without a fix is a fact about the drive or system.
+const char* CheckLabel(const DoctorCheck& check) {
+  if (check.ok) return "ok    ";
+  return check.fix.empty() ? "no    " : "FIX   ";
+}
+
 std::string DoctorText(const DoctorReport& report) {
   std::string text;
   for (const DoctorCheck& check : report.system) {
-    text += std::string(check.ok ? "ok    " : "FIX   ") + TerminalText(check.text) + "\n";
+    text += std::string(CheckLabel(check)) + TerminalText(check.text) + "\n";
     if (!check.fix.empty()) text += "      fix: " + TerminalText(check.fix) + "\n";
   }
   if (report.drives.empty()) text += "No optical drive found.\n";
   for (size_t i = 0; i < report.drives.size(); ++i) {
     const DoctorDrive& drive = report.drives[i];
-    text += "\nDrive " + std::to_string(i) + ": " + TerminalText(drive.name) + " (" +
-            TerminalText(drive.node) + ")\n";
+    // Blocks apart by a blank line; none before the first thing said.
+    text += std::string(text.empty() ? "" : "\n") + "Drive " + std::to_string(i) + ": " +
+            TerminalText(drive.name) + " (" + TerminalText(drive.node) + ")\n";
     for (const DoctorCheck& check : drive.checks) {
-      text += std::string(check.ok ? "  ok    " : "  FIX   ") + TerminalText(check.text) + "\n";
+      text += "  " + std::string(CheckLabel(check)) + TerminalText(check.text) + "\n";
       if (!check.fix.empty()) text += "        fix: " + TerminalText(check.fix) + "\n";
     }
     text += drive.scannable ? "  => ready to scan\n" : "  => cannot be scanned now\n";
@@ -392,27 +401,45 @@ bool IsDoctorCommand(const std::vector<std::string>& args) {
 int RunDoctorMain(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   // --json takes no file here: the report goes to standard output.
   bool json = false;
+  BundleRequest bundle;
   std::vector<std::string> rest;
-  for (const std::string& arg : args) {
-    if (arg == "--json") {
+  std::string error;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string value;
+    if (args[i] == "--json") {
       json = true;
+    } else if (args[i] == "--with-scan") {
+      bundle.withScan = true;
+    } else if (TakeValue(args, &i, "--bundle", &value)) {
+      bundle.path = value;
+      if (value.empty() || value == "-") error = "--bundle needs a file name (FILE.tar.gz)";
+    } else if (args[i] == "--bundle") {
+      error = "option '--bundle' needs a value";
     } else {
-      rest.push_back(arg);
+      rest.push_back(args[i]);
+      // What the bundle's own runs take: the drive options, not the command
+      // nor this run's trace.
+      if (args[i] == "--trace" && i + 1 < args.size()) {
+        rest.push_back(args[++i]);
+      } else if (args[i] != "doctor" && args[i].rfind("--trace=", 0) != 0) {
+        bundle.driveArgs.push_back(ArgumentForAnotherFolder(args[i]));
+      }
     }
   }
-  std::string error;
+  if (error.empty() && bundle.withScan && bundle.path.empty())
+    error = "--with-scan needs --bundle FILE";
+  if (!error.empty()) {
+    return CliUsageError(err, "doctor", error);
+  }
   auto options = ParseCliOptions(rest, &error);
   if (!options) {
-    std::fprintf(err, "velmo-cli: %s; %s\n", error.c_str(), kCliHelpHint);
-    return kExitUsage;
+    return CliUsageError(err, "doctor", error);
   }
   // A trace on standard output keeps it: the text goes to standard error,
   // and the JSON, which is the command's output, cannot share it.
   if (!options->traceFile.empty() && IsStandardOutput(options->traceFile)) {
     if (json) {
-      std::fprintf(err, "velmo-cli: --json and --trace both go to standard output; %s\n",
-                   kCliHelpHint);
-      return kExitUsage;
+      return CliUsageError(err, "doctor", "--json and --trace both go to standard output");
     }
     out = err;
   }
@@ -426,5 +453,17 @@ int RunDoctorMain(const std::vector<std::string>& args, std::FILE* out, std::FIL
   }
   const DoctorReport report = BuildDoctorReport(session, !options->simulate);
   std::fputs(json ? DoctorJson(report).c_str() : DoctorText(report).c_str(), out);
-  return report.AnyScannable() ? kExitOk : kExitNoDrive;
+  const int code = report.AnyScannable() ? kExitOk : kExitNoDrive;
+  if (bundle.path.empty()) return code;
+  // The bundle's runs open the drives themselves: this session lets go first.
+  session.Manager().Release();
+  bundle.doctorText = DoctorText(report);
+  bundle.doctorJson = DoctorJson(report);
+  std::vector<std::string> files;
+  if (!WriteDoctorBundle(bundle, &files, &error)) {
+    std::fprintf(err, "velmo-cli: %s\n", error.c_str());
+    return kExitCannotWrite;
+  }
+  std::fputs(BundleWrittenText(bundle.path, files).c_str(), json ? err : out);
+  return code;
 }

@@ -7,6 +7,8 @@
 // sent to this process alone are passed on, and each run stops as a scan
 // is stopped. The exit code is the worst (highest) of the runs' codes.
 // Records sent to standard output (--json -) are passed on as JSON lines.
+// At the end, a table: each drive's device, disc, outcome, max TE and FE and
+// the files its run wrote.
 #pragma once
 
 #include <cstdio>
@@ -29,6 +31,13 @@ int RunOnEveryDrive(CDriveSession& session, const CliOptions& options,
 // and nothing else: any other output named so is refused (the message), as
 // several runs' CSV, charts or logs cannot share it. Empty when none is.
 std::string DriveAllOutputError(const CliOptions& options);
+
+// A run started by RunOnEveryDrive hands its record back for the closing
+// table (through a descriptor the parent names); no-op in any other run.
+struct ScanRecord;
+void HandRecordToParent(const ScanRecord& record);
+// A run of several records (watch) hands none back.
+void ForgoRecordHandBack();
 
 // The folder of a drive's run: "N-PRODUCT", safe on any file system.
 std::string DriveFolderName(int index, const std::string& product);

@@ -8,6 +8,7 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_options.h"
 #include "cli/drive_fanout.h"
+#include "cli/record_commands.h"
 #include "cli/standard_streams.h"
 #include "results/report_format.h"
 #include "results/terminal_text.h"
@@ -21,6 +22,9 @@ namespace {
 void ListScenarios(std::FILE* out) {
   std::fprintf(out, "Simulator scenarios (--simulate=NAME); the first is the default:\n");
   std::fputs(SimScenarioLines().c_str(), out);
+  std::fprintf(out,
+               "  replay:FILE          the drives of a trace written with --trace=FILE, answering "
+               "as they did\n");
 }
 
 // The file --report names; empty for none or for a default name (made
@@ -59,7 +63,8 @@ int RunCommandLine(const std::vector<std::string>& args) {
   std::string error;
   auto options = ParseCliOptions(args, &error);
   if (!options) {
-    std::fprintf(stderr, "velmo-cli: %s; %s\n", TerminalText(error).c_str(), kCliHelpHint);
+    std::fprintf(stderr, "velmo-cli: %s; %s\n", TerminalText(error).c_str(),
+                 HelpHint(CommandNamedIn(args)).c_str());
     return kExitUsage;
   }
   const CliCommand* row = FindCliCommand(options->command);
@@ -97,7 +102,8 @@ int RunCommandLine(const std::vector<std::string>& args) {
 
   for (const std::string& refused : {SameFileError(*options), DriveAllOutputError(*options)}) {
     if (refused.empty()) continue;
-    std::fprintf(stderr, "velmo-cli: %s; %s\n", TerminalText(refused).c_str(), kCliHelpHint);
+    std::fprintf(stderr, "velmo-cli: %s; %s\n", TerminalText(refused).c_str(),
+                 HelpHint(command).c_str());
     return kExitUsage;
   }
   // An output on standard output keeps it to itself; what a person reads
@@ -115,6 +121,7 @@ int RunCommandLine(const std::vector<std::string>& args) {
   };
   if (!session.Open(*options, messages, &error)) {
     std::fprintf(stderr, "velmo-cli: %s\n", TerminalText(error).c_str());
+    if (session.ReplayRefused()) return session.ReplayUnreadable() ? kExitNoRecord : kExitBadRecord;
     return session.TraceFailed() ? kExitCannotWrite : kExitUsage;
   }
   int code = kExitOk;

@@ -5,13 +5,16 @@
 #include <cctype>
 #include <cinttypes>
 #include <cmath>
+#include <ctime>
 #include <nlohmann/json.hpp>
 
 #include "cli/cli_options.h"
+#include "cli/history_commands.h"
 #include "results/compare_chart.h"
 #include "results/comparison_rows.h"
 #include "results/history.h"
 #include "results/run_end_text.h"
+#include "results/since_time.h"
 #include "results/terminal_text.h"
 #include "session/output_file.h"
 
@@ -164,7 +167,7 @@ void PrintRecord(std::FILE* out, const std::string& name, const ScanRecord& r) {
 struct RecordArgs {
   std::vector<std::string> positional;
   bool json = false;
-  std::string mid, drive, since, chart;
+  std::string mid, drive, since, chart, limit;
   std::vector<std::string> outcomes;
 };
 
@@ -172,14 +175,14 @@ bool ParseRecordArgs(const std::string& command, const std::vector<std::string>&
                      RecordArgs* parsed, std::string* error) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    std::string name = arg, value;
+    std::string name = arg == "-n" ? "--limit" : arg, value;
     const size_t eq = arg.find('=');
     if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
       name = arg.substr(0, eq);
       value = arg.substr(eq + 1);
     }
     const bool takesValue = name == "--mid" || name == "--drive" || name == "--outcome" ||
-                            name == "--since" || name == "--chart";
+                            name == "--since" || name == "--chart" || name == "--limit";
     if (takesValue && eq == std::string::npos) {
       if (i + 1 >= args.size()) {
         *error = name + " needs a value";
@@ -187,8 +190,8 @@ bool ParseRecordArgs(const std::string& command, const std::vector<std::string>&
       }
       value = args[++i];
     }
-    const bool forHistory =
-        name == "--mid" || name == "--drive" || name == "--outcome" || name == "--since";
+    const bool forHistory = name == "--mid" || name == "--drive" || name == "--outcome" ||
+                            name == "--since" || name == "--limit";
     if ((forHistory && command != "history") || (name == "--chart" && command != "compare")) {
       *error = name + " does not apply to " + command;
       return false;
@@ -201,6 +204,8 @@ bool ParseRecordArgs(const std::string& command, const std::vector<std::string>&
       parsed->drive = value;
     } else if (name == "--since") {
       parsed->since = value;
+    } else if (name == "--limit") {
+      parsed->limit = value;
     } else if (name == "--chart") {
       if (value.empty()) {
         *error = "--chart needs a file name";
@@ -217,11 +222,6 @@ bool ParseRecordArgs(const std::string& command, const std::vector<std::string>&
     }
   }
   return true;
-}
-
-int UsageError(std::FILE* err, const std::string& message) {
-  std::fprintf(err, "velmo-cli: %s; %s\n", TerminalText(message).c_str(), kCliHelpHint);
-  return kExitUsage;
 }
 
 using Json = nlohmann::ordered_json;
@@ -291,12 +291,21 @@ bool ParseHistoryFilter(const std::vector<std::string>& args, HistoryFilter* fil
     filter->outcomes.push_back(*outcome);
   }
   if (!parsed.since.empty()) {
-    filter->since = ParseIsoTime(parsed.since);
+    filter->since = ParseSinceTime(parsed.since, static_cast<int64_t>(std::time(nullptr)));
     if (!filter->since) {
-      *error = "--since needs a date (2026-12-08) or a time (2026-12-08T10:00:00+01:00), not '" +
-               parsed.since + "'";
+      *error =
+          "--since needs a date (2026-12-08), a time (2026-12-08T10:00:00+01:00), today, "
+          "yesterday or Nd (the last N days), not '" +
+          parsed.since + "'";
       return false;
     }
+  }
+  if (!parsed.limit.empty()) {
+    if (!AllDigits(parsed.limit) || std::stoll(parsed.limit) == 0) {
+      *error = "--limit needs a number of runs (1 or more), not '" + parsed.limit + "'";
+      return false;
+    }
+    filter->limit = std::stoll(parsed.limit);
   }
   *json = parsed.json;
   return true;
@@ -318,75 +327,89 @@ void KeepInHistory(const ScanRecord& record, const CliOptions& options, std::FIL
 }
 
 int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
+  if (IsHistorySubcommand(options.commandArgs)) return RunHistorySubcommand(options, out, err);
   HistoryFilter filter;
   bool json = false;
   std::string error, notice;
   if (!ParseHistoryFilter(options.commandArgs, &filter, &json, &error))
-    return UsageError(err, error);
+    return CliUsageError(err, "history", error);
   CHistory history;
   if (!history.OpenForReading(DefaultHistoryPath(), &error, &notice)) {
     std::fprintf(err, "velmo-cli: the history cannot be opened: %s\n", TerminalText(error).c_str());
     return history.RefusedAsNewer() ? kExitBadRecord : kExitNoRecord;
   }
   if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", TerminalText(notice).c_str());
-  std::vector<HistoryEntry> entries;
-  if (!history.List(filter, &entries, &error)) {
-    std::fprintf(err, "velmo-cli: the history cannot be read: %s\n", TerminalText(error).c_str());
-    return kExitNoRecord;
-  }
-  if (json) {
-    Json list = Json::array();
-    for (const HistoryEntry& e : entries) {
-      list.push_back(
-          Json{{"id", e.id},
-               {"startTime", e.startTime},
-               {"kind", RecordKindName(e.kind)},
-               {"drive", e.drive},
-               {"discType", e.discType},
-               {"manufacturerId", e.manufacturerId},
-               {"manufacturerName", e.manufacturerName ? Json(*e.manufacturerName) : Json(nullptr)},
-               {"speed", e.speed},
-               {"density", e.density},
-               {"outcome", RunOutcomeName(e.outcome)},
-               {"fitSpeed",
-                e.kind == RecordKind::kSmart && !e.speed.empty() ? Json(e.speed) : Json(nullptr)},
-               {"maxTe", e.maxTe ? Json(*e.maxTe) : Json(nullptr)},
-               {"maxFe", e.maxFe ? Json(*e.maxFe) : Json(nullptr)}});
+  // Each row is written as it is read: the first comes at once and memory
+  // stays the same whatever the history holds. A reader that went away
+  // (`| head`) ends the listing.
+  bool first = true;
+  auto row = [&](const HistoryEntry& e) {
+    if (json) {
+      const Json item{
+          {"id", e.id},
+          {"startTime", e.startTime},
+          {"kind", RecordKindName(e.kind)},
+          {"drive", e.drive},
+          {"discType", e.discType},
+          {"manufacturerId", e.manufacturerId},
+          {"manufacturerName", e.manufacturerName ? Json(*e.manufacturerName) : Json(nullptr)},
+          {"speed", e.speed},
+          {"density", e.density},
+          {"outcome", RunOutcomeName(e.outcome)},
+          {"fitSpeed",
+           e.kind == RecordKind::kSmart && !e.speed.empty() ? Json(e.speed) : Json(nullptr)},
+          {"maxTe", e.maxTe ? Json(*e.maxTe) : Json(nullptr)},
+          {"maxFe", e.maxFe ? Json(*e.maxFe) : Json(nullptr)},
+          {"host", e.host}};
+      // The array's own layout: each item indented one level further.
+      std::string text = item.dump(2, ' ', false, Json::error_handler_t::replace);
+      std::string indented = first ? "[\n  " : ",\n  ";
+      for (const char c : text) {
+        indented += c;
+        if (c == '\n') indented += "  ";
+      }
+      first = false;
+      return std::fputs(TerminalJson(indented).c_str(), out) >= 0;
     }
-    std::fputs(
-        (TerminalJson(list.dump(2, ' ', false, Json::error_handler_t::replace)) + "\n").c_str(),
-        out);
-    return kExitOk;
-  }
-  std::fprintf(out, "%5s  %-25s  %-28s  %-8s  %-8s  %-24s  %-5s  %-7s  %-16s  %4s  %4s\n", "ID",
-               "Time", "Drive", "Disc", "MID", "Manufacturer", "Speed", "Density", "Outcome", "TE",
-               "FE");
-  // A row is one line whatever its run's texts hold: a CR or LF in a field
-  // must not start a row of its own.
-  for (const HistoryEntry& e : entries) {
     std::string maker = TerminalText(Maker(e.manufacturerName));
     if (maker.size() > 24) {
       size_t cut = 23;
       while (cut > 0 && (static_cast<unsigned char>(maker[cut]) & 0xc0) == 0x80) --cut;
       maker = maker.substr(0, cut) + "~";
     }
-    std::fprintf(
-        out, "%5" PRId64 "  %-25s  %-28s  %-8s  %-8s  %-24s  %-5s  %-7s  %-16s  %4s  %4s\n", e.id,
-        TerminalText(e.startTime).c_str(), TerminalText(e.drive).c_str(),
-        TerminalText(e.discType).c_str(), TerminalText(Trim(e.manufacturerId)).c_str(),
-        maker.c_str(), e.kind == RecordKind::kSmart ? "smart" : TerminalText(e.speed).c_str(),
-        TerminalText(e.density).c_str(), TerminalText(HistoryOutcomeText(e)).c_str(),
-        OrDash(e.maxTe).c_str(), OrDash(e.maxFe).c_str());
+    // A row is one line whatever its run's texts hold: a CR or LF in a field
+    // must not start a row of its own.
+    return std::fprintf(
+               out,
+               "%5" PRId64 "  %-25s  %-28s  %-8s  %-8s  %-24s  %-5s  %-7s  %-16s  %4s  %4s  %s\n",
+               e.id, TerminalText(e.startTime).c_str(), TerminalText(e.drive).c_str(),
+               TerminalText(e.discType).c_str(), TerminalText(Trim(e.manufacturerId)).c_str(),
+               maker.c_str(),
+               e.kind == RecordKind::kSmart ? "smart" : TerminalText(e.speed).c_str(),
+               TerminalText(e.density).c_str(), TerminalText(HistoryOutcomeText(e)).c_str(),
+               OrDash(e.maxTe).c_str(), OrDash(e.maxFe).c_str(),
+               e.host.empty() ? "-" : TerminalText(e.host).c_str()) >= 0;
+  };
+  if (!json) {
+    std::fprintf(out, "%5s  %-25s  %-28s  %-8s  %-8s  %-24s  %-5s  %-7s  %-16s  %4s  %4s  %s\n",
+                 "ID", "Time", "Drive", "Disc", "MID", "Manufacturer", "Speed", "Density",
+                 "Outcome", "TE", "FE", "Host");
   }
+  if (!history.Each(filter, row, &error)) {
+    std::fprintf(err, "velmo-cli: the history cannot be read: %s\n", TerminalText(error).c_str());
+    return kExitNoRecord;
+  }
+  if (json) std::fputs(first ? "[]\n" : "\n]\n", out);
   return kExitOk;
 }
 
 int RunShowCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
   RecordArgs parsed;
   std::string error;
-  if (!ParseRecordArgs("show", options.commandArgs, &parsed, &error)) return UsageError(err, error);
+  if (!ParseRecordArgs("show", options.commandArgs, &parsed, &error))
+    return CliUsageError(err, "show", error);
   if (parsed.positional.size() != 1)
-    return UsageError(err, "show needs one run: an ID or a record file");
+    return CliUsageError(err, "show", "show needs one run: an ID or a record file");
   CHistory history;
   bool historyOpen = false;
   LoadedRun run;
@@ -404,17 +427,20 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   RecordArgs parsed;
   std::string error;
   if (!ParseRecordArgs("compare", options.commandArgs, &parsed, &error))
-    return UsageError(err, error);
-  if (parsed.positional.size() < 2) return UsageError(err, "compare needs two runs or more");
+    return CliUsageError(err, "compare", error);
+  if (parsed.positional.size() < 2)
+    return CliUsageError(err, "compare", "compare needs two runs or more");
   if (parsed.positional.size() > kMaxComparedRuns) {
-    return UsageError(err, "compare takes at most " + std::to_string(kMaxComparedRuns) + " runs");
+    return CliUsageError(err, "compare",
+                         "compare takes at most " + std::to_string(kMaxComparedRuns) + " runs");
   }
   // A chart on standard output keeps it to itself: the table goes to
   // standard error, and --json has nowhere to go.
   const bool chartOnStdout = !parsed.chart.empty() && IsStandardOutput(parsed.chart);
   if (chartOnStdout && parsed.json) {
-    return UsageError(err, "--chart " + parsed.chart +
-                               " and --json both go to standard output; give the chart a file");
+    return CliUsageError(err, "compare",
+                         "--chart " + parsed.chart +
+                             " and --json both go to standard output; give the chart a file");
   }
   if (chartOnStdout) out = err;
   COutputFile chartFile;
@@ -430,7 +456,15 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
     if (code != 0) return code;
   }
   std::vector<const ScanRecord*> records;
-  for (const LoadedRun& run : runs) records.push_back(&run.record);
+  std::vector<std::string> names;
+  for (const LoadedRun& run : runs) {
+    records.push_back(&run.record);
+    names.push_back(run.name);
+  }
+  if (const std::string mixed = MixedKindsError(records, names); !mixed.empty()) {
+    std::fprintf(err, "velmo-cli: %s\n", TerminalText(mixed).c_str());
+    return kExitUsage;
+  }
 
   if (parsed.json) {
     Json list = Json::array();
@@ -463,10 +497,8 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
       const RunDifferences d = DifferencesOf(runs[0].record, runs[1].record);
       std::fprintf(out, "\nDifferences (%s minus %s):\n", TerminalText(runs[1].name).c_str(),
                    TerminalText(runs[0].name).c_str());
-      std::fprintf(out, "  TE max %+d, mean %+.1f, over limit %+d\n", d.te.max, d.te.mean,
-                   d.te.overLimit);
-      std::fprintf(out, "  FE max %+d, mean %+.1f, over limit %+d\n", d.fe.max, d.fe.mean,
-                   d.fe.overLimit);
+      std::fprintf(out, "  TE %s\n  FE %s\n", DifferenceText(d.te).c_str(),
+                   DifferenceText(d.fe).c_str());
     }
   }
   if (!parsed.chart.empty()) {
@@ -487,17 +519,38 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
 std::string RecordCommandUsage(const std::string& command) {
   if (command == "history") {
     return "usage: velmo-cli history [--mid TEXT] [--drive TEXT] [--outcome OUTCOME]...\n"
-           "                         [--since DATE] [--json]\n"
+           "                         [--since DATE|today|yesterday|Nd] [--limit N]\n"
+           "                         [--json]\n"
+           "       velmo-cli history delete ID...\n"
+           "       velmo-cli history prune --before DATE [--yes]\n"
+           "       velmo-cli history export [FILTERS] [-o FILE|-]\n"
+           "       velmo-cli history import FILE...|-\n"
            "\n"
-           "Lists the kept runs of velmo and velmo-cli, newest first: id, time, drive,\n"
-           "disc type, manufacturer ID and name, speed, density, outcome, max TE, max FE.\n"
+           "Lists the kept runs of velmo and velmo-cli, newest first, as they are read:\n"
+           "id, time, drive, disc type, manufacturer ID and name, speed, density,\n"
+           "outcome, max TE, max FE, and the computer the run was made on.\n"
            "\n"
            "  --mid TEXT             runs whose manufacturer ID contains TEXT (any case)\n"
            "  --drive TEXT           runs whose drive name or device node contains TEXT\n"
            "  --outcome OUTCOME      one of the outcomes below (repeat for several)\n"
            "  --since DATE           runs started on or after DATE (2026-12-08, or a time\n"
-           "                         such as 2026-12-08T10:00:00+01:00)\n"
+           "                         such as 2026-12-08T10:00:00+01:00); today, yesterday\n"
+           "                         (from local midnight) or 7d (the last 7 days)\n"
+           "  --limit N, -n N        the newest N runs only\n"
            "  --json                 the list as JSON\n"
+           "\n"
+           "  delete ID...           removes these runs (all or none)\n"
+           "  prune --before DATE    removes every run started before DATE (as --since\n"
+           "                         takes it: 90d keeps the last 90 days); --yes where\n"
+           "                         it cannot ask (standard input is no terminal)\n"
+           "  export [FILTERS]       every run the filters above let through, whole, as\n"
+           "                         JSON lines ({\"id\", \"host\", \"record\"}) to -o FILE\n"
+           "                         or standard output\n"
+           "  import FILE...|-       an export's lines, or record files, into this\n"
+           "                         history with their own time, drive and host; a run\n"
+           "                         already there (same start time, drive and disc) is\n"
+           "                         passed over; an input that is not all records\n"
+           "                         imports nothing (exit 65)\n"
            "\n" +
            WrappedLines("Outcomes: " + OutcomeArgumentList() + ".");
   }

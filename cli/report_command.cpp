@@ -9,6 +9,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/record_commands.h"
+#include "results/comparison_rows.h"
 #include "results/history.h"
 #include "results/report_format.h"
 #include "results/report_output.h"
@@ -177,7 +178,8 @@ int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) 
   ReportArguments args;
   std::string error;
   if (!ParseReportArguments(options.commandArgs, &args, &error)) {
-    std::fprintf(err, "velmo-cli: %s; %s\n", TerminalText(error).c_str(), kCliHelpHint);
+    std::fprintf(err, "velmo-cli: %s; %s\n", TerminalText(error).c_str(),
+                 HelpHint("report").c_str());
     return kExitUsage;
   }
   bool toStdout = false;
@@ -191,6 +193,12 @@ int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) 
       std::fprintf(err, "velmo-cli: %s\n", TerminalText(error).c_str());
       return code;
     }
+  }
+  std::vector<const ScanRecord*> loaded;
+  for (const ScanRecord& record : records) loaded.push_back(&record);
+  if (const std::string mixed = MixedKindsError(loaded, args.records); !mixed.empty()) {
+    std::fprintf(err, "velmo-cli: %s\n", TerminalText(mixed).c_str());
+    return kExitUsage;
   }
   const PaperSize paper = args.paper.value_or(PaperSizeFromEnvironment());
   // What was written is said where it does not mix with a report on stdout.

@@ -1,7 +1,5 @@
 #include "cli/scan_command.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -11,9 +9,11 @@
 
 #include "cli/claimed_outputs.h"
 #include "cli/cli_options.h"
+#include "cli/drive_fanout.h"
 #include "cli/record_commands.h"
 #include "cli/run_chart.h"
 #include "cli/scan_console.h"
+#include "cli/terminal_style.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
 #include "console/smart_scan.h"
@@ -113,7 +113,8 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
 
   ScanSettings settings;
   CRunChart chart(!options.chartFile.empty());
-  CScanConsole console(out, isatty(fileno(out)) == 1);
+  CScanConsole console(out, TerminalStyleOf(out), options.quiet);
+  std::FILE* talk = TalkStream(out, options.quiet);
   CScanRun run(settings, chart, console, OutputStreamOpener(options.logFile));
   interrupt.OnInterrupt([&run] { run.RequestStop(); });
 
@@ -130,7 +131,7 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   chart.SetRange(start.disc.lastLba);
   console.SetExpectedSamples(CountScanSamples(options.density->mode, options.density->step,
                                               start.discType, start.disc.lastLba));
-  PrintRunHeader(out, disc, *speed, options.density->label);
+  PrintRunHeader(talk, disc, *speed, options.density->label);
 
   start.startTime = CurrentIsoTime();
   run.Run();
@@ -142,11 +143,13 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   const ScanRecord record = ScanRunRecord(start, *speed, options.density, options.logFile, samples,
                                           end, console.ElapsedSeconds());
   KeepInHistory(record, options, err);
+  HandRecordToParent(record);
   if (end.outcome == RunOutcome::kLogNotWritten)
     return TellLogNotWritten(end, options.logFile, outputs, err);
   const int code =
-      outputs.Commit(record, chart, out, TellRunEnd(end, samples.size(), interrupt, err));
-  std::fprintf(out, "%-22s%s (%zu samples, %ld s)\n", "Log:", TerminalText(options.logFile).c_str(),
-               samples.size(), console.ElapsedSeconds());
+      outputs.Commit(record, chart, talk, TellRunEnd(end, samples.size(), interrupt, err));
+  std::fprintf(talk, "%-22s%s (%zu samples, %ld s)\n",
+               "Log:", TerminalText(options.logFile).c_str(), samples.size(),
+               console.ElapsedSeconds());
   return code;
 }

@@ -2,17 +2,56 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <string>
 
 #include "commands/disc_globals.h"
 
 namespace {
 
-constexpr int kBarWidth = 30;
+constexpr int kLongestBar = 40;
+constexpr int kShortestBar = 10;
 constexpr char kRed[] = "\033[31m";
 constexpr char kGreen[] = "\033[32m";
 constexpr char kPlain[] = "\033[0m";
 
+std::string Clock(long seconds) {
+  if (seconds < 0) return "--:--";
+  char text[32];
+  if (seconds >= 3600) {
+    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
+  } else {
+    std::snprintf(text, sizeof text, "%ld:%02ld", seconds / 60, seconds % 60);
+  }
+  return text;
+}
+
 }  // namespace
+
+std::string ProgressLine(int done, int total, uint16_t te, uint16_t fe, long secondsLeft,
+                         int columns) {
+  const size_t room = static_cast<size_t>(std::max(columns - 1, 1));
+  const int percent = total > 0 ? done * 100 / total : 100;
+  const int width = static_cast<int>(std::to_string(total).size());
+  char core[160];
+  std::snprintf(core, sizeof core, "%3d%%  %*d/%d  TE %5u  FE %5u  %s left", percent, width, done,
+                total, te, fe, Clock(secondsLeft).c_str());
+  std::string line = core;
+  const int bar = std::min(kLongestBar, static_cast<int>(room) - static_cast<int>(line.size()) - 3);
+  if (bar >= kShortestBar) {
+    const int filled = total > 0 ? std::min(done, total) * bar / total : bar;
+    return "[" + std::string(static_cast<size_t>(filled), '#') +
+           std::string(static_cast<size_t>(bar - filled), '.') + "] " + line;
+  }
+  if (line.size() > room) {
+    std::snprintf(core, sizeof core, "%d%% %d/%d %s", percent, done, total,
+                  Clock(secondsLeft).c_str());
+    line = core;
+  }
+  if (line.size() > room) line.resize(room);
+  return line;
+}
 
 int CountScanSamples(uint8_t densityMode, int32_t densityStep, DiscTypeCode type, int32_t lastLba) {
   const ScanRange range = GetScanRange(densityMode, type, lastLba);
@@ -36,6 +75,8 @@ void CScanConsole::LogWriteFailed(int error) {
 }
 
 void CScanConsole::RunStarted() {
+  m_started = std::chrono::steady_clock::now();
+  if (m_quiet) return;
   std::fprintf(m_out, "Testing...\n");
   std::fflush(m_out);
 }
@@ -45,13 +86,19 @@ void CScanConsole::Sampled(int32_t lba, uint16_t te, uint16_t fe) {
   m_samples.push_back(sample);
   const int done = static_cast<int>(m_samples.size());
   const int total = std::max(m_expected, done);
+  if (m_quiet) return;
   const int width = static_cast<int>(std::to_string(total).size());
-  if (m_terminal) {
-    const int filled = total > 0 ? done * kBarWidth / total : kBarWidth;
-    std::fprintf(m_out, "\r[%s%s] %3d%%  %*d/%d  LBA %8ld  TE %5u  FE %5u  %ld s ",
-                 std::string(filled, '#').c_str(), std::string(kBarWidth - filled, '.').c_str(),
-                 total > 0 ? done * 100 / total : 100, width, done, total, static_cast<long>(lba),
-                 te, fe, m_elapsed);
+  if (m_style.terminal) {
+    // Time left at this run's own pace so far.
+    const double spent =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
+    long left = done > 0 && spent >= 1.0 ? std::lround(spent * (total - done) / done) : -1;
+    if (done >= total) left = 0;
+    std::string line = ProgressLine(done, total, te, fe, left, m_style.columns);
+    const size_t length = line.size();
+    if (length < m_shownLength) line.append(m_shownLength - length, ' ');
+    m_shownLength = length;
+    std::fprintf(m_out, "\r%s", line.c_str());
     m_barShown = true;
   } else {
     std::fprintf(m_out, "%*d/%d  LBA %8ld  TE %5u  FE %5u  %s\n", width, done, total,
@@ -64,12 +111,13 @@ void CScanConsole::EndProgress() {
   if (!m_barShown) return;
   std::fputc('\n', m_out);
   m_barShown = false;
+  m_shownLength = 0;
 }
 
 void CScanConsole::Verdict(ScanVerdict verdict) {
   const char* text = ::VerdictText(verdict);
   EndProgress();
-  if (m_terminal) {
+  if (m_style.colour) {
     std::fprintf(m_out, "%s%s%s\n", verdict == ScanVerdict::kOk ? kGreen : kRed, text, kPlain);
   } else {
     std::fprintf(m_out, "%s\n", text);

@@ -11,7 +11,9 @@
 
 #include "cli/claimed_outputs.h"
 #include "cli/cli_options.h"
+#include "cli/drive_fanout.h"
 #include "cli/record_commands.h"
+#include "cli/terminal_style.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
 #include "console/smart_scan.h"
@@ -53,13 +55,13 @@ class CSmartConsole : public SmartScanSink {
 
 // The run's verdict on out, or why it has none on err; its exit code.
 int TellSmartEnd(const SmartEnd& end, bool complete, const CInterruptWatch& interrupt,
-                 std::FILE* out, std::FILE* err) {
+                 std::FILE* out, std::FILE* err, bool quiet) {
   if (!complete) {
-    if (isatty(fileno(out)) == 1) std::fputc('\n', out);
+    if (isatty(fileno(out)) == 1 && !quiet) std::fputc('\n', out);
     std::fprintf(err, "velmo-cli: %s\n", interrupt.StopText().c_str());
     return interrupt.Interrupted() ? interrupt.ExitCode() : kExitInterrupted;
   }
-  std::fprintf(out, "\n%s\n", SmartAnswerText(end.fitSpeed).c_str());
+  std::fprintf(out, quiet ? "%s\n" : "\n%s\n", SmartAnswerText(end.fitSpeed).c_str());
   if (HasVerdict(end.end.outcome)) return end.fitSpeed ? kExitOk : kExitNotRecommended;
   // The first row without a reading says why; a refusal of the command is
   // the only one that is the firmware's.
@@ -83,16 +85,17 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
   CPreparedDisc disc;
   const int prepared = disc.Prepare(session, options.drive, err, wait, interrupt, DiscUse::kRun);
   if (prepared != kExitOk) return prepared;
-  disc.PrintDrive(out);
-  PrintDiscFields(out, disc.Fields(), false);
-  std::fprintf(out, "\n");
+  std::FILE* talk = TalkStream(out, options.quiet);
+  disc.PrintDrive(talk);
+  PrintDiscFields(talk, disc.Fields(), false);
+  std::fprintf(talk, "\n");
   // The rows are the speed list as it stands now, as the dialog takes them.
   const std::vector<SpeedCode> rows = CurrentSpeedRows();
   RunStart start = disc.RunStartOf(session, options.drive, "velmo-cli");
   start.startTime = CurrentIsoTime();
   const auto started = std::chrono::steady_clock::now();
 
-  console.emplace(out, isatty(fileno(out)) == 1, rows);
+  console.emplace(talk, isatty(fileno(talk)) == 1, rows);
   run.emplace(rows, *console);
   interrupt.OnInterrupt([&run] { run->RequestStop(); });
   run->Run();
@@ -107,7 +110,8 @@ int RunSmartCommand(CDriveSession& session, const CliOptions& options, std::FILE
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started)
           .count());
   const ScanRecord record = SmartRunRecord(start, rows, ended, end, seconds);
-  const int code = TellSmartEnd(end, complete, interrupt, out, err);
+  const int code = TellSmartEnd(end, complete, interrupt, out, err, options.quiet);
   KeepInHistory(record, options, err);
+  HandRecordToParent(record);
   return outputs.CommitRecordOnly(record, code);
 }

@@ -13,6 +13,8 @@
 #include <utility>
 
 #include "cli/cli_options.h"
+#include "cli/drive_fanout.h"
+#include "cli/run_row.h"
 #include "cli/scan_command.h"
 #include "cli/smart_command.h"
 #include "commands/drive_commands.h"
@@ -20,7 +22,6 @@
 #include "results/media_codes.h"
 #include "results/paper_size.h"
 #include "results/report_content.h"
-#include "results/report_file_name.h"
 #include "results/report_page.h"
 #include "results/run_end_text.h"
 #include "results/scan_record.h"
@@ -37,6 +38,7 @@ struct Tally {
   int notRecommended = 0;
   int failed = 0;
   int skipped = 0;
+  int aborted = 0;      // stopped by a signal before its verdict
   int worst = kExitOk;  // of the discs scanned
 };
 
@@ -64,9 +66,10 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
-// A run's files are named after it: the time it started, the drive and its
-// place in this watch. A name already taken (an earlier watch in the same
-// second) gets a counter, so no disc's files replace another's.
+// A disc's files share one stem named after its run: the time it started,
+// the drive and its place in this watch (NAME-TEFE.txt, NAME.json,
+// NAME.pdf). A stem already taken (an earlier watch in the same second)
+// gets a counter, so no disc's files replace another's.
 std::string RunBaseName(const std::string& dir, int drive, int number) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -76,39 +79,77 @@ std::string RunBaseName(const std::string& dir, int drive, int number) {
   const std::string stem =
       "velmo-" + std::string(stamp) + "-d" + std::to_string(drive) + "-" + std::to_string(number);
   std::string base = JoinPath(dir, stem);
-  for (int extra = 2; Exists(base + "-TEFE.txt") || Exists(base + ".json"); ++extra) {
+  for (int extra = 2; Exists(base + "-TEFE.txt") || Exists(base + ".json") || Exists(base + ".pdf");
+       ++extra) {
     base = JoinPath(dir, stem + "." + std::to_string(extra));
   }
   return base;
 }
 
-// The report's default name, with a counter before the extension when two
-// discs of one manufacturer start in the same second.
-std::string FreeReportPath(const std::string& dir, const ScanRecord& record) {
-  const std::string name = DefaultReportFileName(record, "pdf");
-  std::string path = JoinPath(dir, name);
-  const std::string stem = name.substr(0, name.size() - 4);
-  for (int extra = 2; Exists(path); ++extra) {
-    path = JoinPath(dir, stem + "-" + std::to_string(extra) + ".pdf");
-  }
-  return path;
-}
-
-bool WriteReport(const std::string& dir, const ScanRecord& record, std::string* path,
-                 std::string* error) {
+bool WriteReport(const std::string& path, const ScanRecord& record, std::string* error) {
   std::string pdf;
   if (!RenderReportPdf(BuildReportContent({record}), PaperSizeFromEnvironment(), &pdf, error)) {
     return false;
   }
-  *path = FreeReportPath(dir, record);
   COutputFile file;
-  return file.Open(*path, error) && file.Commit(pdf, error);
+  return file.Open(path, error) && file.Commit(pdf, error);
 }
 
-// The disc's own IDs, made safe for the terminal.
-std::string DiscName(const std::string& type, const std::string& mid) {
-  return TerminalText(type) + "  " + TerminalText(mid) + " (" +
-         TerminalText(ManufacturerNameOrUnknown(mid)) + ")";
+// The disc type in plain words, for discs the run does not take too.
+const char* PlainDiscType(DiscTypeCode type) {
+  switch (type) {
+    case kDiscCdRom: return "CD-ROM";
+    case kDiscCdR: return "CD-R";
+    case kDiscCdRw: return "CD-RW";
+    case kDiscDvdRom: return "DVD-ROM";
+    case kDiscDvdPlusRDl: return "DVD+R DL";
+    case kDiscDvdPlusR: return "DVD+R";
+    case kDiscDvdPlusRw: return "DVD+RW";
+    case kDiscDvdMinusR: return "DVD-R";
+    case kDiscDvdMinusRw: return "DVD-RW";
+    default: return "unknown";
+  }
+}
+
+// One disc's line: every column filled ("-" for what it has not), then a
+// note when there is more to say.
+struct DiscLine {
+  std::string disc = "-";
+  std::string mid = "-";
+  std::string speed = "-";
+  std::string outcome;
+  std::string maxTe = "-";
+  std::string maxFe = "-";
+  std::string note;
+};
+
+constexpr char kLineFormat[] = "%-8s  %-5s  %-8s  %-12s  %-5s  %-15s  %6s  %6s%s\n";
+
+void PrintLineHeading(std::FILE* out) {
+  std::fprintf(out, kLineFormat, "TIME", "DRIVE", "DISC", "MID", "SPEED", "OUTCOME", "MAX TE",
+               "MAX FE", "");
+}
+
+void PrintDiscLine(std::FILE* out, const std::string& when, int drive, const DiscLine& line) {
+  const std::string note = line.note.empty() ? "" : "  " + line.note;
+  if (line.maxTe == "-" && line.maxFe == "-" && !note.empty()) {
+    // Nothing measured: the note takes the measures' place.
+    std::fprintf(out, "%-8s  %-5s  %-8s  %-12s  %-5s  %-15s%s\n", when.c_str(),
+                 std::to_string(drive).c_str(), line.disc.c_str(), line.mid.c_str(),
+                 line.speed.c_str(), line.outcome.c_str(), note.c_str());
+    return;
+  }
+  std::fprintf(out, kLineFormat, when.c_str(), std::to_string(drive).c_str(), line.disc.c_str(),
+               line.mid.c_str(), line.speed.c_str(), line.outcome.c_str(), line.maxTe.c_str(),
+               line.maxFe.c_str(), note.c_str());
+}
+
+// The disc's IDs, made safe for the terminal; its maker when known.
+void FillDisc(DiscLine* line, const std::string& type, const std::string& mid) {
+  line->disc = TerminalText(type);
+  line->mid = TerminalText(mid);
+  const std::string maker = ManufacturerNameOrUnknown(mid);
+  if (maker != "unknown") line->note = "(" + TerminalText(maker) + ")";
 }
 
 // Every disc's files are named when it comes, so their folder is what is
@@ -157,11 +198,8 @@ class CWatch {
   bool Nap();
   // Scans the disc in the drive and tells its line; false ends the watch.
   bool WatchDisc();
-  void TellSkipped(const std::string& when, const DiscFields& fields, int runCode);
-  // False when the run failed because the drive is gone.
-  bool TellScanned(const std::string& when, const DiscFields& fields, int runCode,
-                   const std::string& jsonFile);
-  void TellRecord(const std::string& when, const ScanRecord& record);
+  // The line of a disc that ran: its record's statistics, or why it has none.
+  DiscLine RunLine(const DiscLine& disc, int runCode, const std::string& base);
   void SayGone(const std::string& when);
   int ExitCode() const;
 
@@ -213,7 +251,7 @@ bool CWatch::Nap() {
 }
 
 void CWatch::SayGone(const std::string& when) {
-  std::fprintf(m_out, "%s  drive %d  the drive is gone\n", when.c_str(), m_options.drive);
+  std::fprintf(m_out, "%s  drive %d is gone\n", when.c_str(), m_options.drive);
   m_driveGone = true;
 }
 
@@ -229,6 +267,7 @@ bool CWatch::AwaitTrayLeaving(Tray state) {
 int CWatch::Run() {
   std::fprintf(m_out, "Watching drive %d; insert a blank DVD-R, DVD+R or DVD+R DL (Ctrl-C ends)\n",
                m_options.drive);
+  PrintLineHeading(m_out);
   std::fflush(m_out);
   while (AwaitTrayLeaving(Tray::kEmpty) && WatchDisc()) {
     if (m_options.count > 0 && m_tally.seen >= m_options.count) break;
@@ -238,8 +277,11 @@ int CWatch::Run() {
   if (m_quiet != m_err) std::fclose(m_quiet);
   m_quiet = nullptr;
   if (m_signal == 0 && m_interrupt.Interrupted()) m_signal = m_interrupt.Signal();
-  std::fprintf(m_out, "Summary: %d discs seen, %d ok, %d not recommended, %d failed, %d skipped\n",
-               m_tally.seen, m_tally.ok, m_tally.notRecommended, m_tally.failed, m_tally.skipped);
+  std::fprintf(m_out,
+               "Summary: %d discs seen, %d ok, %d not recommended, %d failed, %d skipped, "
+               "%d aborted\n",
+               m_tally.seen, m_tally.ok, m_tally.notRecommended, m_tally.failed, m_tally.skipped,
+               m_tally.aborted);
   std::fflush(m_out);
   return ExitCode();
 }
@@ -253,106 +295,113 @@ int CWatch::ExitCode() const {
 
 bool CWatch::WatchDisc() {
   ++m_tally.seen;
-  const CliOptions run =
-      DiscRunOptions(m_options, RunBaseName(m_options.reportDir, m_options.drive, m_tally.seen));
+  const std::string base = RunBaseName(m_options.reportDir, m_options.drive, m_tally.seen);
+  const CliOptions run = DiscRunOptions(m_options, base);
   DiscFields fields;
+  DiscLine line;
   bool identified = false;
   DiscWait runWait = m_wait;
-  runWait.identified = [&](const DiscFields& f) {
+  runWait.identified = [&](const DiscFields& f, const DiscIdentity& identity) {
     fields = f;
     identified = true;
+    FillDisc(&line, PlainDiscType(identity.type), f.manufacturerId);
+    // A disc without IDs of its own (a pressed one) has none to show.
+    if (!f.runControls && identity.manufacturerId.empty()) line.mid = "-";
   };
   const int runCode = m_options.smart ? RunSmartCommand(m_session, run, m_quiet, m_err, runWait)
                                       : RunScanCommand(m_session, run, m_quiet, m_err, runWait);
   const std::string when = ClockNow();
+  bool goOn = true;
   if (runCode > 128) {
+    // Every disc seen gets its line, the one a signal stopped too.
     m_signal = runCode - 128;
-    return false;
-  }
-  if (runCode == kExitCannotWrite || runCode == kExitBusy) {
+    line = RunLine(line, runCode, base);
+    line.outcome = "aborted";
+    ++m_tally.aborted;
+    goOn = false;
+  } else if (runCode == kExitCannotWrite || runCode == kExitBusy) {
     m_code = runCode;
-    return false;
-  }
-  if (!identified) {
+    line.outcome = "failed";
+    line.note = runCode == kExitBusy ? "the log or drive is in use by another run"
+                                     : "its files could not be written";
+    ++m_tally.failed;
+    goOn = false;
+  } else if (!identified) {
     // Not even the disc could be looked at: the drive refuses or is gone.
     m_driveGone = PollTray() == Tray::kGone;
     m_code = m_driveGone ? kExitDriveFailure : runCode;
-    std::fprintf(m_out, "%s  drive %d  %s\n", when.c_str(), m_options.drive,
-                 m_driveGone ? "the drive is gone" : "the drive cannot be used");
-    return false;
-  }
-  if (!fields.runControls || runCode == kExitUsage || runCode == kExitNoDrive) {
-    TellSkipped(when, fields, runCode);
-  } else if (!TellScanned(when, fields, runCode, run.jsonFile)) {
-    return false;
-  }
-  std::fflush(m_out);
-  if (m_options.eject && !EjectMedium()) {
-    std::fprintf(m_err, "velmo-cli: the drive did not eject the disc; take it out by hand\n");
-  }
-  return true;
-}
-
-void CWatch::TellSkipped(const std::string& when, const DiscFields& fields, int runCode) {
-  ++m_tally.skipped;
-  std::fprintf(
-      m_out, "%s  drive %d  %s  skipped: %s\n", when.c_str(), m_options.drive,
-      DiscName(fields.discType, fields.manufacturerId).c_str(),
-      runCode == kExitUsage ? "the speed asked for is not offered" : "not a blank, supported disc");
-}
-
-bool CWatch::TellScanned(const std::string& when, const DiscFields& fields, int runCode,
-                         const std::string& jsonFile) {
-  ScanRecord record;
-  std::string error;
-  const bool haveRecord = LoadRecordFile(jsonFile, &record, &error);
-  if (runCode == kExitOk)
-    ++m_tally.ok;
-  else if (runCode == kExitNotRecommended)
-    ++m_tally.notRecommended;
-  else
+    line.outcome = "failed";
+    line.note = m_driveGone ? "the drive is gone" : "the drive cannot be used";
     ++m_tally.failed;
-  m_tally.worst = std::max(m_tally.worst, std::min(runCode, kExitDriveFailure));
-  if (!haveRecord) {
-    std::fprintf(m_err, "velmo-cli: %s\n", TerminalText(error).c_str());
-    std::fprintf(m_out, "%s  drive %d  %s  failed (no record)\n", when.c_str(), m_options.drive,
-                 DiscName(fields.discType, fields.manufacturerId).c_str());
+    goOn = false;
+  } else if (!fields.runControls || runCode == kExitUsage || runCode == kExitNoDrive) {
+    line.outcome = "skipped";
+    line.note = runCode == kExitUsage ? "speed not offered" : "not testable";
+    ++m_tally.skipped;
   } else {
-    TellRecord(when, record);
-    std::string reportPath;
-    if (!m_options.reportDir.empty() && !WriteReport(m_dir, record, &reportPath, &error)) {
-      std::fprintf(m_err, "velmo-cli: the report was not written: %s\n",
-                   TerminalText(error).c_str());
-      m_code = kExitCannotWrite;
+    line = RunLine(line, runCode, base);
+    if (runCode == kExitOk)
+      ++m_tally.ok;
+    else if (runCode == kExitNotRecommended)
+      ++m_tally.notRecommended;
+    else
+      ++m_tally.failed;
+    m_tally.worst = std::max(m_tally.worst, std::min(runCode, kExitDriveFailure));
+    if (runCode == kExitDriveFailure && PollTray() == Tray::kGone) {
+      m_driveGone = true;
+      if (line.outcome != "drive gone") line.note = "the drive is gone";
+      goOn = false;
     }
   }
+  PrintDiscLine(m_out, when, m_options.drive, line);
   std::fflush(m_out);
-  if (runCode != kExitDriveFailure || PollTray() != Tray::kGone) return true;
-  SayGone(ClockNow());
-  return false;
+  if (goOn && m_options.eject && !EjectMedium()) {
+    std::fprintf(m_err, "velmo-cli: the drive did not eject the disc; take it out by hand\n");
+  }
+  return goOn;
 }
 
-void CWatch::TellRecord(const std::string& when, const ScanRecord& record) {
-  const std::string disc = DiscName(record.disc.type, record.disc.manufacturerId);
-  if (m_options.smart) {
-    // Its answer; readings at different speeds have no common maximum.
+DiscLine CWatch::RunLine(const DiscLine& disc, int runCode, const std::string& base) {
+  DiscLine line = disc;
+  ScanRecord record;
+  std::string error;
+  if (!LoadRecordFile(base + ".json", &record, &error)) {
+    if (runCode <= 128) std::fprintf(m_err, "velmo-cli: %s\n", TerminalText(error).c_str());
+    line.outcome = "failed";
+    line.note = "no record";
+    return line;
+  }
+  const RunRowFigures figures = RunRowFiguresOf(record);
+  line.outcome = figures.outcome;
+  line.maxTe = figures.maxTe;
+  line.maxFe = figures.maxFe;
+  if (record.kind == RecordKind::kSmart) {
+    // Its answer in words.
     std::string answer =
         SmartAnswerWords(record.outcome, record.fitSpeed ? record.fitSpeed->speed : "");
-    if (answer.empty()) answer = RunOutcomeName(record.outcome);
-    std::fprintf(m_out, "%s  drive %d  %s  smart  %s\n", when.c_str(), m_options.drive,
-                 disc.c_str(), TerminalText(answer).c_str());
-    return;
+    if (record.fitSpeed) line.speed = figures.speed;
+    line.note = "smart: " + TerminalText(answer.empty() ? line.outcome : answer) +
+                (line.note.empty() ? "" : "  " + line.note);
+  } else {
+    line.speed = figures.speed;
+    if (record.outcome == RunOutcome::kAborted) {
+      line.note = "after " + std::to_string(record.samples.size()) + " samples" +
+                  (line.note.empty() ? "" : "  " + line.note);
+    }
   }
-  const RecordStatistics stats = StatisticsOf(record);
-  std::fprintf(m_out, "%s  drive %d  %s  %s  %s  max TE %d  max FE %d\n", when.c_str(),
-               m_options.drive, disc.c_str(), TerminalText(record.settings.speed).c_str(),
-               RunOutcomeName(record.outcome), stats.whole.te.max, stats.whole.fe.max);
+  if (!m_options.reportDir.empty() && record.outcome != RunOutcome::kAborted &&
+      !WriteReport(base + ".pdf", record, &error)) {
+    std::fprintf(m_err, "velmo-cli: the report was not written: %s\n", TerminalText(error).c_str());
+    m_code = kExitCannotWrite;
+  }
+  return line;
 }
 
 }  // namespace
 
 int RunWatchCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
                     std::FILE* err, const DiscWait& wait) {
+  ForgoRecordHandBack();
   const std::string dir = options.reportDir.empty() ? "." : options.reportDir;
   if (const int code = ClaimFolder(options, dir, err); code != kExitOk) return code;
   if (!session.Initialized()) {

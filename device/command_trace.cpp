@@ -13,7 +13,26 @@ const char* DirectionName(uint8_t direction) {
   }
 }
 
+// Data in: what came; data out: what was sent.
+uint32_t TracedDataBytes(const ScsiExchange& x) {
+  if (x.data == nullptr) return 0;
+  if (x.direction == kDirectionIn) return x.Moved();
+  if (x.direction == kDirectionOut) return x.dataLength;
+  return 0;
+}
+
 }  // namespace
+
+const char* TraceOutcomeName(ExchangeOutcome outcome) {
+  switch (outcome) {
+    case ExchangeOutcome::kDone: return "done";
+    case ExchangeOutcome::kCheckCondition: return "check";
+    case ExchangeOutcome::kTimedOut: return "timeout";
+    case ExchangeOutcome::kDriveGone: return "gone";
+    case ExchangeOutcome::kTransportError: return "transport";
+  }
+  return "transport";
+}
 
 CCommandTrace::~CCommandTrace() {
   if (m_file != nullptr) std::fclose(m_file);
@@ -59,11 +78,24 @@ std::string CCommandTrace::FormatLine(const TraceRecord& r) {
   char line[256];
   std::snprintf(line, sizeof line,
                 "%s.%03ldZ drive=%d %s cdb=[%s] dir=%s len=%u moved=%u status=%u scsi=0x%02X "
-                "sense=%s err=%u time=%lldus",
+                "sense=%s err=%u time=%lldus outcome=%s data=[",
                 stamp, millis, r.drive, r.transport, cdb.c_str(), DirectionName(x.direction),
                 x.dataLength, x.transferred, x.Status(), x.scsiStatus, FormatSense(x.sense).c_str(),
-                x.hostError | x.aspiStatus, static_cast<long long>(r.duration.count()));
-  return line;
+                x.hostError | x.aspiStatus, static_cast<long long>(r.duration.count()),
+                TraceOutcomeName(x.outcome));
+  const uint32_t bytes = TracedDataBytes(x);
+  const uint32_t kept = bytes < kTraceDataCap ? bytes : kTraceDataCap;
+  std::string text = line;
+  text.reserve(text.size() + kept * 3 + 6);
+  static const char kHex[] = "0123456789ABCDEF";
+  for (uint32_t i = 0; i < kept; ++i) {
+    if (i > 0) text += ' ';
+    text += kHex[x.data[i] >> 4];
+    text += kHex[x.data[i] & 0x0F];
+  }
+  if (kept < bytes) text += " ...";
+  text += ']';
+  return text;
 }
 
 void CCommandTrace::Record(const TraceRecord& record) {

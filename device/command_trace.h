@@ -1,6 +1,11 @@
 // The command trace (--trace=FILE): one line for every command the device
 // manager sends, so a user with a real drive can show what the drive answered.
 // Each line is flushed as it is written; a crash keeps what came before.
+// After the fields older traces had, a line carries the exchange's outcome
+// and the data moved (data in: the bytes that came, data out: the bytes
+// sent), so a recording can be replayed (--simulate=replay:FILE). A transfer
+// longer than kTraceDataCap keeps its first kTraceDataCap bytes and ends its
+// data with " ...".
 //
 // Threads: Record may be called from any thread.
 #pragma once
@@ -12,6 +17,11 @@
 #include <string>
 
 #include "device/scsi_exchange.h"
+
+inline constexpr uint32_t kTraceDataCap = 64 * 1024;
+
+// The outcome as a trace line names it: done, check, timeout, gone, transport.
+const char* TraceOutcomeName(ExchangeOutcome outcome);
 
 // One line of the trace: an exchange as it was sent, and where and when.
 struct TraceRecord {

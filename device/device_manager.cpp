@@ -342,8 +342,10 @@ void CDeviceManager::ExecuteAspi(const DriveEntry& row, ScsiExchange& exchange) 
   const uint8_t status = requestStatus.load(std::memory_order_acquire);
   exchange.scsiStatus = srb.SRB_TargStat;
   exchange.aspiStatus = static_cast<uint16_t>(status | srb.SRB_HaStat << 8);
-  // ASPI does not say how much moved: the whole buffer counts.
-  exchange.transferred = exchange.dataLength;
+  // The layer leaves the bytes moved in SRB_BufLen (one that says nothing
+  // leaves the length asked for): a reply cut short is bounded by what came,
+  // as on pass-through.
+  exchange.transferred = std::min(srb.SRB_BufLen, exchange.dataLength);
   const bool checkCondition = srb.SRB_TargStat == kScsiStatusCheckCondition;
   if (checkCondition) exchange.SetSense(srb.SenseArea, kAspiSenseLength);
   if (status == SS_COMP) {

@@ -19,13 +19,19 @@ report() {
   sed "s|^|@@OUT $name: |" $T/$name.out
   sed "s|^|@@ERR $name: |" $T/$name.err
 }
-run() {  # NAME CMD...
+# Every run also writes a trace with data, printed as "@@REPLAY NAME: "
+# lines for the host to save (a run that names its own trace keeps it).
+run() {  # NAME as_user COMMAND
   name=$1
-  shift
-  "$@" > $T/$name.out 2> $T/$name.err
+  echo "@@CMD $name $3"
+  $2 "$(echo "$3" | sed "s|velmo-cli |velmo-cli --trace=$T/$name.replay |")" \
+    > $T/$name.out 2> $T/$name.err
   echo $? > $T/$name.rc
   report $name
   last_vendor $name
+  for trace in $T/$name.replay $T/$name.trace; do
+    [ -f $trace ] && sed "s|^|@@REPLAY $name: |" $trace && break
+  done
 }
 as_user() { su -s /bin/sh velmo -c "$*"; }
 cli() { echo "cd $T && velmo-cli $*"; }

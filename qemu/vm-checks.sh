@@ -17,6 +17,7 @@ report() {
 run() {
   name=$1
   shift
+  echo "@@CMD $name $*"
   "$@" > $T/$name.out 2> $T/$name.err
   echo $? > $T/$name.rc
 }

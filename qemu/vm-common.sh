@@ -150,3 +150,21 @@ vm_accel() {
   if grep -q 'Linux version' "$probe"; then echo kvm; else echo tcg; fi
   rm -f "$probe"
 }
+
+# Saves what each velmo-cli run in the VM met, from the serial log, as
+# replay material in DIR: NAME.trace (the run's trace with data, from the
+# "@@MARKER NAME: " lines), NAME.cmd (its arguments), NAME.rc and NAME.out.
+# Only reads the log: the checks are the check-log scripts' business.
+vm_save_traces() {  # SERIAL MARKER DIR
+  local log=$1 marker=$2 dir=$3 name
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  for name in $(sed -n "s/^@@$marker \([^ :]*\): .*/\1/p" "$log" | sort -u); do
+    sed -n "s/^@@$marker $name: //p" "$log" >"$dir/$name.trace"
+    sed -n "s/^@@OUT $name: //p" "$log" >"$dir/$name.out"
+    sed -n "s/^@@RUN $name rc=//p" "$log" >"$dir/$name.rc"
+    sed -n "s/^@@CMD $name //p" "$log" >"$dir/$name.cmd"
+  done
+  echo "$(find "$dir" -name '*.trace' | wc -l) traces (with data) saved in $dir;" \
+    "replay one with velmo-cli --simulate=replay:FILE COMMAND"
+}

@@ -1,5 +1,7 @@
 #include "results/cairo_drawing.h"
 
+#include <algorithm>
+
 #include <cairo.h>
 
 namespace {
@@ -35,6 +37,75 @@ std::string Fit(cairo_t* cr, const std::string& text, double width) {
     if (TextWidth(cr, cut + "\u2026") <= width) return cut + "\u2026";
   }
   return "";
+}
+
+namespace {
+
+// Bytes of text from at that fit width, at least one character.
+size_t FittingBytes(cairo_t* cr, const std::string& text, size_t at, double width) {
+  size_t end = at;
+  while (end < text.size()) {
+    size_t next = end + 1;
+    while (next < text.size() && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) ++next;
+    if (end > at && TextWidth(cr, text.substr(at, next - at)) > width) break;
+    end = next;
+  }
+  return end - at;
+}
+
+}  // namespace
+
+std::vector<std::string> Wrap(cairo_t* cr, const std::string& text, double width) {
+  // Words are split at blanks outside parentheses, so that "16X (22,160
+  // kB/s)" stays one piece; a group wider than a line falls back to its
+  // own blanks.
+  std::vector<std::string> words;
+  std::string word;
+  int depth = 0;
+  auto endWord = [&] {
+    if (TextWidth(cr, word) > width && word.find(' ') != std::string::npos) {
+      size_t at = 0;
+      while (at <= word.size()) {
+        const size_t blank = std::min(word.find(' ', at), word.size());
+        words.push_back(word.substr(at, blank - at));
+        at = blank + 1;
+      }
+    } else {
+      words.push_back(word);
+    }
+    word.clear();
+  };
+  for (const char c : text) {
+    if (c == '(') ++depth;
+    if (c == ')' && depth > 0) --depth;
+    if (c == ' ' && depth == 0) {
+      endWord();
+    } else {
+      word += c;
+    }
+  }
+  endWord();
+
+  std::vector<std::string> lines;
+  std::string line;
+  for (std::string& piece : words) {
+    const std::string joined = line.empty() ? piece : line + " " + piece;
+    if (TextWidth(cr, joined) <= width) {
+      line = joined;
+      continue;
+    }
+    if (!line.empty()) lines.push_back(line);
+    line.clear();
+    // A word wider than the line is broken where it must be.
+    while (TextWidth(cr, piece) > width) {
+      const size_t fit = FittingBytes(cr, piece, 0, width);
+      lines.push_back(piece.substr(0, fit));
+      piece.erase(0, fit);
+    }
+    line = piece;
+  }
+  if (!line.empty() || lines.empty()) lines.push_back(line);
+  return lines;
 }
 
 void Text(cairo_t* cr, double x, double y, const std::string& text, double align) {

@@ -30,6 +30,65 @@ double NiceStep(double range, int n) {
   return 10 * power;
 }
 
+// The legend is a band of its own above the plot, on an opaque ground, so
+// no curve runs through it: one entry a run (its TE and FE colours side by
+// side, then its name; "TE" and "FE" alone for a single run), then the two
+// limit lines. Entries flow in rows as wide as the plot.
+constexpr double kLegendFont = 7.5;
+constexpr double kLegendRow = 13;
+constexpr double kSwatch = 10;
+constexpr double kLegendGap = 12;
+constexpr double kLegendPad = 4;
+
+struct LegendEntry {
+  std::string text;
+  ReportColour te{}, fe{};
+  int limit = 0;  // 0: a run's colours; 1: the TE limit line; 2: FE's
+  double x = 0;   // from the band's left
+  size_t row = 0;
+};
+
+struct LegendLayout {
+  std::vector<LegendEntry> entries;
+  size_t rows = 0;
+  double Height() const { return kLegendRow * static_cast<double>(rows) + 2 * kLegendPad; }
+};
+
+double SwatchWidth(const LegendEntry& e) { return e.limit ? 16 : 2 * kSwatch + 1; }
+
+LegendLayout LegendOf(cairo_t* cr, double width, const std::vector<ChartRun>& runs) {
+  LegendLayout layout;
+  if (runs.size() == 1) {
+    layout.entries.push_back({"TE", kReportTe, kReportTe});
+    layout.entries.push_back({"FE", kReportFe, kReportFe});
+    // One swatch each: both halves in the one colour.
+  } else {
+    for (size_t i = 0; i < runs.size(); ++i) {
+      const RunColours colours = RunColoursOf(i);
+      layout.entries.push_back({runs[i].name, colours.te, colours.fe});
+    }
+  }
+  layout.entries.push_back({"TE limit", kReportTeLimit, kReportTeLimit, 1});
+  layout.entries.push_back({"FE limit", kReportFeLimit, kReportFeLimit, 2});
+  Font(cr, kLegendFont);
+  double x = kLegendPad;
+  size_t row = 0;
+  for (LegendEntry& e : layout.entries) {
+    const double limit = width - 2 * kLegendPad - SwatchWidth(e) - 4;
+    if (TextWidth(cr, e.text) > limit) e.text = Fit(cr, e.text, limit);
+    const double w = SwatchWidth(e) + 4 + TextWidth(cr, e.text);
+    if (x > kLegendPad && x + w > width - kLegendPad) {
+      x = kLegendPad;
+      ++row;
+    }
+    e.x = x;
+    e.row = row;
+    x += w + kLegendGap;
+  }
+  layout.rows = row + 1;
+  return layout;
+}
+
 // The plot inside the chart's rectangle and the mapping of LBAs and readings
 // onto it.
 struct Frame {
@@ -37,6 +96,7 @@ struct Frame {
   ReportRect plot;
   double lastLba;
   double top;
+  LegendLayout legend;
 
   double X(double lba) const { return plot.x + plot.width * lba / lastLba; }
   double Y(double value) const {
@@ -44,12 +104,14 @@ struct Frame {
   }
 };
 
-// A comparison's legend takes a row for every two runs above the plot.
-Frame FrameOf(const ReportRect& rect, const ChartRange& range, size_t runs) {
-  const double legend = runs > 1 ? 14.0 * static_cast<double>((runs + 1) / 2) : 0;
-  const ReportRect plot{rect.x + 40, rect.y + 8 + legend, rect.width - 52,
-                        rect.height - 8 - legend - 30};
-  return Frame{rect, plot, std::max<double>(1, range.lastLba), range.top > 0 ? range.top : 1};
+Frame FrameOf(cairo_t* cr, const ReportRect& rect, const ChartRange& range,
+              const std::vector<ChartRun>& runs) {
+  const double plotWidth = rect.width - 52;
+  LegendLayout legend = LegendOf(cr, plotWidth, runs);
+  const double above = legend.Height() + 6;
+  const ReportRect plot{rect.x + 40, rect.y + 2 + above, plotWidth, rect.height - 2 - above - 30};
+  return Frame{rect, plot, std::max<double>(1, range.lastLba), range.top > 0 ? range.top : 1,
+               std::move(legend)};
 }
 
 // Grid, ticks and labels: readings up the side, LBA and GB below.
@@ -63,6 +125,11 @@ void DrawAxes(cairo_t* cr, const Frame& f) {
     Line(cr, plot.x, f.Y(value), plot.x + plot.width, f.Y(value));
     cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
     Text(cr, plot.x - 4, f.Y(value) + 2.5, std::to_string(std::lround(value)), 1);
+  }
+  // The top is the range's, not always a tick: it is named too.
+  if (std::fmod(f.top, valueStep) > valueStep * 0.3) {
+    cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
+    Text(cr, plot.x - 4, f.Y(f.top) + 2.5, std::to_string(std::lround(f.top)), 1);
   }
   const double lbaStep = NiceStep(f.lastLba, 6);
   for (double lba = 0; lba <= f.lastLba + 0.5; lba += lbaStep) {
@@ -102,15 +169,15 @@ void DrawLayerMarks(cairo_t* cr, const Frame& f, const std::vector<ChartRun>& ru
     const int32_t lba = FirstLayerOneLba(*run.record);
     if (lba >= 0) starts.insert(lba);
   }
-  const double dash[] = {3, 2};
+  const double dash[] = {1, 2};
   for (const int32_t lba : starts) {
     cairo_set_dash(cr, dash, 2, 0);
     cairo_set_source_rgb(cr, 0.3, 0.3, 0.3);
-    cairo_set_line_width(cr, 0.8);
+    cairo_set_line_width(cr, 1.0);
     Line(cr, f.X(lba), f.plot.y, f.X(lba), f.plot.y + f.plot.height);
     cairo_set_dash(cr, nullptr, 0, 0);
     Font(cr, 7.5);
-    Text(cr, f.X(lba) + 3, f.plot.y + 9, "layer 1");
+    Text(cr, f.X(lba) + 3, f.plot.y + f.plot.height - 4, "layer 1 starts");
   }
 }
 
@@ -129,16 +196,36 @@ void DrawSampleCurve(cairo_t* cr, const Frame& f, const std::vector<RecordSample
   cairo_stroke(cr);
 }
 
-// A Smart Scan has a reading per speed, not a curve: a dot each, at its
-// worst sample's LBA (the left edge when it has none).
+// A Smart Scan has a reading per speed, not a curve: a dot each at the
+// rim sample's LBA, named there.
 void DrawSmartDots(cairo_t* cr, const Frame& f, const ScanRecord& record, bool te) {
-  const RecordStatistics statistics = StatisticsOf(record);
-  const double x = f.X(statistics.whole.worst ? statistics.whole.worst->lba : 0);
-  for (const SmartRow& row : record.rows) {
-    const auto value = te ? row.te : row.fe;
-    if (!value) continue;
-    cairo_arc(cr, x, f.Y(*value), 1.75, 0, 2 * M_PI);
+  for (const SpeedStatistics& speed : StatisticsOf(record).speeds) {
+    if (!speed.reading.worst) continue;
+    const WorstSample& w = *speed.reading.worst;
+    cairo_arc(cr, f.X(w.lba), f.Y(te ? w.te : w.fe), 1.75, 0, 2 * M_PI);
     cairo_fill(cr);
+  }
+}
+
+void DrawRimSampleLabel(cairo_t* cr, const Frame& f, const std::vector<ChartRun>& runs) {
+  std::set<int32_t> drawn;
+  for (const ChartRun& run : runs) {
+    if (run.record->kind != RecordKind::kSmart) continue;
+    const RecordStatistics statistics = StatisticsOf(*run.record);
+    if (statistics.speeds.empty() || !statistics.speeds[0].reading.worst) continue;
+    const int32_t lba = statistics.speeds[0].reading.worst->lba;
+    if (!drawn.insert(lba).second) continue;
+    const double x = f.X(lba);
+    const double dash[] = {1, 2};
+    cairo_set_dash(cr, dash, 2, 0);
+    cairo_set_source_rgb(cr, 0.3, 0.3, 0.3);
+    cairo_set_line_width(cr, 0.6);
+    Line(cr, x, f.plot.y, x, f.plot.y + f.plot.height);
+    cairo_set_dash(cr, nullptr, 0, 0);
+    Font(cr, 7.5);
+    std::string label = "rim sample, LBA ";
+    label.append(Grouped(lba));
+    Text(cr, x - 3, f.plot.y + f.plot.height - 4, label, 1);
   }
 }
 
@@ -164,8 +251,8 @@ void DrawCurves(cairo_t* cr, const Frame& f, const std::vector<ChartRun>& runs) 
   cairo_restore(cr);
 }
 
-// The limit lines last, sharp, in the colours of their readings: each
-// distinct limit of the runs once, TE's before FE's.
+// The limit lines last, sharp, in the limits' greys (TE's solid, FE's
+// dashed): each distinct limit of the runs once, labelled with its value.
 void DrawLimits(cairo_t* cr, const Frame& f, const std::vector<ChartRun>& runs) {
   std::set<int> teLimits, feLimits;
   for (const ChartRun& run : runs) {
@@ -173,56 +260,62 @@ void DrawLimits(cairo_t* cr, const Frame& f, const std::vector<ChartRun>& runs) 
     feLimits.insert(run.record->settings.feLimit);
   }
   const double left = f.plot.x, right = f.plot.x + f.plot.width;
+  const double dash[] = {5, 3};
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
   cairo_set_line_width(cr, 1.5);
   for (const bool te : {true, false}) {
-    SetColour(cr, te ? kReportTe : kReportFe);
+    SetColour(cr, te ? kReportTeLimit : kReportFeLimit);
+    if (!te) cairo_set_dash(cr, dash, 2, 0);
     for (const int limit : te ? teLimits : feLimits) Line(cr, left, f.Y(limit), right, f.Y(limit));
+    cairo_set_dash(cr, nullptr, 0, 0);
   }
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
-  Font(cr, 7);
+  Font(cr, 7, true);
   for (const bool te : {true, false}) {
-    SetColour(cr, te ? kReportTe : kReportFe);
     for (const int limit : te ? teLimits : feLimits) {
-      Text(cr, right - 2, f.Y(limit) + (te ? -3 : 9),
-           (te ? "TE limit " : "FE limit ") + std::to_string(limit), 1);
+      const std::string label = (te ? "TE limit " : "FE limit ") + std::to_string(limit);
+      const double y = f.Y(limit) + (te ? -3 : 9);
+      // On a white ground so a curve beneath does not hide it.
+      cairo_set_source_rgb(cr, 1, 1, 1);
+      cairo_rectangle(cr, right - 4 - TextWidth(cr, label), y - 7, TextWidth(cr, label) + 4, 9);
+      cairo_fill(cr);
+      SetColour(cr, te ? kReportTeLimit : kReportFeLimit);
+      Text(cr, right - 2, y, label, 1);
     }
   }
 }
 
-// Which colours are which: TE and FE inside the plot for one run, above it
-// every run's pair and name for several.
-void DrawLegend(cairo_t* cr, const Frame& f, const std::vector<ChartRun>& runs) {
-  Font(cr, 7.5);
-  if (runs.size() > 1) {
-    const double column = f.plot.width / 2;
-    for (size_t i = 0; i < runs.size(); ++i) {
-      const RunColours colours = RunColoursOf(i);
-      const double lx = f.plot.x + column * static_cast<double>(i % 2);
-      const double ly = f.rect.y + 2 + 14 * static_cast<double>(i / 2);
-      SetColour(cr, colours.te);
-      cairo_rectangle(cr, lx, ly + 2, 12, 3);
+// The legend's band above the plot.
+void DrawLegend(cairo_t* cr, const Frame& f) {
+  const double bandX = f.plot.x, bandY = f.rect.y + 2;
+  cairo_set_source_rgb(cr, 0.96, 0.96, 0.96);
+  cairo_rectangle(cr, bandX, bandY, f.plot.width, f.legend.Height());
+  cairo_fill_preserve(cr);
+  cairo_set_source_rgb(cr, 0.75, 0.75, 0.75);
+  cairo_set_line_width(cr, 0.5);
+  cairo_stroke(cr);
+  Font(cr, kLegendFont);
+  for (const LegendEntry& e : f.legend.entries) {
+    const double lx = bandX + e.x;
+    const double ly = bandY + kLegendPad + kLegendRow * static_cast<double>(e.row);
+    if (e.limit) {
+      const double dash[] = {3, 2};
+      SetColour(cr, e.te);
+      cairo_set_line_width(cr, 1.5);
+      if (e.limit == 2) cairo_set_dash(cr, dash, 2, 0);
+      Line(cr, lx, ly + 6, lx + SwatchWidth(e), ly + 6);
+      cairo_set_dash(cr, nullptr, 0, 0);
+    } else {
+      SetColour(cr, e.te);
+      cairo_rectangle(cr, lx, ly + 4, kSwatch, 4);
       cairo_fill(cr);
-      SetColour(cr, colours.fe);
-      cairo_rectangle(cr, lx, ly + 7, 12, 3);
+      SetColour(cr, e.fe);
+      cairo_rectangle(cr, lx + kSwatch + 1, ly + 4, kSwatch, 4);
       cairo_fill(cr);
-      cairo_set_source_rgb(cr, 0, 0, 0);
-      Text(cr, lx + 16, ly + 9, Fit(cr, runs[i].name + " (TE, FE)", column - 20));
     }
-    return;
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    Text(cr, lx + SwatchWidth(e) + 4, ly + 9, e.text);
   }
-  const double lx = f.plot.x + 6;
-  const double ly = f.plot.y + 4;
-  SetColour(cr, kReportTe);
-  cairo_rectangle(cr, lx, ly + 3, 12, 2);
-  cairo_fill(cr);
-  cairo_set_source_rgb(cr, 0, 0, 0);
-  Text(cr, lx + 16, ly + 7, "TE");
-  SetColour(cr, kReportFe);
-  cairo_rectangle(cr, lx + 34, ly + 3, 12, 2);
-  cairo_fill(cr);
-  cairo_set_source_rgb(cr, 0, 0, 0);
-  Text(cr, lx + 50, ly + 7, "FE");
 }
 
 }  // namespace
@@ -234,6 +327,12 @@ ChartRange RangeOfReadings(const std::vector<ChartRun>& runs) {
     const RecordStatistics s = StatisticsOf(r);
     lastLba = std::max(lastLba, static_cast<double>(r.disc.lastLba));
     for (const RecordSample& sample : r.samples) lastLba = std::max<double>(lastLba, sample.lba);
+    for (const SpeedStatistics& speed : s.speeds) {
+      if (!speed.reading.worst) continue;
+      lastLba = std::max<double>(lastLba, speed.reading.worst->lba);
+      top = std::max({top, static_cast<double>(speed.reading.te.max),
+                      static_cast<double>(speed.reading.fe.max)});
+    }
     top = std::max({top, static_cast<double>(s.whole.te.max), static_cast<double>(s.whole.fe.max),
                     static_cast<double>(r.settings.teLimit),
                     static_cast<double>(r.settings.feLimit)});
@@ -250,7 +349,7 @@ int32_t FirstLayerOneLba(const ScanRecord& record) {
 
 void DrawRunsChart(cairo_t* cr, const std::vector<ChartRun>& runs, const ChartRange& range,
                    const ReportRect& rect, ReportRect* plotArea) {
-  const Frame frame = FrameOf(rect, range, runs.size());
+  const Frame frame = FrameOf(cr, rect, range, runs);
   if (plotArea) *plotArea = frame.plot;
   cairo_save(cr);
   cairo_set_source_rgb(cr, 1, 1, 1);
@@ -259,8 +358,9 @@ void DrawRunsChart(cairo_t* cr, const std::vector<ChartRun>& runs, const ChartRa
   DrawAxes(cr, frame);
   DrawLayerMarks(cr, frame, runs);
   DrawCurves(cr, frame, runs);
+  DrawRimSampleLabel(cr, frame, runs);
   DrawLimits(cr, frame, runs);
-  DrawLegend(cr, frame, runs);
+  DrawLegend(cr, frame);
   cairo_restore(cr);
 }
 

@@ -13,5 +13,8 @@ inline constexpr size_t kMaxComparedRuns = 8;
 inline constexpr int kCompareChartWidth = 1000;
 inline constexpr int kCompareChartHeight = 520;
 
-// The chart as PNG bytes; false with *error.
+// The chart as PNG bytes (kCompareChartWidth x kCompareChartHeight, or the
+// size given); false with *error.
 bool DrawCompareChartPng(const std::vector<ChartRun>& runs, std::string* png, std::string* error);
+bool DrawCompareChartPng(const std::vector<ChartRun>& runs, int width, int height, std::string* png,
+                         std::string* error);

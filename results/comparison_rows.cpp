@@ -31,6 +31,19 @@ ChannelDifference Difference(const ChannelStatistics& earlier, const ChannelStat
 
 }  // namespace
 
+std::string MixedKindsError(const std::vector<const ScanRecord*>& runs,
+                            const std::vector<std::string>& names) {
+  for (size_t i = 1; i < runs.size(); ++i) {
+    if (runs[i]->kind == runs[0]->kind) continue;
+    auto what = [&](size_t k) {
+      return names[k] + (runs[k]->kind == RecordKind::kSmart ? " is a Smart Scan" : " is a scan");
+    };
+    return what(0) + " and " + what(i) +
+           ": runs of one kind only are compared (scans with scans, Smart Scans with Smart Scans)";
+  }
+  return "";
+}
+
 std::vector<ComparisonRow> ComparisonRowsOf(const std::vector<const ScanRecord*>& runs) {
   std::vector<LayerStatistics> whole;
   for (const ScanRecord* run : runs) whole.push_back(StatisticsOf(*run).whole);
@@ -64,4 +77,11 @@ RunDifferences DifferencesOf(const ScanRecord& earlier, const ScanRecord& later)
   const LayerStatistics a = StatisticsOf(earlier).whole;
   const LayerStatistics b = StatisticsOf(later).whole;
   return {Difference(a.te, b.te), Difference(a.fe, b.fe)};
+}
+
+std::string DifferenceText(const ChannelDifference& difference) {
+  char text[96];
+  std::snprintf(text, sizeof text, "max %+d, mean %+.1f, over limit %+d", difference.max,
+                difference.mean, difference.overLimit);
+  return text;
 }

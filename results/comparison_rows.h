@@ -13,6 +13,13 @@ struct ComparisonRow {
   std::vector<std::string> values;  // one per run, in the order given
 };
 
+// Why these runs cannot be compared or reported together, or empty: a
+// Smart Scan's readings (one point, every speed) and a scan's (the whole
+// disc, one speed) have nothing to set side by side. names: the runs as
+// the user gave them, one per run.
+std::string MixedKindsError(const std::vector<const ScanRecord*>& runs,
+                            const std::vector<std::string>& names);
+
 std::vector<ComparisonRow> ComparisonRowsOf(const std::vector<const ScanRecord*>& runs);
 
 struct ChannelDifference {
@@ -28,3 +35,7 @@ struct RunDifferences {
 
 // later's whole-disc statistics minus earlier's.
 RunDifferences DifferencesOf(const ScanRecord& earlier, const ScanRecord& later);
+
+// One channel's difference as velmo-cli compare prints it and the window
+// shows it: "max +20, mean +5.0, over limit +85".
+std::string DifferenceText(const ChannelDifference& difference);

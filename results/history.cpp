@@ -5,18 +5,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
+#include "results/record_packing.h"
 #include "results/run_end_text.h"
 
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
 
+// Summary rows, one a run, for listing and filtering; each run's record,
+// deflated, in a table of its own so that a listing never reads past it.
 constexpr char kSchema[] =
     "CREATE TABLE IF NOT EXISTS runs ("
     " id INTEGER PRIMARY KEY AUTOINCREMENT,"
@@ -33,8 +37,37 @@ constexpr char kSchema[] =
     " outcome TEXT NOT NULL,"
     " max_te INTEGER,"
     " max_fe INTEGER,"
-    " record TEXT NOT NULL);"
-    "CREATE INDEX IF NOT EXISTS runs_started ON runs (started DESC, id DESC);";
+    " host TEXT NOT NULL DEFAULT '');"
+    "CREATE TABLE IF NOT EXISTS records (id INTEGER PRIMARY KEY, data BLOB NOT NULL);";
+
+// The listing's order with the texts the filters look into: a filter on
+// manufacturer ID or drive (any part of them, so no index can seek it) is
+// tested on the index entry, and only the rows it lets through are read;
+// the same entries find a run by its start time on import. An outcome is
+// sought directly. The order alone, the narrowest, is what the History
+// window reads whole when it opens: a seventh of the listing's index, so a
+// million runs come off a cold disk in a fraction of a second. Chosen by
+// their query plans (history_scale_test).
+constexpr char kIndexes[] =
+    "CREATE INDEX IF NOT EXISTS runs_started ON runs (started DESC, id DESC);"
+    "CREATE INDEX IF NOT EXISTS runs_order ON runs (started DESC, id DESC, mid, drive, node);"
+    "CREATE INDEX IF NOT EXISTS runs_outcome ON runs (outcome, started DESC, id DESC);";
+
+// A run goes in as its summary row, then its record under the row's id.
+constexpr char kInsertRun[] =
+    "INSERT INTO runs (started, start_time, kind, drive, node, disc_type, mid,"
+    " maker, speed, density, outcome, max_te, max_fe, host)"
+    " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
+constexpr char kInsertRecord[] = "INSERT INTO records (id, data) VALUES (?,?)";
+
+constexpr char kColumns[] =
+    "runs.id, start_time, kind, drive, disc_type, mid, maker, speed, density, outcome, max_te,"
+    " max_fe, host";
+// A version 1 history read where it cannot be brought forward: no host, the
+// record's text in its summary row.
+constexpr char kLegacyColumns[] =
+    "runs.id, start_time, kind, drive, disc_type, mid, maker, speed, density, outcome, max_te,"
+    " max_fe, '' AS host";
 
 // Statements finalised on every path.
 class CStatement {
@@ -125,20 +158,30 @@ std::string FileUri(const std::string& path, bool immutable) {
   return uri + (immutable ? "?mode=ro&immutable=1" : "?mode=ro");
 }
 
-// The version in the file's own header (user_version, 4 bytes big-endian at
-// offset 60), read before SQLite opens it: opening a WAL database already
-// makes files beside it. Nothing for what is not a database file.
+// The version in the file's own header, read before SQLite opens it for
+// use: opening a WAL database already makes files beside it. Read through
+// SQLite as an immutable file, never with a descriptor of our own: closing
+// one would drop every lock this process holds on the file (POSIX locks are
+// the process's), and another program would take a connection still open
+// here (the History window's) for gone and remove its WAL. Nothing for what
+// is not a database file.
 std::optional<int> HeaderVersion(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
-  unsigned char header[64];
   struct stat info {};
-  const bool read = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                    pread(fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header);
-  close(fd);
-  if (!read || std::memcmp(header, "SQLite format 3", 16) != 0) return std::nullopt;
-  return static_cast<int>(static_cast<uint32_t>(header[60]) << 24 | header[61] << 16 |
-                          header[62] << 8 | header[63]);
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 100)
+    return std::nullopt;
+  sqlite3* db = nullptr;
+  std::optional<int> version;
+  if (sqlite3_open_v2(FileUri(path, true).c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
+                      nullptr) == SQLITE_OK) {
+    sqlite3_stmt* pragma = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA user_version;", -1, &pragma, nullptr) == SQLITE_OK &&
+        sqlite3_step(pragma) == SQLITE_ROW) {
+      version = sqlite3_column_int(pragma, 0);
+    }
+    sqlite3_finalize(pragma);
+  }
+  sqlite3_close_v2(db);
+  return version;
 }
 
 // What reading a WAL history without its -shm file where none can be made
@@ -152,6 +195,134 @@ bool NoWalIndex(int code) {
 bool Damaged(int code) {
   const int primary = code & 0xFF;
   return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+// The WHERE clause of a filter, its values bound by BindFilter.
+std::string WhereOf(const HistoryFilter& filter) {
+  std::string sql = " WHERE 1";
+  if (!filter.mid.empty()) sql += " AND mid LIKE ?1 ESCAPE '\\'";
+  if (!filter.drive.empty()) sql += " AND (drive LIKE ?2 ESCAPE '\\' OR node LIKE ?2 ESCAPE '\\')";
+  if (filter.since) sql += " AND started >= ?3";
+  if (filter.before) sql += " AND started < ?4";
+  if (!filter.outcomes.empty()) {
+    sql += " AND outcome IN (";
+    for (size_t i = 0; i < filter.outcomes.size(); ++i) {
+      sql += (i ? ",'" : "'") + std::string(RunOutcomeName(filter.outcomes[i])) + "'";
+    }
+    sql += ")";
+  }
+  return sql;
+}
+
+std::string LimitOf(const HistoryFilter& filter) {
+  if (filter.limit <= 0 && filter.offset <= 0) return "";
+  return " LIMIT " + std::to_string(filter.limit > 0 ? filter.limit : -1) + " OFFSET " +
+         std::to_string(std::max<int64_t>(filter.offset, 0));
+}
+
+void BindFilter(sqlite3_stmt* s, const HistoryFilter& filter) {
+  if (!filter.mid.empty()) BindText(s, 1, ContainsPattern(filter.mid));
+  if (!filter.drive.empty()) BindText(s, 2, ContainsPattern(filter.drive));
+  if (filter.since) sqlite3_bind_int64(s, 3, *filter.since);
+  if (filter.before) sqlite3_bind_int64(s, 4, *filter.before);
+}
+
+// The listing, newest first; with each run's stored record after its row.
+// The runs in time order with a filter on manufacturer ID or drive are read
+// through the listing's index, which holds those texts: left to itself,
+// SQLite takes the narrower order index and reads every row to test them.
+// A history of version 1, read as it is, has only that one.
+std::string TimeOrderIndex(const HistoryFilter& filter, bool legacy) {
+  const bool texts = !filter.mid.empty() || !filter.drive.empty();
+  return texts && filter.outcomes.empty() && !legacy ? " INDEXED BY runs_order" : "";
+}
+
+std::string ListingSql(const HistoryFilter& filter, bool legacy, bool withRecord) {
+  std::string sql = std::string("SELECT ") + (legacy ? kLegacyColumns : kColumns);
+  if (withRecord)
+    sql += legacy ? ", record" : ", (SELECT data FROM records WHERE records.id = runs.id)";
+  return sql + " FROM runs" + TimeOrderIndex(filter, legacy) + WhereOf(filter) +
+         " ORDER BY started DESC, runs.id DESC" + LimitOf(filter);
+}
+
+// A row of kColumns.
+HistoryEntry EntryOf(sqlite3_stmt* s) {
+  HistoryEntry e;
+  e.id = sqlite3_column_int64(s, 0);
+  e.startTime = Text(s, 1);
+  e.kind = Text(s, 2) == "smart" ? RecordKind::kSmart : RecordKind::kScan;
+  e.drive = Text(s, 3);
+  e.discType = Text(s, 4);
+  e.manufacturerId = Text(s, 5);
+  if (sqlite3_column_type(s, 6) != SQLITE_NULL) e.manufacturerName = Text(s, 6);
+  e.speed = Text(s, 7);
+  e.density = Text(s, 8);
+  e.outcome = RunOutcomeFromName(Text(s, 9)).value_or(RunOutcome::kAborted);
+  e.maxTe = IntOrNull(s, 10);
+  e.maxFe = IntOrNull(s, 11);
+  e.host = Text(s, 12);
+  return e;
+}
+
+// The record's text in a column: packed from version 2 on, as it is in a
+// version 1 history read as it stands.
+bool StoredText(sqlite3_stmt* s, int column, bool legacy, int64_t id, std::string* text,
+                std::string* error) {
+  const auto* data = static_cast<const char*>(sqlite3_column_blob(s, column));
+  const std::string_view stored(data == nullptr ? "" : data,
+                                static_cast<size_t>(sqlite3_column_bytes(s, column)));
+  if (legacy) {
+    text->assign(stored);
+    return true;
+  }
+  if (UnpackRecord(stored, text, error)) return true;
+  *error = "run " + std::to_string(id) + ": " + *error;
+  return false;
+}
+
+// velmo_pack(text): a version 1 record packed as version 2 keeps it.
+void PackFunction(sqlite3_context* context, int, sqlite3_value** values) {
+  const auto* text = static_cast<const char*>(sqlite3_value_blob(values[0]));
+  const std::string packed = PackRecord(std::string_view(
+      text == nullptr ? "" : text, static_cast<size_t>(sqlite3_value_bytes(values[0]))));
+  sqlite3_result_blob(context, packed.data(), static_cast<int>(packed.size()), SQLITE_TRANSIENT);
+}
+
+bool HasColumn(sqlite3* db, const char* table, const char* column) {
+  CStatement info(db, (std::string("SELECT 1 FROM pragma_table_info('") + table +
+                       "') WHERE name = '" + column + "'")
+                          .c_str());
+  return info.Ok() && sqlite3_step(info.get()) == SQLITE_ROW;
+}
+
+// The ORDER BY of a column as the window orders it: numbers as numbers,
+// texts without regard to case, a cell without a number first.
+std::optional<std::string> OrderOf(const std::string& column) {
+  if (column == "id") return "runs.id";
+  if (column == "started") return "started";
+  if (column == "speed") {
+    return "(CASE WHEN kind = 'smart' OR CAST(speed AS REAL) = 0 THEN NULL"
+           " ELSE CAST(speed AS REAL) END)";
+  }
+  if (column == "maker") return "COALESCE(maker, 'unknown') COLLATE NOCASE";
+  if (column == "max_te" || column == "max_fe") return column;
+  for (const char* text : {"drive", "disc_type", "mid", "density", "outcome", "host"}) {
+    if (column == text) return column + " COLLATE NOCASE";
+  }
+  return std::nullopt;
+}
+
+// The ids of the runs a filter lets through, in an ORDER BY's order (ties
+// newest first).
+std::string IdsSql(const HistoryFilter& filter, const std::string& order, bool ascending,
+                   bool legacy) {
+  const std::string direction = ascending ? " ASC" : " DESC";
+  if (order == "started") {
+    return "SELECT runs.id FROM runs" + TimeOrderIndex(filter, legacy) + WhereOf(filter) +
+           " ORDER BY started" + direction + ", runs.id" + direction + LimitOf(filter);
+  }
+  return "SELECT runs.id FROM runs" + WhereOf(filter) + " ORDER BY " + order + direction +
+         ", started DESC, runs.id DESC" + LimitOf(filter);
 }
 
 std::string Timestamp() {
@@ -259,6 +430,7 @@ bool CHistory::CheckVersion(const std::string& path, int* version, std::string* 
 bool CHistory::OpenFile(const std::string& path, std::string* error, int* code) {
   Close();
   m_readOnly = false;
+  m_legacy = false;
   *code = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (*code == SQLITE_OK) {
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
@@ -274,11 +446,23 @@ bool CHistory::OpenFile(const std::string& path, std::string* error, int* code) 
     sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
     // WAL lets the window and velmo-cli write the same history.
     *code = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL;", nullptr, nullptr, nullptr);
-    if (*code == SQLITE_OK) *code = sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr);
-    // 0: from before the version was kept, the same tables as 1.
+    // Immediate: of two programs opening an older history at once, one
+    // brings it forward and the other finds it done.
     if (*code == SQLITE_OK && version < kHistoryVersion) {
-      const std::string stamp = "PRAGMA user_version = " + std::to_string(kHistoryVersion) + ";";
-      *code = sqlite3_exec(m_db, stamp.c_str(), nullptr, nullptr, nullptr);
+      *code = sqlite3_exec(m_db, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr);
+      if (*code == SQLITE_OK) {
+        *code = Migrate();
+        if (*code == SQLITE_OK) {
+          *code = sqlite3_exec(m_db, "COMMIT;", nullptr, nullptr, nullptr);
+          if (*code == SQLITE_OK) Compact();
+        } else {
+          std::string message = sqlite3_errmsg(m_db);
+          sqlite3_exec(m_db, "ROLLBACK;", nullptr, nullptr, nullptr);
+          *error = path + ": " + message;
+          Close();
+          return false;
+        }
+      }
     }
     if (*code == SQLITE_OK) {
       *code =
@@ -309,6 +493,7 @@ bool CHistory::OpenReadOnly(const std::string& path, std::string* error) {
       }
       code =
           sqlite3_exec(m_db, "SELECT count(*) FROM runs WHERE id = 0;", nullptr, nullptr, nullptr);
+      m_legacy = HasColumn(m_db, "runs", "record");
       if (code == SQLITE_OK) return true;
     }
     *error = path + ": " + (m_db != nullptr ? sqlite3_errmsg(m_db) : sqlite3_errstr(code));
@@ -363,26 +548,118 @@ bool CHistory::OpenForReading(const std::string& path, std::string* error, std::
   return Open(path, error, notice);
 }
 
-int64_t CHistory::Add(const ScanRecord& record, std::string* error) {
+void CHistory::Compact() {
+  int64_t unused = 0;
+  {
+    CStatement pragma(m_db, "PRAGMA freelist_count;");
+    if (pragma.Ok() && sqlite3_step(pragma.get()) == SQLITE_ROW)
+      unused = sqlite3_column_int64(pragma.get(), 0);
+  }
+  // The records moved out of the rows leave their old pages free: written
+  // anew, a history of version 1 is a quarter of its size. Not done (a
+  // reader holds the file, the disk is short of room), it is whole, only
+  // larger until new runs fill those pages.
+  if (unused > 0 && sqlite3_exec(m_db, "VACUUM;", nullptr, nullptr, nullptr) == SQLITE_OK) {
+    // The file itself shrinks when the log is folded back in.
+    sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  }
+}
+
+int CHistory::Migrate() {
+  // Another program may have brought it forward while this one waited.
+  {
+    CStatement pragma(m_db, "PRAGMA user_version;");
+    if (!pragma.Ok() || sqlite3_step(pragma.get()) != SQLITE_ROW) return sqlite3_errcode(m_db);
+    if (sqlite3_column_int(pragma.get(), 0) >= kHistoryVersion) return SQLITE_OK;
+  }
+  int code = sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr);
+  // 1 (and 0) kept the record's text in the summary row: moved, packed, and
+  // the column dropped; the file is compacted after.
+  if (code == SQLITE_OK && HasColumn(m_db, "runs", "record")) {
+    code = sqlite3_create_function(m_db, "velmo_pack", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                   nullptr, PackFunction, nullptr, nullptr);
+    if (code == SQLITE_OK) {
+      code = sqlite3_exec(m_db,
+                          "INSERT INTO records (id, data) SELECT id, velmo_pack(record) FROM runs;"
+                          "ALTER TABLE runs DROP COLUMN record;",
+                          nullptr, nullptr, nullptr);
+    }
+  }
+  if (code == SQLITE_OK && !HasColumn(m_db, "runs", "host")) {
+    code = sqlite3_exec(m_db, "ALTER TABLE runs ADD COLUMN host TEXT NOT NULL DEFAULT '';", nullptr,
+                        nullptr, nullptr);
+    // Runs kept before hosts were are this history's own: made here.
+    CStatement update(m_db, "UPDATE runs SET host = ?");
+    if (code == SQLITE_OK) {
+      BindText(update.get(), 1, LocalHostName());
+      code = update.Ok() && sqlite3_step(update.get()) == SQLITE_DONE ? SQLITE_OK
+                                                                      : sqlite3_errcode(m_db);
+    }
+  }
+  if (code == SQLITE_OK) code = sqlite3_exec(m_db, kIndexes, nullptr, nullptr, nullptr);
+  if (code == SQLITE_OK) {
+    const std::string stamp = "PRAGMA user_version = " + std::to_string(kHistoryVersion) + ";";
+    code = sqlite3_exec(m_db, stamp.c_str(), nullptr, nullptr, nullptr);
+  }
+  return code;
+}
+
+std::string LocalHostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return "";
+  return name;
+}
+
+bool CHistory::Writing(std::string* error) const {
   if (m_db == nullptr) {
     *error = "the history is not open";
-    return 0;
+    return false;
   }
   if (m_readOnly) {
     *error = "the history is open for reading only";
-    return 0;
+    return false;
   }
-  CStatement insert(m_db,
-                    "INSERT INTO runs (started, start_time, kind, drive, node, disc_type, mid,"
-                    " maker, speed, density, outcome, max_te, max_fe, record)"
-                    " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-  if (!insert.Ok()) {
-    *error = sqlite3_errmsg(m_db);
-    return 0;
-  }
-  sqlite3_stmt* s = insert.get();
+  return true;
+}
+
+// Everything a run's row holds, worked out before the write lock is taken:
+// statistics, the record's text and its packing take milliseconds that
+// other writers would otherwise wait through.
+struct CHistory::StoredRun {
+  int64_t started = 0;
+  const ScanRecord* record = nullptr;
+  std::string speed;
+  std::optional<LayerStatistics> reading;
+  std::string host;
+  std::string packed;
+};
+
+CHistory::StoredRun CHistory::Stored(const ScanRecord& record, const std::string& host) {
+  StoredRun run;
+  run.started = ParseIsoTime(record.startTime).value_or(0);
+  run.record = &record;
+  // A Smart Scan's row carries its answer: the speed that fits, and the
+  // reading taken at it (never a figure pooled over speeds).
   const RecordStatistics stats = StatisticsOf(record);
-  sqlite3_bind_int64(s, 1, ParseIsoTime(record.startTime).value_or(0));
+  const bool smart = record.kind == RecordKind::kSmart;
+  if (!smart && stats.whole.samples > 0) run.reading = stats.whole;
+  for (const SpeedStatistics& speed : stats.speeds) {
+    if (record.fitSpeed && speed.speedCode == record.fitSpeed->speedCode)
+      run.reading = speed.reading;
+  }
+  run.speed = smart ? (record.fitSpeed ? record.fitSpeed->speed : "") : record.settings.speed;
+  run.host = host;
+  run.packed = PackRecord(WriteRecordJson(record));
+  return run;
+}
+
+int64_t CHistory::Insert(const StoredRun& run, sqlite3_stmt* row, sqlite3_stmt* keep,
+                         std::string* error) {
+  const ScanRecord& record = *run.record;
+  sqlite3_stmt* s = row;
+  sqlite3_reset(s);
+  sqlite3_reset(keep);
+  sqlite3_bind_int64(s, 1, run.started);
   BindText(s, 2, record.startTime);
   BindText(s, 3, RecordKindName(record.kind));
   BindText(s, 4, record.drive.name);
@@ -394,83 +671,209 @@ int64_t CHistory::Add(const ScanRecord& record, std::string* error) {
   } else {
     sqlite3_bind_null(s, 8);
   }
-  // A Smart Scan's row carries its answer: the speed that fits, and the
-  // reading taken at it (never a figure pooled over speeds).
-  const bool smart = record.kind == RecordKind::kSmart;
-  std::optional<LayerStatistics> reading;
-  if (!smart && stats.whole.samples > 0) reading = stats.whole;
-  for (const SpeedStatistics& speed : stats.speeds) {
-    if (record.fitSpeed && speed.speedCode == record.fitSpeed->speedCode) reading = speed.reading;
-  }
-  BindText(s, 9, smart ? (record.fitSpeed ? record.fitSpeed->speed : "") : record.settings.speed);
+  BindText(s, 9, run.speed);
   BindText(s, 10, record.settings.density);
   BindText(s, 11, RunOutcomeName(record.outcome));
-  if (reading) {
-    sqlite3_bind_int(s, 12, reading->te.max);
-    sqlite3_bind_int(s, 13, reading->fe.max);
+  if (run.reading) {
+    sqlite3_bind_int(s, 12, run.reading->te.max);
+    sqlite3_bind_int(s, 13, run.reading->fe.max);
   } else {
     sqlite3_bind_null(s, 12);
     sqlite3_bind_null(s, 13);
   }
-  BindText(s, 14, WriteRecordJson(record));
+  BindText(s, 14, run.host);
   if (sqlite3_step(s) != SQLITE_DONE) {
     *error = sqlite3_errmsg(m_db);
     return 0;
   }
-  return sqlite3_last_insert_rowid(m_db);
+  const int64_t id = sqlite3_last_insert_rowid(m_db);
+  sqlite3_bind_int64(keep, 1, id);
+  sqlite3_bind_blob(keep, 2, run.packed.data(), static_cast<int>(run.packed.size()), SQLITE_STATIC);
+  if (sqlite3_step(keep) != SQLITE_DONE) {
+    *error = sqlite3_errmsg(m_db);
+    return 0;
+  }
+  return id;
+}
+
+// The summary row and its record go in together or not at all.
+int64_t CHistory::Add(const ScanRecord& record, std::string* error) {
+  if (!Writing(error)) return 0;
+  const StoredRun run = Stored(record, LocalHostName());
+  if (sqlite3_exec(m_db, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    *error = sqlite3_errmsg(m_db);
+    return 0;
+  }
+  int64_t id = 0;
+  {
+    CStatement row(m_db, kInsertRun);
+    CStatement keep(m_db, kInsertRecord);
+    if (row.Ok() && keep.Ok()) {
+      id = Insert(run, row.get(), keep.get(), error);
+    } else {
+      *error = sqlite3_errmsg(m_db);
+    }
+  }
+  if (id != 0 && sqlite3_exec(m_db, "COMMIT;", nullptr, nullptr, nullptr) == SQLITE_OK) return id;
+  if (id != 0) *error = sqlite3_errmsg(m_db);
+  sqlite3_exec(m_db, "ROLLBACK;", nullptr, nullptr, nullptr);
+  return 0;
 }
 
 bool CHistory::List(const HistoryFilter& filter, std::vector<HistoryEntry>* entries,
                     std::string* error) {
   entries->clear();
+  return Each(
+      filter,
+      [entries](const HistoryEntry& e) {
+        entries->push_back(e);
+        return true;
+      },
+      error);
+}
+
+bool CHistory::Each(const HistoryFilter& filter,
+                    const std::function<bool(const HistoryEntry&)>& row, std::string* error) {
+  return EachRecord(filter, nullptr, error, &row);
+}
+
+bool CHistory::EachRecord(const HistoryFilter& filter,
+                          const std::function<bool(const HistoryEntry&, const std::string&)>& row,
+                          std::string* error) {
+  return EachRecord(filter, row, error, nullptr);
+}
+
+bool CHistory::EachRecord(const HistoryFilter& filter,
+                          const std::function<bool(const HistoryEntry&, const std::string&)>& full,
+                          std::string* error,
+                          const std::function<bool(const HistoryEntry&)>* summary) {
   if (m_db == nullptr) {
     *error = "the history is not open";
     return false;
   }
-  std::string sql =
-      "SELECT id, start_time, kind, drive, disc_type, mid, maker, speed, density, outcome,"
-      " max_te, max_fe FROM runs WHERE 1";
-  if (!filter.mid.empty()) sql += " AND mid LIKE ?1 ESCAPE '\\'";
-  if (!filter.drive.empty()) sql += " AND (drive LIKE ?2 ESCAPE '\\' OR node LIKE ?2 ESCAPE '\\')";
-  if (filter.since) sql += " AND started >= ?3";
-  if (!filter.outcomes.empty()) {
-    sql += " AND outcome IN (";
-    for (size_t i = 0; i < filter.outcomes.size(); ++i) {
-      sql += (i ? ",'" : "'") + std::string(RunOutcomeName(filter.outcomes[i])) + "'";
-    }
-    sql += ")";
-  }
-  sql += " ORDER BY started DESC, id DESC";
-  if (filter.limit > 0) sql += " LIMIT " + std::to_string(filter.limit);
+  const std::string sql = ListingSql(filter, m_legacy, summary == nullptr);
   CStatement select(m_db, sql.c_str());
   if (!select.Ok()) {
     *error = sqlite3_errmsg(m_db);
     return false;
   }
   sqlite3_stmt* s = select.get();
-  if (!filter.mid.empty()) BindText(s, 1, ContainsPattern(filter.mid));
-  if (!filter.drive.empty()) BindText(s, 2, ContainsPattern(filter.drive));
-  if (filter.since) sqlite3_bind_int64(s, 3, *filter.since);
+  BindFilter(s, filter);
   int rc;
+  std::string text;
   while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-    HistoryEntry e;
-    e.id = sqlite3_column_int64(s, 0);
-    e.startTime = Text(s, 1);
-    e.kind = Text(s, 2) == "smart" ? RecordKind::kSmart : RecordKind::kScan;
-    e.drive = Text(s, 3);
-    e.discType = Text(s, 4);
-    e.manufacturerId = Text(s, 5);
-    if (sqlite3_column_type(s, 6) != SQLITE_NULL) e.manufacturerName = Text(s, 6);
-    e.speed = Text(s, 7);
-    e.density = Text(s, 8);
-    e.outcome = RunOutcomeFromName(Text(s, 9)).value_or(RunOutcome::kAborted);
-    e.maxTe = IntOrNull(s, 10);
-    e.maxFe = IntOrNull(s, 11);
-    entries->push_back(std::move(e));
+    const HistoryEntry e = EntryOf(s);
+    if (summary) {
+      if (!(*summary)(e)) return true;
+      continue;
+    }
+    if (!StoredText(s, 13, m_legacy, e.id, &text, error)) return false;
+    if (!full(e, text)) return true;
   }
   if (rc != SQLITE_DONE) {
     *error = sqlite3_errmsg(m_db);
     return false;
+  }
+  return true;
+}
+
+bool CHistory::ListingPlan(const HistoryFilter& filter, std::string* plan, std::string* error) {
+  return Plan(ListingSql(filter, m_legacy, false), filter, plan, error);
+}
+
+bool CHistory::IdsPlan(const HistoryFilter& filter, std::string* plan, std::string* error) {
+  return Plan(IdsSql(filter, *OrderOf("started"), false, m_legacy), filter, plan, error);
+}
+
+bool CHistory::Plan(const std::string& sql, const HistoryFilter& filter, std::string* plan,
+                    std::string* error) {
+  plan->clear();
+  if (m_db == nullptr) {
+    *error = "the history is not open";
+    return false;
+  }
+  CStatement explain(m_db, ("EXPLAIN QUERY PLAN " + sql).c_str());
+  if (!explain.Ok()) {
+    *error = sqlite3_errmsg(m_db);
+    return false;
+  }
+  BindFilter(explain.get(), filter);
+  while (sqlite3_step(explain.get()) == SQLITE_ROW) *plan += Text(explain.get(), 3) + "\n";
+  return true;
+}
+
+bool CHistory::Count(const HistoryFilter& filter, int64_t* count, std::string* error) {
+  *count = 0;
+  if (m_db == nullptr) {
+    *error = "the history is not open";
+    return false;
+  }
+  CStatement select(m_db, ("SELECT count(*) FROM runs" + WhereOf(filter)).c_str());
+  if (!select.Ok()) {
+    *error = sqlite3_errmsg(m_db);
+    return false;
+  }
+  BindFilter(select.get(), filter);
+  if (sqlite3_step(select.get()) != SQLITE_ROW) {
+    *error = sqlite3_errmsg(m_db);
+    return false;
+  }
+  *count = sqlite3_column_int64(select.get(), 0);
+  return true;
+}
+
+bool CHistory::Ids(const HistoryFilter& filter, const std::string& column, bool ascending,
+                   std::vector<int64_t>* ids, std::string* error) {
+  ids->clear();
+  if (m_db == nullptr) {
+    *error = "the history is not open";
+    return false;
+  }
+  const auto order = OrderOf(column);
+  if (!order) {
+    *error = "no column " + column + " to order by";
+    return false;
+  }
+  CStatement select(m_db, IdsSql(filter, *order, ascending, m_legacy).c_str());
+  if (!select.Ok()) {
+    *error = sqlite3_errmsg(m_db);
+    return false;
+  }
+  BindFilter(select.get(), filter);
+  int rc;
+  while ((rc = sqlite3_step(select.get())) == SQLITE_ROW)
+    ids->push_back(sqlite3_column_int64(select.get(), 0));
+  if (rc != SQLITE_DONE) {
+    *error = sqlite3_errmsg(m_db);
+    return false;
+  }
+  return true;
+}
+
+bool CHistory::Entries(const std::vector<int64_t>& ids, std::vector<HistoryEntry>* entries,
+                       std::string* error) {
+  entries->clear();
+  if (m_db == nullptr) {
+    *error = "the history is not open";
+    return false;
+  }
+  CStatement select(m_db, (std::string("SELECT ") + (m_legacy ? kLegacyColumns : kColumns) +
+                           " FROM runs WHERE id = ?")
+                              .c_str());
+  if (!select.Ok()) {
+    *error = sqlite3_errmsg(m_db);
+    return false;
+  }
+  for (const int64_t id : ids) {
+    sqlite3_reset(select.get());
+    sqlite3_bind_int64(select.get(), 1, id);
+    const int rc = sqlite3_step(select.get());
+    if (rc == SQLITE_ROW) {
+      entries->push_back(EntryOf(select.get()));
+    } else if (rc != SQLITE_DONE) {
+      *error = sqlite3_errmsg(m_db);
+      return false;
+    }
   }
   return true;
 }
@@ -480,7 +883,8 @@ bool CHistory::Load(int64_t id, ScanRecord* record, std::string* error) {
     *error = "the history is not open";
     return false;
   }
-  CStatement select(m_db, "SELECT record FROM runs WHERE id = ?");
+  CStatement select(m_db, m_legacy ? "SELECT record FROM runs WHERE id = ?"
+                                   : "SELECT data FROM records WHERE id = ?");
   if (!select.Ok()) {
     *error = sqlite3_errmsg(m_db);
     return false;
@@ -492,9 +896,127 @@ bool CHistory::Load(int64_t id, ScanRecord* record, std::string* error) {
                                : std::string(sqlite3_errmsg(m_db));
     return false;
   }
-  if (!ReadRecordJson(Text(select.get(), 0), record, error)) {
+  std::string text;
+  if (!StoredText(select.get(), 0, m_legacy, id, &text, error)) return false;
+  if (!ReadRecordJson(text, record, error)) {
     *error = "run " + std::to_string(id) + ": " + *error;
     return false;
   }
   return true;
+}
+
+bool CHistory::Delete(const std::vector<int64_t>& ids, std::string* error) {
+  if (!Writing(error)) return false;
+  // Immediate: another writer waits (busy time-out) rather than failing
+  // halfway through.
+  if (sqlite3_exec(m_db, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    *error = sqlite3_errmsg(m_db);
+    return false;
+  }
+  // The same run named twice is one run.
+  std::vector<int64_t> runs = ids;
+  std::sort(runs.begin(), runs.end());
+  runs.erase(std::unique(runs.begin(), runs.end()), runs.end());
+  bool done = true;
+  {
+    CStatement remove(m_db, "DELETE FROM runs WHERE id = ?");
+    CStatement forget(m_db, "DELETE FROM records WHERE id = ?");
+    done = remove.Ok() && forget.Ok();
+    if (!done) *error = sqlite3_errmsg(m_db);
+    for (size_t i = 0; done && i < runs.size(); ++i) {
+      sqlite3_reset(remove.get());
+      sqlite3_reset(forget.get());
+      sqlite3_bind_int64(remove.get(), 1, runs[i]);
+      sqlite3_bind_int64(forget.get(), 1, runs[i]);
+      if (sqlite3_step(remove.get()) != SQLITE_DONE) {
+        *error = sqlite3_errmsg(m_db);
+        done = false;
+      } else if (sqlite3_changes(m_db) == 0) {
+        *error = "no run " + std::to_string(runs[i]) + " in the history";
+        done = false;
+      } else if (sqlite3_step(forget.get()) != SQLITE_DONE) {
+        *error = sqlite3_errmsg(m_db);
+        done = false;
+      }
+    }
+  }
+  if (done && sqlite3_exec(m_db, "COMMIT;", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  if (done) *error = sqlite3_errmsg(m_db);
+  sqlite3_exec(m_db, "ROLLBACK;", nullptr, nullptr, nullptr);
+  return false;
+}
+
+bool CHistory::Prune(int64_t before, int64_t* removed, std::string* error) {
+  *removed = 0;
+  if (!Writing(error)) return false;
+  if (sqlite3_exec(m_db, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    *error = sqlite3_errmsg(m_db);
+    return false;
+  }
+  CStatement forget(m_db,
+                    "DELETE FROM records WHERE id IN (SELECT id FROM runs WHERE started < ?1)");
+  CStatement remove(m_db, "DELETE FROM runs WHERE started < ?1");
+  bool done = forget.Ok() && remove.Ok();
+  if (done) {
+    sqlite3_bind_int64(forget.get(), 1, before);
+    sqlite3_bind_int64(remove.get(), 1, before);
+    done = sqlite3_step(forget.get()) == SQLITE_DONE && sqlite3_step(remove.get()) == SQLITE_DONE;
+    if (done) *removed = sqlite3_changes(m_db);
+  }
+  if (done && sqlite3_exec(m_db, "COMMIT;", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  *error = sqlite3_errmsg(m_db);
+  *removed = 0;
+  sqlite3_exec(m_db, "ROLLBACK;", nullptr, nullptr, nullptr);
+  return false;
+}
+
+bool CHistory::Import(const std::vector<ImportedRun>& runs, int64_t* added, int64_t* skipped,
+                      std::string* error) {
+  *added = *skipped = 0;
+  if (!Writing(error)) return false;
+  std::vector<StoredRun> stored;
+  stored.reserve(runs.size());
+  for (const ImportedRun& run : runs) stored.push_back(Stored(run.record, run.host));
+  if (sqlite3_exec(m_db, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    *error = sqlite3_errmsg(m_db);
+    return false;
+  }
+  bool done = true;
+  {
+    // Found through its start time's index entries.
+    CStatement present(m_db,
+                       "SELECT 1 FROM runs WHERE started = ? AND start_time = ? AND drive = ?"
+                       " AND node = ? AND disc_type = ? AND mid = ?");
+    CStatement row(m_db, kInsertRun);
+    CStatement keep(m_db, kInsertRecord);
+    done = present.Ok() && row.Ok() && keep.Ok();
+    if (!done) *error = sqlite3_errmsg(m_db);
+    for (size_t i = 0; done && i < runs.size(); ++i) {
+      const ScanRecord& r = runs[i].record;
+      sqlite3_stmt* s = present.get();
+      sqlite3_reset(s);
+      sqlite3_bind_int64(s, 1, stored[i].started);
+      BindText(s, 2, r.startTime);
+      BindText(s, 3, r.drive.name);
+      BindText(s, 4, r.drive.node);
+      BindText(s, 5, r.disc.type);
+      BindText(s, 6, r.disc.manufacturerId);
+      const int rc = sqlite3_step(s);
+      if (rc == SQLITE_ROW) {
+        ++*skipped;
+      } else if (rc != SQLITE_DONE) {
+        *error = sqlite3_errmsg(m_db);
+        done = false;
+      } else if (Insert(stored[i], row.get(), keep.get(), error) == 0) {
+        done = false;
+      } else {
+        ++*added;
+      }
+    }
+  }
+  if (done && sqlite3_exec(m_db, "COMMIT;", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  if (done) *error = sqlite3_errmsg(m_db);
+  *added = *skipped = 0;
+  sqlite3_exec(m_db, "ROLLBACK;", nullptr, nullptr, nullptr);
+  return false;
 }

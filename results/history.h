@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,12 +19,14 @@
 #include "results/scan_record.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 // The schema this build writes, kept in PRAGMA user_version. A database of
 // a later version is refused; an earlier one is brought forward when opened
 // for writing. 0 is a database from before the version was kept: the same
-// schema as 1.
-inline constexpr int kHistoryVersion = 1;
+// schema as 1. 2: records deflated in a table of their own, beside the
+// summary rows, and the host each run was made on.
+inline constexpr int kHistoryVersion = 2;
 
 // One line of the history listing.
 struct HistoryEntry {
@@ -39,19 +42,33 @@ struct HistoryEntry {
   RunOutcome outcome = RunOutcome::kAborted;
   std::optional<int> maxTe;  // none without readings; a Smart Scan's at the speed that fits
   std::optional<int> maxFe;
+  std::string host;  // the computer the run was made on ("" when not known)
 };
 
 // The outcome as a listing shows it: a Smart Scan's is its answer ("fit up
 // to 10X", "no speed fit"), any other run's its outcome's name.
 std::string HistoryOutcomeText(const HistoryEntry& entry);
 
+// Initialised members: a filter may be written {"MID"} with the rest left out.
 struct HistoryFilter {
-  std::string mid;                   // part of the manufacturer ID (any case)
-  std::string drive;                 // part of the drive's name or node (any case)
-  std::vector<RunOutcome> outcomes;  // any of these; empty: all
-  std::optional<int64_t> since;      // runs started at or after (Unix time)
-  int limit = 0;                     // 0: all
+  std::string mid{};                   // part of the manufacturer ID (any case)
+  std::string drive{};                 // part of the drive's name or node (any case)
+  std::vector<RunOutcome> outcomes{};  // any of these; empty: all
+  std::optional<int64_t> since{};      // runs started at or after (Unix time)
+  int64_t limit = 0;                   // 0: all
+  int64_t offset = 0;                  // rows passed over first
+  std::optional<int64_t> before{};     // runs started before (Unix time)
 };
+
+// A run from elsewhere (another history's export, a record file) and the
+// computer it was made on.
+struct ImportedRun {
+  ScanRecord record;
+  std::string host;
+};
+
+// This computer's name as runs kept here carry it.
+std::string LocalHostName();
 
 // Where the history lives for this user: $XDG_DATA_HOME/velmo/history.sqlite,
 // or ~/.local/share/velmo/history.sqlite. Empty when neither is known.
@@ -88,10 +105,46 @@ class CHistory {
 
   // Newest first. False with *error.
   bool List(const HistoryFilter& filter, std::vector<HistoryEntry>* entries, std::string* error);
+  // The same one row at a time, as it is read: nothing is gathered. row
+  // returns false to stop (not an error).
+  bool Each(const HistoryFilter& filter, const std::function<bool(const HistoryEntry&)>& row,
+            std::string* error);
+  // The same rows with each one's record as stored (JSON text).
+  bool EachRecord(const HistoryFilter& filter,
+                  const std::function<bool(const HistoryEntry&, const std::string&)>& row,
+                  std::string* error);
+  // How many rows the filter lets through (its limit and offset aside).
+  bool Count(const HistoryFilter& filter, int64_t* count, std::string* error);
+  // The ids the filter lets through, ordered by column (a HistoryEntry
+  // field's column name: "id", "started", "drive", "mid", ...), newest
+  // first among ties.
+  bool Ids(const HistoryFilter& filter, const std::string& column, bool ascending,
+           std::vector<int64_t>* ids, std::string* error);
+  // How SQLite reads the listing for this filter (EXPLAIN QUERY PLAN), one
+  // step a line: which index serves which filter.
+  bool ListingPlan(const HistoryFilter& filter, std::string* plan, std::string* error);
+  // The same for the ids in time order, newest first (the window's list).
+  bool IdsPlan(const HistoryFilter& filter, std::string* plan, std::string* error);
+  // These runs' rows, in no particular order.
+  bool Entries(const std::vector<int64_t>& ids, std::vector<HistoryEntry>* entries,
+               std::string* error);
 
   // The record of a run; false with *error for an unknown id (or a stored
   // record that no longer reads).
   bool Load(int64_t id, ScanRecord* record, std::string* error);
+
+  // Removes these runs, all or none: false with *error for an id not in the
+  // history, or a history open for reading only. Ids are never given again.
+  bool Delete(const std::vector<int64_t>& ids, std::string* error);
+
+  // Removes every run started before this Unix time; *removed says how many.
+  bool Prune(int64_t before, int64_t* removed, std::string* error);
+
+  // Keeps runs from elsewhere with their own time, drive and host, in one
+  // transaction: all or none. A run already here (the same start time,
+  // drive and disc) is passed over, so importing twice adds nothing.
+  bool Import(const std::vector<ImportedRun>& runs, int64_t* added, int64_t* skipped,
+              std::string* error);
 
  private:
   bool OpenFile(const std::string& path, std::string* error, int* code);
@@ -102,8 +155,26 @@ class CHistory {
   // than this build's.
   bool CheckVersion(const std::string& path, int* version, std::string* error, int* code);
   void Close();
+  // Brings a history of an earlier version to this one, within the
+  // caller's transaction; an SQLite result code.
+  // Gives back the pages a migration freed; best effort.
+  void Compact();
+  int Migrate();
+  bool Writing(std::string* error) const;
+  bool Plan(const std::string& sql, const HistoryFilter& filter, std::string* plan,
+            std::string* error);
+  struct StoredRun;
+  static StoredRun Stored(const ScanRecord& record, const std::string& host);
+  // The run's row and its record, by the two statements of InsertSql
+  // (prepared once for a batch).
+  int64_t Insert(const StoredRun& run, sqlite3_stmt* row, sqlite3_stmt* record, std::string* error);
+  // Each and EachRecord: with summary, rows without their records.
+  bool EachRecord(const HistoryFilter& filter,
+                  const std::function<bool(const HistoryEntry&, const std::string&)>& full,
+                  std::string* error, const std::function<bool(const HistoryEntry&)>* summary);
 
   sqlite3* m_db = nullptr;
   bool m_readOnly = false;
   bool m_newer = false;
+  bool m_legacy = false;  // read-only, of version 1: records in the summary rows
 };

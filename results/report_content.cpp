@@ -9,6 +9,12 @@
 
 namespace {
 
+std::string Grouped(long value) {
+  std::string digits = std::to_string(value < 0 ? -value : value);
+  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, ",");
+  return (value < 0 ? "-" : "") + digits;
+}
+
 std::string Join(const std::vector<std::string>& parts, const char* separator) {
   std::string joined;
   for (const std::string& part : parts) {
@@ -73,9 +79,21 @@ std::string ManufacturerText(const RecordDisc& disc) {
 
 std::string SettingsText(const ScanRecord& record) {
   const RecordSettings& s = record.settings;
-  if (record.kind == RecordKind::kSmart) return "every write speed";
-  return ReportText(s.speed) + ", " + ReportText(s.density) + " density (step " +
-         std::to_string(s.densityStep) + ")";
+  if (record.kind == RecordKind::kSmart) return "every write speed; " + DensityRuleText(record);
+  return ReportText(s.speed) + "; " + DensityRuleText(record);
+}
+
+std::string WriteSpeedsText(const std::vector<RecordWriteSpeed>& speeds) {
+  std::vector<std::string> texts;
+  for (const RecordWriteSpeed& speed : speeds) texts.push_back(ReportText(WriteSpeedText(speed)));
+  // A record may hold more than a disc offers; the page has room for so much.
+  return texts.empty() ? "-" : ReportText(Join(texts, ", "));
+}
+
+std::string CapacityText(const RecordDisc& disc) {
+  const long sectors = static_cast<long>(disc.lastLba) + 1;
+  return ReportText(disc.capacity) + " (" + Grouped(sectors) + " sectors, last LBA " +
+         Grouped(disc.lastLba) + ")";
 }
 
 std::string LimitsText(const RecordSettings& s) {
@@ -99,8 +117,8 @@ std::string WorstText(const LayerStatistics& whole, bool dualLayer) {
   if (!whole.worst) return "";
   const WorstSample& w = *whole.worst;
   char text[160];
-  std::snprintf(text, sizeof text, "Worst sample: LBA %d (%.2f GB)%s%s: TE %d, FE %d",
-                static_cast<int>(w.lba), w.gb, dualLayer ? ", layer " : "",
+  std::snprintf(text, sizeof text, "Worst sample: LBA %s (%.2f GB)%s%s: TE %d, FE %d",
+                Grouped(w.lba).c_str(), w.gb, dualLayer ? ", layer " : "",
                 dualLayer ? std::to_string(w.layer).c_str() : "", w.te, w.fe);
   return text;
 }
@@ -185,6 +203,24 @@ std::string ReportText(const std::string& text) {
   return out;
 }
 
+std::string DensityRuleText(const ScanRecord& record) {
+  if (record.kind == RecordKind::kSmart) return "one sample near the rim at each speed";
+  const RecordSettings& s = record.settings;
+  const std::string density = ReportText(s.density);
+  // As the scan steps: its step on the inner half of each layer, half-way
+  // to 16,384 on the next four tenths, 16,384 on the outer tenth.
+  const long step = s.densityStep > 0 ? s.densityStep : 0;
+  const long tail = 16384;
+  if (step == 0) return density + " density";
+  if (step <= tail) return density + ": every " + Grouped(step) + " sectors";
+  if (s.density == "quick") {
+    return "quick: only the outer tenth of each layer, every " + Grouped(tail) + " to " +
+           Grouped((step + tail) / 2) + " sectors";
+  }
+  return density + ": every " + Grouped(step) + " sectors on the inner half, " +
+         Grouped((step + tail) / 2) + " further out, " + Grouped(tail) + " on the outer tenth";
+}
+
 std::string FormatMean(double mean) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f", mean);
@@ -229,7 +265,6 @@ std::string OutcomeWords(const ScanRecord& record) {
 ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
   ReportContent content;
   const bool comparison = records.size() > 1;
-  bool allOk = true;
   for (size_t i = 0; i < records.size(); ++i) {
     const ScanRecord& record = records[i];
     ReportRun run;
@@ -241,7 +276,6 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
         (record.outcome == RunOutcome::kOk || record.outcome == RunOutcome::kNotRecommended)) {
       run.outcomeColour = HighestFitSpeed(record).empty() ? kReportRed : kReportGreen;
     }
-    allOk = allOk && run.outcomeColour == kReportGreen;
     run.name =
         (comparison ? "Run " + std::to_string(i + 1) + ": " : std::string()) +
         ShortDate(record.startTime) + ", " + ReportText(record.disc.manufacturerId) + ", " +
@@ -251,9 +285,8 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
         {"Manufacturer ID", ManufacturerText(record.disc)},
         {"Media type ID",
          record.disc.mediaTypeId.empty() ? "-" : ReportText(record.disc.mediaTypeId)},
-        {"Capacity",
-         ReportText(record.disc.capacity) + ", last LBA " + std::to_string(record.disc.lastLba)},
-        {"Write speeds", ReportText(Join(record.disc.writeSpeeds, ", "))},
+        {"Capacity", CapacityText(record.disc)},
+        {"Write speeds", WriteSpeedsText(record.disc.writeSpeeds)},
         {"Drive", ReportText(record.drive.name) +
                       (record.drive.node.empty() ? "" : " at " + ReportText(record.drive.node))},
         {"Settings", SettingsText(record)},
@@ -269,8 +302,12 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
     if (record.kind == RecordKind::kScan) {
       run.worst = WorstText(run.statistics.whole, run.layerBreakLba >= 0);
     }
-    AddStatRows(comparison ? "Run " + std::to_string(i + 1) : "", run.statistics,
-                &content.statistics);
+    // A Smart Scan alone has its readings in its table: one a speed, its
+    // statistics would only repeat them.
+    if (comparison || record.kind == RecordKind::kScan) {
+      AddStatRows(comparison ? "Run " + std::to_string(i + 1) : "", run.statistics,
+                  &content.statistics);
+    }
     content.lastLba = std::max(content.lastLba, record.disc.lastLba);
     content.runs.push_back(std::move(run));
   }
@@ -280,7 +317,8 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
   }
   if (comparison) {
     content.title = "Comparison of " + std::to_string(records.size()) + " runs";
-    content.titleColour = allOk ? kReportGreen : kReportRed;
+    // Each run's outcome has its colour below; the title only names them.
+    content.titleColour = kReportBlack;
   } else if (!records.empty()) {
     const ScanRecord& record = records[0];
     content.title = content.runs[0].outcome;
@@ -293,10 +331,23 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
     }
     if (record.kind == RecordKind::kSmart) {
       content.smart = true;
+      auto text = [](const std::optional<uint16_t>& value, int limit, bool margin) {
+        if (!value) return std::string("-");
+        return std::to_string(margin ? limit - *value : *value);
+      };
+      const int te = record.settings.teLimit, fe = record.settings.feLimit;
       for (const SmartRow& row : record.rows) {
-        content.smartRows.push_back({ReportText(row.speed), row.te ? std::to_string(*row.te) : "-",
-                                     row.fe ? std::to_string(*row.fe) : "-", ReportText(row.result),
+        content.smartRows.push_back({ReportText(row.speed), text(row.te, te, false),
+                                     text(row.fe, fe, false), text(row.te, te, true),
+                                     text(row.fe, fe, true), ReportText(row.result),
                                      row.result == kSmartRowOk});
+      }
+      for (const SpeedStatistics& speed : content.runs[0].statistics.speeds) {
+        if (!speed.reading.worst) continue;
+        char gb[32];
+        std::snprintf(gb, sizeof gb, "%.2f GB", speed.reading.worst->gb);
+        content.smartSample = "LBA " + Grouped(speed.reading.worst->lba) + " (" + gb + ")";
+        break;
       }
       const std::string highest = HighestFitSpeed(record);
       content.smartHighest =

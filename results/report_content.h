@@ -15,6 +15,7 @@
 inline constexpr ReportColour kReportGreen{0, 130, 0};
 inline constexpr ReportColour kReportRed{255, 0, 0};
 inline constexpr ReportColour kReportGrey{96, 96, 96};  // stopped: neither pass nor fail
+inline constexpr ReportColour kReportBlack{0, 0, 0};
 
 struct ReportField {
   std::string label;
@@ -32,6 +33,8 @@ struct ReportSmartRow {
   std::string speed;
   std::string te;  // "-" for a failed sample
   std::string fe;
+  std::string teMargin;  // the limit minus the reading; "-" for a failed sample
+  std::string feMargin;
   std::string result;
   bool fit = false;
 };
@@ -56,6 +59,7 @@ struct ReportContent {
   bool smart = false;                     // a Smart Scan record (one run)
   std::vector<ReportSmartRow> smartRows;
   std::string smartHighest;  // "Highest fit speed: 16X" or that none is
+  std::string smartSample;   // where the sample was: "LBA 2,293,760 (4.70 GB)"
   int teLimit = 500;
   int feLimit = 450;
   int32_t lastLba = 0;  // the chart's x range: the largest of the runs
@@ -78,3 +82,7 @@ inline constexpr size_t kReportTextMax = 400;
 std::string ReportText(const std::string& text);
 
 std::string FormatMean(double mean);  // "123.4"
+
+// Where the run took its samples, as the scan's rule: "normal: every 49,152
+// sectors, 32,768 from half-way out, 16,384 near the rim".
+std::string DensityRuleText(const ScanRecord& record);

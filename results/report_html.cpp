@@ -82,12 +82,18 @@ void Statistics(const ReportContent& content, std::string* html) {
 
 void Smart(const ReportContent& content, std::string* html) {
   *html +=
-      "<h2>Smart Scan</h2>\n<p>One sample near the rim at every write speed.</p>\n"
-      "<div class=\"wrap\"><table>\n<thead><tr><th>Speed</th><th>TE</th><th>FE</th>"
-      "<th>Result</th></tr></thead>\n<tbody>\n";
+      "<h2>Smart Scan</h2>\n<p>One sample near the rim" +
+      (content.smartSample.empty() ? std::string() : ", at " + HtmlEscape(content.smartSample)) +
+      ", at every write speed; each speed's reading stands alone.</p>\n"
+      "<div class=\"wrap\"><table>\n<thead><tr><th>Speed</th><th>TE</th><th>TE margin</th>"
+      "<th>FE</th><th>FE margin</th><th>Result</th></tr></thead>\n<tbody>\n";
+  auto margin = [](const std::string& text) {
+    return text.rfind('-', 0) == 0 && text != "-" ? Coloured(kReportRed, text) : HtmlEscape(text);
+  };
   for (const ReportSmartRow& row : content.smartRows) {
     *html += "<tr><td>" + HtmlEscape(row.speed) + "</td><td>" + HtmlEscape(row.te) + "</td><td>" +
-             HtmlEscape(row.fe) + "</td><td>" +
+             margin(row.teMargin) + "</td><td>" + HtmlEscape(row.fe) + "</td><td>" +
+             margin(row.feMargin) + "</td><td>" +
              Coloured(row.fit ? kReportGreen : kReportRed, row.result) + "</td></tr>\n";
   }
   *html += "</tbody>\n</table></div>\n<p><strong>" +

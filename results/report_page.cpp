@@ -14,27 +14,39 @@ namespace {
 
 constexpr double kMargin = 40;
 
+// Text wrapped to width from the baseline y on; the height it took.
+double Paragraph(cairo_t* cr, double x, double y, const std::string& text, double width,
+                 double lineHeight) {
+  const std::vector<std::string> lines = Wrap(cr, text, width);
+  for (size_t i = 0; i < lines.size(); ++i)
+    Text(cr, x, y + lineHeight * static_cast<double>(i), lines[i]);
+  return lineHeight * static_cast<double>(lines.size());
+}
+
 double FieldsBlock(cairo_t* cr, const ReportRun& run, double x, double y, double width) {
-  Font(cr, 8.5);
   // The disc's column is the wider: manufacturer names run long.
   const double column = width * 0.58;
   const double labelWidth = 78;
   const size_t rows = (run.fields.size() + 1) / 2;
+  double bottom[2] = {y, y};
   for (size_t i = 0; i < run.fields.size(); ++i) {
-    const double cx = x + (i < rows ? 0 : column);
-    const double columnWidth = i < rows ? column : width - column;
-    const double cy = y + static_cast<double>(i % rows) * 12 + 9;
+    const int side = i < rows ? 0 : 1;
+    const double cx = x + (side == 0 ? 0 : column);
+    const double columnWidth = side == 0 ? column : width - column;
+    const double cy = bottom[side] + 9;
     cairo_set_source_rgb(cr, 0.35, 0.35, 0.35);
     Font(cr, 8.5, false);
     Text(cr, cx, cy, run.fields[i].label);
     cairo_set_source_rgb(cr, 0, 0, 0);
-    Text(cr, cx + labelWidth, cy, Fit(cr, run.fields[i].value, columnWidth - labelWidth - 8));
+    bottom[side] += Paragraph(cr, cx + labelWidth, cy, run.fields[i].value,
+                              columnWidth - labelWidth - 8, 10.5) +
+                    1.5;
   }
-  return static_cast<double>(rows) * 12 + 6;
+  return std::max(bottom[0], bottom[1]) - y + 6;
 }
 
 // One block per run of a comparison: its colours, name and outcome, then
-// its disc, drive and settings on one line.
+// its disc, drive and settings, wrapped to the page.
 double RunsBlock(cairo_t* cr, const ReportContent& content, double x, double y, double width) {
   double at = y;
   for (size_t i = 0; i < content.runs.size(); ++i) {
@@ -48,22 +60,26 @@ double RunsBlock(cairo_t* cr, const ReportContent& content, double x, double y, 
     cairo_fill(cr);
     Font(cr, 9, true);
     cairo_set_source_rgb(cr, 0, 0, 0);
-    const std::string name = Fit(cr, run.name, width * 0.55);
-    Text(cr, x + 24, at + 10, name);
-    SetColour(cr, run.outcomeColour);
-    Text(cr, x + 24 + TextWidth(cr, name) + 8, at + 10,
-         Fit(cr, run.outcome, width - 32 - TextWidth(cr, name)));
+    const double textWidth = width - 24;
+    const double nameWidth = TextWidth(cr, run.name);
+    if (nameWidth + 8 + TextWidth(cr, run.outcome) <= textWidth) {
+      Text(cr, x + 24, at + 10, run.name);
+      SetColour(cr, run.outcomeColour);
+      Text(cr, x + 24 + nameWidth + 8, at + 10, run.outcome);
+      at += 11;
+    } else {
+      at += Paragraph(cr, x + 24, at + 10, run.name, textWidth, 11);
+      SetColour(cr, run.outcomeColour);
+      at += Paragraph(cr, x + 24, at + 10, run.outcome, textWidth, 11);
+    }
     Font(cr, 8);
     cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
     std::string detail;
     for (const ReportField& field : run.fields) {
-      if (field.label == "Date" || field.label == "Write speeds" || field.label == "Program" ||
-          field.label == "Limits")
-        continue;
-      detail += (detail.empty() ? "" : "; ") + field.value;
+      if (field.label == "Date" || field.label == "Program") continue;
+      detail += (detail.empty() ? "" : "; ") + field.label + ": " + field.value;
     }
-    Text(cr, x + 24, at + 21, Fit(cr, detail, width - 24));
-    at += 27;
+    at += Paragraph(cr, x + 24, at + 10, detail, textWidth, 10) + 5;
   }
   return at - y + 2;
 }
@@ -118,9 +134,11 @@ double StatisticsTable(cairo_t* cr, const ReportContent& content, double x, doub
     const ReportRun& run = content.runs[i];
     if (run.worst.empty()) continue;
     at += 12;
-    Text(cr, x, at,
-         Fit(cr, (content.runs.size() > 1 ? "Run " + std::to_string(i + 1) + ": " : "") + run.worst,
-             width));
+    at += Paragraph(
+              cr, x, at,
+              (content.runs.size() > 1 ? "Run " + std::to_string(i + 1) + ": " : "") + run.worst,
+              width, 12) -
+          12;
   }
   return at - y + 6;
 }
@@ -128,31 +146,61 @@ double StatisticsTable(cairo_t* cr, const ReportContent& content, double x, doub
 double SmartTable(cairo_t* cr, const ReportContent& content, double x, double y, double width) {
   Font(cr, 8.5, true);
   cairo_set_source_rgb(cr, 0, 0, 0);
-  Text(cr, x, y + 10, "Smart Scan: one sample near the rim at every write speed");
-  const double columns[] = {x, x + 90, x + 160, x + 230};
+  double at = y + 10;
+  at += Paragraph(cr, x, at,
+                  "Smart Scan: one sample near the rim" +
+                      (content.smartSample.empty() ? "" : ", at " + content.smartSample) +
+                      ", at every write speed; each speed's reading stands alone",
+                  width, 11) -
+        11;
+  const double columns[] = {x, x + 60, x + 110, x + 175, x + 225, x + 300};
   Font(cr, 8.5);
   cairo_set_source_rgb(cr, 0.35, 0.35, 0.35);
-  Text(cr, columns[0], y + 24, "Speed");
-  Text(cr, columns[1] + 30, y + 24, "TE", 1);
-  Text(cr, columns[2] + 30, y + 24, "FE", 1);
-  Text(cr, columns[3], y + 24, "Result");
+  at += 14;
+  Text(cr, columns[0], at, "Speed");
+  Text(cr, columns[1] + 30, at, "TE", 1);
+  Text(cr, columns[2] + 50, at, "TE margin", 1);
+  Text(cr, columns[3] + 30, at, "FE", 1);
+  Text(cr, columns[4] + 50, at, "FE margin", 1);
+  Text(cr, columns[5], at, "Result");
   cairo_set_line_width(cr, 0.5);
-  Line(cr, x, y + 27.5, x + std::min(width, 360.0), y + 27.5);
-  double at = y + 27;
+  Line(cr, x, at + 3.5, x + std::min(width, 420.0), at + 3.5);
+  at += 3;
   for (const ReportSmartRow& row : content.smartRows) {
     at += 12;
     cairo_set_source_rgb(cr, 0, 0, 0);
     Text(cr, columns[0], at, row.speed);
     Text(cr, columns[1] + 30, at, row.te, 1);
-    Text(cr, columns[2] + 30, at, row.fe, 1);
+    Text(cr, columns[3] + 30, at, row.fe, 1);
+    for (const auto& [column, margin] :
+         {std::pair{columns[2], &row.teMargin}, std::pair{columns[4], &row.feMargin}}) {
+      if (margin->rfind('-', 0) == 0 && *margin != "-") {
+        SetColour(cr, kReportRed);
+      } else {
+        cairo_set_source_rgb(cr, 0, 0, 0);
+      }
+      Text(cr, column + 50, at, *margin, 1);
+    }
     SetColour(cr, row.fit ? kReportGreen : kReportRed);
-    Text(cr, columns[3], at, row.result);
+    Text(cr, columns[5], at, row.result);
   }
   at += 16;
   Font(cr, 10, true);
   SetColour(cr, content.smartHighest.rfind("Highest", 0) == 0 ? kReportGreen : kReportRed);
   Text(cr, x, at, content.smartHighest);
   return at - y + 8;
+}
+
+// The height of the tables under the chart, drawn once where nobody sees.
+double TablesHeight(const ReportContent& content, double width) {
+  cairo_surface_t* scratch = cairo_recording_surface_create(CAIRO_CONTENT_COLOR, nullptr);
+  cairo_t* cr = cairo_create(scratch);
+  double height = 0;
+  if (content.smart) height += SmartTable(cr, content, 0, 6, width) + 6;
+  height += StatisticsTable(cr, content, 0, height, width);
+  cairo_destroy(cr);
+  cairo_surface_destroy(scratch);
+  return height;
 }
 
 std::vector<ChartRun> ChartRunsOf(const ReportContent& content) {
@@ -174,10 +222,15 @@ bool Failed(cairo_status_t status, const char* what, std::string* error) {
 
 }  // namespace
 
+ChartRange ReportChartRange(const ReportContent& content) {
+  ChartRange range = RangeOfReadings(ChartRunsOf(content));
+  range.lastLba = std::max(range.lastLba, content.lastLba);
+  return range;
+}
+
 void DrawReportChart(cairo_t* cr, const ReportContent& content, const ReportRect& rect,
                      ReportRect* plotArea) {
-  DrawRunsChart(cr, ChartRunsOf(content), ChartRange{content.lastLba, kReportChartTop}, rect,
-                plotArea);
+  DrawRunsChart(cr, ChartRunsOf(content), ReportChartRange(content), rect, plotArea);
 }
 
 void DrawReportPage(cairo_t* cr, const ReportContent& content, PaperPoints paper,
@@ -195,13 +248,12 @@ void DrawReportPage(cairo_t* cr, const ReportContent& content, PaperPoints paper
   y += 20;
   Font(cr, 17, true);
   SetColour(cr, content.titleColour);
-  Text(cr, x, y, Fit(cr, content.title, width));
-  y += 6;
+  y += Paragraph(cr, x, y, content.title, width, 20) - 20 + 6;
   if (!content.subtitle.empty()) {
     Font(cr, 9.5);
     cairo_set_source_rgb(cr, 0, 0, 0);
     y += 12;
-    Text(cr, x, y, Fit(cr, content.subtitle, width));
+    y += Paragraph(cr, x, y, content.subtitle, width, 12) - 12;
   }
   y += 8;
   cairo_set_source_rgb(cr, 0.6, 0.6, 0.6);
@@ -216,7 +268,9 @@ void DrawReportPage(cairo_t* cr, const ReportContent& content, PaperPoints paper
   }
 
   if (!content.smart) {
-    const double chartHeight = std::min(330.0, paper.height * 0.4);
+    // The chart takes what the tables below leave of the page.
+    const double below = TablesHeight(content, width);
+    const double chartHeight = std::max(160.0, paper.height - kMargin - 8 - y - below - 8);
     ReportRect plot;
     DrawReportChart(cr, content, {x, y, width, chartHeight}, &plot);
     if (plotArea) *plotArea = plot;
@@ -277,8 +331,8 @@ bool RenderReportPdf(const ReportContent& content, PaperSize paper, std::string*
 
 bool RenderChartPng(const ReportContent& content, int width, int height, std::string* png,
                     std::string* error, ReportRect* plotArea) {
-  if (RunsChartPng(ChartRunsOf(content), ChartRange{content.lastLba, kReportChartTop}, width,
-                   height, png, error, plotArea))
+  if (RunsChartPng(ChartRunsOf(content), ReportChartRange(content), width, height, png, error,
+                   plotArea))
     return true;
   *error = "report chart: " + *error;
   return false;

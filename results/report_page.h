@@ -8,8 +8,9 @@
 #include "results/paper_size.h"
 #include "results/report_content.h"
 
-// The chart's y axis runs from 0 to this reading, as the window's does.
-inline constexpr double kReportChartTop = kScanChartYMax;
+// What the report's chart spans: every run's readings and limits up the
+// side, the largest disc across.
+ChartRange ReportChartRange(const ReportContent& content);
 
 // Draws the page at the context's current transformation, in points.
 // *plotArea (if given) gets the chart's plot area in those points.

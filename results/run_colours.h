@@ -1,6 +1,7 @@
 // The colours of a run's readings wherever runs are drawn (report pages,
 // their HTML, comparison charts): the first run in the window's TE and FE
-// colours, every later one in a pair of one hue, TE the darker.
+// colours, every later one in a pair of one hue, TE the darker; none grey,
+// the limit lines' colour.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,11 @@ struct ReportColour {
 
 inline constexpr ReportColour kReportTe{RedOf(kTeColour), GreenOf(kTeColour), BlueOf(kTeColour)};
 inline constexpr ReportColour kReportFe{RedOf(kFeColour), GreenOf(kFeColour), BlueOf(kFeColour)};
+
+// The limit lines: neutral greys no run is drawn in (TE's solid, FE's
+// dashed), so a limit is never read as a curve.
+inline constexpr ReportColour kReportTeLimit{70, 70, 70};
+inline constexpr ReportColour kReportFeLimit{120, 120, 120};
 
 // TE and FE colours of the n-th run of a comparison; run 0 has the window's.
 struct RunColours {

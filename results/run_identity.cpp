@@ -47,6 +47,6 @@ RecordDisc RecordDiscOf(const std::string& type, const std::string& manufacturer
   disc.mediaTypeId = mediaTypeId;
   disc.capacity = capacity;
   disc.lastLba = lastLba;
-  disc.writeSpeeds = writeSpeeds;
+  for (const std::string& entry : writeSpeeds) disc.writeSpeeds.push_back(WriteSpeedOfEntry(entry));
   return disc;
 }

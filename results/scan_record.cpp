@@ -9,6 +9,7 @@
 #include "commands/drive_commands.h"
 #include "console/scan_run.h"
 #include "files/input_file.h"
+#include "results/run_end_text.h"
 
 using Json = nlohmann::ordered_json;
 
@@ -300,21 +301,50 @@ void ReadRecord(const Json& json, ScanRecord* record) {
   r.disc.manufacturerId = Utf8ToLatin1(Text(disc, "disc.", "manufacturerId"));
   r.disc.manufacturerName = TextOrNull(disc, "disc.", "manufacturerName");
   r.disc.mediaTypeId = Utf8ToLatin1(Text(disc, "disc.", "mediaTypeId"));
-  r.disc.capacity = Text(disc, "disc.", "capacity");
   r.disc.lastLba = static_cast<int32_t>(Integer(disc, "disc.", "lastLba", 0, kMaxLba));
+  // Up to version 2 the capacity and the speeds were the window's texts.
+  const bool values = version->get<int64_t>() >= 3;
+  if (values) {
+    const Json& capacity = Object(disc, "disc.", "capacity");
+    r.disc.capacity = Text(capacity, "disc.capacity.", "text");
+    const int64_t sectors = Integer(capacity, "disc.capacity.", "sectors", 0, kMaxLba + 1);
+    if (sectors != int64_t{r.disc.lastLba} + 1)
+      Fail("disc.capacity.sectors", "does not agree with disc.lastLba");
+  } else {
+    r.disc.capacity = Text(disc, "disc.", "capacity");
+  }
   const Json& speeds = Array(disc, "disc.", "writeSpeeds", kRecordMaxRows);
   for (size_t i = 0; i < speeds.size(); ++i) {
-    if (!speeds[i].is_string())
-      Fail("disc.writeSpeeds[" + std::to_string(i) + "]", "is not a string");
-    r.disc.writeSpeeds.push_back(speeds[i].get<std::string>());
+    const std::string where = "disc.writeSpeeds[" + std::to_string(i) + "]";
+    if (!values) {
+      if (!speeds[i].is_string()) Fail(where, "is not a string");
+      r.disc.writeSpeeds.push_back(WriteSpeedOfEntry(speeds[i].get<std::string>()));
+      continue;
+    }
+    if (!speeds[i].is_object()) Fail(where, "is not an object");
+    r.disc.writeSpeeds.push_back(RecordWriteSpeed{
+        Text(speeds[i], where + ".", "label"),
+        static_cast<int>(Integer(speeds[i], where + ".", "code", 0, 255)),
+        static_cast<int>(Integer(speeds[i], where + ".", "kBps", 0, kRecordMaxKBps))});
   }
 
   const Json& settings = Object(json, "", "settings");
-  r.settings.speed = Text(settings, "settings.", "speed");
-  r.settings.speedCode = static_cast<int>(Integer(settings, "settings.", "speedCode", 0, 255));
+  // A Smart Scan has no one speed and no step: absent from version 3 on,
+  // and before it still checked but not kept, so that it writes back as it
+  // reads.
+  if (!values || r.kind == RecordKind::kScan) {
+    RecordSettings one;
+    one.speed = Text(settings, "settings.", "speed");
+    one.speedCode = static_cast<int>(Integer(settings, "settings.", "speedCode", 0, 255));
+    one.densityStep =
+        static_cast<int32_t>(Integer(settings, "settings.", "densityStep", 0, kMaxLba));
+    if (r.kind == RecordKind::kScan) {
+      r.settings.speed = one.speed;
+      r.settings.speedCode = one.speedCode;
+      r.settings.densityStep = one.densityStep;
+    }
+  }
   r.settings.density = Text(settings, "settings.", "density");
-  r.settings.densityStep =
-      static_cast<int32_t>(Integer(settings, "settings.", "densityStep", 0, kMaxLba));
   r.settings.teLimit = static_cast<int>(Integer(settings, "settings.", "teLimit", 1, 65535));
   r.settings.feLimit = static_cast<int>(Integer(settings, "settings.", "feLimit", 1, 65535));
   if (const auto speedList = settings.find("speeds"); speedList != settings.end()) {
@@ -370,11 +400,25 @@ void ReadRecord(const Json& json, ScanRecord* record) {
 
   const std::string outcome = Text(json, "", "outcome");
   const auto known = RunOutcomeFromName(outcome);
-  if (!known) Fail("outcome", "\"" + outcome + "\" is not an outcome this Velmo knows");
+  if (!known) {
+    // Quoted on one short line, whatever the file holds; the bytes stay as
+    // they are for whoever shows the line (velmo-cli escapes them).
+    const size_t cut = std::min<size_t>(outcome.find_first_of("\r\n"), 40);
+    const std::string shown = outcome.substr(0, cut) + (cut < outcome.size() ? "..." : "");
+    Fail("outcome", "\"" + shown + "\" is not an outcome this Velmo knows");
+  }
   r.outcome = *known;
   r.cause = ReadCause(json);
-  if (const auto fit = json.find("fitSpeed"); fit != json.end() && !fit->is_null())
+  if (values && r.kind == RecordKind::kSmart) {
+    const Json& answer = Object(json, "", "answer");
+    if (const auto fit = answer.find("fitSpeed"); fit == answer.end()) {
+      Fail("answer.fitSpeed", "is missing");
+    } else if (!fit->is_null()) {
+      r.fitSpeed = ReadSpeed(*fit, "answer.fitSpeed");
+    }
+  } else if (const auto fit = json.find("fitSpeed"); fit != json.end() && !fit->is_null()) {
     r.fitSpeed = ReadSpeed(*fit, "fitSpeed");
+  }
   r.verdict = TextOrNull(json, "", "verdict").value_or("");
   r.log = TextOrNull(json, "", "log").value_or("");
   *record = std::move(r);
@@ -442,17 +486,27 @@ std::string WriteRecordJson(const ScanRecord& r) {
     disc["manufacturerName"] = nullptr;
   }
   disc["mediaTypeId"] = Latin1ToUtf8(r.disc.mediaTypeId);
-  disc["capacity"] = r.disc.capacity;
+  const int64_t sectors = int64_t{r.disc.lastLba} + 1;
+  disc["capacity"] =
+      Json{{"sectors", sectors}, {"bytes", sectors * 2048}, {"text", r.disc.capacity}};
   disc["lastLba"] = r.disc.lastLba;
-  disc["writeSpeeds"] = r.disc.writeSpeeds;
+  Json writeSpeeds = Json::array();
+  for (const RecordWriteSpeed& speed : r.disc.writeSpeeds)
+    writeSpeeds.push_back(Json{{"label", speed.label}, {"code", speed.code}, {"kBps", speed.kBps}});
+  disc["writeSpeeds"] = std::move(writeSpeeds);
   json["disc"] = std::move(disc);
-  json["settings"] = Json{{"speed", r.settings.speed},     {"speedCode", r.settings.speedCode},
-                          {"density", r.settings.density}, {"densityStep", r.settings.densityStep},
-                          {"teLimit", r.settings.teLimit}, {"feLimit", r.settings.feLimit}};
   if (r.kind == RecordKind::kSmart) {
     Json speeds = Json::array();
     for (const RecordSpeed& speed : r.smartSpeeds) speeds.push_back(SpeedJson(speed));
-    json["settings"]["speeds"] = std::move(speeds);
+    json["settings"] = Json{{"density", r.settings.density},
+                            {"speeds", std::move(speeds)},
+                            {"teLimit", r.settings.teLimit},
+                            {"feLimit", r.settings.feLimit}};
+  } else {
+    json["settings"] =
+        Json{{"speed", r.settings.speed},     {"speedCode", r.settings.speedCode},
+             {"density", r.settings.density}, {"densityStep", r.settings.densityStep},
+             {"teLimit", r.settings.teLimit}, {"feLimit", r.settings.feLimit}};
   }
   if (r.kind == RecordKind::kScan) {
     Json samples = Json::array();
@@ -478,9 +532,24 @@ std::string WriteRecordJson(const ScanRecord& r) {
   }
   json["outcome"] = RunOutcomeName(r.outcome);
   json["cause"] = CauseJson(r.cause);
-  if (r.kind == RecordKind::kSmart)
-    json["fitSpeed"] = r.fitSpeed ? SpeedJson(*r.fitSpeed) : Json(nullptr);
-  json["verdict"] = r.verdict.empty() ? Json(nullptr) : Json(r.verdict);
+  if (r.kind == RecordKind::kSmart) {
+    // The answer as a value and as the sentence the user read; none when
+    // the run ended without one.
+    Json answer{{"fitSpeed", r.fitSpeed ? SpeedJson(*r.fitSpeed) : Json(nullptr)}};
+    if (HasVerdict(r.outcome)) {
+      answer["text"] = SmartAnswerText(
+          r.fitSpeed ? std::optional<SpeedCode>(static_cast<SpeedCode>(r.fitSpeed->speedCode))
+                     : std::nullopt);
+    }
+    json["answer"] = std::move(answer);
+  }
+  // A Smart Scan's verdict is its answer; any other run without one says why.
+  if (!r.verdict.empty()) {
+    json["verdict"] = r.verdict;
+  } else if (r.kind == RecordKind::kScan || !HasVerdict(r.outcome)) {
+    json["verdict"] = nullptr;
+    json["noVerdict"] = DescribeRunEnd(r.outcome, r.cause);
+  }
   json["log"] = r.log.empty() ? Json(nullptr) : Json(r.log);
   const RecordStatistics stats = StatisticsOf(r);
   Json layers = Json::array();
@@ -562,3 +631,5 @@ std::string CurrentIsoTime() {
   if (iso.size() >= 5) iso.insert(iso.size() - 2, ":");
   return iso;
 }
+
+bool RecordNestedTooDeeply(std::string_view text) { return NestedTooDeeply(text); }

@@ -12,10 +12,15 @@
 
 #include "console/run_end.h"
 #include "results/record_statistics.h"
+#include "results/record_write_speed.h"
 
 inline constexpr char kRecordFormat[] = "velmo-scan";
 // 2: the outcome carries its cause, and a Smart Scan its answer and speeds.
-inline constexpr int kRecordVersion = 2;
+// 3: values where display text was: the capacity in sectors and bytes, write
+// speeds as label, code and kB/s, a Smart Scan's settings without the
+// speed and step it has none of, its answer as a value; a run without a
+// verdict says why.
+inline constexpr int kRecordVersion = 3;
 
 // What a reader accepts at most: more than any real run, far less than what
 // would exhaust memory.
@@ -44,13 +49,15 @@ struct RecordDrive {
 };
 
 struct RecordDisc {
-  std::string type;                             // "DVD+R", ...
-  std::string manufacturerId;                   // as the window shows it
-  std::optional<std::string> manufacturerName;  // from the media-code table; none when unknown
+  std::string type;            // "DVD+R", ...
+  std::string manufacturerId;  // as the window shows it
+  // From the media-code table; none when unknown, which texts say as
+  // "unknown" and records as null.
+  std::optional<std::string> manufacturerName;
   std::string mediaTypeId;
-  std::string capacity;  // the window's capacity text
+  std::string capacity;  // the window's capacity text; the sectors are lastLba + 1
   int32_t lastLba = 0;
-  std::vector<std::string> writeSpeeds;  // the speed list entries verbatim
+  std::vector<RecordWriteSpeed> writeSpeeds;  // as the speed list offered them
   bool operator==(const RecordDisc&) const = default;
 };
 
@@ -121,6 +128,9 @@ std::string WriteRecordJson(const ScanRecord& record);
 // a newer version, missing or mistyped fields, values out of range, too many
 // samples.
 bool ReadRecordJson(std::string_view text, ScanRecord* record, std::string* error);
+// Deeper than kRecordMaxDepth, counted on the brackets outside strings: what
+// the reader refuses before it parses.
+bool RecordNestedTooDeeply(std::string_view text);
 
 // Why a record file was not loaded: nothing readable is there (missing, not
 // permitted, a FIFO, a device, a folder), or what is there is no record this

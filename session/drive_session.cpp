@@ -5,14 +5,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "device/linux_host.h"
+#include "device/trace_reader.h"
 #include "session/output_file.h"
 #include "session/sim_setup.h"
 #include "simulator/sim_disc_catalogue.h"
 #include "simulator/sim_drive.h"
 #include "simulator/sim_host.h"
+#include "simulator/sim_replay.h"
 #include "simulator/sim_scenarios.h"
 
 CDriveSession::~CDriveSession() {
@@ -32,7 +35,13 @@ bool CDriveSession::Open(const RunOptions& options, MessageHandler messages, std
       return false;
     }
   }
-  if (options.simulate) {
+  const std::string replay = ReplayFile(options);
+  if (options.simulate && !replay.empty()) {
+    if (!OpenReplay(replay, options.simLatencyRecorded, error)) {
+      m_replayRefused = true;
+      return false;
+    }
+  } else if (options.simulate) {
     const SimScenario* scenario =
         options.scenario.empty() ? &SimScenarios().front() : FindSimScenario(options.scenario);
     if (scenario == nullptr) {
@@ -56,6 +65,44 @@ bool CDriveSession::Open(const RunOptions& options, MessageHandler messages, std
   g_pDeviceManager = m_manager.get();
   m_initialized = m_manager->Initialize();
   if (m_initialized) m_manager->EnumerateDrives();
+  return true;
+}
+
+namespace {
+
+std::string RefusalText(const std::string& path, const TraceReading& reading) {
+  return reading.badLine == 0 ? "the recording " + path + " " + reading.why
+                              : "the recording " + path + " is refused at line " +
+                                    std::to_string(reading.badLine) + ": " + reading.why;
+}
+
+}  // namespace
+
+std::string CheckReplayRecording(const RunOptions& options, bool* unreadable) {
+  const std::string path = ReplayFile(options);
+  if (!options.simulate || path.empty()) return "";
+  const TraceReading reading = ReadTraceFile(path);
+  *unreadable = reading.unreadable;
+  return reading.ok ? "" : RefusalText(path, reading);
+}
+
+bool CDriveSession::OpenReplay(const std::string& path, bool recordedLatency, std::string* error) {
+  TraceReading reading = ReadTraceFile(path);
+  if (!reading.ok) {
+    m_replayUnreadable = reading.unreadable;
+    *error = RefusalText(path, reading);
+    return false;
+  }
+  if (reading.cutLine != 0) {
+    std::fprintf(stderr,
+                 "%s: the recording %s ends in a cut line (%zu); replaying the whole ones\n",
+                 program_invocation_short_name, path.c_str(), reading.cutLine);
+  }
+  auto recording = std::make_shared<CReplayRecording>(
+      std::move(reading.entries), recordedLatency, [](const std::string& notice) {
+        std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, notice.c_str());
+      });
+  m_host = BuildReplayHost(std::move(recording));
   return true;
 }
 

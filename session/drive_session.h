@@ -22,13 +22,19 @@ class CDriveSession {
   CDriveSession& operator=(const CDriveSession&) = delete;
 
   // Builds the host, initialises and enumerates. False with *error when the
-  // options cannot be honoured (unknown scenario, trace file not writable).
+  // options cannot be honoured (unknown scenario, trace file not writable,
+  // a recording to replay that cannot be read).
   // A failed Initialize is not an error here: Initialized() tells.
   bool Open(const RunOptions& options, MessageHandler messages, std::string* error);
 
   bool Initialized() const { return m_initialized; }
   // Open failed on the trace file (an output that cannot be written).
   bool TraceFailed() const { return m_traceFailed; }
+  // Open failed on the recording of --simulate=replay:FILE (unreadable or
+  // refused at a line).
+  bool ReplayRefused() const { return m_replayRefused; }
+  // ... because it could not be read at all (missing, no regular file).
+  bool ReplayUnreadable() const { return m_replayUnreadable; }
   // errno of the first trace line that could not be written; 0 when none.
   int TraceWriteError() { return m_trace.WriteError(); }
   CDeviceManager& Manager() { return *m_manager; }
@@ -41,13 +47,22 @@ class CDriveSession {
   void InsertSimDisc(size_t drive, size_t disc, std::chrono::milliseconds delay);
 
  private:
+  bool OpenReplay(const std::string& path, bool recordedLatency, std::string* error);
+
   std::shared_ptr<IDeviceHost> m_host;
   std::unique_ptr<CDeviceManager> m_manager;
   std::vector<std::shared_ptr<CSimDrive>> m_simDrives;
   CCommandTrace m_trace;
   bool m_initialized = false;
   bool m_traceFailed = false;
+  bool m_replayRefused = false;
+  bool m_replayUnreadable = false;
 };
+
+// The recording of --simulate=replay:FILE read ahead, so a window refuses a
+// broken one before it opens: empty when it reads (or none is named), else
+// why, with *unreadable set when it could not be read at all.
+std::string CheckReplayRecording(const RunOptions& options, bool* unreadable);
 
 // Advice for a drive the enumeration could not use, in the user's terms.
 std::string DescribeSkippedVolume(const SkippedVolume& volume);

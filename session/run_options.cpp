@@ -1,6 +1,8 @@
 #include "session/run_options.h"
 
 #include <charconv>
+#include <filesystem>
+#include <string_view>
 
 #include "console/scan_run.h"
 
@@ -53,6 +55,8 @@ bool TakeRunOption(const std::vector<std::string>& args, size_t* i, RunOptions* 
       options->scenario.clear();
     } else if (options->scenario.empty()) {
       *error = "--simulate= needs a scenario name (--simulate=help lists them)";
+    } else if (options->scenario == "replay:") {
+      *error = "--simulate=replay: needs a trace file (--simulate=replay:FILE)";
     }
   } else if (TakeValue(args, i, "--transport", &value)) {
     if (value == "aspi") {
@@ -63,7 +67,10 @@ bool TakeRunOption(const std::vector<std::string>& args, size_t* i, RunOptions* 
       *error = "--transport must be spti or aspi, not '" + value + "'";
     }
   } else if (TakeValue(args, i, "--sim-latency", &value)) {
-    if (!ParseIntInRange(value, 0, 60000, &options->simLatencyMs)) {
+    options->simLatencyRecorded = value == "recorded";
+    if (options->simLatencyRecorded) {
+      options->simLatencyMs = -1;
+    } else if (!ParseIntInRange(value, 0, 60000, &options->simLatencyMs)) {
       *error = "--sim-latency needs milliseconds from 0 to 60000, not '" + value + "'";
     }
   } else if (TakeValue(args, i, "--drive", &value)) {
@@ -91,5 +98,24 @@ std::string CheckRunOptions(const RunOptions& options) {
     return "--transport=aspi needs --simulate: this platform has no ASPI layer";
   }
   if (options.simLatencyMs >= 0 && !options.simulate) return "--sim-latency needs --simulate";
+  const bool replay = options.simulate && !ReplayFile(options).empty();
+  if (options.simLatencyRecorded && !replay)
+    return "--sim-latency=recorded needs --simulate=replay:FILE";
+  if (replay && options.simLatencyMs > 0)
+    return "a replay takes --sim-latency=recorded or 0, not milliseconds";
   return "";
+}
+
+std::string ArgumentForAnotherFolder(const std::string& arg) {
+  static constexpr std::string_view kReplay = "--simulate=replay:";
+  if (arg.compare(0, kReplay.size(), kReplay) != 0 || arg.size() == kReplay.size()) return arg;
+  std::error_code ignored;
+  const std::filesystem::path path = std::filesystem::absolute(arg.substr(kReplay.size()), ignored);
+  return path.empty() ? arg : std::string(kReplay) + path.string();
+}
+
+std::string ReplayFile(const RunOptions& options) {
+  static constexpr std::string_view kPrefix = "replay:";
+  if (options.scenario.compare(0, kPrefix.size(), kPrefix) != 0) return "";
+  return options.scenario.substr(kPrefix.size());
 }

@@ -21,10 +21,11 @@ extern const DensityChoice kDensityChoices[kDensityChoiceCount];  // list order,
 
 struct RunOptions {
   bool simulate = false;
-  std::string scenario;        // empty: the default scenario
-  bool listScenarios = false;  // --simulate=help
-  bool aspi = false;           // --transport=aspi
-  int simLatencyMs = -1;       // -1: drive-like default
+  std::string scenario;             // empty: the default scenario
+  bool listScenarios = false;       // --simulate=help
+  bool aspi = false;                // --transport=aspi
+  int simLatencyMs = -1;            // -1: drive-like default
+  bool simLatencyRecorded = false;  // --sim-latency=recorded: a replay takes recorded time
   int drive = 0;
   bool driveAll = false;  // --drive all
   std::string traceFile;
@@ -52,3 +53,10 @@ bool TakeValue(const std::vector<std::string>& args, size_t* i, const std::strin
 
 // text as a whole decimal number from min to max.
 bool ParseIntInRange(const std::string& text, int min, int max, int* value);
+
+// The trace of --simulate=replay:FILE; empty when the scenario is no replay.
+std::string ReplayFile(const RunOptions& options);
+
+// An argument as a run started in another folder must get it: a recording
+// to replay by its absolute path, anything else as it is.
+std::string ArgumentForAnotherFolder(const std::string& arg);

@@ -5,7 +5,9 @@
 #include "simulator/sim_disc_catalogue.h"
 #include "simulator/sim_scenarios.h"
 
-bool IsSimScenario(const std::string& name) { return FindSimScenario(name) != nullptr; }
+bool IsSimScenario(const std::string& name) {
+  return FindSimScenario(name) != nullptr || (name.rfind("replay:", 0) == 0 && name.size() > 7);
+}
 
 std::string SimScenarioLines() {
   std::string lines;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-// A scenario --simulate=NAME accepts.
+// A scenario --simulate=NAME accepts (a replay:FILE included).
 bool IsSimScenario(const std::string& name);
 
 // One line per scenario, "  NAME  DESCRIPTION" with the names in a column,

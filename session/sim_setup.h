@@ -9,6 +9,7 @@
 
 #include "simulator/sim_scenarios.h"
 
+class CReplayRecording;
 class CSimDrive;
 class CSimulatedHost;
 
@@ -21,3 +22,7 @@ struct SimSetup {
 
 SimSetup BuildSimSetup(const SimScenario& scenario, const SimOptions& options,
                        SimTransportChoice transport);
+
+// The simulated host of a recording (--simulate=replay:FILE): one volume or
+// target per recorded drive, on the transport the recording was made on.
+std::shared_ptr<CSimulatedHost> BuildReplayHost(std::shared_ptr<CReplayRecording> recording);

@@ -149,7 +149,10 @@ bool CSimulatedHost::PassThroughDirect(DeviceHandle device, SptdWithSense& block
   switch (exchange.outcome) {
     case ExchangeOutcome::kTimedOut: *error = kErrorSemTimeout; return false;
     case ExchangeOutcome::kDriveGone: *error = kErrorDevNotExist; return false;
-    case ExchangeOutcome::kTransportError: *error = kErrorGenFailure; return false;
+    case ExchangeOutcome::kTransportError:
+      // A recorded failure keeps its own error (a kernel's refusal stays one).
+      *error = exchange.hostError != 0 ? exchange.hostError : kErrorGenFailure;
+      return false;
     case ExchangeOutcome::kDone:
     case ExchangeOutcome::kCheckCondition: break;
   }
@@ -344,6 +347,9 @@ void CSimulatedHost::Complete(Completion& job) {
       case ExchangeOutcome::kCheckCondition:
         srb.SRB_HaStat = HASTAT_OK;
         srb.SRB_TargStat = exchange.scsiStatus;
+        // The bytes moved, as the pass-through block's DataTransferLength
+        // says them: the layer leaves them in SRB_BufLen.
+        srb.SRB_BufLen = std::min(exchange.transferred, srb.SRB_BufLen);
         if (exchange.scsiStatus == kScsiStatusCheckCondition) {
           const size_t n =
               std::min<size_t>({srb.SRB_SenseLen, exchange.senseLength, sizeof srb.SenseArea});

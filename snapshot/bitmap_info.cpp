@@ -40,6 +40,10 @@ uint64_t PaddedRowBytes(int32_t width, uint16_t bits) {
   return ((static_cast<uint64_t>(width) * bits + 31) & ~uint64_t{31}) / 8;
 }
 
+uint32_t TableBytes(const BitmapInfoHeader& header) {
+  return header.biCompression == kBiBitfields ? kMaskBytes : 4 * header.biClrUsed;
+}
+
 std::optional<BitmapInfoBlock> CreateBitmapInfo(const BitmapDescription& bitmap) {
   if (bitmap.width <= 0 || bitmap.height <= 0 || bitmap.planes == 0 || bitmap.bitsPerPixel == 0) {
     return std::nullopt;
@@ -47,14 +51,17 @@ std::optional<BitmapInfoBlock> CreateBitmapInfo(const BitmapDescription& bitmap)
   // Saturated: 16-bit planes times 16-bit depth overflows an int.
   const uint32_t depth = std::min<uint32_t>(uint32_t{bitmap.planes} * bitmap.bitsPerPixel, 0xFFFF);
   const uint16_t bits = BucketBitCount(static_cast<uint16_t>(depth));
-  const uint32_t clrUsed = bits < 24 ? uint32_t{1} << bits : 0;
+  // A 16-bit screen's pixels keep their format: the masks say it, no table.
+  const bool masked = bits == 16 && bitmap.HasMasks();
+  const uint32_t clrUsed = bits < 24 && !masked ? uint32_t{1} << bits : 0;
   const uint64_t sizeImage =
       PaddedRowBytes(bitmap.width, bits) * static_cast<uint64_t>(bitmap.height);
   // bfSize must fit too: 14 + 40 + table + pixels.
   if (sizeImage + 14 + kInfoHeaderSize + 4 * uint64_t{clrUsed} > UINT32_MAX) return std::nullopt;
 
   BitmapInfoBlock info;
-  info.colorTable.assign(InfoBlockSize(bits) - kInfoHeaderSize, 0);
+  info.colorTable.assign(masked ? kMaskBytes : InfoBlockSize(bits) - kInfoHeaderSize, 0);
+  if (masked) info.header.biCompression = kBiBitfields;
   info.header.biWidth = bitmap.width;
   info.header.biHeight = bitmap.height;
   info.header.biPlanes = bitmap.planes;

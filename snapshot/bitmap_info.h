@@ -5,6 +5,7 @@
 // dialog, velmo-cli from the chart's composed surface. Any thread.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -21,7 +22,9 @@ struct BitmapColor {
 // rows holds height rows, top row first, stride bytes apart, each in the
 // layout of a BMP pixel row of bitsPerPixel: 1, 4 and 8 bits are palette
 // indices packed from the high bit; 16 bits little-endian 5-5-5 words;
-// 24 bits blue, green, red; 32 bits blue, green, red, unused.
+// 24 bits blue, green, red; 32 bits blue, green, red, unused. A 16-bit
+// bitmap with colour masks holds words in the layout the masks give (a
+// 16-bit screen's 5-6-5) and is written with them (BI_BITFIELDS).
 struct BitmapDescription {
   int32_t width = 0;
   int32_t height = 0;
@@ -30,10 +33,15 @@ struct BitmapDescription {
   std::vector<BitmapColor> palette;  // depths below 24; missing entries are black
   size_t stride = 0;
   std::vector<uint8_t> rows;
+  // Red, green and blue masks of a 16-bit pixel; all 0: 5-5-5 without masks.
+  std::array<uint32_t, 3> masks{};
+  bool HasMasks() const { return masks[0] != 0 || masks[1] != 0 || masks[2] != 0; }
 };
 
 inline constexpr uint32_t kInfoHeaderSize = 40;
-inline constexpr uint32_t kBiRgb = 0;  // uncompressed
+inline constexpr uint32_t kBiRgb = 0;        // uncompressed
+inline constexpr uint32_t kBiBitfields = 3;  // uncompressed, colour masks after the header
+inline constexpr uint32_t kMaskBytes = 12;   // the three masks
 
 struct BitmapInfoHeader {
   uint32_t biSize = kInfoHeaderSize;
@@ -54,7 +62,8 @@ void PutBitmapInfoHeader(uint8_t* out, const BitmapInfoHeader& header);
 
 // One block per snapshot: the header, then zero-filled room for the colour
 // table (entries blue, green, red, 0). Size() is the block size of the
-// depth table: 48, 104, 1064, 262184, 40 or 44 bytes.
+// depth table: 48, 104, 1064, 262184, 40 or 44 bytes; 52 for a 16-bit
+// bitmap with masks, whose room holds the three masks and no table.
 struct BitmapInfoBlock {
   BitmapInfoHeader header;
   std::vector<uint8_t> colorTable;
@@ -69,6 +78,10 @@ size_t InfoBlockSize(uint16_t bucketedBits);
 
 // Bytes of one pixel row padded to whole 32-bit words.
 uint64_t PaddedRowBytes(int32_t width, uint16_t bits);
+
+// Bytes written after the information header: the colour table's entries,
+// or the masks of a BI_BITFIELDS bitmap.
+uint32_t TableBytes(const BitmapInfoHeader& header);
 
 // The block for bitmap, or nothing when its description cannot be used:
 // no pixels (width or height not positive, no planes or depth), or a file

@@ -41,7 +41,7 @@ const char* SnapshotStepName(SnapshotStep step) {
 
 BitmapFileHeader MakeFileHeader(const BitmapInfoHeader& info) {
   BitmapFileHeader file;
-  file.bfOffBits = kFileHeaderSize + info.biSize + 4 * info.biClrUsed;
+  file.bfOffBits = kFileHeaderSize + info.biSize + TableBytes(info);
   file.bfSize = file.bfOffBits + info.biSizeImage;
   return file;
 }
@@ -55,7 +55,7 @@ void PutBitmapFileHeader(uint8_t* out, const BitmapFileHeader& h) {
 }
 
 SnapshotResult WriteBmpParts(int fd, const BitmapInfoBlock& info, std::span<const uint8_t> pixels) {
-  const size_t tableBytes = 4 * size_t{info.header.biClrUsed};
+  const size_t tableBytes = TableBytes(info.header);
   if (tableBytes > info.colorTable.size() || pixels.size() != info.header.biSizeImage) {
     return Failed(SnapshotStep::kWrite, EINVAL);
   }

@@ -55,7 +55,8 @@ BitmapFileHeader MakeFileHeader(const BitmapInfoHeader& info);
 void PutBitmapFileHeader(uint8_t* out, const BitmapFileHeader& header);
 
 // The three writes to an open descriptor: file header, the first
-// 40 + 4 x biClrUsed bytes of the information block, then pixels
+// 40 + 4 x biClrUsed bytes of the information block (40 + 12 with
+// BI_BITFIELDS: the masks), then pixels
 // (biSizeImage bytes). Stops at the first failed write.
 SnapshotResult WriteBmpParts(int fd, const BitmapInfoBlock& info, std::span<const uint8_t> pixels);
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "snapshot/little_endian.h"
+
 namespace {
 
 bool IsRowDepth(uint16_t bits) {
@@ -14,7 +16,11 @@ bool IsRowDepth(uint16_t bits) {
 bool ReadDibBits(const BitmapDescription& bitmap, BitmapInfoBlock& info,
                  std::span<uint8_t> pixels) {
   const BitmapInfoHeader& h = info.header;
-  if (h.biSize != kInfoHeaderSize || h.biCompression != kBiRgb || h.biPlanes != 1 ||
+  // Masks only for 16 bits, and only from a description that has them.
+  const bool masked = h.biCompression == kBiBitfields;
+  if (masked && (h.biBitCount != 16 || !bitmap.HasMasks() || info.colorTable.size() < kMaskBytes))
+    return false;
+  if (h.biSize != kInfoHeaderSize || (h.biCompression != kBiRgb && !masked) || h.biPlanes != 1 ||
       !IsRowDepth(h.biBitCount) || h.biWidth != bitmap.width || h.biHeight != bitmap.height ||
       h.biBitCount != bitmap.bitsPerPixel || h.biWidth <= 0 || h.biHeight <= 0) {
     return false;
@@ -37,6 +43,10 @@ bool ReadDibBits(const BitmapDescription& bitmap, BitmapInfoBlock& info,
     std::memcpy(pixels.data() + line * padded, src, used);
   }
 
+  if (masked) {
+    for (size_t i = 0; i < 3; ++i) PutLe32(info.colorTable.data() + 4 * i, bitmap.masks[i]);
+    return true;
+  }
   const size_t entries = std::min<size_t>(h.biClrUsed, bitmap.palette.size());
   for (size_t i = 0; i < entries; ++i) {
     uint8_t* entry = info.colorTable.data() + 4 * i;

@@ -1,5 +1,9 @@
 #include "snapshot/surface_bitmap.h"
 
+#include <bit>
+
+#include "snapshot/little_endian.h"
+
 namespace {
 
 // The description's shape, with rows left empty when there are no pixels:
@@ -54,6 +58,43 @@ BitmapDescription DescribeRgbBytes(int32_t width, int32_t height, const uint8_t*
   for (int32_t y = 0; y < height; ++y) {
     const uint8_t* in = rgb + static_cast<size_t>(y) * bytesPerRow;
     for (int32_t x = 0; x < width; ++x, in += 3) out = PutPixel(out, in[0], in[1], in[2], depth);
+  }
+  return bitmap;
+}
+
+BitmapDescription DescribeRgbBytes16(int32_t width, int32_t height, const uint8_t* rgb,
+                                     size_t bytesPerRow, const std::array<uint32_t, 3>& masks) {
+  BitmapDescription bitmap;
+  bitmap.width = width;
+  bitmap.height = height;
+  bitmap.bitsPerPixel = 16;
+  bitmap.masks = masks;
+  // Each mask one run of bits within the word, none sharing a bit.
+  for (size_t i = 0; i < 3; ++i) {
+    const uint32_t mask = masks[i];
+    const int shift = std::countr_zero(mask);
+    if (mask == 0 || mask > 0xFFFF || ((mask >> shift) & ((mask >> shift) + 1)) != 0 ||
+        (mask & masks[(i + 1) % 3]) != 0) {
+      bitmap.masks = {};
+      return bitmap;  // no masks at 16 bits: 5-5-5 rows were promised, none given
+    }
+  }
+  if (width <= 0 || height <= 0 || rgb == nullptr) return bitmap;
+  bitmap.stride = static_cast<size_t>(width) * 2;
+  bitmap.rows.resize(bitmap.stride * static_cast<size_t>(height));
+  uint8_t* out = bitmap.rows.data();
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* in = rgb + static_cast<size_t>(y) * bytesPerRow;
+    for (int32_t x = 0; x < width; ++x, in += 3, out += 2) {
+      uint32_t word = 0;
+      for (size_t i = 0; i < 3; ++i) {
+        const int shift = std::countr_zero(masks[i]);
+        const int bits = std::popcount(masks[i]);
+        const uint32_t value = bits >= 8 ? uint32_t{in[i]} << (bits - 8) : in[i] >> (8 - bits);
+        word |= (value << shift) & masks[i];
+      }
+      PutLe16(out, static_cast<uint16_t>(word));
+    }
   }
   return bitmap;
 }

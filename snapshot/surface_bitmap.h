@@ -25,3 +25,10 @@ BitmapDescription DescribePixels32(int32_t width, int32_t height, const uint32_t
 // bytesPerRow apart (wxImage data: 3 x width).
 BitmapDescription DescribeRgbBytes(int32_t width, int32_t height, const uint8_t* rgb,
                                    size_t bytesPerRow, TrueColorDepth depth);
+
+// The same pixels as 16-bit words in the layout masks give (red, green,
+// blue; a 16-bit screen's 5-6-5 is 0xF800, 0x07E0, 0x001F): each channel
+// keeps its top bits. Masks of no channel (0) or overlapping ones give a
+// description the writer refuses.
+BitmapDescription DescribeRgbBytes16(int32_t width, int32_t height, const uint8_t* rgb,
+                                     size_t bytesPerRow, const std::array<uint32_t, 3>& masks);

@@ -9,16 +9,26 @@
 #include <wx/menu.h>
 #include <wx/textctrl.h>
 
+#include <gtk/gtk.h>
+
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include "app/compare_dlg.h"
 #include "app/history_dlg.h"
 #include "app/scan_dlg.h"
+#include "app/window_capture.h"
+#include "chart/graph_ctrl.h"
+#include "chart/scan_series.h"
+#include "console/smart_scan.h"
+#include "device/mmc_vocabulary.h"
 #include "res/resource_ids.h"
 #include "results/compare_chart.h"
 #include "results/history.h"
+#include "session/sim_catalogue.h"
 #include "simulator/sim_drive.h"
 #include "tests/app/window_test.h"
 
@@ -48,8 +58,14 @@ ScanRecord RecordedDlRun() {
   r.programVersion = "1.0.0";
   r.startTime = "2026-12-08T02:10:00+00:00";
   r.durationSeconds = 412;
-  r.disc = {"DVD+R DL",  "MKM     ", "Mitsubishi Kagaku Media Co., Ltd. (Verbatim)",         "003",
-            "8152.0 MB", 4173823,    {" 8X => (11080 Kb/Sec)  ", "2.4X => ( 3324 Kb/Sec)  "}};
+  r.disc = {"DVD+R DL",
+            "MKM     ",
+            "Mitsubishi Kagaku Media Co., Ltd. (Verbatim)",
+            "003",
+            "8152.0 MB",
+            4173823,
+            {WriteSpeedOfEntry(" 8X => (11080 Kb/Sec)  "),
+             WriteSpeedOfEntry("2.4X => ( 3324 Kb/Sec)  ")}};
   r.settings = {"8X", 16, "normal", 49152, 500, 450};
   for (int32_t lba = 0; lba < 4173823; lba += 49152) {
     r.samples.push_back({lba, lba + 0x30000, lba >= 2086912 ? 1 : 0, 300, 250, true});
@@ -57,6 +73,187 @@ ScanRecord RecordedDlRun() {
   r.outcome = RunOutcome::kOk;
   r.verdict = "This disc is ok for writing under this speed setting.";
   return r;
+}
+
+// The speed code of a list entry as the window shows it (" 8X => ...").
+SpeedCode CodeOfEntry(std::string entry) {
+  entry.erase(0, entry.find_first_not_of(' '));
+  for (SpeedCode code = kSpeed2_4X; code <= kSpeed16X; ++code) {
+    if (entry.rfind(std::string(SpeedLabel(code)) + " =>", 0) == 0) return code;
+  }
+  return 0;
+}
+
+// Columns of the plot in which a curve of this colour has a pixel.
+int ColumnsDrawn(const CGraphCtrl& graph, COLORREF colour) {
+  const CSurface layer = graph.Model().CurveLayer();
+  int columns = 0;
+  for (int x = 0; x < layer.Width(); ++x) {
+    for (int y = 0; y < layer.Height(); ++y) {
+      if (layer.GetPixel(x, y) == colour) {
+        ++columns;
+        break;
+      }
+    }
+  }
+  return columns;
+}
+
+// The worst fault a view could leave: the list showing one speed while the
+// drive is sent another, and the verdict given for the one shown. START
+// after a view sends the speed of the entry the list shows again, the
+// user's choice from before the view; the live chart's range and the
+// density come back as they were.
+TEST_F(RecordViewTest, AfterAViewTheSpeedShownIsTheSpeedSent) {
+  Open("dvd+r-good");
+  ASSERT_TRUE(WaitStatus("Ready."));
+  ASSERT_GE(Choice(IDC_SPEED)->GetCount(), 3u);
+  Choose(IDC_SPEED, 2);    // not the first entry, which a reset would pick
+  Choose(IDC_DENSITY, 2);  // Quick: a short run
+  const std::string chosen = Choice(IDC_SPEED)->GetStringSelection().utf8_string();
+  const std::vector<std::string> entries = [&] {
+    std::vector<std::string> all;
+    for (unsigned i = 0; i < Choice(IDC_SPEED)->GetCount(); ++i)
+      all.push_back(Choice(IDC_SPEED)->GetString(i).utf8_string());
+    return all;
+  }();
+  CGraphCtrl* live = m_dialog->Graph();
+  const CSurface range = live->Model().BackgroundLayer();
+
+  std::ofstream("recorded.json") << WriteRecordJson(RecordedDlRun());
+  OpenRecordFromMenu("recorded.json");
+  ASSERT_TRUE(m_dialog->ShowingRecord());
+  // The record's own speed and density, shown and not to be chosen.
+  EXPECT_EQ(Choice(IDC_SPEED)->GetStringSelection().utf8_string(), " 8X => (11080 Kb/Sec)  ");
+  EXPECT_EQ(Choice(IDC_DENSITY)->GetStringSelection().utf8_string(), "Normal (Default)");
+  EXPECT_FALSE(Choice(IDC_SPEED)->IsEnabled());
+  EXPECT_FALSE(Choice(IDC_DENSITY)->IsEnabled());
+  EXPECT_FALSE(live->IsShown());
+  // A pick that still reached the lists changes nothing that is sent.
+  Choose(IDC_SPEED, 1);
+  Choose(IDC_DENSITY, 1);
+
+  SimDrive(0).ClearCommandLog();
+  Click(IDC_START);
+  EXPECT_FALSE(m_dialog->ShowingRecord());
+  EXPECT_EQ(Choice(IDC_SPEED)->GetStringSelection().utf8_string(), chosen);
+  EXPECT_EQ(Choice(IDC_DENSITY)->GetSelection(), 2);
+  EXPECT_TRUE(Choice(IDC_SPEED)->IsEnabled());
+  EXPECT_TRUE(Choice(IDC_DENSITY)->IsEnabled());
+  std::vector<std::string> after;
+  for (unsigned i = 0; i < Choice(IDC_SPEED)->GetCount(); ++i)
+    after.push_back(Choice(IDC_SPEED)->GetString(i).utf8_string());
+  EXPECT_EQ(after, entries);
+  EXPECT_TRUE(live->IsShown());
+  EXPECT_FALSE(m_dialog->RecordGraph()->IsShown());
+  // The frame and its labels: the drive's disc's range, not the record's.
+  EXPECT_TRUE(live->Model().BackgroundLayer() == range);
+
+  ASSERT_TRUE(WaitFor([&] { return !m_seen.messages.empty(); }, 30000));
+  EXPECT_EQ(m_seen.messages[0], "This disc is ok for writing under this speed setting.");
+  int samples = 0;
+  for (const SimLoggedCommand& sent : SimDrive(0).CommandLog()) {
+    if (sent.cdb[0] != kOpVendor || sent.cdb[1] != kVendorTefeSample) continue;
+    ++samples;
+    EXPECT_EQ(sent.cdb[7], CodeOfEntry(chosen)) << chosen;
+  }
+  EXPECT_GT(samples, 0);
+  ASSERT_TRUE(WaitForOkRun());
+  EXPECT_EQ(m_dialog->LastRunRecord()->settings.speedCode, CodeOfEntry(chosen));
+  EXPECT_EQ(m_dialog->LastRunRecord()->settings.density, "quick");
+}
+
+// A recorded run's chart is drawn as a live run draws it, a segment a
+// sample, in the live chart's place; its density is shown. The picture of
+// the window is left for a person to look at.
+TEST_F(RecordViewTest, ARecordedRunsCurvesAreDrawnWhole) {
+  Open("dvd+r-good");
+  ASSERT_TRUE(WaitStatus("Ready."));
+  ScanRecord full = RecordedDlRun();
+  full.settings = {"2.4X", kSpeed2_4X, "full", 16384, 500, 450};
+  full.samples.clear();
+  for (int32_t lba = 0; lba < full.disc.lastLba; lba += 16384) {
+    const uint16_t te = static_cast<uint16_t>(200 + (lba / 16384) % 7 * 30);
+    full.samples.push_back({lba, lba + 0x30000, lba >= 2086912 ? 1 : 0, te, 150, true});
+  }
+  std::ofstream("full.json") << WriteRecordJson(full);
+  OpenRecordFromMenu("full.json");
+  ASSERT_TRUE(m_dialog->ShowingRecord());
+  EXPECT_EQ(Choice(IDC_DENSITY)->GetStringSelection().utf8_string(), "Full");
+  EXPECT_EQ(Choice(IDC_SPEED)->GetStringSelection().utf8_string(), "2.4X => ( 3324 Kb/Sec)  ");
+  CGraphCtrl* chart = m_dialog->RecordGraph();
+  ASSERT_NE(chart, nullptr);
+  EXPECT_TRUE(chart->IsShown());
+  EXPECT_EQ(chart->GetRect(), m_dialog->Graph()->GetRect());
+  // From the first sample's column to the last one's, every column holds
+  // both curves (one refresh at the end would draw one segment).
+  const RECT plot = chart->Model().PlotRect();
+  const int span = static_cast<int>((plot.right - plot.left) * double(full.samples.back().lba) /
+                                    full.disc.lastLba);
+  EXPECT_GE(ColumnsDrawn(*chart, kTeColour), span);
+  EXPECT_GE(ColumnsDrawn(*chart, kFeColour), span);
+  EXPECT_GT(span, 300);
+
+  // GTK paints on its frame clock: some real time for the screen to show it.
+  m_dialog->Raise();
+  WaitFor([] { return false; }, 700);
+  const std::string artefact = std::string(VELMO_TEST_ARTEFACT_DIR) + "/record-view.bmp";
+  std::filesystem::create_directories(VELMO_TEST_ARTEFACT_DIR);
+  SnapshotResult saved;
+  ASSERT_EQ(SaveWindowBitmap(m_dialog, artefact, &saved), 1);
+  EXPECT_TRUE(saved.Succeeded());
+
+  // Smart Scan runs on the drive's disc, and so does another drive: each
+  // ends the view.
+  bool recordShownDuringSmart = true;
+  m_seen.smartDialog = [&](CSmartModeDlg& smart) {
+    recordShownDuringSmart = m_dialog->ShowingRecord();
+    smart.OnCancel();
+  };
+  Click(IDC_SMART_SCAN);
+  EXPECT_FALSE(recordShownDuringSmart);
+  EXPECT_FALSE(m_dialog->ShowingRecord());
+  EXPECT_TRUE(m_dialog->Graph()->IsShown());
+  EXPECT_EQ(Text(IDC_DISC_TYPE), "DVD+R");
+  OpenRecordFromMenu("full.json");
+  ASSERT_TRUE(m_dialog->ShowingRecord());
+  Choose(IDC_DRIVE, 1);
+  EXPECT_FALSE(m_dialog->ShowingRecord());
+  EXPECT_FALSE(chart->IsShown());
+  EXPECT_EQ(Text(IDC_DISC_TYPE), "N/A");
+}
+
+// velmo RECORD.json starts with the record shown while the drive's first
+// disc is still being found: neither the empty tray nor that first disc
+// ends the view; a disc taken out where one was shown does, and the window
+// then shows the drive as it is.
+TEST_F(RecordViewTest, TheFirstDiscFoundGoesUnderTheViewAndItsRemovalEndsIt) {
+  Open("empty");
+  std::ofstream("recorded.json") << WriteRecordJson(RecordedDlRun());
+  OpenRecordFromMenu("recorded.json");
+  ASSERT_TRUE(m_dialog->ShowingRecord());
+  WaitFor([] { return false; }, 1500);  // polls of the empty tray
+  EXPECT_TRUE(m_dialog->ShowingRecord());
+  EXPECT_EQ(Text(IDC_DISC_TYPE), "DVD+R DL");
+  EXPECT_EQ(Choice(IDC_SPEED)->GetStringSelection().utf8_string(), " 8X => (11080 Kb/Sec)  ");
+
+  const std::vector<std::string> discs = SimDiscLabels();
+  size_t good = 0;
+  while (good < discs.size() && discs[good].rfind("dvd+r-novadisc", 0) != 0) ++good;
+  ASSERT_LT(good, discs.size());
+  m_dialog->Session()->InsertSimDisc(0, good, std::chrono::milliseconds(0));
+  ASSERT_TRUE(WaitFor([&] { return Enabled(IDC_START); }));
+  EXPECT_TRUE(m_dialog->ShowingRecord());
+  EXPECT_EQ(Text(IDC_DISC_TYPE), "DVD+R DL");
+  EXPECT_EQ(Text(IDC_STATUS),
+            "Recorded run: This disc is ok for writing under this speed setting.");
+
+  SimDrive(0).Eject();
+  ASSERT_TRUE(WaitFor([&] { return !m_dialog->ShowingRecord(); }));
+  EXPECT_EQ(Text(IDC_DISC_TYPE), "N/A");
+  EXPECT_EQ(Choice(IDC_SPEED)->GetStringSelection().utf8_string(), "N/A");
+  EXPECT_EQ(Text(IDC_STATUS), "Please insert blank disc...");
+  EXPECT_TRUE(m_dialog->Graph()->IsShown());
 }
 
 TEST_F(RecordViewTest, ARecordOpensWithoutTheDriveAndStartLeavesIt) {
@@ -85,7 +282,7 @@ TEST_F(RecordViewTest, ARecordOpensWithoutTheDriveAndStartLeavesIt) {
   EXPECT_TRUE(m_seen.messages.empty());
 
   // Not a record: said, and the view stays as it was.
-  std::ofstream("broken.json") << "{\"format\": \"velmo-scan\", \"version\": 3}";
+  std::ofstream("broken.json") << "{\"format\": \"velmo-scan\", \"version\": 4}";
   OpenRecordFromMenu("broken.json");
   ASSERT_EQ(m_seen.messages.size(), 1u);
   EXPECT_NE(m_seen.messages[0].find("newer"), std::string::npos) << m_seen.messages[0];
@@ -356,14 +553,14 @@ TEST_F(RecordViewTest, HistoryListsFiltersOpensAndCompares) {
   auto* compare = dynamic_cast<CCompareDlg*>(history->LastComparison());
   ASSERT_NE(compare, nullptr);
   Pump();
-  EXPECT_EQ(compare->Chart().GetWidth(), kCompareChartWidth);
+  EXPECT_EQ(compare->Chart().GetWidth(), kCompareWindowChartWidth);
   EXPECT_EQ(compare->Table()->GetColumnCount(), 3);
   bool overLimitRow = false;
   for (int row = 0; row < compare->Table()->GetItemCount(); ++row) {
     if (compare->Table()->GetItemText(row, 0) == "TE over / margin") {
       overLimitRow = true;
-      EXPECT_EQ(compare->Table()->GetItemText(row, 1).utf8_string(), "85 / -20");
-      EXPECT_EQ(compare->Table()->GetItemText(row, 2).utf8_string(), "0 / 200");
+      EXPECT_EQ(compare->Table()->GetItemText(row, 1).utf8_string(), "0 / 200");
+      EXPECT_EQ(compare->Table()->GetItemText(row, 2).utf8_string(), "85 / -20");
     }
   }
   EXPECT_TRUE(overLimitRow);
@@ -377,6 +574,85 @@ TEST_F(RecordViewTest, HistoryListsFiltersOpensAndCompares) {
   history->CompareSelected();
   ASSERT_FALSE(m_seen.messages.empty());
   EXPECT_EQ(m_seen.messages.back(), "Select 2 to 8 runs to compare.");
+}
+
+// The Export Report dialog as a user answers it: into a folder, with a type
+// picked from the list and the name offered left as it is.
+struct ChosenType {
+  std::string folder;
+  std::string type;  // the start of the type's label: "PNG"
+  std::string offered;
+  bool answered = false;
+};
+
+gboolean PickTypeInGtkChooser(gpointer data) {
+  auto* chosen = static_cast<ChosenType*>(data);
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* at = windows; at != nullptr; at = at->next) {
+    if (!GTK_IS_FILE_CHOOSER(at->data) || !GTK_IS_DIALOG(at->data)) continue;
+    GtkFileChooser* chooser = GTK_FILE_CHOOSER(at->data);
+    // The name offered, typed as a full path into the folder (the dialog
+    // changes its shown folder only later).
+    gchar* offered = gtk_file_chooser_get_current_name(chooser);
+    chosen->offered = offered != nullptr ? offered : "";
+    g_free(offered);
+    gtk_file_chooser_set_current_name(chooser, (chosen->folder + "/" + chosen->offered).c_str());
+    GSList* filters = gtk_file_chooser_list_filters(chooser);
+    for (GSList* f = filters; f != nullptr; f = f->next) {
+      const char* name = gtk_file_filter_get_name(GTK_FILE_FILTER(f->data));
+      if (name != nullptr && std::string(name).rfind(chosen->type, 0) == 0)
+        gtk_file_chooser_set_filter(chooser, GTK_FILE_FILTER(f->data));
+    }
+    g_slist_free(filters);
+    gtk_dialog_response(GTK_DIALOG(at->data), GTK_RESPONSE_ACCEPT);
+    chosen->answered = true;
+  }
+  g_list_free(windows);
+  return chosen->answered ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
+}
+
+// The History window's Export Report through the real file dialog: the type
+// picked decides the format and the extension, though the name offered
+// ends in the default type's.
+TEST_F(RecordViewTest, HistoryExportWritesTheTypePicked) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the GTK file chooser's own threads under ThreadSanitizer";
+#endif
+  {
+    CHistory history;
+    std::string error, notice;
+    ASSERT_TRUE(history.Open(DefaultHistoryPath(), &error, &notice)) << error;
+    ScanRecord newest = RecordedDlRun();
+    newest.startTime = "2099-06-01T00:00:00+00:00";  // heads the list
+    ASSERT_NE(history.Add(newest, &error), 0) << error;
+  }
+  Open("empty");
+  wxMenu* file = m_dialog->GetMenuBar()->GetMenu(0);
+  wxCommandEvent event(wxEVT_MENU, file->FindItem("History..."));
+  m_dialog->GetEventHandler()->ProcessEvent(event);
+  CHistoryDlg* history = m_dialog->HistoryWindow();
+  ASSERT_NE(history, nullptr);
+  Pump();
+  ASSERT_GE(history->List()->GetItemCount(), 1);
+  history->List()->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+
+  ChosenType chosen;
+  chosen.folder = (fs::current_path() / "typed-export").string();
+  chosen.type = "PNG";
+  fs::remove_all(chosen.folder);
+  fs::create_directories(chosen.folder);
+  g_timeout_add(500, PickTypeInGtkChooser, &chosen);
+  history->ExportSelected();
+  ASSERT_TRUE(chosen.answered);
+  EXPECT_EQ(fs::path(chosen.offered).extension(), ".pdf") << chosen.offered;
+  EXPECT_TRUE(m_seen.messages.empty()) << m_seen.messages.front();
+  std::vector<fs::path> written;
+  for (const auto& entry : fs::directory_iterator(chosen.folder)) written.push_back(entry.path());
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_EQ(written[0].extension(), ".png") << written[0];
+  EXPECT_NE(written[0].filename().string().find("MKM"), std::string::npos) << written[0];
+  EXPECT_EQ(ReadFile(written[0].string()).substr(0, 4), "\x89PNG");
+  fs::remove_all(chosen.folder);
 }
 
 }  // namespace

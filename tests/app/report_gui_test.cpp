@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -27,6 +28,7 @@
 #include "app/report_printout.h"
 #include "app/scan_dlg.h"
 #include "res/resource_ids.h"
+#include "session/sim_catalogue.h"
 #include "tests/app/window_test.h"
 
 namespace fs = std::filesystem;
@@ -81,9 +83,7 @@ TEST_F(ReportWindowTest, ExportsTheRunThatEnded) {
 
   Click(IDC_START);
   ASSERT_TRUE(WaitFor([&] { return m_seen.messages.size() == 2; }, 30000));
-  ASSERT_TRUE(WaitFor([&] {
-    return m_dialog->LastRunRecord() && m_dialog->LastRunRecord()->outcome == RunOutcome::kOk;
-  }));
+  ASSERT_TRUE(WaitForOkRun());
   const ScanRecord record = *m_dialog->LastRunRecord();
   EXPECT_EQ(record.samples.size(), 58u);
   EXPECT_EQ(record.disc.manufacturerId.substr(0, 8), "YUDEN000");
@@ -123,6 +123,41 @@ TEST_F(ReportWindowTest, ExportsTheRunThatEnded) {
       << m_seen.messages[2];
 }
 
+// Export reports what the window shows: after a scan, the Smart Scan that
+// followed it; once another disc is in the drive, no run of the one before.
+TEST_F(ReportWindowTest, ExportsTheSmartScanThatFollowedAScanAndNoRunOfAnotherDisc) {
+  Open("dvd+r-yuden");
+  Click(IDC_START);
+  ASSERT_TRUE(WaitForOkRun(30000));
+  ASSERT_TRUE(WaitFor([&] { return !m_dialog->Scanning() && Enabled(IDC_SMART_SCAN); }));
+  m_seen.smartDialog = [&](CSmartModeDlg& smart) {
+    smart.Show();
+    ASSERT_TRUE(WaitFor([&] { return !smart.WorkerRunning(); }));
+    smart.OnCancel();
+  };
+  Click(IDC_SMART_SCAN);
+  const std::string offered = Export("smart.html");
+  EXPECT_NE(offered.find("YUDEN000"), std::string::npos) << offered;
+  const std::string html = ReadFile("smart.html");
+  EXPECT_NE(html.find("<h2>Smart Scan</h2>"), std::string::npos);
+  EXPECT_NE(html.find("YUDEN000"), std::string::npos);
+  EXPECT_EQ(m_seen.messages.size(), 1u) << m_seen.messages.back();  // the scan's verdict
+
+  SimDrive(0).Eject();
+  ASSERT_TRUE(WaitStatus("Please insert blank disc..."));
+  const std::vector<std::string> discs = SimDiscLabels();
+  size_t other = 0;
+  while (other < discs.size() && discs[other].rfind("dvd+r-novadisc", 0) != 0) ++other;
+  ASSERT_LT(other, discs.size());
+  m_dialog->Session()->InsertSimDisc(0, other, std::chrono::milliseconds(0));
+  ASSERT_TRUE(WaitStatus("Ready."));
+  EXPECT_EQ(Text(IDC_MANUFACTURER_ID).find("YUDEN"), std::string::npos);
+  Export("other.html");
+  ASSERT_EQ(m_seen.messages.size(), 2u);
+  EXPECT_EQ(m_seen.messages[1], "There is no run to report yet.");
+  EXPECT_FALSE(fs::exists("other.html"));
+}
+
 // The file dialog's choices are the table's formats, each once, the export
 // default first, and the index the dialog gives back picks its own format.
 TEST(ExportReportTypes, EveryFormatIsOfferedOnceInTheDialogsOrder) {
@@ -143,6 +178,19 @@ TEST(ExportReportTypes, EveryFormatIsOfferedOnceInTheDialogsOrder) {
   // wxFileDialog gives -1 when no type was chosen.
   EXPECT_EQ(ExportReportTypeAt(-1), types.front());
   EXPECT_EQ(ExportReportTypeAt(static_cast<int>(types.size())), types.front());
+}
+
+// The type picked in the dialog decides: the name offered (or typed) keeps
+// another report type's extension only until a type is picked.
+TEST(ExportReportTypes, TheTypePickedDecidesTheExtension) {
+  EXPECT_EQ(ReportPathOfType("/r/velmo-1-MKM-8X.pdf", ReportFormat::kPng), "/r/velmo-1-MKM-8X.png");
+  EXPECT_EQ(ReportPathOfType("/r/run.PDF", ReportFormat::kHtml), "/r/run.html");
+  EXPECT_EQ(ReportPathOfType("/r/run.htm", ReportFormat::kHtml), "/r/run.htm");
+  EXPECT_EQ(ReportPathOfType("/r/run.png", ReportFormat::kPng), "/r/run.png");
+  // A name with no report extension gets the type's.
+  EXPECT_EQ(ReportPathOfType("/r/disc 7", ReportFormat::kPdf), "/r/disc 7.pdf");
+  EXPECT_EQ(ReportPathOfType("/r/disc.7", ReportFormat::kPng), "/r/disc.7.png");
+  EXPECT_EQ(ReportPathOfType("/r.pdf/run", ReportFormat::kPng), "/r.pdf/run.png");
 }
 
 TEST_F(ReportWindowTest, StoppedRunReportsWhatItTook) {
@@ -166,11 +214,7 @@ TEST_F(ReportWindowTest, StoppedRunReportsWhatItTook) {
 TEST_F(ReportWindowTest, PrintsThePageWithItsLimitLines) {
   Open("dvd+r-yuden");
   Click(IDC_START);
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        return m_dialog->LastRunRecord() && m_dialog->LastRunRecord()->outcome == RunOutcome::kOk;
-      },
-      30000));
+  ASSERT_TRUE(WaitForOkRun(30000));
   int printed = 0;
   ReportRect plot;
   wxBitmap page(1190, 1684, 24);
@@ -192,8 +236,11 @@ TEST_F(ReportWindowTest, PrintsThePageWithItsLimitLines) {
   ASSERT_EQ(printed, 1);
   ASSERT_GT(plot.width, 500);
   wxImage image = page.ConvertToImage();
+  // The page's range holds the run's readings and limits.
+  const ScanRecord run = *m_dialog->LastRunRecord();
+  const double top = RangeOfReadings({{"run", &run}}).top;
   auto row = [&](double value) {
-    return static_cast<int>(plot.y + plot.height * (1 - value / 600.0) + 0.5);
+    return static_cast<int>(plot.y + plot.height * (1 - value / top) + 0.5);
   };
   auto share = [&](int y, unsigned char r, unsigned char g, unsigned char b) {
     int hits = 0;
@@ -203,9 +250,10 @@ TEST_F(ReportWindowTest, PrintsThePageWithItsLimitLines) {
     }
     return hits / 39.0;
   };
-  EXPECT_GE(share(row(500), 227, 28, 187), 0.9);
-  EXPECT_GE(share(row(450), 18, 237, 221), 0.9);
-  EXPECT_LE(share(row(500) - 8, 227, 28, 187), 0.2);
+  const ReportColour te = kReportTeLimit, fe = kReportFeLimit;
+  EXPECT_GE(share(row(500), te.r, te.g, te.b), 0.9);
+  EXPECT_GE(share(row(450), fe.r, fe.g, fe.b), 0.4);  // dashed
+  EXPECT_LE(share(row(500) - 8, te.r, te.g, te.b), 0.2);
   // The paper is white where nothing is drawn.
   EXPECT_EQ(image.GetRed(5, 5), 255);
   EXPECT_EQ(image.GetGreen(5, 5), 255);
@@ -216,11 +264,7 @@ TEST_F(ReportWindowTest, PrintsThePageWithItsLimitLines) {
 TEST_F(ReportWindowTest, PrintsThroughTheGtkPrintSystem) {
   Open("dvd+r-yuden");
   Click(IDC_START);
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        return m_dialog->LastRunRecord() && m_dialog->LastRunRecord()->outcome == RunOutcome::kOk;
-      },
-      30000));
+  ASSERT_TRUE(WaitForOkRun(30000));
   const std::string pdf = wxGetCwd().utf8_string() + "/printed.pdf";
   int pages = -1;
   m_seen.print = [&](wxPrintout& printout, wxPrintDialogData& data) {

@@ -125,13 +125,32 @@ TEST_F(RunBookTest, AHistoryThatCannotBeWrittenIsSaidOnce) {
   EXPECT_TRUE(book.TakeProblem().empty());
 }
 
-TEST_F(RunBookTest, ASmartScanIsKeptAsOne) {
+// A Smart Scan after a scan is the last run (Export reports it, not the
+// scan before it); another disc in the drive leaves no last run, except
+// for a run still going.
+TEST_F(RunBookTest, ASmartScanIsKeptAsOneAndIsTheLastRunUntilTheDiscChanges) {
   CRunBook book(historyPath);
-  book.KeepSmartRun(Start(), {}, {}, 12);
+  book.Begin(Start(), 0, nullptr);
+  RunEnd ended;
+  ended.outcome = RunOutcome::kOk;
+  book.Keep(Samples(5), ended);
+  book.KeepSmartRun(Start(), {kSpeed8X, kSpeed4X}, {}, 12);
   const std::vector<HistoryEntry> entries = Kept(historyPath);
-  ASSERT_EQ(entries.size(), 1u);
+  ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].kind, RecordKind::kSmart);
-  EXPECT_TRUE(book.LastRun(nullptr, nullptr) == std::nullopt) << "not the last scan run";
+  const std::vector<ScanSample> worker = Samples(5);
+  const std::optional<ScanRecord> last = book.LastRun(&worker, &ended);
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->kind, RecordKind::kSmart);
+  EXPECT_EQ(last->durationSeconds, 12);
+
+  book.ForgetLastRun();
+  EXPECT_FALSE(book.LastRun(&worker, &ended)) << "the finished worker's run is another disc's";
+  book.Begin(Start(), 0, nullptr);
+  book.ForgetLastRun();
+  const std::optional<ScanRecord> going = book.LastRun(&worker, &ended);
+  ASSERT_TRUE(going);
+  EXPECT_EQ(going->samples.size(), 5u);
 }
 
 TEST_F(RunBookTest, TheReportOfEveryRunIsAPdfInTheFolder) {

@@ -1,20 +1,28 @@
 // The Run menu: its choices kept between launches (a damaged file set aside,
 // what is no settings file left alone), and a spindle run by itself under a
 // real display: every blank disc of the feeder started when identified,
-// ejected when done, the next one taken.
+// its verdict on the status line, ejected when done, the next one taken.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <wx/image.h>
+#include <wx/imagpng.h>
 #include <wx/menu.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/run_choices.h"
 #include "app/scan_dlg.h"
+#include "app/window_capture.h"
+#include "console/scan_verdict.h"
 #include "res/resource_ids.h"
+#include "results/history.h"
 #include "simulator/sim_drive.h"
 #include "tests/app/window_test.h"
 #include "tests/support/scratch_folder.h"
@@ -39,6 +47,15 @@ class RunMenuTest : public WindowTest {
     wxCommandEvent event(wxEVT_MENU, id);
     event.SetInt(checked ? 1 : 0);
     m_dialog->GetEventHandler()->ProcessEvent(event);
+  }
+
+  static std::vector<HistoryEntry> KeptRuns() {
+    CHistory history;
+    std::string error, notice;
+    std::vector<HistoryEntry> entries;
+    if (history.Open(DefaultHistoryPath(), &error, &notice))
+      history.List(HistoryFilter{}, &entries, &error);
+    return entries;
   }
 
   ScratchFolder scratch{"velmo-config"};
@@ -165,41 +182,125 @@ TEST_F(RunMenuTest, TheMenuPersistsItsChoices) {
   EXPECT_TRUE(menu->FindItemByPosition(2)->IsChecked());
 }
 
-// Autostart and eject over the feeder: good, marginal and bad DVD+R each run
-// by itself and ejected; the DVD-ROM after them is not started.
-TEST_F(RunMenuTest, TheFeederRunsByItself) {
+// Autostart and eject over the feeder with nobody at the window: good,
+// marginal and bad DVD+R each run by itself, its verdict on the status line
+// (no box to close), ejected at once, the next one taken; the DVD-ROM after
+// them is not started. With the first disc's run failing, the spindle goes
+// on just the same.
+TEST_F(RunMenuTest, TheFeederRunsByItselfWithNobodyThere) {
+  const std::string ok = VerdictText(ScanVerdict::kOk);
+  const std::string notRecommended = VerdictText(ScanVerdict::kNotRecommended);
+  for (const char* scenario : {"feeder", "feeder-fault"}) {
+    SCOPED_TRACE(scenario);
+    const std::string reports = home + "/reports-" + scenario;
+    fs::create_directory(reports);
+    std::string error;
+    ASSERT_TRUE(SaveRunChoices(RunChoicesPath(), RunChoices{true, true, reports}, &error)) << error;
+    const size_t keptBefore = KeptRuns().size();
+    std::vector<std::string> statuses;
+    m_seen.statusShown = [&](const std::string& text) { statuses.push_back(text); };
+    Open(scenario, 10);
+    CSimDrive& drive = SimDrive(0);
+    ASSERT_TRUE(WaitFor([&] { return drive.DiscName() == "dvd-rom" && drive.DiscReady(); }, 60000))
+        << "stuck at " << drive.DiscName() << ": " << Status();
+    for (int i = 0; i < 10; ++i) {
+      Pump();
+      wxMilliSleep(60);
+    }
+    EXPECT_TRUE(m_seen.messages.empty()) << "a box waited for a person: " << m_seen.messages[0];
+    EXPECT_EQ(drive.OpcodeCount(0x1B), 3u) << "three discs ejected";
+    EXPECT_FALSE(m_dialog->Scanning()) << "the DVD-ROM is not started";
+    // Each run said its ending on the status line, in the feeder's order.
+    const size_t started = static_cast<size_t>(
+        std::count(statuses.begin(), statuses.end(), std::string(kStartedByItself)));
+    EXPECT_EQ(started, 3u);
+    std::vector<std::string> verdicts;
+    for (const std::string& text : statuses) {
+      if (text == ok || text == notRecommended) verdicts.push_back(text);
+    }
+    if (std::string(scenario) == "feeder") {
+      EXPECT_EQ(verdicts, (std::vector<std::string>{ok, notRecommended, notRecommended}));
+    } else {
+      // The first run ended at its failing sample, said in red, no verdict.
+      EXPECT_EQ(verdicts, (std::vector<std::string>{notRecommended, notRecommended}));
+    }
+    // Kept and reported, one a run.
+    EXPECT_EQ(KeptRuns().size(), keptBefore + 3);
+    size_t pdfs = 0;
+    for (const auto& entry : fs::directory_iterator(reports)) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_EQ(name.rfind("velmo-", 0), 0u) << name;
+      EXPECT_EQ(entry.path().extension(), ".pdf") << name;
+      std::ifstream file(entry.path(), std::ios::binary);
+      std::string head(5, '\0');
+      file.read(head.data(), 5);
+      EXPECT_EQ(head, "%PDF-") << name;
+      ++pdfs;
+    }
+    EXPECT_EQ(pdfs, 3u);
+    m_seen.statusShown = nullptr;
+    m_dialog->Close(true);
+    for (int i = 0; i < 5; ++i) Pump();
+    m_dialog = nullptr;
+  }
+}
+
+// A run a person starts keeps the original's verdict box, autostart or not.
+TEST_F(RunMenuTest, APersonsRunKeepsItsVerdictBox) {
   std::string error;
-  const std::string reports = home + "/reports";
-  fs::create_directory(reports);
-  ASSERT_TRUE(SaveRunChoices(RunChoicesPath(), RunChoices{true, true, reports}, &error)) << error;
-  Open("feeder", 10);
-  ASSERT_TRUE(WaitFor([&] { return Status() == kStartedByItself; }, 20000)) << Status();
-  ASSERT_TRUE(WaitFor([&] { return m_seen.messages.size() >= 3; }, 60000));
-  EXPECT_EQ(m_seen.messages[0], "This disc is ok for writing under this speed setting.");
-  EXPECT_NE(m_seen.messages[1], m_seen.messages[0]);
-  EXPECT_NE(m_seen.messages[2], m_seen.messages[0]);
-  CSimDrive& drive = *m_dialog->Session()->SimDrives().at(0);
-  ASSERT_TRUE(WaitFor([&] { return drive.DiscName() == "dvd-rom" && drive.DiscReady(); }, 20000));
+  ASSERT_TRUE(SaveRunChoices(RunChoicesPath(), RunChoices{true, false, ""}, &error)) << error;
+  Open("dvd+r-good", 0);
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return m_dialog->ScanWorker() != nullptr && m_dialog->ScanWorker()->Finished() &&
+               Enabled(IDC_START);
+      },
+      20000));
+  EXPECT_TRUE(m_seen.messages.empty()) << "the disc's own run asked nobody";
+  Click(IDC_START);
+  ASSERT_TRUE(WaitFor([&] { return !m_seen.messages.empty(); }, 20000)) << Status();
+  EXPECT_EQ(m_seen.messages[0], VerdictText(ScanVerdict::kOk));
+}
+
+// Ticking "Start when..." with a blank disc already identified starts it,
+// as if it had just been inserted; unticked, the disc waits for START.
+TEST_F(RunMenuTest, TurningAutostartOnStartsTheDiscInTheTray) {
+  Open("dvd+r-good", 10);
+  ASSERT_TRUE(WaitStatus("Ready."));
+  for (int i = 0; i < 5; ++i) {
+    Pump();
+    wxMilliSleep(120);
+  }
+  EXPECT_FALSE(m_dialog->Scanning()) << "autostart is off";
+  wxMenuBar* bar = m_dialog->GetMenuBar();
+  wxMenu* menu = bar->GetMenu(static_cast<size_t>(bar->FindMenu("Run")));
+  const int autostart = menu->FindItemByPosition(0)->GetId();
+  menu->Check(autostart, true);
+  Menu(autostart, true);
+  ASSERT_TRUE(WaitStatus(kStartedByItself));
+  ASSERT_TRUE(WaitStatus(VerdictText(ScanVerdict::kOk), 20000));
+  EXPECT_TRUE(m_seen.messages.empty());
+  EXPECT_TRUE(WaitFor([&] { return Enabled(IDC_START) && !Enabled(IDC_STOP); }));
+  // The window as it was left, for a person to look at.
   for (int i = 0; i < 10; ++i) {
     Pump();
-    wxMilliSleep(60);
+    wxMilliSleep(20);
   }
-  EXPECT_EQ(m_seen.messages.size(), 3u) << "the DVD-ROM is not started";
-  EXPECT_EQ(drive.OpcodeCount(0x1B), 3u) << "three discs ejected";
+  if (const std::optional<WindowImage> image = CaptureWindowImage(m_dialog, true)) {
+    std::filesystem::create_directories(VELMO_TEST_ARTEFACT_DIR);
+    if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr) wxImage::AddHandler(new wxPNGHandler);
+    wxImage picture(image->width, image->height, const_cast<unsigned char*>(image->rgb.data()),
+                    true);
+    picture.SaveFile(std::string(VELMO_TEST_ARTEFACT_DIR) + "/autostart-verdict.png",
+                     wxBITMAP_TYPE_PNG);
+  }
+  // Off and on again while a run's disc is out: nothing to start.
+  Menu(autostart, false);
+  SimDrive(0).Eject();
+  ASSERT_TRUE(WaitStatus("Please insert blank disc..."));
+  Menu(autostart, true);
+  EXPECT_EQ(Status(), "Please insert blank disc...");
   EXPECT_FALSE(m_dialog->Scanning());
-  // One report a run, each a PDF under its own default name.
-  std::vector<std::string> pdfs;
-  for (const auto& entry : fs::directory_iterator(reports)) {
-    const std::string name = entry.path().filename().string();
-    EXPECT_EQ(name.rfind("velmo-", 0), 0u) << name;
-    EXPECT_EQ(entry.path().extension(), ".pdf") << name;
-    std::ifstream file(entry.path(), std::ios::binary);
-    std::string head(5, '\0');
-    file.read(head.data(), 5);
-    EXPECT_EQ(head, "%PDF-") << name;
-    pdfs.push_back(name);
-  }
-  EXPECT_EQ(pdfs.size(), 3u);
 }
 
 }  // namespace

@@ -24,6 +24,12 @@
 #include "session/run_lock.h"
 #include "tests/support/scratch_folder.h"
 
+// Last: Xlib defines Status and more as macros.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -143,14 +149,74 @@ TEST_F(SignalCloseTest, ASignalMidScanClosesTheWindowAsTheCloseBoxDoes) {
   for (const HistoryEntry& entry : entries) EXPECT_EQ(entry.outcome, RunOutcome::kAborted);
 }
 
-// The verdict box up when the signal comes: it is answered, so the close
-// does not wait for a person, and the window goes only once the box has
-// (the box is the window's child).
+// Presses START in velmo's window as a person at the keyboard would, through
+// the X server: the window gets the input focus (none of its controls has
+// it yet), Tab goes to the drive list, the speed list and START, and space
+// presses it.
+bool PressStart(pid_t velmo) {
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) return false;
+  const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
+  Window found = 0;
+  Window root = DefaultRootWindow(display), parent = 0, *children = nullptr;
+  unsigned count = 0;
+  if (XQueryTree(display, root, &root, &parent, &children, &count) != 0) {
+    for (unsigned i = 0; i < count && found == 0; ++i) {
+      Atom type = 0;
+      int format = 0;
+      unsigned long items = 0, after = 0;
+      unsigned char* data = nullptr;
+      XWindowAttributes attributes{};
+      if (XGetWindowProperty(display, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type,
+                             &format, &items, &after, &data) == Success &&
+          data != nullptr && items == 1 &&
+          *reinterpret_cast<unsigned long*>(data) == unsigned(velmo) &&
+          XGetWindowAttributes(display, children[i], &attributes) != 0 &&
+          attributes.map_state == IsViewable) {
+        found = children[i];
+      }
+      if (data != nullptr) XFree(data);
+    }
+    if (children != nullptr) XFree(children);
+  }
+  if (found != 0) {
+    XSetInputFocus(display, found, RevertToParent, CurrentTime);
+    XSync(display, False);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto press = [&](KeySym key) {
+      const KeyCode code = XKeysymToKeycode(display, key);
+      XTestFakeKeyEvent(display, code, True, CurrentTime);
+      XTestFakeKeyEvent(display, code, False, CurrentTime);
+      XSync(display, False);
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    };
+    press(XK_Tab);
+    press(XK_Tab);
+    press(XK_Tab);
+    press(XK_space);
+  }
+  XCloseDisplay(display);
+  return found != 0;
+}
+
+// The verdict box of a run a person started is up when the signal comes:
+// it is answered, so the close does not wait for a person, and the window
+// goes only once the box has (the box is the window's child).
 TEST_F(SignalCloseTest, ASignalWithTheVerdictBoxUpAnswersItAndCloses) {
   const std::string folder = m_dir + "/box";
   fs::create_directory(folder);
+  std::string error;
+  ASSERT_TRUE(SaveRunChoices(RunChoicesPath(), RunChoices{}, &error)) << error;
   const pid_t velmo = StartVelmo(folder, "--sim-latency=0");
   ASSERT_GT(velmo, 0);
+  // The disc identified (its speeds asked for), then START.
+  const auto ready = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (ReadAll(folder + "/trace.txt").find("cdb=[AC ") == std::string::npos &&
+         std::chrono::steady_clock::now() < ready) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  ASSERT_TRUE(PressStart(velmo)) << "no velmo window on the display";
   // The run is kept just before its verdict box shows.
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (KeptRuns().empty() && std::chrono::steady_clock::now() < until) {

@@ -23,6 +23,9 @@
 // answer set is the real one (a test may answer GTK's own dialog).
 struct Prompted {
   std::vector<std::string> messages;
+  // Every confirmation asked, and the answer (none set: the real box).
+  std::vector<std::string> questions;
+  std::function<bool(const std::string& question)> confirm;
   int notices = 0;
   bool keepDriveNotice = false;  // a notice is also kept as "(drive notice)"
   // Runs while the box would be up (the user has not closed it yet).
@@ -45,6 +48,12 @@ class TestPrompts : public CWxPrompts {
   void Message(wxWindow*, const std::string& text, const std::string&) override {
     m_seen.messages.push_back(text);
     if (m_seen.whileShown) m_seen.whileShown(text);
+  }
+  bool Confirm(wxWindow* parent, const std::string& question, const std::string& detail,
+               const std::string& action) override {
+    m_seen.questions.push_back(question);
+    return m_seen.confirm ? m_seen.confirm(question)
+                          : CWxPrompts::Confirm(parent, question, detail, action);
   }
   void DriveNotice(wxWindow*) override {
     ++m_seen.notices;
@@ -123,6 +132,14 @@ class WindowTest : public ::testing::Test {
     event.SetInt(index);
     event.SetEventObject(Choice(id));
     Choice(id)->GetEventHandler()->ProcessEvent(event);
+  }
+  // Waits for the run that ends as "ok" to be the window's last run.
+  bool WaitForOkRun(int timeoutMs = 10000) {
+    return WaitFor(
+        [&] {
+          return m_dialog->LastRunRecord() && m_dialog->LastRunRecord()->outcome == RunOutcome::kOk;
+        },
+        timeoutMs);
   }
   CSimDrive& SimDrive(size_t i) { return *m_dialog->Session()->SimDrives().at(i); }
 

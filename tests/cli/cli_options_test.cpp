@@ -37,6 +37,52 @@ TEST(CliOptions, SimulatorOptionsInBothSpellings) {
   EXPECT_TRUE(options->listScenarios);
 }
 
+// -d, -s, -q, -V, -h are their long options, the value apart or joined; a
+// record command's own arguments are left as they are.
+TEST(CliOptions, ShortOptionsAreTheLongOnes) {
+  auto options = Parse({"-d", "1", "-s", "4x", "-q", "scan"});
+  ASSERT_TRUE(options);
+  EXPECT_EQ(options->drive, 1);
+  EXPECT_EQ(options->speed, kSpeed4X);
+  EXPECT_TRUE(options->quiet);
+  options = Parse({"scan", "-d2", "-s8X"});
+  ASSERT_TRUE(options);
+  EXPECT_EQ(options->drive, 2);
+  EXPECT_EQ(options->speed, kSpeed8X);
+  EXPECT_FALSE(options->quiet);
+  options = Parse({"-V"});
+  ASSERT_TRUE(options);
+  EXPECT_TRUE(options->version);
+  options = Parse({"watch", "-h"});
+  ASSERT_TRUE(options);
+  EXPECT_TRUE(options->help);
+  options = Parse({"-d", "all", "scan"});
+  ASSERT_TRUE(options);
+  EXPECT_TRUE(options->driveAll);
+  options = Parse({"history", "-s", "x"});
+  ASSERT_TRUE(options);
+  EXPECT_EQ(options->commandArgs, (std::vector<std::string>{"-s", "x"}));
+  EXPECT_FALSE(options->speed);
+
+  std::string error;
+  EXPECT_FALSE(Parse({"scan", "-d"}, &error));
+  EXPECT_EQ(error, "option '--drive' needs a value");
+  EXPECT_FALSE(Parse({"scan", "-s", "5X"}, &error));
+  EXPECT_NE(error.find("--speed must be one of"), std::string::npos) << error;
+  EXPECT_FALSE(Parse({"-x", "scan"}, &error));
+  EXPECT_EQ(error, "unknown option '-x'");
+}
+
+// A usage error points at the command's own help when it has one.
+TEST(CliOptions, HelpHintNamesTheCommand) {
+  EXPECT_EQ(HelpHint("scan"), "try 'velmo-cli scan --help'");
+  EXPECT_EQ(HelpHint("watch"), "try 'velmo-cli watch --help'");
+  EXPECT_EQ(HelpHint(""), "try 'velmo-cli --help'");
+  EXPECT_EQ(HelpHint("frob"), "try 'velmo-cli --help'");
+  EXPECT_EQ(CommandNamedIn({"--log", "x", "--bogus", "smart"}), "smart");
+  EXPECT_EQ(CommandNamedIn({"--bogus"}), "");
+}
+
 TEST(CliOptions, ScanOptionsAndTheirDefaults) {
   auto options = Parse({"--speed", "2.4x", "--density=full", "--log", "l.txt", "--csv=c.csv",
                         "--json", "j.json", "scan"});
@@ -85,9 +131,10 @@ TEST(CliOptions, BadInputIsAUsageErrorThatSaysWhy) {
       {{"--density=dense", "scan"}, "normal, full or quick"},
       {{"--json=", "scan"}, "--json needs a file name"},
       {{"--log="}, "--log needs"},
-      {{"--speed", "4X", "identify"}, "--speed applies to scan only, not to identify"},
-      {{"smart", "--csv", "a.csv"}, "--csv applies to scan only"},
-      {{"--json=r.json", "--density", "full", "drives"}, "--json applies to scan only"},
+      {{"--speed", "4X", "identify"}, "--speed applies to scan and watch, not to identify"},
+      {{"smart", "--csv", "a.csv"}, "--csv applies to scan, not to smart"},
+      {{"--json=r.json", "--density", "full", "drives"},
+       "--json applies to scan and smart, not to drives"},
   };
   for (const auto& c : cases) {
     std::string error;
@@ -143,7 +190,7 @@ TEST(CliOptions, WatchOptionsAndDriveAll) {
       {{"smart", "--count", "3"}, "--count applies to watch only, not to smart"},
       {{"identify", "--drive", "all"},
        "--drive all applies to scan, smart, watch and recover, not to identify"},
-      {{"watch", "--log", "x.txt"}, "--log applies to scan only, not to watch"},
+      {{"watch", "--log", "x.txt"}, "--log applies to scan, not to watch"},
       {{"watch", "--drive", "some"}, "--drive needs a drive index from 0 to 7, not 'some'"},
   };
   for (const Case& c : cases) {

@@ -33,6 +33,7 @@ struct SpawnOptions {
   bool closeStderr = false;
   int stdoutFd = -1;             // else a capture file
   int stderrFd = -1;             // else a capture file
+  int stdinFd = -1;              // else the test's own
   long fileSizeLimit = -1;       // RLIMIT_FSIZE for the child
   bool ignoreSigpipe = false;    // as some shells and services start their children
   std::vector<std::string> env;  // NAME=VALUE added to the test's environment
@@ -62,7 +63,14 @@ class Child {
     argv.push_back(nullptr);
     std::vector<std::string> added = options.env;
     std::vector<char*> envp;
-    for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);
+    // An added NAME=VALUE replaces the test's own NAME.
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entry = *e;
+      const std::string name = entry.substr(0, entry.find('=') + 1);
+      bool replaced = false;
+      for (const std::string& a : added) replaced = replaced || a.rfind(name, 0) == 0;
+      if (!replaced) envp.push_back(*e);
+    }
     for (std::string& e : added) envp.push_back(e.data());
     envp.push_back(nullptr);
     const int out = open(m_outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -72,6 +80,7 @@ class Child {
       if (chdir(options.cwd.c_str()) != 0) _exit(120);
       dup2(options.stdoutFd >= 0 ? options.stdoutFd : out, 1);
       dup2(options.stderrFd >= 0 ? options.stderrFd : err, 2);
+      if (options.stdinFd >= 0) dup2(options.stdinFd, 0);
       if (options.closeStdout) close(1);
       if (options.closeStderr) close(2);
       if (options.fileSizeLimit >= 0) {

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <set>
 #include <sstream>
 
 #include "cli/cli_commands.h"
@@ -18,6 +20,35 @@ std::string ManPage() {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+std::string ReadmeCliPart() {
+  std::ifstream in(VELMO_SOURCE_DIR "/README.md");
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string readme = text.str();
+  const size_t from = readme.find("\n## velmo-cli\n");
+  const size_t to = readme.find("\n## ", from + 1);
+  return from == std::string::npos ? "" : readme.substr(from, to - from);
+}
+
+// The man page's text without its font changes and with "\-" as "-".
+std::string PlainManText(std::string page) {
+  for (const char* escape : {"\\fB", "\\fR", "\\fI", "\\fP"}) {
+    for (size_t at; (at = page.find(escape)) != std::string::npos;) page.erase(at, 3);
+  }
+  for (size_t at; (at = page.find("\\-")) != std::string::npos;) page.erase(at, 1);
+  return page;
+}
+
+// Every --option a text names.
+std::set<std::string> OptionWords(const std::string& text) {
+  std::set<std::string> words;
+  static const std::regex option("--[a-z][a-z-]*[a-z]");
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), option);
+       it != std::sregex_iterator(); ++it)
+    words.insert(it->str());
+  return words;
 }
 
 // The lines of a man page section, from its .SH line to the next.
@@ -107,5 +138,40 @@ TEST(CommandTable, ManPageCommandsAreTheTable) {
   for (const std::string& line : Section(page, "SYNOPSIS")) synopsis += line + "\n";
   for (const std::string& name : names) {
     EXPECT_NE(synopsis.find(".B " + name + "\n"), std::string::npos) << name;
+  }
+}
+
+// The README's velmo-cli synopsis names every command in the table's order
+// (each once, however many lines it takes),
+// and every option velmo-cli --help or a command's help names is in the
+// man page and in the README: a command or option added to one and not the
+// others fails here.
+TEST(CommandTable, HelpManPageAndReadmeAgree) {
+  const std::string readme = ReadmeCliPart();
+  ASSERT_FALSE(readme.empty());
+  std::vector<std::string> synopsis;
+  std::istringstream lines(readme);
+  static const std::regex named("^    velmo-cli (\\[[^\\]]*\\] )*([a-z]+)( |$).*");
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch m;
+    // A command with subcommands (history) takes a line for each.
+    if (std::regex_match(line, m, named) && FindCliCommand(m[2]) &&
+        (synopsis.empty() || synopsis.back() != m[2])) {
+      synopsis.push_back(m[2]);
+    }
+  }
+  std::vector<std::string> names;
+  for (const CliCommand& command : CliCommands()) names.push_back(command.name);
+  EXPECT_EQ(synopsis, names) << "the README's synopsis under '## velmo-cli'";
+
+  std::string help = CliUsage();
+  for (const std::string& name : names) help += CommandUsage(name);
+  const std::string man = PlainManText(ManPage());
+  const std::set<std::string> documented[] = {OptionWords(man), OptionWords(readme)};
+  const char* where[] = {"velmo-cli.1", "README.md"};
+  for (const std::string& option : OptionWords(help)) {
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(documented[i].count(option), 1u) << option << " is not in " << where[i];
+    }
   }
 }

@@ -36,7 +36,7 @@ TEST(DoctorCommand, SaysWhatStandsBetweenTheUserAndAScan) {
         "mode\n"
         "  ok    disc: DVD+R\n  => ready to scan\n",
         "Drive 1: KESTRON",
-        "  FIX   the drive refuses the diagnostic mode: it is not a supported drive\n"}},
+        "  no    the drive refuses the diagnostic mode: it is not a supported drive\n"}},
       {"dvd+rdl-good", kExitOk, {"disc: DVD+R DL\n  => ready to scan"}},
       {"empty",
        kExitNoDrive,
@@ -56,6 +56,14 @@ TEST(DoctorCommand, SaysWhatStandsBetweenTheUserAndAScan) {
     }
     EXPECT_EQ(run.out.find("ready to scan") != std::string::npos, c.exitCode == kExitOk)
         << c.scenario;
+    // No blank first line; FIX only with a fix to run under it.
+    EXPECT_NE(run.out.front(), '\n') << c.scenario;
+    for (size_t at = 0; (at = run.out.find("FIX   ", at)) != std::string::npos; ++at) {
+      const size_t next = run.out.find('\n', at) + 1;
+      EXPECT_EQ(run.out.compare(next + run.out.substr(next).find_first_not_of(' '), 5, "fix: "), 0)
+          << c.scenario << "\n"
+          << run.out;
+    }
   }
 }
 

@@ -22,6 +22,7 @@
 #include "cli/cli_options.h"
 #include "cli/record_commands.h"
 #include "results/history.h"
+#include "results/record_packing.h"
 #include "tests/cli/cli_process.h"
 
 namespace {
@@ -149,7 +150,13 @@ TEST_F(HostileInputTest, RecordFilesThatAreNoRecordEndAtOnce) {
 // could): show and report by its id refuse it as any bad record.
 TEST_F(HostileInputTest, ADeepRecordInTheHistoryIsRefusedByItsId) {
   ASSERT_EQ(QuickScan().code, kExitOk);
-  Sql("UPDATE runs SET record = '" + DeepRecord(false) + "' WHERE id = 1");
+  // Kept as the history keeps records: packed, in their own table.
+  std::string hex;
+  for (const unsigned char c : PackRecord(DeepRecord(false))) {
+    hex += "0123456789abcdef"[c >> 4];
+    hex += "0123456789abcdef"[c & 15];
+  }
+  Sql("UPDATE records SET data = X'" + hex + "' WHERE id = 1");
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"show", "1"}, std::vector<std::string>{"show", "1", "--json"},
         std::vector<std::string>{"report", "1", "--pdf", At("r.pdf")}}) {

@@ -98,17 +98,21 @@ TEST(IdentifyCommand, ARefusingDriveStillShowsItsDiscAndExits3) {
 }
 
 // GET PERFORMANCE cut short on a DL disc: the capacity and range stay the
-// dual-layer ones.
+// dual-layer ones, on either transport.
 TEST(IdentifyCommand, DualLayerWithAShortSpeedReplyKeepsItsCapacity) {
-  const Captured run = RunCli({"--simulate=dvd+rdl-short-reply", "--sim-latency=0", "identify"},
-                              Identify, ExpectDiagnosticModeLeft);
-  EXPECT_EQ(run.exitCode, kExitOk) << run.err;
-  EXPECT_NE(run.out.find("Disc Type:            DVD+R DL\n"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("Blank Disc Capacity:  8152.0 MB\n"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("Disc Speed:\n   8X => (11080 Kb/Sec)  \n   6X => ( 8310 Kb/Sec)  \n"
-                         "Status:"),
-            std::string::npos)
-      << run.out;
+  for (const char* transport : {"--transport=spti", "--transport=aspi"}) {
+    SCOPED_TRACE(transport);
+    const Captured run =
+        RunCli({"--simulate=dvd+rdl-short-reply", transport, "--sim-latency=0", "identify"},
+               Identify, ExpectDiagnosticModeLeft);
+    EXPECT_EQ(run.exitCode, kExitOk) << run.err;
+    EXPECT_NE(run.out.find("Disc Type:            DVD+R DL\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Blank Disc Capacity:  8152.0 MB\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Disc Speed:\n   8X => (11080 Kb/Sec)  \n   6X => ( 8310 Kb/Sec)  \n"
+                           "Status:"),
+              std::string::npos)
+        << run.out;
+  }
 }
 
 }  // namespace

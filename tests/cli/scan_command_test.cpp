@@ -109,11 +109,12 @@ TEST_F(ScanCommandTest, AnUntestableDiscIsExplainedFromItsIdentity) {
 }
 
 // The console prints the window's sentence for the run's verdict, green or
-// red on a terminal.
+// red when colour is on (a terminal without NO_COLOR or TERM=dumb), plain
+// otherwise; --quiet keeps it.
 TEST(ScanConsole, VerdictIsPrintedFromTheOutcome) {
   const struct {
     ScanVerdict verdict;
-    bool terminal;
+    bool colour;
     const char* printed;
   } cases[] = {
       {ScanVerdict::kOk, false, "This disc is ok for writing under this speed setting.\n"},
@@ -129,7 +130,9 @@ TEST(ScanConsole, VerdictIsPrintedFromTheOutcome) {
     size_t size = 0;
     std::FILE* out = open_memstream(&text, &size);
     ASSERT_NE(out, nullptr);
-    CScanConsole console(out, c.terminal);
+    CScanConsole console(out, TerminalStyle{true, c.colour, 80}, true);
+    console.RunStarted();
+    console.Sampled(0, 10, 10);
     console.Verdict(c.verdict);
     std::fclose(out);
     EXPECT_EQ(std::string(text, size), c.printed);
@@ -183,7 +186,8 @@ TEST_F(ScanCommandTest, JsonAndCsvHoldWhatTheLogHolds) {
   EXPECT_EQ(report.disc.manufacturerId, "ORBTEK");
   EXPECT_EQ(report.disc.manufacturerName, std::nullopt);  // an invented ID
   EXPECT_EQ(report.disc.writeSpeeds.size(), 7u);
-  EXPECT_EQ(report.disc.writeSpeeds[0], "16X => (22160 Kb/Sec)  ");
+  EXPECT_EQ(report.disc.writeSpeeds[0], (RecordWriteSpeed{"16X", kSpeed16X, 22160}));
+  EXPECT_EQ(WriteSpeedListEntry(report.disc.writeSpeeds[0]), "16X => (22160 Kb/Sec)  ");
   EXPECT_EQ(report.settings.speed, "16X");
   EXPECT_EQ(report.settings.density, "quick");
   EXPECT_EQ(report.outcome, RunOutcome::kNotRecommended);

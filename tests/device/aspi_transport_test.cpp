@@ -1,7 +1,11 @@
 // The device manager over the ASPI transport, through the simulated host's
 // ASPI layer: loading, enumeration by adapter and target, the execute
-// request, completion by event or by polling, and status mapping.
+// request, completion by event or by polling, status mapping, and the
+// bytes a reply moved.
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <vector>
 
 #include "device/device_manager.h"
 #include "tests/support/scripted_drive.h"
@@ -226,6 +230,39 @@ TEST_F(AspiExecute, MapsEveryOutcome) {
   EXPECT_EQ(manager->ExecuteCommand(tur, 0, nullptr, 0, 15), kStatusTimedOut);
   drive.On(0x00, {ExchangeOutcome::kDriveGone, 0, 0, 0, 0, {}});
   EXPECT_EQ(manager->ExecuteCommand(tur, 0, nullptr, 0, 15), kStatusFailed);
+}
+
+// A reply shorter than the buffer counts as what came, as on pass-through:
+// a GET PERFORMANCE cut after two descriptors is 40 bytes, not 200.
+TEST_F(AspiExecute, BytesMovedAreWhatTheDriveSent) {
+  Start(OnTargetTwo());
+  for (const bool polled : {false, true}) {
+    SCOPED_TRACE(polled ? "polled" : "event");
+    if (polled) {
+      SimHostConfig config = OnTargetTwo();
+      config.eventsFail = true;
+      Start(config);
+    }
+    std::vector<uint8_t> reply(8 + 16 * 2, 0x5A);
+    drive.On(0xAC, {ExchangeOutcome::kDone, 0, 0, 0, 0, reply});
+    uint8_t buffer[200] = {};
+    ScsiExchange exchange;
+    const uint8_t cdb[12] = {0xAC, 0, 0, 0, 0, 0, 0, 0, 0, 0x0A, 0x03, 0};
+    exchange.SetCdb(cdb, 12);
+    exchange.direction = kDirectionIn;
+    exchange.data = buffer;
+    exchange.dataLength = sizeof buffer;
+    exchange.timeout = std::chrono::seconds(10);
+    manager->Execute(exchange);
+    EXPECT_EQ(exchange.outcome, ExchangeOutcome::kDone);
+    EXPECT_EQ(exchange.Moved(), 40u);
+    EXPECT_EQ(buffer[39], 0x5A);
+    EXPECT_EQ(buffer[40], 0);
+    // A reply longer than the buffer still counts only the buffer.
+    drive.On(0xAC, {ExchangeOutcome::kDone, 0, 0, 0, 0, std::vector<uint8_t>(300, 1)});
+    manager->Execute(exchange);
+    EXPECT_EQ(exchange.Moved(), 200u);
+  }
 }
 
 TEST_F(AspiExecute, PollsTheRequestWhenNoEventCanBeMade) {

@@ -113,12 +113,12 @@ void ExpectTransport(bool aspi) {
       // ASPI's sense area holds 14 bytes; pass-through's the whole 32.
       EXPECT_EQ(x.senseLength, aspi ? kAspiSenseLength : 32);
     }
-    // ASPI does not report what moved: the whole span counts.
-    const uint32_t moved = aspi ? static_cast<uint32_t>(sizeof data)
-                                : (c.reply.outcome == ExchangeOutcome::kDone ||
-                                           c.reply.outcome == ExchangeOutcome::kCheckCondition
-                                       ? static_cast<uint32_t>(c.reply.data.size())
-                                       : sizeof data);
+    // What moved, on either transport: the reply where the drive answered,
+    // else the length asked for, as the layer left it.
+    const uint32_t moved = c.reply.outcome == ExchangeOutcome::kDone ||
+                                   c.reply.outcome == ExchangeOutcome::kCheckCondition
+                               ? static_cast<uint32_t>(c.reply.data.size())
+                               : sizeof data;
     EXPECT_EQ(x.Moved(), moved);
     if (c.reply.data.size() == 3) {
       EXPECT_EQ(data[0], 1);

@@ -3,6 +3,7 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -57,6 +58,22 @@ class ChartImage {
     return false;
   }
 
+  // Where pixels of exactly colour c lie above the plot: the legend's.
+  struct Box {
+    int left = kWidth, top = kHeight, right = -1, bottom = -1;
+  };
+  Box AbovePlot(ReportColour c) const {
+    Box box;
+    for (int y = 0; y < static_cast<int>(m_plot.y); ++y) {
+      for (int x = 0; x < kWidth; ++x) {
+        if (!(At(x, y) == c)) continue;
+        box = {std::min(box.left, x), std::min(box.top, y), std::max(box.right, x),
+               std::max(box.bottom, y)};
+      }
+    }
+    return box;
+  }
+
   int Count(ReportColour c) const {
     int count = 0;
     for (int y = 0; y < kHeight; ++y) {
@@ -86,10 +103,59 @@ TEST(ChartDrawing, CurvesAndLimitsLieOnTheirReadings) {
     EXPECT_TRUE(chart.Near(x, chart.Row(300, 600), kReportTe)) << share;
     EXPECT_TRUE(chart.Near(x, chart.Row(120, 600), kReportFe)) << share;
     EXPECT_FALSE(chart.Near(x, chart.Row(200, 600), kReportTe)) << share;
-    // The limits are straight lines across, TE's at 500 and FE's at 450.
-    EXPECT_TRUE(chart.Near(x, chart.Row(500, 600), kReportTe)) << share;
-    EXPECT_TRUE(chart.Near(x, chart.Row(450, 600), kReportFe)) << share;
+    // The limits are straight lines across, TE's at 500 and FE's at 450,
+    // in greys no curve has.
+    EXPECT_TRUE(chart.Near(x, chart.Row(500, 600), kReportTeLimit)) << share;
+    EXPECT_FALSE(chart.Near(x, chart.Row(500, 600), kReportTe)) << share;
   }
+  // FE's is dashed: most of its row, not all.
+  int dashed = 0;
+  for (int i = 0; i < 100; ++i)
+    dashed += chart.Near(chart.Column(i / 100.0), chart.Row(450, 600), kReportFeLimit) ? 1 : 0;
+  EXPECT_GT(dashed, 40);
+  EXPECT_LT(dashed, 100);
+}
+
+// No run is drawn in a limit's colour, nor in another run's.
+TEST(ChartDrawing, RunColoursAreNeverTheLimitsOrEachOthers) {
+  std::vector<ReportColour> seen{kReportTeLimit, kReportFeLimit};
+  for (size_t i = 0; i < kRunColourCount; ++i) {
+    for (const ReportColour c : {RunColoursOf(i).te, RunColoursOf(i).fe}) {
+      for (const ReportColour& other : seen) {
+        const int distance =
+            std::abs(c.r - other.r) + std::abs(c.g - other.g) + std::abs(c.b - other.b);
+        EXPECT_GT(distance, 60) << "run " << i;
+      }
+      seen.push_back(c);
+    }
+  }
+}
+
+// The legend is a band of its own: a curve along the very top of the plot
+// adds no pixel to it, and the readings of a bad disc (TE 808) stay clear
+// of the top frame on the range that holds them.
+TEST(ChartDrawing, LegendAndFrameAreFreeOfCurves) {
+  ScanRecord none = Flat(0, 0);
+  none.samples.clear();
+  const ScanRecord top = Flat(600, 590);
+  const ChartImage bare({{"bare", &none}}, ChartRange{top.disc.lastLba, 600});
+  const ChartImage full({{"top", &top}}, ChartRange{top.disc.lastLba, 600});
+  ASSERT_GT(full.Count(kReportTe), bare.Count(kReportTe) + 100);
+  const auto bareBox = bare.AbovePlot(kReportTe);
+  const auto fullBox = full.AbovePlot(kReportTe);
+  EXPECT_EQ(fullBox.top, bareBox.top);
+  EXPECT_EQ(fullBox.bottom, bareBox.bottom);
+  EXPECT_LT(fullBox.bottom, static_cast<int>(full.Plot().y) - 4);
+
+  const ScanRecord bad = Bad();
+  const ChartRange range = RangeOfReadings({{"bad", &bad}});
+  EXPECT_EQ(range.top, 900);
+  const ChartImage scaled({{"bad", &bad}}, range);
+  const int frame = static_cast<int>(std::lround(scaled.Plot().y));
+  for (int x = static_cast<int>(scaled.Plot().x); x < scaled.Plot().x + scaled.Plot().width; ++x)
+    ASSERT_FALSE(scaled.Near(x, frame + 1, kReportTe)) << x;
+  // The worst sample is on the chart where its reading is.
+  EXPECT_TRUE(scaled.Near(scaled.Column(0.99), scaled.Row(808, 900), kReportTe));
 }
 
 TEST(ChartDrawing, TheRangeIsAParameter) {
@@ -113,11 +179,35 @@ TEST(ChartDrawing, EveryRunInItsColoursAndSmartReadingsAsDots) {
   EXPECT_TRUE(chart.Near(x, chart.Row(300, 600), RunColoursOf(0).te));
   EXPECT_TRUE(chart.Near(x, chart.Row(400, 600), RunColoursOf(1).te));
   EXPECT_TRUE(chart.Near(x, chart.Row(200, 600), RunColoursOf(1).fe));
-  // The Smart Scan's 8X reading (TE 330) is a dot at the plot's left edge.
-  const int left = static_cast<int>(std::lround(chart.Plot().x)) + 1;
-  EXPECT_TRUE(chart.Near(left, chart.Row(330, 600), RunColoursOf(2).te));
+  // The Smart Scan's 8X reading (TE 330) is a dot at the rim sample's LBA.
+  const RecordStatistics statistics = StatisticsOf(smart);
+  const double rim = statistics.speeds[0].reading.worst->lba;
+  const int at = chart.Column(rim / first.disc.lastLba);
+  EXPECT_TRUE(chart.Near(at, chart.Row(330, 600), RunColoursOf(2).te)) << rim;
   EXPECT_FALSE(chart.Near(x, chart.Row(330, 600), RunColoursOf(2).te));
   EXPECT_EQ(chart.Count(RunColoursOf(3).te), 0);
+}
+
+// Several runs: an entry each above the plot, the run's TE and FE colours
+// side by side on one line (not one above the other, read as two entries).
+TEST(ChartDrawing, OneLegendEntryARunWithItsColoursSideBySide) {
+  const ScanRecord flat = Flat(300, 120);
+  for (const size_t count : {2u, 8u}) {
+    std::vector<std::string> names;
+    std::vector<ChartRun> runs;
+    for (size_t i = 0; i < count; ++i) names.push_back("#" + std::to_string(i + 1) + " MKM 8X");
+    for (const std::string& name : names) runs.push_back({name, &flat});
+    const ChartImage chart(runs, ChartRange{flat.disc.lastLba, 600});
+    for (size_t i = 0; i < count; ++i) {
+      const auto te = chart.AbovePlot(RunColoursOf(i).te);
+      const auto fe = chart.AbovePlot(RunColoursOf(i).fe);
+      ASSERT_GE(te.right, te.left) << count << " runs, run " << i;
+      ASSERT_GE(fe.right, fe.left) << count << " runs, run " << i;
+      EXPECT_EQ(te.top, fe.top) << count << " runs, run " << i;
+      EXPECT_EQ(te.bottom, fe.bottom) << count << " runs, run " << i;
+      EXPECT_LT(te.right, fe.left) << count << " runs, run " << i;
+    }
+  }
 }
 
 TEST(ChartDrawing, RangeOfReadingsHoldsReadingsAndLimits) {
@@ -126,6 +216,11 @@ TEST(ChartDrawing, RangeOfReadingsHoldsReadingsAndLimits) {
   EXPECT_EQ(RangeOfReadings({{"low", &low}}).top, 600);  // the TE limit 500, a tenth above
   EXPECT_EQ(RangeOfReadings({{"low", &low}, {"high", &high}}).top, 1000);
   EXPECT_EQ(RangeOfReadings({{"low", &low}}).lastLba, low.disc.lastLba);
+  // A Smart Scan's rim sample lies inside the range, whatever lastLba says.
+  ScanRecord smart = Smart();
+  smart.disc.lastLba = 1000;
+  EXPECT_EQ(RangeOfReadings({{"smart", &smart}}).lastLba,
+            StatisticsOf(smart).speeds[0].reading.worst->lba);
   const ScanRecord dual = DualLayer();
   EXPECT_EQ(FirstLayerOneLba(low), -1);
   EXPECT_GT(FirstLayerOneLba(dual), dual.disc.lastLba / 2 - 20000);

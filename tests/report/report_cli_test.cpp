@@ -210,6 +210,7 @@ TEST_F(ReportCli, KeptRunsByTheirHistoryId) {
 
 TEST_F(ReportCli, UsageErrorsAndBadRecords) {
   Record("dvd+r-yuden", "--speed 16X", "a.json");
+  ASSERT_EQ(Sh("\"$CLI\" --simulate --sim-latency=0 --no-history smart --json s.json").status, 0);
   std::ofstream(m_dir / "broken.json") << "{\"format\": \"velmo-scan\", \"version\": 1";
   struct Case {
     const char* args;
@@ -231,7 +232,18 @@ TEST_F(ReportCli, UsageErrorsAndBadRecords) {
       {"report a.json --pdf nodir/x.pdf", 73, "cannot write nodir/x.pdf"},
       {"--simulate scan --report x.txt", 64,
        "--report needs a file name ending in .png, .pdf or .html"},
-      {"--simulate smart --report x.pdf", 64, "--report applies to scan only"},
+      {"--simulate smart --report x.pdf", 64, "--report applies to scan, not to smart"},
+      // A Smart Scan and a scan have no readings to set side by side.
+      {"report a.json s.json --pdf x.pdf", 64,
+       "a.json is a scan and s.json is a Smart Scan: runs of one kind only are compared"},
+      {"compare s.json a.json", 64,
+       "s.json is a Smart Scan and a.json is a scan: runs of one kind only are compared"},
+      {"compare a.json a.json s.json --chart x.pdf", 64, "runs of one kind only"},
+      // A usage error points at the command's own help.
+      {"show", 64, "one run: an ID or a record file; try 'velmo-cli show --help'"},
+      {"compare a.json", 64, "two runs or more; try 'velmo-cli compare --help'"},
+      {"history --frob", 64, "for history; try 'velmo-cli history --help'"},
+      {"history delete x", 64, "not 'x'; try 'velmo-cli history --help'"},
   };
   for (const Case& c : cases) {
     const Output out = Sh(std::string("\"$CLI\" ") + c.args);

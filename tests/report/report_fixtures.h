@@ -11,6 +11,13 @@
 
 namespace report_fixtures {
 
+// Write speeds as the speed list names them.
+inline std::vector<RecordWriteSpeed> Speeds(const std::vector<std::string>& labels) {
+  std::vector<RecordWriteSpeed> speeds;
+  for (const std::string& label : labels) speeds.push_back(WriteSpeedOfEntry(label));
+  return speeds;
+}
+
 inline ScanRecord BaseRecord(const std::string& mid, int32_t lastLba) {
   ScanRecord record;
   record.program = "velmo-cli";
@@ -22,9 +29,9 @@ inline ScanRecord BaseRecord(const std::string& mid, int32_t lastLba) {
   record.disc.manufacturerId = mid;
   record.disc.manufacturerName = "Example Media Co.";
   record.disc.mediaTypeId = "002";
-  record.disc.capacity = "4.38 GB (2295104 blocks)";
+  record.disc.capacity = "4482.6 MB";
   record.disc.lastLba = lastLba;
-  record.disc.writeSpeeds = {"2.4X", "4X", "8X", "16X"};
+  record.disc.writeSpeeds = Speeds({"2.4X", "4X", "8X", "16X"});
   record.settings = {"16X", 16, "normal", 49152, 500, 450};
   record.log = "TEFE.txt";
   return record;
@@ -71,6 +78,18 @@ inline ScanRecord Marginal() {
   return r;
 }
 
+// A disc far over its limits: TE peaks at 808 near the rim.
+inline ScanRecord Bad() {
+  ScanRecord r = BaseRecord("BADDISC-01", 2295104);
+  r.disc.manufacturerName.reset();
+  AddSamples(
+      &r, 58, 1, [](double a) { return a >= 0.95 ? 808 : Wave(a, 420, 40) + 300 * a; },
+      [](double a) { return Wave(a, 330, 30) + 90 * a; });
+  r.outcome = RunOutcome::kNotRecommended;
+  r.verdict = "This disc is not recommended for writing under this speed setting.";
+  return r;
+}
+
 inline ScanRecord FirmwareFailure() {
   ScanRecord r = BaseRecord("MCC 004", 2295104);
   r.disc.manufacturerName = "Mitsubishi Kagaku Media";
@@ -96,8 +115,8 @@ inline ScanRecord DualLayer() {
   ScanRecord r = BaseRecord("MKM-001", 4173824);
   r.disc.type = "DVD+R DL";
   r.disc.manufacturerName = "Mitsubishi Kagaku Media";
-  r.disc.capacity = "7.96 GB (4173824 blocks)";
-  r.disc.writeSpeeds = {"2.4X", "4X", "8X"};
+  r.disc.capacity = "8152.0 MB";
+  r.disc.writeSpeeds = Speeds({"2.4X", "4X", "8X"});
   r.settings = {"8X", 8, "full", 16384, 500, 450};
   AddSamples(
       &r, 254, 2, [](double a) { return Wave(a, 280, 35) + (a >= 0.5 ? 60 : 0); },
@@ -111,8 +130,8 @@ inline ScanRecord DualLayer() {
 inline ScanRecord Smart() {
   ScanRecord r = BaseRecord("RICOHJPNR03", 2295104);
   r.kind = RecordKind::kSmart;
-  r.settings = {"", 0, "", 0, 500, 450};
-  r.disc.writeSpeeds = {"2.4X", "4X", "8X", "12X", "16X"};
+  r.settings = {"", 0, kSmartDensity, 0, 500, 450};
+  r.disc.writeSpeeds = Speeds({"2.4X", "4X", "8X", "12X", "16X"});
   r.rows = {{"2.4X", 2, 210, 140, kSmartRowOk},
             {"4X", 4, 240, 160, kSmartRowOk},
             {"8X", 8, 330, 240, kSmartRowOk},

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <sstream>
 
 #include "report_fixtures.h"
+#include "results/cairo_drawing.h"
 #include "results/paper_size.h"
 #include "results/report_content.h"
 #include "results/report_file_name.h"
@@ -62,14 +64,22 @@ std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
 struct Case {
   const char* name;
   std::function<std::vector<ScanRecord>()> records;
-  std::vector<std::string> texts;  // pdftotext finds each of these
+  std::vector<std::string> texts;           // pdftotext finds each of these
+  std::vector<std::string> pageTexts = {};  // and these on the page (the chart, run lines)
 };
 
 std::vector<Case> Cases() {
   return {
       {"good",
        [] { return std::vector{Good()}; },
-       {"OK for writing at 16X", "RICOHJPNR03", "Example Media Co.", "Whole disc", "Worst sample"}},
+       {"OK for writing at 16X", "RICOHJPNR03", "Example Media Co.", "Whole disc", "Worst sample",
+        "2.4X (3,324 kB/s), 4X (5,540 kB/s), 8X (11,080 kB/s), 16X (22,160 kB/s)",
+        "normal: every 49,152 sectors on the inner half, 32,768 further out, 16,384 on the outer",
+        "2,295,105 sectors, last LBA 2,295,104"}},
+      {"bad",
+       [] { return std::vector{Bad()}; },
+       {"Not recommended for writing at 16X", "BADDISC-01", "808"},
+       {"TE limit 500", "FE limit 450", "800"}},
       {"marginal",
        [] { return std::vector{Marginal()}; },
        {"Not recommended for writing at 16X", "CMC MAG-M01", "unknown manufacturer"}},
@@ -79,15 +89,25 @@ std::vector<Case> Cases() {
       {"stopped", [] { return std::vector{Stopped()}; }, {"Stopped: no verdict", "RICOHJPNR03"}},
       {"dual_layer",
        [] { return std::vector{DualLayer()}; },
-       {"OK for writing at 8X", "MKM-001", "layer 0", "layer 1", "DVD+R DL", "254"}},
+       {"OK for writing at 8X", "MKM-001", "layer 0", "layer 1", "DVD+R DL", "254",
+        "full: every 16,384 sectors"},
+       {"layer 1 starts"}},
       {"smart",
        [] { return std::vector{Smart()}; },
-       {"Fit for writing up to 8X", "Highest fit speed: 8X", "not recommended", "failed"}},
+       {"Fit for writing up to 8X", "Highest fit speed: 8X", "not recommended", "failed",
+        "sample near the rim, at LBA 2,", "TE margin", "-20",
+        "12X (16,620 kB/s), 16X (22,160 kB/s)"}},
       {"comparison",
        [] {
          return std::vector{Good(), Marginal()};
        },
-       {"Comparison of 2 runs", "Run 1", "Run 2", "RICOHJPNR03", "CMC MAG-M01"}},
+       {"Comparison of 2 runs", "Run 1", "Run 2", "RICOHJPNR03", "CMC MAG-M01"},
+       {"Write speeds: 2.4X (3,324 kB/s), 4X (5,540 kB/s), 8X (11,080 kB/s), 16X (22,160 kB/s)"}},
+      {"three_runs",
+       [] {
+         return std::vector{Good(), Marginal(), Bad()};
+       },
+       {"Comparison of 3 runs", "Run 3", "BADDISC-01", "Run 3: 2026-12-08 02:10, BADDISC-01, 16X"}},
   };
 }
 
@@ -121,17 +141,32 @@ int CountColour(cairo_surface_t* image, const ReportRect& plot, ReportColour c) 
   return count;
 }
 
-// The limit lines are where the readings 500 and 450 are, in the TE and FE
-// colours, across the whole plot; the rows well above them are not.
+// The limit lines are where the readings 500 and 450 are on the report's
+// own scale, in the limits' greys across the plot (FE's dashed); the rows
+// well away from them are not.
 void CheckLimitLines(cairo_surface_t* image, const ReportRect& plot, const ReportContent& content) {
+  const double top = ReportChartRange(content).top;
   auto row = [&](double value) {
-    return static_cast<int>(std::lround(plot.y + plot.height * (1 - value / kReportChartTop)));
+    return static_cast<int>(std::lround(plot.y + plot.height * (1 - value / top)));
   };
-  EXPECT_GE(RowShare(image, plot, row(content.teLimit), kReportTe), 0.9);
-  EXPECT_GE(RowShare(image, plot, row(content.feLimit), kReportFe), 0.9);
-  EXPECT_LE(RowShare(image, plot, row(content.teLimit) - 8, kReportTe), 0.2);
-  EXPECT_LE(RowShare(image, plot, row(content.feLimit) + 8, kReportFe), 0.2);
-  EXPECT_LE(RowShare(image, plot, row(560), kReportTe), 0.2);
+  EXPECT_GE(RowShare(image, plot, row(content.teLimit), kReportTeLimit), 0.9);
+  EXPECT_GE(RowShare(image, plot, row(content.feLimit), kReportFeLimit), 0.4);
+  EXPECT_LE(RowShare(image, plot, row(content.teLimit) - 8, kReportTeLimit), 0.2);
+  EXPECT_LE(RowShare(image, plot, row(content.feLimit) + 8, kReportFeLimit), 0.2);
+}
+
+// Rows of the plot from its top frame down that hold colour c.
+int RowsFromTopWith(cairo_surface_t* image, const ReportRect& plot, ReportColour c, int rows) {
+  const unsigned char* data = cairo_image_surface_get_data(image);
+  const int stride = cairo_image_surface_get_stride(image);
+  int found = 0;
+  for (int y = static_cast<int>(plot.y) - 1; y < static_cast<int>(plot.y) + rows; ++y) {
+    bool any = false;
+    for (int x = static_cast<int>(plot.x); x < static_cast<int>(plot.x + plot.width); ++x)
+      any = any || Near(*reinterpret_cast<const uint32_t*>(data + y * stride + x * 4), c);
+    found += any ? 1 : 0;
+  }
+  return found;
 }
 
 cairo_surface_t* ReadPng(const fs::path& path) {
@@ -167,6 +202,9 @@ TEST_P(ReportFormats, EveryFormatReadsBack) {
   EXPECT_EQ(cairo_image_surface_get_height(image), 1684);
   if (!content.smart) {
     CheckLimitLines(image, plot, content);
+    // Every reading is inside the plot: nothing rides on its top frame.
+    for (size_t run = 0; run < records.size(); ++run)
+      EXPECT_EQ(RowsFromTopWith(image, plot, RunColoursOf(run).te, 3), 0) << "run " << run;
     for (size_t run = 0; run < records.size(); ++run) {
       EXPECT_GT(CountColour(image, plot, RunColoursOf(run).fe), 50) << "run " << run;
     }
@@ -185,9 +223,14 @@ TEST_P(ReportFormats, EveryFormatReadsBack) {
   EXPECT_NE(info.text.find("(A4)"), std::string::npos) << info.text;
   const Output text = RunCommand("pdftotext -layout " + Quoted(pdfPath) + " -");
   ASSERT_EQ(text.status, 0) << text.text;
+  // Unwrapped, as a reader would copy it: nothing was cut short.
+  const Output flat = RunCommand("pdftotext " + Quoted(pdfPath) + " - | tr '\\n' ' '");
+  EXPECT_EQ(text.text.find("\u2026"), std::string::npos) << text.text;
   for (const std::string& expected : c.texts) {
-    EXPECT_NE(text.text.find(expected), std::string::npos) << expected << " in\n" << text.text;
+    EXPECT_NE(flat.text.find(expected), std::string::npos) << expected << " in\n" << flat.text;
   }
+  for (const std::string& expected : c.pageTexts)
+    EXPECT_NE(flat.text.find(expected), std::string::npos) << expected << " in\n" << flat.text;
 
   // HTML: valid, standing alone, the same texts.
   std::string html;
@@ -201,6 +244,13 @@ TEST_P(ReportFormats, EveryFormatReadsBack) {
     EXPECT_NE(html.find(HtmlEscape(expected)), std::string::npos) << expected;
   }
   EXPECT_EQ(html.find("data:image/png;base64,") != std::string::npos, !content.smart);
+  // A Smart Scan's readings are never pooled across its speeds.
+  if (content.smart) {
+    for (const char* pooled : {"Whole disc", "All speeds", "Statistics"}) {
+      EXPECT_EQ(flat.text.find(pooled), std::string::npos) << pooled;
+      EXPECT_EQ(html.find(pooled), std::string::npos) << pooled;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, ReportFormats, testing::ValuesIn(Cases()),
@@ -325,7 +375,7 @@ TEST(ReportText, HugeFieldsStillGiveOnePage) {
   ScanRecord record = Good();
   record.disc.manufacturerId = std::string(1 << 20, 'M');
   record.drive.name = std::string(1 << 20, 'D');
-  record.disc.writeSpeeds.assign(5000, "16X => (22160 Kb/Sec)");
+  record.disc.writeSpeeds.assign(5000, WriteSpeedOfEntry("16X => (22160 Kb/Sec)"));
   std::string pdf, error;
   ASSERT_TRUE(RenderReportPdf(BuildReportContent({record}), PaperSize::kA4, &pdf, &error)) << error;
   const fs::path path = TempDir() / "huge.pdf";
@@ -389,9 +439,20 @@ TEST(ReportContent, OutcomesInWordsAndColours) {
   partly.outcome = RunOutcome::kNotRecommended;
   EXPECT_EQ(BuildReportContent({partly}).title, "Fit for writing up to 8X");
   EXPECT_EQ(BuildReportContent({partly}).titleColour, kReportGreen);
-  // Its statistics are one row a speed, never pooled.
-  EXPECT_EQ(BuildReportContent({partly}).statistics[0].label, Smart().rows[0].speed);
-  EXPECT_EQ(BuildReportContent({partly}).statistics.size(), 4u);
+  // Its readings are one row a speed with its margins, never pooled: no
+  // statistics table repeats them.
+  const ReportContent alone = BuildReportContent({partly});
+  EXPECT_TRUE(alone.statistics.empty());
+  ASSERT_EQ(alone.smartRows.size(), 5u);
+  EXPECT_EQ(alone.smartRows[3].te, "520");
+  EXPECT_EQ(alone.smartRows[3].teMargin, "-20");
+  EXPECT_EQ(alone.smartRows[3].feMargin, "150");
+  EXPECT_EQ(alone.smartRows[4].teMargin, "-");
+  EXPECT_EQ(alone.smartSample.rfind("LBA 2,", 0), 0u) << alone.smartSample;
+  // Compared with another Smart Scan, each run's speeds are rows of their own.
+  const ReportContent two = BuildReportContent({partly, Smart()});
+  ASSERT_EQ(two.statistics.size(), 8u);
+  EXPECT_EQ(two.statistics[0].label, "Run 1, " + Smart().rows[0].speed);
   partly.outcome = RunOutcome::kDriveGone;
   EXPECT_EQ(BuildReportContent({partly}).title, "Drive gone during the run: no verdict");
   // A Smart Scan where no speed is fit is not shown green.
@@ -410,6 +471,47 @@ TEST(ReportContent, OutcomesInWordsAndColours) {
   for (const RecordSample& s : DualLayer().samples) {
     EXPECT_EQ(s.layer, s.lba >= dl.runs[0].layerBreakLba ? 1 : 0);
   }
+}
+
+// Wrapped text keeps every character: lines fit the width, a word wider
+// than a line is broken between characters (never inside one), and the
+// lines joined again are the text.
+TEST(PageText, WrapKeepsEveryCharacterAndFitsTheWidth) {
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 10, 10);
+  cairo_t* cr = cairo_create(surface);
+  Font(cr, 8.5);
+  const std::string word(120, 'x');
+  const std::string text =
+      "2.4X (3,324 kB/s), 4X (5,540 kB/s), 8X (11,080 kB/s) " + word +
+      " \u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9 end";
+  for (const double width : {40.0, 120.0, 1000.0}) {
+    const std::vector<std::string> lines = Wrap(cr, text, width);
+    std::string joined, unspaced;
+    for (const std::string& line : lines) {
+      EXPECT_FALSE(line.empty()) << width;
+      EXPECT_LE(TextWidth(cr, line), width + 0.01) << line;
+      ASSERT_FALSE((static_cast<unsigned char>(line[0]) & 0xC0) == 0x80) << "split inside é";
+      joined += line;
+    }
+    for (const char c : text) {
+      if (c != ' ') unspaced += c;
+    }
+    std::string joinedUnspaced;
+    for (const char c : joined) {
+      if (c != ' ') joinedUnspaced += c;
+    }
+    EXPECT_EQ(joinedUnspaced, unspaced) << width;
+    EXPECT_EQ(lines.size() == 1, width == 1000.0 && TextWidth(cr, text) <= 1000.0) << width;
+  }
+  // A speed and its rate stay on one line where the line holds them.
+  const std::string speeds = "2.4X (3,324 kB/s), 4X (5,540 kB/s), 8X (11,080 kB/s)";
+  const double room = TextWidth(cr, "2.4X (3,324 kB/s), 4X (5,540");
+  for (const std::string& line : Wrap(cr, speeds, room)) {
+    EXPECT_EQ(std::count(line.begin(), line.end(), '('), std::count(line.begin(), line.end(), ')'))
+        << line;
+  }
+  cairo_destroy(cr);
+  cairo_surface_destroy(surface);
 }
 
 }  // namespace

@@ -64,6 +64,14 @@ TEST(ComparisonRows, TwoScansSideBySide) {
   EXPECT_GT(d.te.overLimit, 0);
 }
 
+// The words of a difference: a sign on every figure (a change of none is
+// "+0"), the mean to one decimal.
+TEST(ComparisonRows, DifferenceTextSignsEveryFigure) {
+  EXPECT_EQ(DifferenceText({20, 5.04, 85}), "max +20, mean +5.0, over limit +85");
+  EXPECT_EQ(DifferenceText({-12, -3.46, -7}), "max -12, mean -3.5, over limit -7");
+  EXPECT_EQ(DifferenceText({}), "max +0, mean +0.0, over limit +0");
+}
+
 TEST(ComparisonRows, AScanADualLayerDiscAndASmartScan) {
   const ScanRecord good = Good();
   const ScanRecord dual = DualLayer();

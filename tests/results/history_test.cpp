@@ -1,6 +1,6 @@
-// The history file: kept runs listed newest first and filtered, two writers
-// at once, a damaged file set aside, a place that cannot be written, a
-// history that is read-only or written by a newer Velmo.
+// The history file: kept runs listed newest first, filtered and deleted, two
+// writers at once, a damaged file set aside, a place that cannot be written,
+// a history that is read-only or written by a newer Velmo.
 #include "results/history.h"
 
 #include <gtest/gtest.h>
@@ -171,6 +171,46 @@ TEST_F(HistoryTest, KeptRunsComeBackNewestFirstAndFiltered) {
   EXPECT_EQ(error, "no run 999 in the history");
 }
 
+// Deleting runs: only the ones named go, all of them or none, and a deleted
+// run's id never comes back for another run (show ID would show the wrong
+// run).
+TEST_F(HistoryTest, DeleteRemovesTheRunsNamedAllOrNone) {
+  CHistory history;
+  std::string error, notice;
+  ASSERT_TRUE(history.Open(m_path, &error, &notice)) << error;
+  std::vector<int64_t> ids;
+  for (const char* mid : {"A", "B", "C", "D"}) {
+    ids.push_back(history.Add(Run("2026-12-08T09:00:00Z", mid, RunOutcome::kOk), &error));
+    ASSERT_NE(ids.back(), 0) << error;
+  }
+  const std::vector<int64_t> newestFirst{ids[3], ids[2], ids[1], ids[0]};
+  ASSERT_EQ(Ids(history, {}), newestFirst);
+
+  EXPECT_TRUE(history.Delete({ids[1], ids[3]}, &error)) << error;
+  EXPECT_EQ(Ids(history, {}), (std::vector<int64_t>{ids[2], ids[0]}));
+  ScanRecord gone;
+  EXPECT_FALSE(history.Load(ids[1], &gone, &error));
+
+  // One unknown id: nothing is deleted, and the id is named.
+  EXPECT_FALSE(history.Delete({ids[0], 999}, &error));
+  EXPECT_EQ(error, "no run 999 in the history");
+  EXPECT_FALSE(history.Delete({ids[3]}, &error));
+  EXPECT_EQ(error, "no run " + std::to_string(ids[3]) + " in the history");
+  EXPECT_EQ(Ids(history, {}), (std::vector<int64_t>{ids[2], ids[0]}));
+
+  // The same run twice is one run; none is nothing to do.
+  EXPECT_TRUE(history.Delete({ids[2], ids[2]}, &error)) << error;
+  EXPECT_TRUE(history.Delete({}, &error)) << error;
+  EXPECT_EQ(Ids(history, {}), std::vector<int64_t>{ids[0]});
+
+  const int64_t next = history.Add(Run("2026-12-08T10:00:00Z", "E", RunOutcome::kOk), &error);
+  EXPECT_GT(next, ids[3]);
+  // Another connection sees the same: the deletion was committed.
+  CHistory other;
+  ASSERT_TRUE(other.OpenForReading(m_path, &error, &notice)) << error;
+  EXPECT_EQ(Ids(other, {}), (std::vector<int64_t>{next, ids[0]}));
+}
+
 TEST_F(HistoryTest, TwoWritersAtOnceLoseNothing) {
   auto writer = [this](const std::string& mid) {
     CHistory history;
@@ -255,6 +295,8 @@ TEST_F(HistoryTest, AReadOnlyHistoryIsReadAndNeverWritten) {
   EXPECT_EQ(record.disc.manufacturerId, "KEPT");
   EXPECT_EQ(reader.Add(Run("2026-12-08T10:00:00Z", "NEW", RunOutcome::kOk), &error), 0);
   EXPECT_EQ(error, "the history is open for reading only");
+  EXPECT_FALSE(reader.Delete({1}, &error));
+  EXPECT_EQ(error, "the history is open for reading only");
 
   CHistory writer;
   EXPECT_FALSE(writer.Open(m_path, &error, &notice));
@@ -320,6 +362,8 @@ TEST_F(HistoryTest, ANewerHistoryIsRefusedAndNeverWritten) {
   EXPECT_TRUE(writer.RefusedAsNewer());
   EXPECT_EQ(error, says);
   EXPECT_EQ(writer.Add(Run("2026-12-08T10:00:00Z", "X", RunOutcome::kOk), &error), 0);
+  EXPECT_FALSE(writer.Delete({1}, &error));
+  EXPECT_EQ(error, "the history is not open");
   EXPECT_TRUE(notice.empty()) << "not taken for damage: " << notice;
   EXPECT_EQ(Snapshot(), before);
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -22,7 +24,8 @@ ScanRecord Example() {
   r.disc.mediaTypeId = "003";
   r.disc.capacity = "8152.0 MB";
   r.disc.lastLba = 4173823;
-  r.disc.writeSpeeds = {" 8X => (11080 Kb/Sec)  ", "2.4X => ( 3324 Kb/Sec)  "};
+  r.disc.writeSpeeds = {WriteSpeedOfEntry(" 8X => (11080 Kb/Sec)  "),
+                        WriteSpeedOfEntry("2.4X => ( 3324 Kb/Sec)  ")};
   r.settings = {"8X", 16, "normal", 49152, 500, 450};
   r.samples = {{0, 0x30000, 0, 300, 200, true}, {2086912, 2086912 + 0xBD5000, 1, 501, 100, false}};
   r.outcome = RunOutcome::kNotRecommended;
@@ -35,7 +38,7 @@ TEST(ScanRecord, WrittenAndReadBackIsTheSameRecordAndText) {
   ScanRecord smart = Example();
   smart.kind = RecordKind::kSmart;
   smart.samples.clear();
-  smart.settings.speed.clear();
+  smart.settings = {"", 0, kSmartDensity, 0, 500, 450};
   smart.rows = {{"8X", 16, 400, 300, kSmartRowOk},
                 {"6X", 15, 520, 300, kSmartRowNotRecommended},
                 {"4X", 14, std::nullopt, std::nullopt, kSmartRowFailed}};
@@ -152,11 +155,21 @@ TEST(ScanRecord, AnythingElseIsRefusedWithOneLine) {
                    std::string(kRecordMaxDepth, ']') + ", \"x\": {"),
        "nested too deeply"},
       {"other format", Replace(good, "velmo-scan", "velmo-report"), "not a Velmo scan record"},
-      {"newer", Replace(good, "\"version\": 2", "\"version\": 3"), "newer"},
-      {"huge version", Replace(good, "\"version\": 2", "\"version\": 18446744073709551615"),
+      {"newer", Replace(good, "\"version\": 3", "\"version\": 4"), "newer"},
+      {"huge version", Replace(good, "\"version\": 3", "\"version\": 18446744073709551615"),
        "newer"},
-      {"version zero", Replace(good, "\"version\": 2", "\"version\": 0"), "unknown version"},
-      {"version text", Replace(good, "\"version\": 2", "\"version\": \"1\""), "version"},
+      {"version zero", Replace(good, "\"version\": 3", "\"version\": 0"), "unknown version"},
+      {"version text", Replace(good, "\"version\": 3", "\"version\": \"1\""), "version"},
+      {"capacity as text in version 3",
+       Replace(good, "\"capacity\": {", "\"capacity\": \"8152.0 MB\", \"x\": {"),
+       "disc.capacity is not an object"},
+      {"sectors that are not the disc's",
+       Replace(good, "\"sectors\": 4173824", "\"sectors\": 4173000"), "disc.capacity.sectors"},
+      {"speed as text in version 3",
+       Replace(good, "\"writeSpeeds\": [", "\"writeSpeeds\": [\"8X\", "),
+       "disc.writeSpeeds[0] is not an object"},
+      {"speed without its rate", Replace(good, "\"kBps\": 11080", "\"kBps\": \"fast\""),
+       "disc.writeSpeeds[0].kBps"},
       {"kind", Replace(good, "\"kind\": \"scan\"", "\"kind\": \"burn\""), "kind"},
       {"missing drive", Replace(good, "\"drive\"", "\"drivers\""), "drive is missing"},
       {"negative LBA", Replace(good, "\"lba\": 0", "\"lba\": -5"), "samples[0].lba"},
@@ -172,6 +185,13 @@ TEST(ScanRecord, AnythingElseIsRefusedWithOneLine) {
       {"zero limit", Replace(good, "\"teLimit\": 500", "\"teLimit\": 0"), "settings.teLimit"},
       {"unknown outcome", Replace(good, "\"outcome\": \"not recommended\"", "\"outcome\": \"meh\""),
        "outcome"},
+      {"outcome with a new line",
+       Replace(good, "\"outcome\": \"not recommended\"", "\"outcome\": \"not recomm\\nded\""),
+       "\"not recomm...\" is not an outcome"},
+      {"long outcome",
+       Replace(good, "\"outcome\": \"not recommended\"",
+               "\"outcome\": \"" + std::string(5000, 'x') + "\""),
+       "xxx...\" is not an outcome"},
       {"name of the wrong type",
        Replace(good, "\"manufacturerName\": \"Mitsubishi Kagaku Media Co., Ltd. (Verbatim)\"",
                "\"manufacturerName\": 7"),
@@ -214,16 +234,111 @@ TEST(ScanRecord, NestingUpToTheLimitReads) {
   EXPECT_TRUE(ReadRecordJson(atLimit, &record, &error)) << error;
 }
 
-// Records written before the outcome carried its cause still read: no cause,
-// no answer, the outcome as it was named then.
-TEST(ScanRecord, VersionOneRecordsStillRead) {
-  std::string text = WriteRecordJson(Example());
-  text = Replace(text, "\"version\": 2", "\"version\": 1");
-  text = Replace(text, "\"cause\": null,", "");
-  ScanRecord record;
+// Records of versions 1 and 2 as the program wrote them (a scan and a Smart
+// Scan each, in tests/results/records) still read, and read as the same run:
+// the speed list's entries and the capacity text become the values version
+// 3 writes.
+std::string ReadFixture(const std::string& name) {
+  std::ifstream in(std::string(VELMO_SOURCE_DIR) + "/tests/results/records/" + name);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_FALSE(text.str().empty()) << name;
+  return text.str();
+}
+
+TEST(ScanRecord, VersionOneAndTwoRecordsStillRead) {
+  for (const char* kind : {"scan", "smart"}) {
+    ScanRecord one, two;
+    std::string error;
+    ASSERT_TRUE(ReadRecordJson(ReadFixture(std::string("v1-") + kind + ".json"), &one, &error))
+        << kind << ": " << error;
+    ASSERT_TRUE(ReadRecordJson(ReadFixture(std::string("v2-") + kind + ".json"), &two, &error))
+        << kind << ": " << error;
+    EXPECT_EQ(two.disc.capacity, "4076.0 MB");
+    ASSERT_EQ(two.disc.writeSpeeds.size(), 5u) << kind;
+    EXPECT_EQ(two.disc.writeSpeeds[0], (RecordWriteSpeed{"12X", 18, 16620}));
+    EXPECT_EQ(two.disc.writeSpeeds[4], (RecordWriteSpeed{"2.4X", 13, 3324}));
+    // Back to the window's list entries exactly as they were kept.
+    EXPECT_EQ(WriteSpeedListEntry(two.disc.writeSpeeds[1]), " 8X => (11080 Kb/Sec)  ");
+    EXPECT_EQ(WriteSpeedListEntry(two.disc.writeSpeeds[4]), "2.4X => ( 3324 Kb/Sec)  ");
+    // Version 1 had no answer and no speed list; the rest is the same.
+    two.fitSpeed.reset();
+    two.smartSpeeds.clear();
+    EXPECT_EQ(one, two) << kind;
+    // Written again they are version 3 and read back as they are.
+    const std::string text = WriteRecordJson(two);
+    EXPECT_NE(text.find("\"version\": 3"), std::string::npos);
+    ScanRecord three;
+    ASSERT_TRUE(ReadRecordJson(text, &three, &error)) << error;
+    EXPECT_EQ(three, two) << kind;
+  }
+  // An older Smart Scan's one speed and step mean nothing: checked, not
+  // kept, so that the record reads the same once written as version 3.
+  std::string smart = ReadFixture("v2-smart.json");
+  for (auto [from, to] : {std::pair{"\"speedCode\": 0", "\"speedCode\": 18"},
+                          std::pair{"\"densityStep\": 0", "\"densityStep\": 5"}}) {
+    const size_t at = smart.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    smart.replace(at, std::string(from).size(), to);
+  }
+  ScanRecord old, again;
   std::string error;
-  ASSERT_TRUE(ReadRecordJson(text, &record, &error)) << error;
-  EXPECT_EQ(record, Example());
+  ASSERT_TRUE(ReadRecordJson(smart, &old, &error)) << error;
+  EXPECT_EQ(old.settings.speedCode, 0);
+  EXPECT_EQ(old.settings.densityStep, 0);
+  ASSERT_TRUE(ReadRecordJson(WriteRecordJson(old), &again, &error)) << error;
+  EXPECT_EQ(again, old);
+  // An entry's rate out of any drive's range (edited, damaged) is no rate;
+  // the record still writes back as it reads.
+  for (const char* rate : {"55401166666666179999999999999994", "-5", "1000001"}) {
+    std::string damaged = smart;
+    const std::string entry = "( 3324 Kb/Sec)";
+    damaged.replace(damaged.find(entry), entry.size(), std::string("( ") + rate + " Kb/Sec)");
+    ASSERT_TRUE(ReadRecordJson(damaged, &old, &error)) << rate << ": " << error;
+    EXPECT_EQ(old.disc.writeSpeeds.back(), (RecordWriteSpeed{"2.4X", 13, 0})) << rate;
+    ASSERT_TRUE(ReadRecordJson(WriteRecordJson(old), &again, &error)) << rate << ": " << error;
+    EXPECT_EQ(again, old) << rate;
+  }
+  smart.replace(smart.find("\"densityStep\": 5"), std::string("\"densityStep\": 5").size(),
+                "\"densityStep\": -1");
+  EXPECT_FALSE(ReadRecordJson(smart, &old, &error));
+  EXPECT_NE(error.find("settings.densityStep"), std::string::npos) << error;
+}
+
+// Version 3 holds values: the capacity in sectors and bytes beside its text,
+// speeds as label, code and rate; a Smart Scan has no single speed or step
+// and its answer is a value; a run without a verdict says why.
+TEST(ScanRecord, VersionThreeHoldsValues) {
+  const std::string scan = WriteRecordJson(Example());
+  EXPECT_NE(scan.find("\"sectors\": 4173824,\n      \"bytes\": 8547991552,\n      \"text\": "
+                      "\"8152.0 MB\""),
+            std::string::npos)
+      << scan;
+  EXPECT_NE(scan.find("\"label\": \"8X\",\n        \"code\": 16,\n        \"kBps\": 11080"),
+            std::string::npos)
+      << scan;
+  EXPECT_EQ(scan.find("Kb/Sec"), std::string::npos);
+  EXPECT_EQ(scan.find("noVerdict"), std::string::npos);
+
+  ScanRecord smart;
+  std::string error;
+  ASSERT_TRUE(ReadRecordJson(ReadFixture("v2-smart.json"), &smart, &error)) << error;
+  const std::string text = WriteRecordJson(smart);
+  EXPECT_EQ(text.find("\"speed\": \"\""), std::string::npos) << text;
+  EXPECT_EQ(text.find("\"densityStep\""), std::string::npos) << text;
+  EXPECT_EQ(text.find("\"verdict\": null"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"answer\": {\n    \"fitSpeed\": {\n      \"speed\": \"12X\""),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\"text\": \"Fit for writing up to 12X.\""), std::string::npos) << text;
+
+  ScanRecord stopped = Example();
+  stopped.verdict.clear();
+  stopped.outcome = RunOutcome::kAborted;
+  EXPECT_NE(WriteRecordJson(stopped).find(
+                "\"verdict\": null,\n  \"noVerdict\": \"the run was stopped before its verdict\""),
+            std::string::npos)
+      << WriteRecordJson(stopped);
 }
 
 // A Smart Scan's statistics are one entry a speed with a reading: readings

@@ -91,6 +91,39 @@ TEST_F(BmpFileTest, LayoutAtEveryDepth) {
   }
 }
 
+// A 16-bit screen's picture keeps its format: BI_BITFIELDS, the three masks
+// right after the header, no colour table, the words as they are.
+TEST_F(BmpFileTest, SixteenBitsWithMasksByteForByte) {
+  BitmapDescription bitmap = Pattern(1, 2, 16);
+  bitmap.rows = {0x00, 0xF8, 0x1F, 0x00};  // top red, bottom blue (5-6-5)
+  bitmap.masks = {0xF800, 0x07E0, 0x001F};
+  const std::string path = PathOf("565.bmp");
+  ASSERT_TRUE(SaveBitmapAsBmp(bitmap, path).Succeeded());
+  const std::vector<uint8_t> expected = {
+      'B',  'M',  74, 0, 0,    0,    0, 0, 0,    0, 66, 0, 0, 0,                     // file header
+      40,   0,    0,  0, 1,    0,    0, 0, 2,    0, 0,  0, 1, 0, 16, 0, 3, 0, 0, 0,  // BI_BITFIELDS
+      8,    0,    0,  0, 0,    0,    0, 0, 0,    0, 0,  0, 0, 0, 0,  0, 0, 0, 0, 0,  // no table
+      0,    0xF8, 0,  0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0,  0,                           // the masks
+      0x1F, 0x00, 0,  0, 0x00, 0xF8, 0, 0,  // bottom row first, padded to 4
+  };
+  EXPECT_EQ(ReadBytes(path), expected);
+
+  // Masks on a depth that has none, or a header that says masks for a
+  // description without them: refused at the pixel read, no file.
+  BitmapDescription wide = Pattern(1, 1, 24);
+  wide.masks = {0xFF0000, 0xFF00, 0xFF};
+  std::optional<BitmapInfoBlock> info = CreateBitmapInfo(wide);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->header.biCompression, kBiRgb) << "24 bits never take masks";
+  std::optional<BitmapInfoBlock> masked = CreateBitmapInfo(bitmap);
+  ASSERT_TRUE(masked);
+  EXPECT_EQ(masked->Size(), 52u);
+  bitmap.masks = {};
+  EXPECT_EQ(WriteBmpFile(PathOf("unmasked.bmp"), *masked, bitmap).failedStep,
+            SnapshotStep::kReadPixels);
+  EXPECT_FALSE(std::filesystem::exists(PathOf("unmasked.bmp")));
+}
+
 TEST_F(BmpFileTest, SavingOverAnOldFileReplacesItCompletely) {
   const std::string path = PathOf("old.bmp");
   std::ofstream(path) << std::string(5000, 'x');

@@ -23,6 +23,35 @@ TEST(SurfaceBitmapTest, PixelFormatsBecomeBlueGreenRedRowsAtTheirStride) {
   EXPECT_EQ(fromRgb.stride, 3u);
 }
 
+// 16-bit words keep each channel's top bits where the masks put them, for
+// the 5-6-5 of a 16-bit X screen and the 5-5-5 some others use.
+TEST(SurfaceBitmapTest, SixteenBitWordsFollowTheScreensMasks) {
+  const uint8_t rgb[] = {0xFF, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00, 0xFF,
+                         0xFF, 0xFF, 0xFF, 0x08, 0x04, 0x08, 0x07, 0x03, 0x07};
+  const auto word = [](const BitmapDescription& b, size_t i) {
+    return static_cast<uint16_t>(b.rows[2 * i] | b.rows[2 * i + 1] << 8);
+  };
+  const auto b565 = DescribeRgbBytes16(6, 1, rgb, sizeof rgb, {0xF800, 0x07E0, 0x001F});
+  ASSERT_EQ(b565.rows.size(), 12u);
+  EXPECT_EQ(b565.bitsPerPixel, 16);
+  EXPECT_EQ(b565.stride, 12u);
+  const uint16_t expected565[] = {0xF800, 0x07E0, 0x001F, 0xFFFF, 0x0821, 0x0000};
+  for (size_t i = 0; i < 6; ++i) EXPECT_EQ(word(b565, i), expected565[i]) << i;
+  const auto b555 = DescribeRgbBytes16(6, 1, rgb, sizeof rgb, {0x7C00, 0x03E0, 0x001F});
+  const uint16_t expected555[] = {0x7C00, 0x03E0, 0x001F, 0x7FFF, 0x0401, 0x0000};
+  for (size_t i = 0; i < 6; ++i) EXPECT_EQ(word(b555, i), expected555[i]) << i;
+
+  // Masks that are no 16-bit layout: nothing the writer would take.
+  for (const std::array<uint32_t, 3> bad : {std::array<uint32_t, 3>{0, 0x07E0, 0x001F},
+                                            {0xF800, 0xF800, 0x001F},
+                                            {0xFF0000, 0xFF00, 0xFF},
+                                            {0xF801, 0x07E0, 0x001E}}) {
+    const auto b = DescribeRgbBytes16(6, 1, rgb, sizeof rgb, bad);
+    EXPECT_FALSE(b.HasMasks());
+    EXPECT_EQ(SaveBitmapAsBmp(b, "/nonexistent/never.bmp").failedStep, SnapshotStep::kReadPixels);
+  }
+}
+
 TEST(SurfaceBitmapTest, NoPixelsGiveABitmapTheWriterRefuses) {
   const auto nullRows = DescribeRgbBytes(4, 4, nullptr, 12, TrueColorDepth::k24);
   EXPECT_EQ(SaveBitmapAsBmp(nullRows, "/nonexistent/never.bmp").failedStep,

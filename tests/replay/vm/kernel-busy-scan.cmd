@@ -1,0 +1,1 @@
+cd /tmp/velmo && velmo-cli scan --log /tmp/velmo/busy-scan.txt

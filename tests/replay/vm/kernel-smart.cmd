@@ -1,0 +1,1 @@
+cd /tmp/velmo && velmo-cli smart

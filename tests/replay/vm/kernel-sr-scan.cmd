@@ -1,0 +1,1 @@
+cd /tmp/velmo && velmo-cli scan --log /tmp/velmo/sr-scan.txt

@@ -1,0 +1,1 @@
+velmo-cli --trace=/tmp/velmo/root-drives.trace drives
