@@ -14,6 +14,12 @@ as_root() {
 # QEMU_SYSTEM names another emulator binary (a missing one tries the SKIP path).
 vm_tools() {
   qemu=${QEMU_SYSTEM:-qemu-system-x86_64}
+  # Side by side, one VM test installs while the other waits, then finds
+  # everything there.
+  local lock
+  mkdir -p "$root/build"
+  exec {lock}>"$root/build/vm-tools.lock"
+  flock "$lock"
   local need=()
   command -v "$qemu" >/dev/null || need+=(qemu-system-x86)
   if [ ! -x /bin/busybox ] || ldd /bin/busybox >/dev/null 2>&1; then need+=(busybox-static); fi
@@ -28,6 +34,7 @@ vm_tools() {
     as_root apt-get install -y -q -o DPkg::Lock::Timeout=180 --no-install-recommends "${need[@]}" >/dev/null 2>&1 ||
       say "apt-get install ${need[*]} failed"
   fi
+  exec {lock}>&-
   command -v "$qemu" >/dev/null || skip "$qemu is not installed and could not be installed"
   [ -x /bin/busybox ] && ! ldd /bin/busybox >/dev/null 2>&1 || skip "no static busybox (package busybox-static)"
   command -v cpio >/dev/null || skip "cpio is not installed"
@@ -67,6 +74,11 @@ vm_kernel() {
   [ -n "$pkg" ] || skip "no kernel in /boot and the package behind $meta cannot be looked up"
   kroot="$kwork/kernel"
   mkdir -p "$kwork/deb"
+  # When both VM tests run side by side, the second waits here while the
+  # first downloads and unpacks.
+  local lock
+  exec {lock}>"$kwork/kernel.lock"
+  flock "$lock"
   if ! ls "$kwork/deb/$pkg"_*.deb >/dev/null 2>&1; then
     say "downloading $pkg"
     (cd "$kwork/deb" && apt-get download -q "$pkg" >/dev/null 2>&1) || skip "cannot download $pkg"
@@ -81,6 +93,7 @@ vm_kernel() {
     depmod -b "$kroot" "${kernel##*/vmlinuz-}" || skip "depmod failed"
     echo "$deb" > "$kroot/.unpacked"
   fi
+  exec {lock}>&-
   kernel=$(ls "$kroot"/boot/vmlinuz-* | head -n 1)
   kver=${kernel##*/vmlinuz-}
   vm_usable_kernel "$kroot" "$kver" "$@" || skip "kernel $kver lacks one of: $*"

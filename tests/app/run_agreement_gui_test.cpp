@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <wx/log.h>
 
+#include <cctype>
 #include <filesystem>
 #include <string>
 
@@ -76,80 +77,93 @@ class RunAgreementTest : public WindowTest {
   const fs::path m_dir = m_scratch.Path();
 };
 
-TEST_F(RunAgreementTest, WindowAndCliKeepTheSameAccountOfEveryFault) {
-  const Case cases[] = {
-      {"dvd+r-good", RunOutcome::kOk, 0},
-      {"dvd+r-bad", RunOutcome::kNotRecommended, 1},
-      {"old-firmware", RunOutcome::kFirmwareFailure, 2},
-      {"invalid-reading", RunOutcome::kNoReading, 2},
-      {"dvd+r-scratched", RunOutcome::kNoReading, 2},
-      {"timeout", RunOutcome::kTimedOut, 2},
-      {"drive-gone", RunOutcome::kDriveGone, 2},
-      {"eject-mid-scan", RunOutcome::kDiscEjected, 2},
-      {"busy-recovers", RunOutcome::kOk, 0},
-      {"busy-stays", RunOutcome::kDriveBusy, 2},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.scenario);
-    const WindowRun window = RunWindow(c.scenario);
-    const Finished cli = RunCli(c.scenario, c.scenario);
-    ASSERT_TRUE(cli.exited);
-    EXPECT_EQ(cli.code, c.exitCode) << cli.err;
-    ScanRecord cliRecord;
-    std::string error;
-    ASSERT_TRUE(LoadRecordFile((m_dir / c.scenario / "run.json").string(), &cliRecord, &error))
-        << error;
+// Each fault scenario is a test of its own, so that they run side by side.
+class FaultAgreementTest : public RunAgreementTest, public ::testing::WithParamInterface<Case> {};
 
-    // The same outcome and cause, from the same readings.
-    EXPECT_EQ(RunOutcomeName(window.record.outcome), std::string(RunOutcomeName(c.outcome)));
-    EXPECT_EQ(RunOutcomeName(cliRecord.outcome), std::string(RunOutcomeName(c.outcome)));
-    EXPECT_EQ(window.record.cause, cliRecord.cause);
-    EXPECT_EQ(window.record.samples, cliRecord.samples);
-    EXPECT_EQ(window.record.settings, cliRecord.settings);
-    EXPECT_EQ(window.record.verdict, cliRecord.verdict);
+TEST_P(FaultAgreementTest, WindowAndCliKeepTheSameAccount) {
+  const Case& c = GetParam();
+  const WindowRun window = RunWindow(c.scenario);
+  const Finished cli = RunCli(c.scenario, c.scenario);
+  ASSERT_TRUE(cli.exited);
+  EXPECT_EQ(cli.code, c.exitCode) << cli.err;
+  ScanRecord cliRecord;
+  std::string error;
+  ASSERT_TRUE(LoadRecordFile((m_dir / c.scenario / "run.json").string(), &cliRecord, &error))
+      << error;
 
-    // What each said: the window's status and velmo-cli's message name the
-    // same cause; only a refusal suggests flashing.
-    const bool firmware = c.outcome == RunOutcome::kFirmwareFailure;
-    EXPECT_EQ(window.message.find("flash") != std::string::npos, firmware) << window.message;
-    EXPECT_EQ(cli.err.find("flash") != std::string::npos, firmware) << cli.err;
-    if (HasVerdict(c.outcome)) {
-      EXPECT_EQ(window.status,
-                VerdictText(c.outcome == RunOutcome::kOk ? ScanVerdict::kOk
-                                                         : ScanVerdict::kNotRecommended));
-      EXPECT_NE(cli.out.find(window.status), std::string::npos) << cli.out;
-    } else {
-      EXPECT_EQ(window.status.rfind(RunEndStatus(c.outcome, window.record.cause), 0), 0u)
-          << window.status;
-      EXPECT_NE(cli.err.find(DescribeRunEnd(c.outcome, cliRecord.cause)), std::string::npos)
-          << cli.err;
-    }
+  // The same outcome and cause, from the same readings.
+  EXPECT_EQ(RunOutcomeName(window.record.outcome), std::string(RunOutcomeName(c.outcome)));
+  EXPECT_EQ(RunOutcomeName(cliRecord.outcome), std::string(RunOutcomeName(c.outcome)));
+  EXPECT_EQ(window.record.cause, cliRecord.cause);
+  EXPECT_EQ(window.record.samples, cliRecord.samples);
+  EXPECT_EQ(window.record.settings, cliRecord.settings);
+  EXPECT_EQ(window.record.verdict, cliRecord.verdict);
 
-    // Two rows in the history, one from each, alike but for the program.
-    CHistory history;
-    std::string notice;
-    ASSERT_TRUE(history.Open(DefaultHistoryPath(), &error, &notice)) << error;
-    std::vector<HistoryEntry> rows;
-    ASSERT_TRUE(history.List({}, &rows, &error)) << error;
-    ASSERT_GE(rows.size(), 2u);
-    const HistoryEntry& fromCli = rows[0];
-    const HistoryEntry& fromWindow = rows[1];
-    EXPECT_EQ(fromWindow.outcome, fromCli.outcome);
-    EXPECT_EQ(HistoryOutcomeText(fromWindow), HistoryOutcomeText(fromCli));
-    EXPECT_EQ(fromWindow.maxTe, fromCli.maxTe);
-    EXPECT_EQ(fromWindow.maxFe, fromCli.maxFe);
-    EXPECT_EQ(fromWindow.speed, fromCli.speed);
-    EXPECT_EQ(fromWindow.density, fromCli.density);
-    EXPECT_EQ(fromWindow.manufacturerId, fromCli.manufacturerId);
-    ScanRecord keptWindow, keptCli;
-    ASSERT_TRUE(history.Load(fromWindow.id, &keptWindow, &error)) << error;
-    ASSERT_TRUE(history.Load(fromCli.id, &keptCli, &error)) << error;
-    EXPECT_EQ(keptWindow.program, "velmo");
-    EXPECT_EQ(keptCli.program, "velmo-cli");
-    EXPECT_EQ(keptWindow.cause, keptCli.cause);
-    EXPECT_EQ(keptWindow.samples, keptCli.samples);
+  // What each said: the window's status and velmo-cli's message name the
+  // same cause; only a refusal suggests flashing.
+  const bool firmware = c.outcome == RunOutcome::kFirmwareFailure;
+  EXPECT_EQ(window.message.find("flash") != std::string::npos, firmware) << window.message;
+  EXPECT_EQ(cli.err.find("flash") != std::string::npos, firmware) << cli.err;
+  if (HasVerdict(c.outcome)) {
+    EXPECT_EQ(window.status,
+              VerdictText(c.outcome == RunOutcome::kOk ? ScanVerdict::kOk
+                                                       : ScanVerdict::kNotRecommended));
+    EXPECT_NE(cli.out.find(window.status), std::string::npos) << cli.out;
+  } else {
+    EXPECT_EQ(window.status.rfind(RunEndStatus(c.outcome, window.record.cause), 0), 0u)
+        << window.status;
+    EXPECT_NE(cli.err.find(DescribeRunEnd(c.outcome, cliRecord.cause)), std::string::npos)
+        << cli.err;
   }
+
+  // Two rows in the history, one from each, alike but for the program.
+  CHistory history;
+  std::string notice;
+  ASSERT_TRUE(history.Open(DefaultHistoryPath(), &error, &notice)) << error;
+  std::vector<HistoryEntry> rows;
+  ASSERT_TRUE(history.List({}, &rows, &error)) << error;
+  ASSERT_GE(rows.size(), 2u);
+  const HistoryEntry& fromCli = rows[0];
+  const HistoryEntry& fromWindow = rows[1];
+  EXPECT_EQ(fromWindow.outcome, fromCli.outcome);
+  EXPECT_EQ(HistoryOutcomeText(fromWindow), HistoryOutcomeText(fromCli));
+  EXPECT_EQ(fromWindow.maxTe, fromCli.maxTe);
+  EXPECT_EQ(fromWindow.maxFe, fromCli.maxFe);
+  EXPECT_EQ(fromWindow.speed, fromCli.speed);
+  EXPECT_EQ(fromWindow.density, fromCli.density);
+  EXPECT_EQ(fromWindow.manufacturerId, fromCli.manufacturerId);
+  ScanRecord keptWindow, keptCli;
+  ASSERT_TRUE(history.Load(fromWindow.id, &keptWindow, &error)) << error;
+  ASSERT_TRUE(history.Load(fromCli.id, &keptCli, &error)) << error;
+  EXPECT_EQ(keptWindow.program, "velmo");
+  EXPECT_EQ(keptCli.program, "velmo-cli");
+  EXPECT_EQ(keptWindow.cause, keptCli.cause);
+  EXPECT_EQ(keptWindow.samples, keptCli.samples);
 }
+
+const Case kFaultCases[] = {
+    {"dvd+r-good", RunOutcome::kOk, 0},
+    {"dvd+r-bad", RunOutcome::kNotRecommended, 1},
+    {"old-firmware", RunOutcome::kFirmwareFailure, 2},
+    {"invalid-reading", RunOutcome::kNoReading, 2},
+    {"dvd+r-scratched", RunOutcome::kNoReading, 2},
+    {"timeout", RunOutcome::kTimedOut, 2},
+    {"drive-gone", RunOutcome::kDriveGone, 2},
+    {"eject-mid-scan", RunOutcome::kDiscEjected, 2},
+    {"busy-recovers", RunOutcome::kOk, 0},
+    {"busy-stays", RunOutcome::kDriveBusy, 2},
+};
+
+INSTANTIATE_TEST_SUITE_P(EveryFault, FaultAgreementTest, ::testing::ValuesIn(kFaultCases),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           std::string name;
+                           for (const char* p = info.param.scenario; *p; ++p) {
+                             name += std::isalnum(static_cast<unsigned char>(*p)) ? *p
+                                     : *p == '+'                                  ? 'p'
+                                                                                  : '_';
+                           }
+                           return name;
+                         });
 
 // A Smart Scan's answer is the same speed from both, and so is its history row.
 TEST_F(RunAgreementTest, WindowAndCliGiveTheSameSmartScanAnswer) {

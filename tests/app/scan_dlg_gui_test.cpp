@@ -671,7 +671,7 @@ TEST_F(ScanDlgTest, SaveMovesTheWorkingDirectoryToTheFolderOfTheFileWritten) {
   ASSERT_EQ(m_seen.messages, (std::vector<std::string>{"Save successfully."}));
   EXPECT_TRUE(std::filesystem::exists(other + "/shot.bmp"));
   EXPECT_FALSE(std::filesystem::exists(typed.shownFolder + "/shot.bmp"));
-  // xvfb-run's screen is depth 24 at 32 bits a pixel: so is the picture,
+  // The test display is depth 24 at 32 bits a pixel: so is the picture,
   // with no colour table and no row padding.
   ASSERT_EQ(ScreenBitsPerPixel(m_dialog), 32);
   const std::string bytes = ReadFile(other + "/shot.bmp");

@@ -1,4 +1,4 @@
-// The window on a small, 16-bit screen (xvfb-run -s "-screen 0 1366x768x16"):
+// The window on a small, 16-bit screen (Xvfb "-screen 0 1366x768x16"):
 // GTK's own file dialogs fit on it, name field and buttons included, and
 // File, Save writes the picture in the screen's format, 16 bits with its
 // colour masks.

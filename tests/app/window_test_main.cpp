@@ -1,4 +1,4 @@
-// The main of every window test binary: wx started on the display xvfb-run
+// The main of every window test binary: wx started on the display Xvfb
 // gives, the tests run in a scratch folder of their own (the runs write
 // TEFE.txt where they run) with the Run menu's choices kept there too, a GTK
 // critical fails the test that caused it, and printing goes to GTK's file

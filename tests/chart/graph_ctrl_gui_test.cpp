@@ -1,4 +1,4 @@
-// The chart window under a real display (run under xvfb-run): what reaches
+// The chart window under a real display (on a display of its own): what reaches
 // the screen must be exactly the composed layers, both after UI-thread
 // drawing and after a worker drew and handed the invalidation over.
 #include <gtest/gtest.h>

@@ -13,17 +13,31 @@ trap 'rm -rf "$work"' EXIT
 commands() {
   sed -n 's/^[^ ]* \(drive=.*\) err=.*$/\1/p' "$1" | grep -v 'cdb=\[00 00 00 00 00 00\]' || true
 }
-while read -r scenario density; do
-  [ -z "$scenario" ] && continue
-  name="$scenario-$density"
-  rm -f "$work/TEFE.txt" "$work/trace"
+# One run in a folder of its own.
+run_one() {
+  local scenario=$1 density=$2 name="$1-$2"
+  local dir="$work/$name"
+  mkdir -p "$dir"
   if [ "$density" = smart ]; then
-    (cd "$work" && "$cli" --simulate="$scenario" --sim-latency=0 --trace=trace smart --no-history \
+    (cd "$dir" && "$cli" --simulate="$scenario" --sim-latency=0 --trace=trace smart --no-history \
       >/dev/null 2>&1) || true
   else
-    (cd "$work" && "$cli" --simulate="$scenario" --sim-latency=0 --trace=trace scan \
+    (cd "$dir" && "$cli" --simulate="$scenario" --sim-latency=0 --trace=trace scan \
       --density "$density" --no-history >/dev/null 2>&1) || true
-    if [ -f "$work/TEFE.txt" ]; then cp "$work/TEFE.txt" "$out/$name.log"; else : >"$out/$name.log"; fi
+    if [ -f "$dir/TEFE.txt" ]; then cp "$dir/TEFE.txt" "$out/$name.log"; else : >"$out/$name.log"; fi
   fi
-  commands "$work/trace" >"$out/$name.commands"
+  commands "$dir/trace" >"$out/$name.commands"
+}
+# The runs wait on the simulated disc more than they compute: several at once.
+jobs=${VELMO_GOLDEN_JOBS:-4}
+running=0
+while read -r scenario density; do
+  [ -z "$scenario" ] && continue
+  if [ "$running" -ge "$jobs" ]; then
+    wait -n
+    running=$((running - 1))
+  fi
+  run_one "$scenario" "$density" &
+  running=$((running + 1))
 done <"$(dirname "$0")/scenarios.txt"
+wait
