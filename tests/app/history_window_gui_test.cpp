@@ -35,6 +35,7 @@
 #include "tests/app/window_test.h"
 #include "tests/cli/cli_process.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/test_paths.h"
 
 namespace fs = std::filesystem;
 
@@ -168,11 +169,11 @@ class HistoryWindowTest : public WindowTest {
     for (int i = 0; i < 10; ++i) Pump();
     std::optional<WindowImage> image = CaptureWindowImage(window, false);
     if (!image) return image;
-    fs::create_directories(VELMO_TEST_ARTEFACT_DIR);
+    fs::create_directories(velmo_test::ArtefactDir());
     if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr) wxImage::AddHandler(new wxPNGHandler);
     wxImage picture(image->width, image->height);
     std::copy(image->rgb.begin(), image->rgb.end(), picture.GetData());
-    picture.SaveFile(std::string(VELMO_TEST_ARTEFACT_DIR) + "/" + name, wxBITMAP_TYPE_PNG);
+    picture.SaveFile(std::string(velmo_test::ArtefactDir()) + "/" + name, wxBITMAP_TYPE_PNG);
     return image;
   }
   static int PixelsNear(const WindowImage& image, const wxColour& colour) {

@@ -17,6 +17,7 @@
 #include "results/scan_record.h"
 #include "tests/app/x11_map_state.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/test_paths.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ class RecordFileTest : public ::testing::Test {
     const pid_t pid = fork();
     if (pid == 0) {
       if (chdir(m_dir.c_str()) != 0) _exit(120);
-      execl(VELMO_APP_BINARY, "velmo", "--simulate", "--no-history", "--trace=trace.txt",
+      execl(velmo_test::AppBinary(), "velmo", "--simulate", "--no-history", "--trace=trace.txt",
             record.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }

@@ -31,6 +31,7 @@
 #include "session/sim_catalogue.h"
 #include "simulator/sim_drive.h"
 #include "tests/app/window_test.h"
+#include "tests/support/test_paths.h"
 
 namespace fs = std::filesystem;
 
@@ -197,8 +198,8 @@ TEST_F(RecordViewTest, ARecordedRunsCurvesAreDrawnWhole) {
   // GTK paints on its frame clock: some real time for the screen to show it.
   m_dialog->Raise();
   WaitFor([] { return false; }, 700);
-  const std::string artefact = std::string(VELMO_TEST_ARTEFACT_DIR) + "/record-view.bmp";
-  std::filesystem::create_directories(VELMO_TEST_ARTEFACT_DIR);
+  const std::string artefact = std::string(velmo_test::ArtefactDir()) + "/record-view.bmp";
+  std::filesystem::create_directories(velmo_test::ArtefactDir());
   SnapshotResult saved;
   ASSERT_EQ(SaveWindowBitmap(m_dialog, artefact, &saved), 1);
   EXPECT_TRUE(saved.Succeeded());

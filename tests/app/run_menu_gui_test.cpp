@@ -26,6 +26,7 @@
 #include "simulator/sim_drive.h"
 #include "tests/app/window_test.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/test_paths.h"
 
 namespace {
 
@@ -287,11 +288,11 @@ TEST_F(RunMenuTest, TurningAutostartOnStartsTheDiscInTheTray) {
     wxMilliSleep(20);
   }
   if (const std::optional<WindowImage> image = CaptureWindowImage(m_dialog, true)) {
-    std::filesystem::create_directories(VELMO_TEST_ARTEFACT_DIR);
+    std::filesystem::create_directories(velmo_test::ArtefactDir());
     if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr) wxImage::AddHandler(new wxPNGHandler);
     wxImage picture(image->width, image->height, const_cast<unsigned char*>(image->rgb.data()),
                     true);
-    picture.SaveFile(std::string(VELMO_TEST_ARTEFACT_DIR) + "/autostart-verdict.png",
+    picture.SaveFile(std::string(velmo_test::ArtefactDir()) + "/autostart-verdict.png",
                      wxBITMAP_TYPE_PNG);
   }
   // Off and on again while a run's disc is out: nothing to start.

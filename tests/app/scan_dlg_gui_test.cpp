@@ -45,6 +45,7 @@
 #include "simulator/sim_drive.h"
 #include "tests/app/window_test.h"
 #include "tests/support/read_only_folder.h"
+#include "tests/support/test_paths.h"
 
 namespace {
 
@@ -727,8 +728,8 @@ TEST_F(ScanDlgTest, PrintGoesThroughTheGtkPrintSystemToAPdf) {
   ASSERT_GT(ppiY, 0);
   const std::string words = wxGetCwd().utf8_string() + "/log-words.html";
   ASSERT_EQ(std::system(("pdftotext -bbox '" + pdf + "' '" + words + "'").c_str()), 0);
-  const std::string artefact = std::string(VELMO_TEST_ARTEFACT_DIR) + "/printed-log";
-  std::filesystem::create_directories(VELMO_TEST_ARTEFACT_DIR);
+  const std::string artefact = std::string(velmo_test::ArtefactDir()) + "/printed-log";
+  std::filesystem::create_directories(velmo_test::ArtefactDir());
   EXPECT_EQ(
       std::system(("pdftoppm -r 100 -png -singlefile '" + pdf + "' '" + artefact + "'").c_str()),
       0);

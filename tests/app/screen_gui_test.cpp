@@ -17,6 +17,7 @@
 #include "app/window_capture.h"
 #include "res/resource_ids.h"
 #include "tests/app/window_test.h"
+#include "tests/support/test_paths.h"
 
 namespace {
 
@@ -93,8 +94,8 @@ TEST_F(ScreenTest, FileDialogsFitTheScreen) {
     ShownDialog shown;
     // The screen with the dialog on it stays in the build tree for a person
     // to look at.
-    std::filesystem::create_directories(VELMO_TEST_ARTEFACT_DIR);
-    shown.picture = std::string(VELMO_TEST_ARTEFACT_DIR) + "/file-dialog-768-" +
+    std::filesystem::create_directories(velmo_test::ArtefactDir());
+    shown.picture = std::string(velmo_test::ArtefactDir()) + "/file-dialog-768-" +
                     std::to_string(&d - dialogs) + ".png";
     const guint source = g_timeout_add(50, MeasureAndCancelChooser, &shown);
     Menu(d.id);

@@ -23,6 +23,7 @@
 #include "results/history.h"
 #include "session/run_lock.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/test_paths.h"
 
 // Last: Xlib defines Status and more as macros.
 #include <X11/Xatom.h>
@@ -95,7 +96,7 @@ class SignalCloseTest : public ::testing::Test {
     const pid_t pid = fork();
     if (pid == 0) {
       if (chdir(folder.c_str()) != 0) _exit(120);
-      execl(VELMO_APP_BINARY, "velmo", "--simulate", latency, "--trace=trace.txt",
+      execl(velmo_test::AppBinary(), "velmo", "--simulate", latency, "--trace=trace.txt",
             static_cast<char*>(nullptr));
       _exit(127);
     }

@@ -17,23 +17,17 @@
 #include "results/scan_record.h"
 #include "session/interrupt_watch.h"
 #include "session/run_lock.h"
+#include "tests/cli/cli_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // A stream whose text the test reads back.
-class Captured {
+class CapturedStream {
  public:
-  Captured() : m_file(std::tmpfile()) {}
-  ~Captured() { std::fclose(m_file); }
+  CapturedStream() : m_file(std::tmpfile()) {}
+  ~CapturedStream() { std::fclose(m_file); }
   std::FILE* File() const { return m_file; }
   std::string Text() const {
     std::fflush(m_file);
@@ -65,8 +59,8 @@ class ClaimedOutputsTest : public ::testing::Test {
 
   std::string m_dir;
   CInterruptWatch m_interrupt;
-  Captured m_out;
-  Captured m_err;
+  CapturedStream m_out;
+  CapturedStream m_err;
   ScanRecord m_record;
   CRunChart m_chart{true};
 };
@@ -165,7 +159,7 @@ TEST_F(ClaimedOutputsTest, AnOutputThatCannotBeWrittenIsRefusedAtTheClaim) {
     if (std::string(field) == "chart") options.chartFile = folder;
     if (std::string(field) == "report") options.reportFile = At("missing/run.pdf");
     if (std::string(field) == "log") options.logFile = folder;
-    Captured err;
+    CapturedStream err;
     CClaimedOutputs outputs(m_interrupt, err.File());
     EXPECT_EQ(outputs.Claim(options, true), kExitCannotWrite) << err.Text();
     EXPECT_EQ(err.Text().rfind("velmo-cli: ", 0), 0u) << err.Text();

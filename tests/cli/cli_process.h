@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/test_paths.h"
+
 extern char** environ;
 
 inline std::string ReadAll(const std::string& path) {
@@ -56,7 +58,7 @@ class Child {
                   ".out"),
         m_errPath(options.cwd + "/../" + std::filesystem::path(options.cwd).filename().string() +
                   ".err") {
-    std::vector<std::string> all = {VELMO_CLI_BINARY};
+    std::vector<std::string> all = {velmo_test::CliBinary()};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());

@@ -13,6 +13,8 @@
 
 #include "cli/cli_options.h"
 #include "cli/disc_preparation.h"
+#include "cli/scan_command.h"
+#include "cli/smart_command.h"
 #include "session/drive_session.h"
 #include "simulator/sim_drive.h"
 
@@ -48,6 +50,15 @@ inline DiscWait QuickWait() {
   wait.period = std::chrono::milliseconds(5);
   wait.limit = std::chrono::milliseconds(1000);
   return wait;
+}
+
+// scan and smart as velmo-cli runs them, with the quick disc wait.
+inline int Scan(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
+  return RunScanCommand(session, options, out, err, QuickWait());
+}
+inline int Smart(CDriveSession& session, const CliOptions& options, std::FILE* out,
+                 std::FILE* err) {
+  return RunSmartCommand(session, options, out, err, QuickWait());
 }
 
 // afterwards, when given, sees the session once the command is done, drives included.

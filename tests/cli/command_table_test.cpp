@@ -12,18 +12,19 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_options.h"
 #include "tests/cli/cli_process.h"
+#include "tests/support/test_paths.h"
 
 namespace {
 
 std::string ManPage() {
-  std::ifstream in(VELMO_SOURCE_DIR "/packaging/velmo-cli.1");
+  std::ifstream in(std::string(velmo_test::SourceDir()) + "/packaging/velmo-cli.1");
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
 }
 
 std::string ReadmeCliPart() {
-  std::ifstream in(VELMO_SOURCE_DIR "/README.md");
+  std::ifstream in(std::string(velmo_test::SourceDir()) + "/README.md");
   std::stringstream text;
   text << in.rdbuf();
   const std::string readme = text.str();
@@ -118,7 +119,7 @@ TEST(CommandTable, UsageErrorsNameEveryCommand) {
 // the synopsis names every command too.
 TEST(CommandTable, ManPageCommandsAreTheTable) {
   const std::string page = ManPage();
-  ASSERT_FALSE(page.empty()) << VELMO_SOURCE_DIR "/packaging/velmo-cli.1";
+  ASSERT_FALSE(page.empty()) << std::string(velmo_test::SourceDir()) + "/packaging/velmo-cli.1";
   const std::vector<std::string> section = Section(page, "COMMANDS");
   std::vector<std::string> entries;
   for (size_t i = 1; i < section.size(); ++i) {

@@ -19,13 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int Scan(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
-  return RunScanCommand(session, options, out, err, QuickWait());
-}
-int Smart(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
-  return RunSmartCommand(session, options, out, err, QuickWait());
-}
-
 // Each test gets a history of its own.
 class RecordCommandsTest : public ::testing::Test {
  protected:

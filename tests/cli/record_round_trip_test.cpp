@@ -10,14 +10,6 @@
 
 namespace {
 
-int Scan(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
-  return RunScanCommand(session, options, out, err, QuickWait());
-}
-
-int Smart(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
-  return RunSmartCommand(session, options, out, err, QuickWait());
-}
-
 TEST(RecordRoundTrip, EveryScenarioScanAndSmart) {
   TempPath log{"round-trip-TEFE.txt"};
   TempPath json{"round-trip.json"};

@@ -12,12 +12,13 @@
 #include <vector>
 
 #include "tests/cli/cli_process.h"
+#include "tests/support/test_paths.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kFixtures = std::string(VELMO_SOURCE_DIR) + "/tests/replay/";
+const std::string kFixtures = std::string(velmo_test::SourceDir()) + "/tests/replay/";
 
 // stdout without the "Log:" line, whose elapsed seconds follow the clock.
 std::string WithoutElapsed(const std::string& out) {

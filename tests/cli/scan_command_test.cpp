@@ -18,14 +18,11 @@
 #include "results/scan_record.h"
 #include "tests/cli/cli_test_util.h"
 #include "tests/cli/json_reader.h"
+#include "tests/support/test_paths.h"
 
 extern char** environ;
 
 namespace {
-
-int Scan(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
-  return RunScanCommand(session, options, out, err, QuickWait());
-}
 
 // The log's sample lines, without the header and the CR LF ends.
 std::vector<std::string> LogSamples(const std::string& log) {
@@ -292,7 +289,7 @@ TEST_F(ScanCommandTest, AnEjectedDiscIsSaid) {
 // Ctrl-C on the binary: a stop, not a kill. The log keeps whole lines and
 // the JSON file is complete and says so.
 TEST_F(ScanCommandTest, CtrlCStopsTheRunCleanly) {
-  const std::string binary = VELMO_CLI_BINARY;
+  const std::string binary = velmo_test::CliBinary();
   std::vector<std::string> args = {binary,    "--simulate", "--sim-latency=20", "--log",
                                    log.str(), "--json",     json.str(),         "scan"};
   std::vector<char*> argv;

@@ -7,10 +7,6 @@
 
 namespace {
 
-int Smart(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
-  return RunSmartCommand(session, options, out, err, QuickWait());
-}
-
 std::string Rows(const std::string& out) {
   const size_t at = out.find("Speed Result\n");
   return at == std::string::npos ? "" : out.substr(at);

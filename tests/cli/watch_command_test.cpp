@@ -21,6 +21,7 @@
 #include "results/scan_record.h"
 #include "session/run_lock.h"
 #include "tests/cli/cli_test_util.h"
+#include "tests/support/test_paths.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ struct Ended {
 class CliProcess {
  public:
   CliProcess(const std::string& dir, std::vector<std::string> args) : m_dir(dir) {
-    std::vector<std::string> all = {VELMO_CLI_BINARY};
+    std::vector<std::string> all = {velmo_test::CliBinary()};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());

@@ -70,12 +70,6 @@ struct RecordingSink : ScanSink {
   void Finished() override { events.push_back("finished"); }
 };
 
-ScriptedReply Reading(uint16_t te, uint16_t fe, uint8_t status = 0) {
-  ScriptedReply reply;
-  reply.data = {status, uint8_t(te >> 8), uint8_t(te), 0, 0, uint8_t(fe >> 8), uint8_t(fe), 0};
-  return reply;
-}
-
 uint32_t PsnOf(const std::vector<uint8_t>& cdb) { return GetBe24(cdb.data() + 8); }
 
 class ScanRunTest : public ScriptedBusTest {

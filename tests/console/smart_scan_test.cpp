@@ -12,7 +12,7 @@
 
 namespace {
 
-struct RecordingSink : SmartScanSink {
+struct SmartRecordingSink : SmartScanSink {
   int rows = -1;
   int steps = 0;
   std::vector<std::pair<int, std::string>> texts;
@@ -24,12 +24,6 @@ struct RecordingSink : SmartScanSink {
   void Stepped() override { ++steps; }
 };
 
-ScriptedReply Reading(uint16_t te, uint16_t fe, uint8_t status = 0) {
-  ScriptedReply reply;
-  reply.data = {status, uint8_t(te >> 8), uint8_t(te), 0, 0, uint8_t(fe >> 8), uint8_t(fe), 0};
-  return reply;
-}
-
 class SmartScanTest : public ScriptedBusTest {
  protected:
   static void SetSpeeds(std::vector<SpeedCode> codes) {
@@ -38,7 +32,7 @@ class SmartScanTest : public ScriptedBusTest {
     for (size_t i = 0; i < codes.size(); ++i) g_speedCodes[i] = codes[i];
   }
 
-  RecordingSink sink;
+  SmartRecordingSink sink;
 };
 
 TEST_F(SmartScanTest, OneVerdictPerSpeedInListOrder) {

@@ -8,18 +8,10 @@
 #include <vector>
 
 #include "device/device_manager.h"
+#include "tests/device/shown_messages.h"
 #include "tests/support/scripted_drive.h"
 
 namespace {
-
-struct Messages {
-  std::vector<std::pair<std::string, std::string>> shown;
-  MessageHandler Handler() {
-    return [this](const std::string& text, const std::string& caption) {
-      shown.emplace_back(text, caption);
-    };
-  }
-};
 
 TEST(AspiLoading, FailuresShowTheirMessages) {
   struct Case {

@@ -7,18 +7,10 @@
 #include <thread>
 
 #include "device/command_trace.h"
+#include "tests/device/shown_messages.h"
 #include "tests/support/scripted_drive.h"
 
 namespace {
-
-struct Messages {
-  std::vector<std::pair<std::string, std::string>> shown;
-  MessageHandler Handler() {
-    return [this](const std::string& text, const std::string& caption) {
-      shown.emplace_back(text, caption);
-    };
-  }
-};
 
 std::unique_ptr<CDeviceManager> StartManager(std::shared_ptr<CSimulatedHost> host,
                                              Messages* messages = nullptr) {

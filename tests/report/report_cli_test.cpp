@@ -11,10 +11,16 @@
 #include <sstream>
 
 #include "results/report_format.h"
+#include "tests/support/test_paths.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// The HTML checker beside these tests.
+std::string CheckHtml() {
+  return std::string(velmo_test::SourceDir()) + "/tests/report/check_html.py";
+}
 
 struct Output {
   int status = -1;
@@ -44,9 +50,10 @@ class ReportCli : public testing::Test {
   // LC_ALL fixes the paper (A4) whatever the machine's locale; the history
   // is the test's own.
   Output Sh(const std::string& line) {
-    const std::string command = "cd '" + m_dir.string() +
-                                "' && CLI='" VELMO_CLI_BINARY "' LC_ALL=C XDG_DATA_HOME='" +
-                                m_dir.string() + "/data' sh -c '" + line + "' >out.txt 2>err.txt";
+    const std::string command = "cd '" + m_dir.string() + "' && CLI='" +
+                                std::string(velmo_test::CliBinary()) +
+                                "' LC_ALL=C XDG_DATA_HOME='" + m_dir.string() + "/data' sh -c '" +
+                                line + "' >out.txt 2>err.txt";
     const int status = std::system(command.c_str());
     Output output;
     output.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -115,7 +122,7 @@ TEST_F(ReportCli, RecordsToEveryFormatAndComparison) {
   EXPECT_EQ(one.out, "Report: a.png\nReport: a.pdf\nReport: a.html\n");
   EXPECT_EQ(Slurp(m_dir / "a.png").substr(1, 3), "PNG");
   EXPECT_NE(PdfText("a.pdf").find("YUDEN000"), std::string::npos);
-  const Output html = Sh("/usr/bin/python3 " VELMO_CHECK_HTML " a.html");
+  const Output html = Sh(std::string("/usr/bin/python3 ") + CheckHtml() + " a.html");
   EXPECT_EQ(html.out, "ok\n") << html.err;
 
   const Output two = Sh("\"$CLI\" report a.json b.json --pdf ab.pdf --html ab.html");
@@ -125,7 +132,7 @@ TEST_F(ReportCli, RecordsToEveryFormatAndComparison) {
                                "OK for writing at 16X", "Not recommended for writing at 16X"}) {
     EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
   }
-  EXPECT_EQ(Sh("/usr/bin/python3 " VELMO_CHECK_HTML " ab.html").out, "ok\n");
+  EXPECT_EQ(Sh(std::string("/usr/bin/python3 ") + CheckHtml() + " ab.html").out, "ok\n");
 }
 
 // Each row of the format table, end to end: named in both helps and the

@@ -20,11 +20,17 @@
 #include "results/report_file_name.h"
 #include "results/report_html.h"
 #include "results/report_page.h"
+#include "tests/support/test_paths.h"
 
 namespace fs = std::filesystem;
 using namespace report_fixtures;
 
 namespace {
+
+// The HTML checker beside these tests.
+std::string CheckHtml() {
+  return std::string(velmo_test::SourceDir()) + "/tests/report/check_html.py";
+}
 
 struct Output {
   int status = -1;
@@ -237,7 +243,8 @@ TEST_P(ReportFormats, EveryFormatReadsBack) {
   ASSERT_TRUE(RenderReportHtml(content, &html, &error)) << error;
   const fs::path htmlPath = dir / (std::string(c.name) + ".html");
   WriteFile(htmlPath, html);
-  const Output checked = RunCommand("/usr/bin/python3 " VELMO_CHECK_HTML " " + Quoted(htmlPath));
+  const Output checked =
+      RunCommand(std::string("/usr/bin/python3 ") + CheckHtml() + " " + Quoted(htmlPath));
   EXPECT_EQ(checked.status, 0) << checked.text;
   EXPECT_EQ(checked.text, "ok\n");
   for (const std::string& expected : c.texts) {
@@ -279,7 +286,8 @@ TEST(HtmlChecker, RefusesWhatAReportMustNotHave) {
   for (const auto& [expected, html] : cases) {
     const fs::path path = dir / "checked.html";
     WriteFile(path, html);
-    const Output out = RunCommand("/usr/bin/python3 " VELMO_CHECK_HTML " " + Quoted(path));
+    const Output out =
+        RunCommand(std::string("/usr/bin/python3 ") + CheckHtml() + " " + Quoted(path));
     EXPECT_NE(out.text.find(expected), std::string::npos) << expected << ": " << out.text;
     EXPECT_EQ(out.status == 0, std::string(expected) == "ok") << out.text;
   }

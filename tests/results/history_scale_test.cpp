@@ -14,6 +14,7 @@
 
 #include "results/history.h"
 #include "results/record_packing.h"
+#include "tests/support/test_paths.h"
 
 namespace {
 
@@ -98,7 +99,8 @@ class HistoryScaleTest : public ::testing::Test {
 // forward with every run, id and record as it was, and the file tells the
 // new version. A copy that cannot be written is still read as it is.
 TEST_F(HistoryScaleTest, AVersionOneHistoryComesForwardLosingNoRun) {
-  const std::string fixture = VELMO_SOURCE_DIR "/tests/results/data/history-v1.sqlite";
+  const std::string fixture =
+      std::string(velmo_test::SourceDir()) + "/tests/results/data/history-v1.sqlite";
   const std::vector<std::string> before =
       Query(fixture, "SELECT id, start_time, kind, mid, outcome, max_te, record FROM runs", true);
   ASSERT_GE(before.size(), 5u);

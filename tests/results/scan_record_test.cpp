@@ -1,6 +1,7 @@
 // Records read back as written, and everything that is not a record this
 // program reads is refused with one line.
 #include "results/scan_record.h"
+#include "tests/support/test_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -239,7 +240,7 @@ TEST(ScanRecord, NestingUpToTheLimitReads) {
 // the speed list's entries and the capacity text become the values version
 // 3 writes.
 std::string ReadFixture(const std::string& name) {
-  std::ifstream in(std::string(VELMO_SOURCE_DIR) + "/tests/results/records/" + name);
+  std::ifstream in(std::string(velmo_test::SourceDir()) + "/tests/results/records/" + name);
   std::stringstream text;
   text << in.rdbuf();
   EXPECT_FALSE(text.str().empty()) << name;

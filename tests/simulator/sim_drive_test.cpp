@@ -13,12 +13,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-const SimDisc& Disc(const char* name) {
-  const SimDisc* disc = FindSimDisc(name);
-  EXPECT_NE(disc, nullptr) << name;
-  return *disc;
-}
-
 // A drive with a good DVD+R in it, already in diagnostic mode.
 std::unique_ptr<CSimDrive> ReadyDrive(SimDriveConfig config = InstantConfig(),
                                       const char* disc = "dvd+r-novadisc") {

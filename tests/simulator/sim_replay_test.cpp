@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "device/trace_reader.h"
+#include "sim_test_util.h"
 #include "simulator/sim_replay.h"
 
 namespace {
@@ -41,7 +42,6 @@ Asked Ask(CReplayRecording& replay, int drive, std::vector<uint8_t> cdb, uint32_
   return asked;
 }
 
-const std::vector<uint8_t> kTur = {0, 0, 0, 0, 0, 0};
 const std::vector<uint8_t> kSampleA = {0xFD, 0xFB, 0x13, 0, 0, 0x30, 0, 0, 0, 0, 0, 0};
 const std::vector<uint8_t> kSampleB = {0xFD, 0xFB, 0x13, 0, 0, 0x40, 0, 0, 0, 0, 0, 0};
 

@@ -1,13 +1,26 @@
 // Sending CDBs to a simulated drive the way the hosts do.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "commands/vendor_code.h"
+#include "simulator/sim_disc_catalogue.h"
 #include "simulator/sim_drive.h"
+
+// TEST UNIT READY.
+inline const std::vector<uint8_t> kTur = {0, 0, 0, 0, 0, 0};
+
+// A disc of the catalogue by name; a name it lacks fails the test.
+inline const SimDisc& Disc(const char* name) {
+  const SimDisc* disc = FindSimDisc(name);
+  EXPECT_NE(disc, nullptr) << name;
+  return *disc;
+}
 
 struct Exchange {
   ScsiExchange reply;

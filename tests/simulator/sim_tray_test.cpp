@@ -17,7 +17,6 @@ const std::vector<uint8_t> kPrevent = {0x1E, 0, 0, 0, 0x01, 0};
 const std::vector<uint8_t> kAllow = {0x1E, 0, 0, 0, 0x00, 0};
 const std::vector<uint8_t> kEject = {0x1B, 0, 0, 0, 0x02, 0};
 const std::vector<uint8_t> kLoad = {0x1B, 0, 0, 0, 0x03, 0};
-const std::vector<uint8_t> kTur = {0x00, 0, 0, 0, 0, 0};
 
 TEST(SimTray, PreventBlocksTheEjectUntilAllowed) {
   CSimDrive drive(InstantConfig());

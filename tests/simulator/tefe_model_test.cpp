@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "sim_test_util.h"
 #include "simulator/sim_disc_catalogue.h"
 
 namespace {
@@ -13,12 +14,6 @@ constexpr uint16_t kFeLimit = 450;
 constexpr uint8_t kSlowest = 13;
 constexpr uint8_t kFastest = 19;
 constexpr uint8_t k10X = 17;
-
-const SimDisc& Disc(const char* name) {
-  const SimDisc* disc = FindSimDisc(name);
-  EXPECT_NE(disc, nullptr) << name;
-  return *disc;
-}
 
 // Every PSN of the data zone, 8192 sectors apart, plus the last one.
 std::vector<uint32_t> DataZone(const SimDisc& disc) {

@@ -26,6 +26,13 @@ struct ScriptedReply {
   std::vector<uint8_t> data;       // answered up to the length asked for
 };
 
+// A TE/FE sample as the drive answers it: status, then TE and FE big-endian.
+inline ScriptedReply Reading(uint16_t te, uint16_t fe, uint8_t status = 0) {
+  ScriptedReply reply;
+  reply.data = {status, uint8_t(te >> 8), uint8_t(te), 0, 0, uint8_t(fe >> 8), uint8_t(fe), 0};
+  return reply;
+}
+
 class ScriptedDrive {
  public:
   explicit ScriptedDrive(std::string vendorProduct = "TESTVEN TEST DRIVE MODEL",
