@@ -22,7 +22,7 @@ namespace {
 constexpr int kValueColumnMax = 260;
 constexpr int kTableWidthMax = 720;
 // Room the list leaves around a cell's text.
-constexpr int kCellPadding = 16;
+constexpr int kCompareCellPadding = 16;
 
 }  // namespace
 
@@ -92,8 +92,8 @@ void CCompareDlg::FillTable(const std::vector<std::pair<std::string, ScanRecord>
   }
   int total = 0;
   for (size_t c = 0; c < widths.size(); ++c) {
-    int width = widths[c] + kCellPadding;
-    if (c > 0) width = std::max(std::min(width, kValueColumnMax), whole[c] + kCellPadding);
+    int width = widths[c] + kCompareCellPadding;
+    if (c > 0) width = std::max(std::min(width, kValueColumnMax), whole[c] + kCompareCellPadding);
     m_table->SetColumnWidth(static_cast<int>(c), width);
     total += width;
   }

@@ -24,7 +24,7 @@ constexpr int kDriveColumnWidth = 240;
 constexpr int kMakerColumnWidth = 150;
 constexpr int kHostColumnWidth = 90;
 // Room the list leaves around a cell's text.
-constexpr int kCellPadding = 16;
+constexpr int kHistoryCellPadding = 16;
 // The outcome's dot, and the room between it and the words.
 constexpr int kDotSize = 12;
 constexpr int kDotGap = 6;
@@ -104,7 +104,7 @@ CHistoryList::CHistoryList(wxWindow* parent)
     } else if (column == HistoryColumn::kHost) {
       width = kHostColumnWidth;
     } else {
-      width += kCellPadding;
+      width += kHistoryCellPadding;
     }
     if (column == HistoryColumn::kOutcome) width += kDotSize + kDotGap;
     const bool number = column == HistoryColumn::kId || column == HistoryColumn::kTe ||

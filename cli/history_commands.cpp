@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli_options.h"
+#include "cli/digits.h"
 #include "cli/record_commands.h"
 #include "results/history.h"
 #include "results/since_time.h"
@@ -38,14 +39,6 @@ int OpenForWriting(CHistory* history, std::FILE* err) {
   }
   if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", TerminalText(notice).c_str());
   return 0;
-}
-
-bool AllDigits(const std::string& text) {
-  if (text.empty() || text.size() > 18) return false;
-  for (const char c : text) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
 }
 
 int RunDelete(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli_options.h"
+#include "cli/digits.h"
 #include "cli/history_commands.h"
 #include "results/compare_chart.h"
 #include "results/comparison_rows.h"
@@ -26,14 +27,6 @@ struct LoadedRun {
   std::string name;  // "#12" or the file name
   ScanRecord record;
 };
-
-bool AllDigits(const std::string& text) {
-  if (text.empty() || text.size() > 18) return false;
-  for (const char c : text) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
-}
 
 // 0 when loaded; otherwise the exit code, with the reason on err.
 int LoadRun(const std::string& what, CHistory* history, bool* historyOpen, LoadedRun* run,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/digits.h"
 #include "cli/record_commands.h"
 #include "results/comparison_rows.h"
 #include "results/history.h"
@@ -18,14 +19,6 @@
 #include "session/output_file.h"
 
 namespace {
-
-bool AllDigits(const std::string& text) {
-  if (text.empty() || text.size() > 18) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
-}
 
 // A record file, or a kept run by its history id (a file of that name wins,
 // as show and compare have it). 0, or the exit code with *error.

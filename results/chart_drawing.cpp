@@ -8,17 +8,12 @@
 #include <set>
 
 #include "results/cairo_drawing.h"
+#include "results/number_text.h"
 #include "results/record_statistics.h"
 #include "results/run_colours.h"
 #include "results/surface_png.h"
 
 namespace {
-
-std::string Grouped(long value) {
-  std::string digits = std::to_string(value < 0 ? -value : value);
-  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, ",");
-  return (value < 0 ? "-" : "") + digits;
-}
 
 // A tick spacing of 1, 2 or 5 times a power of ten giving about n ticks.
 double NiceStep(double range, int n) {
@@ -136,7 +131,7 @@ void DrawAxes(cairo_t* cr, const Frame& f) {
     cairo_set_source_rgb(cr, 0.86, 0.86, 0.86);
     Line(cr, f.X(lba), plot.y, f.X(lba), plot.y + plot.height);
     cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
-    Text(cr, f.X(lba), plot.y + plot.height + 10, Grouped(static_cast<long>(lba)), 0.5);
+    Text(cr, f.X(lba), plot.y + plot.height + 10, GroupedDigits(static_cast<long>(lba)), 0.5);
   }
   const double gbMax = LbaToGigabytes(static_cast<int32_t>(f.lastLba));
   const double gbStep = NiceStep(std::max(gbMax, 0.01), 6);
@@ -224,7 +219,7 @@ void DrawRimSampleLabel(cairo_t* cr, const Frame& f, const std::vector<ChartRun>
     cairo_set_dash(cr, nullptr, 0, 0);
     Font(cr, 7.5);
     std::string label = "rim sample, LBA ";
-    label.append(Grouped(lba));
+    label.append(GroupedDigits(lba));
     Text(cr, x - 3, f.plot.y + f.plot.height - 4, label, 1);
   }
 }

@@ -1,4 +1,5 @@
 #include "results/record_write_speed.h"
+#include "results/number_text.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,12 +18,6 @@ std::string Trimmed(const std::string& text) {
 std::string LabelOf(const WriteSpeedEntry& entry) {
   const std::string format = entry.format;
   return Trimmed(format.substr(0, format.find(" =>")));
-}
-
-std::string Grouped(long value) {
-  std::string digits = std::to_string(value);
-  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, ",");
-  return digits;
 }
 
 }  // namespace
@@ -59,5 +54,5 @@ std::string WriteSpeedListEntry(const RecordWriteSpeed& speed) {
 
 std::string WriteSpeedText(const RecordWriteSpeed& speed) {
   if (speed.kBps <= 0) return speed.label;
-  return speed.label + " (" + Grouped(speed.kBps) + " kB/s)";
+  return speed.label + " (" + GroupedDigits(speed.kBps) + " kB/s)";
 }

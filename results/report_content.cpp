@@ -5,15 +5,10 @@
 #include <cstdio>
 
 #include "results/chart_drawing.h"
+#include "results/number_text.h"
 #include "results/run_end_text.h"
 
 namespace {
-
-std::string Grouped(long value) {
-  std::string digits = std::to_string(value < 0 ? -value : value);
-  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, ",");
-  return (value < 0 ? "-" : "") + digits;
-}
 
 std::string Join(const std::vector<std::string>& parts, const char* separator) {
   std::string joined;
@@ -92,8 +87,8 @@ std::string WriteSpeedsText(const std::vector<RecordWriteSpeed>& speeds) {
 
 std::string CapacityText(const RecordDisc& disc) {
   const long sectors = static_cast<long>(disc.lastLba) + 1;
-  return ReportText(disc.capacity) + " (" + Grouped(sectors) + " sectors, last LBA " +
-         Grouped(disc.lastLba) + ")";
+  return ReportText(disc.capacity) + " (" + GroupedDigits(sectors) + " sectors, last LBA " +
+         GroupedDigits(disc.lastLba) + ")";
 }
 
 std::string LimitsText(const RecordSettings& s) {
@@ -118,7 +113,7 @@ std::string WorstText(const LayerStatistics& whole, bool dualLayer) {
   const WorstSample& w = *whole.worst;
   char text[160];
   std::snprintf(text, sizeof text, "Worst sample: LBA %s (%.2f GB)%s%s: TE %d, FE %d",
-                Grouped(w.lba).c_str(), w.gb, dualLayer ? ", layer " : "",
+                GroupedDigits(w.lba).c_str(), w.gb, dualLayer ? ", layer " : "",
                 dualLayer ? std::to_string(w.layer).c_str() : "", w.te, w.fe);
   return text;
 }
@@ -212,13 +207,14 @@ std::string DensityRuleText(const ScanRecord& record) {
   const long step = s.densityStep > 0 ? s.densityStep : 0;
   const long tail = 16384;
   if (step == 0) return density + " density";
-  if (step <= tail) return density + ": every " + Grouped(step) + " sectors";
+  if (step <= tail) return density + ": every " + GroupedDigits(step) + " sectors";
   if (s.density == "quick") {
-    return "quick: only the outer tenth of each layer, every " + Grouped(tail) + " to " +
-           Grouped((step + tail) / 2) + " sectors";
+    return "quick: only the outer tenth of each layer, every " + GroupedDigits(tail) + " to " +
+           GroupedDigits((step + tail) / 2) + " sectors";
   }
-  return density + ": every " + Grouped(step) + " sectors on the inner half, " +
-         Grouped((step + tail) / 2) + " further out, " + Grouped(tail) + " on the outer tenth";
+  return density + ": every " + GroupedDigits(step) + " sectors on the inner half, " +
+         GroupedDigits((step + tail) / 2) + " further out, " + GroupedDigits(tail) +
+         " on the outer tenth";
 }
 
 std::string FormatMean(double mean) {
@@ -346,7 +342,7 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
         if (!speed.reading.worst) continue;
         char gb[32];
         std::snprintf(gb, sizeof gb, "%.2f GB", speed.reading.worst->gb);
-        content.smartSample = "LBA " + Grouped(speed.reading.worst->lba) + " (" + gb + ")";
+        content.smartSample = "LBA " + GroupedDigits(speed.reading.worst->lba) + " (" + gb + ")";
         break;
       }
       const std::string highest = HighestFitSpeed(record);

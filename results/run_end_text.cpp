@@ -5,15 +5,10 @@
 #include "commands/drive_commands.h"
 #include "console/smart_scan.h"
 #include "device/sense.h"
+#include "results/number_text.h"
 #include "results/record_statistics.h"
 
 namespace {
-
-std::string Grouped(long value) {
-  std::string digits = std::to_string(value);
-  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, ",");
-  return digits;
-}
 
 // What the drive answered, for the endings where it said something.
 std::string Answer(const RunCause& cause) {
@@ -42,7 +37,7 @@ std::string Where(const RunCause& cause, bool withAnswer = false) {
   if (!cause.lba) return answer.empty() ? "" : " (" + answer + ")";
   char gb[32];
   std::snprintf(gb, sizeof gb, "%.2f", LbaToGigabytes(*cause.lba));
-  return " at LBA " + Grouped(*cause.lba) + " (" + gb + " GB" +
+  return " at LBA " + GroupedDigits(*cause.lba) + " (" + gb + " GB" +
          (answer.empty() ? "" : "; " + answer) + ")";
 }
 

@@ -11,7 +11,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr uint8_t kFirstSpeedCode = 13;
 constexpr uint8_t kLastSpeedCode = 19;
 
 bool IsPreFault(SimFaultKind kind) {
@@ -512,7 +511,7 @@ void CSimDrive::RunSample(const ScsiExchange& command, std::unique_lock<std::mut
   const uint8_t speed = cdb[7];
   const bool codeMatches =
       m_config.accessCode.size() == 4 && std::memcmp(cdb + 2, m_config.accessCode.data(), 4) == 0;
-  if (!codeMatches || cdb[6] != kTefeSampleMode || speed < kFirstSpeedCode ||
+  if (!codeMatches || cdb[6] != kTefeSampleMode || speed < kSimFirstSpeedCode ||
       speed > kLastSpeedCode) {
     out.Fail(kSenseInvalidField);
     return;

@@ -47,8 +47,6 @@ constexpr std::array<double, 7> kMultiples{2.4, 4, 6, 8, 10, 12, 16};
 constexpr double kRippleAmplitude = 8.0;
 constexpr double kRippleCycles = 3.0;
 
-constexpr uint8_t kFirstSpeedCode = 13;
-
 uint64_t Mix(uint64_t x) {
   x += 0x9E3779B97F4A7C15ull;
   x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -118,8 +116,9 @@ TefePosition LocatePsn(const SimDisc& disc, uint32_t psn) {
 }
 
 double SpeedMultiple(uint8_t speedCode) {
-  if (speedCode < kFirstSpeedCode || speedCode >= kFirstSpeedCode + kMultiples.size()) return 0.0;
-  return kMultiples[speedCode - kFirstSpeedCode];
+  if (speedCode < kSimFirstSpeedCode || speedCode >= kSimFirstSpeedCode + kMultiples.size())
+    return 0.0;
+  return kMultiples[speedCode - kSimFirstSpeedCode];
 }
 
 SimTefeReading MeasureTefe(const SimDisc& disc, uint32_t psn, uint8_t speedCode, uint32_t seed) {
@@ -135,7 +134,7 @@ SimTefeReading MeasureTefe(const SimDisc& disc, uint32_t psn, uint8_t speedCode,
   }
   reading.layer = where.layer;
   const size_t speedIndex = std::min<size_t>(
-      speedCode < kFirstSpeedCode ? 0 : speedCode - kFirstSpeedCode, kMultiples.size() - 1);
+      speedCode < kSimFirstSpeedCode ? 0 : speedCode - kSimFirstSpeedCode, kMultiples.size() - 1);
 
   if (disc.scratchWidthMm > 0.0 &&
       std::fabs(where.radiusMm - disc.scratchRadiusMm) <= disc.scratchWidthMm / 2.0) {

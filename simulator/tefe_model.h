@@ -13,6 +13,9 @@
 inline constexpr uint32_t kSimLayer0PsnStart = 0x30000;
 inline constexpr uint32_t kSimLayer1PsnOffset = 0xBD5000;  // PSN = LBA + this on layer 1
 
+// The first speed code the sample command takes (the lowest write speed).
+inline constexpr uint8_t kSimFirstSpeedCode = 13;
+
 // Data zone radii of a 120 mm disc.
 inline constexpr double kSimInnerRadiusMm = 24.0;
 inline constexpr double kSimOuterRadiusMm = 58.0;
