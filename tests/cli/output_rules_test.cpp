@@ -510,12 +510,13 @@ TEST_F(OutputRulesTest, AnotherUsersFileOrLinkInASharedFolderIsRefused) {
     std::vector<std::string> before;
     const char* said;  // empty: the run goes ahead
   };
-  const std::string victim = m_scratch + "/victim";
+  // Outside the shared folder; each case has a scratch folder of its own.
+  auto victimOf = [](const OutputRulesTest& t) { return t.m_scratch + "/victim"; };
   auto theirs = [](const std::string& path) { ASSERT_EQ(lchown(path.c_str(), kOther, kOther), 0); };
   const Case cases[] = {
       {"their symlink at TEFE.txt to a file only root may write",
        [&](OutputRulesTest& t) {
-         ASSERT_EQ(symlink(victim.c_str(), t.At("TEFE.txt").c_str()), 0);
+         ASSERT_EQ(symlink(victimOf(t).c_str(), t.At("TEFE.txt").c_str()), 0);
          theirs(t.At("TEFE.txt"));
        },
        {},
@@ -550,7 +551,7 @@ TEST_F(OutputRulesTest, AnotherUsersFileOrLinkInASharedFolderIsRefused) {
        "cannot write r.json: a file of user 65534"},
       {"their symlink as --chart",
        [&](OutputRulesTest& t) {
-         ASSERT_EQ(symlink(victim.c_str(), t.At("c.bmp").c_str()), 0);
+         ASSERT_EQ(symlink(victimOf(t).c_str(), t.At("c.bmp").c_str()), 0);
          theirs(t.At("c.bmp"));
        },
        {"--chart", "c.bmp"},
@@ -579,6 +580,7 @@ TEST_F(OutputRulesTest, AnotherUsersFileOrLinkInASharedFolderIsRefused) {
     TearDown();
     SetUp();
     ASSERT_EQ(chmod(m_dir.c_str(), 01777), 0);
+    const std::string victim = victimOf(*this);
     WriteText(victim, "only root writes this");
     ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
     c.plant(*this);
@@ -596,7 +598,9 @@ TEST_F(OutputRulesTest, AnotherUsersFileOrLinkInASharedFolderIsRefused) {
     EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
     EXPECT_EQ(ReadAll(trace).find("cdb=[FD"), std::string::npos) << "the drive was touched";
     for (const char* name : {"TEFE.txt", "r.json", "t.txt"}) {
-      if (fs::is_regular_file(At(name))) EXPECT_EQ(ReadAll(At(name)), "theirs") << name;
+      if (fs::is_regular_file(fs::symlink_status(At(name)))) {
+        EXPECT_EQ(ReadAll(At(name)), "theirs") << name;
+      }
     }
     fs::remove(trace);
   }
