@@ -159,6 +159,7 @@ int main(int argc, char** argv) {
   SetOutputReaderWait([](const std::string& given) {
     std::fprintf(stderr, "velmo-cli: %s is a FIFO nobody is reading; waiting for a reader\n",
                  TerminalText(given).c_str());
+    return true;
   });
   const int code = RunCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   // Every command's output, checked in one place.

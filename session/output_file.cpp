@@ -104,14 +104,24 @@ namespace {
 std::mutex s_readerWaitLock;
 OutputReaderWait s_readerWait;
 
-// Told once per open, as soon as a FIFO is found to have no reader.
-void TellReaderWait(const std::string& given) {
+// Told once per open, as soon as a FIFO is found to have no reader; whether
+// to wait for one.
+bool TellReaderWait(const std::string& given) {
   OutputReaderWait tell;
   {
     std::lock_guard<std::mutex> hold(s_readerWaitLock);
     tell = s_readerWait;
   }
-  if (tell) tell(given);
+  return !tell || tell(given);
+}
+
+// "GIVEN: reason"; a FIFO given up for want of a reader says so.
+std::string OpenWhy(const std::string& given, const std::string& path, int error) {
+  struct stat info {};
+  if (error == ENXIO && ::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) {
+    return given + ": nobody is reading this FIFO";
+  }
+  return Why(given, error);
 }
 
 // A device, FIFO or socket, opened for writing in place. A FIFO's open waits
@@ -136,7 +146,10 @@ int OpenInPlace(const std::string& path, const std::string& given) {
     if (!fifo || errno != ENXIO) return -1;
     // No reader yet.
     if (GiveUp()) return -1;
-    if (!told) TellReaderWait(given);
+    if (!told && !TellReaderWait(given)) {
+      errno = ENXIO;
+      return -1;
+    }
     told = true;
     const timespec nap{0, 20 * 1000 * 1000};
     nanosleep(&nap, nullptr);
@@ -318,7 +331,7 @@ COutputFile::~COutputFile() { Discard(); }
 bool COutputFile::Fail(Step step, std::string* error) {
   m_failedStep = step;
   m_failedError = errno;
-  if (error != nullptr) *error = Why(m_target.given, m_failedError);
+  if (error != nullptr) *error = OpenWhy(m_target.given, m_target.path, m_failedError);
   return false;
 }
 
@@ -477,7 +490,7 @@ int OpenOutputStream(const std::string& path, std::string* error) {
   }
   if (fd < 0) {
     const int why = errno;
-    *error = Why(path, why);
+    *error = OpenWhy(path, target.path, why);
     errno = why;
   }
   return fd;

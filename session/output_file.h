@@ -71,10 +71,12 @@ bool CheckOutputFolder(const std::string& folder, std::string* error);
 bool WriteOutputBytes(int fd, const void* data, size_t size);
 
 // Said when an output is a FIFO nobody has opened for reading, as its wait
-// starts: given the output's name as the user wrote it. Called on the thread
-// that opens the output.
-using OutputReaderWait = std::function<void(const std::string& given)>;
-// What every later open says; empty: nothing.
+// would start: given the output's name as the user wrote it; true to wait
+// for a reader, false to fail the open at once (ENXIO, "GIVEN: nobody is
+// reading this FIFO"), for a window that must never block on an output.
+// Called on the thread that opens the output.
+using OutputReaderWait = std::function<bool(const std::string& given)>;
+// What every later open does; empty: waits without a word.
 void SetOutputReaderWait(OutputReaderWait tell);
 
 // A stopping signal came (called from the handler: async-signal-safe). From
