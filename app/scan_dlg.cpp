@@ -27,6 +27,7 @@
 #include "results/media_codes.h"
 #include "results/run_end_text.h"
 #include "results/run_identity.h"
+#include "session/output_file.h"
 #include "session/run_lock.h"
 #include "session/sim_catalogue.h"
 
@@ -84,6 +85,9 @@ wxBEGIN_EVENT_TABLE(CScanDlg, wxFrame) EVT_CLOSE(CScanDlg::OnClose)
       m_pollTimer(this, kPollTimerId) {
   ResetDiscGlobals();
   m_densityStep = 0;
+  // The window never waits on an output: a FIFO nobody reads fails its open
+  // at once, and the box that follows names it.
+  SetOutputReaderWait([](const std::string&) { return false; });
   SetIcons(MakeAppIcons());
 
   m_panel = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL);

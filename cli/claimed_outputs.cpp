@@ -1,6 +1,8 @@
 #include "cli/claimed_outputs.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -72,12 +74,42 @@ int CClaimedOutputs::Claim(const CliOptions& options, bool withLog) {
         std::pair{&options.chartFile, &m_chart}}) {
     if (const int code = ClaimFile(*path, *file); code != kExitOk) return code;
   }
-  if (withLog && CRunLock::Refuses(m_logLock.TakeLog(options.logFile))) {
-    std::fprintf(m_err, "velmo-cli: %s\n",
-                 TerminalText(m_logLock.Refusal(options.logFile)).c_str());
-    return kExitBusy;
+  if (withLog && logTarget.kind == OutputKind::kInPlace) {
+    m_logFd = OpenOutputStream(options.logFile, &error);
+    if (m_logFd < 0 && m_interrupt.StoppedOutput(errno)) {
+      std::fprintf(m_err, "velmo-cli: %s %s was waiting for a reader; the drive was not used\n",
+                   m_interrupt.StopText().c_str(), TerminalText(options.logFile).c_str());
+      return m_interrupt.ExitCode();
+    }
+    if (m_logFd < 0) {
+      std::fprintf(m_err, "velmo-cli: Can't support to save log file. (%s)\n",
+                   TerminalText(error).c_str());
+      return kExitCannotWrite;
+    }
+  } else if (withLog) {
+    const CRunLock::Result locked = m_logLock.TakeLog(options.logFile);
+    if (locked == CRunLock::Result::kCannotCreate) {
+      std::fprintf(m_err, "velmo-cli: Can't support to save log file. (%s)\n",
+                   TerminalText(m_logLock.Reason()).c_str());
+      return kExitCannotWrite;
+    }
+    if (CRunLock::Refuses(locked)) {
+      std::fprintf(m_err, "velmo-cli: %s\n",
+                   TerminalText(m_logLock.Refusal(options.logFile)).c_str());
+      return kExitBusy;
+    }
   }
   return ClaimReport(options.reportFile);
+}
+
+CClaimedOutputs::~CClaimedOutputs() {
+  if (m_logFd >= 0) ::close(m_logFd);
+}
+
+std::function<int()> CClaimedOutputs::LogOpener(const std::string& path) const {
+  if (m_logFd < 0) return OutputStreamOpener(path);
+  const int fd = m_logFd;
+  return [fd] { return fcntl(fd, F_DUPFD_CLOEXEC, 3); };
 }
 
 int CClaimedOutputs::ClaimFile(const std::string& path, COutputFile& file) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,10 +27,17 @@ class CClaimedOutputs {
   CClaimedOutputs(const CInterruptWatch& interrupt, std::FILE* err)
       : m_interrupt(interrupt), m_err(err) {}
 
+  ~CClaimedOutputs();
+
   // Claims every output options name; with withLog, the log too (only
-  // looked at and locked: an earlier run's log stays until this run starts).
+  // looked at and locked: an earlier run's log stays until this run starts;
+  // a log written in place, a FIFO or a device, is opened here, so that a
+  // FIFO's wait for its reader comes before the drive is used).
   // kExitOk, or the exit code with the reason on err.
   int Claim(const CliOptions& options, bool withLog);
+
+  // How the run opens its log at path: the one opened by Claim, else path.
+  std::function<int()> LogOpener(const std::string& path) const;
 
   // The claimed files, "a, b", for the line that tells what the run left
   // unwritten (the record and samples first, as they are written).
@@ -55,4 +63,5 @@ class CClaimedOutputs {
   COutputFile m_chart;
   std::unique_ptr<CReportOutput> m_report;
   CRunLock m_logLock;
+  int m_logFd = -1;  // a log written in place, opened by Claim
 };

@@ -13,6 +13,7 @@
 #include "results/report_format.h"
 #include "results/terminal_text.h"
 #include "session/drive_session.h"
+#include "session/interrupt_watch.h"
 #include "session/output_file.h"
 #include "session/sim_catalogue.h"
 #include "session/standard_fds.h"
@@ -119,7 +120,18 @@ int RunCommandLine(const std::vector<std::string>& args) {
   auto messages = [](const std::string& text, const std::string&) {
     std::fprintf(stderr, "velmo-cli: %s\n", TerminalText(text).c_str());
   };
-  if (!session.Open(*options, messages, &error)) {
+  bool opened = false;
+  {
+    // A trace that is a FIFO waits here for its reader; a signal ends that.
+    CInterruptWatch traceWait;
+    opened = session.Open(*options, messages, &error);
+    if (!opened && session.TraceFailed() && traceWait.StoppedOutput(session.TraceOpenError())) {
+      std::fprintf(stderr, "velmo-cli: %s %s was waiting for a reader; the drive was not used\n",
+                   traceWait.StopText().c_str(), TerminalText(options->traceFile).c_str());
+      return traceWait.ExitCode();
+    }
+  }
+  if (!opened) {
     std::fprintf(stderr, "velmo-cli: %s\n", TerminalText(error).c_str());
     if (session.ReplayRefused()) return session.ReplayUnreadable() ? kExitNoRecord : kExitBadRecord;
     return session.TraceFailed() ? kExitCannotWrite : kExitUsage;
@@ -143,6 +155,12 @@ int RunCommandLine(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
   // Before any file is opened: none may become descriptor 0, 1 or 2.
   ReopenClosedStandardDescriptors();
+  // An output nobody reads is said at once, not waited on in silence.
+  SetOutputReaderWait([](const std::string& given) {
+    std::fprintf(stderr, "velmo-cli: %s is a FIFO nobody is reading; waiting for a reader\n",
+                 TerminalText(given).c_str());
+    return true;
+  });
   const int code = RunCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   // Every command's output, checked in one place.
   return FinishStandardStreams(code, stdout, stderr);

@@ -67,15 +67,23 @@ void PrintRunHeader(std::FILE* out, const CPreparedDisc& disc, SpeedCode speed,
 
 // Without its log the run has no result: nothing else is written.
 int TellLogNotWritten(const RunEnd& end, const std::string& logFile, const CClaimedOutputs& outputs,
-                      std::FILE* err) {
-  std::fprintf(err, "velmo-cli: Can't support to save log file. (%s: %s)\n",
-               TerminalText(logFile).c_str(), std::strerror(end.cause.logError.value_or(EIO)));
+                      const CInterruptWatch& interrupt, std::FILE* err) {
+  const int why = end.cause.logError.value_or(EIO);
+  // A signal that ended a write nobody read is a stop, not a failed log.
+  const bool stopped = interrupt.StoppedOutput(why);
+  if (stopped) {
+    std::fprintf(err, "velmo-cli: %s while %s was waiting for its reader\n",
+                 interrupt.StopText().c_str(), TerminalText(logFile).c_str());
+  } else {
+    std::fprintf(err, "velmo-cli: Can't support to save log file. (%s: %s)\n",
+                 TerminalText(logFile).c_str(), std::strerror(why));
+  }
   const std::string missing = outputs.OpenPaths();
   if (!missing.empty()) {
     std::fprintf(err, "velmo-cli: not written: %s (files of these names are left as they were)\n",
                  TerminalText(missing).c_str());
   }
-  return kExitCannotWrite;
+  return stopped ? interrupt.ExitCode() : kExitCannotWrite;
 }
 
 // A run without a verdict says why on err; the exit code of how it ended.
@@ -115,7 +123,7 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   CRunChart chart(!options.chartFile.empty());
   CScanConsole console(out, TerminalStyleOf(out), options.quiet);
   std::FILE* talk = TalkStream(out, options.quiet);
-  CScanRun run(settings, chart, console, OutputStreamOpener(options.logFile));
+  CScanRun run(settings, chart, console, outputs.LogOpener(options.logFile));
   interrupt.OnInterrupt([&run] { run.RequestStop(); });
 
   CPreparedDisc disc;
@@ -145,7 +153,7 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   KeepInHistory(record, options, err);
   HandRecordToParent(record);
   if (end.outcome == RunOutcome::kLogNotWritten)
-    return TellLogNotWritten(end, options.logFile, outputs, err);
+    return TellLogNotWritten(end, options.logFile, outputs, interrupt, err);
   const int code =
       outputs.Commit(record, chart, talk, TellRunEnd(end, samples.size(), interrupt, err));
   std::fprintf(talk, "%-22s%s (%zu samples, %ld s)\n",

@@ -28,6 +28,7 @@ bool CDriveSession::Open(const RunOptions& options, MessageHandler messages, std
     std::string why;
     const int fd = OpenOutputStream(options.traceFile, &why);
     if (fd < 0 || !m_trace.Attach(fd)) {
+      m_traceOpenError = errno;
       if (fd >= 0) close(fd);
       if (why.empty()) why = options.traceFile + ": " + std::strerror(errno);
       *error = "cannot write the trace file " + why;

@@ -30,6 +30,8 @@ class CDriveSession {
   bool Initialized() const { return m_initialized; }
   // Open failed on the trace file (an output that cannot be written).
   bool TraceFailed() const { return m_traceFailed; }
+  // ... and its errno (EINTR: a stop ended the wait for a FIFO's reader).
+  int TraceOpenError() const { return m_traceOpenError; }
   // Open failed on the recording of --simulate=replay:FILE (unreadable or
   // refused at a line).
   bool ReplayRefused() const { return m_replayRefused; }
@@ -55,6 +57,7 @@ class CDriveSession {
   CCommandTrace m_trace;
   bool m_initialized = false;
   bool m_traceFailed = false;
+  int m_traceOpenError = 0;
   bool m_replayRefused = false;
   bool m_replayUnreadable = false;
 };

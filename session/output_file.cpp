@@ -10,6 +10,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <utility>
 
 namespace {
 
@@ -99,15 +101,40 @@ bool WriteOutputBytes(int fd, const void* data, size_t size) {
 
 namespace {
 
+std::mutex s_readerWaitLock;
+OutputReaderWait s_readerWait;
+
+// Told once per open, as soon as a FIFO is found to have no reader; whether
+// to wait for one.
+bool TellReaderWait(const std::string& given) {
+  OutputReaderWait tell;
+  {
+    std::lock_guard<std::mutex> hold(s_readerWaitLock);
+    tell = s_readerWait;
+  }
+  return !tell || tell(given);
+}
+
+// "GIVEN: reason"; a FIFO given up for want of a reader says so.
+std::string OpenWhy(const std::string& given, const std::string& path, int error) {
+  struct stat info {};
+  if (error == ENXIO && ::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) {
+    return given + ": nobody is reading this FIFO";
+  }
+  return Why(given, error);
+}
+
 // A device, FIFO or socket, opened for writing in place. A FIFO's open waits
 // for a reader; it is asked without blocking, so that a stop can end the wait
 // (a blocking open would only see the signal if it landed on this thread,
-// and not at all if it came just before).
-int OpenInPlace(const std::string& path) {
+// and not at all if it came just before), and so that the wait is said.
+int OpenInPlace(const std::string& path, const std::string& given) {
   struct stat info {};
   const bool fifo = ::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
+  bool told = false;
   for (;;) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (fifo ? O_NONBLOCK : 0));
+    const int fd = ::open(path.c_str(),
+                          O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC | (fifo ? O_NONBLOCK : 0));
     if (fd >= 0) {
       if (fifo) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
       return fd;
@@ -119,9 +146,31 @@ int OpenInPlace(const std::string& path) {
     if (!fifo || errno != ENXIO) return -1;
     // No reader yet.
     if (GiveUp()) return -1;
+    if (!told && !TellReaderWait(given)) {
+      errno = ENXIO;
+      return -1;
+    }
+    told = true;
     const timespec nap{0, 20 * 1000 * 1000};
     nanosleep(&nap, nullptr);
   }
+}
+
+// Whether a file or link of owner in folder may be a trap: the folder is
+// writable by every user and sticky (/tmp), so anyone may have put it there
+// and only its owner can take it away, and owner is neither this user nor
+// the folder's. What the kernel's protected_symlinks and protected_regular
+// do, done here for systems where they are off.
+bool PlantedInSharedFolder(const std::string& folder, uid_t owner) {
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  const bool shared = (info.st_mode & S_ISVTX) != 0 && (info.st_mode & S_IWOTH) != 0;
+  return shared && owner != geteuid() && owner != info.st_uid;
+}
+
+std::string PlantedText(const char* what, uid_t owner, const char* refused) {
+  return std::string(what) + " of user " + std::to_string(owner) +
+         " in a folder every user may write into (sticky); it is not " + refused;
 }
 
 // Whether folder takes a new file; *error as "SHOWN: reason".
@@ -176,6 +225,10 @@ bool ResolveOutput(const std::string& path, OutputTarget* target, std::string* e
       break;  // a missing file (or a symlink to one)
     }
     if (!S_ISLNK(link.st_mode)) break;
+    if (PlantedInSharedFolder(FolderOf(at), link.st_uid)) {
+      return Refuse(path, EACCES, error,
+                    PlantedText("a symbolic link", link.st_uid, "followed").c_str());
+    }
     if (hop >= kMaxLinkHops) {
       return Refuse(path, ELOOP, error);
     }
@@ -197,6 +250,12 @@ bool ResolveOutput(const std::string& path, OutputTarget* target, std::string* e
     if (S_ISDIR(info.st_mode)) {
       return Refuse(path, EISDIR, error, "is a folder; give a file name");
     }
+    if ((S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode)) &&
+        PlantedInSharedFolder(FolderOf(at), info.st_uid)) {
+      return Refuse(
+          path, EACCES, error,
+          PlantedText(S_ISREG(info.st_mode) ? "a file" : "a FIFO", info.st_uid, "written").c_str());
+    }
     target->kind = S_ISREG(info.st_mode) ? OutputKind::kReplaced : OutputKind::kInPlace;
     if (faccessat(AT_FDCWD, at.c_str(), W_OK, AT_EACCESS) != 0) {
       return Refuse(path, errno, error);
@@ -212,6 +271,11 @@ bool ResolveOutput(const std::string& path, OutputTarget* target, std::string* e
 bool CheckOutputFolder(const std::string& folder, std::string* error) {
   if (folder.empty()) return CheckFolder(".", ".", error);
   return CheckFolder(folder, folder, error);
+}
+
+void SetOutputReaderWait(OutputReaderWait tell) {
+  std::lock_guard<std::mutex> hold(s_readerWaitLock);
+  s_readerWait = std::move(tell);
 }
 
 void StopWaitingForOutputs() { s_stopWaiting.store(true); }
@@ -267,7 +331,7 @@ COutputFile::~COutputFile() { Discard(); }
 bool COutputFile::Fail(Step step, std::string* error) {
   m_failedStep = step;
   m_failedError = errno;
-  if (error != nullptr) *error = Why(m_target.given, m_failedError);
+  if (error != nullptr) *error = OpenWhy(m_target.given, m_target.path, m_failedError);
   return false;
 }
 
@@ -295,7 +359,7 @@ bool COutputFile::Open(const std::string& path, std::string* error) {
     return m_fd >= 0 || Fail(Step::kOpen, error);
   }
   if (m_target.kind == OutputKind::kInPlace) {
-    m_fd = OpenInPlace(m_target.path);
+    m_fd = OpenInPlace(m_target.path, m_target.given);
     return m_fd >= 0 || Fail(Step::kOpen, error);
   }
   const std::string folder = FolderOf(m_target.path);
@@ -402,13 +466,31 @@ int OpenOutputStream(const std::string& path, std::string* error) {
   if (target.descriptor >= 0) {
     fd = fcntl(target.descriptor, F_DUPFD_CLOEXEC, 3);
   } else if (target.kind == OutputKind::kInPlace) {
-    fd = OpenInPlace(target.path);
+    fd = OpenInPlace(target.path, path);
   } else {
-    fd = ::open(target.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666);
+    // Emptied only once it is known to be the file looked at: nothing put
+    // at its name meanwhile (a link, a FIFO, another user's file) is
+    // followed or emptied.
+    fd = ::open(target.path.c_str(),
+                O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    struct stat opened {};
+    if (fd >= 0 && (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) ||
+                    PlantedInSharedFolder(FolderOf(target.path), opened.st_uid))) {
+      ::close(fd);
+      fd = -1;
+      errno = EACCES;
+    }
+    if (fd >= 0 &&
+        (ftruncate(fd, 0) != 0 || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)) {
+      const int why = errno;
+      ::close(fd);
+      fd = -1;
+      errno = why;
+    }
   }
   if (fd < 0) {
     const int why = errno;
-    *error = Why(path, why);
+    *error = OpenWhy(path, target.path, why);
     errno = why;
   }
   return fd;

@@ -7,7 +7,11 @@
 //   and, where allowed, its owner), so it appears whole or not at all;
 // - a symlink: followed, and its target written as above;
 // - a character or block device, a FIFO or a socket: opened and written in
-//   place, never unlinked or renamed;
+//   place, never unlinked or renamed; a FIFO nobody reads is waited on (and
+//   the wait said) until a reader opens it or a stop comes;
+// - in a folder every user may write into that is sticky (/tmp), a symlink,
+//   file or FIFO of another user (not this one, not the folder's owner):
+//   refused, whatever the kernel's own protections;
 // - "-", /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N: the open
 //   descriptor itself, written in place;
 // - a folder: refused.
@@ -65,6 +69,15 @@ bool CheckOutputFolder(const std::string& folder, std::string* error);
 // All of data to fd; false with errno. A write a signal broke off goes on,
 // unless the signal was a stop (then EINTR).
 bool WriteOutputBytes(int fd, const void* data, size_t size);
+
+// Said when an output is a FIFO nobody has opened for reading, as its wait
+// would start: given the output's name as the user wrote it; true to wait
+// for a reader, false to fail the open at once (ENXIO, "GIVEN: nobody is
+// reading this FIFO"), for a window that must never block on an output.
+// Called on the thread that opens the output.
+using OutputReaderWait = std::function<bool(const std::string& given)>;
+// What every later open does; empty: waits without a word.
+void SetOutputReaderWait(OutputReaderWait tell);
 
 // A stopping signal came (called from the handler: async-signal-safe). From
 // then on an output that waits for a FIFO's reader, or a write the signal

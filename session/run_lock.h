@@ -8,13 +8,19 @@
 // A lock that cannot be taken refuses the run with its reason; no run goes
 // on unlocked.
 //
-// The log's lock is an flock on the log file itself, so it follows the
-// file, not its name: a symlink, another name or a hard link of one log is
-// the same lock. The log is opened without being emptied; a run empties it
-// only once it holds the lock. A log missing until then is made empty for
-// the lock, and removed again when the run lets go without having written
-// it (no run, no log). A log written in place (a device, a FIFO, standard
-// output) takes no lock.
+// The log's lock is an flock on a lock file of the user's own, in a folder
+// only that user can write into ($XDG_RUNTIME_DIR, /run/user/UID, else
+// /tmp/velmo-UID), mode 0600, named after the log's device and inode. So it
+// follows the file, not its name: a symlink, another name or a hard link of
+// one log is the same lock. And it is not the log itself: anyone who may
+// read a log could flock it, and reading a file must give no hold over its
+// writer. Runs of one user exclude each other; runs of two users on one log
+// do not (each needs write access to it, which a shared folder's sticky bit
+// and the output rules keep to the log's owner). The log is opened without
+// being emptied; a run empties it only once it holds the lock. A log
+// missing until then is made empty for the lock, and removed again when the
+// run lets go without having written it (no run, no log). A log written in
+// place (a device, a FIFO, standard output) takes no lock.
 //
 // The drive's lock is a lock file in the system's lock folder, named after
 // the device node (so two names of one drive share it). That folder is
@@ -46,6 +52,8 @@ class CRunLock {
                  // it); an empty lock path
     kHeld,       // another process holds it; see Holder()
     kRefused,    // it cannot be taken; see Reason()
+    kCannotCreate,  // a log that is not there and cannot be made (its folder is gone, read-only,
+                    // full): the log's own failure; Reason() says "PATH: why"
   };
 
   CRunLock() = default;
@@ -80,8 +88,11 @@ class CRunLock {
   std::string m_reason;
   bool m_removeOnRelease = false;  // a lock file of this user's
   bool m_madeLog = false;          // a log made only for its lock
-  dev_t m_device = 0;
+  dev_t m_device = 0;              // the lock file's
   ino_t m_inode = 0;
+  std::string m_logPath;  // the log a log's lock is for
+  dev_t m_logDevice = 0;
+  ino_t m_logInode = 0;
 };
 
 // The lock file of a drive's device node, in the system's lock folder;

@@ -4,6 +4,7 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <wx/app.h>
@@ -121,6 +122,15 @@ TEST_F(ReportWindowTest, ExportsTheRunThatEnded) {
   EXPECT_EQ(m_seen.messages[2].rfind("The report could not be written: no/such/folder/r.pdf", 0),
             0u)
       << m_seen.messages[2];
+
+  // A FIFO nobody reads (the History window exports through the same
+  // path): said at once, the window never waits for a reader.
+  ASSERT_EQ(mkfifo("nobody.pdf", 0644), 0);
+  Export("nobody.pdf");
+  ASSERT_EQ(m_seen.messages.size(), 4u);
+  EXPECT_EQ(m_seen.messages[3],
+            "The report could not be written: nobody.pdf: nobody is reading this FIFO");
+  EXPECT_TRUE(fs::is_fifo("nobody.pdf"));
 }
 
 // Export reports what the window shows: after a scan, the Smart Scan that

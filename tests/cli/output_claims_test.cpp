@@ -297,39 +297,62 @@ TEST_F(OutputClaimsTest, ReportFoldersAreClaimedBeforeTheDrive) {
   }
 }
 
-// A FIFO that nobody opens: each stopping signal ends the wait with 128 + N,
-// before the drive is used; the run never reads a sample.
+// A FIFO that nobody opens, at any output's name (the default log TEFE.txt,
+// --log, --trace, the record's files): the wait is said at once, each
+// stopping signal ends it with 128 + N, and the drive's diagnostic mode is
+// never entered; the run never reads a sample.
 TEST_F(OutputClaimsTest, ASignalEndsTheWaitForAFifosReader) {
   struct Case {
-    const char* command;
-    const char* option;
+    std::vector<std::string> args;  // after the global options; the FIFO is out.pdf
+    const char* fifo;
     int signal;
   };
-  const Case cases[] = {{"scan", "--json", SIGTERM},
-                        {"scan", "--report", SIGINT},
-                        {"scan", "--chart", SIGHUP},
-                        {"smart", "--json", SIGTERM}};
+  const Case cases[] = {{{"scan", "--json", "out.pdf"}, "out.pdf", SIGTERM},
+                        {{"scan", "--report", "out.pdf"}, "out.pdf", SIGINT},
+                        {{"scan", "--chart", "out.pdf"}, "out.pdf", SIGHUP},
+                        {{"smart", "--json", "out.pdf"}, "out.pdf", SIGTERM},
+                        {{"scan"}, "TEFE.txt", SIGTERM},
+                        {{"scan", "--log", "out.pdf"}, "out.pdf", SIGINT},
+                        {{"scan", "--log", "out.pdf", "--json", "r.json"}, "out.pdf", SIGHUP}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.command) + " " + c.option + " " + strsignal(c.signal));
+    std::string shown;
+    for (const std::string& arg : c.args) shown += arg + " ";
+    SCOPED_TRACE(shown + strsignal(c.signal));
     fs::remove(At("trace.txt"));
-    fs::remove(At("out.pdf"));
-    ASSERT_EQ(mkfifo(At("out.pdf").c_str(), 0644), 0);
-    Child child(
-        {"--simulate", "--sim-latency=0", "--trace=trace.txt", c.command, c.option, "out.pdf"},
-        InDir());
-    ASSERT_TRUE(WaitFor(At("trace.txt"), "cdb=[12")) << "the drives were enumerated";
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // into the wait
-    const auto sent = std::chrono::steady_clock::now();
+    fs::remove(At(c.fifo));
+    ASSERT_EQ(mkfifo(At(c.fifo).c_str(), 0644), 0);
+    std::vector<std::string> args = {"--simulate", "--sim-latency=0", "--trace=trace.txt"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Child child(args, InDir());
+    ASSERT_TRUE(WaitFor(m_scratch + "/run.err",
+                        std::string(c.fifo) + " is a FIFO nobody is reading; waiting for a reader"))
+        << ReadAll(m_scratch + "/run.err");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // into the wait
     kill(child.Pid(), c.signal);
     const Finished run = child.Wait();
-    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(5));
     ASSERT_TRUE(run.exited) << "ended by signal " << run.signal;
     EXPECT_EQ(run.code, 128 + c.signal) << run.err;
-    EXPECT_NE(run.err.find("out.pdf was waiting for a reader; the drive was not used"),
-              std::string::npos)
+    EXPECT_NE(
+        run.err.find(std::string(c.fifo) + " was waiting for a reader; the drive was not used"),
+        std::string::npos)
         << run.err;
     EXPECT_FALSE(DiagnosticModeUsed(ReadAll(At("trace.txt"))));
+    EXPECT_EQ(run.out.find("Disc Speed:"), std::string::npos) << "no run header: " << run.out;
+    fs::remove(At(c.fifo));
   }
+  // The trace itself: its wait comes before any drive is looked at.
+  ASSERT_EQ(mkfifo(At("trace.fifo").c_str(), 0644), 0);
+  Child child({"--simulate", "--sim-latency=0", "--trace=trace.fifo", "scan"}, InDir());
+  ASSERT_TRUE(WaitFor(m_scratch + "/run.err",
+                      "trace.fifo is a FIFO nobody is reading; waiting for a reader"));
+  kill(child.Pid(), SIGTERM);
+  const Finished run = child.Wait();
+  ASSERT_TRUE(run.exited) << "ended by signal " << run.signal;
+  EXPECT_EQ(run.code, 143) << run.err;
+  EXPECT_NE(run.err.find("trace.fifo was waiting for a reader; the drive was not used"),
+            std::string::npos)
+      << run.err;
+  EXPECT_FALSE(fs::exists(At("TEFE.txt")));
 }
 
 // A reader that opened the FIFO and reads nothing: the chart (309 kB) fills

@@ -495,6 +495,117 @@ TEST_F(OutputRulesTest, TraceFailuresAreSaidAndExit73) {
   EXPECT_EQ(SampleLines(ReadAll(At("TEFE.txt"))), 12);
 }
 
+// In a folder every user may write into that is sticky (/tmp), what another
+// user put at an output's name is refused with its reason, exit 73, before
+// the drive is touched, whatever the kernel's protected_symlinks and
+// protected_regular say: nothing is followed or written through it. The
+// folder owner's link is still followed.
+TEST_F(OutputRulesTest, AnotherUsersFileOrLinkInASharedFolderIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "files of another user need root";
+  constexpr uid_t kOther = 65534;
+  struct Case {
+    const char* name;
+    std::function<void(OutputRulesTest&)> plant;
+    std::vector<std::string> scanArgs;
+    std::vector<std::string> before;
+    const char* said;  // empty: the run goes ahead
+  };
+  // Outside the shared folder; each case has a scratch folder of its own.
+  auto victimOf = [](const OutputRulesTest& t) { return t.m_scratch + "/victim"; };
+  auto theirs = [](const std::string& path) { ASSERT_EQ(lchown(path.c_str(), kOther, kOther), 0); };
+  const Case cases[] = {
+      {"their symlink at TEFE.txt to a file only root may write",
+       [&](OutputRulesTest& t) {
+         ASSERT_EQ(symlink(victimOf(t).c_str(), t.At("TEFE.txt").c_str()), 0);
+         theirs(t.At("TEFE.txt"));
+       },
+       {},
+       {},
+       "TEFE.txt: a symbolic link of user 65534 in a folder every user may write into (sticky); "
+       "it is not followed"},
+      {"their 0666 file at TEFE.txt",
+       [&](OutputRulesTest& t) {
+         WriteText(t.At("TEFE.txt"), "theirs");
+         chmod(t.At("TEFE.txt").c_str(), 0666);
+         theirs(t.At("TEFE.txt"));
+       },
+       {},
+       {},
+       "TEFE.txt: a file of user 65534 in a folder every user may write into (sticky); it is not "
+       "written"},
+      {"their FIFO as --log, nobody reading",
+       [&](OutputRulesTest& t) {
+         ASSERT_EQ(mkfifo(t.At("log.fifo").c_str(), 0666), 0);
+         theirs(t.At("log.fifo"));
+       },
+       {"--log", "log.fifo"},
+       {},
+       "log.fifo: a FIFO of user 65534"},
+      {"their file as --json",
+       [&](OutputRulesTest& t) {
+         WriteText(t.At("r.json"), "theirs");
+         theirs(t.At("r.json"));
+       },
+       {"--json", "r.json"},
+       {},
+       "cannot write r.json: a file of user 65534"},
+      {"their symlink as --chart",
+       [&](OutputRulesTest& t) {
+         ASSERT_EQ(symlink(victimOf(t).c_str(), t.At("c.bmp").c_str()), 0);
+         theirs(t.At("c.bmp"));
+       },
+       {"--chart", "c.bmp"},
+       {},
+       "c.bmp: a symbolic link of user 65534"},
+      {"their file as --trace",
+       [&](OutputRulesTest& t) {
+         WriteText(t.At("t.txt"), "theirs");
+         theirs(t.At("t.txt"));
+       },
+       {},
+       {"--trace=t.txt"},
+       "cannot write the trace file t.txt: a file of user 65534"},
+      {"the folder owner's symlink is followed",
+       [&](OutputRulesTest& t) {
+         theirs(t.m_dir);
+         ASSERT_EQ(symlink("made.json", t.At("link.json").c_str()), 0);
+         theirs(t.At("link.json"));
+       },
+       {"--json", "link.json"},
+       {},
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    ASSERT_EQ(chmod(m_dir.c_str(), 01777), 0);
+    const std::string victim = victimOf(*this);
+    WriteText(victim, "only root writes this");
+    ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
+    c.plant(*this);
+    std::vector<std::string> before = c.before;
+    const std::string trace = m_scratch + "/trace.txt";
+    if (before.empty()) before.push_back("--trace=" + trace);
+    const Finished run = Scan(c.scanArgs, {}, before);
+    EXPECT_EQ(ReadAll(victim), "only root writes this");
+    if (c.said[0] == '\0') {
+      EXPECT_EQ(run.code, 0) << run.err;
+      EXPECT_TRUE(IsJsonReport(ReadAll(At("made.json")), "ok"));
+      continue;
+    }
+    EXPECT_EQ(run.code, 73) << run.err;
+    EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
+    EXPECT_EQ(ReadAll(trace).find("cdb=[FD"), std::string::npos) << "the drive was touched";
+    for (const char* name : {"TEFE.txt", "r.json", "t.txt"}) {
+      if (fs::is_regular_file(fs::symlink_status(At(name)))) {
+        EXPECT_EQ(ReadAll(At(name)), "theirs") << name;
+      }
+    }
+    fs::remove(trace);
+  }
+}
+
 // A disk that fills up under one output: every output not written is
 // named, and the old files stay as they were.
 TEST_F(OutputRulesTest, OutputsNotWrittenAreAllNamedAndOldFilesStay) {

@@ -5,8 +5,10 @@
 // reason, and a lock file of another user is used but never written.
 #include "session/run_lock.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -67,7 +69,8 @@ pid_t HoldInChild(const Taker& take, int* go) {
 }
 
 // What take makes of the lock in a child running as user uid: 't' taken,
-// 'h' held, 'r' refused (its reason in *reason), 'n' not needed.
+// 'h' held, 'r' refused (its reason in *reason), 'n' not needed, 'c' a log
+// that cannot be made.
 char TakeAsUser(uid_t uid, const Taker& take, std::string* reason) {
   int answer[2];
   if (pipe(answer) != 0) return '?';
@@ -77,7 +80,7 @@ char TakeAsUser(uid_t uid, const Taker& take, std::string* reason) {
     if (setgid(uid) != 0 || setuid(uid) != 0) _exit(1);
     CRunLock lock;
     const CRunLock::Result result = take(lock);
-    const std::string said = std::string(1, "tnhr"[static_cast<int>(result)]) + lock.Reason();
+    const std::string said = std::string(1, "tnhrc"[static_cast<int>(result)]) + lock.Reason();
     if (write(answer[1], said.data(), said.size()) < 0) _exit(1);
     _exit(0);
   }
@@ -181,6 +184,79 @@ TEST_F(RunLockTest, ALogMadeForItsLockGoesWhenNoRunWroteIt) {
   std::ofstream(log) << "written\r\n";
   lock.Release();
   EXPECT_EQ(ReadAll(log), "written\r\n");
+}
+
+// Whoever may read a log may flock it, or take a record lock on it: that
+// gives no hold over its writer. A reader's lock (this process's own, or
+// another user's) does not keep a run out, while a second run still is.
+TEST_F(RunLockTest, ReadingALogGivesNoHoldOverItsRuns) {
+  const std::string log = m_dir + "/TEFE.txt";
+  std::ofstream(log) << "an earlier run\r\n";
+  ASSERT_EQ(chmod(log.c_str(), 0644), 0);
+  const int reader = open(log.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  ASSERT_EQ(flock(reader, LOCK_EX | LOCK_NB), 0);
+  struct flock record {};
+  record.l_type = F_RDLCK;
+  ASSERT_EQ(fcntl(reader, F_SETLK, &record), 0);
+  CRunLock run;
+  EXPECT_EQ(run.TakeLog(log), CRunLock::Result::kTaken) << run.Reason();
+  CRunLock second;
+  EXPECT_EQ(second.TakeLog(log), CRunLock::Result::kHeld);
+  EXPECT_EQ(second.Holder(), getpid());
+  run.Release();
+  close(reader);
+  if (geteuid() != 0) GTEST_SKIP() << "another user's reader needs root";
+  // Another user who can read it: locks it in a child, and holds it.
+  ASSERT_EQ(chmod(m_dir.c_str(), 0755), 0);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t other = fork();
+  if (other == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
+    const int fd = open(log.c_str(), O_RDONLY);
+    const char locked = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
+    if (write(ready[1], &locked, 1) != 1) _exit(1);
+    pause();
+    _exit(0);
+  }
+  close(ready[1]);
+  char locked = 'n';
+  ASSERT_EQ(read(ready[0], &locked, 1), 1);
+  close(ready[0]);
+  EXPECT_EQ(locked, 'y');
+  EXPECT_EQ(run.TakeLog(log), CRunLock::Result::kTaken) << run.Reason();
+  run.Release();
+  kill(other, SIGKILL);
+  waitpid(other, nullptr, 0);
+  EXPECT_EQ(ReadAll(log), "an earlier run\r\n");
+}
+
+// A log that cannot be made for a reason no earlier look sees (its folder
+// was removed while it was the working folder) is the log's failure, said
+// as such, not a lock refused.
+TEST_F(RunLockTest, ALogThatCannotBeMadeIsNotALockRefused) {
+  const std::string gone = m_dir + "/gone";
+  fs::create_directory(gone);
+  int answer[2];
+  ASSERT_EQ(pipe(answer), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(answer[0]);
+    if (chdir(gone.c_str()) != 0 || rmdir(gone.c_str()) != 0) _exit(1);
+    CRunLock lock;
+    const CRunLock::Result result = lock.TakeLog("TEFE.txt");
+    const std::string said = std::string(1, "tnhrc"[static_cast<int>(result)]) + lock.Reason();
+    if (write(answer[1], said.data(), said.size()) < 0) _exit(1);
+    _exit(0);
+  }
+  close(answer[1]);
+  std::string said;
+  char chunk[256];
+  for (ssize_t n; (n = read(answer[0], chunk, sizeof chunk)) > 0;) said.append(chunk, n);
+  close(answer[0]);
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(said, "cTEFE.txt: No such file or directory");
 }
 
 TEST_F(RunLockTest, LogsWrittenInPlaceTakeNoLock) {
