@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cinttypes>
 #include <cmath>
 #include <ctime>
@@ -160,7 +161,7 @@ void PrintRecord(std::FILE* out, const std::string& name, const ScanRecord& r) {
 struct RecordArgs {
   std::vector<std::string> positional;
   bool json = false;
-  std::string mid, drive, since, chart, limit;
+  std::string mid, drive, since, chart, limit, offset;
   std::vector<std::string> outcomes;
 };
 
@@ -175,7 +176,8 @@ bool ParseRecordArgs(const std::string& command, const std::vector<std::string>&
       value = arg.substr(eq + 1);
     }
     const bool takesValue = name == "--mid" || name == "--drive" || name == "--outcome" ||
-                            name == "--since" || name == "--chart" || name == "--limit";
+                            name == "--since" || name == "--chart" || name == "--limit" ||
+                            name == "--offset";
     if (takesValue && eq == std::string::npos) {
       if (i + 1 >= args.size()) {
         *error = name + " needs a value";
@@ -184,7 +186,7 @@ bool ParseRecordArgs(const std::string& command, const std::vector<std::string>&
       value = args[++i];
     }
     const bool forHistory = name == "--mid" || name == "--drive" || name == "--outcome" ||
-                            name == "--since" || name == "--limit";
+                            name == "--since" || name == "--limit" || name == "--offset";
     if ((forHistory && command != "history") || (name == "--chart" && command != "compare")) {
       *error = name + " does not apply to " + command;
       return false;
@@ -199,6 +201,8 @@ bool ParseRecordArgs(const std::string& command, const std::vector<std::string>&
       parsed->since = value;
     } else if (name == "--limit") {
       parsed->limit = value;
+    } else if (name == "--offset") {
+      parsed->offset = value;
     } else if (name == "--chart") {
       if (value.empty()) {
         *error = "--chart needs a file name";
@@ -284,7 +288,13 @@ bool ParseHistoryFilter(const std::vector<std::string>& args, HistoryFilter* fil
     filter->outcomes.push_back(*outcome);
   }
   if (!parsed.since.empty()) {
-    filter->since = ParseSinceTime(parsed.since, static_cast<int64_t>(std::time(nullptr)));
+    std::string impossible;
+    filter->since =
+        ParseSinceTime(parsed.since, static_cast<int64_t>(std::time(nullptr)), &impossible);
+    if (!impossible.empty()) {
+      *error = "--since " + parsed.since + " is no date: " + impossible;
+      return false;
+    }
     if (!filter->since) {
       *error =
           "--since needs a date (2026-12-08), a time (2026-12-08T10:00:00+01:00), today, "
@@ -299,6 +309,14 @@ bool ParseHistoryFilter(const std::vector<std::string>& args, HistoryFilter* fil
       return false;
     }
     filter->limit = std::stoll(parsed.limit);
+  }
+  if (!parsed.offset.empty()) {
+    if (!AllDigits(parsed.offset)) {
+      *error =
+          "--offset needs a number of runs to pass over (0 or more), not '" + parsed.offset + "'";
+      return false;
+    }
+    filter->offset = std::stoll(parsed.offset);
   }
   *json = parsed.json;
   return true;
@@ -443,11 +461,22 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   }
   CHistory history;
   bool historyOpen = false;
-  std::vector<LoadedRun> runs(parsed.positional.size());
-  for (size_t i = 0; i < runs.size(); ++i) {
-    const int code = LoadRun(parsed.positional[i], &history, &historyOpen, &runs[i], err);
+  // A run that is no readable record (damaged in the history, or a broken
+  // file) is named and left out; the others are compared, and the exit
+  // code says one was missing.
+  std::vector<LoadedRun> runs;
+  size_t damaged = 0;
+  for (const std::string& what : parsed.positional) {
+    LoadedRun run;
+    const int code = LoadRun(what, &history, &historyOpen, &run, err);
+    if (code == kExitBadRecord && !history.RefusedAsNewer()) {
+      ++damaged;
+      continue;
+    }
     if (code != 0) return code;
+    runs.push_back(std::move(run));
   }
+  if (runs.size() < 2) return kExitBadRecord;
   std::vector<const ScanRecord*> records;
   std::vector<std::string> names;
   for (const LoadedRun& run : runs) {
@@ -499,12 +528,18 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
     for (const LoadedRun& run : runs) chartRuns.push_back(ChartRun{run.name, &run.record});
     std::string png;
     if (!DrawCompareChartPng(chartRuns, &png, &error) || !chartFile.Commit(png, &error)) {
+      if (chartFile.FailedError() == EPIPE) return kExitReaderGone;
       std::fprintf(err, "velmo-cli: cannot write %s\n", TerminalText(error).c_str());
       return kExitCannotWrite;
     }
     if (!chartOnStdout)
       std::fprintf(parsed.json ? err : out, "%-*s%s\n", kCompareLabelWidth,
                    "Chart:", TerminalText(parsed.chart).c_str());
+  }
+  if (damaged > 0) {
+    std::fprintf(err, "velmo-cli: %zu run%s left out of the comparison\n", damaged,
+                 damaged == 1 ? "" : "s");
+    return kExitBadRecord;
   }
   return kExitOk;
 }
@@ -513,7 +548,7 @@ std::string RecordCommandUsage(const std::string& command) {
   if (command == "history") {
     return "usage: velmo-cli history [--mid TEXT] [--drive TEXT] [--outcome OUTCOME]...\n"
            "                         [--since DATE|today|yesterday|Nd] [--limit N]\n"
-           "                         [--json]\n"
+           "                         [--offset N] [--json]\n"
            "       velmo-cli history delete ID...\n"
            "       velmo-cli history prune --before DATE [--yes]\n"
            "       velmo-cli history export [FILTERS] [-o FILE|-]\n"
@@ -530,6 +565,8 @@ std::string RecordCommandUsage(const std::string& command) {
            "                         such as 2026-12-08T10:00:00+01:00); today, yesterday\n"
            "                         (from local midnight) or 7d (the last 7 days)\n"
            "  --limit N, -n N        the newest N runs only\n"
+           "  --offset N             passes over the first N runs the filters let through\n"
+           "                         (--offset 20 --limit 10: the runs 21 to 30)\n"
            "  --json                 the list as JSON\n"
            "\n"
            "  delete ID...           removes these runs (all or none)\n"

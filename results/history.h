@@ -75,8 +75,11 @@ std::string LocalHostName();
 std::string DefaultHistoryPath();
 
 // Unix time of an ISO 8601 time with offset ("2026-12-08T02:10:00+01:00",
-// "...Z"), or of a date alone ("2026-12-08", local midnight).
-std::optional<int64_t> ParseIsoTime(const std::string& text);
+// "...Z"), or of a date alone ("2026-12-08", local midnight). A date or
+// time of that shape that names no moment (31 February, 24:61) is none;
+// *impossible, when given, then says why ("February 2025 has 28 days"),
+// and is left empty for text of another shape.
+std::optional<int64_t> ParseIsoTime(const std::string& text, std::string* impossible = nullptr);
 
 class CHistory {
  public:
@@ -109,10 +112,13 @@ class CHistory {
   // returns false to stop (not an error).
   bool Each(const HistoryFilter& filter, const std::function<bool(const HistoryEntry&)>& row,
             std::string* error);
-  // The same rows with each one's record as stored (JSON text).
-  bool EachRecord(const HistoryFilter& filter,
-                  const std::function<bool(const HistoryEntry&, const std::string&)>& row,
-                  std::string* error);
+  // The same rows with each one's record as stored (JSON text). A stored
+  // record that no longer unpacks (damaged, cut short) goes to damaged, with
+  // why, and the rows go on; without damaged it ends the reading as an error.
+  bool EachRecord(
+      const HistoryFilter& filter,
+      const std::function<bool(const HistoryEntry&, const std::string&)>& row, std::string* error,
+      const std::function<void(const HistoryEntry&, const std::string&)>& damaged = nullptr);
   // How many rows the filter lets through (its limit and offset aside).
   bool Count(const HistoryFilter& filter, int64_t* count, std::string* error);
   // The ids the filter lets through, ordered by column (a HistoryEntry
@@ -171,7 +177,8 @@ class CHistory {
   // Each and EachRecord: with summary, rows without their records.
   bool EachRecord(const HistoryFilter& filter,
                   const std::function<bool(const HistoryEntry&, const std::string&)>& full,
-                  std::string* error, const std::function<bool(const HistoryEntry&)>* summary);
+                  std::string* error, const std::function<bool(const HistoryEntry&)>* summary,
+                  const std::function<void(const HistoryEntry&, const std::string&)>& damaged);
 
   sqlite3* m_db = nullptr;
   bool m_readOnly = false;
