@@ -11,13 +11,22 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "results/record_packing.h"
 #include "results/run_end_text.h"
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 5000;
+// How long a writer waits for another: above what bringing forward a
+// history of 100,000 runs takes (about 15 s), so that a run that ends
+// meanwhile is kept, and still bounded.
+constexpr int kBusyTimeoutMs = 60000;
+
+std::function<void(const HistoryMigration&)>& MigrationWatcher() {
+  static std::function<void(const HistoryMigration&)> watcher;
+  return watcher;
+}
 
 // Summary rows, one a run, for listing and filtering; each run's record,
 // deflated, in a table of its own so that a listing never reads past it.
@@ -336,6 +345,10 @@ std::string Timestamp() {
 
 }  // namespace
 
+void SetHistoryMigrationWatcher(std::function<void(const HistoryMigration&)> watcher) {
+  MigrationWatcher() = std::move(watcher);
+}
+
 std::string DefaultHistoryPath() {
   const char* data = std::getenv("XDG_DATA_HOME");
   if (data != nullptr && data[0] == '/') return std::string(data) + "/velmo/history.sqlite";
@@ -467,6 +480,7 @@ bool CHistory::CheckVersion(const std::string& path, int* version, std::string* 
 
 bool CHistory::OpenFile(const std::string& path, std::string* error, int* code) {
   Close();
+  m_path = path;
   m_readOnly = false;
   m_legacy = false;
   *code = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -609,6 +623,16 @@ int CHistory::Migrate() {
     CStatement pragma(m_db, "PRAGMA user_version;");
     if (!pragma.Ok() || sqlite3_step(pragma.get()) != SQLITE_ROW) return sqlite3_errcode(m_db);
     if (sqlite3_column_int(pragma.get(), 0) >= kHistoryVersion) return SQLITE_OK;
+    // A new file has no runs table yet: it is made, not brought forward.
+    CStatement count(m_db, "SELECT count(*) FROM runs;");
+    if (MigrationWatcher() && count.Ok() && sqlite3_step(count.get()) == SQLITE_ROW) {
+      HistoryMigration migration;
+      migration.path = m_path;
+      migration.fromVersion = sqlite3_column_int(pragma.get(), 0);
+      migration.toVersion = kHistoryVersion;
+      migration.runs = sqlite3_column_int64(count.get(), 0);
+      MigrationWatcher()(migration);
+    }
   }
   int code = sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr);
   // 1 (and 0) kept the record's text in the summary row: moved, packed, and

@@ -67,6 +67,20 @@ struct ImportedRun {
   std::string host;
 };
 
+// A history being brought forward to this build's version.
+struct HistoryMigration {
+  std::string path;
+  int fromVersion = 0;
+  int toVersion = 0;
+  int64_t runs = 0;
+};
+
+// Told as each migration starts, before the seconds a large history takes
+// (other runs wait to be kept meanwhile); not told when another program
+// has already brought it forward. Set once, before any history is opened:
+// the front end says it in its own words.
+void SetHistoryMigrationWatcher(std::function<void(const HistoryMigration&)> watcher);
+
 // This computer's name as runs kept here carry it.
 std::string LocalHostName();
 
@@ -181,6 +195,7 @@ class CHistory {
                   const std::function<void(const HistoryEntry&, const std::string&)>& damaged);
 
   sqlite3* m_db = nullptr;
+  std::string m_path;  // the file open, for what a migration tells
   bool m_readOnly = false;
   bool m_newer = false;
   bool m_legacy = false;  // read-only, of version 1: records in the summary rows
