@@ -8,6 +8,7 @@
 #include <cmath>
 #include <ctime>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "cli/cli_options.h"
 #include "cli/digits.h"
@@ -161,7 +162,9 @@ void PrintRecord(std::FILE* out, const std::string& name, const ScanRecord& r) {
 struct RecordArgs {
   std::vector<std::string> positional;
   bool json = false;
-  std::string mid, drive, since, chart, limit, offset;
+  std::string mid, drive, since, chart;
+  // Given, even empty (refused then rather than taken for none).
+  std::optional<std::string> limit, offset;
   std::vector<std::string> outcomes;
 };
 
@@ -303,20 +306,20 @@ bool ParseHistoryFilter(const std::vector<std::string>& args, HistoryFilter* fil
       return false;
     }
   }
-  if (!parsed.limit.empty()) {
-    if (!AllDigits(parsed.limit) || std::stoll(parsed.limit) == 0) {
-      *error = "--limit needs a number of runs (1 or more), not '" + parsed.limit + "'";
+  if (parsed.limit) {
+    if (!AllDigits(*parsed.limit) || std::stoll(*parsed.limit) == 0) {
+      *error = "--limit needs a number of runs (1 or more), not '" + *parsed.limit + "'";
       return false;
     }
-    filter->limit = std::stoll(parsed.limit);
+    filter->limit = std::stoll(*parsed.limit);
   }
-  if (!parsed.offset.empty()) {
-    if (!AllDigits(parsed.offset)) {
+  if (parsed.offset) {
+    if (!AllDigits(*parsed.offset)) {
       *error =
-          "--offset needs a number of runs to pass over (0 or more), not '" + parsed.offset + "'";
+          "--offset needs a number of runs to pass over (0 or more), not '" + *parsed.offset + "'";
       return false;
     }
-    filter->offset = std::stoll(parsed.offset);
+    filter->offset = std::stoll(*parsed.offset);
   }
   *json = parsed.json;
   return true;
