@@ -18,10 +18,10 @@
 
 namespace {
 
-// How long a writer waits for another: above what bringing forward a
-// history of 100,000 runs takes (about 15 s), so that a run that ends
-// meanwhile is kept, and still bounded.
-constexpr int kBusyTimeoutMs = 60000;
+// How long a writer waits for another: above what bringing forward a large
+// history takes (15 s for 100,000 runs, 60 s for 250,000), so that a run
+// that ends meanwhile is kept, and still bounded.
+constexpr int kBusyTimeoutMs = 120000;
 
 std::function<void(const HistoryMigration&)>& MigrationWatcher() {
   static std::function<void(const HistoryMigration&)> watcher;
