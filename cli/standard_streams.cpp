@@ -58,9 +58,6 @@ int FinishStandardStreams(int code, std::FILE* out, std::FILE* err) {
   }
   const int errFailure = WriteFailure(err, false);
   sigaction(SIGPIPE, &before, nullptr);
-  // Whatever the command made of it: with SIGPIPE not ignored, the write
-  // that found the reader gone would have ended the process there.
-  if (outFailure == EPIPE) return 128 + SIGPIPE;
   if (!WentThrough(code)) return code;
   for (const int failure : {outFailure, errFailure}) {
     if (failure == EPIPE) return 128 + SIGPIPE;

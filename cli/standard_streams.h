@@ -10,9 +10,8 @@
 //   REASON" on err (the system's text; "write error" when it kept none,
 //   as for a regular file that failed before the end); a command that went through (0, or 1: not recommended)
 //   exits kExitStdoutFailed, one that failed keeps its own code;
-// - out's reader went away (EPIPE): nothing said, and 128 + SIGPIPE
-//   whatever the command's code, as the signal would have ended it at that
-//   write (ignored SIGPIPE or not);
+// - out's reader went away (EPIPE): nothing said, and 128 + SIGPIPE for a
+//   command that went through, as the signal would have ended it;
 // - err failed: nobody can be told, but a command that went through exits
 //   kExitStdoutFailed (128 + SIGPIPE for a closed pipe) all the same.
 // SIGPIPE is ignored meanwhile, so that a closed pipe answers EPIPE.
