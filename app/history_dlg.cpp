@@ -112,7 +112,12 @@ bool CHistoryDlg::FilterOf(HistoryFilter* filter, std::string* error) const {
     filter->outcomes.push_back(static_cast<RunOutcome>(outcome - 1));
   const std::string since = m_since->GetValue().Strip(wxString::both).utf8_string();
   if (!since.empty()) {
-    filter->since = ParseIsoTime(since);
+    std::string impossible;
+    filter->since = ParseIsoTime(since, &impossible);
+    if (!impossible.empty()) {
+      *error = "Since: " + since + " is no date (" + impossible + ").";
+      return false;
+    }
     if (!filter->since) {
       *error = "Since takes a date (2026-12-08) or a time (2026-12-08T10:00:00+01:00), not '" +
                since + "'.";

@@ -89,6 +89,22 @@ std::string SmartUsage() {
          kCommonOptions;
 }
 
+std::string DoctorUsage() {
+  return std::string(
+             "usage: velmo-cli [options] doctor [--json] [--bundle FILE.tar.gz [--with-scan]]\n"
+             "\n"
+             "For each optical drive, says what stands between you and a scan, each with\n"
+             "the command that fixes it: the drive's nodes, their modes and groups, the sg\n"
+             "module, other programs holding a node, the diagnostic mode and the disc.\n"
+             "Exit 0 when at least one drive can be scanned, 3 otherwise.\n"
+             "\n"
+             "  --json                 the same as JSON on standard output\n"
+             "  --bundle FILE.tar.gz   also one archive to attach to a report: the report,\n"
+             "                         drives, identify and its trace, versions and nodes\n"
+             "  --with-scan            the bundle holds a scan, its trace and its log too\n") +
+         kCommonOptions;
+}
+
 std::string WatchCommandUsage() { return WatchUsage() + kCommonOptions; }
 
 int RunDrives(CDriveSession& session, const CliOptions&, std::FILE* out, std::FILE* err) {
@@ -131,9 +147,8 @@ const std::vector<CliCommand>& CliCommands() {
        kScanOptions, RunScan, nullptr, nullptr, nullptr},
       {"smart", "one TE/FE sample near the rim at every write speed of the disc", SmartUsage,
        kTakesJson | kTakesDriveAll, RunSmart, nullptr, nullptr, nullptr},
-      {"doctor", "what stands between you and a scan, per drive, with the fixing command", nullptr,
-       0, nullptr, nullptr, RunDoctorMain, IsDoctorCommand,
-       "[--json] [--bundle FILE.tar.gz [--with-scan]]"},
+      {"doctor", "what stands between you and a scan, per drive, with the fixing command",
+       DoctorUsage, 0, nullptr, nullptr, RunDoctorMain, IsDoctorCommand, nullptr},
       {"history", "the kept runs of velmo and velmo-cli, newest first, filtered",
        [] { return RecordCommandUsage("history"); }, 0, nullptr, RunHistoryCommand, nullptr,
        nullptr},

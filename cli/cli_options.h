@@ -22,6 +22,7 @@ inline constexpr int kExitCannotWrite =
 inline constexpr int kExitStdoutFailed = 74;  // standard output or error could not be written
 inline constexpr int kExitBusy = 75;          // another run holds the log or the drive
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C stopped the run (128 + SIGINT)
+inline constexpr int kExitReaderGone = 141;   // standard output's reader went away (128 + SIGPIPE)
 
 struct CliOptions : RunOptions {
   std::string command;                   // a name in the command table (cli_commands.h)

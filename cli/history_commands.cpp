@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <ctime>
@@ -83,7 +84,11 @@ int RunPrune(const std::vector<std::string>& args, std::FILE* out, std::FILE* er
   }
   if (before.empty()) return CliUsageError(err, "history", "history prune needs --before DATE");
   // As --since reads it: "--before 90d" keeps the last 90 days.
-  const auto time = ParseSinceTime(before, static_cast<int64_t>(std::time(nullptr)));
+  std::string impossible;
+  const auto time = ParseSinceTime(before, static_cast<int64_t>(std::time(nullptr)), &impossible);
+  if (!impossible.empty()) {
+    return CliUsageError(err, "history", "--before " + before + " is no date: " + impossible);
+  }
   if (!time) {
     return CliUsageError(err, "history",
                          "--before needs a date (2026-12-08), a time "
@@ -184,16 +189,19 @@ int RunExport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
   }
   std::string chunk;
   bool written = true;
+  int writeErrno = 0;
   auto flush = [&] {
     if (toFile) {
       written = written && file.Write(chunk, &error);
-    } else {
-      written = written && std::fwrite(chunk.data(), 1, chunk.size(), out) == chunk.size();
+    } else if (written) {
+      errno = 0;
+      written = std::fwrite(chunk.data(), 1, chunk.size(), out) == chunk.size();
+      if (!written) writeErrno = errno;
     }
     chunk.clear();
     return written;
   };
-  int64_t runs = 0;
+  int64_t runs = 0, damaged = 0;
   const bool read = history.EachRecord(
       filter,
       [&](const HistoryEntry& e, const std::string& record) {
@@ -204,12 +212,21 @@ int RunExport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
         ++runs;
         return chunk.size() < (1u << 20) || flush();
       },
-      &error);
+      &error,
+      // One damaged run keeps none of the others from being taken out.
+      [&](const HistoryEntry&, const std::string& why) {
+        std::fprintf(err, "velmo-cli: %s; not exported\n", TerminalText(why).c_str());
+        ++damaged;
+      });
   if (!read) {
     std::fprintf(err, "velmo-cli: the history cannot be read: %s\n", TerminalText(error).c_str());
     return kExitNoRecord;
   }
   if (!flush() || (toFile && !file.Commit(&error)) || (!toFile && std::fflush(out) != 0)) {
+    // A reader that went away is not said: the ending gives 141 for it, as
+    // the signal would have.
+    if (toFile ? file.FailedError() == EPIPE : writeErrno == EPIPE || errno == EPIPE)
+      return kExitReaderGone;
     std::fprintf(err, "velmo-cli: cannot write %s\n",
                  TerminalText(toFile ? error : "standard output").c_str());
     return kExitCannotWrite;
@@ -217,7 +234,22 @@ int RunExport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
   if (toFile)
     std::fprintf(err, "velmo-cli: %" PRId64 " run%s exported to %s\n", runs, runs == 1 ? "" : "s",
                  TerminalText(output).c_str());
+  if (damaged > 0) {
+    std::fprintf(err, "velmo-cli: %" PRId64 " damaged run%s left out\n", damaged,
+                 damaged == 1 ? "" : "s");
+    return kExitBadRecord;
+  }
   return kExitOk;
+}
+
+// A start time of the right shape that names no moment (31 February) would
+// be kept as another day: refused as a broken record is.
+bool ImportedStartTimeHolds(const ScanRecord& record, std::string* why) {
+  std::string impossible;
+  ParseIsoTime(record.startTime, &impossible);
+  if (impossible.empty()) return true;
+  *why = "startTime " + record.startTime + " is no time: " + impossible;
+  return false;
 }
 
 // One input of an import: a record file, or JSON lines (an export, or
@@ -282,7 +314,8 @@ class CImportInput {
         if (line.find_first_not_of(" \t\r") != std::string::npos) {
           runs.emplace_back();
           std::string why;
-          if (!ReadLineRun(line, &runs.back(), &why)) {
+          if (!ReadLineRun(line, &runs.back(), &why) ||
+              !ImportedStartTimeHolds(runs.back().record, &why)) {
             *error = m_name + ":" + std::to_string(number) + ": " + why;
             return false;
           }
@@ -302,6 +335,10 @@ class CImportInput {
           *error = why;
           return false;
         }
+        if (!ImportedStartTimeHolds(runs.back().record, &why)) {
+          *error = m_name + ": " + why;
+          return false;
+        }
       } else {
         std::string text;
         std::rewind(m_file.get());
@@ -310,7 +347,8 @@ class CImportInput {
         while ((got = std::fread(buffer, 1, sizeof buffer, m_file.get())) > 0 &&
                text.size() <= kRecordMaxBytes)
           text.append(buffer, got);
-        if (!ReadRecordJson(text, &runs.back().record, &why)) {
+        if (!ReadRecordJson(text, &runs.back().record, &why) ||
+            !ImportedStartTimeHolds(runs.back().record, &why)) {
           *error = m_name + ": " + why;
           return false;
         }

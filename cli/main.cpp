@@ -1,5 +1,6 @@
 // velmo-cli: the scan tool without a window, for automation, headless
 // machines and the project's own end-to-end tests.
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,6 +11,7 @@
 #include "cli/drive_fanout.h"
 #include "cli/record_commands.h"
 #include "cli/standard_streams.h"
+#include "results/history.h"
 #include "results/report_format.h"
 #include "results/terminal_text.h"
 #include "session/drive_session.h"
@@ -150,6 +152,16 @@ int RunCommandLine(const std::vector<std::string>& args) {
   return code;
 }
 
+// Bringing a large history forward takes seconds: said before they start,
+// once, by whichever command opened it first.
+void SayHistoryMigration(const HistoryMigration& migration) {
+  std::fprintf(stderr,
+               "velmo-cli: updating the history at %s to version %d (%" PRId64 " run%s)...\n",
+               TerminalText(migration.path).c_str(), migration.toVersion, migration.runs,
+               migration.runs == 1 ? "" : "s");
+  std::fflush(stderr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -161,6 +173,7 @@ int main(int argc, char** argv) {
                  TerminalText(given).c_str());
     return true;
   });
+  SetHistoryMigrationWatcher(SayHistoryMigration);
   const int code = RunCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   // Every command's output, checked in one place.
   return FinishStandardStreams(code, stdout, stderr);

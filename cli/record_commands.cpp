@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cinttypes>
 #include <cmath>
 #include <ctime>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "cli/cli_options.h"
 #include "cli/digits.h"
@@ -160,7 +162,9 @@ void PrintRecord(std::FILE* out, const std::string& name, const ScanRecord& r) {
 struct RecordArgs {
   std::vector<std::string> positional;
   bool json = false;
-  std::string mid, drive, since, chart, limit;
+  std::string mid, drive, since, chart;
+  // Given, even empty (refused then rather than taken for none).
+  std::optional<std::string> limit, offset;
   std::vector<std::string> outcomes;
 };
 
@@ -175,7 +179,8 @@ bool ParseRecordArgs(const std::string& command, const std::vector<std::string>&
       value = arg.substr(eq + 1);
     }
     const bool takesValue = name == "--mid" || name == "--drive" || name == "--outcome" ||
-                            name == "--since" || name == "--chart" || name == "--limit";
+                            name == "--since" || name == "--chart" || name == "--limit" ||
+                            name == "--offset";
     if (takesValue && eq == std::string::npos) {
       if (i + 1 >= args.size()) {
         *error = name + " needs a value";
@@ -184,7 +189,7 @@ bool ParseRecordArgs(const std::string& command, const std::vector<std::string>&
       value = args[++i];
     }
     const bool forHistory = name == "--mid" || name == "--drive" || name == "--outcome" ||
-                            name == "--since" || name == "--limit";
+                            name == "--since" || name == "--limit" || name == "--offset";
     if ((forHistory && command != "history") || (name == "--chart" && command != "compare")) {
       *error = name + " does not apply to " + command;
       return false;
@@ -199,6 +204,8 @@ bool ParseRecordArgs(const std::string& command, const std::vector<std::string>&
       parsed->since = value;
     } else if (name == "--limit") {
       parsed->limit = value;
+    } else if (name == "--offset") {
+      parsed->offset = value;
     } else if (name == "--chart") {
       if (value.empty()) {
         *error = "--chart needs a file name";
@@ -284,7 +291,13 @@ bool ParseHistoryFilter(const std::vector<std::string>& args, HistoryFilter* fil
     filter->outcomes.push_back(*outcome);
   }
   if (!parsed.since.empty()) {
-    filter->since = ParseSinceTime(parsed.since, static_cast<int64_t>(std::time(nullptr)));
+    std::string impossible;
+    filter->since =
+        ParseSinceTime(parsed.since, static_cast<int64_t>(std::time(nullptr)), &impossible);
+    if (!impossible.empty()) {
+      *error = "--since " + parsed.since + " is no date: " + impossible;
+      return false;
+    }
     if (!filter->since) {
       *error =
           "--since needs a date (2026-12-08), a time (2026-12-08T10:00:00+01:00), today, "
@@ -293,12 +306,20 @@ bool ParseHistoryFilter(const std::vector<std::string>& args, HistoryFilter* fil
       return false;
     }
   }
-  if (!parsed.limit.empty()) {
-    if (!AllDigits(parsed.limit) || std::stoll(parsed.limit) == 0) {
-      *error = "--limit needs a number of runs (1 or more), not '" + parsed.limit + "'";
+  if (parsed.limit) {
+    if (!AllDigits(*parsed.limit) || std::stoll(*parsed.limit) == 0) {
+      *error = "--limit needs a number of runs (1 or more), not '" + *parsed.limit + "'";
       return false;
     }
-    filter->limit = std::stoll(parsed.limit);
+    filter->limit = std::stoll(*parsed.limit);
+  }
+  if (parsed.offset) {
+    if (!AllDigits(*parsed.offset)) {
+      *error =
+          "--offset needs a number of runs to pass over (0 or more), not '" + *parsed.offset + "'";
+      return false;
+    }
+    filter->offset = std::stoll(*parsed.offset);
   }
   *json = parsed.json;
   return true;
@@ -443,11 +464,22 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   }
   CHistory history;
   bool historyOpen = false;
-  std::vector<LoadedRun> runs(parsed.positional.size());
-  for (size_t i = 0; i < runs.size(); ++i) {
-    const int code = LoadRun(parsed.positional[i], &history, &historyOpen, &runs[i], err);
+  // A run that is no readable record (damaged in the history, or a broken
+  // file) is named and left out; the others are compared, and the exit
+  // code says one was missing.
+  std::vector<LoadedRun> runs;
+  size_t damaged = 0;
+  for (const std::string& what : parsed.positional) {
+    LoadedRun run;
+    const int code = LoadRun(what, &history, &historyOpen, &run, err);
+    if (code == kExitBadRecord && !history.RefusedAsNewer()) {
+      ++damaged;
+      continue;
+    }
     if (code != 0) return code;
+    runs.push_back(std::move(run));
   }
+  if (runs.size() < 2) return kExitBadRecord;
   std::vector<const ScanRecord*> records;
   std::vector<std::string> names;
   for (const LoadedRun& run : runs) {
@@ -499,12 +531,18 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
     for (const LoadedRun& run : runs) chartRuns.push_back(ChartRun{run.name, &run.record});
     std::string png;
     if (!DrawCompareChartPng(chartRuns, &png, &error) || !chartFile.Commit(png, &error)) {
+      if (chartFile.FailedError() == EPIPE) return kExitReaderGone;
       std::fprintf(err, "velmo-cli: cannot write %s\n", TerminalText(error).c_str());
       return kExitCannotWrite;
     }
     if (!chartOnStdout)
       std::fprintf(parsed.json ? err : out, "%-*s%s\n", kCompareLabelWidth,
                    "Chart:", TerminalText(parsed.chart).c_str());
+  }
+  if (damaged > 0) {
+    std::fprintf(err, "velmo-cli: %zu run%s left out of the comparison\n", damaged,
+                 damaged == 1 ? "" : "s");
+    return kExitBadRecord;
   }
   return kExitOk;
 }
@@ -513,7 +551,7 @@ std::string RecordCommandUsage(const std::string& command) {
   if (command == "history") {
     return "usage: velmo-cli history [--mid TEXT] [--drive TEXT] [--outcome OUTCOME]...\n"
            "                         [--since DATE|today|yesterday|Nd] [--limit N]\n"
-           "                         [--json]\n"
+           "                         [--offset N] [--json]\n"
            "       velmo-cli history delete ID...\n"
            "       velmo-cli history prune --before DATE [--yes]\n"
            "       velmo-cli history export [FILTERS] [-o FILE|-]\n"
@@ -530,6 +568,8 @@ std::string RecordCommandUsage(const std::string& command) {
            "                         such as 2026-12-08T10:00:00+01:00); today, yesterday\n"
            "                         (from local midnight) or 7d (the last 7 days)\n"
            "  --limit N, -n N        the newest N runs only\n"
+           "  --offset N             passes over the first N runs the filters let through\n"
+           "                         (--offset 20 --limit 10: the runs 21 to 30)\n"
            "  --json                 the list as JSON\n"
            "\n"
            "  delete ID...           removes these runs (all or none)\n"

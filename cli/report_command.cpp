@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -19,6 +20,8 @@
 #include "session/output_file.h"
 
 namespace {
+
+constexpr char kReportHistoryUnopened[] = "the history cannot be opened: ";
 
 // A record file, or a kept run by its history id (a file of that name wins,
 // as show and compare have it). 0, or the exit code with *error.
@@ -38,7 +41,7 @@ int LoadRecordArgument(const std::string& argument, std::unique_ptr<CHistory>* h
     auto opened = std::make_unique<CHistory>();
     std::string notice;
     if (!opened->OpenForReading(DefaultHistoryPath(), error, &notice)) {
-      *error = "the history cannot be opened: " + *error;
+      *error = std::string(kReportHistoryUnopened) + *error;
       return opened->RefusedAsNewer() ? kExitBadRecord : kExitNoRecord;
     }
     if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", TerminalText(notice).c_str());
@@ -63,17 +66,18 @@ bool ParseReportArguments(const std::vector<std::string>& args, ReportArguments*
     const std::string name = arg.substr(0, arg.find('='));
     std::string value;
     const bool inline_ = name.size() < arg.size();
-    auto takeValue = [&]() {
+    // what: the value it needs, as a refusal names it.
+    auto takeValue = [&](const std::string& what) {
       if (inline_) {
         value = arg.substr(name.size() + 1);
       } else if (i + 1 < args.size()) {
         value = args[++i];
       } else {
-        *error = name + " needs a file name";
+        *error = name + " needs " + what;
         return false;
       }
       if (value.empty()) {
-        *error = name + " needs a file name";
+        *error = name + " needs " + what;
         return false;
       }
       return true;
@@ -82,7 +86,7 @@ bool ParseReportArguments(const std::vector<std::string>& args, ReportArguments*
     for (const ReportFormatRow& row : ReportFormats()) {
       if (name != row.option) continue;
       matched = true;
-      if (!takeValue()) return false;
+      if (!takeValue("a file name")) return false;
       for (const auto& output : parsed->outputs) {
         if (output->Format() == row.format) {
           *error = name + " given twice";
@@ -93,7 +97,7 @@ bool ParseReportArguments(const std::vector<std::string>& args, ReportArguments*
     }
     if (matched) continue;
     if (name == "--paper") {
-      if (!takeValue()) return false;
+      if (!takeValue("a paper size: a4 or letter")) return false;
       if (value == "a4" || value == "A4") {
         parsed->paper = PaperSize::kA4;
       } else if (value == "letter" || value == "Letter") {
@@ -117,9 +121,11 @@ bool ParseReportArguments(const std::vector<std::string>& args, ReportArguments*
     *error = "report needs at least one of " + ReportFormatWords(Option, ", ", " or ");
     return false;
   }
-  // Under any spelling: ./a.pdf and a.pdf, a symlink, - and /dev/stdout.
+  // Under any spelling: ./a.pdf and a.pdf, a symlink, - and /dev/stdout. A
+  // folder takes each format's default name, which differ by extension.
   std::vector<std::string> paths;
-  for (const auto& output : parsed->outputs) paths.push_back(output->Path());
+  for (const auto& output : parsed->outputs)
+    paths.push_back(output->IsDirectory() ? "" : output->Path());
   if (const auto same = FindSameOutput(paths)) {
     const std::string& first = paths[same->first];
     const std::string& second = paths[same->second];
@@ -177,19 +183,31 @@ int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) 
   }
   bool toStdout = false;
   for (const auto& output : args.outputs) toStdout = toStdout || IsStandardOutput(output->Path());
-  std::vector<ScanRecord> records(args.records.size());
+  // A record that cannot be read (damaged in the history, a broken file)
+  // is named and left out: the report holds the others, and the exit code
+  // says one was missing.
+  std::vector<ScanRecord> records;
+  std::vector<std::string> names;
   std::unique_ptr<CHistory> history;
-  for (size_t i = 0; i < records.size(); ++i) {
-    const int code = LoadRecordArgument(args.records[i], &history, &records[i], &error, err);
+  size_t damaged = 0;
+  for (const std::string& argument : args.records) {
+    ScanRecord record;
+    const int code = LoadRecordArgument(argument, &history, &record, &error, err);
     if (code != 0) {
       // A refused record's message quotes what the file holds.
       std::fprintf(err, "velmo-cli: %s\n", TerminalText(error).c_str());
-      return code;
+      // A history that cannot be opened fails every ID alike.
+      if (code != kExitBadRecord || error.rfind(kReportHistoryUnopened, 0) == 0) return code;
+      ++damaged;
+      continue;
     }
+    records.push_back(std::move(record));
+    names.push_back(argument);
   }
+  if (records.empty()) return kExitBadRecord;
   std::vector<const ScanRecord*> loaded;
   for (const ScanRecord& record : records) loaded.push_back(&record);
-  if (const std::string mixed = MixedKindsError(loaded, args.records); !mixed.empty()) {
+  if (const std::string mixed = MixedKindsError(loaded, names); !mixed.empty()) {
     std::fprintf(err, "velmo-cli: %s\n", TerminalText(mixed).c_str());
     return kExitUsage;
   }
@@ -199,11 +217,18 @@ int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) 
   for (const auto& output : args.outputs) {
     std::string written;
     if (!output->Open(&error) || !output->Write(records, paper, &written, &error)) {
+      // Not said, as with any write to a closed pipe.
+      if (output->FailedError() == EPIPE) return kExitReaderGone;
       std::fprintf(err, "velmo-cli: cannot write %s\n", TerminalText(error).c_str());
       return kExitCannotWrite;
     }
     if (!IsStandardOutput(written))
       std::fprintf(said, "Report: %s\n", TerminalText(written).c_str());
+  }
+  if (damaged > 0) {
+    std::fprintf(err, "velmo-cli: %zu run%s left out of the report\n", damaged,
+                 damaged == 1 ? "" : "s");
+    return kExitBadRecord;
   }
   return kExitOk;
 }

@@ -11,13 +11,22 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "results/record_packing.h"
 #include "results/run_end_text.h"
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 5000;
+// How long a writer waits for another: above what bringing forward a large
+// history takes (15 s for 100,000 runs, 60 s for 250,000), so that a run
+// that ends meanwhile is kept, and still bounded.
+constexpr int kBusyTimeoutMs = 120000;
+
+std::function<void(const HistoryMigration&)>& MigrationWatcher() {
+  static std::function<void(const HistoryMigration&)> watcher;
+  return watcher;
+}
 
 // Summary rows, one a run, for listing and filtering; each run's record,
 // deflated, in a table of its own so that a listing never reads past it.
@@ -336,6 +345,10 @@ std::string Timestamp() {
 
 }  // namespace
 
+void SetHistoryMigrationWatcher(std::function<void(const HistoryMigration&)> watcher) {
+  MigrationWatcher() = std::move(watcher);
+}
+
 std::string DefaultHistoryPath() {
   const char* data = std::getenv("XDG_DATA_HOME");
   if (data != nullptr && data[0] == '/') return std::string(data) + "/velmo/history.sqlite";
@@ -354,14 +367,50 @@ std::string HistoryOutcomeText(const HistoryEntry& entry) {
   return RunOutcomeName(entry.outcome);
 }
 
-std::optional<int64_t> ParseIsoTime(const std::string& text) {
+namespace {
+
+const char* const kMonthNames[] = {"January",   "February", "March",    "April",
+                                   "May",       "June",     "July",     "August",
+                                   "September", "October",  "November", "December"};
+
+int DaysInMonth(int year, int month) {
+  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : days[month - 1];
+}
+
+// Why a date or time of the right shape names no moment ("February 2025
+// has 28 days"); empty when it does. mktime and timegm would carry 31
+// February over into March without a word.
+std::string ImpossibleDateTime(int year, int month, int day, int hour, int minute, int second) {
+  if (month < 1 || month > 12) return "there is no month " + std::to_string(month);
+  if (day < 1 || day > DaysInMonth(year, month)) {
+    return std::string(kMonthNames[month - 1]) + " " + std::to_string(year) + " has " +
+           std::to_string(DaysInMonth(year, month)) + " days";
+  }
+  if (hour > 23) return "there is no hour " + std::to_string(hour);
+  if (minute > 59) return "there is no minute " + std::to_string(minute);
+  if (second > 60) return "there is no second " + std::to_string(second);
+  return "";
+}
+
+}  // namespace
+
+std::optional<int64_t> ParseIsoTime(const std::string& text, std::string* impossible) {
+  if (impossible != nullptr) impossible->clear();
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
+  auto refuse = [&](const std::string& why) -> std::optional<int64_t> {
+    if (impossible != nullptr) *impossible = why;
+    return std::nullopt;
+  };
   std::tm tm{};
   if (text.size() == 10) {
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &year, &month, &day, &used) != 3 || used != 10) {
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &year, &month, &day, &used) != 3 || used != 10 ||
+        text[4] != '-' || text[7] != '-') {
       return std::nullopt;
     }
-    if (month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
+    if (const std::string why = ImpossibleDateTime(year, month, day, 0, 0, 0); !why.empty())
+      return refuse(why);
     tm.tm_year = year - 1900;
     tm.tm_mon = month - 1;
     tm.tm_mday = day;
@@ -375,19 +424,21 @@ std::optional<int64_t> ParseIsoTime(const std::string& text) {
       used != 19) {
     return std::nullopt;
   }
-  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
-    return std::nullopt;
-  }
   int64_t offset = 0;
   const std::string zone = text.substr(19);
   if (zone != "Z") {
     int zh = 0, zm = 0;
     if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || zone[3] != ':' ||
-        std::sscanf(zone.c_str() + 1, "%2d:%2d", &zh, &zm) != 2 || zh > 23 || zm > 59) {
+        std::sscanf(zone.c_str() + 1, "%2d:%2d", &zh, &zm) != 2) {
       return std::nullopt;
     }
+    if (zh > 23 || zm > 59) return refuse("there is no offset " + zone);
     offset = (zh * 3600 + zm * 60) * (zone[0] == '-' ? -1 : 1);
   }
+  if (hour < 0 || minute < 0 || second < 0) return std::nullopt;
+  if (const std::string why = ImpossibleDateTime(year, month, day, hour, minute, second);
+      !why.empty())
+    return refuse(why);
   tm.tm_year = year - 1900;
   tm.tm_mon = month - 1;
   tm.tm_mday = day;
@@ -429,6 +480,7 @@ bool CHistory::CheckVersion(const std::string& path, int* version, std::string* 
 
 bool CHistory::OpenFile(const std::string& path, std::string* error, int* code) {
   Close();
+  m_path = path;
   m_readOnly = false;
   m_legacy = false;
   *code = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -571,6 +623,16 @@ int CHistory::Migrate() {
     CStatement pragma(m_db, "PRAGMA user_version;");
     if (!pragma.Ok() || sqlite3_step(pragma.get()) != SQLITE_ROW) return sqlite3_errcode(m_db);
     if (sqlite3_column_int(pragma.get(), 0) >= kHistoryVersion) return SQLITE_OK;
+    // A new file has no runs table yet: it is made, not brought forward.
+    CStatement count(m_db, "SELECT count(*) FROM runs;");
+    if (MigrationWatcher() && count.Ok() && sqlite3_step(count.get()) == SQLITE_ROW) {
+      HistoryMigration migration;
+      migration.path = m_path;
+      migration.fromVersion = sqlite3_column_int(pragma.get(), 0);
+      migration.toVersion = kHistoryVersion;
+      migration.runs = sqlite3_column_int64(count.get(), 0);
+      MigrationWatcher()(migration);
+    }
   }
   int code = sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr);
   // 1 (and 0) kept the record's text in the summary row: moved, packed, and
@@ -734,19 +796,21 @@ bool CHistory::List(const HistoryFilter& filter, std::vector<HistoryEntry>* entr
 
 bool CHistory::Each(const HistoryFilter& filter,
                     const std::function<bool(const HistoryEntry&)>& row, std::string* error) {
-  return EachRecord(filter, nullptr, error, &row);
+  return EachRecord(filter, nullptr, error, &row, nullptr);
 }
 
-bool CHistory::EachRecord(const HistoryFilter& filter,
-                          const std::function<bool(const HistoryEntry&, const std::string&)>& row,
-                          std::string* error) {
-  return EachRecord(filter, row, error, nullptr);
+bool CHistory::EachRecord(
+    const HistoryFilter& filter,
+    const std::function<bool(const HistoryEntry&, const std::string&)>& row, std::string* error,
+    const std::function<void(const HistoryEntry&, const std::string&)>& damaged) {
+  return EachRecord(filter, row, error, nullptr, damaged);
 }
 
-bool CHistory::EachRecord(const HistoryFilter& filter,
-                          const std::function<bool(const HistoryEntry&, const std::string&)>& full,
-                          std::string* error,
-                          const std::function<bool(const HistoryEntry&)>* summary) {
+bool CHistory::EachRecord(
+    const HistoryFilter& filter,
+    const std::function<bool(const HistoryEntry&, const std::string&)>& full, std::string* error,
+    const std::function<bool(const HistoryEntry&)>* summary,
+    const std::function<void(const HistoryEntry&, const std::string&)>& damaged) {
   if (m_db == nullptr) {
     *error = "the history is not open";
     return false;
@@ -767,7 +831,12 @@ bool CHistory::EachRecord(const HistoryFilter& filter,
       if (!(*summary)(e)) return true;
       continue;
     }
-    if (!StoredText(s, 13, m_legacy, e.id, &text, error)) return false;
+    if (!StoredText(s, 13, m_legacy, e.id, &text, error)) {
+      if (!damaged) return false;
+      damaged(e, *error);
+      error->clear();
+      continue;
+    }
     if (!full(e, text)) return true;
   }
   if (rc != SQLITE_DONE) {

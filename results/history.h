@@ -67,6 +67,20 @@ struct ImportedRun {
   std::string host;
 };
 
+// A history being brought forward to this build's version.
+struct HistoryMigration {
+  std::string path;
+  int fromVersion = 0;
+  int toVersion = 0;
+  int64_t runs = 0;
+};
+
+// Told as each migration starts, before the seconds a large history takes
+// (other runs wait to be kept meanwhile); not told when another program
+// has already brought it forward. Set once, before any history is opened:
+// the front end says it in its own words.
+void SetHistoryMigrationWatcher(std::function<void(const HistoryMigration&)> watcher);
+
 // This computer's name as runs kept here carry it.
 std::string LocalHostName();
 
@@ -75,8 +89,11 @@ std::string LocalHostName();
 std::string DefaultHistoryPath();
 
 // Unix time of an ISO 8601 time with offset ("2026-12-08T02:10:00+01:00",
-// "...Z"), or of a date alone ("2026-12-08", local midnight).
-std::optional<int64_t> ParseIsoTime(const std::string& text);
+// "...Z"), or of a date alone ("2026-12-08", local midnight). A date or
+// time of that shape that names no moment (31 February, 24:61) is none;
+// *impossible, when given, then says why ("February 2025 has 28 days"),
+// and is left empty for text of another shape.
+std::optional<int64_t> ParseIsoTime(const std::string& text, std::string* impossible = nullptr);
 
 class CHistory {
  public:
@@ -109,10 +126,13 @@ class CHistory {
   // returns false to stop (not an error).
   bool Each(const HistoryFilter& filter, const std::function<bool(const HistoryEntry&)>& row,
             std::string* error);
-  // The same rows with each one's record as stored (JSON text).
-  bool EachRecord(const HistoryFilter& filter,
-                  const std::function<bool(const HistoryEntry&, const std::string&)>& row,
-                  std::string* error);
+  // The same rows with each one's record as stored (JSON text). A stored
+  // record that no longer unpacks (damaged, cut short) goes to damaged, with
+  // why, and the rows go on; without damaged it ends the reading as an error.
+  bool EachRecord(
+      const HistoryFilter& filter,
+      const std::function<bool(const HistoryEntry&, const std::string&)>& row, std::string* error,
+      const std::function<void(const HistoryEntry&, const std::string&)>& damaged = nullptr);
   // How many rows the filter lets through (its limit and offset aside).
   bool Count(const HistoryFilter& filter, int64_t* count, std::string* error);
   // The ids the filter lets through, ordered by column (a HistoryEntry
@@ -171,9 +191,11 @@ class CHistory {
   // Each and EachRecord: with summary, rows without their records.
   bool EachRecord(const HistoryFilter& filter,
                   const std::function<bool(const HistoryEntry&, const std::string&)>& full,
-                  std::string* error, const std::function<bool(const HistoryEntry&)>* summary);
+                  std::string* error, const std::function<bool(const HistoryEntry&)>* summary,
+                  const std::function<void(const HistoryEntry&, const std::string&)>& damaged);
 
   sqlite3* m_db = nullptr;
+  std::string m_path;  // the file open, for what a migration tells
   bool m_readOnly = false;
   bool m_newer = false;
   bool m_legacy = false;  // read-only, of version 1: records in the summary rows

@@ -30,10 +30,13 @@ class CReportOutput {
 
   const std::string& Path() const { return m_path; }
   ReportFormat Format() const { return m_format; }
+  // The path is an existing folder: the default name goes inside it.
+  bool IsDirectory() const;
+  // After a failed Open or Write: the errno of the file's failed step (0 for
+  // none), so that a reader gone from a pipe can be told from a full disk.
+  int FailedError() const { return m_file.FailedError(); }
 
  private:
-  bool IsDirectory() const;
-
   std::string m_path;
   ReportFormat m_format;
   COutputFile m_file;

@@ -23,7 +23,9 @@ std::optional<int64_t> LocalMidnight(int64_t now, int daysBack) {
 
 }  // namespace
 
-std::optional<int64_t> ParseSinceTime(const std::string& text, int64_t now) {
+std::optional<int64_t> ParseSinceTime(const std::string& text, int64_t now,
+                                      std::string* impossible) {
+  if (impossible != nullptr) impossible->clear();
   if (text == "today") return LocalMidnight(now, 0);
   if (text == "yesterday") return LocalMidnight(now, 1);
   if (text.size() >= 2 && text.size() <= 6 && text.back() == 'd') {
@@ -34,5 +36,5 @@ std::optional<int64_t> ParseSinceTime(const std::string& text, int64_t now) {
     }
     return now - days * 24 * 3600;
   }
-  return ParseIsoTime(text);
+  return ParseIsoTime(text, impossible);
 }

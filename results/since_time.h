@@ -8,4 +8,7 @@
 #include <string>
 
 // Unix time; nothing when text is none of these. now: Unix time.
-std::optional<int64_t> ParseSinceTime(const std::string& text, int64_t now);
+// *impossible as ParseIsoTime gives it: why a date of the right shape is
+// no date.
+std::optional<int64_t> ParseSinceTime(const std::string& text, int64_t now,
+                                      std::string* impossible = nullptr);

@@ -115,6 +115,28 @@ TEST(CommandTable, UsageErrorsNameEveryCommand) {
   std::filesystem::remove_all(dir);
 }
 
+// Every command has help of its own, and `velmo-cli COMMAND --help` (or -h)
+// prints it: doctor printed the general help.
+TEST(CommandTable, EveryCommandsHelpIsItsOwn) {
+  const std::string dir = testing::TempDir() + "/command_help_" + std::to_string(getpid());
+  std::filesystem::create_directories(dir);
+  SpawnOptions spawn;
+  spawn.cwd = dir;
+  for (const CliCommand& command : CliCommands()) {
+    SCOPED_TRACE(command.name);
+    ASSERT_NE(command.usage, nullptr);
+    const std::string usage = command.usage();
+    EXPECT_EQ(usage.rfind("usage: ", 0), 0u) << usage;
+    EXPECT_NE(usage.find(std::string(" ") + command.name), std::string::npos) << usage;
+    for (const char* help : {"--help", "-h"}) {
+      const Finished run = Child({command.name, help}, spawn).Wait();
+      EXPECT_EQ(run.code, kExitOk) << run.err;
+      EXPECT_EQ(run.out, usage);
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
 // Each command is one .TP entry, in the table's order, and nothing else is;
 // the synopsis names every command too.
 TEST(CommandTable, ManPageCommandsAreTheTable) {

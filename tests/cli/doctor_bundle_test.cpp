@@ -133,7 +133,8 @@ TEST_F(DoctorBundle, WithoutAPlaceToWriteItIsSaidOnce) {
             std::string::npos);
   const Finished alone = Run({"--simulate", "doctor", "--with-scan"});
   EXPECT_EQ(alone.code, kExitUsage);
-  EXPECT_EQ(alone.err, "velmo-cli: --with-scan needs --bundle FILE; try 'velmo-cli --help'\n");
+  EXPECT_EQ(alone.err,
+            "velmo-cli: --with-scan needs --bundle FILE; try 'velmo-cli doctor --help'\n");
 }
 
 }  // namespace

@@ -250,4 +250,35 @@ TEST_F(StandardOutputOfCommands, AClosedPipeIs141) {
   }
 }
 
+// The same with a kept run to write, SIGPIPE ignored as `trap '' PIPE`
+// leaves it: export said "cannot write standard output" and exited 73, a
+// report to standard output 73 as well.
+TEST_F(StandardOutputOfCommands, AClosedPipeIs141ForWhatKeptRunsWriteToo) {
+  ASSERT_EQ(Run({"--simulate", "--sim-latency=0", "scan", "--density=quick"}, {}).code, kExitOk);
+  const std::vector<std::vector<std::string>> commands = {
+      {"history", "export"},
+      {"history", "export", "-o", "/dev/stdout"},
+      {"history"},
+      {"show", "1"},
+      {"compare", "1", "1"},
+      {"compare", "1", "1", "--chart", "-"},
+      {"report", "1", "--html", "-"},
+      {"report", "1", "--png", "-"},
+      {"--simulate", "--sim-latency=0", "drives"},
+  };
+  for (const auto& args : commands) {
+    SCOPED_TRACE(Joined(args));
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    close(fds[0]);
+    SpawnOptions options;
+    options.stdoutFd = fds[1];
+    options.ignoreSigpipe = true;
+    const Finished run = Run(args, options);
+    close(fds[1]);
+    EXPECT_EQ(run.ShellStatus(), 128 + SIGPIPE) << run.err;
+    EXPECT_EQ(run.err.find("cannot write"), std::string::npos) << run.err;
+  }
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "results/report_format.h"
@@ -215,6 +216,24 @@ TEST_F(ReportCli, KeptRunsByTheirHistoryId) {
   }
 }
 
+// One folder for several formats: each takes its default name in it (the
+// names differ by their extension), as one format alone does.
+TEST_F(ReportCli, OneFolderTakesEveryFormatsDefaultName) {
+  Record("dvd+r-yuden", "--speed 16X", "a.json");
+  fs::create_directories(m_dir / "out");
+  const Output out = Sh("\"$CLI\" report a.json --html out --pdf out/ --png ./out");
+  ASSERT_EQ(out.status, 0) << out.err;
+  std::set<std::string> extensions;
+  for (const auto& entry : fs::directory_iterator(m_dir / "out")) {
+    EXPECT_NE(entry.path().filename().string().find("-YUDEN000-16X."), std::string::npos)
+        << entry.path();
+    extensions.insert(entry.path().extension().string());
+  }
+  EXPECT_EQ(extensions, (std::set<std::string>{".html", ".pdf", ".png"}));
+  // A file named twice is still refused.
+  EXPECT_EQ(Sh("\"$CLI\" report a.json --html out/x --pdf out/x").status, 64);
+}
+
 TEST_F(ReportCli, UsageErrorsAndBadRecords) {
   Record("dvd+r-yuden", "--speed 16X", "a.json");
   ASSERT_EQ(Sh("\"$CLI\" --simulate --sim-latency=0 --no-history smart --json s.json").status, 0);
@@ -231,6 +250,8 @@ TEST_F(ReportCli, UsageErrorsAndBadRecords) {
       {"report a.json --pdf - --html -", 64, "only one report can go to standard output"},
       {"report a.json --pdf x.pdf --pdf y.pdf", 64, "--pdf given twice"},
       {"report a.json --paper legal --pdf x.pdf", 64, "--paper must be a4 or letter"},
+      {"report a.json --paper \"\" --pdf x.pdf", 64, "--paper needs a paper size: a4 or letter"},
+      {"report a.json --paper= --pdf x.pdf", 64, "--paper needs a paper size: a4 or letter"},
       {"report a.json --svg x.svg", 64, "unknown report option '--svg'"},
       {"report a.json --pdf", 64, "--pdf needs a file name"},
       {"report missing.json --pdf x.pdf", 66, "missing.json: no such file"},
