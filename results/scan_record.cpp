@@ -18,7 +18,7 @@ namespace {
 constexpr const char* kOutcomeNames[kRunOutcomeCount] = {
     "ok",         "not recommended", "firmware failure", "timed out",
     "drive gone", "disc ejected",    "log not written",  "aborted",
-    "no reading", "drive busy",      "drive error",      "no recorded answer"};
+    "no reading", "drive busy",      "drive error",      "not in recording"};
 
 // Valid UTF-8 that names a character beyond U+00FF: only such text comes
 // out of Utf8ToLatin1 as it went in.

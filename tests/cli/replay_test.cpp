@@ -201,11 +201,11 @@ TEST_F(ReplayTest, ASampleTheRecordingLacksIsSaidAsSuchNotAsFirmware) {
   EXPECT_NE(scan.err.find("velmo-cli: the recording has no answer for the sample command at LBA "),
             std::string::npos)
       << scan.err;
-  EXPECT_NE(ReadAll(dir + "/run.json").find("\"outcome\": \"no recorded answer\""),
+  EXPECT_NE(ReadAll(dir + "/run.json").find("\"outcome\": \"not in recording\""),
             std::string::npos);
-  const Finished kept = Run({"history", "--outcome", "no-recorded-answer"});
+  const Finished kept = Run({"history", "--outcome", "not-in-recording"});
   EXPECT_EQ(kept.code, 0) << kept.err;
-  EXPECT_NE(kept.out.find("no recorded answer"), std::string::npos) << kept.out;
+  EXPECT_NE(kept.out.find("not in recording"), std::string::npos) << kept.out;
 
   const Finished smart = Run({replay, "--no-history", "smart"});
   EXPECT_EQ(smart.code, 2) << smart.err;
