@@ -227,10 +227,10 @@ class CTraceText {
       const std::string_view piece =
           text.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
       if (piece.find('\0') != std::string_view::npos)
-        return Refuse("a NUL byte: binary data, not a trace");
+        return Refuse(m_lines + 1, "a NUL byte: binary data, not a trace");
       // One byte more for a CR before the line end.
       if (m_pending.size() + piece.size() > kTraceMaxLineBytes + 1)
-        return Refuse("a line longer than 256 KiB");
+        return Refuse(m_lines + 1, "a line longer than 256 KiB");
       if (end == std::string_view::npos) {
         m_pending.append(piece);
         return true;
@@ -262,24 +262,18 @@ class CTraceText {
   bool TakeLine(std::string_view line) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty()) return true;
-    if (line.size() > kTraceMaxLineBytes) {
-      --m_lines;  // Refuse names the line being read
-      return Refuse("a line longer than 256 KiB");
-    }
+    if (line.size() > kTraceMaxLineBytes) return Refuse(m_lines, "a line longer than 256 KiB");
     std::string why;
     TraceEntry entry;
-    if (!ParseTraceLine(line, &entry, &why)) {
-      --m_lines;
-      return Refuse(why);
-    }
+    if (!ParseTraceLine(line, &entry, &why)) return Refuse(m_lines, why);
     m_reading.entries.push_back(std::move(entry));
     return true;
   }
 
-  // Refuses the line being read (the one after the last whole one).
-  bool Refuse(const std::string& why) {
+  // Refuses the trace at that line (1-based); nothing of it is kept.
+  bool Refuse(size_t line, const std::string& why) {
     m_refused = true;
-    m_reading.badLine = m_lines + 1;
+    m_reading.badLine = line;
     m_reading.why = why;
     m_reading.entries.clear();
     m_reading.entries.shrink_to_fit();

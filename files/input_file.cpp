@@ -47,9 +47,6 @@ bool CannotRead(const std::string& path, int error, InputFileError* kind, std::s
               std::string("cannot be read (") + std::strerror(error) + ")", kind, message);
 }
 
-// OpenInputFile's answer once a check has said why: no descriptor.
-int OpenFailed(bool /*said*/) { return -1; }
-
 class CFd {
  public:
   explicit CFd(int fd) : m_fd(fd) {}
@@ -77,15 +74,27 @@ int OpenInputFile(const std::string& path, InputFileError* kind, std::string* me
   // A look before opening: opening a device node can itself act (a tape
   // rewinds, a drive spins up), and what is not a file is refused anyway.
   struct stat info {};
-  if (stat(path.c_str(), &info) != 0) return OpenFailed(CannotRead(path, errno, kind, message));
-  if (!S_ISREG(info.st_mode)) return OpenFailed(NotAFile(path, info.st_mode, kind, message));
+  // Each failure is said in *kind and *message; the descriptor is then -1.
+  if (stat(path.c_str(), &info) != 0) {
+    CannotRead(path, errno, kind, message);
+    return -1;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    NotAFile(path, info.st_mode, kind, message);
+    return -1;
+  }
 
   // O_NONBLOCK: a FIFO put in the file's place since the look above must
   // not block the open; fstat below then refuses it.
   CFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (fd.get() < 0) return OpenFailed(CannotRead(path, errno, kind, message));
-  if (fstat(fd.get(), &info) != 0) return OpenFailed(CannotRead(path, errno, kind, message));
-  if (!S_ISREG(info.st_mode)) return OpenFailed(NotAFile(path, info.st_mode, kind, message));
+  if (fd.get() < 0 || fstat(fd.get(), &info) != 0) {
+    CannotRead(path, errno, kind, message);
+    return -1;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    NotAFile(path, info.st_mode, kind, message);
+    return -1;
+  }
   return fd.Release();
 }
 
