@@ -207,8 +207,11 @@ bool WriteDoctorBundle(const BundleRequest& request, std::vector<std::string>* f
 
   const std::string packed = scratch + "/velmo-bundle.tar.gz";
   const std::string tarErr = scratch + "/tar.err";
-  const int tar =
-      RunChild({"tar", "-czf", packed, "-C", scratch, "velmo-bundle"}, scratch, "", tarErr);
+  // Every header names its file's owner: 0 and no names, so that the archive
+  // carries no user's name or id, as its files do not.
+  const int tar = RunChild({"tar", "-czf", packed, "--owner=0", "--group=0", "--numeric-owner",
+                            "-C", scratch, "velmo-bundle"},
+                           scratch, "", tarErr);
   if (tar != 0) {
     // tar's first line says why; the rest is how it gave up.
     const std::string why = FirstLine(tarErr);

@@ -32,8 +32,16 @@ std::string AnswerText(const ScsiExchange& sent, const std::string& path) {
 
 bool TookIt(const ScsiExchange& sent) { return sent.Done() && sent.scsiStatus != kScsiStatusBusy; }
 
-// One drive, selected: both commands, whatever the first answered (a tray
-// left locked is worth freeing on a drive without the diagnostic mode too).
+// A drive that does not know the leave command (ILLEGAL REQUEST) has no
+// diagnostic mode: no Velmo run ever put it there, or locked its tray.
+bool RefusesTheMode(const ScsiExchange& leave) {
+  return leave.outcome == ExchangeOutcome::kCheckCondition && leave.sense.valid &&
+         leave.sense.key == kSenseKeyIllegalRequest;
+}
+
+// One drive, selected: the leave, then the tray freed, whatever the leave
+// answered (a drive gone for a moment may still hold its tray locked),
+// unless the leave showed the drive has no diagnostic mode at all.
 int Recover(CDeviceManager& manager, uint8_t index, std::FILE* out, std::FILE* err,
             const std::function<std::string(const std::string&)>& lockPathOf) {
   manager.SelectDrive(index);
@@ -54,6 +62,12 @@ int Recover(CDeviceManager& manager, uint8_t index, std::FILE* out, std::FILE* e
   SetDiagnosticMode(kDiagnosticLeave, &leave);
   std::fprintf(out, "  leave diagnostic mode (%s): %s\n", CdbText(leave).c_str(),
                AnswerText(leave, path).c_str());
+  if (RefusesTheMode(leave)) {
+    std::fprintf(out,
+                 "  not a supported drive: it refuses the diagnostic mode, so it was never in "
+                 "it; nothing more sent\n");
+    return kExitOk;
+  }
   ScsiExchange allow;
   PreventMediumRemoval(false, &allow);
   std::fprintf(out, "  allow medium removal (%s): %s\n", CdbText(allow).c_str(),
@@ -95,8 +109,10 @@ std::string RecoverUsage() {
          "or the computer lost power) and lets its tray open again: sends the leave\n"
          "command, then PREVENT ALLOW MEDIUM REMOVAL allowing removal, and prints each\n"
          "command with what the drive answered. A drive another Velmo run is using is\n"
-         "left alone (exit 75). Exit 0 when the drive took both commands, 2 when it\n"
-         "refused or failed one, 3 without a drive.\n"
+         "left alone (exit 75). A drive that refuses the leave as a command it does not\n"
+         "know (ILLEGAL REQUEST) has no diagnostic mode: it is said and nothing more is\n"
+         "sent to it. Exit 0 when every drive took both commands or has no diagnostic\n"
+         "mode, 2 when one refused or failed one, 3 without a drive.\n"
          "\n"
          "  --drive N              the drive, by its index in 'drives' (default 0)\n"
          "  --drive all            every drive, one after the other\n";

@@ -86,18 +86,27 @@ int TellLogNotWritten(const RunEnd& end, const std::string& logFile, const CClai
   return stopped ? interrupt.ExitCode() : kExitCannotWrite;
 }
 
+// What the log holds of a run that ended early: "the log keeps the 9
+// samples taken", or its header alone when none was.
+std::string LogKeepsText(size_t samples) {
+  if (samples == 0) return "the log holds its header only: no sample was taken";
+  return "the log keeps the " + std::to_string(samples) +
+         (samples == 1 ? " sample taken" : " samples taken");
+}
+
 // A run without a verdict says why on err; the exit code of how it ended.
 int TellRunEnd(const RunEnd& end, size_t samples, const CInterruptWatch& interrupt,
                std::FILE* err) {
   if (end.outcome == RunOutcome::kAborted) {
-    std::fprintf(err, "velmo-cli: %s The log keeps the %zu samples taken.\n",
-                 interrupt.StopText().c_str(), samples);
+    std::string keeps = LogKeepsText(samples);
+    keeps[0] = 'T';
+    std::fprintf(err, "velmo-cli: %s %s.\n", interrupt.StopText().c_str(), keeps.c_str());
   } else if (!HasVerdict(end.outcome)) {
     // Only the drive's refusal of the command is a matter for its firmware.
     if (end.outcome == RunOutcome::kFirmwareFailure)
       std::fprintf(err, "velmo-cli: Firmware not supported.Please flash to latest version.\n");
-    std::fprintf(err, "velmo-cli: %s; the log keeps the %zu samples taken\n",
-                 DescribeRunEnd(end.outcome, end.cause).c_str(), samples);
+    std::fprintf(err, "velmo-cli: %s; %s\n", DescribeRunEnd(end.outcome, end.cause).c_str(),
+                 LogKeepsText(samples).c_str());
   }
   if (end.outcome == RunOutcome::kAborted && interrupt.Interrupted()) return interrupt.ExitCode();
   return ExitCodeOf(end.outcome);

@@ -385,7 +385,10 @@ DiscLine CWatch::RunLine(const DiscLine& disc, int runCode, const std::string& b
   } else {
     line.speed = figures.speed;
     if (record.outcome == RunOutcome::kAborted) {
-      line.note = "after " + std::to_string(record.samples.size()) + " samples" +
+      const size_t taken = record.samples.size();
+      line.note = (taken == 0   ? std::string("before its first sample")
+                   : taken == 1 ? std::string("after 1 sample")
+                                : "after " + std::to_string(taken) + " samples") +
                   (line.note.empty() ? "" : "  " + line.note);
     }
   }

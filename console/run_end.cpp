@@ -25,6 +25,12 @@ std::optional<RunOutcome> AskTheTray() {
 RunEnd JudgeFailedSample(const SampleEnd& sample, bool earlierReadings) {
   RunEnd end;
   const ScsiExchange& x = sample.exchange;
+  // No drive answered: the refusal is the replay's own, for a command (another
+  // speed, another place) its recording never saw.
+  if (sample.answer == SampleAnswer::kCheckCondition && x.AnswerNotRecordedMarked()) {
+    end.outcome = RunOutcome::kNotRecorded;
+    return end;
+  }
   if (x.outcome == ExchangeOutcome::kDone || x.outcome == ExchangeOutcome::kCheckCondition)
     end.cause.scsiStatus = x.scsiStatus;
   if (x.outcome == ExchangeOutcome::kCheckCondition && x.sense.valid)
@@ -51,6 +57,7 @@ RunEnd JudgeFailedSample(const SampleEnd& sample, bool earlierReadings) {
       }
       if (end.cause.sense->key == kSenseKeyMediumError) {
         end.outcome = RunOutcome::kNoReading;
+        end.cause.firstSample = !earlierReadings;
         return end;
       }
       end.outcome = RunOutcome::kDriveError;
@@ -58,8 +65,13 @@ RunEnd JudgeFailedSample(const SampleEnd& sample, bool earlierReadings) {
     case SampleAnswer::kInvalidReading:
       end.cause.replyStatus = sample.reading.status;
       // Where earlier samples were read, the drive cannot track this place;
-      // with none read, it takes the command but gives no reading at all.
-      end.outcome = earlierReadings ? RunOutcome::kNoReading : RunOutcome::kFirmwareFailure;
+      // with none read, it takes the command but gives no reading at all:
+      // the firmware's case, said without asking the drive anything more.
+      if (!earlierReadings) {
+        end.outcome = RunOutcome::kFirmwareFailure;
+        return end;
+      }
+      end.outcome = RunOutcome::kNoReading;
       break;
     case SampleAnswer::kShortReply:
       end.cause.bytesMoved = x.Moved();

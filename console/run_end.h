@@ -22,9 +22,10 @@ enum class RunOutcome : uint8_t {
   kNoReading,        // the drive could not take a reading where earlier ones succeeded
   kDriveBusy,        // the drive stayed busy through every retry
   kDriveError,       // any other answer without a reading: status, sense, a short reply
+  kNotRecorded,      // a replayed drive's recording holds no answer for the sample command
 };
 
-inline constexpr int kRunOutcomeCount = 11;
+inline constexpr int kRunOutcomeCount = 12;
 
 // A run that ended with a verdict (ok or not recommended).
 constexpr bool HasVerdict(RunOutcome outcome) {
@@ -40,6 +41,7 @@ struct RunCause {
   std::optional<uint8_t> replyStatus;  // the reply's own status byte, when it said no reading
   std::optional<uint32_t> bytesMoved;  // of a reply shorter than asked for
   std::optional<int> logError;         // errno of a log that failed
+  bool firstSample = false;            // no reading: the run had read nothing before
   bool operator==(const RunCause&) const = default;
 };
 

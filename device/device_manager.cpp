@@ -354,6 +354,11 @@ void CDeviceManager::ExecuteAspi(const DriveEntry& row, ScsiExchange& exchange) 
     exchange.outcome = ExchangeOutcome::kTimedOut;
   } else if (checkCondition) {
     exchange.outcome = ExchangeOutcome::kCheckCondition;
+  } else if (status == SS_ERR && srb.SRB_HaStat == HASTAT_OK &&
+             srb.SRB_TargStat != kScsiStatusGood) {
+    // The drive answered with a status of its own (BUSY, TASK SET FULL):
+    // an answer, as pass-through has it; the request still counts as failed.
+    exchange.outcome = ExchangeOutcome::kDone;
   } else if (status == SS_NO_DEVICE || srb.SRB_HaStat == HASTAT_SEL_TO) {
     exchange.outcome = ExchangeOutcome::kDriveGone;
   } else {

@@ -22,6 +22,27 @@ std::array<uint8_t, kFixedSenseLength> FixedSense(SenseTriple triple) {
   return sense;
 }
 
+namespace {
+
+// In the fixed-format sense's command-specific information (bytes 8 to 11),
+// which both transports carry.
+constexpr uint8_t kNotRecordedMark[4] = {'V', 'N', 'R', 'A'};
+constexpr size_t kNotRecordedMarkAt = 8;
+
+}  // namespace
+
+void ScsiExchange::AnswerNotRecorded() {
+  Answer(kScsiStatusCheckCondition, kSenseInvalidOpcode);
+  std::memcpy(senseBytes.data() + kNotRecordedMarkAt, kNotRecordedMark, sizeof kNotRecordedMark);
+}
+
+bool ScsiExchange::AnswerNotRecordedMarked() const {
+  return outcome == ExchangeOutcome::kCheckCondition &&
+         senseLength >= kNotRecordedMarkAt + sizeof kNotRecordedMark &&
+         std::memcmp(senseBytes.data() + kNotRecordedMarkAt, kNotRecordedMark,
+                     sizeof kNotRecordedMark) == 0;
+}
+
 void ScsiExchange::Answer(uint8_t status, SenseTriple triple) {
   scsiStatus = status;
   if (status == kScsiStatusCheckCondition) {

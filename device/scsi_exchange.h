@@ -70,6 +70,12 @@ struct ScsiExchange {
   // CONDITION.
   void Answer(uint8_t status, SenseTriple sense = kSenseNone);
 
+  // A replayed drive's answer to a command its recording holds no answer for:
+  // ILLEGAL REQUEST (5/20/00), marked in the sense's command-specific bytes
+  // so that a run can tell it from a drive that refused the command.
+  void AnswerNotRecorded();
+  bool AnswerNotRecordedMarked() const;
+
   bool Done() const { return outcome == ExchangeOutcome::kDone; }
   // Data bytes moved, never more than the data span.
   uint32_t Moved() const { return transferred < dataLength ? transferred : dataLength; }
@@ -77,7 +83,10 @@ struct ScsiExchange {
   // ExecuteCommand's 0 done, 1 failed, 255 timed out.
   uint8_t Status() const {
     switch (outcome) {
-      case ExchangeOutcome::kDone: return kStatusDone;
+      // An ASPI request that did not end SS_COMP (0x01) failed, whatever the
+      // drive answered.
+      case ExchangeOutcome::kDone:
+        return aspiStatus != 0 && (aspiStatus & 0xFF) != 0x01 ? kStatusFailed : kStatusDone;
       case ExchangeOutcome::kTimedOut: return kStatusTimedOut;
       default: return kStatusFailed;
     }

@@ -1,13 +1,16 @@
 #include "device/trace_reader.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 
 #include "device/command_trace.h"
+#include "files/input_file.h"
 
 namespace {
 
@@ -208,47 +211,110 @@ bool ParseTraceLine(std::string_view line, TraceEntry* entry, std::string* why) 
   return true;
 }
 
-TraceReading ReadTrace(std::string_view text) {
-  TraceReading reading;
-  size_t number = 0;
-  for (size_t at = 0; at < text.size();) {
-    ++number;
-    const size_t end = text.find('\n', at);
-    std::string_view line = text.substr(at, end == std::string_view::npos ? end : end - at);
-    if (end == std::string_view::npos) {
-      reading.cutLine = number;
-      break;
+namespace {
+
+// A trace's text taken piece by piece as it is read: it holds one line at
+// most, so memory stays bounded whatever the file, and it refuses at once
+// what cannot be a trace (a NUL byte, a line past the cap, a first line
+// that is not a trace line) without reading the rest.
+class CTraceText {
+ public:
+  // False once the trace is refused.
+  bool Feed(std::string_view text) {
+    if (m_refused) return false;
+    for (size_t at = 0; at < text.size();) {
+      const size_t end = text.find('\n', at);
+      const std::string_view piece =
+          text.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+      if (piece.find('\0') != std::string_view::npos)
+        return Refuse(m_lines + 1, "a NUL byte: binary data, not a trace");
+      // One byte more for a CR before the line end.
+      if (m_pending.size() + piece.size() > kTraceMaxLineBytes + 1)
+        return Refuse(m_lines + 1, "a line longer than 256 KiB");
+      if (end == std::string_view::npos) {
+        m_pending.append(piece);
+        return true;
+      }
+      at = end + 1;
+      ++m_lines;
+      bool taken = false;
+      if (m_pending.empty()) {
+        taken = TakeLine(piece);
+      } else {
+        m_pending.append(piece);
+        taken = TakeLine(m_pending);
+        m_pending.clear();
+      }
+      if (!taken) return false;
     }
-    at = end + 1;
+    return true;
+  }
+
+  TraceReading Finish() {
+    if (m_refused) return std::move(m_reading);
+    // A last line without its line end was cut while it was written.
+    if (!m_pending.empty()) m_reading.cutLine = m_lines + 1;
+    m_reading.ok = true;
+    return std::move(m_reading);
+  }
+
+ private:
+  bool TakeLine(std::string_view line) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.empty()) continue;
+    if (line.empty()) return true;
+    if (line.size() > kTraceMaxLineBytes) return Refuse(m_lines, "a line longer than 256 KiB");
     std::string why;
     TraceEntry entry;
-    if (line.size() > kTraceMaxLineBytes) {
-      why = "a line longer than 256 KiB";
-    } else if (ParseTraceLine(line, &entry, &why)) {
-      reading.entries.push_back(std::move(entry));
-      continue;
-    }
-    reading.badLine = number;
-    reading.why = why;
-    reading.entries.clear();
-    return reading;
+    if (!ParseTraceLine(line, &entry, &why)) return Refuse(m_lines, why);
+    m_reading.entries.push_back(std::move(entry));
+    return true;
   }
-  reading.ok = true;
-  return reading;
+
+  // Refuses the trace at that line (1-based); nothing of it is kept.
+  bool Refuse(size_t line, const std::string& why) {
+    m_refused = true;
+    m_reading.badLine = line;
+    m_reading.why = why;
+    m_reading.entries.clear();
+    m_reading.entries.shrink_to_fit();
+    m_pending.clear();
+    return false;
+  }
+
+  TraceReading m_reading;
+  std::string m_pending;  // a line begun and not yet ended
+  size_t m_lines = 0;     // lines ended so far
+  bool m_refused = false;
+};
+
+}  // namespace
+
+TraceReading ReadTrace(std::string_view text) {
+  CTraceText trace;
+  trace.Feed(text);
+  return trace.Finish();
 }
 
 TraceReading ReadTraceFile(const std::string& path) {
   TraceReading refused;
-  struct stat info {};
   refused.unreadable = true;
-  if (::stat(path.c_str(), &info) != 0) {
-    refused.why = "cannot be read";
+  InputFileError kind = InputFileError::kNone;
+  std::string message;
+  const int fd = OpenInputFile(path, &kind, &message);
+  if (fd < 0) {
+    // Its own words without the path, which the caller names.
+    refused.why = kind == InputFileError::kMissing
+                      ? "cannot be read (no such file)"
+                      : message.substr(std::min(message.size(), path.size() + 2));
     return refused;
   }
-  if (!S_ISREG(info.st_mode)) {
-    refused.why = "is not a regular file";
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    refused.why = "cannot be read";
     return refused;
   }
   if (static_cast<uint64_t>(info.st_size) > kTraceMaxFileBytes) {
@@ -256,11 +322,25 @@ TraceReading ReadTraceFile(const std::string& path) {
     refused.why = "is larger than 1 GiB";
     return refused;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    refused.why = "cannot be read";
-    return refused;
+  CTraceText trace;
+  std::vector<char> buffer(64 * 1024);
+  uint64_t total = 0;
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      refused.why = std::string("cannot be read (") + std::strerror(errno) + ")";
+      return refused;
+    }
+    if (got == 0) break;
+    total += static_cast<uint64_t>(got);
+    // A file that grows while it is read is held to the same cap.
+    if (total > kTraceMaxFileBytes) {
+      refused.unreadable = false;
+      refused.why = "is larger than 1 GiB";
+      return refused;
+    }
+    if (!trace.Feed(std::string_view(buffer.data(), static_cast<size_t>(got)))) break;
   }
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return ReadTrace(text);
+  return trace.Finish();
 }

@@ -3,7 +3,9 @@
 // recording that says something other than what was recorded must not
 // quietly answer a program. The one exception is a last line without its
 // line end (the recording was cut while a line was written): the lines
-// before it are kept and the cut is told.
+// before it are kept and the cut is told. Binary data (a NUL byte) and a
+// line over 256 KiB, the last one too, are refused as soon as they are met;
+// a file is read a piece at a time, never held whole.
 //
 // Lines of older traces (no outcome, no data) are read too: their outcome
 // follows from status, SCSI status and error, and data in is answered with

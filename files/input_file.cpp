@@ -56,6 +56,11 @@ class CFd {
   CFd(const CFd&) = delete;
   CFd& operator=(const CFd&) = delete;
   int get() const { return m_fd; }
+  int Release() {
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd;
+  }
 
  private:
   int m_fd;
@@ -63,23 +68,43 @@ class CFd {
 
 }  // namespace
 
-bool ReadInputFile(const std::string& path, size_t maxBytes, std::string* text,
-                   InputFileError* kind, std::string* message) {
-  text->clear();
+int OpenInputFile(const std::string& path, InputFileError* kind, std::string* message) {
   *kind = InputFileError::kNone;
   message->clear();
   // A look before opening: opening a device node can itself act (a tape
   // rewinds, a drive spins up), and what is not a file is refused anyway.
   struct stat info {};
-  if (stat(path.c_str(), &info) != 0) return CannotRead(path, errno, kind, message);
-  if (!S_ISREG(info.st_mode)) return NotAFile(path, info.st_mode, kind, message);
+  // Each failure is said in *kind and *message; the descriptor is then -1.
+  if (stat(path.c_str(), &info) != 0) {
+    CannotRead(path, errno, kind, message);
+    return -1;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    NotAFile(path, info.st_mode, kind, message);
+    return -1;
+  }
 
   // O_NONBLOCK: a FIFO put in the file's place since the look above must
   // not block the open; fstat below then refuses it.
-  const CFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (fd.get() < 0) return CannotRead(path, errno, kind, message);
+  CFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (fd.get() < 0 || fstat(fd.get(), &info) != 0) {
+    CannotRead(path, errno, kind, message);
+    return -1;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    NotAFile(path, info.st_mode, kind, message);
+    return -1;
+  }
+  return fd.Release();
+}
+
+bool ReadInputFile(const std::string& path, size_t maxBytes, std::string* text,
+                   InputFileError* kind, std::string* message) {
+  text->clear();
+  const CFd fd(OpenInputFile(path, kind, message));
+  if (fd.get() < 0) return false;
+  struct stat info {};
   if (fstat(fd.get(), &info) != 0) return CannotRead(path, errno, kind, message);
-  if (!S_ISREG(info.st_mode)) return NotAFile(path, info.st_mode, kind, message);
   if (static_cast<unsigned long long>(info.st_size) > maxBytes) {
     return TooLarge(path, static_cast<unsigned long long>(info.st_size), maxBytes, kind, message);
   }

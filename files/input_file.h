@@ -21,6 +21,13 @@ enum class InputFileError {
   kTooLarge,
 };
 
+// Opens path for reading when it is a regular file, with the checks
+// ReadInputFile makes (nothing else is opened in a way that could block or
+// act): the open descriptor, which the caller closes, or -1 with *kind and
+// *message as ReadInputFile gives them. For a reader that takes a file a
+// piece at a time.
+int OpenInputFile(const std::string& path, InputFileError* kind, std::string* message);
+
 // Reads the whole of path into *text when it is a regular file of at most
 // maxBytes. Otherwise false, *kind says which kind of failure, and *message
 // is one line naming the file: "PATH: is a FIFO, not a file",

@@ -1,5 +1,6 @@
 // The trace reader and the replay over whatever a user's file holds: a
-// trace it accepts holds only lines it can write again field for field, and
+// trace it accepts holds only lines it can write again field for field, no
+// NUL byte and no line past the cap, and
 // replaying every recorded CDB never writes past the buffer it was given.
 #include <algorithm>
 #include <string_view>
@@ -52,6 +53,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ReadTrace(std::string_view(reinterpret_cast<const char*>(data), size));
   FUZZ_CHECK(reading.ok == (reading.badLine == 0));
   FUZZ_CHECK(reading.ok || reading.entries.empty());
+  // Binary data is never a trace, and no line, the last one included, is
+  // taken past the cap.
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  if (reading.ok) {
+    FUZZ_CHECK(text.find('\0') == std::string_view::npos);
+    const size_t lastEnd = text.rfind('\n');
+    const size_t last = lastEnd == std::string_view::npos ? size : size - lastEnd - 1;
+    FUZZ_CHECK(last <= kTraceMaxLineBytes + 1);
+  }
   for (const TraceEntry& entry : reading.entries) {
     FUZZ_CHECK(entry.cdbLength >= 1 && entry.cdbLength <= 16);
     FUZZ_CHECK(entry.length <= kTraceMaxTransfer && entry.moved <= kTraceMaxTransfer);

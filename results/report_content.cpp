@@ -249,7 +249,8 @@ std::string OutcomeWords(const ScanRecord& record) {
     case RunOutcome::kAborted: return "Stopped: no verdict";
     case RunOutcome::kNoReading:
     case RunOutcome::kDriveBusy:
-    case RunOutcome::kDriveError: {
+    case RunOutcome::kDriveError:
+    case RunOutcome::kNotRecorded: {
       std::string status = RunEndStatus(record.outcome, record.cause);
       status.pop_back();  // its full stop
       return status + ": no verdict";

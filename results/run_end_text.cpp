@@ -56,7 +56,9 @@ std::string DescribeRunEnd(RunOutcome outcome, const RunCause& cause) {
              ": its firmware does not take it";
     case RunOutcome::kNoReading:
       return "the drive could not take a reading" + Where(cause, true) +
-             ", where it read the disc before: the disc may be scratched, dirty or damaged there";
+             (cause.firstSample ? " at the run's first sample"
+                                : ", where it read the disc before") +
+             ": the disc may be scratched, dirty or damaged there";
     case RunOutcome::kTimedOut:
       return "the drive did not answer the sample command" + Where(cause) + " within " +
              std::to_string(kSampleTimeoutSeconds) + " s";
@@ -70,6 +72,9 @@ std::string DescribeRunEnd(RunOutcome outcome, const RunCause& cause) {
       return "the drive answered the sample command" + Where(cause, true) + " without a reading";
     case RunOutcome::kLogNotWritten: return "TEFE.txt could not be written";
     case RunOutcome::kAborted: return "the run was stopped before its verdict";
+    case RunOutcome::kNotRecorded:
+      return "the recording has no answer for the sample command" + Where(cause) +
+             ": the recorded run did not send it";
   }
   return "the run ended";
 }
@@ -83,6 +88,7 @@ std::string RunEndStatus(RunOutcome outcome, const RunCause& cause) {
     case RunOutcome::kDiscEjected: return "Disc ejected" + at + ".";
     case RunOutcome::kDriveBusy: return "Drive busy" + at + ".";
     case RunOutcome::kDriveError: return "Drive error" + at + ".";
+    case RunOutcome::kNotRecorded: return "No recorded answer" + at + ".";
     case RunOutcome::kFirmwareFailure: return "Firmware not supported.";
     case RunOutcome::kLogNotWritten: return "Can't support to save log file.";
     case RunOutcome::kAborted: return "User abort!";

@@ -18,7 +18,7 @@ namespace {
 constexpr const char* kOutcomeNames[kRunOutcomeCount] = {
     "ok",         "not recommended", "firmware failure", "timed out",
     "drive gone", "disc ejected",    "log not written",  "aborted",
-    "no reading", "drive busy",      "drive error"};
+    "no reading", "drive busy",      "drive error",      "not in recording"};
 
 // Valid UTF-8 that names a character beyond U+00FF: only such text comes
 // out of Utf8ToLatin1 as it went in.
@@ -115,6 +115,7 @@ Json CauseJson(const RunCause& c) {
   if (c.replyStatus) json["replyStatus"] = *c.replyStatus;
   if (c.bytesMoved) json["bytesMoved"] = *c.bytesMoved;
   if (c.logError) json["logError"] = *c.logError;
+  if (c.firstSample) json["firstSample"] = true;
   return json.empty() ? Json(nullptr) : json;
 }
 
@@ -245,6 +246,7 @@ RunCause ReadCause(const Json& json) {
   OptionalInteger(cause, "cause.", "replyStatus", 0, 255, &c.replyStatus);
   OptionalInteger(cause, "cause.", "bytesMoved", 0, 0xFFFFFFFFLL, &c.bytesMoved);
   OptionalInteger(cause, "cause.", "logError", 0, 4095, &c.logError);
+  if (cause.contains("firstSample")) c.firstSample = Boolean(cause, "cause.", "firstSample");
   const auto sense = cause.find("sense");
   if (sense != cause.end() && !sense->is_null()) {
     if (!sense->is_object()) Fail("cause.sense", "is not an object");

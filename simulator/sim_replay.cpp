@@ -81,7 +81,7 @@ void CReplayRecording::Answer(int drive, ScsiExchange& exchange) {
     if (tell && m_notice)
       m_notice("the recording has no answer for CDB [" + CdbText(exchange) + "]");
     exchange.transferred = 0;
-    exchange.Answer(kScsiStatusCheckCondition, kSenseInvalidOpcode);
+    exchange.AnswerNotRecorded();
     return;
   }
   if (m_recordedLatency && entry->durationUs > 0) {

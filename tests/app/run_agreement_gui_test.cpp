@@ -18,6 +18,7 @@
 #include "tests/app/window_test.h"
 #include "tests/cli/cli_process.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/test_paths.h"
 
 namespace fs = std::filesystem;
 
@@ -172,6 +173,28 @@ INSTANTIATE_TEST_SUITE_P(EveryFault, FaultAgreementTest, ::testing::ValuesIn(kFa
                            }
                            return name;
                          });
+
+// A replay at another density than the recorded run's asks for samples the
+// recording never saw: the window says the recording's gap, as velmo-cli
+// does, never the firmware's message.
+TEST_F(RunAgreementTest, AReplayGapIsSaidAsSuchByTheWindow) {
+  Open("replay:" + std::string(velmo_test::SourceDir()) + "/tests/replay/dvd+r-good.trace");
+  ASSERT_TRUE(WaitStatus("Ready.", 15000)) << Status();
+  Choose(IDC_DENSITY, 2);  // Quick: the recorded run was Normal
+  m_seen.messages.clear();
+  Click(IDC_START);
+  ASSERT_TRUE(WaitFor([&] { return !m_seen.messages.empty(); }, 30000));
+  EXPECT_TRUE(WaitFor([&] { return !m_dialog->Scanning(); }, 30000));
+  for (int i = 0; i < 5; ++i) Pump();
+  EXPECT_EQ(m_seen.messages.front().rfind(
+                "The recording has no answer for the sample command at LBA ", 0),
+            0u)
+      << m_seen.messages.front();
+  EXPECT_EQ(Status().rfind("No recorded answer at LBA ", 0), 0u) << Status();
+  const std::optional<ScanRecord> record = m_dialog->LastRunRecord();
+  ASSERT_TRUE(record);
+  EXPECT_EQ(RunOutcomeName(record->outcome), std::string("not in recording"));
+}
 
 // A Smart Scan's answer is the same speed from both, and so is its history row.
 TEST_F(RunAgreementTest, WindowAndCliGiveTheSameSmartScanAnswer) {

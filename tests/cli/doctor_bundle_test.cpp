@@ -100,6 +100,31 @@ TEST_F(DoctorBundle, HoldsTheReportProbeAndScanAndReplays) {
   EXPECT_FALSE(ReadAll(b + "TEFE.txt").empty());
 }
 
+// The files are anonymous, and so are the archive's headers: owner and
+// group 0, without names, whoever made it.
+TEST_F(DoctorBundle, TheArchiveHeadersNameNoUser) {
+  const Finished run = Run({"--simulate", "--sim-latency=0", "doctor", "--bundle", "b.tar.gz"});
+  ASSERT_EQ(run.code, kExitOk) << run.err;
+  const std::string tar = Shell("gzip -dc '" + m_dir + "/b.tar.gz'");
+  ASSERT_GE(tar.size(), 1024u);
+  const auto field = [&](size_t header, size_t at, size_t length) {
+    const std::string raw = tar.substr(header + at, length);
+    return raw.substr(0, raw.find('\0'));
+  };
+  int headers = 0;
+  for (size_t at = 0; at + 512 <= tar.size() && tar[at] != '\0';) {
+    SCOPED_TRACE(field(at, 0, 100));
+    ++headers;
+    EXPECT_EQ(std::stoul(field(at, 108, 8), nullptr, 8), 0u) << "uid";
+    EXPECT_EQ(std::stoul(field(at, 116, 8), nullptr, 8), 0u) << "gid";
+    EXPECT_EQ(field(at, 265, 32), "") << "owner's name";
+    EXPECT_EQ(field(at, 297, 32), "") << "group's name";
+    const size_t size = std::stoul(field(at, 124, 12), nullptr, 8);
+    at += 512 + (size + 511) / 512 * 512;
+  }
+  EXPECT_GE(headers, 8);
+}
+
 TEST_F(DoctorBundle, WithoutAPlaceToWriteItIsSaidOnce) {
   const Finished run =
       Run({"--simulate", "--sim-latency=0", "doctor", "--json", "--bundle", "none/x.tar.gz"});

@@ -143,6 +143,9 @@ TEST_F(FaultSweep, ANormalScanFailingAtEverySample) {
       EXPECT_EQ(ran.err.find("flash") != std::string::npos,
                 expected == RunOutcome::kFirmwareFailure)
           << ran.err;
+      // At the first sample nothing was read before it, nor taken.
+      EXPECT_TRUE(n > 1 || ran.err.find("before") == std::string::npos) << ran.err;
+      EXPECT_TRUE(n > 1 || ran.err.find("0 samples") == std::string::npos) << ran.err;
       if (ran.attached) {
         EXPECT_FALSE(ran.diagnostic);
       }

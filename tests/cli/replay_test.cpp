@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -184,6 +185,55 @@ TEST_F(ReplayTest, ACommandTheRecordingLacksIsRefusedAndSaidOnce) {
   const size_t first = scan.err.find(said);
   EXPECT_NE(first, std::string::npos) << scan.err;
   EXPECT_EQ(scan.err.find(said, first + 1), std::string::npos) << "said once\n" << scan.err;
+}
+
+// A recording answers only what the recorded run sent: a scan at another
+// density, or a Smart Scan, asks for samples it never took. That gap is the
+// recording's, not a refusal by the drive: said as such (no firmware
+// advice), kept as such in the record and the history, exit 2.
+TEST_F(ReplayTest, ASampleTheRecordingLacksIsSaidAsSuchNotAsFirmware) {
+  const std::string replay = "--simulate=replay:" + kFixtures + "dvd+r-good.trace";
+  std::string dir;
+  const Finished scan =
+      Run({replay, "--log", "TEFE.txt", "scan", "--density", "quick", "--json", "run.json"}, &dir);
+  EXPECT_EQ(scan.code, 2) << scan.err;
+  EXPECT_EQ(scan.err.find("flash"), std::string::npos) << scan.err;
+  EXPECT_NE(scan.err.find("velmo-cli: the recording has no answer for the sample command at LBA "),
+            std::string::npos)
+      << scan.err;
+  EXPECT_NE(ReadAll(dir + "/run.json").find("\"outcome\": \"not in recording\""),
+            std::string::npos);
+  const Finished kept = Run({"history", "--outcome", "not-in-recording"});
+  EXPECT_EQ(kept.code, 0) << kept.err;
+  EXPECT_NE(kept.out.find("not in recording"), std::string::npos) << kept.out;
+
+  const Finished smart = Run({replay, "--no-history", "smart"});
+  EXPECT_EQ(smart.code, 2) << smart.err;
+  EXPECT_EQ(smart.err.find("flash"), std::string::npos) << smart.err;
+  EXPECT_NE(smart.err.find("the recording has no answer for the sample command"), std::string::npos)
+      << smart.err;
+}
+
+// Binary data is refused at once, whatever its size, and so is a last line
+// past the line cap: nothing is replayed, exit 65 with the reason.
+TEST_F(ReplayTest, BinaryDataOrAnOverlongLastLineIsRefused) {
+  const std::string good = ReadAll(kFixtures + "dvd+r-good.trace");
+  const std::string nuls = m_scratch + "/nuls.trace";
+  std::ofstream(nuls, std::ios::binary) << std::string(4 * 1024 * 1024, '\0');
+  const std::string longLast = m_scratch + "/long.trace";
+  std::ofstream(longLast, std::ios::binary) << good << std::string(300 * 1024, 'x');
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {nuls, " is refused at line 1: a NUL byte: binary data, not a trace\n"},
+      {longLast, " is refused at line " +
+                     std::to_string(std::count(good.begin(), good.end(), '\n') + 1) +
+                     ": a line longer than 256 KiB\n"}};
+  for (const auto& [path, said] : cases) {
+    SCOPED_TRACE(path);
+    const Finished run = Run({"--simulate=replay:" + path, "drives"});
+    EXPECT_EQ(run.code, 65);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "velmo-cli: the recording " + path + said);
+  }
 }
 
 TEST_F(ReplayTest, BrokenOrMissingRecordingsAreRefusedWithWhereAndWhy) {

@@ -204,7 +204,7 @@ TEST_F(StandardOutputOfCommands, AFullDeviceIsSaidAndExits74) {
   // A command that failed on its own keeps its code; the lost output is
   // said all the same.
   const Finished refused =
-      Run({"--simulate", "--sim-latency=0", "--drive", "1", "recover"}, options);
+      Run({"--simulate=old-firmware", "--sim-latency=0", "scan", "--no-history"}, options);
   EXPECT_EQ(refused.code, kExitDriveFailure);
   EXPECT_NE(refused.err.find(kFullSaid), std::string::npos) << refused.err;
   // Standard error full as well: nobody to tell, still not 0.

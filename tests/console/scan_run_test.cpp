@@ -185,6 +185,37 @@ TEST_F(ScanRunTest, LimitsAndVerdicts) {
             std::string("verdict ") + kVerdictNotRecommended + " 255");
 }
 
+// A drive that answers BUSY or TASK SET FULL is asked again, on either
+// transport, and the run reads every sample.
+TEST_F(ScanRunTest, ABusyDriveIsAskedAgainOnBothTransports) {
+  SetDensity(kDensityQuick);
+  for (const bool aspi : {false, true}) {
+    SCOPED_TRACE(aspi ? "aspi" : "pass-through");
+    g_pDeviceManager = nullptr;
+    manager.reset();
+    host =
+        std::make_shared<CSimulatedHost>(aspi ? AspiConfig({&drive}) : PassThroughConfig({&drive}));
+    manager = std::make_unique<CDeviceManager>(host);
+    ASSERT_TRUE(manager->Initialize());
+    manager->EnumerateDrives();
+    ASSERT_EQ(manager->GetDriveCount(), 1);
+    g_pDeviceManager = manager.get();
+    sink = RecordingSink{};
+    int sent = 0;
+    drive.OnEach(0xFD, [&sent](const ScsiExchange&) {
+      ++sent;
+      if (sent <= 2) return ScriptedReply{ExchangeOutcome::kDone, kScsiStatusBusy, {}, {}};
+      if (sent == 6) return ScriptedReply{ExchangeOutcome::kDone, kScsiStatusTaskSetFull, {}, {}};
+      return Reading(100, 100);
+    });
+    Run();
+    EXPECT_EQ(sink.lbas.size(), 12u);
+    EXPECT_EQ(sent, 15);
+    ASSERT_GE(sink.events.size(), 3u);
+    EXPECT_EQ(sink.events[sink.events.size() - 3], std::string("verdict ") + kVerdictOk + " 33280");
+  }
+}
+
 TEST_F(ScanRunTest, ARangeThatIsEmptyTakesNoSample) {
   SetDisc(kDiscDvdPlusR, 16384);
   Run();
@@ -217,6 +248,19 @@ TEST_F(ScanRunTest, AFailureAtTheFirstSampleLeavesOnlyTheHeader) {
     // The FE line first, then the TE line, after the chart is cleared.
     EXPECT_EQ(chart.calls, (std::vector<std::string>{"clear", "limit 1 450 on", "limit 0 500 on"}));
   }
+}
+
+// No reading at the very first sample (GOOD, 8 bytes, a non-zero status
+// byte) is the firmware's case, said without asking the drive anything
+// more: not even an empty tray turns it into another ending.
+TEST_F(ScanRunTest, AnInvalidFirstReadingSendsNothingMore) {
+  drive.On(0x00, ScriptedReply{ExchangeOutcome::kCheckCondition, 2, {0x02, 0x3A, 0x00}, {}});
+  drive.On(0xFD, Reading(1, 1, 1));
+  Run();
+  EXPECT_EQ(sink.events, (std::vector<std::string>{"scanning", "started", "failed firmware", "idle",
+                                                   "failure ended"}));
+  ASSERT_FALSE(drive.Commands().empty());
+  EXPECT_EQ(drive.Commands().back().cdb[0], 0xFD) << "the sample was the last command sent";
 }
 
 TEST_F(ScanRunTest, AnUnwritableLogStopsBeforeAnything) {

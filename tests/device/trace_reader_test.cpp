@@ -146,7 +146,7 @@ TEST(TraceRefusals, NameTheLineAtFault) {
        std::string("\x7f"
                    "ELF\x02\x01\x01\0\0\0\n",
                    11),
-       "no time stamp at the start"},
+       "a NUL byte: binary data, not a trace"},
       {"drive 9", std::string(good).replace(good.find("drive=1"), 7, "drive=9"),
        "a drive number above 7"},
       {"negative time", std::string(good).replace(good.find("time=4321us"), 11, "time=-5us"),
@@ -199,13 +199,52 @@ TEST(TraceRefusals, AMillionLinesAreReadWholeAndAnOverlongLineIsRefused) {
   EXPECT_EQ(refused.badLine, 2u);
 }
 
+// Binary junk and a last line past the cap are refused as they are met,
+// from text and from a file alike: a file of NULs is no cut last line to
+// leave out, and the cap holds for a line without its line end too.
+TEST(TraceRefusals, BinaryDataAndAnOverlongLastLineAreRefused) {
+  ScsiExchange tur = Exchange({0, 0, 0, 0, 0, 0}, kDirectionNone, nullptr, 0);
+  const std::string line = Line(tur) + "\n";
+  struct Case {
+    const char* name;
+    std::string text;
+    size_t badLine;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"NULs", std::string(3 * 1024 * 1024, '\0'), 1, "a NUL byte: binary data, not a trace"},
+      {"a NUL in a later line", line + line.substr(0, 20) + '\0' + line, 2,
+       "a NUL byte: binary data, not a trace"},
+      {"a long last line", line + std::string(kTraceMaxLineBytes + 2, 'x'), 2,
+       "a line longer than 256 KiB"},
+  };
+  const std::string path = ::testing::TempDir() + "/velmo-junk-trace.txt";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(path, std::ios::binary) << c.text;
+    for (const TraceReading& reading : {ReadTrace(c.text), ReadTraceFile(path)}) {
+      EXPECT_FALSE(reading.ok);
+      EXPECT_FALSE(reading.unreadable) << "refused for what it holds: exit 65";
+      EXPECT_EQ(reading.badLine, c.badLine);
+      EXPECT_EQ(reading.why, c.why);
+      EXPECT_TRUE(reading.entries.empty());
+    }
+  }
+  // Up to the cap a last line is a cut one, left out.
+  const TraceReading cut = ReadTrace(line + std::string(kTraceMaxLineBytes, 'x'));
+  EXPECT_TRUE(cut.ok);
+  EXPECT_EQ(cut.cutLine, 2u);
+  EXPECT_EQ(cut.entries.size(), 1u);
+  std::remove(path.c_str());
+}
+
 TEST(TraceRefusals, FilesThatAreNoTraceFileAreUnreadable) {
   const TraceReading missing = ReadTraceFile(::testing::TempDir() + "/no-such-trace.txt");
   EXPECT_FALSE(missing.ok);
   EXPECT_TRUE(missing.unreadable);
   const TraceReading folder = ReadTraceFile(::testing::TempDir());
   EXPECT_TRUE(folder.unreadable);
-  EXPECT_EQ(folder.why, "is not a regular file");
+  EXPECT_EQ(folder.why, "is a folder, not a file");
   const std::string path = ::testing::TempDir() + "/velmo-old-trace.txt";
   std::ofstream(path) << kOldLine << "\n";
   const TraceReading old = ReadTraceFile(path);
