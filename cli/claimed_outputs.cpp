@@ -77,7 +77,7 @@ int CClaimedOutputs::Claim(const CliOptions& options, bool withLog) {
   if (withLog && logTarget.kind == OutputKind::kInPlace) {
     m_logFd = OpenOutputStream(options.logFile, &error);
     if (m_logFd < 0 && m_interrupt.StoppedOutput(errno)) {
-      std::fprintf(m_err, "velmo-cli: %s %s was waiting for a reader; the drive was not used\n",
+      std::fprintf(m_err, "velmo-cli: %s: %s was waiting for a reader; the drive was not used\n",
                    m_interrupt.StopText().c_str(), TerminalText(options.logFile).c_str());
       return m_interrupt.ExitCode();
     }
@@ -117,7 +117,7 @@ int CClaimedOutputs::ClaimFile(const std::string& path, COutputFile& file) {
   if (path.empty() || file.Open(path, &error)) return kExitOk;
   // A FIFO without a reader waits here until a signal ends the wait.
   if (m_interrupt.StoppedOutput(file.FailedError())) {
-    std::fprintf(m_err, "velmo-cli: %s %s was waiting for a reader; the drive was not used\n",
+    std::fprintf(m_err, "velmo-cli: %s: %s was waiting for a reader; the drive was not used\n",
                  m_interrupt.StopText().c_str(), TerminalText(path).c_str());
     return m_interrupt.ExitCode();
   }
@@ -131,7 +131,7 @@ int CClaimedOutputs::ClaimReport(const std::string& value) {
   m_report = ReportOutputFor(value, &error);
   if (m_report && m_report->Open(&error)) return kExitOk;
   if (m_interrupt.StoppedOutput(errno)) {
-    std::fprintf(m_err, "velmo-cli: %s %s was waiting for a reader; the drive was not used\n",
+    std::fprintf(m_err, "velmo-cli: %s: %s was waiting for a reader; the drive was not used\n",
                  m_interrupt.StopText().c_str(), TerminalText(value).c_str());
     return m_interrupt.ExitCode();
   }

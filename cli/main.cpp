@@ -128,7 +128,7 @@ int RunCommandLine(const std::vector<std::string>& args) {
     CInterruptWatch traceWait;
     opened = session.Open(*options, messages, &error);
     if (!opened && session.TraceFailed() && traceWait.StoppedOutput(session.TraceOpenError())) {
-      std::fprintf(stderr, "velmo-cli: %s %s was waiting for a reader; the drive was not used\n",
+      std::fprintf(stderr, "velmo-cli: %s: %s was waiting for a reader; the drive was not used\n",
                    traceWait.StopText().c_str(), TerminalText(options->traceFile).c_str());
       return traceWait.ExitCode();
     }
