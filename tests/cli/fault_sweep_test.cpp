@@ -89,6 +89,18 @@ const std::vector<SweepKind>& SweepKinds() {
   return kinds;
 }
 
+std::vector<SweepKind> WatchKinds() {
+  std::vector<SweepKind> kinds;
+  for (const SweepKind& kind : SweepKinds()) {
+    const SimFaultKind k = kind.fault.kind;
+    if (k != SimFaultKind::kShortTransfer && k != SimFaultKind::kAllOnes &&
+        k != SimFaultKind::kHeaderLength &&
+        !(k == SimFaultKind::kCheckCondition && kind.fault.senseKey == 0x04))  // HARDWARE ERROR
+      kinds.push_back(kind);
+  }
+  return kinds;
+}
+
 bool IsSample(const SimLoggedCommand& sent) {
   return sent.cdb[0] == kOpVendor && sent.cdb[1] == kVendorTefeSample;
 }
@@ -404,12 +416,17 @@ void CheckEveryRun(const SweepRun& ran, uint32_t n, const SimFault& fault) {
 
 // Fails exchange 1, 2, 3 ... of the command with each kind of fault until
 // a run passes untouched; check sees each run with the number it failed.
+// kinds: the faults to sweep with (all); skip: exchanges of the clean run
+// left out (none).
 template <typename Check>
 void SweepEveryExchange(FaultSweep& sweep, const FaultSweep::Command& command,
-                        const SweepRun& clean, size_t stride, Check check) {
-  for (const SweepKind& kind : SweepKinds()) {
+                        const SweepRun& clean, size_t stride, Check check,
+                        const std::vector<SweepKind>& kinds = SweepKinds(),
+                        const std::function<bool(const SimLoggedCommand&)>& skip = nullptr) {
+  for (const SweepKind& kind : kinds) {
     for (uint32_t n = 1;; ++n) {
       if (!Swept(clean.sent, n, stride)) continue;
+      if (skip && n <= clean.sent.size() && skip(clean.sent[n - 1])) continue;
       SimFault fault = kind.fault;
       fault.fromNth = n;
       const SweepRun ran = sweep.Once(command, &fault);
@@ -583,7 +600,8 @@ TEST_F(FaultSweep, AWatchOfTwoDiscsFailingAtEveryExchange) {
   ASSERT_EQ(clean.exitCode, kExitNotRecommended) << clean.err;
   ASSERT_EQ(clean.records.size(), 2u);
   SweepEveryExchange(
-      *this, watch, clean, 1000, [&](const SweepRun& ran, uint32_t n, const SimFault& fault) {
+      *this, watch, clean, 1000,
+      [&](const SweepRun& ran, uint32_t n, const SimFault& fault) {
         if (!IsSample(*ran.Failed(n))) return;
         // The disc of the failed sample, and its samples up to it.
         size_t disc = 0, k = 0;
@@ -609,6 +627,15 @@ TEST_F(FaultSweep, AWatchOfTwoDiscsFailingAtEveryExchange) {
         if (disc == 2) {
           EXPECT_EQ(ran.records[0].samples, clean.records[0].samples);
         }
+      },
+      // The watch's own part: its polls, ejects and each disc's first and
+      // last sample, with the faults a command without data can meet, and
+      // one that spoils a reply. The scans' identification and middle
+      // samples, and the other spoiled replies, are the scan sweep's.
+      WatchKinds(),
+      [](const SimLoggedCommand& sent) {
+        return sent.cdb[0] == kOpGetConfiguration || sent.cdb[0] == kOpReadDvdStructure ||
+               sent.cdb[0] == kOpGetPerformance;
       });
 }
 
