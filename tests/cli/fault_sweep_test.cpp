@@ -492,6 +492,9 @@ TEST_F(FaultSweep, AScanFailingAtEveryExchange) {
         EXPECT_EQ(ran.err.find("flash") != std::string::npos,
                   *expected == RunOutcome::kFirmwareFailure)
             << ran.err;
+        // At the first sample nothing was read before it, nor taken.
+        EXPECT_TRUE(k > 1 || ran.err.find("before") == std::string::npos) << ran.err;
+        EXPECT_TRUE(k > 1 || ran.err.find("0 samples") == std::string::npos) << ran.err;
         // A first sample answered GOOD without a reading is the firmware's case
         // as it stands: nothing more is asked of the drive.
         if (SpoilsReply(fault) && k == 1 && ran.sent.size() > n) {
