@@ -221,6 +221,7 @@ class CWatch {
   Tally m_tally;
   int m_code = kExitOk;
   bool m_driveGone = false;
+  bool m_ejected = false;  // the drive took the last disc's eject
   int m_signal = 0;
 };
 
@@ -271,8 +272,10 @@ int CWatch::Run() {
   std::fflush(m_out);
   while (AwaitTrayLeaving(Tray::kEmpty) && WatchDisc()) {
     if (m_options.count > 0 && m_tally.seen >= m_options.count) break;
-    // The same disc is not scanned twice: wait until it leaves.
-    if (!AwaitTrayLeaving(Tray::kReady)) break;
+    // The same disc is not scanned twice: wait until it leaves. A disc the
+    // drive ejected has left, though a feeder's next may already be ready
+    // by the next poll, with no empty tray to be seen between them.
+    if (!m_ejected && !AwaitTrayLeaving(Tray::kReady)) break;
   }
   if (m_quiet != m_err) std::fclose(m_quiet);
   m_quiet = nullptr;
@@ -355,7 +358,8 @@ bool CWatch::WatchDisc() {
   }
   PrintDiscLine(m_out, when, m_options.drive, line);
   std::fflush(m_out);
-  if (goOn && m_options.eject && !EjectMedium()) {
+  m_ejected = goOn && m_options.eject && EjectMedium();
+  if (goOn && m_options.eject && !m_ejected) {
     std::fprintf(m_err, "velmo-cli: the drive did not eject the disc; take it out by hand\n");
   }
   return goOn;

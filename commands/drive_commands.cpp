@@ -11,23 +11,37 @@
 
 namespace {
 
-// Sends through the program's manager; the exchange, when asked for, gets
-// the outcome (no manager: a transport error, nothing sent).
+bool DriveBusy(const ScsiExchange& exchange) {
+  return exchange.Done() &&
+         (exchange.scsiStatus == kScsiStatusBusy || exchange.scsiStatus == kScsiStatusTaskSetFull);
+}
+
+// Sends through the program's manager, again while the drive answers BUSY
+// (any command: a drive busy for a moment has done nothing yet); the
+// exchange, when asked for, gets the last outcome (no manager: a transport
+// error, nothing sent). A drive still busy after every try did not do it.
 uint8_t Send(const uint8_t* cdb, uint8_t direction, void* buffer, uint32_t length,
              uint32_t timeoutSeconds, ScsiExchange* sent = nullptr) {
   ScsiExchange exchange;
-  exchange.SetCdb(cdb, CDeviceManager::CdbLengthFor(cdb[0]));
-  exchange.direction = direction;
-  exchange.data = static_cast<uint8_t*>(buffer);
-  exchange.dataLength = length;
-  exchange.timeout = std::chrono::seconds(timeoutSeconds);
-  if (g_pDeviceManager == nullptr) {
-    exchange.outcome = ExchangeOutcome::kTransportError;
-  } else {
-    g_pDeviceManager->Execute(exchange);
+  auto pause = std::chrono::milliseconds(60);
+  for (int tryNumber = 1;; ++tryNumber) {
+    exchange = ScsiExchange{};
+    exchange.SetCdb(cdb, CDeviceManager::CdbLengthFor(cdb[0]));
+    exchange.direction = direction;
+    exchange.data = static_cast<uint8_t*>(buffer);
+    exchange.dataLength = length;
+    exchange.timeout = std::chrono::seconds(timeoutSeconds);
+    if (g_pDeviceManager == nullptr) {
+      exchange.outcome = ExchangeOutcome::kTransportError;
+    } else {
+      g_pDeviceManager->Execute(exchange);
+    }
+    if (!DriveBusy(exchange) || tryNumber == kBusyTries) break;
+    std::this_thread::sleep_for(pause);
+    pause *= 2;  // 60, 120, 240, 480 ms: about a second in all
   }
   if (sent != nullptr) *sent = exchange;
-  return exchange.Status();
+  return DriveBusy(exchange) ? kStatusFailed : exchange.Status();
 }
 
 void PutVendorCode(uint8_t* cdb) { std::memcpy(cdb + 2, kVendorAccessCode, 4); }
@@ -91,7 +105,22 @@ bool SetDiagnosticMode(uint8_t mode, ScsiExchange* sent) {
   uint8_t cdb[12] = {kOpVendor,
                      mode == kDiagnosticEnter ? kVendorEnterDiagnostic : kVendorLeaveDiagnostic};
   PutVendorCode(cdb);
-  return Send(cdb, kDirectionNone, nullptr, 0, kCommandTimeoutSeconds, sent) == kStatusDone;
+  ScsiExchange exchange;
+  bool done = false;
+  for (int tryNumber = 1; tryNumber <= kLeaveTries; ++tryNumber) {
+    done = Send(cdb, kDirectionNone, nullptr, 0, kCommandTimeoutSeconds, &exchange) == kStatusDone;
+    // A drive left in the mode refuses every other program its vendor
+    // commands until it is power-cycled: the leave is asked again, unless
+    // the drive is gone or does not know the command at all.
+    const bool unknown = exchange.outcome == ExchangeOutcome::kCheckCondition &&
+                         exchange.sense.valid && exchange.sense.key == kSenseInvalidOpcode.key &&
+                         exchange.sense.asc == kSenseInvalidOpcode.asc;
+    if (done || mode == kDiagnosticEnter || unknown ||
+        exchange.outcome == ExchangeOutcome::kDriveGone)
+      break;
+  }
+  if (sent != nullptr) *sent = exchange;
+  return done;
 }
 
 void BuildTefeSampleCdb(uint8_t cdb[12], SpeedCode speed, uint32_t psn) {
@@ -133,20 +162,13 @@ SampleAnswer ClassifySampleExchange(const ScsiExchange& exchange, const TefeRead
 SampleAnswer TakeSample(SpeedCode speed, uint32_t psn, TefeReading* reading, ScsiExchange* sent) {
   uint8_t cdb[12];
   BuildTefeSampleCdb(cdb, speed, psn);
-  SampleAnswer answer = SampleAnswer::kTransportError;
-  auto pause = std::chrono::milliseconds(60);
-  for (int tryNumber = 1; tryNumber <= kBusyTries; ++tryNumber) {
-    // A reply without data must never leave an earlier reading behind.
-    uint8_t reply[kTefeReplyLength] = {};
-    ScsiExchange exchange;
-    Send(cdb, kDirectionIn, reply, sizeof reply, kSampleTimeoutSeconds, &exchange);
-    *reading = DecodeTefeReply(reply);
-    answer = ClassifySampleExchange(exchange, *reading);
-    if (sent != nullptr) *sent = exchange;
-    if (answer != SampleAnswer::kBusy || tryNumber == kBusyTries) break;
-    std::this_thread::sleep_for(pause);
-    pause *= 2;  // 60, 120, 240, 480 ms: about a second in all
-  }
+  // A reply without data must never leave an earlier reading behind.
+  uint8_t reply[kTefeReplyLength] = {};
+  ScsiExchange exchange;
+  Send(cdb, kDirectionIn, reply, sizeof reply, kSampleTimeoutSeconds, &exchange);
+  *reading = DecodeTefeReply(reply);
+  const SampleAnswer answer = ClassifySampleExchange(exchange, *reading);
+  if (sent != nullptr) *sent = exchange;
   if (answer != SampleAnswer::kReading) reading->valid = false;
   return answer;
 }

@@ -42,9 +42,10 @@ bool DriveNotReady(ScsiExchange* sent = nullptr);
 DiscTypeCode GetCurrentProfile();
 // At least 200 bytes; *transferred (when given) gets the bytes the drive sent.
 bool GetWriteSpeeds(uint8_t* buffer, uint32_t* transferred = nullptr);
-bool ReadAdipInformation(uint8_t* buffer);                           // at least 300 bytes
-bool ReadPrerecordedInformation(uint8_t* buffer);                    // at least 44 bytes
-bool SetDiagnosticMode(uint8_t mode, ScsiExchange* sent = nullptr);  // 1 enter, else leave
+bool ReadAdipInformation(uint8_t* buffer);         // at least 300 bytes
+bool ReadPrerecordedInformation(uint8_t* buffer);  // at least 44 bytes
+// 1 enter, else leave (a failed leave asked again: kLeaveTries).
+bool SetDiagnosticMode(uint8_t mode, ScsiExchange* sent = nullptr);
 int SampleOuterTrack(SpeedCode speed);
 
 // The TE/FE sample command for a speed code and a physical sector number
@@ -74,9 +75,12 @@ enum class SampleAnswer : uint8_t {
   kTransportError,
 };
 
-// A drive that answers BUSY (or TASK SET FULL) is asked again after a short
-// pause, kBusyTries times in all, about a second together.
+// A drive that answers BUSY (or TASK SET FULL) to any command is asked again
+// after a short pause, kBusyTries times in all, about a second together.
 inline constexpr int kBusyTries = 5;
+// A leave of the diagnostic mode that failed is sent again, kLeaveTries times
+// in all (not to a drive that is gone or does not know the command).
+inline constexpr int kLeaveTries = 3;
 
 // What one exchange of the sample command means.
 SampleAnswer ClassifySampleExchange(const ScsiExchange& exchange, const TefeReading& reading);

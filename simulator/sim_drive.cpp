@@ -246,9 +246,12 @@ void CSimDrive::Run(ScsiExchange& command, std::unique_lock<std::mutex>& lock) {
   if (out.Good()) {
     for (const SimFault& fault : firing) {
       if (fault.kind == SimFaultKind::kHeaderLength) {
+        // Only these replies start with a length header.
         if (commandClass == SimCommandClass::kReadDvdStructure && out.data.size() >= 2)
           PutBe16(out.data.data(), static_cast<uint16_t>(fault.value));
-        else if (out.data.size() >= 4)
+        else if ((commandClass == SimCommandClass::kGetPerformance ||
+                  commandClass == SimCommandClass::kGetConfiguration) &&
+                 out.data.size() >= 4)
           PutBe32(out.data.data(), fault.value);
       } else if (fault.kind == SimFaultKind::kSampleStatus &&
                  commandClass == SimCommandClass::kTefeSample && !out.data.empty()) {

@@ -7,7 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// Commands as the drive tells them apart for triggers and counts.
+// Commands as the drive tells them apart for triggers and counts; kAny
+// counts every command (a fault on the n-th exchange of whatever kind).
 enum class SimCommandClass : uint8_t {
   kAny,
   kInquiry,
@@ -43,6 +44,7 @@ enum class SimFaultKind : uint8_t {
   // The reply's length header holds `value` (32-bit for GET PERFORMANCE and
   // GET CONFIGURATION, 16-bit for READ DVD STRUCTURE) whatever was sent:
   // more than sent, or below the header's own size.
+  // Other replies have no such header and are left as they are.
   kHeaderLength,
   // The sample reply's status byte is `value` (non-zero: readings invalid).
   kSampleStatus,

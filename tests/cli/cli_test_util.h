@@ -62,8 +62,11 @@ inline int Smart(CDriveSession& session, const CliOptions& options, std::FILE* o
 }
 
 // afterwards, when given, sees the session once the command is done, drives included.
+// insertDelayMs: how long the simulated disc takes to land and spin up (0:
+// ready at once, so a run's exchanges do not depend on timing).
 inline Captured RunCli(const std::vector<std::string>& args, const CommandFunction& command,
-                       const std::function<void(CDriveSession&)>& afterwards = nullptr) {
+                       const std::function<void(CDriveSession&)>& afterwards = nullptr,
+                       int insertDelayMs = 30) {
   Captured result;
   std::string error;
   auto options = ParseCliOptions(args, &error);
@@ -71,7 +74,7 @@ inline Captured RunCli(const std::vector<std::string>& args, const CommandFuncti
     ADD_FAILURE() << error;
     return result;
   }
-  options->simInsertDelayMs = 30;
+  options->simInsertDelayMs = insertDelayMs;
   CDriveSession session;
   std::string messages;
   EXPECT_TRUE(session.Open(
