@@ -222,29 +222,41 @@ class FaultSweep : public ::testing::Test {
           CSimDrive& drive = *session.SimDrives().front();
           if (command.before) command.before(session);
           drive.ClearCommandLog();
+          // Before the fault can take the disc out, and before the user's
+          // thread gets to run.
+          std::string last = drive.DiscName();
           if (fault != nullptr) drive.AddFault(*fault);
           // A disc the fault took out while a watch waits for the next one
           // leaves the spindle empty: the user puts it back. A disc the
-          // watch could not eject the user takes out, and puts the next in.
+          // watch could not eject the user takes out, and puts the next in
+          // once the watch has polled the empty tray (two polls: one may
+          // have been under way when the disc left).
           std::atomic<bool> done{false};
           std::thread user;
           if (command.watch) {
             user = std::thread([&] {
-              std::string last = drive.DiscName();
               bool swapped = false;
+              std::optional<uint32_t> emptySince;  // polls before the disc was taken out
               while (!done) {
                 const std::string name = drive.DiscName();
                 if (!name.empty()) last = name;
                 const SimDisc* disc = FindSimDisc(last);
                 if (disc != nullptr && drive.Attached() && !drive.InDiagnosticMode()) {
-                  if (name.empty()) drive.InsertDisc(*disc);
                   const std::vector<SimLoggedCommand> log = drive.CommandLog();
-                  if (!swapped && fault != nullptr && log.size() >= fault->fromNth &&
-                      log[fault->fromNth - 1].cdb[0] == kOpStartStopUnit &&
-                      !(log[fault->fromNth - 1].Done() &&
-                        log[fault->fromNth - 1].scsiStatus == kScsiStatusGood)) {
-                    drive.InsertDisc(*disc, std::chrono::milliseconds(20));
+                  if (emptySince) {
+                    if (drive.OpcodeCount(kOpTestUnitReady) >= *emptySince + 2) {
+                      drive.InsertDisc(*disc);
+                      emptySince.reset();
+                    }
+                  } else if (!swapped && fault != nullptr && log.size() >= fault->fromNth &&
+                             log[fault->fromNth - 1].cdb[0] == kOpStartStopUnit &&
+                             !(log[fault->fromNth - 1].Done() &&
+                               log[fault->fromNth - 1].scsiStatus == kScsiStatusGood)) {
+                    drive.Eject();
+                    emptySince = drive.OpcodeCount(kOpTestUnitReady);
                     swapped = true;
+                  } else if (name.empty()) {
+                    drive.InsertDisc(*disc);
                   }
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
