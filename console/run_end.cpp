@@ -1,5 +1,8 @@
 #include "console/run_end.h"
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 // An empty tray, a disc on its way in or out, or a changed disc.
@@ -11,10 +14,19 @@ bool NotReadyKey(const ScsiExchange& exchange) {
 }
 
 // After an answer without a reading that the drive's own state may explain:
-// an empty tray (or a changed disc) or a drive that has gone.
+// an empty tray (or a changed disc) or a drive that has gone. A drive being
+// unplugged fails commands below SCSI for a moment before the system says
+// it is gone, so such a failure is asked about again, a few times.
 std::optional<RunOutcome> AskTheTray() {
+  constexpr int kTries = 10;
+  constexpr std::chrono::milliseconds kPause(200);
   ScsiExchange unitReady;
-  DriveNotReady(&unitReady);
+  for (int tries = 1;; ++tries) {
+    unitReady = ScsiExchange{};
+    DriveNotReady(&unitReady);
+    if (unitReady.outcome != ExchangeOutcome::kTransportError || tries == kTries) break;
+    std::this_thread::sleep_for(kPause);
+  }
   if (unitReady.outcome == ExchangeOutcome::kDriveGone) return RunOutcome::kDriveGone;
   if (NotReadyKey(unitReady)) return RunOutcome::kDiscEjected;
   return std::nullopt;

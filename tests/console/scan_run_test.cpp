@@ -216,6 +216,31 @@ TEST_F(ScanRunTest, ABusyDriveIsAskedAgainOnBothTransports) {
   }
 }
 
+// A drive being unplugged fails commands below SCSI for a moment before the
+// system calls it gone: the tray is asked again until it says which, and a
+// drive that only ever fails so ends as a drive error after ten asks.
+TEST_F(ScanRunTest, ADriveBeingUnpluggedIsAskedAgainUntilItIsGone) {
+  const ScriptedReply lost{ExchangeOutcome::kTransportError, 0, kSenseNone, {}};
+  const ScriptedReply gone{ExchangeOutcome::kDriveGone, 0, kSenseNone, {}};
+  for (const auto& [failingAsks, said, asks] :
+       {std::tuple{3, "failed drive gone", 4}, std::tuple{99, "failed drive error", 10}}) {
+    SCOPED_TRACE(said);
+    sink = RecordingSink{};
+    int sent = 0, asked = 0;
+    drive.OnEach(0xFD, [&sent, &lost](const ScsiExchange&) {
+      return ++sent < 3 ? Reading(100, 100) : lost;
+    });
+    drive.OnEach(0x00, [&, failingAsks = failingAsks](const ScsiExchange&) {
+      return ++asked <= failingAsks ? lost : gone;
+    });
+    Run();
+    EXPECT_EQ(sink.lbas.size(), 2u);
+    EXPECT_EQ(asked, asks);
+    EXPECT_EQ(sink.events,
+              (std::vector<std::string>{"scanning", "started", said, "idle", "failure ended"}));
+  }
+}
+
 TEST_F(ScanRunTest, ARangeThatIsEmptyTakesNoSample) {
   SetDisc(kDiscDvdPlusR, 16384);
   Run();
