@@ -74,10 +74,7 @@ std::string ImpossibleDateTime(int year, int month, int day, int hour, int minut
 
 }  // namespace
 
-std::optional<int64_t> ParseIsoTime
-
-    std::optional<int64_t>
-    ParseIsoTime(const std::string& text, std::string* impossible) {
+std::optional<int64_t> ParseIsoTime(const std::string& text, std::string* impossible) {
   if (impossible != nullptr) impossible->clear();
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
   auto refuse = [&](const std::string& why) -> std::optional<int64_t> {

@@ -14,7 +14,6 @@
 #include <utility>
 
 #include "records/record_packing.h"
-#include "records/run_end_text.h"
 
 namespace {
 
