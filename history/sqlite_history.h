@@ -20,15 +20,12 @@ class CSqliteHistory final : public HistoryStore {
   CSqliteHistory(const CSqliteHistory&) = delete;
   CSqliteHistory& operator=(const CSqliteHistory&) = delete;
 
+  // As CHistory's methods of the same names (history.h).
   bool Open(const std::string& path, std::string* error, std::string* notice) override;
-
   bool OpenForReading(const std::string& path, std::string* error, std::string* notice) override;
-
   bool RefusedAsNewer() const override { return m_newer; }
   bool ReadOnly() const override { return m_readOnly; }
-
   int64_t Add(const ScanRecord& record, std::string* error) override;
-
   bool List(const HistoryFilter& filter, std::vector<HistoryEntry>* entries,
             std::string* error) override;
   bool Each(const HistoryFilter& filter, const std::function<bool(const HistoryEntry&)>& row,
@@ -44,13 +41,9 @@ class CSqliteHistory final : public HistoryStore {
   bool IdsPlan(const HistoryFilter& filter, std::string* plan, std::string* error) override;
   bool Entries(const std::vector<int64_t>& ids, std::vector<HistoryEntry>* entries,
                std::string* error) override;
-
   bool Load(int64_t id, ScanRecord* record, std::string* error) override;
-
   bool Delete(const std::vector<int64_t>& ids, std::string* error) override;
-
   bool Prune(int64_t before, int64_t* removed, std::string* error) override;
-
   bool Import(const std::vector<ImportedRun>& runs, int64_t* added, int64_t* skipped,
               std::string* error) override;
 
@@ -63,10 +56,10 @@ class CSqliteHistory final : public HistoryStore {
   // than this build's.
   bool CheckVersion(const std::string& path, int* version, std::string* error, int* code);
   void Close();
-  // Brings a history of an earlier version to this one, within the
-  // caller's transaction; an SQLite result code.
   // Gives back the pages a migration freed; best effort.
   void Compact();
+  // Brings a history of an earlier version to this one, within the
+  // caller's transaction; an SQLite result code.
   int Migrate();
   bool Writing(std::string* error) const;
   bool Plan(const std::string& sql, const HistoryFilter& filter, std::string* plan,
