@@ -11,8 +11,8 @@
 #include <algorithm>
 
 #include "app/side_window.h"
-#include "results/compare_chart.h"
-#include "results/comparison_rows.h"
+#include "reports/compare_chart.h"
+#include "reports/comparison_rows.h"
 
 namespace {
 

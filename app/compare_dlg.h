@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "results/scan_record.h"
+#include "records/scan_record.h"
 
 class wxListCtrl;
 

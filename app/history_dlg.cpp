@@ -12,8 +12,8 @@
 #include "app/compare_dlg.h"
 #include "app/side_window.h"
 #include "app/user_prompts.h"
-#include "results/compare_chart.h"
-#include "results/comparison_rows.h"
+#include "reports/compare_chart.h"
+#include "reports/comparison_rows.h"
 
 namespace {
 

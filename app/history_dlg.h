@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/history_list.h"
-#include "results/history.h"
+#include "history/history.h"
 
 class UserPrompts;
 class wxChoice;

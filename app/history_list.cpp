@@ -8,7 +8,7 @@
 #include <ctime>
 #include <set>
 
-#include "results/scan_record.h"
+#include "records/scan_record.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "results/history.h"
+#include "history/history.h"
 
 enum class HistoryColumn {
   kId,

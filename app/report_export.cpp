@@ -1,7 +1,7 @@
 #include "app/report_export.h"
 
-#include "results/report_file_name.h"
-#include "results/report_output.h"
+#include "reports/report_file_name.h"
+#include "reports/report_output.h"
 
 std::vector<ReportFormat> ExportReportTypes() {
   std::vector<ReportFormat> types;

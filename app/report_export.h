@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "results/report_format.h"
-#include "results/scan_record.h"
+#include "records/scan_record.h"
+#include "reports/report_format.h"
 
 // The file dialog's types, the export default (PDF) first, and its wildcard.
 std::vector<ReportFormat> ExportReportTypes();

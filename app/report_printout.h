@@ -9,9 +9,9 @@
 
 #include <vector>
 
-#include "results/paper_size.h"
-#include "results/report_content.h"
-#include "results/report_page.h"
+#include "reports/paper_size.h"
+#include "reports/report_content.h"
+#include "reports/report_page.h"
 
 class CReportPrintout : public wxPrintout {
  public:

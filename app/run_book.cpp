@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "console/smart_scan.h"
-#include "results/history.h"
-#include "results/paper_size.h"
-#include "results/report_output.h"
+#include "history/history.h"
+#include "reports/paper_size.h"
+#include "reports/report_output.h"
 
 void CRunBook::Begin(const RunStart& start, SpeedCode speed, const DensityChoice* density) {
   m_start = start;

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "console/scan_run.h"
-#include "results/run_record.h"
-#include "results/scan_record.h"
+#include "records/run_record.h"
+#include "records/scan_record.h"
 
 class CRunBook {
  public:

@@ -19,11 +19,11 @@
 #include "app/scan_dlg.h"
 #include "app/user_prompts.h"
 #include "res/resource_ids.h"
-#include "results/terminal_text.h"
 #include "session/drive_session.h"
 #include "session/interrupt_watch.h"
 #include "session/sim_catalogue.h"
 #include "session/standard_fds.h"
+#include "session/terminal_text.h"
 #include "snapshot/bmp_file_name.h"
 
 wxIMPLEMENT_APP_NO_MAIN(CScanApp);

@@ -11,8 +11,8 @@
 #include "chart/scan_series.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
+#include "records/media_codes.h"
 #include "res/resource_ids.h"
-#include "results/media_codes.h"
 #include "session/run_lock.h"
 
 namespace {

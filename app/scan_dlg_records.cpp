@@ -14,11 +14,11 @@
 #include "app/scan_dlg.h"
 #include "chart/graph_ctrl.h"
 #include "chart/scan_series.h"
+#include "history/history.h"
+#include "records/run_identity.h"
+#include "records/run_record.h"
+#include "reports/record_chart.h"
 #include "res/resource_ids.h"
-#include "results/history.h"
-#include "results/record_chart.h"
-#include "results/run_identity.h"
-#include "results/run_record.h"
 #include "session/run_options.h"
 
 namespace {

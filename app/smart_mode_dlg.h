@@ -18,7 +18,7 @@
 
 #include "app/dialog_layout.h"
 #include "console/smart_scan.h"
-#include "results/scan_record.h"
+#include "records/scan_record.h"
 
 class wxGauge;
 class wxListCtrl;

@@ -13,8 +13,8 @@
 #include "app/link_dialog.h"
 #include "app/report_export.h"
 #include "app/smart_mode_dlg.h"
-#include "results/report_format.h"
-#include "results/report_output.h"
+#include "reports/report_format.h"
+#include "reports/report_output.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "results/history.h"
+#include "history/history.h"
 
 namespace {
 

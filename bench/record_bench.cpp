@@ -10,8 +10,8 @@
 
 #include "cli/cli_options.h"
 #include "cli/record_commands.h"
-#include "results/history.h"
-#include "results/scan_record.h"
+#include "history/history.h"
+#include "records/scan_record.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <benchmark/benchmark.h>
 #include <cairo.h>
 
-#include "results/report_content.h"
-#include "results/report_html.h"
-#include "results/report_page.h"
-#include "tests/report/report_fixtures.h"
+#include "reports/report_content.h"
+#include "reports/report_html.h"
+#include "reports/report_page.h"
+#include "tests/reports/report_fixtures.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 
 #include "cli/cli_options.h"
 #include "cli/run_chart.h"
-#include "results/run_record.h"
-#include "results/terminal_text.h"
+#include "records/run_record.h"
 #include "session/interrupt_watch.h"
+#include "session/terminal_text.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "results/report_output.h"
+#include "reports/report_output.h"
 #include "session/output_file.h"
 #include "session/run_lock.h"
 

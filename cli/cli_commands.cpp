@@ -13,7 +13,7 @@
 #include "cli/smart_command.h"
 #include "cli/watch_command.h"
 #include "cli/watch_options.h"
-#include "results/report_format.h"
+#include "reports/report_format.h"
 #include "session/drive_session.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include "cli/watch_options.h"
 #include "console/scan_run.h"
 #include "console/smart_scan.h"
-#include "results/report_format.h"
-#include "results/report_output.h"
-#include "results/terminal_text.h"
+#include "reports/report_format.h"
+#include "reports/report_output.h"
+#include "session/terminal_text.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include "cli/cli_options.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
-#include "results/media_codes.h"
-#include "results/run_identity.h"
-#include "results/terminal_text.h"
+#include "records/media_codes.h"
+#include "records/run_identity.h"
 #include "session/drive_session.h"
 #include "session/interrupt_watch.h"
+#include "session/terminal_text.h"
 
 void DiscFields::Apply(const DiscView& view) {
   if (view.resetDiscInfo) {

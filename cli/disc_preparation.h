@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "console/disc_identification.h"
-#include "results/run_record.h"
+#include "records/run_record.h"
 #include "session/run_lock.h"
 
 class CDeviceManager;

@@ -19,9 +19,9 @@
 #include "console/disc_identification.h"
 #include "device/linux_host.h"
 #include "files/input_file.h"
-#include "results/terminal_text.h"
 #include "session/drive_session.h"
 #include "session/output_file.h"
+#include "session/terminal_text.h"
 
 namespace {
 

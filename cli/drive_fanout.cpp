@@ -26,13 +26,13 @@
 #include "cli/run_row.h"
 #include "cli/terminal_style.h"
 #include "commands/drive_commands.h"
-#include "results/report_file_name.h"
-#include "results/run_identity.h"
-#include "results/scan_record.h"
-#include "results/terminal_text.h"
+#include "records/run_identity.h"
+#include "records/scan_record.h"
+#include "reports/report_file_name.h"
 #include "session/drive_session.h"
 #include "session/interrupt_watch.h"
 #include "session/output_file.h"
+#include "session/terminal_text.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include "cli/cli_options.h"
 #include "commands/drive_commands.h"
-#include "results/terminal_text.h"
 #include "session/drive_session.h"
+#include "session/terminal_text.h"
 
 int RunDrivesCommand(CDriveSession& session, std::FILE* out, std::FILE* err) {
   if (!session.Initialized()) return kExitNoDrive;

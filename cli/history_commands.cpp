@@ -14,10 +14,10 @@
 #include "cli/cli_options.h"
 #include "cli/digits.h"
 #include "cli/record_commands.h"
-#include "results/history.h"
-#include "results/since_time.h"
-#include "results/terminal_text.h"
+#include "history/history.h"
+#include "history/since_time.h"
 #include "session/output_file.h"
+#include "session/terminal_text.h"
 
 namespace {
 

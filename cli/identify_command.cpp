@@ -1,9 +1,9 @@
 #include "cli/identify_command.h"
 
 #include "cli/cli_options.h"
-#include "results/terminal_text.h"
 #include "session/drive_session.h"
 #include "session/interrupt_watch.h"
+#include "session/terminal_text.h"
 
 int RunIdentifyCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
                        std::FILE* err, const DiscWait& wait) {

@@ -11,14 +11,14 @@
 #include "cli/drive_fanout.h"
 #include "cli/record_commands.h"
 #include "cli/standard_streams.h"
-#include "results/history.h"
-#include "results/report_format.h"
-#include "results/terminal_text.h"
+#include "history/history.h"
+#include "reports/report_format.h"
 #include "session/drive_session.h"
 #include "session/interrupt_watch.h"
 #include "session/output_file.h"
 #include "session/sim_catalogue.h"
 #include "session/standard_fds.h"
+#include "session/terminal_text.h"
 
 namespace {
 

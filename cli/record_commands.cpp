@@ -13,13 +13,13 @@
 #include "cli/cli_options.h"
 #include "cli/digits.h"
 #include "cli/history_commands.h"
-#include "results/compare_chart.h"
-#include "results/comparison_rows.h"
-#include "results/history.h"
-#include "results/run_end_text.h"
-#include "results/since_time.h"
-#include "results/terminal_text.h"
+#include "history/history.h"
+#include "history/since_time.h"
+#include "records/run_end_text.h"
+#include "reports/compare_chart.h"
+#include "reports/comparison_rows.h"
 #include "session/output_file.h"
+#include "session/terminal_text.h"
 
 namespace {
 

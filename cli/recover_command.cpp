@@ -5,8 +5,8 @@
 #include "cli/cli_options.h"
 #include "cli/disc_preparation.h"
 #include "commands/drive_commands.h"
-#include "results/terminal_text.h"
 #include "session/drive_session.h"
+#include "session/terminal_text.h"
 
 namespace {
 

@@ -11,13 +11,13 @@
 #include "cli/cli_options.h"
 #include "cli/digits.h"
 #include "cli/record_commands.h"
-#include "results/comparison_rows.h"
-#include "results/history.h"
-#include "results/report_format.h"
-#include "results/report_output.h"
-#include "results/scan_record.h"
-#include "results/terminal_text.h"
+#include "history/history.h"
+#include "records/scan_record.h"
+#include "reports/comparison_rows.h"
+#include "reports/report_format.h"
+#include "reports/report_output.h"
 #include "session/output_file.h"
+#include "session/terminal_text.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "cli/run_row.h"
 
-#include "results/terminal_text.h"
+#include "session/terminal_text.h"
 
 RunRowFigures RunRowFiguresOf(const ScanRecord& record) {
   RunRowFigures figures;

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "results/scan_record.h"
+#include "records/scan_record.h"
 
 struct RunRowFigures {
   std::string speed = "-";

@@ -17,12 +17,12 @@
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
 #include "console/smart_scan.h"
-#include "results/run_end_text.h"
-#include "results/run_identity.h"
-#include "results/run_record.h"
-#include "results/terminal_text.h"
+#include "records/run_end_text.h"
+#include "records/run_identity.h"
+#include "records/run_record.h"
 #include "session/drive_session.h"
 #include "session/interrupt_watch.h"
+#include "session/terminal_text.h"
 
 namespace {
 

@@ -19,16 +19,16 @@
 #include "cli/smart_command.h"
 #include "commands/drive_commands.h"
 #include "device/host.h"
-#include "results/media_codes.h"
-#include "results/paper_size.h"
-#include "results/report_content.h"
-#include "results/report_page.h"
-#include "results/run_end_text.h"
-#include "results/scan_record.h"
-#include "results/terminal_text.h"
+#include "records/media_codes.h"
+#include "records/run_end_text.h"
+#include "records/scan_record.h"
+#include "reports/paper_size.h"
+#include "reports/report_content.h"
+#include "reports/report_page.h"
 #include "session/drive_session.h"
 #include "session/interrupt_watch.h"
 #include "session/output_file.h"
+#include "session/terminal_text.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "cli/record_commands.h"
 #include "fuzz/fuzz_input.h"
-#include "results/history.h"
+#include "history/history.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "fuzz/fuzz_input.h"
-#include "results/scan_record.h"
+#include "records/scan_record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

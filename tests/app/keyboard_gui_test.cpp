@@ -16,8 +16,8 @@
 
 #include "app/scan_dlg.h"
 #include "chart/graph_ctrl.h"
+#include "history/history.h"
 #include "res/resource_ids.h"
-#include "results/history.h"
 #include "tests/app/window_test.h"
 
 namespace {

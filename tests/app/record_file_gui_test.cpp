@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "results/scan_record.h"
+#include "records/scan_record.h"
 #include "tests/app/x11_map_state.h"
 #include "tests/support/scratch_folder.h"
 #include "tests/support/test_paths.h"

@@ -12,9 +12,9 @@
 #include <string>
 
 #include "app/scan_dlg.h"
+#include "history/history.h"
+#include "records/run_end_text.h"
 #include "res/resource_ids.h"
-#include "results/history.h"
-#include "results/run_end_text.h"
 #include "tests/app/window_test.h"
 #include "tests/cli/cli_process.h"
 #include "tests/support/scratch_folder.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "console/smart_scan.h"
-#include "results/history.h"
+#include "history/history.h"
 #include "tests/support/scratch_folder.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "app/run_choices.h"
-#include "results/history.h"
+#include "history/history.h"
 #include "session/run_lock.h"
 #include "tests/support/scratch_folder.h"
 #include "tests/support/test_paths.h"

@@ -14,7 +14,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/run_chart.h"
-#include "results/scan_record.h"
+#include "records/scan_record.h"
 #include "session/interrupt_watch.h"
 #include "session/run_lock.h"
 #include "tests/cli/cli_process.h"

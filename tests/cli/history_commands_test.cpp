@@ -16,7 +16,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/record_commands.h"
-#include "results/history.h"
+#include "history/history.h"
 #include "tests/cli/cli_process.h"
 #include "tests/support/test_paths.h"
 
@@ -382,7 +382,7 @@ TEST_F(HistoryCommandsTest, DamagedRunsAreNamedAndTheOthersStillGoOut) {
 // writer used to wait.
 TEST_F(HistoryCommandsTest, AMigrationIsSaidAndARunEndingMeanwhileIsKept) {
   fs::create_directories(m_dir / "here" / "velmo");
-  fs::copy_file(std::string(velmo_test::SourceDir()) + "/tests/results/data/history-v1.sqlite",
+  fs::copy_file(std::string(velmo_test::SourceDir()) + "/tests/history/data/history-v1.sqlite",
                 DefaultHistoryPath());
   const Finished first = Cli({"history"});
   EXPECT_EQ(first.code, 0) << first.err;

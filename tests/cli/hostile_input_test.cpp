@@ -21,8 +21,8 @@
 
 #include "cli/cli_options.h"
 #include "cli/record_commands.h"
-#include "results/history.h"
-#include "results/record_packing.h"
+#include "history/history.h"
+#include "records/record_packing.h"
 #include "tests/cli/cli_process.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "cli/scan_command.h"
 #include "cli/smart_command.h"
-#include "results/run_colours.h"
+#include "reports/run_colours.h"
 #include "tests/cli/cli_test_util.h"
 
 namespace {

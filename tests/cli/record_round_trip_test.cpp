@@ -4,7 +4,7 @@
 
 #include "cli/scan_command.h"
 #include "cli/smart_command.h"
-#include "results/scan_record.h"
+#include "records/scan_record.h"
 #include "simulator/sim_scenarios.h"
 #include "tests/cli/cli_test_util.h"
 

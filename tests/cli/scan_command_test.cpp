@@ -15,7 +15,7 @@
 #include "cli/run_chart.h"
 #include "cli/scan_console.h"
 #include "console/scan_run.h"
-#include "results/scan_record.h"
+#include "records/scan_record.h"
 #include "tests/cli/cli_test_util.h"
 #include "tests/cli/json_reader.h"
 #include "tests/support/test_paths.h"

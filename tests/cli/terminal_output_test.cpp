@@ -17,8 +17,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "results/history.h"
-#include "results/scan_record.h"
+#include "history/history.h"
+#include "records/scan_record.h"
 #include "tests/cli/cli_process.h"
 
 namespace {

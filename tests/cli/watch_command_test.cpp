@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "cli/cli_options.h"
-#include "results/scan_record.h"
+#include "records/scan_record.h"
 #include "session/run_lock.h"
 #include "tests/cli/cli_test_util.h"
 #include "tests/support/test_paths.h"

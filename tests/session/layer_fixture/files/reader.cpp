@@ -1,3 +1,3 @@
 // A reader that climbs the layers.
 #include "files/input_file.h"
-#include "results/history.h"
+#include "history/history.h"
