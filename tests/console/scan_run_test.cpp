@@ -15,6 +15,7 @@
 #include "device/big_endian.h"
 #include "device/device_manager.h"
 #include "session/output_file.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/support/scripted_bus.h"
 
 namespace {
@@ -78,12 +79,8 @@ class ScanRunTest : public ScriptedBusTest {
     ScriptedBusTest::SetUp();
     if (HasFatalFailure()) return;
     SetDisc(kDiscDvdPlusR, 2086912);
-    logPath = ::testing::TempDir() + "/velmo-TEFE-" + std::to_string(::getpid()) + ".txt";
+    logPath = m_scratch.Path() + "/TEFE.txt";
     drive.On(0xFD, Reading(200, 150));
-  }
-  void TearDown() override {
-    ScriptedBusTest::TearDown();
-    std::remove(logPath.c_str());
   }
   static void SetDisc(DiscTypeCode type, int32_t lastLba) {
     g_discType = type;
@@ -116,6 +113,7 @@ class ScanRunTest : public ScriptedBusTest {
   ScanSettings settings;
   RecordingChart chart;
   RecordingSink sink;
+  ScratchFolder m_scratch{"velmo-scan-run"};
   std::string logPath;
 };
 
