@@ -6,6 +6,10 @@
 #pragma once
 
 #include <wx/cursor.h>
+#include <wx/stattext.h>
+
+// After wx/stattext.h: included first, it leaves wxStaticText undeclared for
+// the files that include this one.
 #include <wx/generic/stattextg.h>
 
 #include <cstdint>

@@ -2,7 +2,7 @@
 
 #include <wx/button.h>
 
-#include "links/site_addresses.h"
+#include "links/manual_address.h"
 #include "res/resource_ids.h"
 
 CLinkDialog::CLinkDialog(wxWindow* parent, const DialogTemplate& dialog)
@@ -23,11 +23,13 @@ CAboutDlg::CAboutDlg(wxWindow* parent) : CLinkDialog(parent, kAboutTemplate) {
   m_globalSiteLink->Subclass(m_layout.Control(IDC_GLOBAL_SITE_LINK));
 }
 
+// Both links lead into the manual installed with the program: the site's
+// link to what a supported drive is, the manual's link to its start.
 bool CAboutDlg::OnInitDialog() {
-  m_supportSiteLink->SetLinkAddress(kSupportSiteAddress);
-  m_supportSiteLink->SetLinkText(kSupportSiteAddress);
-  m_globalSiteLink->SetLinkAddress(kGlobalSiteAddress);
-  m_globalSiteLink->SetLinkText(kGlobalSiteAddress);
+  m_supportSiteLink->SetLinkAddress(ManualAddress());
+  m_supportSiteLink->SetLinkText(kManualLinkText);
+  m_globalSiteLink->SetLinkAddress(ManualAddress(kManualDrivesSection));
+  m_globalSiteLink->SetLinkText(kDrivesLinkText);
   m_layout.Control(IDC_OK)->SetFocus();
   return true;
 }
@@ -38,8 +40,8 @@ CDriveNoticeDlg::CDriveNoticeDlg(wxWindow* parent) : CLinkDialog(parent, kDriveN
 }
 
 bool CDriveNoticeDlg::OnInitDialog() {
-  m_siteLink->SetLinkAddress(kGlobalSiteAddress);
-  m_siteLink->SetLinkText(kGlobalSiteAddress);
+  m_siteLink->SetLinkAddress(ManualAddress(kManualDrivesSection));
+  m_siteLink->SetLinkText(kDrivesLinkText);
   m_layout.Control(IDC_OK)->SetFocus();
   return true;
 }

@@ -1,4 +1,4 @@
-// The two small dialogs that carry links to the maker's pages: About
+// The two small dialogs that carry links into the user's manual: About
 // (template 100) and the notice for a drive that refuses the diagnostic mode
 // (template 141). Each closes by OK, Enter, Escape or the close box.
 //
@@ -9,6 +9,10 @@
 
 #include "app/dialog_layout.h"
 #include "app/hyper_link.h"
+
+// The links' texts; each link's tooltip is its address.
+inline constexpr char kManualLinkText[] = "Velmo manual";
+inline constexpr char kDrivesLinkText[] = "Velmo manual: Using a real drive";
 
 class CLinkDialog : public wxDialog {
  public:

@@ -17,12 +17,14 @@
 
 #include "app/app_art.h"
 #include "app/command_ids.h"
+#include "app/hyper_link.h"
 #include "app/sunken_text.h"
 #include "chart/graph_ctrl.h"
 #include "chart/scan_series.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
 #include "history/history.h"
+#include "links/manual_address.h"
 #include "records/media_codes.h"
 #include "records/run_end_text.h"
 #include "records/run_identity.h"
@@ -35,6 +37,7 @@ namespace {
 
 constexpr int kExportReportId = 0x4F00;
 constexpr int kPrintReportId = 0x4F01;
+constexpr int kHelpContentsId = 0x4F02;
 constexpr int kSimEjectId = 0x5000;
 constexpr int kSimInsertFirstId = 0x5001;
 constexpr int kSimInsertLastId = 0x5063;
@@ -116,6 +119,7 @@ wxBEGIN_EVENT_TABLE(CScanDlg, wxFrame) EVT_CLOSE(CScanDlg::OnClose)
 
   BuildMenu();
   AddReportMenuItems();
+  AddHelpContentsItem();
   BuildRecordMenu();
   BuildRunMenu();
   if (m_options.simulate) BuildSimulatorMenu();
@@ -164,6 +168,20 @@ void CScanDlg::AddReportMenuItems() {
   const size_t beforeExit = file->GetMenuItemCount() > 0 ? file->GetMenuItemCount() - 1 : 0;
   file->Insert(beforeExit, kExportReportId, "Export &Report...");
   file->Insert(beforeExit + 1, kPrintReportId, "Print Re&port...");
+}
+
+// The manual, first in Help: opened as the About dialog's links are.
+void CScanDlg::AddHelpContentsItem() {
+  wxMenu* help = nullptr;
+  if (GetMenuBar()->FindItem(ToWxId(ID_HELP_ABOUT), &help) == nullptr) return;
+  help->Insert(0, kHelpContentsId, "&Contents");
+  Bind(
+      wxEVT_MENU,
+      [this](wxCommandEvent&) {
+        const int result = CHyperLink::s_open(ManualAddress());
+        if (result <= 32) CHyperLink::s_showOpenError(this, result);
+      },
+      kHelpContentsId);
 }
 
 // Not part of the window the user of a real drive sees: the simulator's tray.

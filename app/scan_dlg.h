@@ -113,6 +113,7 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void BuildMenu();
   void BuildSimulatorMenu();
   void AddReportMenuItems();
+  void AddHelpContentsItem();
   std::vector<ScanRecord> RunsToReport() const;
   // Export Report's file dialog for these runs (several: a comparison).
   void ExportReportOf(const std::vector<ScanRecord>& runs);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/link_dialog.h"
-#include "links/site_addresses.h"
+#include "links/manual_address.h"
 #include "res/resource_ids.h"
 #include "tests/app/gui_test_support.h"
 
@@ -54,11 +54,13 @@ TEST_F(LinkTest, AboutShowsBothAddressesAsUnderlinedLinksFittedToText) {
   Pump();
   struct Expect {
     CHyperLink& link;
-    const char* address;
+    const char* text;
+    std::string address;
   };
-  for (const Expect& e : {Expect{about.GlobalSiteLink(), kGlobalSiteAddress},
-                          Expect{about.SupportSiteLink(), kSupportSiteAddress}}) {
-    EXPECT_EQ(e.link.GetLabel().utf8_string(), e.address);
+  for (const Expect& e :
+       {Expect{about.GlobalSiteLink(), kDrivesLinkText, ManualAddress(kManualDrivesSection)},
+        Expect{about.SupportSiteLink(), kManualLinkText, ManualAddress()}}) {
+    EXPECT_EQ(e.link.GetLabel().utf8_string(), e.text);
     EXPECT_EQ(e.link.Address(), e.address);
     EXPECT_EQ(e.link.GetToolTipText().utf8_string(), e.address);
     EXPECT_TRUE(e.link.GetFont().GetUnderlined());
@@ -80,7 +82,7 @@ TEST_F(LinkTest, ClickFocusesThenOpensOnReleaseAndMarksVisited) {
   notice.Show();
   Pump();
   CHyperLink& link = notice.SiteLink();
-  EXPECT_EQ(link.GetLabel().utf8_string(), kGlobalSiteAddress);
+  EXPECT_EQ(link.GetLabel().utf8_string(), kDrivesLinkText);
 
   wxMouseEvent down(wxEVT_LEFT_DOWN);
   link.GetEventHandler()->ProcessEvent(down);
@@ -90,7 +92,7 @@ TEST_F(LinkTest, ClickFocusesThenOpensOnReleaseAndMarksVisited) {
   wxMouseEvent up(wxEVT_LEFT_UP);
   link.GetEventHandler()->ProcessEvent(up);
   ASSERT_EQ(m_opened.size(), 1u);
-  EXPECT_EQ(m_opened[0], kGlobalSiteAddress);
+  EXPECT_EQ(m_opened[0], ManualAddress(kManualDrivesSection));
   EXPECT_TRUE(link.Visited());
 
   wxFocusEvent lost(wxEVT_KILL_FOCUS);

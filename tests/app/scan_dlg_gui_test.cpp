@@ -35,11 +35,13 @@
 
 #include "app/command_ids.h"
 #include "app/dialog_layout.h"
+#include "app/hyper_link.h"
 #include "app/log_printout.h"
 #include "app/scan_dlg.h"
 #include "app/sunken_text.h"
 #include "app/window_capture.h"
 #include "chart/graph_ctrl.h"
+#include "links/manual_address.h"
 #include "res/resource_ids.h"
 #include "simulator/sim_disc_catalogue.h"
 #include "simulator/sim_drive.h"
@@ -786,6 +788,40 @@ TEST_F(ScanDlgTest, PrintGoesThroughTheGtkPrintSystemToAPdf) {
 }
 
 #include "tests/app/fault_matrix.inc"
+
+// Help, Contents opens the manual, first in the menu; the velmo built here
+// finds the manual where an install puts it, beside its bin/.
+TEST_F(ScanDlgTest, HelpContentsOpensTheManual) {
+  Open("dvd+r-good");
+  std::vector<std::string> opened;
+  const auto savedOpen = CHyperLink::s_open;
+  CHyperLink::s_open = [&](const std::string& address) {
+    opened.push_back(address);
+    return 42;
+  };
+  wxMenu* help = nullptr;
+  ASSERT_NE(m_dialog->GetMenuBar()->FindItem(ToWxId(ID_HELP_ABOUT), &help), nullptr);
+  const int contents = help->FindItem("Contents");
+  ASSERT_NE(contents, wxNOT_FOUND);
+  EXPECT_EQ(help->FindItemByPosition(0)->GetId(), contents);
+  wxCommandEvent event(wxEVT_MENU, contents);
+  m_dialog->GetEventHandler()->ProcessEvent(event);
+  CHyperLink::s_open = savedOpen;
+  EXPECT_EQ(opened, std::vector<std::string>{ManualAddress()});
+
+  EXPECT_EQ(ManualAddressFor("/usr/bin/velmo", kManualDrivesSection),
+            "file:///usr/share/doc/velmo/manual.md#using-a-real-drive");
+  EXPECT_EQ(ManualAddressFor("/opt/my velmo/bin/velmo"),
+            "file:///opt/my%20velmo/share/doc/velmo/manual.md");
+  std::ifstream built(ManualPathFor(velmo_test::AppBinary()));
+  std::ifstream source(std::string(velmo_test::SourceDir()) + "/docs/manual.md");
+  std::stringstream builtText, sourceText;
+  builtText << built.rdbuf();
+  sourceText << source.rdbuf();
+  EXPECT_FALSE(builtText.str().empty()) << ManualPathFor(velmo_test::AppBinary());
+  EXPECT_TRUE(builtText.str() == sourceText.str())
+      << ManualPathFor(velmo_test::AppBinary()) << " is not docs/manual.md";
+}
 
 TEST(ScanDlgCommands, AboutIgnoresTheLowFourBits) {
   EXPECT_TRUE(CScanDlg::IsAboutCommand(16));

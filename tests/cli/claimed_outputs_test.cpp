@@ -18,6 +18,7 @@
 #include "session/interrupt_watch.h"
 #include "session/run_lock.h"
 #include "tests/cli/cli_process.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -44,19 +45,15 @@ class CapturedStream {
 class ClaimedOutputsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "/velmo-outputs-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(m_dir, ignored);
+    ASSERT_FALSE(m_scratchFolder.Path().empty());
+    m_dir = m_scratchFolder.Path();
   }
   std::string At(const std::string& name) const { return m_dir + "/" + name; }
   void Plant(const std::string& name, const std::string& text) const {
     std::ofstream(At(name), std::ios::binary) << text;
   }
 
+  ScratchFolder m_scratchFolder{"velmo-outputs"};
   std::string m_dir;
   CInterruptWatch m_interrupt;
   CapturedStream m_out;

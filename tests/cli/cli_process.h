@@ -1,6 +1,7 @@
 // The velmo-cli binary run as a user runs it: its own process, in a folder
 // of the test's, with standard output and error captured in files beside
-// that folder (or standard output on a descriptor the test gives).
+// that folder (or standard output on a descriptor the test gives), removed
+// when the Child goes.
 #pragma once
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -99,6 +101,12 @@ class Child {
     close(out);
     close(err);
   }
+  ~Child() {
+    std::remove(m_outPath.c_str());
+    std::remove(m_errPath.c_str());
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
 
   pid_t Pid() const { return m_pid; }
 

@@ -23,14 +23,14 @@ std::string ManPage() {
   return text.str();
 }
 
-std::string ReadmeCliPart() {
-  std::ifstream in(std::string(velmo_test::SourceDir()) + "/README.md");
+std::string ManualCliPart() {
+  std::ifstream in(std::string(velmo_test::SourceDir()) + "/docs/manual.md");
   std::stringstream text;
   text << in.rdbuf();
-  const std::string readme = text.str();
-  const size_t from = readme.find("\n## velmo-cli\n");
-  const size_t to = readme.find("\n## ", from + 1);
-  return from == std::string::npos ? "" : readme.substr(from, to - from);
+  const std::string manual = text.str();
+  const size_t from = manual.find("\n## velmo-cli\n");
+  const size_t to = manual.find("\n## ", from + 1);
+  return from == std::string::npos ? "" : manual.substr(from, to - from);
 }
 
 // The man page's text without its font changes and with "\-" as "-".
@@ -164,16 +164,16 @@ TEST(CommandTable, ManPageCommandsAreTheTable) {
   }
 }
 
-// The README's velmo-cli synopsis names every command in the table's order
+// The manual's velmo-cli synopsis names every command in the table's order
 // (each once, however many lines it takes),
 // and every option velmo-cli --help or a command's help names is in the
-// man page and in the README: a command or option added to one and not the
+// man page and in the manual: a command or option added to one and not the
 // others fails here.
-TEST(CommandTable, HelpManPageAndReadmeAgree) {
-  const std::string readme = ReadmeCliPart();
-  ASSERT_FALSE(readme.empty());
+TEST(CommandTable, HelpManPageAndManualAgree) {
+  const std::string manual = ManualCliPart();
+  ASSERT_FALSE(manual.empty());
   std::vector<std::string> synopsis;
-  std::istringstream lines(readme);
+  std::istringstream lines(manual);
   static const std::regex named("^    velmo-cli (\\[[^\\]]*\\] )*([a-z]+)( |$).*");
   for (std::string line; std::getline(lines, line);) {
     std::smatch m;
@@ -185,13 +185,13 @@ TEST(CommandTable, HelpManPageAndReadmeAgree) {
   }
   std::vector<std::string> names;
   for (const CliCommand& command : CliCommands()) names.push_back(command.name);
-  EXPECT_EQ(synopsis, names) << "the README's synopsis under '## velmo-cli'";
+  EXPECT_EQ(synopsis, names) << "docs/manual.md's synopsis under '## velmo-cli'";
 
   std::string help = CliUsage();
   for (const std::string& name : names) help += CommandUsage(name);
   const std::string man = PlainManText(ManPage());
-  const std::set<std::string> documented[] = {OptionWords(man), OptionWords(readme)};
-  const char* where[] = {"velmo-cli.1", "README.md"};
+  const std::set<std::string> documented[] = {OptionWords(man), OptionWords(manual)};
+  const char* where[] = {"velmo-cli.1", "docs/manual.md"};
   for (const std::string& option : OptionWords(help)) {
     for (int i = 0; i < 2; ++i) {
       EXPECT_EQ(documented[i].count(option), 1u) << option << " is not in " << where[i];

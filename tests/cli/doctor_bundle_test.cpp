@@ -13,6 +13,7 @@
 
 #include "cli/cli_options.h"
 #include "tests/cli/cli_process.h"
+#include "tests/support/scratch_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -31,13 +32,8 @@ std::string Shell(const std::string& command) {
 class DoctorBundle : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "/velmo-bundle-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(m_dir, ignored);
+    ASSERT_FALSE(m_scratchFolder.Path().empty());
+    m_dir = m_scratchFolder.Path();
   }
   Finished Run(const std::vector<std::string>& args, std::vector<std::string> env = {}) {
     SpawnOptions options;
@@ -47,6 +43,7 @@ class DoctorBundle : public ::testing::Test {
     options.env.push_back("TMPDIR=" + m_dir);
     return Child(args, options).Wait(std::chrono::seconds(120));
   }
+  ScratchFolder m_scratchFolder{"velmo-bundle-test"};
   std::string m_dir;
 };
 

@@ -24,6 +24,7 @@
 #include "history/history.h"
 #include "records/record_packing.h"
 #include "tests/cli/cli_process.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -32,9 +33,8 @@ namespace fs = std::filesystem;
 class HostileInputTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "/velmo-hostile-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_scratch = pattern;
+    ASSERT_FALSE(m_scratchFolder.Path().empty());
+    m_scratch = m_scratchFolder.Path();
     m_dir = m_scratch + "/run";
     fs::create_directory(m_dir);
     // The child inherits it: this test's history, not the binary's scratch one.
@@ -48,7 +48,6 @@ class HostileInputTest : public ::testing::Test {
     setenv("XDG_DATA_HOME", m_savedData.c_str(), 1);
     std::error_code ignored;
     fs::permissions(HistoryFolder(), fs::perms::owner_all, ignored);
-    fs::remove_all(m_scratch, ignored);
   }
 
   std::string At(const std::string& name) const { return m_dir + "/" + name; }
@@ -75,6 +74,7 @@ class HostileInputTest : public ::testing::Test {
     sqlite3_close(db);
   }
 
+  ScratchFolder m_scratchFolder{"velmo-hostile"};
   std::string m_scratch;
   std::string m_dir;
   std::string m_savedData;

@@ -23,6 +23,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/cli/cli_process.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -61,17 +62,14 @@ bool DiagnosticModeUsed(const std::string& trace) {
 class OutputClaimsTest : public ::testing::Test {
  public:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "/velmo-claims-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_scratch = pattern;
+    ASSERT_FALSE(m_scratchFolder.Path().empty());
+    m_scratch = m_scratchFolder.Path();
     m_dir = m_scratch + "/run";
     fs::create_directory(m_dir);
     fs::create_symlink("/dev/stdout", At("link"));
   }
   void TearDown() override {
     for (const std::string& mount : m_mounts) umount2(mount.c_str(), MNT_DETACH);
-    std::error_code ignored;
-    fs::remove_all(m_scratch, ignored);
   }
 
   std::string At(const std::string& name) const { return m_dir + "/" + name; }
@@ -113,6 +111,7 @@ class OutputClaimsTest : public ::testing::Test {
     return true;
   }
 
+  ScratchFolder m_scratchFolder{"velmo-claims"};
   std::string m_scratch;
   std::string m_dir;
   std::vector<std::string> m_mounts;

@@ -28,6 +28,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/cli/cli_process.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -47,9 +48,8 @@ int SampleLines(const std::string& log) {
 class OutputRulesTest : public ::testing::Test {
  public:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "/velmo-outputs-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_scratch = pattern;
+    ASSERT_FALSE(m_scratchFolder.Path().empty());
+    m_scratch = m_scratchFolder.Path();
     m_dir = m_scratch + "/run";
     fs::create_directory(m_dir);
   }
@@ -57,7 +57,7 @@ class OutputRulesTest : public ::testing::Test {
     for (const std::string& mount : m_mounts) umount2(mount.c_str(), MNT_DETACH);
     std::error_code ignored;
     fs::permissions(m_dir, fs::perms::owner_all, ignored);
-    fs::remove_all(m_scratch, ignored);
+    m_scratchFolder.Clear();  // some tests start over: TearDown(), then SetUp()
   }
 
   std::string At(const std::string& name) const { return m_dir + "/" + name; }
@@ -97,6 +97,7 @@ class OutputRulesTest : public ::testing::Test {
     return where;
   }
 
+  ScratchFolder m_scratchFolder{"velmo-outputs"};
   std::string m_scratch;
   std::string m_dir;
   std::vector<std::string> m_mounts;

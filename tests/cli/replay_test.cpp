@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/cli/cli_process.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/support/test_paths.h"
 
 namespace fs = std::filesystem;
@@ -33,13 +34,8 @@ std::string WithoutElapsed(const std::string& out) {
 class ReplayTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "/velmo-replay-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_scratch = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(m_scratch, ignored);
+    ASSERT_FALSE(m_scratchFolder.Path().empty());
+    m_scratch = m_scratchFolder.Path();
   }
 
   // A run in a fresh folder of its own; the folder is returned in *dir.
@@ -53,6 +49,7 @@ class ReplayTest : public ::testing::Test {
     return Child(args, options).Wait();
   }
 
+  ScratchFolder m_scratchFolder{"velmo-replay"};
   std::string m_scratch;
   int m_runs = 0;
 };

@@ -17,6 +17,7 @@
 #include "cli/cli_options.h"
 #include "tests/cli/cli_process.h"
 #include "tests/cli/cli_test_util.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -138,14 +139,9 @@ TEST(StandardStreams, AFailedStandardErrorFailsARunThatWentThrough) {
 class StandardOutputOfCommands : public ::testing::Test {
  public:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "/velmo-stdout-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_scratch = pattern;
+    ASSERT_FALSE(m_scratchFolder.Path().empty());
+    m_scratch = m_scratchFolder.Path();
     fs::create_directory(m_scratch + "/run");
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(m_scratch, ignored);
   }
 
   Finished Run(const std::vector<std::string>& args, SpawnOptions options) {
@@ -168,6 +164,7 @@ class StandardOutputOfCommands : public ::testing::Test {
     };
   }
 
+  ScratchFolder m_scratchFolder{"velmo-stdout"};
   std::string m_scratch;
 };
 

@@ -20,6 +20,7 @@
 #include "history/history.h"
 #include "records/scan_record.h"
 #include "tests/cli/cli_process.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -77,9 +78,8 @@ const std::string kDelAndOverride =
 class TerminalOutputTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "/velmo-terminal-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_scratch = pattern;
+    ASSERT_FALSE(m_scratchFolder.Path().empty());
+    m_scratch = m_scratchFolder.Path();
     m_dir = m_scratch + "/run";
     fs::create_directory(m_dir);
     // The runs these tests keep go to a history of their own, and so do
@@ -87,11 +87,7 @@ class TerminalOutputTest : public ::testing::Test {
     m_savedData = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
     setenv("XDG_DATA_HOME", (m_scratch + "/data").c_str(), 1);
   }
-  void TearDown() override {
-    setenv("XDG_DATA_HOME", m_savedData.c_str(), 1);
-    std::error_code ignored;
-    fs::remove_all(m_scratch, ignored);
-  }
+  void TearDown() override { setenv("XDG_DATA_HOME", m_savedData.c_str(), 1); }
 
   std::string At(const std::string& name) const { return m_dir + "/" + name; }
 
@@ -131,6 +127,7 @@ class TerminalOutputTest : public ::testing::Test {
     std::ofstream(At(name), std::ios::binary) << record.dump(2);
   }
 
+  ScratchFolder m_scratchFolder{"velmo-terminal"};
   std::string m_scratch;
   std::string m_dir;
   std::string m_savedData;

@@ -20,6 +20,7 @@
 #include "cli/scan_console.h"
 #include "cli/terminal_style.h"
 #include "tests/cli/cli_process.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -36,15 +37,10 @@ struct TerminalRun {
 class TerminalProgressTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "/velmo-progress-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_scratch = pattern;
+    ASSERT_FALSE(m_scratchFolder.Path().empty());
+    m_scratch = m_scratchFolder.Path();
     m_dir = m_scratch + "/run";
     fs::create_directory(m_dir);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(m_scratch, ignored);
   }
 
   TerminalRun OnTerminal(const std::vector<std::string>& args, unsigned short columns,
@@ -86,6 +82,7 @@ class TerminalProgressTest : public ::testing::Test {
     return run;
   }
 
+  ScratchFolder m_scratchFolder{"velmo-progress"};
   std::string m_scratch;
   std::string m_dir;
 };

@@ -21,6 +21,7 @@
 #include "records/scan_record.h"
 #include "session/run_lock.h"
 #include "tests/cli/cli_test_util.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/support/test_paths.h"
 
 namespace {
@@ -94,12 +95,11 @@ class CliProcess {
 class WatchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "/velmo-watch-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir = pattern;
+    ASSERT_FALSE(m_scratchFolder.Path().empty());
+    dir = m_scratchFolder.Path();
   }
+  // CliProcess's output files lie beside the folder.
   void TearDown() override {
-    fs::remove_all(dir);
     fs::remove(dir + ".out");
     fs::remove(dir + ".err");
   }
@@ -114,6 +114,7 @@ class WatchTest : public ::testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
+  ScratchFolder m_scratchFolder{"velmo-watch"};
   std::string dir;
 };
 

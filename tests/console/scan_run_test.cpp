@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
 
 #include <fstream>
 #include <sstream>
@@ -15,6 +16,7 @@
 #include "device/big_endian.h"
 #include "device/device_manager.h"
 #include "session/output_file.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/support/scripted_bus.h"
 
 namespace {
@@ -78,12 +80,8 @@ class ScanRunTest : public ScriptedBusTest {
     ScriptedBusTest::SetUp();
     if (HasFatalFailure()) return;
     SetDisc(kDiscDvdPlusR, 2086912);
-    logPath = ::testing::TempDir() + "/velmo-TEFE-" + std::to_string(::getpid()) + ".txt";
+    logPath = m_scratch.Path() + "/TEFE.txt";
     drive.On(0xFD, Reading(200, 150));
-  }
-  void TearDown() override {
-    ScriptedBusTest::TearDown();
-    std::remove(logPath.c_str());
   }
   static void SetDisc(DiscTypeCode type, int32_t lastLba) {
     g_discType = type;
@@ -116,6 +114,7 @@ class ScanRunTest : public ScriptedBusTest {
   ScanSettings settings;
   RecordingChart chart;
   RecordingSink sink;
+  ScratchFolder m_scratch{"velmo-scan-run"};
   std::string logPath;
 };
 
@@ -314,6 +313,9 @@ TEST_F(ScanRunTest, ALogThatFillsUpEndsTheRunWithWholeLines) {
         sink.events.back() == "idle" &&
         sink.events[sink.events.size() - 2] == "write failed " + std::to_string(EFBIG);
     const bool samplesStopped = sink.lbas.size() <= 3;
+    // The child's fixture is its own, and _Exit runs no destructor.
+    std::error_code ignored;
+    std::filesystem::remove_all(m_scratch.Path(), ignored);
     std::_Exit(wholeLines && noVerdict && samplesStopped ? 0 : 1);
   };
   EXPECT_EXIT(fillUp(), ::testing::ExitedWithCode(0), "");

@@ -8,6 +8,7 @@
 
 #include "device/command_trace.h"
 #include "tests/device/shown_messages.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/support/scripted_drive.h"
 
 namespace {
@@ -232,7 +233,8 @@ TEST(PassThroughStatus, SenseArrivesAtItsOffsetAndReachesTheTrace) {
   auto host = std::make_shared<CSimulatedHost>(PassThroughConfig({&drive}));
   auto manager = StartManager(host);
 
-  const std::string path = ::testing::TempDir() + "/velmo-trace.txt";
+  const ScratchFolder scratch("velmo-trace");
+  const std::string path = scratch.Path() + "/trace.txt";
   CCommandTrace trace;
   ASSERT_TRUE(trace.Open(path));
   manager->SetTrace(&trace);

@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/scratch_folder.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -103,12 +105,11 @@ TEST(SgIoOutcome, ScsiStatusAndSense) {
 class FakeSysfs : public ::testing::Test {
  protected:
   void SetUp() override {
-    root = fs::path(::testing::TempDir()) / ("velmo-sysfs-" + std::to_string(::getpid()));
-    fs::remove_all(root);
+    ASSERT_FALSE(m_scratch.Path().empty());
+    root = m_scratch.Path();
     fs::create_directories(root / "sys/class/block");
     fs::create_directories(root / "dev");
   }
-  void TearDown() override { fs::remove_all(root); }
 
   void AddBlock(const std::string& name, const std::string& type, const std::string& sg) {
     const fs::path device = root / "sys/class/block" / name / "device";
@@ -120,6 +121,7 @@ class FakeSysfs : public ::testing::Test {
 
   CLinuxHost Host() { return CLinuxHost((root / "sys").string(), (root / "dev").string()); }
 
+  ScratchFolder m_scratch{"velmo-sysfs"};
   fs::path root;
 };
 
@@ -238,22 +240,23 @@ TEST_F(FakeSysfs, APermissionRefusalOnTheGenericNodeIsKept) {
   AddNode("sr0");
   ::chmod((root / "dev/sg1").c_str(), 0);
   ::chmod((root / "dev/sr0").c_str(), 0666);  // open to all: the old code fell back to it
-  const auto check = [&] {
-    CLinuxHost host = Host();
+  // base: the fake tree's path as this process reaches it.
+  const auto check = [&](const fs::path& base) {
+    CLinuxHost host((base / "sys").string(), (base / "dev").string());
     uint32_t error = 0;
     const bool refused = host.OpenVolume("sr0", &error) == 0;
     return refused && error == kErrorAccessDenied &&
-           host.FailedOpenNode("sr0") == (root / "dev/sg1").string();
+           host.FailedOpenNode("sr0") == (base / "dev/sg1").string();
   };
   if (::geteuid() != 0) {
-    EXPECT_TRUE(check());
+    EXPECT_TRUE(check(root));
     return;
   }
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
-    ::_exit(check() ? 0 : 1);
+    if (!BecomeUserIn(root.string(), 65534)) ::_exit(2);
+    ::_exit(check(".") ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);

@@ -1,6 +1,7 @@
 // The reader of files a user names, on real things: a file, a FIFO, device
 // nodes, a socket, a folder, files over the cap, and a file whose size lies.
 #include "files/input_file.h"
+#include "tests/support/scratch_folder.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -19,11 +20,9 @@ namespace fs = std::filesystem;
 class InputFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "/velmo-input-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
+    ASSERT_FALSE(m_scratchFolder.Path().empty());
+    m_dir = m_scratchFolder.Path();
   }
-  void TearDown() override { fs::remove_all(m_dir); }
 
   std::string At(const std::string& name) const { return m_dir + "/" + name; }
 
@@ -39,6 +38,7 @@ class InputFileTest : public ::testing::Test {
     return r;
   }
 
+  ScratchFolder m_scratchFolder{"velmo-input"};
   std::string m_dir;
 };
 

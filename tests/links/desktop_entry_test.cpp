@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/scratch_folder.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -80,11 +82,9 @@ TEST(DesktopEntryExec, HiddenEntriesAreDeleted) {
 class FindDesktopEntryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/velmo-entries-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root = pattern;
+    ASSERT_FALSE(m_scratchFolder.Path().empty());
+    root = m_scratchFolder.Path();
   }
-  void TearDown() override { fs::remove_all(root); }
 
   std::string Put(const std::string& relative) {
     const fs::path path = root / relative;
@@ -94,6 +94,7 @@ class FindDesktopEntryTest : public ::testing::Test {
   }
   std::string Dir(const std::string& name) const { return (root / name).string(); }
 
+  ScratchFolder m_scratchFolder{"velmo-entries"};
   fs::path root;
 };
 

@@ -24,6 +24,7 @@
 #include "links/child_process.h"
 #include "links/open_address.h"
 #include "links/open_error.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -81,9 +82,8 @@ class ScopedEnvironment {
 class LinuxLinks : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/velmo-links-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root = pattern;
+    ASSERT_FALSE(m_scratchFolder.Path().empty());
+    root = m_scratchFolder.Path();
     fs::create_directories(root / "bin");
     fs::create_directories(root / "data/applications");
     environment.searchPath = (root / "bin").string();
@@ -91,7 +91,6 @@ class LinuxLinks : public ::testing::Test {
     environment.openerGrace = milliseconds(2000);
     environment.queryLimit = milliseconds(2000);
   }
-  void TearDown() override { fs::remove_all(root); }
 
   std::string In(const std::string& relative) const { return (root / relative).string(); }
 
@@ -143,6 +142,7 @@ class LinuxLinks : public ::testing::Test {
             "http://x/%u %U \"%1\" %%\n~/*"};
   }
 
+  ScratchFolder m_scratchFolder{"velmo-links"};
   fs::path root;
   LinkEnvironment environment;
 };

@@ -20,6 +20,7 @@
 #include "reports/report_file_name.h"
 #include "reports/report_html.h"
 #include "reports/report_page.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/support/test_paths.h"
 
 namespace fs = std::filesystem;
@@ -53,10 +54,10 @@ bool Have(const char* program) {
   return RunCommand(std::string("command -v ") + program).status == 0;
 }
 
+// One folder for the binary's files, removed as it ends.
 fs::path TempDir() {
-  const fs::path dir = fs::path(testing::TempDir()) / ("report_test_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  return dir;
+  static const ScratchFolder folder("velmo-report-test");
+  return folder.Path();
 }
 
 void WriteFile(const fs::path& path, const std::string& bytes) {

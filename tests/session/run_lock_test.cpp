@@ -21,6 +21,7 @@
 #include <string>
 
 #include "tests/support/read_only_folder.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -68,16 +69,16 @@ pid_t HoldInChild(const Taker& take, int* go) {
   return child;
 }
 
-// What take makes of the lock in a child running as user uid: 't' taken,
-// 'h' held, 'r' refused (its reason in *reason), 'n' not needed, 'c' a log
-// that cannot be made.
-char TakeAsUser(uid_t uid, const Taker& take, std::string* reason) {
+// What take makes of the lock in a child running as user uid in folder
+// (take's paths relative to it): 't' taken, 'h' held, 'r' refused (its
+// reason in *reason), 'n' not needed, 'c' a log that cannot be made.
+char TakeAsUser(const std::string& folder, uid_t uid, const Taker& take, std::string* reason) {
   int answer[2];
   if (pipe(answer) != 0) return '?';
   const pid_t child = fork();
   if (child == 0) {
     close(answer[0]);
-    if (setgid(uid) != 0 || setuid(uid) != 0) _exit(1);
+    if (!BecomeUserIn(folder, uid)) _exit(1);
     CRunLock lock;
     const CRunLock::Result result = take(lock);
     const std::string said = std::string(1, "tnhrc"[static_cast<int>(result)]) + lock.Reason();
@@ -105,11 +106,10 @@ std::string ReadAll(const std::string& path) {
 class RunLockTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "/velmo-lock-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
+    ASSERT_FALSE(m_scratch.Path().empty());
+    m_dir = m_scratch.Path();
   }
-  void TearDown() override { fs::remove_all(m_dir); }
+  ScratchFolder m_scratch{"velmo-lock"};
   std::string m_dir;
 };
 
@@ -208,13 +208,12 @@ TEST_F(RunLockTest, ReadingALogGivesNoHoldOverItsRuns) {
   close(reader);
   if (geteuid() != 0) GTEST_SKIP() << "another user's reader needs root";
   // Another user who can read it: locks it in a child, and holds it.
-  ASSERT_EQ(chmod(m_dir.c_str(), 0755), 0);
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   const pid_t other = fork();
   if (other == 0) {
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
-    const int fd = open(log.c_str(), O_RDONLY);
+    if (!BecomeUserIn(m_dir, 65534)) _exit(1);
+    const int fd = open("TEFE.txt", O_RDONLY);
     const char locked = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
     if (write(ready[1], &locked, 1) != 1) _exit(1);
     pause();
@@ -322,20 +321,21 @@ TEST_F(RunLockTest, AMadeLockFileIsReadableByAllAndWritableByItsMaker) {
 // naming its owner.
 TEST_F(RunLockTest, AnotherUsersLockFileIsUsedButNeverWrittenOrRemoved) {
   if (geteuid() != 0) GTEST_SKIP() << "another user's files need root";
-  ASSERT_EQ(chmod(m_dir.c_str(), 0755), 0);
   const std::string shared = m_dir + "/shared";
   fs::create_directory(shared);
   ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  // The lock file's name as root uses it, and as the other users do.
   const std::string path = shared + "/velmo-drive-11-250.lock";
+  const std::string theirs = "shared/velmo-drive-11-250.lock";
   std::string reason;
   // A run of user 65534 that crashed: its file stays.
   int answer[2];
   ASSERT_EQ(pipe(answer), 0);
   const pid_t crashed = fork();
   if (crashed == 0) {
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
+    if (!BecomeUserIn(m_dir, 65534)) _exit(1);
     CRunLock lock;
-    const char taken = lock.Take(path) == CRunLock::Result::kTaken ? 'y' : 'n';
+    const char taken = lock.Take(theirs) == CRunLock::Result::kTaken ? 'y' : 'n';
     if (write(answer[1], &taken, 1) != 1) _exit(1);
     pause();
     _exit(0);
@@ -348,11 +348,11 @@ TEST_F(RunLockTest, AnotherUsersLockFileIsUsedButNeverWrittenOrRemoved) {
   waitpid(crashed, nullptr, 0);
   ASSERT_EQ(taken, 'y');
   const std::string left = ReadAll(path);
-  EXPECT_EQ(TakeAsUser(65533, File(path), &reason), 't') << reason;
+  EXPECT_EQ(TakeAsUser(m_dir, 65533, File(theirs), &reason), 't') << reason;
   CRunLock asRoot;
   EXPECT_EQ(asRoot.Take(path), CRunLock::Result::kTaken);
   // Held by root now: the other user is refused as by any run.
-  EXPECT_EQ(TakeAsUser(65533, File(path), &reason), 'h') << reason;
+  EXPECT_EQ(TakeAsUser(m_dir, 65533, File(theirs), &reason), 'h') << reason;
   asRoot.Release();
   EXPECT_EQ(ReadAll(path), left) << "never written by another user";
   struct stat info {};
@@ -360,8 +360,8 @@ TEST_F(RunLockTest, AnotherUsersLockFileIsUsedButNeverWrittenOrRemoved) {
   EXPECT_EQ(info.st_uid, 65534u);
 
   ASSERT_EQ(chmod(path.c_str(), 0600), 0);
-  EXPECT_EQ(TakeAsUser(65533, File(path), &reason), 'r');
-  EXPECT_EQ(reason, "cannot lock " + path +
+  EXPECT_EQ(TakeAsUser(m_dir, 65533, File(theirs), &reason), 'r');
+  EXPECT_EQ(reason, "cannot lock " + theirs +
                         ": Permission denied (it belongs to user 65534; that user or root can "
                         "remove it)");
 }

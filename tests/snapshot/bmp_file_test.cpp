@@ -25,7 +25,7 @@ BitmapDescription Pattern(int32_t width, int32_t height, uint16_t bits) {
   return bitmap;
 }
 
-using BmpFileTest = ScratchFolder;
+using BmpFileTest = SnapshotFolderTest;
 
 TEST_F(BmpFileTest, TwentyFourBitFileByteForByte) {
   BitmapDescription bitmap = Pattern(1, 2, 24);
@@ -205,7 +205,7 @@ TEST(BmpPartsTest, WritesOnAFullDeviceReportTheWriteStep) {
 
 // A disc filling up part way through the pixels: the file size limit makes
 // the kernel refuse the rest. In a child process, so the limit stays there.
-using BmpFileDeathTest = ScratchFolder;
+using BmpFileDeathTest = SnapshotFolderTest;
 
 TEST_F(BmpFileDeathTest, WriteFailingMidFileLeavesTheOldFileAndNoTemporary) {
   const std::string path = PathOf("TEFE.bmp");

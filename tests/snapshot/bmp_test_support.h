@@ -13,18 +13,18 @@
 #include <string>
 #include <vector>
 
-class ScratchFolder : public ::testing::Test {
+#include "tests/support/scratch_folder.h"
+
+class SnapshotFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velmo-snap-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder = pattern;
+    ASSERT_FALSE(m_scratch.Path().empty());
+    folder = m_scratch.Path();
   }
   void TearDown() override {
     std::error_code ignored;
     std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ignored);
-    std::filesystem::remove_all(folder, ignored);
   }
   std::string PathOf(const std::string& name) const { return (folder / name).string(); }
   // Every name in the folder, hidden ones included.
@@ -37,6 +37,7 @@ class ScratchFolder : public ::testing::Test {
     return names;
   }
 
+  ScratchFolder m_scratch{"velmo-snap"};
   std::filesystem::path folder;
 };
 

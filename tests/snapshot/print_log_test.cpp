@@ -31,7 +31,7 @@ struct RecordingPage : LogPrintTarget {
   std::vector<std::string> messages;
 };
 
-class PrintLogTest : public ScratchFolder {
+class PrintLogTest : public SnapshotFolderTest {
  protected:
   std::string Log(const std::string& content) {
     std::ofstream(PathOf("TEFE.txt"), std::ios::binary) << content;

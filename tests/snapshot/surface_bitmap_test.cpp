@@ -58,7 +58,7 @@ TEST(SurfaceBitmapTest, NoPixelsGiveABitmapTheWriterRefuses) {
             SnapshotStep::kReadPixels);
 }
 
-using SurfaceRoundTripTest = ScratchFolder;
+using SurfaceRoundTripTest = SnapshotFolderTest;
 
 TEST_F(SurfaceRoundTripTest, ChartSurfaceReadsBackPixelForPixel) {
   const int width = 5, height = 3;  // odd width: every file row is padded

@@ -9,7 +9,9 @@
 namespace {
 
 std::string& Folder() {
-  static std::string folder = "/tmp/velmo-tests-" + std::to_string(getpid()) + "-data";
+  static std::string folder = (std::filesystem::temp_directory_path() /
+                               ("velmo-tests-" + std::to_string(getpid()) + "-data"))
+                                  .string();
   return folder;
 }
 
