@@ -55,9 +55,8 @@ bool CScanDlg::InitDeviceManager() {
     std::unique_lock<std::mutex> hold(gate->lock);
     gate->changed.wait(hold, [&] { return *closed || gate->closing; });
   };
-  std::string error;
-  if (!m_session->Open(m_options, messages, &error)) {
-    m_prompts->Message(this, error);
+  if (const SessionOpening opening = m_session->Open(m_options, messages); !opening.Opened()) {
+    m_prompts->Message(this, opening.error);
     return false;
   }
   // The window has no room for this advice; whoever started velmo from a
