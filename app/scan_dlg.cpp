@@ -565,7 +565,7 @@ void CScanDlg::StopWorkers() {
 void CScanDlg::OnClose(wxCloseEvent&) {
   if (m_closing) return;
   {
-    std::lock_guard<std::mutex> hold(m_driveLock);
+    MutexLock hold(m_driveLock);
     m_closing = true;
   }
   // The window goes at once, and nothing is shown after it has gone; the

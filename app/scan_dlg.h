@@ -39,6 +39,7 @@
 #include "app/user_prompts.h"
 #include "console/disc_identification.h"
 #include "console/scan_run.h"
+#include "device/thread_annotations.h"
 #include "records/run_record.h"
 #include "records/scan_record.h"
 #include "session/drive_session.h"
@@ -156,7 +157,7 @@ class CScanDlg : public wxFrame, private ScanWindow {
 
   // Poll worker.
   static void PollThreadProc(CScanDlg* dialog, uint64_t generation);
-  void PollMedia(uint64_t generation);
+  void PollMedia(uint64_t generation) EXCLUDES(m_driveLock);
 
   // Handlers.
   void OnClose(wxCloseEvent& event);
@@ -167,10 +168,10 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void OnFileExit(wxCommandEvent& event);
   void OnExportReport(wxCommandEvent& event);
   void OnPrintReport(wxCommandEvent& event);
-  void OnSelchangeDrive(wxCommandEvent& event);
+  void OnSelchangeDrive(wxCommandEvent& event) EXCLUDES(m_driveLock);
   void OnSelchangeSpeed(wxCommandEvent& event);
   void OnSelchangeDensity(wxCommandEvent& event);
-  void OnTimer(wxTimerEvent& event);
+  void OnTimer(wxTimerEvent& event) EXCLUDES(m_driveLock);
   void OnStart(wxCommandEvent& event);
   // byItself: the Run menu's autostart, not a person, starts it.
   void StartRun(bool byItself);
@@ -269,10 +270,10 @@ class CScanDlg : public wxFrame, private ScanWindow {
   std::atomic<int> m_pollsSkipped{0};
   // Bumped by every drive change; m_discIdentified is changed under it so a
   // poll of the previous drive cannot mark the new one identified.
-  std::mutex m_driveLock;
-  uint64_t m_generation = 0;
-  bool m_closing = false;
-  int m_menusOpen = 0;  // menus of the bar shown now (submenus count too)
+  Mutex m_driveLock;
+  uint64_t m_generation GUARDED_BY(m_driveLock) = 0;
+  bool m_closing = false;  // UI thread
+  int m_menusOpen = 0;     // menus of the bar shown now (submenus count too)
   // Lets a call that ran a modal loop tell whether the window outlived it.
   std::shared_ptr<int> m_alive = std::make_shared<int>(0);
   // Workers waiting for a box on the UI thread; closing releases them all.

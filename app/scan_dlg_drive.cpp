@@ -55,9 +55,8 @@ bool CScanDlg::InitDeviceManager() {
     std::unique_lock<std::mutex> hold(gate->lock);
     gate->changed.wait(hold, [&] { return *closed || gate->closing; });
   };
-  std::string error;
-  if (!m_session->Open(m_options, messages, &error)) {
-    m_prompts->Message(this, error);
+  if (const SessionOpening opening = m_session->Open(m_options, messages); !opening.Opened()) {
+    m_prompts->Message(this, opening.error);
     return false;
   }
   // The window has no room for this advice; whoever started velmo from a
@@ -180,7 +179,7 @@ void CScanDlg::OnSelchangeDrive(wxCommandEvent&) {
   if (index < 0) return;
   if (m_book.Showing()) EndRecordView();
   {
-    std::lock_guard<std::mutex> hold(m_driveLock);
+    MutexLock hold(m_driveLock);
     ++m_generation;
     m_session->Manager().SelectDrive(static_cast<uint8_t>(index));
     m_discIdentified = 0;
@@ -203,7 +202,7 @@ void CScanDlg::OnTimer(wxTimerEvent&) {
   if (m_pollThread.joinable()) m_pollThread.join();  // done: m_polling was false
   uint64_t generation;
   {
-    std::lock_guard<std::mutex> hold(m_driveLock);
+    MutexLock hold(m_driveLock);
     generation = m_generation;
   }
   ++m_pollsStarted;
@@ -217,15 +216,14 @@ void CScanDlg::PollThreadProc(CScanDlg* dialog, uint64_t generation) {
 
 void CScanDlg::PollMedia(uint64_t generation) {
   if (m_scanning == 1) return;
-  auto current = [this, generation] { return m_generation == generation; };
   if (DriveNotReady()) {
     {
-      std::lock_guard<std::mutex> hold(m_driveLock);
-      if (!current()) return;
+      MutexLock hold(m_driveLock);
+      if (m_generation != generation) return;
       m_discIdentified = 0;
     }
     CallAfter([this, generation] {
-      std::lock_guard<std::mutex> hold(m_driveLock);
+      MutexLock hold(m_driveLock);
       if (m_generation == generation && !m_closing) ResetDiscInfo();
     });
     return;
@@ -233,13 +231,13 @@ void CScanDlg::PollMedia(uint64_t generation) {
   if (m_discIdentified != 0) return;
   DiscView view = IdentifyDisc(m_diagMode == 1);
   {
-    std::lock_guard<std::mutex> hold(m_driveLock);
-    if (!current()) return;
+    MutexLock hold(m_driveLock);
+    if (m_generation != generation) return;
     m_discIdentified = 1;
   }
   CallAfter([this, generation, view = std::move(view)] {
     {
-      std::lock_guard<std::mutex> hold(m_driveLock);
+      MutexLock hold(m_driveLock);
       if (m_generation != generation || m_closing) return;
     }
     ApplyDiscView(view);

@@ -445,11 +445,11 @@ int RunDoctorMain(const std::vector<std::string>& args, std::FILE* out, std::FIL
   }
   CDriveSession session;
   std::vector<std::string> messages;
-  if (!session.Open(
-          *options, [&](const std::string& text, const std::string&) { messages.push_back(text); },
-          &error)) {
-    std::fprintf(err, "velmo-cli: %s\n", error.c_str());
-    return session.TraceFailed() ? kExitCannotWrite : kExitUsage;
+  const SessionOpening opening = session.Open(
+      *options, [&](const std::string& text, const std::string&) { messages.push_back(text); });
+  if (!opening.Opened()) {
+    std::fprintf(err, "velmo-cli: %s\n", opening.error.c_str());
+    return opening.outcome == SessionOpenOutcome::kTraceNotWritable ? kExitCannotWrite : kExitUsage;
   }
   const DoctorReport report = BuildDoctorReport(session, !options->simulate);
   std::fputs(json ? DoctorJson(report).c_str() : DoctorText(report).c_str(), out);

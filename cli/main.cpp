@@ -122,21 +122,26 @@ int RunCommandLine(const std::vector<std::string>& args) {
   auto messages = [](const std::string& text, const std::string&) {
     std::fprintf(stderr, "velmo-cli: %s\n", TerminalText(text).c_str());
   };
-  bool opened = false;
+  SessionOpening opening;
   {
     // A trace that is a FIFO waits here for its reader; a signal ends that.
     CInterruptWatch traceWait;
-    opened = session.Open(*options, messages, &error);
-    if (!opened && session.TraceFailed() && traceWait.StoppedOutput(session.TraceOpenError())) {
+    opening = session.Open(*options, messages);
+    if (opening.outcome == SessionOpenOutcome::kTraceNotWritable &&
+        traceWait.StoppedOutput(opening.traceError)) {
       std::fprintf(stderr, "velmo-cli: %s: %s was waiting for a reader; the drive was not used\n",
                    traceWait.StopText().c_str(), TerminalText(options->traceFile).c_str());
       return traceWait.ExitCode();
     }
   }
-  if (!opened) {
-    std::fprintf(stderr, "velmo-cli: %s\n", TerminalText(error).c_str());
-    if (session.ReplayRefused()) return session.ReplayUnreadable() ? kExitNoRecord : kExitBadRecord;
-    return session.TraceFailed() ? kExitCannotWrite : kExitUsage;
+  if (!opening.Opened()) {
+    std::fprintf(stderr, "velmo-cli: %s\n", TerminalText(opening.error).c_str());
+    switch (opening.outcome) {
+      case SessionOpenOutcome::kReplayUnreadable: return kExitNoRecord;
+      case SessionOpenOutcome::kReplayRefused: return kExitBadRecord;
+      case SessionOpenOutcome::kTraceNotWritable: return kExitCannotWrite;
+      default: return kExitUsage;
+    }
   }
   int code = kExitOk;
   if (options->driveAll && (row->options & kDriveAllItself) == 0) {

@@ -100,22 +100,22 @@ CScanRun::CScanRun(ScanSettings& settings, ScanChart& chart, ScanSink& sink, Log
     : m_settings(settings), m_chart(chart), m_sink(sink), m_openLog(std::move(openLog)) {}
 
 void CScanRun::RequestStop() {
-  std::lock_guard<std::mutex> hold(m_outputLock);
+  MutexLock hold(m_outputLock);
   m_stop = true;
 }
 
 CScanRun::Counts CScanRun::GetCounts() const {
-  std::lock_guard<std::mutex> hold(m_outputLock);
+  MutexLock hold(m_outputLock);
   return m_counts;
 }
 
 RunEnd CScanRun::End() const {
-  std::lock_guard<std::mutex> hold(m_outputLock);
+  MutexLock hold(m_outputLock);
   return m_end;
 }
 
 std::vector<ScanSample> CScanRun::Samples() const {
-  std::lock_guard<std::mutex> hold(m_outputLock);
+  MutexLock hold(m_outputLock);
   return m_samples;
 }
 
@@ -158,91 +158,106 @@ void CScanRun::Run() {
     }
   } finish{*this};
 
-  {
-    std::lock_guard<std::mutex> hold(m_outputLock);
-    if (m_stop) return;
-    m_sink.SetScanning(true);
-    const int fd = m_openLog();
-    m_log = fd >= 0 ? fdopen(fd, "w") : nullptr;
-    if (m_log == nullptr && fd >= 0) close(fd);
-    if (m_log == nullptr) {
-      m_end.outcome = RunOutcome::kLogNotWritten;
-      m_end.cause.logError = errno;
-      m_sink.LogOpenFailed();
-      m_sink.SetScanning(false);
-      return;
-    }
-    m_logBytes = 0;
-    if (!WriteLine(FormatLogHeader())) {
-      FailLogWrite();
-      return;
-    }
-    m_sink.RunStarted();
-    m_chart.ClearData();
-    if (m_settings.showFeLimit == 1) m_chart.DrawLimitLine(ScanSeries::kFeLimit, kFeLimit, true);
-    if (m_settings.showTeLimit == 1) m_chart.DrawLimitLine(ScanSeries::kTeLimit, kTeLimit, true);
-  }
-  const std::time_t started = std::time(nullptr);
+  if (Begin() && Sweep()) Conclude();
+}
 
+bool CScanRun::Begin() {
+  MutexLock hold(m_outputLock);
+  if (m_stop) return false;
+  m_sink.SetScanning(true);
+  const int fd = m_openLog();
+  m_log = fd >= 0 ? fdopen(fd, "w") : nullptr;
+  if (m_log == nullptr && fd >= 0) close(fd);
+  if (m_log == nullptr) {
+    m_end.outcome = RunOutcome::kLogNotWritten;
+    m_end.cause.logError = errno;
+    m_sink.LogOpenFailed();
+    m_sink.SetScanning(false);
+    return false;
+  }
+  m_logBytes = 0;
+  if (!WriteLine(FormatLogHeader())) {
+    FailLogWrite();
+    return false;
+  }
+  m_sink.RunStarted();
+  m_chart.ClearData();
+  if (m_settings.showFeLimit == 1) m_chart.DrawLimitLine(ScanSeries::kFeLimit, kFeLimit, true);
+  if (m_settings.showTeLimit == 1) m_chart.DrawLimitLine(ScanSeries::kTeLimit, kTeLimit, true);
+  return true;
+}
+
+bool CScanRun::Sweep() {
+  const std::time_t started = std::time(nullptr);
   const DiscSnapshot disc = ReadDisc();
   const ScanRange range = GetScanRange(m_settings.densityMode, disc.type, disc.lastLba);
+  int readings = 0;
   for (int32_t lba = range.start; lba < range.end;) {
     const DiscSnapshot now = ReadDisc();
     const int32_t step = GetSampleStep(lba, m_settings.densityStep, now.type, now.lastLba);
-    const int32_t psn = LbaToPsn(lba, now.type);
-    SampleEnd sample;
-    sample.answer = TakeSample(m_settings.speedCode, static_cast<uint32_t>(psn), &sample.reading,
-                               &sample.exchange);
-    const bool ok = sample.answer == SampleAnswer::kReading;
-    // Decided before the lock: it may ask the drive once more (is the tray
-    // empty?), and a stop must not wait for that.
-    RunEnd failure;
-    if (!ok) {
-      failure = JudgeFailedSample(sample, !m_samples.empty());
-      failure.cause.lba = lba;
-      failure.cause.psn = static_cast<uint32_t>(psn);
-    }
-
-    std::unique_lock<std::mutex> hold(m_outputLock);
-    if (m_stop) return;
-    const long elapsed = static_cast<long>(std::time(nullptr) - started);
-    m_sink.Elapsed(elapsed);
-    if (!ok) {
-      m_end = failure;
-      // The box first; the run counts as going on (no poll) until the user
-      // has closed it. It waits without the lock so a STOP or a close still
-      // comes through.
-      hold.unlock();
-      m_sink.SampleFailed(failure);
-      hold.lock();
-      if (m_stop) return;
-      std::fclose(m_log);
-      m_log = nullptr;
-      m_sink.SetScanning(false);
-      m_sink.SampleFailureEnded(failure);
-      return;
-    }
-    const TefeReading& reading = sample.reading;
-    m_chart.AppendPoint(ScanSeries::kTeCurve, reading.te, lba);
-    m_chart.AppendPoint(ScanSeries::kFeCurve, reading.fe, lba);
-    if (reading.te > kTeLimit) ++m_counts.teFailures;
-    if (reading.fe > kFeLimit) ++m_counts.feFailures;
-    ++m_counts.samples;
-    m_samples.push_back(ScanSample{lba, psn, reading.te, reading.fe});
-    if (!WriteLine(FormatLogLine(lba, reading.te, reading.fe))) {
-      FailLogWrite();
-      return;
-    }
-    m_sink.Sampled(lba, reading.te, reading.fe);
-    m_chart.Refresh();
+    if (!SampleAt(lba, LbaToPsn(lba, now.type), started, &readings)) return false;
     if (step <= 0) break;  // cannot happen with the two density steps; never loop forever
     lba += step;
   }
+  return true;
+}
 
-  const bool failed = m_counts.teFailures != 0 || m_counts.feFailures != 0;
+bool CScanRun::SampleAt(int32_t lba, int32_t psn, std::time_t started, int* readings) {
+  SampleEnd sample;
+  sample.answer = TakeSample(m_settings.speedCode, static_cast<uint32_t>(psn), &sample.reading,
+                             &sample.exchange);
+  const bool ok = sample.answer == SampleAnswer::kReading;
+  // Decided before the lock: it may ask the drive once more (is the tray
+  // empty?), and a stop must not wait for that.
+  RunEnd failure;
+  if (!ok) {
+    failure = JudgeFailedSample(sample, *readings > 0);
+    failure.cause.lba = lba;
+    failure.cause.psn = static_cast<uint32_t>(psn);
+  }
+
+  MutexLock hold(m_outputLock);
+  if (m_stop) return false;
+  const long elapsed = static_cast<long>(std::time(nullptr) - started);
+  m_sink.Elapsed(elapsed);
+  if (!ok) {
+    m_end = failure;
+    // The box first; the run counts as going on (no poll) until the user
+    // has closed it. It waits without the lock so a STOP or a close still
+    // comes through.
+    hold.Unlock();
+    m_sink.SampleFailed(failure);
+    hold.Lock();
+    if (m_stop) return false;
+    std::fclose(m_log);
+    m_log = nullptr;
+    m_sink.SetScanning(false);
+    m_sink.SampleFailureEnded(failure);
+    return false;
+  }
+  const TefeReading& reading = sample.reading;
+  m_chart.AppendPoint(ScanSeries::kTeCurve, reading.te, lba);
+  m_chart.AppendPoint(ScanSeries::kFeCurve, reading.fe, lba);
+  if (reading.te > kTeLimit) ++m_counts.teFailures;
+  if (reading.fe > kFeLimit) ++m_counts.feFailures;
+  ++m_counts.samples;
+  ++*readings;
+  m_samples.push_back(ScanSample{lba, psn, reading.te, reading.fe});
+  if (!WriteLine(FormatLogLine(lba, reading.te, reading.fe))) {
+    FailLogWrite();
+    return false;
+  }
+  m_sink.Sampled(lba, reading.te, reading.fe);
+  m_chart.Refresh();
+  return true;
+}
+
+void CScanRun::Conclude() {
+  bool failed;
   {
-    std::lock_guard<std::mutex> hold(m_outputLock);
+    MutexLock hold(m_outputLock);
     if (m_stop) return;
+    failed = m_counts.teFailures != 0 || m_counts.feFailures != 0;
     // Decided before the box: a stop while it is up does not undo it.
     m_end = RunEnd{};
     m_end.outcome = failed ? RunOutcome::kNotRecommended : RunOutcome::kOk;
@@ -250,7 +265,7 @@ void CScanRun::Run() {
   // The verdict waits for the user without holding the lock, so a STOP (or a
   // close) can still come through while the box is up.
   m_sink.Verdict(failed ? ScanVerdict::kNotRecommended : ScanVerdict::kOk);
-  std::lock_guard<std::mutex> hold(m_outputLock);
+  MutexLock hold(m_outputLock);
   if (m_stop) return;
   std::fclose(m_log);
   m_log = nullptr;

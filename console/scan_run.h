@@ -11,8 +11,8 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,6 +21,7 @@
 #include "commands/speed_codes.h"
 #include "console/run_end.h"
 #include "console/scan_verdict.h"
+#include "device/thread_annotations.h"
 
 inline constexpr int32_t kNormalDensityStep = 49152;  // 0xC000
 inline constexpr int32_t kFullDensityStep = 16384;    // 0x4000
@@ -111,7 +112,7 @@ class CScanRun {
 
   // The whole run, on the calling thread (the worker).
   void Run();
-  void RequestStop();
+  void RequestStop() EXCLUDES(m_outputLock);
   bool StopRequested() const { return m_stop.load(); }
   bool Finished() const { return m_finished.load(); }
 
@@ -127,22 +128,33 @@ class CScanRun {
   std::vector<ScanSample> Samples() const;
 
  private:
-  bool WriteLine(const std::string& line);  // on failure the log is closed
-  void FailLogWrite();
+  // The run's phases, on the worker. Each returns false when the run ends
+  // there (stopped, a failed sample, a log that cannot be written).
+  bool Begin() EXCLUDES(m_outputLock);  // the log opened, its header, the chart cleared
+  // Walks the disc's range, one sample per address.
+  bool Sweep() EXCLUDES(m_outputLock);
+  // One sample at lba; *readings counts the readings so far.
+  bool SampleAt(int32_t lba, int32_t psn, std::time_t started, int* readings)
+      EXCLUDES(m_outputLock);
+  void Conclude() EXCLUDES(m_outputLock);  // the verdict, and the log closed
+
+  bool WriteLine(const std::string& line) REQUIRES(m_outputLock);  // on failure the log is closed
+  void FailLogWrite() REQUIRES(m_outputLock);
 
   ScanSettings& m_settings;
   ScanChart& m_chart;
   ScanSink& m_sink;
   LogOpener m_openLog;
+  // The log is the worker's alone; it writes only with m_outputLock held.
   std::FILE* m_log = nullptr;
   long m_logBytes = 0;  // what the log holds in whole lines
   int m_logError = 0;
   // Held while the run writes or draws, and by RequestStop: after a stop
   // nothing of this run can land in the next run's log or chart.
-  mutable std::mutex m_outputLock;
+  mutable Mutex m_outputLock;
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_finished{false};
-  Counts m_counts;
-  RunEnd m_end;                       // guarded by m_outputLock
-  std::vector<ScanSample> m_samples;  // guarded by m_outputLock
+  Counts m_counts GUARDED_BY(m_outputLock);
+  RunEnd m_end GUARDED_BY(m_outputLock);
+  std::vector<ScanSample> m_samples GUARDED_BY(m_outputLock);
 };

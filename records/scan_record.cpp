@@ -257,7 +257,8 @@ RunCause ReadCause(const Json& json) {
   return c;
 }
 
-void ReadRecord(const Json& json, ScanRecord* record) {
+// The version a record says it is in; what this Velmo cannot read is refused.
+int64_t ReadRecordVersion(const Json& json) {
   if (!json.is_object()) throw RecordError{"not a Velmo scan record (not a JSON object)"};
   const auto format = json.find("format");
   if (format == json.end() || !format->is_string() || *format != kRecordFormat) {
@@ -275,37 +276,32 @@ void ReadRecord(const Json& json, ScanRecord* record) {
   }
   if (version->get<int64_t>() < 1)
     throw RecordError{"a scan record of unknown version " + version->dump()};
+  return version->get<int64_t>();
+}
 
-  ScanRecord r;
+RecordKind ReadRecordKind(const Json& json) {
   const std::string kind = Text(json, "", "kind");
-  if (kind == "scan") {
-    r.kind = RecordKind::kScan;
-  } else if (kind == "smart") {
-    r.kind = RecordKind::kSmart;
-  } else {
-    Fail("kind", "is neither \"scan\" nor \"smart\"");
-  }
-  r.program = Text(json, "", "program");
-  r.programVersion = Text(json, "", "programVersion");
-  r.startTime = Text(json, "", "startTime");
-  r.durationSeconds =
-      static_cast<long>(Integer(json, "", "durationSeconds", 0, 10LL * 365 * 86400));
+  if (kind == "scan") return RecordKind::kScan;
+  if (kind == "smart") return RecordKind::kSmart;
+  Fail("kind", "is neither \"scan\" nor \"smart\"");
+}
 
-  const Json& drive = Object(json, "", "drive");
+void ReadRecordDrive(const Json& drive, ScanRecord& r) {
   r.drive.name = Utf8ToLatin1(Text(drive, "drive.", "name"));
   r.drive.vendor = Utf8ToLatin1(Text(drive, "drive.", "vendor"));
   r.drive.product = Utf8ToLatin1(Text(drive, "drive.", "product"));
   r.drive.revision = Utf8ToLatin1(Text(drive, "drive.", "revision"));
   r.drive.node = Text(drive, "drive.", "node");
+}
 
-  const Json& disc = Object(json, "", "disc");
+// values: version 3 on; up to version 2 the capacity and the speeds were the
+// window's texts.
+void ReadRecordDisc(const Json& disc, bool values, ScanRecord& r) {
   r.disc.type = Text(disc, "disc.", "type");
   r.disc.manufacturerId = Utf8ToLatin1(Text(disc, "disc.", "manufacturerId"));
   r.disc.manufacturerName = TextOrNull(disc, "disc.", "manufacturerName");
   r.disc.mediaTypeId = Utf8ToLatin1(Text(disc, "disc.", "mediaTypeId"));
   r.disc.lastLba = static_cast<int32_t>(Integer(disc, "disc.", "lastLba", 0, kMaxLba));
-  // Up to version 2 the capacity and the speeds were the window's texts.
-  const bool values = version->get<int64_t>() >= 3;
   if (values) {
     const Json& capacity = Object(disc, "disc.", "capacity");
     r.disc.capacity = Text(capacity, "disc.capacity.", "text");
@@ -329,8 +325,9 @@ void ReadRecord(const Json& json, ScanRecord* record) {
         static_cast<int>(Integer(speeds[i], where + ".", "code", 0, 255)),
         static_cast<int>(Integer(speeds[i], where + ".", "kBps", 0, kRecordMaxKBps))});
   }
+}
 
-  const Json& settings = Object(json, "", "settings");
+void ReadRecordSettings(const Json& settings, bool values, ScanRecord& r) {
   // A Smart Scan has no one speed and no step: absent from version 3 on,
   // and before it still checked but not kept, so that it writes back as it
   // reads.
@@ -354,52 +351,56 @@ void ReadRecord(const Json& json, ScanRecord* record) {
     for (size_t i = 0; i < list.size(); ++i)
       r.smartSpeeds.push_back(ReadSpeed(list[i], "settings.speeds[" + std::to_string(i) + "]"));
   }
+}
 
-  if (r.kind == RecordKind::kScan) {
-    const Json& samples = Array(json, "", "samples", kRecordMaxSamples);
-    r.samples.reserve(samples.size());
-    for (size_t i = 0; i < samples.size(); ++i) {
-      const std::string where = "samples[" + std::to_string(i) + "].";
-      const Json& s = samples[i];
-      if (!s.is_object()) Fail(where.substr(0, where.size() - 1), "is not an object");
-      RecordSample sample;
-      sample.lba = static_cast<int32_t>(Integer(s, where, "lba", 0, kMaxLba));
-      sample.psn = static_cast<int32_t>(Integer(s, where, "psn", 0, kMaxLba));
-      sample.layer = static_cast<int>(Integer(s, where, "layer", 0, 1));
-      sample.te = static_cast<uint16_t>(Integer(s, where, "te", 0, 65535));
-      sample.fe = static_cast<uint16_t>(Integer(s, where, "fe", 0, 65535));
-      sample.ok = Boolean(s, where, "ok");
-      if (sample.ok != (sample.te <= r.settings.teLimit && sample.fe <= r.settings.feLimit)) {
-        Fail(where + "ok", "does not agree with the readings and limits");
-      }
-      r.samples.push_back(sample);
+// A scan's samples, checked against the settings' limits.
+void ReadRecordSamples(const Json& samples, ScanRecord& r) {
+  r.samples.reserve(samples.size());
+  for (size_t i = 0; i < samples.size(); ++i) {
+    const std::string where = "samples[" + std::to_string(i) + "].";
+    const Json& s = samples[i];
+    if (!s.is_object()) Fail(where.substr(0, where.size() - 1), "is not an object");
+    RecordSample sample;
+    sample.lba = static_cast<int32_t>(Integer(s, where, "lba", 0, kMaxLba));
+    sample.psn = static_cast<int32_t>(Integer(s, where, "psn", 0, kMaxLba));
+    sample.layer = static_cast<int>(Integer(s, where, "layer", 0, 1));
+    sample.te = static_cast<uint16_t>(Integer(s, where, "te", 0, 65535));
+    sample.fe = static_cast<uint16_t>(Integer(s, where, "fe", 0, 65535));
+    sample.ok = Boolean(s, where, "ok");
+    if (sample.ok != (sample.te <= r.settings.teLimit && sample.fe <= r.settings.feLimit)) {
+      Fail(where + "ok", "does not agree with the readings and limits");
     }
-  } else {
-    const Json& rows = Array(json, "", "rows", kRecordMaxRows);
-    for (size_t i = 0; i < rows.size(); ++i) {
-      const std::string where = "rows[" + std::to_string(i) + "].";
-      const Json& row = rows[i];
-      if (!row.is_object()) Fail(where.substr(0, where.size() - 1), "is not an object");
-      SmartRow smart;
-      smart.speed = Text(row, where, "speed");
-      smart.speedCode = static_cast<int>(Integer(row, where, "speedCode", 0, 255));
-      for (auto [name, field] : {std::pair{"te", &smart.te}, std::pair{"fe", &smart.fe}}) {
-        const Json& value = Member(row, where, name);
-        if (!value.is_null())
-          *field = static_cast<uint16_t>(IntegerOf(value, where + name, 0, 65535));
-      }
-      smart.result = Text(row, where, "result");
-      if (smart.result != kSmartRowOk && smart.result != kSmartRowNotRecommended &&
-          smart.result != kSmartRowFailed) {
-        Fail(where + "result", "is not \"ok\", \"not recommended\" or \"failed\"");
-      }
-      if ((smart.result == kSmartRowFailed) != !(smart.te && smart.fe)) {
-        Fail(where.substr(0, where.size() - 1), "has readings that do not fit its result");
-      }
-      r.rows.push_back(std::move(smart));
-    }
+    r.samples.push_back(sample);
   }
+}
 
+// A Smart Scan's rows, one per speed.
+void ReadRecordSmartRows(const Json& rows, ScanRecord& r) {
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const std::string where = "rows[" + std::to_string(i) + "].";
+    const Json& row = rows[i];
+    if (!row.is_object()) Fail(where.substr(0, where.size() - 1), "is not an object");
+    SmartRow smart;
+    smart.speed = Text(row, where, "speed");
+    smart.speedCode = static_cast<int>(Integer(row, where, "speedCode", 0, 255));
+    for (auto [name, field] : {std::pair{"te", &smart.te}, std::pair{"fe", &smart.fe}}) {
+      const Json& value = Member(row, where, name);
+      if (!value.is_null())
+        *field = static_cast<uint16_t>(IntegerOf(value, where + name, 0, 65535));
+    }
+    smart.result = Text(row, where, "result");
+    if (smart.result != kSmartRowOk && smart.result != kSmartRowNotRecommended &&
+        smart.result != kSmartRowFailed) {
+      Fail(where + "result", "is not \"ok\", \"not recommended\" or \"failed\"");
+    }
+    if ((smart.result == kSmartRowFailed) != !(smart.te && smart.fe)) {
+      Fail(where.substr(0, where.size() - 1), "has readings that do not fit its result");
+    }
+    r.rows.push_back(std::move(smart));
+  }
+}
+
+RunOutcome ReadRecordOutcome(const Json& json) {
   const std::string outcome = Text(json, "", "outcome");
   const auto known = RunOutcomeFromName(outcome);
   if (!known) {
@@ -409,18 +410,45 @@ void ReadRecord(const Json& json, ScanRecord* record) {
     const std::string shown = outcome.substr(0, cut) + (cut < outcome.size() ? "..." : "");
     Fail("outcome", "\"" + shown + "\" is not an outcome this Velmo knows");
   }
-  r.outcome = *known;
-  r.cause = ReadCause(json);
-  if (values && r.kind == RecordKind::kSmart) {
+  return *known;
+}
+
+// A Smart Scan's answer: in "answer" from version 3 on, before it at the top.
+std::optional<RecordSpeed> ReadRecordFitSpeed(const Json& json, bool values, RecordKind kind) {
+  if (values && kind == RecordKind::kSmart) {
     const Json& answer = Object(json, "", "answer");
-    if (const auto fit = answer.find("fitSpeed"); fit == answer.end()) {
-      Fail("answer.fitSpeed", "is missing");
-    } else if (!fit->is_null()) {
-      r.fitSpeed = ReadSpeed(*fit, "answer.fitSpeed");
-    }
-  } else if (const auto fit = json.find("fitSpeed"); fit != json.end() && !fit->is_null()) {
-    r.fitSpeed = ReadSpeed(*fit, "fitSpeed");
+    const auto fit = answer.find("fitSpeed");
+    if (fit == answer.end()) Fail("answer.fitSpeed", "is missing");
+    if (fit->is_null()) return std::nullopt;
+    return ReadSpeed(*fit, "answer.fitSpeed");
   }
+  const auto fit = json.find("fitSpeed");
+  if (fit == json.end() || fit->is_null()) return std::nullopt;
+  return ReadSpeed(*fit, "fitSpeed");
+}
+
+void ReadRecord(const Json& json, ScanRecord* record) {
+  const int64_t version = ReadRecordVersion(json);
+  const bool values = version >= 3;
+
+  ScanRecord r;
+  r.kind = ReadRecordKind(json);
+  r.program = Text(json, "", "program");
+  r.programVersion = Text(json, "", "programVersion");
+  r.startTime = Text(json, "", "startTime");
+  r.durationSeconds =
+      static_cast<long>(Integer(json, "", "durationSeconds", 0, 10LL * 365 * 86400));
+  ReadRecordDrive(Object(json, "", "drive"), r);
+  ReadRecordDisc(Object(json, "", "disc"), values, r);
+  ReadRecordSettings(Object(json, "", "settings"), values, r);
+  if (r.kind == RecordKind::kScan) {
+    ReadRecordSamples(Array(json, "", "samples", kRecordMaxSamples), r);
+  } else {
+    ReadRecordSmartRows(Array(json, "", "rows", kRecordMaxRows), r);
+  }
+  r.outcome = ReadRecordOutcome(json);
+  r.cause = ReadCause(json);
+  r.fitSpeed = ReadRecordFitSpeed(json, values, r.kind);
   r.verdict = TextOrNull(json, "", "verdict").value_or("");
   r.log = TextOrNull(json, "", "log").value_or("");
   *record = std::move(r);
@@ -467,6 +495,104 @@ RecordStatistics StatisticsOf(const ScanRecord& record) {
   return stats;
 }
 
+namespace {
+
+Json RecordDriveJson(const RecordDrive& drive) {
+  return Json{{"name", Latin1ToUtf8(drive.name)},
+              {"vendor", Latin1ToUtf8(drive.vendor)},
+              {"product", Latin1ToUtf8(drive.product)},
+              {"revision", Latin1ToUtf8(drive.revision)},
+              {"node", drive.node}};
+}
+
+Json RecordDiscJson(const RecordDisc& d) {
+  Json disc{{"type", d.type}, {"manufacturerId", Latin1ToUtf8(d.manufacturerId)}};
+  if (d.manufacturerName) {
+    disc["manufacturerName"] = *d.manufacturerName;
+  } else {
+    disc["manufacturerName"] = nullptr;
+  }
+  disc["mediaTypeId"] = Latin1ToUtf8(d.mediaTypeId);
+  const int64_t sectors = int64_t{d.lastLba} + 1;
+  disc["capacity"] = Json{{"sectors", sectors}, {"bytes", sectors * 2048}, {"text", d.capacity}};
+  disc["lastLba"] = d.lastLba;
+  Json writeSpeeds = Json::array();
+  for (const RecordWriteSpeed& speed : d.writeSpeeds)
+    writeSpeeds.push_back(Json{{"label", speed.label}, {"code", speed.code}, {"kBps", speed.kBps}});
+  disc["writeSpeeds"] = std::move(writeSpeeds);
+  return disc;
+}
+
+Json RecordSettingsJson(const ScanRecord& r) {
+  if (r.kind == RecordKind::kSmart) {
+    Json speeds = Json::array();
+    for (const RecordSpeed& speed : r.smartSpeeds) speeds.push_back(SpeedJson(speed));
+    return Json{{"density", r.settings.density},
+                {"speeds", std::move(speeds)},
+                {"teLimit", r.settings.teLimit},
+                {"feLimit", r.settings.feLimit}};
+  }
+  return Json{{"speed", r.settings.speed},     {"speedCode", r.settings.speedCode},
+              {"density", r.settings.density}, {"densityStep", r.settings.densityStep},
+              {"teLimit", r.settings.teLimit}, {"feLimit", r.settings.feLimit}};
+}
+
+Json RecordSamplesJson(const std::vector<RecordSample>& samples) {
+  Json json = Json::array();
+  for (const RecordSample& s : samples) {
+    json.push_back(Json{{"lba", s.lba},
+                        {"psn", s.psn},
+                        {"layer", s.layer},
+                        {"te", s.te},
+                        {"fe", s.fe},
+                        {"ok", s.ok}});
+  }
+  return json;
+}
+
+Json RecordSmartRowsJson(const std::vector<SmartRow>& rows) {
+  Json json = Json::array();
+  for (const SmartRow& row : rows) {
+    Json item{{"speed", row.speed}, {"speedCode", row.speedCode}};
+    item["te"] = row.te ? Json(*row.te) : Json(nullptr);
+    item["fe"] = row.fe ? Json(*row.fe) : Json(nullptr);
+    item["result"] = row.result;
+    json.push_back(std::move(item));
+  }
+  return json;
+}
+
+// A Smart Scan's answer as a value and as the sentence the user read; none
+// when the run ended without one.
+Json RecordAnswerJson(const ScanRecord& r) {
+  Json answer{{"fitSpeed", r.fitSpeed ? SpeedJson(*r.fitSpeed) : Json(nullptr)}};
+  if (HasVerdict(r.outcome)) {
+    answer["text"] = SmartAnswerText(
+        r.fitSpeed ? std::optional<SpeedCode>(static_cast<SpeedCode>(r.fitSpeed->speedCode))
+                   : std::nullopt);
+  }
+  return answer;
+}
+
+Json RecordStatisticsJson(const ScanRecord& r) {
+  const RecordStatistics stats = StatisticsOf(r);
+  if (r.kind == RecordKind::kSmart) {
+    Json speeds = Json::array();
+    for (const SpeedStatistics& speed : stats.speeds) {
+      Json item = LayerJson(speed.reading);
+      item["speed"] = speed.speed;
+      item["speedCode"] = speed.speedCode;
+      speeds.push_back(std::move(item));
+    }
+    return Json{{"speeds", std::move(speeds)}};
+  }
+  Json layers = Json::array();
+  for (const LayerStatistics& layer : stats.layers) layers.push_back(LayerJson(layer));
+  return Json{{"whole", LayerJson(stats.whole)}, {"layers", std::move(layers)}};
+}
+
+}  // namespace
+
 std::string WriteRecordJson(const ScanRecord& r) {
   Json json;
   json["format"] = kRecordFormat;
@@ -476,75 +602,17 @@ std::string WriteRecordJson(const ScanRecord& r) {
   json["programVersion"] = r.programVersion;
   json["startTime"] = r.startTime;
   json["durationSeconds"] = r.durationSeconds;
-  json["drive"] = Json{{"name", Latin1ToUtf8(r.drive.name)},
-                       {"vendor", Latin1ToUtf8(r.drive.vendor)},
-                       {"product", Latin1ToUtf8(r.drive.product)},
-                       {"revision", Latin1ToUtf8(r.drive.revision)},
-                       {"node", r.drive.node}};
-  Json disc{{"type", r.disc.type}, {"manufacturerId", Latin1ToUtf8(r.disc.manufacturerId)}};
-  if (r.disc.manufacturerName) {
-    disc["manufacturerName"] = *r.disc.manufacturerName;
-  } else {
-    disc["manufacturerName"] = nullptr;
-  }
-  disc["mediaTypeId"] = Latin1ToUtf8(r.disc.mediaTypeId);
-  const int64_t sectors = int64_t{r.disc.lastLba} + 1;
-  disc["capacity"] =
-      Json{{"sectors", sectors}, {"bytes", sectors * 2048}, {"text", r.disc.capacity}};
-  disc["lastLba"] = r.disc.lastLba;
-  Json writeSpeeds = Json::array();
-  for (const RecordWriteSpeed& speed : r.disc.writeSpeeds)
-    writeSpeeds.push_back(Json{{"label", speed.label}, {"code", speed.code}, {"kBps", speed.kBps}});
-  disc["writeSpeeds"] = std::move(writeSpeeds);
-  json["disc"] = std::move(disc);
-  if (r.kind == RecordKind::kSmart) {
-    Json speeds = Json::array();
-    for (const RecordSpeed& speed : r.smartSpeeds) speeds.push_back(SpeedJson(speed));
-    json["settings"] = Json{{"density", r.settings.density},
-                            {"speeds", std::move(speeds)},
-                            {"teLimit", r.settings.teLimit},
-                            {"feLimit", r.settings.feLimit}};
-  } else {
-    json["settings"] =
-        Json{{"speed", r.settings.speed},     {"speedCode", r.settings.speedCode},
-             {"density", r.settings.density}, {"densityStep", r.settings.densityStep},
-             {"teLimit", r.settings.teLimit}, {"feLimit", r.settings.feLimit}};
-  }
+  json["drive"] = RecordDriveJson(r.drive);
+  json["disc"] = RecordDiscJson(r.disc);
+  json["settings"] = RecordSettingsJson(r);
   if (r.kind == RecordKind::kScan) {
-    Json samples = Json::array();
-    for (const RecordSample& s : r.samples) {
-      samples.push_back(Json{{"lba", s.lba},
-                             {"psn", s.psn},
-                             {"layer", s.layer},
-                             {"te", s.te},
-                             {"fe", s.fe},
-                             {"ok", s.ok}});
-    }
-    json["samples"] = std::move(samples);
+    json["samples"] = RecordSamplesJson(r.samples);
   } else {
-    Json rows = Json::array();
-    for (const SmartRow& row : r.rows) {
-      Json item{{"speed", row.speed}, {"speedCode", row.speedCode}};
-      item["te"] = row.te ? Json(*row.te) : Json(nullptr);
-      item["fe"] = row.fe ? Json(*row.fe) : Json(nullptr);
-      item["result"] = row.result;
-      rows.push_back(std::move(item));
-    }
-    json["rows"] = std::move(rows);
+    json["rows"] = RecordSmartRowsJson(r.rows);
   }
   json["outcome"] = RunOutcomeName(r.outcome);
   json["cause"] = CauseJson(r.cause);
-  if (r.kind == RecordKind::kSmart) {
-    // The answer as a value and as the sentence the user read; none when
-    // the run ended without one.
-    Json answer{{"fitSpeed", r.fitSpeed ? SpeedJson(*r.fitSpeed) : Json(nullptr)}};
-    if (HasVerdict(r.outcome)) {
-      answer["text"] = SmartAnswerText(
-          r.fitSpeed ? std::optional<SpeedCode>(static_cast<SpeedCode>(r.fitSpeed->speedCode))
-                     : std::nullopt);
-    }
-    json["answer"] = std::move(answer);
-  }
+  if (r.kind == RecordKind::kSmart) json["answer"] = RecordAnswerJson(r);
   // A Smart Scan's verdict is its answer; any other run without one says why.
   if (!r.verdict.empty()) {
     json["verdict"] = r.verdict;
@@ -553,21 +621,7 @@ std::string WriteRecordJson(const ScanRecord& r) {
     json["noVerdict"] = DescribeRunEnd(r.outcome, r.cause);
   }
   json["log"] = r.log.empty() ? Json(nullptr) : Json(r.log);
-  const RecordStatistics stats = StatisticsOf(r);
-  Json layers = Json::array();
-  for (const LayerStatistics& layer : stats.layers) layers.push_back(LayerJson(layer));
-  if (r.kind == RecordKind::kSmart) {
-    Json speeds = Json::array();
-    for (const SpeedStatistics& speed : stats.speeds) {
-      Json item = LayerJson(speed.reading);
-      item["speed"] = speed.speed;
-      item["speedCode"] = speed.speedCode;
-      speeds.push_back(std::move(item));
-    }
-    json["statistics"] = Json{{"speeds", std::move(speeds)}};
-  } else {
-    json["statistics"] = Json{{"whole", LayerJson(stats.whole)}, {"layers", std::move(layers)}};
-  }
+  json["statistics"] = RecordStatisticsJson(r);
   // Paths and texts that are not UTF-8 are written with U+FFFD in place of
   // the bad bytes rather than failing the record.
   return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

@@ -22,32 +22,31 @@ CDriveSession::~CDriveSession() {
   if (g_pDeviceManager == m_manager.get()) g_pDeviceManager = nullptr;
 }
 
-bool CDriveSession::Open(const RunOptions& options, MessageHandler messages, std::string* error) {
+SessionOpening CDriveSession::Open(const RunOptions& options, MessageHandler messages) {
   if (!options.traceFile.empty()) {
     // Same rules as every output: a FIFO, a device or "-" is written in place.
     std::string why;
     const int fd = OpenOutputStream(options.traceFile, &why);
     if (fd < 0 || !m_trace.Attach(fd)) {
-      m_traceOpenError = errno;
+      const int traceError = errno;
       if (fd >= 0) close(fd);
-      if (why.empty()) why = options.traceFile + ": " + std::strerror(errno);
-      *error = "cannot write the trace file " + why;
-      m_traceFailed = true;
-      return false;
+      if (why.empty()) why = options.traceFile + ": " + std::strerror(traceError);
+      return {SessionOpenOutcome::kTraceNotWritable, "cannot write the trace file " + why,
+              traceError};
     }
   }
   const std::string replay = ReplayFile(options);
   if (options.simulate && !replay.empty()) {
-    if (!OpenReplay(replay, options.simLatencyRecorded, error)) {
-      m_replayRefused = true;
-      return false;
+    if (SessionOpening replayed = OpenReplay(replay, options.simLatencyRecorded);
+        !replayed.Opened()) {
+      return replayed;
     }
   } else if (options.simulate) {
     const SimScenario* scenario =
         options.scenario.empty() ? &SimScenarios().front() : FindSimScenario(options.scenario);
     if (scenario == nullptr) {
-      *error = "unknown scenario '" + options.scenario + "' (--simulate=help lists them)";
-      return false;
+      return {SessionOpenOutcome::kUnknownScenario,
+              "unknown scenario '" + options.scenario + "' (--simulate=help lists them)"};
     }
     SimOptions simOptions;
     simOptions.sampleLatencyMs = options.simLatencyMs;
@@ -66,7 +65,7 @@ bool CDriveSession::Open(const RunOptions& options, MessageHandler messages, std
   g_pDeviceManager = m_manager.get();
   m_initialized = m_manager->Initialize();
   if (m_initialized) m_manager->EnumerateDrives();
-  return true;
+  return {};
 }
 
 namespace {
@@ -87,12 +86,12 @@ std::string CheckReplayRecording(const RunOptions& options, bool* unreadable) {
   return reading.ok ? "" : RefusalText(path, reading);
 }
 
-bool CDriveSession::OpenReplay(const std::string& path, bool recordedLatency, std::string* error) {
+SessionOpening CDriveSession::OpenReplay(const std::string& path, bool recordedLatency) {
   TraceReading reading = ReadTraceFile(path);
   if (!reading.ok) {
-    m_replayUnreadable = reading.unreadable;
-    *error = RefusalText(path, reading);
-    return false;
+    return {reading.unreadable ? SessionOpenOutcome::kReplayUnreadable
+                               : SessionOpenOutcome::kReplayRefused,
+            RefusalText(path, reading)};
   }
   if (reading.cutLine != 0) {
     std::fprintf(stderr,
@@ -104,7 +103,7 @@ bool CDriveSession::OpenReplay(const std::string& path, bool recordedLatency, st
         std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, notice.c_str());
       });
   m_host = BuildReplayHost(std::move(recording));
-  return true;
+  return {};
 }
 
 void CDriveSession::EjectSimDisc(size_t drive) {

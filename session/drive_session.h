@@ -14,6 +14,23 @@
 
 class CSimDrive;
 
+// How opening a session went: opened, or the one reason it did not.
+enum class SessionOpenOutcome {
+  kOpened,
+  kUnknownScenario,
+  kTraceNotWritable,  // the trace file, an output, cannot be written
+  kReplayUnreadable,  // the recording of --simulate=replay:FILE: missing, no regular file
+  kReplayRefused,     // ... read, but refused at a line
+};
+
+struct SessionOpening {
+  SessionOpenOutcome outcome = SessionOpenOutcome::kOpened;
+  std::string error;  // why, in the user's terms; empty when opened
+  int traceError =
+      0;  // kTraceNotWritable: errno (EINTR: a stop ended the wait for a FIFO's reader)
+  bool Opened() const { return outcome == SessionOpenOutcome::kOpened; }
+};
+
 class CDriveSession {
  public:
   CDriveSession() = default;
@@ -21,22 +38,13 @@ class CDriveSession {
   CDriveSession(const CDriveSession&) = delete;
   CDriveSession& operator=(const CDriveSession&) = delete;
 
-  // Builds the host, initialises and enumerates. False with *error when the
+  // Builds the host, initialises and enumerates; not opened when the
   // options cannot be honoured (unknown scenario, trace file not writable,
-  // a recording to replay that cannot be read).
+  // a recording to replay that cannot be read or is refused).
   // A failed Initialize is not an error here: Initialized() tells.
-  bool Open(const RunOptions& options, MessageHandler messages, std::string* error);
+  SessionOpening Open(const RunOptions& options, MessageHandler messages);
 
   bool Initialized() const { return m_initialized; }
-  // Open failed on the trace file (an output that cannot be written).
-  bool TraceFailed() const { return m_traceFailed; }
-  // ... and its errno (EINTR: a stop ended the wait for a FIFO's reader).
-  int TraceOpenError() const { return m_traceOpenError; }
-  // Open failed on the recording of --simulate=replay:FILE (unreadable or
-  // refused at a line).
-  bool ReplayRefused() const { return m_replayRefused; }
-  // ... because it could not be read at all (missing, no regular file).
-  bool ReplayUnreadable() const { return m_replayUnreadable; }
   // errno of the first trace line that could not be written; 0 when none.
   int TraceWriteError() { return m_trace.WriteError(); }
   CDeviceManager& Manager() { return *m_manager; }
@@ -49,17 +57,13 @@ class CDriveSession {
   void InsertSimDisc(size_t drive, size_t disc, std::chrono::milliseconds delay);
 
  private:
-  bool OpenReplay(const std::string& path, bool recordedLatency, std::string* error);
+  SessionOpening OpenReplay(const std::string& path, bool recordedLatency);
 
   std::shared_ptr<IDeviceHost> m_host;
   std::unique_ptr<CDeviceManager> m_manager;
   std::vector<std::shared_ptr<CSimDrive>> m_simDrives;
   CCommandTrace m_trace;
   bool m_initialized = false;
-  bool m_traceFailed = false;
-  int m_traceOpenError = 0;
-  bool m_replayRefused = false;
-  bool m_replayUnreadable = false;
 };
 
 // The recording of --simulate=replay:FILE read ahead, so a window refuses a

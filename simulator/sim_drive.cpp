@@ -66,114 +66,117 @@ CSimDrive::Medium CSimDrive::MediumState() const {
   return Medium::kReady;
 }
 
-bool CSimDrive::Pause(std::unique_lock<std::mutex>& lock, milliseconds duration) {
+bool CSimDrive::Pause(milliseconds duration) {
   if (duration <= milliseconds::zero()) return true;
   const uint64_t epoch = m_epoch;
   const auto until = std::chrono::steady_clock::now() + duration;
-  return !m_wake.wait_until(lock, until, [&] { return m_epoch != epoch; });
+  while (m_epoch == epoch) {
+    if (!m_wake.WaitUntil(m_lock, until)) return m_epoch == epoch;
+  }
+  return false;
 }
 
 void CSimDrive::InsertDisc(const SimDisc& disc, milliseconds delay) {
-  std::lock_guard<std::mutex> guard(m_lock);
+  MutexLock guard(m_lock);
   m_disc = disc;
   m_landsAt = Now() + std::max(delay, milliseconds::zero());
   m_readyAt = m_landsAt + m_config.spinUp;
   ++m_discGeneration;
   ++m_epoch;
-  m_wake.notify_all();
+  m_wake.NotifyAll();
 }
 
 void CSimDrive::Eject() {
-  std::lock_guard<std::mutex> guard(m_lock);
+  MutexLock guard(m_lock);
   m_disc.reset();
   ++m_discGeneration;
   ++m_epoch;
-  m_wake.notify_all();
+  m_wake.NotifyAll();
 }
 
 std::string CSimDrive::DiscName() const {
-  std::lock_guard<std::mutex> guard(m_lock);
+  MutexLock guard(m_lock);
   return m_disc ? m_disc->name : std::string();
 }
 
 bool CSimDrive::DiscReady() const {
-  std::lock_guard<std::mutex> guard(m_lock);
+  MutexLock guard(m_lock);
   return MediumState() == Medium::kReady;
 }
 
 void CSimDrive::Detach() {
-  std::lock_guard<std::mutex> guard(m_lock);
+  MutexLock guard(m_lock);
   m_attached = false;
   ++m_epoch;
-  m_wake.notify_all();
+  m_wake.NotifyAll();
 }
 
 void CSimDrive::Attach() {
-  std::lock_guard<std::mutex> guard(m_lock);
+  MutexLock guard(m_lock);
   m_attached = true;
   m_diagnostic = false;
   m_prevented = false;
   ++m_epoch;
-  m_wake.notify_all();
+  m_wake.NotifyAll();
 }
 
 bool CSimDrive::Attached() const {
-  std::lock_guard<std::mutex> guard(m_lock);
+  MutexLock guard(m_lock);
   return m_attached;
 }
 
 void CSimDrive::AddFault(const SimFault& fault) {
-  std::lock_guard<std::mutex> guard(m_lock);
+  MutexLock guard(m_lock);
   m_faults.push_back({fault, 0});
 }
 
 void CSimDrive::ClearFaults() {
-  std::lock_guard<std::mutex> guard(m_lock);
+  MutexLock guard(m_lock);
   m_faults.clear();
 }
 
 void CSimDrive::SetSampleLatency(milliseconds latency) {
-  std::lock_guard<std::mutex> guard(m_lock);
+  MutexLock guard(m_lock);
   m_sampleLatency = latency;
 }
 
 void CSimDrive::SetCommandLatency(milliseconds latency) {
-  std::lock_guard<std::mutex> guard(m_lock);
+  MutexLock guard(m_lock);
   m_commandLatency = latency;
 }
 
 bool CSimDrive::InDiagnosticMode() const {
-  std::lock_guard<std::mutex> guard(m_lock);
+  MutexLock guard(m_lock);
   return m_diagnostic;
 }
 
 bool CSimDrive::RemovalPrevented() const {
-  std::lock_guard<std::mutex> guard(m_lock);
+  MutexLock guard(m_lock);
   return m_prevented;
 }
 
 size_t CSimDrive::FeedLeft() const {
-  std::lock_guard<std::mutex> guard(m_lock);
+  MutexLock guard(m_lock);
   return m_feed.size();
 }
 
 std::vector<SimLoggedCommand> CSimDrive::CommandLog() const {
-  std::lock_guard<std::mutex> guard(m_lock);
+  MutexLock guard(m_lock);
   return {m_log.begin(), m_log.end()};
 }
 
 uint32_t CSimDrive::CommandCount(SimCommandClass commandClass) const {
-  std::lock_guard<std::mutex> guard(m_lock);
+  MutexLock guard(m_lock);
   return m_classCounts[static_cast<size_t>(commandClass)];
 }
 
 uint32_t CSimDrive::OpcodeCount(uint8_t opcode) const {
-  std::lock_guard<std::mutex> guard(m_lock);
+  MutexLock guard(m_lock);
   return m_opcodeCounts[opcode];
 }
 
 void CSimDrive::ClearCommandLog() {
-  std::lock_guard<std::mutex> guard(m_lock);
+  MutexLock guard(m_lock);
   m_log.clear();
   m_opcodeCounts.fill(0);
   m_classCounts.fill(0);
@@ -188,12 +191,12 @@ void CSimDrive::Log(const ScsiExchange& exchange) {
 
 void CSimDrive::Execute(ScsiExchange& exchange) {
   std::lock_guard<std::mutex> one(m_commandLock);
-  std::unique_lock<std::mutex> lock(m_lock);
-  Run(exchange, lock);
+  MutexLock guard(m_lock);
+  Run(exchange);
   Log(exchange);
 }
 
-void CSimDrive::Run(ScsiExchange& command, std::unique_lock<std::mutex>& lock) {
+void CSimDrive::Run(ScsiExchange& command) {
   if (!m_attached) {
     command.outcome = ExchangeOutcome::kDriveGone;
     return;
@@ -227,12 +230,12 @@ void CSimDrive::Run(ScsiExchange& command, std::unique_lock<std::mutex>& lock) {
     if (fault.kind == SimFaultKind::kGone) {
       m_attached = false;
       ++m_epoch;
-      m_wake.notify_all();
+      m_wake.NotifyAll();
       out.transport = ExchangeOutcome::kDriveGone;
     } else if (fault.kind == SimFaultKind::kTimeOut) {
       milliseconds stall = fault.stall;
       if (command.timeout.count() > 0) stall = std::min(stall, command.timeout);
-      Pause(lock, stall);
+      Pause(stall);
       out.transport = m_attached ? ExchangeOutcome::kTimedOut : ExchangeOutcome::kDriveGone;
     } else if (fault.kind == SimFaultKind::kBusy) {
       out.status = kScsiStatusBusy;
@@ -241,7 +244,7 @@ void CSimDrive::Run(ScsiExchange& command, std::unique_lock<std::mutex>& lock) {
     }
     break;
   }
-  if (!preempted) RunCommand(command, lock, out);
+  if (!preempted) RunCommand(command, out);
 
   if (out.Good()) {
     for (const SimFault& fault : firing) {
@@ -286,8 +289,7 @@ bool CSimDrive::CheckMedium(Outcome& out) const {
   return true;
 }
 
-void CSimDrive::RunCommand(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
-                           Outcome& out) {
+void CSimDrive::RunCommand(const ScsiExchange& command, Outcome& out) {
   const uint8_t* cdb = command.cdb.data();
   if (command.cdbLength == 0) {
     out.Fail(kSenseInvalidOpcode);
@@ -309,17 +311,17 @@ void CSimDrive::RunCommand(const ScsiExchange& command, std::unique_lock<std::mu
   }
 
   if (opcode == kOpVendor && command.cdbLength > 1 && cdb[1] == kVendorTefeSample) {
-    RunSample(command, lock, out);
+    RunSample(command, out);
     return;
   }
 
   // Every other command costs the drive a little time first.
   if (command.timeout.count() > 0 && m_commandLatency > command.timeout) {
-    Pause(lock, command.timeout);
+    Pause(command.timeout);
     out.transport = m_attached ? ExchangeOutcome::kTimedOut : ExchangeOutcome::kDriveGone;
     return;
   }
-  Pause(lock, m_commandLatency);
+  Pause(m_commandLatency);
   if (!m_attached) {
     out.transport = ExchangeOutcome::kDriveGone;
     return;
@@ -333,7 +335,7 @@ void CSimDrive::RunCommand(const ScsiExchange& command, std::unique_lock<std::mu
     return;
   }
 
-  (this->*entry->run)(command, lock, out);
+  (this->*entry->run)(command, out);
 }
 
 void CSimDrive::RunStartStop(const uint8_t* cdb, Outcome& out) {
@@ -359,7 +361,7 @@ void CSimDrive::RunStartStop(const uint8_t* cdb, Outcome& out) {
     m_readyAt = m_landsAt + m_config.spinUp;
     ++m_discGeneration;
   }
-  m_wake.notify_all();
+  m_wake.NotifyAll();
 }
 
 // The operation codes the firmware knows: the command class faults target
@@ -398,12 +400,11 @@ SimCommandClass CSimDrive::Classify(const uint8_t* cdb, uint8_t length) {
   return entry != nullptr ? entry->commandClass : SimCommandClass::kOther;
 }
 
-void CSimDrive::RunTestUnitReady(const ScsiExchange&, std::unique_lock<std::mutex>&, Outcome& out) {
+void CSimDrive::RunTestUnitReady(const ScsiExchange&, Outcome& out) {
   if (m_deviceType == kSimDeviceTypeOptical) CheckMedium(out);
 }
 
-void CSimDrive::RunRequestSense(const ScsiExchange& command, std::unique_lock<std::mutex>&,
-                                Outcome& out) {
+void CSimDrive::RunRequestSense(const ScsiExchange& command, Outcome& out) {
   const uint8_t* cdb = command.cdb.data();
   if (cdb[1] & 0x01) {  // descriptor format is not offered
     out.Fail(kSenseInvalidField);
@@ -420,8 +421,7 @@ void CSimDrive::RunRequestSense(const ScsiExchange& command, std::unique_lock<st
   out.allocation = cdb[4];
 }
 
-void CSimDrive::RunInquiry(const ScsiExchange& command, std::unique_lock<std::mutex>&,
-                           Outcome& out) {
+void CSimDrive::RunInquiry(const ScsiExchange& command, Outcome& out) {
   const uint8_t* cdb = command.cdb.data();
   if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) {  // no vital product data pages
     out.Fail(kSenseInvalidField);
@@ -431,8 +431,7 @@ void CSimDrive::RunInquiry(const ScsiExchange& command, std::unique_lock<std::mu
   out.allocation = GetBe16(cdb + 3);
 }
 
-void CSimDrive::RunGetConfiguration(const ScsiExchange& command, std::unique_lock<std::mutex>&,
-                                    Outcome& out) {
+void CSimDrive::RunGetConfiguration(const ScsiExchange& command, Outcome& out) {
   const uint8_t* cdb = command.cdb.data();
   const uint8_t rt = cdb[1] & 0x03;
   if (rt == 3) {
@@ -444,8 +443,7 @@ void CSimDrive::RunGetConfiguration(const ScsiExchange& command, std::unique_loc
   out.allocation = GetBe16(cdb + 7);
 }
 
-void CSimDrive::RunGetPerformance(const ScsiExchange& command, std::unique_lock<std::mutex>&,
-                                  Outcome& out) {
+void CSimDrive::RunGetPerformance(const ScsiExchange& command, Outcome& out) {
   const uint8_t* cdb = command.cdb.data();
   if (cdb[10] != kPerformanceWriteSpeed) {
     out.Fail(kSenseInvalidField);
@@ -455,8 +453,7 @@ void CSimDrive::RunGetPerformance(const ScsiExchange& command, std::unique_lock<
   out.data = WriteSpeedReply(*m_disc, GetBe16(cdb + 8));
 }
 
-void CSimDrive::RunReadDvdStructure(const ScsiExchange& command, std::unique_lock<std::mutex>&,
-                                    Outcome& out) {
+void CSimDrive::RunReadDvdStructure(const ScsiExchange& command, Outcome& out) {
   const uint8_t* cdb = command.cdb.data();
   const uint8_t format = cdb[7];
   if ((cdb[1] & 0x0F) != 0 || (format != kStructureAdip && format != kStructurePrerecorded)) {
@@ -478,8 +475,7 @@ void CSimDrive::RunReadDvdStructure(const ScsiExchange& command, std::unique_loc
   out.allocation = GetBe16(cdb + 8);
 }
 
-void CSimDrive::RunPreventAllow(const ScsiExchange& command, std::unique_lock<std::mutex>&,
-                                Outcome& out) {
+void CSimDrive::RunPreventAllow(const ScsiExchange& command, Outcome& out) {
   const uint8_t* cdb = command.cdb.data();
   // Only the prevent bit; the persistent one is for changers.
   if ((cdb[4] & 0xFC) != 0 || (cdb[4] & 0x02) != 0) {
@@ -489,13 +485,11 @@ void CSimDrive::RunPreventAllow(const ScsiExchange& command, std::unique_lock<st
   m_prevented = (cdb[4] & 0x01) != 0;
 }
 
-void CSimDrive::RunStartStopUnit(const ScsiExchange& command, std::unique_lock<std::mutex>&,
-                                 Outcome& out) {
+void CSimDrive::RunStartStopUnit(const ScsiExchange& command, Outcome& out) {
   RunStartStop(command.cdb.data(), out);
 }
 
-void CSimDrive::RunVendor(const ScsiExchange& command, std::unique_lock<std::mutex>&,
-                          Outcome& out) {
+void CSimDrive::RunVendor(const ScsiExchange& command, Outcome& out) {
   const uint8_t* cdb = command.cdb.data();
   const bool codeMatches =
       m_config.accessCode.size() == 4 && std::memcmp(cdb + 2, m_config.accessCode.data(), 4) == 0;
@@ -508,8 +502,7 @@ void CSimDrive::RunVendor(const ScsiExchange& command, std::unique_lock<std::mut
   m_diagnostic = cdb[1] == kVendorEnterDiagnostic;
 }
 
-void CSimDrive::RunSample(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
-                          Outcome& out) {
+void CSimDrive::RunSample(const ScsiExchange& command, Outcome& out) {
   const uint8_t* cdb = command.cdb.data();
   const uint8_t speed = cdb[7];
   const bool codeMatches =
@@ -527,11 +520,11 @@ void CSimDrive::RunSample(const ScsiExchange& command, std::unique_lock<std::mut
 
   const uint64_t generation = m_discGeneration;
   if (command.timeout.count() > 0 && m_sampleLatency > command.timeout) {
-    Pause(lock, command.timeout);
+    Pause(command.timeout);
     out.transport = m_attached ? ExchangeOutcome::kTimedOut : ExchangeOutcome::kDriveGone;
     return;
   }
-  Pause(lock, m_sampleLatency);
+  Pause(m_sampleLatency);
   // The tray or the bus may have changed while the sled moved.
   if (!m_attached) {
     out.transport = ExchangeOutcome::kDriveGone;

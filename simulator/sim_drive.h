@@ -7,7 +7,6 @@
 
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -19,6 +18,7 @@
 
 #include "commands/vendor_code.h"
 #include "device/scsi_exchange.h"
+#include "device/thread_annotations.h"
 #include "simulator/sim_disc.h"
 #include "simulator/sim_fault.h"
 
@@ -135,34 +135,28 @@ class CSimDrive {
   enum class Medium { kEmpty, kBecomingReady, kReady };
 
   std::chrono::steady_clock::time_point Now() const;
-  Medium MediumState() const;
-  // Waits up to duration on real time; false when woken by a tray or
-  // attachment change.
-  bool Pause(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds duration);
-  void Run(ScsiExchange& command, std::unique_lock<std::mutex>& lock);
-  void RunCommand(const ScsiExchange& command, std::unique_lock<std::mutex>& lock, Outcome& out);
-  void RunVendor(const ScsiExchange& command, std::unique_lock<std::mutex>& lock, Outcome& out);
-  void RunSample(const ScsiExchange& command, std::unique_lock<std::mutex>& lock, Outcome& out);
-  void RunStartStop(const uint8_t* cdb, Outcome& out);
-  void RunTestUnitReady(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
-                        Outcome& out);
-  void RunRequestSense(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
-                       Outcome& out);
-  void RunInquiry(const ScsiExchange& command, std::unique_lock<std::mutex>& lock, Outcome& out);
-  void RunGetConfiguration(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
-                           Outcome& out);
-  void RunGetPerformance(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
-                         Outcome& out);
-  void RunReadDvdStructure(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
-                           Outcome& out);
-  void RunPreventAllow(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
-                       Outcome& out);
-  void RunStartStopUnit(const ScsiExchange& command, std::unique_lock<std::mutex>& lock,
-                        Outcome& out);
+  // Everything a command does runs with m_lock held.
+  Medium MediumState() const REQUIRES(m_lock);
+  // Waits up to duration on real time, letting go of m_lock meanwhile; false
+  // when woken by a tray or attachment change.
+  bool Pause(std::chrono::milliseconds duration) REQUIRES(m_lock);
+  void Run(ScsiExchange& command) REQUIRES(m_lock);
+  void RunCommand(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
+  void RunVendor(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
+  void RunSample(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
+  void RunStartStop(const uint8_t* cdb, Outcome& out) REQUIRES(m_lock);
+  void RunTestUnitReady(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
+  void RunRequestSense(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
+  void RunInquiry(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
+  void RunGetConfiguration(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
+  void RunGetPerformance(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
+  void RunReadDvdStructure(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
+  void RunPreventAllow(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
+  void RunStartStopUnit(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
 
   // One row of the opcode table (sim_drive.cpp): class, who answers it, and
-  // the handler that runs it.
-  using Handler = void (CSimDrive::*)(const ScsiExchange&, std::unique_lock<std::mutex>&, Outcome&);
+  // the handler that runs it (with m_lock held).
+  using Handler = void (CSimDrive::*)(const ScsiExchange&, Outcome&);
   struct OpcodeEntry {
     uint8_t opcode;
     SimCommandClass commandClass;
@@ -172,33 +166,34 @@ class CSimDrive {
   static const OpcodeEntry kOpcodes[];
   static const OpcodeEntry* FindOpcode(uint8_t opcode);
   static SimCommandClass Classify(const uint8_t* cdb, uint8_t length);
-  bool CheckMedium(Outcome& out) const;
-  void Log(const ScsiExchange& exchange);
+  bool CheckMedium(Outcome& out) const REQUIRES(m_lock);
+  void Log(const ScsiExchange& exchange) REQUIRES(m_lock);
 
   const SimDriveConfig m_config;
   const uint8_t m_deviceType;
   const SimClock m_clock;
 
-  std::mutex m_commandLock;   // one command at a time
-  mutable std::mutex m_lock;  // everything below
-  std::condition_variable m_wake;
-  uint64_t m_epoch = 0;  // bumped by every tray or attachment change
+  std::mutex m_commandLock;  // one command at a time
+  mutable Mutex m_lock;      // everything below
+  CondVar m_wake;
+  uint64_t m_epoch GUARDED_BY(m_lock) = 0;  // bumped by every tray or attachment change
 
-  std::optional<SimDisc> m_disc;
-  std::chrono::steady_clock::time_point m_landsAt{};
-  std::chrono::steady_clock::time_point m_readyAt{};
-  uint64_t m_discGeneration = 0;
-  uint64_t m_attentionGiven = 0;  // disc generation whose UNIT ATTENTION went out
+  std::optional<SimDisc> m_disc GUARDED_BY(m_lock);
+  std::chrono::steady_clock::time_point m_landsAt GUARDED_BY(m_lock){};
+  std::chrono::steady_clock::time_point m_readyAt GUARDED_BY(m_lock){};
+  uint64_t m_discGeneration GUARDED_BY(m_lock) = 0;
+  // The disc generation whose UNIT ATTENTION went out.
+  uint64_t m_attentionGiven GUARDED_BY(m_lock) = 0;
 
-  bool m_attached = true;
-  bool m_diagnostic = false;
-  bool m_prevented = false;
-  std::deque<SimDisc> m_feed;
-  std::chrono::milliseconds m_sampleLatency;
-  std::chrono::milliseconds m_commandLatency;
-  std::vector<ArmedFault> m_faults;
+  bool m_attached GUARDED_BY(m_lock) = true;
+  bool m_diagnostic GUARDED_BY(m_lock) = false;
+  bool m_prevented GUARDED_BY(m_lock) = false;
+  std::deque<SimDisc> m_feed GUARDED_BY(m_lock);
+  std::chrono::milliseconds m_sampleLatency GUARDED_BY(m_lock);
+  std::chrono::milliseconds m_commandLatency GUARDED_BY(m_lock);
+  std::vector<ArmedFault> m_faults GUARDED_BY(m_lock);
 
-  std::deque<SimLoggedCommand> m_log;
-  std::array<uint32_t, 256> m_opcodeCounts{};
-  std::array<uint32_t, kSimCommandClassCount> m_classCounts{};
+  std::deque<SimLoggedCommand> m_log GUARDED_BY(m_lock);
+  std::array<uint32_t, 256> m_opcodeCounts GUARDED_BY(m_lock){};
+  std::array<uint32_t, kSimCommandClassCount> m_classCounts GUARDED_BY(m_lock){};
 };

@@ -77,10 +77,9 @@ inline Captured RunCli(const std::vector<std::string>& args, const CommandFuncti
   options->simInsertDelayMs = insertDelayMs;
   CDriveSession session;
   std::string messages;
-  EXPECT_TRUE(session.Open(
-      *options, [&](const std::string& text, const std::string&) { messages += text + "\n"; },
-      &error))
-      << error;
+  const SessionOpening opening = session.Open(
+      *options, [&](const std::string& text, const std::string&) { messages += text + "\n"; });
+  EXPECT_TRUE(opening.Opened()) << opening.error;
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
   result.exitCode = command(session, *options, out, err);

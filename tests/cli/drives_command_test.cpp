@@ -40,8 +40,9 @@ TEST(DrivesCommand, AnUnknownScenarioIsRefusedBeforeAnythingRuns) {
   auto options = ParseCliOptions({"--simulate=no-such-disc", "drives"}, &error);
   ASSERT_TRUE(options);
   CDriveSession session;
-  EXPECT_FALSE(session.Open(*options, nullptr, &error));
-  EXPECT_NE(error.find("no-such-disc"), std::string::npos);
+  const SessionOpening opening = session.Open(*options, nullptr);
+  EXPECT_EQ(opening.outcome, SessionOpenOutcome::kUnknownScenario);
+  EXPECT_NE(opening.error.find("no-such-disc"), std::string::npos);
 }
 
 TEST(DrivesCommand, TraceFileThatCannotBeWrittenIsRefused) {
@@ -50,8 +51,9 @@ TEST(DrivesCommand, TraceFileThatCannotBeWrittenIsRefused) {
       ParseCliOptions({"--simulate", "--trace=/nonexistent-dir/t.txt", "drives"}, &error);
   ASSERT_TRUE(options);
   CDriveSession session;
-  EXPECT_FALSE(session.Open(*options, nullptr, &error));
-  EXPECT_NE(error.find("/nonexistent-dir/t.txt"), std::string::npos);
+  const SessionOpening opening = session.Open(*options, nullptr);
+  EXPECT_EQ(opening.outcome, SessionOpenOutcome::kTraceNotWritable);
+  EXPECT_NE(opening.error.find("/nonexistent-dir/t.txt"), std::string::npos);
 }
 
 TEST(DrivesCommand, AdviceForDrivesThatCannotBeUsed) {

@@ -1,16 +1,19 @@
 // The drive session on the simulator as the window uses it: the scenario
 // list and names, the tray's disc list, and insert / eject on the selected
-// drive, out-of-range choices doing nothing.
+// drive, out-of-range choices doing nothing; each way opening is refused.
 #include "session/drive_session.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <fstream>
 #include <sstream>
 
 #include "session/sim_catalogue.h"
 #include "simulator/sim_disc_catalogue.h"
 #include "simulator/sim_drive.h"
 #include "simulator/sim_scenarios.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -43,10 +46,9 @@ TEST(DriveSession, SimulatorTrayOnTheChosenDrive) {
   options.simulate = true;
   options.simInsertDelayMs = 0;
   CDriveSession session;
-  std::string error;
-  ASSERT_TRUE(session.Open(
-      options, [](const std::string&, const std::string&) {}, &error))
-      << error;
+  const SessionOpening opening =
+      session.Open(options, [](const std::string&, const std::string&) {});
+  ASSERT_TRUE(opening.Opened()) << opening.error;
   ASSERT_TRUE(session.Initialized());
   ASSERT_FALSE(session.SimDrives().empty());
   CSimDrive& drive = *session.SimDrives().front();
@@ -64,17 +66,47 @@ TEST(DriveSession, SimulatorTrayOnTheChosenDrive) {
   EXPECT_EQ(drive.DiscName(), SimDiscCatalogue()[last].name);
 }
 
-TEST(DriveSession, UnknownScenarioOpensNothing) {
-  RunOptions options;
-  options.simulate = true;
-  options.scenario = "no-such-scenario";
-  CDriveSession session;
-  std::string error;
-  EXPECT_FALSE(session.Open(options, nullptr, &error));
-  EXPECT_EQ(error, "unknown scenario 'no-such-scenario' (--simulate=help lists them)");
-  EXPECT_TRUE(session.SimDrives().empty());
-  session.EjectSimDisc(0);  // nothing to eject, nothing happens
-  session.InsertSimDisc(0, 0, std::chrono::milliseconds(0));
+// Each way opening fails is one outcome of the one value Open returns, with
+// its text; none of them leaves a drive behind.
+TEST(DriveSession, EachRefusalIsItsOwnOutcome) {
+  ScratchFolder scratch("velmo-session");
+  ASSERT_FALSE(scratch.Path().empty());
+  const std::string broken = scratch.Path() + "/broken.trace";
+  {
+    std::ofstream out(broken);
+    out << "not a trace line\n";
+  }
+  struct Case {
+    std::string scenario;
+    std::string trace;
+    SessionOpenOutcome outcome;
+    std::string error;  // what the text starts with
+  } cases[] = {
+      {"no-such-scenario", "", SessionOpenOutcome::kUnknownScenario,
+       "unknown scenario 'no-such-scenario' (--simulate=help lists them)"},
+      {"", scratch.Path() + "/no-such-folder/t.txt", SessionOpenOutcome::kTraceNotWritable,
+       "cannot write the trace file " + scratch.Path() + "/no-such-folder/t.txt"},
+      {"replay:" + scratch.Path() + "/missing.trace", "", SessionOpenOutcome::kReplayUnreadable,
+       "the recording " + scratch.Path() + "/missing.trace"},
+      {"replay:" + broken, "", SessionOpenOutcome::kReplayRefused,
+       "the recording " + broken + " is refused at line 1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario + c.trace);
+    RunOptions options;
+    options.simulate = true;
+    options.scenario = c.scenario;
+    options.traceFile = c.trace;
+    CDriveSession session;
+    const SessionOpening opening = session.Open(options, nullptr);
+    EXPECT_FALSE(opening.Opened());
+    EXPECT_EQ(opening.outcome, c.outcome);
+    EXPECT_EQ(opening.error.rfind(c.error, 0), 0u) << opening.error;
+    EXPECT_EQ(opening.traceError, c.trace.empty() ? 0 : ENOENT);
+    EXPECT_TRUE(session.SimDrives().empty());
+    session.EjectSimDisc(0);  // nothing to eject, nothing happens
+    session.InsertSimDisc(0, 0, std::chrono::milliseconds(0));
+  }
 }
 
 }  // namespace
