@@ -165,7 +165,7 @@ const Json& Object(const Json& object, const std::string& where, const char* nam
   return value;
 }
 
-std::string Text(const Json& object, const std::string& where, const char* name) {
+std::string StringMember(const Json& object, const std::string& where, const char* name) {
   const Json& value = Member(object, where, name);
   if (!value.is_string()) Fail(where + name, "is not a string");
   return value.get<std::string>();
@@ -230,7 +230,7 @@ void OptionalInteger(const Json& object, const std::string& where, const char* n
 
 RecordSpeed ReadSpeed(const Json& json, const std::string& where) {
   if (!json.is_object()) Fail(where, "is not an object");
-  return RecordSpeed{Text(json, where + ".", "speed"),
+  return RecordSpeed{StringMember(json, where + ".", "speed"),
                      static_cast<int>(Integer(json, where + ".", "speedCode", 0, 255))};
 }
 
@@ -277,7 +277,7 @@ void ReadRecord(const Json& json, ScanRecord* record) {
     throw RecordError{"a scan record of unknown version " + version->dump()};
 
   ScanRecord r;
-  const std::string kind = Text(json, "", "kind");
+  const std::string kind = StringMember(json, "", "kind");
   if (kind == "scan") {
     r.kind = RecordKind::kScan;
   } else if (kind == "smart") {
@@ -285,35 +285,35 @@ void ReadRecord(const Json& json, ScanRecord* record) {
   } else {
     Fail("kind", "is neither \"scan\" nor \"smart\"");
   }
-  r.program = Text(json, "", "program");
-  r.programVersion = Text(json, "", "programVersion");
-  r.startTime = Text(json, "", "startTime");
+  r.program = StringMember(json, "", "program");
+  r.programVersion = StringMember(json, "", "programVersion");
+  r.startTime = StringMember(json, "", "startTime");
   r.durationSeconds =
       static_cast<long>(Integer(json, "", "durationSeconds", 0, 10LL * 365 * 86400));
 
   const Json& drive = Object(json, "", "drive");
-  r.drive.name = Utf8ToLatin1(Text(drive, "drive.", "name"));
-  r.drive.vendor = Utf8ToLatin1(Text(drive, "drive.", "vendor"));
-  r.drive.product = Utf8ToLatin1(Text(drive, "drive.", "product"));
-  r.drive.revision = Utf8ToLatin1(Text(drive, "drive.", "revision"));
-  r.drive.node = Text(drive, "drive.", "node");
+  r.drive.name = Utf8ToLatin1(StringMember(drive, "drive.", "name"));
+  r.drive.vendor = Utf8ToLatin1(StringMember(drive, "drive.", "vendor"));
+  r.drive.product = Utf8ToLatin1(StringMember(drive, "drive.", "product"));
+  r.drive.revision = Utf8ToLatin1(StringMember(drive, "drive.", "revision"));
+  r.drive.node = StringMember(drive, "drive.", "node");
 
   const Json& disc = Object(json, "", "disc");
-  r.disc.type = Text(disc, "disc.", "type");
-  r.disc.manufacturerId = Utf8ToLatin1(Text(disc, "disc.", "manufacturerId"));
+  r.disc.type = StringMember(disc, "disc.", "type");
+  r.disc.manufacturerId = Utf8ToLatin1(StringMember(disc, "disc.", "manufacturerId"));
   r.disc.manufacturerName = TextOrNull(disc, "disc.", "manufacturerName");
-  r.disc.mediaTypeId = Utf8ToLatin1(Text(disc, "disc.", "mediaTypeId"));
+  r.disc.mediaTypeId = Utf8ToLatin1(StringMember(disc, "disc.", "mediaTypeId"));
   r.disc.lastLba = static_cast<int32_t>(Integer(disc, "disc.", "lastLba", 0, kMaxLba));
   // Up to version 2 the capacity and the speeds were the window's texts.
   const bool values = version->get<int64_t>() >= 3;
   if (values) {
     const Json& capacity = Object(disc, "disc.", "capacity");
-    r.disc.capacity = Text(capacity, "disc.capacity.", "text");
+    r.disc.capacity = StringMember(capacity, "disc.capacity.", "text");
     const int64_t sectors = Integer(capacity, "disc.capacity.", "sectors", 0, kMaxLba + 1);
     if (sectors != int64_t{r.disc.lastLba} + 1)
       Fail("disc.capacity.sectors", "does not agree with disc.lastLba");
   } else {
-    r.disc.capacity = Text(disc, "disc.", "capacity");
+    r.disc.capacity = StringMember(disc, "disc.", "capacity");
   }
   const Json& speeds = Array(disc, "disc.", "writeSpeeds", kRecordMaxRows);
   for (size_t i = 0; i < speeds.size(); ++i) {
@@ -325,7 +325,7 @@ void ReadRecord(const Json& json, ScanRecord* record) {
     }
     if (!speeds[i].is_object()) Fail(where, "is not an object");
     r.disc.writeSpeeds.push_back(RecordWriteSpeed{
-        Text(speeds[i], where + ".", "label"),
+        StringMember(speeds[i], where + ".", "label"),
         static_cast<int>(Integer(speeds[i], where + ".", "code", 0, 255)),
         static_cast<int>(Integer(speeds[i], where + ".", "kBps", 0, kRecordMaxKBps))});
   }
@@ -336,7 +336,7 @@ void ReadRecord(const Json& json, ScanRecord* record) {
   // reads.
   if (!values || r.kind == RecordKind::kScan) {
     RecordSettings one;
-    one.speed = Text(settings, "settings.", "speed");
+    one.speed = StringMember(settings, "settings.", "speed");
     one.speedCode = static_cast<int>(Integer(settings, "settings.", "speedCode", 0, 255));
     one.densityStep =
         static_cast<int32_t>(Integer(settings, "settings.", "densityStep", 0, kMaxLba));
@@ -346,7 +346,7 @@ void ReadRecord(const Json& json, ScanRecord* record) {
       r.settings.densityStep = one.densityStep;
     }
   }
-  r.settings.density = Text(settings, "settings.", "density");
+  r.settings.density = StringMember(settings, "settings.", "density");
   r.settings.teLimit = static_cast<int>(Integer(settings, "settings.", "teLimit", 1, 65535));
   r.settings.feLimit = static_cast<int>(Integer(settings, "settings.", "feLimit", 1, 65535));
   if (const auto speedList = settings.find("speeds"); speedList != settings.end()) {
@@ -381,14 +381,14 @@ void ReadRecord(const Json& json, ScanRecord* record) {
       const Json& row = rows[i];
       if (!row.is_object()) Fail(where.substr(0, where.size() - 1), "is not an object");
       SmartRow smart;
-      smart.speed = Text(row, where, "speed");
+      smart.speed = StringMember(row, where, "speed");
       smart.speedCode = static_cast<int>(Integer(row, where, "speedCode", 0, 255));
       for (auto [name, field] : {std::pair{"te", &smart.te}, std::pair{"fe", &smart.fe}}) {
         const Json& value = Member(row, where, name);
         if (!value.is_null())
           *field = static_cast<uint16_t>(IntegerOf(value, where + name, 0, 65535));
       }
-      smart.result = Text(row, where, "result");
+      smart.result = StringMember(row, where, "result");
       if (smart.result != kSmartRowOk && smart.result != kSmartRowNotRecommended &&
           smart.result != kSmartRowFailed) {
         Fail(where + "result", "is not \"ok\", \"not recommended\" or \"failed\"");
@@ -400,7 +400,7 @@ void ReadRecord(const Json& json, ScanRecord* record) {
     }
   }
 
-  const std::string outcome = Text(json, "", "outcome");
+  const std::string outcome = StringMember(json, "", "outcome");
   const auto known = RunOutcomeFromName(outcome);
   if (!known) {
     // Quoted on one short line, whatever the file holds; the bytes stay as
