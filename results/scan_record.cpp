@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <iterator>
 #include <limits>
 #include <nlohmann/json.hpp>
 
@@ -15,10 +16,11 @@ using Json = nlohmann::ordered_json;
 
 namespace {
 
-constexpr const char* kOutcomeNames[kRunOutcomeCount] = {
+constexpr const char* kOutcomeNames[] = {
     "ok",         "not recommended", "firmware failure", "timed out",
     "drive gone", "disc ejected",    "log not written",  "aborted",
     "no reading", "drive busy",      "drive error",      "not in recording"};
+static_assert(std::size(kOutcomeNames) == kRunOutcomeCount, "each outcome has its name in records");
 
 // Valid UTF-8 that names a character beyond U+00FF: only such text comes
 // out of Utf8ToLatin1 as it went in.
