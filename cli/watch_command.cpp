@@ -79,7 +79,8 @@ std::string RunBaseName(const std::string& dir, int drive, int number) {
   const std::string stem =
       "velmo-" + std::string(stamp) + "-d" + std::to_string(drive) + "-" + std::to_string(number);
   std::string base = JoinPath(dir, stem);
-  for (int extra = 2; NameTaken(base + "-TEFE.txt") || NameTaken(base + ".json") || NameTaken(base + ".pdf");
+  for (int extra = 2;
+       NameTaken(base + "-TEFE.txt") || NameTaken(base + ".json") || NameTaken(base + ".pdf");
        ++extra) {
     base = JoinPath(dir, stem + "." + std::to_string(extra));
   }

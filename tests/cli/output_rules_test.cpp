@@ -373,7 +373,8 @@ TEST_F(OutputRulesTest, EachSignalAtAPendingSampleStopsAsStopDoes) {
                      {"--trace=trace.txt"}, 1500),
                 options);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (SampleLineCount(ReadAll(At("TEFE.txt"))) < 1 && std::chrono::steady_clock::now() < until) {
+    while (SampleLineCount(ReadAll(At("TEFE.txt"))) < 1 &&
+           std::chrono::steady_clock::now() < until) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the next sample

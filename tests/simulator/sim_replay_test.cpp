@@ -31,7 +31,8 @@ struct Asked {
   std::vector<uint8_t> buffer;
 };
 
-Asked AskReplay(CReplayRecording& replay, int drive, std::vector<uint8_t> cdb, uint32_t length = 0) {
+Asked AskReplay(CReplayRecording& replay, int drive, std::vector<uint8_t> cdb,
+                uint32_t length = 0) {
   Asked asked;
   asked.buffer.assign(length, 0xEE);
   asked.x.SetCdb(cdb.data(), static_cast<uint8_t>(cdb.size()));
@@ -62,7 +63,8 @@ TEST(Replay, EachCdbTakesItsOwnNextAnswerAndPollsRepeatTheirLast) {
   const Asked first = AskReplay(replay, 0, kTur);
   EXPECT_EQ(first.x.outcome, ExchangeOutcome::kCheckCondition);
   EXPECT_EQ(FormatSense(first.x.sense), "2/04/01");
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(AskReplay(replay, 0, kTur).x.outcome, ExchangeOutcome::kDone);
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(AskReplay(replay, 0, kTur).x.outcome, ExchangeOutcome::kDone);
 
   // Sample B before the second A: each CDB keeps its own place.
   EXPECT_EQ(AskReplay(replay, 0, kSampleB, 8).buffer[2], 3);
