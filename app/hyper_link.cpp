@@ -14,7 +14,7 @@ namespace {
 
 constexpr int kShowNormally = 5;  // SW_SHOW
 
-wxColour ColourOf(uint32_t colorref) {
+wxColour LinkColourOf(uint32_t colorref) {
   return wxColour(colorref & 0xFF, (colorref >> 8) & 0xFF, (colorref >> 16) & 0xFF);
 }
 
@@ -142,7 +142,7 @@ uint32_t CHyperLink::LinkColor() const {
 }
 
 void CHyperLink::ApplyColour() {
-  SetForegroundColour(ColourOf(LinkColor()));
+  SetForegroundColour(LinkColourOf(LinkColor()));
   Refresh();
 }
 

@@ -42,7 +42,7 @@ constexpr int kSimEjectId = 0x5000;
 constexpr int kSimInsertFirstId = 0x5001;
 constexpr int kSimInsertLastId = 0x5063;
 
-wxColour ColourOf(uint32_t colorref) {
+wxColour PenColourOf(uint32_t colorref) {
   return wxColour(colorref & 0xFF, (colorref >> 8) & 0xFF, (colorref >> 16) & 0xFF);
 }
 
@@ -105,9 +105,9 @@ wxBEGIN_EVENT_TABLE(CScanDlg, wxFrame) EVT_CLOSE(CScanDlg::OnClose)
   // The legend and check-box colours; the status line takes the colour set
   // last for its next painting, then draws black again.
   for (int id : {IDC_TE_LEGEND, IDC_TE_CHECK})
-    m_layout.Control(id)->SetForegroundColour(ColourOf(kTeColour));
+    m_layout.Control(id)->SetForegroundColour(PenColourOf(kTeColour));
   for (int id : {IDC_FE_LEGEND, IDC_FE_CHECK})
-    m_layout.Control(id)->SetForegroundColour(ColourOf(kFeColour));
+    m_layout.Control(id)->SetForegroundColour(PenColourOf(kFeColour));
   m_status->SetColourSource([this] {
     const uint32_t colour = m_statusColor;
     m_statusColor = 0;

@@ -107,24 +107,27 @@ std::string DoctorUsage() {
 
 std::string WatchCommandUsage() { return WatchUsage() + kCommonOptions; }
 
-int RunDrives(CDriveSession& session, const CliOptions&, std::FILE* out, std::FILE* err) {
-  return RunDrivesCommand(session, out, err);
+int RunDrives(const CliCall& call) { return RunDrivesCommand(*call.session, call.out, call.err); }
+int RunIdentify(const CliCall& call) {
+  return RunIdentifyCommand(*call.session, *call.options, call.out, call.err);
 }
-int RunIdentify(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
-  return RunIdentifyCommand(session, options, out, err);
+int RunScan(const CliCall& call) {
+  return RunScanCommand(*call.session, *call.options, call.out, call.err);
 }
-int RunScan(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
-  return RunScanCommand(session, options, out, err);
+int RunSmart(const CliCall& call) {
+  return RunSmartCommand(*call.session, *call.options, call.out, call.err);
 }
-int RunSmart(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
-  return RunSmartCommand(session, options, out, err);
+int RunRecover(const CliCall& call) {
+  return RunRecoverCommand(*call.session, *call.options, call.out, call.err);
 }
-int RunRecover(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
-  return RunRecoverCommand(session, options, out, err);
+int RunWatch(const CliCall& call) {
+  return RunWatchCommand(*call.session, *call.options, call.out, call.err);
 }
-int RunWatch(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
-  return RunWatchCommand(session, options, out, err);
-}
+int RunDoctor(const CliCall& call) { return RunDoctorMain(call.args, call.out, call.err); }
+int RunHistory(const CliCall& call) { return RunHistoryCommand(*call.options, call.out, call.err); }
+int RunShow(const CliCall& call) { return RunShowCommand(*call.options, call.out, call.err); }
+int RunCompare(const CliCall& call) { return RunCompareCommand(*call.options, call.out, call.err); }
+int RunReport(const CliCall& call) { return RunReportCommand(*call.options, call.out, call.err); }
 
 std::string UpperExtension(const ReportFormatRow& row) {
   std::string text = row.extension;
@@ -140,33 +143,31 @@ constexpr unsigned kScanOptions = kTakesSpeed | kTakesDensity | kTakesLog | kTak
 const std::vector<CliCommand>& CliCommands() {
   static const std::vector<CliCommand> commands = {
       {"drives", "list the optical drives and whether each accepts the diagnostic mode",
-       DrivesUsage, 0, RunDrives, nullptr, nullptr, nullptr},
+       DrivesUsage, kRunsOnDrive, RunDrives},
       {"identify", "wait for a disc and show its type, IDs, capacity and write speeds",
-       IdentifyUsage, 0, RunIdentify, nullptr, nullptr, nullptr},
+       IdentifyUsage, kRunsOnDrive, RunIdentify},
       {"scan", "TE/FE scan of the whole disc at one write speed, with log and verdict", ScanUsage,
-       kScanOptions, RunScan, nullptr, nullptr, nullptr},
+       kRunsOnDrive | kScanOptions, RunScan},
       {"smart", "one TE/FE sample near the rim at every write speed of the disc", SmartUsage,
-       kTakesJson | kTakesDriveAll, RunSmart, nullptr, nullptr, nullptr},
+       kRunsOnDrive | kTakesJson | kTakesDriveAll, RunSmart},
       {"doctor", "what stands between you and a scan, per drive, with the fixing command",
-       DoctorUsage, 0, nullptr, nullptr, RunDoctorMain, IsDoctorCommand, nullptr},
+       DoctorUsage, kRunsOwnMain, RunDoctor, IsDoctorCommand},
       {"history", "the kept runs of velmo and velmo-cli, newest first, filtered",
-       [] { return RecordCommandUsage("history"); }, 0, nullptr, RunHistoryCommand, nullptr,
-       nullptr},
+       [] { return RecordCommandUsage("history"); }, kRunsOnRecords, RunHistory},
       {"show", "one kept run or record file: identity, settings, statistics, outcome",
-       [] { return RecordCommandUsage("show"); }, 0, nullptr, RunShowCommand, nullptr, nullptr},
+       [] { return RecordCommandUsage("show"); }, kRunsOnRecords, RunShow},
       {"compare", "runs side by side, their differences, and an overlaid chart",
-       [] { return RecordCommandUsage("compare"); }, 0, nullptr, RunCompareCommand, nullptr,
-       nullptr},
+       [] { return RecordCommandUsage("compare"); }, kRunsOnRecords, RunCompare},
       {"report",
        "one page (" + ReportFormatWords(UpperExtension, ", ", " or ") +
            ") of recorded runs; several compare",
-       ReportCommandUsage, 0, nullptr, RunReportCommand, nullptr, nullptr},
+       ReportCommandUsage, kRunsOnRecords, RunReport},
       {"watch", "scan every blank disc that is inserted, one line each (watch --help)",
-       WatchCommandUsage, kTakesSpeed | kTakesDensity | kTakesWatchOptions | kTakesDriveAll,
-       RunWatch, nullptr, nullptr, nullptr},
+       WatchCommandUsage,
+       kRunsOnDrive | kTakesSpeed | kTakesDensity | kTakesWatchOptions | kTakesDriveAll, RunWatch},
       {"recover", "take a drive out of the diagnostic mode a killed run left it in",
-       [] { return RecoverUsage() + kCommonOptions; }, kTakesDriveAll | kDriveAllItself, RunRecover,
-       nullptr, nullptr, nullptr},
+       [] { return RecoverUsage() + kCommonOptions; },
+       kRunsOnDrive | kTakesDriveAll | kDriveAllItself, RunRecover},
   };
   return commands;
 }

@@ -23,24 +23,39 @@ enum CliOptionSet : unsigned {
   kDriveAllItself = 1u << 9,     // --drive all: the command goes through the drives itself
 };
 
+// How a command runs: exactly one of the three, in the same bits as the
+// options it takes.
+// On the drive session main opens from the run options.
+inline constexpr unsigned kRunsOnDrive = 1u << 16;
+// Needs no drive; reads its own arguments (options.commandArgs).
+inline constexpr unsigned kRunsOnRecords = 1u << 17;
+// Reads the whole command line itself, before velmo-cli's parser; claims
+// tells whether a command line is its.
+inline constexpr unsigned kRunsOwnMain = 1u << 18;
+inline constexpr unsigned kCliRunKinds = kRunsOnDrive | kRunsOnRecords | kRunsOwnMain;
+
+// What a command's handler is given.
+struct CliCall {
+  const std::vector<std::string>& args;  // the whole command line
+  const CliOptions* options;             // as parsed; null for kRunsOwnMain
+  CDriveSession* session;                // open for kRunsOnDrive, else null
+  std::FILE* out;
+  std::FILE* err;
+};
+
 struct CliCommand {
   const char* name;
   std::string summary;     // its line under "commands:" in velmo-cli --help
   std::string (*usage)();  // velmo-cli COMMAND --help; null: velmo-cli --help
-  unsigned options;        // CliOptionSet bits
-
-  // Exactly one of the three runs it.
-  // On the drive session main opens from the run options.
-  int (*onDrive)(CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err);
-  // Needs no drive; reads its own arguments (options.commandArgs).
-  int (*onRecords)(const CliOptions& options, std::FILE* out, std::FILE* err);
-  // Reads the whole command line itself, before velmo-cli's parser; claims
-  // tells whether a command line is its.
-  int (*ownMain)(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
-  bool (*claims)(const std::vector<std::string>& args);
+  unsigned flags;          // one kRuns... bit, and the CliOptionSet bits it takes
+  int (*run)(const CliCall& call);
+  // kRunsOwnMain: whether a command line is its.
+  bool (*claims)(const std::vector<std::string>& args) = nullptr;
   // Its arguments in velmo-cli --help's synopsis when it has no usage of its
   // own (otherwise the usage's first lines are its synopsis).
   const char* synopsis = nullptr;
+
+  unsigned RunKind() const { return flags & kCliRunKinds; }
 };
 
 // In the order velmo-cli --help lists them.

@@ -57,7 +57,7 @@ void LongNameOf(std::vector<std::string>* args, size_t i) {
 std::string CommandsTaking(unsigned bit) {
   std::vector<std::string> names;
   for (const CliCommand& command : CliCommands()) {
-    if ((command.options & bit) != 0) names.push_back(command.name);
+    if ((command.flags & bit) != 0) names.push_back(command.name);
   }
   std::string text;
   for (size_t i = 0; i < names.size(); ++i) {
@@ -90,7 +90,7 @@ std::string CommandNamedIn(const std::vector<std::string>& args) {
 
 bool IsRecordCommand(const std::string& command) {
   const CliCommand* row = FindCliCommand(command);
-  return row != nullptr && row->onRecords != nullptr;
+  return row != nullptr && row->RunKind() == kRunsOnRecords;
 }
 
 namespace {
@@ -257,7 +257,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
   }
   if (!options.command.empty()) {
     const CliCommand* row = FindCliCommand(options.command);
-    const unsigned takes = row != nullptr ? row->options : 0;
+    const unsigned takes = row != nullptr ? row->flags : 0;
     for (const std::string& name : scanOnly) {
       if ((takes & OptionBit(name)) != 0) continue;
       *error =

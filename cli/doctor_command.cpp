@@ -51,7 +51,7 @@ std::string ReadLine(const std::string& path) {
   return text.substr(0, text.find('\n'));
 }
 
-bool Exists(const std::string& path) {
+bool NodeExists(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0;
 }
@@ -242,7 +242,7 @@ void AskDrive(CDeviceManager& manager, int index, DoctorDrive& drive) {
 void CheckNodes(DoctorDrive& drive, const std::string& sg, const std::string& sr, uid_t uid,
                 const std::vector<gid_t>& groups) {
   for (const std::string& node : {sg, sr}) {
-    if (node.empty() || !Exists(node)) continue;
+    if (node.empty() || !NodeExists(node)) continue;
     drive.checks.push_back(CheckNodeAccess(node, uid, groups));
     const std::vector<NodeHolder> holders = OtherHolders(node);
     if (!holders.empty()) {
@@ -251,7 +251,7 @@ void CheckNodes(DoctorDrive& drive, const std::string& sg, const std::string& sr
                    std::to_string(holders[0].pid));
     }
   }
-  if (!sg.empty() && !Exists(sg)) {
+  if (!sg.empty() && !NodeExists(sg)) {
     AddCheck(drive.checks, "node", false, sg + " is missing although sysfs knows it",
              "sudo modprobe sg");
   }
@@ -272,7 +272,7 @@ DoctorDrive SysDriveReport(const SysDrive& sys, const SessionDrives& session,
   DoctorDrive drive;
   const std::string sg = sys.generic.empty() ? "" : devRoot + "/" + sys.generic;
   const std::string sr = sys.block.empty() ? "" : devRoot + "/" + sys.block;
-  drive.node = !sg.empty() && Exists(sg) ? sg : sr;
+  drive.node = !sg.empty() && NodeExists(sg) ? sg : sr;
   CheckNodes(drive, sg, sr, uid, groups);
   // Why the drive could not be opened, unless a check above says it.
   const bool explained = std::any_of(drive.checks.begin(), drive.checks.end(),
@@ -308,7 +308,7 @@ DoctorReport BuildDoctorReport(CDriveSession& session, bool realHost, const std:
   std::vector<SysDrive> sysDrives;
   if (realHost) {
     const bool sgLoaded =
-        Exists(sysfsRoot + "/module/sg") || Exists(sysfsRoot + "/class/scsi_generic");
+        NodeExists(sysfsRoot + "/module/sg") || NodeExists(sysfsRoot + "/class/scsi_generic");
     AddCheck(report.system, "module", sgLoaded,
              sgLoaded ? "the sg module is loaded: drives have /dev/sgN nodes"
                       : "the sg module is not loaded: drives have no /dev/sgN node",

@@ -514,8 +514,8 @@ void HandRecordToParent(const ScanRecord& record) {
 std::string DriveAllOutputError(const CliOptions& options) {
   const CliCommand* row = FindCliCommand(options.command);
   // recover goes through the drives in this one process.
-  if (!options.driveAll || row == nullptr || (row->options & kDriveAllItself) != 0) return "";
-  const bool log = row != nullptr && (row->options & kTakesLog) != 0;
+  if (!options.driveAll || row == nullptr || (row->flags & kDriveAllItself) != 0) return "";
+  const bool log = row != nullptr && (row->flags & kTakesLog) != 0;
   const std::pair<const char*, const std::string*> outputs[] = {
       {"--log", log ? &options.logFile : nullptr},
       {"--csv", &options.csvFile},

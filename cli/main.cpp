@@ -43,7 +43,7 @@ std::string ReportPath(const CliOptions& options) {
 // refused before the drive is touched. The message, or empty.
 std::string SameFileError(const CliOptions& options) {
   const CliCommand* row = FindCliCommand(options.command);
-  const bool scan = row != nullptr && (row->options & kTakesLog) != 0;
+  const bool scan = row != nullptr && (row->flags & kTakesLog) != 0;
   const std::vector<std::pair<const char*, std::string>> outputs = {
       {"--log", scan ? options.logFile : ""}, {"--csv", options.csvFile},
       {"--json", options.jsonFile},           {"--chart", options.chartFile},
@@ -60,8 +60,8 @@ std::string SameFileError(const CliOptions& options) {
 // The command line's command, help, version or scenario list; its exit code.
 int RunCommandLine(const std::vector<std::string>& args) {
   for (const CliCommand& command : CliCommands()) {
-    if (command.claims != nullptr && command.claims(args))
-      return command.ownMain(args, stdout, stderr);
+    if (command.RunKind() == kRunsOwnMain && command.claims(args))
+      return command.run({args, nullptr, nullptr, stdout, stderr});
   }
   std::string error;
   auto options = ParseCliOptions(args, &error);
@@ -71,7 +71,7 @@ int RunCommandLine(const std::vector<std::string>& args) {
     return kExitUsage;
   }
   const CliCommand* row = FindCliCommand(options->command);
-  if (row != nullptr && row->onRecords != nullptr) {
+  if (row != nullptr && row->RunKind() == kRunsOnRecords) {
     for (const std::string& arg : options->commandArgs)
       options->help |= arg == "--help" || arg == "-h";
   }
@@ -95,8 +95,10 @@ int RunCommandLine(const std::vector<std::string>& args) {
   }
   const std::string& command = options->command;
   // Kept runs and their reports need no drive.
-  if (row != nullptr && row->onRecords != nullptr) return row->onRecords(*options, stdout, stderr);
-  if (row != nullptr && row->ownMain != nullptr) return row->ownMain(args, stdout, stderr);
+  if (row != nullptr && row->RunKind() == kRunsOnRecords)
+    return row->run({args, &*options, nullptr, stdout, stderr});
+  if (row != nullptr && row->RunKind() == kRunsOwnMain)
+    return row->run({args, nullptr, nullptr, stdout, stderr});
   if (row == nullptr) {
     std::fprintf(stderr, "velmo-cli: unknown command '%s' (%s); %s\n",
                  TerminalText(command).c_str(), CliCommandNames().c_str(), kCliHelpHint);
@@ -114,7 +116,7 @@ int RunCommandLine(const std::vector<std::string>& args) {
   std::FILE* human = stdout;
   for (const std::string* path : {&options->traceFile, &options->csvFile, &options->jsonFile,
                                   &options->chartFile, &options->logFile, &options->reportFile}) {
-    if (path == &options->logFile && (row->options & kTakesLog) == 0) continue;
+    if (path == &options->logFile && (row->flags & kTakesLog) == 0) continue;
     if (!path->empty() && IsStandardOutput(*path)) human = stderr;
   }
 
@@ -144,10 +146,10 @@ int RunCommandLine(const std::vector<std::string>& args) {
     }
   }
   int code = kExitOk;
-  if (options->driveAll && (row->options & kDriveAllItself) == 0) {
+  if (options->driveAll && (row->flags & kDriveAllItself) == 0) {
     code = RunOnEveryDrive(session, *options, args, human, stderr, stdout);
   } else {
-    code = row->onDrive(session, *options, human, stderr);
+    code = row->run({args, &*options, &session, human, stderr});
   }
   if (const int traceError = session.TraceWriteError(); traceError != 0) {
     std::fprintf(stderr, "velmo-cli: the trace file %s lost lines: %s\n",

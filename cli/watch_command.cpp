@@ -64,7 +64,7 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
   return dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
-bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool NameTaken(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 // A disc's files share one stem named after its run: the time it started,
 // the drive and its place in this watch (NAME-TEFE.txt, NAME.json,
@@ -79,7 +79,8 @@ std::string RunBaseName(const std::string& dir, int drive, int number) {
   const std::string stem =
       "velmo-" + std::string(stamp) + "-d" + std::to_string(drive) + "-" + std::to_string(number);
   std::string base = JoinPath(dir, stem);
-  for (int extra = 2; Exists(base + "-TEFE.txt") || Exists(base + ".json") || Exists(base + ".pdf");
+  for (int extra = 2;
+       NameTaken(base + "-TEFE.txt") || NameTaken(base + ".json") || NameTaken(base + ".pdf");
        ++extra) {
     base = JoinPath(dir, stem + "." + std::to_string(extra));
   }

@@ -34,7 +34,7 @@ std::string CheckWatchOptions(const CliOptions& options) {
   const std::string& command = options.command;
   if (command.empty()) return "";
   const CliCommand* row = FindCliCommand(command);
-  const unsigned takes = row != nullptr ? row->options : 0;
+  const unsigned takes = row != nullptr ? row->flags : 0;
   if ((takes & kTakesWatchOptions) == 0) {
     for (const auto& [given, name] :
          {std::pair{options.smart, "--smart"}, std::pair{options.eject, "--eject"},

@@ -10,22 +10,30 @@
 
 #include "commands/drive_commands.h"
 
+// Every way a run ends, in the enum's order; the count follows from the list.
+#define VELMO_RUN_OUTCOMES(X)                                                                   \
+  X(kOk)                                                                                        \
+  X(kNotRecommended)                                                                            \
+  X(kFirmwareFailure) /* the drive refused the sample command: the one case for new firmware */ \
+  X(kTimedOut)        /* the drive did not answer in time */                                    \
+  X(kDriveGone)       /* the drive went away during the run */                                  \
+  X(kDiscEjected)     /* the disc left the drive during the run */                              \
+  X(kLogNotWritten)   /* TEFE.txt could not be opened or written */                             \
+  X(kAborted)         /* stopped by the user; no verdict */                                     \
+  X(kNoReading)       /* the drive could not take a reading where earlier ones succeeded */     \
+  X(kDriveBusy)       /* the drive stayed busy through every retry */                           \
+  X(kDriveError)      /* any other answer without a reading: status, sense, a short reply */    \
+  X(kNotRecorded)     /* a replayed drive's recording holds no answer for the sample command */
+
 enum class RunOutcome : uint8_t {
-  kOk,
-  kNotRecommended,
-  kFirmwareFailure,  // the drive refused the sample command: the one case for new firmware
-  kTimedOut,         // the drive did not answer in time
-  kDriveGone,        // the drive went away during the run
-  kDiscEjected,      // the disc left the drive during the run
-  kLogNotWritten,    // TEFE.txt could not be opened or written
-  kAborted,          // stopped by the user; no verdict
-  kNoReading,        // the drive could not take a reading where earlier ones succeeded
-  kDriveBusy,        // the drive stayed busy through every retry
-  kDriveError,       // any other answer without a reading: status, sense, a short reply
-  kNotRecorded,      // a replayed drive's recording holds no answer for the sample command
+#define VELMO_RUN_OUTCOME_VALUE(name) name,
+  VELMO_RUN_OUTCOMES(VELMO_RUN_OUTCOME_VALUE)
+#undef VELMO_RUN_OUTCOME_VALUE
 };
 
-inline constexpr int kRunOutcomeCount = 12;
+#define VELMO_RUN_OUTCOME_ONE(name) +1
+inline constexpr int kRunOutcomeCount = 0 VELMO_RUN_OUTCOMES(VELMO_RUN_OUTCOME_ONE);
+#undef VELMO_RUN_OUTCOME_ONE
 
 // A run that ended with a verdict (ok or not recommended).
 constexpr bool HasVerdict(RunOutcome outcome) {

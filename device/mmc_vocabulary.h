@@ -19,6 +19,11 @@ inline constexpr uint8_t kOpGetConfiguration = 0x46;
 inline constexpr uint8_t kOpGetPerformance = 0xAC;
 inline constexpr uint8_t kOpReadDvdStructure = 0xAD;
 inline constexpr uint8_t kOpVendor = 0xFD;  // the supported drives' vendor command
+// Every operation code above: the simulated drive answers each (its opcode
+// table follows this list) and its test sends each.
+inline constexpr uint8_t kOperationCodes[] = {
+    kOpTestUnitReady,    kOpRequestSense,   kOpInquiry,          kOpStartStopUnit, kOpPreventAllow,
+    kOpGetConfiguration, kOpGetPerformance, kOpReadDvdStructure, kOpVendor};
 
 // Sub-codes of the vendor command (CDB byte 1), and the sample command's
 // mode byte (CDB byte 6).

@@ -89,7 +89,7 @@ class CStatement {
   int m_rc = SQLITE_OK;
 };
 
-std::string Text(sqlite3_stmt* stmt, int column) {
+std::string ColumnText(sqlite3_stmt* stmt, int column) {
   const unsigned char* text = sqlite3_column_text(stmt, column);
   return text == nullptr ? ""
                          : std::string(reinterpret_cast<const char*>(text),
@@ -252,18 +252,18 @@ std::string ListingSql(const HistoryFilter& filter, bool legacy, bool withRecord
 HistoryEntry EntryOf(sqlite3_stmt* s) {
   HistoryEntry e;
   e.id = sqlite3_column_int64(s, 0);
-  e.startTime = Text(s, 1);
-  e.kind = Text(s, 2) == "smart" ? RecordKind::kSmart : RecordKind::kScan;
-  e.drive = Text(s, 3);
-  e.discType = Text(s, 4);
-  e.manufacturerId = Text(s, 5);
-  if (sqlite3_column_type(s, 6) != SQLITE_NULL) e.manufacturerName = Text(s, 6);
-  e.speed = Text(s, 7);
-  e.density = Text(s, 8);
-  e.outcome = RunOutcomeFromName(Text(s, 9)).value_or(RunOutcome::kAborted);
+  e.startTime = ColumnText(s, 1);
+  e.kind = ColumnText(s, 2) == "smart" ? RecordKind::kSmart : RecordKind::kScan;
+  e.drive = ColumnText(s, 3);
+  e.discType = ColumnText(s, 4);
+  e.manufacturerId = ColumnText(s, 5);
+  if (sqlite3_column_type(s, 6) != SQLITE_NULL) e.manufacturerName = ColumnText(s, 6);
+  e.speed = ColumnText(s, 7);
+  e.density = ColumnText(s, 8);
+  e.outcome = RunOutcomeFromName(ColumnText(s, 9)).value_or(RunOutcome::kAborted);
   e.maxTe = IntOrNull(s, 10);
   e.maxFe = IntOrNull(s, 11);
-  e.host = Text(s, 12);
+  e.host = ColumnText(s, 12);
   return e;
 }
 
@@ -756,7 +756,7 @@ bool CSqliteHistory::Plan(const std::string& sql, const HistoryFilter& filter, s
     return false;
   }
   BindFilter(explain.get(), filter);
-  while (sqlite3_step(explain.get()) == SQLITE_ROW) *plan += Text(explain.get(), 3) + "\n";
+  while (sqlite3_step(explain.get()) == SQLITE_ROW) *plan += ColumnText(explain.get(), 3) + "\n";
   return true;
 }
 

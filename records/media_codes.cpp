@@ -41,7 +41,7 @@ constexpr MediaCode kCodes[] = {
     {"MBI", "Moser Baer India Ltd.", "[MID] DVD-R MBI 01RG40"},
 };
 
-std::string_view Trimmed(std::string_view id) {
+std::string_view TrimmedId(std::string_view id) {
   const auto blank = [](char c) { return c == ' ' || c == '\0' || c == '\t'; };
   while (!id.empty() && blank(id.front())) id.remove_prefix(1);
   while (!id.empty() && blank(id.back())) id.remove_suffix(1);
@@ -51,7 +51,7 @@ std::string_view Trimmed(std::string_view id) {
 }  // namespace
 
 std::optional<std::string> ManufacturerName(std::string_view manufacturerId) {
-  const std::string_view id = Trimmed(manufacturerId);
+  const std::string_view id = TrimmedId(manufacturerId);
   if (id.empty() || id == "N/A") return std::nullopt;
   const MediaCode* best = nullptr;
   size_t bestLength = 0;

@@ -8,7 +8,7 @@
 
 namespace {
 
-std::string Trimmed(const std::string& text) {
+std::string SpaceTrimmed(const std::string& text) {
   const size_t first = text.find_first_not_of(' ');
   if (first == std::string::npos) return "";
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
@@ -17,7 +17,7 @@ std::string Trimmed(const std::string& text) {
 // The table's label of a code: its entry format up to " =>".
 std::string LabelOf(const WriteSpeedEntry& entry) {
   const std::string format = entry.format;
-  return Trimmed(format.substr(0, format.find(" =>")));
+  return SpaceTrimmed(format.substr(0, format.find(" =>")));
 }
 
 }  // namespace
@@ -25,7 +25,7 @@ std::string LabelOf(const WriteSpeedEntry& entry) {
 RecordWriteSpeed WriteSpeedOfEntry(const std::string& entry) {
   RecordWriteSpeed speed;
   const size_t arrow = entry.find("=>");
-  speed.label = Trimmed(entry.substr(0, arrow));
+  speed.label = SpaceTrimmed(entry.substr(0, arrow));
   if (arrow != std::string::npos) {
     const size_t open = entry.find('(', arrow);
     if (open != std::string::npos) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <iterator>
 #include <limits>
 #include <nlohmann/json.hpp>
 
@@ -15,10 +16,11 @@ using Json = nlohmann::ordered_json;
 
 namespace {
 
-constexpr const char* kOutcomeNames[kRunOutcomeCount] = {
+constexpr const char* kOutcomeNames[] = {
     "ok",         "not recommended", "firmware failure", "timed out",
     "drive gone", "disc ejected",    "log not written",  "aborted",
     "no reading", "drive busy",      "drive error",      "not in recording"};
+static_assert(std::size(kOutcomeNames) == kRunOutcomeCount, "each outcome has its name in records");
 
 // Valid UTF-8 that names a character beyond U+00FF: only such text comes
 // out of Utf8ToLatin1 as it went in.
@@ -165,7 +167,7 @@ const Json& Object(const Json& object, const std::string& where, const char* nam
   return value;
 }
 
-std::string Text(const Json& object, const std::string& where, const char* name) {
+std::string StringMember(const Json& object, const std::string& where, const char* name) {
   const Json& value = Member(object, where, name);
   if (!value.is_string()) Fail(where + name, "is not a string");
   return value.get<std::string>();
@@ -230,7 +232,7 @@ void OptionalInteger(const Json& object, const std::string& where, const char* n
 
 RecordSpeed ReadSpeed(const Json& json, const std::string& where) {
   if (!json.is_object()) Fail(where, "is not an object");
-  return RecordSpeed{Text(json, where + ".", "speed"),
+  return RecordSpeed{StringMember(json, where + ".", "speed"),
                      static_cast<int>(Integer(json, where + ".", "speedCode", 0, 255))};
 }
 
@@ -280,36 +282,36 @@ int64_t ReadRecordVersion(const Json& json) {
 }
 
 RecordKind ReadRecordKind(const Json& json) {
-  const std::string kind = Text(json, "", "kind");
+  const std::string kind = StringMember(json, "", "kind");
   if (kind == "scan") return RecordKind::kScan;
   if (kind == "smart") return RecordKind::kSmart;
   Fail("kind", "is neither \"scan\" nor \"smart\"");
 }
 
 void ReadRecordDrive(const Json& drive, ScanRecord& r) {
-  r.drive.name = Utf8ToLatin1(Text(drive, "drive.", "name"));
-  r.drive.vendor = Utf8ToLatin1(Text(drive, "drive.", "vendor"));
-  r.drive.product = Utf8ToLatin1(Text(drive, "drive.", "product"));
-  r.drive.revision = Utf8ToLatin1(Text(drive, "drive.", "revision"));
-  r.drive.node = Text(drive, "drive.", "node");
+  r.drive.name = Utf8ToLatin1(StringMember(drive, "drive.", "name"));
+  r.drive.vendor = Utf8ToLatin1(StringMember(drive, "drive.", "vendor"));
+  r.drive.product = Utf8ToLatin1(StringMember(drive, "drive.", "product"));
+  r.drive.revision = Utf8ToLatin1(StringMember(drive, "drive.", "revision"));
+  r.drive.node = StringMember(drive, "drive.", "node");
 }
 
 // values: version 3 on; up to version 2 the capacity and the speeds were the
 // window's texts.
 void ReadRecordDisc(const Json& disc, bool values, ScanRecord& r) {
-  r.disc.type = Text(disc, "disc.", "type");
-  r.disc.manufacturerId = Utf8ToLatin1(Text(disc, "disc.", "manufacturerId"));
+  r.disc.type = StringMember(disc, "disc.", "type");
+  r.disc.manufacturerId = Utf8ToLatin1(StringMember(disc, "disc.", "manufacturerId"));
   r.disc.manufacturerName = TextOrNull(disc, "disc.", "manufacturerName");
-  r.disc.mediaTypeId = Utf8ToLatin1(Text(disc, "disc.", "mediaTypeId"));
+  r.disc.mediaTypeId = Utf8ToLatin1(StringMember(disc, "disc.", "mediaTypeId"));
   r.disc.lastLba = static_cast<int32_t>(Integer(disc, "disc.", "lastLba", 0, kMaxLba));
   if (values) {
     const Json& capacity = Object(disc, "disc.", "capacity");
-    r.disc.capacity = Text(capacity, "disc.capacity.", "text");
+    r.disc.capacity = StringMember(capacity, "disc.capacity.", "text");
     const int64_t sectors = Integer(capacity, "disc.capacity.", "sectors", 0, kMaxLba + 1);
     if (sectors != int64_t{r.disc.lastLba} + 1)
       Fail("disc.capacity.sectors", "does not agree with disc.lastLba");
   } else {
-    r.disc.capacity = Text(disc, "disc.", "capacity");
+    r.disc.capacity = StringMember(disc, "disc.", "capacity");
   }
   const Json& speeds = Array(disc, "disc.", "writeSpeeds", kRecordMaxRows);
   for (size_t i = 0; i < speeds.size(); ++i) {
@@ -321,7 +323,7 @@ void ReadRecordDisc(const Json& disc, bool values, ScanRecord& r) {
     }
     if (!speeds[i].is_object()) Fail(where, "is not an object");
     r.disc.writeSpeeds.push_back(RecordWriteSpeed{
-        Text(speeds[i], where + ".", "label"),
+        StringMember(speeds[i], where + ".", "label"),
         static_cast<int>(Integer(speeds[i], where + ".", "code", 0, 255)),
         static_cast<int>(Integer(speeds[i], where + ".", "kBps", 0, kRecordMaxKBps))});
   }
@@ -333,7 +335,7 @@ void ReadRecordSettings(const Json& settings, bool values, ScanRecord& r) {
   // reads.
   if (!values || r.kind == RecordKind::kScan) {
     RecordSettings one;
-    one.speed = Text(settings, "settings.", "speed");
+    one.speed = StringMember(settings, "settings.", "speed");
     one.speedCode = static_cast<int>(Integer(settings, "settings.", "speedCode", 0, 255));
     one.densityStep =
         static_cast<int32_t>(Integer(settings, "settings.", "densityStep", 0, kMaxLba));
@@ -343,7 +345,7 @@ void ReadRecordSettings(const Json& settings, bool values, ScanRecord& r) {
       r.settings.densityStep = one.densityStep;
     }
   }
-  r.settings.density = Text(settings, "settings.", "density");
+  r.settings.density = StringMember(settings, "settings.", "density");
   r.settings.teLimit = static_cast<int>(Integer(settings, "settings.", "teLimit", 1, 65535));
   r.settings.feLimit = static_cast<int>(Integer(settings, "settings.", "feLimit", 1, 65535));
   if (const auto speedList = settings.find("speeds"); speedList != settings.end()) {
@@ -381,14 +383,14 @@ void ReadRecordSmartRows(const Json& rows, ScanRecord& r) {
     const Json& row = rows[i];
     if (!row.is_object()) Fail(where.substr(0, where.size() - 1), "is not an object");
     SmartRow smart;
-    smart.speed = Text(row, where, "speed");
+    smart.speed = StringMember(row, where, "speed");
     smart.speedCode = static_cast<int>(Integer(row, where, "speedCode", 0, 255));
     for (auto [name, field] : {std::pair{"te", &smart.te}, std::pair{"fe", &smart.fe}}) {
       const Json& value = Member(row, where, name);
       if (!value.is_null())
         *field = static_cast<uint16_t>(IntegerOf(value, where + name, 0, 65535));
     }
-    smart.result = Text(row, where, "result");
+    smart.result = StringMember(row, where, "result");
     if (smart.result != kSmartRowOk && smart.result != kSmartRowNotRecommended &&
         smart.result != kSmartRowFailed) {
       Fail(where + "result", "is not \"ok\", \"not recommended\" or \"failed\"");
@@ -401,7 +403,7 @@ void ReadRecordSmartRows(const Json& rows, ScanRecord& r) {
 }
 
 RunOutcome ReadRecordOutcome(const Json& json) {
-  const std::string outcome = Text(json, "", "outcome");
+  const std::string outcome = StringMember(json, "", "outcome");
   const auto known = RunOutcomeFromName(outcome);
   if (!known) {
     // Quoted on one short line, whatever the file holds; the bytes stay as
@@ -433,9 +435,9 @@ void ReadRecord(const Json& json, ScanRecord* record) {
 
   ScanRecord r;
   r.kind = ReadRecordKind(json);
-  r.program = Text(json, "", "program");
-  r.programVersion = Text(json, "", "programVersion");
-  r.startTime = Text(json, "", "startTime");
+  r.program = StringMember(json, "", "program");
+  r.programVersion = StringMember(json, "", "programVersion");
+  r.startTime = StringMember(json, "", "startTime");
   r.durationSeconds =
       static_cast<long>(Integer(json, "", "durationSeconds", 0, 10LL * 365 * 86400));
   ReadRecordDrive(Object(json, "", "drive"), r);

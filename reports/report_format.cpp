@@ -1,32 +1,46 @@
 #include "reports/report_format.h"
 
+#include <array>
+
 #include "reports/report_html.h"
 #include "reports/report_page.h"
 
-const std::vector<ReportFormatRow>& ReportFormats() {
-  static const std::vector<ReportFormatRow> rows = {
-      {ReportFormat::kPng, "png", nullptr, "--png", "image/png", "PNG picture",
-       "the page as a picture (144 dpi)", false,
-       [](const ReportContent& content, PaperSize paper, std::string* bytes, std::string* error) {
-         return RenderReportPng(content, paper, bytes, error);
-       }},
-      {ReportFormat::kPdf, "pdf", nullptr, "--pdf", "application/pdf", "PDF document",
-       "the page as a PDF with searchable text", true, RenderReportPdf},
-      // The page is laid out by the browser: no paper size.
-      {ReportFormat::kHtml, "html", "htm", "--html", "text/html", "HTML page",
-       "one self-contained HTML file (chart embedded)", false,
-       [](const ReportContent& content, PaperSize, std::string* bytes, std::string* error) {
-         return RenderReportHtml(content, bytes, error);
-       }},
-  };
-  return rows;
+namespace {
+
+constexpr std::array<ReportFormatRow, kReportFormatCount> kReportFormatRows = {{
+    {ReportFormat::kPng, "png", nullptr, "--png", "image/png", "PNG picture",
+     "the page as a picture (144 dpi)", false,
+     [](const ReportContent& content, PaperSize paper, std::string* bytes, std::string* error) {
+       return RenderReportPng(content, paper, bytes, error);
+     }},
+    {ReportFormat::kPdf, "pdf", nullptr, "--pdf", "application/pdf", "PDF document",
+     "the page as a PDF with searchable text", true, RenderReportPdf},
+    // The page is laid out by the browser: no paper size.
+    {ReportFormat::kHtml, "html", "htm", "--html", "text/html", "HTML page",
+     "one self-contained HTML file (chart embedded)", false,
+     [](const ReportContent& content, PaperSize, std::string* bytes, std::string* error) {
+       return RenderReportHtml(content, bytes, error);
+     }},
+}};
+
+// A value without its row leaves a row of nulls at its place.
+constexpr bool EachReportFormatHasItsRow() {
+  for (size_t i = 0; i < kReportFormatRows.size(); ++i) {
+    const ReportFormatRow& row = kReportFormatRows[i];
+    if (row.format != static_cast<ReportFormat>(i) || row.extension == nullptr ||
+        row.render == nullptr)
+      return false;
+  }
+  return true;
 }
+static_assert(EachReportFormatHasItsRow(), "each report format has its row, in the enum's order");
+
+}  // namespace
+
+std::span<const ReportFormatRow> ReportFormats() { return kReportFormatRows; }
 
 const ReportFormatRow& ReportFormatRowOf(ReportFormat format) {
-  for (const ReportFormatRow& row : ReportFormats()) {
-    if (row.format == format) return row;
-  }
-  return ReportFormats().front();  // not reached: every value has its row
+  return kReportFormatRows[static_cast<size_t>(format)];
 }
 
 const char* ReportFormatExtension(ReportFormat format) {
@@ -49,7 +63,7 @@ bool ReportFormatOfName(const std::string& name, ReportFormat* format) {
 
 std::string ReportFormatWords(std::string (*word)(const ReportFormatRow& row),
                               const char* separator, const char* lastSeparator) {
-  const std::vector<ReportFormatRow>& rows = ReportFormats();
+  const std::span<const ReportFormatRow> rows = ReportFormats();
   std::string text;
   for (size_t i = 0; i < rows.size(); ++i) {
     if (i > 0) text += i + 1 == rows.size() ? lastSeparator : separator;

@@ -1,18 +1,30 @@
 // The kinds of report file, one row each, and the one function that renders
 // a report of records in any of them; both front ends write what it returns.
 // Options, help texts, the file dialog and the renderer all read the table,
-// so a new kind is its enum value, its row and its renderer.
+// so a new kind is its enum value, its row and its renderer; a value
+// without its row does not compile.
 #pragma once
 
+#include <cstddef>
+#include <span>
 #include <string>
-#include <vector>
 
 #include "records/scan_record.h"
 #include "reports/paper_size.h"
 
 struct ReportContent;
 
-enum class ReportFormat { kPng, kPdf, kHtml };
+#define VELMO_REPORT_FORMATS(X) X(kPng) X(kPdf) X(kHtml)
+
+enum class ReportFormat {
+#define VELMO_REPORT_FORMAT_VALUE(name) name,
+  VELMO_REPORT_FORMATS(VELMO_REPORT_FORMAT_VALUE)
+#undef VELMO_REPORT_FORMAT_VALUE
+};
+
+#define VELMO_REPORT_FORMAT_ONE(name) +1
+inline constexpr size_t kReportFormatCount = 0 VELMO_REPORT_FORMATS(VELMO_REPORT_FORMAT_ONE);
+#undef VELMO_REPORT_FORMAT_ONE
 
 struct ReportFormatRow {
   ReportFormat format;
@@ -27,8 +39,9 @@ struct ReportFormatRow {
                  std::string* error);
 };
 
-// In the order help texts and error messages list them.
-const std::vector<ReportFormatRow>& ReportFormats();
+// One row per value, in the enum's order, which help texts and error
+// messages follow.
+std::span<const ReportFormatRow> ReportFormats();
 const ReportFormatRow& ReportFormatRowOf(ReportFormat format);
 
 const char* ReportFormatExtension(ReportFormat format);  // "png", "pdf", "html"

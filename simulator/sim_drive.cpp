@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "device/big_endian.h"
 #include "simulator/sim_replies.h"
@@ -368,7 +369,7 @@ void CSimDrive::RunStartStop(const uint8_t* cdb, Outcome& out) {
 // and counts are kept by, whether only an optical drive (not a disk on the
 // same bus) answers them, and what runs them. Vendor commands are classed
 // by their sub-code in Classify.
-const CSimDrive::OpcodeEntry CSimDrive::kOpcodes[] = {
+constexpr CSimDrive::OpcodeEntry CSimDrive::kOpcodes[] = {
     {kOpTestUnitReady, SimCommandClass::kTestUnitReady, false, &CSimDrive::RunTestUnitReady},
     {kOpRequestSense, SimCommandClass::kRequestSense, false, &CSimDrive::RunRequestSense},
     {kOpInquiry, SimCommandClass::kInquiry, false, &CSimDrive::RunInquiry},
@@ -383,6 +384,15 @@ const CSimDrive::OpcodeEntry CSimDrive::kOpcodes[] = {
 };
 
 const CSimDrive::OpcodeEntry* CSimDrive::FindOpcode(uint8_t opcode) {
+  // The vocabulary's operation codes, each with its row: a code added there
+  // and not here does not compile.
+  static_assert([] {
+    if (std::size(kOpcodes) != std::size(kOperationCodes)) return false;
+    for (size_t i = 0; i < std::size(kOperationCodes); ++i) {
+      if (kOpcodes[i].opcode != kOperationCodes[i]) return false;
+    }
+    return true;
+  }());
   for (const OpcodeEntry& entry : kOpcodes) {
     if (entry.opcode == opcode) return &entry;
   }

@@ -163,7 +163,7 @@ class CSimDrive {
     bool opticalOnly;
     Handler run;
   };
-  static const OpcodeEntry kOpcodes[];
+  static const OpcodeEntry kOpcodes[];  // one row per kOperationCodes, in its order
   static const OpcodeEntry* FindOpcode(uint8_t opcode);
   static SimCommandClass Classify(const uint8_t* cdb, uint8_t length);
   bool CheckMedium(Outcome& out) const REQUIRES(m_lock);

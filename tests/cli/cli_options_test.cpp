@@ -212,23 +212,23 @@ TEST(CliCommandTable, EachRowIsListedRunAndChecked) {
     EXPECT_EQ(FindCliCommand(command.name), &command);
     EXPECT_NE(help.find(std::string("\n  ") + command.name + " "), std::string::npos);
     EXPECT_NE(help.find(std::string(command.summary) + "\n"), std::string::npos);
-    const int handlers = (command.onDrive != nullptr) + (command.onRecords != nullptr) +
-                         (command.ownMain != nullptr);
-    EXPECT_EQ(handlers, 1);
-    EXPECT_EQ(command.ownMain != nullptr, command.claims != nullptr);
-    EXPECT_EQ(IsRecordCommand(command.name), command.onRecords != nullptr);
+    const unsigned kind = command.RunKind();
+    EXPECT_TRUE(kind == kRunsOnDrive || kind == kRunsOnRecords || kind == kRunsOwnMain) << kind;
+    EXPECT_NE(command.run, nullptr);
+    EXPECT_EQ(kind == kRunsOwnMain, command.claims != nullptr);
+    EXPECT_EQ(IsRecordCommand(command.name), kind == kRunsOnRecords);
     if (command.usage != nullptr) {
       EXPECT_EQ(CommandUsage(command.name), command.usage());
       EXPECT_NE(command.usage().find(std::string(" ") + command.name), std::string::npos);
     }
     // A scan option is refused on exactly the rows that do not take it.
     std::string error;
-    const bool takesSpeed = (command.options & kTakesSpeed) != 0;
-    if (command.onRecords == nullptr) {
+    const bool takesSpeed = (command.flags & kTakesSpeed) != 0;
+    if (kind != kRunsOnRecords) {
       EXPECT_EQ(Parse({"--speed", "4X", command.name}, &error).has_value(), takesSpeed) << error;
     }
-    const bool takesWatch = (command.options & kTakesWatchOptions) != 0;
-    if (command.onRecords == nullptr) {
+    const bool takesWatch = (command.flags & kTakesWatchOptions) != 0;
+    if (kind != kRunsOnRecords) {
       EXPECT_EQ(Parse({"--eject", command.name}, &error).has_value(), takesWatch) << error;
     }
   }

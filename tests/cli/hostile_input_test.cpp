@@ -82,7 +82,7 @@ class HostileInputTest : public ::testing::Test {
   bool m_mounted = false;
 };
 
-int Lines(const std::string& text) {
+int LineCount(const std::string& text) {
   return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
 
@@ -139,7 +139,7 @@ TEST_F(HostileInputTest, RecordFilesThatAreNoRecordEndAtOnce) {
       EXPECT_TRUE(run.exited) << args[0] << " " << c.path << ": signal " << run.signal;
       EXPECT_EQ(run.code, c.code) << args[0] << " " << c.path << ": " << run.err;
       EXPECT_NE(run.err.find(c.says), std::string::npos) << args[0] << ": " << run.err;
-      EXPECT_EQ(Lines(run.err), 1) << run.err;
+      EXPECT_EQ(LineCount(run.err), 1) << run.err;
       EXPECT_EQ(run.out, "") << args[0];
     }
   }
@@ -166,12 +166,12 @@ TEST_F(HostileInputTest, ADeepRecordInTheHistoryIsRefusedByItsId) {
     EXPECT_NE(run.err.find("run 1: not a readable scan record (nested too deeply"),
               std::string::npos)
         << run.err;
-    EXPECT_EQ(Lines(run.err), 1) << run.err;
+    EXPECT_EQ(LineCount(run.err), 1) << run.err;
   }
   // The listing reads the row's own columns and still shows the run.
   const Finished list = Cli({"history"});
   EXPECT_EQ(list.code, kExitOk) << list.err;
-  EXPECT_EQ(Lines(list.out), 2) << list.out;
+  EXPECT_EQ(LineCount(list.out), 2) << list.out;
 }
 
 // Written by a later Velmo: every reader refuses it with exit 65, and a scan
@@ -190,11 +190,11 @@ TEST_F(HostileInputTest, ANewerHistoryIsRefusedAndAScanKeepsItsOwnOutputs) {
     const Finished run = Cli(args);
     EXPECT_EQ(run.code, kExitBadRecord) << args[0] << ": " << run.err;
     EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
-    EXPECT_EQ(Lines(run.err), 1) << run.err;
+    EXPECT_EQ(LineCount(run.err), 1) << run.err;
   }
   const Finished scan = QuickScan({"--json", At("kept.json")});
   EXPECT_EQ(scan.code, kExitOk) << scan.err;
-  EXPECT_EQ(Lines(scan.err), 1) << scan.err;
+  EXPECT_EQ(LineCount(scan.err), 1) << scan.err;
   EXPECT_NE(scan.err.find("this run is not kept in the history: " + says), std::string::npos)
       << scan.err;
   EXPECT_TRUE(fs::exists(At("kept.json")));
@@ -221,7 +221,7 @@ TEST_F(HostileInputTest, AReadOnlyHistoryIsListedAndAScanStillRuns) {
   }
   const Finished list = Cli({"history"});
   EXPECT_EQ(list.code, kExitOk) << list.err;
-  EXPECT_EQ(Lines(list.out), 2) << list.out;
+  EXPECT_EQ(LineCount(list.out), 2) << list.out;
   EXPECT_EQ(list.err, "");
   const Finished show = Cli({"show", "1"});
   EXPECT_EQ(show.code, kExitOk) << show.err;
@@ -230,7 +230,7 @@ TEST_F(HostileInputTest, AReadOnlyHistoryIsListedAndAScanStillRuns) {
 
   const Finished scan = QuickScan();
   EXPECT_EQ(scan.code, kExitOk);
-  EXPECT_EQ(Lines(scan.err), 1) << scan.err;
+  EXPECT_EQ(LineCount(scan.err), 1) << scan.err;
   EXPECT_NE(
       scan.err.find("this run is not kept in the history: " + m_history + ": cannot be written ("),
       std::string::npos)

@@ -38,7 +38,7 @@ void WriteText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-int SampleLines(const std::string& log) {
+int SampleLineCount(const std::string& log) {
   int lines = 0;
   for (size_t at = log.find("\r\n"); at != std::string::npos; at = log.find("\r\n", at + 2))
     ++lines;
@@ -325,7 +325,7 @@ TEST_F(OutputRulesTest, ASecondRunOnTheSameLogIsRefused) {
   options.cwd = m_dir;
   Child first(Args({}, {}, 500), options);
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (SampleLines(ReadAll(At("TEFE.txt"))) < 2 && std::chrono::steady_clock::now() < until) {
+  while (SampleLineCount(ReadAll(At("TEFE.txt"))) < 2 && std::chrono::steady_clock::now() < until) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   const std::string logBefore = ReadAll(At("TEFE.txt"));
@@ -374,7 +374,8 @@ TEST_F(OutputRulesTest, EachSignalAtAPendingSampleStopsAsStopDoes) {
                      {"--trace=trace.txt"}, 1500),
                 options);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (SampleLines(ReadAll(At("TEFE.txt"))) < 1 && std::chrono::steady_clock::now() < until) {
+    while (SampleLineCount(ReadAll(At("TEFE.txt"))) < 1 &&
+           std::chrono::steady_clock::now() < until) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the next sample
@@ -412,7 +413,7 @@ TEST_F(OutputRulesTest, ASecondRunThroughAnotherNameOfTheLogIsRefused) {
   options.cwd = m_dir;
   Child first(Args({}, {}, 500), options);
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (SampleLines(ReadAll(At("TEFE.txt"))) < 2 && std::chrono::steady_clock::now() < until) {
+  while (SampleLineCount(ReadAll(At("TEFE.txt"))) < 2 && std::chrono::steady_clock::now() < until) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ASSERT_EQ(link(At("TEFE.txt").c_str(), At("hard.txt").c_str()), 0);
@@ -443,7 +444,7 @@ TEST_F(OutputRulesTest, AKilledRunLeavesNoTemporaryFile) {
   options.cwd = m_dir;
   Child child(Args({"--json", "r.json", "--csv", "r.csv", "--chart", "r.bmp"}, {}, 300), options);
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (SampleLines(ReadAll(At("TEFE.txt"))) < 1 && std::chrono::steady_clock::now() < until) {
+  while (SampleLineCount(ReadAll(At("TEFE.txt"))) < 1 && std::chrono::steady_clock::now() < until) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   kill(child.Pid(), SIGKILL);
@@ -493,7 +494,7 @@ TEST_F(OutputRulesTest, TraceFailuresAreSaidAndExit73) {
   EXPECT_NE(run.err.find("the trace file trace.txt lost lines: File too large"), std::string::npos)
       << run.err;
   EXPECT_NE(run.out.find("This disc is ok for writing"), std::string::npos) << run.out;
-  EXPECT_EQ(SampleLines(ReadAll(At("TEFE.txt"))), 12);
+  EXPECT_EQ(SampleLineCount(ReadAll(At("TEFE.txt"))), 12);
 }
 
 // In a folder every user may write into that is sticky (/tmp), what another

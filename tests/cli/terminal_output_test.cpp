@@ -62,7 +62,7 @@ std::string Unsafe(const std::string& text) {
   return "";
 }
 
-size_t Lines(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
+size_t NewlineCount(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
 
 // The hostile texts, each with the escape it must show as.
 const std::string kClear = "\x1b[2J";
@@ -152,7 +152,7 @@ TEST_F(TerminalOutputTest, ShowAndCompareOfAHostileRecordFile) {
   const Finished show = Cli({"show", "hostile.json"});
   ASSERT_EQ(show.code, 0) << show.err;
   EXPECT_EQ(Unsafe(show.out), "");
-  EXPECT_EQ(Lines(show.out), Lines(plain.out)) << show.out;
+  EXPECT_EQ(NewlineCount(show.out), NewlineCount(plain.out)) << show.out;
   ExpectEscapes(show.out);
   EXPECT_NE(show.out.find("Media Type ID:        R\\x0016"), std::string::npos) << show.out;
   EXPECT_NE(show.out.find("Disc Speed:           12X\\x1b[2J"), std::string::npos) << show.out;
@@ -161,7 +161,7 @@ TEST_F(TerminalOutputTest, ShowAndCompareOfAHostileRecordFile) {
   const Finished plainCompare = Cli({"compare", "clean.json", "clean.json"});
   ASSERT_EQ(compare.code, 0) << compare.err;
   EXPECT_EQ(Unsafe(compare.out), "");
-  EXPECT_EQ(Lines(compare.out), Lines(plainCompare.out)) << compare.out;
+  EXPECT_EQ(NewlineCount(compare.out), NewlineCount(plainCompare.out)) << compare.out;
   ExpectEscapes(compare.out);
   EXPECT_NE(compare.out.find("Differences (hostile.json minus run\\x1b[2J.json)"),
             std::string::npos)
@@ -194,7 +194,7 @@ TEST_F(TerminalOutputTest, ReportMessagesOfHostileRecords) {
   const Finished report = Cli({"report", "hostile.json", "--html", "."});
   ASSERT_EQ(report.code, 0) << report.err;
   EXPECT_EQ(Unsafe(report.out), "");
-  EXPECT_EQ(Lines(report.out), 1u) << report.out;
+  EXPECT_EQ(NewlineCount(report.out), 1u) << report.out;
 
   // A record refused for a text it holds quotes that text, escaped.
   hostile["outcome"] = kTitle;
@@ -230,7 +230,7 @@ TEST_F(TerminalOutputTest, KeptRunsStayOneRowEach) {
   const Finished list = Cli({"history"});
   ASSERT_EQ(list.code, 0) << list.err;
   EXPECT_EQ(Unsafe(list.out), "");
-  EXPECT_EQ(Lines(list.out), 2u) << list.out;  // the heading and the one run
+  EXPECT_EQ(NewlineCount(list.out), 2u) << list.out;  // the heading and the one run
   EXPECT_NE(list.out.find("DRIVE\\x9b2J\\xff"), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("EVIL\\x7f\\u202eDI"), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("Makerok\\r\\n"), std::string::npos) << list.out;
@@ -239,7 +239,7 @@ TEST_F(TerminalOutputTest, KeptRunsStayOneRowEach) {
   const Finished show = Cli({"show", "1"});
   ASSERT_EQ(show.code, 0) << show.err;
   EXPECT_EQ(Unsafe(show.out), "");
-  EXPECT_EQ(Lines(show.out), Lines(Cli({"show", "clean.json"}).out)) << show.out;
+  EXPECT_EQ(NewlineCount(show.out), NewlineCount(Cli({"show", "clean.json"}).out)) << show.out;
 
   const Finished json = Cli({"history", "--json"});
   ASSERT_EQ(json.code, 0) << json.err;
@@ -289,7 +289,7 @@ TEST_F(TerminalOutputTest, LiveDriveAndDiscTexts) {
   EXPECT_EQ(report["drives"][0]["name"],
             "\x1b[2J\x1b]0;pwned\x07\r\n0  FAKE\xef\xbf\xbd\x7f\xe2\x80\xae");
   // One drive per line, whatever its name holds: the heading and two drives.
-  EXPECT_EQ(Lines(Cli({run[0], run[1], "drives"}).out), 3u);
+  EXPECT_EQ(NewlineCount(Cli({run[0], run[1], "drives"}).out), 3u);
   // Each drive's lines carry its product as their prefix.
   const Finished all = Cli({run[0], run[1], "--drive", "all", "smart"});
   EXPECT_EQ(Unsafe(all.out), "");

@@ -124,7 +124,7 @@ bool LogIsFree(const std::string& log) {
   return lock.TakeLog(log) == CRunLock::Result::kTaken;
 }
 
-size_t SampleLines(const std::string& log) {
+size_t LogSampleLines(const std::string& log) {
   size_t lines = 0;
   for (size_t at = 0; (at = log.find("\r\n", at)) != std::string::npos; at += 2) ++lines;
   return lines > 0 ? lines - 1 : 0;  // the heading
@@ -200,7 +200,7 @@ TEST_F(WatchTest, FeederEveryDiscKeptReportedAndEjected) {
     const std::string stem = records[i].substr(0, records[i].size() - 5);
     EXPECT_EQ(logs[i], stem + "-TEFE.txt");
     EXPECT_EQ(reports[i], stem + ".pdf");
-    EXPECT_EQ(SampleLines(ReadFile(dir + "/spindle/" + logs[i])), record.samples.size());
+    EXPECT_EQ(LogSampleLines(ReadFile(dir + "/spindle/" + logs[i])), record.samples.size());
     mids.insert(record.disc.manufacturerId);
     EXPECT_EQ(ReadFile(dir + "/spindle/" + reports[i]).substr(0, 5), "%PDF-");
   }
@@ -266,7 +266,7 @@ TEST_F(WatchTest, SignalsStopTheWatchWithASummary) {
         const std::string name = entry.path().string();
         if (name.size() > 9 && name.compare(name.size() - 9, 9, "-TEFE.txt") == 0) log = name;
       }
-      if (!log.empty() && SampleLines(ReadFile(log)) >= 5) break;
+      if (!log.empty() && LogSampleLines(ReadFile(log)) >= 5) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ASSERT_FALSE(log.empty());
@@ -282,7 +282,7 @@ TEST_F(WatchTest, SignalsStopTheWatchWithASummary) {
         "(\\d+) samples\n");
     std::smatch m;
     ASSERT_TRUE(std::regex_search(ended.out, m, aborted)) << ended.out;
-    EXPECT_EQ(std::stoul(m[1]), SampleLines(ReadFile(log)));
+    EXPECT_EQ(std::stoul(m[1]), LogSampleLines(ReadFile(log)));
     const auto cdbs = TraceCdbs(ReadFile(sub + "/trace.txt"));
     ASSERT_FALSE(cdbs.empty());
     EXPECT_EQ(cdbs.back().substr(0, 5), "FD F2") << "signal " << signal;
@@ -329,11 +329,11 @@ TEST_F(WatchTest, EveryDriveOfTheBenchInItsOwnFolder) {
       ASSERT_TRUE(std::regex_search(ended.out, m, row)) << ended.out;
       EXPECT_EQ(m[1], "sim:" + std::string(1, static_cast<char>('d' + i)) + ":");
       if (i == c.failingDrive) {
-        EXPECT_LT(SampleLines(log), 58u);
+        EXPECT_LT(LogSampleLines(log), 58u);
         EXPECT_EQ(m[2], "drive gone");
         EXPECT_EQ(m[5], "2");
       } else {
-        EXPECT_EQ(SampleLines(log), 58u) << folder;
+        EXPECT_EQ(LogSampleLines(log), 58u) << folder;
         EXPECT_NE(ended.out.find(prefix + "This disc is ok for writing"), std::string::npos);
         EXPECT_EQ(m[2], "ok");
         EXPECT_EQ(m[5], "0");
@@ -374,15 +374,15 @@ TEST_F(WatchTest, StopMidMultiDriveRunLeavesEveryDriveOutOfDiagnosticMode) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       all = true;
       for (const std::string& f : folders)
-        all = all && SampleLines(ReadFile(sub + "/" + f + "/TEFE.txt")) >= 3;
+        all = all && LogSampleLines(ReadFile(sub + "/" + f + "/TEFE.txt")) >= 3;
     }
     kill(group ? -run.Pid() : run.Pid(), signal);
     const Ended ended = run.Wait();
     EXPECT_EQ(ended.code, 128 + signal) << ended.err;
     for (const std::string& f : folders) {
       const std::string log = ReadFile(sub + "/" + f + "/TEFE.txt");
-      EXPECT_GE(SampleLines(log), 3u) << f;
-      EXPECT_LT(SampleLines(log), 127u) << f << " stopped before its end";
+      EXPECT_GE(LogSampleLines(log), 3u) << f;
+      EXPECT_LT(LogSampleLines(log), 127u) << f << " stopped before its end";
       const auto cdbs = TraceCdbs(ReadFile(sub + "/" + f + "/trace.txt"));
       ASSERT_FALSE(cdbs.empty()) << f;
       EXPECT_EQ(cdbs.back().substr(0, 5), "FD F2") << f << " signal " << signal;
@@ -426,7 +426,7 @@ TEST_F(WatchTest, TheRunsOfEveryDriveEndWithTheirParent) {
       for (const auto& entry : fs::directory_iterator(dir + "/" + f)) {
         const std::string name = entry.path().string();
         if (name.size() > 9 && name.compare(name.size() - 9, 9, "-TEFE.txt") == 0 &&
-            SampleLines(ReadFile(name)) >= 3)
+            LogSampleLines(ReadFile(name)) >= 3)
           logs[f] = name;
       }
     }

@@ -31,7 +31,8 @@ struct Asked {
   std::vector<uint8_t> buffer;
 };
 
-Asked Ask(CReplayRecording& replay, int drive, std::vector<uint8_t> cdb, uint32_t length = 0) {
+Asked AskReplay(CReplayRecording& replay, int drive, std::vector<uint8_t> cdb,
+                uint32_t length = 0) {
   Asked asked;
   asked.buffer.assign(length, 0xEE);
   asked.x.SetCdb(cdb.data(), static_cast<uint8_t>(cdb.size()));
@@ -59,21 +60,22 @@ TEST(Replay, EachCdbTakesItsOwnNextAnswerAndPollsRepeatTheirLast) {
   std::vector<std::string> told;
   CReplayRecording replay(entries, false, [&](const std::string& text) { told.push_back(text); });
 
-  const Asked first = Ask(replay, 0, kTur);
+  const Asked first = AskReplay(replay, 0, kTur);
   EXPECT_EQ(first.x.outcome, ExchangeOutcome::kCheckCondition);
   EXPECT_EQ(FormatSense(first.x.sense), "2/04/01");
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(Ask(replay, 0, kTur).x.outcome, ExchangeOutcome::kDone);
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(AskReplay(replay, 0, kTur).x.outcome, ExchangeOutcome::kDone);
 
   // Sample B before the second A: each CDB keeps its own place.
-  EXPECT_EQ(Ask(replay, 0, kSampleB, 8).buffer[2], 3);
-  EXPECT_EQ(Ask(replay, 0, kSampleA, 8).buffer[2], 1);
-  EXPECT_EQ(Ask(replay, 0, kSampleA, 8).buffer[2], 5);
-  EXPECT_EQ(Ask(replay, 1, kSampleA, 8).buffer[2], 7) << "drives do not share answers";
+  EXPECT_EQ(AskReplay(replay, 0, kSampleB, 8).buffer[2], 3);
+  EXPECT_EQ(AskReplay(replay, 0, kSampleA, 8).buffer[2], 1);
+  EXPECT_EQ(AskReplay(replay, 0, kSampleA, 8).buffer[2], 5);
+  EXPECT_EQ(AskReplay(replay, 1, kSampleA, 8).buffer[2], 7) << "drives do not share answers";
   EXPECT_TRUE(told.empty());
 
   // Used up: refused as an unknown command, said once.
   for (int i = 0; i < 3; ++i) {
-    const Asked again = Ask(replay, 0, kSampleA, 8);
+    const Asked again = AskReplay(replay, 0, kSampleA, 8);
     EXPECT_EQ(again.x.outcome, ExchangeOutcome::kCheckCondition);
     EXPECT_EQ(FormatSense(again.x.sense), "5/20/00");
     EXPECT_EQ(again.x.transferred, 0u);
@@ -88,10 +90,10 @@ TEST(Replay, DataIsBoundedByTheBufferAndFilledPastACut) {
   cut.moved = cut.length = 8;  // only two of eight bytes recorded
   CReplayRecording replay({cut, Entry(0, kSampleB, ExchangeOutcome::kDone, {1, 2, 3, 4})}, false,
                           nullptr);
-  const Asked filled = Ask(replay, 0, kSampleA, 8);
+  const Asked filled = AskReplay(replay, 0, kSampleA, 8);
   EXPECT_EQ(filled.x.transferred, 8u);
   EXPECT_EQ(filled.buffer, (std::vector<uint8_t>{9, 9, 0, 0, 0, 0, 0, 0}));
-  const Asked small = Ask(replay, 0, kSampleB, 2);
+  const Asked small = AskReplay(replay, 0, kSampleB, 2);
   EXPECT_EQ(small.x.transferred, 2u);
   EXPECT_EQ(small.buffer, (std::vector<uint8_t>{1, 2}));
 }
@@ -101,19 +103,19 @@ TEST(Replay, AGoneDriveStaysGoneAndBusyAndTimeOutsComeBack) {
                            Entry(0, kSampleA, ExchangeOutcome::kTimedOut),
                            Entry(0, kSampleB, ExchangeOutcome::kDriveGone)},
                           false, nullptr);
-  const Asked busy = Ask(replay, 0, kSampleA, 8);
+  const Asked busy = AskReplay(replay, 0, kSampleA, 8);
   EXPECT_EQ(busy.x.outcome, ExchangeOutcome::kDone);
   EXPECT_EQ(busy.x.scsiStatus, kScsiStatusBusy);
-  EXPECT_EQ(Ask(replay, 0, kSampleA, 8).x.outcome, ExchangeOutcome::kTimedOut);
-  EXPECT_EQ(Ask(replay, 0, kSampleB, 8).x.outcome, ExchangeOutcome::kDriveGone);
-  EXPECT_EQ(Ask(replay, 0, kTur).x.outcome, ExchangeOutcome::kDriveGone);
+  EXPECT_EQ(AskReplay(replay, 0, kSampleA, 8).x.outcome, ExchangeOutcome::kTimedOut);
+  EXPECT_EQ(AskReplay(replay, 0, kSampleB, 8).x.outcome, ExchangeOutcome::kDriveGone);
+  EXPECT_EQ(AskReplay(replay, 0, kTur).x.outcome, ExchangeOutcome::kDriveGone);
   EXPECT_TRUE(replay.Unanswered().empty()) << "a gone drive has nothing to tell";
 
   // A kernel's refusal (access denied) keeps its error.
   TraceEntry refused = Entry(0, kSampleA, ExchangeOutcome::kTransportError);
   refused.error = 5;
   CReplayRecording kernel({refused}, false, nullptr);
-  EXPECT_EQ(Ask(kernel, 0, kSampleA, 8).x.hostError, 5u);
+  EXPECT_EQ(AskReplay(kernel, 0, kSampleA, 8).x.hostError, 5u);
 }
 
 TEST(Replay, AVolumeStandsInForEachInquiryTheRecordedRunSkipped) {

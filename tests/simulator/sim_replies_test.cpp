@@ -11,7 +11,7 @@
 
 namespace {
 
-Exchange Ask(const char* discName, const std::vector<uint8_t>& cdb, uint32_t length) {
+Exchange AskDisc(const char* discName, const std::vector<uint8_t>& cdb, uint32_t length) {
   CSimDrive drive(InstantConfig());
   const SimDisc* disc = FindSimDisc(discName);
   EXPECT_NE(disc, nullptr) << discName;
@@ -45,7 +45,7 @@ TEST(SimConfiguration, CurrentProfileOfEachMedium) {
       {"dvd+rw", 0x1A},         {"dvd-rw", 0x14},          {"dvd-rw-restricted", 0x13},
       {"cd-r", 0x09},           {"dvd-rom", 0x10},         {"no-profile", 0x00}};
   for (const auto& [disc, profile] : cases) {
-    const Exchange header = Ask(disc, kGetConfiguration8, 8);
+    const Exchange header = AskDisc(disc, kGetConfiguration8, 8);
     ASSERT_TRUE(Good(header.reply)) << disc;
     EXPECT_EQ(header.reply.transferred, 8u);
     EXPECT_EQ(Be16(header.data, 6), profile) << disc;
@@ -68,7 +68,7 @@ TEST(SimConfiguration, FullReplyListsProfilesWithTheCurrentOneFlagged) {
 }
 
 TEST(SimWriteSpeeds, DescriptorsInReplyOrderWithEndLba) {
-  const Exchange reply = Ask("dvd+r-novadisc", kGetWriteSpeeds, 200);
+  const Exchange reply = AskDisc("dvd+r-novadisc", kGetWriteSpeeds, 200);
   ASSERT_TRUE(Good(reply.reply));
   const auto& d = reply.data;
   const uint32_t n = (Be32(d, 0) - 4) / 16;
@@ -80,48 +80,48 @@ TEST(SimWriteSpeeds, DescriptorsInReplyOrderWithEndLba) {
   EXPECT_EQ(Be32(d, 8 + 16 * (n - 1) + 4), 2295103u);
   EXPECT_GT(Be32(d, 8 + 8), 0u);  // read speed filled in
 
-  const Exchange dual = Ask("dvd+r-dl-strata", kGetWriteSpeeds, 200);
+  const Exchange dual = AskDisc("dvd+r-dl-strata", kGetWriteSpeeds, 200);
   const uint32_t m = (Be32(dual.data, 0) - 4) / 16;
   EXPECT_GT(Be32(dual.data, 8 + 16 * (m - 1) + 4), 3145728u);
 }
 
 TEST(SimWriteSpeeds, CatalogueCoversSpeedsOutsideTheTable) {
   const std::set<uint32_t> table{3324, 5540, 8310, 11080, 13850, 16620, 22160};
-  const Exchange helix = Ask("dvd-r-helix", kGetWriteSpeeds, 200);
+  const Exchange helix = AskDisc("dvd-r-helix", kGetWriteSpeeds, 200);
   const uint32_t n = (Be32(helix.data, 0) - 4) / 16;
   ASSERT_EQ(n, 3u);
   EXPECT_EQ(table.count(Be32(helix.data, 8 + 12)), 0u);  // 2770 first
-  const Exchange odd = Ask("dvd+r-odd-speeds", kGetWriteSpeeds, 200);
+  const Exchange odd = AskDisc("dvd+r-odd-speeds", kGetWriteSpeeds, 200);
   for (uint32_t i = 0; i < (Be32(odd.data, 0) - 4) / 16; ++i)
     EXPECT_EQ(table.count(Be32(odd.data, 8 + 16 * i + 12)), 0u);
-  const Exchange rom = Ask("dvd-rom", kGetWriteSpeeds, 200);
+  const Exchange rom = AskDisc("dvd-rom", kGetWriteSpeeds, 200);
   EXPECT_EQ(Be32(rom.data, 0), 4u);
 }
 
 TEST(SimAdip, IdsWhereTheProgramLooks) {
-  const Exchange nova = Ask("dvd+r-novadisc", kReadAdip, 300);
+  const Exchange nova = AskDisc("dvd+r-novadisc", kReadAdip, 300);
   ASSERT_TRUE(Good(nova.reply));
   EXPECT_EQ(Be16(nova.data, 0), nova.reply.transferred - 2);
   EXPECT_EQ(Text(nova.data, 23, 30), "NOVADISC");
   EXPECT_EQ(Text(nova.data, 31, 33), "R16");
   EXPECT_FALSE(Alnum(nova.data[22]));
 
-  const Exchange orbtek = Ask("dvd+r-orbtek", kReadAdip, 300);
+  const Exchange orbtek = AskDisc("dvd+r-orbtek", kReadAdip, 300);
   EXPECT_EQ(Text(orbtek.data, 23, 24), "  ");
   EXPECT_EQ(Text(orbtek.data, 25, 30), "ORBTEK");
 
-  const Exchange kairo = Ask("dvd+r-kairo", kReadAdip, 300);
+  const Exchange kairo = AskDisc("dvd+r-kairo", kReadAdip, 300);
   EXPECT_EQ(Text(kairo.data, 23, 27), "KAIRO");
   EXPECT_EQ(kairo.data[28], 0);
 
-  const Exchange noname = Ask("dvd+r-noname", kReadAdip, 300);
+  const Exchange noname = AskDisc("dvd+r-noname", kReadAdip, 300);
   EXPECT_FALSE(AnyAlnum(noname.data, 23, 29));
   EXPECT_TRUE(Alnum(noname.data[30]));
   EXPECT_FALSE(AnyAlnum(noname.data, 31, 33));
 }
 
 TEST(SimPrerecorded, IdsWhereTheProgramLooks) {
-  const Exchange magnat = Ask("dvd-r-magnat", kReadPrerecorded, 44);
+  const Exchange magnat = AskDisc("dvd-r-magnat", kReadPrerecorded, 44);
   ASSERT_TRUE(Good(magnat.reply));
   EXPECT_EQ(magnat.reply.transferred, 44u);
   EXPECT_EQ(Be16(magnat.data, 0), 42);
@@ -129,7 +129,7 @@ TEST(SimPrerecorded, IdsWhereTheProgramLooks) {
   EXPECT_EQ(Text(magnat.data, 21, 26), "MAGNAT");
   EXPECT_EQ(Text(magnat.data, 29, 32), "V16A");
 
-  const Exchange helix = Ask("dvd-r-helix", kReadPrerecorded, 44);
+  const Exchange helix = AskDisc("dvd-r-helix", kReadPrerecorded, 44);
   EXPECT_FALSE(AnyAlnum(helix.data, 21, 21));
   EXPECT_EQ(Text(helix.data, 22, 26), "HELIX");
   EXPECT_FALSE(AnyAlnum(helix.data, 29, 33));

@@ -3,6 +3,8 @@
 // manager sends) and counts it under the class its opcode table names.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "device/device_manager.h"
 #include "device/mmc_vocabulary.h"
 #include "sim_test_util.h"
@@ -26,7 +28,19 @@ std::vector<Known> KnownCommands() {
       {VendorCdb(kVendorEnterDiagnostic), SimCommandClass::kDiagnosticMode},
       {SampleCdb(13, 0x30000), SimCommandClass::kTefeSample},
       {{kOpPreventAllow, 0, 0, 0, 0, 0}, SimCommandClass::kOther},
+      {{kOpStartStopUnit, 0, 0, 0, 0x01, 0}, SimCommandClass::kOther},  // start, no eject
   };
+}
+
+// The vocabulary's list is what the drive's opcode table follows: each code
+// in it is sent below.
+TEST(SimVocabulary, EveryOperationCodeIsSent) {
+  const std::vector<Known> known = KnownCommands();
+  for (const uint8_t opcode : kOperationCodes) {
+    EXPECT_TRUE(
+        std::any_of(known.begin(), known.end(), [&](const Known& k) { return k.cdb[0] == opcode; }))
+        << "operation code " << int(opcode);
+  }
 }
 
 TEST(SimVocabulary, EachCommandAtItsGroupLengthOnly) {

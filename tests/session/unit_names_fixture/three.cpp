@@ -1,0 +1,4 @@
+namespace {
+int Counted() { return 3; }
+}  // namespace
+int Unique() { return Counted(); }
