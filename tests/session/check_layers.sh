@@ -14,7 +14,8 @@
 # lower ones; velmo_core stands as high as the highest folder that joins it.
 # A folder holding sources is in the order, or one of those that stand
 # beside the programs (tests, fuzz, bench, qemu); a build tree is passed
-# over. Prints every offence and fails on any.
+# over, also while another stage is still configuring it, and so is any
+# folder git ignores. Prints every offence and fails on any.
 # usage: check_layers.sh SOURCE_ROOT
 root=${1:?usage: check_layers.sh SOURCE_ROOT}
 layers="files device commands chart,res console,simulator session records,snapshot,links history,reports cli,app,kerneldrive"
@@ -41,7 +42,8 @@ report="${TMPDIR:-/tmp}/velmo-layers.$$"
 # A folder with sources that stands in no layer.
 for dir in "$root"/*/; do
   name=$(basename "$dir")
-  [ -f "$dir/CMakeCache.txt" ] && continue
+  [ -f "$dir/CMakeCache.txt" ] || [ -d "$dir/CMakeFiles" ] && continue
+  git -C "$root" check-ignore -q "$name/" 2>/dev/null && continue
   case " $beside " in *" $name "*) continue ;; esac
   [ "$(rank_of "$name")" -ge 0 ] && continue
   if [ -n "$(sources_in "$dir" | head -n 1)" ]; then
