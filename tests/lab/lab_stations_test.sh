@@ -67,6 +67,19 @@ expect 0 st5 reader-show --history "$VELMO_TEST_LAB_READER" show "$id" --json
 python3 -c 'import json, sys; assert json.load(open(sys.argv[1]))["runId"]' out/reader-show.out ||
   fail "show of a server run has no run id"
 
+# A history from before the lab, moved by export and import (twice: the
+# second finds its run there), then pushed as well: still once.
+(unset VELMO_HISTORY && scan old1 old1-scan)
+as_station old1 env -u VELMO_HISTORY "$cli" history export -o "$(station_dir old1)/old.jsonl"
+for label in old1-import old1-import-again; do
+  expect 0 old1 "$label" history import "$(station_dir old1)/old.jsonl"
+done
+expect 0 old1 old1-push history push
+[ "$(server_count "station = 'old1'")" = 1 ] && [ "$(server_count)" = 18 ] ||
+  fail "the moved history: $(lab_sql "SELECT station, count(*) FROM runs GROUP BY station")"
+[ "$(local_run_ids old1)" = "$(lab_sql "SELECT run_id FROM runs WHERE station = 'old1'")" ] ||
+  fail "old1's run id changed on the way"
+
 # doctor: configured, answering, the schema's version, the station, the waiting runs.
 version=$(lab_sql 'SELECT version FROM velmo_schema')
 expect 0 st3 doctor-up --simulate --sim-latency=0 doctor
