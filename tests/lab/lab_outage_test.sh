@@ -23,14 +23,23 @@ expect 75 st1 st1-push-away history push
 [ "$(waiting_after st1-push-away)" = 2 ] || [ "$(grep -c . out/st1-push-away.out)" = 0 ] ||
   fail "after a failed push: $(cat out/st1-push-away.out)"
 lab_server_start
-for i in $(seq 4); do
+# Back: three stations push by hand, the fourth's next scan takes its
+# waiting runs along in the background.
+for i in $(seq 3); do
   expect 0 "st$i" "st$i-push" history push
   [ "$(waiting_after "st$i-push")" = 0 ] || fail "st$i: $(cat "out/st$i-push.out")"
 done
+scan st4 st4-scan3
+for _ in $(seq 100); do
+  [ "$(server_count "station = 'st4'")" = 3 ] && break
+  sleep 0.2
+done
+[ "$(server_count "station = 'st4'")" = 3 ] ||
+  fail "st4's next scan sent $(server_count "station = 'st4'") of its 3 runs"
 expect 0 st1 st1-push-again history push
 grep -q '^pushed 0 runs' out/st1-push-again.out || fail "a second push: $(cat out/st1-push-again.out)"
-[ "$(server_count)" = 8 ] && [ "$(lab_sql 'SELECT count(DISTINCT run_id) FROM runs')" = 8 ] ||
-  fail "after the outage the server holds $(server_count) runs, not 8"
+[ "$(server_count)" = 9 ] && [ "$(lab_sql 'SELECT count(DISTINCT run_id) FROM runs')" = 9 ] ||
+  fail "after the outage the server holds $(server_count) runs, not 9"
 
 # A backlog of 300 runs, its push cut again and again: SIGKILL after
 # different delays, and the server stopped under it.
