@@ -63,9 +63,10 @@ scan() {
   expect 0 "$name" "$label" --simulate --sim-latency=0 scan --log "$(station_dir "$name")/TEFE.txt" "$@"
 }
 
-# The waiting count a push reported: "pushed N runs to ...; M wait".
+# The waiting count a push reported, done ("pushed N runs to ...; M wait")
+# or not (on standard error: "...; N runs pushed, M wait").
 waiting_after() {
-  sed -n 's/^pushed [0-9]* runs\{0,1\} to .*; \([0-9]*\) wait.*$/\1/p' "out/$1.out"
+  sed -n 's/^.*[;,] \([0-9]*\) waits\{0,1\}$/\1/p' "out/$1.out" "out/$1.err"
 }
 
 # The run ids of station NAME's own history, sorted, one a line.
