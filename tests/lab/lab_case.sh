@@ -6,7 +6,7 @@
 # Every velmo-cli run's standard output and error are kept in out/, so that
 # a case can read them and the password search can go through them all.
 set -euo pipefail
-cli=$1
+cli=$(realpath "$1")
 lab_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=lab_server.sh
 source "$lab_here/lab_server.sh"
@@ -82,25 +82,21 @@ server_count() { lab_sql "SELECT count(*) FROM runs${1:+ WHERE $1}"; }
 
 # The schema is made by the owner on first use, never by a station.
 create_schema() {
-  expect 0 owner create-schema --history "$VELMO_TEST_LAB_OWNER" history
+  expect 0 owner create-schema --history "$VELMO_TEST_LAB_OWNER" history push --all
   [ -n "$(lab_sql 'SELECT version FROM velmo_schema')" ] || fail "the owner made no schema"
 }
 
-# COUNT records like one of the simulator's, each its own run (its own id and
-# start time, a minute apart), as `history import` lines from station NAME.
+# COUNT records like station FROM's first run, each its own run (its own id
+# and start time, a minute apart), as `history import` lines of station NAME.
 make_records() {
-  local name=$1 count=$2 file=$3 scratch
-  scratch=$(station_dir "$name")/template
-  mkdir -p "$scratch"
-  as_station "$name" "$cli" --simulate --sim-latency=0 scan --no-history \
-    --log "$scratch/TEFE.txt" --json "$scratch/record.json" >/dev/null
-  python3 - "$scratch/record.json" "$count" "$name" >"$file" <<'EOF'
-import datetime, json, sys, uuid
-record = json.load(open(sys.argv[1]))
+  local from=$1 name=$2 count=$3 file=$4
+  as_station "$from" env -u VELMO_HISTORY "$cli" history export --limit 1 -o - 2>/dev/null |
+    python3 -c 'import datetime, json, sys, uuid
+record = json.loads(sys.stdin.readline())["record"]
 start = datetime.datetime(2026, 1, 1, tzinfo=datetime.timezone.utc)
-for i in range(int(sys.argv[2])):
+for i in range(int(sys.argv[1])):
     record["startTime"] = (start + datetime.timedelta(minutes=i)).isoformat()
     record["runId"] = str(uuid.uuid4())
-    print(json.dumps({"id": i + 1, "host": sys.argv[3], "record": record}))
-EOF
+    print(json.dumps({"id": i + 1, "host": sys.argv[2], "record": record}))' \
+      "$count" "$name" >"$file"
 }

@@ -27,12 +27,6 @@ expect 0 st1 st1-push-after history push
 grep -q '^pushed 1 run' out/st1-push-after.out || fail "the waiting run: $(cat out/st1-push-after.out)"
 [ "$(server_count)" = 3 ] || fail "the waiting run did not arrive"
 
-# Only a PostgreSQL URI names a lab history.
-for url in "mysql://station1@labdb/velmo" "/srv/velmo/history.sqlite"; do
-  expect 64 st1 bad-url --history "$url" history
-  VELMO_HISTORY=$url expect 64 st1 bad-url-env history
-done
-
 # Only the owner deletes: a station's and a reader's delete and prune are
 # refused in one line, exit 77, nothing gone.
 id=$(lab_sql 'SELECT id FROM runs ORDER BY id LIMIT 1')
