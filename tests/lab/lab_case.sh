@@ -51,8 +51,9 @@ expect() {
   local code=$1
   shift
   run "$@"
+  # The command line as a message: a password in a URL of it as ***.
   [ "$status" -eq "$code" ] ||
-    fail "$2: velmo-cli ${*:3} exited $status, not $code" \
+    fail "$2: velmo-cli $(sed -E 's#(://[^:/@]*):[^@]*@#\1:***@#g' <<<"${*:3}") exited $status, not $code" \
       "$(printf '\n--- stdout:\n%s\n--- stderr:\n%s' "$(cat "out/$2.out")" "$(cat "out/$2.err")")"
 }
 
