@@ -11,6 +11,8 @@ set -euo pipefail
 if [ -z "${VELMO_TEST_LAB_DIR-}" ]; then
   exec "$(dirname "$0")/../tests/lab/with_lab_server.sh" "$0" "$@"
 fi
+# shellcheck source=../tests/lab/lab_server.sh
+source "$(dirname "$0")/../tests/lab/lab_server.sh"
 count=${1:-1000000}
 backlog=${2:-10000}
 build=$(realpath "${3:-build}")
@@ -40,7 +42,7 @@ echo "load before:  $(cut -d' ' -f1-3 /proc/loadavg)"
 start=$(date +%s%N)
 "$fill" "$VELMO_TEST_LAB_OWNER" "$count" "$work/scan.json" "$work/smart.json"
 echo "fill the server with $count runs: $((($(date +%s%N) - start) / 1000000)) ms"
-lab_psql_admin velmo -c "VACUUM ANALYZE runs; VACUUM ANALYZE records;" >/dev/null
+lab_sql "VACUUM ANALYZE" >/dev/null
 echo "server database: $(lab_sql "SELECT pg_database_size('velmo')") bytes"
 station=$VELMO_TEST_LAB_STATION
 lab=(--history "$station")

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <set>
 #include <utility>
 
 #include "records/record_packing.h"
@@ -60,6 +61,13 @@ constexpr char kLabSchema[] =
     "CREATE INDEX runs_started ON runs (started DESC, id DESC);"
     "CREATE INDEX runs_outcome ON runs (outcome, started DESC, id DESC);"
     "CREATE INDEX runs_station ON runs (station, started DESC, id DESC);";
+
+// Whether the tables are made, read from the catalog as it stands when the
+// statement starts: to_regclass would answer from this session's cache,
+// which taking the advisory lock does not refresh.
+constexpr char kLabSchemaMade[] =
+    "SELECT EXISTS (SELECT 1 FROM pg_catalog.pg_tables WHERE schemaname = current_schema()"
+    " AND tablename = 'velmo_schema')";
 
 constexpr char kLabColumns[] =
     "runs.id, start_time, kind, drive, disc_type, mid, maker, speed, density, outcome, max_te,"
@@ -131,7 +139,34 @@ class CLabConnection {
     return true;
   }
 
-  // Sends a statement; its results are then read with Next.
+  // Prepares a statement under a name, once a connection; Send then takes
+  // the name ("=NAME") for the text. A run's insert, made a hundred
+  // thousand times in a push, is planned once.
+  bool Prepare(const std::string& name, const std::string& sql, std::string* error,
+               std::string* state) {
+    error->clear();
+    state->clear();
+    if (m_prepared.count(name) != 0) return true;
+    if (!PQsendPrepare(m_conn, name.c_str(), sql.c_str(), 0, nullptr) || !Flush(error)) {
+      if (error->empty()) *error = Message();
+      return false;
+    }
+    bool ok = true;
+    while (PGresult* r = Next(error)) {
+      if (PQresultStatus(r) != PGRES_COMMAND_OK && ok) {
+        *error = ResultMessage(r);
+        const char* code = PQresultErrorField(r, PG_DIAG_SQLSTATE);
+        *state = code == nullptr ? "" : code;
+        ok = false;
+      }
+      PQclear(r);
+    }
+    if (ok && error->empty()) m_prepared.insert(name);
+    return ok && error->empty();
+  }
+
+  // Sends a statement (or a prepared one, "=NAME"); its results are then
+  // read with Next.
   bool Send(const std::string& sql, const std::vector<LabParam>& params, bool singleRows,
             std::string* error) {
     std::vector<const char*> values;
@@ -141,12 +176,21 @@ class CLabConnection {
       lengths.push_back(static_cast<int>(p.value.size()));
       formats.push_back(p.binary ? 1 : 0);
     }
-    if (!PQsendQueryParams(m_conn, sql.c_str(), static_cast<int>(params.size()), nullptr,
-                           values.data(), lengths.data(), formats.data(), 1)) {
+    const int sent =
+        sql.rfind('=', 0) == 0
+            ? PQsendQueryPrepared(m_conn, sql.c_str() + 1, static_cast<int>(params.size()),
+                                  values.data(), lengths.data(), formats.data(), 1)
+            : PQsendQueryParams(m_conn, sql.c_str(), static_cast<int>(params.size()), nullptr,
+                                values.data(), lengths.data(), formats.data(), 1);
+    if (!sent) {
       *error = Message();
       return false;
     }
     if (singleRows) PQsetSingleRowMode(m_conn);
+    return Flush(error);
+  }
+
+  bool Flush(std::string* error) {
     const auto deadline = LabClock::now() + std::chrono::milliseconds(m_timeoutMs);
     int flushed;
     while ((flushed = PQflush(m_conn)) == 1) {
@@ -268,6 +312,7 @@ class CLabConnection {
   PGconn* m_conn = nullptr;
   int m_timeoutMs = 30000;
   const std::atomic<bool>* m_stop = nullptr;
+  std::set<std::string> m_prepared;
 };
 
 namespace {
@@ -462,8 +507,7 @@ bool CLabHistory::Connect(const std::string& url, bool make, std::string* error)
     return Fail(LabFailureOf(state, m_db->Broken()), what + *error, error);
   };
   PGresult* found = nullptr;
-  if (!m_db->Run("SELECT to_regclass('velmo_schema') IS NOT NULL", {}, &found, error, &state))
-    return failed("");
+  if (!m_db->Run(kLabSchemaMade, {}, &found, error, &state)) return failed("");
   const bool made = PQntuples(found) == 1 && PQgetvalue(found, 0, 0)[0] == 1;
   PQclear(found);
   if (!made) {
@@ -479,8 +523,7 @@ bool CLabHistory::Connect(const std::string& url, bool make, std::string* error)
       return failed("");
     }
     PGresult* again = nullptr;
-    if (!m_db->Run("SELECT to_regclass('velmo_schema') IS NOT NULL", {}, &again, error, &state))
-      return failed("");
+    if (!m_db->Run(kLabSchemaMade, {}, &again, error, &state)) return failed("");
     const bool meanwhile = PQntuples(again) == 1 && PQgetvalue(again, 0, 0)[0] == 1;
     PQclear(again);
     if (!meanwhile) {
@@ -793,9 +836,13 @@ bool CLabHistory::Import(const std::vector<KeptRun>& runs, int64_t* added, int64
   if (!m_db->Run("BEGIN", {}, nullptr, error, &state))
     return Fail(LabFailureOf(state, m_db->Broken()), *error, error);
   int64_t in = 0;
+  if (!m_db->Prepare("velmo_insert", kLabInsert, error, &state)) {
+    if (!m_db->Broken()) m_db->Run("ROLLBACK", {}, nullptr, &ignored, &ignoredState);
+    return Fail(LabFailureOf(state, m_db->Broken()), *error, error);
+  }
   for (const KeptRun& run : runs) {
     PGresult* r = nullptr;
-    if (!m_db->Run(kLabInsert, LabInsertParams(run), &r, error, &state)) {
+    if (!m_db->Run("=velmo_insert", LabInsertParams(run), &r, error, &state)) {
       if (!m_db->Broken()) m_db->Run("ROLLBACK", {}, nullptr, &ignored, &ignoredState);
       return Fail(LabFailureOf(state, m_db->Broken()), *error, error);
     }
