@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Eight stations scanning at once into one lab history: every run on the
+# server once, with its station and its own id; --station, --local and a
+# reader's view; a station against a database without tables yet; doctor's
+# account of the lab history.
+#   with_lab_server.sh lab_stations_test.sh VELMO-CLI
+# shellcheck source=lab_case.sh
+source "$(dirname "$0")/lab_case.sh"
+export VELMO_HISTORY=$VELMO_TEST_LAB_STATION
+
+# Before the owner's first use there are no tables, and a station makes none:
+# refused, its run kept waiting.
+scan st0 st0-scan
+expect 77 st0 st0-push-early history push
+grep -q "the lab history has no tables yet" out/st0-push-early.err ||
+  fail "a station on an empty database: $(cat out/st0-push-early.err)"
+[ "$(lab_sql "SELECT count(*) FROM pg_tables WHERE schemaname = 'public'")" = 0 ] ||
+  fail "a station made tables"
+create_schema
+expect 0 st0 st0-push history push
+[ "$(server_count "station = 'st0'")" = 1 ] || fail "st0's waiting run did not arrive"
+
+# Eight stations, two scans each, all at once.
+pids=()
+for i in $(seq 8); do
+  (scan "st$i" "st$i-scan1" && scan "st$i" "st$i-scan2") &
+  pids+=($!)
+done
+for pid in "${pids[@]}"; do wait "$pid" || fail "a station's scans failed"; done
+for i in $(seq 8); do
+  expect 0 "st$i" "st$i-push" history push
+  [ "$(waiting_after "st$i-push")" = 0 ] || fail "st$i: $(cat "out/st$i-push.out")"
+done
+
+total=$(server_count)
+distinct=$(lab_sql "SELECT count(DISTINCT run_id) FROM runs")
+[ "$total" = 17 ] && [ "$distinct" = 17 ] || fail "the server holds $total runs ($distinct ids), not 17"
+[ "$(lab_sql "SELECT count(*) FROM records")" = 17 ] || fail "a run without its record"
+expected=$(printf 'st0|1\n'; for i in $(seq 8); do printf 'st%d|2\n' "$i"; done)
+got=$(lab_sql "SELECT station, count(*) FROM runs GROUP BY station ORDER BY station")
+[ "$got" = "$expected" ] || fail "runs by station: $got"
+# The very runs each station kept, by id.
+for i in 0 $(seq 8); do
+  [ "$(local_run_ids "st$i")" = "$(lab_sql "SELECT run_id FROM runs WHERE station = 'st$i' ORDER BY 1")" ] ||
+    fail "st$i's run ids differ between its history and the server"
+done
+
+# Anyone reads every station's runs; --station keeps one's, --local one's own.
+expect 0 st5 reader-all --history "$VELMO_TEST_LAB_READER" history --json
+expect 0 st5 reader-st3 --history "$VELMO_TEST_LAB_READER" history --station st3 --json
+expect 0 st3 st3-local history --local --json
+python3 - out/reader-all.out out/reader-st3.out out/st3-local.out <<'EOF' || fail "the listings"
+import json, sys
+everyone, st3, local = (json.load(open(f)) for f in sys.argv[1:])
+assert len(everyone) == 17, len(everyone)
+assert sorted({r["station"] for r in everyone}) == ["st%d" % i for i in range(9)]
+assert all(r["host"] == r["station"] for r in everyone)
+assert len(st3) == 2 and {r["station"] for r in st3} == {"st3"}, st3
+assert len(local) == 2 and {r["host"] for r in local} == {"st3"}, local
+EOF
+expect 0 st5 reader-table --history "$VELMO_TEST_LAB_READER" history --station st3
+grep -q 'Station' out/reader-table.out || fail "the listing has no Station column"
+[ "$(grep -c ' st3 *$' out/reader-table.out)" = 2 ] || fail "$(cat out/reader-table.out)"
+# show reads a server run whole.
+id=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))[0]["id"])' out/reader-st3.out)
+expect 0 st5 reader-show --history "$VELMO_TEST_LAB_READER" show "$id" --json
+python3 -c 'import json, sys; assert json.load(open(sys.argv[1]))["runId"]' out/reader-show.out ||
+  fail "show of a server run has no run id"
+
+# doctor: configured, answering, the schema's version, the station, the waiting runs.
+version=$(lab_sql 'SELECT version FROM velmo_schema')
+expect 0 st3 doctor-up --simulate --sim-latency=0 doctor
+lab_lines=$(grep '^lab history:' out/doctor-up.out || true)
+[ -n "$lab_lines" ] || fail "doctor says nothing of the lab history: $(cat out/doctor-up.out)"
+grep -q "st3" <<<"$lab_lines" || fail "doctor names no station: $lab_lines"
+grep -q "$version" <<<"$lab_lines" || fail "doctor gives no schema version: $lab_lines"
+# A run kept while the server is away waits, and doctor counts it.
+unreachable="postgresql:///velmo?host=$VELMO_TEST_LAB_DIR/nowhere&user=station1"
+VELMO_HISTORY=$unreachable scan st3 st3-scan-away
+expect 0 st3 doctor-away --simulate --sim-latency=0 doctor
+grep '^lab history:' out/doctor-away.out | grep -q '1' || fail "doctor: $(cat out/doctor-away.out)"
+VELMO_HISTORY=$unreachable expect 0 st3 doctor-down --simulate --sim-latency=0 doctor
+[ "$(grep '^lab history:' out/doctor-down.out)" != "$(grep '^lab history:' out/doctor-away.out)" ] ||
+  fail "doctor says the same of a server that is there and one that is not"
+echo "eight stations: 17 runs, each once, with its station"
