@@ -13,7 +13,7 @@ struct RunChoices {
   std::string reportDir;  // empty: no report
   // The lab history's URL (the file's history= line); empty: none. Its
   // password, if any, is never written to the file.
-  std::string historyUrl;
+  std::string historyUrl{};
   bool operator==(const RunChoices&) const = default;
 };
 
