@@ -10,9 +10,9 @@
 #include <algorithm>
 
 #include "app/compare_dlg.h"
-#include "app/lab_core.h"
 #include "app/side_window.h"
 #include "app/user_prompts.h"
+#include "history/lab_history.h"
 #include "reports/compare_chart.h"
 #include "reports/comparison_rows.h"
 
@@ -168,8 +168,9 @@ bool CHistoryDlg::Reload(std::string* error) {
   if (!history->OpenForReading(Location(), error, &notice)) {
     if (!ReadingLab()) return false;
     // Said in the window's own line, where Local history is at hand.
-    m_where->SetLabel(wxString::FromUTF8("The lab history " + ShownUrl(m_labUrl) +
-                                         " cannot be read (" + *error +
+    const char* cannot = history->Failure() == HistoryFailure::kUnreachable ? " cannot be reached ("
+                                                                            : " cannot be read (";
+    m_where->SetLabel(wxString::FromUTF8("The lab history " + ShownUrl(m_labUrl) + cannot + *error +
                                          "); choose Local history for this station's runs."));
     m_where->SetToolTip(m_where->GetLabel());
     error->clear();

@@ -5,7 +5,7 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-#include "app/lab_core.h"
+#include "history/lab_history.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "app/lab_core.h"
+#include "history/lab_history.h"
 
 wxDECLARE_EVENT(kLabPushedEvent, wxThreadEvent);
 

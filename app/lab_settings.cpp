@@ -1,8 +1,11 @@
 #include "app/lab_settings.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <vector>
+
+#include "history/lab_history.h"
 
 namespace {
 
@@ -16,8 +19,9 @@ size_t LabSchemeLength(const std::string& url) {
   return 0;
 }
 
-// The parts of a URL a password may hide in: user[:password]@ (up to the
-// first '@' or '/', as libpq reads it) and the query's parameters.
+// The parts of a URL a password may hide in: user[:password]@ (everything
+// before the authority's last '@', so that a password with an '@' of its
+// own is taken whole) and the query's parameters.
 struct LabUrlParts {
   std::string scheme;
   bool hasUser = false;
@@ -33,10 +37,10 @@ LabUrlParts SplitLabUrl(const std::string& url) {
   LabUrlParts parts;
   const size_t start = LabSchemeLength(url);
   parts.scheme = url.substr(0, start);
-  size_t at = start;
-  while (at < url.size() && url[at] != '@' && url[at] != '/') ++at;
+  const size_t end = std::min(url.find_first_of("/?", start), url.size());
+  const size_t at = url.rfind('@', end == 0 ? 0 : end - 1);
   size_t body = start;
-  if (at < url.size() && url[at] == '@') {
+  if (at != std::string::npos && at >= start && at < end) {
     parts.hasUser = true;
     const std::string info = url.substr(start, at - start);
     const size_t colon = info.find(':');
@@ -65,19 +69,15 @@ LabUrlParts SplitLabUrl(const std::string& url) {
 
 bool IsPasswordParam(const std::string& param) { return param.rfind("password=", 0) == 0; }
 
-std::string JoinLabUrl(const LabUrlParts& parts, const char* password) {
+std::string JoinWithoutPassword(const LabUrlParts& parts) {
   std::string url = parts.scheme;
-  if (parts.hasUser) {
-    url += parts.user;
-    if (parts.hasPassword && password != nullptr) url += std::string(":") + password;
-    url += "@";
-  }
+  if (parts.hasUser) url += parts.user + "@";
   url += parts.rest;
   std::string query;
   for (const std::string& param : parts.params) {
-    if (IsPasswordParam(param) && password == nullptr) continue;
+    if (IsPasswordParam(param)) continue;
     if (!query.empty()) query += "&";
-    query += IsPasswordParam(param) ? std::string("password=") + password : param;
+    query += param;
   }
   if (!query.empty()) url += "?" + query;
   return url;
@@ -117,7 +117,7 @@ const char* LabUrlOrigin(LabUrlFrom from) {
 }
 
 std::string LabUrlProblem(const std::string& url) {
-  if (LabSchemeLength(url) == 0)
+  if (!IsLabHistoryUrl(url) || LabSchemeLength(url) == 0)
     return "A lab history's URL starts with postgresql:// or postgres://.";
   for (const char c : url) {
     const auto u = static_cast<unsigned char>(c);
@@ -165,10 +165,5 @@ bool UrlHasPassword(const std::string& url) {
 
 std::string UrlWithoutPassword(const std::string& url) {
   if (!UrlHasPassword(url)) return url;
-  return JoinLabUrl(SplitLabUrl(url), nullptr);
-}
-
-std::string UrlWithPasswordHidden(const std::string& url) {
-  if (!UrlHasPassword(url)) return url;
-  return JoinLabUrl(SplitLabUrl(url), "***");
+  return JoinWithoutPassword(SplitLabUrl(url));
 }

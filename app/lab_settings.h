@@ -24,7 +24,6 @@ const char* LabUrlOrigin(LabUrlFrom from);
 std::string LabUrlProblem(const std::string& url);
 
 bool UrlHasPassword(const std::string& url);
-// The URL with its password (user:PASSWORD@, ?password=...) taken out.
+// The URL with its password (user:PASSWORD@, ?password=...) taken out
+// (ShownUrl, history/lab_history.h, shows it as *** instead).
 std::string UrlWithoutPassword(const std::string& url);
-// The URL with its password replaced by ***.
-std::string UrlWithPasswordHidden(const std::string& url);

@@ -83,7 +83,7 @@ void CScanDlg::OnLabPushed(wxThreadEvent&) {
   ++m_labPushesEnded;
   // The run is kept here whatever the server does; its runs wait for the
   // next push.
-  if (m_lastLabPush.failure != LabFailure::kNone && !m_closing) {
+  if (m_lastLabPush.failure != HistoryFailure::kNone && !m_closing) {
     std::fprintf(stderr, "velmo: lab history %s: %lld runs wait: %s\n", ShownUrl(m_lab.url).c_str(),
                  static_cast<long long>(m_lastLabPush.waiting), m_lastLabPush.error.c_str());
   }

@@ -243,7 +243,14 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       options.command = arg;
       // The record commands read their own arguments (see record_commands.h).
       if (IsRecordCommand(arg)) {
-        options.commandArgs.assign(words.begin() + static_cast<std::ptrdiff_t>(i) + 1, words.end());
+        // --local anywhere among them: which history they read.
+        for (size_t j = i + 1; j < words.size(); ++j) {
+          if (words[j] == "--local") {
+            options.local = true;
+          } else {
+            options.commandArgs.push_back(words[j]);
+          }
+        }
         break;
       }
     } else {

@@ -27,6 +27,7 @@ inline constexpr int kExitReaderGone = 141;   // standard output's reader went a
 struct CliOptions : RunOptions {
   std::string command;                   // a name in the command table (cli_commands.h)
   std::vector<std::string> commandArgs;  // what follows a command that reads its own
+  bool local = false;                    // --local: the station's own history, not the lab's
 
   // scan only
   std::optional<SpeedCode> speed;  // none: the first speed the disc lists

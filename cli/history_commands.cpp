@@ -11,6 +11,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "cli/cli_history.h"
 #include "cli/cli_options.h"
 #include "cli/digits.h"
 #include "cli/record_commands.h"
@@ -31,18 +32,12 @@ constexpr size_t kImportBatch = 500;
 constexpr size_t kMaxLineBytes = kRecordMaxBytes + 4096;
 
 // The history opened for changing it; 0, or the exit code with the reason on err.
-int OpenForWriting(CHistory* history, std::FILE* err) {
-  std::string error, notice;
-  if (!history->Open(DefaultHistoryPath(), &error, &notice)) {
-    std::fprintf(err, "velmo-cli: the history cannot be changed: %s\n",
-                 TerminalText(error).c_str());
-    return history->RefusedAsNewer() ? kExitBadRecord : kExitCannotWrite;
-  }
-  if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", TerminalText(notice).c_str());
-  return 0;
+int OpenForWriting(CHistory* history, const CliOptions& options, std::FILE* err) {
+  return OpenCliHistory(history, CliHistoryLocation(options), true, kExitCannotWrite, err);
 }
 
-int RunDelete(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+int RunDelete(const std::vector<std::string>& args, const CliOptions& options, std::FILE* out,
+              std::FILE* err) {
   if (args.empty())
     return CliUsageError(err, "history", "history delete needs the IDs of the runs");
   std::vector<int64_t> ids;
@@ -53,11 +48,12 @@ int RunDelete(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
     ids.push_back(std::stoll(arg));
   }
   CHistory history;
-  if (const int code = OpenForWriting(&history, err)) return code;
+  if (const int code = OpenForWriting(&history, options, err)) return code;
   std::string error;
   if (!history.Delete(ids, &error)) {
     std::fprintf(err, "velmo-cli: nothing deleted: %s\n", TerminalText(error).c_str());
-    return error.rfind("no run", 0) == 0 ? kExitNoRecord : kExitCannotWrite;
+    return error.rfind("no run", 0) == 0 ? kExitNoRecord
+                                         : CliHistoryFailureExit(history, kExitCannotWrite);
   }
   // The same run named twice is deleted once.
   std::sort(ids.begin(), ids.end());
@@ -66,7 +62,8 @@ int RunDelete(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
   return kExitOk;
 }
 
-int RunPrune(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+int RunPrune(const std::vector<std::string>& args, const CliOptions& options, std::FILE* out,
+             std::FILE* err) {
   std::string before;
   bool yes = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -102,7 +99,7 @@ int RunPrune(const std::vector<std::string>& args, std::FILE* out, std::FILE* er
                          "terminal");
   }
   CHistory history;
-  if (const int code = OpenForWriting(&history, err)) return code;
+  if (const int code = OpenForWriting(&history, options, err)) return code;
   std::string error;
   if (!yes) {
     int64_t count = 0;
@@ -110,7 +107,7 @@ int RunPrune(const std::vector<std::string>& args, std::FILE* out, std::FILE* er
     filter.before = time;
     if (!history.Count(filter, &count, &error)) {
       std::fprintf(err, "velmo-cli: the history cannot be read: %s\n", TerminalText(error).c_str());
-      return kExitNoRecord;
+      return CliHistoryFailureExit(history, kExitNoRecord);
     }
     if (count == 0) {
       std::fprintf(out, "removed 0 runs\n");
@@ -129,7 +126,7 @@ int RunPrune(const std::vector<std::string>& args, std::FILE* out, std::FILE* er
   int64_t removed = 0;
   if (!history.Prune(*time, &removed, &error)) {
     std::fprintf(err, "velmo-cli: nothing removed: %s\n", TerminalText(error).c_str());
-    return kExitCannotWrite;
+    return CliHistoryFailureExit(history, kExitCannotWrite);
   }
   std::fprintf(out, "removed %" PRId64 " run%s\n", removed, removed == 1 ? "" : "s");
   return kExitOk;
@@ -151,7 +148,8 @@ std::string OneLine(const std::string& text) {
   return line;
 }
 
-int RunExport(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+int RunExport(const std::vector<std::string>& args, const CliOptions& options, std::FILE* out,
+              std::FILE* err) {
   std::string output = "-";
   std::vector<std::string> filters;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -174,11 +172,9 @@ int RunExport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
   if (json)
     return CliUsageError(err, "history", "history export writes JSON lines; --json does not apply");
   CHistory history;
-  if (!history.OpenForReading(DefaultHistoryPath(), &error, &notice)) {
-    std::fprintf(err, "velmo-cli: the history cannot be opened: %s\n", TerminalText(error).c_str());
-    return history.RefusedAsNewer() ? kExitBadRecord : kExitNoRecord;
-  }
-  if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", TerminalText(notice).c_str());
+  if (const int code =
+          OpenCliHistory(&history, CliHistoryLocation(options), false, kExitNoRecord, err))
+    return code;
   // A file appears whole once every run is in it; standard output gets the
   // lines as they are read.
   COutputFile file;
@@ -220,7 +216,7 @@ int RunExport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
       });
   if (!read) {
     std::fprintf(err, "velmo-cli: the history cannot be read: %s\n", TerminalText(error).c_str());
-    return kExitNoRecord;
+    return CliHistoryFailureExit(history, kExitNoRecord);
   }
   if (!flush() || (toFile && !file.Commit(&error)) || (!toFile && std::fflush(out) != 0)) {
     // A reader that went away is not said: the ending gives 141 for it, as
@@ -427,7 +423,8 @@ class CImportInput {
   std::unique_ptr<std::FILE, Closer> m_file;
 };
 
-int RunImport(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+int RunImport(const std::vector<std::string>& args, const CliOptions& options, std::FILE* out,
+              std::FILE* err) {
   if (args.empty())
     return CliUsageError(err, "history", "history import needs files (or - for standard input)");
   for (const std::string& arg : args) {
@@ -453,7 +450,7 @@ int RunImport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
     }
   }
   CHistory history;
-  if (const int opened = OpenForWriting(&history, err)) return opened;
+  if (const int opened = OpenForWriting(&history, options, err)) return opened;
   int64_t added = 0, skipped = 0;
   for (CImportInput& input : inputs) {
     const bool read = input.Read(
@@ -469,7 +466,7 @@ int RunImport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
     if (!read) {
       std::fprintf(err, "velmo-cli: %s: %s (%" PRId64 " runs imported before it)\n",
                    TerminalText(input.Name()).c_str(), TerminalText(error).c_str(), added);
-      return kExitCannotWrite;
+      return CliHistoryFailureExit(history, kExitCannotWrite);
     }
   }
   std::fprintf(out, "imported %" PRId64 " run%s, %" PRId64 " already in the history\n", added,
@@ -481,7 +478,7 @@ int RunImport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
 
 bool IsHistorySubcommand(const std::vector<std::string>& args) {
   if (args.empty()) return false;
-  for (const char* name : {"delete", "prune", "export", "import"}) {
+  for (const char* name : {"delete", "prune", "export", "import", "push"}) {
     if (args[0] == name) return true;
   }
   return false;
@@ -490,8 +487,9 @@ bool IsHistorySubcommand(const std::vector<std::string>& args) {
 int RunHistorySubcommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
   const std::string& name = options.commandArgs.front();
   const std::vector<std::string> args(options.commandArgs.begin() + 1, options.commandArgs.end());
-  if (name == "delete") return RunDelete(args, out, err);
-  if (name == "prune") return RunPrune(args, out, err);
-  if (name == "export") return RunExport(args, out, err);
-  return RunImport(args, out, err);
+  if (name == "delete") return RunDelete(args, options, out, err);
+  if (name == "prune") return RunPrune(args, options, out, err);
+  if (name == "export") return RunExport(args, options, out, err);
+  if (name == "push") return RunHistoryPush(options, out, err);
+  return RunImport(args, options, out, err);
 }

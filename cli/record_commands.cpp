@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "cli/cli_history.h"
 #include "cli/cli_options.h"
 #include "cli/digits.h"
 #include "cli/history_commands.h"
@@ -31,8 +32,8 @@ struct LoadedRun {
 };
 
 // 0 when loaded; otherwise the exit code, with the reason on err.
-int LoadRun(const std::string& what, CHistory* history, bool* historyOpen, LoadedRun* run,
-            std::FILE* err) {
+int LoadRun(const std::string& what, const std::string& location, CHistory* history,
+            bool* historyOpen, LoadedRun* run, std::FILE* err) {
   std::string error;
   struct stat info {};
   if (!AllDigits(what) || stat(what.c_str(), &info) == 0) {
@@ -49,19 +50,14 @@ int LoadRun(const std::string& what, CHistory* history, bool* historyOpen, Loade
     return 0;
   }
   if (!*historyOpen) {
-    std::string notice;
-    if (!history->OpenForReading(DefaultHistoryPath(), &error, &notice)) {
-      std::fprintf(err, "velmo-cli: the history cannot be opened: %s\n",
-                   TerminalText(error).c_str());
-      return history->RefusedAsNewer() ? kExitBadRecord : kExitNoRecord;
-    }
-    if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", TerminalText(notice).c_str());
+    if (const int code = OpenCliHistory(history, location, false, kExitNoRecord, err)) return code;
     *historyOpen = true;
   }
   run->name = "#" + what;
   if (!history->Load(std::stoll(what), &run->record, &error)) {
     std::fprintf(err, "velmo-cli: %s\n", TerminalText(error).c_str());
-    return error.find("no run") == 0 ? kExitNoRecord : kExitBadRecord;
+    return error.find("no run") == 0 ? kExitNoRecord
+                                     : CliHistoryFailureExit(*history, kExitBadRecord);
   }
   return 0;
 }
@@ -162,7 +158,7 @@ void PrintRecord(std::FILE* out, const std::string& name, const ScanRecord& r) {
 struct RecordArgs {
   std::vector<std::string> positional;
   bool json = false;
-  std::string mid, drive, since, chart;
+  std::string mid, drive, station, since, chart;
   // Given, even empty (refused then rather than taken for none).
   std::optional<std::string> limit, offset;
   std::vector<std::string> outcomes;
@@ -180,7 +176,7 @@ bool ParseRecordArgs(const std::string& command, const std::vector<std::string>&
     }
     const bool takesValue = name == "--mid" || name == "--drive" || name == "--outcome" ||
                             name == "--since" || name == "--chart" || name == "--limit" ||
-                            name == "--offset";
+                            name == "--offset" || name == "--station";
     if (takesValue && eq == std::string::npos) {
       if (i + 1 >= args.size()) {
         *error = name + " needs a value";
@@ -189,7 +185,8 @@ bool ParseRecordArgs(const std::string& command, const std::vector<std::string>&
       value = args[++i];
     }
     const bool forHistory = name == "--mid" || name == "--drive" || name == "--outcome" ||
-                            name == "--since" || name == "--limit" || name == "--offset";
+                            name == "--since" || name == "--limit" || name == "--offset" ||
+                            name == "--station";
     if ((forHistory && command != "history") || (name == "--chart" && command != "compare")) {
       *error = name + " does not apply to " + command;
       return false;
@@ -200,6 +197,8 @@ bool ParseRecordArgs(const std::string& command, const std::vector<std::string>&
       parsed->mid = value;
     } else if (name == "--drive") {
       parsed->drive = value;
+    } else if (name == "--station") {
+      parsed->station = value;
     } else if (name == "--since") {
       parsed->since = value;
     } else if (name == "--limit") {
@@ -282,6 +281,7 @@ bool ParseHistoryFilter(const std::vector<std::string>& args, HistoryFilter* fil
   }
   filter->mid = parsed.mid;
   filter->drive = parsed.drive;
+  filter->station = parsed.station;
   for (const std::string& name : parsed.outcomes) {
     const auto outcome = OutcomeArgument(name);
     if (!outcome) {
@@ -338,6 +338,8 @@ void KeepInHistory(const ScanRecord& record, const CliOptions& options, std::FIL
                  TerminalText(error).c_str());
     told = true;
   }
+  // Kept here first, then on to the lab's history, never waited for.
+  if (open) StartBackgroundPush(options);
 }
 
 int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
@@ -348,11 +350,9 @@ int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   if (!ParseHistoryFilter(options.commandArgs, &filter, &json, &error))
     return CliUsageError(err, "history", error);
   CHistory history;
-  if (!history.OpenForReading(DefaultHistoryPath(), &error, &notice)) {
-    std::fprintf(err, "velmo-cli: the history cannot be opened: %s\n", TerminalText(error).c_str());
-    return history.RefusedAsNewer() ? kExitBadRecord : kExitNoRecord;
-  }
-  if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", TerminalText(notice).c_str());
+  if (const int code =
+          OpenCliHistory(&history, CliHistoryLocation(options), false, kExitNoRecord, err))
+    return code;
   // Each row is written as it is read: the first comes at once and memory
   // stays the same whatever the history holds. A reader that went away
   // (`| head`) ends the listing.
@@ -374,7 +374,9 @@ int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
            e.kind == RecordKind::kSmart && !e.speed.empty() ? Json(e.speed) : Json(nullptr)},
           {"maxTe", e.maxTe ? Json(*e.maxTe) : Json(nullptr)},
           {"maxFe", e.maxFe ? Json(*e.maxFe) : Json(nullptr)},
-          {"host", e.host}};
+          {"host", e.host},
+          // The same: in a lab's history, the station that made the run.
+          {"station", e.host}};
       // The array's own layout: each item indented one level further.
       std::string text = item.dump(2, ' ', false, Json::error_handler_t::replace);
       std::string indented = first ? "[\n  " : ",\n  ";
@@ -407,11 +409,11 @@ int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   if (!json) {
     std::fprintf(out, "%5s  %-25s  %-28s  %-8s  %-8s  %-24s  %-5s  %-7s  %-16s  %4s  %4s  %s\n",
                  "ID", "Time", "Drive", "Disc", "MID", "Manufacturer", "Speed", "Density",
-                 "Outcome", "TE", "FE", "Host");
+                 "Outcome", "TE", "FE", "Station");
   }
   if (!history.Each(filter, row, &error)) {
     std::fprintf(err, "velmo-cli: the history cannot be read: %s\n", TerminalText(error).c_str());
-    return kExitNoRecord;
+    return CliHistoryFailureExit(history, kExitNoRecord);
   }
   if (json) std::fputs(first ? "[]\n" : "\n]\n", out);
   return kExitOk;
@@ -427,7 +429,8 @@ int RunShowCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
   CHistory history;
   bool historyOpen = false;
   LoadedRun run;
-  const int code = LoadRun(parsed.positional.front(), &history, &historyOpen, &run, err);
+  const int code = LoadRun(parsed.positional.front(), CliHistoryLocation(options), &history,
+                           &historyOpen, &run, err);
   if (code != 0) return code;
   if (parsed.json) {
     std::fputs(TerminalJson(WriteRecordJson(run.record)).c_str(), out);
@@ -471,7 +474,7 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   size_t damaged = 0;
   for (const std::string& what : parsed.positional) {
     LoadedRun run;
-    const int code = LoadRun(what, &history, &historyOpen, &run, err);
+    const int code = LoadRun(what, CliHistoryLocation(options), &history, &historyOpen, &run, err);
     if (code == kExitBadRecord && !history.RefusedAsNewer()) {
       ++damaged;
       continue;

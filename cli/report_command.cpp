@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "cli/cli_history.h"
 #include "cli/cli_options.h"
 #include "cli/digits.h"
 #include "cli/record_commands.h"
@@ -25,8 +26,9 @@ constexpr char kReportHistoryUnopened[] = "the history cannot be opened: ";
 
 // A record file, or a kept run by its history id (a file of that name wins,
 // as show and compare have it). 0, or the exit code with *error.
-int LoadRecordArgument(const std::string& argument, std::unique_ptr<CHistory>* history,
-                       ScanRecord* record, std::string* error, std::FILE* err) {
+int LoadRecordArgument(const std::string& argument, const std::string& location,
+                       std::unique_ptr<CHistory>* history, ScanRecord* record, std::string* error,
+                       std::FILE* err) {
   struct stat st;
   if (!AllDigits(argument) || stat(argument.c_str(), &st) == 0) {
     if (stat(argument.c_str(), &st) != 0) {
@@ -40,9 +42,9 @@ int LoadRecordArgument(const std::string& argument, std::unique_ptr<CHistory>* h
   if (!*history) {
     auto opened = std::make_unique<CHistory>();
     std::string notice;
-    if (!opened->OpenForReading(DefaultHistoryPath(), error, &notice)) {
+    if (!opened->OpenForReading(location, error, &notice)) {
       *error = std::string(kReportHistoryUnopened) + *error;
-      return opened->RefusedAsNewer() ? kExitBadRecord : kExitNoRecord;
+      return CliHistoryFailureExit(*opened, kExitNoRecord);
     }
     if (!notice.empty()) std::fprintf(err, "velmo-cli: %s\n", TerminalText(notice).c_str());
     *history = std::move(opened);
@@ -192,7 +194,8 @@ int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) 
   size_t damaged = 0;
   for (const std::string& argument : args.records) {
     ScanRecord record;
-    const int code = LoadRecordArgument(argument, &history, &record, &error, err);
+    const int code =
+        LoadRecordArgument(argument, CliHistoryLocation(options), &history, &record, &error, err);
     if (code != 0) {
       // A refused record's message quotes what the file holds.
       std::fprintf(err, "velmo-cli: %s\n", TerminalText(error).c_str());

@@ -7,8 +7,14 @@
 #include <ctime>
 #include <utility>
 
+#include "history/kept_run.h"
+#include "history/lab_history.h"
+#include "history/lab_history_store.h"
 #include "history/sqlite_history.h"
+#include "records/record_packing.h"
+#include "records/record_statistics.h"
 #include "records/run_end_text.h"
+#include "records/run_id.h"
 
 namespace {
 
@@ -126,6 +132,41 @@ std::optional<int64_t> ParseIsoTime(const std::string& text, std::string* imposs
   return static_cast<int64_t>(timegm(&tm)) - offset;
 }
 
+KeptRun KeptRunOf(const ScanRecord& record, const std::string& host) {
+  KeptRun run;
+  run.runId = record.runId.empty()
+                  ? DerivedRunId(record.startTime, record.drive.name, record.drive.node,
+                                 record.disc.type, record.disc.manufacturerId)
+                  : record.runId;
+  run.started = ParseIsoTime(record.startTime).value_or(0);
+  run.startTime = record.startTime;
+  run.kind = RecordKindName(record.kind);
+  run.drive = record.drive.name;
+  run.node = record.drive.node;
+  run.discType = record.disc.type;
+  run.manufacturerId = record.disc.manufacturerId;
+  run.manufacturerName = record.disc.manufacturerName;
+  run.density = record.settings.density;
+  run.outcome = RunOutcomeName(record.outcome);
+  // A Smart Scan's row carries its answer: the speed that fits, and the
+  // reading taken at it (never a figure pooled over speeds).
+  const RecordStatistics stats = StatisticsOf(record);
+  const bool smart = record.kind == RecordKind::kSmart;
+  std::optional<LayerStatistics> reading;
+  if (!smart && stats.whole.samples > 0) reading = stats.whole;
+  for (const SpeedStatistics& speed : stats.speeds) {
+    if (record.fitSpeed && speed.speedCode == record.fitSpeed->speedCode) reading = speed.reading;
+  }
+  if (reading) {
+    run.maxTe = reading->te.max;
+    run.maxFe = reading->fe.max;
+  }
+  run.speed = smart ? (record.fitSpeed ? record.fitSpeed->speed : "") : record.settings.speed;
+  run.host = host;
+  run.packed = PackRecord(WriteRecordJson(record));
+  return run;
+}
+
 std::string LocalHostName() {
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0) return "";
@@ -135,16 +176,32 @@ std::string LocalHostName() {
 CHistory::CHistory() : m_store(std::make_unique<CSqliteHistory>()) {}
 CHistory::~CHistory() = default;
 
-bool CHistory::Open(const std::string& path, std::string* error, std::string* notice) {
-  return m_store->Open(path, error, notice);
+// A lab's URL opens its server; anything else is an SQLite file.
+void CHistory::Choose(const std::string& location) {
+  const bool lab = IsLabHistoryUrl(location);
+  if (lab == m_lab) return;
+  m_lab = lab;
+  if (lab) {
+    m_store = std::make_unique<CLabHistory>();
+  } else {
+    m_store = std::make_unique<CSqliteHistory>();
+  }
 }
-bool CHistory::OpenForReading(const std::string& path, std::string* error, std::string* notice) {
-  return m_store->OpenForReading(path, error, notice);
+
+bool CHistory::Open(const std::string& location, std::string* error, std::string* notice) {
+  Choose(location);
+  return m_store->Open(location, error, notice);
 }
-bool CHistory::RefusedAsNewer() const { return m_store->RefusedAsNewer(); }
+bool CHistory::OpenForReading(const std::string& location, std::string* error,
+                              std::string* notice) {
+  Choose(location);
+  return m_store->OpenForReading(location, error, notice);
+}
+bool CHistory::RefusedAsNewer() const { return m_store->Failure() == HistoryFailure::kNewer; }
+HistoryFailure CHistory::Failure() const { return m_store->Failure(); }
 bool CHistory::ReadOnly() const { return m_store->ReadOnly(); }
 int64_t CHistory::Add(const ScanRecord& record, std::string* error) {
-  return m_store->Add(record, error);
+  return m_store->Add(KeptRunOf(record, StationName()), error);
 }
 bool CHistory::List(const HistoryFilter& filter, std::vector<HistoryEntry>* entries,
                     std::string* error) {
@@ -188,5 +245,11 @@ bool CHistory::Prune(int64_t before, int64_t* removed, std::string* error) {
 }
 bool CHistory::Import(const std::vector<ImportedRun>& runs, int64_t* added, int64_t* skipped,
                       std::string* error) {
-  return m_store->Import(runs, added, skipped, error);
+  std::vector<KeptRun> kept;
+  kept.reserve(runs.size());
+  for (const ImportedRun& run : runs) {
+    kept.push_back(KeptRunOf(run.record, run.host));
+    kept.back().derivedId = run.record.runId.empty();
+  }
+  return m_store->Import(kept, added, skipped, error);
 }

@@ -1,7 +1,8 @@
 // The history: every run of either program kept with its record. Callers
 // use CHistory alone; it hands each call to the store that holds the runs:
-// today an SQLite database under $XDG_DATA_HOME/velmo/
-// (~/.local/share/velmo/, sqlite_history.h). The window and velmo-cli may
+// an SQLite database under $XDG_DATA_HOME/velmo/ (~/.local/share/velmo/,
+// sqlite_history.h), or a lab's PostgreSQL server (lab_history_store.h) when
+// opened with its URL. The window and velmo-cli may
 // write it at the same time. A damaged database is set aside (renamed) and a
 // new one started. A history that cannot be written (a backup, a snapshot, a
 // read-only file system) is still read; one written by a newer Velmo is read
@@ -26,8 +27,18 @@ class HistoryStore;
 // a later version is refused; an earlier one is brought forward when opened
 // for writing. 0 is a database from before the version was kept: the same
 // schema as 1. 2: records deflated in a table of their own, beside the
-// summary rows, and the host each run was made on.
-inline constexpr int kHistoryVersion = 2;
+// summary rows, and the host each run was made on. 3: each run's id (a
+// UUID), and whether it has gone to the lab's history.
+inline constexpr int kHistoryVersion = 3;
+
+// Why a history could not be opened or written.
+enum class HistoryFailure {
+  kNone,
+  kNewer,        // written by a newer Velmo: velmo-cli exits 65
+  kUnreachable,  // a lab's server that does not answer: 75
+  kRefused,      // a lab's server that does not allow it (the role's rights): 77
+  kOther,        // anything else: 66
+};
 
 // One line of the history listing.
 struct HistoryEntry {
@@ -59,6 +70,7 @@ struct HistoryFilter {
   int64_t limit = 0;                   // 0: all
   int64_t offset = 0;                  // rows passed over first
   std::optional<int64_t> before{};     // runs started before (Unix time)
+  std::string station{};               // the station (host) the runs were made on, whole
 };
 
 // A run from elsewhere (another history's export, a record file) and the
@@ -105,15 +117,17 @@ class CHistory {
 
   // Opens for keeping runs (creating folder and file). False with *error when
   // the history cannot be used or written. A damaged file is renamed aside, a
-  // new one started, and *notice says so.
-  bool Open(const std::string& path, std::string* error, std::string* notice);
+  // new one started, and *notice says so. location is a file, or a lab's
+  // URL (postgresql://...): its server, its tables made on first use.
+  bool Open(const std::string& location, std::string* error, std::string* notice);
 
   // Opens for listing and loading: as Open when the history can be written,
   // otherwise read-only (nothing created, stamped or switched to WAL).
-  bool OpenForReading(const std::string& path, std::string* error, std::string* notice);
+  bool OpenForReading(const std::string& location, std::string* error, std::string* notice);
 
-  // After a failed open: the history was written by a newer Velmo (velmo-cli
-  // exits 65 for it rather than 66).
+  // After a failed open or write: why.
+  HistoryFailure Failure() const;
+  // After a failed open: the history was written by a newer Velmo.
   bool RefusedAsNewer() const;
   // After an open: it is read-only; Add refuses.
   bool ReadOnly() const;
@@ -162,11 +176,15 @@ class CHistory {
   bool Prune(int64_t before, int64_t* removed, std::string* error);
 
   // Keeps runs from elsewhere with their own time, drive and host, in one
-  // transaction: all or none. A run already here (the same start time,
-  // drive and disc) is passed over, so importing twice adds nothing.
+  // transaction: all or none. A run already here (the same id; for a record
+  // without one, the same start time, drive and disc) is passed over, so
+  // importing twice adds nothing.
   bool Import(const std::vector<ImportedRun>& runs, int64_t* added, int64_t* skipped,
               std::string* error);
 
  private:
+  void Choose(const std::string& location);
+
   std::unique_ptr<HistoryStore> m_store;
+  bool m_lab = false;
 };

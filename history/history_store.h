@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "history/history.h"
+#include "history/kept_run.h"
 
 class HistoryStore {
  public:
@@ -15,9 +16,10 @@ class HistoryStore {
 
   virtual bool Open(const std::string& path, std::string* error, std::string* notice) = 0;
   virtual bool OpenForReading(const std::string& path, std::string* error, std::string* notice) = 0;
-  virtual bool RefusedAsNewer() const = 0;
+  // Why the last open failed (kNone after one that did not).
+  virtual HistoryFailure Failure() const = 0;
   virtual bool ReadOnly() const = 0;
-  virtual int64_t Add(const ScanRecord& record, std::string* error) = 0;
+  virtual int64_t Add(const KeptRun& run, std::string* error) = 0;
   virtual bool List(const HistoryFilter& filter, std::vector<HistoryEntry>* entries,
                     std::string* error) = 0;
   virtual bool Each(const HistoryFilter& filter,
@@ -36,7 +38,7 @@ class HistoryStore {
   virtual bool Load(int64_t id, ScanRecord* record, std::string* error) = 0;
   virtual bool Delete(const std::vector<int64_t>& ids, std::string* error) = 0;
   virtual bool Prune(int64_t before, int64_t* removed, std::string* error) = 0;
-  virtual bool Import(const std::vector<ImportedRun>& runs, int64_t* added, int64_t* skipped,
+  virtual bool Import(const std::vector<KeptRun>& runs, int64_t* added, int64_t* skipped,
                       std::string* error) = 0;
 };
 

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "records/record_packing.h"
+#include "records/run_id.h"
 
 namespace {
 
@@ -40,7 +41,9 @@ constexpr char kSchema[] =
     " outcome TEXT NOT NULL,"
     " max_te INTEGER,"
     " max_fe INTEGER,"
-    " host TEXT NOT NULL DEFAULT '');"
+    " host TEXT NOT NULL DEFAULT '',"
+    " run_id TEXT,"
+    " pushed INTEGER NOT NULL DEFAULT 0);"
     "CREATE TABLE IF NOT EXISTS records (id INTEGER PRIMARY KEY, data BLOB NOT NULL);";
 
 // The listing's order with the texts the filters look into: a filter on
@@ -54,13 +57,15 @@ constexpr char kSchema[] =
 constexpr char kIndexes[] =
     "CREATE INDEX IF NOT EXISTS runs_started ON runs (started DESC, id DESC);"
     "CREATE INDEX IF NOT EXISTS runs_order ON runs (started DESC, id DESC, mid, drive, node);"
-    "CREATE INDEX IF NOT EXISTS runs_outcome ON runs (outcome, started DESC, id DESC);";
+    "CREATE INDEX IF NOT EXISTS runs_outcome ON runs (outcome, started DESC, id DESC);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS runs_run_id ON runs (run_id);"
+    "CREATE INDEX IF NOT EXISTS runs_waiting ON runs (id) WHERE pushed = 0;";
 
 // A run goes in as its summary row, then its record under the row's id.
 constexpr char kInsertRun[] =
     "INSERT INTO runs (started, start_time, kind, drive, node, disc_type, mid,"
-    " maker, speed, density, outcome, max_te, max_fe, host)"
-    " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
+    " maker, speed, density, outcome, max_te, max_fe, host, run_id)"
+    " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
 constexpr char kInsertRecord[] = "INSERT INTO records (id, data) VALUES (?,?)";
 
 constexpr char kColumns[] =
@@ -207,6 +212,7 @@ std::string WhereOf(const HistoryFilter& filter) {
   if (!filter.drive.empty()) sql += " AND (drive LIKE ?2 ESCAPE '\\' OR node LIKE ?2 ESCAPE '\\')";
   if (filter.since) sql += " AND started >= ?3";
   if (filter.before) sql += " AND started < ?4";
+  if (!filter.station.empty()) sql += " AND host = ?5";
   if (!filter.outcomes.empty()) {
     sql += " AND outcome IN (";
     for (size_t i = 0; i < filter.outcomes.size(); ++i) {
@@ -228,6 +234,7 @@ void BindFilter(sqlite3_stmt* s, const HistoryFilter& filter) {
   if (!filter.drive.empty()) BindText(s, 2, ContainsPattern(filter.drive));
   if (filter.since) sqlite3_bind_int64(s, 3, *filter.since);
   if (filter.before) sqlite3_bind_int64(s, 4, *filter.before);
+  if (!filter.station.empty()) BindText(s, 5, filter.station);
 }
 
 // The listing, newest first; with each run's stored record after its row.
@@ -289,6 +296,21 @@ void PackFunction(sqlite3_context* context, int, sqlite3_value** values) {
   const std::string packed = PackRecord(std::string_view(
       text == nullptr ? "" : text, static_cast<size_t>(sqlite3_value_bytes(values[0]))));
   sqlite3_result_blob(context, packed.data(), static_cast<int>(packed.size()), SQLITE_TRANSIENT);
+}
+
+// velmo_run_id(start_time, drive, node, disc_type, mid, n): the id a run
+// kept before ids were gets (DerivedRunId); the n-th run of the same start,
+// drive and disc (two runs within one second) gets one of its own.
+void RunIdFunction(sqlite3_context* context, int, sqlite3_value** values) {
+  std::string parts[5];
+  for (int i = 0; i < 5; ++i) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(values[i]));
+    parts[i] = text == nullptr ? "" : text;
+  }
+  const int64_t n = sqlite3_value_int64(values[5]);
+  if (n > 0) parts[4] += "#" + std::to_string(n);
+  const std::string id = DerivedRunId(parts[0], parts[1], parts[2], parts[3], parts[4]);
+  sqlite3_result_text(context, id.c_str(), static_cast<int>(id.size()), SQLITE_TRANSIENT);
 }
 
 bool HasColumn(sqlite3* db, const char* table, const char* column) {
@@ -551,6 +573,24 @@ int CSqliteHistory::Migrate() {
                                                                       : sqlite3_errcode(m_db);
     }
   }
+  // 3: every run an id, the same one any other history gives it; none has
+  // gone to a lab's history yet.
+  if (code == SQLITE_OK && !HasColumn(m_db, "runs", "run_id")) {
+    code = sqlite3_create_function(m_db, "velmo_run_id", 6, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                   nullptr, RunIdFunction, nullptr, nullptr);
+    if (code == SQLITE_OK) {
+      code = sqlite3_exec(
+          m_db,
+          "ALTER TABLE runs ADD COLUMN run_id TEXT;"
+          "ALTER TABLE runs ADD COLUMN pushed INTEGER NOT NULL DEFAULT 0;"
+          "UPDATE runs SET run_id = velmo_run_id(start_time, drive, node, disc_type, mid,"
+          " (SELECT count(*) FROM runs AS earlier WHERE earlier.started = runs.started"
+          " AND earlier.start_time = runs.start_time AND earlier.drive = runs.drive"
+          " AND earlier.node = runs.node AND earlier.disc_type = runs.disc_type"
+          " AND earlier.mid = runs.mid AND earlier.id < runs.id));",
+          nullptr, nullptr, nullptr);
+    }
+  }
   if (code == SQLITE_OK) code = sqlite3_exec(m_db, kIndexes, nullptr, nullptr, nullptr);
   if (code == SQLITE_OK) {
     const std::string stamp = "PRAGMA user_version = " + std::to_string(kHistoryVersion) + ";";
@@ -571,67 +611,38 @@ bool CSqliteHistory::Writing(std::string* error) const {
   return true;
 }
 
-// Everything a run's row holds, worked out before the write lock is taken:
-// statistics, the record's text and its packing take milliseconds that
-// other writers would otherwise wait through.
-struct CSqliteHistory::StoredRun {
-  int64_t started = 0;
-  const ScanRecord* record = nullptr;
-  std::string speed;
-  std::optional<LayerStatistics> reading;
-  std::string host;
-  std::string packed;
-};
-
-CSqliteHistory::StoredRun CSqliteHistory::Stored(const ScanRecord& record,
-                                                 const std::string& host) {
-  StoredRun run;
-  run.started = ParseIsoTime(record.startTime).value_or(0);
-  run.record = &record;
-  // A Smart Scan's row carries its answer: the speed that fits, and the
-  // reading taken at it (never a figure pooled over speeds).
-  const RecordStatistics stats = StatisticsOf(record);
-  const bool smart = record.kind == RecordKind::kSmart;
-  if (!smart && stats.whole.samples > 0) run.reading = stats.whole;
-  for (const SpeedStatistics& speed : stats.speeds) {
-    if (record.fitSpeed && speed.speedCode == record.fitSpeed->speedCode)
-      run.reading = speed.reading;
-  }
-  run.speed = smart ? (record.fitSpeed ? record.fitSpeed->speed : "") : record.settings.speed;
-  run.host = host;
-  run.packed = PackRecord(WriteRecordJson(record));
-  return run;
-}
-
-int64_t CSqliteHistory::Insert(const StoredRun& run, sqlite3_stmt* row, sqlite3_stmt* keep,
+int64_t CSqliteHistory::Insert(const KeptRun& run, sqlite3_stmt* row, sqlite3_stmt* keep,
                                std::string* error) {
-  const ScanRecord& record = *run.record;
   sqlite3_stmt* s = row;
   sqlite3_reset(s);
   sqlite3_reset(keep);
   sqlite3_bind_int64(s, 1, run.started);
-  BindText(s, 2, record.startTime);
-  BindText(s, 3, RecordKindName(record.kind));
-  BindText(s, 4, record.drive.name);
-  BindText(s, 5, record.drive.node);
-  BindText(s, 6, record.disc.type);
-  BindText(s, 7, record.disc.manufacturerId);
-  if (record.disc.manufacturerName) {
-    BindText(s, 8, *record.disc.manufacturerName);
+  BindText(s, 2, run.startTime);
+  BindText(s, 3, run.kind);
+  BindText(s, 4, run.drive);
+  BindText(s, 5, run.node);
+  BindText(s, 6, run.discType);
+  BindText(s, 7, run.manufacturerId);
+  if (run.manufacturerName) {
+    BindText(s, 8, *run.manufacturerName);
   } else {
     sqlite3_bind_null(s, 8);
   }
   BindText(s, 9, run.speed);
-  BindText(s, 10, record.settings.density);
-  BindText(s, 11, RunOutcomeName(record.outcome));
-  if (run.reading) {
-    sqlite3_bind_int(s, 12, run.reading->te.max);
-    sqlite3_bind_int(s, 13, run.reading->fe.max);
+  BindText(s, 10, run.density);
+  BindText(s, 11, run.outcome);
+  if (run.maxTe) {
+    sqlite3_bind_int(s, 12, *run.maxTe);
   } else {
     sqlite3_bind_null(s, 12);
+  }
+  if (run.maxFe) {
+    sqlite3_bind_int(s, 13, *run.maxFe);
+  } else {
     sqlite3_bind_null(s, 13);
   }
   BindText(s, 14, run.host);
+  BindText(s, 15, run.runId);
   if (sqlite3_step(s) != SQLITE_DONE) {
     *error = sqlite3_errmsg(m_db);
     return 0;
@@ -647,9 +658,8 @@ int64_t CSqliteHistory::Insert(const StoredRun& run, sqlite3_stmt* row, sqlite3_
 }
 
 // The summary row and its record go in together or not at all.
-int64_t CSqliteHistory::Add(const ScanRecord& record, std::string* error) {
+int64_t CSqliteHistory::Add(const KeptRun& run, std::string* error) {
   if (!Writing(error)) return 0;
-  const StoredRun run = Stored(record, LocalHostName());
   if (sqlite3_exec(m_db, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr) != SQLITE_OK) {
     *error = sqlite3_errmsg(m_db);
     return 0;
@@ -928,44 +938,48 @@ bool CSqliteHistory::Prune(int64_t before, int64_t* removed, std::string* error)
   return false;
 }
 
-bool CSqliteHistory::Import(const std::vector<ImportedRun>& runs, int64_t* added, int64_t* skipped,
+bool CSqliteHistory::Import(const std::vector<KeptRun>& runs, int64_t* added, int64_t* skipped,
                             std::string* error) {
   *added = *skipped = 0;
   if (!Writing(error)) return false;
-  std::vector<StoredRun> stored;
-  stored.reserve(runs.size());
-  for (const ImportedRun& run : runs) stored.push_back(Stored(run.record, run.host));
   if (sqlite3_exec(m_db, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr) != SQLITE_OK) {
     *error = sqlite3_errmsg(m_db);
     return false;
   }
   bool done = true;
   {
-    // Found through its start time's index entries.
+    // By its id; a record without one also by its start, drive and disc,
+    // found through its start time's index entries.
+    CStatement known(m_db, "SELECT 1 FROM runs WHERE run_id = ?");
     CStatement present(m_db,
                        "SELECT 1 FROM runs WHERE started = ? AND start_time = ? AND drive = ?"
                        " AND node = ? AND disc_type = ? AND mid = ?");
     CStatement row(m_db, kInsertRun);
     CStatement keep(m_db, kInsertRecord);
-    done = present.Ok() && row.Ok() && keep.Ok();
+    done = known.Ok() && present.Ok() && row.Ok() && keep.Ok();
     if (!done) *error = sqlite3_errmsg(m_db);
     for (size_t i = 0; done && i < runs.size(); ++i) {
-      const ScanRecord& r = runs[i].record;
-      sqlite3_stmt* s = present.get();
-      sqlite3_reset(s);
-      sqlite3_bind_int64(s, 1, stored[i].started);
-      BindText(s, 2, r.startTime);
-      BindText(s, 3, r.drive.name);
-      BindText(s, 4, r.drive.node);
-      BindText(s, 5, r.disc.type);
-      BindText(s, 6, r.disc.manufacturerId);
-      const int rc = sqlite3_step(s);
+      const KeptRun& r = runs[i];
+      sqlite3_reset(known.get());
+      BindText(known.get(), 1, r.runId);
+      int rc = sqlite3_step(known.get());
+      if (rc == SQLITE_DONE && r.derivedId) {
+        sqlite3_stmt* s = present.get();
+        sqlite3_reset(s);
+        sqlite3_bind_int64(s, 1, r.started);
+        BindText(s, 2, r.startTime);
+        BindText(s, 3, r.drive);
+        BindText(s, 4, r.node);
+        BindText(s, 5, r.discType);
+        BindText(s, 6, r.manufacturerId);
+        rc = sqlite3_step(s);
+      }
       if (rc == SQLITE_ROW) {
         ++*skipped;
       } else if (rc != SQLITE_DONE) {
         *error = sqlite3_errmsg(m_db);
         done = false;
-      } else if (Insert(stored[i], row.get(), keep.get(), error) == 0) {
+      } else if (Insert(r, row.get(), keep.get(), error) == 0) {
         done = false;
       } else {
         ++*added;
@@ -975,6 +989,92 @@ bool CSqliteHistory::Import(const std::vector<ImportedRun>& runs, int64_t* added
   if (done && sqlite3_exec(m_db, "COMMIT;", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
   if (done) *error = sqlite3_errmsg(m_db);
   *added = *skipped = 0;
+  sqlite3_exec(m_db, "ROLLBACK;", nullptr, nullptr, nullptr);
+  return false;
+}
+
+bool CSqliteHistory::Waiting(bool all, int64_t after, int limit, std::vector<KeptRun>* runs,
+                             std::string* error) {
+  runs->clear();
+  if (!Writing(error)) return false;
+  const std::string sql =
+      std::string(
+          "SELECT runs.id, run_id, started, start_time, kind, drive, node, disc_type, mid, maker,"
+          " speed, density, outcome, max_te, max_fe, host, records.data"
+          " FROM runs JOIN records ON records.id = runs.id WHERE runs.id > ?") +
+      (all ? "" : " AND pushed = 0") + " ORDER BY runs.id LIMIT ?";
+  CStatement select(m_db, sql.c_str());
+  if (!select.Ok()) {
+    *error = sqlite3_errmsg(m_db);
+    return false;
+  }
+  sqlite3_stmt* s = select.get();
+  sqlite3_bind_int64(s, 1, after);
+  sqlite3_bind_int(s, 2, limit);
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    KeptRun run;
+    run.localId = sqlite3_column_int64(s, 0);
+    run.runId = ColumnText(s, 1);
+    run.started = sqlite3_column_int64(s, 2);
+    run.startTime = ColumnText(s, 3);
+    run.kind = ColumnText(s, 4);
+    run.drive = ColumnText(s, 5);
+    run.node = ColumnText(s, 6);
+    run.discType = ColumnText(s, 7);
+    run.manufacturerId = ColumnText(s, 8);
+    if (sqlite3_column_type(s, 9) != SQLITE_NULL) run.manufacturerName = ColumnText(s, 9);
+    run.speed = ColumnText(s, 10);
+    run.density = ColumnText(s, 11);
+    run.outcome = ColumnText(s, 12);
+    run.maxTe = IntOrNull(s, 13);
+    run.maxFe = IntOrNull(s, 14);
+    run.host = ColumnText(s, 15);
+    const auto* data = static_cast<const char*>(sqlite3_column_blob(s, 16));
+    run.packed.assign(data == nullptr ? "" : data,
+                      static_cast<size_t>(sqlite3_column_bytes(s, 16)));
+    runs->push_back(std::move(run));
+  }
+  if (rc != SQLITE_DONE) {
+    *error = sqlite3_errmsg(m_db);
+    return false;
+  }
+  return true;
+}
+
+bool CSqliteHistory::WaitingCount(int64_t* count, std::string* error) {
+  *count = 0;
+  if (m_db == nullptr) {
+    *error = "the history is not open";
+    return false;
+  }
+  CStatement select(m_db, "SELECT count(*) FROM runs WHERE pushed = 0");
+  if (!select.Ok() || sqlite3_step(select.get()) != SQLITE_ROW) {
+    *error = sqlite3_errmsg(m_db);
+    return false;
+  }
+  *count = sqlite3_column_int64(select.get(), 0);
+  return true;
+}
+
+bool CSqliteHistory::MarkPushed(const std::vector<int64_t>& ids, std::string* error) {
+  if (!Writing(error)) return false;
+  if (sqlite3_exec(m_db, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    *error = sqlite3_errmsg(m_db);
+    return false;
+  }
+  bool done = true;
+  {
+    CStatement mark(m_db, "UPDATE runs SET pushed = 1 WHERE id = ?");
+    done = mark.Ok();
+    for (size_t i = 0; done && i < ids.size(); ++i) {
+      sqlite3_reset(mark.get());
+      sqlite3_bind_int64(mark.get(), 1, ids[i]);
+      done = sqlite3_step(mark.get()) == SQLITE_DONE;
+    }
+  }
+  if (done && sqlite3_exec(m_db, "COMMIT;", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  *error = sqlite3_errmsg(m_db);
   sqlite3_exec(m_db, "ROLLBACK;", nullptr, nullptr, nullptr);
   return false;
 }

@@ -23,9 +23,11 @@ class CSqliteHistory final : public HistoryStore {
   // As CHistory's methods of the same names (history.h).
   bool Open(const std::string& path, std::string* error, std::string* notice) override;
   bool OpenForReading(const std::string& path, std::string* error, std::string* notice) override;
-  bool RefusedAsNewer() const override { return m_newer; }
+  HistoryFailure Failure() const override {
+    return m_newer ? HistoryFailure::kNewer : HistoryFailure::kNone;
+  }
   bool ReadOnly() const override { return m_readOnly; }
-  int64_t Add(const ScanRecord& record, std::string* error) override;
+  int64_t Add(const KeptRun& run, std::string* error) override;
   bool List(const HistoryFilter& filter, std::vector<HistoryEntry>* entries,
             std::string* error) override;
   bool Each(const HistoryFilter& filter, const std::function<bool(const HistoryEntry&)>& row,
@@ -44,8 +46,16 @@ class CSqliteHistory final : public HistoryStore {
   bool Load(int64_t id, ScanRecord* record, std::string* error) override;
   bool Delete(const std::vector<int64_t>& ids, std::string* error) override;
   bool Prune(int64_t before, int64_t* removed, std::string* error) override;
-  bool Import(const std::vector<ImportedRun>& runs, int64_t* added, int64_t* skipped,
+  bool Import(const std::vector<KeptRun>& runs, int64_t* added, int64_t* skipped,
               std::string* error) override;
+
+  // The runs not yet in the lab's history (all: every run), oldest first,
+  // after the local id after, at most limit of them, each as it is kept.
+  bool Waiting(bool all, int64_t after, int limit, std::vector<KeptRun>* runs, std::string* error);
+  // How many runs wait for the lab's history.
+  bool WaitingCount(int64_t* count, std::string* error);
+  // These runs (by local id) are in the lab's history now.
+  bool MarkPushed(const std::vector<int64_t>& ids, std::string* error);
 
  private:
   bool OpenFile(const std::string& path, std::string* error, int* code);
@@ -64,11 +74,9 @@ class CSqliteHistory final : public HistoryStore {
   bool Writing(std::string* error) const;
   bool Plan(const std::string& sql, const HistoryFilter& filter, std::string* plan,
             std::string* error);
-  struct StoredRun;
-  static StoredRun Stored(const ScanRecord& record, const std::string& host);
   // The run's row and its record, by the two statements of InsertSql
   // (prepared once for a batch).
-  int64_t Insert(const StoredRun& run, sqlite3_stmt* row, sqlite3_stmt* record, std::string* error);
+  int64_t Insert(const KeptRun& run, sqlite3_stmt* row, sqlite3_stmt* record, std::string* error);
   // Each and EachRecord: with summary, rows without their records.
   bool EachRecord(const HistoryFilter& filter,
                   const std::function<bool(const HistoryEntry&, const std::string&)>& full,

@@ -15,6 +15,7 @@ ScanRecord Begin(const RunStart& start, RecordKind kind, long durationSeconds) {
   record.program = start.program;
   record.programVersion = VelmoVersion();
   record.startTime = start.startTime;
+  record.runId = start.runId;
   record.durationSeconds = durationSeconds;
   record.drive = start.drive;
   record.disc = start.disc;

@@ -11,14 +11,16 @@
 #include "commands/speed_codes.h"
 #include "console/scan_run.h"
 #include "console/smart_scan.h"
+#include "records/run_id.h"
 #include "records/scan_record.h"
 
 struct DensityChoice;
 
 // What a front end knows when a run starts.
 struct RunStart {
-  std::string program;    // "velmo" or "velmo-cli"
-  std::string startTime;  // ISO 8601 with offset
+  std::string program;             // "velmo" or "velmo-cli"
+  std::string startTime;           // ISO 8601 with offset
+  std::string runId = NewRunId();  // made as the run starts
   RecordDrive drive;
   RecordDisc disc;
   DiscTypeCode discType = kDiscUnknown;

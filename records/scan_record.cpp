@@ -11,6 +11,7 @@
 #include "console/scan_run.h"
 #include "files/input_file.h"
 #include "records/run_end_text.h"
+#include "records/run_id.h"
 
 using Json = nlohmann::ordered_json;
 
@@ -438,6 +439,10 @@ void ReadRecord(const Json& json, ScanRecord* record) {
   r.program = StringMember(json, "", "program");
   r.programVersion = StringMember(json, "", "programVersion");
   r.startTime = StringMember(json, "", "startTime");
+  if (const auto id = TextOrNull(json, "", "runId")) {
+    if (!IsRunId(*id)) Fail("runId", "is not a UUID");
+    r.runId = *id;
+  }
   r.durationSeconds =
       static_cast<long>(Integer(json, "", "durationSeconds", 0, 10LL * 365 * 86400));
   ReadRecordDrive(Object(json, "", "drive"), r);
@@ -603,6 +608,7 @@ std::string WriteRecordJson(const ScanRecord& r) {
   json["program"] = r.program;
   json["programVersion"] = r.programVersion;
   json["startTime"] = r.startTime;
+  if (!r.runId.empty()) json["runId"] = r.runId;
   json["durationSeconds"] = r.durationSeconds;
   json["drive"] = RecordDriveJson(r.drive);
   json["disc"] = RecordDiscJson(r.disc);

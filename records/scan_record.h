@@ -99,6 +99,7 @@ struct ScanRecord {
   std::string program;         // "velmo-cli" or "velmo"
   std::string programVersion;  // "1.0.0"
   std::string startTime;       // ISO 8601 with offset: 2026-12-08T02:10:00+00:00
+  std::string runId;           // a UUID (run_id.h); empty in records kept before runs had one
   long durationSeconds = 0;
   RecordDrive drive;
   RecordDisc disc;

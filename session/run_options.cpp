@@ -87,6 +87,13 @@ bool TakeRunOption(const std::vector<std::string>& args, size_t* i, RunOptions* 
     }
   } else if (arg == "--no-history") {
     options->noHistory = true;
+  } else if (TakeValue(args, i, "--history", &value)) {
+    if (value.rfind("postgresql://", 0) != 0 && value.rfind("postgres://", 0) != 0) {
+      // Not echoed: whatever it is may hold a password.
+      *error = "--history takes a lab history's URL (postgresql://... or postgres://...)";
+    } else {
+      options->historyUrl = value;
+    }
   } else {
     return false;
   }

@@ -32,7 +32,7 @@ struct RunOptions {
   bool help = false;
   bool version = false;
   bool noHistory = false;  // --no-history: this run is not kept in the history
-  std::string historyUrl;  // --history URL: the lab history (empty: none)
+  std::string historyUrl;  // --history URL: a lab's history (postgresql://...)
 
   // Not an option: tests set it so the simulated disc lands at once.
   int simInsertDelayMs = -1;

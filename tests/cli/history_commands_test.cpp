@@ -95,7 +95,7 @@ TEST_F(HistoryCommandsTest, TheListingIsCutToTheNewestRunsAndSaysWhereEachWasMad
   const Finished all = Cli({"history"});
   ASSERT_EQ(all.code, 0) << all.err;
   ASSERT_EQ(Rows(all.out).size(), 3u) << all.out;
-  EXPECT_NE(all.out.substr(0, all.out.find('\n')).find("  Host"), std::string::npos);
+  EXPECT_NE(all.out.substr(0, all.out.find('\n')).find("  Station"), std::string::npos);
   EXPECT_EQ(Rows(all.out)[0].substr(Rows(all.out)[0].size() - LocalHostName().size()),
             LocalHostName());
   for (const std::vector<std::string>& args :
