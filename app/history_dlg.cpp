@@ -128,7 +128,7 @@ bool CHistoryDlg::ReadingLab() const {
 std::string CHistoryDlg::Location() const { return ReadingLab() ? m_labUrl : DefaultHistoryPath(); }
 
 std::string CHistoryDlg::Where() const {
-  return m_where != nullptr ? m_where->GetLabel().utf8_string() : std::string();
+  return m_where != nullptr ? m_where->GetLabelText().utf8_string() : std::string();
 }
 
 bool CHistoryDlg::FilterOf(HistoryFilter* filter, std::string* error) const {
@@ -161,18 +161,20 @@ bool CHistoryDlg::Reload(std::string* error) {
   auto history = std::make_shared<CHistory>();
   std::string notice;
   if (m_where != nullptr) {
-    m_where->SetLabel(wxString::FromUTF8(
+    m_where->SetLabel(wxControl::EscapeMnemonics(wxString::FromUTF8(
         ReadingLab() ? "Lab history: " + ShownUrl(m_labUrl) + " (every station's runs)"
-                     : "Local history: this station's own runs (" + StationName() + ")"));
+                     : "Local history: this station's own runs (" + StationName() + ")")));
   }
   if (!history->OpenForReading(Location(), error, &notice)) {
     if (!ReadingLab()) return false;
     // Said in the window's own line, where Local history is at hand.
     const char* cannot = history->Failure() == HistoryFailure::kUnreachable ? " cannot be reached ("
                                                                             : " cannot be read (";
-    m_where->SetLabel(wxString::FromUTF8("The lab history " + ShownUrl(m_labUrl) + cannot + *error +
-                                         "); choose Local history for this station's runs."));
-    m_where->SetToolTip(m_where->GetLabel());
+    // A URL's '&' is no mnemonic.
+    m_where->SetLabel(wxControl::EscapeMnemonics(
+        wxString::FromUTF8("The lab history " + ShownUrl(m_labUrl) + cannot + *error +
+                           "); choose Local history for this station's runs.")));
+    m_where->SetToolTip(m_where->GetLabelText());
     error->clear();
     return true;
   }

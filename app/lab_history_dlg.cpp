@@ -39,15 +39,16 @@ CLabHistoryDlg::CLabHistoryDlg(wxWindow* parent, const std::string& url, const L
       this, wxID_ANY,
       wxString::FromUTF8("Passwords belong in ~/.pgpass, not here: the settings file keeps the "
                          "URL without one. This station is called \"" +
-                         StationName() + "\" (VELMO_STATION changes it)."));
+                         wxControl::EscapeMnemonics(StationName()).utf8_string() +
+                         "\" (VELMO_STATION changes it)."));
   hint->Wrap(kLabDialogWrap);
   sizer->Add(hint, 0, wxLEFT | wxRIGHT | wxTOP, 12);
   if (inUse.from == LabUrlFrom::kOption || inUse.from == LabUrlFrom::kEnvironment) {
     auto* overridden = new wxStaticText(
         this, wxID_ANY,
-        wxString::FromUTF8(std::string("This session reads and sends runs to ") +
-                           ShownUrl(inUse.url) + ", from " + LabUrlOrigin(inUse.from) +
-                           "; the URL here is used when that is not given."));
+        wxControl::EscapeMnemonics(wxString::FromUTF8(
+            std::string("This session reads and sends runs to ") + ShownUrl(inUse.url) + ", from " +
+            LabUrlOrigin(inUse.from) + "; the URL here is used when that is not given.")));
     overridden->Wrap(kLabDialogWrap);
     sizer->Add(overridden, 0, wxLEFT | wxRIGHT | wxTOP, 12);
   }
@@ -87,7 +88,7 @@ bool CLabHistoryDlg::Accept() {
   if (!m_shown.empty() && text == m_shown) return true;
   if (!text.empty()) {
     if (const std::string problem = LabUrlProblem(text); !problem.empty()) {
-      m_problem->SetLabel(wxString::FromUTF8(problem));
+      m_problem->SetLabel(wxControl::EscapeMnemonics(wxString::FromUTF8(problem)));
       m_problem->Wrap(kLabDialogWrap);
       Layout();
       Fit();
@@ -99,4 +100,4 @@ bool CLabHistoryDlg::Accept() {
   return true;
 }
 
-std::string CLabHistoryDlg::Problem() const { return m_problem->GetLabel().utf8_string(); }
+std::string CLabHistoryDlg::Problem() const { return m_problem->GetLabelText().utf8_string(); }

@@ -209,6 +209,7 @@ TEST_F(LabHistoryWindowTest, AServerAwayIsSaidInOneLineAndLocalHistoryIsOffered)
             0u)
       << history->Where();
   EXPECT_NE(history->Where().find("choose Local history"), std::string::npos);
+  Picture(history, "lab-history-away.png");
   EXPECT_EQ(history->List()->GetItemCount(), 0);
   ChooseSource(history, 1);
   EXPECT_EQ(Stations(history), (std::multiset<std::string>{"w"}));
