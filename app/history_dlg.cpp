@@ -167,13 +167,15 @@ bool CHistoryDlg::Reload(std::string* error) {
   }
   if (!history->OpenForReading(Location(), error, &notice)) {
     if (!ReadingLab()) return false;
-    // Said in the window's own line, where Local history is at hand.
-    const char* cannot = history->Failure() == HistoryFailure::kUnreachable ? " cannot be reached ("
-                                                                            : " cannot be read (";
+    // Said in the window's own line, the way out first: a long reason is
+    // cut at the line's end (the tooltip holds it whole).
+    const char* cannot = history->Failure() == HistoryFailure::kUnreachable
+                             ? "The lab history cannot be reached"
+                             : "The lab history cannot be read";
     // A URL's '&' is no mnemonic.
-    m_where->SetLabel(wxControl::EscapeMnemonics(
-        wxString::FromUTF8("The lab history " + ShownUrl(m_labUrl) + cannot + *error +
-                           "); choose Local history for this station's runs.")));
+    m_where->SetLabel(wxControl::EscapeMnemonics(wxString::FromUTF8(
+        std::string(cannot) + "; choose Local history for this station's runs (" +
+        ShownUrl(m_labUrl) + ": " + *error + ")")));
     m_where->SetToolTip(m_where->GetLabelText());
     error->clear();
     return true;
