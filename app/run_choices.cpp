@@ -80,7 +80,9 @@ bool ParseRunChoices(const std::string& text, RunChoices* choices) {
   choices->autostart = autostart == "1";
   choices->eject = eject == "1";
   choices->reportDir = folder.utf8_string();
-  choices->historyUrl = url.Strip(wxString::both).utf8_string();
+  // A password written into the file by hand is not taken either: the file
+  // is no place for one, and what is read is what a save writes back.
+  choices->historyUrl = UrlWithoutPassword(url.Strip(wxString::both).utf8_string());
   return true;
 }
 

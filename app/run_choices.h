@@ -11,8 +11,9 @@ struct RunChoices {
   bool autostart = false;
   bool eject = false;
   std::string reportDir;  // empty: no report
-  // The lab history's URL (the file's history= line); empty: none. Its
-  // password, if any, is never written to the file.
+  // The lab history's URL (the file's history= line); empty: none. A
+  // password is neither written to the file nor read from it (it belongs
+  // in ~/.pgpass); one given in Run, Lab History… lasts the session.
   std::string historyUrl{};
   bool operator==(const RunChoices&) const = default;
 };

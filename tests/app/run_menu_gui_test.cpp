@@ -382,6 +382,10 @@ TEST_F(RunMenuTest, TheSettingsFileKeepsTheLabHistoryWithoutItsPassword) {
   const std::string secret(std::istreambuf_iterator<char>(second), {});
   EXPECT_EQ(secret.find("hunter2"), std::string::npos) << secret;
   EXPECT_EQ(LoadRunChoices(path, &message).historyUrl, "postgresql://station1@lab/velmo");
+  // Nor is one written in by hand taken.
+  std::ofstream(path, std::ios::trunc) << "history = postgres://u:pw@lab/velmo?password=pw \n";
+  EXPECT_EQ(LoadRunChoices(path, &message).historyUrl, "postgres://u@lab/velmo");
+  EXPECT_EQ(message, "");
 }
 
 // Run, Lab History…: a URL that is none is refused in the dialog with why;
