@@ -1,10 +1,12 @@
 #include "session/output_file.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -80,8 +82,26 @@ std::string TemporaryName(const std::string& folder, const std::string& name) {
 
 bool WriteOutputBytes(int fd, const void* data, size_t size) {
   const char* at = static_cast<const char*>(data);
+  struct stat info {};
+  const bool pipe = ::fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode);
   while (size > 0) {
-    const ssize_t n = ::write(fd, at, size);
+    size_t chunk = size;
+    if (pipe) {
+      // A reader that reads nothing must not hold a stop off, even one that
+      // came before this write (while the chart was drawn): the write waits
+      // in poll, a tenth of a second at a time, and never takes more than
+      // the pipe has room for, so write itself never blocks. A write that
+      // need not wait goes on after a stop, as a file's does.
+      pollfd ready{fd, POLLOUT, 0};
+      int n = ::poll(&ready, 1, 0);
+      while (n == 0 || (n < 0 && errno == EINTR)) {
+        if (GiveUp()) return false;
+        n = ::poll(&ready, 1, 100);
+      }
+      if (n < 0) return false;
+      chunk = std::min<size_t>(size, PIPE_BUF);
+    }
+    const ssize_t n = ::write(fd, at, chunk);
     if (n < 0 && errno == EINTR) {
       if (GiveUp()) return false;
       continue;
@@ -93,8 +113,8 @@ bool WriteOutputBytes(int fd, const void* data, size_t size) {
     }
     at += n;
     size -= static_cast<size_t>(n);
-    // A pipe's reader that does not read blocks the rest: a stop ends it.
-    if (size > 0 && GiveUp()) return false;
+    // A terminal that takes part and blocks the rest: a stop ends it.
+    if (!pipe && size > 0 && GiveUp()) return false;
   }
   return true;
 }

@@ -101,12 +101,15 @@ class WindowTest : public ::testing::Test {
  protected:
   // Opens the window on the scenario and lets its first events run;
   // m_opened is what OnInitDialog said.
-  void Open(const std::string& scenario, int latencyMs = 0, bool aspi = false) {
+  // insertDelayMs: when the simulated disc lands (-1: the simulator's own).
+  void Open(const std::string& scenario, int latencyMs = 0, bool aspi = false,
+            int insertDelayMs = -1) {
     RunOptions options;
     options.simulate = true;
     options.scenario = scenario;
     options.simLatencyMs = latencyMs;
     options.aspi = aspi;
+    options.simInsertDelayMs = insertDelayMs;
     m_dialog = new CScanDlg(options, std::make_unique<TestPrompts>(m_seen));
     m_dialog->Show();
     m_opened = m_dialog->OnInitDialog();
