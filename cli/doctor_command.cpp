@@ -21,6 +21,7 @@
 #include "files/input_file.h"
 #include "session/drive_session.h"
 #include "session/output_file.h"
+#include "session/run_options.h"
 #include "session/terminal_text.h"
 
 namespace {
@@ -391,9 +392,17 @@ bool IsDoctorCommand(const std::vector<std::string>& args) {
   for (const std::string& arg : args) {
     if (arg == "--help" || arg == "-h" || arg == "--version") return false;
   }
-  for (const std::string& arg : args) {
-    if (arg == "doctor") return true;
-    if (!arg.empty() && arg[0] != '-') return false;  // another command came first
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "doctor") return true;
+    // A run option's separate value (--history URL, --trace FILE) is no command.
+    RunOptions passed;
+    std::string ignored;
+    if (TakeRunOption(args, &i, &passed, &ignored)) continue;
+    if (args[i] == "-d") {
+      ++i;
+      continue;
+    }
+    if (!args[i].empty() && args[i][0] != '-') return false;  // another command came first
   }
   return false;
 }

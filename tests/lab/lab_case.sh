@@ -6,7 +6,7 @@
 # Every velmo-cli run's standard output and error are kept in out/, so that
 # a case can read them and the password search can go through them all.
 set -euo pipefail
-cli=$1
+cli=$(realpath "$1")
 lab_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=lab_server.sh
 source "$lab_here/lab_server.sh"
@@ -51,8 +51,9 @@ expect() {
   local code=$1
   shift
   run "$@"
+  # The command line as a message: a password in a URL of it as ***.
   [ "$status" -eq "$code" ] ||
-    fail "$2: velmo-cli ${*:3} exited $status, not $code" \
+    fail "$2: velmo-cli $(sed -E 's#(://[^:/@]*):[^@]*@#\1:***@#g' <<<"${*:3}") exited $status, not $code" \
       "$(printf '\n--- stdout:\n%s\n--- stderr:\n%s' "$(cat "out/$2.out")" "$(cat "out/$2.err")")"
 }
 
@@ -63,9 +64,10 @@ scan() {
   expect 0 "$name" "$label" --simulate --sim-latency=0 scan --log "$(station_dir "$name")/TEFE.txt" "$@"
 }
 
-# The waiting count a push reported: "pushed N runs to ...; M wait".
+# The waiting count a push reported, done ("pushed N runs to ...; M wait")
+# or not (on standard error: "...; N runs pushed, M wait").
 waiting_after() {
-  sed -n 's/^pushed [0-9]* runs\{0,1\} to .*; \([0-9]*\) wait.*$/\1/p' "out/$1.out"
+  sed -n 's/^.*[;,] \([0-9]*\) waits\{0,1\}$/\1/p' "out/$1.out" "out/$1.err"
 }
 
 # The run ids of station NAME's own history, sorted, one a line.
@@ -81,25 +83,21 @@ server_count() { lab_sql "SELECT count(*) FROM runs${1:+ WHERE $1}"; }
 
 # The schema is made by the owner on first use, never by a station.
 create_schema() {
-  expect 0 owner create-schema --history "$VELMO_TEST_LAB_OWNER" history
+  expect 0 owner create-schema --history "$VELMO_TEST_LAB_OWNER" history push --all
   [ -n "$(lab_sql 'SELECT version FROM velmo_schema')" ] || fail "the owner made no schema"
 }
 
-# COUNT records like one of the simulator's, each its own run (its own id and
-# start time, a minute apart), as `history import` lines from station NAME.
+# COUNT records like station FROM's first run, each its own run (its own id
+# and start time, a minute apart), as `history import` lines of station NAME.
 make_records() {
-  local name=$1 count=$2 file=$3 scratch
-  scratch=$(station_dir "$name")/template
-  mkdir -p "$scratch"
-  as_station "$name" "$cli" --simulate --sim-latency=0 scan --no-history \
-    --log "$scratch/TEFE.txt" --json "$scratch/record.json" >/dev/null
-  python3 - "$scratch/record.json" "$count" "$name" >"$file" <<'EOF'
-import datetime, json, sys, uuid
-record = json.load(open(sys.argv[1]))
+  local from=$1 name=$2 count=$3 file=$4
+  as_station "$from" env -u VELMO_HISTORY "$cli" history export --limit 1 -o - 2>/dev/null |
+    python3 -c 'import datetime, json, sys, uuid
+record = json.loads(sys.stdin.readline())["record"]
 start = datetime.datetime(2026, 1, 1, tzinfo=datetime.timezone.utc)
-for i in range(int(sys.argv[2])):
+for i in range(int(sys.argv[1])):
     record["startTime"] = (start + datetime.timedelta(minutes=i)).isoformat()
     record["runId"] = str(uuid.uuid4())
-    print(json.dumps({"id": i + 1, "host": sys.argv[3], "record": record}))
-EOF
+    print(json.dumps({"id": i + 1, "host": sys.argv[2], "record": record}))' \
+      "$count" "$name" >"$file"
 }

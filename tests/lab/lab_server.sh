@@ -16,6 +16,8 @@
 #   VELMO_TEST_LAB_TLS_STATION  the station over TCP, sslmode=require, no
 #                               password in it
 #   VELMO_TEST_LAB_PASSFILE     a PGPASSFILE holding station1's password
+#   VELMO_TEST_LAB_ROOT_CERT    the server's self-made certificate, for
+#                               sslmode=verify-full
 #   VELMO_TEST_LAB_SECRET_FILE  a file holding only that password, for the
 #                               test to search outputs with (the password is
 #                               never put in the environment)
@@ -135,7 +137,9 @@ lab_server_create() {
     VELMO_TEST_LAB_PORT=$port
     (cd "$VELMO_TEST_LAB_DIR/data" &&
       openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
-        -subj /CN=127.0.0.1 -keyout server.key -out server.crt >/dev/null 2>&1 &&
+        -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
+        -keyout server.key -out server.crt >/dev/null 2>&1 &&
+      cp server.crt ../root.crt &&
       chmod 600 server.key &&
       if [ "$(id -u)" -eq 0 ]; then chown "$VELMO_TEST_LAB_USER" server.key server.crt; fi)
     {
@@ -175,6 +179,7 @@ lab_server_create() {
       return 1
     export VELMO_TEST_LAB_TLS_STATION="postgresql://station1@127.0.0.1:$port/velmo?sslmode=require"
     export VELMO_TEST_LAB_PASSFILE="$VELMO_TEST_LAB_DIR/pgpass"
+    export VELMO_TEST_LAB_ROOT_CERT="$VELMO_TEST_LAB_DIR/root.crt"
     export VELMO_TEST_LAB_SECRET_FILE="$VELMO_TEST_LAB_DIR/secret"
   fi
 }

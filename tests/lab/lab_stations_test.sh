@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Eight stations scanning at once into one lab history: every run on the
 # server once, with its station and its own id; --station, --local and a
-# reader's view; a station against a database without tables yet; doctor's
-# account of the lab history.
+# reader's view; a station against a database without tables yet; a
+# history from before the lab moved in.
 #   with_lab_server.sh lab_stations_test.sh VELMO-CLI
 # shellcheck source=lab_case.sh
 source "$(dirname "$0")/lab_case.sh"
@@ -67,19 +67,18 @@ expect 0 st5 reader-show --history "$VELMO_TEST_LAB_READER" show "$id" --json
 python3 -c 'import json, sys; assert json.load(open(sys.argv[1]))["runId"]' out/reader-show.out ||
   fail "show of a server run has no run id"
 
-# doctor: configured, answering, the schema's version, the station, the waiting runs.
-version=$(lab_sql 'SELECT version FROM velmo_schema')
-expect 0 st3 doctor-up --simulate --sim-latency=0 doctor
-lab_lines=$(grep '^lab history:' out/doctor-up.out || true)
-[ -n "$lab_lines" ] || fail "doctor says nothing of the lab history: $(cat out/doctor-up.out)"
-grep -q "st3" <<<"$lab_lines" || fail "doctor names no station: $lab_lines"
-grep -q "$version" <<<"$lab_lines" || fail "doctor gives no schema version: $lab_lines"
-# A run kept while the server is away waits, and doctor counts it.
-unreachable="postgresql:///velmo?host=$VELMO_TEST_LAB_DIR/nowhere&user=station1"
-VELMO_HISTORY=$unreachable scan st3 st3-scan-away
-expect 0 st3 doctor-away --simulate --sim-latency=0 doctor
-grep '^lab history:' out/doctor-away.out | grep -q '1' || fail "doctor: $(cat out/doctor-away.out)"
-VELMO_HISTORY=$unreachable expect 0 st3 doctor-down --simulate --sim-latency=0 doctor
-[ "$(grep '^lab history:' out/doctor-down.out)" != "$(grep '^lab history:' out/doctor-away.out)" ] ||
-  fail "doctor says the same of a server that is there and one that is not"
+# A history from before the lab, moved by export and import (twice: the
+# second finds its run there), then pushed as well: still once.
+(unset VELMO_HISTORY && scan old1 old1-scan)
+as_station old1 env -u VELMO_HISTORY "$cli" history export -o "$(station_dir old1)/old.jsonl" \
+  2>out/old1-export.err
+for label in old1-import old1-import-again; do
+  expect 0 old1 "$label" history import "$(station_dir old1)/old.jsonl"
+done
+expect 0 old1 old1-push history push
+[ "$(server_count "station = 'old1'")" = 1 ] && [ "$(server_count)" = 18 ] ||
+  fail "the moved history: $(lab_sql "SELECT station, count(*) FROM runs GROUP BY station")"
+[ "$(local_run_ids old1)" = "$(lab_sql "SELECT run_id FROM runs WHERE station = 'old1'")" ] ||
+  fail "old1's run id changed on the way"
+
 echo "eight stations: 17 runs, each once, with its station"
