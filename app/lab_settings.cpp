@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "history/lab_history.h"
-
 namespace {
 
 constexpr const char* kLabSchemes[] = {"postgresql://", "postgres://"};
@@ -117,7 +115,7 @@ const char* LabUrlOrigin(LabUrlFrom from) {
 }
 
 std::string LabUrlProblem(const std::string& url) {
-  if (!IsLabHistoryUrl(url) || LabSchemeLength(url) == 0)
+  if (LabSchemeLength(url) == 0)
     return "A lab history's URL starts with postgresql:// or postgres://.";
   for (const char c : url) {
     const auto u = static_cast<unsigned char>(c);

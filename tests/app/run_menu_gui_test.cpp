@@ -412,6 +412,21 @@ TEST_F(RunMenuTest, LabHistoryIsSetAndClearedFromTheRunMenu) {
       EXPECT_FALSE(dialog.Accept()) << bad;
       refusals.push_back(dialog.Problem());
     }
+    // The dialog with its last refusal, for a person to look at.
+    dialog.Show();
+    for (int i = 0; i < 10; ++i) {
+      Pump();
+      wxMilliSleep(20);
+    }
+    if (const std::optional<WindowImage> image = CaptureWindowImage(&dialog, true)) {
+      std::filesystem::create_directories(velmo_test::ArtefactDir());
+      if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr) wxImage::AddHandler(new wxPNGHandler);
+      wxImage picture(image->width, image->height, const_cast<unsigned char*>(image->rgb.data()),
+                      true);
+      picture.SaveFile(std::string(velmo_test::ArtefactDir()) + "/lab-history-dialog.png",
+                       wxBITMAP_TYPE_PNG);
+    }
+    dialog.Hide();
     dialog.Field()->SetValue(secret);
     return dialog.Accept();
   };
