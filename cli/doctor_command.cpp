@@ -19,6 +19,8 @@
 #include "console/disc_identification.h"
 #include "device/linux_host.h"
 #include "files/input_file.h"
+#include "history/history.h"
+#include "history/lab_history.h"
 #include "session/drive_session.h"
 #include "session/output_file.h"
 #include "session/run_options.h"
@@ -334,6 +336,44 @@ DoctorReport BuildDoctorReport(CDriveSession& session, bool realHost, const std:
   return report;
 }
 
+void AddLabHistoryCheck(std::vector<DoctorCheck>& checks, const std::string& url,
+                        const std::string& localPath) {
+  const int64_t waiting = WaitingRunCount(localPath);
+  const std::string station =
+      "station " + StationName() + ", " +
+      (waiting < 0 ? std::string("runs waiting not known")
+                   : std::to_string(waiting) + (waiting == 1 ? " run waits" : " runs wait") +
+                         " to be pushed");
+  if (url.empty()) {
+    AddCheck(checks, "lab-history", true,
+             "lab history: none set; runs are kept on this station only (" + station + ")", "");
+    return;
+  }
+  const LabStatus status = LabHistoryStatus(url, 5000);
+  const std::string shown = ShownUrl(url);
+  if (status.failure == HistoryFailure::kNone) {
+    AddCheck(checks, "lab-history", true,
+             "lab history: " + shown + " answers, " +
+                 (status.schemaVersion == 0
+                      ? std::string("no tables yet (its owner role makes them on first use)")
+                      : "schema version " + std::to_string(status.schemaVersion)) +
+                 "; " + station,
+             "");
+    return;
+  }
+  const char* fix = "";
+  if (status.failure == HistoryFailure::kUnreachable)
+    fix = "the runs wait here; velmo-cli history push sends them once the server answers";
+  else if (status.failure == HistoryFailure::kNewer)
+    fix = "a newer Velmo on this station reads and writes it";
+  else if (status.failure == HistoryFailure::kRefused)
+    fix = "the lab's administrator grants this role velmo_station (see docs/lab-history.md)";
+  AddCheck(checks, "lab-history", false,
+           "lab history: " + shown + (status.answers ? ": " : " does not answer: ") + status.error +
+               "; " + station,
+           fix);
+}
+
 // Drive names are INQUIRY bytes, and checks quote nodes and the names of
 // the programs holding them: all shown through TerminalText.
 // A check's label: FIX only where there is something to run; a failed
@@ -428,9 +468,12 @@ int RunDoctorMain(const std::vector<std::string>& args, std::FILE* out, std::FIL
       rest.push_back(args[i]);
       // What the bundle's own runs take: the drive options, not the command
       // nor this run's trace.
-      if (args[i] == "--trace" && i + 1 < args.size()) {
+      // Nor the lab history's URL, which may hold a password: the bundle's
+      // runs keep nothing.
+      if ((args[i] == "--trace" || args[i] == "--history") && i + 1 < args.size()) {
         rest.push_back(args[++i]);
-      } else if (args[i] != "doctor" && args[i].rfind("--trace=", 0) != 0) {
+      } else if (args[i] != "doctor" && args[i].rfind("--trace=", 0) != 0 &&
+                 args[i].rfind("--history=", 0) != 0) {
         bundle.driveArgs.push_back(ArgumentForAnotherFolder(args[i]));
       }
     }
@@ -460,7 +503,8 @@ int RunDoctorMain(const std::vector<std::string>& args, std::FILE* out, std::FIL
     std::fprintf(err, "velmo-cli: %s\n", opening.error.c_str());
     return opening.outcome == SessionOpenOutcome::kTraceNotWritable ? kExitCannotWrite : kExitUsage;
   }
-  const DoctorReport report = BuildDoctorReport(session, !options->simulate);
+  DoctorReport report = BuildDoctorReport(session, !options->simulate);
+  AddLabHistoryCheck(report.system, ChosenLabUrl(*options), DefaultHistoryPath());
   std::fputs(json ? DoctorJson(report).c_str() : DoctorText(report).c_str(), out);
   const int code = report.AnyScannable() ? kExitOk : kExitNoDrive;
   if (bundle.path.empty()) return code;

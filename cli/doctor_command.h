@@ -34,6 +34,12 @@ struct DoctorReport {
   bool AnyScannable() const;
 };
 
+// The lab history's check (url empty: none set): whether its server
+// answers, its schema's version, the station and how many runs wait to be
+// pushed from localPath. Never a password.
+void AddLabHistoryCheck(std::vector<DoctorCheck>& checks, const std::string& url,
+                        const std::string& localPath);
+
 // Whether a user (uid, groups) may open a device node for reading and
 // writing, from its mode and owner; with the fix when not.
 DoctorCheck CheckNodeAccess(const std::string& node, uid_t uid, const std::vector<gid_t>& groups);

@@ -201,7 +201,11 @@ bool CHistory::RefusedAsNewer() const { return m_store->Failure() == HistoryFail
 HistoryFailure CHistory::Failure() const { return m_store->Failure(); }
 bool CHistory::ReadOnly() const { return m_store->ReadOnly(); }
 int64_t CHistory::Add(const ScanRecord& record, std::string* error) {
-  return m_store->Add(KeptRunOf(record, StationName()), error);
+  if (!record.runId.empty()) return m_store->Add(KeptRunOf(record, StationName()), error);
+  // A run kept as it ends is a run of its own, however like another it looks.
+  ScanRecord withId = record;
+  withId.runId = NewRunId();
+  return m_store->Add(KeptRunOf(withId, StationName()), error);
 }
 bool CHistory::List(const HistoryFilter& filter, std::vector<HistoryEntry>* entries,
                     std::string* error) {

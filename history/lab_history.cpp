@@ -1,5 +1,8 @@
 #include "history/lab_history.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
@@ -123,6 +126,9 @@ LabStatus LabHistoryStatus(const std::string& url, int timeoutMs) {
 }
 
 int64_t WaitingRunCount(const std::string& localPath) {
+  // Asking makes no history where there is none.
+  struct stat info {};
+  if (::stat(localPath.c_str(), &info) != 0) return errno == ENOENT ? 0 : -1;
   CSqliteHistory local;
   std::string error, notice;
   int64_t count = -1;

@@ -2,6 +2,9 @@
 // writers at once, a damaged file set aside, a place that cannot be written,
 // a history that is read-only or written by a newer Velmo.
 #include "history/history.h"
+#include "history/kept_run.h"
+#include "history/sqlite_history.h"
+#include "records/run_id.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -165,6 +168,9 @@ TEST_F(HistoryTest, KeptRunsComeBackNewestFirstAndFiltered) {
   EXPECT_EQ(entries[1].outcome, RunOutcome::kNotRecommended);
   ScanRecord back;
   ASSERT_TRUE(history.Load(b, &back, &error)) << error;
+  // A record kept without an id gets one of its own as it is kept.
+  EXPECT_TRUE(IsRunId(back.runId)) << back.runId;
+  back.runId.clear();
   EXPECT_EQ(back,
             Run("2026-12-08T10:00:00+02:00", "MCC 03", RunOutcome::kNotRecommended, "/dev/sg2"));
   EXPECT_FALSE(history.Load(999, &back, &error));
@@ -337,6 +343,55 @@ TEST_F(HistoryTest, TheSchemaVersionIsKeptAndStampedOnOlderFiles) {
     EXPECT_EQ(Ids(history, {}), std::vector<int64_t>{1});
   }
   EXPECT_EQ(UserVersion(), kHistoryVersion);
+}
+
+// A history of version 2 brought forward: every run gets the id any other
+// history would give it (twins of one second each their own), so an old
+// export of it imported again adds nothing; then runs wait for the lab's
+// history, oldest first, until marked sent.
+TEST_F(HistoryTest, OldRunsGetTheIdsEveryHistoryGivesThemAndWaitToBePushed) {
+  std::string error, notice;
+  ScanRecord old = Run("2026-12-08T09:00:00Z", "OLD", RunOutcome::kOk);
+  {
+    CHistory history;
+    ASSERT_TRUE(history.Open(m_path, &error, &notice)) << error;
+    for (int i = 0; i < 3; ++i) ASSERT_NE(history.Add(old, &error), 0) << error;
+  }
+  Exec(
+      "DROP INDEX runs_run_id; DROP INDEX runs_waiting; ALTER TABLE runs DROP COLUMN run_id;"
+      "ALTER TABLE runs DROP COLUMN pushed; PRAGMA user_version = 2;");
+  CSqliteHistory history;
+  ASSERT_TRUE(history.Open(m_path, &error, &notice)) << error;
+  std::vector<KeptRun> waiting;
+  ASSERT_TRUE(history.Waiting(false, 0, 10, &waiting, &error)) << error;
+  ASSERT_EQ(waiting.size(), 3u);
+  EXPECT_EQ(waiting[0].runId, DerivedRunId(old.startTime, old.drive.name, old.drive.node,
+                                           old.disc.type, old.disc.manufacturerId));
+  EXPECT_NE(waiting[1].runId, waiting[0].runId);
+  EXPECT_NE(waiting[2].runId, waiting[1].runId);
+  EXPECT_TRUE(IsRunId(waiting[2].runId)) << waiting[2].runId;
+
+  // A record without an id is known by the id it derives; one with an id
+  // by that id alone, however like another run it looks.
+  int64_t added = 0, skipped = 0;
+  KeptRun twin = KeptRunOf(old, "elsewhere");
+  twin.derivedId = true;
+  KeptRun own = KeptRunOf(old, "elsewhere");
+  own.runId = NewRunId();
+  ASSERT_TRUE(history.Import({twin, own, own}, &added, &skipped, &error)) << error;
+  EXPECT_EQ(added, 1);
+  EXPECT_EQ(skipped, 2);
+
+  ASSERT_TRUE(history.MarkPushed({waiting[0].localId, waiting[1].localId}, &error)) << error;
+  int64_t count = 0;
+  ASSERT_TRUE(history.WaitingCount(&count, &error));
+  EXPECT_EQ(count, 2) << "the third old run and the imported one";
+  ASSERT_TRUE(history.Waiting(false, 0, 10, &waiting, &error));
+  ASSERT_EQ(waiting.size(), 2u);
+  EXPECT_EQ(waiting[1].runId, own.runId);
+  EXPECT_EQ(waiting[1].host, "elsewhere");
+  ASSERT_TRUE(history.Waiting(true, waiting[0].localId, 10, &waiting, &error));
+  EXPECT_EQ(waiting.size(), 1u) << "every run after the given one, sent or not";
 }
 
 // Written by a later Velmo: refused with our own words, for reading and for

@@ -43,7 +43,11 @@ run() {
   local name=$1 label=$2
   shift 2
   status=0
+  local started=$EPOCHREALTIME
   as_station "$name" "$cli" "$@" >"out/$label.out" 2>"out/$label.err" </dev/null || status=$?
+  # How long each run took, shown with VELMO_TEST_LAB_TIMES=1.
+  [ "${VELMO_TEST_LAB_TIMES-}" != 1 ] ||
+    echo "$label: $(python3 -c "print(round($EPOCHREALTIME - $started, 2))") s" >&2
 }
 
 # expect CODE NAME LABEL ARG...: as run, failing the case on another exit code.

@@ -66,6 +66,13 @@ id=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))[0]["id"])'
 expect 0 st5 reader-show --history "$VELMO_TEST_LAB_READER" show "$id" --json
 python3 -c 'import json, sys; assert json.load(open(sys.argv[1]))["runId"]' out/reader-show.out ||
   fail "show of a server run has no run id"
+# compare and report take runs of two stations.
+other=$(python3 -c 'import json, sys; print([r["id"] for r in json.load(open(sys.argv[1])) if r["station"] == "st7"][0])' \
+  out/reader-all.out)
+expect 0 st5 reader-compare --history "$VELMO_TEST_LAB_READER" compare "$id" "$other" --json
+expect 0 st5 reader-report --history "$VELMO_TEST_LAB_READER" report "$id" "$other" \
+  --html "$(station_dir st5)/two.html"
+[ -s "$(station_dir st5)/two.html" ] || fail "no report of two stations' runs"
 
 # A history from before the lab, moved by export and import (twice: the
 # second finds its run there), then pushed as well: still once.
