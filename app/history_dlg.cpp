@@ -161,9 +161,17 @@ bool CHistoryDlg::Reload(std::string* error) {
   auto history = std::make_shared<CHistory>();
   std::string notice;
   if (m_where != nullptr) {
-    m_where->SetLabel(wxControl::EscapeMnemonics(wxString::FromUTF8(
-        ReadingLab() ? "Lab history: " + ShownUrl(m_labUrl) + " (every station's runs)"
-                     : "Local history: this station's own runs (" + StationName() + ")")));
+    std::string line = "Local history: this station's own runs (" + StationName() + ")";
+    if (ReadingLab()) {
+      // What the server does not show yet of this station's.
+      const int64_t waiting = WaitingRunCount(DefaultHistoryPath());
+      std::string wait;
+      if (waiting == 1) wait = "; 1 run of this station waits to be sent";
+      if (waiting > 1)
+        wait = "; " + std::to_string(waiting) + " runs of this station wait to be sent";
+      line = "Lab history: " + ShownUrl(m_labUrl) + " (every station's runs" + wait + ")";
+    }
+    m_where->SetLabel(wxControl::EscapeMnemonics(wxString::FromUTF8(line)));
   }
   if (!history->OpenForReading(Location(), error, &notice)) {
     if (!ReadingLab()) return false;

@@ -145,19 +145,32 @@ TEST_F(LabHistoryWindowTest, ReadsEveryStationsRunsAndSendsItsOwn) {
   ScanAndPush("b");
   ASSERT_EQ(LabRuns(), 4u);
 
+  // A run of the window's station kept before the lab was set: it waits.
+  const Finished early = Cli("w", "", {"--simulate", "--sim-latency=0", "scan"});
+  ASSERT_EQ(early.code, 0) << early.err;
+
   Open("dvd+r-yuden");
   ASSERT_TRUE(WaitStatus("Ready."));
   ASSERT_EQ(m_dialog->LabHistory().url, m_station);
+  CHistoryDlg* history = OpenHistory();
+  ASSERT_NE(history, nullptr);
+  EXPECT_EQ(history->Where(),
+            "Lab history: " + ShownUrl(m_station) +
+                " (every station's runs; 1 run of this station waits to be sent)");
+  EXPECT_EQ(Stations(history), (std::multiset<std::string>{"a", "a", "b", "owner"}));
+  history->Close(true);
+  for (int i = 0; i < 5; ++i) Pump();
+
   // A run of the window's own: kept here, then sent to the lab.
   Click(IDC_START);
   ASSERT_TRUE(WaitForOkRun(30000));
-  ASSERT_TRUE(WaitFor([&] { return m_dialog->LabPushesEnded() > 0 && LabRuns("w") == 1; }, 20000))
+  ASSERT_TRUE(WaitFor([&] { return m_dialog->LabPushesEnded() > 0 && LabRuns("w") == 2; }, 20000))
       << m_dialog->LastLabPush().error;
   EXPECT_EQ(m_dialog->LastLabPush().failure, HistoryFailure::kNone)
       << m_dialog->LastLabPush().error;
   EXPECT_EQ(m_dialog->LastLabPush().waiting, 0);
 
-  CHistoryDlg* history = OpenHistory();
+  history = OpenHistory();
   ASSERT_NE(history, nullptr);
   EXPECT_EQ(m_seen.messages.size(), 1u) << "only the run's verdict box";
   EXPECT_EQ(history->Where(), "Lab history: " + ShownUrl(m_station) + " (every station's runs)");
@@ -165,16 +178,16 @@ TEST_F(LabHistoryWindowTest, ReadsEveryStationsRunsAndSendsItsOwn) {
   header.SetMask(wxLIST_MASK_TEXT);
   ASSERT_TRUE(history->List()->GetColumn(static_cast<int>(HistoryColumn::kHost), header));
   EXPECT_EQ(header.GetText(), "Station");
-  EXPECT_EQ(Stations(history), (std::multiset<std::string>{"a", "a", "b", "owner", "w"}));
+  EXPECT_EQ(Stations(history), (std::multiset<std::string>{"a", "a", "b", "owner", "w", "w"}));
   Picture(history, "lab-history-window.png");
 
-  // Local history: this station's own run alone.
+  // Local history: this station's own runs alone.
   ChooseSource(history, 1);
   EXPECT_EQ(history->Where().rfind("Local history: this station's own runs (w)", 0), 0u)
       << history->Where();
-  EXPECT_EQ(Stations(history), (std::multiset<std::string>{"w"}));
+  EXPECT_EQ(Stations(history), (std::multiset<std::string>{"w", "w"}));
   ChooseSource(history, 0);
-  EXPECT_EQ(Stations(history).size(), 5u);
+  EXPECT_EQ(Stations(history).size(), 6u);
 
   // Two of the lab's runs side by side: the comparison says it is the lab's.
   history->List()->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
