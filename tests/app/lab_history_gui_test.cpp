@@ -189,6 +189,17 @@ TEST_F(LabHistoryWindowTest, ReadsEveryStationsRunsAndSendsItsOwn) {
   ChooseSource(history, 0);
   EXPECT_EQ(Stations(history).size(), 6u);
 
+  // A station may not delete the lab's runs: asked, then refused, nothing gone.
+  history->List()->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  m_seen.confirm = [](const std::string&) { return true; };
+  history->DeleteSelected();
+  ASSERT_EQ(m_seen.questions.size(), 1u);
+  ASSERT_EQ(m_seen.messages.size(), 2u);
+  EXPECT_EQ(m_seen.messages[1].rfind("The runs cannot be deleted: ", 0), 0u) << m_seen.messages[1];
+  EXPECT_NE(m_seen.messages[1].find("permission denied"), std::string::npos) << m_seen.messages[1];
+  EXPECT_EQ(LabRuns(), 6u);
+  EXPECT_EQ(Stations(history).size(), 6u);
+
   // Two of the lab's runs side by side: the comparison says it is the lab's.
   history->List()->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
   history->List()->SetItemState(1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
