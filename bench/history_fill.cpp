@@ -4,7 +4,9 @@
 // filter has something to find. Runs go in through CHistory::Import in
 // batches of one transaction (--add: one CHistory::Add each, as scans keep
 // them).
-// Usage: velmo_history_fill [--add] HISTORY N RECORD.json...
+// HISTORY may be a lab history's URL: the server is filled the same way.
+// --newest: the newest run's start (2026-12-08T12:00:00Z).
+// Usage: velmo_history_fill [--add] [--newest TIME] HISTORY N RECORD.json...
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -34,8 +36,15 @@ int main(int argc, char** argv) {
     --argc;
     ++argv;
   }
+  std::string newestTime = "2026-12-08T12:00:00Z";
+  if (argc > 2 && std::strcmp(argv[1], "--newest") == 0) {
+    newestTime = argv[2];
+    argc -= 2;
+    argv += 2;
+  }
   if (argc < 4) {
-    std::fprintf(stderr, "usage: velmo_history_fill [--add] HISTORY N RECORD.json...\n");
+    std::fprintf(stderr,
+                 "usage: velmo_history_fill [--add] [--newest TIME] HISTORY N RECORD.json...\n");
     return 64;
   }
   const int64_t count = std::strtoll(argv[2], nullptr, 10);
@@ -53,12 +62,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 66;
   }
-  const int64_t newest = ParseIsoTime("2026-12-08T12:00:00Z").value_or(0);
+  const int64_t newest = ParseIsoTime(newestTime).value_or(0);
   std::vector<ImportedRun> batch;
   constexpr size_t kBatch = 10000;
   for (int64_t i = 0; i < count; ++i) {
     ImportedRun run{records[static_cast<size_t>(i) % records.size()], "bench"};
     run.record.startTime = IsoTime(newest - 60 * (count - 1 - i));
+    run.record.runId.clear();  // each copy a run of its own: its id derived from its start
     if (i % 8 == 0) run.record.disc.manufacturerId = "KAIRO 01";
     if (add) {
       if (history.Add(run.record, &error) == 0) {
