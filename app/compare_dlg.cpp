@@ -27,8 +27,9 @@ constexpr int kCompareCellPadding = 16;
 }  // namespace
 
 CCompareDlg::CCompareDlg(wxWindow* parent,
-                         const std::vector<std::pair<std::string, ScanRecord>>& runs)
-    : wxDialog(parent, wxID_ANY, "Compare runs", wxDefaultPosition, wxDefaultSize,
+                         const std::vector<std::pair<std::string, ScanRecord>>& runs,
+                         const std::string& title)
+    : wxDialog(parent, wxID_ANY, wxString::FromUTF8(title), wxDefaultPosition, wxDefaultSize,
                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER) {
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   auto* body = new wxBoxSizer(wxHORIZONTAL);

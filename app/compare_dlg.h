@@ -21,8 +21,10 @@ inline constexpr int kCompareWindowChartHeight = 440;
 
 class CCompareDlg : public wxDialog {
  public:
-  // runs: each run's name ("#12") and record, in the order given.
-  CCompareDlg(wxWindow* parent, const std::vector<std::pair<std::string, ScanRecord>>& runs);
+  // runs: each run's name ("#12") and record, in the order given; title
+  // says which history they come from.
+  CCompareDlg(wxWindow* parent, const std::vector<std::pair<std::string, ScanRecord>>& runs,
+              const std::string& title = "Compare runs");
   wxListCtrl* Table() const { return m_table; }
   const wxBitmap& Chart() const { return m_chart; }
 

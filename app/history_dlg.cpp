@@ -12,6 +12,7 @@
 #include "app/compare_dlg.h"
 #include "app/side_window.h"
 #include "app/user_prompts.h"
+#include "history/lab_history.h"
 #include "reports/compare_chart.h"
 #include "reports/comparison_rows.h"
 
@@ -31,15 +32,29 @@ wxTextCtrl* AddFilterField(wxWindow* parent, wxSizer* row, const char* label, in
 
 }  // namespace
 
-CHistoryDlg::CHistoryDlg(wxWindow* parent, UserPrompts& prompts,
+CHistoryDlg::CHistoryDlg(wxWindow* parent, UserPrompts& prompts, const std::string& labUrl,
                          std::function<void(const ScanRecord&, const std::string&)> open,
                          std::function<void(const std::vector<ScanRecord>&)> exportRuns)
     : wxDialog(parent, wxID_ANY, "History", wxDefaultPosition, wxDefaultSize,
                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
       m_prompts(prompts),
       m_open(std::move(open)),
-      m_export(std::move(exportRuns)) {
+      m_export(std::move(exportRuns)),
+      m_labUrl(labUrl) {
   auto* sizer = new wxBoxSizer(wxVERTICAL);
+  if (!m_labUrl.empty()) {
+    auto* which = new wxBoxSizer(wxHORIZONTAL);
+    m_source = new wxChoice(this, wxID_ANY);
+    m_source->Append("Lab history");
+    m_source->Append("Local history");
+    m_source->SetSelection(0);
+    which->Add(m_source, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 12);
+    // One line, whatever the server says: the rest is cut, not wrapped.
+    m_where =
+        new wxStaticText(this, wxID_ANY, "", wxDefaultPosition, wxDefaultSize, wxST_ELLIPSIZE_END);
+    which->Add(m_where, 1, wxALIGN_CENTER_VERTICAL);
+    sizer->Add(which, 0, wxLEFT | wxRIGHT | wxTOP | wxEXPAND, 12);
+  }
   auto* filter = new wxBoxSizer(wxHORIZONTAL);
   m_mid = AddFilterField(this, filter, "Manufacturer ID contains:", 110);
   m_drive = AddFilterField(this, filter, "Drive contains:", 130);
@@ -88,6 +103,7 @@ CHistoryDlg::CHistoryDlg(wxWindow* parent, UserPrompts& prompts,
   apply->Bind(wxEVT_BUTTON, reload);
   for (wxTextCtrl* field : {m_mid, m_drive, m_since}) field->Bind(wxEVT_TEXT_ENTER, reload);
   m_outcome->Bind(wxEVT_CHOICE, reload);
+  if (m_source != nullptr) m_source->Bind(wxEVT_CHOICE, reload);
   deleteButton->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { DeleteSelected(); });
   openButton->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OpenSelected(); });
   compare->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { CompareSelected(); });
@@ -104,6 +120,16 @@ CHistoryDlg::CHistoryDlg(wxWindow* parent, UserPrompts& prompts,
 }
 
 void CHistoryDlg::Say(const std::string& text) { m_prompts.Message(this, text); }
+
+bool CHistoryDlg::ReadingLab() const {
+  return !m_labUrl.empty() && m_source != nullptr && m_source->GetSelection() == 0;
+}
+
+std::string CHistoryDlg::Location() const { return ReadingLab() ? m_labUrl : DefaultHistoryPath(); }
+
+std::string CHistoryDlg::Where() const {
+  return m_where != nullptr ? m_where->GetLabelText().utf8_string() : std::string();
+}
 
 bool CHistoryDlg::FilterOf(HistoryFilter* filter, std::string* error) const {
   filter->mid = m_mid->GetValue().utf8_string();
@@ -134,7 +160,35 @@ bool CHistoryDlg::Reload(std::string* error) {
   m_history.reset();
   auto history = std::make_shared<CHistory>();
   std::string notice;
-  if (!history->OpenForReading(DefaultHistoryPath(), error, &notice)) return false;
+  if (m_where != nullptr) {
+    std::string line = "Local history: this station's own runs (" + StationName() + ")";
+    if (ReadingLab()) {
+      // What the server does not show yet of this station's.
+      const int64_t waiting = WaitingRunCount(DefaultHistoryPath());
+      std::string wait;
+      if (waiting == 1) wait = "; 1 run of this station waits to be sent";
+      if (waiting > 1)
+        wait = "; " + std::to_string(waiting) + " runs of this station wait to be sent";
+      line = "Lab history: " + ShownUrl(m_labUrl) + " (every station's runs" + wait + ")";
+    }
+    m_where->SetLabel(wxControl::EscapeMnemonics(wxString::FromUTF8(line)));
+  }
+  if (!history->OpenForReading(Location(), error, &notice)) {
+    if (!ReadingLab()) return false;
+    // Said in the window's own line, the way out first: a long reason is
+    // cut at the line's end (the tooltip holds it whole).
+    const char* cannot = history->Failure() == HistoryFailure::kUnreachable
+                             ? "The lab history cannot be reached"
+                             : "The lab history cannot be read";
+    // A URL's '&' is no mnemonic.
+    m_where->SetLabel(wxControl::EscapeMnemonics(wxString::FromUTF8(
+        std::string(cannot) + "; choose Local history for this station's runs (" +
+        ShownUrl(m_labUrl) + ": " + *error + ")")));
+    m_where->SetToolTip(m_where->GetLabelText());
+    error->clear();
+    return true;
+  }
+  if (m_where != nullptr) m_where->UnsetToolTip();
   m_history = history;
   // The list asks for what it shows; a failure shows no rows rather than a
   // message on every repaint.
@@ -160,7 +214,7 @@ void CHistoryDlg::OpenSelected() {
   CHistory history;
   std::string error, notice;
   ScanRecord record;
-  if (!history.OpenForReading(DefaultHistoryPath(), &error, &notice) ||
+  if (!history.OpenForReading(Location(), &error, &notice) ||
       !history.Load(ids[0], &record, &error)) {
     Say(error);
     return;
@@ -180,7 +234,7 @@ std::vector<std::pair<std::string, ScanRecord>> CHistoryDlg::LoadSelected(size_t
   }
   CHistory history;
   std::string error, notice;
-  if (!history.OpenForReading(DefaultHistoryPath(), &error, &notice)) {
+  if (!history.OpenForReading(Location(), &error, &notice)) {
     Say(error);
     return {};
   }
@@ -212,7 +266,9 @@ void CHistoryDlg::CompareSelected() {
   const auto runs = LoadSelected(
       2, kMaxComparedRuns, "Select 2 to " + std::to_string(kMaxComparedRuns) + " runs to compare.");
   if (runs.empty()) return;
-  auto* comparison = new CCompareDlg(this, runs);
+  auto* comparison = new CCompareDlg(
+      this, runs,
+      ReadingLab() ? "Compare runs (lab history " + ShownUrl(m_labUrl) + ")" : "Compare runs");
   *m_comparison = comparison;
   comparison->Bind(wxEVT_DESTROY, [slot = m_comparison](wxWindowDestroyEvent& event) {
     if (event.GetWindow() == *slot) *slot = nullptr;
@@ -240,7 +296,7 @@ void CHistoryDlg::DeleteSelected() {
   // before anything is asked.
   CHistory history;
   std::string error, notice;
-  if (!history.Open(DefaultHistoryPath(), &error, &notice)) {
+  if (!history.Open(Location(), &error, &notice)) {
     Say("The runs cannot be deleted: " + error);
     return;
   }
@@ -250,9 +306,11 @@ void CHistoryDlg::DeleteSelected() {
   const std::string question = ids.size() == 1 ? "Delete run " + names + " from the history?"
                                                : "Delete " + std::to_string(ids.size()) +
                                                      " runs (" + names + ") from the history?";
+  const std::string fromLab = ReadingLab() ? " Every station of the lab loses them." : "";
   if (!m_prompts.Confirm(this, question,
                          "A deleted run cannot be brought back. Files written from it (TEFE.txt, "
-                         "reports, record files) stay where they are.",
+                         "reports, record files) stay where they are." +
+                             fromLab,
                          "Delete")) {
     return;
   }

@@ -3,6 +3,9 @@
 // `velmo-cli history` (manufacturer ID, drive, outcome, since a date); one
 // run opens in the main window, two or more open side by side in a
 // comparison window, and the selected runs can be deleted (after asking).
+// With a lab history it reads the lab's server (every station's runs), or
+// this station's own when Local history is chosen; a line above the list
+// says which, or that the server cannot be read.
 #pragma once
 
 #include <wx/dialog.h>
@@ -17,14 +20,16 @@
 
 class UserPrompts;
 class wxChoice;
+class wxStaticText;
 class wxTextCtrl;
 
 class CHistoryDlg : public wxDialog {
  public:
   // prompts: what the window asks and tells (it outlives the window); open:
   // shows one kept run in the main window; exportRuns: writes the report of
-  // the selected runs (one, or several as a comparison).
-  CHistoryDlg(wxWindow* parent, UserPrompts& prompts,
+  // the selected runs (one, or several as a comparison). labUrl: the lab
+  // history read first (empty: none; the window reads this station's).
+  CHistoryDlg(wxWindow* parent, UserPrompts& prompts, const std::string& labUrl,
               std::function<void(const ScanRecord&, const std::string&)> open,
               std::function<void(const std::vector<ScanRecord>&)> exportRuns);
 
@@ -40,6 +45,12 @@ class CHistoryDlg : public wxDialog {
   // A date (2026-12-08) or a time with its offset, as velmo-cli's --since.
   wxTextCtrl* SinceFilter() const { return m_since; }
   std::vector<HistoryEntry> Entries() const { return m_list->Entries(); }
+  // "Lab history", then "Local history"; null without a lab history.
+  wxChoice* SourceChoice() const { return m_source; }
+  // The line saying which history the list shows (empty without a lab
+  // history).
+  std::string Where() const;
+  bool ReadingLab() const;
   // The comparison window of the last Compare while it is open.
   wxDialog* LastComparison() const { return *m_comparison; }
 
@@ -57,6 +68,8 @@ class CHistoryDlg : public wxDialog {
   std::vector<std::pair<std::string, ScanRecord>> LoadSelected(size_t least, size_t most,
                                                                const std::string& what);
   void Say(const std::string& text);
+  // The history the list reads: the lab's URL or this station's file.
+  std::string Location() const;
 
   UserPrompts& m_prompts;
   std::function<void(const ScanRecord&, const std::string&)> m_open;
@@ -66,6 +79,9 @@ class CHistoryDlg : public wxDialog {
   wxChoice* m_outcome = nullptr;
   wxTextCtrl* m_since = nullptr;
   CHistoryList* m_list = nullptr;
+  std::string m_labUrl;
+  wxChoice* m_source = nullptr;
+  wxStaticText* m_where = nullptr;
   // Open while the list shows its runs: it fetches the rows it shows.
   std::shared_ptr<CHistory> m_history;
   // Shared with the comparison window's destroy handler, which may run

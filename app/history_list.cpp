@@ -14,7 +14,7 @@ namespace {
 
 constexpr const char* kHeaders[kHistoryColumnCount] = {
     "ID",    "Time",    "Drive",   "Disc", "MID", "Manufacturer",
-    "Speed", "Density", "Outcome", "TE",   "FE",  "Host"};
+    "Speed", "Density", "Outcome", "TE",   "FE",  "Station"};
 
 // What a column must show whole: its header and the widest text it holds.
 // Drive, Manufacturer and Host hold names of any length; they get a fixed share

@@ -30,7 +30,7 @@ enum class HistoryColumn {
   kOutcome,
   kTe,
   kFe,
-  kHost,  // the computer the run was made on
+  kHost,  // the station (computer) the run was made on: "Station"
 };
 inline constexpr int kHistoryColumnCount = 12;
 

@@ -55,7 +55,10 @@ void CRunBook::Add(const ScanRecord& record) {
   std::string error, notice;
   const bool open = history.Open(m_historyPath, &error, &notice);
   if (!notice.empty()) std::fprintf(stderr, "velmo: %s\n", notice.c_str());
-  if (open && history.Add(record, &error) != 0) return;
+  if (open && history.Add(record, &error) != 0) {
+    if (m_onKept) m_onKept();
+    return;
+  }
   // Said once: on standard error now, in the status line beside the run's
   // own ending (TakeProblem).
   if (!m_problem.empty()) return;

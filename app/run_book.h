@@ -7,6 +7,7 @@
 // UI thread only.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +20,10 @@ class CRunBook {
  public:
   // historyPath: where runs are kept; empty keeps none (--no-history).
   explicit CRunBook(std::string historyPath) : m_historyPath(std::move(historyPath)) {}
+  const std::string& HistoryPath() const { return m_historyPath; }
+  // Told after each run is kept in the history (the window then sends it
+  // on to the lab history).
+  void OnKept(std::function<void()> kept) { m_onKept = std::move(kept); }
 
   // A new run: what it starts from, with the speed and density it runs at.
   // It is not in the history until Keep.
@@ -59,6 +64,7 @@ class CRunBook {
   ScanRecord RecordOf(const std::vector<ScanSample>& samples, const RunEnd& end) const;
 
   std::string m_historyPath;
+  std::function<void()> m_onKept;
   RunStart m_start;
   SpeedCode m_speed = 0;
   const DensityChoice* m_density = nullptr;

@@ -11,6 +11,7 @@
 #include <wx/fileconf.h>
 #include <wx/sstream.h>
 
+#include "app/lab_settings.h"
 #include "files/input_file.h"
 #include "session/output_file.h"
 
@@ -19,6 +20,8 @@ namespace {
 constexpr char kAutostart[] = "/Run/StartOnBlankDisc";
 constexpr char kEject[] = "/Run/EjectWhenDone";
 constexpr char kReportDir[] = "/Run/ReportFolder";
+// A line of its own before the groups: history=URL.
+constexpr char kHistoryUrl[] = "/history";
 
 // What wxFileConfig would silently skip or half-read.
 bool LooksDamaged(const std::string& text) {
@@ -69,10 +72,17 @@ bool ParseRunChoices(const std::string& text, RunChoices* choices) {
   config.Read(kAutostart, &autostart);
   config.Read(kEject, &eject);
   config.Read(kReportDir, &folder);
+  // A URL's '$' is no variable of ours.
+  config.SetExpandEnvVars(false);
+  wxString url;
+  config.Read(kHistoryUrl, &url);
   if (!IsBool(autostart) || !IsBool(eject)) return false;
   choices->autostart = autostart == "1";
   choices->eject = eject == "1";
   choices->reportDir = folder.utf8_string();
+  // A password written into the file by hand is not taken either: the file
+  // is no place for one, and what is read is what a save writes back.
+  choices->historyUrl = UrlWithoutPassword(url.Strip(wxString::both).utf8_string());
   return true;
 }
 
@@ -81,6 +91,9 @@ std::optional<std::string> RunChoicesText(const RunChoices& choices) {
   config.Write(kAutostart, choices.autostart ? "1" : "0");
   config.Write(kEject, choices.eject ? "1" : "0");
   config.Write(kReportDir, wxString::FromUTF8(choices.reportDir));
+  // The password stays where libpq keeps it (~/.pgpass), never here.
+  if (!choices.historyUrl.empty())
+    config.Write(kHistoryUrl, wxString::FromUTF8(UrlWithoutPassword(choices.historyUrl)));
   wxStringOutputStream stream;
   if (!config.Save(stream)) return std::nullopt;
   return stream.GetString().utf8_string();

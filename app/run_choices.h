@@ -1,5 +1,5 @@
 // The Run menu's choices (start on a blank disc, eject when done, a folder
-// for a report of every run), kept between launches in
+// for a report of every run, the lab history), kept between launches in
 // ~/.config/velmo/velmo.conf ($XDG_CONFIG_HOME when set).
 #pragma once
 
@@ -11,12 +11,16 @@ struct RunChoices {
   bool autostart = false;
   bool eject = false;
   std::string reportDir;  // empty: no report
+  // The lab history's URL (the file's history= line); empty: none. A
+  // password is neither written to the file nor read from it (it belongs
+  // in ~/.pgpass); one given in Run, Lab History… lasts the session.
+  std::string historyUrl{};
   bool operator==(const RunChoices&) const = default;
 };
 
 std::string RunChoicesPath();
 
-// velmo.conf holds three short lines; a file far larger is not one.
+// velmo.conf holds a few short lines; a file far larger is not one.
 inline constexpr size_t kRunChoicesMaxBytes = 64 * 1024;
 
 // The choices in a file's text; false when it is damaged: a line that is

@@ -1,8 +1,12 @@
 // The Run menu of the window: start a run when a blank, supported disc is
-// identified, eject the disc when a run ends, and the folder for a report of
-// every run. The choices are kept between launches (run_choices.h).
+// identified, eject the disc when a run ends, the folder for a report of
+// every run, and the lab history the runs are sent to. The choices are kept
+// between launches (run_choices.h).
 #include <wx/menu.h>
 
+#include <cstdio>
+
+#include "app/lab_history_dlg.h"
 #include "app/scan_dlg.h"
 #include "commands/drive_commands.h"
 #include "res/resource_ids.h"
@@ -12,6 +16,7 @@ namespace {
 constexpr int kRunAutostartId = 0x5100;
 constexpr int kRunEjectId = 0x5101;
 constexpr int kRunReportId = 0x5102;
+constexpr int kRunLabHistoryId = 0x5103;
 
 }  // namespace
 
@@ -27,10 +32,61 @@ void CScanDlg::BuildRunMenu() {
   menu->Check(kRunAutostartId, m_runChoices.autostart);
   menu->Check(kRunEjectId, m_runChoices.eject);
   menu->Check(kRunReportId, !m_runChoices.reportDir.empty());
+  menu->AppendSeparator();
+  menu->Append(kRunLabHistoryId, wxString::FromUTF8("Lab &History…"));
+  ChooseLab();
   // Before Help, where a menu of commands belongs.
   wxMenuBar* bar = GetMenuBar();
   bar->Insert(bar->GetMenuCount() > 0 ? bar->GetMenuCount() - 1 : 0, menu, "&Run");
   Bind(wxEVT_MENU, &CScanDlg::OnRunMenu, this, kRunAutostartId, kRunReportId);
+  Bind(wxEVT_MENU, &CScanDlg::OnLabHistoryMenu, this, kRunLabHistoryId);
+  Bind(kLabPushedEvent, &CScanDlg::OnLabPushed, this);
+  m_book.OnKept([this] { PushToLab(); });
+}
+
+void CScanDlg::ChooseLab() {
+  m_lab = ChooseLabHistory(m_options.historyUrl, m_runChoices.historyUrl);
+  if (m_lab.url.empty()) return;
+  if (const std::string problem = LabUrlProblem(m_lab.url); !problem.empty()) {
+    m_prompts->Message(this, "The lab history " + ShownUrl(m_lab.url) + " from " +
+                                 LabUrlOrigin(m_lab.from) + " is not used: " + problem +
+                                 " Runs are kept in this station's history alone.");
+    m_lab = {};
+  }
+}
+
+void CScanDlg::OnLabHistoryMenu(wxCommandEvent&) {
+  CLabHistoryDlg dialog(this, m_runChoices.historyUrl, m_lab);
+  if (!m_prompts->LabHistoryDialog(dialog)) return;
+  if (dialog.Url() == m_runChoices.historyUrl) return;
+  m_runChoices.historyUrl = dialog.Url();
+  std::string error;
+  if (!SaveRunChoices(RunChoicesPath(), m_runChoices, &error)) {
+    m_prompts->Message(this, "The lab history could not be kept: " + error);
+  } else if (UrlHasPassword(dialog.Url())) {
+    m_prompts->Message(this,
+                       "The settings file keeps the lab history without its password: passwords "
+                       "belong in ~/.pgpass (or the file PGPASSFILE names). Until Velmo closes, "
+                       "this session uses the password given.");
+  }
+  ChooseLab();
+  PushToLab();
+}
+
+void CScanDlg::PushToLab() {
+  if (m_lab.url.empty() || m_closing) return;
+  m_labPusher.Push(m_book.HistoryPath(), m_lab.url);
+}
+
+void CScanDlg::OnLabPushed(wxThreadEvent&) {
+  m_lastLabPush = m_labPusher.Ended();
+  ++m_labPushesEnded;
+  // The run is kept here whatever the server does; its runs wait for the
+  // next push.
+  if (m_lastLabPush.failure != HistoryFailure::kNone && !m_closing) {
+    std::fprintf(stderr, "velmo: lab history %s: %lld runs wait: %s\n", ShownUrl(m_lab.url).c_str(),
+                 static_cast<long long>(m_lastLabPush.waiting), m_lastLabPush.error.c_str());
+  }
 }
 
 void CScanDlg::OnRunMenu(wxCommandEvent& event) {

@@ -154,7 +154,7 @@ class CDemoDriver : public wxTimer {
 
 std::string AppUsage() {
   return "usage: velmo [--simulate[=SCENARIO]] [--transport=spti|aspi] [--sim-latency=MS]\n"
-         "             [--trace=FILE] [--no-history] [RECORD.json]\n"
+         "             [--trace=FILE] [--no-history] [--history URL] [RECORD.json]\n"
          "\n"
          "  RECORD.json            show a scan record (velmo-cli scan --json) as a\n"
          "                         recorded run; START leaves it\n"
@@ -166,6 +166,8 @@ std::string AppUsage() {
          "                         recorded times)\n"
          "  --trace=FILE           write every command sent to the drive, with its answer\n"
          "  --no-history           keep none of this session's runs in the history\n"
+         "  --history URL          a lab's shared history (postgresql://...): read it and\n"
+         "                         send runs there (else VELMO_HISTORY, else Run, Lab History)\n"
          "  --demo-snapshot=FILE   for documentation screenshots: wait for the disc, run\n"
          "                         one scan, save the window to FILE (BMP) and quit; prompts\n"
          "                         go to standard error and the start-up time is printed\n"

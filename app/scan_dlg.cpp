@@ -428,6 +428,7 @@ void CScanDlg::RecordRunStart() {
   const int density = m_densityCombo != nullptr ? m_densityCombo->GetSelection() : 0;
   m_book.Begin(WindowRunStart(), m_speedCode.load(),
                density >= 0 && density < kDensityChoiceCount ? &kDensityChoices[density] : nullptr);
+  PushToLab();
 }
 
 std::optional<ScanRecord> CScanDlg::LastRunRecord() const {
@@ -498,6 +499,7 @@ void CScanDlg::OnSmartScan(wxCommandEvent&) {
     m_stoppedSmartScans.push_back(std::move(worker));
   });
   const std::string started = CurrentIsoTime();
+  PushToLab();
   dialog.OnInitDialog();
   m_prompts->SmartDialog(dialog);
   KeepSmartRunInHistory(dialog, started);
@@ -539,6 +541,8 @@ void CScanDlg::OnSimInsert(wxCommandEvent& event) {
 
 void CScanDlg::StopWorkers() {
   m_pollTimer.Stop();
+  // A push that waits for the server ends now; its runs wait for the next.
+  m_labPusher.Stop();
   // A worker waiting for a box would otherwise never be joined.
   {
     std::lock_guard<std::mutex> hold(m_boxGate->lock);

@@ -13,7 +13,7 @@
 // Its files: scan_dlg.cpp (building it, the run, closing), scan_dlg_drive.cpp
 // (the drive, the poll), scan_dlg_files.cpp (Save, printing, reports),
 // scan_dlg_records.cpp (recorded runs, the history), run_menu.cpp (the Run
-// menu). The account of its runs is CRunBook; whatever it asks a person goes
+// menu, the lab history). The account of its runs is CRunBook; whatever it asks a person goes
 // through UserPrompts.
 #pragma once
 
@@ -32,6 +32,8 @@
 #include <vector>
 
 #include "app/dialog_layout.h"
+#include "app/lab_push.h"
+#include "app/lab_settings.h"
 #include "app/run_book.h"
 #include "app/run_choices.h"
 #include "app/scan_worker.h"
@@ -109,6 +111,11 @@ class CScanDlg : public wxFrame, private ScanWindow {
   CHistoryDlg* HistoryWindow() const { return *m_history; }
   // What the last history write said, if it failed (said once).
   const std::string& HistoryProblem() const { return m_book.Problem(); }
+  // The lab history this session reads and sends its runs to (no URL: none).
+  const LabChoice& LabHistory() const { return m_lab; }
+  // The pushes to it that have ended, and the last one's outcome.
+  int LabPushesEnded() const { return m_labPushesEnded; }
+  const LabPush& LastLabPush() const { return m_lastLabPush; }
 
  private:
   void BuildMenu();
@@ -142,6 +149,15 @@ class CScanDlg : public wxFrame, private ScanWindow {
   // The Run menu (run_menu.cpp): unattended runs.
   void BuildRunMenu();
   void OnRunMenu(wxCommandEvent& event);
+  // Run, Lab History…: set or clear the settings file's lab history.
+  void OnLabHistoryMenu(wxCommandEvent& event);
+  // The lab history of the options, the environment or the settings; one
+  // that is no URL is said and not used.
+  void ChooseLab();
+  // The runs kept here and not yet in the lab history sent there, in the
+  // background (at each run's start and after each is kept).
+  void PushToLab();
+  void OnLabPushed(wxThreadEvent& event);
   void StartIfChosen();
   // True for a run the Run menu started: nobody is at the window, so what
   // would be a box goes to the status line (and the history) alone.
@@ -257,6 +273,10 @@ class CScanDlg : public wxFrame, private ScanWindow {
   // The open History window, or null; shared with its destroy handler.
   std::shared_ptr<CHistoryDlg*> m_history = std::make_shared<CHistoryDlg*>(nullptr);
   RunChoices m_runChoices;
+  LabChoice m_lab;
+  CLabPusher m_labPusher{this};
+  LabPush m_lastLabPush;
+  int m_labPushesEnded = 0;
   bool m_startedByItself = false;  // the running scan was started by a disc, not START
 
   std::unique_ptr<CDriveSession> m_session;

@@ -74,7 +74,7 @@ void CScanDlg::OnFileHistory(wxCommandEvent&) {
     return;
   }
   CHistoryDlg* history = new CHistoryDlg(
-      this, *m_prompts,
+      this, *m_prompts, m_lab.url,
       [this](const ScanRecord& record, const std::string& name) {
         if (m_scanning == 1) {
           m_prompts->Message(this, "A scan is running; open the record when it has ended.");

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "app/lab_history_dlg.h"
 #include "app/link_dialog.h"
 #include "app/report_export.h"
 #include "app/smart_mode_dlg.h"
@@ -116,3 +117,5 @@ void CWxPrompts::Print(wxWindow* parent, wxPrintout& printout, wxPrintDialogData
 }
 
 void CWxPrompts::SmartDialog(CSmartModeDlg& dialog) { dialog.ShowModal(); }
+
+bool CWxPrompts::LabHistoryDialog(CLabHistoryDlg& dialog) { return dialog.ShowModal() == wxID_OK; }

@@ -11,6 +11,7 @@
 
 #include <string>
 
+class CLabHistoryDlg;
 class CSmartModeDlg;
 class wxPrintDialogData;
 class wxPrintout;
@@ -41,6 +42,8 @@ class UserPrompts {
   virtual void Print(wxWindow* parent, wxPrintout& printout, wxPrintDialogData& data) = 0;
   // A Smart Scan's dialog (or a recorded one's report), modal.
   virtual void SmartDialog(CSmartModeDlg& dialog) = 0;
+  // Run, Lab History…, modal: true when its URL was set (Accept).
+  virtual bool LabHistoryDialog(CLabHistoryDlg& dialog) = 0;
   // Every status text as it is set: a status the next poll replaces at once
   // is still seen.
   virtual void StatusShown(const std::string& text) = 0;
@@ -60,6 +63,7 @@ class CWxPrompts : public UserPrompts {
   bool ReportFolder(wxWindow* parent, std::string* folder) override;
   void Print(wxWindow* parent, wxPrintout& printout, wxPrintDialogData& data) override;
   void SmartDialog(CSmartModeDlg& dialog) override;
+  bool LabHistoryDialog(CLabHistoryDlg& dialog) override;
   void StatusShown(const std::string&) override {}
 };
 

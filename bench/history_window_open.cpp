@@ -1,11 +1,13 @@
 // How long the History window takes to open on the history in
-// $XDG_DATA_HOME (bench/history_scale.sh fills one): from its making to the
-// first rows drawn, and the rows' count. Run under a display (xvfb-run).
+// $XDG_DATA_HOME (bench/history_scale.sh fills one), or on the lab history
+// VELMO_HISTORY names: from its making to the first rows drawn, and the
+// rows' count. Run under a display (xvfb-run).
 #include <wx/app.h>
 #include <wx/evtloop.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/history_dlg.h"
 #include "app/user_prompts.h"
@@ -16,11 +18,13 @@ class CBenchApp : public wxApp {
  public:
   bool OnInit() override {
     const auto start = std::chrono::steady_clock::now();
+    const char* lab = std::getenv("VELMO_HISTORY");
     auto* history = new CHistoryDlg(
-        nullptr, m_prompts, [](const ScanRecord&, const std::string&) {},
+        nullptr, m_prompts, lab != nullptr ? lab : "", [](const ScanRecord&, const std::string&) {},
         [](const std::vector<ScanRecord>&) {});
     std::string error;
     if (!history->Reload(&error)) std::fprintf(stderr, "%s\n", error.c_str());
+    if (!history->Where().empty()) std::fprintf(stderr, "%s\n", history->Where().c_str());
     history->Show();
     // Shown and painted: the rows in view fetched and drawn.
     while (!history->IsShownOnScreen() || wxTheApp->Pending()) {

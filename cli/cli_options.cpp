@@ -8,6 +8,7 @@
 #include "cli/watch_options.h"
 #include "console/scan_run.h"
 #include "console/smart_scan.h"
+#include "history/lab_history.h"
 #include "reports/report_format.h"
 #include "reports/report_output.h"
 #include "session/terminal_text.h"
@@ -274,6 +275,12 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
   }
   if (const std::string run = CheckRunOptions(options); !run.empty()) {
     *error = run;
+    return std::nullopt;
+  }
+  // As --history: anything else would be opened as a file where it points.
+  // Not echoed: whatever it is may hold a password.
+  if (const std::string lab = ChosenLabUrl(options); !lab.empty() && !IsLabHistoryUrl(lab)) {
+    *error = "VELMO_HISTORY takes a lab history's URL (postgresql://... or postgres://...)";
     return std::nullopt;
   }
   return options;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/lab_history_dlg.h"
 #include "app/scan_dlg.h"
 #include "app/user_prompts.h"
 #include "res/resource_ids.h"
@@ -38,6 +39,8 @@ struct Prompted {
   std::function<void(wxPrintout&, wxPrintDialogData&)> print;
   // Instead of ShowModal: the test drives the dialog.
   std::function<void(CSmartModeDlg&)> smartDialog;
+  // Instead of Run, Lab History…'s ShowModal: true for Set.
+  std::function<bool(CLabHistoryDlg&)> labDialog;
   // Told every status text as it is set.
   std::function<void(const std::string&)> statusShown;
 };
@@ -82,6 +85,9 @@ class TestPrompts : public CWxPrompts {
   void SmartDialog(CSmartModeDlg& dialog) override {
     if (m_seen.smartDialog) return m_seen.smartDialog(dialog);
     CWxPrompts::SmartDialog(dialog);
+  }
+  bool LabHistoryDialog(CLabHistoryDlg& dialog) override {
+    return m_seen.labDialog ? m_seen.labDialog(dialog) : CWxPrompts::LabHistoryDialog(dialog);
   }
   void StatusShown(const std::string& text) override {
     if (m_seen.statusShown) m_seen.statusShown(text);

@@ -8,31 +8,36 @@
 source "$(dirname "$0")/lab_case.sh"
 create_schema
 ms() { echo $(($(date +%s%N) / 1000000)); }
-lab_lines() { grep '^lab history:' "out/$1.out" || true; }
+lab_lines() { grep -E '^(ok|FIX|no) +lab history: ' "out/$1.out" || true; }
+# has LABEL TEXT...: doctor's lab history line holds every TEXT.
+has() {
+  local label=$1 text line
+  shift
+  line=$(lab_lines "$label")
+  [ "$(grep -c . <<<"$line")" = 1 ] || fail "$label: not one lab history line: $(cat "out/$label.out")"
+  for text in "$@"; do
+    grep -qF -- "$text" <<<"$line" || fail "$label: no '$text' in: $line"
+  done
+}
 
 expect 0 st3 doctor-none --simulate --sim-latency=0 doctor
-[ -n "$(lab_lines doctor-none)" ] || fail "doctor says nothing of a lab history not set"
+has doctor-none "none set" "station st3" "0 runs wait"
 export VELMO_HISTORY=$VELMO_TEST_LAB_STATION
 scan st3 st3-scan
 expect 0 st3 st3-push history push
 version=$(lab_sql 'SELECT version FROM velmo_schema')
 expect 0 st3 doctor-up --simulate --sim-latency=0 doctor
-lines=$(lab_lines doctor-up)
-[ -n "$lines" ] || fail "doctor says nothing of the lab history: $(cat out/doctor-up.out)"
-grep -q 'st3' <<<"$lines" || fail "doctor names no station: $lines"
-grep -q "$version" <<<"$lines" || fail "doctor gives no schema version: $lines"
-grep -qF "$VELMO_TEST_LAB_STATION" <<<"$lines" || fail "doctor does not name the URL: $lines"
-[ "$lines" != "$(lab_lines doctor-none)" ] || fail "doctor says the same with a lab history and without"
+has doctor-up "ok    lab history: $VELMO_TEST_LAB_STATION answers, schema version $version;" \
+  "station st3, 0 runs wait"
 
-# A run kept while the server is away waits, and doctor counts it.
+# A run kept while the server is away waits, and doctor counts it, with the
+# server there and not.
 away="postgresql:///velmo?host=$VELMO_TEST_LAB_DIR/nowhere&user=station1"
 VELMO_HISTORY=$away scan st3 st3-scan-away
 expect 0 st3 doctor-waiting --simulate --sim-latency=0 doctor
-[ "$(lab_lines doctor-waiting)" != "$lines" ] || fail "doctor does not count the waiting run: $lines"
+has doctor-waiting "answers, schema version $version;" "station st3, 1 run waits"
 VELMO_HISTORY=$away expect 0 st3 doctor-away --simulate --sim-latency=0 doctor
-[ "$(lab_lines doctor-away | grep -v '^lab history: *waiting\|wait')" != \
-  "$(lab_lines doctor-waiting | grep -v '^lab history: *waiting\|wait')" ] ||
-  fail "doctor says the same of a server that is there and one that is not: $(lab_lines doctor-away)"
+has doctor-away "FIX   lab history: $away does not answer: " "station st3, 1 run waits"
 
 # A server that takes the connection and never says a word.
 mkdir -m 700 mute
@@ -49,14 +54,14 @@ listener=$!
 trap 'kill "$listener" 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -S mute/.s.PGSQL.5432 ] && break; sleep 0.1; done
 mute_url="postgresql:///velmo?host=$VELMO_TEST_LAB_DIR/mute&user=station1"
-# The push gives up on its own; meanwhile a scan without a lab history and
-# one with the mute server, one after the other.
-start=$(ms)
-(VELMO_HISTORY=$mute_url expect 75 st10 mute-push history push && echo "$(($(ms) - start))" >mute-push.ms) &
-pusher=$!
+# A scan without a lab history, whose run then waits; a push of it that
+# gives up on its own, and meanwhile a scan with the mute server.
 start=$(ms)
 (unset VELMO_HISTORY && scan st10 plain-scan)
 plain=$(($(ms) - start))
+pushed=$(ms)
+(VELMO_HISTORY=$mute_url expect 75 st10 mute-push history push && echo "$(($(ms) - pushed))" >mute-push.ms) &
+pusher=$!
 start=$(ms)
 VELMO_HISTORY=$mute_url scan st10 mute-scan
 mute=$(($(ms) - start))
@@ -66,7 +71,8 @@ echo "a scan took $plain ms without a lab history, $mute ms with a mute one" \
 [ "$mute" -lt $((plain + 10000)) ] || fail "the mute server held the scan for $mute ms"
 start=$(ms)
 VELMO_HISTORY=$mute_url expect 0 st10 doctor-mute --simulate --sim-latency=0 doctor
-echo "doctor with the mute server took $(($(ms) - start)) ms: $(lab_lines doctor-mute | head -3)"
+echo "doctor with the mute server took $(($(ms) - start)) ms: $(lab_lines doctor-mute)"
+has doctor-mute "does not answer" "station st10"
 wait "$pusher" || fail "the push to the mute server"
 echo "a push to the mute server gave up after $(cat mute-push.ms) ms: $(head -1 out/mute-push.err)"
 [ "$(cat mute-push.ms)" -lt 60000 ] || fail "the push waited $(cat mute-push.ms) ms"
