@@ -76,15 +76,16 @@ void StartBackgroundPush(const CliOptions& options) {
   for (const int fd : {0, 1, 2})
     posix_spawn_file_actions_addopen(&files, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-  std::vector<std::string> words{self, "--history", url, "history", "push", "--quiet", "--detach"};
+  // A shell starts the push in the background and ends at once: it is
+  // waited for here in a millisecond or two (velmo-cli itself takes tens
+  // to load), no zombie stays in a long watch, and the push belongs to init.
+  std::vector<std::string> words{"sh",      "-c",   "\"$0\" \"$@\" &", self, "--history", url,
+                                 "history", "push", "--quiet"};
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
   pid_t child = 0;
-  // The child forks the push off and ends at once (--detach), so it is
-  // waited for here in milliseconds and leaves no zombie in a long watch;
-  // the push itself belongs to init.
-  if (posix_spawn(&child, self, &files, &attributes, argv.data(), environ) == 0) {
+  if (posix_spawn(&child, "/bin/sh", &files, &attributes, argv.data(), environ) == 0) {
     while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
   }
@@ -100,11 +101,6 @@ int RunHistoryPush(const CliOptions& options, std::FILE* out, std::FILE* err) {
       all = true;
     } else if (arg == "--quiet" || arg == "-q") {
       quiet = true;
-    } else if (arg == "--detach") {
-      // From StartBackgroundPush: the push goes on in a process of its own.
-      const pid_t pid = fork();
-      if (pid < 0) return kExitCannotWrite;
-      if (pid > 0) std::_Exit(kExitOk);
     } else {
       return CliUsageError(err, "history", "unknown option '" + arg + "' for history push");
     }

@@ -73,7 +73,8 @@ LabPush PushPendingRuns(const std::string& localPath, const std::string& url, bo
     result.error = "the station's own history: " + error;
     return result;
   }
-  if (!all && result.waiting == 0) return result;
+  // Asked even with nothing waiting: a push says whether the server takes
+  // runs, and the owner's first one makes the tables.
   CLabHistory lab;
   lab.SetLimits(timeoutMs, stop);
   if (!lab.Open(url, &error, &notice)) {

@@ -537,7 +537,18 @@ bool CLabHistory::Connect(const std::string& url, bool make, std::string* error)
         madeAll = m_db->Run(schema.substr(at, end - at), {}, nullptr, error, &state);
         at = end == std::string::npos ? schema.size() : end + 1;
       }
-      if (!madeAll || !m_db->Run(stamp, {}, nullptr, error, &state)) {
+      // The version is the owner's alone to change: a station that could
+      // stamp it would shut every other out. Default privileges may have
+      // granted more than reading it to any role.
+      constexpr char kLabSchemaKept[] =
+          "DO $$ DECLARE r record; BEGIN"
+          " FOR r IN SELECT DISTINCT grantee FROM information_schema.role_table_grants"
+          " WHERE table_schema = current_schema() AND table_name = 'velmo_schema'"
+          " AND privilege_type <> 'SELECT' AND grantee <> current_user LOOP"
+          " EXECUTE format('REVOKE INSERT, UPDATE, DELETE, TRUNCATE ON velmo_schema FROM %I',"
+          " r.grantee); END LOOP; END $$";
+      if (!madeAll || !m_db->Run(stamp, {}, nullptr, error, &state) ||
+          !m_db->Run(kLabSchemaKept, {}, nullptr, error, &state)) {
         std::string ignored, ignoredState;
         m_db->Run("ROLLBACK", {}, nullptr, &ignored, &ignoredState);
         if (state == "42501") {

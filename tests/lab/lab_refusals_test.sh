@@ -24,6 +24,15 @@ expect 0 st1 st1-push-after history push
 grep -q '^pushed 1 run' out/st1-push-after.out || fail "the waiting run: $(cat out/st1-push-after.out)"
 [ "$(server_count)" = 2 ] || fail "the waiting run did not arrive"
 
+# The version is the owner's alone: a station that could stamp it would
+# shut every other station out.
+for stamp in 'INSERT INTO velmo_schema VALUES (99)' 'UPDATE velmo_schema SET version = 99' \
+  'DELETE FROM velmo_schema'; do
+  if "$VELMO_TEST_LAB_BIN/psql" -X -q "$VELMO_TEST_LAB_STATION" -c "$stamp" 2>/dev/null; then
+    fail "a station may $stamp"
+  fi
+done
+
 # Only the owner deletes: a station's and a reader's delete and prune are
 # refused in one line, exit 77, nothing gone.
 id=$(lab_sql 'SELECT id FROM runs ORDER BY id LIMIT 1')
