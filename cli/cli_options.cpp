@@ -160,6 +160,9 @@ std::string CliUsage() {
          "                         --json - gives one JSON line per drive\n"
          "  --trace=FILE           write every command sent to the drive, with its answer\n"
          "                         and the data moved\n"
+         "  --history URL          a lab's shared history on a PostgreSQL server\n"
+         "                         (postgresql://...; default: VELMO_HISTORY); runs are\n"
+         "                         kept here first, then sent to it\n"
          "  -h, --help, -V, --version\n"
          "\n"
          "On a terminal the progress line fits its width; NO_COLOR or TERM=dumb turn\n"
@@ -169,10 +172,13 @@ std::string CliUsage() {
          "            3 no drive / unsupported drive / unsupported disc, 64 usage error,\n"
          "            65 not a record this program reads, 66 no such run or file,\n"
          "            73 an output file cannot be written, 74 standard output or error\n"
-         "            cannot be written, 75 the log or drive is in use by another run,\n"
+         "            cannot be written, 75 the log or drive is in use by another run\n"
+         "            (or the lab history's server does not answer), 77 the lab history\n"
+         "            does not allow it,\n"
          "            128+N stopped by signal N (130 Ctrl-C, 143 SIGTERM, 141 SIGPIPE)\n"
          "history: every scan and smart run is kept in $XDG_DATA_HOME/velmo/history.sqlite\n"
-         "         (~/.local/share/velmo/); velmo-cli COMMAND --help tells more\n";
+         "         (~/.local/share/velmo/), and sent on to a lab history when one is set\n"
+         "         (VELMO_STATION names this station); velmo-cli COMMAND --help tells more\n";
 }
 
 std::string CommandUsage(const std::string& command) {
