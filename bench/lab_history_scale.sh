@@ -55,7 +55,7 @@ echo "history --mid KAIRO -n 20:   $(ms "'$cli' --history '$station' history --m
 echo "history --station bench -n 20: $(ms "'$cli' --history '$station' history --station bench --limit 20") ms"
 echo "show ID:                     $(ms "'$cli' --history '$station' show $id") ms"
 if [[ -x $work/velmo_history_window_open ]]; then
-  echo "History window open:         $(VELMO_HISTORY=$station xvfb-run -a "$work/velmo_history_window_open" 2>&1 | tail -1)"
+  echo "History window open:         $(VELMO_HISTORY=$station timeout 300 xvfb-run -a "$work/velmo_history_window_open" 2>&1 | tail -1)"
 fi
 
 # A station that was away: a backlog of queued runs, pushed.
