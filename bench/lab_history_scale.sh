@@ -25,16 +25,8 @@ cli=$work/velmo-cli
 fill=$work/velmo_history_fill
 export XDG_DATA_HOME=$work/data VELMO_STATION=bench
 
-ms() {  # wall time in ms of a shell snippet, its output dropped
-  local start end
-  start=$(date +%s%N)
-  bash -c "$1" >/dev/null 2>&1 || true
-  end=$(date +%s%N)
-  echo $(((end - start) / 1000000))
-}
-peak() {  # peak resident kB of a snippet
-  /usr/bin/time -f %M bash -c "$1" 2>&1 >/dev/null | tail -1
-}
+# shellcheck source=timing.sh
+source "$(dirname "$0")/timing.sh"
 
 (cd "$work" && "$cli" --simulate --sim-latency=0 --no-history scan --json scan.json >/dev/null 2>&1 || true)
 (cd "$work" && "$cli" --simulate=dvd+rdl-mkm --sim-latency=0 --no-history smart --json smart.json >/dev/null 2>&1 || true)

@@ -209,7 +209,14 @@ int64_t CHistory::Add(const ScanRecord& record, std::string* error) {
 }
 bool CHistory::List(const HistoryFilter& filter, std::vector<HistoryEntry>* entries,
                     std::string* error) {
-  return m_store->List(filter, entries, error);
+  entries->clear();
+  return m_store->Each(
+      filter,
+      [entries](const HistoryEntry& e) {
+        entries->push_back(e);
+        return true;
+      },
+      error);
 }
 bool CHistory::Each(const HistoryFilter& filter,
                     const std::function<bool(const HistoryEntry&)>& row, std::string* error) {

@@ -20,8 +20,6 @@ class HistoryStore {
   virtual HistoryFailure Failure() const = 0;
   virtual bool ReadOnly() const = 0;
   virtual int64_t Add(const KeptRun& run, std::string* error) = 0;
-  virtual bool List(const HistoryFilter& filter, std::vector<HistoryEntry>* entries,
-                    std::string* error) = 0;
   virtual bool Each(const HistoryFilter& filter,
                     const std::function<bool(const HistoryEntry&)>& row, std::string* error) = 0;
   virtual bool EachRecord(

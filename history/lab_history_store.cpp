@@ -646,18 +646,6 @@ bool CLabHistory::Rows(
   return true;
 }
 
-bool CLabHistory::List(const HistoryFilter& filter, std::vector<HistoryEntry>* entries,
-                       std::string* error) {
-  entries->clear();
-  return Each(
-      filter,
-      [entries](const HistoryEntry& e) {
-        entries->push_back(e);
-        return true;
-      },
-      error);
-}
-
 bool CLabHistory::Each(const HistoryFilter& filter,
                        const std::function<bool(const HistoryEntry&)>& row, std::string* error) {
   std::vector<LabParam> params;

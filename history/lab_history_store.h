@@ -40,8 +40,6 @@ class CLabHistory final : public HistoryStore {
   HistoryFailure Failure() const override { return m_failure; }
   bool ReadOnly() const override { return false; }
   int64_t Add(const KeptRun& run, std::string* error) override;
-  bool List(const HistoryFilter& filter, std::vector<HistoryEntry>* entries,
-            std::string* error) override;
   bool Each(const HistoryFilter& filter, const std::function<bool(const HistoryEntry&)>& row,
             std::string* error) override;
   bool EachRecord(

@@ -680,18 +680,6 @@ int64_t CSqliteHistory::Add(const KeptRun& run, std::string* error) {
   return 0;
 }
 
-bool CSqliteHistory::List(const HistoryFilter& filter, std::vector<HistoryEntry>* entries,
-                          std::string* error) {
-  entries->clear();
-  return Each(
-      filter,
-      [entries](const HistoryEntry& e) {
-        entries->push_back(e);
-        return true;
-      },
-      error);
-}
-
 bool CSqliteHistory::Each(const HistoryFilter& filter,
                           const std::function<bool(const HistoryEntry&)>& row, std::string* error) {
   return EachRecord(filter, nullptr, error, &row, nullptr);

@@ -28,8 +28,6 @@ class CSqliteHistory final : public HistoryStore {
   }
   bool ReadOnly() const override { return m_readOnly; }
   int64_t Add(const KeptRun& run, std::string* error) override;
-  bool List(const HistoryFilter& filter, std::vector<HistoryEntry>* entries,
-            std::string* error) override;
   bool Each(const HistoryFilter& filter, const std::function<bool(const HistoryEntry&)>& row,
             std::string* error) override;
   bool EachRecord(
