@@ -310,7 +310,7 @@ class CLabConnection {
   }
 
   PGconn* m_conn = nullptr;
-  int m_timeoutMs = 30000;
+  int m_timeoutMs = 10000;
   const std::atomic<bool>* m_stop = nullptr;
   std::set<std::string> m_prepared;
 };

@@ -70,6 +70,6 @@ class CLabHistory final : public HistoryStore {
   std::unique_ptr<CLabConnection> m_db;
   HistoryFailure m_failure = HistoryFailure::kNone;
   int m_version = 0;
-  int m_timeoutMs = 30000;
+  int m_timeoutMs = 10000;  // a server silent this long is taken for away
   const std::atomic<bool>* m_stop = nullptr;
 };
