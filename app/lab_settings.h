@@ -1,10 +1,12 @@
 // The lab history as the window chooses it: --history, else VELMO_HISTORY,
-// else the settings file's history= line; what the window takes for a lab
-// history's URL; and a URL without its password, as the settings file keeps
-// it (passwords belong in ~/.pgpass).
+// else the settings file's history= line. What a lab history's URL may be,
+// and the URL without its password as the settings file keeps it, are the
+// history's (history/lab_history.h).
 #pragma once
 
 #include <string>
+
+#include "history/lab_history.h"
 
 enum class LabUrlFrom { kNone, kOption, kEnvironment, kSettings };
 
@@ -18,12 +20,3 @@ LabChoice ChooseLabHistory(const std::string& optionUrl, const std::string& sett
 
 // Where a URL from kOption or kEnvironment came from, in a user's words.
 const char* LabUrlOrigin(LabUrlFrom from);
-
-// Empty when url is a lab history's URL (postgresql://... or
-// postgres://...); otherwise why it is none, in one sentence.
-std::string LabUrlProblem(const std::string& url);
-
-bool UrlHasPassword(const std::string& url);
-// The URL with its password (user:PASSWORD@, ?password=...) taken out
-// (ShownUrl, history/lab_history.h, shows it as *** instead).
-std::string UrlWithoutPassword(const std::string& url);

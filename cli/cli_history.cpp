@@ -34,13 +34,21 @@ std::string CliHistoryName(const std::string& location) {
   return IsLabHistoryUrl(location) ? "the lab history (" + ShownUrl(location) + ")" : "the history";
 }
 
-int CliHistoryFailureExit(const CHistory& history, int otherwise) {
-  switch (history.Failure()) {
+namespace {
+
+int ExitForHistoryFailure(HistoryFailure failure, int otherwise) {
+  switch (failure) {
     case HistoryFailure::kNewer: return kExitBadRecord;
     case HistoryFailure::kUnreachable: return kExitBusy;
     case HistoryFailure::kRefused: return kExitRefused;
     default: return otherwise;
   }
+}
+
+}  // namespace
+
+int CliHistoryFailureExit(const CHistory& history, int otherwise) {
+  return ExitForHistoryFailure(history.Failure(), otherwise);
 }
 
 int OpenCliHistory(CHistory* history, const std::string& location, bool writing, int otherwise,
@@ -117,12 +125,7 @@ int RunHistoryPush(const CliOptions& options, std::FILE* out, std::FILE* err) {
       std::fprintf(err, "velmo-cli: %s: %s; %" PRId64 " run%s pushed, %" PRId64 " wait%s\n",
                    lab.c_str(), TerminalText(push.error).c_str(), push.pushed,
                    push.pushed == 1 ? "" : "s", push.waiting, push.waiting == 1 ? "s" : "");
-    switch (push.failure) {
-      case HistoryFailure::kNewer: return kExitBadRecord;
-      case HistoryFailure::kUnreachable: return kExitBusy;
-      case HistoryFailure::kRefused: return kExitRefused;
-      default: return kExitCannotWrite;
-    }
+    return ExitForHistoryFailure(push.failure, kExitCannotWrite);
   }
   if (!quiet)
     std::fprintf(out, "pushed %" PRId64 " run%s to %s; %" PRId64 " wait%s\n", push.pushed,

@@ -444,6 +444,13 @@ std::string LabListingSql(const HistoryFilter& filter, bool withRecord,
   return sql + LabWhere(filter, params) + " ORDER BY started DESC, runs.id DESC" + LabLimit(filter);
 }
 
+// Ids as one bigint[] parameter: {1,2,3}.
+std::string LabIdArray(const std::vector<int64_t>& ids) {
+  std::string list = "{";
+  for (size_t i = 0; i < ids.size(); ++i) list += (i ? "," : "") + std::to_string(ids[i]);
+  return list + "}";
+}
+
 std::vector<LabParam> LabInsertParams(const KeptRun& run) {
   auto number = [](const std::optional<int>& n) {
     return n ? LabParam{std::to_string(*n)} : LabParam{"", true};
@@ -736,9 +743,7 @@ bool CLabHistory::Entries(const std::vector<int64_t>& ids, std::vector<HistoryEn
   entries->clear();
   if (!m_db) return Fail(HistoryFailure::kOther, "the history is not open", error);
   if (m_version == 0 || ids.empty()) return true;
-  std::string list = "{";
-  for (size_t i = 0; i < ids.size(); ++i) list += (i ? "," : "") + std::to_string(ids[i]);
-  list += "}";
+  const std::string list = LabIdArray(ids);
   PGresult* r = nullptr;
   std::string state;
   if (!m_db->Run(std::string("SELECT ") + kLabColumns + " FROM runs WHERE id = ANY($1::bigint[])",
@@ -779,9 +784,7 @@ bool CLabHistory::Delete(const std::vector<int64_t>& ids, std::string* error) {
   std::vector<int64_t> runs = ids;
   std::sort(runs.begin(), runs.end());
   runs.erase(std::unique(runs.begin(), runs.end()), runs.end());
-  std::string list = "{";
-  for (size_t i = 0; i < runs.size(); ++i) list += (i ? "," : "") + std::to_string(runs[i]);
-  list += "}";
+  const std::string list = LabIdArray(runs);
   std::string state, ignored, ignoredState;
   PGresult* r = nullptr;
   // All or none: an id not there undoes the rest.
