@@ -495,6 +495,15 @@ std::optional<RunOutcome> RunOutcomeFromName(std::string_view name) {
   return std::nullopt;
 }
 
+std::optional<int32_t> SmartSampleLba(const ScanRecord& record) {
+  const bool dualLayer = record.disc.type == "DVD+R DL";
+  const DiscTypeCode type = dualLayer ? kDiscDvdPlusRDl : kDiscDvdPlusR;
+  const int32_t lba =
+      PsnToLba(static_cast<int32_t>(dualLayer ? kOuterTrackPsnDualLayer : kOuterTrackPsn), type);
+  if (lba < 0 || lba > record.disc.lastLba) return std::nullopt;
+  return lba;
+}
+
 RecordStatistics StatisticsOf(const ScanRecord& record) {
   if (record.kind == RecordKind::kScan) {
     return ComputeStatistics(record.samples, record.settings.teLimit, record.settings.feLimit);

@@ -148,8 +148,7 @@ double SmartTable(cairo_t* cr, const ReportContent& content, double x, double y,
   cairo_set_source_rgb(cr, 0, 0, 0);
   double at = y + 10;
   at += Paragraph(cr, x, at,
-                  "Smart Scan: one sample near the rim" +
-                      (content.smartSample.empty() ? "" : ", at " + content.smartSample) +
+                  "Smart Scan: one sample " + content.smartSample +
                       ", at every write speed; each speed's reading stands alone",
                   width, 11) -
         11;

@@ -457,7 +457,13 @@ TEST(ReportContent, OutcomesInWordsAndColours) {
   EXPECT_EQ(alone.smartRows[3].teMargin, "-20");
   EXPECT_EQ(alone.smartRows[3].feMargin, "150");
   EXPECT_EQ(alone.smartRows[4].teMargin, "-");
-  EXPECT_EQ(alone.smartSample.rfind("LBA 2,", 0), 0u) << alone.smartSample;
+  EXPECT_EQ(alone.smartSample, "near the rim, at LBA 2,293,760 (4.70 GB)");
+  // A disc that ends before the fixed address is never said to be read
+  // past its end: the text says how the place was chosen.
+  ScanRecord small = partly;
+  small.disc.lastLba = 2086912;
+  EXPECT_EQ(BuildReportContent({small}).smartSample,
+            "at the fixed outer-track address every DVD+R is sampled at");
   // Compared with another Smart Scan, each run's speeds are rows of their own.
   const ReportContent two = BuildReportContent({partly, Smart()});
   ASSERT_EQ(two.statistics.size(), 8u);
