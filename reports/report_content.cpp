@@ -275,7 +275,8 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
     }
     run.name =
         (comparison ? "Run " + std::to_string(i + 1) + ": " : std::string()) +
-        ShortDate(record.startTime) + ", " + ReportText(record.disc.manufacturerId) + ", " +
+        ShortDate(record.startTime) + ", " + Squeezed(ReportText(record.disc.manufacturerId)) +
+        ", " +
         (record.kind == RecordKind::kSmart ? "Smart Scan" : ReportText(record.settings.speed));
     run.fields = {
         {"Disc", ReportText(record.disc.type)},
