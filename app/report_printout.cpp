@@ -25,15 +25,7 @@ CReportPrintout::CReportPrintout(std::vector<ScanRecord> records)
   m_content = BuildReportContent(m_records);
 }
 
-void CReportPrintout::GetPageInfo(int* minPage, int* maxPage, int* pageFrom, int* pageTo) {
-  *minPage = *maxPage = *pageFrom = *pageTo = 1;
-}
-
-bool CReportPrintout::OnPrintPage(int) {
-  wxDC* dc = GetDC();
-  if (dc == nullptr || m_records.empty()) return false;
-  cairo_t* cr = CairoOf(*dc);
-  if (cr == nullptr) return false;
+PaperPoints CReportPrintout::Paper(double* scale, wxRect* paperRect) {
   // The page laid out in points for the paper the printer reports (A4 or
   // Letter from the locale when it does not), scaled to fit its printable
   // area whole, with the paper's corner where the paper is.
@@ -43,16 +35,56 @@ bool CReportPrintout::OnPrintPage(int) {
   PaperPoints paper = PaperSizePoints(PaperSizeFromEnvironment());
   if (widthMm > 0 && heightMm > 0) paper = {widthMm * 72.0 / 25.4, heightMm * 72.0 / 25.4};
   if (paper.width > paper.height) std::swap(paper.width, paper.height);
-  const wxRect paperRect = GetPaperRectPixels();
-  const double scale = std::min(widthPx / paper.width, heightPx / paper.height);
+  *paperRect = GetPaperRectPixels();
+  *scale = std::min(widthPx / paper.width, heightPx / paper.height);
+  if (!(*scale > 0)) *scale = 1;
+  return paper;
+}
+
+int CReportPrintout::Pages() {
+  if (m_pages > 0) return m_pages;
+  if (m_records.empty()) return 1;
+  // Laid out as the pages are drawn: on the printer's context, scaled.
+  double scale = 1;
+  wxRect paperRect;
+  const PaperPoints paper = Paper(&scale, &paperRect);
+  cairo_t* cr = GetDC() != nullptr ? CairoOf(*GetDC()) : nullptr;
+  if (cr != nullptr) {
+    cairo_save(cr);
+    cairo_scale(cr, scale, scale);
+  }
+  m_pages = ReportPageCount(cr, m_content, paper);
+  if (cr != nullptr) cairo_restore(cr);
+  return m_pages;
+}
+
+void CReportPrintout::OnPreparePrinting() { Pages(); }
+
+void CReportPrintout::GetPageInfo(int* minPage, int* maxPage, int* pageFrom, int* pageTo) {
+  *minPage = *pageFrom = 1;
+  *maxPage = *pageTo = Pages();
+}
+
+bool CReportPrintout::HasPage(int page) { return page >= 1 && page <= Pages(); }
+
+bool CReportPrintout::OnPrintPage(int page) {
+  wxDC* dc = GetDC();
+  if (dc == nullptr || m_records.empty() || !HasPage(page)) return false;
+  cairo_t* cr = CairoOf(*dc);
+  if (cr == nullptr) return false;
+  double scale = 1;
+  wxRect paperRect;
+  const PaperPoints paper = Paper(&scale, &paperRect);
   cairo_save(cr);
   cairo_translate(cr, paperRect.x, paperRect.y);
   cairo_scale(cr, scale, scale);
   ReportRect plot;
-  DrawReportPage(cr, m_content, paper, &plot);
+  DrawReportPage(cr, m_content, paper, &plot, page - 1);
   cairo_restore(cr);
-  m_plotArea = {paperRect.x + plot.x * scale, paperRect.y + plot.y * scale, plot.width * scale,
-                plot.height * scale};
+  if (plot.width > 0) {
+    m_plotArea = {paperRect.x + plot.x * scale, paperRect.y + plot.y * scale, plot.width * scale,
+                  plot.height * scale};
+  }
   ++m_pagesPrinted;
   return true;
 }

@@ -1,4 +1,4 @@
-// File, Print Report...: the report page of the window's run, drawn by the
+// File, Print Report...: the report pages of the window's run, drawn by the
 // same cairo code as the PDF onto the printer's cairo context (the GTK print
 // dialog, which can also print to a file).
 //
@@ -17,9 +17,12 @@ class CReportPrintout : public wxPrintout {
  public:
   explicit CReportPrintout(std::vector<ScanRecord> records);
 
+  // The pages are the PDF's: as many as the report needs on this paper.
+  void OnPreparePrinting() override;
   void GetPageInfo(int* minPage, int* maxPage, int* pageFrom, int* pageTo) override;
-  bool HasPage(int page) override { return page == 1; }
+  bool HasPage(int page) override;
   bool OnPrintPage(int page) override;
+  int Pages();
 
   int PagesPrinted() const { return m_pagesPrinted; }
   // The chart's plot area in device pixels of the last page printed.
@@ -28,6 +31,9 @@ class CReportPrintout : public wxPrintout {
  private:
   std::vector<ScanRecord> m_records;  // the content points into these
   ReportContent m_content;
+  PaperPoints Paper(double* scale, wxRect* paperRect);
+
+  int m_pages = 0;  // laid out once, when first asked
   int m_pagesPrinted = 0;
   ReportRect m_plotArea;
 };

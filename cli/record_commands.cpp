@@ -14,6 +14,8 @@
 #include "cli/cli_options.h"
 #include "cli/digits.h"
 #include "cli/history_commands.h"
+#include "cli/terminal_style.h"
+#include "cli/text_table.h"
 #include "history/history.h"
 #include "history/since_time.h"
 #include "records/run_end_text.h"
@@ -64,6 +66,53 @@ int LoadRun(const std::string& what, const std::string& location, CHistory* hist
 
 // Wide enough for the longest label of the compare table.
 constexpr int kCompareLabelWidth = 20;
+constexpr int kCompareValueWidth = 30;
+
+// Runs that do not fit side by side on the terminal: one row a run, the
+// columns most wanted first, as many as fit.
+void PrintComparisonByRun(std::FILE* out, const TerminalStyle& style,
+                          const std::vector<std::string>& names,
+                          const std::vector<ComparisonRow>& rows) {
+  struct ByRunColumn {
+    const char* label;  // the comparison row's
+    const char* head;
+    int width;
+    int priority;
+  };
+  static constexpr ByRunColumn kByRunColumns[] = {
+      {"Manufacture ID", "MID", 8, 1},
+      {"Speed", "Speed", 5, 2},
+      {"Outcome", "Outcome", 15, 3},
+      {"TE max / mean / p95", "TE max/mean/p95", 17, 4},
+      {"FE max / mean / p95", "FE max/mean/p95", 17, 5},
+      {"Disc Type", "Disc", 8, 6},
+      {"TE over / margin", "TE over/margin", 14, 7},
+      {"FE over / margin", "FE over/margin", 14, 8},
+      {"Samples", "Samples", 7, 9},
+      {"Started", "Started", 25, 10},
+      {"Density", "Density", 7, 11},
+      {"Manufacturer", "Manufacturer", 24, 12},
+      {"Drive", "Drive", 28, 13},
+      {"Media Type ID", "Media", 8, 14},
+      {"Worst LBA", "Worst LBA", 20, 15},
+  };
+  std::vector<TextColumn> columns = {{"Run", 7, 0}};
+  std::vector<const ComparisonRow*> shown;
+  for (const ComparisonRow& row : rows) {
+    for (const ByRunColumn& column : kByRunColumns) {
+      if (row.label != column.label) continue;
+      columns.push_back({column.head, column.width, column.priority});
+      shown.push_back(&row);
+    }
+  }
+  const TextTable table(columns, style, false);
+  std::fputs(table.Head().c_str(), out);
+  for (size_t i = 0; i < names.size(); ++i) {
+    std::vector<std::string> values = {TerminalText(names[i])};
+    for (const ComparisonRow* row : shown) values.push_back(TerminalText(row->values[i]));
+    std::fputs(table.Row(values).c_str(), out);
+  }
+}
 
 std::string Maker(const std::optional<std::string>& name) { return name.value_or("unknown"); }
 
@@ -158,6 +207,7 @@ void PrintRecord(std::FILE* out, const std::string& name, const ScanRecord& r) {
 struct RecordArgs {
   std::vector<std::string> positional;
   bool json = false;
+  bool wide = false;  // every column whole, even on a terminal
   std::string mid, drive, station, since, chart;
   // Given, even empty (refused then rather than taken for none).
   std::optional<std::string> limit, offset;
@@ -193,6 +243,8 @@ bool ParseRecordArgs(const std::string& command, const std::vector<std::string>&
     }
     if (name == "--json") {
       parsed->json = true;
+    } else if (name == "--wide" && command != "show") {
+      parsed->wide = true;
     } else if (name == "--mid") {
       parsed->mid = value;
     } else if (name == "--drive") {
@@ -272,7 +324,7 @@ std::optional<RunOutcome> OutcomeArgument(std::string name) {
 }
 
 bool ParseHistoryFilter(const std::vector<std::string>& args, HistoryFilter* filter, bool* json,
-                        std::string* error) {
+                        std::string* error, bool* wide) {
   RecordArgs parsed;
   if (!ParseRecordArgs("history", args, &parsed, error)) return false;
   if (!parsed.positional.empty()) {
@@ -321,6 +373,11 @@ bool ParseHistoryFilter(const std::vector<std::string>& args, HistoryFilter* fil
     }
     filter->offset = std::stoll(*parsed.offset);
   }
+  if (parsed.wide && wide == nullptr) {
+    *error = "--wide does not apply here";
+    return false;
+  }
+  if (wide != nullptr) *wide = parsed.wide;
   *json = parsed.json;
   return true;
 }
@@ -345,14 +402,29 @@ void KeepInHistory(const ScanRecord& record, const CliOptions& options, std::FIL
 int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
   if (IsHistorySubcommand(options.commandArgs)) return RunHistorySubcommand(options, out, err);
   HistoryFilter filter;
-  bool json = false;
+  bool json = false, wide = false;
   std::string error, notice;
-  if (!ParseHistoryFilter(options.commandArgs, &filter, &json, &error))
+  if (!ParseHistoryFilter(options.commandArgs, &filter, &json, &error, &wide))
     return CliUsageError(err, "history", error);
   CHistory history;
   if (const int code =
           OpenCliHistory(&history, CliHistoryLocation(options), false, kExitNoRecord, err))
     return code;
+  // On a terminal the columns that fit its width, most wanted first; in a
+  // pipe, or with --wide, all of them.
+  const TextTable table({{"ID", 5, 0, true},
+                         {"Time", 25, 1},
+                         {"Drive", 28, 8},
+                         {"Disc", 8, 2},
+                         {"MID", 8, 3},
+                         {"Manufacturer", 24, 11},
+                         {"Speed", 5, 4},
+                         {"Density", 7, 10},
+                         {"Outcome", 16, 5},
+                         {"TE", 4, 6, true},
+                         {"FE", 4, 7, true},
+                         {"Station", 12, 9}},
+                        TerminalStyleOf(out), wide);
   // Each row is written as it is read: the first comes at once and memory
   // stays the same whatever the history holds. A reader that went away
   // (`| head`) ends the listing.
@@ -387,30 +459,21 @@ int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
       first = false;
       return std::fputs(TerminalJson(indented).c_str(), out) >= 0;
     }
-    std::string maker = TerminalText(Maker(e.manufacturerName));
-    if (maker.size() > 24) {
-      size_t cut = 23;
-      while (cut > 0 && (static_cast<unsigned char>(maker[cut]) & 0xc0) == 0x80) --cut;
-      maker = maker.substr(0, cut) + "~";
-    }
     // A row is one line whatever its run's texts hold: a CR or LF in a field
     // must not start a row of its own.
-    return std::fprintf(
-               out,
-               "%5" PRId64 "  %-25s  %-28s  %-8s  %-8s  %-24s  %-5s  %-7s  %-16s  %4s  %4s  %s\n",
-               e.id, TerminalText(e.startTime).c_str(), TerminalText(e.drive).c_str(),
-               TerminalText(e.discType).c_str(), TerminalText(Trim(e.manufacturerId)).c_str(),
-               maker.c_str(),
-               e.kind == RecordKind::kSmart ? "smart" : TerminalText(e.speed).c_str(),
-               TerminalText(e.density).c_str(), TerminalText(HistoryOutcomeText(e)).c_str(),
-               OrDash(e.maxTe).c_str(), OrDash(e.maxFe).c_str(),
-               e.host.empty() ? "-" : TerminalText(e.host).c_str()) >= 0;
+    return std::fputs(
+               table
+                   .Row({std::to_string(e.id), TerminalText(e.startTime), TerminalText(e.drive),
+                         TerminalText(e.discType), TerminalText(Trim(e.manufacturerId)),
+                         TerminalText(Maker(e.manufacturerName)),
+                         e.kind == RecordKind::kSmart ? "smart" : TerminalText(e.speed),
+                         TerminalText(e.density), TerminalText(HistoryOutcomeText(e)),
+                         OrDash(e.maxTe), OrDash(e.maxFe),
+                         e.host.empty() ? "-" : TerminalText(e.host)})
+                   .c_str(),
+               out) >= 0;
   };
-  if (!json) {
-    std::fprintf(out, "%5s  %-25s  %-28s  %-8s  %-8s  %-24s  %-5s  %-7s  %-16s  %4s  %4s  %s\n",
-                 "ID", "Time", "Drive", "Disc", "MID", "Manufacturer", "Speed", "Density",
-                 "Outcome", "TE", "FE", "Station");
-  }
+  if (!json) std::fputs(table.Head().c_str(), out);
   if (!history.Each(filter, row, &error)) {
     std::fprintf(err, "velmo-cli: the history cannot be read: %s\n", TerminalText(error).c_str());
     return CliHistoryFailureExit(history, kExitNoRecord);
@@ -511,16 +574,29 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
         (TerminalJson(result.dump(2, ' ', false, Json::error_handler_t::replace)) + "\n").c_str(),
         out);
   } else {
-    auto line = [&](const std::string& label, const std::vector<std::string>& values) {
-      std::fprintf(out, "%-*s", kCompareLabelWidth, label.c_str());
-      for (const std::string& value : values)
-        std::fprintf(out, "  %-30s", TerminalText(value).c_str());
-      std::fputc('\n', out);
-    };
+    const TerminalStyle style = TerminalStyleOf(out);
+    const bool shorten = style.terminal && !parsed.wide;
+    const std::vector<ComparisonRow> rows = ComparisonRowsOf(records);
     std::vector<std::string> names;
     for (const LoadedRun& run : runs) names.push_back(run.name);
-    line("Run", names);
-    for (const ComparisonRow& row : ComparisonRowsOf(records)) line(row.label, row.values);
+    const int sideBySide =
+        kCompareLabelWidth + static_cast<int>(runs.size()) * (kCompareValueWidth + 2);
+    if (shorten && sideBySide > style.columns - 1) {
+      PrintComparisonByRun(out, style, names, rows);
+    } else {
+      auto line = [&](const std::string& label, const std::vector<std::string>& values) {
+        std::fprintf(out, "%-*s", kCompareLabelWidth, label.c_str());
+        for (const std::string& value : values) {
+          const std::string text = TerminalText(value);
+          const std::string shown = shorten ? ShortenedText(text, kCompareValueWidth) : text;
+          const int pad = std::max(kCompareValueWidth - TextColumnsOf(shown), 0);
+          std::fprintf(out, "  %s%*s", shown.c_str(), pad, "");
+        }
+        std::fputc('\n', out);
+      };
+      line("Run", names);
+      for (const ComparisonRow& row : rows) line(row.label, row.values);
+    }
     if (runs.size() == 2) {
       const RunDifferences d = DifferencesOf(runs[0].record, runs[1].record);
       std::fprintf(out, "\nDifferences (%s minus %s):\n", TerminalText(runs[1].name).c_str(),
@@ -554,7 +630,7 @@ std::string RecordCommandUsage(const std::string& command) {
   if (command == "history") {
     return "usage: velmo-cli history [--mid TEXT] [--drive TEXT] [--outcome OUTCOME]...\n"
            "                         [--since DATE|today|yesterday|Nd] [--limit N]\n"
-           "                         [--station NAME] [--offset N] [--json] [--local]\n"
+           "                         [--station NAME] [--offset N] [--json] [--wide] [--local]\n"
            "       velmo-cli history delete ID...\n"
            "       velmo-cli history prune --before DATE [--yes]\n"
            "       velmo-cli history export [FILTERS] [-o FILE|-]\n"
@@ -579,6 +655,9 @@ std::string RecordCommandUsage(const std::string& command) {
            "  --offset N             passes over the first N runs the filters let through\n"
            "                         (--offset 20 --limit 10: the runs 21 to 30)\n"
            "  --json                 the list as JSON\n"
+           "  --wide                 every column, each value whole, even on a terminal\n"
+           "                         (there the columns that fit its width are shown,\n"
+           "                         most wanted first, long values cut with \"...\")\n"
            "\n"
            "  delete ID...           removes these runs (all or none)\n"
            "  prune --before DATE    removes every run started before DATE (as --since\n"
@@ -609,14 +688,16 @@ std::string RecordCommandUsage(const std::string& command) {
            "and of each layer, and the outcome. --json prints the record itself.\n";
   }
   if (command == "compare") {
-    return "usage: velmo-cli compare ID|FILE ID|FILE... [--chart FILE.png] [--json]\n"
+    return "usage: velmo-cli compare ID|FILE ID|FILE... [--chart FILE.png] [--json] [--wide]\n"
            "\n"
            "Shows runs side by side (identity, settings, statistics, outcome) and, for\n"
-           "two runs, the differences of max, mean and over-limit counts.\n"
+           "two runs, the differences of max, mean and over-limit counts. On a terminal\n"
+           "too narrow for them side by side, one row a run with the columns that fit.\n"
            "\n"
            "  --chart FILE.png       every run's TE and FE over one LBA axis, each run in\n"
            "                         its own colours, with the limits and the DL layer start\n"
-           "  --json                 the runs and differences as JSON\n";
+           "  --json                 the runs and differences as JSON\n"
+           "  --wide                 side by side, each value whole, even on a terminal\n";
   }
   return "";
 }

@@ -32,5 +32,6 @@ std::string RecordCommandUsage(const std::string& command);
 struct HistoryFilter;
 
 // history's arguments into a filter; false with *error on a usage error.
+// *wide: --wide was given (refused where wide is null).
 bool ParseHistoryFilter(const std::vector<std::string>& args, HistoryFilter* filter, bool* json,
-                        std::string* error);
+                        std::string* error, bool* wide = nullptr);

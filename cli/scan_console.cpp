@@ -38,17 +38,25 @@ std::string ProgressLine(int done, int total, uint16_t te, uint16_t fe, long sec
   std::snprintf(core, sizeof core, "%3d%%  %*d/%d  TE %5u  FE %5u  %s left", percent, width, done,
                 total, te, fe, Clock(secondsLeft).c_str());
   std::string line = core;
+  // The bar gives way first, then the spaces and words, then the percent;
+  // the readings stay down to 40 columns.
   const int bar = std::min(kLongestBar, static_cast<int>(room) - static_cast<int>(line.size()) - 3);
   if (bar >= kShortestBar) {
     const int filled = total > 0 ? std::min(done, total) * bar / total : bar;
     return "[" + std::string(static_cast<size_t>(filled), '#') +
            std::string(static_cast<size_t>(bar - filled), '.') + "] " + line;
   }
-  if (line.size() > room) {
-    std::snprintf(core, sizeof core, "%d%% %d/%d %s", percent, done, total,
-                  Clock(secondsLeft).c_str());
+  if (line.size() <= room) return line;
+  const std::string clock = Clock(secondsLeft);
+  for (const bool withPercent : {true, false}) {
+    std::snprintf(core, sizeof core, "%s%d/%d TE %u FE %u %s",
+                  withPercent ? (std::to_string(percent) + "% ").c_str() : "", done, total, te, fe,
+                  clock.c_str());
     line = core;
+    if (line.size() <= room) return line;
   }
+  std::snprintf(core, sizeof core, "%d%% %d/%d %s", percent, done, total, clock.c_str());
+  line = core;
   if (line.size() > room) line.resize(room);
   return line;
 }

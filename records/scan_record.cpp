@@ -430,6 +430,21 @@ std::optional<RecordSpeed> ReadRecordFitSpeed(const Json& json, bool values, Rec
   return ReadSpeed(*fit, "fitSpeed");
 }
 
+// An older Smart Scan's answer is worked out again from its rows, the way a
+// run judges them: the highest speed whose row is "OK."; its outcome, when it
+// was a verdict, follows that answer. What such a record kept beside its rows
+// is not trusted.
+void JudgeOlderSmartRecord(ScanRecord& r) {
+  std::optional<RecordSpeed> fit;
+  for (const SmartRow& row : r.rows) {
+    // Speed codes rise with the speed.
+    if (row.result == kSmartRowOk && (!fit || row.speedCode > fit->speedCode))
+      fit = RecordSpeed{row.speed, row.speedCode};
+  }
+  r.fitSpeed = fit;
+  if (HasVerdict(r.outcome)) r.outcome = fit ? RunOutcome::kOk : RunOutcome::kNotRecommended;
+}
+
 void ReadRecord(const Json& json, ScanRecord* record) {
   const int64_t version = ReadRecordVersion(json);
   const bool values = version >= 3;
@@ -456,6 +471,7 @@ void ReadRecord(const Json& json, ScanRecord* record) {
   r.outcome = ReadRecordOutcome(json);
   r.cause = ReadCause(json);
   r.fitSpeed = ReadRecordFitSpeed(json, values, r.kind);
+  if (r.kind == RecordKind::kSmart && !values) JudgeOlderSmartRecord(r);
   r.verdict = TextOrNull(json, "", "verdict").value_or("");
   r.log = TextOrNull(json, "", "log").value_or("");
   *record = std::move(r);
@@ -477,6 +493,15 @@ std::optional<RunOutcome> RunOutcomeFromName(std::string_view name) {
     if (name == kOutcomeNames[i]) return static_cast<RunOutcome>(i);
   }
   return std::nullopt;
+}
+
+std::optional<int32_t> SmartSampleLba(const ScanRecord& record) {
+  const bool dualLayer = record.disc.type == "DVD+R DL";
+  const DiscTypeCode type = dualLayer ? kDiscDvdPlusRDl : kDiscDvdPlusR;
+  const int32_t lba =
+      PsnToLba(static_cast<int32_t>(dualLayer ? kOuterTrackPsnDualLayer : kOuterTrackPsn), type);
+  if (lba < 0 || lba > record.disc.lastLba) return std::nullopt;
+  return lba;
 }
 
 RecordStatistics StatisticsOf(const ScanRecord& record) {

@@ -121,6 +121,12 @@ struct ScanRecord {
 // rows (smart), against its limits.
 RecordStatistics StatisticsOf(const ScanRecord& record);
 
+// Where a Smart Scan's samples were read, as an LBA: the drive is given one
+// fixed outer-track address for every disc of a type, which a disc smaller
+// than the usual ends before; none then, and texts say how the place was
+// chosen instead of a place past the disc's end.
+std::optional<int32_t> SmartSampleLba(const ScanRecord& record);
+
 // The record as JSON text (with its statistics), ending in a newline.
 std::string WriteRecordJson(const ScanRecord& record);
 

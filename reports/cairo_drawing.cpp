@@ -108,9 +108,29 @@ std::vector<std::string> Wrap(cairo_t* cr, const std::string& text, double width
   return lines;
 }
 
+std::vector<DrawnText>*& DrawnTextNotes() {
+  thread_local std::vector<DrawnText>* notes = nullptr;
+  return notes;
+}
+
+int& DrawnTextPage() {
+  thread_local int page = 0;
+  return page;
+}
+
 void Text(cairo_t* cr, double x, double y, const std::string& text, double align) {
-  cairo_move_to(cr, x - align * TextWidth(cr, text), y);
+  cairo_text_extents_t extents;
+  cairo_text_extents(cr, text.c_str(), &extents);
+  const double left = x - align * extents.x_advance;
+  cairo_move_to(cr, left, y);
   cairo_show_text(cr, text.c_str());
+  if (DrawnTextNotes() == nullptr || extents.width <= 0) return;
+  double x0 = left + extents.x_bearing, y0 = y + extents.y_bearing;
+  double x1 = x0 + extents.width, y1 = y0 + extents.height;
+  cairo_user_to_device(cr, &x0, &y0);
+  cairo_user_to_device(cr, &x1, &y1);
+  DrawnTextNotes()->push_back({text, DrawnTextPage(), std::min(x0, x1), std::min(y0, y1),
+                               std::max(x0, x1), std::max(y0, y1)});
 }
 
 void Line(cairo_t* cr, double x0, double y0, double x1, double y1) {

@@ -9,6 +9,18 @@
 
 typedef struct _cairo cairo_t;
 
+// A text as drawn: its ink's box in device units, and the page it is on.
+struct DrawnText {
+  std::string text;
+  int page = 0;
+  double left = 0, top = 0, right = 0, bottom = 0;
+};
+
+// Where Text notes what it draws on this thread; null, the usual, notes
+// nothing. The pages set the page number.
+std::vector<DrawnText>*& DrawnTextNotes();
+int& DrawnTextPage();
+
 void SetColour(cairo_t* cr, ReportColour c);
 void Font(cairo_t* cr, double size, bool bold = false);
 double TextWidth(cairo_t* cr, const std::string& text);

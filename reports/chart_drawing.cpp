@@ -191,13 +191,19 @@ void DrawSampleCurve(cairo_t* cr, const Frame& f, const std::vector<RecordSample
   cairo_stroke(cr);
 }
 
+// Where a Smart Scan's dots stand: at the rim sample's LBA, or at the disc's
+// end when the fixed address lies past it.
+int32_t SmartDotsLba(const ScanRecord& record) {
+  return SmartSampleLba(record).value_or(record.disc.lastLba);
+}
+
 // A Smart Scan has a reading per speed, not a curve: a dot each at the
 // rim sample's LBA, named there.
 void DrawSmartDots(cairo_t* cr, const Frame& f, const ScanRecord& record, bool te) {
   for (const SpeedStatistics& speed : StatisticsOf(record).speeds) {
     if (!speed.reading.worst) continue;
     const WorstSample& w = *speed.reading.worst;
-    cairo_arc(cr, f.X(w.lba), f.Y(te ? w.te : w.fe), 1.75, 0, 2 * M_PI);
+    cairo_arc(cr, f.X(SmartDotsLba(record)), f.Y(te ? w.te : w.fe), 1.75, 0, 2 * M_PI);
     cairo_fill(cr);
   }
 }
@@ -208,7 +214,7 @@ void DrawRimSampleLabel(cairo_t* cr, const Frame& f, const std::vector<ChartRun>
     if (run.record->kind != RecordKind::kSmart) continue;
     const RecordStatistics statistics = StatisticsOf(*run.record);
     if (statistics.speeds.empty() || !statistics.speeds[0].reading.worst) continue;
-    const int32_t lba = statistics.speeds[0].reading.worst->lba;
+    const int32_t lba = SmartDotsLba(*run.record);
     if (!drawn.insert(lba).second) continue;
     const double x = f.X(lba);
     const double dash[] = {1, 2};
@@ -218,8 +224,9 @@ void DrawRimSampleLabel(cairo_t* cr, const Frame& f, const std::vector<ChartRun>
     Line(cr, x, f.plot.y, x, f.plot.y + f.plot.height);
     cairo_set_dash(cr, nullptr, 0, 0);
     Font(cr, 7.5);
-    std::string label = "rim sample, LBA ";
-    label.append(GroupedDigits(lba));
+    const std::string label = SmartSampleLba(*run.record)
+                                  ? "rim sample, LBA " + GroupedDigits(lba)
+                                  : std::string("rim sample, fixed address");
     Text(cr, x - 3, f.plot.y + f.plot.height - 4, label, 1);
   }
 }
@@ -324,7 +331,7 @@ ChartRange RangeOfReadings(const std::vector<ChartRun>& runs) {
     for (const RecordSample& sample : r.samples) lastLba = std::max<double>(lastLba, sample.lba);
     for (const SpeedStatistics& speed : s.speeds) {
       if (!speed.reading.worst) continue;
-      lastLba = std::max<double>(lastLba, speed.reading.worst->lba);
+      lastLba = std::max<double>(lastLba, SmartDotsLba(r));
       top = std::max({top, static_cast<double>(speed.reading.te.max),
                       static_cast<double>(speed.reading.fe.max)});
     }

@@ -275,7 +275,8 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
     }
     run.name =
         (comparison ? "Run " + std::to_string(i + 1) + ": " : std::string()) +
-        ShortDate(record.startTime) + ", " + ReportText(record.disc.manufacturerId) + ", " +
+        ShortDate(record.startTime) + ", " + Squeezed(ReportText(record.disc.manufacturerId)) +
+        ", " +
         (record.kind == RecordKind::kSmart ? "Smart Scan" : ReportText(record.settings.speed));
     run.fields = {
         {"Disc", ReportText(record.disc.type)},
@@ -339,12 +340,13 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
                                      text(row.fe, fe, true), ReportText(row.result),
                                      row.result == kSmartRowOk});
       }
-      for (const SpeedStatistics& speed : content.runs[0].statistics.speeds) {
-        if (!speed.reading.worst) continue;
+      if (const auto lba = SmartSampleLba(record)) {
         char gb[32];
-        std::snprintf(gb, sizeof gb, "%.2f GB", speed.reading.worst->gb);
-        content.smartSample = "LBA " + GroupedDigits(speed.reading.worst->lba) + " (" + gb + ")";
-        break;
+        std::snprintf(gb, sizeof gb, "%.2f GB", LbaToGigabytes(*lba));
+        content.smartSample = "near the rim, at LBA " + GroupedDigits(*lba) + " (" + gb + ")";
+      } else {
+        content.smartSample = "at the fixed outer-track address every " +
+                              ReportText(record.disc.type) + " is sampled at";
       }
       const std::string highest = HighestFitSpeed(record);
       content.smartHighest =

@@ -59,7 +59,9 @@ struct ReportContent {
   bool smart = false;                     // a Smart Scan record (one run)
   std::vector<ReportSmartRow> smartRows;
   std::string smartHighest;  // "Highest fit speed: 16X" or that none is
-  std::string smartSample;   // where the sample was: "LBA 2,293,760 (4.70 GB)"
+  // Where the sample was: "near the rim, at LBA 2,293,760 (4.70 GB)", or
+  // how its place was chosen when the disc ends before it.
+  std::string smartSample;
   int teLimit = 500;
   int feLimit = 450;
   int32_t lastLba = 0;  // the chart's x range: the largest of the runs

@@ -14,7 +14,10 @@ constexpr std::array<ReportFormatRow, kReportFormatCount> kReportFormatRows = {{
        return RenderReportPng(content, paper, bytes, error);
      }},
     {ReportFormat::kPdf, "pdf", nullptr, "--pdf", "application/pdf", "PDF document",
-     "the page as a PDF with searchable text", true, RenderReportPdf},
+     "the pages as a PDF with searchable text", true,
+     [](const ReportContent& content, PaperSize paper, std::string* bytes, std::string* error) {
+       return RenderReportPdf(content, paper, bytes, error);
+     }},
     // The page is laid out by the browser: no paper size.
     {ReportFormat::kHtml, "html", "htm", "--html", "text/html", "HTML page",
      "one self-contained HTML file (chart embedded)", false,

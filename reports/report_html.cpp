@@ -81,12 +81,10 @@ void Statistics(const ReportContent& content, std::string* html) {
 }
 
 void Smart(const ReportContent& content, std::string* html) {
-  *html +=
-      "<h2>Smart Scan</h2>\n<p>One sample near the rim" +
-      (content.smartSample.empty() ? std::string() : ", at " + HtmlEscape(content.smartSample)) +
-      ", at every write speed; each speed's reading stands alone.</p>\n"
-      "<div class=\"wrap\"><table>\n<thead><tr><th>Speed</th><th>TE</th><th>TE margin</th>"
-      "<th>FE</th><th>FE margin</th><th>Result</th></tr></thead>\n<tbody>\n";
+  *html += "<h2>Smart Scan</h2>\n<p>One sample " + HtmlEscape(content.smartSample) +
+           ", at every write speed; each speed's reading stands alone.</p>\n"
+           "<div class=\"wrap\"><table>\n<thead><tr><th>Speed</th><th>TE</th><th>TE margin</th>"
+           "<th>FE</th><th>FE margin</th><th>Result</th></tr></thead>\n<tbody>\n";
   auto margin = [](const std::string& text) {
     return text.rfind('-', 0) == 0 && text != "-" ? Coloured(kReportRed, text) : HtmlEscape(text);
   };

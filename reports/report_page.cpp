@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <vector>
 
 #include "reports/cairo_drawing.h"
@@ -45,48 +46,47 @@ double FieldsBlock(cairo_t* cr, const ReportRun& run, double x, double y, double
   return std::max(bottom[0], bottom[1]) - y + 6;
 }
 
-// One block per run of a comparison: its colours, name and outcome, then
-// its disc, drive and settings, wrapped to the page.
-double RunsBlock(cairo_t* cr, const ReportContent& content, double x, double y, double width) {
+// A run's block in a comparison: its colours, name and outcome, then its
+// disc, drive and settings, wrapped to the page.
+double RunBlock(cairo_t* cr, const ReportContent& content, size_t i, double x, double y,
+                double width) {
   double at = y;
-  for (size_t i = 0; i < content.runs.size(); ++i) {
-    const ReportRun& run = content.runs[i];
-    const RunColours colours = RunColoursOf(i);
-    SetColour(cr, colours.te);
-    cairo_rectangle(cr, x, at + 2, 8, 8);
-    cairo_fill(cr);
-    SetColour(cr, colours.fe);
-    cairo_rectangle(cr, x + 10, at + 2, 8, 8);
-    cairo_fill(cr);
-    Font(cr, 9, true);
-    cairo_set_source_rgb(cr, 0, 0, 0);
-    const double textWidth = width - 24;
-    const double nameWidth = TextWidth(cr, run.name);
-    if (nameWidth + 8 + TextWidth(cr, run.outcome) <= textWidth) {
-      Text(cr, x + 24, at + 10, run.name);
-      SetColour(cr, run.outcomeColour);
-      Text(cr, x + 24 + nameWidth + 8, at + 10, run.outcome);
-      at += 11;
-    } else {
-      at += Paragraph(cr, x + 24, at + 10, run.name, textWidth, 11);
-      SetColour(cr, run.outcomeColour);
-      at += Paragraph(cr, x + 24, at + 10, run.outcome, textWidth, 11);
-    }
-    Font(cr, 8);
-    cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
-    std::string detail;
-    for (const ReportField& field : run.fields) {
-      if (field.label == "Date" || field.label == "Program") continue;
-      detail += (detail.empty() ? "" : "; ") + field.label + ": " + field.value;
-    }
-    at += Paragraph(cr, x + 24, at + 10, detail, textWidth, 10) + 5;
+  const ReportRun& run = content.runs[i];
+  const RunColours colours = RunColoursOf(i);
+  SetColour(cr, colours.te);
+  cairo_rectangle(cr, x, at + 2, 8, 8);
+  cairo_fill(cr);
+  SetColour(cr, colours.fe);
+  cairo_rectangle(cr, x + 10, at + 2, 8, 8);
+  cairo_fill(cr);
+  Font(cr, 9, true);
+  cairo_set_source_rgb(cr, 0, 0, 0);
+  const double textWidth = width - 24;
+  const double nameWidth = TextWidth(cr, run.name);
+  if (nameWidth + 8 + TextWidth(cr, run.outcome) <= textWidth) {
+    Text(cr, x + 24, at + 10, run.name);
+    SetColour(cr, run.outcomeColour);
+    Text(cr, x + 24 + nameWidth + 8, at + 10, run.outcome);
+    at += 11;
+  } else {
+    at += Paragraph(cr, x + 24, at + 10, run.name, textWidth, 11);
+    SetColour(cr, run.outcomeColour);
+    at += Paragraph(cr, x + 24, at + 10, run.outcome, textWidth, 11);
   }
-  return at - y + 2;
+  Font(cr, 8);
+  cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
+  std::string detail;
+  for (const ReportField& field : run.fields) {
+    if (field.label == "Date" || field.label == "Program") continue;
+    detail += (detail.empty() ? "" : "; ") + field.label + ": " + field.value;
+  }
+  at += Paragraph(cr, x + 24, at + 10, detail, textWidth, 10) + 5;
+  return at - y + (i + 1 == content.runs.size() ? 2 : 0);
 }
 
-double StatisticsTable(cairo_t* cr, const ReportContent& content, double x, double y,
-                       double width) {
-  if (content.statistics.empty()) return 0;
+// The statistics table's title and column heads; drawn again at the top of
+// a page its rows go on to.
+double StatisticsHead(cairo_t* cr, const ReportContent& content, double x, double y, double width) {
   const double labelWidth = std::min(120.0, width * 0.24);
   const double cell = (width - labelWidth - 40) / 10;
   const char* heads[] = {"max", "mean", "p95", "over", "margin"};
@@ -104,43 +104,45 @@ double StatisticsTable(cairo_t* cr, const ReportContent& content, double x, doub
     Text(cr, x + labelWidth + 40 + cell * (i + 1) - 4, y + 22, heads[i % 5], 1);
   cairo_set_line_width(cr, 0.5);
   Line(cr, x, y + 25.5, x + width, y + 25.5);
-  double at = y + 25;
-  for (const ReportStatRow& row : content.statistics) {
-    at += 11.5;
-    cairo_set_source_rgb(cr, 0, 0, 0);
-    Font(cr, 8.5);
-    Text(cr, x, at, Fit(cr, row.label, labelWidth - 4));
-    Text(cr, x + labelWidth + 34, at, std::to_string(row.samples), 1);
-    int column = 0;
-    for (const ChannelStatistics* channel : {&row.te, &row.fe}) {
-      const std::string values[] = {
-          std::to_string(channel->max), FormatMean(channel->mean), std::to_string(channel->p95),
-          std::to_string(channel->overLimit), std::to_string(channel->margin)};
-      for (int i = 0; i < 5; ++i, ++column) {
-        const bool bad = (i == 3 && channel->overLimit > 0) || (i == 4 && channel->margin < 0);
-        if (bad) {
-          SetColour(cr, kReportRed);
-        } else {
-          cairo_set_source_rgb(cr, 0, 0, 0);
-        }
-        Text(cr, x + labelWidth + 40 + cell * (column + 1) - 4, at, values[i], 1);
-      }
-    }
-  }
-  at += 4;
+  return 26;
+}
+
+double StatisticsRow(cairo_t* cr, const ReportStatRow& row, double x, double y, double width) {
+  const double labelWidth = std::min(120.0, width * 0.24);
+  const double cell = (width - labelWidth - 40) / 10;
+  const double at = y + 10.5;
   cairo_set_source_rgb(cr, 0, 0, 0);
   Font(cr, 8.5);
-  for (size_t i = 0; i < content.runs.size(); ++i) {
-    const ReportRun& run = content.runs[i];
-    if (run.worst.empty()) continue;
-    at += 12;
-    at += Paragraph(
-              cr, x, at,
-              (content.runs.size() > 1 ? "Run " + std::to_string(i + 1) + ": " : "") + run.worst,
-              width, 12) -
-          12;
+  Text(cr, x, at, Fit(cr, row.label, labelWidth - 4));
+  Text(cr, x + labelWidth + 34, at, std::to_string(row.samples), 1);
+  int column = 0;
+  for (const ChannelStatistics* channel : {&row.te, &row.fe}) {
+    const std::string values[] = {std::to_string(channel->max), FormatMean(channel->mean),
+                                  std::to_string(channel->p95), std::to_string(channel->overLimit),
+                                  std::to_string(channel->margin)};
+    for (int i = 0; i < 5; ++i, ++column) {
+      const bool bad = (i == 3 && channel->overLimit > 0) || (i == 4 && channel->margin < 0);
+      if (bad) {
+        SetColour(cr, kReportRed);
+      } else {
+        cairo_set_source_rgb(cr, 0, 0, 0);
+      }
+      Text(cr, x + labelWidth + 40 + cell * (column + 1) - 4, at, values[i], 1);
+    }
   }
-  return at - y + 6;
+  return 11.5;
+}
+
+// A run's worst sample, under the table.
+double WorstLine(cairo_t* cr, const ReportContent& content, size_t i, double x, double y,
+                 double width) {
+  cairo_set_source_rgb(cr, 0, 0, 0);
+  Font(cr, 8.5);
+  return Paragraph(cr, x, y + 14,
+                   (content.runs.size() > 1 ? "Run " + std::to_string(i + 1) + ": " : "") +
+                       content.runs[i].worst,
+                   width, 12) +
+         2;
 }
 
 double SmartTable(cairo_t* cr, const ReportContent& content, double x, double y, double width) {
@@ -148,8 +150,7 @@ double SmartTable(cairo_t* cr, const ReportContent& content, double x, double y,
   cairo_set_source_rgb(cr, 0, 0, 0);
   double at = y + 10;
   at += Paragraph(cr, x, at,
-                  "Smart Scan: one sample near the rim" +
-                      (content.smartSample.empty() ? "" : ", at " + content.smartSample) +
+                  "Smart Scan: one sample " + content.smartSample +
                       ", at every write speed; each speed's reading stands alone",
                   width, 11) -
         11;
@@ -191,18 +192,6 @@ double SmartTable(cairo_t* cr, const ReportContent& content, double x, double y,
   return at - y + 8;
 }
 
-// The height of the tables under the chart, drawn once where nobody sees.
-double TablesHeight(const ReportContent& content, double width) {
-  cairo_surface_t* scratch = cairo_recording_surface_create(CAIRO_CONTENT_COLOR, nullptr);
-  cairo_t* cr = cairo_create(scratch);
-  double height = 0;
-  if (content.smart) height += SmartTable(cr, content, 0, 6, width) + 6;
-  height += StatisticsTable(cr, content, 0, height, width);
-  cairo_destroy(cr);
-  cairo_surface_destroy(scratch);
-  return height;
-}
-
 std::vector<ChartRun> ChartRunsOf(const ReportContent& content) {
   std::vector<ChartRun> runs;
   for (const ReportRun& run : content.runs) runs.push_back(ChartRun{run.name, run.record});
@@ -220,6 +209,195 @@ bool Failed(cairo_status_t status, const char* what, std::string* error) {
   return true;
 }
 
+// One piece of the report that stays whole on a page.
+struct ReportBlock {
+  // Draws the block with its top at y; the height it took.
+  std::function<double(cairo_t*, double)> draw;
+  bool chart = false;         // the chart: its height is the layout's choice
+  bool keepWithNext = false;  // a heading goes on with what follows it
+  int head = -1;              // the block drawn again above this one atop a new page
+};
+
+struct PlacedBlock {
+  size_t block = 0;
+  int page = 0;
+  double y = 0;
+  double height = 0;
+};
+
+// The report in blocks and where each goes. Pages run from kMargin down to
+// the footer's space; an unbounded layout (the PNG) is one page as tall as
+// it needs.
+struct ReportLayout {
+  std::vector<ReportBlock> blocks;
+  std::vector<PlacedBlock> placed;
+  int pages = 1;
+  double height = 0;  // the page's height: the paper's, or the PNG's grown one
+};
+
+// Smaller, and the chart's y labels would crowd; a page too full for this
+// sends what follows it on to the next page.
+constexpr double kChartMinHeight = 200;
+// The chart of a PNG that grows taller than its paper.
+constexpr double kChartTallHeight = 300;
+
+std::vector<ReportBlock> ReportBlocks(const ReportContent& content, double x, double width) {
+  std::vector<ReportBlock> blocks;
+  const ReportContent* c = &content;
+  blocks.push_back({[c, x, width](cairo_t* cr, double top) {
+    double y = top;
+    Font(cr, 8, true);
+    cairo_set_source_rgb(cr, 0.35, 0.35, 0.35);
+    Text(cr, x, y, "Velmo TE/FE scan report");
+    y += 20;
+    Font(cr, 17, true);
+    SetColour(cr, c->titleColour);
+    y += Paragraph(cr, x, y, c->title, width, 20) - 20 + 6;
+    if (!c->subtitle.empty()) {
+      Font(cr, 9.5);
+      cairo_set_source_rgb(cr, 0, 0, 0);
+      y += 12;
+      y += Paragraph(cr, x, y, c->subtitle, width, 12) - 12;
+    }
+    y += 8;
+    cairo_set_source_rgb(cr, 0.6, 0.6, 0.6);
+    cairo_set_line_width(cr, 0.6);
+    Line(cr, x, y, x + width, y);
+    return y + 4 - top;
+  }});
+  if (content.runs.size() == 1) {
+    blocks.push_back({[c, x, width](cairo_t* cr, double y) {
+      return FieldsBlock(cr, c->runs[0], x, y, width);
+    }});
+  } else {
+    for (size_t i = 0; i < content.runs.size(); ++i) {
+      blocks.push_back(
+          {[c, i, x, width](cairo_t* cr, double y) { return RunBlock(cr, *c, i, x, y, width); }});
+    }
+  }
+  if (content.smart) {
+    blocks.push_back(
+        {[c, x, width](cairo_t* cr, double y) { return SmartTable(cr, *c, x, y + 6, width) + 6; }});
+  } else {
+    ReportBlock chart;
+    chart.chart = true;
+    blocks.push_back(chart);
+  }
+  if (!content.statistics.empty()) {
+    const int head = static_cast<int>(blocks.size());
+    ReportBlock heading{
+        [c, x, width](cairo_t* cr, double y) { return StatisticsHead(cr, *c, x, y, width); }};
+    heading.keepWithNext = true;
+    blocks.push_back(heading);
+    for (size_t i = 0; i < content.statistics.size(); ++i) {
+      const ReportStatRow& row = content.statistics[i];
+      ReportBlock line{
+          [&row, x, width](cairo_t* cr, double y) { return StatisticsRow(cr, row, x, y, width); }};
+      line.head = head;
+      // A run's layers stay on the page of its whole-disc row.
+      line.keepWithNext = i + 1 < content.statistics.size() &&
+                          content.statistics[i + 1].label.find("layer ") != std::string::npos;
+      blocks.push_back(line);
+    }
+  }
+  for (size_t i = 0; i < content.runs.size(); ++i) {
+    if (content.runs[i].worst.empty()) continue;
+    blocks.push_back(
+        {[c, i, x, width](cairo_t* cr, double y) { return WorstLine(cr, *c, i, x, y, width); }});
+  }
+  return blocks;
+}
+
+// Each block's height, drawn once where nobody sees: in a group of the
+// context the page goes to (its font metrics decide where lines wrap), or
+// on a scratch surface without one.
+std::vector<double> BlockHeights(cairo_t* like, const std::vector<ReportBlock>& blocks) {
+  cairo_surface_t* scratch = nullptr;
+  cairo_t* cr = like;
+  if (cr == nullptr) {
+    scratch = cairo_recording_surface_create(CAIRO_CONTENT_COLOR, nullptr);
+    cr = cairo_create(scratch);
+  }
+  cairo_save(cr);
+  cairo_push_group(cr);
+  std::vector<DrawnText>* notes = DrawnTextNotes();
+  DrawnTextNotes() = nullptr;
+  std::vector<double> heights;
+  for (const ReportBlock& block : blocks) heights.push_back(block.chart ? 0 : block.draw(cr, 0));
+  DrawnTextNotes() = notes;
+  cairo_pattern_destroy(cairo_pop_group(cr));
+  cairo_restore(cr);
+  if (scratch != nullptr) {
+    cairo_destroy(cr);
+    cairo_surface_destroy(scratch);
+  }
+  return heights;
+}
+
+// The blocks placed from the top of the first page on, each page ending at
+// bottom; a block that does not fit goes to the next page, a heading with it.
+void PlaceBlocks(ReportLayout& layout, const std::vector<double>& heights, double top,
+                 double bottom) {
+  layout.placed.clear();
+  layout.pages = 1;
+  double y = top;
+  bool pageEmpty = true;
+  for (size_t i = 0; i < layout.blocks.size(); ++i) {
+    const ReportBlock& block = layout.blocks[i];
+    double need = heights[i];
+    for (size_t next = i; layout.blocks[next].keepWithNext && next + 1 < layout.blocks.size();)
+      need += heights[++next];
+    if (!pageEmpty && y + need > bottom) {
+      ++layout.pages;
+      y = top;
+      if (block.head >= 0) {
+        const auto head = static_cast<size_t>(block.head);
+        layout.placed.push_back({head, layout.pages - 1, y, heights[head]});
+        y += heights[head];
+      }
+    }
+    layout.placed.push_back({i, layout.pages - 1, y, heights[i]});
+    y += heights[i];
+    pageEmpty = false;
+  }
+  layout.height = y;
+}
+
+ReportLayout LayOutReport(cairo_t* like, const ReportContent& content, PaperPoints paper,
+                          bool unbounded) {
+  ReportLayout layout;
+  const double x = kMargin;
+  const double width = paper.width - 2 * kMargin;
+  layout.blocks = ReportBlocks(content, x, width);
+  std::vector<double> heights = BlockHeights(like, layout.blocks);
+  const double top = kMargin;
+  const double bottom = paper.height - kMargin;
+  size_t chart = layout.blocks.size();
+  for (size_t i = 0; i < layout.blocks.size(); ++i) {
+    if (layout.blocks[i].chart) chart = i;
+  }
+  if (chart < layout.blocks.size()) heights[chart] = kChartMinHeight + 8;
+  PlaceBlocks(layout, heights, top, unbounded ? 1e9 : bottom);
+  if (chart < layout.blocks.size()) {
+    if (layout.pages == 1 && layout.height <= bottom) {
+      // Everything fits one page: the chart takes what the rest leaves.
+      heights[chart] += bottom - layout.height;
+    } else if (unbounded) {
+      heights[chart] = kChartTallHeight + 8;
+    } else {
+      // The chart ends its page: it takes the room left below it.
+      for (size_t i = 0; i + 1 < layout.placed.size(); ++i) {
+        const PlacedBlock& at = layout.placed[i];
+        if (at.block == chart && layout.placed[i + 1].page > at.page)
+          heights[chart] += bottom - (at.y + at.height);
+      }
+    }
+    PlaceBlocks(layout, heights, top, unbounded ? 1e9 : bottom);
+  }
+  layout.height = unbounded ? std::max(paper.height, layout.height + kMargin) : paper.height;
+  return layout;
+}
+
 }  // namespace
 
 ChartRange ReportChartRange(const ReportContent& content) {
@@ -233,70 +411,70 @@ void DrawReportChart(cairo_t* cr, const ReportContent& content, const ReportRect
   DrawRunsChart(cr, ChartRunsOf(content), ReportChartRange(content), rect, plotArea);
 }
 
-void DrawReportPage(cairo_t* cr, const ReportContent& content, PaperPoints paper,
-                    ReportRect* plotArea) {
+namespace {
+
+void DrawLaidOutPage(cairo_t* cr, const ReportContent& content, PaperPoints paper,
+                     const ReportLayout& layout, int page, ReportRect* plotArea) {
   cairo_save(cr);
   cairo_set_source_rgb(cr, 1, 1, 1);
   cairo_paint(cr);
+  DrawnTextPage() = page;
   const double x = kMargin;
   const double width = paper.width - 2 * kMargin;
-  double y = kMargin;
-
-  Font(cr, 8, true);
-  cairo_set_source_rgb(cr, 0.35, 0.35, 0.35);
-  Text(cr, x, y, "Velmo TE/FE scan report");
-  y += 20;
-  Font(cr, 17, true);
-  SetColour(cr, content.titleColour);
-  y += Paragraph(cr, x, y, content.title, width, 20) - 20 + 6;
-  if (!content.subtitle.empty()) {
-    Font(cr, 9.5);
-    cairo_set_source_rgb(cr, 0, 0, 0);
-    y += 12;
-    y += Paragraph(cr, x, y, content.subtitle, width, 12) - 12;
+  for (const PlacedBlock& at : layout.placed) {
+    if (at.page != page) continue;
+    const ReportBlock& block = layout.blocks[at.block];
+    if (block.chart) {
+      ReportRect plot;
+      DrawReportChart(cr, content, {x, at.y, width, at.height - 8}, &plot);
+      if (plotArea) *plotArea = plot;
+    } else {
+      block.draw(cr, at.y);
+    }
   }
-  y += 8;
-  cairo_set_source_rgb(cr, 0.6, 0.6, 0.6);
-  cairo_set_line_width(cr, 0.6);
-  Line(cr, x, y, x + width, y);
-  y += 4;
-
-  if (content.runs.size() == 1) {
-    y += FieldsBlock(cr, content.runs[0], x, y, width);
-  } else {
-    y += RunsBlock(cr, content, x, y, width);
-  }
-
-  if (!content.smart) {
-    // The chart takes what the tables below leave of the page.
-    const double below = TablesHeight(content, width);
-    const double chartHeight = std::max(160.0, paper.height - kMargin - 8 - y - below - 8);
-    ReportRect plot;
-    DrawReportChart(cr, content, {x, y, width, chartHeight}, &plot);
-    if (plotArea) *plotArea = plot;
-    y += chartHeight + 8;
-  }
-  if (content.smart) y += SmartTable(cr, content, x, y + 6, width) + 6;
-  y += StatisticsTable(cr, content, x, y, width);
-
   Font(cr, 7);
   cairo_set_source_rgb(cr, 0.45, 0.45, 0.45);
-  Text(cr, x, paper.height - kMargin / 2,
+  const double footer = layout.height - kMargin / 2;
+  Text(cr, x, footer,
        "TE: tracking error, FE: focus error; limits as set for the run. LBA: 2048-byte blocks from "
        "the start of the data; GB: 10^9 bytes.");
+  if (layout.pages > 1) {
+    Text(cr, x + width, footer,
+         "page " + std::to_string(page + 1) + " of " + std::to_string(layout.pages), 1);
+  }
   cairo_restore(cr);
 }
 
+}  // namespace
+
+int ReportPageCount(cairo_t* cr, const ReportContent& content, PaperPoints paper) {
+  return LayOutReport(cr, content, paper, false).pages;
+}
+
+void DrawReportPage(cairo_t* cr, const ReportContent& content, PaperPoints paper,
+                    ReportRect* plotArea, int page) {
+  DrawLaidOutPage(cr, content, paper, LayOutReport(cr, content, paper, false), page, plotArea);
+}
+
 bool RenderReportPng(const ReportContent& content, PaperSize paper, std::string* png,
-                     std::string* error, ReportRect* plotArea) {
+                     std::string* error, ReportRect* plotArea, std::vector<DrawnText>* texts) {
   const PaperPoints points = PaperSizePoints(paper);
+  // Laid out on a picture like the one it goes to, whose height it decides.
+  cairo_surface_t* like = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1);
+  cairo_t* measure = cairo_create(like);
+  cairo_scale(measure, kReportPngScale, kReportPngScale);
+  const ReportLayout layout = LayOutReport(measure, content, points, true);
+  cairo_destroy(measure);
+  cairo_surface_destroy(like);
   const int width = static_cast<int>(std::lround(points.width * kReportPngScale));
-  const int height = static_cast<int>(std::lround(points.height * kReportPngScale));
+  const int height = static_cast<int>(std::lround(layout.height * kReportPngScale));
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
   cairo_t* cr = cairo_create(surface);
   cairo_scale(cr, kReportPngScale, kReportPngScale);
   ReportRect plot;
-  DrawReportPage(cr, content, points, &plot);
+  DrawnTextNotes() = texts;
+  DrawLaidOutPage(cr, content, points, layout, 0, &plot);
+  DrawnTextNotes() = nullptr;
   const cairo_status_t drawn = cairo_status(cr);
   cairo_destroy(cr);
   png->clear();
@@ -311,7 +489,7 @@ bool RenderReportPng(const ReportContent& content, PaperSize paper, std::string*
 }
 
 bool RenderReportPdf(const ReportContent& content, PaperSize paper, std::string* pdf,
-                     std::string* error) {
+                     std::string* error, std::vector<DrawnText>* texts) {
   const PaperPoints points = PaperSizePoints(paper);
   pdf->clear();
   cairo_surface_t* surface =
@@ -319,8 +497,13 @@ bool RenderReportPdf(const ReportContent& content, PaperSize paper, std::string*
   cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_TITLE, content.title.c_str());
   cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATOR, "Velmo");
   cairo_t* cr = cairo_create(surface);
-  DrawReportPage(cr, content, points);
-  cairo_show_page(cr);
+  const ReportLayout layout = LayOutReport(cr, content, points, false);
+  DrawnTextNotes() = texts;
+  for (int page = 0; page < layout.pages; ++page) {
+    DrawLaidOutPage(cr, content, points, layout, page, nullptr);
+    cairo_show_page(cr);
+  }
+  DrawnTextNotes() = nullptr;
   const cairo_status_t drawn = cairo_status(cr);
   cairo_destroy(cr);
   cairo_surface_finish(surface);

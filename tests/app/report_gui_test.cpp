@@ -31,6 +31,7 @@
 #include "res/resource_ids.h"
 #include "session/sim_catalogue.h"
 #include "tests/app/window_test.h"
+#include "tests/reports/report_fixtures.h"
 
 namespace fs = std::filesystem;
 
@@ -296,6 +297,43 @@ TEST_F(ReportWindowTest, PrintsThroughTheGtkPrintSystem) {
   EXPECT_NE(text.find("OK for writing at"), std::string::npos) << text;
   EXPECT_NE(text.find("YUDEN000"), std::string::npos) << text;
   EXPECT_NE(Command("pdfinfo '" + pdf + "'").find("Pages:           1\n"), std::string::npos);
+}
+
+// The printout has the PDF's pages: one for a run, more for a batch of
+// eight, each of them printed.
+TEST(ReportPrintout, PrintsThePagesThePdfHas) {
+  for (const size_t count : {1u, 8u}) {
+    std::vector<ScanRecord> runs;
+    for (size_t i = 0; i < count; ++i) {
+      runs.push_back(i % 3 == 2 ? report_fixtures::DualLayer() : report_fixtures::Good());
+    }
+    std::string pdf, error;
+    std::vector<DrawnText> texts;
+    ASSERT_TRUE(RenderReportPdf(BuildReportContent(runs), PaperSize::kA4, &pdf, &error, &texts));
+    int pdfPages = 0;
+    for (const DrawnText& text : texts) pdfPages = std::max(pdfPages, text.page + 1);
+    EXPECT_EQ(pdfPages > 1, count > 1) << count;
+
+    CReportPrintout printout(runs);
+    wxBitmap page(1190, 1684, 24);
+    wxMemoryDC memory(page);
+    wxGCDC dc(memory);
+    printout.SetDC(&dc);
+    printout.SetPageSizePixels(1190, 1684);
+    printout.SetPageSizeMM(210, 297);
+    printout.SetPaperRectPixels(wxRect(0, 0, 1190, 1684));
+    printout.SetPPIPrinter(144, 144);
+    printout.OnPreparePrinting();
+    int minPage = 0, maxPage = 0, from = 0, to = 0;
+    printout.GetPageInfo(&minPage, &maxPage, &from, &to);
+    EXPECT_EQ(minPage, 1);
+    EXPECT_EQ(maxPage, pdfPages) << count;
+    EXPECT_EQ(to, pdfPages) << count;
+    for (int p = 1; p <= maxPage; ++p) EXPECT_TRUE(printout.OnPrintPage(p)) << p;
+    EXPECT_FALSE(printout.HasPage(maxPage + 1));
+    EXPECT_EQ(printout.PagesPrinted(), pdfPages);
+    printout.SetDC(nullptr);
+  }
 }
 
 TEST_F(ReportWindowTest, TheFileMenuOffersBothBeforeExit) {

@@ -14,6 +14,7 @@
 #include "cli/smart_command.h"
 #include "reports/run_colours.h"
 #include "tests/cli/cli_test_util.h"
+#include "tests/support/test_paths.h"
 
 namespace {
 
@@ -160,6 +161,25 @@ TEST_F(RecordCommandsTest, ShowReadsAKeptRunOrAFileAndRefusesWhatIsNoRecord) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_EQ(run.out, "");
   }
+}
+
+// A version-1 Smart Scan record kept "not recommended" without an answer,
+// whose rows fit up to 10X, reads with that answer everywhere: show, its
+// JSON, and the history it is imported into.
+TEST_F(RecordCommandsTest, AnOlderSmartScanRecordShowsTheAnswerOfItsRows) {
+  const std::string old =
+      std::string(velmo_test::SourceDir()) + "/tests/records/records/v1-smart-slower.json";
+  const Captured shown = Command("show", {old});
+  EXPECT_NE(shown.out.find("Fit for writing up to 10X."), std::string::npos) << shown.out;
+  const Captured json = Command("show", {old, "--json"});
+  EXPECT_NE(json.out.find("\"answer\": {\n    \"fitSpeed\": {\n      \"speed\": \"10X\""),
+            std::string::npos)
+      << json.out;
+  ASSERT_EQ(Command("history", {"import", old}).exitCode, kExitOk);
+  const Captured listed = Command("history", {});
+  EXPECT_NE(listed.out.find("fit up to 10X"), std::string::npos) << listed.out;
+  const Captured listedJson = Command("history", {"--json"});
+  EXPECT_NE(listedJson.out.find("\"fitSpeed\": \"10X\""), std::string::npos) << listedJson.out;
 }
 
 uint32_t Rgb(ReportColour c) { return uint32_t{c.r} << 16 | uint32_t{c.g} << 8 | c.b; }

@@ -142,6 +142,90 @@ TEST_F(TerminalProgressTest, QuietLeavesTheVerdictAlone) {
   EXPECT_EQ(smart.out, "Fit for writing up to 12X.\n");
 }
 
+// Characters on a terminal line: one a UTF-8 character.
+size_t ShownWidth(const std::string& line) {
+  size_t count = 0;
+  for (const char c : line) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
+}
+
+// A batch of eight kept runs read on a terminal keeps to its width:
+// history takes its columns by priority (--wide shows them all), compare
+// turns to one row a run when the runs do not fit side by side, and a long
+// value is cut with "..." on a terminal only; a pipe gets every column and
+// every value whole.
+TEST_F(TerminalProgressTest, HistoryAndCompareFitTheTerminal) {
+  SpawnOptions options;
+  options.cwd = m_dir;
+  options.env = {"XDG_DATA_HOME=" + m_scratch + "/data", "COLUMNS=300"};
+  const std::vector<std::string> discs = {"dvd-r-mcc",   "dvd+r-good",      "dvd+rdl-good",
+                                          "dvd+r-yuden", "dvd+r-marginal",  "dvd+rdl-mkm",
+                                          "dvd+r-bad",   "dvd+rdl-marginal"};
+  for (const std::string& disc : discs) {
+    const Finished scan = Child({"--simulate=" + disc, "--sim-latency=0", "--log", "t.txt", "scan",
+                                 "--density", "quick"},
+                                options)
+                              .Wait();
+    ASSERT_LE(scan.code, 1) << disc << scan.err;
+  }
+  const std::string maker = "Mitsubishi Kagaku Media Co., Ltd. (Verbatim)";
+  const std::vector<std::string> eight = {"compare", "1", "2", "3", "4", "5", "6", "7", "8"};
+
+  const TerminalRun history = OnTerminal({"history"}, 80, {"COLUMNS=300"});
+  ASSERT_EQ(history.finished.code, 0) << history.finished.err;
+  ASSERT_EQ(history.updates.size(), 9u) << history.screen;
+  for (const std::string& line : history.updates) EXPECT_LT(ShownWidth(line), 80u) << line;
+  EXPECT_EQ(history.updates[0].find("Drive"), std::string::npos) << history.updates[0];
+  for (const char* head : {"ID", "Time", "Disc", "MID", "Speed", "Outcome"})
+    EXPECT_NE(history.updates[0].find(head), std::string::npos) << head;
+  const TerminalRun wide = OnTerminal({"history", "--wide"}, 80);
+  EXPECT_NE(wide.updates[0].find("Station"), std::string::npos) << wide.updates[0];
+  EXPECT_NE(wide.screen.find(maker), std::string::npos) << wide.screen;
+  const Finished piped = Child({"history"}, options).Wait();
+  EXPECT_NE(piped.out.find("Station"), std::string::npos) << piped.out;
+  EXPECT_NE(piped.out.find(maker), std::string::npos) << piped.out;
+
+  const TerminalRun byRun = OnTerminal(eight, 80);
+  ASSERT_EQ(byRun.finished.code, 0) << byRun.finished.err;
+  ASSERT_EQ(byRun.updates.size(), 9u) << byRun.screen;
+  for (size_t i = 0; i < byRun.updates.size(); ++i) {
+    EXPECT_LT(ShownWidth(byRun.updates[i]), 80u) << byRun.updates[i];
+    if (i > 0) {
+      EXPECT_EQ(byRun.updates[i].rfind("#" + std::to_string(i), 0), 0u) << byRun.updates[i];
+    }
+  }
+  for (const char* head : {"MID", "Speed", "Outcome", "TE", "FE"})
+    EXPECT_NE(byRun.updates[0].find(head), std::string::npos) << head;
+  const Finished sideBySide = Child(eight, options).Wait();
+  EXPECT_EQ(sideBySide.out.rfind("Run                   #1", 0), 0u) << sideBySide.out;
+  EXPECT_NE(sideBySide.out.find(maker), std::string::npos) << sideBySide.out;
+
+  // Two runs side by side on 100 columns: the long name is cut, the next
+  // run's column stays where it starts on every line.
+  const TerminalRun two = OnTerminal({"compare", "1", "2"}, 100);
+  ASSERT_EQ(two.finished.code, 0) << two.finished.err;
+  EXPECT_EQ(two.screen.find(maker), std::string::npos) << two.screen;
+  EXPECT_NE(two.screen.find("Mitsubishi Kagaku Media Co.,\u2026"), std::string::npos) << two.screen;
+  int aligned = 0;
+  for (const std::string& line : two.updates) {
+    if (line.rfind("Differences", 0) == 0) break;
+    EXPECT_LT(ShownWidth(line), 100u) << line;
+    if (line.rfind("Run ", 0) != 0 && line.rfind("Manufacturer ", 0) != 0) continue;
+    // The characters at columns 52 to 54: the gap, then the second run's value.
+    std::string around;
+    size_t shown = 0;
+    for (size_t at = 0; at < line.size(); ++at) {
+      const bool starts = (static_cast<unsigned char>(line[at]) & 0xC0) != 0x80;
+      if (starts) ++shown;
+      if (starts && shown >= 53 && shown <= 55) around += line[at];
+    }
+    EXPECT_EQ(around.substr(0, 2), "  ") << line;
+    EXPECT_NE(around.substr(2), " ") << line;
+    ++aligned;
+  }
+  EXPECT_EQ(aligned, 2) << two.screen;
+}
+
 // --drive all on a terminal: one line per drive rewritten in place (the
 // cursor goes back up over the four lines), none reaching the last column,
 // far fewer lines than the runs' samples; then the table with the worst
@@ -207,7 +291,7 @@ TEST_F(TerminalProgressTest, DriveAllErrorsGoAboveTheBoard) {
 
 // At any width and run length the line keeps to columns - 1; with room it
 // has its bar, and it always tells percent and what is left before
-// anything is cut.
+// anything is cut; the readings stay down to 40 columns.
 TEST(ProgressLine, FitsEveryWidth) {
   for (int columns = 8; columns <= 240; ++columns) {
     for (const int total : {1, 58, 127, 4000, 250000}) {
@@ -221,6 +305,8 @@ TEST(ProgressLine, FitsEveryWidth) {
                     std::string::npos)
               << line;
           EXPECT_NE(line.find(left < 0 ? "--:--" : ":"), std::string::npos) << line;
+          EXPECT_NE(line.find("TE 65535"), std::string::npos) << line;
+          EXPECT_NE(line.find("FE 65535"), std::string::npos) << line;
         }
         if (columns >= 80) {
           EXPECT_EQ(line.front(), '[') << line;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -262,8 +263,8 @@ TEST(ScanRecord, VersionOneAndTwoRecordsStillRead) {
     // Back to the window's list entries exactly as they were kept.
     EXPECT_EQ(WriteSpeedListEntry(two.disc.writeSpeeds[1]), " 8X => (11080 Kb/Sec)  ");
     EXPECT_EQ(WriteSpeedListEntry(two.disc.writeSpeeds[4]), "2.4X => ( 3324 Kb/Sec)  ");
-    // Version 1 had no answer and no speed list; the rest is the same.
-    two.fitSpeed.reset();
+    // Version 1 had no answer and no speed list: the answer is worked out
+    // from its rows, the rest is the same.
     two.smartSpeeds.clear();
     EXPECT_EQ(one, two) << kind;
     // Written again they are version 3 and read back as they are.
@@ -304,6 +305,45 @@ TEST(ScanRecord, VersionOneAndTwoRecordsStillRead) {
                 "\"densityStep\": -1");
   EXPECT_FALSE(ReadRecordJson(smart, &old, &error));
   EXPECT_NE(error.find("settings.densityStep"), std::string::npos) << error;
+}
+
+// Every older Smart Scan record kept here reads with the answer its rows
+// give: the highest speed whose row is "ok", whatever the record kept beside
+// them; a verdict follows that answer.
+TEST(ScanRecord, AnOlderSmartScanIsAnsweredFromItsRows) {
+  int smartRecords = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(
+           std::string(velmo_test::SourceDir()) + "/tests/records/records")) {
+    const std::string name = entry.path().filename().string();
+    ScanRecord record;
+    std::string error;
+    ASSERT_TRUE(ReadRecordJson(ReadFixture(name), &record, &error)) << name << ": " << error;
+    if (record.kind != RecordKind::kSmart) continue;
+    ++smartRecords;
+    std::optional<RecordSpeed> highestOk;
+    for (const SmartRow& row : record.rows) {
+      if (row.result == kSmartRowOk && (!highestOk || row.speedCode > highestOk->speedCode))
+        highestOk = RecordSpeed{row.speed, row.speedCode};
+    }
+    EXPECT_EQ(record.fitSpeed, highestOk) << name;
+    EXPECT_EQ(record.outcome, highestOk ? RunOutcome::kOk : RunOutcome::kNotRecommended) << name;
+  }
+  EXPECT_GE(smartRecords, 3);
+  // The version-1 record whose two fastest rows failed, kept as "not
+  // recommended" without an answer, fits up to 10X.
+  ScanRecord slower;
+  std::string error;
+  ASSERT_TRUE(ReadRecordJson(ReadFixture("v1-smart-slower.json"), &slower, &error)) << error;
+  EXPECT_EQ(slower.fitSpeed, (RecordSpeed{"10X", 17}));
+  EXPECT_EQ(slower.outcome, RunOutcome::kOk);
+  // A run stopped before its verdict stays stopped, with the answer so far.
+  std::string stopped = ReadFixture("v1-smart-slower.json");
+  stopped.replace(stopped.find("\"outcome\": \"not recommended\""),
+                  std::string("\"outcome\": \"not recommended\"").size(),
+                  "\"outcome\": \"aborted\"");
+  ASSERT_TRUE(ReadRecordJson(stopped, &slower, &error)) << error;
+  EXPECT_EQ(slower.outcome, RunOutcome::kAborted);
+  EXPECT_EQ(slower.fitSpeed, (RecordSpeed{"10X", 17}));
 }
 
 // Version 3 holds values: the capacity in sectors and bytes beside its text,

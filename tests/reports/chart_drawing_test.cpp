@@ -216,11 +216,12 @@ TEST(ChartDrawing, RangeOfReadingsHoldsReadingsAndLimits) {
   EXPECT_EQ(RangeOfReadings({{"low", &low}}).top, 600);  // the TE limit 500, a tenth above
   EXPECT_EQ(RangeOfReadings({{"low", &low}, {"high", &high}}).top, 1000);
   EXPECT_EQ(RangeOfReadings({{"low", &low}}).lastLba, low.disc.lastLba);
-  // A Smart Scan's rim sample lies inside the range, whatever lastLba says.
+  // A Smart Scan's dots stand at its rim sample, and never past the disc's
+  // end: a disc that ends before the fixed address has them at its end.
   ScanRecord smart = Smart();
-  smart.disc.lastLba = 1000;
-  EXPECT_EQ(RangeOfReadings({{"smart", &smart}}).lastLba,
-            StatisticsOf(smart).speeds[0].reading.worst->lba);
+  EXPECT_EQ(RangeOfReadings({{"smart", &smart}}).lastLba, smart.disc.lastLba);
+  smart.disc.lastLba = 2086912;
+  EXPECT_EQ(RangeOfReadings({{"smart", &smart}}).lastLba, 2086912);
   const ScanRecord dual = DualLayer();
   EXPECT_EQ(FirstLayerOneLba(low), -1);
   EXPECT_GT(FirstLayerOneLba(dual), dual.disc.lastLba / 2 - 20000);

@@ -290,4 +290,82 @@ TEST_F(ReportCli, UsageErrorsAndBadRecords) {
             std::string::npos);
 }
 
+// The HTML report in a real browser: headless Chromium opens the reports of
+// one run and of eight (single and dual layer); the chart's picture decodes
+// (its natural width is not 0), and every run's rows are in the text the
+// browser lays out (printed to PDF, read by poppler). Its screenshots go to
+// $VELMO_REPORT_PICTURES when set.
+TEST_F(ReportCli, HtmlReportsReadInABrowser) {
+  std::string browser = Sh("command -v chromium || command -v chromium-browser").out;
+  while (!browser.empty() && std::isspace(static_cast<unsigned char>(browser.back())))
+    browser.pop_back();
+  if (browser.empty()) GTEST_SKIP() << "no chromium here (scripts/install-deps --test installs it)";
+  const char* scenarios[] = {"dvd+r-good",  "dvd+rdl-good", "dvd+r-marginal",   "dvd+r-yuden",
+                             "dvd+rdl-mkm", "dvd-r-mcc",    "dvd+rdl-marginal", "dvd+r-bad"};
+  std::string eight;
+  for (int i = 0; i < 8; ++i) {
+    const std::string json = "r" + std::to_string(i + 1) + ".json";
+    Record(scenarios[i], "--density quick", json);
+    eight += " " + json;
+  }
+  ASSERT_EQ(Sh("\"$CLI\" report r1.json --html one.html").status, 0);
+  ASSERT_EQ(Sh("\"$CLI\" report" + eight + " --html eight.html").status, 0);
+  // Headless, never waited on for ever; as root (CI) only without its sandbox.
+  const std::string chromium = "timeout 120 " + browser +
+                               " --headless --no-sandbox --disable-gpu --disable-dev-shm-usage"
+                               " --user-data-dir=profile --hide-scrollbars";
+  for (const auto& [name, runs] : {std::pair{std::string("one"), 1}, {std::string("eight"), 8}}) {
+    const fs::path page = m_dir / (name + ".html");
+    // The report with a script that writes each picture's natural width
+    // into the page once it has loaded.
+    std::string probe = Slurp(page);
+    const size_t end = probe.rfind("</body>");
+    ASSERT_NE(end, std::string::npos);
+    probe.insert(end,
+                 "<script>window.addEventListener(\"load\", function () {"
+                 "document.body.setAttribute(\"data-widths\", Array.prototype.map.call("
+                 "document.images, function (i) { return i.naturalWidth; }).join(\" \")); "
+                 "});</script>");
+    std::ofstream(m_dir / (name + "-probe.html")) << probe;
+    const Output dom = Sh(chromium + " --virtual-time-budget=5000 --dump-dom file://" +
+                          (m_dir / (name + "-probe.html")).string());
+    ASSERT_EQ(dom.status, 0) << dom.err;
+    const size_t widths = dom.out.find("data-widths=\"");
+    ASSERT_NE(widths, std::string::npos) << dom.out.substr(0, 400);
+    std::istringstream list(
+        dom.out.substr(widths + 13, dom.out.find('"', widths + 13) - widths - 13));
+    int images = 0;
+    for (int width; list >> width; ++images) EXPECT_GT(width, 0) << name;
+    EXPECT_EQ(images, 1) << name;
+
+    const fs::path shot = m_dir / (name + ".png");
+    EXPECT_EQ(Sh(chromium + " --window-size=1000,2400 --screenshot=" + shot.string() + " file://" +
+                 page.string())
+                  .status,
+              0);
+    EXPECT_GT(fs::exists(shot) ? fs::file_size(shot) : 0, 10000u) << name;
+    if (const char* keep = std::getenv("VELMO_REPORT_PICTURES"); keep != nullptr && *keep != 0)
+      fs::copy_file(shot, fs::path(keep) / ("browser-" + name + ".png"),
+                    fs::copy_options::overwrite_existing);
+
+    ASSERT_EQ(Sh(chromium + " --no-pdf-header-footer --print-to-pdf=" + name +
+                 "-printed.pdf file://" + page.string())
+                  .status,
+              0);
+    const std::string text = PdfText(name + "-printed.pdf");
+    if (runs == 1) {
+      for (const char* row : {"Whole disc", "Worst sample: LBA"})
+        EXPECT_NE(text.find(row), std::string::npos) << row << " in\n" << text;
+    }
+    for (int i = 1; runs > 1 && i <= runs; ++i) {
+      const std::string run = "Run " + std::to_string(i);
+      for (const std::string& row : {run + ": 20", run + "  ", run + ": Worst sample: LBA"})
+        EXPECT_NE(text.find(row), std::string::npos) << row << " in\n" << text;
+    }
+    EXPECT_EQ(text.find("Run 9"), std::string::npos);
+  }
+  // A dual-layer run's layers are rows of their own.
+  EXPECT_NE(PdfText("eight-printed.pdf").find("Run 2, layer 1"), std::string::npos);
+}
+
 }  // namespace

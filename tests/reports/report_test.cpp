@@ -457,7 +457,13 @@ TEST(ReportContent, OutcomesInWordsAndColours) {
   EXPECT_EQ(alone.smartRows[3].teMargin, "-20");
   EXPECT_EQ(alone.smartRows[3].feMargin, "150");
   EXPECT_EQ(alone.smartRows[4].teMargin, "-");
-  EXPECT_EQ(alone.smartSample.rfind("LBA 2,", 0), 0u) << alone.smartSample;
+  EXPECT_EQ(alone.smartSample, "near the rim, at LBA 2,293,760 (4.70 GB)");
+  // A disc that ends before the fixed address is never said to be read
+  // past its end: the text says how the place was chosen.
+  ScanRecord small = partly;
+  small.disc.lastLba = 2086912;
+  EXPECT_EQ(BuildReportContent({small}).smartSample,
+            "at the fixed outer-track address every DVD+R is sampled at");
   // Compared with another Smart Scan, each run's speeds are rows of their own.
   const ReportContent two = BuildReportContent({partly, Smart()});
   ASSERT_EQ(two.statistics.size(), 8u);
@@ -521,6 +527,140 @@ TEST(PageText, WrapKeepsEveryCharacterAndFitsTheWidth) {
   }
   cairo_destroy(cr);
   cairo_surface_destroy(surface);
+}
+
+// A batch of runs, single and dual layer mixed, one disc's ID padded as
+// drives give it.
+std::vector<ScanRecord> BatchOfRuns(size_t count) {
+  std::vector<ScanRecord> runs;
+  for (size_t i = 0; i < count; ++i) {
+    ScanRecord run = i % 3 == 2 ? DualLayer() : i % 2 ? Marginal() : Good();
+    run.startTime = "2026-12-08T02:1" + std::to_string(i) + ":00+01:00";
+    if (i == 1) run.disc.manufacturerId = "ORBTEK  ";
+    runs.push_back(std::move(run));
+  }
+  return runs;
+}
+
+size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// What every run of the report must show once: its statistics rows, its
+// worst sample; a comparison's run names are in its block and the chart's
+// legend.
+struct RunLine {
+  std::string text;
+  size_t times = 1;
+};
+
+std::vector<RunLine> RunLines(const std::vector<ScanRecord>& runs) {
+  std::vector<RunLine> lines;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const std::string run = "Run " + std::to_string(i + 1);
+    if (runs.size() == 1) {
+      lines.push_back({"Whole disc"});
+      lines.push_back({"Worst sample: LBA "});
+      continue;
+    }
+    lines.push_back({run + ": 2026-12-08 02:1" + std::to_string(i) + ", " +
+                         (i == 1 ? "ORBTEK" : runs[i].disc.manufacturerId) + ", " +
+                         runs[i].settings.speed,
+                     2});
+    lines.push_back({run + ": Worst sample: LBA "});
+    if (runs[i].disc.type == "DVD+R DL") {
+      lines.push_back({run + ", layer 0"});
+      lines.push_back({run + ", layer 1"});
+    }
+  }
+  return lines;
+}
+
+// No two texts drawn on one page touch, and each lies inside its page.
+void ExpectApart(const std::vector<DrawnText>& texts, double width, double height,
+                 const std::string& what) {
+  for (size_t i = 0; i < texts.size(); ++i) {
+    const DrawnText& a = texts[i];
+    EXPECT_TRUE(a.left >= 0 && a.right <= width && a.top >= 0 && a.bottom <= height)
+        << what << ": \"" << a.text << "\" off its page";
+    for (size_t j = i + 1; j < texts.size(); ++j) {
+      const DrawnText& b = texts[j];
+      if (a.page != b.page) continue;
+      const bool apart =
+          a.right <= b.left || b.right <= a.left || a.bottom <= b.top || b.bottom <= a.top;
+      EXPECT_TRUE(apart) << what << ", page " << a.page + 1 << ": \"" << a.text << "\" on \""
+                         << b.text << "\"";
+    }
+  }
+}
+
+// Reports of 1 to 8 runs keep every run: its lines once, on a page that
+// grows (PNG) or goes on to numbered pages (PDF), nothing drawn on another
+// text, the chart tall enough to read, run titles without the ID's padding.
+TEST(ReportPages, EveryRunOfABatchOnceAndNothingOverlaps) {
+  const bool poppler = Have("pdfinfo") && Have("pdftotext");
+  for (const size_t count : {1u, 2u, 6u, 8u}) {
+    const std::vector<ScanRecord> runs = BatchOfRuns(count);
+    const ReportContent content = BuildReportContent(runs);
+    const std::string what = std::to_string(count) + " runs";
+    std::string error;
+
+    std::vector<DrawnText> pngTexts;
+    std::string png;
+    ReportRect plot;
+    ASSERT_TRUE(RenderReportPng(content, PaperSize::kA4, &png, &error, &plot, &pngTexts)) << error;
+    const fs::path pngPath = TempDir() / ("batch-" + std::to_string(count) + ".png");
+    WriteFile(pngPath, png);
+    KeepPicture("batch-" + std::to_string(count), png);
+    cairo_surface_t* image = ReadPng(pngPath);
+    const int pngHeight = cairo_image_surface_get_height(image);
+    cairo_surface_destroy(image);
+    EXPECT_GE(pngHeight, 1684) << what;
+    EXPECT_GE(plot.height, 150 * kReportPngScale) << what;
+    ExpectApart(pngTexts, 1191, pngHeight, what + ", PNG");
+    std::string pngText;
+    for (const DrawnText& text : pngTexts) pngText += text.text + "\n";
+    for (const RunLine& line : RunLines(runs)) {
+      EXPECT_EQ(CountOf(pngText, line.text), line.times)
+          << what << ", PNG: " << line.text << " in\n"
+          << pngText;
+    }
+    EXPECT_EQ(pngText.find("ORBTEK ,"), std::string::npos) << pngText;
+
+    std::vector<DrawnText> pdfTexts;
+    std::string pdf;
+    ASSERT_TRUE(RenderReportPdf(content, PaperSize::kA4, &pdf, &error, &pdfTexts)) << error;
+    const PaperPoints a4 = PaperSizePoints(PaperSize::kA4);
+    ExpectApart(pdfTexts, a4.width, a4.height, what + ", PDF");
+    int pages = 0;
+    for (const DrawnText& text : pdfTexts) pages = std::max(pages, text.page + 1);
+    EXPECT_EQ(pages > 1, count > 2) << what;
+    const fs::path pdfPath = TempDir() / ("batch-" + std::to_string(count) + ".pdf");
+    WriteFile(pdfPath, pdf);
+    if (!poppler) continue;
+    const Output info = RunCommand("pdfinfo " + Quoted(pdfPath));
+    EXPECT_NE(info.text.find("Pages:           " + std::to_string(pages) + "\n"), std::string::npos)
+        << info.text;
+    std::string all;
+    for (int page = 1; page <= pages; ++page) {
+      const std::string n = std::to_string(page);
+      const Output text =
+          RunCommand("pdftotext -layout -f " + n + " -l " + n + " " + Quoted(pdfPath) + " -");
+      ASSERT_EQ(text.status, 0) << text.text;
+      if (pages > 1) {
+        EXPECT_EQ(CountOf(text.text, "page " + n + " of " + std::to_string(pages)), 1u)
+            << what << "\n"
+            << text.text;
+      }
+      all += text.text;
+    }
+    for (const RunLine& line : RunLines(runs)) {
+      EXPECT_EQ(CountOf(all, line.text), line.times) << what << ", PDF: " << line.text << " in\n"
+                                                     << all;
+    }
+  }
 }
 
 }  // namespace
