@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <wx/display.h>
 #include <wx/menu.h>
+#include <wx/settings.h>
 
 #include <algorithm>
 #include <optional>
 #include <string>
 
+#include "app/history_dlg.h"
+#include "app/history_list.h"
 #include "app/scan_dlg.h"
 #include "chart/graph_ctrl.h"
 #include "chart/scan_series.h"
@@ -93,6 +96,30 @@ TEST_F(SmallScreenTest, FittedChartShowsTheReadingsOverSixHundred) {
   FitChart(false);
   EXPECT_EQ(chart.YMax(), kScanChartYMax);
   EXPECT_FALSE(m_dialog->Choices().fitChart);
+}
+
+// The History window on a 1024-pixel screen: the name columns give way, so
+// every column, TE, FE and Station among them, lies in the list, in the
+// window and on the screen.
+TEST_F(SmallScreenTest, HistoryColumnsReachStationOnA1024PixelScreen) {
+  Open("empty");
+  wxMenu* file = m_dialog->GetMenuBar()->GetMenu(0);
+  wxCommandEvent event(wxEVT_MENU, file->FindItem("History..."));
+  m_dialog->GetEventHandler()->ProcessEvent(event);
+  CHistoryDlg* history = m_dialog->HistoryWindow();
+  ASSERT_NE(history, nullptr);
+  WaitFor([&] { return history->IsShownOnScreen(); }, 3000);
+  for (int i = 0; i < 5; ++i) Pump();
+  CHistoryList* list = history->List();
+  const int scrollBar = wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, list);
+  EXPECT_LE(list->ColumnsWidth() + scrollBar, list->GetClientSize().x)
+      << "Station runs past the list";
+  const wxRect screen = wxDisplay(0u).GetGeometry();
+  const wxRect inside(history->ClientToScreen(wxPoint(0, 0)), history->GetClientSize());
+  EXPECT_TRUE(inside.Contains(list->GetScreenRect())) << "the list is cut by the window";
+  EXPECT_TRUE(screen.Contains(history->GetScreenRect())) << "the window runs off the screen";
+  EXPECT_GE(list->GetColumnWidth(static_cast<int>(HistoryColumn::kTime)),
+            list->GetTextExtent("2026-12-08 14:05").x + 8);
 }
 
 }  // namespace
