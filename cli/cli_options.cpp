@@ -137,10 +137,10 @@ std::string CliUsage() {
          "  --csv FILE             every sample as CSV\n"
          "  --json FILE            the run as a scan record (JSON; smart too)\n"
          "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
+         "                         (any output FILE may be '-' for standard output)\n"
          "  --chart-range fixed|readings\n"
          "                         the chart's y axis: 0 to 600 (default), or fitted to\n"
          "                         the readings as reports are\n"
-         "                         (any output FILE may be '-' for standard output)\n"
          "  --report FILE." +
          extensions +
          "\n"
