@@ -21,6 +21,8 @@ namespace {
 // the other, and then it scrolls sideways.
 constexpr int kValueColumnMax = 260;
 constexpr int kTableWidthMax = 720;
+// The dialog's margins and a window manager's borders beside the table.
+constexpr int kCompareFrameAllowance = 3 * 12 + 8;
 // Room the list leaves around a cell's text.
 constexpr int kCompareCellPadding = 16;
 
@@ -45,8 +47,14 @@ CCompareDlg::CCompareDlg(wxWindow* parent,
   }
   if (m_chart.IsOk()) body->Add(new wxStaticBitmap(this, wxID_ANY, m_chart), 0, wxRIGHT, 12);
 
+  m_labels = new wxListCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                            wxLC_REPORT | wxLC_NO_SORT_HEADER);
   m_table = new wxListCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_REPORT);
-  FillTable(runs);
+  wxListCtrl* labels = m_labels;  // hidden, and no longer ours, when the table fits
+  const int chart = m_chart.IsOk() ? m_chart.GetWidth() + 12 : 0;
+  FillTable(runs, std::min(kTableWidthMax, ScreenAreaOf(parent != nullptr ? parent : this).width -
+                                               chart - kCompareFrameAllowance));
+  body->Add(labels, 0, wxEXPAND);
   body->Add(m_table, 1, wxEXPAND);
   sizer->Add(body, 1, wxEXPAND | wxALL, 12);
   sizer->Add(new wxButton(this, wxID_CLOSE, "&Close"), 0,
@@ -58,7 +66,7 @@ CCompareDlg::CCompareDlg(wxWindow* parent,
   SizeWithinScreen(*this, parent, GetSize());
 }
 
-void CCompareDlg::FillTable(const std::vector<std::pair<std::string, ScanRecord>>& runs) {
+void CCompareDlg::FillTable(const std::vector<std::pair<std::string, ScanRecord>>& runs, int room) {
   std::vector<const ScanRecord*> records;
   for (const auto& run : runs) records.push_back(&run.second);
   std::vector<ComparisonRow> rows = ComparisonRowsOf(records);
@@ -106,9 +114,22 @@ void CCompareDlg::FillTable(const std::vector<std::pair<std::string, ScanRecord>
   if (!rows.empty() && m_table->GetItemRect(static_cast<long>(rows.size()) - 1, last))
     height = last.GetBottom() + 1;
   int width = total + border.x;
-  if (width > kTableWidthMax) {
-    width = kTableWidthMax;
-    height += wxSystemSettings::GetMetric(wxSYS_HSCROLL_Y, m_table);
+  if (width <= room) {
+    m_labels->Hide();
+    m_labels = nullptr;
+    m_table->SetMinSize(wxSize(width, height + border.y));
+    return;
   }
+  // Too wide: the labels go into a list of their own that does not scroll,
+  // and the runs scroll sideways beside it.
+  const int labelWidth = widths[0] + kCompareCellPadding;
+  m_labels->AppendColumn("", wxLIST_FORMAT_LEFT, labelWidth);
+  for (const ComparisonRow& row : rows)
+    m_labels->InsertItem(m_labels->GetItemCount(), wxString::FromUTF8(row.label));
+  m_table->SetColumnWidth(0, 0);
+  total -= labelWidth;
+  width = std::max(std::min(total + border.x, room - labelWidth - border.x), 120);
+  height += wxSystemSettings::GetMetric(wxSYS_HSCROLL_Y, m_table);
+  m_labels->SetMinSize(wxSize(labelWidth + border.x, height + border.y));
   m_table->SetMinSize(wxSize(width, height + border.y));
 }

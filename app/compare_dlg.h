@@ -26,11 +26,17 @@ class CCompareDlg : public wxDialog {
   CCompareDlg(wxWindow* parent, const std::vector<std::pair<std::string, ScanRecord>>& runs,
               const std::string& title = "Compare runs");
   wxListCtrl* Table() const { return m_table; }
+  // The row labels beside a table too wide for the screen, which stay in
+  // view while its runs scroll sideways (the table's own label column is
+  // then empty); null when the whole table fits.
+  wxListCtrl* RowLabels() const { return m_labels; }
   const wxBitmap& Chart() const { return m_chart; }
 
  private:
-  void FillTable(const std::vector<std::pair<std::string, ScanRecord>>& runs);
+  // room: the width the table may take, labels included.
+  void FillTable(const std::vector<std::pair<std::string, ScanRecord>>& runs, int room);
 
+  wxListCtrl* m_labels = nullptr;
   wxListCtrl* m_table = nullptr;
   wxBitmap m_chart;
 };

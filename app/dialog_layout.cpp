@@ -96,6 +96,11 @@ int MulDiv(int a, int b, int c) { return (a * b + (a * b >= 0 ? c / 2 : -c / 2))
 
 }  // namespace
 
+wxSize CDialogLayout::ClientSizeOf(const DialogTemplate& dialog) {
+  const wxSize base = DialogBaseUnits(dialog.fontFace, dialog.fontPoints);
+  return wxSize(MulDiv(dialog.width, base.x, 4), MulDiv(dialog.height, base.y, 8));
+}
+
 wxSize CDialogLayout::ToPixels(int width, int height) const {
   return wxSize(MulDiv(width, m_baseUnits.x, 4), MulDiv(height, m_baseUnits.y, 8));
 }

@@ -34,6 +34,8 @@ class CDialogLayout {
 
   // The client size the template asks for.
   wxSize ClientSize() const { return m_clientSize; }
+  // The same before Build, for the window the controls go into.
+  static wxSize ClientSizeOf(const DialogTemplate& dialog);
   const wxFont& Font() const { return m_font; }
 
   // The static bitmaps of the template, in order; the window fills them.

@@ -19,6 +19,8 @@
 namespace {
 
 constexpr int kDefaultHeight = 460;
+// A window manager's borders beside the dialog.
+constexpr int kHistoryFrameAllowance = 8;
 
 wxTextCtrl* AddFilterField(wxWindow* parent, wxSizer* row, const char* label, int width,
                            const char* hint = "") {
@@ -77,7 +79,8 @@ CHistoryDlg::CHistoryDlg(wxWindow* parent, UserPrompts& prompts, const std::stri
   auto* buttons = new wxBoxSizer(wxHORIZONTAL);
   auto* deleteButton = new wxButton(this, wxID_DELETE, "&Delete");
   auto* openButton = new wxButton(this, wxID_OPEN, "&Open");
-  auto* compare = new wxButton(this, wxID_ANY, "&Compare");
+  // Alt+C is Close's (GTK's own label for it).
+  auto* compare = new wxButton(this, wxID_ANY, "Co&mpare");
   auto* exportButton = new wxButton(this, wxID_ANY, "&Export Report...");
   // The destructive action apart from the others, on the far side.
   buttons->Add(deleteButton);
@@ -91,8 +94,12 @@ CHistoryDlg::CHistoryDlg(wxWindow* parent, UserPrompts& prompts, const std::stri
 
   // Every column within the default width, and never past the screen.
   // (The list's frame and a little more beside the scroll bar.)
-  const int listWidth =
-      m_list->ColumnsWidth() + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, m_list) + 8;
+  // On a narrow screen the name columns give way so TE, FE and Station stay
+  // in view.
+  const int spare = wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, m_list) + 8;
+  m_list->FitColumnsWithin(ScreenAreaOf(parent != nullptr ? parent : this).width - 24 - spare -
+                           kHistoryFrameAllowance);
+  const int listWidth = m_list->ColumnsWidth() + spare;
   const wxSize wanted(std::max(listWidth + 24, sizer->GetMinSize().x), kDefaultHeight);
   SizeWithinScreen(*this, parent, wanted);
 

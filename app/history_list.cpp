@@ -125,6 +125,19 @@ int CHistoryList::ColumnsWidth() const {
   return width;
 }
 
+void CHistoryList::FitColumnsWithin(int width) {
+  static constexpr std::pair<HistoryColumn, int> kNarrowest[] = {
+      {HistoryColumn::kDrive, 70}, {HistoryColumn::kManufacturer, 70}, {HistoryColumn::kHost, 56}};
+  int excess = ColumnsWidth() - width;
+  for (const auto& [column, least] : kNarrowest) {
+    if (excess <= 0) return;
+    const int c = static_cast<int>(column);
+    const int take = std::clamp(GetColumnWidth(c) - least, 0, excess);
+    SetColumnWidth(c, GetColumnWidth(c) - take);
+    excess -= take;
+  }
+}
+
 std::string CHistoryList::ShortLocalTime(const std::string& isoTime) {
   const auto t = ParseIsoTime(isoTime);
   if (!t) return isoTime;

@@ -65,6 +65,10 @@ class CHistoryList : public wxListCtrl {
   std::vector<int64_t> SelectedIds() const;
   // Every column's width together: what the list needs to show them all.
   int ColumnsWidth() const;
+  // Narrows the name columns (Drive, Manufacturer, Station), which cut what
+  // is longer anyway, until every column fits width or they are at their
+  // least.
+  void FitColumnsWithin(int width);
 
   // The text of a cell as the list shows it.
   static std::string CellText(const HistoryEntry& entry, HistoryColumn column);

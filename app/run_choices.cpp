@@ -20,6 +20,7 @@ namespace {
 constexpr char kAutostart[] = "/Run/StartOnBlankDisc";
 constexpr char kEject[] = "/Run/EjectWhenDone";
 constexpr char kReportDir[] = "/Run/ReportFolder";
+constexpr char kFitChart[] = "/View/FitChartToReadings";
 // A line of its own before the groups: history=URL.
 constexpr char kHistoryUrl[] = "/history";
 
@@ -68,7 +69,8 @@ bool ParseRunChoices(const std::string& text, RunChoices* choices) {
   if (LooksDamaged(text)) return false;
   wxStringInputStream stream(wxString::FromUTF8(text));
   wxFileConfig config(stream);
-  wxString autostart = "0", eject = "0", folder;
+  wxString autostart = "0", eject = "0", folder, fitChart = "0";
+  config.Read(kFitChart, &fitChart);
   config.Read(kAutostart, &autostart);
   config.Read(kEject, &eject);
   config.Read(kReportDir, &folder);
@@ -76,7 +78,8 @@ bool ParseRunChoices(const std::string& text, RunChoices* choices) {
   config.SetExpandEnvVars(false);
   wxString url;
   config.Read(kHistoryUrl, &url);
-  if (!IsBool(autostart) || !IsBool(eject)) return false;
+  if (!IsBool(autostart) || !IsBool(eject) || !IsBool(fitChart)) return false;
+  choices->fitChart = fitChart == "1";
   choices->autostart = autostart == "1";
   choices->eject = eject == "1";
   choices->reportDir = folder.utf8_string();
@@ -91,6 +94,7 @@ std::optional<std::string> RunChoicesText(const RunChoices& choices) {
   config.Write(kAutostart, choices.autostart ? "1" : "0");
   config.Write(kEject, choices.eject ? "1" : "0");
   config.Write(kReportDir, wxString::FromUTF8(choices.reportDir));
+  if (choices.fitChart) config.Write(kFitChart, "1");
   // The password stays where libpq keeps it (~/.pgpass), never here.
   if (!choices.historyUrl.empty())
     config.Write(kHistoryUrl, wxString::FromUTF8(UrlWithoutPassword(choices.historyUrl)));

@@ -15,6 +15,7 @@ struct RunChoices {
   // password is neither written to the file nor read from it (it belongs
   // in ~/.pgpass); one given in Run, Lab History… lasts the session.
   std::string historyUrl{};
+  bool fitChart = false;  // View, Fit the chart to the readings
   bool operator==(const RunChoices&) const = default;
 };
 

@@ -93,7 +93,8 @@ wxBEGIN_EVENT_TABLE(CScanDlg, wxFrame) EVT_CLOSE(CScanDlg::OnClose)
   SetOutputReaderWait([](const std::string&) { return false; });
   SetIcons(MakeAppIcons());
 
-  m_panel = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL);
+  m_panel = new wxPanel(ContentHost(CDialogLayout::ClientSizeOf(kScanDialogTemplate)), wxID_ANY,
+                        wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL);
   m_layout.Build(m_panel, kScanDialogTemplate);
   m_teCheck = m_layout.Get<wxCheckBox>(IDC_TE_CHECK);
   m_feCheck = m_layout.Get<wxCheckBox>(IDC_FE_CHECK);
@@ -122,6 +123,7 @@ wxBEGIN_EVENT_TABLE(CScanDlg, wxFrame) EVT_CLOSE(CScanDlg::OnClose)
   AddHelpContentsItem();
   BuildRecordMenu();
   BuildRunMenu();
+  BuildViewMenu();
   if (m_options.simulate) BuildSimulatorMenu();
   // Printing the log has no menu item; Ctrl+P reaches it.
   wxAcceleratorEntry print(wxACCEL_CTRL, 'P', ToWxId(ID_FILE_PRINT));
@@ -136,6 +138,7 @@ wxBEGIN_EVENT_TABLE(CScanDlg, wxFrame) EVT_CLOSE(CScanDlg::OnClose)
   });
   SetClientSize(m_layout.ClientSize());
   m_panel->SetSize(m_layout.ClientSize());
+  FitToScreen();
 }
 
 CScanDlg::~CScanDlg() {
@@ -224,6 +227,7 @@ bool CScanDlg::OnInitDialog() {
   // A picture, as the frame it stands for: no tab stop.
   m_graph->DisableFocusFromKeyboard();
   AddScanSeries(*m_graph);
+  SetScanChartRange(*m_graph, ChartRangeChoice());
   SetText(IDC_TE_LEGEND, "---");
   SetText(IDC_FE_LEGEND, "---");
   return true;

@@ -51,6 +51,7 @@
 class CGraphCtrl;
 class CHistoryDlg;
 class wxCheckBox;
+class wxScrolledWindow;
 class wxChoice;
 class wxPanel;
 class CSunkenText;
@@ -146,6 +147,11 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void KeepSmartRunInHistory(const CSmartModeDlg& dialog, const std::string& started);
   // Adds a history failure not yet said to the status line's text.
   void SayHistoryProblem(const std::string& status);
+  // The View menu and the window on a short screen (window_view.cpp).
+  void BuildViewMenu();
+  ScanChartRange ChartRangeChoice() const;
+  wxWindow* ContentHost(const wxSize& content);
+  void FitToScreen();
   // The Run menu (run_menu.cpp): unattended runs.
   void BuildRunMenu();
   void OnRunMenu(wxCommandEvent& event);
@@ -217,6 +223,9 @@ class CScanDlg : public wxFrame, private ScanWindow {
   RunOptions m_options;
   std::unique_ptr<UserPrompts> m_prompts;
   wxPanel* m_panel = nullptr;
+  // The panel's parent on a screen shorter than the window; null otherwise.
+  wxScrolledWindow* m_scroller = nullptr;
+  wxSize m_shortScreenSize;
   CDialogLayout m_layout;
 
   // Controls of the template, by their roles.

@@ -133,7 +133,8 @@ void CScanDlg::ApplyDiscView(const DiscView& view) {
   }
   if (view.capacity) SetText(IDC_CAPACITY, *view.capacity);
   if (view.speedCode) m_speedCode = *view.speedCode;
-  if (view.chartLastLba && m_graph != nullptr) SetScanRange(*m_graph, *view.chartLastLba);
+  if (view.chartLastLba && m_graph != nullptr)
+    SetScanRange(*m_graph, *view.chartLastLba, ChartRangeChoice());
   if (view.enableRunControls) EnableRunControls(true, false, true);
   if (view.enableRunControls) StartIfChosen();
   if (view.status) SetText(IDC_STATUS, *view.status);

@@ -153,7 +153,7 @@ void CScanDlg::PutRecordInWindow(const ScanRecord& record, const std::string& na
       m_recordGraph->Create(m_panel, m_graph->GetRect(), wxID_ANY);
       AddScanSeries(*m_recordGraph);
     }
-    SetScanRange(*m_recordGraph, record.disc.lastLba);
+    SetScanRange(*m_recordGraph, record.disc.lastLba, ChartRangeChoice());
     CGraphScanChart chart(*m_recordGraph);
     DrawRecordedRun(record, m_showTeLimit == 1, m_showFeLimit == 1, chart);
     m_graph->Hide();

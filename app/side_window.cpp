@@ -15,9 +15,12 @@ void CloseByKeys(wxDialog& dialog) {
       wxEVT_MENU, [&dialog](wxCommandEvent&) { dialog.Destroy(); }, wxID_CLOSE);
 }
 
+wxRect ScreenAreaOf(wxWindow* window) {
+  const int display = window != nullptr ? wxDisplay::GetFromWindow(window) : wxNOT_FOUND;
+  return wxDisplay(display == wxNOT_FOUND ? 0u : static_cast<unsigned>(display)).GetClientArea();
+}
+
 void SizeWithinScreen(wxDialog& dialog, wxWindow* parent, const wxSize& wanted) {
-  const int display = wxDisplay::GetFromWindow(parent != nullptr ? parent : &dialog);
-  const wxRect area =
-      wxDisplay(display == wxNOT_FOUND ? 0u : static_cast<unsigned>(display)).GetClientArea();
+  const wxRect area = ScreenAreaOf(parent != nullptr ? parent : &dialog);
   dialog.SetSize(std::min(wanted.x, area.width), std::min(wanted.y, area.height));
 }

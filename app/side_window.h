@@ -9,5 +9,8 @@
 // Escape, Ctrl+W, the close box and a wxID_CLOSE button all destroy dialog.
 void CloseByKeys(wxDialog& dialog);
 
+// The work area of the display window is on (the first display's without one).
+wxRect ScreenAreaOf(wxWindow* window);
+
 // Sizes dialog to wanted, cut to the work area of the display parent is on.
 void SizeWithinScreen(wxDialog& dialog, wxWindow* parent, const wxSize& wanted);

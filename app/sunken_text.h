@@ -27,11 +27,17 @@ class CSunkenText : public wxWindow {
 
   // Paintings since creation; tests wait on it.
   int Paintings() const { return m_paintings; }
+  // What is painted: the text, or when it does not fit the field its
+  // beginning and "…", with the whole text in the tooltip.
+  const wxString& ShownText() const { return m_shown; }
 
  private:
   void OnPaint(wxPaintEvent& event);
+  void FitText();
 
   wxString m_text;
+  wxString m_shown;
+  wxString m_tip;  // the tooltip set here (a shortened text's whole), if any
   std::function<uint32_t()> m_colourSource;
   int m_paintings = 0;
 };

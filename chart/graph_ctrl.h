@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <string>
+#include <utility>
 
 #include "chart/graph_model.h"
 
@@ -31,6 +32,7 @@ class CGraphCtrl : public wxWindow {
   void SetRange(double yMin, double yMax, int xMin, int xMax, int decimals) {
     m_model.SetRange(yMin, yMax, xMin, xMax, decimals);
   }
+  void SetTopFit(CGraphModel::TopFit fit) { m_model.SetTopFit(std::move(fit)); }
   int AddSeries(COLORREF colour) { return m_model.AddSeries(colour); }
   double AppendPoint(int series, double y, double x) { return m_model.AppendPoint(series, y, x); }
   void DrawLimitLine(int series, int value, int show) {

@@ -12,6 +12,9 @@ namespace {
 
 constexpr int kLabelFontHeight = 14;
 constexpr int kFwLight = 300;
+// Pixels kept clear between two x labels' boxes, so their digits never read
+// as one number.
+constexpr int kXLabelGap = 6;
 
 // GDI's device coordinates are 28-bit; keeping pixels within that also keeps
 // every later sum in int.
@@ -104,9 +107,11 @@ void CGraphModel::UpdateScalesLocked() {
 void CGraphModel::SetRange(double yMin, double yMax, int xMin, int xMax, int decimals) {
   {
     std::lock_guard lock(m_lock);
+    ForgetDrawingLocked();
     m_dYMin = yMin;
-    m_dYMax = yMax;
-    m_dYRange = yMax - yMin;
+    m_dSetYMax = yMax;
+    m_dYMax = m_fit ? m_fit(m_dHighest) : yMax;
+    m_dYRange = m_dYMax - yMin;
     m_nDecimals = std::clamp(decimals, 0, 20);
     m_nXMin = xMin;
     m_nXMax = xMax;
@@ -118,9 +123,52 @@ void CGraphModel::SetRange(double yMin, double yMax, int xMin, int xMax, int dec
   RequestRepaint();
 }
 
+void CGraphModel::SetTopFit(TopFit fit) {
+  {
+    std::lock_guard lock(m_lock);
+    m_fit = std::move(fit);
+    if (!FitTopLocked() || !m_bWindow) return;
+    RebuildLayersLocked();
+    RedrawKeptLocked();
+  }
+  RequestRepaint();
+}
+
+bool CGraphModel::FitTopLocked() {
+  const double top = m_fit ? m_fit(m_dHighest) : m_dSetYMax;
+  if (top == m_dYMax || !std::isfinite(top)) return false;
+  m_dYMax = top;
+  m_dYRange = m_dYMax - m_dYMin;
+  UpdateScalesLocked();
+  return true;
+}
+
+void CGraphModel::ForgetDrawingLocked() {
+  m_kept.clear();
+  m_limits.clear();
+  m_dHighest = 0.0;
+}
+
+void CGraphModel::RedrawKeptLocked() {
+  for (size_t i = 0; i < m_limits.size(); ++i) {
+    if (m_limits[i].second == 1) DrawLimitLineLocked(static_cast<int>(i), m_limits[i].first, 1);
+  }
+  const size_t curves = m_series.size() > 2 ? m_series.size() - 2 : 0;
+  if (curves == 0 || !m_bLayers) return;
+  CRasterDC curve(m_bmpCurve);
+  curve.SetBkColor(m_crBackground);
+  for (size_t at = 0; at + curves <= m_kept.size(); at += curves) {
+    for (size_t i = 0; i < curves; ++i) {
+      m_series[i + 2] = m_kept[at + i];
+      PlotSeriesLocked(curve, m_series[i + 2]);
+    }
+  }
+}
+
 int CGraphModel::AddSeries(COLORREF colour) {
   {
     std::lock_guard lock(m_lock);
+    ForgetDrawingLocked();
     try {
       m_series.emplace_back(colour);
     } catch (const std::bad_alloc&) {
@@ -153,6 +201,10 @@ double CGraphModel::AppendPoint(int series, double y, double x) {
 void CGraphModel::DrawLimitLine(int series, int value, int show) {
   {
     std::lock_guard lock(m_lock);
+    if (series >= 0 && series < static_cast<int>(m_series.size())) {
+      if (m_limits.size() < m_series.size()) m_limits.resize(m_series.size(), {0, 0});
+      m_limits[static_cast<size_t>(series)] = {value, show};
+    }
     DrawLimitLineLocked(series, value, show);
   }
   RequestRepaint();
@@ -167,6 +219,8 @@ void CGraphModel::ClearData() {
   {
     std::lock_guard lock(m_lock);
     for (CGraphSeries& s : m_series) s = CGraphSeries(s.m_crColor);
+    ForgetDrawingLocked();
+    FitTopLocked();
     if (!m_bWindow) return;
     RebuildLayersLocked();
   }
@@ -177,6 +231,7 @@ void CGraphModel::RebuildLayers() {
   {
     std::lock_guard lock(m_lock);
     if (!m_bWindow) return;
+    ForgetDrawingLocked();
     RebuildLayersLocked();
   }
   RequestRepaint();
@@ -251,57 +306,113 @@ void CGraphModel::RebuildLayersLocked() {
   yLabel((m_dYMin + m_dYMax) * 0.5, mid, kTaRight | kTaBaseline);
   yLabel(m_dYMin + 0.25 * m_dYRange, mid + quarter, kTaRight | kTaBaseline);
 
-  const int xLabelRow = plot.bottom + 4;
-  auto xLabel = [&](long long value, int column, unsigned align) {
-    back.SetTextAlign(align);
-    back.TextOut(column, xLabelRow, std::to_string(value));
-  };
-  const long long step = (static_cast<long long>(m_nXMax) - m_nXMin) / 5;
-  xLabel(m_nXMin, plot.left, kTaLeft | kTaTop);
-  for (int i = 1; i <= 4; ++i) {
-    xLabel(m_nXMin + i * step, plot.left + i * ((plot.right - plot.left) / 5), kTaCenter | kTaTop);
-  }
-  xLabel(m_nXMax, plot.right, kTaRight | kTaTop);
+  DrawXLabelsLocked(back);
   back.SelectFont(nullptr);
 
   m_bmpCurve.FillRect(m_rectClient, m_crBackground);
 }
 
+void CGraphModel::DrawXLabelsLocked(CRasterDC& back) {
+  const RECT& plot = m_rectPlot;
+  struct XLabel {
+    std::string text;
+    int column;
+    unsigned align;
+    int left = 0;
+    int right = 0;
+    bool shown = true;
+  };
+  std::vector<XLabel> labels;
+  const long long step = (static_cast<long long>(m_nXMax) - m_nXMin) / 5;
+  labels.push_back({std::to_string(m_nXMin), plot.left, kTaLeft | kTaTop});
+  for (int i = 1; i <= 4; ++i) {
+    labels.push_back({std::to_string(m_nXMin + i * step),
+                      plot.left + i * ((plot.right - plot.left) / 5), kTaCenter | kTaTop});
+  }
+  labels.push_back({std::to_string(m_nXMax), plot.right, kTaRight | kTaTop});
+  if (m_labelFont == nullptr) return;
+
+  // A label whose box would come within kXLabelGap of the last one kept is
+  // left out; the disc's end always stays, leaving out what it would touch.
+  for (XLabel& label : labels) {
+    const int width = m_labelFont->TextWidth(label.text);
+    label.left = label.align == (kTaCenter | kTaTop)  ? label.column - width / 2
+                 : label.align == (kTaRight | kTaTop) ? label.column - width
+                                                      : label.column;
+    label.right = label.left + width;
+  }
+  size_t kept = 0;
+  for (size_t i = 1; i + 1 < labels.size(); ++i) {
+    labels[i].shown = labels[i].left >= labels[kept].right + kXLabelGap;
+    if (labels[i].shown) kept = i;
+  }
+  XLabel& end = labels.back();
+  for (size_t i = labels.size() - 1; i-- > 0;) {
+    if (!labels[i].shown) continue;
+    if (end.left >= labels[i].right + kXLabelGap) break;
+    labels[i].shown = false;
+  }
+
+  const int xLabelRow = plot.bottom + 4;
+  for (const XLabel& label : labels) {
+    if (!label.shown) continue;
+    back.SetTextAlign(label.align);
+    back.TextOut(label.column, xLabelRow, label.text);
+  }
+}
+
 void CGraphModel::PlotSegmentsLocked() {
-  if (!m_bLayers) return;
+  if (!m_bLayers || m_series.size() <= 2) return;
+  for (size_t i = 2; i < m_series.size(); ++i) {
+    if (std::isfinite(m_series[i].m_dY)) m_dHighest = std::max(m_dHighest, m_series[i].m_dY);
+  }
+  if (FitTopLocked()) {
+    // The new range: everything kept so far drawn again on it, then this
+    // refresh's segments.
+    const std::vector<CGraphSeries> now(m_series.begin() + 2, m_series.end());
+    RebuildLayersLocked();
+    RedrawKeptLocked();
+    std::copy(now.begin(), now.end(), m_series.begin() + 2);
+  }
+  try {
+    m_kept.insert(m_kept.end(), m_series.begin() + 2, m_series.end());
+  } catch (const std::bad_alloc&) {
+    // Drawn all the same; only a later change of range cannot redraw it.
+  }
   CRasterDC curve(m_bmpCurve);
   curve.SetBkColor(m_crBackground);
-  const RECT& plot = m_rectPlot;
-  for (size_t i = 2; i < m_series.size(); ++i) {
-    CGraphSeries& s = m_series[i];
-    m_pen = {PenStyle::kSolid, s.m_crColor};
-    const CPen oldPen = curve.SelectPen(m_pen);
-    int px = 0;
-    int py = 0;
-    if (s.m_bStarted == 1) {
-      px = ColumnOf(s.m_dPrevX);
-      py = RowOf(s.m_dPrevY);
-      curve.MoveTo(px, py);
-    }
-    const int cx = ColumnOf(s.m_dX);
-    const int cy = RowOf(s.m_dY);
-    if (s.m_bStarted == 0) {
-      curve.MoveTo(cx, cy);
-      px = cx;
-      py = cy;
-    }
-    curve.LineTo(cx, cy);
-    s.m_bStarted = 1;
-    curve.SelectPen(oldPen);
+  for (size_t i = 2; i < m_series.size(); ++i) PlotSeriesLocked(curve, m_series[i]);
+}
 
-    // Cut the curve at the frame: in the segment's columns the curve layer
-    // keeps nothing on or beyond the frame's top and bottom rows.
-    if (py <= plot.top || cy <= plot.top) {
-      curve.FillRect({px, m_rectClient.top, cx + 1, plot.top + 1}, m_crBackground);
-    }
-    if (py >= plot.bottom || cy >= plot.bottom) {
-      curve.FillRect({px, plot.bottom + 1, cx + 1, m_rectClient.bottom + 1}, m_crBackground);
-    }
+void CGraphModel::PlotSeriesLocked(CRasterDC& curve, CGraphSeries& s) {
+  const RECT& plot = m_rectPlot;
+  m_pen = {PenStyle::kSolid, s.m_crColor};
+  const CPen oldPen = curve.SelectPen(m_pen);
+  int px = 0;
+  int py = 0;
+  if (s.m_bStarted == 1) {
+    px = ColumnOf(s.m_dPrevX);
+    py = RowOf(s.m_dPrevY);
+    curve.MoveTo(px, py);
+  }
+  const int cx = ColumnOf(s.m_dX);
+  const int cy = RowOf(s.m_dY);
+  if (s.m_bStarted == 0) {
+    curve.MoveTo(cx, cy);
+    px = cx;
+    py = cy;
+  }
+  curve.LineTo(cx, cy);
+  s.m_bStarted = 1;
+  curve.SelectPen(oldPen);
+
+  // Cut the curve at the frame: in the segment's columns the curve layer
+  // keeps nothing on or beyond the frame's top and bottom rows.
+  if (py <= plot.top || cy <= plot.top) {
+    curve.FillRect({px, m_rectClient.top, cx + 1, plot.top + 1}, m_crBackground);
+  }
+  if (py >= plot.bottom || cy >= plot.bottom) {
+    curve.FillRect({px, plot.bottom + 1, cx + 1, m_rectClient.bottom + 1}, m_crBackground);
   }
 }
 
@@ -360,6 +471,11 @@ CSurface CGraphModel::CurveLayer() const {
 RECT CGraphModel::PlotRect() const {
   std::lock_guard lock(m_lock);
   return m_rectPlot;
+}
+
+double CGraphModel::YMax() const {
+  std::lock_guard lock(m_lock);
+  return m_dYMax;
 }
 
 int CGraphModel::SeriesCount() const {

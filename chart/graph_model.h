@@ -30,6 +30,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "chart/colorref.h"
@@ -42,6 +43,8 @@ class CLabelFont;
 class CGraphModel {
  public:
   using RepaintRequest = std::function<void()>;
+  // The y range's top for the highest curve reading drawn so far.
+  using TopFit = std::function<double(double highest)>;
 
   // labelFontFile: the label font to use; empty asks fontconfig for "Arial".
   // Without any usable font the chart draws no labels.
@@ -61,6 +64,11 @@ class CGraphModel {
   void OnSize(int clientWidth, int clientHeight);
 
   void SetRange(double yMin, double yMax, int xMin, int xMax, int decimals);
+  // With a fit, the top follows the readings: when a refresh brings a reading
+  // that changes fit(highest), the chart is redrawn on the new range from the
+  // points kept since the last clear. Without one (the default) the top is
+  // SetRange's. Changing it redraws the chart at once.
+  void SetTopFit(TopFit fit);
   // 1 added, 0 out of memory (the chart is then as before).
   int AddSeries(COLORREF colour);
   // The series' previous y; nothing is drawn until Refresh.
@@ -88,6 +96,7 @@ class CGraphModel {
   CSurface BackgroundLayer() const;
   CSurface CurveLayer() const;
   RECT PlotRect() const;
+  double YMax() const;  // the top of the y range now (a fit's, or SetRange's)
   int SeriesCount() const;
   CGraphSeries Series(int series) const;  // default series if out of range
   bool HasLayers() const;
@@ -97,6 +106,11 @@ class CGraphModel {
   void RebuildLayersLocked();
   void PlotSegmentsLocked();
   void DrawLimitLineLocked(int series, int value, int show);
+  void PlotSeriesLocked(CRasterDC& curve, CGraphSeries& s);
+  void ForgetDrawingLocked();
+  bool FitTopLocked();
+  void DrawXLabelsLocked(CRasterDC& back);
+  void RedrawKeptLocked();
   void ComposeLocked(CSurface& out) const;
   void UpdateScalesLocked();
   int ColumnOf(double x) const;
@@ -132,4 +146,13 @@ class CGraphModel {
   CSurface m_bmpBack;
   CSurface m_bmpCurve;
   std::vector<CGraphSeries> m_series;
+
+  // What the curve layer holds since it was last blanked, to redraw it on a
+  // fitted range: the curve series (2 and up) as each refresh found them, and
+  // every series' last limit line (value, show).
+  TopFit m_fit;
+  double m_dSetYMax = 1000.0;
+  double m_dHighest = 0.0;
+  std::vector<CGraphSeries> m_kept;  // curve-series count entries a refresh
+  std::vector<std::pair<int, int>> m_limits;
 };

@@ -1,5 +1,5 @@
-// One chart series: its colour and the two newest points. Nothing older is
-// kept, so memory does not grow with the length of a scan.
+// One chart series: its colour and the two newest points. The model keeps
+// each refresh's copy to redraw the curves on a new range.
 #pragma once
 
 #include "chart/colorref.h"

@@ -53,7 +53,7 @@ std::string ScanUsage() {
          "                 [--json FILE] [--chart FILE.bmp] [--report FILE." +
          extensions +
          "]\n"
-         "                 [--no-history]\n"
+         "                 [--chart-range fixed|readings] [--no-history]\n"
          "\n"
          "Samples TE and FE across the whole disc at one write speed, writes every\n"
          "sample to the log and ends with the verdict (exit 0 ok, 1 not recommended).\n"
@@ -66,6 +66,9 @@ std::string ScanUsage() {
          "  --json FILE            the run as a scan record: disc, settings, every sample,\n"
          "                         statistics and outcome as JSON\n"
          "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
+         "  --chart-range fixed|readings\n"
+         "                         its y axis: 0 to 600 (default), or up to a round value\n"
+         "                         above the highest reading and limit, as reports draw it\n"
          "  --no-history           do not keep this run in the history\n"
          "  --report FILE." +
          extensions +

@@ -110,9 +110,9 @@ std::string CommandSummaries() {
 // The option behind a name velmo-cli's parser took, as a CliOptionSet bit.
 unsigned OptionBit(const std::string& name) {
   static const std::pair<const char*, unsigned> kBits[] = {
-      {"--speed", kTakesSpeed},  {"--density", kTakesDensity}, {"--log", kTakesLog},
-      {"--csv", kTakesCsv},      {"--json", kTakesJson},       {"--chart", kTakesChart},
-      {"--report", kTakesReport}};
+      {"--speed", kTakesSpeed},       {"--density", kTakesDensity}, {"--log", kTakesLog},
+      {"--csv", kTakesCsv},           {"--json", kTakesJson},       {"--chart", kTakesChart},
+      {"--chart-range", kTakesChart}, {"--report", kTakesReport}};
   for (const auto& [option, bit] : kBits) {
     if (name == option) return bit;
   }
@@ -138,6 +138,9 @@ std::string CliUsage() {
          "  --json FILE            the run as a scan record (JSON; smart too)\n"
          "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
          "                         (any output FILE may be '-' for standard output)\n"
+         "  --chart-range fixed|readings\n"
+         "                         the chart's y axis: 0 to 600 (default), or fitted to\n"
+         "                         the readings as reports are\n"
          "  --report FILE." +
          extensions +
          "\n"
@@ -226,6 +229,13 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       if (name == "--json") options.jsonFile = value;
       if (name == "--chart") options.chartFile = value;
       scanOnly.push_back(name);
+    } else if (TakeValue(words, &i, "--chart-range", &value)) {
+      if (value != "fixed" && value != "readings") {
+        *error = "--chart-range must be fixed or readings, not '" + value + "'";
+        return std::nullopt;
+      }
+      options.chartFitted = value == "readings";
+      scanOnly.push_back("--chart-range");
     } else if (TakeValue(words, &i, "--report", &value)) {
       if (!ReportOutputFor(value, error)) return std::nullopt;
       options.reportFile = value;
@@ -238,7 +248,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       // A value option as the last word: TakeValue found no value for it.
       for (const char* name :
            {"--transport", "--sim-latency", "--drive", "--trace", "--speed", "--density", "--log",
-            "--csv", "--json", "--chart", "--report-dir", "--count"}) {
+            "--csv", "--json", "--chart", "--chart-range", "--report-dir", "--count"}) {
         if (arg == name) {
           *error = "option '" + arg + "' needs a value";
           return std::nullopt;

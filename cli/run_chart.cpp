@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "chart/scan_series.h"
+
 #include "snapshot/bmp_file.h"
 #include "snapshot/surface_bitmap.h"
 
@@ -12,8 +14,9 @@ CRunChart::CRunChart(bool drawing) {
   AddScanSeries(*m_model);
 }
 
-void CRunChart::SetRange(int32_t lastLba) {
-  if (m_model) SetScanRange(*m_model, lastLba);
+void CRunChart::SetRange(int32_t lastLba, bool fitted) {
+  if (m_model)
+    SetScanRange(*m_model, lastLba, fitted ? ScanChartRange::kReadings : ScanChartRange::kFixed);
 }
 
 void CRunChart::ClearData() {

@@ -19,8 +19,9 @@ class CRunChart : public ScanChart {
   // drawing: false for a run that keeps no picture.
   explicit CRunChart(bool drawing);
 
-  // The range of the disc about to be scanned (x: 0 .. lastLba).
-  void SetRange(int32_t lastLba);
+  // The range of the disc about to be scanned (x: 0 .. lastLba); y fitted
+  // to the readings or the fixed 0 .. 600.
+  void SetRange(int32_t lastLba, bool fitted = false);
   // Writes the composed chart; false with *error when the file could not be
   // written (nothing is left behind then).
   bool Save(const std::string& path, std::string* error) const;

@@ -145,7 +145,7 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   settings.densityMode = options.density->mode;
 
   RunStart start = disc.RunStartOf(session, options.drive, "velmo-cli");
-  chart.SetRange(start.disc.lastLba);
+  chart.SetRange(start.disc.lastLba, options.chartFitted);
   console.SetExpectedSamples(CountScanSamples(options.density->mode, options.density->step,
                                               start.discType, start.disc.lastLba));
   PrintRunHeader(talk, disc, *speed, options.density->label);

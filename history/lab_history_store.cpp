@@ -408,7 +408,8 @@ std::optional<std::string> LabOrderOf(const std::string& column) {
            " END) NULLS FIRST";
   }
   if (column == "maker") return "lower(COALESCE(maker, 'unknown'))";
-  if (column == "max_te" || column == "max_fe") return column + " NULLS FIRST";
+  // A run without a reading comes last, whichever way the readings go.
+  if (column == "max_te" || column == "max_fe") return column + " NULLS LAST";
   if (column == "host") return "lower(station)";
   for (const char* text : {"drive", "disc_type", "mid", "density", "outcome"}) {
     if (column == text) return "lower(" + column + ")";
@@ -420,12 +421,14 @@ std::string LabIdsSql(const HistoryFilter& filter, const std::string& order, boo
                       std::vector<LabParam>* params) {
   std::string direction = ascending ? " ASC" : " DESC";
   std::string by = order;
-  // NULLS FIRST belongs after the direction.
-  const size_t nulls = by.find(" NULLS FIRST");
+  // A NULLS clause belongs after the direction. NULLS FIRST puts them with
+  // the lowest (first going up, last going down), NULLS LAST last both ways.
+  const size_t nulls = by.find(" NULLS ");
   std::string after;
   if (nulls != std::string::npos) {
+    const bool last = by.compare(nulls, std::string::npos, " NULLS LAST") == 0;
     by = by.substr(0, nulls);
-    after = ascending ? " NULLS FIRST" : " NULLS LAST";
+    after = last || !ascending ? " NULLS LAST" : " NULLS FIRST";
   }
   if (order == "started") {
     return "SELECT runs.id FROM runs" + LabWhere(filter, params) + " ORDER BY started" + direction +

@@ -330,7 +330,8 @@ std::optional<std::string> OrderOf(const std::string& column) {
            " ELSE CAST(speed AS REAL) END)";
   }
   if (column == "maker") return "COALESCE(maker, 'unknown') COLLATE NOCASE";
-  if (column == "max_te" || column == "max_fe") return column;
+  // A run without a reading comes last, whichever way the readings go.
+  if (column == "max_te" || column == "max_fe") return "(" + column + " IS NULL), " + column;
   for (const char* text : {"drive", "disc_type", "mid", "density", "outcome", "host"}) {
     if (column == text) return column + " COLLATE NOCASE";
   }

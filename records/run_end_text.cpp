@@ -80,7 +80,8 @@ std::string DescribeRunEnd(RunOutcome outcome, const RunCause& cause) {
 }
 
 std::string RunEndStatus(RunOutcome outcome, const RunCause& cause) {
-  const std::string at = cause.lba ? " at LBA " + std::to_string(*cause.lba) : "";
+  // Grouped as the box's text has it, so both read the same number.
+  const std::string at = cause.lba ? " at LBA " + GroupedDigits(*cause.lba) : "";
   switch (outcome) {
     case RunOutcome::kNoReading: return "No reading" + at + ".";
     case RunOutcome::kTimedOut: return "Drive timed out" + at + ".";

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <set>
 
+#include "chart/scan_series.h"
 #include "records/number_text.h"
 #include "records/record_statistics.h"
 #include "reports/cairo_drawing.h"
@@ -339,7 +340,7 @@ ChartRange RangeOfReadings(const std::vector<ChartRun>& runs) {
                     static_cast<double>(r.settings.teLimit),
                     static_cast<double>(r.settings.feLimit)});
   }
-  return ChartRange{static_cast<int32_t>(lastLba), std::ceil(top * 1.1 / 100) * 100};
+  return ChartRange{static_cast<int32_t>(lastLba), FittedChartTop(top)};
 }
 
 int32_t FirstLayerOneLba(const ScanRecord& record) {

@@ -5,10 +5,12 @@
 // and takes only the runs chosen, and the comparison fits a 768-pixel
 // screen, closes from the keyboard and says velmo-cli's differences.
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 #include <sqlite3.h>
 #include <unistd.h>
 #include <wx/button.h>
 #include <wx/choice.h>
+#include <wx/display.h>
 #include <wx/image.h>
 #include <wx/listctrl.h>
 #include <wx/menu.h>
@@ -23,6 +25,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -241,14 +244,18 @@ TEST_F(HistoryWindowTest, ColumnsShowTheirTextsWholeWithFeInView) {
 
 // A click on a header orders the rows by that column, numbers as numbers
 // (1000 after 300) and times as times (10:00+02:00 before 09:00Z); a
-// second click turns the order round, and the chosen run stays chosen.
+// second click turns the order round, and the chosen run stays chosen. A
+// run without a reading comes last by TE or FE, either way round.
 TEST_F(HistoryWindowTest, AHeaderClickOrdersTheRows) {
+  ScanRecord unread = Kept("2026-12-09T12:00:00Z", "DDD", RunOutcome::kFirmwareFailure, 0, "4X");
+  unread.samples.clear();
   const auto ids = Keep({Kept("2026-12-08T09:00:00Z", "AAA", RunOutcome::kOk, 300, "16X"),
                          Kept("2026-12-08T10:00:00+02:00", "BBB", RunOutcome::kOk, 1000, "2.4X"),
-                         Kept("2026-12-07T23:00:00Z", "CCC", RunOutcome::kOk, 90, "8X")});
+                         Kept("2026-12-07T23:00:00Z", "CCC", RunOutcome::kOk, 90, "8X"), unread});
   CHistoryDlg* history = OpenHistory();
   ASSERT_NE(history, nullptr);
-  EXPECT_EQ(ListedIds(history), (std::vector<int64_t>{ids[0], ids[1], ids[2]}));  // newest first
+  EXPECT_EQ(ListedIds(history),
+            (std::vector<int64_t>{ids[3], ids[0], ids[1], ids[2]}));  // newest first
   Select(history, {ids[1]});
 
   auto clickAndWait = [&](HistoryColumn column, std::vector<int64_t> order) {
@@ -258,17 +265,20 @@ TEST_F(HistoryWindowTest, AHeaderClickOrdersTheRows) {
         << testing::PrintToString(ListedIds(history));
     EXPECT_EQ(history->List()->SelectedIds(), std::vector<int64_t>{ids[1]});
   };
-  clickAndWait(HistoryColumn::kTe, {ids[2], ids[0], ids[1]});
-  EXPECT_EQ(Column(history, HistoryColumn::kTe), (std::vector<std::string>{"90", "300", "1000"}));
+  clickAndWait(HistoryColumn::kTe, {ids[2], ids[0], ids[1], ids[3]});
+  EXPECT_EQ(Column(history, HistoryColumn::kTe),
+            (std::vector<std::string>{"90", "300", "1000", "-"}));
   EXPECT_TRUE(history->List()->SortAscending());
-  clickAndWait(HistoryColumn::kTe, {ids[1], ids[0], ids[2]});
-  clickAndWait(HistoryColumn::kTime, {ids[2], ids[1], ids[0]});
-  clickAndWait(HistoryColumn::kSpeed, {ids[1], ids[2], ids[0]});
-  clickAndWait(HistoryColumn::kMid, {ids[0], ids[1], ids[2]});
+  clickAndWait(HistoryColumn::kTe, {ids[1], ids[0], ids[2], ids[3]});
+  clickAndWait(HistoryColumn::kFe, {ids[0], ids[1], ids[2], ids[3]});  // ties newest first
+  clickAndWait(HistoryColumn::kFe, {ids[0], ids[1], ids[2], ids[3]});
+  clickAndWait(HistoryColumn::kTime, {ids[2], ids[1], ids[0], ids[3]});
+  clickAndWait(HistoryColumn::kSpeed, {ids[1], ids[3], ids[2], ids[0]});
+  clickAndWait(HistoryColumn::kMid, {ids[0], ids[1], ids[2], ids[3]});
   // A new list (a filter) keeps the order chosen.
   std::string error;
   ASSERT_TRUE(history->Reload(&error)) << error;
-  EXPECT_EQ(ListedIds(history), (std::vector<int64_t>{ids[0], ids[1], ids[2]}));
+  EXPECT_EQ(ListedIds(history), (std::vector<int64_t>{ids[0], ids[1], ids[2], ids[3]}));
 }
 
 // Each filter of the window, and two at once, keeps the runs `velmo-cli
@@ -486,6 +496,81 @@ TEST_F(HistoryWindowTest, TheComparisonFitsClosesAndSaysVelmoClisDifferences) {
   close->GetEventHandler()->ProcessEvent(click);
   EXPECT_TRUE(WaitFor([&] { return history->LastComparison() == nullptr; }, 3000)) << "Close";
   EXPECT_EQ(m_dialog->HistoryWindow(), history);
+}
+
+// Eight runs: the table is wider than the screen lets it be, so its row
+// labels stand in a list of their own beside it and stay in view while the
+// runs scroll; table, labels and the table's scroll bar lie in the window
+// and on the screen. Every button's access key, GTK's own Close included,
+// is one button's alone.
+TEST_F(HistoryWindowTest, EightRunsCompareWithTheirLabelsInViewAndKeysApart) {
+  std::vector<ScanRecord> runs;
+  const char* mids[] = {"MKM-003-00",  "CMC MAG-M01", "RICOHJPNR03", "MBIPG101 R05",
+                        "YUDEN000T02", "OPTODISCR16", "PRODISC R03", "INFOME R20"};
+  for (int i = 0; i < 8; ++i) {
+    runs.push_back(Kept("2026-12-0" + std::to_string(i + 1) + "T09:00:00Z", mids[i],
+                        i % 3 == 0 ? RunOutcome::kNotRecommended : RunOutcome::kOk,
+                        static_cast<uint16_t>(200 + 60 * i), i % 2 ? "16X" : "8X"));
+    runs.back().disc.manufacturerName = "A maker with a long name, number " + std::to_string(i);
+  }
+  const auto ids = Keep(runs);
+  CHistoryDlg* history = OpenHistory();
+  ASSERT_NE(history, nullptr);
+
+  auto accessKeys = [](wxWindow* window) {
+    std::vector<guint> keys;
+    for (wxWindow* child : window->GetChildren()) {
+      if (dynamic_cast<wxButton*>(child) == nullptr) continue;
+      std::vector<GtkWidget*> widgets{child->GetHandle()};
+      while (!widgets.empty()) {
+        GtkWidget* widget = widgets.back();
+        widgets.pop_back();
+        if (GTK_IS_LABEL(widget)) {
+          const guint key = gtk_label_get_mnemonic_keyval(GTK_LABEL(widget));
+          if (key != GDK_KEY_VoidSymbol) keys.push_back(gdk_keyval_to_lower(key));
+        } else if (GTK_IS_CONTAINER(widget)) {
+          GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+          for (GList* at = children; at != nullptr; at = at->next)
+            widgets.push_back(GTK_WIDGET(at->data));
+          g_list_free(children);
+        }
+      }
+    }
+    return keys;
+  };
+  const std::vector<guint> keys = accessKeys(history);
+  EXPECT_GE(keys.size(), 5u);
+  EXPECT_EQ(std::set<guint>(keys.begin(), keys.end()).size(), keys.size())
+      << "an access key used twice in the History window";
+
+  Select(history, ids);
+  history->CompareSelected();
+  auto* dialog = dynamic_cast<CCompareDlg*>(history->LastComparison());
+  ASSERT_NE(dialog, nullptr);
+  dialog->Raise();
+  WaitFor([&] { return dialog->IsShownOnScreen(); }, 3000);
+  for (int i = 0; i < 5; ++i) Pump();
+  wxListCtrl* table = dialog->Table();
+  ASSERT_EQ(table->GetColumnCount(), 9);
+  wxListCtrl* labels = dialog->RowLabels();
+  ASSERT_NE(labels, nullptr) << "the labels scroll away with the runs";
+  ASSERT_EQ(labels->GetItemCount(), table->GetItemCount());
+  for (long row = 0; row < table->GetItemCount(); ++row)
+    EXPECT_EQ(labels->GetItemText(row, 0), table->GetItemText(row, 0)) << row;
+  int runsWidth = 0;
+  for (int c = 1; c < table->GetColumnCount(); ++c) runsWidth += table->GetColumnWidth(c);
+  EXPECT_GT(runsWidth, table->GetClientSize().x) << "eight runs fit: nothing to scroll";
+
+  const wxRect screen = wxDisplay(0u).GetGeometry();
+  const wxRect inside(dialog->ClientToScreen(wxPoint(0, 0)), dialog->GetClientSize());
+  for (wxWindow* part : {static_cast<wxWindow*>(labels), static_cast<wxWindow*>(table)}) {
+    const wxRect at = part->GetScreenRect();
+    EXPECT_TRUE(inside.Contains(at)) << "cut by the window";
+    EXPECT_TRUE(screen.Contains(at)) << "off the screen";
+  }
+  Picture(dialog, "compare-8-runs.png");
+  const std::vector<guint> closeKey = accessKeys(dialog);
+  EXPECT_EQ(closeKey.size(), 1u);
 }
 
 // A scan and a Smart Scan are not compared: the window says why and opens

@@ -73,11 +73,12 @@ class LabHistoryWindowTest : public WindowTest {
     return Child(args, options).Wait();
   }
   // A simulated scan kept by station, then pushed to the lab.
-  void ScanAndPush(const std::string& station, const std::string& url = "") {
+  void ScanAndPush(const std::string& station, const std::string& url = "",
+                   const std::string& scenario = "dvd+r-good", int code = 0) {
     const std::string lab = url.empty() ? m_station : url;
     // Kept locally alone (no push of its own in the background), then pushed.
-    const Finished scan = Cli(station, "", {"--simulate", "--sim-latency=0", "scan"});
-    ASSERT_EQ(scan.code, 0) << scan.err;
+    const Finished scan = Cli(station, "", {"--simulate=" + scenario, "--sim-latency=0", "scan"});
+    ASSERT_EQ(scan.code, code) << scan.err;
     const Finished push = Cli(station, lab, {"history", "push"});
     ASSERT_EQ(push.code, 0) << push.err;
   }
@@ -142,7 +143,7 @@ TEST_F(LabHistoryWindowTest, ReadsEveryStationsRunsAndSendsItsOwn) {
   ScanAndPush("owner", m_owner);
   ScanAndPush("a");
   ScanAndPush("a");
-  ScanAndPush("b");
+  ScanAndPush("b", "", "old-firmware", 2);  // a run without a reading
   ASSERT_EQ(LabRuns(), 4u);
 
   // A run of the window's station kept before the lab was set: it waits.
@@ -158,6 +159,14 @@ TEST_F(LabHistoryWindowTest, ReadsEveryStationsRunsAndSendsItsOwn) {
             "Lab history: " + ShownUrl(m_station) +
                 " (every station's runs; 1 run of this station waits to be sent)");
   EXPECT_EQ(Stations(history), (std::multiset<std::string>{"a", "a", "b", "owner"}));
+  // b's run without a reading comes last by TE, either way round.
+  for (const bool ascending : {true, false}) {
+    history->List()->SortBy(HistoryColumn::kTe, ascending);
+    const std::vector<HistoryEntry> rows = history->Entries();
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_FALSE(rows.back().maxTe) << ascending;
+    EXPECT_TRUE(rows.front().maxTe) << ascending;
+  }
   history->Close(true);
   for (int i = 0; i < 5; ++i) Pump();
 

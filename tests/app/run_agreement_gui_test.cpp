@@ -121,6 +121,11 @@ TEST_P(FaultAgreementTest, WindowAndCliKeepTheSameAccount) {
     EXPECT_TRUE(std::any_of(window.statuses.begin(), window.statuses.end(),
                             [&](const std::string& s) { return s.rfind(endStatus, 0) == 0; }))
         << endStatus << " never shown; last: " << window.status;
+    // The place as the box writes it: one number, written one way.
+    if (const size_t lba = endStatus.find("LBA "); lba != std::string::npos) {
+      const std::string place = endStatus.substr(lba, endStatus.find('.', lba) - lba);
+      EXPECT_NE(window.message.find(place), std::string::npos) << place << " vs " << window.message;
+    }
     EXPECT_NE(cli.err.find(DescribeRunEnd(c.outcome, cliRecord.cause)), std::string::npos)
         << cli.err;
   }

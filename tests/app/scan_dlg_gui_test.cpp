@@ -178,6 +178,29 @@ TEST_F(ScanDlgTest, StatusColourLastsOnePainting) {
   EXPECT_EQ(RedPixels(status), 0);
 }
 
+// A status wider than its line keeps its beginning and ends in "…", the
+// whole text in its tooltip; one that fits is shown whole, without a tip.
+TEST_F(ScanDlgTest, AStatusTooLongForItsLineIsShortenedAtItsEnd) {
+  Open("empty");
+  ASSERT_TRUE(WaitStatus("Please insert blank disc..."));
+  auto* status = m_dialog->Layout().Get<CSunkenText>(IDC_STATUS);
+  const wxString whole = wxString::FromUTF8(
+      "Recorded run: Smart Scan: 16X not recommended; 12X not recommended; 10X ok; 8X ok; 6X ok; "
+      "4X ok; 2.4X ok. Fit for writing up to 10X.");
+  wxClientDC dc(status);
+  dc.SetFont(status->GetFont());
+  ASSERT_GT(dc.GetTextExtent(whole).x, status->GetClientSize().x);
+  status->SetLabel(whole);
+  const wxString shown = status->ShownText();
+  EXPECT_TRUE(shown.EndsWith(wxString::FromUTF8("…"))) << shown;
+  EXPECT_TRUE(whole.StartsWith(shown.Left(shown.length() - 1))) << shown;
+  EXPECT_LE(dc.GetTextExtent(shown).x, status->GetClientSize().x - 2);
+  EXPECT_EQ(status->GetToolTipText(), whole);
+  status->SetLabel("Ready.");
+  EXPECT_EQ(status->ShownText(), "Ready.");
+  EXPECT_EQ(status->GetToolTipText(), "");
+}
+
 TEST_F(ScanDlgTest, ScanRunsToItsVerdictAndWritesTheLog) {
   Open("dvd+r-good");
   ASSERT_TRUE(WaitStatus("Ready."));

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <limits>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "chart/label_font.h"
@@ -168,6 +170,79 @@ INSTANTIATE_TEST_SUITE_P(
                   42,
                   {"600.00", "0.00", "450.00", "300.00", "150.00"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Columns of a surface's rows [top, bottom) holding any white pixel.
+std::vector<bool> InkColumns(const CSurface& s, int top, int bottom, int left, int right) {
+  std::vector<bool> ink(static_cast<size_t>(s.Width()), false);
+  for (int y = top; y < bottom; ++y) {
+    for (int x = std::max(left, 0); x < std::min(right, s.Width()); ++x) {
+      if (s.GetPixel(x, y) == kWhite) ink[static_cast<size_t>(x)] = true;
+    }
+  }
+  return ink;
+}
+
+// Runs of ink columns [first, last] parted by more than `gap` empty columns.
+std::vector<std::pair<int, int>> InkWords(const std::vector<bool>& ink, int gap) {
+  std::vector<std::pair<int, int>> words;
+  for (int x = 0; x < static_cast<int>(ink.size()); ++x) {
+    if (!ink[static_cast<size_t>(x)]) continue;
+    if (!words.empty() && x - words.back().second - 1 <= gap) {
+      words.back().second = x;
+    } else {
+      words.push_back({x, x});
+    }
+  }
+  return words;
+}
+
+// The x labels' ink never runs together, whatever the disc's range and the
+// chart's width: the widest gap inside one label parts its digits, and any
+// run of ink wider than the widest label would be two labels touching. The
+// disc's end is always the last label.
+TEST(GraphModelLabelTest, XLabelsNeverTouchAndTheDiscsEndStays) {
+  auto font = CLabelFont::Open(CLabelFont::LocateFile("Arial", 300), 14);
+  ASSERT_NE(font, nullptr);
+  auto inkOf = [&](const std::string& text) {
+    const int width = font->TextWidth(text) + 4;
+    CSurface alone(width, font->Height(), kBlack);
+    font->DrawGlyphs(alone, 2, font->Ascent(), text, kWhite);
+    const std::vector<std::pair<int, int>> runs =
+        InkWords(InkColumns(alone, 0, alone.Height(), 0, width), 0);
+    int gap = 0;
+    for (size_t i = 1; i < runs.size(); ++i)
+      gap = std::max(gap, runs[i].first - runs[i - 1].second - 1);
+    return std::pair{runs.back().second - runs.front().first + 1, gap};
+  };
+  const struct {
+    const char* name;
+    int xMax;
+  } ranges[] = {{"default", 2295103}, {"single layer", 2086912}, {"dual layer", 4173824}};
+  for (const auto& range : ranges) {
+    int widest = 0, innerGap = 0;
+    for (int i = 0; i <= 5; ++i) {
+      const auto [width, gap] = inkOf(std::to_string(i == 5 ? range.xMax : i * (range.xMax / 5)));
+      widest = std::max(widest, width);
+      innerGap = std::max(innerGap, gap);
+    }
+    const int endWidth = inkOf(std::to_string(range.xMax)).first;
+    for (int clientW = 300; clientW <= 460; clientW += 2) {
+      CGraphModel chart;
+      chart.Create(clientW, kClientH);
+      chart.SetRange(0.0, 600, 0, range.xMax, 0);
+      const RECT plot = chart.PlotRect();
+      const std::vector<std::pair<int, int>> words = InkWords(
+          InkColumns(chart.BackgroundLayer(), plot.bottom + 2, kClientH, 0, clientW), innerGap);
+      const std::string where = std::string(range.name) + " at " + std::to_string(clientW);
+      ASSERT_GE(words.size(), 2u) << where;
+      for (const auto& [first, last] : words) {
+        EXPECT_LE(last - first + 1, widest) << where << ": ink from " << first << " to " << last;
+      }
+      EXPECT_EQ(words.back().second - words.back().first + 1, endWidth) << where;
+      EXPECT_GE(words.back().second, plot.right - 3) << where;
+    }
+  }
+}
 
 TEST_F(GraphModelTest, FirstPointLeavesNoPixelAndSecondDrawsFromIt) {
   Disc();

@@ -129,6 +129,8 @@ TEST(CliOptions, BadInputIsAUsageErrorThatSaysWhy) {
       {{"--sim-latency=5", "drives"}, "--simulate"},
       {{"--speed", "5X", "scan"}, "2.4X|4X|6X|8X|10X|12X|16X"},
       {{"--density=dense", "scan"}, "normal, full or quick"},
+      {{"scan", "--chart-range", "wide"}, "fixed or readings"},
+      {{"smart", "--chart-range=readings"}, "--chart-range applies to scan"},
       {{"--json=", "scan"}, "--json needs a file name"},
       {{"--log="}, "--log needs"},
       {{"--speed", "4X", "identify"}, "--speed applies to scan and watch, not to identify"},

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <set>
 #include <thread>
 
 #include "cli/run_chart.h"
@@ -235,6 +236,25 @@ TEST_F(ScanCommandTest, ChartIsWrittenAsABmpOfTheComposedLayers) {
 
   const Captured unwritable = Run({"--simulate", "--chart", "/nonexistent-dir/c.bmp"});
   EXPECT_EQ(unwritable.exitCode, kExitCannotWrite);
+
+  // A disc whose TE runs over 600: the fixed range cuts the curve off at the
+  // top, --chart-range readings draws it across the whole disc.
+  auto teColumns = [&](const char* range) {
+    EXPECT_EQ(
+        Run({"--simulate=dvd+r-bad", "--chart", chart.str(), "--chart-range", range}).exitCode,
+        kExitNotRecommended);
+    const std::string picture = ReadFile(chart);
+    std::set<int> columns;
+    const size_t stride = (size_t(kCliChartWidth) * 3 + 3) / 4 * 4;
+    for (size_t at = le32(10); at + 3 <= picture.size(); at += 3) {
+      const uint8_t b = picture[at], g = picture[at + 1], r = picture[at + 2];
+      if (r == 227 && g == 28 && b == 187) columns.insert(int((at - le32(10)) % stride / 3));
+    }
+    return columns.size();
+  };
+  const size_t fixed = teColumns("fixed"), fitted = teColumns("readings");
+  EXPECT_GT(fitted, size_t(kCliChartWidth) * 8 / 10);
+  EXPECT_LT(fixed, fitted / 2);
 }
 
 TEST_F(ScanCommandTest, AFailedRunStillLeavesItsSamplesButNoVerdict) {

@@ -431,9 +431,9 @@ TEST(ReportContent, OutcomesInWordsAndColours) {
       {RunOutcome::kDiscEjected, "Disc ejected during the run: no verdict", kReportRed},
       {RunOutcome::kLogNotWritten, "Log not written: no verdict", kReportRed},
       {RunOutcome::kAborted, "Stopped: no verdict", kReportGrey},
-      {RunOutcome::kNoReading, "No reading at LBA 884736: no verdict", kReportRed},
-      {RunOutcome::kDriveBusy, "Drive busy at LBA 884736: no verdict", kReportRed},
-      {RunOutcome::kDriveError, "Drive error at LBA 884736: no verdict", kReportRed},
+      {RunOutcome::kNoReading, "No reading at LBA 884,736: no verdict", kReportRed},
+      {RunOutcome::kDriveBusy, "Drive busy at LBA 884,736: no verdict", kReportRed},
+      {RunOutcome::kDriveError, "Drive error at LBA 884,736: no verdict", kReportRed},
   };
   for (const Row& row : rows) {
     ScanRecord record = Good();
