@@ -5,10 +5,14 @@
 #include <wx/menu.h>
 
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "app/lab_history_dlg.h"
 #include "app/scan_dlg.h"
 #include "commands/drive_commands.h"
+#include "records/scan_record.h"
 #include "res/resource_ids.h"
 
 namespace {
@@ -17,6 +21,7 @@ constexpr int kRunAutostartId = 0x5100;
 constexpr int kRunEjectId = 0x5101;
 constexpr int kRunReportId = 0x5102;
 constexpr int kRunLabHistoryId = 0x5103;
+constexpr char kReportItemText[] = "Save a &report of every run to";
 
 }  // namespace
 
@@ -28,7 +33,7 @@ void CScanDlg::BuildRunMenu() {
   auto* menu = new wxMenu();
   menu->AppendCheckItem(kRunAutostartId, "&Start when a blank disc is inserted");
   menu->AppendCheckItem(kRunEjectId, "&Eject when done");
-  menu->AppendCheckItem(kRunReportId, wxString::FromUTF8("Save a &report of every run to…"));
+  menu->AppendCheckItem(kRunReportId, wxString::FromUTF8(kReportItemText) + "…");
   menu->Check(kRunAutostartId, m_runChoices.autostart);
   menu->Check(kRunEjectId, m_runChoices.eject);
   menu->Check(kRunReportId, !m_runChoices.reportDir.empty());
@@ -38,6 +43,7 @@ void CScanDlg::BuildRunMenu() {
   // Before Help, where a menu of commands belongs.
   wxMenuBar* bar = GetMenuBar();
   bar->Insert(bar->GetMenuCount() > 0 ? bar->GetMenuCount() - 1 : 0, menu, "&Run");
+  SetReportMenuLabel();
   Bind(wxEVT_MENU, &CScanDlg::OnRunMenu, this, kRunAutostartId, kRunReportId);
   Bind(wxEVT_MENU, &CScanDlg::OnLabHistoryMenu, this, kRunLabHistoryId);
   Bind(kLabPushedEvent, &CScanDlg::OnLabPushed, this);
@@ -102,6 +108,8 @@ void CScanDlg::OnRunMenu(wxCommandEvent& event) {
     if (wxMenuBar* bar = GetMenuBar()) bar->Check(kRunReportId, !folder.empty());
   }
   m_runChoices = choices;
+  SetReportMenuLabel();
+  RefreshTitle();
   std::string error;
   if (!SaveRunChoices(RunChoicesPath(), choices, &error)) {
     m_prompts->Message(this, "The Run menu's choices could not be kept: " + error);
@@ -134,9 +142,59 @@ void CScanDlg::SaveReportIfChosen() {
 
 void CScanDlg::EjectIfChosen() {
   SaveReportIfChosen();
+  if (m_startedByItself) CountSpindleRun();
   m_startedByItself = false;
   if (!m_runChoices.eject || m_closing || !m_session) return;
   // The poll sees the tray empty and clears the disc fields; the next disc
   // is identified (and, with autostart, run) as any other.
+  EjectMedium();
+}
+
+// The item names the folder the reports go to, once one is chosen.
+void CScanDlg::SetReportMenuLabel() {
+  wxMenuBar* bar = GetMenuBar();
+  wxMenuItem* item = bar != nullptr ? bar->FindItem(kRunReportId) : nullptr;
+  if (item == nullptr) return;
+  wxString folder = wxString::FromUTF8(m_runChoices.reportDir);
+  folder.Replace("&", "&&");  // a folder's '&' is no mnemonic
+  item->SetItemLabel(wxString::FromUTF8(kReportItemText) +
+                     (folder.empty() ? wxString::FromUTF8("…") : " " + folder));
+}
+
+std::string CScanDlg::UnattendedText() const {
+  std::vector<std::string> parts;
+  const RunChoices& chosen = m_runChoices;
+  if (chosen.autostart || chosen.eject || !chosen.reportDir.empty()) {
+    parts.push_back(chosen.reportDir.empty() ? "unattended"
+                                             : "unattended: reports to " + chosen.reportDir);
+  }
+  if (!m_lastDisc.empty()) parts.push_back("last disc: " + m_lastDisc);
+  if (m_spindle.seen > 0) parts.push_back(SpindleTallyText(m_spindle));
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : " — ") + part;
+  return text;
+}
+
+void CScanDlg::CountSpindleRun() {
+  const std::optional<ScanRecord> record = LastRunRecord();
+  if (!record) return;
+  m_spindle.Count(SpindleDiscOf(record->outcome));
+  m_lastDisc = std::string(RunOutcomeName(record->outcome)) + " (" + record->disc.manufacturerId +
+               (record->settings.speed.empty() ? "" : ", " + record->settings.speed) + ")";
+  RefreshTitle();
+}
+
+void CScanDlg::SkipUntestableDisc(const DiscView& view) {
+  if (!m_runChoices.autostart || m_diagMode != 1 || m_closing || view.enableRunControls) return;
+  m_spindle.Count(SpindleDisc::kSkipped);
+  m_lastDisc = "skipped (not testable)";
+  RefreshTitle();
+  if (!m_runChoices.eject) {
+    // Nobody may be there to see why nothing starts: the status says it.
+    const std::string status = m_layout.Control(IDC_STATUS)->GetLabel().utf8_string();
+    SetText(IDC_STATUS, status + " Waiting: take the disc out (Eject when done is off).");
+    return;
+  }
+  // As velmo-cli watch --eject: out it goes, and the next disc is taken.
   EjectMedium();
 }
