@@ -3,10 +3,12 @@
 // every run, and the lab history the runs are sent to. The choices are kept
 // between launches (run_choices.h).
 #include <wx/menu.h>
+#include <wx/statusbr.h>
 
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/lab_history_dlg.h"
@@ -110,6 +112,7 @@ void CScanDlg::OnRunMenu(wxCommandEvent& event) {
   m_runChoices = choices;
   SetReportMenuLabel();
   RefreshTitle();
+  ShowSpindle();
   std::string error;
   if (!SaveRunChoices(RunChoicesPath(), choices, &error)) {
     m_prompts->Message(this, "The Run menu's choices could not be kept: " + error);
@@ -168,11 +171,50 @@ std::string CScanDlg::UnattendedText() const {
     parts.push_back(chosen.reportDir.empty() ? "unattended"
                                              : "unattended: reports to " + chosen.reportDir);
   }
-  if (!m_lastDisc.empty()) parts.push_back("last disc: " + m_lastDisc);
-  if (m_spindle.seen > 0) parts.push_back(SpindleTallyText(m_spindle));
-  std::string text;
-  for (const std::string& part : parts) text += (text.empty() ? "" : " — ") + part;
+  return parts.empty() ? "" : parts.front();
+}
+
+namespace {
+
+// The tally in the bar's room: the counts that are not zero.
+std::string ShortSpindleTally(const SpindleTally& tally) {
+  std::string text = std::to_string(tally.seen) + (tally.seen == 1 ? " disc" : " discs");
+  const std::pair<int, const char*> counts[] = {{tally.ok, "ok"},
+                                                {tally.notRecommended, "not recommended"},
+                                                {tally.failed, "failed"},
+                                                {tally.skipped, "skipped"},
+                                                {tally.aborted, "aborted"}};
+  const char* joint = ": ";
+  for (const auto& [count, name] : counts) {
+    if (count == 0) continue;
+    text += joint + std::to_string(count) + " " + name;
+    joint = ", ";
+  }
   return text;
+}
+
+}  // namespace
+
+// A bar under the window while unattended runs are on or have run: the last
+// disc and the tally stay in view after each eject, whatever the status
+// line says of the next disc.
+void CScanDlg::ShowSpindle() {
+  const bool wanted = !UnattendedText().empty() || m_spindle.seen > 0;
+  wxStatusBar* bar = GetStatusBar();
+  if (bar == nullptr && !wanted) return;
+  if (bar == nullptr) {
+    bar = CreateStatusBar(2);
+    const int widths[] = {-2, -3};
+    bar->SetStatusWidths(2, widths);
+  }
+  const std::string last =
+      m_lastDisc.empty() ? "Unattended: no disc yet" : "Last disc: " + m_lastDisc;
+  const std::string tally = m_spindle.seen > 0 ? ShortSpindleTally(m_spindle) : "";
+  bar->SetStatusText(wxString::FromUTF8(last), 0);
+  bar->SetStatusText(wxString::FromUTF8(tally), 1);
+  if (bar->IsShown() != wanted) bar->Show(wanted);
+  // The bar takes its height below the panel, never from it.
+  SetClientSize(m_layout.ClientSize());
 }
 
 void CScanDlg::CountSpindleRun() {
@@ -181,14 +223,14 @@ void CScanDlg::CountSpindleRun() {
   m_spindle.Count(SpindleDiscOf(record->outcome));
   m_lastDisc = std::string(RunOutcomeName(record->outcome)) + " (" + record->disc.manufacturerId +
                (record->settings.speed.empty() ? "" : ", " + record->settings.speed) + ")";
-  RefreshTitle();
+  ShowSpindle();
 }
 
 void CScanDlg::SkipUntestableDisc(const DiscView& view) {
   if (!m_runChoices.autostart || m_diagMode != 1 || m_closing || view.enableRunControls) return;
   m_spindle.Count(SpindleDisc::kSkipped);
   m_lastDisc = "skipped (not testable)";
-  RefreshTitle();
+  ShowSpindle();
   if (!m_runChoices.eject) {
     // Nobody may be there to see why nothing starts: the status says it.
     const std::string status = m_layout.Control(IDC_STATUS)->GetLabel().utf8_string();

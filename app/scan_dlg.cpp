@@ -140,6 +140,7 @@ wxBEGIN_EVENT_TABLE(CScanDlg, wxFrame) EVT_CLOSE(CScanDlg::OnClose)
   });
   SetClientSize(m_layout.ClientSize());
   m_panel->SetSize(m_layout.ClientSize());
+  ShowSpindle();
 }
 
 CScanDlg::~CScanDlg() {
@@ -462,9 +463,9 @@ void CScanDlg::ShowSample(int32_t, uint16_t, uint16_t) {
   const double spent =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - m_runBegan).count();
   const ScanProgress progress = ProgressOf(++m_samplesDone, m_expectedSamples, spent);
-  m_progressText = std::to_string(progress.percent) + "% · " + std::to_string(progress.done) + "/" +
-                   std::to_string(progress.total) + " · " + ProgressClock(progress.secondsLeft) +
-                   " left";
+  m_progressText = std::to_string(progress.percent) + "% (" + std::to_string(progress.done) + "/" +
+                   std::to_string(progress.total) + ", " + ProgressClock(progress.secondsLeft) +
+                   " left)";
   RefreshTitle();
 }
 
@@ -476,9 +477,9 @@ void CScanDlg::EndProgress() {
 
 void CScanDlg::RefreshTitle() {
   std::string title = m_baseTitle;
-  if (!m_progressText.empty()) title = m_progressText + " — " + title;
+  if (!m_progressText.empty()) title = m_progressText + " - " + title;
   const std::string unattended = UnattendedText();
-  if (!unattended.empty()) title += " — " + unattended;
+  if (!unattended.empty()) title += " - " + unattended;
   SetTitle(wxString::FromUTF8(title));
 }
 

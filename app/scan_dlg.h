@@ -166,8 +166,7 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void OnLabPushed(wxThreadEvent& event);
   void StartIfChosen();
   // While a Run menu choice acts by itself, the title says so:
-  // "unattended: reports to FOLDER", then the spindle's tally and its last
-  // disc; empty when none is on.
+  // "unattended: reports to FOLDER"; empty when none is on.
   std::string UnattendedText() const;
   // The title: a run's progress first, the window's own title (or the
   // recorded run's), then what acts unattended.
@@ -179,6 +178,7 @@ class CScanDlg : public wxFrame, private ScanWindow {
   // A run started by itself has ended: counted in the spindle's tally.
   void CountSpindleRun();
   void SetReportMenuLabel();
+  void ShowSpindle();
   // True for a run the Run menu started: nobody is at the window, so what
   // would be a box goes to the status line (and the history) alone.
   bool NobodyToAsk() const { return m_startedByItself; }

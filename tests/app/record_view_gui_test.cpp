@@ -431,6 +431,7 @@ TEST_F(RecordViewTest, TheWindowsSmartScansAreKeptWithTheirReadings) {
     smart.Show();
     ASSERT_TRUE(WaitFor([&] { return !smart.WorkerRunning() && !smart.Answer().empty(); }));
     liveAnswer = answerUnderList(smart);
+    SaveScreenshot(&smart, "smart-answer");
     smart.OnCancel();
   };
   Click(IDC_SMART_SCAN);

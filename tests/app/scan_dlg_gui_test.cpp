@@ -205,7 +205,7 @@ TEST_F(ScanDlgTest, StopShowsTheAbortAtOnceAndKeepsWholeLines) {
   ASSERT_TRUE(WaitFor([] { return CountLines(ReadFile("TEFE.txt")) >= 3; }));
   // The run's progress leads the title, counted as velmo-cli counts it; the
   // status line keeps "Testing...".
-  const std::regex progress("([0-9]+)% · ([0-9]+)/58 · ([0-9]+:[0-9]{2}|--:--) left — " +
+  const std::regex progress("([0-9]+)% \\(([0-9]+)/58, ([0-9]+:[0-9]{2}|--:--) left\\) - " +
                             std::string(kScanDialogTemplate.title));
   std::smatch shown;
   std::string title;
