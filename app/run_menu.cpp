@@ -202,16 +202,15 @@ void CScanDlg::ShowSpindle() {
   const bool wanted = !UnattendedText().empty() || m_spindle.seen > 0;
   wxStatusBar* bar = GetStatusBar();
   if (bar == nullptr && !wanted) return;
-  if (bar == nullptr) {
-    bar = CreateStatusBar(2);
-    const int widths[] = {-2, -3};
-    bar->SetStatusWidths(2, widths);
-  }
-  const std::string last =
-      m_lastDisc.empty() ? "Unattended: no disc yet" : "Last disc: " + m_lastDisc;
-  const std::string tally = m_spindle.seen > 0 ? ShortSpindleTally(m_spindle) : "";
-  bar->SetStatusText(wxString::FromUTF8(last), 0);
-  bar->SetStatusText(wxString::FromUTF8(tally), 1);
+  if (bar == nullptr) bar = CreateStatusBar(2);
+  const std::string tally =
+      m_spindle.seen > 0 ? ShortSpindleTally(m_spindle) : "Unattended: no disc yet";
+  const std::string last = m_lastDisc.empty() ? "" : "Last: " + m_lastDisc;
+  // The tally whole; the last disc has the rest, its outcome first.
+  const int widths[] = {bar->GetTextExtent(wxString::FromUTF8(tally)).x + 12, -1};
+  bar->SetStatusWidths(2, widths);
+  bar->SetStatusText(wxString::FromUTF8(tally), 0);
+  bar->SetStatusText(wxString::FromUTF8(last), 1);
   if (bar->IsShown() != wanted) bar->Show(wanted);
   // The bar takes its height below the panel, never from it.
   SetClientSize(m_layout.ClientSize());

@@ -253,8 +253,8 @@ TEST_F(RunMenuTest, TheFeederRunsByItselfWithNobodyThere) {
     wxStatusBar* bar = m_dialog->GetStatusBar();
     ASSERT_NE(bar, nullptr);
     EXPECT_TRUE(bar->IsShown());
-    EXPECT_EQ(bar->GetStatusText(0).utf8_string(), "Last disc: ok (STRATA, 8X)");
-    EXPECT_EQ(bar->GetStatusText(1).utf8_string(),
+    EXPECT_EQ(bar->GetStatusText(1).utf8_string(), "Last: ok (STRATA, 8X)");
+    EXPECT_EQ(bar->GetStatusText(0).utf8_string(),
               scenario == "feeder" ? "5 discs: 2 ok, 2 not recommended, 1 skipped"
                                    : "5 discs: 1 ok, 2 not recommended, 1 failed, 1 skipped");
     EXPECT_EQ(SpindleTallyText(m_dialog->Spindle()), SpindleTallyText(spindle.tally));
