@@ -3,12 +3,18 @@
 // every run, and the lab history the runs are sent to. The choices are kept
 // between launches (run_choices.h).
 #include <wx/menu.h>
+#include <wx/statusbr.h>
 
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "app/lab_history_dlg.h"
 #include "app/scan_dlg.h"
 #include "commands/drive_commands.h"
+#include "records/scan_record.h"
 #include "res/resource_ids.h"
 
 namespace {
@@ -17,6 +23,7 @@ constexpr int kRunAutostartId = 0x5100;
 constexpr int kRunEjectId = 0x5101;
 constexpr int kRunReportId = 0x5102;
 constexpr int kRunLabHistoryId = 0x5103;
+constexpr char kReportItemText[] = "Save a &report of every run to";
 
 }  // namespace
 
@@ -28,7 +35,7 @@ void CScanDlg::BuildRunMenu() {
   auto* menu = new wxMenu();
   menu->AppendCheckItem(kRunAutostartId, "&Start when a blank disc is inserted");
   menu->AppendCheckItem(kRunEjectId, "&Eject when done");
-  menu->AppendCheckItem(kRunReportId, wxString::FromUTF8("Save a &report of every run to…"));
+  menu->AppendCheckItem(kRunReportId, wxString::FromUTF8(kReportItemText) + "…");
   menu->Check(kRunAutostartId, m_runChoices.autostart);
   menu->Check(kRunEjectId, m_runChoices.eject);
   menu->Check(kRunReportId, !m_runChoices.reportDir.empty());
@@ -38,6 +45,7 @@ void CScanDlg::BuildRunMenu() {
   // Before Help, where a menu of commands belongs.
   wxMenuBar* bar = GetMenuBar();
   bar->Insert(bar->GetMenuCount() > 0 ? bar->GetMenuCount() - 1 : 0, menu, "&Run");
+  SetReportMenuLabel();
   Bind(wxEVT_MENU, &CScanDlg::OnRunMenu, this, kRunAutostartId, kRunReportId);
   Bind(wxEVT_MENU, &CScanDlg::OnLabHistoryMenu, this, kRunLabHistoryId);
   Bind(kLabPushedEvent, &CScanDlg::OnLabPushed, this);
@@ -102,6 +110,9 @@ void CScanDlg::OnRunMenu(wxCommandEvent& event) {
     if (wxMenuBar* bar = GetMenuBar()) bar->Check(kRunReportId, !folder.empty());
   }
   m_runChoices = choices;
+  SetReportMenuLabel();
+  RefreshTitle();
+  ShowSpindle();
   std::string error;
   if (!SaveRunChoices(RunChoicesPath(), choices, &error)) {
     m_prompts->Message(this, "The Run menu's choices could not be kept: " + error);
@@ -134,9 +145,101 @@ void CScanDlg::SaveReportIfChosen() {
 
 void CScanDlg::EjectIfChosen() {
   SaveReportIfChosen();
+  if (m_startedByItself) CountSpindleRun();
   m_startedByItself = false;
   if (!m_runChoices.eject || m_closing || !m_session) return;
   // The poll sees the tray empty and clears the disc fields; the next disc
   // is identified (and, with autostart, run) as any other.
+  EjectMedium();
+}
+
+// The item names the folder the reports go to, once one is chosen.
+void CScanDlg::SetReportMenuLabel() {
+  wxMenuBar* bar = GetMenuBar();
+  wxMenuItem* item = bar != nullptr ? bar->FindItem(kRunReportId) : nullptr;
+  if (item == nullptr) return;
+  wxString folder = wxString::FromUTF8(m_runChoices.reportDir);
+  folder.Replace("&", "&&");  // a folder's '&' is no mnemonic
+  item->SetItemLabel(wxString::FromUTF8(kReportItemText) +
+                     (folder.empty() ? wxString::FromUTF8("…") : " " + folder));
+}
+
+std::string CScanDlg::UnattendedText() const {
+  std::vector<std::string> parts;
+  const RunChoices& chosen = m_runChoices;
+  if (chosen.autostart || chosen.eject || !chosen.reportDir.empty()) {
+    parts.push_back(chosen.reportDir.empty() ? "unattended"
+                                             : "unattended: reports to " + chosen.reportDir);
+  }
+  return parts.empty() ? "" : parts.front();
+}
+
+namespace {
+
+// The tally in the bar's room: the counts that are not zero.
+std::string ShortSpindleTally(const SpindleTally& tally) {
+  std::string text = std::to_string(tally.seen) + (tally.seen == 1 ? " disc" : " discs");
+  const std::pair<int, const char*> counts[] = {{tally.ok, "ok"},
+                                                {tally.notRecommended, "not recommended"},
+                                                {tally.failed, "failed"},
+                                                {tally.skipped, "skipped"},
+                                                {tally.aborted, "aborted"}};
+  const char* joint = ": ";
+  for (const auto& [count, name] : counts) {
+    if (count == 0) continue;
+    text += joint + std::to_string(count) + " " + name;
+    joint = ", ";
+  }
+  return text;
+}
+
+}  // namespace
+
+// A bar under the window while unattended runs are on or have run: the last
+// disc and the tally stay in view after each eject, whatever the status
+// line says of the next disc.
+void CScanDlg::ShowSpindle() {
+  const bool wanted = !UnattendedText().empty() || m_spindle.seen > 0;
+  wxStatusBar* bar = GetStatusBar();
+  if (bar == nullptr && !wanted) return;
+  if (bar == nullptr) bar = CreateStatusBar(2);
+  const std::string tally =
+      m_spindle.seen > 0 ? ShortSpindleTally(m_spindle) : "Unattended: no disc yet";
+  const std::string last = m_lastDisc.empty() ? "" : "Last: " + m_lastDisc;
+  // The tally whole; the last disc has the rest, its outcome first.
+  const int widths[] = {bar->GetTextExtent(wxString::FromUTF8(tally)).x + 12, -1};
+  bar->SetStatusWidths(2, widths);
+  bar->SetStatusText(wxString::FromUTF8(tally), 0);
+  bar->SetStatusText(wxString::FromUTF8(last), 1);
+  if (bar->IsShown() != wanted) bar->Show(wanted);
+  // The bar takes its height below the panel, never from it; on a short
+  // screen it takes it from the scrolled content instead.
+  if (m_scroller != nullptr)
+    FitToScreen();
+  else
+    SetClientSize(m_layout.ClientSize());
+}
+
+void CScanDlg::CountSpindleRun() {
+  const std::optional<ScanRecord> record = LastRunRecord();
+  if (!record) return;
+  m_spindle.Count(SpindleDiscOf(record->outcome));
+  m_lastDisc = std::string(RunOutcomeName(record->outcome)) + " (" + record->disc.manufacturerId +
+               (record->settings.speed.empty() ? "" : ", " + record->settings.speed) + ")";
+  ShowSpindle();
+}
+
+void CScanDlg::SkipUntestableDisc(const DiscView& view) {
+  if (!m_runChoices.autostart || m_diagMode != 1 || m_closing || view.enableRunControls) return;
+  m_spindle.Count(SpindleDisc::kSkipped);
+  m_lastDisc = "skipped (not testable)";
+  ShowSpindle();
+  if (!m_runChoices.eject) {
+    // Nobody may be there to see why nothing starts: the status says it.
+    const std::string status = m_layout.Control(IDC_STATUS)->GetLabel().utf8_string();
+    SetText(IDC_STATUS, status + " Waiting: take the disc out (Eject when done is off).");
+    return;
+  }
+  // As velmo-cli watch --eject: out it goes, and the next disc is taken.
   EjectMedium();
 }

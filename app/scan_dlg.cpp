@@ -23,6 +23,7 @@
 #include "chart/scan_series.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
+#include "console/run_progress.h"
 #include "history/history.h"
 #include "links/manual_address.h"
 #include "records/media_codes.h"
@@ -84,6 +85,7 @@ wxBEGIN_EVENT_TABLE(CScanDlg, wxFrame) EVT_CLOSE(CScanDlg::OnClose)
               wxDefaultSize, wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX),
       m_options(options),
       m_prompts(std::move(prompts)),
+      m_baseTitle(kScanDialogTemplate.title),
       m_book(options.noHistory ? "" : DefaultHistoryPath()),
       m_pollTimer(this, kPollTimerId) {
   ResetDiscGlobals();
@@ -125,6 +127,8 @@ wxBEGIN_EVENT_TABLE(CScanDlg, wxFrame) EVT_CLOSE(CScanDlg::OnClose)
   BuildRunMenu();
   BuildViewMenu();
   if (m_options.simulate) BuildSimulatorMenu();
+  // Choices kept from an earlier launch act from the start: said at once.
+  RefreshTitle();
   // Printing the log has no menu item; Ctrl+P reaches it.
   wxAcceleratorEntry print(wxACCEL_CTRL, 'P', ToWxId(ID_FILE_PRINT));
   SetAcceleratorTable(wxAcceleratorTable(1, &print));
@@ -138,6 +142,7 @@ wxBEGIN_EVENT_TABLE(CScanDlg, wxFrame) EVT_CLOSE(CScanDlg::OnClose)
   });
   SetClientSize(m_layout.ClientSize());
   m_panel->SetSize(m_layout.ClientSize());
+  ShowSpindle();
   FitToScreen();
 }
 
@@ -158,7 +163,10 @@ void CScanDlg::BuildMenu() {
       popup = new wxMenu();
       popupText = wxString::FromUTF8(item.text);
     } else if (popup != nullptr) {
-      popup->Append(ToWxId(item.id), wxString::FromUTF8(item.text));
+      wxString text = wxString::FromUTF8(item.text);
+      // Ctrl+Q quits as on the rest of the desktop, through Exit itself.
+      if (item.id == ID_FILE_EXIT) text += "\tCtrl+Q";
+      popup->Append(ToWxId(item.id), text);
     }
   }
   if (popup != nullptr) bar->Append(popup, popupText);
@@ -344,6 +352,7 @@ void CScanDlg::OnStop(wxCommandEvent&) {
   KeepRunInHistory(m_pScanThread.get());
   m_stoppedScans.push_back(std::move(m_pScanThread));
   m_scanning = 0;
+  EndProgress();
   EnableRunControls(true, false, true);
   m_statusColor = kColorRed;
   SetText(IDC_STATUS, "User abort!");
@@ -382,6 +391,7 @@ void CScanDlg::ShowLogOpenFailed() {
 // The log could not take a line (disk full): the run ended without a
 // verdict, so the window must not look as if it had one.
 void CScanDlg::ShowLogWriteFailed() {
+  EndProgress();
   std::weak_ptr<int> alive = m_alive;
   KeepRunInHistory(m_pScanThread.get());
   if (!NobodyToAsk()) m_prompts->Message(this, "Can't support to save log file.");
@@ -392,6 +402,15 @@ void CScanDlg::ShowLogWriteFailed() {
 }
 
 void CScanDlg::ShowRunStarted() {
+  {
+    std::lock_guard<std::mutex> hold(g_discLock);
+    m_expectedSamples =
+        CountScanSamples(m_densityMode.load(), m_densityStep.load(), g_discType.load(), g_lastLba);
+  }
+  m_samplesDone = 0;
+  m_runBegan = std::chrono::steady_clock::now();
+  m_progressText = "0%";
+  RefreshTitle();
   SetText(IDC_ELAPSED, " ");
   SetText(IDC_STATUS, m_startedByItself ? kStartedByItself : "Testing...");
   EnableKeepingFocus(m_layout.Control(IDC_STOP), true);
@@ -442,6 +461,32 @@ std::optional<ScanRecord> CScanDlg::LastRunRecord() const {
   return m_book.LastRun(&samples, &end);
 }
 
+// Percent, samples and time left, as velmo-cli's progress line counts them.
+void CScanDlg::ShowSample(int32_t, uint16_t, uint16_t) {
+  if (m_progressText.empty()) return;
+  const double spent =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - m_runBegan).count();
+  const ScanProgress progress = ProgressOf(++m_samplesDone, m_expectedSamples, spent);
+  m_progressText = std::to_string(progress.percent) + "% (" + std::to_string(progress.done) + "/" +
+                   std::to_string(progress.total) + ", " + ProgressClock(progress.secondsLeft) +
+                   " left)";
+  RefreshTitle();
+}
+
+void CScanDlg::EndProgress() {
+  if (m_progressText.empty()) return;
+  m_progressText.clear();
+  RefreshTitle();
+}
+
+void CScanDlg::RefreshTitle() {
+  std::string title = m_baseTitle;
+  if (!m_progressText.empty()) title = m_progressText + " - " + title;
+  const std::string unattended = UnattendedText();
+  if (!unattended.empty()) title += " - " + unattended;
+  SetTitle(wxString::FromUTF8(title));
+}
+
 void CScanDlg::ShowElapsed(long seconds) {
   m_book.SetElapsed(seconds);
   SetText(IDC_ELAPSED, std::to_string(seconds) + " seconds");
@@ -463,6 +508,7 @@ void CScanDlg::ShowSampleFailure(const RunEnd& end) {
 }
 
 void CScanDlg::ShowSampleFailureEnded(const RunEnd& end) {
+  EndProgress();
   EnableKeepingFocus(m_layout.Control(IDC_START), true);
   EnableKeepingFocus(m_layout.Control(IDC_STOP), false);
   EnableKeepingFocus(m_layout.Control(IDC_SMART_SCAN), true);
@@ -474,6 +520,7 @@ void CScanDlg::ShowSampleFailureEnded(const RunEnd& end) {
 }
 
 void CScanDlg::ShowVerdict(ScanVerdict verdict) {
+  EndProgress();
   const std::string text = VerdictText(verdict);
   std::weak_ptr<int> alive = m_alive;
   // Kept before the box: the run is whole, whatever the user does next.
@@ -486,6 +533,7 @@ void CScanDlg::ShowVerdict(ScanVerdict verdict) {
 }
 
 void CScanDlg::ShowFinished() {
+  EndProgress();
   EnableKeepingFocus(m_layout.Control(IDC_START), true);
   EnableKeepingFocus(m_layout.Control(IDC_STOP), false);
   EnableKeepingFocus(m_layout.Control(IDC_SMART_SCAN), true);
@@ -507,6 +555,13 @@ void CScanDlg::OnSmartScan(wxCommandEvent&) {
   dialog.OnInitDialog();
   m_prompts->SmartDialog(dialog);
   KeepSmartRunInHistory(dialog, started);
+  // The answer stays in view once its report has closed; a run closed
+  // before its end has none, and the status keeps what it said.
+  if (!dialog.Answer().empty() && !m_closing) {
+    m_statusColor = dialog.AnswerColour();
+    SetText(IDC_STATUS, dialog.Answer());
+    SayHistoryProblem(dialog.Answer());
+  }
 }
 
 void CScanDlg::OnFileExit(wxCommandEvent&) { OnCancel(); }

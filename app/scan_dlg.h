@@ -21,6 +21,7 @@
 #include <wx/timer.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -41,6 +42,7 @@
 #include "app/user_prompts.h"
 #include "console/disc_identification.h"
 #include "console/scan_run.h"
+#include "console/spindle_tally.h"
 #include "device/thread_annotations.h"
 #include "records/run_record.h"
 #include "records/scan_record.h"
@@ -92,6 +94,10 @@ class CScanDlg : public wxFrame, private ScanWindow {
   int PollsStarted() const { return m_pollsStarted.load(); }
   int PollsSkipped() const { return m_pollsSkipped.load(); }
   CDriveSession* Session() { return m_session.get(); }
+  // The discs the Run menu's unattended runs have seen, and what the last
+  // one came to ("ok", "skipped: not testable", ...; empty before the first).
+  const SpindleTally& Spindle() const { return m_spindle; }
+  const std::string& LastDisc() const { return m_lastDisc; }
   void SetStatusColor(uint32_t colour) { m_statusColor = colour; }
 
   // Closing: Escape, the close box and File, Exit all come here.
@@ -165,6 +171,20 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void PushToLab();
   void OnLabPushed(wxThreadEvent& event);
   void StartIfChosen();
+  // While a Run menu choice acts by itself, the title says so:
+  // "unattended: reports to FOLDER"; empty when none is on.
+  std::string UnattendedText() const;
+  // The title: a run's progress first, the window's own title (or the
+  // recorded run's), then what acts unattended.
+  void RefreshTitle();
+  // A disc the run cannot take, identified while autostart is on: ejected
+  // and counted as skipped with Eject when done, else left with the status
+  // saying why nothing starts.
+  void SkipUntestableDisc(const DiscView& view);
+  // A run started by itself has ended: counted in the spindle's tally.
+  void CountSpindleRun();
+  void SetReportMenuLabel();
+  void ShowSpindle();
   // True for a run the Run menu started: nobody is at the window, so what
   // would be a box goes to the status line (and the history) alone.
   bool NobodyToAsk() const { return m_startedByItself; }
@@ -213,6 +233,9 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void ShowSampleFailureEnded(const RunEnd& end) override;
   void ShowVerdict(ScanVerdict verdict) override;
   void ShowFinished() override;
+  void ShowSample(int32_t lba, uint16_t te, uint16_t fe) override;
+  // The run has ended: its progress leaves the title.
+  void EndProgress();
   void RecordRunStart();
   void SetScanning(bool scanning) override { m_scanning = scanning ? 1 : 0; }
   void ReapStoppedScans();
@@ -254,6 +277,14 @@ class CScanDlg : public wxFrame, private ScanWindow {
   };
   DriveView m_driveView;
   std::string m_recordName;  // the shown record's file or history name
+  std::string m_baseTitle;   // the template's title, or the shown record's
+  // The running scan's progress (UI thread): empty when none runs.
+  std::string m_progressText;
+  int m_expectedSamples = 0;
+  int m_samplesDone = 0;
+  std::chrono::steady_clock::time_point m_runBegan;
+  SpindleTally m_spindle;
+  std::string m_lastDisc;
   // The disc fields show an identified disc (UI thread): its removal or
   // replacement ends a recorded run's view, the first disc found does not.
   bool m_discShown = false;

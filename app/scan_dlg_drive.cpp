@@ -107,6 +107,7 @@ void CScanDlg::ResetDiscInfo() {
 void CScanDlg::ApplyDiscView(const DiscView& view) {
   if (view.resetDiscInfo) {
     ResetDiscInfo();
+    SkipUntestableDisc(view);
     return;
   }
   // A disc in place of the one shown ends a recorded run's view. The first
@@ -140,6 +141,7 @@ void CScanDlg::ApplyDiscView(const DiscView& view) {
   if (view.status) SetText(IDC_STATUS, *view.status);
   const bool runStarted = m_pScanThread && !m_pScanThread->Finished();
   if (keepShowing && !runStarted) PutRecordInWindow(*keepShowing, m_recordName);
+  SkipUntestableDisc(view);
   Update();
 }
 

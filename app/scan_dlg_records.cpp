@@ -162,15 +162,12 @@ void CScanDlg::PutRecordInWindow(const ScanRecord& record, const std::string& na
   // The verdict the user saw then; without one, the outcome.
   std::string status =
       record.verdict.empty() ? std::string(RunOutcomeName(record.outcome)) : record.verdict;
-  if (record.kind == RecordKind::kSmart) {
-    status = "Smart Scan:";
-    for (const SmartRow& row : record.rows) status += " " + row.speed + " " + row.result + ";";
-    status.pop_back();
-  }
+  // A Smart Scan's rows are in its report; the line gives its answer.
+  if (record.kind == RecordKind::kSmart) status = "Smart Scan: " + SmartAnswerLine(record);
   m_statusColor = record.outcome == RunOutcome::kOk ? kColorGreen : kColorRed;
   SetText(IDC_STATUS, "Recorded run: " + status);
-  SetTitle(wxString::FromUTF8(kScanDialogTemplate.title) + kRecordedMark + " (" +
-           wxString::FromUTF8(name) + ")");
+  m_baseTitle = std::string(kScanDialogTemplate.title) + kRecordedMark + " (" + name + ")";
+  RefreshTitle();
   // START would scan the drive's disc, not the recorded one: it stays as
   // it was, and pressing it leaves this view.
   m_book.Show(record);
@@ -213,7 +210,8 @@ void CScanDlg::RestoreDriveView() {
 
 void CScanDlg::EndRecordView() {
   if (!m_book.EndShow()) return;
-  SetTitle(wxString::FromUTF8(kScanDialogTemplate.title));
+  m_baseTitle = kScanDialogTemplate.title;
+  RefreshTitle();
   if (m_recordGraph != nullptr) m_recordGraph->Hide();
   if (m_graph != nullptr) m_graph->Show();
   RestoreDriveView();

@@ -4,11 +4,14 @@
 #include <wx/gauge.h>
 #include <wx/listctrl.h>
 #include <wx/renderer.h>
+#include <wx/stattext.h>
 
 #include <algorithm>
 #include <mutex>
 
 #include "app/sunken_text.h"
+#include "console/scan_verdict.h"
+#include "records/run_end_text.h"
 #include "res/resource_ids.h"
 
 // Posts each update to the dialog; after Cancel none runs, even one
@@ -71,6 +74,18 @@ class CSmartScanWorker::Sink : public SmartScanSink {
   std::function<void()> m_stepped;
 };
 
+std::string SmartAnswerLine(RunOutcome outcome, const RunCause& cause,
+                            const std::optional<SpeedCode>& fitSpeed) {
+  if (HasVerdict(outcome)) return SmartAnswerText(fitSpeed);
+  return RunEndStatus(outcome, cause);
+}
+
+std::string SmartAnswerLine(const ScanRecord& record) {
+  std::optional<SpeedCode> fit;
+  if (record.fitSpeed) fit = static_cast<SpeedCode>(record.fitSpeed->speedCode);
+  return SmartAnswerLine(record.outcome, record.cause, fit);
+}
+
 CSmartScanWorker::CSmartScanWorker(std::vector<SpeedCode> rows, wxEvtHandler& dialog,
                                    std::function<void(int, const std::string&)> rowText,
                                    std::function<void(int)> started, std::function<void()> stepped,
@@ -107,6 +122,12 @@ CSmartModeDlg::CSmartModeDlg(wxWindow* parent,
   SetClientSize(m_layout.ClientSize());
   m_progress = m_layout.Get<wxGauge>(IDC_PROGRESS);
   m_resultList = m_layout.Get<wxListCtrl>(IDC_RESULT_LIST);
+  // The answer's two lines under the list, inside its group box.
+  const int answerHeight = 2 * GetCharHeight() + 6;
+  GrowBelowList(answerHeight);
+  const wxRect list = m_resultList->GetRect();
+  m_answer = new wxStaticText(this, wxID_ANY, "", wxPoint(list.x, list.GetBottom() + 4),
+                              wxSize(list.width, answerHeight - 4), wxST_NO_AUTORESIZE);
   // Exit is the first tab stop and holds the focus; there is no OK button,
   // so Enter elsewhere leaves the dialog open.
   SetEscapeId(wxID_NONE);
@@ -144,6 +165,7 @@ bool CSmartModeDlg::OnInitDialog() {
       },
       [this] {
         m_progress->SetValue(std::min(m_progress->GetValue() + 1, m_progress->GetRange()));
+        ShowAnswerIfDone();
       },
       m_readings);
   m_pWorkerThread->Start();
@@ -172,7 +194,35 @@ void CSmartModeDlg::ShowRecord(const ScanRecord& record) {
   }
   m_progress->SetRange(std::max<int>(static_cast<int>(record.rows.size()), 1));
   m_progress->SetValue(static_cast<int>(record.rows.size()));
+  FitListToRows(static_cast<int>(record.rows.size()));
+  ShowAnswer(SmartAnswerLine(record), record.outcome == RunOutcome::kOk ? kColorGreen : kColorRed);
   SetTitle(GetTitle() + " - recorded run");
+}
+
+void CSmartModeDlg::ShowAnswerIfDone() {
+  if (!m_readings || !m_answerText.empty()) return;
+  std::vector<SmartRowEnd> ended;
+  {
+    std::lock_guard<std::mutex> hold(m_readings->lock);
+    for (const auto& row : m_readings->rows) {
+      if (!row) return;
+      ended.push_back(*row);
+    }
+  }
+  if (ended.size() != m_speedRows.size()) return;
+  const SmartEnd end = JudgeSmartRows(ended, true);
+  ShowAnswer(SmartAnswerLine(end.end.outcome, end.end.cause, end.fitSpeed),
+             end.end.outcome == RunOutcome::kOk ? kColorGreen : kColorRed);
+}
+
+void CSmartModeDlg::ShowAnswer(const std::string& text, uint32_t colour) {
+  m_answerText = text;
+  m_answerColour = colour;
+  m_answer->SetForegroundColour(
+      wxColour(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF));
+  m_answer->SetLabel(wxString::FromUTF8(text));
+  m_answer->Wrap(m_answer->GetSize().x);
+  m_answer->SetToolTip(wxString::FromUTF8(text));
 }
 
 void CSmartModeDlg::InitResultList() {
@@ -212,6 +262,12 @@ void CSmartModeDlg::FitListToRows(int rows) {
   const int wanted = header + rows * rowHeight + border + 2;
   const int grow = wanted - outer.y;
   if (grow <= 0) return;
+  GrowBelowList(grow);
+  const wxRect list = m_resultList->GetRect();
+  m_resultList->SetSize(list.x, list.y, list.width, list.height + grow);
+}
+
+void CSmartModeDlg::GrowBelowList(int grow) {
   const wxRect list = m_resultList->GetRect();
   for (wxWindow* child : GetChildren()) {
     if (child == m_resultList || child->IsTopLevel()) continue;
@@ -222,7 +278,6 @@ void CSmartModeDlg::FitListToRows(int rows) {
       child->SetSize(r.x, r.y, r.width, r.height + grow);  // the group box round it
     }
   }
-  m_resultList->SetSize(list.x, list.y, list.width, list.height + grow);
   const wxSize client = GetClientSize();
   SetClientSize(client.x, client.y + grow);
 }

@@ -9,10 +9,12 @@
 
 #include <wx/dialog.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -22,8 +24,17 @@
 
 class wxGauge;
 class wxListCtrl;
+class wxStaticText;
 
 inline constexpr uint32_t kResultTextBackground = 0xDEB38B;  // RGB(139, 179, 222)
+
+// A Smart Scan's answer as the window says it: "Fit for writing up to 10X."
+// or "No write speed is fit for writing." after a verdict, else why the run
+// has none (the first failed row's cause, or the stop).
+std::string SmartAnswerLine(RunOutcome outcome, const RunCause& cause,
+                            const std::optional<SpeedCode>& fitSpeed);
+// The same for a kept run.
+std::string SmartAnswerLine(const ScanRecord& record);
 
 // The measurement on its thread: the run, the sink that posts to the
 // dialog, and the thread. Outlives the dialog when stopped early.
@@ -74,6 +85,11 @@ class CSmartModeDlg : public wxDialog {
   // The rows of this run and the readings taken so far (for its record).
   const std::vector<SpeedCode>& SpeedRows() const { return m_speedRows; }
   const std::shared_ptr<SmartReadings>& Readings() const { return m_readings; }
+  // The run's answer under the list once every row has ended (empty before);
+  // its colour is the main window's status colour for it.
+  const std::string& Answer() const { return m_answerText; }
+  uint32_t AnswerColour() const { return m_answerColour; }
+  wxStaticText* AnswerLine() const { return m_answer; }
 
  private:
   void InitResultList();
@@ -81,6 +97,12 @@ class CSmartModeDlg : public wxDialog {
   // Grows the list (and the dialog below it) so that rows rows show
   // without scrolling.
   void FitListToRows(int rows);
+  // Moves what lies below the list down by grow pixels, growing the list's
+  // group box and the dialog with it.
+  void GrowBelowList(int grow);
+  // The answer line, once every row of the live run has ended.
+  void ShowAnswerIfDone();
+  void ShowAnswer(const std::string& text, uint32_t colour);
   std::vector<SpeedCode> FillSpeedRows();
   void OnExit(wxCommandEvent& event);
   void OnClose(wxCloseEvent& event);
@@ -89,6 +111,9 @@ class CSmartModeDlg : public wxDialog {
   CDialogLayout m_layout;
   wxGauge* m_progress = nullptr;
   wxListCtrl* m_resultList = nullptr;
+  wxStaticText* m_answer = nullptr;
+  std::string m_answerText;
+  uint32_t m_answerColour = 0;
   std::unique_ptr<CSmartScanWorker> m_pWorkerThread;
   std::vector<SpeedCode> m_speedRows;
   std::shared_ptr<SmartReadings> m_readings;

@@ -69,7 +69,11 @@ wxWindow* CScanDlg::ContentHost(const wxSize& content) {
 
 void CScanDlg::FitToScreen() {
   if (m_scroller == nullptr) return;
-  SetClientSize(m_shortScreenSize);
+  wxSize size = m_shortScreenSize;
+  // The spindle's bar, when shown, stands below the content within the screen.
+  if (const wxStatusBar* bar = GetStatusBar(); bar != nullptr && bar->IsShown())
+    size.y = std::max(size.y - bar->GetSize().y, 1);
+  SetClientSize(size);
   m_scroller->SetSize(GetClientSize());
   m_scroller->Scroll(0, m_scroller->GetVirtualSize().y);
 }

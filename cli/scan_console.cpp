@@ -15,28 +15,16 @@ constexpr char kRed[] = "\033[31m";
 constexpr char kGreen[] = "\033[32m";
 constexpr char kPlain[] = "\033[0m";
 
-std::string Clock(long seconds) {
-  if (seconds < 0) return "--:--";
-  char text[32];
-  if (seconds >= 3600) {
-    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60,
-                  seconds % 60);
-  } else {
-    std::snprintf(text, sizeof text, "%ld:%02ld", seconds / 60, seconds % 60);
-  }
-  return text;
-}
-
 }  // namespace
 
 std::string ProgressLine(int done, int total, uint16_t te, uint16_t fe, long secondsLeft,
                          int columns) {
   const size_t room = static_cast<size_t>(std::max(columns - 1, 1));
-  const int percent = total > 0 ? done * 100 / total : 100;
+  const int percent = ProgressOf(done, total, 0).percent;
   const int width = static_cast<int>(std::to_string(total).size());
   char core[160];
   std::snprintf(core, sizeof core, "%3d%%  %*d/%d  TE %5u  FE %5u  %s left", percent, width, done,
-                total, te, fe, Clock(secondsLeft).c_str());
+                total, te, fe, ProgressClock(secondsLeft).c_str());
   std::string line = core;
   // The bar gives way first, then the spaces and words, then the percent;
   // the readings stay down to 40 columns.
@@ -47,7 +35,7 @@ std::string ProgressLine(int done, int total, uint16_t te, uint16_t fe, long sec
            std::string(static_cast<size_t>(bar - filled), '.') + "] " + line;
   }
   if (line.size() <= room) return line;
-  const std::string clock = Clock(secondsLeft);
+  const std::string clock = ProgressClock(secondsLeft);
   for (const bool withPercent : {true, false}) {
     std::snprintf(core, sizeof core, "%s%d/%d TE %u FE %u %s",
                   withPercent ? (std::to_string(percent) + "% ").c_str() : "", done, total, te, fe,
@@ -59,17 +47,6 @@ std::string ProgressLine(int done, int total, uint16_t te, uint16_t fe, long sec
   line = core;
   if (line.size() > room) line.resize(room);
   return line;
-}
-
-int CountScanSamples(uint8_t densityMode, int32_t densityStep, DiscTypeCode type, int32_t lastLba) {
-  const ScanRange range = GetScanRange(densityMode, type, lastLba);
-  int count = 0;
-  for (int32_t lba = range.start; lba < range.end; ++count) {
-    const int32_t step = GetSampleStep(lba, densityStep, type, lastLba);
-    if (step <= 0) return count + 1;
-    lba += step;
-  }
-  return count;
 }
 
 void CScanConsole::LogOpenFailed() {
@@ -97,12 +74,10 @@ void CScanConsole::Sampled(int32_t lba, uint16_t te, uint16_t fe) {
   if (m_quiet) return;
   const int width = static_cast<int>(std::to_string(total).size());
   if (m_style.terminal) {
-    // Time left at this run's own pace so far.
     const double spent =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
-    long left = done > 0 && spent >= 1.0 ? std::lround(spent * (total - done) / done) : -1;
-    if (done >= total) left = 0;
-    std::string line = ProgressLine(done, total, te, fe, left, m_style.columns);
+    const ScanProgress progress = ProgressOf(done, total, spent);
+    std::string line = ProgressLine(done, total, te, fe, progress.secondsLeft, m_style.columns);
     const size_t length = line.size();
     if (length < m_shownLength) line.append(m_shownLength - length, ' ');
     m_shownLength = length;

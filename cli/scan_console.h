@@ -14,11 +14,8 @@
 
 #include "cli/terminal_style.h"
 #include "commands/disc_type.h"
+#include "console/run_progress.h"
 #include "console/scan_run.h"
-
-// How many samples a run with these settings takes: the run's own range and
-// steps, walked without a drive. The progress bar's full length.
-int CountScanSamples(uint8_t densityMode, int32_t densityStep, DiscTypeCode type, int32_t lastLba);
 
 // The progress line, at most columns - 1 characters (the last column would
 // wrap on some terminals): bar when there is room, percent, samples done,

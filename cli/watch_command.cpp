@@ -18,6 +18,7 @@
 #include "cli/scan_command.h"
 #include "cli/smart_command.h"
 #include "commands/drive_commands.h"
+#include "console/spindle_tally.h"
 #include "device/host.h"
 #include "records/media_codes.h"
 #include "records/run_end_text.h"
@@ -31,16 +32,6 @@
 #include "session/terminal_text.h"
 
 namespace {
-
-struct Tally {
-  int seen = 0;
-  int ok = 0;
-  int notRecommended = 0;
-  int failed = 0;
-  int skipped = 0;
-  int aborted = 0;      // stopped by a signal before its verdict
-  int worst = kExitOk;  // of the discs scanned
-};
 
 enum class Tray { kReady, kEmpty, kGone };
 
@@ -219,7 +210,8 @@ class CWatch {
   // Between runs this watch takes the signals; during a run, the run's own.
   // After the stop's lock, so that its watcher ends before the lock goes.
   CInterruptWatch m_interrupt;
-  Tally m_tally;
+  SpindleTally m_tally;
+  int m_worst = kExitOk;  // of the discs scanned
   int m_code = kExitOk;
   bool m_driveGone = false;
   bool m_ejected = false;  // the drive took the last disc's eject
@@ -281,11 +273,7 @@ int CWatch::Run() {
   if (m_quiet != m_err) std::fclose(m_quiet);
   m_quiet = nullptr;
   if (m_signal == 0 && m_interrupt.Interrupted()) m_signal = m_interrupt.Signal();
-  std::fprintf(m_out,
-               "Summary: %d discs seen, %d ok, %d not recommended, %d failed, %d skipped, "
-               "%d aborted\n",
-               m_tally.seen, m_tally.ok, m_tally.notRecommended, m_tally.failed, m_tally.skipped,
-               m_tally.aborted);
+  std::fprintf(m_out, "Summary: %s\n", SpindleTallyText(m_tally).c_str());
   std::fflush(m_out);
   return ExitCode();
 }
@@ -294,12 +282,11 @@ int CWatch::ExitCode() const {
   if (m_signal != 0) return 128 + m_signal;
   if (m_driveGone) return kExitDriveFailure;
   if (m_code != kExitOk) return m_code;
-  return m_tally.worst;
+  return m_worst;
 }
 
 bool CWatch::WatchDisc() {
-  ++m_tally.seen;
-  const std::string base = RunBaseName(m_options.reportDir, m_options.drive, m_tally.seen);
+  const std::string base = RunBaseName(m_options.reportDir, m_options.drive, m_tally.seen + 1);
   const CliOptions run = DiscRunOptions(m_options, base);
   DiscFields fields;
   DiscLine line;
@@ -321,14 +308,14 @@ bool CWatch::WatchDisc() {
     m_signal = runCode - 128;
     line = RunLine(line, runCode, base);
     line.outcome = "aborted";
-    ++m_tally.aborted;
+    m_tally.Count(SpindleDisc::kAborted);
     goOn = false;
   } else if (runCode == kExitCannotWrite || runCode == kExitBusy) {
     m_code = runCode;
     line.outcome = "failed";
     line.note = runCode == kExitBusy ? "the log or drive is in use by another run"
                                      : "its files could not be written";
-    ++m_tally.failed;
+    m_tally.Count(SpindleDisc::kFailed);
     goOn = false;
   } else if (!identified) {
     // Not even the disc could be looked at: the drive refuses or is gone.
@@ -336,21 +323,18 @@ bool CWatch::WatchDisc() {
     m_code = m_driveGone ? kExitDriveFailure : runCode;
     line.outcome = "failed";
     line.note = m_driveGone ? "the drive is gone" : "the drive cannot be used";
-    ++m_tally.failed;
+    m_tally.Count(SpindleDisc::kFailed);
     goOn = false;
   } else if (!fields.runControls || runCode == kExitUsage || runCode == kExitNoDrive) {
     line.outcome = "skipped";
     line.note = runCode == kExitUsage ? "speed not offered" : "not testable";
-    ++m_tally.skipped;
+    m_tally.Count(SpindleDisc::kSkipped);
   } else {
     line = RunLine(line, runCode, base);
-    if (runCode == kExitOk)
-      ++m_tally.ok;
-    else if (runCode == kExitNotRecommended)
-      ++m_tally.notRecommended;
-    else
-      ++m_tally.failed;
-    m_tally.worst = std::max(m_tally.worst, std::min(runCode, kExitDriveFailure));
+    m_tally.Count(runCode == kExitOk               ? SpindleDisc::kOk
+                  : runCode == kExitNotRecommended ? SpindleDisc::kNotRecommended
+                                                   : SpindleDisc::kFailed);
+    m_worst = std::max(m_worst, std::min(runCode, kExitDriveFailure));
     if (runCode == kExitDriveFailure && PollTray() == Tray::kGone) {
       m_driveGone = true;
       if (line.outcome != "drive gone") line.note = "the drive is gone";

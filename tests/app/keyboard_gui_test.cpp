@@ -106,26 +106,35 @@ TEST_F(KeyboardTest, EscapeClosesAnOpenMenuOrListAndNothingMore) {
   EXPECT_TRUE(WaitClosed(window));
 }
 
-// Escape in the middle of a scan closes the window as the close box does:
-// the run is stopped and kept in the history as aborted.
-TEST_F(KeyboardTest, EscapeDuringAScanKeepsTheRunAsAborted) {
-  Open("dvd+r-good", 100);
-  ASSERT_TRUE(WaitStatus("Ready."));
-  const size_t before = KeptRunCount();
-  Click(IDC_START);
-  ASSERT_TRUE(WaitStatus("Testing..."));
-  ASSERT_TRUE(WaitFor([&] { return m_dialog->ScanWorker()->Samples().size() >= 3; }, 10000));
-  FocusOn(m_dialog->Layout().Control(IDC_STOP));
-  wxWeakRef<wxWindow> window(m_dialog);
-  Press(WXK_ESCAPE);
-  ASSERT_TRUE(WaitClosed(window));
-  std::vector<HistoryEntry> entries;
-  ASSERT_EQ(KeptRunCount(&entries), before + 1) << "the stopped run is not in the history";
-  // The one added last (other tests keep runs with times of their own).
-  const auto newest =
-      std::max_element(entries.begin(), entries.end(),
-                       [](const HistoryEntry& a, const HistoryEntry& b) { return a.id < b.id; });
-  EXPECT_EQ(newest->outcome, RunOutcome::kAborted);
+// Escape, and Ctrl+Q as File, Exit, in the middle of a scan close the window
+// as the close box does: the run is stopped and kept in the history as
+// aborted.
+TEST_F(KeyboardTest, EscapeOrCtrlQDuringAScanKeepsTheRunAsAborted) {
+  for (const bool ctrlQ : {false, true}) {
+    SCOPED_TRACE(ctrlQ ? "Ctrl+Q" : "Escape");
+    Open("dvd+r-good", 100);
+    ASSERT_TRUE(WaitStatus("Ready."));
+    const size_t before = KeptRunCount();
+    Click(IDC_START);
+    ASSERT_TRUE(WaitStatus("Testing..."));
+    ASSERT_TRUE(WaitFor([&] { return m_dialog->ScanWorker()->Samples().size() >= 3; }, 10000));
+    FocusOn(m_dialog->Layout().Control(IDC_STOP));
+    wxWeakRef<wxWindow> window(m_dialog);
+    if (ctrlQ) {
+      wxUIActionSimulator keys;
+      keys.Char('q', wxMOD_CONTROL);
+    } else {
+      Press(WXK_ESCAPE);
+    }
+    ASSERT_TRUE(WaitClosed(window));
+    std::vector<HistoryEntry> entries;
+    ASSERT_EQ(KeptRunCount(&entries), before + 1) << "the stopped run is not in the history";
+    // The one added last (other tests keep runs with times of their own).
+    const auto newest =
+        std::max_element(entries.begin(), entries.end(),
+                         [](const HistoryEntry& a, const HistoryEntry& b) { return a.id < b.id; });
+    EXPECT_EQ(newest->outcome, RunOutcome::kAborted);
+  }
 }
 
 // Tab goes round the buttons, lists and check boxes in the template's

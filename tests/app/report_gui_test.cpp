@@ -345,7 +345,7 @@ TEST_F(ReportWindowTest, TheFileMenuOffersBothBeforeExit) {
   }
   EXPECT_EQ(items,
             (std::vector<std::string>{"Open &Record...\tCtrl+O", "&History...\tCtrl+H", "&Save",
-                                      "Export &Report...", "Print Re&port...", "E&xit"}));
+                                      "Export &Report...", "Print Re&port...", "E&xit\tCtrl+Q"}));
 }
 
 }  // namespace

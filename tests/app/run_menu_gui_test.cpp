@@ -7,6 +7,7 @@
 #include <wx/image.h>
 #include <wx/imagpng.h>
 #include <wx/menu.h>
+#include <wx/statusbr.h>
 #include <wx/textctrl.h>
 
 #include <algorithm>
@@ -24,6 +25,7 @@
 #include "app/scan_dlg.h"
 #include "app/window_capture.h"
 #include "console/scan_verdict.h"
+#include "console/spindle_tally.h"
 #include "history/history.h"
 #include "history/lab_history.h"
 #include "res/resource_ids.h"
@@ -189,15 +191,28 @@ TEST_F(RunMenuTest, TheMenuPersistsItsChoices) {
   EXPECT_TRUE(menu->FindItemByPosition(2)->IsChecked());
 }
 
-// Autostart and eject over the feeder with nobody at the window: good,
-// marginal and bad DVD+R each run by itself, its verdict on the status line
-// (no box to close), ejected at once, the next one taken; the DVD-ROM after
-// them is not started. With the first disc's run failing, the spindle goes
-// on just the same.
+// Autostart and eject over the feeder with nobody at the window: the title
+// says so from the start and names the report folder, as the Run menu does;
+// good, marginal and bad DVD+R and the DVD+R DL each run by itself, its
+// verdict on the status line (no box to close), ejected at once, the next
+// one taken; the DVD-ROM between them is ejected and counted as skipped. The
+// title keeps the tally and the last disc. With the first disc's run
+// failing, the spindle goes on just the same.
 TEST_F(RunMenuTest, TheFeederRunsByItselfWithNobodyThere) {
   const std::string ok = VerdictText(ScanVerdict::kOk);
   const std::string notRecommended = VerdictText(ScanVerdict::kNotRecommended);
-  for (const char* scenario : {"feeder", "feeder-fault"}) {
+  struct Spindle {
+    const char* scenario;
+    std::vector<std::string> verdicts;
+    SpindleTally tally;
+  };
+  const Spindle spindles[] = {
+      {"feeder", {ok, notRecommended, notRecommended, ok}, {5, 2, 2, 0, 1, 0}},
+      // The first run ended at its failing sample, said in red, no verdict.
+      {"feeder-fault", {notRecommended, notRecommended, ok}, {5, 1, 2, 1, 1, 0}},
+  };
+  for (const Spindle& spindle : spindles) {
+    const std::string scenario = spindle.scenario;
     SCOPED_TRACE(scenario);
     const std::string reports = home + "/reports-" + scenario;
     fs::create_directory(reports);
@@ -207,32 +222,46 @@ TEST_F(RunMenuTest, TheFeederRunsByItselfWithNobodyThere) {
     std::vector<std::string> statuses;
     m_seen.statusShown = [&](const std::string& text) { statuses.push_back(text); };
     Open(scenario, 10);
+    const std::string unattended = "unattended: reports to " + reports;
+    EXPECT_NE(m_dialog->GetTitle().utf8_string().find(unattended), std::string::npos)
+        << "said from the start: " << m_dialog->GetTitle();
+    wxMenuItem* reportItem = m_dialog->GetMenuBar()->FindItem(
+        m_dialog->GetMenuBar()
+            ->GetMenu(static_cast<size_t>(m_dialog->GetMenuBar()->FindMenu("Run")))
+            ->FindItemByPosition(2)
+            ->GetId());
+    EXPECT_NE(reportItem->GetItemLabelText().utf8_string().find(reports), std::string::npos);
     CSimDrive& drive = SimDrive(0);
-    ASSERT_TRUE(WaitFor([&] { return drive.DiscName() == "dvd-rom" && drive.DiscReady(); }, 60000))
+    ASSERT_TRUE(
+        WaitFor([&] { return m_dialog->Spindle().seen == 5 && !m_dialog->Scanning(); }, 90000))
         << "stuck at " << drive.DiscName() << ": " << Status();
-    for (int i = 0; i < 10; ++i) {
-      Pump();
-      wxMilliSleep(60);
-    }
+    ASSERT_TRUE(WaitFor([&] { return drive.OpcodeCount(0x1B) == 5u; }, 5000))
+        << "every disc ejected, the DVD-ROM too";
     EXPECT_TRUE(m_seen.messages.empty()) << "a box waited for a person: " << m_seen.messages[0];
-    EXPECT_EQ(drive.OpcodeCount(0x1B), 3u) << "three discs ejected";
-    EXPECT_FALSE(m_dialog->Scanning()) << "the DVD-ROM is not started";
     // Each run said its ending on the status line, in the feeder's order.
     const size_t started = static_cast<size_t>(
         std::count(statuses.begin(), statuses.end(), std::string(kStartedByItself)));
-    EXPECT_EQ(started, 3u);
+    EXPECT_EQ(started, 4u);
     std::vector<std::string> verdicts;
     for (const std::string& text : statuses) {
       if (text == ok || text == notRecommended) verdicts.push_back(text);
     }
-    if (std::string(scenario) == "feeder") {
-      EXPECT_EQ(verdicts, (std::vector<std::string>{ok, notRecommended, notRecommended}));
-    } else {
-      // The first run ended at its failing sample, said in red, no verdict.
-      EXPECT_EQ(verdicts, (std::vector<std::string>{notRecommended, notRecommended}));
-    }
-    // Kept and reported, one a run.
-    EXPECT_EQ(KeptRuns().size(), keptBefore + 3);
+    EXPECT_EQ(verdicts, spindle.verdicts);
+    const std::string title = m_dialog->GetTitle().utf8_string();
+    EXPECT_NE(title.find(unattended), std::string::npos) << title;
+    // The last disc and the tally stay in view under the window.
+    wxStatusBar* bar = m_dialog->GetStatusBar();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(bar->IsShown());
+    EXPECT_EQ(bar->GetStatusText(1).utf8_string(), "Last: ok (STRATA, 8X)");
+    EXPECT_EQ(bar->GetStatusText(0).utf8_string(),
+              scenario == "feeder" ? "5 discs: 2 ok, 2 not recommended, 1 skipped"
+                                   : "5 discs: 1 ok, 2 not recommended, 1 failed, 1 skipped");
+    EXPECT_EQ(SpindleTallyText(m_dialog->Spindle()), SpindleTallyText(spindle.tally));
+    EXPECT_GE(m_dialog->GetClientSize().y, m_dialog->Layout().ClientSize().y)
+        << "the bar takes none of the panel";
+    // Kept and reported, one a run; the DVD-ROM had none.
+    EXPECT_EQ(KeptRuns().size(), keptBefore + 4);
     size_t pdfs = 0;
     for (const auto& entry : fs::directory_iterator(reports)) {
       const std::string name = entry.path().filename().string();
@@ -244,12 +273,26 @@ TEST_F(RunMenuTest, TheFeederRunsByItselfWithNobodyThere) {
       EXPECT_EQ(head, "%PDF-") << name;
       ++pdfs;
     }
-    EXPECT_EQ(pdfs, 3u);
+    EXPECT_EQ(pdfs, 4u);
     m_seen.statusShown = nullptr;
     m_dialog->Close(true);
     for (int i = 0; i < 5; ++i) Pump();
     m_dialog = nullptr;
   }
+}
+
+// Without "Eject when done" a disc the run cannot take stays, and the
+// status says why nothing starts.
+TEST_F(RunMenuTest, AnUntestableDiscWaitsSayingWhyWithoutEject) {
+  std::string error;
+  ASSERT_TRUE(SaveRunChoices(RunChoicesPath(), RunChoices{true, false, ""}, &error)) << error;
+  Open("dvd-rom", 10);
+  ASSERT_TRUE(WaitFor([&] { return m_dialog->Spindle().skipped == 1; })) << Status();
+  EXPECT_NE(Status().find("Waiting: take the disc out (Eject when done is off)."),
+            std::string::npos)
+      << Status();
+  EXPECT_EQ(SimDrive(0).OpcodeCount(0x1B), 0u);
+  EXPECT_FALSE(m_dialog->Scanning());
 }
 
 // A run a person starts keeps the original's verdict box, autostart or not.
@@ -289,18 +332,7 @@ TEST_F(RunMenuTest, TurningAutostartOnStartsTheDiscInTheTray) {
   EXPECT_TRUE(m_seen.messages.empty());
   EXPECT_TRUE(WaitFor([&] { return Enabled(IDC_START) && !Enabled(IDC_STOP); }));
   // The window as it was left, for a person to look at.
-  for (int i = 0; i < 10; ++i) {
-    Pump();
-    wxMilliSleep(20);
-  }
-  if (const std::optional<WindowImage> image = CaptureWindowImage(m_dialog, true)) {
-    std::filesystem::create_directories(velmo_test::ArtefactDir());
-    if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr) wxImage::AddHandler(new wxPNGHandler);
-    wxImage picture(image->width, image->height, const_cast<unsigned char*>(image->rgb.data()),
-                    true);
-    picture.SaveFile(std::string(velmo_test::ArtefactDir()) + "/autostart-verdict.png",
-                     wxBITMAP_TYPE_PNG);
-  }
+  SaveScreenshot(m_dialog, "autostart-verdict");
   // Off and on again while a run's disc is out: nothing to start.
   Menu(autostart, false);
   SimDrive(0).Eject();

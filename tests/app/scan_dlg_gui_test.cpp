@@ -28,6 +28,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -225,7 +226,20 @@ TEST_F(ScanDlgTest, StopShowsTheAbortAtOnceAndKeepsWholeLines) {
   Click(IDC_START);
   ASSERT_TRUE(WaitStatus("Testing..."));
   ASSERT_TRUE(WaitFor([] { return CountLines(ReadFile("TEFE.txt")) >= 3; }));
+  // The run's progress leads the title, counted as velmo-cli counts it; the
+  // status line keeps "Testing...".
+  const std::regex progress("([0-9]+)% \\(([0-9]+)/58, ([0-9]+:[0-9]{2}|--:--) left\\) - " +
+                            std::string(kScanDialogTemplate.title));
+  std::smatch shown;
+  std::string title;
+  ASSERT_TRUE(WaitFor([&] {
+    title = m_dialog->GetTitle().utf8_string();
+    return std::regex_match(title, shown, progress) && std::stoi(shown[2]) >= 2;
+  })) << title;
+  EXPECT_EQ(std::stoi(shown[1]), std::stoi(shown[2]) * 100 / 58) << title;
+  EXPECT_EQ(Text(IDC_STATUS), "Testing...");
   Click(IDC_STOP);
+  EXPECT_EQ(m_dialog->GetTitle().utf8_string(), kScanDialogTemplate.title);
   EXPECT_EQ(Text(IDC_STATUS), "User abort!");
   EXPECT_TRUE(Enabled(IDC_START));
   EXPECT_FALSE(Enabled(IDC_STOP));

@@ -6,6 +6,11 @@
 #include <gtest/gtest.h>
 #include <wx/choice.h>
 #include <wx/event.h>
+#include <wx/image.h>
+#include <wx/imagpng.h>
+
+#include <filesystem>
+#include <optional>
 
 #include <functional>
 #include <memory>
@@ -15,10 +20,12 @@
 #include "app/lab_history_dlg.h"
 #include "app/scan_dlg.h"
 #include "app/user_prompts.h"
+#include "app/window_capture.h"
 #include "res/resource_ids.h"
 #include "session/run_options.h"
 #include "simulator/sim_drive.h"
 #include "tests/app/gui_test_support.h"
+#include "tests/support/test_paths.h"
 
 // What the window asked, and the answers a test gives. A dialog without an
 // answer set is the real one (a test may answer GTK's own dialog).
@@ -96,6 +103,22 @@ class TestPrompts : public CWxPrompts {
  private:
   Prompted& m_seen;
 };
+
+// A window as it is on screen, for a person to look at: NAME.png among the
+// tests' artefacts.
+inline void SaveScreenshot(wxWindow* window, const std::string& name) {
+  window->Update();
+  for (int i = 0; i < 10; ++i) {  // what was drawn last reaches the screen
+    Pump();
+    wxMilliSleep(20);
+  }
+  const std::optional<WindowImage> image = CaptureWindowImage(window, true);
+  if (!image) return;
+  std::filesystem::create_directories(velmo_test::ArtefactDir());
+  if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr) wxImage::AddHandler(new wxPNGHandler);
+  wxImage picture(image->width, image->height, const_cast<unsigned char*>(image->rgb.data()), true);
+  picture.SaveFile(std::string(velmo_test::ArtefactDir()) + "/" + name + ".png", wxBITMAP_TYPE_PNG);
+}
 
 class WindowTest : public ::testing::Test {
  protected:
