@@ -4,6 +4,7 @@
 #include <wx/menu.h>
 #include <wx/scrolwin.h>
 #include <wx/settings.h>
+#include <wx/statusbr.h>
 
 #include <algorithm>
 
