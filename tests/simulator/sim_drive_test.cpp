@@ -59,9 +59,9 @@ TEST(SimDriveCdb, InvalidFieldsAreRefused) {
   std::vector<uint8_t> nominal = kGetWriteSpeeds;
   nominal[10] = 0x00;
   EXPECT_TRUE(HasSense(Send(*drive, nominal, 200).reply, 5, 0x24, 0));
-  std::vector<uint8_t> physical = kReadAdip;
-  physical[7] = 0x00;
-  EXPECT_TRUE(HasSense(Send(*drive, physical, 300).reply, 5, 0x24, 0));
+  std::vector<uint8_t> reserved = kReadAdip;
+  reserved[7] = 0xE0;  // a reserved structure format
+  EXPECT_TRUE(HasSense(Send(*drive, reserved, 300).reply, 5, 0x24, 0));
   std::vector<uint8_t> unknownVendor = VendorCdb(0xF5);
   EXPECT_TRUE(HasSense(Send(*drive, unknownVendor).reply, 5, 0x24, 0));
 }
