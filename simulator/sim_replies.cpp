@@ -103,9 +103,12 @@ std::vector<uint8_t> ConfigurationReply(uint16_t currentProfile, uint8_t rt,
 }
 
 std::vector<uint8_t> WriteSpeedReply(const SimDisc& disc, uint16_t maxDescriptors) {
+  // The length counts every descriptor there is, as the data available;
+  // the maximum cuts only what is sent. Programs ask for one descriptor
+  // first and size their second request by this length.
   const size_t count = std::min<size_t>(disc.writeSpeeds.size(), maxDescriptors);
   std::vector<uint8_t> reply(8 + 16 * count, 0);
-  PutBe32(reply.data(), static_cast<uint32_t>(4 + 16 * count));
+  PutBe32(reply.data(), static_cast<uint32_t>(4 + 16 * disc.writeSpeeds.size()));
   const uint32_t driveRead = disc.profile >= kProfileDvdRom ? kDvdReadKBps : kCdReadKBps;
   for (size_t i = 0; i < count; ++i) {
     const SimWriteSpeed& speed = disc.writeSpeeds[i];

@@ -23,8 +23,9 @@ std::vector<uint8_t> InquiryData(const SimDriveConfig& config);
 // startFeature on: profile list, core, removable medium.
 std::vector<uint8_t> ConfigurationReply(uint16_t currentProfile, uint8_t rt, uint16_t startFeature);
 
-// GET PERFORMANCE type 0x03: header (length = 4 + 16·n) and at most
-// maxDescriptors write-speed descriptors in the disc's order.
+// GET PERFORMANCE type 0x03: header (length = 4 + 16·n for all n of the
+// disc's speeds) and at most maxDescriptors write-speed descriptors in the
+// disc's order.
 std::vector<uint8_t> WriteSpeedReply(const SimDisc& disc, uint16_t maxDescriptors);
 
 // READ DVD STRUCTURE: 4-byte header (length = payload + 2) and the payload.

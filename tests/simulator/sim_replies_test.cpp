@@ -164,15 +164,16 @@ TEST(SimOtherProgramsReplies, EachDiscAsTheStandardCommandsReadIt) {
     uint8_t discStatus;  // 0 blank, 2 complete
     uint32_t freeBlocks, trackSize;
     uint8_t layers;
+    uint8_t bookType;        // and part version
     uint32_t layer0Sectors;  // 0: no layer boundary structure
     std::vector<uint16_t> writeKBps;
   };
   const Row rows[] = {
-      {"dvd+r-novadisc", 0, 0, 2295104, 2295104, 1, 0, {16620, 11080, 8310, 5540, 3324}},
-      {"dvd-r-magnat", 0, 0, 2295104, 2295104, 1, 0, {22160, 16620, 11080, 8310, 5540, 3324}},
-      {"dvd+r-dl-strata", 0, 0, 4173824, 4173824, 2, 2086912, {11080, 8310, 5540, 3324}},
-      {"dvd+r-one-speed", 0, 0, 2295104, 2295104, 1, 0, {11080}},
-      {"dvd-rom", 2295103, 2, 0, 2295104, 1, 0, {}},
+      {"dvd+r-novadisc", 0, 0, 2295104, 2295104, 1, 0xA1, 0, {16620, 11080, 8310, 5540, 3324}},
+      {"dvd-r-magnat", 0, 0, 2295104, 2295104, 1, 0x25, 0, {22160, 16620, 11080, 8310, 5540, 3324}},
+      {"dvd+r-dl-strata", 0, 0, 4173824, 4173824, 2, 0xE1, 2086912, {11080, 8310, 5540, 3324}},
+      {"dvd+r-one-speed", 0, 0, 2295104, 2295104, 1, 0xA1, 0, {11080}},
+      {"dvd-rom", 2295103, 2, 0, 2295104, 1, 0x01, 0, {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.disc);
@@ -196,6 +197,7 @@ TEST(SimOtherProgramsReplies, EachDiscAsTheStandardCommandsReadIt) {
         AskDisc(row.disc, {0xAD, 0, 0, 0, 0, 0, 0, 0x00, 0x08, 0x04, 0, 0}, 2052);
     ASSERT_TRUE(Good(physical.reply));
     EXPECT_EQ(((physical.data[6] >> 5) & 0x03) + 1, row.layers);
+    EXPECT_EQ(physical.data[4], row.bookType);
 
     const Exchange boundary = AskDisc(row.disc, {0xAD, 0, 0, 0, 0, 0, 0, 0x20, 0, 12, 0, 0}, 12);
     if (row.layer0Sectors != 0) {
