@@ -121,6 +121,9 @@ read_discs() {  # every disc the comparison loads, in drive 0
     start_handler drive0 $disc 0
     sg=/dev/$(ls /sys/class/block/sr0/device/scsi_generic)
     read_with_tools $disc /dev/sr0 $sg
+    # What the tools sent the drive, for reading a disagreement.
+    sed "s|^|@@TOOLCMDS $disc: |" $T/drive0.cmds
+    : > $T/drive0.cmds
     run cmp-$disc-drives as_user "$(cli drives)"
     run cmp-$disc-identify as_user "$(cli --drive 0 identify)"
   done
