@@ -116,6 +116,7 @@ ls -l /dev/sr* /dev/sg* | sed 's/^/@@LS /'
 
 . /tool-reads.sh
 read_discs() {  # every disc the comparison loads, in drive 0
+  echo "@@TOOLSTART $(cut -d' ' -f1 /proc/uptime)"
   for disc in dvd-r-good dvd+r-good dvd+rdl-good dvd+r-noname dvd+r-one-speed dvd-rom empty; do
     stop_handler drive0
     start_handler drive0 $disc 0
@@ -127,6 +128,7 @@ read_discs() {  # every disc the comparison loads, in drive 0
     run cmp-$disc-drives as_user "$(cli drives)"
     run cmp-$disc-identify as_user "$(cli --drive 0 identify)"
   done
+  echo "@@TOOLEND $(cut -d' ' -f1 /proc/uptime)"
 }
 # velmo.only=tools on the kernel's command line (VELMO_VM_ONLY=tools):
 # only the comparison with other programs, for working on it.

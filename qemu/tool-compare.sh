@@ -38,6 +38,8 @@ xorriso_identity() {
 sg_get_config_profile() { tool_out "$1" sg_get_config | sed -n 's/^Current profile: //p; /^No current profile/p' | head -n 1 | profile_word; }
 mediainfo_profile() {
   if mediainfo_no_disc "$1"; then echo none; return; fi
+  # It stops at a CD before naming the profile.
+  if tool_out "$1" mediainfo | grep -q 'non-DVD media mounted'; then echo "not a DVD"; return; fi
   field_of "$1" mediainfo "Mounted Media" | sed 's/^[0-9A-F]*h, //' | profile_word
 }
 xorriso_profile() { field_of "$1" xorriso "Media current" | profile_word; }
@@ -78,12 +80,20 @@ xorriso_blank() {
 }
 
 # --- Velmo's readings ---------------------------------------------------------
-# `velmo-cli drives` row 0: vendor (8), product (16), revision (4).
+# Where velmo-cli read DISC: its identify run, its drives run and the drive's
+# row there. A judge whose runs are named otherwise redefines these.
+velmo_identify_run() { echo "cmp-$1-identify"; }
+velmo_drives_run() { echo "cmp-$1-drives"; }
+velmo_drive_index() { echo 0; }
+# The drive's row of `velmo-cli drives`: vendor (8), product (16), revision (4).
 velmo_identity() {
-  out "cmp-$1-drives" | sed -n 's/^0   \(.\{8\}\)\(.\{16\}\)\(.\{4\}\).*/\1|\2|\3/p' | sed -E 's/ +\|/|/g; s/ +$//'
+  local row
+  row=$(printf '%-2u  ' "$(velmo_drive_index "$1")")
+  out "$(velmo_drives_run "$1")" | grep -F -- "$row" | sed -n "s/^$row\(.\{8\}\)\(.\{16\}\)\(.\{4\}\).*/\1|\2|\3/p" |
+    sed -E 's/ +\|/|/g; s/ +$//' | head -n 1
 }
-velmo_field() { out "cmp-$1-identify" | sed -n "s/^$2: *//p" | head -n 1 | trim; }
-velmo_no_disc() { err "cmp-$1-identify" | grep -q 'no disc in the drive'; }
+velmo_field() { out "$(velmo_identify_run "$1")" | sed -n "s/^$2: *//p" | head -n 1 | trim; }
+velmo_no_disc() { err "$(velmo_identify_run "$1")" | grep -q 'no disc in the drive'; }
 velmo_profile() {
   if velmo_no_disc "$1"; then echo none; else velmo_field "$1" "Disc Type"; fi
 }
@@ -96,7 +106,7 @@ velmo_media_id() {
   [ -n "$m" ] && [ "$m" != N/A ] && echo "$m/$t"
 }
 velmo_speeds() {
-  out "cmp-$1-identify" | sed -n 's/^ *[0-9.]*X => ( *\([0-9]*\) Kb\/Sec).*/\1/p' | kb_list
+  out "$(velmo_identify_run "$1")" | sed -n 's/^ *[0-9.]*X => ( *\([0-9]*\) Kb\/Sec).*/\1/p' | kb_list
 }
 velmo_capacity() { velmo_field "$1" "Blank Disc Capacity" | grep ' MB$'; }
 velmo_blank() {
@@ -111,12 +121,20 @@ velmo_layers_end() {  # Velmo does not read it
 
 # --- differences of definition: DISC VELMO TOOL -> succeeds when explained ----
 # Velmo names only the discs it tests; every other medium is "Not Support.".
-untested_type() { [ "$2" == "Not Support." ] && [ "$3" != "DVD+R" ] && [ "$3" != "DVD-R" ] && [ "$3" != "DVD+R DL" ]; }
+untested_type() {
+  [ "$2" == "Not Support." ] && [ -n "$3" ] && [ "$3" != none ] &&
+    [ "$3" != "DVD+R" ] && [ "$3" != "DVD-R" ] && [ "$3" != "DVD+R DL" ]
+}
 # Velmo's blank capacity is not read off the disc: it assumes one layer of a
 # dual-layer disc (2086913 sectors, 4076.0 MB) for a single-layer disc and
 # a whole dual-layer disc (8152.0 MB) for a dual-layer one; the tool counts
 # the disc's own blocks (a 4.7 GB disc has 2295104).
-assumed_capacity() { [ "$2" == "4076.0 MB" ] || [ "$2" == "8152.0 MB" ]; }
+# The tools must count the same blocks among themselves.
+assumed_capacity() {
+  local counts
+  counts=$( (mediainfo_free_blocks "$1"; mediainfo_track_size "$1"; xorriso_writable "$1") | sort -u)
+  { [ "$2" == "4076.0 MB" ] || [ "$2" == "8152.0 MB" ]; } && [ "$counts" == "$3" ]
+}
 # READ CAPACITY counts recorded blocks: a blank disc has none (last LBA 0,
 # one block), while Velmo's capacity is what is there to write.
 recorded_blocks() { [ "$3" == "0.0 MB" ] && [ "$(velmo_blank "$1")" == blank ]; }
@@ -200,6 +218,7 @@ compare_tools() {  # DISC...
   for reason in $tool_reasons; do
     echo "  ($reason) $(explanation "$reason")"
   done
-  echo "  $tool_agree agree, $tool_explained explained, $tool_disagree disagree"
+  echo "  $tool_agree agree, $tool_explained explained, $tool_disagree disagree" \
+    "(the tools' part of the VM run: $(awk '/^@@TOOLSTART/ {s = $2} /^@@TOOLEND/ {printf "%.0f s", $2 - s}' "$log"))"
   check "every disagreement with the other programs is explained ($tool_disagree not)" test "$tool_disagree" -eq 0
 }
