@@ -8,7 +8,9 @@
 # disagreement nobody explained fails the run; a tool missing in the VM
 # skips its comparisons, with the reason.
 
-tool_out() { sed -n "s/^@@TOOL $1 $2: //p" "$log"; }  # DISC TOOL
+# What TOOL printed for DISC, as compare_tools found it in the log.
+declare -A tool_lines
+tool_out() { printf '%s' "${tool_lines["$1 $2"]-}"; }  # DISC TOOL
 tool_rc() { sed -n "s/^@@TOOLRC $1 $2 //p" "$log"; }
 trim() { sed -E 's/^ +//; s/ +$//'; }
 # The first line after "LABEL:" in a tool's output, trimmed.
@@ -204,6 +206,14 @@ compare_tools() {  # DISC...
   grep -E '^@@(TOOL|TOOLRC|MISSINGTOOL|TOOLDRIVE|TOOLSTART|TOOLEND) |^@@(OUT|ERR) [^ ]*(identify|drives)[^ ]*: ' "$log_all" >"$log"
   local tools_ran
   tools_ran=$(sed -n 's/^@@TOOLRC \([^ ]*\) \([^ ]*\) .*/\1 \2/p' "$log")
+  local line key
+  tool_lines=()
+  while IFS= read -r line; do
+    [[ $line == "@@TOOL "* ]] || continue
+    key=${line#@@TOOL }
+    key=${key%%: *}
+    tool_lines[$key]+="${line#*: }"$'\n'
+  done <"$log"
   while read -r missing; do
     echo "  SKIP $missing"
   done < <(sed -n 's/^@@MISSINGTOOL //p' "$log")
