@@ -14,9 +14,16 @@ tool_out() { printf '%s' "${tool_lines["$1 $2"]-}"; }  # DISC TOOL
 tool_rc() { sed -n "s/^@@TOOLRC $1 $2 //p" "$log"; }
 trim() { sed -E 's/^ +//; s/ +$//'; }
 # The first line after "LABEL:" in a tool's output, trimmed.
-field_of() { tool_out "$1" "$2" | sed -n "s/^ *$3 *: *//p" | head -n 1 | trim; }
-# A count of 2048-byte blocks as Velmo prints a capacity: MB of 2^20 bytes.
-as_mb() { awk 'NF {printf "%.1f MB\n", $1 * 2048 / 1048576}'; }
+field_of() { tool_out "$1" "$2" | sed -n "s/^ *$3 *: *//; T; s/ *\$//; p; q"; }
+# A count of 2048-byte blocks as Velmo prints a capacity: MB of 2^20 bytes,
+# rounded to a tenth.
+as_mb() {
+  local n tenths
+  read -r n || return 0
+  [ -n "$n" ] || return 0
+  tenths=$(((n * 2048 * 10 + 524288) / 1048576))
+  echo "$((tenths / 10)).$((tenths % 10)) MB"
+}
 
 # --- the tools' readings: DISC -> value (empty: the tool did not say) --------
 # Profiles in one vocabulary: DVD+R, DVD+R DL, DVD-R, DVD-ROM, none.
@@ -94,7 +101,7 @@ velmo_identity() {
   out "$(velmo_drives_run "$1")" | grep -F -- "$row" | sed -n "s/^$row\(.\{8\}\)\(.\{16\}\)\(.\{4\}\).*/\1|\2|\3/p" |
     sed -E 's/ +\|/|/g; s/ +$//' | head -n 1
 }
-velmo_field() { out "$(velmo_identify_run "$1")" | sed -n "s/^$2: *//p" | head -n 1 | trim; }
+velmo_field() { out "$(velmo_identify_run "$1")" | sed -n "s/^$2: *//; T; s/ *\$//; p; q"; }
 velmo_no_disc() { err "$(velmo_identify_run "$1")" | grep -q 'no disc in the drive'; }
 velmo_profile() {
   if velmo_no_disc "$1"; then echo none; else velmo_field "$1" "Disc Type"; fi

@@ -12,9 +12,9 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
-judge() {  # LOG: the judge's lines; its exit status
-  bash -c 'log=$1; . "$2/qemu/log-judge.sh"; . "$2/qemu/tool-compare.sh"
-    compare_tools dvd+r-good dvd-rom; verdict ""' _ "$1" "$root"
+judge() {  # LOG DISC...: the judge's lines; its exit status
+  bash -c 'log=$1 root=$2; shift 2; . "$root/qemu/log-judge.sh"; . "$root/qemu/tool-compare.sh"
+    compare_tools "$@"; verdict ""' _ "$1" "$root" "${@:2}"
 }
 
 # case | sed program planting the fault | exit status | a line the judge prints
@@ -30,12 +30,17 @@ xorriso missing|/^@@TOOL[A-Z]* [^ ]* xorriso/d; 1i @@MISSINGTOOL xorriso not ins
 while IFS='|' read -r name program want line; do
   [ -n "$name" ] || continue
   sed -e "$program" "$here/tools-compared.serial" >"$work/serial.txt"
-  said=$(judge "$work/serial.txt")
+  # The faults are planted in the DVD+R's lines: the DVD-ROM only as recorded.
+  discs=dvd+r-good
+  [ "$name" == "as recorded" ] && discs="dvd+r-good dvd-rom"
+  # shellcheck disable=SC2086
+  said=$(judge "$work/serial.txt" $discs)
   status=$?
   [ "$status" == "$want" ] || fail "$name: exit $status, not $want"
   grep -qxF -- "$line" <<<"$said" || { fail "$name: no line '$line'"; echo "$said"; }
 done <<<"$cases"
-said=$(sed '/xorriso/d; 1i @@MISSINGTOOL xorriso not installed' "$here/tools-compared.serial" >"$work/serial.txt"; judge "$work/serial.txt")
+said=$(sed '/xorriso/d; 1i @@MISSINGTOOL xorriso not installed' "$here/tools-compared.serial" >"$work/serial.txt"
+  judge "$work/serial.txt" dvd+r-good)
 grep -q ' xorriso ' <<<"$(grep -E '^  (agree|explained|DISAGREE)' <<<"$said")" && fail "a missing tool is still compared"
 [ $failed -eq 0 ] && echo "the judge of the comparison with other programs: every case as expected"
 exit $failed
