@@ -15,15 +15,31 @@ inline constexpr uint8_t kOpRequestSense = 0x03;
 inline constexpr uint8_t kOpInquiry = 0x12;
 inline constexpr uint8_t kOpStartStopUnit = 0x1B;
 inline constexpr uint8_t kOpPreventAllow = 0x1E;
+inline constexpr uint8_t kOpReadCapacity = 0x25;
 inline constexpr uint8_t kOpGetConfiguration = 0x46;
+inline constexpr uint8_t kOpReadDiscInformation = 0x51;
+inline constexpr uint8_t kOpReadTrackInformation = 0x52;
+inline constexpr uint8_t kOpModeSense10 = 0x5A;
 inline constexpr uint8_t kOpGetPerformance = 0xAC;
 inline constexpr uint8_t kOpReadDvdStructure = 0xAD;
 inline constexpr uint8_t kOpVendor = 0xFD;  // the supported drives' vendor command
 // Every operation code above: the simulated drive answers each (its opcode
-// table follows this list) and its test sends each.
-inline constexpr uint8_t kOperationCodes[] = {
-    kOpTestUnitReady,    kOpRequestSense,   kOpInquiry,          kOpStartStopUnit, kOpPreventAllow,
-    kOpGetConfiguration, kOpGetPerformance, kOpReadDvdStructure, kOpVendor};
+// table follows this list) and its test sends each. Velmo itself sends no
+// READ CAPACITY, disc or track information or MODE SENSE; the drive answers
+// them as every MMC drive does, for the disc tools that read it beside Velmo.
+inline constexpr uint8_t kOperationCodes[] = {kOpTestUnitReady,
+                                              kOpRequestSense,
+                                              kOpInquiry,
+                                              kOpStartStopUnit,
+                                              kOpPreventAllow,
+                                              kOpReadCapacity,
+                                              kOpGetConfiguration,
+                                              kOpReadDiscInformation,
+                                              kOpReadTrackInformation,
+                                              kOpModeSense10,
+                                              kOpGetPerformance,
+                                              kOpReadDvdStructure,
+                                              kOpVendor};
 
 // Sub-codes of the vendor command (CDB byte 1), and the sample command's
 // mode byte (CDB byte 6).
@@ -36,6 +52,12 @@ inline constexpr uint8_t kTefeSampleMode = 0x05;
 inline constexpr uint8_t kPerformanceWriteSpeed = 0x03;
 inline constexpr uint8_t kStructurePrerecorded = 0x0E;
 inline constexpr uint8_t kStructureAdip = 0x11;
+// What the simulated drive also answers, for other programs.
+inline constexpr uint8_t kStructurePhysical = 0x00;
+inline constexpr uint8_t kStructureLayerBoundary = 0x20;
+inline constexpr uint8_t kStructureList = 0xFF;
+inline constexpr uint8_t kModePageCapabilities = 0x2A;
+inline constexpr uint8_t kModePageAll = 0x3F;
 
 // The CDB length an operation code's group gives: 6 for group 0, 10 for
 // groups 1 and 2, 16 for group 4, 12 for the rest (group 3, and the

@@ -89,4 +89,17 @@ check "user runs had uid 1000 without capabilities" grep -q '^1000 CapEff:.*0000
 check "user identify through /dev/srN exits 3" test "$(rc_of user-sr-identify)" = 3
 check "user identify through /dev/srN names the kernel's refusal" has "$(err user-sr-identify)" "cannot be used: the kernel refused the vendor command"
 check "no transport failure reported anywhere" hasnt "$(grep -E '^@@(OUT|ERR) (root|user-sg)' "$log")" "transport failure"
+
+# The same drives read by the disc tools of other authors.
+echo "The same drives read by other programs:"
+. "$(dirname "$0")/tool-compare.sh"
+tool_drive_index() { sed -n "s/^@@TOOLDRIVE $1 index=//p" "$log"; }
+velmo_identify_run() { echo "root-identify-$(tool_drive_index "$1")"; }
+velmo_drives_run() { echo root-drives; }
+velmo_drive_index() { tool_drive_index "$1"; }
+tool_drives=$(sed -n 's/^@@TOOLDRIVE \([^ ]*\) .*/\1/p' "$log" | tr '\n' ' ')
+check "the tools read the virtio and IDE drives ($tool_drives)" test "$(wc -w <<<"$tool_drives")" -eq 6
+# shellcheck disable=SC2086
+compare_tools $tool_drives
+
 verdict "qemu-drive-test: "

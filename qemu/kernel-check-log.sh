@@ -135,4 +135,13 @@ for name in drives identify-0 scan-quick scan-normal scan-full smart scan-dl bus
   fi
 done
 
+# The same drive and discs read by the disc tools of other authors.
+echo "The same drive and discs read by other programs:"
+. "$(dirname "$0")/tool-compare.sh"
+discs=$(sed -n 's/^@@RUN cmp-\(.*\)-identify rc=.*/\1/p' "$log" | tr '\n' ' ')
+check "each disc was loaded and read ($discs)" \
+  test "$discs" == "dvd-r-good dvd+r-good dvd+rdl-good dvd+r-noname dvd+r-one-speed dvd-rom empty "
+# shellcheck disable=SC2086
+compare_tools $discs
+
 verdict ""

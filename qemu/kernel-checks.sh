@@ -114,6 +114,29 @@ for sg in $(ls /sys/class/scsi_generic); do
 done
 ls -l /dev/sr* /dev/sg* | sed 's/^/@@LS /'
 
+. /tool-reads.sh
+read_discs() {  # every disc the comparison loads, in drive 0
+  echo "@@TOOLSTART $(cut -d' ' -f1 /proc/uptime)"
+  for disc in dvd-r-good dvd+r-good dvd+rdl-good dvd+r-noname dvd+r-one-speed dvd-rom empty; do
+    stop_handler drive0
+    start_handler drive0 $disc 0
+    sg=/dev/$(ls /sys/class/block/sr0/device/scsi_generic)
+    read_with_tools $disc /dev/sr0 $sg
+    # What the tools sent the drive, for reading a disagreement.
+    sed "s|^|@@TOOLCMDS $disc: |" $T/drive0.cmds
+    : > $T/drive0.cmds
+    run cmp-$disc-drives as_user "$(cli drives)"
+    run cmp-$disc-identify as_user "$(cli --drive 0 identify)"
+  done
+  echo "@@TOOLEND $(cut -d' ' -f1 /proc/uptime)"
+}
+# velmo.only=tools on the kernel's command line (VELMO_VM_ONLY=tools):
+# only the comparison with other programs, for working on it.
+if grep -q 'velmo.only=tools' /proc/cmdline; then
+  read_discs
+  exit 0
+fi
+
 # --- through /dev/sgN -----------------------------------------------------
 run drives as_user "$(cli drives)"
 run doctor as_user "$(cli doctor)"
@@ -136,6 +159,11 @@ start_handler drive0 dvd+rdl-good 0
 run scan-dl as_user "$(cli scan --log $T/scan-dl.txt --json $T/scan-dl.json)"
 file_out scan-dl.txt $T/scan-dl.txt
 file_out scan-dl.json $T/scan-dl.json
+
+# --- the same drive and discs read by other programs ---------------------
+# Each disc loaded in turn; velmo-cli and the disc tools of other authors
+# read it, and the host compares their answers (qemu/tool-compare.sh).
+read_discs
 
 # No disc.
 stop_handler drive0

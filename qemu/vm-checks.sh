@@ -48,6 +48,7 @@ for sr in $(ls /sys/class/block | grep '^sr' | sort); do
   echo "@@DRIVE index=$index sr=$sr sg=$sg tag=$ctrl-$medium slot=$slot sectors=$sectors"
   echo "@@INQUIRY $index [$(cat $dev/vendor)$(cat $dev/model)$(cat $dev/rev)]"
   if [ -n "$sg" ]; then echo "@@PROFILE $index $(/bin/profile_probe /dev/$sg)"; fi
+  echo "$index $ctrl-$medium $sr $sg" >> $T/drives
   index=$((index + 1))
 done
 count=$index
@@ -64,6 +65,18 @@ done
 wait
 i=0
 while [ $i -lt $count ]; do report root-identify-$i; i=$((i + 1)); done
+
+# The disc tools of other authors on the same drives, root, for the host
+# to compare with velmo-cli's runs above (qemu/tool-compare.sh). The LSI
+# controller's drives are QEMU's same SCSI drive as on virtio: left out.
+. /tool-reads.sh
+echo "@@TOOLSTART $(cut -d' ' -f1 /proc/uptime)"
+while read -r index tag sr sg; do
+  case $tag in lsi-*) continue ;; esac
+  echo "@@TOOLDRIVE $tag index=$index"
+  read_with_tools $tag /dev/$sr /dev/$sg
+done < $T/drives
+echo "@@TOOLEND $(cut -d' ' -f1 /proc/uptime)"
 
 # An ordinary user with read-write access to the nodes and no capabilities.
 echo "velmo:x:1000:1000::/tmp:/bin/sh" >> /etc/passwd

@@ -106,16 +106,44 @@ vm_initramfs() {
   local fs=$1 cli="$root/build/cli/velmo-cli" lib
   rm -rf "$fs" && mkdir -p "$fs"/{bin,modules,proc,sys,dev,tmp,etc}
   cp /bin/busybox "$fs/bin/busybox"
-  cp "$cli" "$fs/bin/velmo-cli"
-  # The dynamic loader and every library velmo-cli needs, at their paths.
-  for lib in $(ldd "$cli" | awk '/=> \// {print $3} /^[ \t]*\// {print $1}'); do
-    mkdir -p "$fs$(dirname "$lib")"
-    cp -L "$lib" "$fs$lib"
-  done
+  vm_copy_program "$fs" "$cli" velmo-cli
   : > "$fs/modules/order"
   echo "root:x:0:0::/:/bin/sh" > "$fs/etc/passwd"
   echo "root:x:0:" > "$fs/etc/group"
   install -m 755 "$root/qemu/init" "$fs/init"
+}
+
+# vm_copy_program DIR PROGRAM NAME: PROGRAM as DIR/bin/NAME, with the
+# dynamic loader and every library it needs at their paths.
+vm_copy_program() {
+  local fs=$1 program=$2 name=$3 lib
+  cp "$program" "$fs/bin/$name"
+  for lib in $(ldd "$program" | awk '/=> \// {print $3} /^[ \t]*\// {print $1}'); do
+    mkdir -p "$fs$(dirname "$lib")"
+    cp -L "$lib" "$fs$lib"
+  done
+}
+
+# The disc tools of other authors that read the same drive beside
+# velmo-cli (qemu/tool-compare.sh compares them), by package. Each one found
+# goes into DIR/bin; each one missing is named with its reason in
+# DIR/etc/missing-tools, and only its comparisons are skipped.
+vm_tool_packages=(
+  "dvd+rw-mediainfo dvd+rw-tools"
+  "sg_inq sg3-utils" "sg_get_config sg3-utils" "sg_readcap sg3-utils" "sg_turs sg3-utils"
+  "xorriso xorriso"
+)
+vm_disc_tools() {  # DIR
+  local fs=$1 entry tool package path
+  : > "$fs/etc/missing-tools"
+  for entry in "${vm_tool_packages[@]}"; do
+    read -r tool package <<<"$entry"
+    if path=$(command -v "$tool"); then
+      vm_copy_program "$fs" "$path" "$tool"
+    else
+      echo "$tool not installed (package $package; scripts/install-deps --test installs it)" >> "$fs/etc/missing-tools"
+    fi
+  done
 }
 
 # vm_modules DIR ORDERFILE MODULE...: the modules with their dependencies,

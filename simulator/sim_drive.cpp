@@ -375,8 +375,12 @@ constexpr CSimDrive::OpcodeEntry CSimDrive::kOpcodes[] = {
     {kOpInquiry, SimCommandClass::kInquiry, false, &CSimDrive::RunInquiry},
     {kOpStartStopUnit, SimCommandClass::kOther, true, &CSimDrive::RunStartStopUnit},
     {kOpPreventAllow, SimCommandClass::kOther, true, &CSimDrive::RunPreventAllow},
+    {kOpReadCapacity, SimCommandClass::kOther, true, &CSimDrive::RunReadCapacity},
     {kOpGetConfiguration, SimCommandClass::kGetConfiguration, true,
      &CSimDrive::RunGetConfiguration},
+    {kOpReadDiscInformation, SimCommandClass::kOther, true, &CSimDrive::RunReadDiscInformation},
+    {kOpReadTrackInformation, SimCommandClass::kOther, true, &CSimDrive::RunReadTrackInformation},
+    {kOpModeSense10, SimCommandClass::kOther, true, &CSimDrive::RunModeSense},
     {kOpGetPerformance, SimCommandClass::kGetPerformance, true, &CSimDrive::RunGetPerformance},
     {kOpReadDvdStructure, SimCommandClass::kReadDvdStructure, true,
      &CSimDrive::RunReadDvdStructure},
@@ -466,7 +470,10 @@ void CSimDrive::RunGetPerformance(const ScsiExchange& command, Outcome& out) {
 void CSimDrive::RunReadDvdStructure(const ScsiExchange& command, Outcome& out) {
   const uint8_t* cdb = command.cdb.data();
   const uint8_t format = cdb[7];
-  if ((cdb[1] & 0x0F) != 0 || (format != kStructureAdip && format != kStructurePrerecorded)) {
+  const bool known = format == kStructureAdip || format == kStructurePrerecorded ||
+                     format == kStructurePhysical || format == kStructureLayerBoundary ||
+                     format == kStructureList;
+  if ((cdb[1] & 0x0F) != 0 || !known) {
     out.Fail(kSenseInvalidField);
     return;
   }
@@ -475,14 +482,69 @@ void CSimDrive::RunReadDvdStructure(const ScsiExchange& command, Outcome& out) {
     out.Fail(kSenseIncompatibleMedium);
     return;
   }
-  const std::vector<uint8_t>& payload =
-      format == kStructureAdip ? m_disc->adip : m_disc->prerecorded;
+  std::vector<uint8_t> payload;
+  switch (format) {
+    case kStructureAdip: payload = m_disc->adip; break;
+    case kStructurePrerecorded: payload = m_disc->prerecorded; break;
+    case kStructurePhysical: payload = PhysicalFormatPayload(*m_disc); break;
+    case kStructureList: payload = StructureListPayload(*m_disc); break;
+    default:
+      if (m_disc->layers > 1) payload = LayerBoundaryPayload(*m_disc);
+      break;
+  }
   if (payload.empty() || cdb[6] >= m_disc->layers) {
     out.Fail(kSenseInvalidField);
     return;
   }
   out.data = DvdStructureReply(payload);
   out.allocation = GetBe16(cdb + 8);
+}
+
+void CSimDrive::RunReadCapacity(const ScsiExchange&, Outcome& out) {
+  if (!CheckMedium(out)) return;
+  out.data = CapacityReply(*m_disc);
+}
+
+void CSimDrive::RunReadDiscInformation(const ScsiExchange& command, Outcome& out) {
+  const uint8_t* cdb = command.cdb.data();
+  if ((cdb[1] & 0x07) != 0) {  // only the standard disc information
+    out.Fail(kSenseInvalidField);
+    return;
+  }
+  if (!CheckMedium(out)) return;
+  out.data = DiscInformationReply(*m_disc);
+  out.allocation = GetBe16(cdb + 7);
+}
+
+void CSimDrive::RunReadTrackInformation(const ScsiExchange& command, Outcome& out) {
+  const uint8_t* cdb = command.cdb.data();
+  const uint8_t type = cdb[1] & 0x03;
+  const uint32_t number = GetBe32(cdb + 2);
+  if (!CheckMedium(out)) return;
+  // One track in one session: LBAs on the disc, track 1 or the invisible
+  // track (0xFF), session 1.
+  const bool one = (type == 0 && number <= m_disc->lastLba) ||
+                   (type == 1 && (number == 1 || number == 0xFF)) || (type == 2 && number == 1);
+  if (!one) {
+    out.Fail(kSenseInvalidField);
+    return;
+  }
+  out.data = TrackInformationReply(*m_disc);
+  out.allocation = GetBe16(cdb + 7);
+}
+
+void CSimDrive::RunModeSense(const ScsiExchange& command, Outcome& out) {
+  const uint8_t* cdb = command.cdb.data();
+  const uint8_t page = cdb[2] & 0x3F;
+  // Current values of the capabilities page only; no subpages.
+  if ((cdb[2] & 0xC0) != 0 || cdb[3] != 0 ||
+      (page != kModePageCapabilities && page != kModePageAll)) {
+    out.Fail(kSenseInvalidField);
+    return;
+  }
+  const bool ready = MediumState() == Medium::kReady;
+  out.data = CapabilitiesPageReply(ready ? &*m_disc : nullptr);
+  out.allocation = GetBe16(cdb + 7);
 }
 
 void CSimDrive::RunPreventAllow(const ScsiExchange& command, Outcome& out) {

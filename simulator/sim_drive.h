@@ -152,6 +152,10 @@ class CSimDrive {
   void RunGetPerformance(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
   void RunReadDvdStructure(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
   void RunPreventAllow(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
+  void RunReadCapacity(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
+  void RunReadDiscInformation(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
+  void RunReadTrackInformation(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
+  void RunModeSense(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
   void RunStartStopUnit(const ScsiExchange& command, Outcome& out) REQUIRES(m_lock);
 
   // One row of the opcode table (sim_drive.cpp): class, who answers it, and

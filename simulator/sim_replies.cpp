@@ -103,9 +103,12 @@ std::vector<uint8_t> ConfigurationReply(uint16_t currentProfile, uint8_t rt,
 }
 
 std::vector<uint8_t> WriteSpeedReply(const SimDisc& disc, uint16_t maxDescriptors) {
+  // The length counts every descriptor there is, as the data available;
+  // the maximum cuts only what is sent. Programs ask for one descriptor
+  // first and size their second request by this length.
   const size_t count = std::min<size_t>(disc.writeSpeeds.size(), maxDescriptors);
   std::vector<uint8_t> reply(8 + 16 * count, 0);
-  PutBe32(reply.data(), static_cast<uint32_t>(4 + 16 * count));
+  PutBe32(reply.data(), static_cast<uint32_t>(4 + 16 * disc.writeSpeeds.size()));
   const uint32_t driveRead = disc.profile >= kProfileDvdRom ? kDvdReadKBps : kCdReadKBps;
   for (size_t i = 0; i < count; ++i) {
     const SimWriteSpeed& speed = disc.writeSpeeds[i];
@@ -122,6 +125,139 @@ std::vector<uint8_t> DvdStructureReply(const std::vector<uint8_t>& payload) {
   PutBe16(reply.data(), static_cast<uint16_t>(payload.size() + 2));
   reply.insert(reply.end(), payload.begin(), payload.end());
   return reply;
+}
+
+namespace {
+
+// Pressed discs hold data; every other disc the drive takes comes blank.
+bool SimDiscIsPressed(const SimDisc& disc) {
+  return disc.profile == kProfileDvdRom || disc.profile == kProfileCdRom;
+}
+
+uint32_t SimDiscSectors(const SimDisc& disc) {
+  return disc.profile == kProfileNone ? 0 : disc.lastLba + 1;
+}
+
+uint32_t SimTopWriteSpeed(const SimDisc& disc) {
+  uint32_t top = 0;
+  for (const SimWriteSpeed& speed : disc.writeSpeeds) top = std::max(top, speed.writeKBps);
+  return top;
+}
+
+// Book type and part version of the physical format information by profile.
+uint8_t SimBookType(uint16_t profile) {
+  switch (profile) {
+    case kProfileDvdPlusR: return 0xA1;
+    case kProfileDvdPlusRDl: return 0xE1;
+    case kProfileDvdPlusRw: return 0x92;
+    case kProfileDvdMinusR: return 0x25;
+    case kProfileDvdMinusRwRestricted:
+    case kProfileDvdMinusRwSequential: return 0x32;
+    default: return 0x01;  // DVD-ROM
+  }
+}
+
+}  // namespace
+
+std::vector<uint8_t> CapabilitiesPageReply(const SimDisc* disc) {
+  const size_t count = disc != nullptr ? std::min<size_t>(disc->writeSpeeds.size(), 30) : 0;
+  const size_t pageLength = 32 + 4 * count;
+  std::vector<uint8_t> reply(8 + pageLength, 0);
+  PutBe16(reply.data(), static_cast<uint16_t>(reply.size() - 2));
+  uint8_t* page = reply.data() + 8;
+  page[0] = kModePageCapabilities;
+  page[1] = static_cast<uint8_t>(pageLength - 2);
+  page[2] = 0x1B;  // reads CD-R, CD-RW, DVD-ROM, DVD-R
+  page[3] = 0x13;  // writes CD-R, CD-RW, DVD-R
+  page[6] = 0x29;  // tray, eject, lock
+  const uint32_t top = disc != nullptr ? SimTopWriteSpeed(*disc) : 0;
+  PutBe16(page + 8, static_cast<uint16_t>(kDvdReadKBps));   // maximum read speed
+  PutBe16(page + 14, static_cast<uint16_t>(kDvdReadKBps));  // current read speed
+  PutBe16(page + 18, static_cast<uint16_t>(top));           // maximum write speed
+  PutBe16(page + 20, static_cast<uint16_t>(top));           // current write speed
+  PutBe16(page + 28, static_cast<uint16_t>(top));           // current write speed selected
+  PutBe16(page + 30, static_cast<uint16_t>(count));
+  for (size_t i = 0; i < count; ++i)
+    PutBe16(page + 32 + 4 * i + 2, static_cast<uint16_t>(disc->writeSpeeds[i].writeKBps));
+  return reply;
+}
+
+std::vector<uint8_t> CapacityReply(const SimDisc& disc) {
+  std::vector<uint8_t> reply(8, 0);
+  PutBe32(reply.data(), SimDiscIsPressed(disc) ? disc.lastLba : 0);
+  PutBe32(reply.data() + 4, 2048);
+  return reply;
+}
+
+std::vector<uint8_t> DiscInformationReply(const SimDisc& disc) {
+  std::vector<uint8_t> reply(34, 0);
+  PutBe16(reply.data(), 32);
+  const bool pressed = SimDiscIsPressed(disc);
+  const bool rewritable =
+      disc.profile == kProfileDvdPlusRw || disc.profile == kProfileDvdMinusRwRestricted ||
+      disc.profile == kProfileDvdMinusRwSequential || disc.profile == kProfileCdRw;
+  // Erasable, state of the last session, disc status: empty/blank or complete.
+  reply[2] = static_cast<uint8_t>((rewritable ? 0x10 : 0x00) | (pressed ? 0x0E : 0x00));
+  reply[3] = 1;                            // first track
+  reply[4] = 1;                            // sessions
+  reply[5] = 1;                            // first track of the last session
+  reply[6] = 1;                            // last track of the last session
+  reply[7] = 0x20;                         // unrestricted use
+  PutBe32(reply.data() + 16, 0xFFFFFFFF);  // no lead-in of a next session
+  PutBe32(reply.data() + 20, 0xFFFFFFFF);
+  return reply;
+}
+
+std::vector<uint8_t> TrackInformationReply(const SimDisc& disc) {
+  std::vector<uint8_t> reply(48, 0);
+  PutBe16(reply.data(), 46);
+  reply[2] = 1;  // track
+  reply[3] = 1;  // session
+  const bool pressed = SimDiscIsPressed(disc);
+  const uint32_t sectors = SimDiscSectors(disc);
+  reply[5] = 0x04;                                    // data track, recorded uninterrupted
+  reply[6] = pressed ? 0x01 : 0x41;                   // blank (the invisible track), data mode 1
+  reply[7] = pressed ? 0x00 : 0x01;                   // next writable address valid
+  PutBe32(reply.data() + 16, pressed ? 0 : sectors);  // free blocks
+  PutBe32(reply.data() + 20, 16);                     // ECC block
+  PutBe32(reply.data() + 24, sectors);                // track size
+  if (pressed) PutBe32(reply.data() + 28, disc.lastLba);
+  return reply;
+}
+
+std::vector<uint8_t> PhysicalFormatPayload(const SimDisc& disc) {
+  std::vector<uint8_t> payload(2048, 0);
+  const bool pressed = SimDiscIsPressed(disc);
+  payload[0] = SimBookType(disc.profile);
+  payload[1] = 0x0F;  // 120 mm, no maximum read rate given
+  payload[2] = static_cast<uint8_t>((disc.layers > 1 ? 0x30 : 0x00) | (pressed ? 0x01 : 0x02));
+  payload[3] = 0x10;
+  const uint32_t endPsn =
+      disc.layers > 1 ? kSimLayer1PsnOffset + disc.lastLba : kSimLayer0PsnStart + disc.lastLba;
+  PutBe32(payload.data() + 4, kSimLayer0PsnStart);
+  PutBe32(payload.data() + 8, endPsn);
+  if (disc.layers > 1) PutBe32(payload.data() + 12, kSimLayer0PsnStart + disc.layer0Sectors - 1);
+  return payload;
+}
+
+std::vector<uint8_t> LayerBoundaryPayload(const SimDisc& disc) {
+  std::vector<uint8_t> payload(8, 0);
+  PutBe32(payload.data() + 4, disc.layer0Sectors);
+  return payload;
+}
+
+std::vector<uint8_t> StructureListPayload(const SimDisc& disc) {
+  std::vector<uint8_t> payload;
+  const auto add = [&](uint8_t format, size_t length) {
+    payload.insert(payload.end(),
+                   {format, 0x40, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
+  };
+  add(kStructurePhysical, 2048 + 4);
+  if (!disc.prerecorded.empty()) add(kStructurePrerecorded, disc.prerecorded.size() + 4);
+  if (!disc.adip.empty()) add(kStructureAdip, disc.adip.size() + 4);
+  if (disc.layers > 1) add(kStructureLayerBoundary, 8 + 4);
+  add(kStructureList, 0);
+  return payload;
 }
 
 std::array<uint8_t, 8> TefeReply(const SimTefeReading& reading, uint8_t speedCode) {

@@ -23,12 +23,38 @@ std::vector<uint8_t> InquiryData(const SimDriveConfig& config);
 // startFeature on: profile list, core, removable medium.
 std::vector<uint8_t> ConfigurationReply(uint16_t currentProfile, uint8_t rt, uint16_t startFeature);
 
-// GET PERFORMANCE type 0x03: header (length = 4 + 16·n) and at most
-// maxDescriptors write-speed descriptors in the disc's order.
+// GET PERFORMANCE type 0x03: header (length = 4 + 16·n for all n of the
+// disc's speeds) and at most maxDescriptors write-speed descriptors in the
+// disc's order.
 std::vector<uint8_t> WriteSpeedReply(const SimDisc& disc, uint16_t maxDescriptors);
 
 // READ DVD STRUCTURE: 4-byte header (length = payload + 2) and the payload.
 std::vector<uint8_t> DvdStructureReply(const std::vector<uint8_t>& payload);
+
+// MODE SENSE (10) of the capabilities and mechanical status page (0x2A):
+// the 8-byte header without block descriptors, then the page with the
+// loaded disc's write speeds as its write speed descriptors (none without a
+// disc, or for a disc the drive cannot write).
+std::vector<uint8_t> CapabilitiesPageReply(const SimDisc* disc);
+
+// READ CAPACITY (10): the last recorded LBA (0 on a blank disc) and 2048.
+std::vector<uint8_t> CapacityReply(const SimDisc& disc);
+
+// READ DISC INFORMATION (standard, 34 bytes): one session of one track,
+// blank and appendable, or complete for a pressed disc.
+std::vector<uint8_t> DiscInformationReply(const SimDisc& disc);
+
+// READ TRACK INFORMATION of track 1 (48 bytes): on a blank disc the
+// invisible track, its free blocks the whole disc.
+std::vector<uint8_t> TrackInformationReply(const SimDisc& disc);
+
+// READ DVD STRUCTURE payloads besides ADIP and pre-recorded information:
+// physical format information (2048 bytes: book type, layers, data zone),
+// the layer boundary of a dual-layer disc (8 bytes: layer 0's capacity),
+// and the list of structures the disc has (format 0xFF).
+std::vector<uint8_t> PhysicalFormatPayload(const SimDisc& disc);
+std::vector<uint8_t> LayerBoundaryPayload(const SimDisc& disc);
+std::vector<uint8_t> StructureListPayload(const SimDisc& disc);
 
 // The 8-byte sample reply: status, TE, layer, speed code echoed, FE, and a
 // checksum of bytes 0..6. Readings are zero unless the status is valid.

@@ -65,6 +65,7 @@ std::vector<SimScenario> BuildScenarios() {
       Plain("dvd+r-noname", "DVD+R without manufacturer or media type ID", "dvd+r-noname"),
       Plain("dvd+r-odd-speeds", "DVD+R whose write speeds are none of the known ones",
             "dvd+r-odd-speeds"),
+      Plain("dvd+r-one-speed", "DVD+R offering a single write speed (8X)", "dvd+r-one-speed"),
       Plain("dvd-r-good", "good DVD-R 16X", "dvd-r-magnat"),
       Plain("dvd-r-odd-speeds", "DVD-R with 2770/5540/11080 kB/s and a one-letter media type",
             "dvd-r-helix"),

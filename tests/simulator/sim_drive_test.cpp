@@ -59,9 +59,9 @@ TEST(SimDriveCdb, InvalidFieldsAreRefused) {
   std::vector<uint8_t> nominal = kGetWriteSpeeds;
   nominal[10] = 0x00;
   EXPECT_TRUE(HasSense(Send(*drive, nominal, 200).reply, 5, 0x24, 0));
-  std::vector<uint8_t> physical = kReadAdip;
-  physical[7] = 0x00;
-  EXPECT_TRUE(HasSense(Send(*drive, physical, 300).reply, 5, 0x24, 0));
+  std::vector<uint8_t> reserved = kReadAdip;
+  reserved[7] = 0xE0;  // a reserved structure format
+  EXPECT_TRUE(HasSense(Send(*drive, reserved, 300).reply, 5, 0x24, 0));
   std::vector<uint8_t> unknownVendor = VendorCdb(0xF5);
   EXPECT_TRUE(HasSense(Send(*drive, unknownVendor).reply, 5, 0x24, 0));
 }
@@ -158,11 +158,15 @@ TEST(SimDriveTransfer, WriteSpeedsHonourMaximumDescriptors) {
   auto drive = ReadyDrive();
   std::vector<uint8_t> two = kGetWriteSpeeds;
   two[9] = 2;
+  // The header counts every descriptor the disc has (five), as the data
+  // available; only the descriptors sent are cut to the maximum.
   const Exchange reply = Send(*drive, two, 200);
-  EXPECT_EQ(Be32(reply.data, 0), 4u + 16 * 2);
+  EXPECT_EQ(Be32(reply.data, 0), 4u + 16 * 5);
   EXPECT_EQ(reply.reply.transferred, 8u + 16 * 2);
   two[9] = 0;
-  EXPECT_EQ(Be32(Send(*drive, two, 200).data, 0), 4u);
+  const Exchange none = Send(*drive, two, 200);
+  EXPECT_EQ(Be32(none.data, 0), 4u + 16 * 5);
+  EXPECT_EQ(none.reply.transferred, 8u);
 }
 
 // Tray timing runs on an injected clock so the phases are exact.

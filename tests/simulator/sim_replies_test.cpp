@@ -151,3 +151,69 @@ TEST(SimCatalogue, NamesUniqueAndStructuresMatchTheMedium) {
 }
 
 }  // namespace
+
+// What other programs read besides Velmo's own commands, disc by disc: the
+// last recorded block, the disc's status, track 1's free blocks and size,
+// the layers of the physical format, layer 0's capacity on a dual-layer
+// disc and the capabilities page's write speeds. Every MMC drive answers
+// these; a blank disc has nothing recorded and all its blocks free.
+TEST(SimOtherProgramsReplies, EachDiscAsTheStandardCommandsReadIt) {
+  struct Row {
+    const char* disc;
+    uint32_t lastRecordedLba;
+    uint8_t discStatus;  // 0 blank, 2 complete
+    uint32_t freeBlocks, trackSize;
+    uint8_t layers;
+    uint8_t bookType;        // and part version
+    uint32_t layer0Sectors;  // 0: no layer boundary structure
+    std::vector<uint16_t> writeKBps;
+  };
+  const Row rows[] = {
+      {"dvd+r-novadisc", 0, 0, 2295104, 2295104, 1, 0xA1, 0, {16620, 11080, 8310, 5540, 3324}},
+      {"dvd-r-magnat", 0, 0, 2295104, 2295104, 1, 0x25, 0, {22160, 16620, 11080, 8310, 5540, 3324}},
+      {"dvd+r-dl-strata", 0, 0, 4173824, 4173824, 2, 0xE1, 2086912, {11080, 8310, 5540, 3324}},
+      {"dvd+r-one-speed", 0, 0, 2295104, 2295104, 1, 0xA1, 0, {11080}},
+      {"dvd-rom", 2295103, 2, 0, 2295104, 1, 0x01, 0, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.disc);
+    const Exchange capacity = AskDisc(row.disc, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8);
+    ASSERT_TRUE(Good(capacity.reply));
+    EXPECT_EQ(Be32(capacity.data, 0), row.lastRecordedLba);
+    EXPECT_EQ(Be32(capacity.data, 4), 2048u);
+
+    const Exchange info = AskDisc(row.disc, {0x51, 0, 0, 0, 0, 0, 0, 0, 34, 0}, 34);
+    ASSERT_TRUE(Good(info.reply));
+    EXPECT_EQ(Be16(info.data, 0), 32);
+    EXPECT_EQ(info.data[2] & 0x03, row.discStatus);
+
+    const Exchange track = AskDisc(row.disc, {0x52, 1, 0, 0, 0, 1, 0, 0, 48, 0}, 48);
+    ASSERT_TRUE(Good(track.reply));
+    EXPECT_EQ(Be32(track.data, 16), row.freeBlocks);
+    EXPECT_EQ(Be32(track.data, 24), row.trackSize);
+    EXPECT_EQ((track.data[6] & 0x40) != 0, row.discStatus == 0) << "blank bit";
+
+    const Exchange physical =
+        AskDisc(row.disc, {0xAD, 0, 0, 0, 0, 0, 0, 0x00, 0x08, 0x04, 0, 0}, 2052);
+    ASSERT_TRUE(Good(physical.reply));
+    EXPECT_EQ(((physical.data[6] >> 5) & 0x03) + 1, row.layers);
+    EXPECT_EQ(physical.data[4], row.bookType);
+
+    const Exchange boundary = AskDisc(row.disc, {0xAD, 0, 0, 0, 0, 0, 0, 0x20, 0, 12, 0, 0}, 12);
+    if (row.layer0Sectors != 0) {
+      ASSERT_TRUE(Good(boundary.reply));
+      EXPECT_EQ(Be32(boundary.data, 8), row.layer0Sectors);
+    } else {
+      EXPECT_TRUE(HasSense(boundary.reply, 0x05, 0x24, 0x00));
+    }
+
+    const Exchange page = AskDisc(row.disc, {0x5A, 0x08, 0x2A, 0, 0, 0, 0, 0x01, 0x00, 0}, 256);
+    ASSERT_TRUE(Good(page.reply));
+    EXPECT_EQ(Be16(page.data, 6), 0) << "no block descriptors";
+    EXPECT_EQ(page.data[8] & 0x3F, 0x2A);
+    std::vector<uint16_t> speeds;
+    for (uint16_t i = 0; i < Be16(page.data, 8 + 30); ++i)
+      speeds.push_back(Be16(page.data, 8 + 32 + 4 * i + 2));
+    EXPECT_EQ(speeds, row.writeKBps);
+  }
+}

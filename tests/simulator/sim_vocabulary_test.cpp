@@ -29,6 +29,11 @@ std::vector<Known> KnownCommands() {
       {SampleCdb(13, 0x30000), SimCommandClass::kTefeSample},
       {{kOpPreventAllow, 0, 0, 0, 0, 0}, SimCommandClass::kOther},
       {{kOpStartStopUnit, 0, 0, 0, 0x01, 0}, SimCommandClass::kOther},  // start, no eject
+      {{kOpReadCapacity, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SimCommandClass::kOther},
+      {{kOpReadDiscInformation, 0, 0, 0, 0, 0, 0, 0, 34, 0}, SimCommandClass::kOther},
+      {{kOpReadTrackInformation, 1, 0, 0, 0, 1, 0, 0, 48, 0}, SimCommandClass::kOther},
+      {{kOpModeSense10, 0x08, kModePageCapabilities, 0, 0, 0, 0, 0, 64, 0},
+       SimCommandClass::kOther},
   };
 }
 
