@@ -17,6 +17,8 @@ constexpr int kRunAutostartId = 0x5100;
 constexpr int kRunEjectId = 0x5101;
 constexpr int kRunReportId = 0x5102;
 constexpr int kRunLabHistoryId = 0x5103;
+constexpr int kRunPartId = 0x5104;
+constexpr int kRunResumeId = 0x5105;
 
 }  // namespace
 
@@ -33,6 +35,9 @@ void CScanDlg::BuildRunMenu() {
   menu->Check(kRunEjectId, m_runChoices.eject);
   menu->Check(kRunReportId, !m_runChoices.reportDir.empty());
   menu->AppendSeparator();
+  menu->Append(kRunPartId, wxString::FromUTF8("Scan a &Part of the Disc…"));
+  menu->Append(kRunResumeId, "Res&ume the Last Run");
+  menu->AppendSeparator();
   menu->Append(kRunLabHistoryId, wxString::FromUTF8("Lab &History…"));
   ChooseLab();
   // Before Help, where a menu of commands belongs.
@@ -40,6 +45,8 @@ void CScanDlg::BuildRunMenu() {
   bar->Insert(bar->GetMenuCount() > 0 ? bar->GetMenuCount() - 1 : 0, menu, "&Run");
   Bind(wxEVT_MENU, &CScanDlg::OnRunMenu, this, kRunAutostartId, kRunReportId);
   Bind(wxEVT_MENU, &CScanDlg::OnLabHistoryMenu, this, kRunLabHistoryId);
+  Bind(wxEVT_MENU, &CScanDlg::OnRunPartMenu, this, kRunPartId);
+  Bind(wxEVT_MENU, &CScanDlg::OnRunResumeMenu, this, kRunResumeId);
   Bind(kLabPushedEvent, &CScanDlg::OnLabPushed, this);
   m_book.OnKept([this] { PushToLab(); });
 }

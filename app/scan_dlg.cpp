@@ -301,7 +301,7 @@ void CScanDlg::OnTeCheck(wxCommandEvent&) {
 
 void CScanDlg::OnStart(wxCommandEvent&) { StartRun(false); }
 
-void CScanDlg::StartRun(bool byItself) {
+void CScanDlg::StartRun(bool byItself, ScanPart part, const std::string& earlierRunId) {
   // One run at a time, and none without a chart and a drive.
   if (m_graph == nullptr || !m_session || m_closing) return;
   if (m_pScanThread && !m_pScanThread->Finished()) return;
@@ -325,9 +325,11 @@ void CScanDlg::StartRun(bool byItself) {
   if (m_book.Showing()) EndRecordView();
   m_startedByItself = byItself;
   RecordRunStart();
+  m_book.SetPart(part, earlierRunId);
   m_pScanThread = std::make_unique<CScanWorker>(
       m_settings, *m_graph, static_cast<ScanWindow&>(*this),
       [this](std::function<void()> update) { CallAfter(std::move(update)); }, kLogFileName);
+  m_pScanThread->SetPart(std::move(part));
   m_pScanThread->HoldUntilDone(std::move(locks));
   m_pScanThread->Start();
 }

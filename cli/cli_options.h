@@ -38,6 +38,8 @@ struct CliOptions : RunOptions {
   std::string chartFile;   // empty: none
   std::string reportFile;  // empty: none; a report file, or its extension alone
   bool quiet = false;      // --quiet, -q: errors and the verdict only
+  std::string from, to;    // --from, --to: a part of the disc (ParseDiscPosition); empty: its ends
+  std::string resume;      // --resume: the run to go on from, an ID or a record file
 
   // watch only
   bool smart = false;     // --smart: Smart Scan instead of a scan
