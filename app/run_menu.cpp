@@ -35,10 +35,10 @@ void CScanDlg::BuildRunMenu() {
   menu->Check(kRunEjectId, m_runChoices.eject);
   menu->Check(kRunReportId, !m_runChoices.reportDir.empty());
   menu->AppendSeparator();
+  menu->Append(kRunLabHistoryId, wxString::FromUTF8("Lab &History…"));
+  menu->AppendSeparator();
   menu->Append(kRunPartId, wxString::FromUTF8("Scan a &Part of the Disc…"));
   menu->Append(kRunResumeId, "Res&ume the Last Run");
-  menu->AppendSeparator();
-  menu->Append(kRunLabHistoryId, wxString::FromUTF8("Lab &History…"));
   ChooseLab();
   // Before Help, where a menu of commands belongs.
   wxMenuBar* bar = GetMenuBar();

@@ -167,9 +167,9 @@ void PrintRecord(std::FILE* out, const std::string& name, const ScanRecord& r) {
     line("Disc Speed:", r.settings.speed);
     line("Graph Density:",
          r.settings.density + " (step " + std::to_string(r.settings.densityStep) + ")");
-    if (r.settings.range) {
-      line("Part of the Disc:", "LBA " + std::to_string(r.settings.range->from) + " up to " +
-                                    std::to_string(r.settings.range->to));
+    if (r.range) {
+      line("Part of the Disc:",
+           "LBA " + std::to_string(r.range->from) + " up to " + std::to_string(r.range->to));
     }
     if (r.resumed) {
       line("Resumed:", "at LBA " + std::to_string(r.resumed->firstLba) + " after " +

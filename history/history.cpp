@@ -151,7 +151,7 @@ KeptRun KeptRunOf(const ScanRecord& record, const std::string& host) {
   // went on from another (the record holds the range and the earlier run).
   if (record.resumed) {
     run.density += ", resumed";
-  } else if (record.settings.range) {
+  } else if (record.range) {
     run.density += ", part";
   }
   run.outcome = RunOutcomeName(record.outcome);

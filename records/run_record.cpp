@@ -51,7 +51,7 @@ ScanRecord ScanRunRecord(const RunStart& start, SpeedCode speed, const DensityCh
 void SetRecordPart(ScanRecord* record, const ScanPart& part, const std::string& earlierRunId) {
   if (part.from != 0 || part.to != INT32_MAX) {
     const int32_t discEnd = record->disc.lastLba + 1;
-    record->settings.range = RecordRange{part.from, std::min(part.to, discEnd)};
+    record->range = RecordRange{part.from, std::min(part.to, discEnd)};
   }
   if (earlierRunId.empty()) return;
   RecordResume resumed;
@@ -80,9 +80,9 @@ bool CanResumeRun(RunOutcome outcome) {
 
 ScanPart ResumePartOf(const ScanRecord& record) {
   ScanPart part;
-  if (record.settings.range) {
-    part.from = record.settings.range->from;
-    part.to = record.settings.range->to;
+  if (record.range) {
+    part.from = record.range->from;
+    part.to = record.range->to;
   }
   part.taken.reserve(record.samples.size());
   for (const RecordSample& s : record.samples)

@@ -355,7 +355,7 @@ void ReadRecordSettings(const Json& settings, bool values, ScanRecord& r) {
     read.from = static_cast<int32_t>(Integer(part, "settings.range.", "from", 0, kMaxLba));
     read.to = static_cast<int32_t>(Integer(part, "settings.range.", "to", 0, kMaxLba));
     if (read.from >= read.to) Fail("settings.range", "is empty");
-    r.settings.range = read;
+    r.range = read;
   }
   if (const auto speedList = settings.find("speeds"); speedList != settings.end()) {
     const Json& list = Array(settings, "settings.", "speeds", kRecordMaxRows);
@@ -585,8 +585,7 @@ Json RecordSettingsJson(const ScanRecord& r) {
   Json settings{{"speed", r.settings.speed},     {"speedCode", r.settings.speedCode},
                 {"density", r.settings.density}, {"densityStep", r.settings.densityStep},
                 {"teLimit", r.settings.teLimit}, {"feLimit", r.settings.feLimit}};
-  if (r.settings.range)
-    settings["range"] = Json{{"from", r.settings.range->from}, {"to", r.settings.range->to}};
+  if (r.range) settings["range"] = Json{{"from", r.range->from}, {"to", r.range->to}};
   return settings;
 }
 

@@ -92,7 +92,6 @@ struct RecordSettings {
   int32_t densityStep = 0;
   int teLimit = 500;
   int feLimit = 450;
-  std::optional<RecordRange> range;  // none: the whole disc
   bool operator==(const RecordSettings&) const = default;
 };
 
@@ -130,6 +129,7 @@ struct ScanRecord {
   std::string verdict;                  // the verdict text the user saw; empty without one
   std::string log;                      // where TEFE.txt went; empty for a Smart Scan
   std::optional<RecordResume> resumed;  // none: a run of its own
+  std::optional<RecordRange> range;     // none: the whole disc (written under settings)
 
   bool operator==(const ScanRecord&) const = default;
 };

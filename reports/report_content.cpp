@@ -76,9 +76,9 @@ std::string SettingsText(const ScanRecord& record) {
   const RecordSettings& s = record.settings;
   if (record.kind == RecordKind::kSmart) return "every write speed; " + DensityRuleText(record);
   std::string text = ReportText(s.speed) + "; " + DensityRuleText(record);
-  if (s.range) {
-    text += "; part of the disc: LBA " + GroupedDigits(s.range->from) + " up to " +
-            GroupedDigits(s.range->to);
+  if (record.range) {
+    text += "; part of the disc: LBA " + GroupedDigits(record.range->from) + " up to " +
+            GroupedDigits(record.range->to);
   }
   if (record.resumed) {
     text += "; resumed at LBA " + GroupedDigits(record.resumed->firstLba) + " after " +

@@ -114,12 +114,12 @@ TEST_F(ScanPartTest, APartTakesTheWholeRunsSamplesInsideItsRange) {
     EXPECT_EQ(PartLogLines(ReadFile(log)), lines) << c.name;
     EXPECT_EQ(psns, expectedPsns) << c.name;
     const ScanRecord part = Record();
-    ASSERT_TRUE(part.settings.range.has_value()) << c.name;
-    EXPECT_EQ(*part.settings.range, (RecordRange{c.first, c.last})) << c.name;
+    ASSERT_TRUE(part.range.has_value()) << c.name;
+    EXPECT_EQ(*part.range, (RecordRange{c.first, c.last})) << c.name;
     EXPECT_EQ(part.samples.size(), lines.size()) << c.name;
     EXPECT_NE(run.out.find("Part of the Disc:"), std::string::npos) << c.name;
     const ScanRecord kept = NewestKeptRun();
-    EXPECT_EQ(kept.settings.range, part.settings.range) << c.name;
+    EXPECT_EQ(kept.range, part.range) << c.name;
   }
 }
 
@@ -284,7 +284,7 @@ TEST_F(ScanResumeTest, AResumedRunThatFailsAgainGoesOnOnceMore) {
   const ScanRecord third = Record();
   EXPECT_EQ(ReadFile(log), wholeLog);
   EXPECT_EQ(Readings(third), Readings(whole));
-  EXPECT_EQ(third.settings.range, whole.settings.range);
+  EXPECT_EQ(third.range, whole.range);
   ASSERT_TRUE(third.resumed && second.resumed);
   EXPECT_EQ(third.resumed->runId, second.runId);
   EXPECT_EQ(second.resumed->runId, first.runId);
