@@ -75,7 +75,10 @@ void CScanDlg::OnRunPartMenu(wxCommandEvent&) {
 }
 
 void CScanDlg::OnRunResumeMenu(wxCommandEvent&) {
-  if (m_pScanThread && !m_pScanThread->Finished()) return;
+  if (m_pScanThread && !m_pScanThread->Finished()) {
+    m_prompts->Message(this, "A run is going; the last run can go on once it has ended.");
+    return;
+  }
   std::optional<ScanRecord> run = LastRunRecord();
   if (!run) run = NewestRunKeptAt(m_book.HistoryPath());
   if (!run || run->kind != RecordKind::kScan || !CanResumeRun(run->outcome)) {
