@@ -210,7 +210,14 @@ TEST_F(RunMenuTest, ResumeTheLastRunGoesOnAfterATimeOut) {
   ASSERT_EQ(first.samples.size(), 9u);
   wxMenuBar* bar = m_dialog->GetMenuBar();
   wxMenu* menu = bar->GetMenu(static_cast<size_t>(bar->FindMenu("Run")));
-  Menu(menu->FindItemByPosition(7)->GetId(), false);
+  // Until the worker has ended, the menu says a run is going and starts none.
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        const size_t said = m_seen.messages.size();
+        Menu(menu->FindItemByPosition(7)->GetId(), false);
+        return m_seen.messages.size() == said;
+      },
+      10000));
   ASSERT_TRUE(WaitForOkRun(20000));
   const ScanRecord second = *m_dialog->LastRunRecord();
   EXPECT_EQ(second.samples.size(), 58u);
