@@ -12,13 +12,18 @@ void CRunBook::Begin(const RunStart& start, SpeedCode speed, const DensityChoice
   m_speed = speed;
   m_density = density;
   m_elapsed = 0;
+  m_part = {};
+  m_earlierRunId.clear();
   m_begun = true;
   m_kept = false;
   m_last.reset();
 }
 
 ScanRecord CRunBook::RecordOf(const std::vector<ScanSample>& samples, const RunEnd& end) const {
-  return ScanRunRecord(m_start, m_speed, m_density, kLogFileName, samples, end, m_elapsed);
+  ScanRecord record =
+      ScanRunRecord(m_start, m_speed, m_density, kLogFileName, samples, end, m_elapsed);
+  SetRecordPart(&record, m_part, m_earlierRunId);
+  return record;
 }
 
 void CRunBook::Keep(const std::vector<ScanSample>& samples, const RunEnd& end) {

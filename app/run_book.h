@@ -28,6 +28,13 @@ class CRunBook {
   // A new run: what it starts from, with the speed and density it runs at.
   // It is not in the history until Keep.
   void Begin(const RunStart& start, SpeedCode speed, const DensityChoice* density);
+  // After Begin: the run covers a part of the disc, or goes on from the run
+  // earlierRunId (empty: none).
+  void SetPart(ScanPart part, std::string earlierRunId) {
+    m_part = std::move(part);
+    m_earlierRunId = std::move(earlierRunId);
+  }
+  const ScanPart& Part() const { return m_part; }
   void SetElapsed(long seconds) { m_elapsed = seconds; }
   bool Kept() const { return m_kept; }
   // The run begun last, with what its worker took and how it ended; kept
@@ -69,6 +76,8 @@ class CRunBook {
   SpeedCode m_speed = 0;
   const DensityChoice* m_density = nullptr;
   long m_elapsed = 0;
+  ScanPart m_part;
+  std::string m_earlierRunId;
   bool m_begun = false;
   bool m_kept = true;  // false from Begin until Keep
   std::optional<ScanRecord> m_last;

@@ -24,6 +24,8 @@ constexpr int kRunEjectId = 0x5101;
 constexpr int kRunReportId = 0x5102;
 constexpr int kRunLabHistoryId = 0x5103;
 constexpr char kReportItemText[] = "Save a &report of every run to";
+constexpr int kRunPartId = 0x5104;
+constexpr int kRunResumeId = 0x5105;
 
 }  // namespace
 
@@ -41,6 +43,9 @@ void CScanDlg::BuildRunMenu() {
   menu->Check(kRunReportId, !m_runChoices.reportDir.empty());
   menu->AppendSeparator();
   menu->Append(kRunLabHistoryId, wxString::FromUTF8("Lab &History…"));
+  menu->AppendSeparator();
+  menu->Append(kRunPartId, wxString::FromUTF8("Scan a &Part of the Disc…"));
+  menu->Append(kRunResumeId, "Res&ume the Last Run");
   ChooseLab();
   // Before Help, where a menu of commands belongs.
   wxMenuBar* bar = GetMenuBar();
@@ -48,6 +53,8 @@ void CScanDlg::BuildRunMenu() {
   SetReportMenuLabel();
   Bind(wxEVT_MENU, &CScanDlg::OnRunMenu, this, kRunAutostartId, kRunReportId);
   Bind(wxEVT_MENU, &CScanDlg::OnLabHistoryMenu, this, kRunLabHistoryId);
+  Bind(wxEVT_MENU, &CScanDlg::OnRunPartMenu, this, kRunPartId);
+  Bind(wxEVT_MENU, &CScanDlg::OnRunResumeMenu, this, kRunResumeId);
   Bind(kLabPushedEvent, &CScanDlg::OnLabPushed, this);
   m_book.OnKept([this] { PushToLab(); });
 }

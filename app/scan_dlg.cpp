@@ -313,7 +313,7 @@ void CScanDlg::OnTeCheck(wxCommandEvent&) {
 
 void CScanDlg::OnStart(wxCommandEvent&) { StartRun(false); }
 
-void CScanDlg::StartRun(bool byItself) {
+void CScanDlg::StartRun(bool byItself, ScanPart part, const std::string& earlierRunId) {
   // One run at a time, and none without a chart and a drive.
   if (m_graph == nullptr || !m_session || m_closing) return;
   if (m_pScanThread && !m_pScanThread->Finished()) return;
@@ -337,9 +337,11 @@ void CScanDlg::StartRun(bool byItself) {
   if (m_book.Showing()) EndRecordView();
   m_startedByItself = byItself;
   RecordRunStart();
+  m_book.SetPart(part, earlierRunId);
   m_pScanThread = std::make_unique<CScanWorker>(
       m_settings, *m_graph, static_cast<ScanWindow&>(*this),
       [this](std::function<void()> update) { CallAfter(std::move(update)); }, kLogFileName);
+  m_pScanThread->SetPart(std::move(part));
   m_pScanThread->HoldUntilDone(std::move(locks));
   m_pScanThread->Start();
 }
@@ -404,8 +406,8 @@ void CScanDlg::ShowLogWriteFailed() {
 void CScanDlg::ShowRunStarted() {
   {
     std::lock_guard<std::mutex> hold(g_discLock);
-    m_expectedSamples =
-        CountScanSamples(m_densityMode.load(), m_densityStep.load(), g_discType.load(), g_lastLba);
+    m_expectedSamples = CountScanSamples(m_densityMode.load(), m_densityStep.load(),
+                                         g_discType.load(), g_lastLba, m_book.Part());
   }
   m_samplesDone = 0;
   m_runBegan = std::chrono::steady_clock::now();

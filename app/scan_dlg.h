@@ -215,8 +215,12 @@ class CScanDlg : public wxFrame, private ScanWindow {
   void OnSelchangeDensity(wxCommandEvent& event);
   void OnTimer(wxTimerEvent& event) EXCLUDES(m_driveLock);
   void OnStart(wxCommandEvent& event);
-  // byItself: the Run menu's autostart, not a person, starts it.
-  void StartRun(bool byItself);
+  // byItself: the Run menu's autostart, not a person, starts it. part: a
+  // part of the disc, or the readings of the run earlierRunId it goes on from.
+  void StartRun(bool byItself, ScanPart part = {}, const std::string& earlierRunId = {});
+  // Run, Scan a Part of the Disc… and Run, Resume the Last Run (run_part.cpp).
+  void OnRunPartMenu(wxCommandEvent& event);
+  void OnRunResumeMenu(wxCommandEvent& event);
   void OnStop(wxCommandEvent& event);
   void OnFeCheck(wxCommandEvent& event);
   void OnTeCheck(wxCommandEvent& event);

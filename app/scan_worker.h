@@ -52,6 +52,8 @@ class CScanWorker {
   // writes nothing more, so the next may start while this one's command is
   // still pending.
   void HoldUntilDone(std::shared_ptr<void> held);
+  // Before Start: a part of the disc, or a run that goes on (ScanPart).
+  void SetPart(ScanPart part) { m_run.SetPart(std::move(part)); }
   void Start();
   // No further sample, line, drawing or update once this returns; the
   // thread ends when its pending command returns.

@@ -53,10 +53,21 @@ std::string ScanUsage() {
          "                 [--json FILE] [--chart FILE.bmp] [--report FILE." +
          extensions +
          "]\n"
-         "                 [--chart-range fixed|readings] [--no-history]\n"
+         "                 [--chart-range fixed|readings] [--from POS] [--to POS]\n"
+         "                 [--resume ID|FILE] [--no-history]\n"
          "\n"
          "Samples TE and FE across the whole disc at one write speed, writes every\n"
          "sample to the log and ends with the verdict (exit 0 ok, 1 not recommended).\n"
+         "\n"
+         "  --from POS, --to POS   only the sample positions from POS up to (not with)\n"
+         "                         POS: an LBA (1000000), a size from the disc's start\n"
+         "                         (2.5GB, 700MiB) or a share of the disc (50%); a range\n"
+         "                         outside the disc or without a sample position: exit 64\n"
+         "  --resume ID|FILE       go on with a kept run (history ID or record file) that\n"
+         "                         ended by a fault or a stop, from its next sample, with\n"
+         "                         its speed, density and range; the log is written again\n"
+         "                         whole (the first part's lines, then the rest); another\n"
+         "                         disc in the drive: exit 65\n"
          "\n"
          "  --speed SPEED          one of the disc's write speeds (default: the first it "
          "lists)\n"
@@ -139,7 +150,7 @@ std::string UpperExtension(const ReportFormatRow& row) {
 }
 
 constexpr unsigned kScanOptions = kTakesSpeed | kTakesDensity | kTakesLog | kTakesCsv | kTakesJson |
-                                  kTakesChart | kTakesReport | kTakesDriveAll;
+                                  kTakesChart | kTakesReport | kTakesDriveAll | kTakesPart;
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 
 #include "cli/cli_commands.h"
 #include "cli/watch_options.h"
+#include "console/disc_range.h"
 #include "console/scan_run.h"
 #include "console/smart_scan.h"
 #include "history/lab_history.h"
@@ -112,7 +113,8 @@ unsigned OptionBit(const std::string& name) {
   static const std::pair<const char*, unsigned> kBits[] = {
       {"--speed", kTakesSpeed},       {"--density", kTakesDensity}, {"--log", kTakesLog},
       {"--csv", kTakesCsv},           {"--json", kTakesJson},       {"--chart", kTakesChart},
-      {"--chart-range", kTakesChart}, {"--report", kTakesReport}};
+      {"--chart-range", kTakesChart}, {"--report", kTakesReport},   {"--from", kTakesPart},
+      {"--to", kTakesPart},           {"--resume", kTakesPart}};
   for (const auto& [option, bit] : kBits) {
     if (name == option) return bit;
   }
@@ -147,6 +149,9 @@ std::string CliUsage() {
          "                         the run's report page (" +
          extensions +
          " alone: default name)\n"
+         "  --from POS, --to POS   scan: a part of the disc, from POS up to (not with) POS;\n"
+         "                         POS is an LBA, a size (2.5GB, 700MiB) or a share (50%)\n"
+         "  --resume ID|FILE       scan: go on with a run that ended by a fault or a stop\n"
          "  --no-history           do not keep this run in the history (scan and smart)\n"
          "  -q, --quiet            errors and the verdict only (scan, smart)\n"
          "\n"
@@ -240,15 +245,31 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       if (!ReportOutputFor(value, error)) return std::nullopt;
       options.reportFile = value;
       scanOnly.push_back("--report");
+    } else if (TakeValue(words, &i, "--from", &value) || TakeValue(words, &i, "--to", &value)) {
+      const std::string name = arg.substr(0, arg.find('='));
+      if (!ParseDiscPosition(value)) {
+        *error =
+            name + " takes an LBA, a size (2.5GB, 700MiB) or a share (50%), not '" + value + "'";
+        return std::nullopt;
+      }
+      (name == "--from" ? options.from : options.to) = value;
+      scanOnly.push_back(name);
+    } else if (TakeValue(words, &i, "--resume", &value)) {
+      if (value.empty()) {
+        *error = "--resume needs a run: an ID or a record file";
+        return std::nullopt;
+      }
+      options.resume = value;
+      scanOnly.push_back("--resume");
     } else if (arg == "--quiet") {
       options.quiet = true;
     } else if (TakeWatchOption(words, &i, &options, error)) {
       if (!error->empty()) return std::nullopt;
     } else if (!arg.empty() && arg[0] == '-') {
       // A value option as the last word: TakeValue found no value for it.
-      for (const char* name :
-           {"--transport", "--sim-latency", "--drive", "--trace", "--speed", "--density", "--log",
-            "--csv", "--json", "--chart", "--chart-range", "--report-dir", "--count"}) {
+      for (const char* name : {"--transport", "--sim-latency", "--drive", "--trace", "--speed",
+                               "--density", "--log", "--csv", "--json", "--chart", "--chart-range",
+                               "--report-dir", "--count", "--from", "--to", "--resume"}) {
         if (arg == name) {
           *error = "option '" + arg + "' needs a value";
           return std::nullopt;
@@ -286,6 +307,18 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       if ((takes & OptionBit(name)) != 0) continue;
       *error =
           name + " applies to " + CommandsTaking(OptionBit(name)) + ", not to " + options.command;
+      return std::nullopt;
+    }
+  }
+  if (!options.resume.empty()) {
+    // The run goes on as it was: its part, speed and density are the record's.
+    for (const std::string& name : scanOnly) {
+      if (name != "--from" && name != "--to" && name != "--speed" && name != "--density") continue;
+      *error = name + " cannot go with --resume: the run goes on with its own";
+      return std::nullopt;
+    }
+    if (options.driveAll) {
+      *error = "--resume goes on with one run on one drive, not with --drive all";
       return std::nullopt;
     }
   }

@@ -39,6 +39,8 @@ struct CliOptions : RunOptions {
   bool chartFitted = false;  // --chart-range readings: y fitted to the readings, not 0..600
   std::string reportFile;    // empty: none; a report file, or its extension alone
   bool quiet = false;        // --quiet, -q: errors and the verdict only
+  std::string from, to;  // --from, --to: a part of the disc (ParseDiscPosition); empty: its ends
+  std::string resume;    // --resume: the run to go on from, an ID or a record file
 
   // watch only
   bool smart = false;     // --smart: Smart Scan instead of a scan

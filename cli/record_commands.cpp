@@ -167,6 +167,15 @@ void PrintRecord(std::FILE* out, const std::string& name, const ScanRecord& r) {
     line("Disc Speed:", r.settings.speed);
     line("Graph Density:",
          r.settings.density + " (step " + std::to_string(r.settings.densityStep) + ")");
+    if (r.range) {
+      line("Part of the Disc:",
+           "LBA " + std::to_string(r.range->from) + " up to " + std::to_string(r.range->to));
+    }
+    if (r.resumed) {
+      line("Resumed:", "at LBA " + std::to_string(r.resumed->firstLba) + " after " +
+                           std::to_string(r.resumed->earlierSamples) + " samples of run " +
+                           r.resumed->runId);
+    }
   }
   line("Limits:",
        "TE " + std::to_string(r.settings.teLimit) + ", FE " + std::to_string(r.settings.feLimit));
@@ -480,6 +489,16 @@ int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   }
   if (json) std::fputs(first ? "[]\n" : "\n]\n", out);
   return kExitOk;
+}
+
+int LoadNamedRun(const std::string& what, const CliOptions& options, ScanRecord* record,
+                 std::FILE* err) {
+  CHistory history;
+  bool historyOpen = false;
+  LoadedRun run;
+  const int code = LoadRun(what, CliHistoryLocation(options), &history, &historyOpen, &run, err);
+  if (code == 0) *record = std::move(run.record);
+  return code;
 }
 
 int RunShowCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {

@@ -23,6 +23,11 @@ inline constexpr int kExitNoRecord = 66;
 // stands.
 void KeepInHistory(const ScanRecord& record, const CliOptions& options, std::FILE* err);
 
+// The record of a run named as show names it: a history ID or a record
+// file. 0, or the exit code with the reason on err.
+int LoadNamedRun(const std::string& what, const CliOptions& options, ScanRecord* record,
+                 std::FILE* err);
+
 int RunHistoryCommand(const CliOptions& options, std::FILE* out, std::FILE* err);
 int RunShowCommand(const CliOptions& options, std::FILE* out, std::FILE* err);
 int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err);

@@ -16,6 +16,7 @@
 #include "cli/terminal_style.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
+#include "console/disc_range.h"
 #include "console/smart_scan.h"
 #include "records/run_end_text.h"
 #include "records/run_identity.h"
@@ -112,10 +113,77 @@ int TellRunEnd(const RunEnd& end, size_t samples, const CInterruptWatch& interru
   return ExitCodeOf(end.outcome);
 }
 
+// A run to go on from must be a scan that ended by a fault or a stop, kept
+// with this program's limits; 0, or the exit code with the reason on err.
+int CheckRunToResume(const ScanRecord& earlier, const std::string& name, std::FILE* err) {
+  const std::string run = TerminalText(name);
+  if (earlier.kind != RecordKind::kScan) {
+    std::fprintf(err, "velmo-cli: run %s is a Smart Scan; only a scan goes on\n", run.c_str());
+    return kExitUsage;
+  }
+  if (!CanResumeRun(earlier.outcome)) {
+    std::fprintf(err,
+                 "velmo-cli: run %s ended %s; only a run that a fault or a stop ended goes on\n",
+                 run.c_str(), RunOutcomeName(earlier.outcome));
+    return kExitUsage;
+  }
+  if (earlier.settings.teLimit != kTeLimit || earlier.settings.feLimit != kFeLimit) {
+    std::fprintf(err, "velmo-cli: run %s was judged against other limits (TE %d, FE %d)\n",
+                 run.c_str(), earlier.settings.teLimit, earlier.settings.feLimit);
+    return kExitBadRecord;
+  }
+  return kExitOk;
+}
+
+// The run's settings as the earlier run had them; false (said on err) when
+// the record names a density this program does not know.
+bool TakeEarlierSettings(const ScanRecord& earlier, CliOptions* options, std::FILE* err) {
+  options->speed = static_cast<SpeedCode>(earlier.settings.speedCode);
+  for (const DensityChoice& choice : kDensityChoices) {
+    if (earlier.settings.density == choice.name && earlier.settings.densityStep == choice.step) {
+      options->density = &choice;
+      return true;
+    }
+  }
+  std::fprintf(err, "velmo-cli: the run's density '%s' (step %d) is not one this program takes\n",
+               TerminalText(earlier.settings.density).c_str(), earlier.settings.densityStep);
+  return false;
+}
+
+// The part of the disc --from and --to name, checked on this disc; false
+// (said on err) when it lies outside it or holds no sample position.
+bool PartOfDisc(const CliOptions& options, const std::vector<int32_t>& positions, int32_t lastLba,
+                ScanPart* part, std::FILE* err) {
+  if (options.from.empty() && options.to.empty()) return true;
+  const int64_t discEnd = static_cast<int64_t>(lastLba) + 1;
+  const int64_t from =
+      options.from.empty() ? 0 : PlaceDiscPosition(*ParseDiscPosition(options.from), lastLba);
+  const int64_t to =
+      options.to.empty() ? discEnd : PlaceDiscPosition(*ParseDiscPosition(options.to), lastLba);
+  const std::string why = CheckDiscPart(from, to, lastLba, positions);
+  if (!why.empty()) {
+    std::fprintf(err, "velmo-cli: %s\n", why.c_str());
+    return false;
+  }
+  part->from = static_cast<int32_t>(from);
+  part->to = static_cast<int32_t>(to);
+  return true;
+}
+
 }  // namespace
 
-int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE* out,
-                   std::FILE* err, const DiscWait& wait) {
+int RunScanCommand(CDriveSession& session, const CliOptions& given, std::FILE* out, std::FILE* err,
+                   const DiscWait& wait) {
+  // A run that goes on: its record first, before any output is claimed.
+  CliOptions options = given;
+  std::optional<ScanRecord> earlier;
+  if (!given.resume.empty()) {
+    ScanRecord record;
+    if (const int code = LoadNamedRun(given.resume, given, &record, err)) return code;
+    if (const int code = CheckRunToResume(record, given.resume, err)) return code;
+    if (!TakeEarlierSettings(record, &options, err)) return kExitBadRecord;
+    earlier = std::move(record);
+  }
   // Stops as STOP does from here on: the drive always leaves its
   // diagnostic mode, and no temporary file outlives the run.
   CInterruptWatch interrupt;
@@ -145,10 +213,34 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
   settings.densityMode = options.density->mode;
 
   RunStart start = disc.RunStartOf(session, options.drive, "velmo-cli");
+  const std::vector<int32_t> positions = ScanPositions(options.density->mode, options.density->step,
+                                                       start.discType, start.disc.lastLba);
+  ScanPart part;
+  if (earlier) {
+    if (const std::string other = OtherDiscThan(earlier->disc, start.disc); !other.empty()) {
+      std::fprintf(err, "velmo-cli: not the disc of run %s: %s\n",
+                   TerminalText(given.resume).c_str(), TerminalText(other).c_str());
+      return kExitBadRecord;
+    }
+    part = ResumePartOf(*earlier);
+  } else if (!PartOfDisc(options, positions, start.disc.lastLba, &part, err)) {
+    return kExitUsage;
+  }
+  run.SetPart(part);
   chart.SetRange(start.disc.lastLba, options.chartFitted);
   console.SetExpectedSamples(CountScanSamples(options.density->mode, options.density->step,
-                                              start.discType, start.disc.lastLba));
+                                              start.discType, start.disc.lastLba, part));
   PrintRunHeader(talk, disc, *speed, options.density->label);
+  if (part.from != 0 || part.to != INT32_MAX) {
+    std::fprintf(talk, "%-22sLBA %ld up to %ld\n",
+                 "Part of the Disc:", static_cast<long>(part.from),
+                 static_cast<long>(std::min<int64_t>(part.to, start.disc.lastLba + 1LL)));
+  }
+  if (earlier) {
+    std::fprintf(talk, "%-22safter the %zu samples of run %s\n", "Resumed:", part.taken.size(),
+                 TerminalText(given.resume).c_str());
+  }
+  std::fflush(talk);
 
   start.startTime = CurrentIsoTime();
   run.Run();
@@ -157,8 +249,9 @@ int RunScanCommand(CDriveSession& session, const CliOptions& options, std::FILE*
 
   const RunEnd end = run.End();
   const std::vector<ScanSample> samples = run.Samples();
-  const ScanRecord record = ScanRunRecord(start, *speed, options.density, options.logFile, samples,
-                                          end, console.ElapsedSeconds());
+  ScanRecord record = ScanRunRecord(start, *speed, options.density, options.logFile, samples, end,
+                                    console.ElapsedSeconds());
+  SetRecordPart(&record, part, earlier ? earlier->runId : "");
   KeepInHistory(record, options, err);
   HandRecordToParent(record);
   if (end.outcome == RunOutcome::kLogNotWritten)

@@ -3,18 +3,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
+#include "console/disc_range.h"
 #include "console/scan_run.h"
 
-int CountScanSamples(uint8_t densityMode, int32_t densityStep, DiscTypeCode type, int32_t lastLba) {
-  const ScanRange range = GetScanRange(densityMode, type, lastLba);
-  int count = 0;
-  for (int32_t lba = range.start; lba < range.end; ++count) {
-    const int32_t step = GetSampleStep(lba, densityStep, type, lastLba);
-    if (step <= 0) return count + 1;
-    lba += step;
-  }
-  return count;
+int CountScanSamples(uint8_t densityMode, int32_t densityStep, DiscTypeCode type, int32_t lastLba,
+                     const ScanPart& part) {
+  const std::vector<int32_t> positions = ScanPositions(densityMode, densityStep, type, lastLba);
+  // A resumed run's earlier samples lie inside its part: counted as done.
+  return static_cast<int>(std::count_if(positions.begin(), positions.end(), [&part](int32_t lba) {
+    return lba >= part.from && lba < part.to;
+  }));
 }
 
 ScanProgress ProgressOf(int done, int expected, double secondsSpent) {

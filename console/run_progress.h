@@ -9,10 +9,13 @@
 #include <string>
 
 #include "commands/disc_type.h"
+#include "console/scan_run.h"
 
 // How many samples a run with these settings takes: the run's own range and
-// steps, walked without a drive.
-int CountScanSamples(uint8_t densityMode, int32_t densityStep, DiscTypeCode type, int32_t lastLba);
+// steps, walked without a drive; of a part, those inside it (a resumed run's
+// earlier ones with them).
+int CountScanSamples(uint8_t densityMode, int32_t densityStep, DiscTypeCode type, int32_t lastLba,
+                     const ScanPart& part = {});
 
 struct ScanProgress {
   int done = 0;

@@ -184,6 +184,25 @@ bool CScanRun::Begin() {
   m_chart.ClearData();
   if (m_settings.showFeLimit == 1) m_chart.DrawLimitLine(ScanSeries::kFeLimit, kFeLimit, true);
   if (m_settings.showTeLimit == 1) m_chart.DrawLimitLine(ScanSeries::kTeLimit, kTeLimit, true);
+  for (const ScanSample& sample : m_part.taken) {
+    if (!KeepReading(sample)) {
+      FailLogWrite();
+      return false;
+    }
+  }
+  return true;
+}
+
+bool CScanRun::KeepReading(const ScanSample& sample) {
+  m_chart.AppendPoint(ScanSeries::kTeCurve, sample.te, sample.lba);
+  m_chart.AppendPoint(ScanSeries::kFeCurve, sample.fe, sample.lba);
+  if (sample.te > kTeLimit) ++m_counts.teFailures;
+  if (sample.fe > kFeLimit) ++m_counts.feFailures;
+  ++m_counts.samples;
+  m_samples.push_back(sample);
+  if (!WriteLine(FormatLogLine(sample.lba, sample.te, sample.fe))) return false;
+  m_sink.Sampled(sample.lba, sample.te, sample.fe);
+  m_chart.Refresh();
   return true;
 }
 
@@ -191,11 +210,16 @@ bool CScanRun::Sweep() {
   const std::time_t started = std::time(nullptr);
   const DiscSnapshot disc = ReadDisc();
   const ScanRange range = GetScanRange(m_settings.densityMode, disc.type, disc.lastLba);
-  int readings = 0;
+  // The earlier part's readings count as readings taken (an invalid one
+  // after them is a place the drive cannot track).
+  int readings = static_cast<int>(m_part.taken.size());
+  const bool goesOn = !m_part.taken.empty();
+  const int32_t after = goesOn ? m_part.taken.back().lba : 0;
   for (int32_t lba = range.start; lba < range.end;) {
     const DiscSnapshot now = ReadDisc();
     const int32_t step = GetSampleStep(lba, m_settings.densityStep, now.type, now.lastLba);
-    if (!SampleAt(lba, LbaToPsn(lba, now.type), started, &readings)) return false;
+    const bool wanted = lba >= m_part.from && lba < m_part.to && (!goesOn || lba > after);
+    if (wanted && !SampleAt(lba, LbaToPsn(lba, now.type), started, &readings)) return false;
     if (step <= 0) break;  // cannot happen with the two density steps; never loop forever
     lba += step;
   }
@@ -235,20 +259,11 @@ bool CScanRun::SampleAt(int32_t lba, int32_t psn, std::time_t started, int* read
     m_sink.SampleFailureEnded(failure);
     return false;
   }
-  const TefeReading& reading = sample.reading;
-  m_chart.AppendPoint(ScanSeries::kTeCurve, reading.te, lba);
-  m_chart.AppendPoint(ScanSeries::kFeCurve, reading.fe, lba);
-  if (reading.te > kTeLimit) ++m_counts.teFailures;
-  if (reading.fe > kFeLimit) ++m_counts.feFailures;
-  ++m_counts.samples;
   ++*readings;
-  m_samples.push_back(ScanSample{lba, psn, reading.te, reading.fe});
-  if (!WriteLine(FormatLogLine(lba, reading.te, reading.fe))) {
+  if (!KeepReading(ScanSample{lba, psn, sample.reading.te, sample.reading.fe})) {
     FailLogWrite();
     return false;
   }
-  m_sink.Sampled(lba, reading.te, reading.fe);
-  m_chart.Refresh();
   return true;
 }
 

@@ -91,6 +91,18 @@ struct ScanRange {
   int32_t end;  // exclusive
 };
 
+// A run over part of the disc, or one that goes on from an earlier run that
+// ended early. The run walks the same sample positions as a whole-disc run
+// and takes only those in [from, to) it has no reading of yet.
+struct ScanPart {
+  int32_t from = 0;
+  int32_t to = INT32_MAX;  // exclusive
+  // The earlier run's readings, in order: counted, logged and drawn again,
+  // not sampled again; the run goes on after the last of them.
+  std::vector<ScanSample> taken;
+  bool IsWholeDisc() const { return from == 0 && to == INT32_MAX && taken.empty(); }
+};
+
 ScanRange GetScanRange(uint8_t densityMode, DiscTypeCode discType, int32_t lastLba);
 int32_t LbaToPsn(int32_t lba, DiscTypeCode discType);  // with the run's clamp
 int LayerOfLba(int32_t lba, DiscTypeCode discType);    // 1 on a DL disc's second layer
@@ -109,6 +121,8 @@ using LogOpener = std::function<int()>;
 class CScanRun {
  public:
   CScanRun(ScanSettings& settings, ScanChart& chart, ScanSink& sink, LogOpener openLog);
+  // Before Run: a part of the disc, or a run that goes on (see ScanPart).
+  void SetPart(ScanPart part) { m_part = std::move(part); }
 
   // The whole run, on the calling thread (the worker).
   void Run();
@@ -136,6 +150,8 @@ class CScanRun {
   // One sample at lba; *readings counts the readings so far.
   bool SampleAt(int32_t lba, int32_t psn, std::time_t started, int* readings)
       EXCLUDES(m_outputLock);
+  // An earlier part's reading, as SampleAt keeps a new one.
+  bool KeepReading(const ScanSample& sample) REQUIRES(m_outputLock);
   void Conclude() EXCLUDES(m_outputLock);  // the verdict, and the log closed
 
   bool WriteLine(const std::string& line) REQUIRES(m_outputLock);  // on failure the log is closed
@@ -154,6 +170,7 @@ class CScanRun {
   mutable Mutex m_outputLock;
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_finished{false};
+  ScanPart m_part;  // the worker's, set before Run
   Counts m_counts GUARDED_BY(m_outputLock);
   RunEnd m_end GUARDED_BY(m_outputLock);
   std::vector<ScanSample> m_samples GUARDED_BY(m_outputLock);

@@ -147,6 +147,13 @@ KeptRun KeptRunOf(const ScanRecord& record, const std::string& host) {
   run.manufacturerId = record.disc.manufacturerId;
   run.manufacturerName = record.disc.manufacturerName;
   run.density = record.settings.density;
+  // Listings say beside the density that a run covered part of the disc or
+  // went on from another (the record holds the range and the earlier run).
+  if (record.resumed) {
+    run.density += ", resumed";
+  } else if (record.range) {
+    run.density += ", part";
+  }
   run.outcome = RunOutcomeName(record.outcome);
   // A Smart Scan's row carries its answer: the speed that fits, and the
   // reading taken at it (never a figure pooled over speeds).

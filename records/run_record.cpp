@@ -1,5 +1,6 @@
 #include "records/run_record.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "records/run_identity.h"
@@ -45,6 +46,64 @@ ScanRecord ScanRunRecord(const RunStart& start, SpeedCode speed, const DensityCh
   if (end.outcome == RunOutcome::kNotRecommended) record.verdict = kVerdictNotRecommended;
   record.log = logPath;
   return record;
+}
+
+void SetRecordPart(ScanRecord* record, const ScanPart& part, const std::string& earlierRunId) {
+  if (part.from != 0 || part.to != INT32_MAX) {
+    const int32_t discEnd = record->disc.lastLba + 1;
+    record->range = RecordRange{part.from, std::min(part.to, discEnd)};
+  }
+  if (earlierRunId.empty()) return;
+  RecordResume resumed;
+  resumed.runId = earlierRunId;
+  resumed.earlierSamples = part.taken.size();
+  // The first sample this run took: the one after the earlier run's last
+  // (none taken: where it would have gone on).
+  resumed.firstLba = record->cause.lba.value_or(part.from);
+  if (record->samples.size() > part.taken.size())
+    resumed.firstLba = record->samples[part.taken.size()].lba;
+  record->resumed = resumed;
+}
+
+bool CanResumeRun(RunOutcome outcome) {
+  switch (outcome) {
+    case RunOutcome::kTimedOut:
+    case RunOutcome::kDriveGone:
+    case RunOutcome::kDiscEjected:
+    case RunOutcome::kDriveBusy:
+    case RunOutcome::kDriveError:
+    case RunOutcome::kNoReading:
+    case RunOutcome::kAborted: return true;
+    default: return false;
+  }
+}
+
+ScanPart ResumePartOf(const ScanRecord& record) {
+  ScanPart part;
+  if (record.range) {
+    part.from = record.range->from;
+    part.to = record.range->to;
+  }
+  part.taken.reserve(record.samples.size());
+  for (const RecordSample& s : record.samples)
+    part.taken.push_back(ScanSample{s.lba, s.psn, s.te, s.fe});
+  return part;
+}
+
+std::string OtherDiscThan(const RecordDisc& kept, const RecordDisc& now) {
+  auto differs = [](const char* what, const std::string& was, const std::string& is) {
+    return std::string(what) + " is " + is + ", the run's was " + was;
+  };
+  if (kept.type != now.type) return differs("the disc type", kept.type, now.type);
+  if (kept.manufacturerId != now.manufacturerId)
+    return differs("the manufacturer ID", kept.manufacturerId, now.manufacturerId);
+  if (kept.mediaTypeId != now.mediaTypeId)
+    return differs("the media type ID", kept.mediaTypeId, now.mediaTypeId);
+  if (kept.lastLba != now.lastLba) {
+    return differs("the capacity", std::to_string(kept.lastLba + 1) + " sectors",
+                   std::to_string(now.lastLba + 1) + " sectors");
+  }
+  return "";
 }
 
 ScanRecord SmartRunRecord(const RunStart& start, const std::vector<SpeedCode>& rows,

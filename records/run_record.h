@@ -36,6 +36,19 @@ ScanRecord SmartRunRecord(const RunStart& start, const std::vector<SpeedCode>& r
                           const std::vector<SmartRowEnd>& ended, const SmartEnd& end,
                           long durationSeconds);
 
+// A part of the disc (ScanPart) as the record says it: its range, and the
+// run it went on from (earlierRunId; empty for none).
+void SetRecordPart(ScanRecord* record, const ScanPart& part, const std::string& earlierRunId);
+
+// Runs that ended by a fault or a stop can go on: every ending without a
+// verdict but a refused command, an unwritable log and a replay's gap.
+bool CanResumeRun(RunOutcome outcome);
+// What a run going on from record takes over: its range and readings.
+ScanPart ResumePartOf(const ScanRecord& record);
+// Why the disc now in the drive is not the record's (type, manufacturer ID,
+// media type ID, capacity); empty when it is.
+std::string OtherDiscThan(const RecordDisc& kept, const RecordDisc& now);
+
 // A speed as records carry it: its label and code.
 RecordSpeed RecordSpeedOf(SpeedCode code);
 

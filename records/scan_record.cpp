@@ -349,6 +349,14 @@ void ReadRecordSettings(const Json& settings, bool values, ScanRecord& r) {
   r.settings.density = StringMember(settings, "settings.", "density");
   r.settings.teLimit = static_cast<int>(Integer(settings, "settings.", "teLimit", 1, 65535));
   r.settings.feLimit = static_cast<int>(Integer(settings, "settings.", "feLimit", 1, 65535));
+  if (const auto range = settings.find("range"); range != settings.end() && !range->is_null()) {
+    const Json& part = Object(settings, "settings.", "range");
+    RecordRange read;
+    read.from = static_cast<int32_t>(Integer(part, "settings.range.", "from", 0, kMaxLba));
+    read.to = static_cast<int32_t>(Integer(part, "settings.range.", "to", 0, kMaxLba));
+    if (read.from >= read.to) Fail("settings.range", "is empty");
+    r.range = read;
+  }
   if (const auto speedList = settings.find("speeds"); speedList != settings.end()) {
     const Json& list = Array(settings, "settings.", "speeds", kRecordMaxRows);
     for (size_t i = 0; i < list.size(); ++i)
@@ -474,6 +482,16 @@ void ReadRecord(const Json& json, ScanRecord* record) {
   if (r.kind == RecordKind::kSmart && !values) JudgeOlderSmartRecord(r);
   r.verdict = TextOrNull(json, "", "verdict").value_or("");
   r.log = TextOrNull(json, "", "log").value_or("");
+  if (const auto resumed = json.find("resumed"); resumed != json.end() && !resumed->is_null()) {
+    const Json& from = Object(json, "", "resumed");
+    RecordResume read;
+    read.runId = StringMember(from, "resumed.", "runId");
+    if (!IsRunId(read.runId)) Fail("resumed.runId", "is not a UUID");
+    read.firstLba = static_cast<int32_t>(Integer(from, "resumed.", "firstLba", 0, kMaxLba));
+    read.earlierSamples = static_cast<size_t>(
+        Integer(from, "resumed.", "earlierSamples", 0, static_cast<int64_t>(kRecordMaxSamples)));
+    r.resumed = read;
+  }
   *record = std::move(r);
 }
 
@@ -564,9 +582,11 @@ Json RecordSettingsJson(const ScanRecord& r) {
                 {"teLimit", r.settings.teLimit},
                 {"feLimit", r.settings.feLimit}};
   }
-  return Json{{"speed", r.settings.speed},     {"speedCode", r.settings.speedCode},
-              {"density", r.settings.density}, {"densityStep", r.settings.densityStep},
-              {"teLimit", r.settings.teLimit}, {"feLimit", r.settings.feLimit}};
+  Json settings{{"speed", r.settings.speed},     {"speedCode", r.settings.speedCode},
+                {"density", r.settings.density}, {"densityStep", r.settings.densityStep},
+                {"teLimit", r.settings.teLimit}, {"feLimit", r.settings.feLimit}};
+  if (r.range) settings["range"] = Json{{"from", r.range->from}, {"to", r.range->to}};
+  return settings;
 }
 
 Json RecordSamplesJson(const std::vector<RecordSample>& samples) {
@@ -654,6 +674,11 @@ std::string WriteRecordJson(const ScanRecord& r) {
     json["noVerdict"] = DescribeRunEnd(r.outcome, r.cause);
   }
   json["log"] = r.log.empty() ? Json(nullptr) : Json(r.log);
+  if (r.resumed) {
+    json["resumed"] = Json{{"runId", r.resumed->runId},
+                           {"firstLba", r.resumed->firstLba},
+                           {"earlierSamples", r.resumed->earlierSamples}};
+  }
   json["statistics"] = RecordStatisticsJson(r);
   // Paths and texts that are not UTF-8 are written with U+FFFD in place of
   // the bad bytes rather than failing the record.

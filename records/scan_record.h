@@ -70,6 +70,21 @@ struct RecordSpeed {
 // A Smart Scan's density: one sample at the outer track for each speed.
 inline constexpr char kSmartDensity[] = "outer";
 
+// A run over part of the disc: the LBAs asked for, to exclusive.
+struct RecordRange {
+  int32_t from = 0;
+  int32_t to = 0;
+  bool operator==(const RecordRange&) const = default;
+};
+
+// A run that went on from an earlier one that ended early.
+struct RecordResume {
+  std::string runId;          // the earlier run's
+  int32_t firstLba = 0;       // the first sample this run took itself
+  size_t earlierSamples = 0;  // the samples it took over
+  bool operator==(const RecordResume&) const = default;
+};
+
 struct RecordSettings {
   std::string speed;  // "16X"; empty for a Smart Scan (every speed)
   int speedCode = 0;
@@ -113,6 +128,8 @@ struct ScanRecord {
   std::optional<RecordSpeed> fitSpeed;  // a Smart Scan's answer: the highest "OK." speed
   std::string verdict;                  // the verdict text the user saw; empty without one
   std::string log;                      // where TEFE.txt went; empty for a Smart Scan
+  std::optional<RecordResume> resumed;  // none: a run of its own
+  std::optional<RecordRange> range;     // none: the whole disc (written under settings)
 
   bool operator==(const ScanRecord&) const = default;
 };

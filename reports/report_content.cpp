@@ -75,7 +75,17 @@ std::string ManufacturerText(const RecordDisc& disc) {
 std::string SettingsText(const ScanRecord& record) {
   const RecordSettings& s = record.settings;
   if (record.kind == RecordKind::kSmart) return "every write speed; " + DensityRuleText(record);
-  return ReportText(s.speed) + "; " + DensityRuleText(record);
+  std::string text = ReportText(s.speed) + "; " + DensityRuleText(record);
+  if (record.range) {
+    text += "; part of the disc: LBA " + GroupedDigits(record.range->from) + " up to " +
+            GroupedDigits(record.range->to);
+  }
+  if (record.resumed) {
+    text += "; resumed at LBA " + GroupedDigits(record.resumed->firstLba) + " after " +
+            std::to_string(record.resumed->earlierSamples) + " samples of run " +
+            ReportText(record.resumed->runId);
+  }
+  return text;
 }
 
 std::string WriteSpeedsText(const std::vector<RecordWriteSpeed>& speeds) {

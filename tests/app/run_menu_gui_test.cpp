@@ -163,13 +163,16 @@ TEST_F(RunMenuTest, TheMenuPersistsItsChoices) {
   const int run = bar->FindMenu("Run");
   ASSERT_NE(run, wxNOT_FOUND);
   wxMenu* menu = bar->GetMenu(static_cast<size_t>(run));
-  ASSERT_EQ(menu->GetMenuItemCount(), 5u);
+  ASSERT_EQ(menu->GetMenuItemCount(), 8u);
   EXPECT_EQ(menu->FindItemByPosition(0)->GetItemLabelText(), "Start when a blank disc is inserted");
   EXPECT_EQ(menu->FindItemByPosition(1)->GetItemLabelText(), "Eject when done");
   EXPECT_EQ(menu->FindItemByPosition(2)->GetItemLabelText().utf8_string(),
             "Save a report of every run to…");
   EXPECT_TRUE(menu->FindItemByPosition(3)->IsSeparator());
   EXPECT_EQ(menu->FindItemByPosition(4)->GetItemLabelText().utf8_string(), "Lab History…");
+  EXPECT_EQ(menu->FindItemByPosition(6)->GetItemLabelText().utf8_string(),
+            "Scan a Part of the Disc…");
+  EXPECT_EQ(menu->FindItemByPosition(7)->GetItemLabelText().utf8_string(), "Resume the Last Run");
 
   m_seen.reportFolder = [](std::string* folder) {
     *folder = "/srv/reports";
@@ -189,6 +192,57 @@ TEST_F(RunMenuTest, TheMenuPersistsItsChoices) {
   EXPECT_TRUE(menu->FindItemByPosition(0)->IsChecked());
   EXPECT_FALSE(menu->FindItemByPosition(1)->IsChecked());
   EXPECT_TRUE(menu->FindItemByPosition(2)->IsChecked());
+}
+
+// Run, Resume the Last Run after a drive time-out: the run goes on from the
+// sample that failed, the log and the record hold both parts as one run, and
+// the history keeps both, the second pointing at the first. A run that
+// ended with its verdict does not go on.
+TEST_F(RunMenuTest, ResumeTheLastRunGoesOnAfterATimeOut) {
+  Open("timeout", 0);
+  ASSERT_TRUE(WaitFor([&] { return Enabled(IDC_START); }, 10000));
+  Click(IDC_START);
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return m_dialog->LastRunRecord() &&
+               m_dialog->LastRunRecord()->outcome == RunOutcome::kTimedOut && Enabled(IDC_START);
+      },
+      20000));
+  const ScanRecord first = *m_dialog->LastRunRecord();
+  ASSERT_EQ(first.samples.size(), 9u);
+  wxMenuBar* bar = m_dialog->GetMenuBar();
+  wxMenu* menu = bar->GetMenu(static_cast<size_t>(bar->FindMenu("Run")));
+  // Until the worker has ended, the menu says a run is going and starts none.
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        const size_t said = m_seen.messages.size();
+        Menu(menu->FindItemByPosition(7)->GetId(), false);
+        return m_seen.messages.size() == said;
+      },
+      10000));
+  ASSERT_TRUE(WaitForOkRun(20000));
+  const ScanRecord second = *m_dialog->LastRunRecord();
+  EXPECT_EQ(second.samples.size(), 58u);
+  ASSERT_TRUE(second.resumed.has_value());
+  EXPECT_EQ(second.resumed->runId, first.runId);
+  EXPECT_EQ(second.resumed->firstLba, second.samples[9].lba);
+  for (size_t i = 0; i < first.samples.size(); ++i) EXPECT_EQ(second.samples[i], first.samples[i]);
+  std::ifstream log(kLogFileName, std::ios::binary);
+  const std::string text(std::istreambuf_iterator<char>(log), {});
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 59);
+  const std::vector<HistoryEntry> kept = KeptRuns();
+  ASSERT_GE(kept.size(), 2u);
+  EXPECT_EQ(kept[0].density, "normal, resumed");
+
+  // Once the worker has ended, a run that ended with its verdict does not go on.
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        Menu(menu->FindItemByPosition(7)->GetId(), false);
+        return m_seen.messages.back().find("Only a scan that a fault or a stop ended goes on") !=
+               std::string::npos;
+      },
+      10000));
+  EXPECT_EQ(KeptRuns().size(), kept.size());
 }
 
 // Autostart and eject over the feeder with nobody at the window: the title
