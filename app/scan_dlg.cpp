@@ -486,7 +486,8 @@ void CScanDlg::RefreshTitle() {
   if (!m_progressText.empty()) title = m_progressText + " - " + title;
   const std::string unattended = UnattendedText();
   if (!unattended.empty()) title += " - " + unattended;
-  SetTitle(wxString::FromUTF8(title));
+  const wxString shown = wxString::FromUTF8(title);
+  if (GetTitle() != shown) SetTitle(shown);
 }
 
 void CScanDlg::ShowElapsed(long seconds) {
