@@ -21,6 +21,7 @@ enum CliOptionSet : unsigned {
   kTakesWatchOptions = 1u << 7,  // --smart, --eject, --report-dir, --count
   kTakesDriveAll = 1u << 8,      // --drive all
   kDriveAllItself = 1u << 9,     // --drive all: the command goes through the drives itself
+  kTakesLong = 1u << 10,         // --long
 };
 
 // How a command runs: exactly one of the three, in the same bits as the

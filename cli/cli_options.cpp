@@ -110,9 +110,9 @@ std::string CommandSummaries() {
 // The option behind a name velmo-cli's parser took, as a CliOptionSet bit.
 unsigned OptionBit(const std::string& name) {
   static const std::pair<const char*, unsigned> kBits[] = {
-      {"--speed", kTakesSpeed},  {"--density", kTakesDensity}, {"--log", kTakesLog},
-      {"--csv", kTakesCsv},      {"--json", kTakesJson},       {"--chart", kTakesChart},
-      {"--report", kTakesReport}};
+      {"--speed", kTakesSpeed},   {"--density", kTakesDensity}, {"--log", kTakesLog},
+      {"--csv", kTakesCsv},       {"--json", kTakesJson},       {"--chart", kTakesChart},
+      {"--report", kTakesReport}, {"--long", kTakesLong}};
   for (const auto& [option, bit] : kBits) {
     if (name == option) return bit;
   }
@@ -135,7 +135,8 @@ std::string CliUsage() {
          "                         how closely the disc is sampled (default normal)\n"
          "  --log FILE             the scan log (default TEFE.txt)\n"
          "  --csv FILE             every sample as CSV\n"
-         "  --json FILE            the run as a scan record (JSON; smart too)\n"
+         "  --json FILE            the run as a scan record (JSON; smart too); drives and\n"
+         "                         identify: the drives or the disc with the drive's facts\n"
          "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
          "                         (any output FILE may be '-' for standard output)\n"
          "  --report FILE." +
@@ -146,6 +147,8 @@ std::string CliUsage() {
          " alone: default name)\n"
          "  --no-history           do not keep this run in the history (scan and smart)\n"
          "  -q, --quiet            errors and the verdict only (scan, smart)\n"
+         "  --long                 drives: each drive's firmware, serial number, loader,\n"
+         "                         buffer and the discs it reads and writes\n"
          "\n"
          "options:\n"
          "  --simulate[=SCENARIO]  use the built-in drive simulator (--simulate=help lists "
@@ -232,6 +235,9 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       scanOnly.push_back("--report");
     } else if (arg == "--quiet") {
       options.quiet = true;
+    } else if (arg == "--long") {
+      options.longListing = true;
+      scanOnly.push_back("--long");
     } else if (TakeWatchOption(words, &i, &options, error)) {
       if (!error->empty()) return std::nullopt;
     } else if (!arg.empty() && arg[0] == '-') {

@@ -33,11 +33,12 @@ struct CliOptions : RunOptions {
   std::optional<SpeedCode> speed;  // none: the first speed the disc lists
   const DensityChoice* density = &kDensityChoices[0];
   std::string logFile = "TEFE.txt";
-  std::string csvFile;     // empty: none
-  std::string jsonFile;    // empty: none
-  std::string chartFile;   // empty: none
-  std::string reportFile;  // empty: none; a report file, or its extension alone
-  bool quiet = false;      // --quiet, -q: errors and the verdict only
+  std::string csvFile;       // empty: none
+  std::string jsonFile;      // empty: none
+  std::string chartFile;     // empty: none
+  std::string reportFile;    // empty: none; a report file, or its extension alone
+  bool quiet = false;        // --quiet, -q: errors and the verdict only
+  bool longListing = false;  // drives --long: each drive's own facts
 
   // watch only
   bool smart = false;     // --smart: Smart Scan instead of a scan
