@@ -26,21 +26,32 @@ const char kCommonOptions[] =
 
 std::string DrivesUsage() {
   return std::string(
-             "usage: velmo-cli [options] drives\n"
+             "usage: velmo-cli [options] drives [--long] [--json FILE]\n"
              "\n"
              "Lists every optical drive: its index (for --drive), its name as the drive\n"
              "reports it, the device node it was opened on, and whether it accepts the\n"
              "diagnostic mode. Drives that cannot be opened are named on standard error\n"
-             "with what to do about them.\n") +
+             "with what to do about them.\n"
+             "\n"
+             "  --long       each drive's own facts as well: firmware revision and date,\n"
+             "               serial number, loader type, buffer size, and the discs it\n"
+             "               reads and writes; a fact the drive does not give is unknown\n"
+             "  --json FILE  the list with those facts as JSON ('-': standard output)\n") +
          kCommonOptions;
 }
 
 std::string IdentifyUsage() {
   return std::string(
-             "usage: velmo-cli [options] identify\n"
+             "usage: velmo-cli [options] identify [--json FILE]\n"
              "\n"
              "Waits up to 15 s for a disc in the drive, then prints its type, manufacturer\n"
-             "ID, media type ID, blank capacity and write speeds.\n") +
+             "ID, media type ID, blank capacity and write speeds, and the drive's own\n"
+             "facts (firmware, serial number, loader, buffer, the discs it reads and\n"
+             "writes; unknown where the drive does not give one). For a DVD+R DL it also\n"
+             "prints where the disc's layer 1 starts, with a warning when that is not\n"
+             "where Velmo places it (sector 2086912).\n"
+             "\n"
+             "  --json FILE  the same as JSON ('-': standard output)\n") +
          kCommonOptions;
 }
 
@@ -121,7 +132,10 @@ std::string DoctorUsage() {
 
 std::string WatchCommandUsage() { return WatchUsage() + kCommonOptions; }
 
-int RunDrives(const CliCall& call) { return RunDrivesCommand(*call.session, call.out, call.err); }
+int RunDrives(const CliCall& call) {
+  return RunDrivesCommand(*call.session, call.out, call.err,
+                          {call.options->longListing, call.options->jsonFile});
+}
 int RunIdentify(const CliCall& call) {
   return RunIdentifyCommand(*call.session, *call.options, call.out, call.err);
 }
@@ -157,9 +171,9 @@ constexpr unsigned kScanOptions = kTakesSpeed | kTakesDensity | kTakesLog | kTak
 const std::vector<CliCommand>& CliCommands() {
   static const std::vector<CliCommand> commands = {
       {"drives", "list the optical drives and whether each accepts the diagnostic mode",
-       DrivesUsage, kRunsOnDrive, RunDrives},
+       DrivesUsage, kRunsOnDrive | kTakesLong | kTakesJson, RunDrives},
       {"identify", "wait for a disc and show its type, IDs, capacity and write speeds",
-       IdentifyUsage, kRunsOnDrive, RunIdentify},
+       IdentifyUsage, kRunsOnDrive | kTakesJson, RunIdentify},
       {"scan", "TE/FE scan of the whole disc at one write speed, with log and verdict", ScanUsage,
        kRunsOnDrive | kScanOptions, RunScan},
       {"smart", "one TE/FE sample near the rim at every write speed of the disc", SmartUsage,

@@ -22,6 +22,7 @@ enum CliOptionSet : unsigned {
   kTakesDriveAll = 1u << 8,      // --drive all
   kDriveAllItself = 1u << 9,     // --drive all: the command goes through the drives itself
   kTakesPart = 1u << 10,         // --from, --to, --resume
+  kTakesLong = 1u << 11,         // --long
 };
 
 // How a command runs: exactly one of the three, in the same bits as the

@@ -114,7 +114,7 @@ unsigned OptionBit(const std::string& name) {
       {"--speed", kTakesSpeed},       {"--density", kTakesDensity}, {"--log", kTakesLog},
       {"--csv", kTakesCsv},           {"--json", kTakesJson},       {"--chart", kTakesChart},
       {"--chart-range", kTakesChart}, {"--report", kTakesReport},   {"--from", kTakesPart},
-      {"--to", kTakesPart},           {"--resume", kTakesPart}};
+      {"--to", kTakesPart},           {"--resume", kTakesPart},     {"--long", kTakesLong}};
   for (const auto& [option, bit] : kBits) {
     if (name == option) return bit;
   }
@@ -137,7 +137,8 @@ std::string CliUsage() {
          "                         how closely the disc is sampled (default normal)\n"
          "  --log FILE             the scan log (default TEFE.txt)\n"
          "  --csv FILE             every sample as CSV\n"
-         "  --json FILE            the run as a scan record (JSON; smart too)\n"
+         "  --json FILE            the run as a scan record (JSON; smart too); drives and\n"
+         "                         identify: the drives or the disc with the drive's facts\n"
          "  --chart FILE.bmp       the chart of the run as a 24-bit BMP\n"
          "                         (any output FILE may be '-' for standard output)\n"
          "  --chart-range fixed|readings\n"
@@ -154,6 +155,8 @@ std::string CliUsage() {
          "  --resume ID|FILE       scan: go on with a run that ended by a fault or a stop\n"
          "  --no-history           do not keep this run in the history (scan and smart)\n"
          "  -q, --quiet            errors and the verdict only (scan, smart)\n"
+         "  --long                 drives: each drive's firmware, serial number, loader,\n"
+         "                         buffer and the discs it reads and writes\n"
          "\n"
          "options:\n"
          "  --simulate[=SCENARIO]  use the built-in drive simulator (--simulate=help lists "
@@ -263,6 +266,9 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       scanOnly.push_back("--resume");
     } else if (arg == "--quiet") {
       options.quiet = true;
+    } else if (arg == "--long") {
+      options.longListing = true;
+      scanOnly.push_back("--long");
     } else if (TakeWatchOption(words, &i, &options, error)) {
       if (!error->empty()) return std::nullopt;
     } else if (!arg.empty() && arg[0] == '-') {

@@ -41,6 +41,7 @@ struct CliOptions : RunOptions {
   bool quiet = false;        // --quiet, -q: errors and the verdict only
   std::string from, to;  // --from, --to: a part of the disc (ParseDiscPosition); empty: its ends
   std::string resume;    // --resume: the run to go on from, an ID or a record file
+  bool longListing = false;  // drives --long: each drive's own facts
 
   // watch only
   bool smart = false;     // --smart: Smart Scan instead of a scan

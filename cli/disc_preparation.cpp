@@ -66,6 +66,7 @@ RunStart CPreparedDisc::RunStartOf(CDriveSession& session, int driveIndex,
   }
   start.disc = RecordDiscOf(m_fields.discType, m_fields.manufacturerId, m_fields.mediaTypeId,
                             m_fields.capacity, lastLba, m_fields.speedEntries);
+  start.disc.layer0Sectors = m_identity.layer0Sectors;
   return start;
 }
 

@@ -48,6 +48,11 @@ void PutVendorCode(uint8_t* cdb) { std::memcpy(cdb + 2, kVendorAccessCode, 4); }
 
 }  // namespace
 
+uint8_t SendDriveCommand(const uint8_t* cdb, uint8_t direction, void* buffer, uint32_t length,
+                         ScsiExchange* sent) {
+  return Send(cdb, direction, buffer, length, kCommandTimeoutSeconds, sent);
+}
+
 DiscTypeCode DiscTypeFromProfile(uint8_t profileLowByte) {
   switch (profileLowByte) {
     case kProfileCdRom: return kDiscCdRom;
@@ -99,6 +104,16 @@ bool ReadPrerecordedInformation(uint8_t* buffer) {
   uint8_t cdb[12] = {kOpReadDvdStructure,   0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
                      kStructurePrerecorded, 0x00, 0x2C, 0x00, 0x00};
   return Send(cdb, kDirectionIn, buffer, kPrerecordedLength, kCommandTimeoutSeconds) == kStatusDone;
+}
+
+bool ReadPhysicalFormat(uint8_t* buffer, uint32_t* transferred) {
+  uint8_t cdb[12] = {kOpReadDvdStructure, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, kStructurePhysical};
+  PutBe16(cdb + 8, kPhysicalFormatLength);
+  ScsiExchange sent;
+  const bool done = Send(cdb, kDirectionIn, buffer, kPhysicalFormatLength, kCommandTimeoutSeconds,
+                         &sent) == kStatusDone;
+  *transferred = done ? sent.Moved() : 0;
+  return done;
 }
 
 bool SetDiagnosticMode(uint8_t mode, ScsiExchange* sent) {

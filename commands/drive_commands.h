@@ -35,6 +35,11 @@ inline constexpr int kSampleNotRecommended = 0;
 inline constexpr int kSampleFit = 1;
 inline constexpr int kSampleFailed = 2;
 
+// Any other command of the ordinary time-out, sent as the ones below are
+// (again while the drive is busy); *sent gets the last exchange.
+uint8_t SendDriveCommand(const uint8_t* cdb, uint8_t direction, void* buffer, uint32_t length,
+                         ScsiExchange* sent = nullptr);
+
 // Commands that take a ScsiExchange* fill it (when given) with the exchange
 // they sent, for callers that need more than the yes or no: the host error
 // of a failed transport call, the bytes moved.
@@ -44,6 +49,10 @@ DiscTypeCode GetCurrentProfile();
 bool GetWriteSpeeds(uint8_t* buffer, uint32_t* transferred = nullptr);
 bool ReadAdipInformation(uint8_t* buffer);         // at least 300 bytes
 bool ReadPrerecordedInformation(uint8_t* buffer);  // at least 44 bytes
+// READ DVD STRUCTURE format 0 (physical format information) of layer 0:
+// at least kPhysicalFormatLength bytes; *transferred gets the bytes moved.
+inline constexpr uint32_t kPhysicalFormatLength = 2052;
+bool ReadPhysicalFormat(uint8_t* buffer, uint32_t* transferred);
 // 1 enter, else leave (a failed leave asked again: kLeaveTries).
 bool SetDiagnosticMode(uint8_t mode, ScsiExchange* sent = nullptr);
 int SampleOuterTrack(SpeedCode speed);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
@@ -136,6 +137,18 @@ WriteSpeedList ParseWriteSpeeds(const uint8_t* reply, uint32_t bufferLength) {
   return list;
 }
 
+std::optional<int32_t> Layer0SectorsOf(const uint8_t* reply, uint32_t moved) {
+  // A 4-byte header, then the structure: layers at byte 2 (bits 6-5: count
+  // less one), the data area's start at 4..7, layer 0's end at 13..15.
+  if (moved < 4 + 16) return std::nullopt;
+  const uint8_t* format = reply + 4;
+  if (((format[2] >> 5) & 0x03) == 0) return std::nullopt;
+  const uint32_t start = GetBe24(format + 5);
+  const uint32_t end = GetBe24(format + 13);
+  if (end < start) return std::nullopt;
+  return static_cast<int32_t>(end - start + 1);
+}
+
 DiscIdentity ReadDiscIdentity() {
   DiscIdentity identity;
   const DiscTypeCode type = GetCurrentProfile();
@@ -189,6 +202,15 @@ DiscIdentity ReadDiscIdentity() {
   {
     std::lock_guard<std::mutex> hold(g_discLock);
     g_lastLba = identity.lastLba;
+  }
+  if (type == kDiscDvdPlusRDl) {
+    // Shown beside the sample positions, which keep their fixed layer
+    // break; a drive that does not give it leaves it unknown.
+    std::vector<uint8_t> format(kPhysicalFormatLength, 0);
+    uint32_t moved = 0;
+    if (ReadPhysicalFormat(format.data(), &moved))
+      identity.layer0Sectors =
+          Layer0SectorsOf(format.data(), std::min(moved, kPhysicalFormatLength));
   }
   identity.end = IdentifyEnd::kReady;
   return identity;

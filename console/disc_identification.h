@@ -37,6 +37,9 @@ struct DiscView {
 // simulator's discs end where real ones do).
 inline constexpr int32_t kAssumedSingleLayerLastLba = 2086912;  // 0x1FD800
 inline constexpr int32_t kAssumedDualLayerLastLba = 4173824;    // 0x3FB000
+// Where the sample positions of a dual-layer disc place layer 1, whatever
+// the disc says: its first LBA, layer 0's sector count.
+inline constexpr int32_t kAssumedLayer0Sectors = 2086912;
 // A data zone ending above this LBA is taken for a dual-layer disc.
 inline constexpr int32_t kDualLayerThreshold = 3145728;  // 0x300000
 
@@ -75,6 +78,9 @@ struct DiscIdentity {
   std::string mediaTypeId;
   std::vector<DiscSpeed> speeds;  // the known speeds, in the drive's order; at most 10
   int32_t lastLba = 0;
+  // A dual-layer disc's own layer 0 sector count (its physical format
+  // information); none for other discs or when the drive did not give it.
+  std::optional<int32_t> layer0Sectors;
 };
 
 // Runs the identification against the selected drive (through
@@ -115,3 +121,9 @@ struct WriteSpeedList {
 // cut to the 10 asked for and to the whole descriptors among those bytes; a
 // length below 4 means no descriptor.
 WriteSpeedList ParseWriteSpeeds(const uint8_t* reply, uint32_t bufferLength);
+
+// Layer 0's sector count from a physical format information reply of which
+// moved bytes came: its end sector less the data area's start, plus one;
+// none for a single-layer disc, a reply cut before the end sector, or an
+// end before the start.
+std::optional<int32_t> Layer0SectorsOf(const uint8_t* reply, uint32_t moved);

@@ -25,8 +25,9 @@ inline constexpr uint8_t kOpReadDvdStructure = 0xAD;
 inline constexpr uint8_t kOpVendor = 0xFD;  // the supported drives' vendor command
 // Every operation code above: the simulated drive answers each (its opcode
 // table follows this list) and its test sends each. Velmo itself sends no
-// READ CAPACITY, disc or track information or MODE SENSE; the drive answers
-// them as every MMC drive does, for the disc tools that read it beside Velmo.
+// READ CAPACITY or disc or track information, and MODE SENSE only for the
+// drive's own facts; the drive answers them as every MMC drive does, for
+// the disc tools that read it beside Velmo.
 inline constexpr uint8_t kOperationCodes[] = {kOpTestUnitReady,
                                               kOpRequestSense,
                                               kOpInquiry,
@@ -50,10 +51,10 @@ inline constexpr uint8_t kTefeSampleMode = 0x05;
 
 // GET PERFORMANCE type and READ DVD STRUCTURE formats Velmo asks for.
 inline constexpr uint8_t kPerformanceWriteSpeed = 0x03;
+inline constexpr uint8_t kStructurePhysical = 0x00;  // a DL disc's end of layer 0
 inline constexpr uint8_t kStructurePrerecorded = 0x0E;
 inline constexpr uint8_t kStructureAdip = 0x11;
 // What the simulated drive also answers, for other programs.
-inline constexpr uint8_t kStructurePhysical = 0x00;
 inline constexpr uint8_t kStructureLayerBoundary = 0x20;
 inline constexpr uint8_t kStructureList = 0xFF;
 inline constexpr uint8_t kModePageCapabilities = 0x2A;

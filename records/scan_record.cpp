@@ -10,6 +10,7 @@
 #include "commands/drive_commands.h"
 #include "console/scan_run.h"
 #include "files/input_file.h"
+#include "records/drive_facts_text.h"
 #include "records/run_end_text.h"
 #include "records/run_id.h"
 
@@ -295,6 +296,8 @@ void ReadRecordDrive(const Json& drive, ScanRecord& r) {
   r.drive.product = Utf8ToLatin1(StringMember(drive, "drive.", "product"));
   r.drive.revision = Utf8ToLatin1(StringMember(drive, "drive.", "revision"));
   r.drive.node = StringMember(drive, "drive.", "node");
+  if (const auto facts = drive.find("facts"); facts != drive.end() && facts->is_object())
+    r.drive.facts = DriveFactsFromJson(*facts);
 }
 
 // values: version 3 on; up to version 2 the capacity and the speeds were the
@@ -305,6 +308,9 @@ void ReadRecordDisc(const Json& disc, bool values, ScanRecord& r) {
   r.disc.manufacturerName = TextOrNull(disc, "disc.", "manufacturerName");
   r.disc.mediaTypeId = Utf8ToLatin1(StringMember(disc, "disc.", "mediaTypeId"));
   r.disc.lastLba = static_cast<int32_t>(Integer(disc, "disc.", "lastLba", 0, kMaxLba));
+  if (const auto layer0 = disc.find("layer0Sectors"); layer0 != disc.end() && !layer0->is_null())
+    r.disc.layer0Sectors =
+        static_cast<int32_t>(Integer(disc, "disc.", "layer0Sectors", 1, kMaxLba));
   if (values) {
     const Json& capacity = Object(disc, "disc.", "capacity");
     r.disc.capacity = StringMember(capacity, "disc.capacity.", "text");
@@ -548,11 +554,13 @@ RecordStatistics StatisticsOf(const ScanRecord& record) {
 namespace {
 
 Json RecordDriveJson(const RecordDrive& drive) {
-  return Json{{"name", Latin1ToUtf8(drive.name)},
-              {"vendor", Latin1ToUtf8(drive.vendor)},
-              {"product", Latin1ToUtf8(drive.product)},
-              {"revision", Latin1ToUtf8(drive.revision)},
-              {"node", drive.node}};
+  Json json{{"name", Latin1ToUtf8(drive.name)},
+            {"vendor", Latin1ToUtf8(drive.vendor)},
+            {"product", Latin1ToUtf8(drive.product)},
+            {"revision", Latin1ToUtf8(drive.revision)},
+            {"node", drive.node}};
+  if (drive.facts) json["facts"] = DriveFactsJson(*drive.facts);
+  return json;
 }
 
 Json RecordDiscJson(const RecordDisc& d) {
@@ -566,6 +574,7 @@ Json RecordDiscJson(const RecordDisc& d) {
   const int64_t sectors = int64_t{d.lastLba} + 1;
   disc["capacity"] = Json{{"sectors", sectors}, {"bytes", sectors * 2048}, {"text", d.capacity}};
   disc["lastLba"] = d.lastLba;
+  if (d.layer0Sectors) disc["layer0Sectors"] = *d.layer0Sectors;
   Json writeSpeeds = Json::array();
   for (const RecordWriteSpeed& speed : d.writeSpeeds)
     writeSpeeds.push_back(Json{{"label", speed.label}, {"code", speed.code}, {"kBps", speed.kBps}});

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "commands/drive_facts.h"
 #include "console/run_end.h"
 #include "records/record_statistics.h"
 #include "records/record_write_speed.h"
@@ -44,7 +45,8 @@ struct RecordDrive {
   std::string vendor;
   std::string product;
   std::string revision;
-  std::string node;  // device node (or the simulator's address)
+  std::string node;                   // device node (or the simulator's address)
+  std::optional<DriveFacts> facts{};  // none in records made before drives were asked
   bool operator==(const RecordDrive&) const = default;
 };
 
@@ -58,6 +60,7 @@ struct RecordDisc {
   std::string capacity;  // the window's capacity text; the sectors are lastLba + 1
   int32_t lastLba = 0;
   std::vector<RecordWriteSpeed> writeSpeeds;  // as the speed list offered them
+  std::optional<int32_t> layer0Sectors{};     // a DL disc's own layer 0, when it gave it
   bool operator==(const RecordDisc&) const = default;
 };
 

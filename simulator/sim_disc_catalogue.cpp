@@ -51,6 +51,7 @@ struct DiscEntry {
   SimMediaQuality quality;
   double scratchRadiusMm = 0.0;
   double scratchWidthMm = 0.0;
+  uint32_t layer0Sectors = 0;  // a DL disc's own layer 0; 0: the usual 2086912
 };
 
 const SimMediaQuality kGood = SimMediaQuality::kGood;
@@ -142,6 +143,19 @@ const std::vector<DiscEntry>& Specs() {
        std::nullopt,
        true,
        kGood},
+      {"dvd+r-dl-early-break",
+       "DVD+R DL 8X, STRATA D08, layer 0 ends 2048 sectors before the usual break",
+       kProfileDvdPlusRDl,
+       2,
+       kDiscDualLayerLastLba,
+       {11080, 8310, 5540, 3324},
+       AdipFields{0xE1, "STRATA\0\0"s, "D08"s, 0x01, 0x0A},
+       std::nullopt,
+       true,
+       kGood,
+       0.0,
+       0.0,
+       2084864},
       {"dvd+r-dl-orbtek",
        "DVD+R DL 12X, ORBTEK D12, marginal at the rim",
        kProfileDvdPlusRDl,
@@ -280,6 +294,11 @@ const std::vector<DiscEntry>& Specs() {
   return specs;
 }
 
+uint32_t Layer0Of(const DiscEntry& entry) {
+  if (entry.layers < 2) return entry.lastLba + 1;
+  return entry.layer0Sectors != 0 ? entry.layer0Sectors : kDualLayerLayer0;
+}
+
 std::vector<uint8_t> AdipBytes(const AdipFields& entry, const DiscEntry& disc) {
   std::vector<uint8_t> adip(256, 0);
   adip[0] = entry.category;
@@ -289,7 +308,7 @@ std::vector<uint8_t> AdipBytes(const AdipFields& entry, const DiscEntry& disc) {
       disc.layers > 1 ? kSimLayer1PsnOffset + disc.lastLba : kSimLayer0PsnStart + disc.lastLba;
   PutBe32(adip.data() + 4, kSimLayer0PsnStart);
   PutBe32(adip.data() + 8, endPsn);
-  if (disc.layers > 1) PutBe32(adip.data() + 12, kSimLayer0PsnStart + kDualLayerLayer0 - 1);
+  if (disc.layers > 1) PutBe32(adip.data() + 12, kSimLayer0PsnStart + Layer0Of(disc) - 1);
   std::copy(entry.manufacturer.begin(), entry.manufacturer.end(), adip.begin() + 19);
   std::copy(entry.mediaType.begin(), entry.mediaType.end(), adip.begin() + 27);
   adip[30] = entry.revision;
@@ -329,7 +348,7 @@ SimDisc Build(const DiscEntry& entry) {
   disc.profile = entry.profile;
   disc.layers = entry.layers;
   disc.lastLba = entry.lastLba;
-  disc.layer0Sectors = entry.layers > 1 ? kDualLayerLayer0 : entry.lastLba + 1;
+  disc.layer0Sectors = Layer0Of(entry);
   for (uint32_t kbps : entry.writeKBps) disc.writeSpeeds.push_back({kbps, 0});
   if (entry.adip) disc.adip = AdipBytes(*entry.adip, entry);
   if (entry.prerecorded) disc.prerecorded = PrerecordedBytes(*entry.prerecorded, entry);

@@ -437,7 +437,13 @@ void CSimDrive::RunRequestSense(const ScsiExchange& command, Outcome& out) {
 
 void CSimDrive::RunInquiry(const ScsiExchange& command, Outcome& out) {
   const uint8_t* cdb = command.cdb.data();
-  if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) {  // no vital product data pages
+  if ((cdb[1] & 0x01) != 0) {  // vital product data: the page list and the serial number
+    out.data = VitalProductPage(m_config, cdb[2]);
+    if (out.data.empty()) out.Fail(kSenseInvalidField);
+    out.allocation = GetBe16(cdb + 3);
+    return;
+  }
+  if (cdb[2] != 0) {
     out.Fail(kSenseInvalidField);
     return;
   }
@@ -543,7 +549,7 @@ void CSimDrive::RunModeSense(const ScsiExchange& command, Outcome& out) {
     return;
   }
   const bool ready = MediumState() == Medium::kReady;
-  out.data = CapabilitiesPageReply(ready ? &*m_disc : nullptr);
+  out.data = CapabilitiesPageReply(ready ? &*m_disc : nullptr, m_config.bufferKiB);
   out.allocation = GetBe16(cdb + 7);
 }
 

@@ -33,6 +33,9 @@ struct SimDriveConfig {
   std::string product = "DVDRW VX-2016";
   std::string revision = "1.02";
   std::string firmwareDate = "2016/05/23";  // vendor-specific INQUIRY bytes 36..55
+  // The unit serial number page; empty: the drive has none and refuses it.
+  std::string serial = "VX16A0417";
+  uint16_t bufferKiB = 2048;  // the capabilities page's buffer size
   // 5 for a CD/DVD drive. Any other type answers only INQUIRY, TEST UNIT
   // READY and REQUEST SENSE, as a disk on the same bus would.
   uint8_t deviceType = kSimDeviceTypeOptical;

@@ -89,6 +89,22 @@ std::vector<uint8_t> InquiryData(const SimDriveConfig& config) {
   return data;
 }
 
+std::vector<uint8_t> VitalProductPage(const SimDriveConfig& config, uint8_t page) {
+  std::vector<uint8_t> reply(4, 0);
+  reply[0] = config.deviceType & 0x1F;
+  reply[1] = page;
+  if (page == 0x00) {
+    reply.push_back(0x00);
+    if (!config.serial.empty()) reply.push_back(0x80);
+  } else if (page == 0x80 && !config.serial.empty()) {
+    reply.insert(reply.end(), config.serial.begin(), config.serial.end());
+  } else {
+    return {};
+  }
+  PutBe16(reply.data() + 2, static_cast<uint16_t>(reply.size() - 4));
+  return reply;
+}
+
 std::vector<uint8_t> ConfigurationReply(uint16_t currentProfile, uint8_t rt,
                                         uint16_t startFeature) {
   std::vector<uint8_t> reply(8, 0);
@@ -159,7 +175,7 @@ uint8_t SimBookType(uint16_t profile) {
 
 }  // namespace
 
-std::vector<uint8_t> CapabilitiesPageReply(const SimDisc* disc) {
+std::vector<uint8_t> CapabilitiesPageReply(const SimDisc* disc, uint16_t bufferKiB) {
   const size_t count = disc != nullptr ? std::min<size_t>(disc->writeSpeeds.size(), 30) : 0;
   const size_t pageLength = 32 + 4 * count;
   std::vector<uint8_t> reply(8 + pageLength, 0);
@@ -170,6 +186,7 @@ std::vector<uint8_t> CapabilitiesPageReply(const SimDisc* disc) {
   page[2] = 0x1B;  // reads CD-R, CD-RW, DVD-ROM, DVD-R
   page[3] = 0x13;  // writes CD-R, CD-RW, DVD-R
   page[6] = 0x29;  // tray, eject, lock
+  PutBe16(page + 12, bufferKiB);
   const uint32_t top = disc != nullptr ? SimTopWriteSpeed(*disc) : 0;
   PutBe16(page + 8, static_cast<uint16_t>(kDvdReadKBps));   // maximum read speed
   PutBe16(page + 14, static_cast<uint16_t>(kDvdReadKBps));  // current read speed

@@ -18,6 +18,10 @@ struct SimDriveConfig;
 // descriptors after them; 96 bytes in all.
 std::vector<uint8_t> InquiryData(const SimDriveConfig& config);
 
+// An INQUIRY vital product data page: the supported pages (0x00) and the
+// unit serial number (0x80, when the drive has one); empty for any other.
+std::vector<uint8_t> VitalProductPage(const SimDriveConfig& config, uint8_t page);
+
 // GET CONFIGURATION: the 8-byte header with the current profile, then the
 // features the RT field (0 all, 1 current, 2 the one named) selects from
 // startFeature on: profile list, core, removable medium.
@@ -34,8 +38,8 @@ std::vector<uint8_t> DvdStructureReply(const std::vector<uint8_t>& payload);
 // MODE SENSE (10) of the capabilities and mechanical status page (0x2A):
 // the 8-byte header without block descriptors, then the page with the
 // loaded disc's write speeds as its write speed descriptors (none without a
-// disc, or for a disc the drive cannot write).
-std::vector<uint8_t> CapabilitiesPageReply(const SimDisc* disc);
+// disc, or for a disc the drive cannot write), a tray loader and the buffer.
+std::vector<uint8_t> CapabilitiesPageReply(const SimDisc* disc, uint16_t bufferKiB = 0);
 
 // READ CAPACITY (10): the last recorded LBA (0 on a blank disc) and 2048.
 std::vector<uint8_t> CapacityReply(const SimDisc& disc);

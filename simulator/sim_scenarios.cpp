@@ -1,6 +1,7 @@
 #include "simulator/sim_scenarios.h"
 
 #include <algorithm>
+#include <string>
 
 #include "simulator/sim_disc_catalogue.h"
 
@@ -71,6 +72,9 @@ std::vector<SimScenario> BuildScenarios() {
             "dvd-r-helix"),
       Plain("dvd+rdl-good", "good DVD+R DL 8X", "dvd+r-dl-strata"),
       Plain("dvd+rdl-marginal", "marginal DVD+R DL: 12X fails near the rim", "dvd+r-dl-orbtek"),
+      Plain("dvd+rdl-early-break",
+            "good DVD+R DL 8X whose layer 0 ends 2048 sectors before sector 2086912",
+            "dvd+r-dl-early-break"),
       Plain("dvd+r-yuden", "good DVD+R 16X with a real manufacturer ID (YUDEN000)", "dvd+r-yuden"),
       Plain("dvd-r-mcc", "good DVD-R 16X with a real manufacturer ID (MCC 03)", "dvd-r-mcc"),
       Plain("dvd+rdl-mkm", "good DVD+R DL 8X with a real manufacturer ID (MKM)", "dvd+r-dl-mkm"),
@@ -199,6 +203,8 @@ SimDriveConfig SimDriveConfigFor(SimDriveRole role) {
       config.product = "DVD-RAM KX-880";
       config.revision = "KX21";
       config.firmwareDate = "2015/11/02";
+      config.serial = "";
+      config.bufferKiB = 1024;
       config.diagnosticMode = false;
       break;
     case SimDriveRole::kHardDisk:
@@ -206,6 +212,7 @@ SimDriveConfig SimDriveConfigFor(SimDriveRole role) {
       config.product = "MD500 HDD";
       config.revision = "0A12";
       config.firmwareDate = "";
+      config.serial = "MD5-88213";
       config.deviceType = 0;
       config.diagnosticMode = false;
       break;
@@ -247,6 +254,7 @@ std::vector<std::shared_ptr<CSimDrive>> BuildSimDrives(const SimScenario& scenar
         config.revision = scenario.identity->revision;
       }
       if (scenario.seedPerDriveAndDisc) config.seed = options.seed + supportedIndex;
+      if (supportedIndex > 0) config.serial += "-" + std::to_string(supportedIndex + 1);
       config.feed = feed;
       if (scenario.faultyDrive < 0 || scenario.faultyDrive == static_cast<int>(supportedIndex))
         config.faults = scenario.faults;

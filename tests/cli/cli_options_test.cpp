@@ -135,8 +135,9 @@ TEST(CliOptions, BadInputIsAUsageErrorThatSaysWhy) {
       {{"--log="}, "--log needs"},
       {{"--speed", "4X", "identify"}, "--speed applies to scan and watch, not to identify"},
       {{"smart", "--csv", "a.csv"}, "--csv applies to scan, not to smart"},
-      {{"--json=r.json", "--density", "full", "drives"},
-       "--json applies to scan and smart, not to drives"},
+      {{"--json=r.json", "--density", "full", "recover"},
+       "--json applies to drives, identify, scan and smart, not to recover"},
+      {{"identify", "--long"}, "--long applies to drives, not to identify"},
   };
   for (const auto& c : cases) {
     std::string error;

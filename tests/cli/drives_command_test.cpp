@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "session/drive_session.h"
 #include "tests/cli/cli_test_util.h"
@@ -33,6 +36,45 @@ TEST(DrivesCommand, ListsBothSimulatedDrivesOnBothTransports) {
     EXPECT_NE(line1.find("refused: not a supported drive"), std::string::npos) << line1;
     EXPECT_TRUE(run.err.empty()) << run.err;
   }
+}
+
+// --long: each drive's facts under its line; a drive without a serial
+// number page says "unknown" for it and the listing goes on. --json: the
+// same facts as values, null where unknown.
+TEST(DrivesCommand, LongAndJsonGiveEachDrivesOwnFacts) {
+  const auto longRun = [](CDriveSession& session, const CliOptions& options, std::FILE* out,
+                          std::FILE* err) {
+    return RunDrivesCommand(session, out, err, {options.longListing, options.jsonFile});
+  };
+  const std::string json = ::testing::TempDir() + "/drives-facts.json";
+  const Captured run =
+      RunCli({"--simulate", "--sim-latency=0", "drives", "--long", "--json", json}, longRun);
+  EXPECT_EQ(run.exitCode, kExitOk) << run.err;
+  const size_t second = run.out.find("\n1  ");
+  ASSERT_NE(second, std::string::npos) << run.out;
+  const std::string supported = run.out.substr(0, second);
+  const std::string refusing = run.out.substr(second);
+  for (const char* line : {"    Firmware:       1.02\n", "    Firmware date:  2016/05/23\n",
+                           "    Serial number:  VX16A0417\n", "    Loader:         tray\n",
+                           "    Buffer:         2048 KiB\n"}) {
+    EXPECT_NE(supported.find(line), std::string::npos) << line << supported;
+  }
+  EXPECT_NE(supported.find("    Writes:         DVD+R DL, DVD+R, "), std::string::npos);
+  EXPECT_EQ(supported.find("Writes:         DVD-ROM"), std::string::npos);
+  EXPECT_NE(refusing.find("    Serial number:  unknown\n"), std::string::npos) << refusing;
+  EXPECT_NE(refusing.find("    Firmware date:  2015/11/02\n"), std::string::npos) << refusing;
+  EXPECT_NE(refusing.find("    Buffer:         1024 KiB\n"), std::string::npos) << refusing;
+
+  std::ifstream file(json);
+  const auto list = nlohmann::json::parse(file)["drives"];
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0]["diagnosticMode"], "accepted");
+  EXPECT_EQ(list[0]["facts"]["serialNumber"], "VX16A0417");
+  EXPECT_EQ(list[0]["facts"]["bufferKiB"], 2048);
+  EXPECT_EQ(list[0]["facts"]["profiles"][0]["profile"], 0x2B);
+  EXPECT_EQ(list[0]["facts"]["profiles"][0]["writes"], true);
+  EXPECT_EQ(list[1]["diagnosticMode"], "refused");
+  EXPECT_TRUE(list[1]["facts"]["serialNumber"].is_null());
 }
 
 TEST(DrivesCommand, AnUnknownScenarioIsRefusedBeforeAnythingRuns) {

@@ -25,6 +25,15 @@ TEST(IdentifyCommand, AGoodDvdPlusRShowsTheWindowsTexts) {
   // The speed entries keep their leading blank and their two trailing ones.
   EXPECT_EQ(run.out,
             "Drive:                VELMO   DVDRW VX-2016   1.02 (sim:d:)\n"
+            "  Firmware:           1.02\n"
+            "  Firmware date:      2016/05/23\n"
+            "  Serial number:      VX16A0417\n"
+            "  Loader:             tray\n"
+            "  Buffer:             2048 KiB\n"
+            "  Reads:              DVD+R DL, DVD+R, DVD+RW, DVD-RW (sequential), DVD-RW "
+            "(restricted overwrite), DVD-R, DVD-ROM, CD-RW, CD-R, CD-ROM\n"
+            "  Writes:             DVD+R DL, DVD+R, DVD+RW, DVD-RW (sequential), DVD-RW "
+            "(restricted overwrite), DVD-R, CD-RW, CD-R\n"
             "Disc Type:            DVD+R\n"
             "Manufacture ID:       NOVADISC\n"
             "Manufacturer:         unknown\n"
@@ -38,6 +47,40 @@ TEST(IdentifyCommand, AGoodDvdPlusRShowsTheWindowsTexts) {
             "  2.4X => ( 3324 Kb/Sec)  \n"
             "Status:               Ready.\n");
   EXPECT_EQ(run.err, "");
+}
+
+// Every DL scenario shows where its layer 1 starts; one whose break is not
+// the fixed one is warned about, naming the difference.
+TEST(IdentifyCommand, EachDualLayerDiscShowsItsOwnLayerBreak) {
+  const struct {
+    const char* scenario;
+    const char* line;
+    const char* warning;  // on standard error; empty: none
+  } cases[] = {
+      {"dvd+rdl-good", "Layer 1 Starts:       sector 2086912\n", ""},
+      {"dvd+rdl-marginal", "Layer 1 Starts:       sector 2086912\n", ""},
+      {"dvd+rdl-mkm", "Layer 1 Starts:       sector 2086912\n", ""},
+      {"dvd+rdl-short-reply", "Layer 1 Starts:       sector 2086912\n", ""},
+      {"dvd+rdl-early-break",
+       "Layer 1 Starts:       sector 2084864 (2048 sectors before sector 2086912, where the "
+       "sample positions place it)\n",
+       "velmo-cli: warning: this disc's layer 1 starts at sector 2084864, 2048 sectors before "
+       "sector 2086912; the sample positions and their physical sectors keep sector 2086912 as "
+       "the start of layer 1\n"},
+      {"dvd+r-good", "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    const Captured run =
+        RunCli({std::string("--simulate=") + c.scenario, "--sim-latency=0", "identify"}, Identify);
+    EXPECT_EQ(run.exitCode, kExitOk) << run.err;
+    if (*c.line != '\0') {
+      EXPECT_NE(run.out.find(c.line), std::string::npos) << run.out;
+    } else {
+      EXPECT_EQ(run.out.find("Layer 1"), std::string::npos) << run.out;
+    }
+    EXPECT_EQ(run.err, c.warning);
+  }
 }
 
 TEST(IdentifyCommand, DiscsThatCannotBeTestedShowWhyAndExit3) {

@@ -417,3 +417,56 @@ TEST_F(Identification, OnlyTransferredDescriptorsCount) {
 }
 
 }  // namespace
+
+namespace {
+
+// Physical format information of a disc of `layers` whose layer 0 ends at
+// PSN endL0 (data area from 0x30000), cut to `keep` bytes.
+Bytes PhysicalFormatReply(int layers, uint32_t endL0, size_t keep = 2052) {
+  Bytes reply(2052, 0);
+  PutBe16(reply.data(), 2050);
+  reply[4 + 2] = static_cast<uint8_t>(((layers - 1) << 5) | 0x12);
+  PutBe32(reply.data() + 4 + 4, 0x30000);
+  PutBe32(reply.data() + 4 + 12, endL0);
+  reply.resize(keep);
+  return reply;
+}
+
+// The disc's own layer break is read for a DL disc only, and whatever the
+// drive answers, identification ends as before.
+TEST_F(Identification, ADualLayerDiscsOwnLayerBreak) {
+  const struct {
+    const char* what;
+    uint16_t profile;
+    std::optional<ScriptedReply> format0;  // none: must not be asked
+    std::optional<int32_t> layer0;
+  } cases[] = {
+      {"DL at the usual break", 0x2B, Answer(PhysicalFormatReply(2, 0x30000 + 2086912 - 1)),
+       2086912},
+      {"DL ending early", 0x2B, Answer(PhysicalFormatReply(2, 0x30000 + 2084864 - 1)), 2084864},
+      {"DL refusing format 0", 0x2B, Refuse(), std::nullopt},
+      {"DL reply cut before the end sector", 0x2B,
+       Answer(PhysicalFormatReply(2, 0x30000 + 2086912 - 1, 18)), std::nullopt},
+      {"DL reply saying one layer", 0x2B, Answer(PhysicalFormatReply(1, 0x30000 + 100)),
+       std::nullopt},
+      {"DL end before the start", 0x2B, Answer(PhysicalFormatReply(2, 0x2FFFF)), std::nullopt},
+      {"single-layer DVD+R", 0x1B, std::nullopt, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    drive.On(0x46, Answer(ProfileReply(c.profile)));
+    drive.On(0xAC, Answer(PerformanceReply({{4173824, 8310}})));
+    int format0Asked = 0;
+    drive.OnEach(0xAD, [&](const ScsiExchange& command) {
+      if (command.cdb[7] != 0x00) return Answer(AdipReply("STRATA  D08"));
+      ++format0Asked;
+      return c.format0 ? *c.format0 : Refuse();
+    });
+    const DiscIdentity identity = ReadDiscIdentity();
+    EXPECT_EQ(identity.end, IdentifyEnd::kReady);
+    EXPECT_EQ(identity.layer0Sectors, c.layer0);
+    EXPECT_EQ(format0Asked, c.format0 ? 1 : 0);
+  }
+}
+
+}  // namespace

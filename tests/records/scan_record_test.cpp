@@ -19,13 +19,19 @@ ScanRecord Example() {
   r.programVersion = "1.0.0";
   r.startTime = "2026-12-08T02:10:00+01:00";
   r.durationSeconds = 73;
-  r.drive = {"VELMO   DVDRW VX-2016   1.02", "VELMO", "DVDRW VX-2016", "1.02", "/dev/sg1"};
+  DriveFacts facts;
+  facts.revision = "1.02";
+  facts.serial = "VX16A0417";
+  facts.loader = 1;
+  facts.profiles = std::vector<uint16_t>{0x2B, 0x1B, 0x10};  // date and buffer unknown
+  r.drive = {"VELMO   DVDRW VX-2016   1.02", "VELMO", "DVDRW VX-2016", "1.02", "/dev/sg1", facts};
   r.disc.type = "DVD+R DL";
   r.disc.manufacturerId = std::string("MKM\0\xE9 ", 6);  // raw bytes, not UTF-8
   r.disc.manufacturerName = "Mitsubishi Kagaku Media Co., Ltd. (Verbatim)";
   r.disc.mediaTypeId = "003";
   r.disc.capacity = "8152.0 MB";
   r.disc.lastLba = 4173823;
+  r.disc.layer0Sectors = 2084864;
   r.disc.writeSpeeds = {WriteSpeedOfEntry(" 8X => (11080 Kb/Sec)  "),
                         WriteSpeedOfEntry("2.4X => ( 3324 Kb/Sec)  ")};
   r.settings = {"8X", 16, "normal", 49152, 500, 450};

@@ -54,7 +54,10 @@ TEST(SimDriveCdb, LengthMustMatchTheGroup) {
 
 TEST(SimDriveCdb, InvalidFieldsAreRefused) {
   auto drive = ReadyDrive();
-  EXPECT_TRUE(HasSense(Send(*drive, {0x12, 0x01, 0x80, 0, 36, 0}, 36).reply, 5, 0x24, 0));
+  // Vital product data: the page list and the serial number only.
+  EXPECT_TRUE(HasSense(Send(*drive, {0x12, 0x01, 0x83, 0, 36, 0}, 36).reply, 5, 0x24, 0));
+  EXPECT_TRUE(HasSense(Send(*drive, {0x12, 0x00, 0x80, 0, 36, 0}, 36).reply, 5, 0x24, 0));
+  EXPECT_TRUE(Good(Send(*drive, {0x12, 0x01, 0x80, 0, 36, 0}, 36).reply));
   EXPECT_TRUE(HasSense(Send(*drive, {0x46, 0x03, 0, 0, 0, 0, 0, 0, 8, 0}, 8).reply, 5, 0x24, 0));
   std::vector<uint8_t> nominal = kGetWriteSpeeds;
   nominal[10] = 0x00;
