@@ -17,6 +17,7 @@
 #include <numeric>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -376,6 +377,19 @@ std::optional<RunOutcome> SampleFaultOutcome(const SimFault& fault, size_t k) {
 }
 
 // Faults that leave every exchange but a sample as it was.
+// identify's output without the drive's fact lines (indented under "Drive:").
+std::string WithoutDriveFacts(const std::string& out) {
+  std::istringstream lines(out);
+  std::string kept, line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("  ", 0) == 0 && line.find(':') != std::string::npos &&
+        line.find("=>") == std::string::npos)
+      continue;
+    kept += line + "\n";
+  }
+  return kept;
+}
+
 bool OnlySpoilsSamples(const SimFault& fault) {
   return fault.kind == SimFaultKind::kBusy || fault.kind == SimFaultKind::kSampleStatus ||
          fault.kind == SimFaultKind::kHeaderLength;
@@ -577,7 +591,11 @@ TEST_F(FaultSweep, AnIdentificationFailingAtEveryExchange) {
           // Identified before the leave, or nothing spoiled: the clean answer.
           EXPECT_EQ(ran.exitCode, kExitOk) << ran.err;
           if (fault.kind != SimFaultKind::kGone) {
-            EXPECT_EQ(ran.out, clean.out);
+            // A drive's fact it was too busy to give is "unknown"; the rest stands.
+            const uint8_t op = ran.Failed(n)->cdb[0];
+            const bool factAsked = op == 0x12 || op == 0x46 || op == 0x5A;
+            EXPECT_EQ(factAsked ? WithoutDriveFacts(ran.out) : ran.out,
+                      factAsked ? WithoutDriveFacts(clean.out) : clean.out);
           }
           return;
         }
