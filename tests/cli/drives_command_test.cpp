@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <string>
 
@@ -67,6 +68,8 @@ TEST(DrivesCommand, LongAndJsonGiveEachDrivesOwnFacts) {
 
   std::ifstream file(json);
   const auto list = nlohmann::json::parse(file)["drives"];
+  file.close();
+  std::remove(json.c_str());
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0]["diagnosticMode"], "accepted");
   EXPECT_EQ(list[0]["facts"]["serialNumber"], "VX16A0417");
