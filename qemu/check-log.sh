@@ -95,7 +95,7 @@ echo "The same drives read by other programs:"
 . "$(dirname "$0")/tool-compare.sh"
 tool_drive_index() { sed -n "s/^@@TOOLDRIVE $1 index=//p" "$log"; }
 velmo_identify_run() { echo "root-identify-$(tool_drive_index "$1")"; }
-velmo_drives_run() { echo root-drives; }
+velmo_drives_run() { echo root-drives-long; }
 velmo_drive_index() { tool_drive_index "$1"; }
 tool_drives=$(sed -n 's/^@@TOOLDRIVE \([^ ]*\) .*/\1/p' "$log" | tr '\n' ' ')
 check "the tools read the virtio and IDE drives ($tool_drives)" test "$(wc -w <<<"$tool_drives")" -eq 6

@@ -140,7 +140,7 @@ echo "The same drive and discs read by other programs:"
 . "$(dirname "$0")/tool-compare.sh"
 discs=$(sed -n 's/^@@RUN cmp-\(.*\)-identify rc=.*/\1/p' "$log" | tr '\n' ' ')
 check "each disc was loaded and read ($discs)" \
-  test "$discs" == "dvd-r-good dvd+r-good dvd+rdl-good dvd+r-noname dvd+r-one-speed dvd-rom empty "
+  test "$discs" == "dvd-r-good dvd+r-good dvd+rdl-good dvd+rdl-early-break dvd+r-noname dvd+r-one-speed dvd-rom empty "
 # shellcheck disable=SC2086
 compare_tools $discs
 

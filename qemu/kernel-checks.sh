@@ -117,7 +117,7 @@ ls -l /dev/sr* /dev/sg* | sed 's/^/@@LS /'
 . /tool-reads.sh
 read_discs() {  # every disc the comparison loads, in drive 0
   echo "@@TOOLSTART $(cut -d' ' -f1 /proc/uptime)"
-  for disc in dvd-r-good dvd+r-good dvd+rdl-good dvd+r-noname dvd+r-one-speed dvd-rom empty; do
+  for disc in dvd-r-good dvd+r-good dvd+rdl-good dvd+rdl-early-break dvd+r-noname dvd+r-one-speed dvd-rom empty; do
     stop_handler drive0
     start_handler drive0 $disc 0
     sg=/dev/$(ls /sys/class/block/sr0/device/scsi_generic)
@@ -125,7 +125,7 @@ read_discs() {  # every disc the comparison loads, in drive 0
     # What the tools sent the drive, for reading a disagreement.
     sed "s|^|@@TOOLCMDS $disc: |" $T/drive0.cmds
     : > $T/drive0.cmds
-    run cmp-$disc-drives as_user "$(cli drives)"
+    run cmp-$disc-drives as_user "$(cli drives --long)"
     run cmp-$disc-identify as_user "$(cli --drive 0 identify)"
   done
   echo "@@TOOLEND $(cut -d' ' -f1 /proc/uptime)"

@@ -78,6 +78,34 @@ mediainfo_blank() {
   if mediainfo_no_disc "$1"; then echo none; else field_of "$1" mediainfo "Disc status" | sed 's/^complete$/written/'; fi
 }
 mediainfo_layer0() { field_of "$1" mediainfo "L0 Data Zone Capacity" | sed -n 's/^\([0-9]*\)\*2KB.*/\1/p'; }
+# The drive's own facts.
+sg_inq_revision() { field_of "$1" sg_inq "Product revision level"; }
+sg_vpd_serial() { field_of "$1" sg_vpd "Unit serial number"; }
+# The bytes of the capabilities page sg_modes printed in hex, one a line.
+sg_modes_page() { tool_out "$1" sg_modes | sed -n '/^>>/,$ s/^ [0-9a-f][0-9a-f]*  *//p' | tr -s ' ' '\n' | grep .; }
+sg_modes_loader() {
+  local bytes
+  mapfile -t bytes < <(sg_modes_page "$1")
+  [ ${#bytes[@]} -gt 6 ] || return 0
+  case $((0x${bytes[6]} >> 5)) in
+    0) echo caddy ;; 1) echo tray ;; 2) echo pop-up ;;
+    4) echo "changer (single discs)" ;; 5) echo "changer (magazine)" ;;
+    *) echo "loader type $((0x${bytes[6]} >> 5))" ;;
+  esac
+}
+sg_modes_buffer() {
+  local bytes
+  mapfile -t bytes < <(sg_modes_page "$1")
+  [ ${#bytes[@]} -gt 13 ] && echo "$((0x${bytes[12]}${bytes[13]})) KiB"
+}
+# Every profile the drive lists, in its order and Velmo's words.
+sg_get_config_profiles() {
+  tool_out "$1" sg_get_config | sed -n 's/^ *profile: \(.*\) , currentP=[01]$/\1/p' |
+    sed -E 's/^DVD\+R dual layer$/DVD+R DL/; s/^DVD\+RW dual layer$/DVD+RW DL/;
+      s/^DVD-RW sequential recording$/DVD-RW (sequential)/; s/^DVD-RW restricted overwrite$/DVD-RW (restricted overwrite)/;
+      s/^DVD-R sequential recording$/DVD-R/; s/^DVD-R dual layer sequential( recording)?$/DVD-R DL/' |
+    paste -sd, - | sed 's/,/, /g'
+}
 sg_readcap_blocks() { tool_out "$1" sg_readcap | sed -n 's/.*Number of logical blocks=\([0-9]*\).*/\1/p' | head -n 1 | as_mb; }
 xorriso_writable() { tool_out "$1" xorriso | sed -n 's/^Media blocks : .* \([0-9]*\) writable .*/\1/p' | head -n 1 | as_mb; }
 xorriso_blank() {
@@ -124,9 +152,20 @@ velmo_blank() {
     *MB) echo blank ;;
   esac
 }
-velmo_layers_end() {  # Velmo does not read it
-  [ "$(velmo_field "$1" "Disc Type")" == "DVD+R DL" ] && echo "not read"
+# Layer 0's sector count, from the first LBA of layer 1 identify names.
+velmo_layer0() { velmo_field "$1" "Layer 1 Starts" | sed -E 's/^sector ([0-9]+).*/\1/'; }
+# A fact of the drive's block in `drives --long`.
+velmo_fact() {  # DISC LABEL
+  out "$(velmo_drives_run "$1")" | awk -v i="$(velmo_drive_index "$1")" -v l="$2:" '
+    /^[0-9]+ / {mine = ($1 == i); next}
+    mine {s = $0; sub(/^ +/, "", s); if (index(s, l) == 1) {s = substr(s, length(l) + 1)
+      sub(/^ +/, "", s); sub(/ +$/, "", s); print s; exit}}'
 }
+velmo_firmware() { velmo_fact "$1" Firmware; }
+velmo_serial() { velmo_fact "$1" "Serial number"; }
+velmo_loader() { velmo_fact "$1" Loader; }
+velmo_buffer() { velmo_fact "$1" Buffer; }
+velmo_reads() { velmo_fact "$1" Reads; }
 
 # --- differences of definition: DISC VELMO TOOL -> succeeds when explained ----
 # Velmo names only the discs it tests; every other medium is "Not Support.".
@@ -157,9 +196,9 @@ id_search_range() {
   raw=$(tool_out "$1" mediainfo | sed -n 's/^ *Media ID: \{14\}//p' | head -n 1)
   [ "$2" == "n/a/n/a" ] && ! grep -q '[A-Za-z0-9]' <<<"${raw:0:7}"
 }
-# Velmo neither reads nor shows where layer 0 ends; a dual-layer disc is
-# taken as two layers of 2086912 sectors.
-assumed_layer_end() { [ "$2" == "not read" ]; }
+# The drive did not give this fact: the tool got no answer either, and
+# Velmo says unknown rather than guess.
+unanswered_fact() { [ "$2" == unknown ] && [ -z "$3" ]; }
 
 # --- the table -----------------------------------------------------------------
 # field | tool | the tool's reading | Velmo's reading | differences of definition
@@ -181,7 +220,12 @@ capacity|mediainfo|mediainfo_free_blocks|velmo_capacity|assumed_capacity unteste
 capacity|mediainfo|mediainfo_track_size|velmo_capacity|assumed_capacity untested_disc
 capacity|sg_readcap|sg_readcap_blocks|velmo_capacity|recorded_blocks untested_disc
 capacity|xorriso|xorriso_writable|velmo_capacity|assumed_capacity untested_disc
-layer0-end|mediainfo|mediainfo_layer0|velmo_layers_end|assumed_layer_end
+layer0-end|mediainfo|mediainfo_layer0|velmo_layer0|
+firmware|sg_inq|sg_inq_revision|velmo_firmware|
+serial|sg_vpd|sg_vpd_serial|velmo_serial|unanswered_fact
+loader|sg_modes|sg_modes_loader|velmo_loader|unanswered_fact
+buffer|sg_modes|sg_modes_buffer|velmo_buffer|unanswered_fact
+profiles|sg_get_config|sg_get_config_profiles|velmo_reads|unanswered_fact
 "
 # The comment above each explaining function is its text.
 explanation() {

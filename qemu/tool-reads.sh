@@ -18,5 +18,7 @@ read_with_tools() {  # DISC SRNODE SGNODE
   tool $1 sg_get_config sg_get_config --current $3
   tool $1 sg_readcap sg_readcap $3
   tool $1 sg_turs sg_turs $3
+  tool $1 sg_vpd sg_vpd -p sn $3
+  tool $1 sg_modes sg_modes -p 0x2a $3
   tool $1 xorriso xorriso -outdev $2 -toc
 }

@@ -56,6 +56,9 @@ count=$index
 # Root, through /dev/sgN.
 run root-drives velmo-cli --trace=$T/root-drives.trace drives
 report root-drives
+# Each drive's own facts, for the comparison with the disc tools.
+run root-drives-long velmo-cli drives --long
+report root-drives-long
 # identify waits up to 15 s for a disc: the drives go in parallel.
 i=0
 while [ $i -lt $count ]; do

@@ -131,6 +131,7 @@ vm_copy_program() {
 vm_tool_packages=(
   "dvd+rw-mediainfo dvd+rw-tools"
   "sg_inq sg3-utils" "sg_get_config sg3-utils" "sg_readcap sg3-utils" "sg_turs sg3-utils"
+  "sg_vpd sg3-utils" "sg_modes sg3-utils"
   "xorriso xorriso"
 )
 vm_disc_tools() {  # DIR

@@ -158,22 +158,23 @@ void DrawAxes(cairo_t* cr, const Frame& f) {
   cairo_stroke(cr);
 }
 
-// One dashed mark for every LBA where some run's second layer starts.
+// One dashed mark for every place where some run's second layer starts.
+// Labels that would run into the one before go a line higher.
 void DrawLayerMarks(cairo_t* cr, const Frame& f, const std::vector<ChartRun>& runs) {
-  std::set<int32_t> starts;
-  for (const ChartRun& run : runs) {
-    const int32_t lba = FirstLayerOneLba(*run.record);
-    if (lba >= 0) starts.insert(lba);
-  }
   const double dash[] = {1, 2};
-  for (const int32_t lba : starts) {
+  Font(cr, 7.5);
+  double previousEnd = -1e9;
+  int raised = 0;
+  for (const LayerMark& mark : LayerMarksOf(runs)) {
+    const double x = f.X(mark.lba);
     cairo_set_dash(cr, dash, 2, 0);
     cairo_set_source_rgb(cr, 0.3, 0.3, 0.3);
     cairo_set_line_width(cr, 1.0);
-    Line(cr, f.X(lba), f.plot.y, f.X(lba), f.plot.y + f.plot.height);
+    Line(cr, x, f.plot.y, x, f.plot.y + f.plot.height);
     cairo_set_dash(cr, nullptr, 0, 0);
-    Font(cr, 7.5);
-    Text(cr, f.X(lba) + 3, f.plot.y + f.plot.height - 4, "layer 1 starts");
+    raised = x + 3 < previousEnd ? raised + 1 : 0;
+    Text(cr, x + 3, f.plot.y + f.plot.height - 4 - 9 * raised, mark.label);
+    previousEnd = std::max(previousEnd, x + 3 + TextWidth(cr, mark.label) + 4);
   }
 }
 
@@ -348,6 +349,26 @@ int32_t FirstLayerOneLba(const ScanRecord& record) {
     if (sample.layer == 1) return sample.lba;
   }
   return -1;
+}
+
+LayerMark LayerMarkOf(const ScanRecord& record) {
+  const int32_t firstRead = FirstLayerOneLba(record);
+  const bool dualLayer = record.disc.type == "DVD+R DL" || firstRead >= 0;
+  const std::optional<int32_t>& own = record.disc.layer0Sectors;
+  if (dualLayer && own && *own > 0 && *own <= record.disc.lastLba) {
+    return {*own, "layer 1 starts at " + GroupedDigits(*own)};
+  }
+  if (firstRead >= 0) return {firstRead, "layer 1 starts"};
+  return {};
+}
+
+std::vector<LayerMark> LayerMarksOf(const std::vector<ChartRun>& runs) {
+  std::set<LayerMark> marks;
+  for (const ChartRun& run : runs) {
+    LayerMark mark = LayerMarkOf(*run.record);
+    if (mark.lba >= 0) marks.insert(std::move(mark));
+  }
+  return {marks.begin(), marks.end()};
 }
 
 void DrawRunsChart(cairo_t* cr, const std::vector<ChartRun>& runs, const ChartRange& range,

@@ -39,6 +39,23 @@ ChartRange RangeOfReadings(const std::vector<ChartRun>& runs);
 // The first LBA read on layer 1 of a DL disc; -1 when none was.
 int32_t FirstLayerOneLba(const ScanRecord& record);
 
+// Where a chart marks the start of layer 1, and its label.
+struct LayerMark {
+  int32_t lba = -1;
+  std::string label;
+  bool operator<(const LayerMark& other) const {
+    return lba != other.lba ? lba < other.lba : label < other.label;
+  }
+};
+
+// A DL run's mark: at the disc's own layer break where the record holds it
+// ("layer 1 starts at 2,084,864"), else at the first LBA read on layer 1
+// ("layer 1 starts"). lba -1 for a single-layer run or one never on layer 1.
+LayerMark LayerMarkOf(const ScanRecord& record);
+
+// Every run's mark once, in LBA order, as the chart draws them.
+std::vector<LayerMark> LayerMarksOf(const std::vector<ChartRun>& runs);
+
 // Draws the chart into rect; *plotArea gets the area the readings are in.
 void DrawRunsChart(cairo_t* cr, const std::vector<ChartRun>& runs, const ChartRange& range,
                    const ReportRect& rect, ReportRect* plotArea = nullptr);

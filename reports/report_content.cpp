@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "console/disc_identification.h"
+#include "records/layer_break_text.h"
 #include "records/number_text.h"
 #include "records/run_end_text.h"
 #include "reports/chart_drawing.h"
@@ -305,7 +307,17 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
     };
     // IDs and drive names come padded with blanks; one space reads better.
     for (ReportField& field : run.fields) field.value = Squeezed(field.value);
-    run.layerBreakLba = FirstLayerOneLba(record);
+    run.layerBreakLba = LayerMarkOf(record).lba;
+    // A disc whose layer 1 starts elsewhere than the sample positions assume
+    // says so under its capacity.
+    if (record.disc.layer0Sectors && run.layerBreakLba == *record.disc.layer0Sectors &&
+        run.layerBreakLba != kAssumedLayer0Sectors) {
+      const auto capacity =
+          std::find_if(run.fields.begin(), run.fields.end(),
+                       [](const ReportField& field) { return field.label == "Capacity"; });
+      run.fields.insert(capacity == run.fields.end() ? capacity : capacity + 1,
+                        {"Layer 1 starts", LayerBreakText(record.disc.layer0Sectors)});
+    }
     // A Smart Scan's readings all come from one point near the rim.
     if (record.kind == RecordKind::kScan) {
       run.worst = WorstText(run.statistics.whole, run.layerBreakLba >= 0);

@@ -47,7 +47,7 @@ struct ReportRun {
   ReportColour outcomeColour{};
   std::vector<ReportField> fields;  // disc, drive, settings, date, duration, version
   std::string worst;                // "Worst sample: ..." or empty
-  int32_t layerBreakLba = -1;       // first LBA of layer 1; -1 on single-layer
+  int32_t layerBreakLba = -1;       // where the chart marks layer 1; -1 on single-layer
 };
 
 struct ReportContent {

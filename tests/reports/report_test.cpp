@@ -15,6 +15,8 @@
 
 #include "report_fixtures.h"
 #include "reports/cairo_drawing.h"
+#include "reports/chart_drawing.h"
+#include "reports/compare_chart.h"
 #include "reports/paper_size.h"
 #include "reports/report_content.h"
 #include "reports/report_file_name.h"
@@ -485,6 +487,97 @@ TEST(ReportContent, OutcomesInWordsAndColours) {
   EXPECT_GT(dl.runs[0].layerBreakLba, 0);
   for (const RecordSample& s : DualLayer().samples) {
     EXPECT_EQ(s.layer, s.lba >= dl.runs[0].layerBreakLba ? 1 : 0);
+  }
+}
+
+// A DL disc's layer mark stands at its own layer break where the record
+// holds it, labelled with the value, and a disc whose break is not where the
+// sample positions assume it says so; older records keep the mark at the
+// first sample read on layer 1; single-layer discs have none. The window's
+// comparison chart draws each run's mark once, labels clear of each other.
+TEST(ReportLayerMark, AtTheDiscsOwnLayerBreakWhereTheRecordHoldsIt) {
+  auto dualLayer = [](std::optional<int32_t> layer0) {
+    ScanRecord r = DualLayer();
+    r.disc.layer0Sectors = layer0;
+    return r;
+  };
+  ScanRecord strayValue = Good();
+  strayValue.disc.layer0Sectors = 2084864;
+  const int32_t firstRead = FirstLayerOneLba(DualLayer());
+  ASSERT_GT(firstRead, 2086912);
+  const std::string early = "sector 2084864 (2048 sectors before sector 2086912, where the sample";
+  struct Row {
+    const char* name;
+    ScanRecord record;
+    int32_t lba;        // where the mark stands; -1: none
+    std::string label;  // its label
+    std::string note;   // the report's "Layer 1 starts" field; empty: none
+  } rows[] = {
+      {"usual break", dualLayer(2086912), 2086912, "layer 1 starts at 2,086,912", ""},
+      {"early break", dualLayer(2084864), 2084864, "layer 1 starts at 2,084,864", early},
+      {"late break", dualLayer(2088960), 2088960, "layer 1 starts at 2,088,960",
+       "sector 2088960 (2048 sectors after sector 2086912, where the sample"},
+      {"break unknown", dualLayer(std::nullopt), firstRead, "layer 1 starts", ""},
+      {"single layer", Good(), -1, "", ""},
+      {"single layer with a stray value", strayValue, -1, "", ""},
+  };
+  for (const Row& row : rows) {
+    const std::vector<ScanRecord> records{row.record};  // the content points into these
+    const ReportContent content = BuildReportContent(records);
+    EXPECT_EQ(content.runs[0].layerBreakLba, row.lba) << row.name;
+    std::string note;
+    for (const ReportField& field : content.runs[0].fields) {
+      if (field.label == "Layer 1 starts") note = field.value;
+    }
+    EXPECT_EQ(note.substr(0, row.note.size()), row.note) << row.name;
+    EXPECT_EQ(note.empty(), row.note.empty()) << row.name << ": " << note;
+
+    std::vector<DrawnText> texts;
+    std::string png, error;
+    ReportRect plot;
+    ASSERT_TRUE(RenderReportPng(content, PaperSize::kA4, &png, &error, &plot, &texts)) << error;
+    std::vector<DrawnText> marks;
+    for (const DrawnText& text : texts) {
+      if (text.text.rfind("layer 1 starts", 0) == 0) marks.push_back(text);
+    }
+    if (row.lba < 0) {
+      EXPECT_TRUE(marks.empty()) << row.name << ": " << marks[0].text;
+      continue;
+    }
+    ASSERT_EQ(marks.size(), 1u) << row.name;
+    EXPECT_EQ(marks[0].text, row.label) << row.name;
+    // The label starts three points right of its mark.
+    const double x = plot.x + plot.width * row.lba / row.record.disc.lastLba + 3 * kReportPngScale;
+    EXPECT_NEAR(marks[0].left, x, 2.0) << row.name;
+  }
+
+  const ScanRecord earlyRun = dualLayer(2084864), usualRun = dualLayer(2086912);
+  const ScanRecord oldRun = DualLayer(), single = Good();
+  const std::vector<ChartRun> compared{
+      {"#1", &earlyRun}, {"#2", &usualRun}, {"#3", &oldRun}, {"#4", &usualRun}, {"#5", &single}};
+  const std::vector<LayerMark> marks = LayerMarksOf(compared);
+  ASSERT_EQ(marks.size(), 3u);
+  EXPECT_EQ(marks[0].lba, 2084864);
+  EXPECT_EQ(marks[1].lba, 2086912);
+  EXPECT_EQ(marks[2].lba, firstRead);
+  std::vector<DrawnText> texts;
+  DrawnTextNotes() = &texts;
+  std::string png, error;
+  const bool drawn = DrawCompareChartPng(compared, 520, 440, &png, &error);
+  DrawnTextNotes() = nullptr;
+  ASSERT_TRUE(drawn) << error;
+  std::vector<DrawnText> labels;
+  for (const DrawnText& text : texts) {
+    if (text.text.rfind("layer 1 starts", 0) == 0) labels.push_back(text);
+  }
+  ASSERT_EQ(labels.size(), marks.size());
+  for (size_t i = 0; i < labels.size(); ++i) {
+    EXPECT_EQ(labels[i].text, marks[i].label);
+    for (size_t j = 0; j < i; ++j) {
+      const DrawnText &a = labels[i], &b = labels[j];
+      EXPECT_TRUE(a.right <= b.left || b.right <= a.left || a.bottom <= b.top || b.bottom <= a.top)
+          << a.text << " on " << b.text;
+    }
   }
 }
 
