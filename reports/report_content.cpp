@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "console/disc_identification.h"
-#include "records/layer_break_text.h"
 #include "records/number_text.h"
 #include "records/run_end_text.h"
 #include "reports/chart_drawing.h"
@@ -101,6 +100,17 @@ std::string CapacityText(const RecordDisc& disc) {
   const long sectors = static_cast<long>(disc.lastLba) + 1;
   return ReportText(disc.capacity) + " (" + GroupedDigits(sectors) + " sectors, last LBA " +
          GroupedDigits(disc.lastLba) + ")";
+}
+
+// "sector 2,084,864 (2,048 sectors before sector 2,086,912, where the sample
+// positions place it)", in the report's grouped digits.
+std::string OwnLayerBreakText(int32_t layer0Sectors) {
+  const long difference = static_cast<long>(layer0Sectors) - kAssumedLayer0Sectors;
+  const long apart = difference < 0 ? -difference : difference;
+  return "sector " + GroupedDigits(layer0Sectors) + " (" + GroupedDigits(apart) +
+         (apart == 1 ? " sector " : " sectors ") + (difference < 0 ? "before" : "after") +
+         " sector " + GroupedDigits(kAssumedLayer0Sectors) +
+         ", where the sample positions place it)";
 }
 
 std::string LimitsText(const RecordSettings& s) {
@@ -316,7 +326,7 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
           std::find_if(run.fields.begin(), run.fields.end(),
                        [](const ReportField& field) { return field.label == "Capacity"; });
       run.fields.insert(capacity == run.fields.end() ? capacity : capacity + 1,
-                        {"Layer 1 starts", LayerBreakText(record.disc.layer0Sectors)});
+                        {"Layer 1 starts", OwnLayerBreakText(*record.disc.layer0Sectors)});
     }
     // A Smart Scan's readings all come from one point near the rim.
     if (record.kind == RecordKind::kScan) {

@@ -36,9 +36,10 @@ xorriso missing|/^@@TOOL[A-Z]* [^ ]* xorriso/d; 1i @@MISSINGTOOL xorriso not ins
 while IFS='|' read -r name program want line; do
   [ -n "$name" ] || continue
   sed -e "$program" "$here/tools-compared.serial" >"$work/serial.txt"
-  # The faults are planted in the DVD+R's and the DVD+R DL's lines: the
-  # DVD-ROM only as recorded.
-  discs="dvd+r-good dvd+rdl-early-break"
+  # The faults are planted in the DVD+R's lines, the layer break in the DVD+R
+  # DL's: the DVD-ROM only as recorded.
+  discs=dvd+r-good
+  [[ $name == *layer* ]] && discs=dvd+rdl-early-break
   [ "$name" == "as recorded" ] && discs="dvd+r-good dvd-rom dvd+rdl-early-break"
   # shellcheck disable=SC2086
   said=$(judge "$work/serial.txt" $discs)

@@ -505,7 +505,7 @@ TEST(ReportLayerMark, AtTheDiscsOwnLayerBreakWhereTheRecordHoldsIt) {
   strayValue.disc.layer0Sectors = 2084864;
   const int32_t firstRead = FirstLayerOneLba(DualLayer());
   ASSERT_GT(firstRead, 2086912);
-  const std::string early = "sector 2084864 (2048 sectors before sector 2086912, where the sample";
+  const std::string early = "sector 2,084,864 (2,048 sectors before sector 2,086,912, where the";
   struct Row {
     const char* name;
     ScanRecord record;
@@ -516,7 +516,7 @@ TEST(ReportLayerMark, AtTheDiscsOwnLayerBreakWhereTheRecordHoldsIt) {
       {"usual break", dualLayer(2086912), 2086912, "layer 1 starts at 2,086,912", ""},
       {"early break", dualLayer(2084864), 2084864, "layer 1 starts at 2,084,864", early},
       {"late break", dualLayer(2088960), 2088960, "layer 1 starts at 2,088,960",
-       "sector 2088960 (2048 sectors after sector 2086912, where the sample"},
+       "sector 2,088,960 (2,048 sectors after sector 2,086,912, where the"},
       {"break unknown", dualLayer(std::nullopt), firstRead, "layer 1 starts", ""},
       {"single layer", Good(), -1, "", ""},
       {"single layer with a stray value", strayValue, -1, "", ""},
