@@ -444,6 +444,7 @@ RunStart CScanDlg::WindowRunStart() const {
   start.disc = RecordDiscOf(view.discType.value_or("N/A"), view.manufacturerId.value_or("N/A"),
                             view.mediaTypeId.value_or("N/A"), view.capacity.value_or("N/A"),
                             lastLba, speeds);
+  start.disc.layer0Sectors = StoredLayer0Sectors();
   start.discType = g_discType.load();
   return start;
 }

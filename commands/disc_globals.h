@@ -19,6 +19,7 @@ extern std::mutex g_discLock;
 extern char g_manufacturerId[9];
 extern char g_mediaTypeId[7];
 extern int32_t g_lastLba;
+extern int32_t g_layer0Sectors;  // a DL disc's own layer 0; 0: not known
 extern SpeedCode g_speedCodes[kMaxSpeedCodes];
 extern int32_t g_speedCount;
 

@@ -154,6 +154,11 @@ DiscIdentity ReadDiscIdentity() {
   const DiscTypeCode type = GetCurrentProfile();
   g_discType = type;
   identity.type = type;
+  {
+    // Another disc's break must not follow this one into its record.
+    std::lock_guard<std::mutex> hold(g_discLock);
+    g_layer0Sectors = 0;
+  }
   if (!IsTestableDisc(type)) {
     identity.end = IsUntestableDisc(type) ? IdentifyEnd::kNotSupported : IdentifyEnd::kNoDisc;
     return identity;
@@ -211,9 +216,17 @@ DiscIdentity ReadDiscIdentity() {
     if (ReadPhysicalFormat(format.data(), &moved))
       identity.layer0Sectors =
           Layer0SectorsOf(format.data(), std::min(moved, kPhysicalFormatLength));
+    std::lock_guard<std::mutex> hold(g_discLock);
+    g_layer0Sectors = identity.layer0Sectors.value_or(0);
   }
   identity.end = IdentifyEnd::kReady;
   return identity;
+}
+
+std::optional<int32_t> StoredLayer0Sectors() {
+  std::lock_guard<std::mutex> hold(g_discLock);
+  if (g_layer0Sectors <= 0) return std::nullopt;
+  return g_layer0Sectors;
 }
 
 DiscView DiscViewOf(const DiscIdentity& identity, bool diagMode) {

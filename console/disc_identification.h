@@ -127,3 +127,6 @@ WriteSpeedList ParseWriteSpeeds(const uint8_t* reply, uint32_t bufferLength);
 // none for a single-layer disc, a reply cut before the end sector, or an
 // end before the start.
 std::optional<int32_t> Layer0SectorsOf(const uint8_t* reply, uint32_t moved);
+
+// The last identified DL disc's own layer 0, from the disc globals alone.
+std::optional<int32_t> StoredLayer0Sectors();

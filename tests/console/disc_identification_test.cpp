@@ -465,6 +465,7 @@ TEST_F(Identification, ADualLayerDiscsOwnLayerBreak) {
     const DiscIdentity identity = ReadDiscIdentity();
     EXPECT_EQ(identity.end, IdentifyEnd::kReady);
     EXPECT_EQ(identity.layer0Sectors, c.layer0);
+    EXPECT_EQ(StoredLayer0Sectors(), c.layer0);  // what the window's runs keep
     EXPECT_EQ(format0Asked, c.format0 ? 1 : 0);
   }
 }
