@@ -4,8 +4,11 @@
 // drive's refusal of the sample command suggests flashing it.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <wx/image.h>
+#include <wx/imagpng.h>
 #include <wx/log.h>
 #include <wx/menu.h>
+#include <wx/uiaction.h>
 
 #include <algorithm>
 #include <cctype>
@@ -15,6 +18,7 @@
 
 #include "app/drive_info_dlg.h"
 #include "app/scan_dlg.h"
+#include "app/window_capture.h"
 #include "history/history.h"
 #include "records/run_end_text.h"
 #include "res/resource_ids.h"
@@ -83,6 +87,18 @@ class RunAgreementTest : public WindowTest {
     return child.Wait();
   }
 
+  // The window as it is on the screen, kept for a person to look at.
+  static void KeepPicture(wxWindow* window, const std::string& name) {
+    for (int i = 0; i < 10; ++i) Pump();
+    const std::optional<WindowImage> image = CaptureWindowImage(window, false);
+    if (!image) return;
+    fs::create_directories(velmo_test::ArtefactDir());
+    if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr) wxImage::AddHandler(new wxPNGHandler);
+    wxImage picture(image->width, image->height);
+    std::copy(image->rgb.begin(), image->rgb.end(), picture.GetData());
+    picture.SaveFile(std::string(velmo_test::ArtefactDir()) + "/" + name, wxBITMAP_TYPE_PNG);
+  }
+
   ScratchFolder m_scratch{"velmo-agree"};
   const fs::path m_dir = m_scratch.Path();
 };
@@ -128,8 +144,17 @@ TEST_F(RunAgreementTest, DriveInformationShowsWhatDrivesLongLists) {
     EXPECT_EQ(rows[0].first, "Drive:");
     for (size_t i = 0; i < listed[drive].size(); ++i) EXPECT_EQ(rows[i + 1], listed[drive][i]);
     EXPECT_EQ(rows[3].second, drive == 0 ? "VX16A0417" : "unknown");
-    wxCommandEvent close(wxEVT_BUTTON, wxID_CLOSE);
-    m_dialog->DriveInfoWindow()->GetEventHandler()->ProcessEvent(close);
+    CDriveInfoDlg* info = m_dialog->DriveInfoWindow();
+    if (drive == 0) {
+      KeepPicture(info, "drive-information.png");
+      wxCommandEvent close(wxEVT_BUTTON, wxID_CLOSE);
+      info->GetEventHandler()->ProcessEvent(close);
+    } else {
+      wxUIActionSimulator keys;
+      keys.MouseMove(info->GetScreenRect().GetPosition() + wxPoint(20, 20));
+      info->FindWindow(wxID_CLOSE)->SetFocus();
+      keys.Char(WXK_ESCAPE);
+    }
     ASSERT_TRUE(WaitFor([&] { return m_dialog->DriveInfoWindow() == nullptr; }, 5000));
   }
   m_dialog->Close(true);
