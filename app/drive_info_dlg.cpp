@@ -62,6 +62,7 @@ void CDriveInfoDlg::ShowFacts(const DriveFacts& facts) {
   m_read = true;
   Layout();
   Fit();
+  Refresh();
 }
 
 void CScanDlg::BuildDriveInfoMenu() {

@@ -89,7 +89,7 @@ class RunAgreementTest : public WindowTest {
 
   // The window as it is on the screen, kept for a person to look at.
   static void KeepPicture(wxWindow* window, const std::string& name) {
-    for (int i = 0; i < 10; ++i) Pump();
+    WaitFor([] { return false; }, 500);  // the new texts drawn
     const std::optional<WindowImage> image = CaptureWindowImage(window, false);
     if (!image) return;
     fs::create_directories(velmo_test::ArtefactDir());
