@@ -124,6 +124,7 @@ wxBEGIN_EVENT_TABLE(CScanDlg, wxFrame) EVT_CLOSE(CScanDlg::OnClose)
   AddReportMenuItems();
   AddHelpContentsItem();
   BuildRecordMenu();
+  BuildDriveInfoMenu();
   BuildRunMenu();
   BuildViewMenu();
   if (m_options.simulate) BuildSimulatorMenu();
@@ -429,7 +430,10 @@ RunStart CScanDlg::WindowRunStart() const {
   start.startTime = CurrentIsoTime();
   if (m_session) {
     const uint8_t selected = m_session->Manager().GetSelected();
-    if (selected != kNoDriveSelected) start.drive = RecordDriveOf(m_session->Manager(), selected);
+    if (selected != kNoDriveSelected) {
+      start.drive = RecordDriveOf(m_session->Manager(), selected);
+      start.drive.facts = m_driveFacts;
+    }
   }
   std::vector<std::string> speeds;
   for (unsigned i = 0; i < m_speedCombo->GetCount(); ++i) {
@@ -627,6 +631,7 @@ void CScanDlg::StopWorkers() {
   m_stoppedScans.clear();
   m_stoppedSmartScans.clear();  // each joins its thread
   if (m_pollThread.joinable()) m_pollThread.join();
+  if (m_factsThread.joinable()) m_factsThread.join();
 }
 
 void CScanDlg::OnClose(wxCloseEvent&) {

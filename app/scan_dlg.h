@@ -50,6 +50,7 @@
 #include "session/run_lock.h"
 #include "session/run_options.h"
 
+class CDriveInfoDlg;
 class CGraphCtrl;
 class CHistoryDlg;
 class wxCheckBox;
@@ -116,6 +117,8 @@ class CScanDlg : public wxFrame, private ScanWindow {
   CGraphCtrl* RecordGraph() const { return m_recordGraph; }
   // File, History...'s window while it is open.
   CHistoryDlg* HistoryWindow() const { return *m_history; }
+  // File, Drive Information...'s dialog while it is open.
+  CDriveInfoDlg* DriveInfoWindow() const { return *m_driveInfo; }
   // What the last history write said, if it failed (said once).
   const std::string& HistoryProblem() const { return m_book.Problem(); }
   // The lab history this session reads and sends its runs to (no URL: none).
@@ -133,6 +136,8 @@ class CScanDlg : public wxFrame, private ScanWindow {
   // Export Report's file dialog for these runs (several: a comparison).
   void ExportReportOf(const std::vector<ScanRecord>& runs);
   void BuildRecordMenu();
+  void BuildDriveInfoMenu();  // drive_info_dlg.cpp
+  void OnDriveInfoMenu(wxCommandEvent& event);
   void OnFileOpenRecord(wxCommandEvent& event);
   void OnFileHistory(wxCommandEvent& event);
   void ShowRecord(const ScanRecord& record, const std::string& name);
@@ -316,6 +321,12 @@ class CScanDlg : public wxFrame, private ScanWindow {
   CRunBook m_book;
   // The open History window, or null; shared with its destroy handler.
   std::shared_ptr<CHistoryDlg*> m_history = std::make_shared<CHistoryDlg*>(nullptr);
+  // The open Drive Information dialog, or null, and the worker reading for it.
+  std::shared_ptr<CDriveInfoDlg*> m_driveInfo = std::make_shared<CDriveInfoDlg*>(nullptr);
+  std::thread m_factsThread;
+  // UI thread: the drive's facts, read with its disc's identification and
+  // kept in the record of each run on it.
+  std::optional<DriveFacts> m_driveFacts;
   RunChoices m_runChoices;
   LabChoice m_lab;
   CLabPusher m_labPusher{this};

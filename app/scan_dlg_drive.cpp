@@ -7,10 +7,12 @@
 #include <cstdio>
 
 #include "app/scan_dlg.h"
+
 #include "chart/graph_ctrl.h"
 #include "chart/scan_series.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
+#include "commands/drive_facts.h"
 #include "records/media_codes.h"
 #include "res/resource_ids.h"
 #include "session/run_lock.h"
@@ -188,6 +190,7 @@ void CScanDlg::OnSelchangeDrive(wxCommandEvent&) {
     m_discIdentified = 0;
   }
   ResetDiscInfo();
+  m_driveFacts.reset();
   if (m_diagMode == 1) m_pollTimer.Stop();
   // No leave request to the drive we came from.
   EnterDiagnosticMode();
@@ -233,16 +236,20 @@ void CScanDlg::PollMedia(uint64_t generation) {
   }
   if (m_discIdentified != 0) return;
   DiscView view = IdentifyDisc(m_diagMode == 1);
+  // Once a disc, here rather than as a run starts: the window's runs start
+  // on the UI thread, which never waits on the drive.
+  DriveFacts facts = ReadDriveFacts();
   {
     MutexLock hold(m_driveLock);
     if (m_generation != generation) return;
     m_discIdentified = 1;
   }
-  CallAfter([this, generation, view = std::move(view)] {
+  CallAfter([this, generation, view = std::move(view), facts = std::move(facts)] {
     {
       MutexLock hold(m_driveLock);
       if (m_generation != generation || m_closing) return;
     }
+    m_driveFacts = facts;
     ApplyDiscView(view);
   });
 }

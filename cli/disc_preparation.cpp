@@ -5,6 +5,7 @@
 #include "cli/cli_options.h"
 #include "commands/disc_globals.h"
 #include "commands/drive_commands.h"
+#include "commands/drive_facts.h"
 #include "records/media_codes.h"
 #include "records/run_identity.h"
 #include "session/drive_session.h"
@@ -58,6 +59,7 @@ RunStart CPreparedDisc::RunStartOf(CDriveSession& session, int driveIndex,
   RunStart start;
   start.program = program;
   start.drive = RecordDriveOf(session.Manager(), static_cast<uint8_t>(driveIndex));
+  start.drive.facts = m_driveFacts;
   start.discType = g_discType.load();
   int32_t lastLba = 0;
   {
@@ -94,6 +96,9 @@ int CPreparedDisc::Prepare(CDriveSession& session, int driveIndex, std::FILE* er
   DiscWait stoppable = wait;
   stoppable.stopped = [&interrupt] { return interrupt.Interrupted(); };
   int code = TakeDrive(session, driveIndex, err);
+  // Once a run, before the diagnostic mode: what is not answered stays
+  // unknown and the run goes on.
+  if (code == kExitOk && use == DiscUse::kRun) m_driveFacts = ReadDriveFacts();
   if (code == kExitOk) code = EnterDiagnosticMode(err, use);
   if (code == kExitOk) code = WaitForDisc(err, stoppable);
   if (code == kExitOk && use == DiscUse::kRun) code = RequireTestable(err);

@@ -108,6 +108,7 @@ class CPreparedDisc {
   bool m_refused = false;
   DiscIdentity m_identity;
   DiscFields m_fields;
+  std::optional<DriveFacts> m_driveFacts;  // read once for a run, kept in its record
   std::string m_driveName;
   std::string m_drivePath;
 };

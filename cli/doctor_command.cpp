@@ -21,6 +21,7 @@
 #include "files/input_file.h"
 #include "history/history.h"
 #include "history/lab_history.h"
+#include "records/drive_facts_text.h"
 #include "session/drive_session.h"
 #include "session/output_file.h"
 #include "session/run_options.h"
@@ -236,6 +237,9 @@ void AskDrive(CDeviceManager& manager, int index, DoctorDrive& drive) {
   manager.GetDriveName(name);
   drive.name = name;
   drive.node = manager.GetDrivePath(static_cast<uint8_t>(index));
+  // Asked before the diagnostic mode, as `drives --long` asks: a drive that
+  // refuses that mode still tells what it is.
+  drive.facts = ReadDriveFacts();
   const bool accepted = CheckDiagnosticMode(drive);
   const bool disc = CheckDisc(drive);
   drive.scannable = accepted && disc;
@@ -395,6 +399,13 @@ std::string DoctorText(const DoctorReport& report) {
     // Blocks apart by a blank line; none before the first thing said.
     text += std::string(text.empty() ? "" : "\n") + "Drive " + std::to_string(i) + ": " +
             TerminalText(drive.name) + " (" + TerminalText(drive.node) + ")\n";
+    if (drive.facts) {
+      for (const DriveFactLine& line : DriveFactLines(*drive.facts)) {
+        char label[24];
+        std::snprintf(label, sizeof label, "  %-16s", line.label);
+        text += label + TerminalText(line.value) + "\n";
+      }
+    }
     for (const DoctorCheck& check : drive.checks) {
       text += "  " + std::string(CheckLabel(check)) + TerminalText(check.text) + "\n";
       if (!check.fix.empty()) text += "        fix: " + TerminalText(check.fix) + "\n";
@@ -415,11 +426,13 @@ std::string DoctorJson(const DoctorReport& report) {
   nlohmann::json drives = nlohmann::json::array();
   for (size_t i = 0; i < report.drives.size(); ++i) {
     const DoctorDrive& d = report.drives[i];
-    drives.push_back({{"index", i},
-                      {"name", d.name},
-                      {"node", d.node},
-                      {"scannable", d.scannable},
-                      {"checks", checks(d.checks)}});
+    drives.push_back(
+        {{"index", i},
+         {"name", d.name},
+         {"node", d.node},
+         {"scannable", d.scannable},
+         {"facts", d.facts ? nlohmann::json(DriveFactsJson(*d.facts)) : nlohmann::json(nullptr)},
+         {"checks", checks(d.checks)}});
   }
   const nlohmann::json json = {
       {"system", checks(report.system)}, {"drives", drives}, {"scannable", report.AnyScannable()}};

@@ -7,10 +7,12 @@
 
 #include <sys/types.h>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "commands/drive_facts.h"
 
 class CDriveSession;
 
@@ -26,6 +28,8 @@ struct DoctorDrive {
   std::string node;  // the node Velmo uses or tried
   std::vector<DoctorCheck> checks;
   bool scannable = false;
+  // What the drive told of itself; none for a drive that could not be asked.
+  std::optional<DriveFacts> facts;
 };
 
 struct DoctorReport {

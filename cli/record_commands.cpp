@@ -18,6 +18,7 @@
 #include "cli/text_table.h"
 #include "history/history.h"
 #include "history/since_time.h"
+#include "records/drive_facts_text.h"
 #include "records/run_end_text.h"
 #include "reports/compare_chart.h"
 #include "reports/comparison_rows.h"
@@ -157,6 +158,10 @@ void PrintRecord(std::FILE* out, const std::string& name, const ScanRecord& r) {
   line("Duration:", std::to_string(r.durationSeconds) + " s");
   line("Program:", r.program + " " + r.programVersion);
   line("Drive:", r.drive.name + " (" + r.drive.node + ")");
+  // Records made before drives were asked have no facts to show.
+  if (r.drive.facts) {
+    for (const DriveFactLine& fact : DriveFactLines(*r.drive.facts)) line(fact.label, fact.value);
+  }
   line("Disc Type:", r.disc.type);
   line("Manufacture ID:", r.disc.manufacturerId);
   line("Manufacturer:", Maker(r.disc.manufacturerName));

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "console/disc_identification.h"
+#include "records/drive_facts_text.h"
 #include "records/number_text.h"
 #include "records/run_end_text.h"
 #include "reports/chart_drawing.h"
@@ -71,6 +72,16 @@ std::string ManufacturerText(const RecordDisc& disc) {
   text += disc.manufacturerName ? " (" + ReportText(*disc.manufacturerName) + ")"
                                 : " (unknown manufacturer)";
   return text;
+}
+
+// The drive's facts in one line: firmware and its date, serial number,
+// buffer and loader; what the drive did not give is unknown.
+std::string DriveFactsLine(const DriveFacts& facts) {
+  // Firmware, its date, serial, loader, buffer: as `drives --long` words them.
+  const std::vector<DriveFactLine> lines = DriveFactLines(facts);
+  const std::string date = facts.firmwareDate ? " of " + lines[1].value : "";
+  return "firmware " + lines[0].value + date + ", serial " + lines[2].value + ", buffer " +
+         lines[4].value + ", loader " + lines[3].value;
 }
 
 std::string SettingsText(const ScanRecord& record) {
@@ -315,6 +326,13 @@ ReportContent BuildReportContent(const std::vector<ScanRecord>& records) {
         {"Duration", Duration(record.durationSeconds)},
         {"Program", ReportText(record.program + " " + record.programVersion)},
     };
+    // Records made before drives were asked have no facts to show.
+    if (record.drive.facts) {
+      const auto drive = std::find_if(run.fields.begin(), run.fields.end(),
+                                      [](const ReportField& f) { return f.label == "Drive"; });
+      run.fields.insert(drive + 1,
+                        {"Drive facts", ReportText(DriveFactsLine(*record.drive.facts))});
+    }
     // IDs and drive names come padded with blanks; one space reads better.
     for (ReportField& field : run.fields) field.value = Squeezed(field.value);
     run.layerBreakLba = LayerMarkOf(record).lba;

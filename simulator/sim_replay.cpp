@@ -14,6 +14,20 @@ std::string Key(const uint8_t* cdb, uint8_t length) {
 // A poll a program repeats as long as it waits; its last answer stands.
 bool IsPoll(uint8_t opcode) { return opcode == kOpTestUnitReady || opcode == kOpRequestSense; }
 
+// What a run asks a drive about itself: the long INQUIRY, the unit serial
+// number page, the capabilities page, the profile list. Recordings made
+// before runs asked hold none of them.
+bool AsksDriveFacts(const ScsiExchange& exchange) {
+  if (exchange.cdbLength < 6) return false;
+  const uint8_t* cdb = exchange.cdb.data();
+  switch (cdb[0]) {
+    case kOpInquiry: return (cdb[1] & 0x01) != 0 ? cdb[2] == 0x80 : cdb[4] > 0x38;
+    case kOpModeSense10: return (cdb[2] & 0x3F) == 0x2A;
+    case kOpGetConfiguration: return (cdb[1] & 0x03) == 0x02 && cdb[2] == 0 && cdb[3] == 0;
+    default: return false;
+  }
+}
+
 }  // namespace
 
 CReplayRecording::CReplayRecording(std::vector<TraceEntry> entries, bool recordedLatency,
@@ -68,7 +82,8 @@ void CReplayRecording::Answer(int drive, ScsiExchange& exchange) {
     std::lock_guard<std::mutex> hold(m_lock);
     entry = Take(drive, key, exchange.cdbLength > 0 ? exchange.cdb[0] : 0xFF);
     if (entry != nullptr && entry->outcome == ExchangeOutcome::kDriveGone) m_gone.insert(drive);
-    if (entry == nullptr && m_gone.count(drive) == 0 && m_told.insert(key).second) {
+    if (entry == nullptr && m_gone.count(drive) == 0 && !AsksDriveFacts(exchange) &&
+        m_told.insert(key).second) {
       m_unanswered.push_back(CdbText(exchange));
       tell = true;
     }

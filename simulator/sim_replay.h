@@ -11,7 +11,9 @@
 //     it holds no answer for;
 //   - any other command the recording holds no (more) answer for gets
 //     CHECK CONDITION, ILLEGAL REQUEST (5/20/00), and the notice is told once
-//     per CDB;
+//     per CDB, except for the questions about the drive's own facts, which
+//     recordings made before runs asked them lack: those are refused quietly
+//     and the facts read unknown;
 //   - with recorded latency each answer takes the recorded duration (never
 //     longer than the command's time-out), else none.
 //

@@ -4,14 +4,21 @@
 // drive's refusal of the sample command suggests flashing it.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <wx/image.h>
+#include <wx/imagpng.h>
 #include <wx/log.h>
+#include <wx/menu.h>
+#include <wx/uiaction.h>
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
+#include "app/drive_info_dlg.h"
 #include "app/scan_dlg.h"
+#include "app/window_capture.h"
 #include "history/history.h"
 #include "records/run_end_text.h"
 #include "res/resource_ids.h"
@@ -80,9 +87,87 @@ class RunAgreementTest : public WindowTest {
     return child.Wait();
   }
 
+  // The window as it is on the screen, kept for a person to look at.
+  static void KeepPicture(wxWindow* window, const std::string& name) {
+    WaitFor([] { return false; }, 500);  // the new texts drawn
+    const std::optional<WindowImage> image = CaptureWindowImage(window, false);
+    if (!image) return;
+    fs::create_directories(velmo_test::ArtefactDir());
+    if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr) wxImage::AddHandler(new wxPNGHandler);
+    wxImage picture(image->width, image->height);
+    std::copy(image->rgb.begin(), image->rgb.end(), picture.GetData());
+    picture.SaveFile(std::string(velmo_test::ArtefactDir()) + "/" + name, wxBITMAP_TYPE_PNG);
+  }
+
   ScratchFolder m_scratch{"velmo-agree"};
   const fs::path m_dir = m_scratch.Path();
 };
+
+// File, Drive Information... shows each simulated drive's facts as
+// `velmo-cli drives --long` lists them, the refusing drive's missing serial
+// number as unknown; without a drive it says there is none.
+TEST_F(RunAgreementTest, DriveInformationShowsWhatDrivesLongLists) {
+  const fs::path cwd = m_dir / "drives";
+  fs::create_directories(cwd);
+  SpawnOptions spawn;
+  spawn.cwd = cwd.string();
+  const Finished cli =
+      Child({"--simulate=dvd+r-good", "--sim-latency=0", "drives", "--long"}, spawn).Wait();
+  ASSERT_EQ(cli.code, 0) << cli.err;
+  // Each drive's fact lines: "    Label:  value".
+  std::vector<std::vector<std::pair<std::string, std::string>>> listed;
+  std::istringstream lines(cli.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) listed.emplace_back();
+    if (listed.empty() || line.rfind("    ", 0) != 0) continue;
+    const size_t colon = line.find(':');
+    listed.back().emplace_back(line.substr(4, colon - 3),
+                               line.substr(line.find_first_not_of(' ', colon + 1)));
+  }
+  ASSERT_EQ(listed.size(), 2u) << cli.out;
+
+  const auto openInfo = [this] {
+    wxMenu* file = m_dialog->GetMenuBar()->GetMenu(0);
+    wxCommandEvent event(wxEVT_MENU, file->FindItem(wxString::FromUTF8("Drive Information\u2026")));
+    m_dialog->GetEventHandler()->ProcessEvent(event);
+  };
+  Open("dvd+r-good");
+  ASSERT_TRUE(WaitStatus("Ready.", 15000)) << Status();
+  for (int drive : {0, 1}) {
+    SCOPED_TRACE(drive);
+    if (drive == 1) Choose(IDC_DRIVE, 1);
+    openInfo();
+    ASSERT_TRUE(WaitFor(
+        [&] { return m_dialog->DriveInfoWindow() && m_dialog->DriveInfoWindow()->Read(); }, 10000));
+    const auto rows = m_dialog->DriveInfoWindow()->Rows();
+    ASSERT_EQ(rows.size(), listed[drive].size() + 1);
+    EXPECT_EQ(rows[0].first, "Drive:");
+    for (size_t i = 0; i < listed[drive].size(); ++i) EXPECT_EQ(rows[i + 1], listed[drive][i]);
+    EXPECT_EQ(rows[3].second, drive == 0 ? "VX16A0417" : "unknown");
+    CDriveInfoDlg* info = m_dialog->DriveInfoWindow();
+    if (drive == 0) {
+      KeepPicture(info, "drive-information.png");
+      wxCommandEvent close(wxEVT_BUTTON, wxID_CLOSE);
+      info->GetEventHandler()->ProcessEvent(close);
+    } else {
+      wxUIActionSimulator keys;
+      keys.MouseMove(info->GetScreenRect().GetPosition() + wxPoint(20, 20));
+      info->FindWindow(wxID_CLOSE)->SetFocus();
+      keys.Char(WXK_ESCAPE);
+    }
+    ASSERT_TRUE(WaitFor([&] { return m_dialog->DriveInfoWindow() == nullptr; }, 5000));
+  }
+  m_dialog->Close(true);
+  m_dialog = nullptr;
+  for (int i = 0; i < 5; ++i) Pump();
+
+  Open("no-drive");
+  m_seen.messages.clear();
+  openInfo();
+  EXPECT_EQ(m_dialog->DriveInfoWindow(), nullptr);
+  ASSERT_EQ(m_seen.messages.size(), 1u);
+  EXPECT_EQ(m_seen.messages[0], "There is no drive to tell its facts.");
+}
 
 // Each fault scenario is a test of its own, so that they run side by side.
 class FaultAgreementTest : public RunAgreementTest, public ::testing::WithParamInterface<Case> {};
@@ -105,6 +190,10 @@ TEST_P(FaultAgreementTest, WindowAndCliKeepTheSameAccount) {
   EXPECT_EQ(window.record.samples, cliRecord.samples);
   EXPECT_EQ(window.record.settings, cliRecord.settings);
   EXPECT_EQ(window.record.verdict, cliRecord.verdict);
+  // Both keep what the drive told of itself.
+  ASSERT_TRUE(cliRecord.drive.facts.has_value());
+  EXPECT_EQ(cliRecord.drive.facts->serial, std::optional<std::string>("VX16A0417"));
+  EXPECT_EQ(window.record.drive.facts, cliRecord.drive.facts);
 
   // What each said: the window's status and velmo-cli's message name the
   // same cause; only a refusal suggests flashing.

@@ -32,10 +32,15 @@ TEST(DoctorCommand, SaysWhatStandsBetweenTheUserAndAScan) {
   const std::vector<Case> cases = {
       {"dvd+r-good",
        kExitOk,
-       {"Drive 0: VELMO   DVDRW VX-2016   1.02 (sim:d:)\n  ok    the drive accepts the diagnostic "
-        "mode\n"
+       {"Drive 0: VELMO   DVDRW VX-2016   1.02 (sim:d:)\n"
+        "  Firmware:       1.02\n  Firmware date:  2016/05/23\n  Serial number:  VX16A0417\n"
+        "  Loader:         tray\n  Buffer:         2048 KiB\n  Reads:          DVD+R DL, ",
+        "  Writes:         DVD+R DL, DVD+R, DVD+RW, DVD-RW (sequential), DVD-RW (restricted "
+        "overwrite), DVD-R, CD-RW, CD-R\n  ok    the drive accepts the diagnostic mode\n"
         "  ok    disc: DVD+R\n  => ready to scan\n",
-        "Drive 1: KESTRON",
+        // A drive that refuses the diagnostic mode still says what it is.
+        "Drive 1: KESTRON DVD-RAM KX-880  KX21 (sim:e:)\n  Firmware:       KX21\n"
+        "  Firmware date:  2015/11/02\n  Serial number:  unknown\n",
         "  no    the drive refuses the diagnostic mode: it is not a supported drive\n"}},
       {"dvd+rdl-good", kExitOk, {"disc: DVD+R DL\n  => ready to scan"}},
       {"empty",
@@ -80,6 +85,10 @@ TEST(DoctorCommand, JsonForScripts) {
   EXPECT_EQ(drives.items[0]["scannable"].number, 1);
   EXPECT_EQ(drives.items[1]["scannable"].number, 0);
   EXPECT_EQ((*json)["scannable"].number, 1);
+  EXPECT_EQ(drives.items[0]["facts"]["serialNumber"].text, "VX16A0417");
+  EXPECT_EQ(drives.items[0]["facts"]["bufferKiB"].number, 2048);
+  EXPECT_EQ(drives.items[1]["facts"]["firmwareRevision"].text, "KX21");
+  EXPECT_EQ(drives.items[1]["facts"]["serialNumber"].kind, JsonValue::kNull);
 
   const auto empty = JsonReader::Parse(RunDoctor("empty", true).out);
   ASSERT_TRUE(empty);

@@ -136,7 +136,10 @@ TEST_F(RecordCommandsTest, ShowReadsAKeptRunOrAFileAndRefusesWhatIsNoRecord) {
   for (const char* line :
        {"Manufacture ID:       MKM     \nManufacturer:         Mitsubishi Kagaku Media",
         "\n  whole disc       25 ", "\n  layer 0          13 ", "\n  layer 1          12 ",
-        "Outcome:              ok\n"}) {
+        "Outcome:              ok\n",
+        "(sim:d:)\nFirmware:             1.02\nFirmware date:        2016/05/23\n"
+        "Serial number:        VX16A0417\nLoader:               tray\n"
+        "Buffer:               2048 KiB\nReads:                DVD+R DL, "}) {
     EXPECT_NE(byId.out.find(line), std::string::npos) << line << "\n" << byId.out;
   }
   EXPECT_EQ(Command("show", {"1", "--json"}).out, ReadFile(json));

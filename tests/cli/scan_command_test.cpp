@@ -209,6 +209,48 @@ TEST_F(ScanCommandTest, JsonAndCsvHoldWhatTheLogHolds) {
   EXPECT_NE(table.find("\n1878221,2074829,"), std::string::npos) << table;
 }
 
+// The record keeps what the drive told of itself as the run began; a fact
+// it does not give is null, and the run is the same run.
+TEST_F(ScanCommandTest, TheRecordKeepsTheDrivesFactsAndAnUnansweredOneIsNull) {
+  const auto inquiry = [](SimFaultKind kind, uint32_t times) {
+    SimFault fault;
+    fault.kind = kind;
+    fault.target = SimCommandClass::kInquiry;
+    fault.times = times;
+    return fault;
+  };
+  const struct {
+    const char* name;
+    std::optional<SimFault> fault;
+    std::optional<std::string> revision;
+    std::optional<std::string> serial;
+  } cases[] = {
+      {"answered", std::nullopt, "1.02", "VX16A0417"},
+      {"inquiry refused", inquiry(SimFaultKind::kCheckCondition, 0), std::nullopt, std::nullopt},
+      {"refused once", inquiry(SimFaultKind::kCheckCondition, 1), std::nullopt, "VX16A0417"},
+  };
+  std::vector<RecordSample> clean;
+  for (const auto& c : cases) {
+    const Captured run = RunCli(
+        {"--simulate=dvd+r-good", "--sim-latency=0", "--density=quick", "--log", log.str(),
+         "--json", json.str(), "scan"},
+        [&](CDriveSession& session, const CliOptions& options, std::FILE* out, std::FILE* err) {
+          if (c.fault) session.SimDrives().front()->AddFault(*c.fault);
+          return Scan(session, options, out, err);
+        });
+    ASSERT_EQ(run.exitCode, kExitOk) << c.name << "\n" << run.err;
+    ScanRecord record;
+    std::string error;
+    ASSERT_TRUE(LoadRecordFile(json.str(), &record, &error)) << c.name << ": " << error;
+    ASSERT_TRUE(record.drive.facts) << c.name;
+    EXPECT_EQ(record.drive.facts->revision, c.revision) << c.name;
+    EXPECT_EQ(record.drive.facts->serial, c.serial) << c.name;
+    EXPECT_EQ(record.drive.facts->bufferKiB, std::optional<uint32_t>(2048)) << c.name;
+    if (clean.empty()) clean = record.samples;
+    EXPECT_EQ(record.samples, clean) << c.name;
+  }
+}
+
 // The chart of the run in the BMP: the curves in their colours over the
 // black plot, bottom row first.
 TEST_F(ScanCommandTest, ChartIsWrittenAsABmpOfTheComposedLayers) {

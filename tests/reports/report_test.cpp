@@ -80,8 +80,13 @@ struct Case {
 std::vector<Case> Cases() {
   return {
       {"good",
-       [] { return std::vector{Good()}; },
+       [] {
+         ScanRecord r = Good();
+         r.drive.facts = DriveFacts{"1.00", "2016/05/23", "VX16A0417", 1, 2048, {{0x0011}}};
+         return std::vector{r};
+       },
        {"OK for writing at 16X", "RICOHJPNR03", "Example Media Co.", "Whole disc", "Worst sample",
+        "firmware 1.00 of 2016/05/23, serial VX16A0417, buffer 2048 KiB, loader tray",
         "2.4X (3,324 kB/s), 4X (5,540 kB/s), 8X (11,080 kB/s), 16X (22,160 kB/s)",
         "normal: every 49,152 sectors on the inner half, 32,768 further out, 16,384 on the outer",
         "2,295,105 sectors, last LBA 2,295,104"}},
