@@ -71,7 +71,7 @@ void CScanDlg::BuildDriveInfoMenu() {
   wxMenu* file = bar->GetMenu(0);
   // After History...: what the drive is, beside what it has done.
   const size_t after = std::min<size_t>(2, file->GetMenuItemCount());
-  file->Insert(after, kDriveInfoId, wxString::FromUTF8("Drive &Information\u2026"));
+  file->Insert(after, kDriveInfoId, "Drive &Information...");
   Bind(wxEVT_MENU, &CScanDlg::OnDriveInfoMenu, this, kDriveInfoId);
   // Only with a drive to ask.
   Bind(

@@ -343,9 +343,9 @@ TEST_F(ReportWindowTest, TheFileMenuOffersBothBeforeExit) {
   for (size_t i = 0; i < file->GetMenuItemCount(); ++i) {
     items.push_back(file->FindItemByPosition(i)->GetItemLabel().utf8_string());
   }
-  EXPECT_EQ(items,
-            (std::vector<std::string>{"Open &Record...\tCtrl+O", "&History...\tCtrl+H", "&Save",
-                                      "Export &Report...", "Print Re&port...", "E&xit\tCtrl+Q"}));
+  EXPECT_EQ(items, (std::vector<std::string>{"Open &Record...\tCtrl+O", "&History...\tCtrl+H",
+                                             "Drive &Information...", "&Save", "Export &Report...",
+                                             "Print Re&port...", "E&xit\tCtrl+Q"}));
 }
 
 }  // namespace

@@ -128,7 +128,7 @@ TEST_F(RunAgreementTest, DriveInformationShowsWhatDrivesLongLists) {
 
   const auto openInfo = [this] {
     wxMenu* file = m_dialog->GetMenuBar()->GetMenu(0);
-    wxCommandEvent event(wxEVT_MENU, file->FindItem(wxString::FromUTF8("Drive Information\u2026")));
+    wxCommandEvent event(wxEVT_MENU, file->FindItem("Drive Information..."));
     m_dialog->GetEventHandler()->ProcessEvent(event);
   };
   Open("dvd+r-good");
