@@ -94,7 +94,7 @@ expect 1 sp1 sp1-watch --simulate=feeder --sim-latency=0 watch --eject --count 5
   --report-dir "$(station_dir sp1)"
 expect 0 sp1 sp1-push history push
 [ "$(server_count "station = 'sp1'")" = 5 ] || fail "the spindle's entries: $(server_count "station = 'sp1'")"
-[ "$(lab_sql "SELECT disc_type || '|' || (max_te IS NULL) FROM runs WHERE station = 'sp1' AND outcome = 'skipped'")" = "DVD-ROM|t" ] ||
+[ "$(lab_sql "SELECT disc_type || '|' || (max_te IS NULL) FROM runs WHERE station = 'sp1' AND outcome = 'skipped'")" = "DVD-ROM|true" ] ||
   fail "the skipped disc on the server: $(lab_sql "SELECT disc_type, outcome FROM runs WHERE station = 'sp1'")"
 expect 0 st5 reader-skipped --history "$VELMO_TEST_LAB_READER" history --station sp1 --outcome skipped --json
 skipped=$(python3 -c 'import json, sys; [r] = json.load(open(sys.argv[1])); assert r["outcome"] == "skipped", r; print(r["id"])' \
