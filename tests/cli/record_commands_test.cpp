@@ -314,6 +314,14 @@ TEST_F(RecordCommandsTest, ASkippedDiscIsListedShownAndNeverComparedOrReported) 
   EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 2) << list;
   EXPECT_EQ(Command("show", {"3"}).out.find("Statistics"), std::string::npos);
   EXPECT_FALSE(fs::exists(pdf.str()));
+  // Exported and imported again with its cause, as a run is.
+  TempPath lines{"skipped.jsonl"};
+  ASSERT_EQ(Command("history", {"export", "--outcome", "skipped", "-o", lines.str()}).exitCode,
+            kExitOk);
+  ASSERT_EQ(Command("history", {"delete", "3"}).exitCode, kExitOk);
+  const Captured imported = Command("history", {"import", lines.str()});
+  ASSERT_EQ(imported.exitCode, kExitOk) << imported.err;
+  EXPECT_NE(Command("show", {"4"}).out.find("Cause:                " + why), std::string::npos);
 }
 
 // Every outcome a run can end with is a name --outcome takes, and the
