@@ -215,6 +215,16 @@ bool CHistoryDlg::Reload(std::string* error) {
   return false;
 }
 
+namespace {
+
+// "Run #5 is a skipped disc (why): nothing was run on it;"
+std::string SkippedDiscText(const std::string& name, const ScanRecord& record) {
+  return "Run " + name + " is a skipped disc (" + record.skippedBecause +
+         "): nothing was run on it;";
+}
+
+}  // namespace
+
 void CHistoryDlg::OpenSelected() {
   const std::vector<int64_t> ids = m_list->SelectedIds();
   if (ids.size() != 1) return;
@@ -224,6 +234,10 @@ void CHistoryDlg::OpenSelected() {
   if (!history.OpenForReading(Location(), &error, &notice) ||
       !history.Load(ids[0], &record, &error)) {
     Say(error);
+    return;
+  }
+  if (record.outcome == RunOutcome::kSkipped) {
+    Say(SkippedDiscText("#" + std::to_string(ids[0]), record) + " there is nothing to show.");
     return;
   }
   m_open(record, "#" + std::to_string(ids[0]));
@@ -250,6 +264,10 @@ std::vector<std::pair<std::string, ScanRecord>> CHistoryDlg::LoadSelected(size_t
     ScanRecord record;
     if (!history.Load(id, &record, &error)) {
       Say(error);
+      return {};
+    }
+    if (record.outcome == RunOutcome::kSkipped) {
+      Say(SkippedDiscText("#" + std::to_string(id), record) + " select runs with readings.");
       return {};
     }
     runs.emplace_back("#" + std::to_string(id), std::move(record));

@@ -30,7 +30,7 @@ constexpr int kDotSize = 12;
 constexpr int kDotGap = 6;
 
 // Outcomes by their dot: ok, not recommended, a run that failed; a stopped
-// run has none (the user stopped it: no judgement either way).
+// run or a skipped disc has none (no judgement either way).
 constexpr RunOutcome kDotOutcomes[] = {RunOutcome::kOk, RunOutcome::kNotRecommended,
                                        RunOutcome::kFirmwareFailure};
 
@@ -38,7 +38,8 @@ int DotOf(RunOutcome outcome) {
   switch (outcome) {
     case RunOutcome::kOk: return 0;
     case RunOutcome::kNotRecommended: return 1;
-    case RunOutcome::kAborted: return -1;
+    case RunOutcome::kAborted:
+    case RunOutcome::kSkipped: return -1;
     default: return 2;
   }
 }

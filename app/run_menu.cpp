@@ -14,6 +14,7 @@
 #include "app/lab_history_dlg.h"
 #include "app/scan_dlg.h"
 #include "commands/drive_commands.h"
+#include "records/run_record.h"
 #include "records/scan_record.h"
 #include "res/resource_ids.h"
 
@@ -240,6 +241,8 @@ void CScanDlg::SkipUntestableDisc(const DiscView& view) {
   if (!m_runChoices.autostart || m_diagMode != 1 || m_closing || view.enableRunControls) return;
   m_spindle.Count(SpindleDisc::kSkipped);
   m_lastDisc = "skipped (not testable)";
+  // Kept in the history as the disc was found, with why nothing ran on it.
+  m_book.Add(SkippedDiscRecord(WindowRunStart(), view.untestable));
   ShowSpindle();
   if (!m_runChoices.eject) {
     // Nobody may be there to see why nothing starts: the status says it.

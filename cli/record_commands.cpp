@@ -153,6 +153,21 @@ void PrintRecord(std::FILE* out, const std::string& name, const ScanRecord& r) {
   auto line = [out](const char* label, const std::string& value) {
     std::fprintf(out, "%-22s%s\n", label, TerminalText(value).c_str());
   };
+  if (r.outcome == RunOutcome::kSkipped) {
+    // The disc as it was found and why: no run, so no settings or readings.
+    line("Run:", name + " (skipped disc)");
+    line("Started:", r.startTime);
+    line("Program:", r.program + " " + r.programVersion);
+    line("Drive:", r.drive.name + " (" + r.drive.node + ")");
+    line("Disc Type:", r.disc.type);
+    line("Manufacture ID:", r.disc.manufacturerId);
+    line("Manufacturer:", Maker(r.disc.manufacturerName));
+    line("Media Type ID:", r.disc.mediaTypeId);
+    line("Outcome:", RunOutcomeName(r.outcome));
+    line("Cause:", r.skippedBecause);
+    line("Readings:", "none: the disc was skipped, nothing was run on it");
+    return;
+  }
   line("Run:", name + (r.kind == RecordKind::kSmart ? " (Smart Scan)" : " (scan)"));
   line("Started:", r.startTime);
   line("Duration:", std::to_string(r.durationSeconds) + " s");
@@ -567,6 +582,13 @@ int RunCompareCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
       continue;
     }
     if (code != 0) return code;
+    if (run.record.outcome == RunOutcome::kSkipped) {
+      // Named and left out as a damaged one is: it has no readings at all.
+      std::fprintf(err, "velmo-cli: %s is a skipped disc: nothing was run on it; left out\n",
+                   TerminalText(run.name).c_str());
+      ++damaged;
+      continue;
+    }
     runs.push_back(std::move(run));
   }
   if (runs.size() < 2) return kExitBadRecord;

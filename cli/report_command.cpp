@@ -26,9 +26,9 @@ constexpr char kReportHistoryUnopened[] = "the history cannot be opened: ";
 
 // A record file, or a kept run by its history id (a file of that name wins,
 // as show and compare have it). 0, or the exit code with *error.
-int LoadRecordArgument(const std::string& argument, const std::string& location,
-                       std::unique_ptr<CHistory>* history, ScanRecord* record, std::string* error,
-                       std::FILE* err) {
+int LoadReportedRun(const std::string& argument, const std::string& location,
+                    std::unique_ptr<CHistory>* history, ScanRecord* record, std::string* error,
+                    std::FILE* err) {
   struct stat st;
   if (!AllDigits(argument) || stat(argument.c_str(), &st) == 0) {
     if (stat(argument.c_str(), &st) != 0) {
@@ -51,6 +51,17 @@ int LoadRecordArgument(const std::string& argument, const std::string& location,
   }
   if ((*history)->Load(std::stoll(argument), record, error)) return 0;
   return error->find("no run") == 0 ? kExitNoRecord : kExitBadRecord;
+}
+
+// The same, refusing a skipped disc: it has no readings to report.
+int LoadRecordArgument(const std::string& argument, const std::string& location,
+                       std::unique_ptr<CHistory>* history, ScanRecord* record, std::string* error,
+                       std::FILE* err) {
+  const int code = LoadReportedRun(argument, location, history, record, error, err);
+  if (code != 0 || record->outcome != RunOutcome::kSkipped) return code;
+  *error = argument + " is a skipped disc (" + record->skippedBecause +
+           "): nothing was run on it, so there is no report";
+  return kExitNoRecord;
 }
 
 std::string Option(const ReportFormatRow& row) { return row.option; }

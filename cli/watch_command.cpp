@@ -14,6 +14,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/drive_fanout.h"
+#include "cli/record_commands.h"
 #include "cli/run_row.h"
 #include "cli/scan_command.h"
 #include "cli/smart_command.h"
@@ -22,6 +23,8 @@
 #include "device/host.h"
 #include "records/media_codes.h"
 #include "records/run_end_text.h"
+#include "records/run_identity.h"
+#include "records/run_record.h"
 #include "records/scan_record.h"
 #include "reports/paper_size.h"
 #include "reports/report_content.h"
@@ -85,22 +88,6 @@ bool WriteReport(const std::string& path, const ScanRecord& record, std::string*
   }
   COutputFile file;
   return file.Open(path, error) && file.Commit(pdf, error);
-}
-
-// The disc type in plain words, for discs the run does not take too.
-const char* PlainDiscType(DiscTypeCode type) {
-  switch (type) {
-    case kDiscCdRom: return "CD-ROM";
-    case kDiscCdR: return "CD-R";
-    case kDiscCdRw: return "CD-RW";
-    case kDiscDvdRom: return "DVD-ROM";
-    case kDiscDvdPlusRDl: return "DVD+R DL";
-    case kDiscDvdPlusR: return "DVD+R";
-    case kDiscDvdPlusRw: return "DVD+RW";
-    case kDiscDvdMinusR: return "DVD-R";
-    case kDiscDvdMinusRw: return "DVD-RW";
-    default: return "unknown";
-  }
 }
 
 // One disc's line: every column filled ("-" for what it has not), then a
@@ -192,6 +179,8 @@ class CWatch {
   bool WatchDisc();
   // The line of a disc that ran: its record's statistics, or why it has none.
   DiscLine RunLine(const DiscLine& disc, int runCode, const std::string& base);
+  void KeepSkippedDisc(const CliOptions& run, const DiscFields& fields, DiscTypeCode type,
+                       const std::string& foundAt, const std::string& why);
   void SayGone(const std::string& when);
   int ExitCode() const;
 
@@ -291,11 +280,17 @@ bool CWatch::WatchDisc() {
   DiscFields fields;
   DiscLine line;
   bool identified = false;
+  std::string foundAt;
+  IdentifyEnd found = IdentifyEnd::kNoDisc;
+  DiscTypeCode foundType = kDiscUnknown;
   DiscWait runWait = m_wait;
   runWait.identified = [&](const DiscFields& f, const DiscIdentity& identity) {
     fields = f;
     identified = true;
-    FillDisc(&line, PlainDiscType(identity.type), f.manufacturerId);
+    foundAt = CurrentIsoTime();
+    found = identity.end;
+    foundType = identity.type;
+    FillDisc(&line, DiscTypeName(identity.type), f.manufacturerId);
     // A disc without IDs of its own (a pressed one) has none to show.
     if (!f.runControls && identity.manufacturerId.empty()) line.mid = "-";
   };
@@ -329,6 +324,10 @@ bool CWatch::WatchDisc() {
     line.outcome = "skipped";
     line.note = runCode == kExitUsage ? "speed not offered" : "not testable";
     m_tally.Count(SpindleDisc::kSkipped);
+    KeepSkippedDisc(run, fields, foundType, foundAt,
+                    runCode == kExitUsage && found == IdentifyEnd::kReady
+                        ? "the disc does not offer the speed asked for"
+                        : UntestableDiscCause(found));
   } else {
     line = RunLine(line, runCode, base);
     m_tally.Count(runCode == kExitOk               ? SpindleDisc::kOk
@@ -348,6 +347,21 @@ bool CWatch::WatchDisc() {
     std::fprintf(m_err, "velmo-cli: the drive did not eject the disc; take it out by hand\n");
   }
   return goOn;
+}
+
+// A skipped disc has an entry of its own in the history: the disc as it was
+// identified and why nothing ran on it.
+void CWatch::KeepSkippedDisc(const CliOptions& run, const DiscFields& fields, DiscTypeCode type,
+                             const std::string& foundAt, const std::string& why) {
+  RunStart start;
+  start.program = "velmo-cli";
+  start.startTime = foundAt.empty() ? CurrentIsoTime() : foundAt;
+  start.drive = RecordDriveOf(m_session.Manager(), static_cast<uint8_t>(m_options.drive));
+  start.discType = type;
+  start.disc = RecordDiscOf(fields.discType, fields.manufacturerId, fields.mediaTypeId,
+                            fields.capacity, 0, fields.speedEntries);
+  KeepInHistory(SkippedDiscRecord(start, why.empty() ? "the drive cannot test it" : why), run,
+                m_err);
 }
 
 DiscLine CWatch::RunLine(const DiscLine& disc, int runCode, const std::string& base) {

@@ -19,3 +19,7 @@ inline constexpr DiscTypeCode kDiscUnknown = 240;
 
 // The disc type for the low byte of an MMC current profile.
 DiscTypeCode DiscTypeFromProfile(uint8_t profileLowByte);
+
+// The disc type in plain words ("DVD-ROM", "DVD+R DL"), for discs the test
+// does not take too; "unknown" for a code not listed.
+const char* DiscTypeName(DiscTypeCode type);

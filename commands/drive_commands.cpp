@@ -53,6 +53,21 @@ uint8_t SendDriveCommand(const uint8_t* cdb, uint8_t direction, void* buffer, ui
   return Send(cdb, direction, buffer, length, kCommandTimeoutSeconds, sent);
 }
 
+const char* DiscTypeName(DiscTypeCode type) {
+  switch (type) {
+    case kDiscCdRom: return "CD-ROM";
+    case kDiscCdR: return "CD-R";
+    case kDiscCdRw: return "CD-RW";
+    case kDiscDvdRom: return "DVD-ROM";
+    case kDiscDvdPlusRDl: return "DVD+R DL";
+    case kDiscDvdPlusR: return "DVD+R";
+    case kDiscDvdPlusRw: return "DVD+RW";
+    case kDiscDvdMinusR: return "DVD-R";
+    case kDiscDvdMinusRw: return "DVD-RW";
+    default: return "unknown";
+  }
+}
+
 DiscTypeCode DiscTypeFromProfile(uint8_t profileLowByte) {
   switch (profileLowByte) {
     case kProfileCdRom: return kDiscCdRom;

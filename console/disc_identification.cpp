@@ -229,8 +229,21 @@ std::optional<int32_t> StoredLayer0Sectors() {
   return g_layer0Sectors;
 }
 
+const char* UntestableDiscCause(IdentifyEnd end) {
+  switch (end) {
+    case IdentifyEnd::kReady: return "";
+    case IdentifyEnd::kNoDisc: return "the drive named no disc type the test takes";
+    case IdentifyEnd::kNotSupported: return "the test does not take this type of disc";
+    case IdentifyEnd::kNoDiscIds: return "the disc's IDs could not be read";
+    case IdentifyEnd::kNoWriteSpeeds: return "the drive listed no write speeds for the disc";
+    case IdentifyEnd::kNoKnownSpeed: return "the disc offers no write speed the test knows";
+  }
+  return "";
+}
+
 DiscView DiscViewOf(const DiscIdentity& identity, bool diagMode) {
   DiscView view;
+  view.untestable = UntestableDiscCause(identity.end);
   if (identity.end == IdentifyEnd::kNoWriteSpeeds) {
     // The window falls back to its empty state.
     view.resetDiscInfo = true;

@@ -28,6 +28,7 @@ struct DiscView {
   std::optional<SpeedCode> speedCode;   // new m_speedCode
   std::optional<int32_t> chartLastLba;  // SetRange(0, 600, 0, lastLba, 0)
   bool enableRunControls = false;       // START on, STOP off, Smart Scan, TE, FE on
+  std::string untestable;               // why the disc cannot be tested; empty when it can
 };
 
 // The last LBA identification assigns a disc by its layers, whatever the
@@ -82,6 +83,10 @@ struct DiscIdentity {
   // information); none for other discs or when the drive did not give it.
   std::optional<int32_t> layer0Sectors;
 };
+
+// Why a disc that identification ended at end cannot be tested, as a
+// skipped disc's history entry keeps it; empty for kReady.
+const char* UntestableDiscCause(IdentifyEnd end);
 
 // Runs the identification against the selected drive (through
 // g_pDeviceManager) and leaves its results in the disc globals.

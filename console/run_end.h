@@ -23,7 +23,8 @@
   X(kNoReading)       /* the drive could not take a reading where earlier ones succeeded */     \
   X(kDriveBusy)       /* the drive stayed busy through every retry */                           \
   X(kDriveError)      /* any other answer without a reading: status, sense, a short reply */    \
-  X(kNotRecorded)     /* a replayed drive's recording holds no answer for the sample command */
+  X(kNotRecorded)     /* a replayed drive's recording holds no answer for the sample command */ \
+  X(kSkipped)         /* an unattended disc that could not be tested: never run */
 
 enum class RunOutcome : uint8_t {
 #define VELMO_RUN_OUTCOME_VALUE(name) name,

@@ -16,6 +16,7 @@ SpindleDisc SpindleDiscOf(RunOutcome outcome) {
     case RunOutcome::kOk: return SpindleDisc::kOk;
     case RunOutcome::kNotRecommended: return SpindleDisc::kNotRecommended;
     case RunOutcome::kAborted: return SpindleDisc::kAborted;
+    case RunOutcome::kSkipped: return SpindleDisc::kSkipped;
     default: return SpindleDisc::kFailed;
   }
 }

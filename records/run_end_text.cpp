@@ -75,6 +75,7 @@ std::string DescribeRunEnd(RunOutcome outcome, const RunCause& cause) {
     case RunOutcome::kNotRecorded:
       return "the recording has no answer for the sample command" + Where(cause) +
              ": the recorded run did not send it";
+    case RunOutcome::kSkipped: return "the disc could not be tested: nothing was run on it";
   }
   return "the run ended";
 }
@@ -93,6 +94,7 @@ std::string RunEndStatus(RunOutcome outcome, const RunCause& cause) {
     case RunOutcome::kFirmwareFailure: return "Firmware not supported.";
     case RunOutcome::kLogNotWritten: return "Can't support to save log file.";
     case RunOutcome::kAborted: return "User abort!";
+    case RunOutcome::kSkipped: return "Skipped.";
     case RunOutcome::kOk: return kVerdictOk;
     case RunOutcome::kNotRecommended: return kVerdictNotRecommended;
   }

@@ -48,6 +48,19 @@ ScanRecord ScanRunRecord(const RunStart& start, SpeedCode speed, const DensityCh
   return record;
 }
 
+ScanRecord SkippedDiscRecord(const RunStart& start, const std::string& why) {
+  ScanRecord record = Begin(start, RecordKind::kScan, 0);
+  // Its type in plain words: the window's field says only that the test does
+  // not take it.
+  record.disc.type = DiscTypeName(start.discType);
+  // Without a capacity the disc gave no end: none is kept, whatever the
+  // disc before it left behind.
+  if (record.disc.capacity == "N/A") record.disc.lastLba = 0;
+  record.outcome = RunOutcome::kSkipped;
+  record.skippedBecause = why;
+  return record;
+}
+
 void SetRecordPart(ScanRecord* record, const ScanPart& part, const std::string& earlierRunId) {
   if (part.from != 0 || part.to != INT32_MAX) {
     const int32_t discEnd = record->disc.lastLba + 1;

@@ -36,6 +36,10 @@ ScanRecord SmartRunRecord(const RunStart& start, const std::vector<SpeedCode>& r
                           const std::vector<SmartRowEnd>& ended, const SmartEnd& end,
                           long durationSeconds);
 
+// A disc of an unattended spindle that was not tested: the disc as it was
+// identified, why it was skipped, and nothing run on it.
+ScanRecord SkippedDiscRecord(const RunStart& start, const std::string& why);
+
 // A part of the disc (ScanPart) as the record says it: its range, and the
 // run it went on from (earlierRunId; empty for none).
 void SetRecordPart(ScanRecord* record, const ScanPart& part, const std::string& earlierRunId);

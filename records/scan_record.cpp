@@ -19,9 +19,9 @@ using Json = nlohmann::ordered_json;
 namespace {
 
 constexpr const char* kOutcomeNames[] = {
-    "ok",         "not recommended", "firmware failure", "timed out",
-    "drive gone", "disc ejected",    "log not written",  "aborted",
-    "no reading", "drive busy",      "drive error",      "not in recording"};
+    "ok",           "not recommended",  "firmware failure", "timed out",  "drive gone",
+    "disc ejected", "log not written",  "aborted",          "no reading", "drive busy",
+    "drive error",  "not in recording", "skipped"};
 static_assert(std::size(kOutcomeNames) == kRunOutcomeCount, "each outcome has its name in records");
 
 // Valid UTF-8 that names a character beyond U+00FF: only such text comes
@@ -487,6 +487,7 @@ void ReadRecord(const Json& json, ScanRecord* record) {
   r.fitSpeed = ReadRecordFitSpeed(json, values, r.kind);
   if (r.kind == RecordKind::kSmart && !values) JudgeOlderSmartRecord(r);
   r.verdict = TextOrNull(json, "", "verdict").value_or("");
+  r.skippedBecause = TextOrNull(json, "", "skipped").value_or("");
   r.log = TextOrNull(json, "", "log").value_or("");
   if (const auto resumed = json.find("resumed"); resumed != json.end() && !resumed->is_null()) {
     const Json& from = Object(json, "", "resumed");
@@ -683,6 +684,7 @@ std::string WriteRecordJson(const ScanRecord& r) {
     json["noVerdict"] = DescribeRunEnd(r.outcome, r.cause);
   }
   json["log"] = r.log.empty() ? Json(nullptr) : Json(r.log);
+  if (r.outcome == RunOutcome::kSkipped) json["skipped"] = r.skippedBecause;
   if (r.resumed) {
     json["resumed"] = Json{{"runId", r.resumed->runId},
                            {"firstLba", r.resumed->firstLba},

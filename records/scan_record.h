@@ -131,6 +131,7 @@ struct ScanRecord {
   std::optional<RecordSpeed> fitSpeed;  // a Smart Scan's answer: the highest "OK." speed
   std::string verdict;                  // the verdict text the user saw; empty without one
   std::string log;                      // where TEFE.txt went; empty for a Smart Scan
+  std::string skippedBecause;           // a skipped disc's: why it was not tested
   std::optional<RecordResume> resumed;  // none: a run of its own
   std::optional<RecordRange> range;     // none: the whole disc (written under settings)
 

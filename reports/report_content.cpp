@@ -280,6 +280,7 @@ std::string OutcomeWords(const ScanRecord& record) {
     case RunOutcome::kDiscEjected: return "Disc ejected during the run: no verdict";
     case RunOutcome::kLogNotWritten: return "Log not written: no verdict";
     case RunOutcome::kAborted: return "Stopped: no verdict";
+    case RunOutcome::kSkipped: return "Skipped: not tested";
     case RunOutcome::kNoReading:
     case RunOutcome::kDriveBusy:
     case RunOutcome::kDriveError:

@@ -33,7 +33,10 @@
 #include "app/history_dlg.h"
 #include "app/history_list.h"
 #include "app/window_capture.h"
+#include "commands/disc_type.h"
 #include "history/history.h"
+#include "records/run_identity.h"
+#include "records/run_record.h"
 #include "reports/comparison_rows.h"
 #include "tests/app/window_test.h"
 #include "tests/cli/cli_process.h"
@@ -595,6 +598,42 @@ TEST_F(HistoryWindowTest, AScanAndASmartScanAreNotCompared) {
   const Finished cli = Cli({"compare", std::to_string(ids[0]), std::to_string(ids[1])});
   EXPECT_EQ(cli.code, 64);
   EXPECT_NE(cli.err.find("runs of one kind only are compared"), std::string::npos) << cli.err;
+}
+
+// A skipped disc's entry is listed, and Open, Compare and Export each say
+// why it has nothing to give rather than open, compare or report it.
+TEST_F(HistoryWindowTest, ASkippedDiscIsListedButNeverOpenedComparedOrReported) {
+  RunStart start;
+  start.program = "velmo";
+  start.startTime = "2026-12-08T10:00:00Z";
+  start.disc = RecordDiscOf("Not Support.", "N/A", "N/A", "N/A", 0, {"N/A"});
+  start.discType = kDiscDvdRom;
+  const auto ids = Keep({Kept("2026-12-07T09:00:00Z", "MKM-003-00", RunOutcome::kOk, 300),
+                         SkippedDiscRecord(start, "the test does not take this type of disc")});
+  CHistoryDlg* history = OpenHistory();
+  ASSERT_NE(history, nullptr);
+  EXPECT_EQ(Column(history, HistoryColumn::kOutcome).front(), "skipped");
+  EXPECT_EQ(Column(history, HistoryColumn::kDisc).front(), "DVD-ROM");
+  const std::string why = "Run #" + std::to_string(ids[1]) +
+                          " is a skipped disc (the test does not take this type of disc): "
+                          "nothing was run on it;";
+  const struct {
+    void (CHistoryDlg::*action)();
+    std::vector<int64_t> selected;
+    std::string says;
+  } actions[] = {
+      {&CHistoryDlg::OpenSelected, {ids[1]}, why + " there is nothing to show."},
+      {&CHistoryDlg::CompareSelected, ids, why + " select runs with readings."},
+      {&CHistoryDlg::ExportSelected, ids, why + " select runs with readings."},
+  };
+  for (const auto& a : actions) {
+    Select(history, a.selected);
+    const size_t said = m_seen.messages.size();
+    (history->*a.action)();
+    ASSERT_EQ(m_seen.messages.size(), said + 1) << a.says;
+    EXPECT_EQ(m_seen.messages.back(), a.says);
+  }
+  EXPECT_EQ(history->LastComparison(), nullptr);
 }
 
 }  // namespace

@@ -249,7 +249,8 @@ TEST_F(RunMenuTest, ResumeTheLastRunGoesOnAfterATimeOut) {
 // says so from the start and names the report folder, as the Run menu does;
 // good, marginal and bad DVD+R and the DVD+R DL each run by itself, its
 // verdict on the status line (no box to close), ejected at once, the next
-// one taken; the DVD-ROM between them is ejected and counted as skipped. The
+// one taken; the DVD-ROM between them is ejected, counted as skipped and
+// kept as a skipped entry. The
 // title keeps the tally and the last disc. With the first disc's run
 // failing, the spindle goes on just the same.
 TEST_F(RunMenuTest, TheFeederRunsByItselfWithNobodyThere) {
@@ -314,8 +315,25 @@ TEST_F(RunMenuTest, TheFeederRunsByItselfWithNobodyThere) {
     EXPECT_EQ(SpindleTallyText(m_dialog->Spindle()), SpindleTallyText(spindle.tally));
     EXPECT_GE(m_dialog->GetClientSize().y, m_dialog->Layout().ClientSize().y)
         << "the bar takes none of the panel";
-    // Kept and reported, one a run; the DVD-ROM had none.
-    EXPECT_EQ(KeptRuns().size(), keptBefore + 4);
+    // Kept, one entry a disc in the feeder's order: the DVD-ROM as skipped
+    // with why, without readings; reported, one a run.
+    const std::vector<HistoryEntry> kept = KeptRuns();
+    ASSERT_EQ(kept.size(), keptBefore + 5);
+    std::vector<RunOutcome> outcomes;
+    for (size_t i = 5; i-- > 0;) outcomes.push_back(kept[i].outcome);
+    EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), RunOutcome::kSkipped), 1);
+    EXPECT_EQ(outcomes[3], RunOutcome::kSkipped);
+    EXPECT_EQ(kept[1].discType, "DVD-ROM");
+    EXPECT_FALSE(kept[1].maxTe || kept[1].maxFe);
+    EXPECT_EQ(kept[1].drive, kept[0].drive);
+    CHistory history;
+    ScanRecord entry;
+    std::string notice;
+    ASSERT_TRUE(history.Open(DefaultHistoryPath(), &error, &notice) &&
+                history.Load(kept[1].id, &entry, &error))
+        << error;
+    EXPECT_EQ(entry.skippedBecause, "the test does not take this type of disc");
+    EXPECT_TRUE(entry.samples.empty());
     size_t pdfs = 0;
     for (const auto& entry : fs::directory_iterator(reports)) {
       const std::string name = entry.path().filename().string();

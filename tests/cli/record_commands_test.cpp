@@ -10,8 +10,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cli/report_command.h"
 #include "cli/scan_command.h"
 #include "cli/smart_command.h"
+#include "commands/disc_type.h"
+#include "history/history.h"
+#include "records/run_identity.h"
+#include "records/run_record.h"
 #include "reports/run_colours.h"
 #include "tests/cli/cli_test_util.h"
 #include "tests/support/test_paths.h"
@@ -55,9 +60,10 @@ class RecordCommandsTest : public ::testing::Test {
     }
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
-    result.exitCode = command == "history" ? RunHistoryCommand(*options, out, err)
-                      : command == "show"  ? RunShowCommand(*options, out, err)
-                                           : RunCompareCommand(*options, out, err);
+    result.exitCode = command == "history"  ? RunHistoryCommand(*options, out, err)
+                      : command == "show"   ? RunShowCommand(*options, out, err)
+                      : command == "report" ? RunReportCommand(*options, out, err)
+                                            : RunCompareCommand(*options, out, err);
     result.out = Slurp(out);
     result.err = Slurp(err);
     return result;
@@ -256,6 +262,69 @@ TEST_F(RecordCommandsTest, AHistoryThatCannotBeWrittenNeverFailsAScan) {
   EXPECT_EQ(noLog.exitCode, kExitCannotWrite);
   EXPECT_NE(Command("history", {"--outcome", "log-not-written"}).out.find("log not written"),
             std::string::npos);
+}
+
+// A skipped disc's entry beside two runs: listed as skipped, shown with why
+// and without readings, left out of a comparison, refused a report.
+TEST_F(RecordCommandsTest, ASkippedDiscIsListedShownAndNeverComparedOrReported) {
+  ASSERT_EQ(ScanRun("dvd+r-yuden").exitCode, kExitOk);
+  ASSERT_EQ(ScanRun("dvd+r-good").exitCode, kExitOk);
+  RunStart start;
+  start.program = "velmo-cli";
+  start.startTime = CurrentIsoTime();
+  start.drive.name = "SIM DVDRW";
+  start.disc = RecordDiscOf("Not Support.", "N/A", "N/A", "N/A", 0, {"N/A"});
+  start.discType = kDiscDvdRom;
+  CHistory history;
+  std::string error, notice;
+  ASSERT_TRUE(history.Open(DefaultHistoryPath(), &error, &notice)) << error;
+  ASSERT_EQ(
+      history.Add(SkippedDiscRecord(start, "the test does not take this type of disc"), &error), 3)
+      << error;
+  TempPath pdf{"skipped.pdf"};
+  const std::string why = "the test does not take this type of disc";
+  const struct {
+    std::string command;
+    std::vector<std::string> args;
+    int code;
+    std::string out;  // a line of standard output ("" for none at all)
+    std::string err;  // what standard error says ("" for nothing)
+  } cases[] = {
+      {"history", {}, kExitOk, "DVD-ROM", ""},
+      {"history", {"--wide", "--outcome", "skipped"}, kExitOk, "skipped", ""},
+      {"history", {"--json", "--outcome", "skipped"}, kExitOk, "\"outcome\": \"skipped\"", ""},
+      {"show", {"3"}, kExitOk, "Cause:                " + why, ""},
+      {"show", {"3", "--json"}, kExitOk, "\"skipped\": \"" + why + "\"", ""},
+      {"compare", {"1", "2", "3"}, kExitBadRecord, "Outcome", "#3 is a skipped disc"},
+      {"compare", {"3", "1"}, kExitBadRecord, "", "#3 is a skipped disc"},
+      {"report", {"3", "--pdf", pdf.str()}, kExitNoRecord, "", "3 is a skipped disc (" + why},
+  };
+  for (const auto& c : cases) {
+    const Captured run = Command(c.command, c.args);
+    SCOPED_TRACE(c.command + " " + (c.args.empty() ? "" : c.args.front()));
+    EXPECT_EQ(run.exitCode, c.code) << run.err;
+    if (c.out.empty()) {
+      EXPECT_EQ(run.out, "");
+    }
+    EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+    if (c.err.empty()) {
+      EXPECT_EQ(run.err, "");
+    }
+  }
+  // The listing keeps the disc's own line: no speed, density or readings.
+  const std::string list = Command("history", {"--outcome", "skipped"}).out;
+  EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 2) << list;
+  EXPECT_EQ(Command("show", {"3"}).out.find("Statistics"), std::string::npos);
+  EXPECT_FALSE(fs::exists(pdf.str()));
+  // Exported and imported again with its cause, as a run is.
+  TempPath lines{"skipped.jsonl"};
+  ASSERT_EQ(Command("history", {"export", "--outcome", "skipped", "-o", lines.str()}).exitCode,
+            kExitOk);
+  ASSERT_EQ(Command("history", {"delete", "3"}).exitCode, kExitOk);
+  const Captured imported = Command("history", {"import", lines.str()});
+  ASSERT_EQ(imported.exitCode, kExitOk) << imported.err;
+  EXPECT_NE(Command("show", {"4"}).out.find("Cause:                " + why), std::string::npos);
 }
 
 // Every outcome a run can end with is a name --outcome takes, and the

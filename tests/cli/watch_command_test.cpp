@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "cli/cli_options.h"
+#include "history/history.h"
 #include "records/scan_record.h"
 #include "session/run_lock.h"
 #include "tests/cli/cli_test_util.h"
@@ -140,7 +141,19 @@ std::vector<std::string> TraceCdbs(const std::string& trace) {
   return cdbs;
 }
 
+// The history as this test binary keeps it, newest first.
+std::vector<HistoryEntry> WatchHistory() {
+  CHistory history;
+  std::string error, notice;
+  std::vector<HistoryEntry> entries;
+  EXPECT_TRUE(history.Open(DefaultHistoryPath(), &error, &notice) &&
+              history.List(HistoryFilter{}, &entries, &error))
+      << error;
+  return entries;
+}
+
 TEST_F(WatchTest, FeederEveryDiscKeptReportedAndEjected) {
+  const size_t keptBefore = WatchHistory().size();
   CliProcess run(dir, {"--simulate=feeder", "--sim-latency=0", "--trace", "trace.txt", "watch",
                        "--eject", "--count", "5", "--report-dir", "spindle"});
   const Ended ended = run.Wait();
@@ -205,6 +218,28 @@ TEST_F(WatchTest, FeederEveryDiscKeptReportedAndEjected) {
     EXPECT_EQ(ReadFile(dir + "/spindle/" + reports[i]).substr(0, 5), "%PDF-");
   }
   EXPECT_EQ(mids.size(), 4u) << "no disc's files replaced another's";
+
+  // Every disc has its entry in the history, in the feeder's order: four
+  // runs, and the DVD-ROM as skipped with why, without readings.
+  const std::vector<HistoryEntry> kept = WatchHistory();
+  ASSERT_EQ(kept.size(), keptBefore + 5);
+  std::vector<std::string> outcomes;
+  for (size_t i = 5; i-- > 0;) outcomes.push_back(RunOutcomeName(kept[i].outcome));
+  EXPECT_EQ(outcomes, (std::vector<std::string>{"ok", "not recommended", "not recommended",
+                                                "skipped", "ok"}));
+  const HistoryEntry& skipped = kept[1];
+  EXPECT_EQ(skipped.discType, "DVD-ROM");
+  EXPECT_EQ(skipped.drive, kept[0].drive);
+  EXPECT_EQ(skipped.host, kept[0].host);
+  EXPECT_FALSE(skipped.maxTe || skipped.maxFe);
+  CHistory history;
+  std::string error, notice;
+  ScanRecord entry;
+  ASSERT_TRUE(history.Open(DefaultHistoryPath(), &error, &notice) &&
+              history.Load(skipped.id, &entry, &error))
+      << error;
+  EXPECT_EQ(entry.skippedBecause, "the test does not take this type of disc");
+  EXPECT_TRUE(entry.samples.empty());
 
   // Five ejects, each after allowing removal, and the drive left out of
   // diagnostic mode before each.

@@ -2,7 +2,7 @@
 # Eight stations scanning at once into one lab history: every run on the
 # server once, with its station and its own id; --station, --local and a
 # reader's view; a station against a database without tables yet; a
-# history from before the lab moved in.
+# history from before the lab moved in; a spindle's skipped disc.
 #   with_lab_server.sh lab_stations_test.sh VELMO-CLI
 # shellcheck source=lab_case.sh
 source "$(dirname "$0")/lab_case.sh"
@@ -87,5 +87,25 @@ expect 0 old1 old1-push history push
   fail "the moved history: $(lab_sql "SELECT station, count(*) FROM runs GROUP BY station")"
 [ "$(local_run_ids old1)" = "$(lab_sql "SELECT run_id FROM runs WHERE station = 'old1'")" ] ||
   fail "old1's run id changed on the way"
+
+# A spindle's skipped disc goes to the lab as an entry of its own: read
+# back with why, left out of a comparison, refused a report.
+expect 1 sp1 sp1-watch --simulate=feeder --sim-latency=0 watch --eject --count 5 \
+  --report-dir "$(station_dir sp1)"
+expect 0 sp1 sp1-push history push
+[ "$(server_count "station = 'sp1'")" = 5 ] || fail "the spindle's entries: $(server_count "station = 'sp1'")"
+[ "$(lab_sql "SELECT disc_type || '|' || (max_te IS NULL) FROM runs WHERE station = 'sp1' AND outcome = 'skipped'")" = "DVD-ROM|true" ] ||
+  fail "the skipped disc on the server: $(lab_sql "SELECT disc_type, outcome FROM runs WHERE station = 'sp1'")"
+expect 0 st5 reader-skipped --history "$VELMO_TEST_LAB_READER" history --station sp1 --outcome skipped --json
+skipped=$(python3 -c 'import json, sys; [r] = json.load(open(sys.argv[1])); assert r["outcome"] == "skipped", r; print(r["id"])' \
+  out/reader-skipped.out) || fail "the skipped disc listed: $(cat out/reader-skipped.out)"
+expect 0 st5 reader-skipped-show --history "$VELMO_TEST_LAB_READER" show "$skipped"
+grep -q '^Cause: *the test does not take this type of disc$' out/reader-skipped-show.out ||
+  fail "show of the skipped disc: $(cat out/reader-skipped-show.out)"
+expect 65 st5 reader-skipped-compare --history "$VELMO_TEST_LAB_READER" compare "$skipped" "$id" "$other"
+grep -q "#$skipped is a skipped disc" out/reader-skipped-compare.err ||
+  fail "compare with the skipped disc: $(cat out/reader-skipped-compare.err)"
+expect 66 st5 reader-skipped-report --history "$VELMO_TEST_LAB_READER" report "$skipped" \
+  --html "$(station_dir st5)/skipped.html"
 
 echo "eight stations: 17 runs, each once, with its station"
