@@ -1,6 +1,7 @@
 #include "cli/scan_command.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -88,26 +89,28 @@ int TellLogNotWritten(const RunEnd& end, const std::string& logFile, const CClai
 }
 
 // What the log holds of a run that ended early: "the log keeps the 9
-// samples taken", or its header alone when none was.
-std::string LogKeepsText(size_t samples) {
+// samples taken", or its header alone when none was. A stop before the run
+// began never opened it: a file of its name is as it was.
+std::string LogKeepsText(size_t samples, bool logBegun) {
+  if (!logBegun) return "no log was written: the run stopped before it began";
   if (samples == 0) return "the log holds its header only: no sample was taken";
   return "the log keeps the " + std::to_string(samples) +
          (samples == 1 ? " sample taken" : " samples taken");
 }
 
 // A run without a verdict says why on err; the exit code of how it ended.
-int TellRunEnd(const RunEnd& end, size_t samples, const CInterruptWatch& interrupt,
+int TellRunEnd(const RunEnd& end, size_t samples, bool logBegun, const CInterruptWatch& interrupt,
                std::FILE* err) {
   if (end.outcome == RunOutcome::kAborted) {
-    std::string keeps = LogKeepsText(samples);
-    keeps[0] = 'T';
+    std::string keeps = LogKeepsText(samples, logBegun);
+    keeps[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(keeps[0])));
     std::fprintf(err, "velmo-cli: %s %s.\n", interrupt.StopText().c_str(), keeps.c_str());
   } else if (!HasVerdict(end.outcome)) {
     // Only the drive's refusal of the command is a matter for its firmware.
     if (end.outcome == RunOutcome::kFirmwareFailure)
       std::fprintf(err, "velmo-cli: Firmware not supported.Please flash to latest version.\n");
     std::fprintf(err, "velmo-cli: %s; %s\n", DescribeRunEnd(end.outcome, end.cause).c_str(),
-                 LogKeepsText(samples).c_str());
+                 LogKeepsText(samples, logBegun).c_str());
   }
   if (end.outcome == RunOutcome::kAborted && interrupt.Interrupted()) return interrupt.ExitCode();
   return ExitCodeOf(end.outcome);
@@ -200,7 +203,12 @@ int RunScanCommand(CDriveSession& session, const CliOptions& given, std::FILE* o
   CRunChart chart(!options.chartFile.empty());
   CScanConsole console(out, TerminalStyleOf(out), options.quiet);
   std::FILE* talk = TalkStream(out, options.quiet);
-  CScanRun run(settings, chart, console, outputs.LogOpener(options.logFile));
+  // Run() opens the log on this thread, unless a stop came first.
+  bool logBegun = false;
+  CScanRun run(settings, chart, console, [&logBegun, open = outputs.LogOpener(options.logFile)] {
+    logBegun = true;
+    return open();
+  });
   interrupt.OnInterrupt([&run] { run.RequestStop(); });
 
   CPreparedDisc disc;
@@ -256,10 +264,14 @@ int RunScanCommand(CDriveSession& session, const CliOptions& given, std::FILE* o
   HandRecordToParent(record);
   if (end.outcome == RunOutcome::kLogNotWritten)
     return TellLogNotWritten(end, options.logFile, outputs, interrupt, err);
-  const int code =
-      outputs.Commit(record, chart, talk, TellRunEnd(end, samples.size(), interrupt, err));
-  std::fprintf(talk, "%-22s%s (%zu samples, %ld s)\n",
-               "Log:", TerminalText(options.logFile).c_str(), samples.size(),
-               console.ElapsedSeconds());
+  const int code = outputs.Commit(record, chart, talk,
+                                  TellRunEnd(end, samples.size(), logBegun, interrupt, err));
+  if (logBegun) {
+    std::fprintf(talk, "%-22s%s (%zu samples, %ld s)\n",
+                 "Log:", TerminalText(options.logFile).c_str(), samples.size(),
+                 console.ElapsedSeconds());
+  } else {
+    std::fprintf(talk, "%-22snone written\n", "Log:");
+  }
   return code;
 }

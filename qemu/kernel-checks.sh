@@ -200,12 +200,15 @@ sleep 0.5
 give_nodes
 
 # Ctrl-C and SIGTERM on the real node: samples take 100 ms, the signal
-# comes two seconds in.
+# comes a second after the first sample, however long the drive took to
+# get ready (a fixed wait once fell before the run began).
 stop_handler drive0
 start_handler drive0 dvd+r-good 0 100
 for sig in INT TERM; do
   as_user "$(cli scan --log $T/sig-$sig.txt)" > $T/sig-$sig.out 2> $T/sig-$sig.err &
-  sleep 3
+  i=0
+  while ! grep -qE ' [0-9]+/[0-9]+ +LBA' $T/sig-$sig.out && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+  sleep 1
   pid=$(pidof velmo-cli)
   echo "@@SIGNAL $sig pid=$pid"
   kill -$sig $pid

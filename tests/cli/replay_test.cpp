@@ -264,4 +264,37 @@ TEST_F(ReplayTest, BrokenOrMissingRecordingsAreRefusedWithWhereAndWhy) {
   }
 }
 
+// A stop while the disc is still being prepared (here the last identifying
+// command, slowed in the recording) comes before the run opens its log: the
+// user's TEFE.txt stays as it was, and nothing claims a header was written.
+TEST_F(ReplayTest, AStopBeforeTheRunBeganLeavesTheOldLog) {
+  std::string dir;
+  ASSERT_EQ(Run({"--version"}, &dir).code, 0);
+  std::string trace = ReadAll(kFixtures + "dvd+r-good.trace");
+  const size_t at = trace.find("time=", trace.find("cdb=[AC 00 00 00 00 00 00 00 00 0A 03 00]"));
+  ASSERT_NE(at, std::string::npos);
+  trace.replace(at, trace.find(' ', at) - at, "time=3000000us");
+  std::ofstream(dir + "/slow.trace") << trace;
+  std::ofstream(dir + "/TEFE.txt") << "an earlier run's log\r\n";
+  SpawnOptions options;
+  options.cwd = dir;
+  options.env.push_back("XDG_DATA_HOME=" + m_scratch + "/data");
+  Child child({"--simulate=replay:slow.trace", "--sim-latency=recorded", "--trace=t.txt",
+               "--no-history", "scan"},
+              options);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (ReadAll(dir + "/t.txt").find("cdb=[AD 00") == std::string::npos &&
+         std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the slow command
+  kill(child.Pid(), SIGTERM);
+  const Finished run = child.Wait();
+  EXPECT_EQ(run.code, 143) << run.err;
+  EXPECT_NE(run.err.find("No log was written: the run stopped before it began."), std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("header"), std::string::npos) << run.err;
+  EXPECT_EQ(ReadAll(dir + "/TEFE.txt"), "an earlier run's log\r\n");
+}
+
 }  // namespace
